@@ -1,0 +1,31 @@
+# The two commands of the README:
+#   make run    set everything up, build, and start Lumacap in the tray
+#   make test   set everything up, build, and run the whole test suite
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: run test bootstrap configure build bench fuzz clean format
+
+run: build
+	$(BUILD)/bin/lumacap
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bootstrap:
+	scripts/bootstrap
+
+configure: bootstrap
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+bench: build
+	scripts/run-benchmarks $(BUILD)
+
+clean:
+	rm -rf $(BUILD)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')

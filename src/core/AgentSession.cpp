@@ -1,0 +1,177 @@
+#include "core/AgentSession.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "core/AtomicFile.h"
+#include "core/Hashing.h"
+#include "core/Unicode.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace lumacap {
+namespace {
+
+std::optional<std::string> optionalString(const json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end() || found->is_null()) return std::nullopt;
+  return found->get<std::string>();
+}
+
+std::optional<int32_t> optionalPid(const json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end() || found->is_null()) return std::nullopt;
+  return found->get<int32_t>();
+}
+
+bool isInt32(const json& value) {
+  if (value.is_number_unsigned()) return value.get<uint64_t>() <= INT32_MAX;
+  if (value.is_number_integer()) {
+    const auto number = value.get<int64_t>();
+    return number >= INT32_MIN && number <= INT32_MAX;
+  }
+  return false;
+}
+
+bool isOptional(const json& object, const char* key, bool (*valid)(const json&)) {
+  const auto found = object.find(key);
+  return found == object.end() || found->is_null() || valid(*found);
+}
+
+bool isString(const json& value) { return value.is_string(); }
+
+bool hasSessionShape(const json& object) {
+  if (!object.is_object()) return false;
+  const auto process = object.find("process");
+  const auto updatedAt = object.find("updatedAt");
+  return object.contains("id") && object["id"].is_string() && object.contains("cwd") &&
+         object["cwd"].is_string() && process != object.end() && process->is_object() &&
+         process->contains("pid") && isInt32((*process)["pid"]) &&
+         process->contains("executable") && (*process)["executable"].is_string() &&
+         process->contains("started") && (*process)["started"].is_string() &&
+         updatedAt != object.end() && updatedAt->is_number() &&
+         isOptional(object, "hostBundleID", isString) && isOptional(object, "hostPID", isInt32);
+}
+
+}  // namespace
+
+std::string AgentSession::project() const { return fs::path(cwd).filename().string(); }
+
+std::string AgentSession::toJson() const {
+  json object = {
+      {"id", id},
+      {"cwd", cwd},
+      {"process",
+       {{"pid", process.pid}, {"executable", process.executable}, {"started", process.started}}},
+      {"updatedAt", updatedAt.secondsSinceReferenceDate},
+  };
+  if (hostBundleID) object["hostBundleID"] = *hostBundleID;
+  if (hostPID) object["hostPID"] = *hostPID;
+  return object.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::optional<AgentSession> AgentSession::fromJson(std::string_view bytes) {
+  const json object = json::parse(bytes, nullptr, false);
+  if (object.is_discarded() || !hasSessionShape(object)) return std::nullopt;
+  const json& process = object["process"];
+  return AgentSession{
+      .id = object["id"].get<std::string>(),
+      .cwd = object["cwd"].get<std::string>(),
+      .process = {process["pid"].get<int32_t>(), process["executable"].get<std::string>(),
+                  process["started"].get<std::string>()},
+      .hostBundleID = optionalString(object, "hostBundleID"),
+      .hostPID = optionalPid(object, "hostPID"),
+      .updatedAt = Date{object["updatedAt"].get<double>()},
+  };
+}
+
+SessionRepository::SessionRepository(const fs::path& root) : directory_(root / "Sessions") {}
+
+fs::path SessionRepository::file(const std::string& sessionID) const {
+  return directory_ / (sha256Hex(sessionID) + ".json");
+}
+
+void SessionRepository::write(const AgentSession& session) const {
+  createPrivateDirectories(directory_);
+  writeFileAtomically(file(session.id), session.toJson());
+}
+
+void SessionRepository::remove(const std::string& sessionID) const {
+  const fs::path target = file(sessionID);
+  if (::unlink(target.c_str()) != 0 && errno != ENOENT) {
+    throwSystemError(errno, "Could not delete", target);
+  }
+}
+
+std::vector<AgentSession> SessionRepository::liveSessions(const InspectFunction& inspect) const {
+  std::vector<AgentSession> sessions;
+  std::error_code error;
+  fs::directory_iterator entries(directory_, error);
+  if (error) return sessions;
+  for (const fs::directory_entry& entry : entries) {
+    if (entry.path().extension() != ".json") continue;
+    const uintmax_t size = fs::file_size(entry.path(), error);
+    if (error || size > maximumFileSize) continue;
+    std::optional<AgentSession> session;
+    try {
+      session = AgentSession::fromJson(readWholeFile(entry.path()));
+    } catch (const std::exception&) {
+      continue;
+    }
+    if (!session || session->id.empty() || !session->cwd.starts_with('/')) continue;
+    const std::optional<ProcessIdentity> current = inspect(session->process.pid);
+    if (!current || current->pid != session->process.pid ||
+        current->executable != session->process.executable ||
+        current->started != session->process.started) {
+      continue;
+    }
+    sessions.push_back(std::move(*session));
+  }
+  std::stable_sort(sessions.begin(), sessions.end(), [](const auto& a, const auto& b) {
+    return a.updatedAt > b.updatedAt;
+  });
+  return sessions;
+}
+
+HookInputError::HookInputError(Kind kind)
+    : std::runtime_error(kind == Kind::fileTooLarge
+                             ? "The hook record is too large (more than 1,048,576 bytes)."
+                             : "The hook record isn’t in the correct format."),
+      kind_(kind) {}
+
+HookInput HookInput::decode(std::string_view bytes) {
+  if (bytes.size() > maximumSize) throw HookInputError(HookInputError::Kind::fileTooLarge);
+  const json object = json::parse(bytes, nullptr, false);
+  if (object.is_discarded()) {
+    throw HookDecodingError("The hook record is not valid JSON.");
+  }
+  if (!object.is_object()) throw HookDecodingError("The hook record is not a JSON object.");
+  HookInput input;
+  for (auto [key, field] : {std::pair{"session_id", &input.session_id},
+                            std::pair{"cwd", &input.cwd},
+                            std::pair{"hook_event_name", &input.hook_event_name}}) {
+    const auto found = object.find(key);
+    if (found == object.end()) {
+      throw HookDecodingError(std::string("The hook record has no “") + key + "” key.");
+    }
+    if (!found->is_string()) {
+      throw HookDecodingError(std::string("The hook record’s “") + key + "” is not a string.");
+    }
+    *field = found->get<std::string>();
+  }
+  const size_t idLength = unicode::graphemeCount(input.session_id);
+  const bool validEvent = std::find(std::begin(events), std::end(events),
+                                    input.hook_event_name) != std::end(events);
+  if (idLength == 0 || idLength > 512 || !input.cwd.starts_with('/') ||
+      unicode::graphemeCount(input.cwd) > 4095 || !validEvent) {
+    throw HookInputError(HookInputError::Kind::corruptFile);
+  }
+  return input;
+}
+
+}  // namespace lumacap

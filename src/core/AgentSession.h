@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Date.h"
+
+namespace lumacap {
+
+// One running process as the process lister names it. Two probes of the same
+// pid that disagree in executable or start time describe different processes.
+struct ProcessIdentity {
+  int32_t pid = 0;
+  std::string executable;  // the command, as `ps -o comm=` prints it
+  std::string started;     // the start time, as `ps -o lstart=` prints it (UTC)
+
+  bool operator==(const ProcessIdentity&) const = default;
+};
+
+// One live Claude Code session, the content of a session file.
+struct AgentSession {
+  std::string id;
+  std::string cwd;
+  ProcessIdentity process;
+  std::optional<std::string> hostBundleID;
+  std::optional<int32_t> hostPID;
+  Date updatedAt;
+
+  // The last path component of cwd; names the session in menus.
+  std::string project() const;
+
+  std::string toJson() const;
+  // Nothing when the bytes are not a session in its JSON form.
+  static std::optional<AgentSession> fromJson(std::string_view bytes);
+
+  bool operator==(const AgentSession&) const = default;
+};
+
+using InspectFunction = std::function<std::optional<ProcessIdentity>(int32_t pid)>;
+
+// The folder of session files: one JSON file per live session, named by the
+// SHA-256 of the session id. Hook processes write and delete; the application
+// lists. No lock, no cache: every call works on the folder as it is.
+class SessionRepository {
+ public:
+  explicit SessionRepository(const std::filesystem::path& root);
+
+  const std::filesystem::path& directory() const { return directory_; }
+  std::filesystem::path file(const std::string& sessionID) const;
+
+  void write(const AgentSession& session) const;
+  void remove(const std::string& sessionID) const;
+
+  // Sessions whose recorded process is still the same running process, newest
+  // first; equal times keep the folder's listing order. Never throws, never
+  // touches a file.
+  std::vector<AgentSession> liveSessions(const InspectFunction& inspect) const;
+
+  static constexpr uintmax_t maximumFileSize = 32767;
+
+ private:
+  std::filesystem::path directory_;
+};
+
+// The record Claude Code hands a hook on standard input.
+struct HookInput {
+  std::string session_id;
+  std::string cwd;
+  std::string hook_event_name;
+
+  static constexpr size_t maximumSize = 1048576;
+  static constexpr std::string_view events[] = {"SessionStart", "SessionEnd", "UserPromptSubmit",
+                                                "Stop"};
+
+  // Throws HookInputError (too large or not a valid record) or
+  // HookDecodingError (not JSON, a key missing or not a string).
+  static HookInput decode(std::string_view bytes);
+};
+
+class HookInputError : public std::runtime_error {
+ public:
+  enum class Kind { corruptFile, fileTooLarge };
+  explicit HookInputError(Kind kind);
+  Kind kind() const { return kind_; }
+
+ private:
+  Kind kind_;
+};
+
+class HookDecodingError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace lumacap

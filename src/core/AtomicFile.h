@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace lumacap {
+
+// Replaces `target` with `bytes` as one step: the bytes go to a temporary file
+// in the same folder, are flushed to disk, and the temporary file is renamed
+// over the target. A reader sees the old or the new content, never a mix.
+// The file ends with mode 0600. When `target` is a symbolic link, the file it
+// points to is replaced and the link stays. Throws std::system_error naming
+// the path.
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+// Creates `folder` and any missing parents; folders created here get mode 0700,
+// existing ones keep theirs. Throws std::system_error naming the path.
+void createPrivateDirectories(const std::filesystem::path& folder);
+
+// Reads a whole file. Throws std::system_error naming the path.
+std::string readWholeFile(const std::filesystem::path& file);
+
+// A std::system_error for errno whose text names the path.
+[[noreturn]] void throwSystemError(int error, const std::string& what,
+                                   const std::filesystem::path& path);
+
+}  // namespace lumacap

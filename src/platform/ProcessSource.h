@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "core/AgentSession.h"
+
+namespace lumacap {
+
+// Where process identities come from. Every probe within one process uses the
+// same source, so that identities recorded and compared always agree.
+class ProcessSource {
+ public:
+  virtual ~ProcessSource() = default;
+
+  // The current identity of a process, or nothing. Ids below 2 yield nothing.
+  virtual std::optional<ProcessIdentity> inspect(int32_t pid) = 0;
+  // The parent of a process, or nothing.
+  virtual std::optional<int32_t> parent(int32_t pid) = 0;
+  // The absolute path of the process's executable, where the system tells it.
+  virtual std::optional<std::filesystem::path> executablePath(int32_t) { return std::nullopt; }
+
+  // /proc where it exists, else /bin/ps; chosen once per process.
+  static ProcessSource& system();
+};
+
+}  // namespace lumacap

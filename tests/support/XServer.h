@@ -1,0 +1,56 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/Subprocess.h"
+
+namespace lumacap::test {
+
+// A real X server for integration tests: Xvfb on a free display with the
+// openbox window manager (and, on request, the trayer system tray). Sets
+// $DISPLAY for the test process while it lives; everything it started is
+// stopped when it goes.
+class XServer {
+ public:
+  struct Options {
+    int width = 1280;
+    int height = 800;
+    bool windowManager = true;
+    bool systemTray = false;
+  };
+
+  XServer();
+  explicit XServer(Options options);
+  ~XServer();
+  XServer(const XServer&) = delete;
+  XServer& operator=(const XServer&) = delete;
+
+  const std::string& display() const { return display_; }
+  // The test environment plus DISPLAY, for child processes.
+  std::map<std::string, std::string> environment() const { return {{"DISPLAY", display_}}; }
+
+  // Starts a client (xterm, …) that is stopped with the server.
+  BackgroundProcess& start(const std::vector<std::string>& arguments,
+                           const std::map<std::string, std::string>& environment = {});
+  // Runs a tool (xdotool, xclip, xprop, …) against this display to its end.
+  ProcessResult run(const std::vector<std::string>& arguments, const std::string& input = {}) const;
+
+  // The id of the first visible window whose WM_CLASS class is `windowClass`
+  // and, when given, whose _NET_WM_PID is `pid`; waits up to 10 s.
+  std::optional<unsigned long> waitForWindow(const std::string& windowClass, std::optional<int> pid = {}) const;
+  // _NET_ACTIVE_WINDOW of the root window, if any.
+  std::optional<unsigned long> activeWindow() const;
+
+ private:
+  std::string display_;
+  std::string previousDisplay_;
+  bool hadDisplay_ = false;
+  std::unique_ptr<BackgroundProcess> server_;
+  std::vector<std::unique_ptr<BackgroundProcess>> clients_;
+};
+
+}  // namespace lumacap::test
