@@ -27,8 +27,7 @@ bool isVersionedAgentPath(const std::string& path) {
   if (path.find("/claude/versions/") == std::string::npos) return false;
   const std::string name = lastPathComponent(path);
   if (name.empty()) return false;
-  const std::u32string codePoints = unicode::decode(name);
-  return unicode::isDecimalDigit(codePoints.front()) || (codePoints.front() >= U'0' && codePoints.front() <= U'9');
+  return unicode::isNumber(unicode::decode(name).front());
 }
 
 // Waits until `input` has bytes or is closed. False when `timeout` passes first.

@@ -137,6 +137,11 @@ bool isLetter(char32_t codePoint) {
 
 bool isDecimalDigit(char32_t codePoint) { return category(codePoint) == UTF8PROC_CATEGORY_ND; }
 
+bool isNumber(char32_t codePoint) {
+  const auto kind = category(codePoint);
+  return kind == UTF8PROC_CATEGORY_ND || kind == UTF8PROC_CATEGORY_NL || kind == UTF8PROC_CATEGORY_NO;
+}
+
 bool isAlphanumeric(char32_t codePoint) {
   switch (category(codePoint)) {
     case UTF8PROC_CATEGORY_MN:

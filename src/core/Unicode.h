@@ -28,5 +28,7 @@ std::string lowercased(std::string_view utf8);
 bool isAlphanumeric(char32_t codePoint);
 bool isLetter(char32_t codePoint);
 bool isDecimalDigit(char32_t codePoint);
+// Numbers of every kind: decimal digits, letter numbers (Ⅻ) and others (½).
+bool isNumber(char32_t codePoint);
 
 }  // namespace lumacap::unicode

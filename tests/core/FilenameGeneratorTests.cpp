@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "core/FilenameGenerator.h"
+
+namespace lumacap {
+namespace {
+
+// 2026-12-05 10:07:07 in the process's local time zone.
+Date localDate() {
+  std::tm parts{};
+  parts.tm_year = 2026 - 1900;
+  parts.tm_mon = 11;
+  parts.tm_mday = 5;
+  parts.tm_hour = 10;
+  parts.tm_min = 7;
+  parts.tm_sec = 7;
+  parts.tm_isdst = -1;
+  return Date::fromUnixSeconds(static_cast<double>(std::mktime(&parts)));
+}
+
+std::string name(std::vector<std::string> lines, std::optional<std::string> application = {},
+                 std::optional<std::string> title = {}) {
+  return FilenameGenerator().filename(lines, application, title, localDate());
+}
+
+TEST(FilenameGeneratorTest, WindowTitleComesFirstAndNeedsTwoWords) {
+  EXPECT_EQ(name({}, {}, "Build failed — Console"), "build-failed-console.png");
+  EXPECT_EQ(name({"one two three four five six"}, {}, "Release notes"), "release-notes.png");
+  // A title with one usable word gives way to the lines.
+  EXPECT_EQ(name({"Cannot connect to server"}, {}, "Terminal"), "cannot-connect-server.png");
+}
+
+TEST(FilenameGeneratorTest, LinesAreTriedOneByOneWithoutMixing) {
+  EXPECT_EQ(name({"Error 404", "Cannot connect to server"}), "cannot-connect-server.png");
+  EXPECT_EQ(name({"error error warning the"}), "error-warning.png");
+  EXPECT_EQ(name({"alpha bravo charlie delta echo foxtrot golf"}), "alpha-bravo-charlie-delta-echo.png");
+  // Two sources with one word each never combine.
+  EXPECT_EQ(name({"alpha", "bravo"}, "Notes").substr(0, 6), "notes-");
+}
+
+TEST(FilenameGeneratorTest, UnusableWordsAreSkipped) {
+  // Digits, short words, stop words and words of 24 letters or more.
+  EXPECT_EQ(name({"abc123 to https www untitled abcdefghijklmnopqrstuvwx kept words"}), "kept-words.png");
+  // 23 letters still count.
+  EXPECT_EQ(name({"abcdefghijklmnopqrstuvw word"}), "abcdefghijklmnopqrstuvw-word.png");
+  // Accents and full-width forms fold to their base letters.
+  EXPECT_EQ(name({"Café Déjà"}), "cafe-deja.png");
+  EXPECT_EQ(name({"ＦＵＬＬ ｗｉｄｔｈ"}), "full-width.png");
+}
+
+TEST(FilenameGeneratorTest, FallbackUsesApplicationAndLocalTime) {
+  EXPECT_EQ(name({}, "Note Taker"), "note-taker-2026-12-05-100707.png");
+  EXPECT_EQ(name({}), "capture-2026-12-05-100707.png");
+  EXPECT_EQ(name({}, "!!!"), "capture-2026-12-05-100707.png");
+  EXPECT_EQ(name({"404", "ok"}, "Firefox"), "firefox-2026-12-05-100707.png");
+}
+
+TEST(FilenameGeneratorTest, FallbackFollowsTheTimeZone) {
+  const char* previous = std::getenv("TZ");
+  const std::string saved = previous ? previous : "";
+  const Date instant = Date::fromUnixSeconds(1796465227);  // 2026-12-05 10:07:07 UTC
+  ::setenv("TZ", "UTC0", 1);
+  ::tzset();
+  EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-100707.png");
+  ::setenv("TZ", "CET-1", 1);
+  ::tzset();
+  EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-110707.png");
+  if (previous) {
+    ::setenv("TZ", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+}
+
+TEST(FilenameGeneratorTest, StemNormalisesAnyName) {
+  EXPECT_EQ(FilenameGenerator::stem("Café Déjà Vu"), "cafe-deja-vu");
+  EXPECT_EQ(FilenameGenerator::stem("My Shot.png"), "my-shot");
+  EXPECT_EQ(FilenameGenerator::stem("Shot.PNG"), "shot");
+  EXPECT_EQ(FilenameGenerator::stem("my-shot"), "my-shot");
+  EXPECT_EQ(FilenameGenerator::stem("IMG 2041"), "img-2041");
+  EXPECT_EQ(FilenameGenerator::stem("../../etc/passwd"), "etc-passwd");
+  EXPECT_EQ(FilenameGenerator::stem("report.final.png"), "report-final");
+  for (const char* empty : {"", "---", ".png", "🙂"}) EXPECT_EQ(FilenameGenerator::stem(empty), "capture") << empty;
+}
+
+TEST(FilenameGeneratorTest, StemIsBoundedInCharactersAndBytes) {
+  EXPECT_EQ(FilenameGenerator::stem(std::string(200, 'a')), std::string(90, 'a'));
+  std::string threeByteWord;
+  for (int i = 0; i < 90; ++i) threeByteWord += "語";
+  std::string expected;
+  for (int i = 0; i < 60; ++i) expected += "語";
+  EXPECT_EQ(FilenameGenerator::stem(threeByteWord), expected);
+  // Cutting never leaves a trailing hyphen.
+  EXPECT_EQ(FilenameGenerator::stem(std::string(89, 'a') + " b"), std::string(89, 'a'));
+  // A combining mark stays with its letter when the cut falls there.
+  std::string decomposed;
+  for (int i = 0; i < 100; ++i) decomposed += "\u0915\u094D";  // Devanagari ka + virama
+  const std::string stem = FilenameGenerator::stem(decomposed);
+  EXPECT_LE(stem.size(), 180u);
+  EXPECT_EQ(stem.size() % 6, 0u);
+}
+
+}  // namespace
+}  // namespace lumacap
