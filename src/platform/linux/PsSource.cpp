@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <charconv>
 
 #include "core/Unicode.h"
@@ -91,13 +93,20 @@ std::optional<int32_t> PsSource::parent(int32_t pid) {
 }
 
 std::optional<int32_t> PsSource::parseProcessID(std::string_view text) {
-  if (text.starts_with('+')) text.remove_prefix(1);
-  // from_chars takes a leading minus but not a plus, and nothing else.
-  if (text.empty() || text.starts_with('+')) return std::nullopt;
-  int32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  int64_t magnitude = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
+  const int64_t value = negative ? -magnitude : magnitude;
+  if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(value);
 }
 
 }  // namespace lumacap
