@@ -103,7 +103,8 @@ HookHandler::Ancestry HookHandler::walkAncestors() {
   std::optional<int32_t> current = processes.parent(environment_.hookPid);
   int budget = maximumFurtherSteps;
   while (current && *current >= 2) {
-    const std::optional<ProcessIdentity> identity = processes.inspect(*current);
+    const ProcessSource::Probe probe = processes.probe(*current);
+    const std::optional<ProcessIdentity>& identity = probe.identity;
     if (!identity) break;
     if (!found.agent) {
       bool agent = isAgent(identity->executable);
@@ -120,7 +121,7 @@ HookHandler::Ancestry HookHandler::walkAncestors() {
         found.host = std::move(application);
       }
     }
-    const std::optional<int32_t> parent = processes.parent(*current);
+    const std::optional<int32_t>& parent = probe.parent;
     if (!parent || *parent == *current || budget == 0) break;
     --budget;
     current = parent;

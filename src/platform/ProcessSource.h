@@ -18,6 +18,13 @@ class ProcessSource {
   virtual std::optional<ProcessIdentity> inspect(int32_t pid) = 0;
   // The parent of a process, or nothing.
   virtual std::optional<int32_t> parent(int32_t pid) = 0;
+  struct Probe {
+    std::optional<ProcessIdentity> identity;
+    std::optional<int32_t> parent;
+  };
+  // Identity and parent together; sources that learn both at once override it.
+  virtual Probe probe(int32_t pid) { return {inspect(pid), parent(pid)}; }
+
   // The absolute path of the process's executable, where the system tells it.
   virtual std::optional<std::filesystem::path> executablePath(int32_t) { return std::nullopt; }
 

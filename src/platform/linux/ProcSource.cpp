@@ -101,8 +101,14 @@ std::optional<std::time_t> ProcSource::bootTime() {
   return bootTime_;
 }
 
-std::optional<ProcessIdentity> ProcSource::inspect(int32_t pid) {
+std::optional<ProcessIdentity> ProcSource::inspect(int32_t pid) { return identityOf(pid, readStat(pid)); }
+
+ProcessSource::Probe ProcSource::probe(int32_t pid) {
   const auto stat = readStat(pid);
+  return {identityOf(pid, stat), stat ? std::optional(stat->parent) : std::nullopt};
+}
+
+std::optional<ProcessIdentity> ProcSource::identityOf(int32_t pid, const std::optional<Stat>& stat) {
   const auto boot = bootTime();
   if (!stat || !boot || stat->command.empty() || ticksPerSecond_ <= 0) return std::nullopt;
   const auto started =

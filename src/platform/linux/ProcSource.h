@@ -19,6 +19,7 @@ class ProcSource final : public ProcessSource {
 
   std::optional<ProcessIdentity> inspect(int32_t pid) override;
   std::optional<int32_t> parent(int32_t pid) override;
+  Probe probe(int32_t pid) override;
   std::optional<std::filesystem::path> executablePath(int32_t pid) override;
 
   struct Stat {
@@ -34,6 +35,7 @@ class ProcSource final : public ProcessSource {
 
  private:
   std::optional<Stat> readStat(int32_t pid) const;
+  std::optional<ProcessIdentity> identityOf(int32_t pid, const std::optional<Stat>& stat);
   std::optional<std::time_t> bootTime();
 
   std::string root_;

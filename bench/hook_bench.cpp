@@ -1,0 +1,113 @@
+// Times one hook run (SessionStart from an agent four processes up, session
+// file written) as the whole `lumacap --claude-hook` process, and the same
+// ancestor walk with the /bin/ps lister, side by side.
+//
+//   build/bin/hook_bench [runs]
+//
+// The program first re-runs itself under a process named "claude" with two
+// shells in between, so the hook finds its agent where Claude Code would be.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/HookHandler.h"
+#include "platform/linux/PsSource.h"
+#include "platform/x11/XcbWindowList.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char* const record = R"({"session_id":"bench-session","cwd":"/work/webapp","hook_event_name":"SessionStart"})";
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+int reExecUnderAgent(int argc, char** argv) {
+  const fs::path folder = fs::temp_directory_path() / ("lumacap-hook-bench-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  fs::create_symlink("/bin/sh", folder / "claude");
+  std::string command = "LUMACAP_BENCH_CHAINED=1 exec '" + fs::canonical("/proc/self/exe").string() + "'";
+  for (int i = 1; i < argc; ++i) command += std::string(" '") + argv[i] + "'";
+  // claude → sh → sh → this benchmark → hook: the agent is four levels above the hook.
+  std::ofstream(folder / "inner.sh") << command << "\n";
+  std::ofstream(folder / "middle.sh") << "sh '" << (folder / "inner.sh").string() << "'; true\n";
+  std::ofstream(folder / "outer.sh") << "sh '" << (folder / "middle.sh").string() << "'; true\n";
+  const int status = std::system(("'" + (folder / "claude").string() + "' '" + (folder / "outer.sh").string() + "'").c_str());
+  fs::remove_all(folder);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+double runHookProcess(const std::string& binary, const fs::path& input) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+  char* argv[] = {const_cast<char*>(binary.c_str()), const_cast<char*>("--claude-hook"), nullptr};
+  const auto start = Clock::now();
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ) != 0) std::exit(1);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  const auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  posix_spawn_file_actions_destroy(&actions);
+  return elapsed;
+}
+
+double runPsWalk(const fs::path& data) {
+  const auto start = Clock::now();
+  lumacap::PsSource processes;
+  lumacap::XcbWindowList windows;
+  lumacap::HookHandler handler({.processes = processes,
+                                .applications = windows,
+                                .sessions = lumacap::SessionRepository(data / "Lumacap"),
+                                .hookPid = static_cast<int32_t>(::getpid())});
+  handler.handle(lumacap::HookInput::decode(record));
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!std::getenv("LUMACAP_BENCH_CHAINED")) return reExecUnderAgent(argc, argv);
+  const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
+  const fs::path data = fs::temp_directory_path() / ("lumacap-hook-bench-data-" + std::to_string(::getpid()));
+  fs::create_directories(data);
+  ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+  const fs::path input = data / "record.json";
+  std::ofstream(input) << record;
+  const std::string binary = LUMACAP_BINARY;
+
+  std::vector<double> hook, ps;
+  for (int i = 0; i < runs; ++i) {
+    hook.push_back(runHookProcess(binary, input));
+    ps.push_back(runPsWalk(data));
+  }
+  const auto written = lumacap::AgentSession::fromJson(
+      [&] { std::ifstream file(lumacap::SessionRepository(data / "Lumacap").file("bench-session")); return std::string(std::istreambuf_iterator<char>(file), {}); }());
+  fs::remove_all(data);
+  if (!written || written->process.executable != "claude") {
+    std::fprintf(stderr, "hook_bench: the hook did not record the claude ancestor\n");
+    return 1;
+  }
+  const double hookMedian = median(hook);
+  const double psMedian = median(ps);
+  std::printf("hook process (/proc), median of %d: %.2f ms\n", runs, hookMedian);
+  std::printf("same walk with /bin/ps, median of %d: %.2f ms\n", runs, psMedian);
+  std::printf("ratio (/bin/ps ÷ hook process): %.1f×\n", psMedian / hookMedian);
+  return 0;
+}
