@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -36,7 +36,8 @@ size_t programHooks(const json& entries, const std::string& command) {
     const auto hooks = entry.find("hooks");
     // Entries whose hooks are not all hook objects are left as they are.
     if (hooks == entry.end() || !hooks->is_array()) continue;
-    if (!std::all_of(hooks->begin(), hooks->end(), [](const json& hook) { return hook.is_object(); })) continue;
+    if (!std::all_of(hooks->begin(), hooks->end(), [](const json& hook) { return hook.is_object(); }))
+      continue;
     for (const json& hook : *hooks) count += hook.value("command", json()) == command;
   }
   return count;
@@ -58,7 +59,8 @@ void exercise(const std::optional<std::string>& existing, bool install) {
     output = HookConfiguration::merging(existing, program, install);
   } catch (const lumacap::SettingsParseError& error) {
     // Only text a standard reader refuses too, or nesting beyond the limit.
-    check(existing && (!json::accept(*existing) || error.detail().find("nested more than") != std::string::npos),
+    check(existing &&
+              (!json::accept(*existing) || error.detail().find("nested more than") != std::string::npos),
           "valid JSON refused as unreadable");
     return;
   } catch (const lumacap::StoreError& error) {
@@ -83,7 +85,8 @@ void exercise(const std::optional<std::string>& existing, bool install) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::optional<std::string> existing =
-      size == 0 ? std::nullopt : std::optional<std::string>(std::string(reinterpret_cast<const char*>(data), size));
+      size == 0 ? std::nullopt
+                : std::optional<std::string>(std::string(reinterpret_cast<const char*>(data), size));
   exercise(existing, true);
   exercise(existing, false);
   return 0;
