@@ -1,14 +1,21 @@
 #include "app/HookHandler.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <system_error>
 
+#include "core/AtomicFile.h"
+#include "core/DataRoot.h"
+#include "core/Hashing.h"
+#include "core/HookConfiguration.h"
 #include "core/Unicode.h"
 
 namespace fs = std::filesystem;
@@ -129,8 +136,69 @@ HookHandler::Ancestry HookHandler::walkAncestors() {
   return found;
 }
 
-std::string HookHandler::configure(bool, const fs::path&) {
-  throw std::runtime_error("Installing hooks is not available in this build yet.");
+namespace {
+
+// Claude Code reads its settings from $CLAUDE_CONFIG_DIR when that names a
+// folder, else from ~/.claude.
+fs::path claudeConfigurationFolder() {
+  if (const char* configured = std::getenv("CLAUDE_CONFIG_DIR"); configured && *configured == '/') {
+    return configured;
+  }
+  return homeDirectory() / ".claude";
+}
+
+// The file's bytes, or nothing when there is no such file.
+std::optional<std::string> readIfPresent(const fs::path& file) {
+  try {
+    return readWholeFile(file);
+  } catch (const std::system_error& failure) {
+    if (failure.code() == std::errc::no_such_file_or_directory) return std::nullopt;
+    throw;
+  }
+}
+
+// Writes a new file, never replacing one, and makes it private. A file left
+// half-written by a failure is removed.
+void writeNewPrivateFile(const fs::path& file, std::string_view bytes) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) throwSystemError(errno, "Could not create", file);
+  int error = 0;
+  std::string_view rest = bytes;
+  while (!rest.empty() && error == 0) {
+    const ssize_t written = ::write(fd, rest.data(), rest.size());
+    if (written < 0 && errno != EINTR) error = errno;
+    if (written > 0) rest.remove_prefix(static_cast<size_t>(written));
+  }
+  if (error == 0 && ::fchmod(fd, 0600) != 0) error = errno;
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    ::unlink(file.c_str());
+    throwSystemError(error, "Could not write", file);
+  }
+}
+
+}  // namespace
+
+std::string HookHandler::configure(bool install, const fs::path& executable) {
+  const fs::path folder = claudeConfigurationFolder();
+  const fs::path settings = folder / "settings.json";
+  const std::optional<std::string> existing = readIfPresent(settings);
+
+  std::string updated;
+  try {
+    updated = HookConfiguration::merging(existing, executable, install);
+  } catch (const SettingsParseError& failure) {
+    throw SettingsParseError(failure.detail(), settings.string());
+  }
+
+  createPrivateDirectories(folder);
+  if (existing)
+    writeNewPrivateFile(folder / ("settings.lumacap-backup-" + randomUuidString() + ".json"), *existing);
+  writeFileAtomically(settings, updated);
+  return install ? "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions. "
+                   "Existing settings were preserved and backed up."
+                 : "Lumacap hooks removed. Restart Claude Code sessions to apply.";
 }
 
 fs::path currentExecutablePath(const char* fallback) {

@@ -1,0 +1,243 @@
+#include "core/HookConfiguration.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "core/ScreenshotStore.h"
+#include "core/Unicode.h"
+
+namespace lumacap {
+namespace {
+
+using json = nlohmann::json;
+
+// nlohmann's messages start with "[json.exception.parse_error.101] "; the
+// user needs only what follows.
+std::string withoutExceptionTag(const std::string& message) {
+  if (message.starts_with("[json.exception.")) {
+    if (const size_t end = message.find("] "); end != std::string::npos) return message.substr(end + 2);
+  }
+  return message;
+}
+
+// Builds the value like nlohmann's own DOM parser, except that every number
+// that is not a 64-bit integer keeps its text (see HookConfiguration::parse).
+// Nesting is tracked with an explicit stack, so deep input cannot overflow the
+// call stack here.
+class TextPreservingBuilder : public nlohmann::json_sax<json> {
+ public:
+  explicit TextPreservingBuilder(json& root) : root_(root) {}
+
+  bool null() override { return add(json(nullptr)); }
+  bool boolean(bool value) override { return add(json(value)); }
+  bool number_integer(number_integer_t value) override { return add(json(value)); }
+  bool number_unsigned(number_unsigned_t value) override { return add(json(value)); }
+  bool number_float(number_float_t, const string_t& text) override {
+    return add(json::binary(json::binary_t::container_type(text.begin(), text.end())));
+  }
+  bool string(string_t& value) override { return add(json(std::move(value))); }
+  bool binary(binary_t& value) override { return add(json::binary(std::move(value))); }
+  bool start_object(std::size_t) override { return open(json::object()); }
+  bool key(string_t& key) override {
+    member_ = &(*open_.back())[key];
+    return true;
+  }
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override { return open(json::array()); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) override {
+    error_ = withoutExceptionTag(error.what());
+    return false;
+  }
+
+  const std::string& error() const { return error_; }
+
+ private:
+  json* place(json value) {
+    if (open_.empty()) {
+      root_ = std::move(value);
+      return &root_;
+    }
+    if (open_.back()->is_array()) {
+      open_.back()->push_back(std::move(value));
+      return &open_.back()->back();
+    }
+    *member_ = std::move(value);
+    return member_;
+  }
+  bool add(json value) {
+    place(std::move(value));
+    return true;
+  }
+  bool open(json container) {
+    if (open_.size() >= HookConfiguration::maximumDepth) {
+      error_ =
+          "values are nested more than " + std::to_string(HookConfiguration::maximumDepth) + " levels deep";
+      return false;
+    }
+    open_.push_back(place(std::move(container)));
+    return true;
+  }
+  bool close() {
+    open_.pop_back();
+    return true;
+  }
+
+  json& root_;
+  std::vector<json*> open_;
+  json* member_ = nullptr;
+  std::string error_;
+};
+
+void writeIndent(std::string& out, size_t depth) { out.append(2 * depth, ' '); }
+
+void write(const json& value, std::string& out, size_t depth) {
+  switch (value.type()) {
+    case json::value_t::object: {
+      if (value.empty()) {
+        out += "{}";
+        return;
+      }
+      out += "{\n";
+      bool first = true;
+      for (const auto& [key, member] : value.get_ref<const json::object_t&>()) {
+        if (!first) out += ",\n";
+        first = false;
+        writeIndent(out, depth + 1);
+        out += json(key).dump();
+        out += ": ";
+        write(member, out, depth + 1);
+      }
+      out += '\n';
+      writeIndent(out, depth);
+      out += '}';
+      return;
+    }
+    case json::value_t::array: {
+      if (value.empty()) {
+        out += "[]";
+        return;
+      }
+      out += "[\n";
+      bool first = true;
+      for (const json& element : value) {
+        if (!first) out += ",\n";
+        first = false;
+        writeIndent(out, depth + 1);
+        write(element, out, depth + 1);
+      }
+      out += '\n';
+      writeIndent(out, depth);
+      out += ']';
+      return;
+    }
+    case json::value_t::binary: {
+      const auto& text = value.get_binary();
+      out.append(text.begin(), text.end());
+      return;
+    }
+    default:
+      out += value.dump();
+  }
+}
+
+bool isArrayOfObjects(const json& value) {
+  return value.is_array() &&
+         std::all_of(value.begin(), value.end(), [](const json& e) { return e.is_object(); });
+}
+
+bool belongsToProgram(const json& hook, const std::string& command) {
+  const auto found = hook.find("command");
+  return found != hook.end() && found->is_string() && found->get_ref<const std::string&>() == command;
+}
+
+json ownEntry(const std::string& command) {
+  return json{{"hooks", json::array({json{{"type", "command"}, {"command", command}, {"timeout", 5}}})}};
+}
+
+// One event's entries with this program's hooks taken out; entries left with
+// no hooks by that are dropped.
+json withoutOwnHooks(json entries, const std::string& command) {
+  json kept = json::array();
+  for (json& entry : entries) {
+    const auto hooks = entry.find("hooks");
+    if (hooks == entry.end() || !isArrayOfObjects(*hooks)) {
+      kept.push_back(std::move(entry));
+      continue;
+    }
+    json remaining = json::array();
+    for (json& hook : *hooks) {
+      if (!belongsToProgram(hook, command)) remaining.push_back(std::move(hook));
+    }
+    if (remaining.empty() && !hooks->empty()) continue;
+    *hooks = std::move(remaining);
+    kept.push_back(std::move(entry));
+  }
+  return kept;
+}
+
+}  // namespace
+
+SettingsParseError::SettingsParseError(const std::string& detail, const std::string& file)
+    : std::runtime_error(file + " could not be read as JSON: " + detail), detail_(detail) {}
+
+HookCommandError::HookCommandError()
+    : std::runtime_error(
+          "Lumacap’s path is not valid UTF-8 text, so it cannot be written into Claude Code’s settings.") {}
+
+std::string HookConfiguration::hookCommand(const std::filesystem::path& executable) {
+  std::string quoted = "'";
+  for (const char c : executable.native()) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "' --claude-hook";
+}
+
+json HookConfiguration::parse(std::string_view bytes) {
+  json root;
+  TextPreservingBuilder builder(root);
+  if (!json::sax_parse(bytes, &builder)) throw SettingsParseError(builder.error());
+  return root;
+}
+
+std::string HookConfiguration::serialise(const json& value) {
+  std::string out;
+  write(value, out, 0);
+  out += '\n';
+  return out;
+}
+
+std::string HookConfiguration::merging(const std::optional<std::string>& existing,
+                                       const std::filesystem::path& executable, bool install) {
+  if (!unicode::isValidUtf8(executable.native())) throw HookCommandError();
+  json settings = existing ? parse(*existing) : json::object();
+  if (!settings.is_object()) throw StoreError(StoreError::Kind::invalidIndex);
+
+  json hooks = json::object();
+  if (const auto found = settings.find("hooks"); found != settings.end()) {
+    if (!found->is_object()) throw StoreError(StoreError::Kind::invalidIndex);
+    hooks = std::move(*found);
+  }
+
+  const std::string command = hookCommand(executable);
+  for (const std::string_view name : events) {
+    const std::string event(name);
+    json entries = json::array();
+    if (const auto found = hooks.find(event); found != hooks.end()) {
+      if (!isArrayOfObjects(*found)) throw StoreError(StoreError::Kind::invalidIndex);
+      entries = std::move(*found);
+    }
+    entries = withoutOwnHooks(std::move(entries), command);
+    if (install) entries.push_back(ownEntry(command));
+    hooks[event] = std::move(entries);
+  }
+  settings["hooks"] = std::move(hooks);
+  return serialise(settings);
+}
+
+}  // namespace lumacap
