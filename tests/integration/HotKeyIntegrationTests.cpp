@@ -129,6 +129,19 @@ TEST_F(HotKeyIntegrationTest, EachPressRunsTheActionOnceOnTheMainThread) {
   EXPECT_TRUE(onMainThread);
 }
 
+TEST_F(HotKeyIntegrationTest, HoldingTheKeyCountsOnce) {
+  manager->registerShortcut(Shortcut::initial());
+  ASSERT_EQ(test::sharedXServer().run({"xset", "r", "on"}).exitStatus, 0);
+  ASSERT_EQ(test::sharedXServer().run({"xdotool", "keydown", "super+shift+2"}).exitStatus, 0);
+  processEventsFor(1500ms);  // beyond the repeat delay, so the server repeats the key
+  ASSERT_EQ(test::sharedXServer().run({"xdotool", "keyup", "super+shift+2"}).exitStatus, 0);
+  processEventsFor(300ms);
+  EXPECT_EQ(presses, 1);
+
+  pressKeys("super+shift+2");
+  EXPECT_TRUE(processEventsUntil([&] { return presses == 2; }));
+}
+
 TEST_F(HotKeyIntegrationTest, PressesCountWhateverTheLockKeys) {
   manager->registerShortcut(Shortcut::initial());
   pressKeys("Num_Lock");

@@ -127,6 +127,7 @@ int XcbHotKeyService::grab(const Shortcut& shortcut) {
     return failure;
   }
   grab_ = std::move(wanted);
+  lastRelease_.reset();
   return 0;
 }
 
@@ -150,20 +151,33 @@ bool XcbHotKeyService::isRoot(xcb_window_t window) const {
   return std::find(roots_.begin(), roots_.end(), window) != roots_.end();
 }
 
+// A held key repeats: the server sends a release and a press with the same
+// time stamp for every repeat (our connection does not ask for detectable
+// auto-repeat). Only the first press of a physical key press counts. No
+// "key is down" state is kept, since a release may go to another client that
+// grabbed the keyboard meanwhile, and a lost release must not swallow the
+// next real press.
 bool XcbHotKeyService::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
   if (!grab_ || eventType != "xcb_generic_event_t") return false;
   auto* event = static_cast<xcb_generic_event_t*>(message);
-  if ((event->response_type & 0x7f) != XCB_KEY_PRESS) return false;
-  auto* press = reinterpret_cast<xcb_key_press_event_t*>(event);
+  const uint8_t type = event->response_type & 0x7f;
+  if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return false;
+  // Press and release events share one layout.
+  auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
   const auto& keys = grab_->keycodes;
-  if (!isRoot(press->event) || std::find(keys.begin(), keys.end(), press->detail) == keys.end()) return false;
+  if (!isRoot(key->event) || std::find(keys.begin(), keys.end(), key->detail) == keys.end()) return false;
 
+  if (type == XCB_KEY_RELEASE) {
+    lastRelease_ = key->time;
+    return true;
+  }
   uint16_t locks = 0;
   for (uint16_t variant : grab_->lockVariants) locks |= variant;
   constexpr uint16_t modifierBits = 0xff;  // Shift, Lock, Control, Mod1–Mod5; not the mouse buttons
-  if ((press->state & modifierBits & ~locks) != grab_->modifiers) return false;
+  if ((key->state & modifierBits & ~locks) != grab_->modifiers) return false;
 
-  queuePress();
+  const bool repeat = lastRelease_ && *lastRelease_ == key->time;
+  if (!repeat) queuePress();
   return true;
 }
 

@@ -49,6 +49,7 @@ class XcbHotKeyService final : public HotKeyService, private QAbstractNativeEven
   xcb_connection_t* connection_ = nullptr;
   std::vector<xcb_window_t> roots_;
   std::optional<Grab> grab_;
+  std::optional<xcb_timestamp_t> lastRelease_;
 };
 
 }  // namespace lumacap
