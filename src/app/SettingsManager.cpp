@@ -1,6 +1,8 @@
 #include "app/SettingsManager.h"
 
 #include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <optional>
 #include <string>
@@ -37,6 +39,13 @@ void SettingsManager::storeShortcut() {
   QSettings settings = userSettings();
   settings.setValue(shortcutKey, QByteArray::fromStdString(shortcut_.encoded()));
   settings.sync();
+  // Like every file of ours that holds the user's choices: private to the user.
+  // Later writes through QSettings keep these permissions.
+  if (settings.status() == QSettings::NoError) {
+    QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(QFileInfo(settings.fileName()).path(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
 }
 
 }  // namespace lumacap

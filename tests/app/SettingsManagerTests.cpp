@@ -42,7 +42,8 @@ TEST_F(SettingsManagerTest, FirstLaunchWritesTheDefaultWithoutNotice) {
   EXPECT_TRUE(settings.shortcutMigrationNotice().isEmpty());
   ASSERT_TRUE(storedBytes());
   EXPECT_EQ(Shortcut::decoded(*storedBytes()), Shortcut::initial());
-  EXPECT_TRUE(std::filesystem::exists(settingsFolder / "Lumacap" / "Lumacap.conf"));
+  EXPECT_EQ(test::permissionsOf(settingsFolder / "Lumacap" / "Lumacap.conf"), 0600u);
+  EXPECT_EQ(test::permissionsOf(settingsFolder / "Lumacap"), 0700u);
 }
 
 TEST_F(SettingsManagerTest, ConflictingStoredShortcutIsMigratedOnceWithNotice) {
@@ -94,6 +95,7 @@ TEST_F(SettingsManagerTest, AssigningStoresAndAnnouncesTheShortcut) {
 
   SettingsManager nextLaunch;
   EXPECT_EQ(nextLaunch.shortcut(), optionS);
+  EXPECT_EQ(test::permissionsOf(settingsFolder / "Lumacap" / "Lumacap.conf"), 0600u);
 }
 
 }  // namespace
