@@ -138,13 +138,15 @@ void XcbHotKeyService::release() {
 }
 
 // Releasing a combination this client does not hold changes nothing, so every
-// variant is released whether or not its grab succeeded.
+// variant is released whether or not its grab succeeded. Waits until the
+// server has done it, so that another program may take the combination as
+// soon as this returns.
 void XcbHotKeyService::ungrab(const Grab& grab) {
   for (xcb_window_t root : roots_)
     for (xcb_keycode_t keycode : grab.keycodes)
       for (uint16_t locks : grab.lockVariants)
         xcb_ungrab_key(connection_, keycode, root, grab.modifiers | locks);
-  xcb_flush(connection_);
+  std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
 }
 
 bool XcbHotKeyService::isRoot(xcb_window_t window) const {
