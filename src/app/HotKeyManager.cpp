@@ -1,0 +1,33 @@
+#include "app/HotKeyManager.h"
+
+#include "platform/x11/XcbHotKeyService.h"
+
+namespace lumacap {
+
+HotKeyManager::HotKeyManager() : HotKeyManager(std::make_unique<XcbHotKeyService>()) {}
+
+HotKeyManager::HotKeyManager(std::unique_ptr<HotKeyService> service) : service_(std::move(service)) {
+  // The service owns the queued presses and drops them when it goes, so
+  // `this` is never used after the manager is destroyed.
+  service_->setPressHandler([this] {
+    if (action_) action_();
+  });
+}
+
+HotKeyManager::~HotKeyManager() { unregisterShortcut(); }
+
+void HotKeyManager::registerShortcut(const Shortcut& shortcut) {
+  if (auto message = shortcut.validationMessage()) throw ShortcutError(ShortcutError::invalidCode, *message);
+  unregisterShortcut();
+  if (int status = service_->grab(shortcut); status != 0)
+    throw ShortcutError(status, ShortcutError::unavailableDescription);
+  registered_ = shortcut;
+}
+
+void HotKeyManager::unregisterShortcut() {
+  if (!registered_) return;
+  service_->release();
+  registered_.reset();
+}
+
+}  // namespace lumacap

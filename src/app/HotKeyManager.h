@@ -1,0 +1,60 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "core/Shortcut.h"
+#include "platform/HotKeyService.h"
+
+namespace lumacap {
+
+// Why a shortcut could not become the global hot key, as the user is told:
+// code 1 with the shortcut's validation message, or the window system's error
+// code with the "in use or unavailable" text.
+class ShortcutError : public std::runtime_error {
+ public:
+  static constexpr const char* domain = "Lumacap.Shortcut";
+  static constexpr int invalidCode = 1;
+  static constexpr const char* unavailableDescription =
+      "This shortcut is in use or unavailable. Choose another combination.";
+
+  ShortcutError(int code, const std::string& description) : std::runtime_error(description), code_(code) {}
+  int code() const { return code_; }
+  std::string description() const { return what(); }
+
+ private:
+  int code_;
+};
+
+// The one global hot key of the application: registers a shortcut with the
+// hot-key service and runs `action` on the main thread for every press.
+class HotKeyManager {
+ public:
+  // Hot keys of the running X11 session.
+  HotKeyManager();
+  explicit HotKeyManager(std::unique_ptr<HotKeyService> service);
+  ~HotKeyManager();
+  HotKeyManager(const HotKeyManager&) = delete;
+  HotKeyManager& operator=(const HotKeyManager&) = delete;
+
+  // What a press runs; a press while none is set is ignored.
+  void setAction(std::function<void()> action) { action_ = std::move(action); }
+
+  // Replaces the registration with one for `shortcut`. Throws ShortcutError:
+  // for a shortcut that fails validation before anything changes; for a
+  // combination that cannot be taken after the old registration is gone, so
+  // that nothing is registered (the caller registers the previous one again).
+  void registerShortcut(const Shortcut& shortcut);
+  void unregisterShortcut();
+  const std::optional<Shortcut>& registeredShortcut() const { return registered_; }
+
+ private:
+  std::unique_ptr<HotKeyService> service_;
+  std::function<void()> action_;
+  std::optional<Shortcut> registered_;
+};
+
+}  // namespace lumacap

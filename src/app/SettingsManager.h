@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "core/Shortcut.h"
+
+namespace lumacap {
+
+// The user's settings that outlive a launch, kept in QSettings
+// ("Lumacap"/"Lumacap"): the capture shortcut under "shortcut" as its JSON
+// bytes. A stored shortcut that is no longer acceptable is replaced by the
+// default at construction, with a one-time notice for the settings window.
+class SettingsManager : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(lumacap::Shortcut shortcut READ shortcut WRITE setShortcut NOTIFY shortcutChanged)
+  Q_PROPERTY(QString shortcutLabel READ shortcutLabel NOTIFY shortcutChanged)
+  Q_PROPERTY(QString shortcutMigrationNotice READ shortcutMigrationNotice CONSTANT)
+
+ public:
+  static constexpr const char* shortcutKey = "shortcut";
+
+  explicit SettingsManager(QObject* parent = nullptr);
+
+  const Shortcut& shortcut() const { return shortcut_; }
+  // Stores the shortcut; every assignment is written.
+  void setShortcut(const Shortcut& shortcut);
+  QString shortcutLabel() const { return QString::fromStdString(shortcut_.label()); }
+  // Set only when the stored shortcut had to be replaced at this launch; empty otherwise.
+  QString shortcutMigrationNotice() const { return shortcutMigrationNotice_; }
+
+ signals:
+  void shortcutChanged();
+
+ private:
+  void storeShortcut();
+
+  Shortcut shortcut_;
+  QString shortcutMigrationNotice_;
+};
+
+}  // namespace lumacap

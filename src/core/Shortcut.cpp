@@ -1,0 +1,104 @@
+#include "core/Shortcut.h"
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+namespace lumacap {
+namespace {
+
+constexpr uint32_t commandMask = 256;
+constexpr uint32_t shiftMask = 512;
+constexpr uint32_t optionMask = 2048;
+constexpr uint32_t controlMask = 4096;
+
+// The keys "3", "4", "5" and "6", which macOS takes with ⌘⇧ for its own screenshots.
+bool isSystemScreenshotKey(uint32_t keyCode) {
+  return keyCode == 20 || keyCode == 21 || keyCode == 23 || keyCode == 22;
+}
+
+uint32_t keyCodeFrom(const nlohmann::json& value) {
+  if (value.is_number_unsigned()) {
+    auto number = value.get<uint64_t>();
+    if (number <= std::numeric_limits<uint32_t>::max()) return static_cast<uint32_t>(number);
+  } else if (value.is_number_float()) {
+    // A whole number written with a fraction ("19.0") is still that key.
+    double number = value.get<double>();
+    if (number >= 0 && number <= std::numeric_limits<uint32_t>::max() && std::trunc(number) == number)
+      return static_cast<uint32_t>(number);
+  }
+  throw nlohmann::json::type_error::create(302, "keyCode must be an unsigned 32-bit integer", &value);
+}
+
+bool booleanFrom(const nlohmann::json& json, const char* key) {
+  const auto& value = json.at(key);
+  if (!value.is_boolean())
+    throw nlohmann::json::type_error::create(302, std::string(key) + " must be a Boolean", &value);
+  return value.get<bool>();
+}
+
+}  // namespace
+
+const Shortcut& Shortcut::initial() {
+  static const Shortcut shortcut{};
+  return shortcut;
+}
+
+uint32_t Shortcut::modifiers() const {
+  return (command ? commandMask : 0) + (shift ? shiftMask : 0) + (option ? optionMask : 0) +
+         (control ? controlMask : 0);
+}
+
+std::string Shortcut::label() const {
+  std::string text;
+  if (control) text += "⌃";
+  if (option) text += "⌥";
+  if (shift) text += "⇧";
+  if (command) text += "⌘";
+  return text + keyLabel;
+}
+
+std::optional<std::string> Shortcut::validationMessage() const {
+  if (!command) {
+    if (option || control) return std::nullopt;
+    return "Include Command, Control, or Option so normal typing is not intercepted.";
+  }
+  if (!shift) return std::nullopt;
+  if (isSystemScreenshotKey(keyCode))
+    return "macOS uses ⌘⇧3–6 for screenshots. Choose another key to avoid triggering two captures.";
+  return std::nullopt;
+}
+
+std::string Shortcut::encoded() const { return nlohmann::json(*this).dump(); }
+
+std::optional<Shortcut> Shortcut::decoded(std::string_view bytes) {
+  try {
+    return nlohmann::json::parse(bytes).get<Shortcut>();
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  }
+}
+
+Shortcut Shortcut::restored(const std::optional<std::string>& from) {
+  if (from) {
+    if (auto shortcut = decoded(*from); shortcut && !shortcut->validationMessage()) return *shortcut;
+  }
+  return initial();
+}
+
+void to_json(nlohmann::json& json, const Shortcut& shortcut) {
+  json = nlohmann::json{{"keyCode", shortcut.keyCode}, {"keyLabel", shortcut.keyLabel},
+                        {"command", shortcut.command}, {"shift", shortcut.shift},
+                        {"option", shortcut.option},   {"control", shortcut.control}};
+}
+
+void from_json(const nlohmann::json& json, Shortcut& shortcut) {
+  if (!json.is_object()) throw nlohmann::json::type_error::create(302, "a shortcut must be an object", &json);
+  const auto& label = json.at("keyLabel");
+  if (!label.is_string()) throw nlohmann::json::type_error::create(302, "keyLabel must be a string", &label);
+  shortcut =
+      Shortcut{keyCodeFrom(json.at("keyCode")), label.get<std::string>(),    booleanFrom(json, "command"),
+               booleanFrom(json, "shift"),      booleanFrom(json, "option"), booleanFrom(json, "control")};
+}
+
+}  // namespace lumacap

@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
+#include <QCoreApplication>
+#include <QThread>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+
+#include "app/HotKeyManager.h"
+#include "platform/x11/XcbHotKeyService.h"
+#include "support/IntegrationMain.h"
+
+namespace lumacap {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Shortcut optionS{1, "S", false, false, true, false};
+constexpr uint16_t superShift = XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT;
+
+// Runs the application's event loop until `condition` holds or `timeout` passes.
+bool processEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return true;
+}
+
+void processEventsFor(std::chrono::milliseconds duration) {
+  processEventsUntil([] { return false; }, duration);
+}
+
+// Presses the space-separated combinations one after the other.
+void pressKeys(const std::string& keys) {
+  std::vector<std::string> arguments{"xdotool", "key"};
+  std::istringstream words(keys);
+  for (std::string word; words >> word;) arguments.push_back(word);
+  auto result = test::sharedXServer().run(arguments);
+  ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+}
+
+bool lockIsOn(const std::string& name) {
+  const std::string state = test::sharedXServer().run({"xset", "q"}).standardOutput;
+  const auto at = state.find(name + ":");
+  return at != std::string::npos &&
+         state.compare(state.find_first_not_of(' ', at + name.size() + 1), 2, "on") == 0;
+}
+
+// Another X client, such as a desktop environment holding its own shortcuts.
+class OtherClient {
+ public:
+  OtherClient() : connection_(xcb_connect(test::sharedXServer().display().c_str(), nullptr)) {
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+  }
+  ~OtherClient() { xcb_disconnect(connection_); }
+
+  xcb_keycode_t keycode(uint32_t keysym) {
+    auto* symbols = xcb_key_symbols_alloc(connection_);
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, keysym);
+    xcb_keycode_t code = codes ? codes[0] : 0;
+    std::free(codes);
+    xcb_key_symbols_free(symbols);
+    return code;
+  }
+
+  uint16_t numLockMask() {
+    const xcb_keycode_t numLock = keycode(0xff7f);
+    auto* mapping =
+        xcb_get_modifier_mapping_reply(connection_, xcb_get_modifier_mapping(connection_), nullptr);
+    uint16_t mask = 0;
+    const xcb_keycode_t* keys = xcb_get_modifier_mapping_keycodes(mapping);
+    for (int index = 0; index < 8 * mapping->keycodes_per_modifier; ++index)
+      if (keys[index] == numLock)
+        mask = static_cast<uint16_t>(1u << (index / mapping->keycodes_per_modifier));
+    std::free(mapping);
+    return mask;
+  }
+
+  // The X error code of grabbing the key, or 0 when the grab succeeded.
+  int grab(uint32_t keysym, uint16_t modifiers) {
+    auto cookie = xcb_grab_key_checked(connection_, false, root_, modifiers, keycode(keysym),
+                                       XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    xcb_generic_error_t* error = xcb_request_check(connection_, cookie);
+    int code = error ? error->error_code : 0;
+    std::free(error);
+    return code;
+  }
+
+  void ungrab(uint32_t keysym, uint16_t modifiers) {
+    xcb_ungrab_key(connection_, keycode(keysym), root_, modifiers);
+    xcb_flush(connection_);
+  }
+
+ private:
+  xcb_connection_t* connection_;
+  xcb_window_t root_ = 0;
+};
+
+class HotKeyIntegrationTest : public ::testing::Test {
+ protected:
+  HotKeyIntegrationTest() {
+    manager->setAction([this] {
+      ++presses;
+      onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+    });
+  }
+
+  std::unique_ptr<HotKeyManager> manager = std::make_unique<HotKeyManager>();
+  int presses = 0;
+  bool onMainThread = true;
+};
+
+TEST_F(HotKeyIntegrationTest, EachPressRunsTheActionOnceOnTheMainThread) {
+  manager->registerShortcut(Shortcut::initial());
+  pressKeys("super+shift+2");
+  EXPECT_TRUE(processEventsUntil([&] { return presses == 1; }));
+  pressKeys("super+shift+2 super+shift+2");
+  EXPECT_TRUE(processEventsUntil([&] { return presses == 3; }));
+  // Neither the releases nor other combinations count.
+  pressKeys("super+2 shift+2 ctrl+shift+2");
+  processEventsFor(300ms);
+  EXPECT_EQ(presses, 3);
+  EXPECT_TRUE(onMainThread);
+}
+
+TEST_F(HotKeyIntegrationTest, HoldingTheKeyCountsOnce) {
+  manager->registerShortcut(Shortcut::initial());
+  ASSERT_EQ(test::sharedXServer().run({"xset", "r", "on"}).exitStatus, 0);
+  ASSERT_EQ(test::sharedXServer().run({"xdotool", "keydown", "super+shift+2"}).exitStatus, 0);
+  processEventsFor(1500ms);  // beyond the repeat delay, so the server repeats the key
+  ASSERT_EQ(test::sharedXServer().run({"xdotool", "keyup", "super+shift+2"}).exitStatus, 0);
+  processEventsFor(300ms);
+  EXPECT_EQ(presses, 1);
+
+  pressKeys("super+shift+2");
+  EXPECT_TRUE(processEventsUntil([&] { return presses == 2; }));
+}
+
+TEST_F(HotKeyIntegrationTest, PressesCountWhateverTheLockKeys) {
+  manager->registerShortcut(Shortcut::initial());
+  pressKeys("Num_Lock");
+  ASSERT_TRUE(test::waitUntil([] { return lockIsOn("Num Lock"); }, 2s));
+  pressKeys("super+shift+2");
+  EXPECT_TRUE(processEventsUntil([&] { return presses == 1; }));
+
+  pressKeys("Caps_Lock");
+  ASSERT_TRUE(test::waitUntil([] { return lockIsOn("Caps Lock"); }, 2s));
+  pressKeys("super+shift+2");
+  EXPECT_TRUE(processEventsUntil([&] { return presses == 2; }));
+
+  pressKeys("Num_Lock");
+  ASSERT_TRUE(test::waitUntil([] { return !lockIsOn("Num Lock"); }, 2s));
+  pressKeys("super+shift+2");
+  EXPECT_TRUE(processEventsUntil([&] { return presses == 3; }));
+}
+
+TEST_F(HotKeyIntegrationTest, RegisteringAgainMovesTheGrab) {
+  manager->registerShortcut(Shortcut::initial());
+  manager->registerShortcut(optionS);
+  // Events arrive in order: had the old combination fired, it would count first.
+  pressKeys("super+shift+2 alt+s");
+  EXPECT_TRUE(processEventsUntil([&] { return presses == 1; }));
+  processEventsFor(300ms);
+  EXPECT_EQ(presses, 1);
+
+  OtherClient other;
+  EXPECT_EQ(other.grab('2', superShift), 0) << "the old combination is still held";
+}
+
+TEST_F(HotKeyIntegrationTest, CombinationHeldByAnotherClientFailsAndLeavesNothingGrabbed) {
+  manager->registerShortcut(optionS);
+  OtherClient other;
+  const uint16_t bothLocks = other.numLockMask() | XCB_MOD_MASK_LOCK;
+  ASSERT_NE(other.numLockMask(), 0);
+  // Only the variant with both locks is taken, so the others succeed first and must be undone.
+  ASSERT_EQ(other.grab('2', superShift | bothLocks), 0);
+
+  try {
+    manager->registerShortcut(Shortcut::initial());
+    FAIL() << "expected a ShortcutError";
+  } catch (const ShortcutError& error) {
+    EXPECT_EQ(error.code(), XCB_ACCESS);
+    EXPECT_EQ(error.description(), "This shortcut is in use or unavailable. Choose another combination.");
+  }
+  EXPECT_EQ(manager->registeredShortcut(), std::nullopt);
+  EXPECT_EQ(other.grab('2', superShift), 0);
+  EXPECT_EQ(other.grab('2', superShift | XCB_MOD_MASK_LOCK), 0);
+  EXPECT_EQ(other.grab('s', XCB_MOD_MASK_1), 0) << "the previous shortcut is released as well";
+  other.ungrab('s', XCB_MOD_MASK_1);
+
+  manager->registerShortcut(optionS);
+  pressKeys("alt+s");
+  EXPECT_TRUE(processEventsUntil([&] { return presses == 1; }));
+}
+
+TEST_F(HotKeyIntegrationTest, UnregisteringAndDestroyingFreeEveryVariant) {
+  OtherClient other;
+  const uint16_t numLock = other.numLockMask();
+  const uint16_t variants[] = {0, numLock, XCB_MOD_MASK_LOCK,
+                               static_cast<uint16_t>(numLock | XCB_MOD_MASK_LOCK)};
+
+  manager->registerShortcut(Shortcut::initial());
+  for (uint16_t locks : variants) EXPECT_EQ(other.grab('2', superShift | locks), XCB_ACCESS) << locks;
+  manager->unregisterShortcut();
+  for (uint16_t locks : variants) {
+    EXPECT_EQ(other.grab('2', superShift | locks), 0) << locks;
+    other.ungrab('2', superShift | locks);
+  }
+
+  manager->registerShortcut(optionS);
+  manager.reset();
+  for (uint16_t locks : variants) EXPECT_EQ(other.grab('s', XCB_MOD_MASK_1 | locks), 0) << locks;
+}
+
+TEST(XcbHotKeyService, MapsTheOfferedKeysAndModifiers) {
+  EXPECT_EQ(XcbHotKeyService::keysymFor(19), uint32_t('2'));
+  EXPECT_EQ(XcbHotKeyService::keysymFor(23), uint32_t('5'));
+  EXPECT_EQ(XcbHotKeyService::keysymFor(22), uint32_t('6'));
+  EXPECT_EQ(XcbHotKeyService::keysymFor(5), uint32_t('g'));
+  EXPECT_EQ(XcbHotKeyService::keysymFor(4), 0u) << "H is not offered";
+  EXPECT_EQ(XcbHotKeyService::modifierMaskFor(Shortcut{1, "S", true, true, true, true}),
+            XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_1 | XCB_MOD_MASK_CONTROL);
+
+  XcbHotKeyService service;
+  EXPECT_EQ(service.grab(Shortcut{4, "H", true, false, false, false}), HotKeyService::unmappedKey);
+}
+
+}  // namespace
+}  // namespace lumacap
