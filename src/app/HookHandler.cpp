@@ -203,9 +203,13 @@ std::string HookHandler::configure(bool install, const fs::path& executable) {
 
 fs::path currentExecutablePath(const char* fallback) {
   std::error_code error;
-  fs::path path = fs::read_symlink("/proc/self/exe", error);
-  if (error || path.empty()) return fallback ? fs::path(fallback) : fs::path();
-  return path;
+  std::string path = fs::read_symlink("/proc/self/exe", error).string();
+  // After an upgrade replaced the file, the kernel appends this to the old path.
+  constexpr std::string_view deleted = " (deleted)";
+  if (path.ends_with(deleted)) path.resize(path.size() - deleted.size());
+  if (!error && !path.empty()) return path;
+  if (!fallback || !*fallback) return {};
+  return fs::absolute(fallback, error);
 }
 
 }  // namespace lumacap

@@ -28,8 +28,10 @@ TEST(HookSessionIntegrationTest, SessionFileNamesTheAgentAndItsTerminal) {
   const auto data = folder / "data";
   std::ofstream(folder / "start.json") << record("SessionStart");
   const auto agent = folder / "claude";
+  // The agent waits for "go", as Claude Code starts long after its terminal.
   std::ofstream(agent) << "#!/bin/sh\n"
                        << "echo $$ > '" << (folder / "agent.pid").string() << "'\n"
+                       << "while [ ! -e '" << (folder / "go").string() << "' ]; do sleep 0.05; done\n"
                        << "'" << lumacapBinary() << "' --claude-hook < '" << (folder / "start.json").string()
                        << "' 2> '" << (folder / "hook.err").string() << "'\n"
                        << "touch '" << (folder / "done").string() << "'\n"
@@ -41,6 +43,7 @@ TEST(HookSessionIntegrationTest, SessionFileNamesTheAgentAndItsTerminal) {
   auto& terminal = server.start({"xterm", "-e", "bash", "-c", agent.string() + "; true"},
                                 {{"XDG_DATA_HOME", data.string()}});
   ASSERT_TRUE(server.waitForWindow("XTerm", terminal.pid()));
+  std::ofstream(folder / "go").close();
   ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(folder / "done"); }));
   EXPECT_EQ(readWholeFile(folder / "hook.err"), "");
 
