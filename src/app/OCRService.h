@@ -31,6 +31,13 @@ class OCRService {
   QCoro::Task<std::string> suggestedName(QImage image, std::optional<std::string> application,
                                          std::optional<std::string> windowTitle, Date date) const;
 
+  // The same for a capture: anything with `image`, `application` and
+  // `windowTitle`, such as the capture manager's CapturedImage.
+  template <typename Capture>
+  QCoro::Task<std::string> suggestedName(const Capture& capture, Date date) const {
+    return suggestedName(capture.image, capture.application, capture.windowTitle, date);
+  }
+
   // The same work done on the calling thread.
   static std::string nameNow(TextRecognizer& recognizer, const QImage& image,
                              const std::optional<std::string>& application,

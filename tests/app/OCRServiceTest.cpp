@@ -81,6 +81,23 @@ TEST(OCRService, AWindowTitleWithTwoWordsWinsOverText) {
   EXPECT_EQ(suggest({}, std::nullopt, "Build failed — Console"), "build-failed-console.png");
 }
 
+TEST(OCRService, TakesTheThreeFieldsOfACapture) {
+  struct Capture {
+    QImage image;
+    std::optional<std::string> application;
+    std::optional<std::string> windowTitle;
+  };
+  auto recognizer = std::make_shared<FakeTextRecognizer>(std::vector{line("Cannot connect to server")});
+  const OCRService service(recognizer);
+  EXPECT_EQ(
+      QCoro::waitFor(service.suggestedName(Capture{blankImage(50, 60), "XTerm", std::nullopt}, captureDate)),
+      "cannot-connect-server.png");
+  EXPECT_EQ(recognizer->lastImageSize(), QSize(50, 60));
+  EXPECT_EQ(QCoro::waitFor(
+                service.suggestedName(Capture{blankImage(), "XTerm", "Build failed — Console"}, captureDate)),
+            "build-failed-console.png");
+}
+
 TEST(OCRService, AFailedRecognitionGivesTheNameForNoText) {
   auto recognizer = std::make_shared<FakeTextRecognizer>(std::vector{line("Cannot connect to server")});
   recognizer->setFailing(true);
