@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "OpenMPThreads.h"
 #include "support/IntegrationMain.h"
 
 namespace lumacap::test {
@@ -21,6 +22,7 @@ XServer& sharedXServer() {
 // Integration tests run against a real X server: each test process starts its
 // own Xvfb with openbox and a system tray, then a QApplication on it.
 int main(int argc, char** argv) {
+  lumacap::test::restartWithOneOpenMPThreadUnlessChosen(argv);
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
 

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QImage>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Date.h"
+#include "platform/TextRecognizer.h"
+
+namespace lumacap {
+
+// Suggests a file name for a capture from the text visible in it. The text is
+// read on this machine, handed to the filename generator and dropped: it is
+// never stored, logged or sent anywhere.
+class OCRService {
+ public:
+  static constexpr float minimumConfidence = 0.65f;
+  static constexpr float minimumTextHeight = 0.008f;  // of the image height
+
+  // Uses the process's Tesseract recognizer.
+  OCRService();
+  explicit OCRService(std::shared_ptr<TextRecognizer> recognizer);
+
+  // Reads the image on a low-priority worker thread and resumes the caller on
+  // its own thread (the GUI thread for the application). Never fails: without
+  // usable text the name comes from the window title or the application and
+  // the date.
+  QCoro::Task<std::string> suggestedName(QImage image, std::optional<std::string> application,
+                                         std::optional<std::string> windowTitle, Date date) const;
+
+  // The same for a capture: anything with `image`, `application` and
+  // `windowTitle`, such as the capture manager's CapturedImage.
+  template <typename Capture>
+  QCoro::Task<std::string> suggestedName(const Capture& capture, Date date) const {
+    return suggestedName(capture.image, capture.application, capture.windowTitle, date);
+  }
+
+  // The same work done on the calling thread.
+  static std::string nameNow(TextRecognizer& recognizer, const QImage& image,
+                             const std::optional<std::string>& application,
+                             const std::optional<std::string>& windowTitle, Date date);
+
+  // The lines worth naming from: confident enough, tall enough, not blank; in
+  // the recognizer's order.
+  static std::vector<std::string> usableLines(const std::vector<RecognizedLine>& lines, int imageHeight);
+
+ private:
+  std::shared_ptr<TextRecognizer> recognizer_;
+};
+
+}  // namespace lumacap

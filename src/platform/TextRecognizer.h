@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <string>
+#include <vector>
+
+namespace lumacap {
+
+// One line of text found in an image, as the recognizer reads it.
+struct RecognizedLine {
+  std::string text;      // UTF-8, without the trailing line break
+  float confidence = 0;  // 0 (a guess) to 1 (certain)
+  QRect bounds;          // in image pixels
+
+  bool operator==(const RecognizedLine&) const = default;
+};
+
+// Reads the lines of text in an image, on the user's own machine. Lines come
+// in the recognizer's reading order. Implementations are safe to call from any
+// one worker thread at a time or more; a failure gives an empty list or throws.
+class TextRecognizer {
+ public:
+  virtual ~TextRecognizer() = default;
+  virtual std::vector<RecognizedLine> recognize(const QImage& image) = 0;
+};
+
+}  // namespace lumacap

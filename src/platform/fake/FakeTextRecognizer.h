@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QSize>
+#include <QThread>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/TextRecognizer.h"
+
+namespace lumacap {
+
+// Answers every recognition with fixed lines, or fails, and remembers the last
+// call (the image size and the thread it ran on).
+class FakeTextRecognizer final : public TextRecognizer {
+ public:
+  explicit FakeTextRecognizer(std::vector<RecognizedLine> lines = {});
+
+  void setLines(std::vector<RecognizedLine> lines);
+  void setFailing(bool failing);  // recognize() then throws std::runtime_error
+
+  // While held, recognize() waits until release().
+  void hold();
+  void release();
+
+  std::vector<RecognizedLine> recognize(const QImage& image) override;
+
+  int calls() const;
+  QSize lastImageSize() const;
+  QThread* lastThread() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable released_;
+  bool held_ = false;
+  std::vector<RecognizedLine> lines_;
+  bool failing_ = false;
+  int calls_ = 0;
+  QSize lastImageSize_;
+  QThread* lastThread_ = nullptr;
+};
+
+}  // namespace lumacap

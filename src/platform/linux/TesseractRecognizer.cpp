@@ -1,0 +1,130 @@
+#include "platform/linux/TesseractRecognizer.h"
+
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace lumacap {
+
+namespace {
+
+constexpr const char* debianTessdata = "/usr/share/tesseract-ocr/5/tessdata";
+constexpr const char* language = "eng";
+
+// Screenshots are taken at the display's density, about 96 pixels per inch
+// at a scale of one; Tesseract sizes its noise filters from this.
+constexpr int screenResolution = 96;
+
+std::string withoutSurroundingSpace(const char* text) {
+  std::string_view view(text);
+  const auto first = view.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const auto last = view.find_last_not_of(" \t\r\n");
+  return std::string(view.substr(first, last - first + 1));
+}
+
+QImage grayOverWhite(const QImage& image) {
+  const QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  QImage gray(image.size(), QImage::Format_Grayscale8);
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* source = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
+    uchar* target = gray.scanLine(y);
+    for (int x = 0; x < image.width(); ++x) {
+      const int white = 255 - qAlpha(source[x]);
+      target[x] = static_cast<uchar>(
+          qGray(qRed(source[x]) + white, qGreen(source[x]) + white, qBlue(source[x]) + white));
+    }
+  }
+  return gray;
+}
+
+// True when most of the image is dark, as in a terminal or a dark theme.
+bool mostlyDark(const QImage& gray) {
+  constexpr int step = 4;
+  long dark = 0;
+  long total = 0;
+  for (int y = 0; y < gray.height(); y += step) {
+    const uchar* line = gray.constScanLine(y);
+    for (int x = 0; x < gray.width(); x += step) {
+      dark += line[x] < 128;
+      ++total;
+    }
+  }
+  return dark * 2 > total;
+}
+
+}  // namespace
+
+TesseractRecognizer::TesseractRecognizer() = default;
+TesseractRecognizer::~TesseractRecognizer() = default;
+
+std::shared_ptr<TesseractRecognizer> TesseractRecognizer::shared() {
+  static auto* instance = new std::shared_ptr<TesseractRecognizer>(std::make_shared<TesseractRecognizer>());
+  return *instance;
+}
+
+std::optional<std::string> TesseractRecognizer::tessdataFolder() {
+  const char* prefix = std::getenv("TESSDATA_PREFIX");
+  if (prefix && *prefix) return std::nullopt;
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::path(debianTessdata) / "eng.traineddata", error)) {
+    return debianTessdata;
+  }
+  return std::nullopt;
+}
+
+QImage TesseractRecognizer::preparedImage(const QImage& image) {
+  QImage gray =
+      image.hasAlphaChannel() ? grayOverWhite(image) : image.convertToFormat(QImage::Format_Grayscale8);
+  if (mostlyDark(gray)) gray.invertPixels();
+  return gray;
+}
+
+bool TesseractRecognizer::loaded() {
+  if (api_) return true;
+  if (loadFailed_) return false;
+  auto api = std::make_unique<tesseract::TessBaseAPI>();
+  const std::optional<std::string> folder = tessdataFolder();
+  bool ready = api->Init(folder ? folder->c_str() : nullptr, language, tesseract::OEM_LSTM_ONLY) == 0;
+  if (!ready && folder) ready = api->Init(nullptr, language, tesseract::OEM_LSTM_ONLY) == 0;
+  if (!ready) {
+    loadFailed_ = true;
+    return false;
+  }
+  // Tesseract's diagnostics are of no use to the user of a tray program.
+  api->SetVariable("debug_file", "/dev/null");
+  api->SetPageSegMode(tesseract::PSM_AUTO);
+  api_ = std::move(api);
+  return true;
+}
+
+std::vector<RecognizedLine> TesseractRecognizer::recognize(const QImage& image) {
+  if (image.isNull() || image.width() < 1 || image.height() < 1) return {};
+  const QImage gray = preparedImage(image);
+
+  std::lock_guard lock(mutex_);
+  if (!loaded()) return {};
+  api_->SetImage(gray.constBits(), gray.width(), gray.height(), 1, static_cast<int>(gray.bytesPerLine()));
+  api_->SetSourceResolution(screenResolution);
+  std::vector<RecognizedLine> lines;
+  if (api_->Recognize(nullptr) == 0) {
+    std::unique_ptr<tesseract::ResultIterator> iterator(api_->GetIterator());
+    constexpr auto level = tesseract::RIL_TEXTLINE;
+    if (iterator && !iterator->Empty(level)) {
+      do {
+        std::unique_ptr<char[]> text(iterator->GetUTF8Text(level));
+        if (!text) continue;
+        int left = 0, top = 0, right = 0, bottom = 0;
+        iterator->BoundingBox(level, &left, &top, &right, &bottom);
+        lines.push_back({withoutSurroundingSpace(text.get()), iterator->Confidence(level) / 100.0f,
+                         QRect(left, top, right - left, bottom - top)});
+      } while (iterator->Next(level));
+    }
+  }
+  api_->Clear();
+  return lines;
+}
+
+}  // namespace lumacap

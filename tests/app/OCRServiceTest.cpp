@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include "app/OCRService.h"
+#include "core/FilenameGenerator.h"
+#include "platform/fake/FakeTextRecognizer.h"
+
+using namespace lumacap;
+
+namespace {
+
+const Date captureDate = Date::fromUnixSeconds(1796464027);  // 2026-12-05 10:27:07 UTC
+
+// A line tall enough for any image up to 1000 pixels high.
+RecognizedLine line(std::string text, float confidence = 0.9f, int height = 20) {
+  return {std::move(text), confidence, QRect(0, 0, 300, height)};
+}
+
+QImage blankImage(int width = 400, int height = 1000) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  return image;
+}
+
+std::string suggest(std::vector<RecognizedLine> lines, std::optional<std::string> application = std::nullopt,
+                    std::optional<std::string> windowTitle = std::nullopt, QImage image = blankImage()) {
+  auto recognizer = std::make_shared<FakeTextRecognizer>(std::move(lines));
+  return QCoro::waitFor(OCRService(recognizer).suggestedName(image, application, windowTitle, captureDate));
+}
+
+std::string fallbackName(std::optional<std::string> application, std::optional<std::string> windowTitle) {
+  return FilenameGenerator().filename({}, application, windowTitle, captureDate);
+}
+
+QCoro::Task<std::string> suggestNotingThread(OCRService service, QImage image, QThread** resumedOn) {
+  std::string name = co_await service.suggestedName(image, std::nullopt, std::nullopt, captureDate);
+  *resumedOn = QThread::currentThread();
+  co_return name;
+}
+
+}  // namespace
+
+TEST(OCRService, KeepsLinesFromConfidenceZeroPointSixFiveUp) {
+  EXPECT_EQ(suggest({line("Ignored guess words", 0.64f), line("Cannot connect to server", 0.65f)}),
+            "cannot-connect-server.png");
+  EXPECT_EQ(suggest({line("Ignored guess words", 0.64f)}, "Note Taker"),
+            fallbackName("Note Taker", std::nullopt));
+  EXPECT_EQ(suggest({line("Certain heading words", 1.0f)}), "certain-heading-words.png");
+}
+
+TEST(OCRService, SkipsLinesShorterThanTheMinimumTextHeight) {
+  // 0.008 of 1000 pixels: 7 pixels is too small, 8 is enough.
+  EXPECT_EQ(suggest({line("Tiny footer words", 0.99f, 7), line("Visible heading words", 0.9f, 8)}),
+            "visible-heading-words.png");
+  EXPECT_EQ(suggest({line("Tiny footer words", 0.99f, 7)}, "Note Taker"),
+            fallbackName("Note Taker", std::nullopt));
+  // The rule scales with the image: 7 pixels is plenty in a 500-pixel image.
+  EXPECT_EQ(suggest({line("Tiny footer words", 0.99f, 7)}, std::nullopt, std::nullopt, blankImage(400, 500)),
+            "tiny-footer-words.png");
+}
+
+TEST(OCRService, UsableLinesDropBlankOnesAndKeepTheRecognizerOrder) {
+  const std::vector<RecognizedLine> lines = {line("Second"), line(""),          line("  \t"),
+                                             line("First"),  line("low", 0.1f), line("Third")};
+  EXPECT_EQ(OCRService::usableLines(lines, 1000), (std::vector<std::string>{"Second", "First", "Third"}));
+  EXPECT_TRUE(OCRService::usableLines({}, 1000).empty());
+}
+
+TEST(OCRService, TheFirstLineWithTwoUsableWordsDecides) {
+  EXPECT_EQ(suggest({line("Error 404"), line("Cannot connect to server"), line("Retry later please")}),
+            "cannot-connect-server.png");
+  EXPECT_EQ(suggest({line("Retry later please"), line("Cannot connect to server")}),
+            "retry-later-please.png");
+}
+
+TEST(OCRService, AWindowTitleWithTwoWordsWinsOverText) {
+  EXPECT_EQ(suggest({line("Cannot connect to server")}, "XTerm", "Build failed — Console"),
+            "build-failed-console.png");
+  EXPECT_EQ(suggest({}, std::nullopt, "Build failed — Console"), "build-failed-console.png");
+}
+
+TEST(OCRService, TakesTheThreeFieldsOfACapture) {
+  struct Capture {
+    QImage image;
+    std::optional<std::string> application;
+    std::optional<std::string> windowTitle;
+  };
+  auto recognizer = std::make_shared<FakeTextRecognizer>(std::vector{line("Cannot connect to server")});
+  const OCRService service(recognizer);
+  EXPECT_EQ(
+      QCoro::waitFor(service.suggestedName(Capture{blankImage(50, 60), "XTerm", std::nullopt}, captureDate)),
+      "cannot-connect-server.png");
+  EXPECT_EQ(recognizer->lastImageSize(), QSize(50, 60));
+  EXPECT_EQ(QCoro::waitFor(
+                service.suggestedName(Capture{blankImage(), "XTerm", "Build failed — Console"}, captureDate)),
+            "build-failed-console.png");
+}
+
+TEST(OCRService, AFailedRecognitionGivesTheNameForNoText) {
+  auto recognizer = std::make_shared<FakeTextRecognizer>(std::vector{line("Cannot connect to server")});
+  recognizer->setFailing(true);
+  const OCRService service(recognizer);
+
+  const std::string name =
+      QCoro::waitFor(service.suggestedName(blankImage(), "Note Taker", std::nullopt, captureDate));
+  EXPECT_EQ(name, fallbackName("Note Taker", std::nullopt));
+  EXPECT_EQ(name.rfind("note-taker-", 0), 0u);
+  EXPECT_TRUE(name.ends_with(".png"));
+  EXPECT_EQ(QCoro::waitFor(
+                service.suggestedName(blankImage(), std::nullopt, "Build failed — Console", captureDate)),
+            "build-failed-console.png");
+  EXPECT_EQ(recognizer->calls(), 2);
+}
+
+TEST(OCRService, RecognizesOffTheGuiThreadAndResumesOnIt) {
+  auto recognizer = std::make_shared<FakeTextRecognizer>(std::vector{line("Cannot connect to server")});
+  recognizer->hold();
+  QThread* resumedOn = nullptr;
+  QCoro::Task<std::string> task =
+      suggestNotingThread(OCRService(recognizer), blankImage(321, 123), &resumedOn);
+  // The caller is not blocked while the recognizer works.
+  EXPECT_FALSE(task.isReady());
+  recognizer->release();
+
+  EXPECT_EQ(QCoro::waitFor(task), "cannot-connect-server.png");
+  EXPECT_EQ(resumedOn, QCoreApplication::instance()->thread());
+  EXPECT_NE(recognizer->lastThread(), nullptr);
+  EXPECT_NE(recognizer->lastThread(), QCoreApplication::instance()->thread());
+  EXPECT_EQ(recognizer->lastImageSize(), QSize(321, 123));
+}
+
+TEST(OCRService, FinishesAfterTheServiceThatStartedItIsGone) {
+  auto recognizer = std::make_shared<FakeTextRecognizer>(std::vector{line("Cannot connect to server")});
+  recognizer->hold();
+  std::optional<QCoro::Task<std::string>> task;
+  {
+    const OCRService service(recognizer);
+    task.emplace(service.suggestedName(blankImage(), std::nullopt, std::nullopt, captureDate));
+  }
+  recognizer->release();
+  EXPECT_EQ(QCoro::waitFor(*task), "cannot-connect-server.png");
+}

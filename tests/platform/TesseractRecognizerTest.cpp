@@ -1,0 +1,132 @@
+#include "platform/linux/TesseractRecognizer.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <thread>
+
+#include "support/RenderedText.h"
+
+using namespace lumacap;
+using lumacap::test::renderedText;
+
+namespace {
+
+const QStringList clearLines = {"Cannot connect to server", "Retry later please"};
+const std::vector<std::string> clearTexts = {"Cannot connect to server", "Retry later please"};
+
+std::vector<std::string> texts(const std::vector<RecognizedLine>& lines) {
+  std::vector<std::string> result;
+  for (const RecognizedLine& line : lines) result.push_back(line.text);
+  return result;
+}
+
+}  // namespace
+
+TEST(TesseractRecognizer, ReadsLinesInReadingOrderWithConfidenceAndBounds) {
+  const QImage image =
+      renderedText({"Build failed — Console", "Cannot connect to server", "Retry later please"});
+  const std::vector<RecognizedLine> lines = TesseractRecognizer().recognize(image);
+
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].text.rfind("Build failed", 0), 0u) << lines[0].text;
+  EXPECT_EQ(lines[1].text, "Cannot connect to server");
+  EXPECT_EQ(lines[2].text, "Retry later please");
+  for (const RecognizedLine& line : lines) {
+    EXPECT_GE(line.confidence, 0.65f) << line.text;
+    EXPECT_LE(line.confidence, 1.0f) << line.text;
+    EXPECT_TRUE(image.rect().contains(line.bounds)) << line.text;
+    // 30-pixel text: the line box spans roughly ascender to descender.
+    EXPECT_GT(line.bounds.height(), 15) << line.text;
+    EXPECT_LT(line.bounds.height(), 60) << line.text;
+  }
+  EXPECT_LT(lines[0].bounds.top(), lines[1].bounds.top());
+  EXPECT_LT(lines[1].bounds.top(), lines[2].bounds.top());
+}
+
+TEST(TesseractRecognizer, ReadsImagesOfEveryPixelFormatAndRowPadding) {
+  TesseractRecognizer recognizer;
+  // 1201 pixels wide: rows of 8-bit and 24-bit pixels are then padded, so the
+  // row length differs from the width times the pixel size.
+  test::TextImageStyle oddWidth;
+  oddWidth.size = {1201, 300};
+  const QImage source = renderedText(clearLines, oddWidth);
+  for (const QImage::Format format :
+       {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_RGB888, QImage::Format_BGR888,
+        QImage::Format_RGB16, QImage::Format_Grayscale8, QImage::Format_Grayscale16, QImage::Format_Indexed8,
+        QImage::Format_Mono, QImage::Format_RGBA64, QImage::Format_RGBX8888}) {
+    const QImage image = source.convertToFormat(format);
+    ASSERT_EQ(image.format(), format);
+    EXPECT_EQ(texts(recognizer.recognize(image)), clearTexts) << "format " << format;
+  }
+}
+
+TEST(TesseractRecognizer, ReadsTextOnATransparentBackgroundAsOnWhite) {
+  // Transparent pixels hold black; read without their alpha, black text on
+  // them would vanish.
+  test::TextImageStyle style;
+  style.background = Qt::transparent;
+  const QImage image = renderedText(clearLines, style);
+  ASSERT_EQ(qAlpha(image.pixel(0, 0)), 0);
+  EXPECT_EQ(texts(TesseractRecognizer().recognize(image)), clearTexts);
+
+  const QImage prepared = TesseractRecognizer::preparedImage(image);
+  EXPECT_EQ(prepared.format(), QImage::Format_Grayscale8);
+  EXPECT_EQ(qGray(prepared.pixel(0, 0)), 255);
+}
+
+TEST(TesseractRecognizer, ReadsLightTextOnADarkBackground) {
+  const QImage image = renderedText({"make: *** [Makefile:31: build] Error 1", "Cannot connect to server"},
+                                    test::darkTerminal());
+  const auto lines = TesseractRecognizer().recognize(image);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].text, "Cannot connect to server");
+  EXPECT_GE(lines[1].confidence, 0.65f);
+
+  // Dark images reach Tesseract as dark text on light.
+  const QImage prepared = TesseractRecognizer::preparedImage(image);
+  EXPECT_GT(qGray(prepared.pixel(0, 0)), 200);
+  EXPECT_EQ(qGray(TesseractRecognizer::preparedImage(renderedText({})).pixel(0, 0)), 255);
+}
+
+TEST(TesseractRecognizer, EmptyImagesGiveNoLines) {
+  TesseractRecognizer recognizer;
+  EXPECT_TRUE(recognizer.recognize(QImage()).empty());
+  QImage single(1, 1, QImage::Format_RGB32);
+  single.fill(Qt::white);
+  EXPECT_TRUE(recognizer.recognize(single).empty());
+  EXPECT_TRUE(recognizer.recognize(renderedText({})).empty());
+  // The engine is still usable afterwards.
+  EXPECT_EQ(texts(recognizer.recognize(renderedText(clearLines))), clearTexts);
+}
+
+TEST(TesseractRecognizer, FindsTheEnglishDataInDebiansFolderOrWhereTheUserSays) {
+  ::unsetenv("TESSDATA_PREFIX");
+  EXPECT_EQ(TesseractRecognizer::tessdataFolder(), "/usr/share/tesseract-ocr/5/tessdata");
+
+  ::setenv("TESSDATA_PREFIX", "/usr/share/tesseract-ocr/5/tessdata/", 1);
+  EXPECT_EQ(TesseractRecognizer::tessdataFolder(), std::nullopt);
+  EXPECT_EQ(texts(TesseractRecognizer().recognize(renderedText(clearLines))), clearTexts);
+}
+
+TEST(TesseractRecognizer, MissingDataGivesNoLinesInsteadOfFailing) {
+  QTemporaryDir emptyFolder;
+  ASSERT_TRUE(emptyFolder.isValid());
+  ::setenv("TESSDATA_PREFIX", emptyFolder.path().toUtf8().constData(), 1);
+  TesseractRecognizer recognizer;
+  EXPECT_TRUE(recognizer.recognize(renderedText(clearLines)).empty());
+  EXPECT_TRUE(recognizer.recognize(renderedText(clearLines)).empty());
+}
+
+TEST(TesseractRecognizer, CallsFromSeveralThreadsTakeTurns) {
+  const auto recognizer = TesseractRecognizer::shared();
+  EXPECT_EQ(recognizer, TesseractRecognizer::shared());
+  const QImage image = renderedText(clearLines);
+  std::vector<std::string> first, second;
+  std::thread other([&] { second = texts(recognizer->recognize(image)); });
+  first = texts(recognizer->recognize(image));
+  other.join();
+  EXPECT_EQ(first, clearTexts);
+  EXPECT_EQ(second, clearTexts);
+}
