@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QProcess>
+#include <QWidget>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -155,6 +156,31 @@ TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
   EXPECT_FALSE(workspace.isTerminated(*otherApplication));
   other.stop();
   EXPECT_TRUE(workspace.isTerminated(*otherApplication));
+}
+
+TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveWindow) {
+  QWidget first;
+  QWidget second;
+  for (QWidget* window : {&first, &second}) {
+    window->resize(200, 120);
+    window->show();
+  }
+  const auto firstWindow = static_cast<unsigned long>(first.winId());
+  const auto secondWindow = static_cast<unsigned long>(second.winId());
+  X11Workspace workspace;
+  activate(secondWindow);
+  activate(firstWindow);
+  auto& terminal = server.start({"xterm"});
+  const auto terminalWindow = server.waitForWindow("XTerm", terminal.pid());
+  ASSERT_TRUE(terminalWindow);
+  activate(*terminalWindow);
+  // The second window is now the topmost of ours, but the first was active last.
+  server.run({"xdotool", "windowraise", windowArgument(secondWindow)});
+
+  const auto ours = workspace.application(static_cast<int32_t>(QCoreApplication::applicationPid()));
+  ASSERT_TRUE(ours);
+  EXPECT_TRUE(workspace.activate(*ours));
+  EXPECT_TRUE(waitServingEvents([&] { return server.activeWindow() == firstWindow; }));
 }
 
 TEST_F(AgentDeliveryTest, ACopiedImageIsPastedAsTheSamePng) {
