@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -32,6 +33,10 @@ class Workspace {
   virtual bool activate(const DesktopApplication& application) = 0;
   // Whether its process no longer exists with the same start time.
   virtual bool isTerminated(const DesktopApplication& application) = 0;
+
+  // Called on the GUI thread each time another application becomes frontmost.
+  using ActivationObserver = std::function<void(const DesktopApplication&)>;
+  virtual void observeActivations(ActivationObserver observer) = 0;
 };
 
 }  // namespace lumacap

@@ -168,12 +168,18 @@ TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveW
   const auto firstWindow = static_cast<unsigned long>(first.winId());
   const auto secondWindow = static_cast<unsigned long>(second.winId());
   X11Workspace workspace;
+  std::vector<DesktopApplication> activations;
+  workspace.observeActivations(
+      [&](const DesktopApplication& application) { activations.push_back(application); });
   activate(secondWindow);
   activate(firstWindow);
   auto& terminal = server.start({"xterm"});
   const auto terminalWindow = server.waitForWindow("XTerm", terminal.pid());
   ASSERT_TRUE(terminalWindow);
   activate(*terminalWindow);
+  ASSERT_TRUE(
+      waitServingEvents([&] { return !activations.empty() && activations.back().pid == terminal.pid(); }));
+  EXPECT_EQ(activations.back().bundleIdentifier, "XTerm");
   // The second window is now the topmost of ours, but the first was active last.
   server.run({"xdotool", "windowraise", windowArgument(secondWindow)});
 

@@ -18,6 +18,11 @@ bool FakeWorkspace::activate(const DesktopApplication& application) {
   return activationSent_ && !isTerminated(application);
 }
 
+void FakeWorkspace::userActivates(int32_t pid) {
+  frontmost_ = pid;
+  if (const auto activated = application(pid); activated && observer_) observer_(*activated);
+}
+
 bool FakeWorkspace::isTerminated(const DesktopApplication& application) {
   return terminated_.contains(application.pid);
 }

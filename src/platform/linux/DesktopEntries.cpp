@@ -121,6 +121,7 @@ std::optional<DesktopEntries::Entry> DesktopEntries::parse(std::string_view cont
 }
 
 void DesktopEntries::load() {
+  if (loaded_) return;
   loaded_ = true;
   std::set<std::string> seenIds;  // an entry id in an earlier folder hides later ones
   for (const fs::path& folder : folders_) {

@@ -16,6 +16,9 @@ class DesktopEntries {
   explicit DesktopEntries(std::vector<std::filesystem::path> folders = applicationFolders(),
                           std::string language = messagesLanguage());
 
+  // Reads the folders, once; name() reads them on first use otherwise.
+  void load();
+
   // The Name of the entry whose StartupWMClass equals the class exactly or,
   // failing that, whose file name (without ".desktop") equals it ignoring
   // case; nothing when no entry matches.
@@ -38,8 +41,6 @@ class DesktopEntries {
   static std::string messagesLanguage();
 
  private:
-  void load();
-
   std::vector<std::filesystem::path> folders_;
   std::string language_;
   bool loaded_ = false;

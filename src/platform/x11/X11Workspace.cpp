@@ -1,6 +1,7 @@
 #include "platform/x11/X11Workspace.h"
 
 #include <QSocketNotifier>
+#include <QtConcurrent>
 #include <algorithm>
 
 namespace lumacap {
@@ -14,8 +15,9 @@ constexpr size_t activationHistoryLimit = 256;
 }  // namespace
 
 X11Workspace::X11Workspace(const std::string& display, ProcessSource& processes)
-    : connection_(display), processes_(processes) {
+    : connection_(display), processes_(processes), desktopEntries_(std::make_shared<DesktopEntries>()) {
   if (!connection_.connected()) return;
+  desktopEntriesRead_ = QtConcurrent::run([entries = desktopEntries_] { entries->load(); });
   const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
   xcb_change_window_attributes(connection_.get(), connection_.root(), XCB_CW_EVENT_MASK, &mask);
   if (const auto active = connection_.activeWindow()) noteActivation(*active);
@@ -25,7 +27,7 @@ X11Workspace::X11Workspace(const std::string& display, ProcessSource& processes)
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { readEvents(); });
 }
 
-X11Workspace::~X11Workspace() = default;
+X11Workspace::~X11Workspace() { desktopEntriesRead_.waitForFinished(); }
 
 void X11Workspace::readEvents() {
   if (!connection_.connected()) return;
@@ -38,9 +40,27 @@ void X11Workspace::readEvents() {
     const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event.get());
     if (property->window == connection_.root() && property->atom == activeAtom) activeChanged = true;
   }
-  if (activeChanged) {
-    if (const auto active = connection_.activeWindow()) noteActivation(*active);
+  if (!activeChanged) return;
+  if (const auto active = connection_.activeWindow()) {
+    noteActivation(*active);
+    announceFrontmost(*active);
   }
+}
+
+void X11Workspace::announceFrontmost(xcb_window_t active) {
+  if (!observer_) return;
+  for (const ManagedWindow& window : connection_.managedWindows("_NET_CLIENT_LIST")) {
+    if (window.window != active || !window.pid || window.pid == frontmostPid_) continue;
+    frontmostPid_ = window.pid;
+    if (const auto frontmost = application(*window.pid)) observer_(*frontmost);
+    return;
+  }
+}
+
+std::optional<std::string> X11Workspace::localizedName(const std::string& windowClass) {
+  desktopEntriesRead_.waitForFinished();
+  if (auto name = desktopEntries_->name(windowClass)) return name;
+  return windowClass;
 }
 
 void X11Workspace::noteActivation(xcb_window_t window) {
@@ -59,10 +79,7 @@ std::optional<DesktopApplication> X11Workspace::application(int32_t pid) {
     if (!found->bundleIdentifier) found->bundleIdentifier = window.windowClass;
   }
   if (!found) return std::nullopt;
-  if (found->bundleIdentifier) {
-    found->localizedName = desktopEntries_.name(*found->bundleIdentifier);
-    if (!found->localizedName) found->localizedName = found->bundleIdentifier;
-  }
+  if (found->bundleIdentifier) found->localizedName = localizedName(*found->bundleIdentifier);
   if (const auto identity = processes_.inspect(pid)) found->started = identity->started;
   return found;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <memory>
 #include <vector>
 
@@ -27,15 +28,22 @@ class X11Workspace final : public Workspace {
   std::optional<DesktopApplication> frontmostApplication() override;
   bool activate(const DesktopApplication& application) override;
   bool isTerminated(const DesktopApplication& application) override;
+  void observeActivations(ActivationObserver observer) override { observer_ = std::move(observer); }
 
  private:
   void readEvents();
   void noteActivation(xcb_window_t window);
   std::optional<xcb_window_t> lastActiveWindow(int32_t pid);
+  std::optional<std::string> localizedName(const std::string& windowClass);
+  void announceFrontmost(xcb_window_t active);
 
   XcbConnection connection_;
   ProcessSource& processes_;
-  DesktopEntries desktopEntries_;
+  // Read on a worker when the workspace starts; the first name lookup waits for it.
+  std::shared_ptr<DesktopEntries> desktopEntries_;
+  QFuture<void> desktopEntriesRead_;
+  ActivationObserver observer_;
+  std::optional<int32_t> frontmostPid_;
   std::unique_ptr<QSocketNotifier> notifier_;
   std::vector<xcb_window_t> activationOrder_;  // windows in the order they were last active, oldest first
 };
