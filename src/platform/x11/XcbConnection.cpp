@@ -31,6 +31,20 @@ xcb_atom_t XcbConnection::atom(std::string_view name, bool onlyIfExists) {
   return reply->atom;
 }
 
+void XcbConnection::prefetchAtoms(std::initializer_list<std::string_view> names) {
+  if (!connected()) return;
+  std::vector<std::pair<std::string_view, xcb_intern_atom_cookie_t>> pending;
+  for (const std::string_view name : names) {
+    if (atoms_.contains(name)) continue;
+    pending.emplace_back(
+        name, xcb_intern_atom(connection_.get(), 1, static_cast<uint16_t>(name.size()), name.data()));
+  }
+  for (const auto& [name, cookie] : pending) {
+    const auto reply = xcbOwned(xcb_intern_atom_reply(connection_.get(), cookie, nullptr));
+    if (reply && reply->atom != XCB_ATOM_NONE) atoms_.emplace(std::string(name), reply->atom);
+  }
+}
+
 std::optional<std::string> XcbConnection::classPart(std::string_view wmClass) {
   // WM_CLASS holds two NUL-terminated strings: the instance, then the class.
   const size_t separator = wmClass.find('\0');
@@ -42,6 +56,7 @@ std::optional<std::string> XcbConnection::classPart(std::string_view wmClass) {
 }
 
 std::vector<ManagedWindow> XcbConnection::managedWindows(std::string_view listName) {
+  prefetchAtoms({listName, "_NET_WM_PID"});
   const xcb_atom_t listAtom = atom(listName);
   const xcb_atom_t pidAtom = atom("_NET_WM_PID");
   if (listAtom == XCB_ATOM_NONE) return {};

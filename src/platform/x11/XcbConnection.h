@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -37,6 +38,8 @@ class XcbConnection {
 
   // The atom of `name`, created if `onlyIfExists` is false; XCB_ATOM_NONE when unknown.
   xcb_atom_t atom(std::string_view name, bool onlyIfExists = true);
+  // Learns several existing atoms in one round trip.
+  void prefetchAtoms(std::initializer_list<std::string_view> names);
 
   // The windows the root's `listName` property holds (_NET_CLIENT_LIST, or
   // _NET_CLIENT_LIST_STACKING from bottom to top), each with its pid and
