@@ -87,9 +87,9 @@ QCoro::Task<DeliveryReceipt> ClaudeCodeIntegration::stage(std::filesystem::path 
   if (!destination.session) throw StoreError(StoreError::Kind::missingCapture);
   const AgentSession session = *destination.session;
 
-  ProcessSource* processes = &processes_;
-  const std::optional<ProcessIdentity> current =
-      co_await QtConcurrent::run([processes, pid = session.process.pid] { return processes->inspect(pid); });
+  QFuture<std::optional<ProcessIdentity>> probe = QtConcurrent::run(
+      [processes = &processes_, pid = session.process.pid] { return processes->inspect(pid); });
+  const std::optional<ProcessIdentity> current = co_await probe;
   // A pid that was reused by another process (other start time or command) is no longer the session.
   if (!current || *current != session.process) throw IntegrationError(IntegrationError::Kind::sessionEnded);
 
