@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -99,6 +100,8 @@ BENCHMARK(BM_Destinations_Ps)
 // Prints as usual and keeps each benchmark's median wall time.
 class MedianReporter : public benchmark::ConsoleReporter {
  public:
+  MedianReporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.aggregate_name == "median") medians[run.run_name.function_name] = run.GetAdjustedRealTime();
