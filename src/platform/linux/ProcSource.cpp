@@ -90,6 +90,7 @@ std::optional<ProcSource::Stat> ProcSource::readStat(int32_t pid) const {
 }
 
 std::optional<std::time_t> ProcSource::bootTime() {
+  const std::lock_guard lock(bootTimeLock_);
   if (bootTime_) return bootTime_;
   const auto content = readSmallFile(root_ + "/stat", 1 << 20);
   if (!content) return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ctime>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -39,6 +40,7 @@ class ProcSource final : public ProcessSource {
   std::optional<std::time_t> bootTime();
 
   std::string root_;
+  std::mutex bootTimeLock_;  // probes run on worker threads as well as the GUI thread
   std::optional<std::time_t> bootTime_;
   long ticksPerSecond_;
 };

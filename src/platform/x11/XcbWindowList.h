@@ -19,9 +19,6 @@ class XcbWindowList final : public RunningApplicationLookup {
 
   std::optional<RunningApplication> application(int32_t pid) override;
 
-  // The class part of WM_CLASS ("xterm\0XTerm\0" → "XTerm"), if there is one.
-  static std::optional<std::string> classPart(std::string_view wmClass);
-
  private:
   void load();
 

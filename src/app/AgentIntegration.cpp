@@ -1,0 +1,108 @@
+#include "app/AgentIntegration.h"
+
+#include <QCoroFuture>
+#include <QtConcurrent>
+
+#include "core/DataRoot.h"
+#include "core/ScreenshotStore.h"
+#include "core/StagingText.h"
+#include "core/Unicode.h"
+
+namespace lumacap {
+namespace {
+
+constexpr size_t shortSessionIDLength = 6;
+
+std::string shortSessionID(const std::string& id) {
+  const std::vector<std::string> characters = unicode::graphemes(id);
+  std::string prefix;
+  for (size_t i = 0; i < characters.size() && i < shortSessionIDLength; ++i) prefix += characters[i];
+  return prefix;
+}
+
+std::string stagedMessage(bool activated, const std::string& folder) {
+  if (activated) {
+    return "Path and message copied. Select the " + folder +
+           " session in your terminal and paste. Nothing was submitted.";
+  }
+  return "Path and message copied. Open the " + folder + " session and paste. Nothing was submitted.";
+}
+
+}  // namespace
+
+const AgentDestination& AgentDestination::clipboard() {
+  static const AgentDestination destination{"clipboard", "Clipboard", "Available · paste in any agent",
+                                            std::nullopt};
+  return destination;
+}
+
+IntegrationError::IntegrationError(Kind kind)
+    : std::runtime_error(
+          "That Claude Code session has ended. Refresh destinations or choose Clipboard. Your screenshot is "
+          "saved."),
+      kind_(kind) {}
+
+ClaudeCodeIntegration::ClaudeCodeIntegration(Pasteboard& pasteboard, Workspace& workspace,
+                                             ProcessSource& processes,
+                                             std::optional<std::filesystem::path> root)
+    : pasteboard_(pasteboard), workspace_(workspace), processes_(processes), root_(std::move(root)) {}
+
+std::filesystem::path ClaudeCodeIntegration::root() const { return root_ ? *root_ : dataRoot(); }
+
+AgentDestination ClaudeCodeIntegration::destination(const AgentSession& session) {
+  return AgentDestination{
+      session.id,
+      "Claude Code · " + session.project(),
+      "Active · " + session.cwd + " · " + shortSessionID(session.id),
+      session,
+  };
+}
+
+std::vector<AgentDestination> ClaudeCodeIntegration::readDestinations(const std::filesystem::path& root,
+                                                                      ProcessSource& processes) {
+  const std::vector<AgentSession> sessions =
+      SessionRepository(root).liveSessions([&processes](int32_t pid) { return processes.inspect(pid); });
+  std::vector<AgentDestination> destinations;
+  destinations.reserve(sessions.size());
+  for (const AgentSession& session : sessions) destinations.push_back(destination(session));
+  return destinations;
+}
+
+// The futures are named before they are awaited: GCC 12 destroys a lambda
+// temporary inside a co_await expression twice.
+QCoro::Task<std::vector<AgentDestination>> ClaudeCodeIntegration::destinations() {
+  QFuture<std::vector<AgentDestination>> listing =
+      QtConcurrent::run([root = root(), processes = &processes_]() -> std::vector<AgentDestination> {
+        try {
+          return readDestinations(root, *processes);
+        } catch (...) {
+          return {};  // the listing reports nothing; an unreadable store is no session
+        }
+      });
+  co_return co_await listing;
+}
+
+QCoro::Task<DeliveryReceipt> ClaudeCodeIntegration::stage(std::filesystem::path file, std::string prompt,
+                                                          AgentDestination destination) {
+  if (!destination.session) throw StoreError(StoreError::Kind::missingCapture);
+  const AgentSession session = *destination.session;
+
+  QFuture<std::optional<ProcessIdentity>> probe = QtConcurrent::run(
+      [processes = &processes_, pid = session.process.pid] { return processes->inspect(pid); });
+  const std::optional<ProcessIdentity> current = co_await probe;
+  // A pid that was reused by another process (other start time or command) is no longer the session.
+  if (!current || *current != session.process) throw IntegrationError(IntegrationError::Kind::sessionEnded);
+
+  pasteboard_.setText(StagingText::make(file, prompt));
+  const bool activated = activateHost(session);
+  co_return DeliveryReceipt{"Staged", stagedMessage(activated, session.project())};
+}
+
+bool ClaudeCodeIntegration::activateHost(const AgentSession& session) {
+  if (!session.hostPID || !session.hostBundleID) return false;
+  const std::optional<DesktopApplication> host = workspace_.application(*session.hostPID);
+  if (!host || host->bundleIdentifier != session.hostBundleID) return false;
+  return workspace_.activate(*host);
+}
+
+}  // namespace lumacap

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QCoroTask>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/AgentSession.h"
+#include "platform/Pasteboard.h"
+#include "platform/ProcessSource.h"
+#include "platform/Workspace.h"
+
+namespace lumacap {
+
+// A place to hand a saved capture to: the clipboard, or one live Claude Code
+// session. A destination without a session always means the clipboard.
+struct AgentDestination {
+  std::string id;      // the session id, or "clipboard"
+  std::string title;   // first line of the destination menu
+  std::string detail;  // second line: status, folder, short session id
+  std::optional<AgentSession> session;
+
+  // id "clipboard", title "Clipboard", no session; built once.
+  static const AgentDestination& clipboard();
+
+  bool operator==(const AgentDestination&) const = default;
+};
+
+// The outcome of a successful delivery.
+struct DeliveryReceipt {
+  std::string status;   // "Staged" for a session, "Copied" for the clipboard
+  std::string message;  // one sentence: what was done and what to do next
+
+  bool operator==(const DeliveryReceipt&) const = default;
+};
+
+// The one way delivery to an agent fails on its own account.
+class IntegrationError : public std::runtime_error {
+ public:
+  enum class Kind { sessionEnded };
+  explicit IntegrationError(Kind kind);
+  Kind kind() const { return kind_; }
+
+  bool operator==(const IntegrationError& other) const { return kind_ == other.kind_; }
+
+ private:
+  Kind kind_;
+};
+
+// One agent integration: where it can deliver to, and the delivery itself.
+// Both operations resume on the GUI thread; slow work runs on a worker.
+class AgentIntegrationProtocol {
+ public:
+  virtual ~AgentIntegrationProtocol() = default;
+
+  // The destinations this integration can deliver to now; never fails.
+  virtual QCoro::Task<std::vector<AgentDestination>> destinations() = 0;
+  // Stages the saved PNG `file` with the user's message (possibly empty).
+  virtual QCoro::Task<DeliveryReceipt> stage(std::filesystem::path file, std::string prompt,
+                                             AgentDestination destination) = 0;
+};
+
+// Claude Code sessions, as the hook keeps them in the session folder. Holds
+// no state of its own: every call reads the folder and the process table
+// afresh. Nothing is ever typed into or submitted to the agent.
+class ClaudeCodeIntegration final : public AgentIntegrationProtocol {
+ public:
+  // `root` is the data root whose "Sessions" folder is read; by default the
+  // one dataRoot() names at the time of each call.
+  ClaudeCodeIntegration(Pasteboard& pasteboard, Workspace& workspace,
+                        ProcessSource& processes = ProcessSource::system(),
+                        std::optional<std::filesystem::path> root = std::nullopt);
+
+  // One destination per live session, most recently updated first.
+  QCoro::Task<std::vector<AgentDestination>> destinations() override;
+  // Checks that the session's process is still the recorded one, puts the
+  // staging text on the clipboard and brings the host terminal forward when
+  // it can be identified safely. Throws StoreError (missingCapture) for a
+  // destination without a session and IntegrationError (sessionEnded) when
+  // the process is gone; the clipboard is then left as it was.
+  QCoro::Task<DeliveryReceipt> stage(std::filesystem::path file, std::string prompt,
+                                     AgentDestination destination) override;
+
+  // The blocking part of destinations(): reads the session folder under
+  // `root` and probes each session's process.
+  static std::vector<AgentDestination> readDestinations(const std::filesystem::path& root,
+                                                        ProcessSource& processes);
+  static AgentDestination destination(const AgentSession& session);
+
+ private:
+  std::filesystem::path root() const;
+  // Activates the host application only when the recorded pid still belongs
+  // to an application with the recorded bundle identifier.
+  bool activateHost(const AgentSession& session);
+
+  Pasteboard& pasteboard_;
+  Workspace& workspace_;
+  ProcessSource& processes_;
+  std::optional<std::filesystem::path> root_;
+};
+
+}  // namespace lumacap

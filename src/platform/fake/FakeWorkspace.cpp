@@ -1,0 +1,30 @@
+#include "platform/fake/FakeWorkspace.h"
+
+namespace lumacap {
+
+std::optional<DesktopApplication> FakeWorkspace::application(int32_t pid) {
+  const auto found = applications_.find(pid);
+  if (found == applications_.end() || terminated_.contains(pid)) return std::nullopt;
+  return found->second;
+}
+
+std::optional<DesktopApplication> FakeWorkspace::frontmostApplication() {
+  if (!frontmost_) return std::nullopt;
+  return application(*frontmost_);
+}
+
+bool FakeWorkspace::activate(const DesktopApplication& application) {
+  activations_.push_back(application.pid);
+  return activationSent_ && !isTerminated(application);
+}
+
+void FakeWorkspace::userActivates(int32_t pid) {
+  frontmost_ = pid;
+  if (const auto activated = application(pid); activated && observer_) observer_(*activated);
+}
+
+bool FakeWorkspace::isTerminated(const DesktopApplication& application) {
+  return terminated_.contains(application.pid);
+}
+
+}  // namespace lumacap

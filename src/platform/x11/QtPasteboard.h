@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/Pasteboard.h"
+
+namespace lumacap {
+
+// The CLIPBOARD selection through QClipboard. This process owns the selection
+// after a write, so the contents last as long as the application runs.
+class QtPasteboard final : public Pasteboard {
+ public:
+  void setText(const std::string& text) override;
+  void setImage(const QImage& image) override;
+};
+
+}  // namespace lumacap

@@ -1,0 +1,138 @@
+#include "platform/x11/X11Workspace.h"
+
+#include <QSocketNotifier>
+#include <QtConcurrent>
+#include <algorithm>
+
+namespace lumacap {
+namespace {
+
+// The EWMH source indication of a pager or taskbar: a request made on the
+// user's behalf, which window managers do not treat as focus stealing.
+constexpr uint32_t sourceIndicationPager = 2;
+constexpr size_t activationHistoryLimit = 256;
+
+}  // namespace
+
+X11Workspace::X11Workspace(const std::string& display, ProcessSource& processes)
+    : connection_(display), processes_(processes), desktopEntries_(std::make_shared<DesktopEntries>()) {
+  if (!connection_.connected()) return;
+  desktopEntriesRead_ = QtConcurrent::run([entries = desktopEntries_] { entries->load(); });
+  const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_change_window_attributes(connection_.get(), connection_.root(), XCB_CW_EVENT_MASK, &mask);
+  if (const auto active = connection_.activeWindow()) noteActivation(*active);
+  xcb_flush(connection_.get());
+  notifier_ =
+      std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection_.get()), QSocketNotifier::Read);
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { readEvents(); });
+}
+
+X11Workspace::~X11Workspace() { desktopEntriesRead_.waitForFinished(); }
+
+void X11Workspace::readEvents() {
+  if (!connection_.connected()) return;
+  const xcb_atom_t activeAtom = connection_.atom("_NET_ACTIVE_WINDOW");
+  bool activeChanged = false;
+  // Replies read elsewhere may have queued events without waking the notifier,
+  // so everything queued is taken here.
+  while (auto event = xcbOwned(xcb_poll_for_event(connection_.get()))) {
+    if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) continue;
+    const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event.get());
+    if (property->window == connection_.root() && property->atom == activeAtom) activeChanged = true;
+  }
+  if (!activeChanged) return;
+  if (const auto active = connection_.activeWindow()) {
+    noteActivation(*active);
+    announceFrontmost(*active);
+  }
+}
+
+void X11Workspace::announceFrontmost(xcb_window_t active) {
+  if (!observer_) return;
+  for (const ManagedWindow& window : connection_.managedWindows("_NET_CLIENT_LIST")) {
+    if (window.window != active || !window.pid || window.pid == frontmostPid_) continue;
+    frontmostPid_ = window.pid;
+    if (const auto frontmost = application(*window.pid)) observer_(*frontmost);
+    return;
+  }
+}
+
+std::optional<std::string> X11Workspace::localizedName(const std::string& windowClass) {
+  desktopEntriesRead_.waitForFinished();
+  if (auto name = desktopEntries_->name(windowClass)) return name;
+  return windowClass;
+}
+
+void X11Workspace::noteActivation(xcb_window_t window) {
+  std::erase(activationOrder_, window);
+  activationOrder_.push_back(window);
+  if (activationOrder_.size() > activationHistoryLimit) activationOrder_.erase(activationOrder_.begin());
+}
+
+std::optional<DesktopApplication> X11Workspace::application(int32_t pid) {
+  if (!connection_.connected() || pid < 1) return std::nullopt;
+  std::optional<DesktopApplication> found;
+  for (const ManagedWindow& window : connection_.managedWindows("_NET_CLIENT_LIST")) {
+    if (window.pid != pid) continue;
+    if (!found) found = DesktopApplication{pid, std::nullopt, std::nullopt, {}};
+    // The first window listed with a class names the application.
+    if (!found->bundleIdentifier) found->bundleIdentifier = window.windowClass;
+  }
+  if (!found) return std::nullopt;
+  if (found->bundleIdentifier) found->localizedName = localizedName(*found->bundleIdentifier);
+  if (const auto identity = processes_.inspect(pid)) found->started = identity->started;
+  return found;
+}
+
+std::optional<DesktopApplication> X11Workspace::frontmostApplication() {
+  if (!connection_.connected()) return std::nullopt;
+  const auto active = connection_.activeWindow();
+  if (!active) return std::nullopt;
+  for (const ManagedWindow& window : connection_.managedWindows("_NET_CLIENT_LIST")) {
+    if (window.window == *active && window.pid) return application(*window.pid);
+  }
+  return std::nullopt;
+}
+
+std::optional<xcb_window_t> X11Workspace::lastActiveWindow(int32_t pid) {
+  readEvents();
+  // Bottom to top: the last of the application's windows is its topmost.
+  std::vector<xcb_window_t> windows;
+  for (const ManagedWindow& window : connection_.managedWindows("_NET_CLIENT_LIST_STACKING")) {
+    if (window.pid == pid) windows.push_back(window.window);
+  }
+  if (windows.empty()) return std::nullopt;
+  for (auto it = activationOrder_.rbegin(); it != activationOrder_.rend(); ++it) {
+    if (std::find(windows.begin(), windows.end(), *it) != windows.end()) return *it;
+  }
+  return windows.back();
+}
+
+bool X11Workspace::activate(const DesktopApplication& application) {
+  if (!connection_.connected() || isTerminated(application)) return false;
+  const auto target = lastActiveWindow(application.pid);
+  const xcb_atom_t activeAtom = connection_.atom("_NET_ACTIVE_WINDOW");
+  if (!target || activeAtom == XCB_ATOM_NONE) return false;
+
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = *target;
+  message.type = activeAtom;
+  message.data.data32[0] = sourceIndicationPager;
+  message.data.data32[1] = XCB_CURRENT_TIME;
+  message.data.data32[2] = connection_.activeWindow().value_or(XCB_WINDOW_NONE);
+  const auto cookie =
+      xcb_send_event_checked(connection_.get(), 0, connection_.root(),
+                             XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                             reinterpret_cast<const char*>(&message));
+  const auto error = xcbOwned(xcb_request_check(connection_.get(), cookie));
+  return !error && !xcb_connection_has_error(connection_.get());
+}
+
+bool X11Workspace::isTerminated(const DesktopApplication& application) {
+  const auto identity = processes_.inspect(application.pid);
+  return !identity || identity->started != application.started;
+}
+
+}  // namespace lumacap

@@ -1,0 +1,120 @@
+#include "platform/x11/XcbConnection.h"
+
+namespace lumacap {
+
+XcbConnection::XcbConnection(const std::string& display) {
+  const char* name = display.empty() ? std::getenv("DISPLAY") : display.c_str();
+  if (!name || !*name) return;
+  int screenNumber = 0;
+  connection_.reset(xcb_connect(name, &screenNumber));
+  if (xcb_connection_has_error(connection_.get())) {
+    connection_.reset();
+    return;
+  }
+  xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection_.get()));
+  for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
+  if (!screens.rem) {
+    connection_.reset();
+    return;
+  }
+  root_ = screens.data->root;
+}
+
+xcb_atom_t XcbConnection::atom(std::string_view name, bool onlyIfExists) {
+  if (!connected()) return XCB_ATOM_NONE;
+  if (const auto known = atoms_.find(name); known != atoms_.end()) return known->second;
+  const auto cookie = xcb_intern_atom(connection_.get(), onlyIfExists ? 1 : 0,
+                                      static_cast<uint16_t>(name.size()), name.data());
+  const auto reply = xcbOwned(xcb_intern_atom_reply(connection_.get(), cookie, nullptr));
+  if (!reply || reply->atom == XCB_ATOM_NONE) return XCB_ATOM_NONE;
+  atoms_.emplace(std::string(name), reply->atom);
+  return reply->atom;
+}
+
+void XcbConnection::prefetchAtoms(std::initializer_list<std::string_view> names) {
+  if (!connected()) return;
+  std::vector<std::pair<std::string_view, xcb_intern_atom_cookie_t>> pending;
+  for (const std::string_view name : names) {
+    if (atoms_.contains(name)) continue;
+    pending.emplace_back(
+        name, xcb_intern_atom(connection_.get(), 1, static_cast<uint16_t>(name.size()), name.data()));
+  }
+  for (const auto& [name, cookie] : pending) {
+    const auto reply = xcbOwned(xcb_intern_atom_reply(connection_.get(), cookie, nullptr));
+    if (reply && reply->atom != XCB_ATOM_NONE) atoms_.emplace(std::string(name), reply->atom);
+  }
+}
+
+std::optional<std::string> XcbConnection::classPart(std::string_view wmClass) {
+  // WM_CLASS holds two NUL-terminated strings: the instance, then the class.
+  const size_t separator = wmClass.find('\0');
+  if (separator == std::string_view::npos) return std::nullopt;
+  std::string_view rest = wmClass.substr(separator + 1);
+  if (const size_t end = rest.find('\0'); end != std::string_view::npos) rest = rest.substr(0, end);
+  if (rest.empty()) return std::nullopt;
+  return std::string(rest);
+}
+
+std::vector<ManagedWindow> XcbConnection::managedWindows(std::string_view listName) {
+  prefetchAtoms({listName, "_NET_WM_PID"});
+  const xcb_atom_t listAtom = atom(listName);
+  const xcb_atom_t pidAtom = atom("_NET_WM_PID");
+  if (listAtom == XCB_ATOM_NONE) return {};
+  xcb_connection_t* connection = connection_.get();
+  const auto list = xcbOwned(xcb_get_property_reply(
+      connection, xcb_get_property(connection, 0, root_, listAtom, XCB_ATOM_WINDOW, 0, 1 << 16), nullptr));
+  if (!list || list->format != 32) return {};
+  const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
+  const int count = xcb_get_property_value_length(list.get()) / 4;
+
+  struct Pending {
+    xcb_window_t window;
+    std::optional<xcb_get_property_cookie_t> pid;
+    xcb_get_property_cookie_t windowClass;
+  };
+  std::vector<Pending> pending;
+  pending.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    Pending request{windows[i], std::nullopt,
+                    xcb_get_property(connection, 0, windows[i], XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256)};
+    if (pidAtom != XCB_ATOM_NONE) {
+      request.pid = xcb_get_property(connection, 0, windows[i], pidAtom, XCB_ATOM_CARDINAL, 0, 1);
+    }
+    pending.push_back(request);
+  }
+
+  std::vector<ManagedWindow> result;
+  result.reserve(pending.size());
+  for (const Pending& request : pending) {
+    ManagedWindow window{request.window, std::nullopt, std::nullopt};
+    const auto classReply = xcbOwned(xcb_get_property_reply(connection, request.windowClass, nullptr));
+    if (classReply && classReply->format == 8) {
+      const auto* bytes = static_cast<const char*>(xcb_get_property_value(classReply.get()));
+      window.windowClass = classPart(
+          std::string_view(bytes, static_cast<size_t>(xcb_get_property_value_length(classReply.get()))));
+    }
+    if (request.pid) {
+      const auto pidReply = xcbOwned(xcb_get_property_reply(connection, *request.pid, nullptr));
+      if (pidReply && pidReply->format == 32 && xcb_get_property_value_length(pidReply.get()) >= 4) {
+        window.pid =
+            static_cast<int32_t>(*static_cast<const uint32_t*>(xcb_get_property_value(pidReply.get())));
+      }
+    }
+    result.push_back(std::move(window));
+  }
+  return result;
+}
+
+std::optional<xcb_window_t> XcbConnection::activeWindow() {
+  const xcb_atom_t activeAtom = atom("_NET_ACTIVE_WINDOW");
+  if (activeAtom == XCB_ATOM_NONE) return std::nullopt;
+  xcb_connection_t* connection = connection_.get();
+  const auto reply = xcbOwned(xcb_get_property_reply(
+      connection, xcb_get_property(connection, 0, root_, activeAtom, XCB_ATOM_WINDOW, 0, 1), nullptr));
+  if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4) return std::nullopt;
+  const xcb_window_t window = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+  if (window == XCB_WINDOW_NONE) return std::nullopt;
+  return window;
+}
+
+}  // namespace lumacap

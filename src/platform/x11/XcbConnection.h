@@ -1,0 +1,69 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumacap {
+
+// A top-level window that the window manager manages, with the facts that
+// tell which application owns it.
+struct ManagedWindow {
+  xcb_window_t window = XCB_WINDOW_NONE;
+  std::optional<int32_t> pid;              // _NET_WM_PID
+  std::optional<std::string> windowClass;  // the class part of WM_CLASS
+
+  bool operator==(const ManagedWindow&) const = default;
+};
+
+// One connection to an X display with the EWMH queries that both the hook
+// (read-only, no Qt) and the application need. A connection that failed
+// answers every query with nothing.
+class XcbConnection {
+ public:
+  // Connects to `display`, or to $DISPLAY when it is empty.
+  explicit XcbConnection(const std::string& display = {});
+
+  bool connected() const { return connection_ != nullptr; }
+  xcb_connection_t* get() const { return connection_.get(); }
+  xcb_window_t root() const { return root_; }
+
+  // The atom of `name`, created if `onlyIfExists` is false; XCB_ATOM_NONE when unknown.
+  xcb_atom_t atom(std::string_view name, bool onlyIfExists = true);
+  // Learns several existing atoms in one round trip.
+  void prefetchAtoms(std::initializer_list<std::string_view> names);
+
+  // The windows the root's `listName` property holds (_NET_CLIENT_LIST, or
+  // _NET_CLIENT_LIST_STACKING from bottom to top), each with its pid and
+  // class, all requests sent before the first reply is read.
+  std::vector<ManagedWindow> managedWindows(std::string_view listName = "_NET_CLIENT_LIST");
+
+  // _NET_ACTIVE_WINDOW of the root window, if a window is active.
+  std::optional<xcb_window_t> activeWindow();
+
+  // The class part of WM_CLASS ("xterm\0XTerm\0" → "XTerm"), if there is one.
+  static std::optional<std::string> classPart(std::string_view wmClass);
+
+ private:
+  std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection_{nullptr, &xcb_disconnect};
+  xcb_window_t root_ = XCB_WINDOW_NONE;
+  std::map<std::string, xcb_atom_t, std::less<>> atoms_;
+};
+
+template <typename Reply>
+using XcbReply = std::unique_ptr<Reply, decltype(&std::free)>;
+
+template <typename Reply>
+XcbReply<Reply> xcbOwned(Reply* reply) {
+  return XcbReply<Reply>(reply, &std::free);
+}
+
+}  // namespace lumacap

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QProcess>
+#include <QWidget>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "app/AgentIntegration.h"
+#include "app/AgentRouter.h"
+#include "core/DataRoot.h"
+#include "core/StagingText.h"
+#include "platform/ProcessSource.h"
+#include "platform/x11/QtPasteboard.h"
+#include "platform/x11/X11Workspace.h"
+#include "support/IntegrationMain.h"
+#include "support/TempDir.h"
+
+namespace lumacap {
+namespace {
+
+// Runs a tool while this process keeps serving the selection it owns.
+QByteArray runServingEvents(const QStringList& arguments) {
+  QProcess process;
+  process.start(arguments.first(), arguments.mid(1));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!process.waitForFinished(10) && std::chrono::steady_clock::now() < deadline) {
+    QCoreApplication::processEvents();
+  }
+  return process.readAllStandardOutput();
+}
+
+QByteArray clipboard(const QString& target) {
+  return runServingEvents({"xclip", "-selection", "clipboard", "-t", target, "-o"});
+}
+
+bool waitServingEvents(const std::function<bool()>& condition) {
+  return test::waitUntil([&] {
+    QCoreApplication::processEvents();
+    return condition();
+  });
+}
+
+// The first child of `parent` running `command`, once there is one.
+std::optional<ProcessIdentity> childRunning(int32_t parent, const std::string& command) {
+  std::optional<ProcessIdentity> found;
+  test::waitUntil([&] {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const std::string name = entry.path().filename();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      const auto pid = static_cast<int32_t>(std::stol(name));
+      if (ProcessSource::system().parent(pid) != parent) continue;
+      found = ProcessSource::system().inspect(pid);
+      if (found && found->executable == command) return true;
+    }
+    return false;
+  });
+  return found;
+}
+
+std::string windowArgument(unsigned long window) { return std::to_string(window); }
+
+class AgentDeliveryTest : public ::testing::Test {
+ protected:
+  AgentDeliveryTest() {
+    if (const char* previous = std::getenv("XDG_DATA_HOME")) previousDataHome_ = previous;
+    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    std::filesystem::create_directories(data / "applications");
+    std::ofstream(data / "applications/other.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Other Terminal\nStartupWMClass=OtherTerm\n";
+  }
+  ~AgentDeliveryTest() override {
+    if (previousDataHome_) {
+      ::setenv("XDG_DATA_HOME", previousDataHome_->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_DATA_HOME");
+    }
+  }
+
+  void activate(unsigned long window) {
+    server.run({"xdotool", "windowactivate", "--sync", windowArgument(window)});
+    ASSERT_TRUE(waitServingEvents([&] { return server.activeWindow() == window; }));
+  }
+
+  test::XServer& server = test::sharedXServer();
+  test::TempDir data;
+  QtPasteboard pasteboard;
+
+ private:
+  std::optional<std::string> previousDataHome_;
+};
+
+TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXtermForward) {
+  auto& host = server.start({"xterm", "-e", "sleep", "600"});
+  auto& other = server.start({"xterm", "-class", "OtherTerm", "-e", "sleep", "600"});
+  const auto hostWindow = server.waitForWindow("XTerm", host.pid());
+  const auto otherWindow = server.waitForWindow("OtherTerm", other.pid());
+  ASSERT_TRUE(hostWindow && otherWindow);
+  const auto agent = childRunning(host.pid(), "sleep");
+  ASSERT_TRUE(agent);
+  activate(*otherWindow);
+
+  X11Workspace workspace;
+  ClaudeCodeIntegration integration(pasteboard, workspace);
+  SessionRepository(dataRoot())
+      .write(
+          AgentSession{"0c1d2e3f-it", (data / "webapp").string(), *agent, "XTerm", host.pid(), Date::now()});
+  const auto destinations = QCoro::waitFor(integration.destinations());
+  ASSERT_EQ(destinations.size(), 1u);
+  EXPECT_EQ(destinations[0].title, "Claude Code · webapp");
+
+  const std::filesystem::path file = data / "Captures/shot 1.png";
+  const DeliveryReceipt receipt =
+      QCoro::waitFor(integration.stage(file, " what is wrong here?\n", destinations[0]));
+  EXPECT_EQ(receipt.message,
+            "Path and message copied. Select the webapp session in your terminal and paste. Nothing was "
+            "submitted.");
+
+  EXPECT_EQ(clipboard("UTF8_STRING").toStdString(), StagingText::make(file, "what is wrong here?"));
+  const QByteArray targets = clipboard("TARGETS");
+  EXPECT_FALSE(targets.contains("image/")) << targets.toStdString();
+  EXPECT_TRUE(waitServingEvents([&] { return server.activeWindow() == hostWindow; }));
+}
+
+TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
+  auto& host = server.start({"xterm", "-e", "sleep", "600"});
+  auto& other = server.start({"xterm", "-class", "OtherTerm", "-e", "sleep", "600"});
+  const auto hostWindow = server.waitForWindow("XTerm", host.pid());
+  const auto otherWindow = server.waitForWindow("OtherTerm", other.pid());
+  ASSERT_TRUE(hostWindow && otherWindow);
+  const auto agent = childRunning(host.pid(), "sleep");
+  ASSERT_TRUE(agent);
+  activate(*hostWindow);
+
+  X11Workspace workspace;
+  const auto otherApplication = workspace.application(other.pid());
+  ASSERT_TRUE(otherApplication);
+  EXPECT_EQ(otherApplication->bundleIdentifier, "OtherTerm");
+  EXPECT_EQ(otherApplication->localizedName, "Other Terminal");
+  EXPECT_EQ(workspace.frontmostApplication()->pid, host.pid());
+  EXPECT_EQ(workspace.frontmostApplication()->localizedName, "XTerm");
+
+  // The session says XTerm, but its recorded host pid is the OtherTerm window's.
+  ClaudeCodeIntegration integration(pasteboard, workspace);
+  const AgentSession session{"s", "/work/webapp", *agent, "XTerm", other.pid(), Date::now()};
+  const DeliveryReceipt receipt =
+      QCoro::waitFor(integration.stage("/tmp/a.png", "", ClaudeCodeIntegration::destination(session)));
+  EXPECT_EQ(receipt.message,
+            "Path and message copied. Open the webapp session and paste. Nothing was submitted.");
+  QCoreApplication::processEvents();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(server.activeWindow(), hostWindow);
+
+  EXPECT_FALSE(workspace.isTerminated(*otherApplication));
+  other.stop();
+  EXPECT_TRUE(workspace.isTerminated(*otherApplication));
+}
+
+TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveWindow) {
+  QWidget first;
+  QWidget second;
+  for (QWidget* window : {&first, &second}) {
+    window->resize(200, 120);
+    window->show();
+  }
+  const auto firstWindow = static_cast<unsigned long>(first.winId());
+  const auto secondWindow = static_cast<unsigned long>(second.winId());
+  X11Workspace workspace;
+  std::vector<DesktopApplication> activations;
+  workspace.observeActivations(
+      [&](const DesktopApplication& application) { activations.push_back(application); });
+  activate(secondWindow);
+  activate(firstWindow);
+  auto& terminal = server.start({"xterm"});
+  const auto terminalWindow = server.waitForWindow("XTerm", terminal.pid());
+  ASSERT_TRUE(terminalWindow);
+  activate(*terminalWindow);
+  ASSERT_TRUE(
+      waitServingEvents([&] { return !activations.empty() && activations.back().pid == terminal.pid(); }));
+  EXPECT_EQ(activations.back().bundleIdentifier, "XTerm");
+  // The second window is now the topmost of ours, but the first was active last.
+  server.run({"xdotool", "windowraise", windowArgument(secondWindow)});
+
+  const auto ours = workspace.application(static_cast<int32_t>(QCoreApplication::applicationPid()));
+  ASSERT_TRUE(ours);
+  EXPECT_TRUE(workspace.activate(*ours));
+  EXPECT_TRUE(waitServingEvents([&] { return server.activeWindow() == firstWindow; }));
+}
+
+TEST_F(AgentDeliveryTest, ACopiedImageIsPastedAsTheSamePng) {
+  QImage image(37, 23, QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) image.setPixel(x, y, qRgb(x * 7, y * 11, (x * y) % 256));
+  }
+  pasteboard.setText("an earlier text");
+  Clipboard::copyImage(pasteboard, image);
+
+  const QByteArray png = clipboard("image/png");
+  ASSERT_TRUE(png.startsWith("\x89PNG"));
+  const QImage pasted = QImage::fromData(png, "PNG");
+  EXPECT_EQ(pasted.convertToFormat(QImage::Format_RGB32), image);
+  EXPECT_FALSE(clipboard("TARGETS").contains("UTF8_STRING"));
+}
+
+}  // namespace
+}  // namespace lumacap
