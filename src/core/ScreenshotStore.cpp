@@ -1,11 +1,348 @@
 #include "core/ScreenshotStore.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <unordered_set>
+#include <utility>
+
+#include "core/AtomicFile.h"
+#include "core/DataRoot.h"
+#include "core/FilenameGenerator.h"
+#include "core/Hashing.h"
+#include "core/Unicode.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
 namespace lumacap {
 
 StoreError::StoreError(Kind kind)
-    : std::runtime_error(kind == Kind::invalidIndex
-                             ? "Capture history could not be read safely. Your image files have not been changed."
-                             : "This capture is no longer available."),
+    : std::runtime_error(
+          kind == Kind::invalidIndex
+              ? "Capture history could not be read safely. Your image files have not been changed."
+              : "This capture is no longer available."),
       kind_(kind) {}
+
+namespace {
+
+[[noreturn]] void invalidIndex() { throw StoreError(StoreError::Kind::invalidIndex); }
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The upper-case form of a UUID in its 36-character hyphenated text form, in
+// either case; nothing for any other text.
+std::optional<std::string> canonicalUuid(std::string_view text) {
+  if (text.size() != 36) return std::nullopt;
+  std::string result(text);
+  for (size_t i = 0; i < result.size(); ++i) {
+    const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+    if (hyphen ? result[i] != '-' : !isHexDigit(result[i])) return std::nullopt;
+    result[i] = asciiUpper(result[i]);
+  }
+  return result;
+}
+
+// Texts reach the index as JSON strings, which must be valid UTF-8; repairing
+// them on the way in keeps the records in memory equal to those on disk.
+std::string validUtf8(std::string_view text) {
+  return unicode::isValidUtf8(text) ? std::string(text) : unicode::encode(unicode::decode(text));
+}
+
+bool isPlainPngName(const std::string& filename) {
+  return !filename.empty() && filename.find('/') == std::string::npos &&
+         filename.find('\0') == std::string::npos && !filename.starts_with('.') && filename.ends_with(".png");
+}
+
+std::string requiredString(const json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end() || !found->is_string()) invalidIndex();
+  return found->get<std::string>();
+}
+
+std::optional<std::string> optionalString(const json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end() || found->is_null()) return std::nullopt;
+  if (!found->is_string()) invalidIndex();
+  return found->get<std::string>();
+}
+
+CaptureRecord decodeRecord(const json& object) {
+  if (!object.is_object()) invalidIndex();
+  CaptureRecord record;
+  const std::optional<std::string> id = canonicalUuid(requiredString(object, "id"));
+  if (!id) invalidIndex();
+  record.id = *id;
+  record.filename = requiredString(object, "filename");
+  const auto createdAt = object.find("createdAt");
+  if (createdAt == object.end() || !createdAt->is_number()) invalidIndex();
+  record.createdAt.secondsSinceReferenceDate = createdAt->get<double>();
+  if (!std::isfinite(record.createdAt.secondsSinceReferenceDate)) invalidIndex();
+  record.application = optionalString(object, "application");
+  record.destination = optionalString(object, "destination");
+  record.deliveryStatus = optionalString(object, "deliveryStatus");
+  return record;
+}
+
+void checkInvariants(const std::vector<CaptureRecord>& records) {
+  std::unordered_set<std::string_view> ids;
+  std::unordered_set<std::string_view> filenames;
+  for (const CaptureRecord& record : records) {
+    ids.insert(record.id);
+    filenames.insert(record.filename);
+  }
+  if (ids.size() != records.size() || filenames.size() != records.size()) invalidIndex();
+  for (const CaptureRecord& record : records) {
+    if (!isPlainPngName(record.filename)) invalidIndex();
+  }
+}
+
+bool pathExists(const fs::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0) return true;
+  if (errno == ENOENT) return false;
+  // Anything else (a folder we may not search, a file where the folder should
+  // be) would make every name look free or taken forever.
+  throwSystemError(errno, "Could not look for", path);
+}
+
+void syncFolder(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+void writeAll(int fd, std::string_view bytes, const fs::path& path) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throwSystemError(errno, "Could not write", path);
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+}
+
+// Creates `file` with `bytes`, failing when the name is already taken. The
+// bytes are on disk before this returns, so an index naming the file can
+// never outlive its content. A file it could not finish is removed again.
+void writeNewFile(const fs::path& file, std::string_view bytes) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) throwSystemError(errno, "Could not create", file);
+  try {
+    writeAll(fd, bytes, file);
+    if (::fchmod(fd, 0600) != 0) throwSystemError(errno, "Could not set permissions of", file);
+    if (::fsync(fd) != 0) throwSystemError(errno, "Could not flush", file);
+  } catch (...) {
+    ::close(fd);
+    ::unlink(file.c_str());
+    throw;
+  }
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(file.c_str());
+    throwSystemError(error, "Could not close", file);
+  }
+}
+
+bool hardLinksUnsupported(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOTSUP; }
+
+// Gives the file `from` the second name `to`, failing when `to` is taken. On a
+// file system without hard links the content is copied instead.
+void addName(const fs::path& from, const fs::path& to) {
+  if (::link(from.c_str(), to.c_str()) == 0) return;
+  const int error = errno;
+  if (!hardLinksUnsupported(error)) throwSystemError(error, "Could not rename", from);
+  writeNewFile(to, readWholeFile(from));
+}
+
+}  // namespace
+
+fs::path ScreenshotStore::defaultRoot() { return dataRoot(); }
+
+ScreenshotStore::ScreenshotStore(fs::path root) : root_(std::move(root)) {
+  createPrivateDirectories(capturesDirectory());
+  std::error_code error;
+  if (fs::status(indexFile(), error).type() == fs::file_type::not_found) {
+    // No index, or a link to one that does not exist yet: an empty history.
+    return;
+  }
+  std::string bytes;
+  try {
+    bytes = readWholeFile(indexFile());
+  } catch (const std::system_error&) {
+    invalidIndex();
+  }
+  records_ = decodeIndex(bytes);
+}
+
+fs::path ScreenshotStore::url(const CaptureRecord& record) const {
+  return capturesDirectory() / record.filename;
+}
+
+std::string ScreenshotStore::encodeIndex(const std::vector<CaptureRecord>& records) {
+  json list = json::array();
+  for (const CaptureRecord& record : records) {
+    json object = {{"id", record.id},
+                   {"filename", record.filename},
+                   {"createdAt", record.createdAt.secondsSinceReferenceDate}};
+    if (record.application) object["application"] = *record.application;
+    if (record.destination) object["destination"] = *record.destination;
+    if (record.deliveryStatus) object["deliveryStatus"] = *record.deliveryStatus;
+    list.push_back(std::move(object));
+  }
+  return list.dump(2) + "\n";
+}
+
+std::vector<CaptureRecord> ScreenshotStore::decodeIndex(std::string_view bytes) {
+  const json list = json::parse(bytes, nullptr, false);
+  if (list.is_discarded() || !list.is_array()) invalidIndex();
+  std::vector<CaptureRecord> records;
+  records.reserve(list.size());
+  for (const json& object : list) records.push_back(decodeRecord(object));
+  checkInvariants(records);
+  return records;
+}
+
+size_t ScreenshotStore::indexOf(std::string_view id) const {
+  const std::optional<std::string> wanted = canonicalUuid(id);
+  if (wanted) {
+    for (size_t i = 0; i < records_.size(); ++i) {
+      if (records_[i].id == *wanted) return i;
+    }
+  }
+  throw StoreError(StoreError::Kind::missingCapture);
+}
+
+bool ScreenshotStore::filenameIsFree(const std::string& filename) const {
+  const bool recorded = std::any_of(records_.begin(), records_.end(),
+                                    [&](const CaptureRecord& record) { return record.filename == filename; });
+  return !recorded && !pathExists(capturesDirectory() / filename);
+}
+
+std::string ScreenshotStore::uniqueFilename(std::string_view name) const {
+  const std::string stem = FilenameGenerator::stem(name);
+  std::string candidate = stem + ".png";
+  for (unsigned long n = 2; !filenameIsFree(candidate); ++n) {
+    candidate = stem + "-" + std::to_string(n) + ".png";
+  }
+  return candidate;
+}
+
+void ScreenshotStore::commit(std::vector<CaptureRecord> records) {
+  writeFileAtomically(indexFile(), encodeIndex(records));
+  records_ = std::move(records);
+}
+
+CaptureRecord ScreenshotStore::save(std::string_view png, std::string_view name,
+                                    const std::optional<std::string>& application, Date date) {
+  if (!std::isfinite(date.secondsSinceReferenceDate)) {
+    throw std::invalid_argument("A capture date must be a finite time.");
+  }
+  CaptureRecord record;
+  record.id = randomUuidString();
+  record.filename = uniqueFilename(name);
+  record.createdAt = date;
+  if (application) record.application = validUtf8(*application);
+
+  const fs::path file = url(record);
+  writeNewFile(file, png);
+  syncFolder(capturesDirectory());
+  std::vector<CaptureRecord> list;
+  list.reserve(records_.size() + 1);
+  list.push_back(record);
+  list.insert(list.end(), records_.begin(), records_.end());
+  try {
+    commit(std::move(list));
+  } catch (...) {
+    ::unlink(file.c_str());
+    throw;
+  }
+  return record;
+}
+
+CaptureRecord ScreenshotStore::rename(std::string_view id, std::string_view name) {
+  const size_t index = indexOf(id);
+  CaptureRecord updated = records_[index];
+  if (FilenameGenerator::stem(name) + ".png" == updated.filename) return updated;
+  updated.filename = uniqueFilename(name);
+
+  // The image gets its new name beside the old one, the index switches over,
+  // and only then does the old name go: whenever this stops, the index on
+  // disk names a file that exists.
+  const fs::path from = url(records_[index]);
+  const fs::path to = url(updated);
+  addName(from, to);
+  syncFolder(capturesDirectory());
+  std::vector<CaptureRecord> list = records_;
+  list[index] = updated;
+  try {
+    commit(std::move(list));
+  } catch (...) {
+    ::unlink(to.c_str());
+    throw;
+  }
+  // The rename has taken effect; an old name that cannot be removed is only a
+  // second name of the same image that no record uses.
+  ::unlink(from.c_str());
+  return updated;
+}
+
+void ScreenshotStore::markStaged(std::string_view id, std::string_view destination, std::string_view status) {
+  const size_t index = indexOf(id);
+  std::vector<CaptureRecord> list = records_;
+  list[index].destination = validUtf8(destination);
+  list[index].deliveryStatus = validUtf8(status);
+  commit(std::move(list));
+}
+
+void ScreenshotStore::remove(std::string_view id) {
+  const size_t index = indexOf(id);
+  const fs::path file = url(records_[index]);
+  const fs::path pending = capturesDirectory() / (".deleting-" + records_[index].id);
+  const bool present = pathExists(file);
+
+  // A hidden second name proves the folder lets us remove the image before
+  // the index changes; the image itself keeps its name until the index no
+  // longer lists it, so an interruption never leaves a record without its
+  // image. Leftovers of an interrupted run are hidden and never adopted.
+  bool linked = false;
+  if (present) {
+    ::unlink(pending.c_str());
+    if (::link(file.c_str(), pending.c_str()) == 0) {
+      linked = true;
+    } else if (!hardLinksUnsupported(errno)) {
+      throwSystemError(errno, "Could not delete", file);
+    }
+  }
+  std::vector<CaptureRecord> list = records_;
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
+  try {
+    commit(std::move(list));
+  } catch (...) {
+    if (linked) ::unlink(pending.c_str());
+    throw;
+  }
+  if (present && ::unlink(file.c_str()) != 0 && errno != ENOENT)
+    throwSystemError(errno, "Could not delete", file);
+  if (linked && ::unlink(pending.c_str()) != 0 && errno != ENOENT) {
+    throwSystemError(errno, "Could not delete", pending);
+  }
+}
+
+void ScreenshotStore::deleteAll() {
+  std::vector<std::string> ids;
+  ids.reserve(records_.size());
+  for (const CaptureRecord& record : records_) ids.push_back(record.id);
+  for (const std::string& id : ids) remove(id);
+}
 
 }  // namespace lumacap
