@@ -126,6 +126,16 @@ TEST(ScreenshotStoreOpening, ReadsEmptyListsEitherCaseIdsAndIgnoresUnknownKeys) 
   EXPECT_EQ(store.url(store.records()[1]), temp / "Captures" / "a.png");
 }
 
+TEST(ScreenshotStoreOpening, ReadsLikeADocumentWhereTheLastRepeatedKeyCounts) {
+  const auto records = ScreenshotStore::decodeIndex(
+      R"([{"id": 5, "filename": "a.png", "createdAt": "soon", "future": {"id": [1, {"filename": 2}]},
+           "id": "11111111-1111-4111-8111-111111111111", "createdAt": 2.5,
+           "destination": "x", "destination": null, "application": [], "application": "App"}])");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0],
+            (CaptureRecord{"11111111-1111-4111-8111-111111111111", "a.png", Date{2.5}, "App", {}, {}}));
+}
+
 TEST(ScreenshotStoreOpening, RefusesADamagedIndexAndTouchesNoFile) {
   const std::string id1 = "11111111-1111-4111-8111-111111111111";
   const std::string id2 = "22222222-2222-4222-8222-222222222222";
@@ -146,6 +156,11 @@ TEST(ScreenshotStoreOpening, RefusesADamagedIndexAndTouchesNoFile) {
       R"([{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": 1e999}])",
       R"([{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": 1, "application": 7}])",
       R"([{"id": 5, "filename": "a.png", "createdAt": 1}])",
+      R"([{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": 1, "destination": {"title": "x"}}])",
+      R"([{"id": ")" + id1 + R"(", "filename": ["a.png"], "createdAt": 1}])",
+      R"([{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": 1, "id": null}])",
+      R"([[{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": 1}]])",
+      "[" + record(id1, "a.png") + ", null]",
       "[" + record("not-a-uuid", "a.png") + "]",
       "[" + record("11111111-1111-4111-8111-11111111111G", "a.png") + "]",
       "[" + record(id1, "a.png") + "," + record(id1, "b.png") + "]",
