@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,19 @@ void saveIntoFullStore(benchmark::State& state) {
 }
 BENCHMARK(saveIntoFullStore)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+void removeFromFullStore(benchmark::State& state) {
+  FullStore folder;
+  ScreenshotStore store(folder.root());
+  for (auto _ : state) {
+    state.PauseTiming();
+    const CaptureRecord record =
+        store.save(tinyPng, "Build failed — Console", std::string("Terminal"), Date::now());
+    state.ResumeTiming();
+    store.remove(record.id);
+  }
+}
+BENCHMARK(removeFromFullStore)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void openFullStore(benchmark::State& state) {
   FullStore folder;
   for (auto _ : state) {
@@ -91,6 +105,22 @@ void openFullStore(benchmark::State& state) {
   }
 }
 BENCHMARK(openFullStore)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Emptying a history of 10,000 captures (one index write, 10,000 image files
+// removed).
+void deleteAllOfFullStore(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto folder = std::make_unique<FullStore>();
+    ScreenshotStore store(folder->root());
+    state.ResumeTiming();
+    store.deleteAll();
+    state.PauseTiming();
+    folder.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(deleteAllOfFullStore)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 void encodeIndex(benchmark::State& state) {
   const std::vector<CaptureRecord> records = sampleRecords();

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <exception>
 #include <nlohmann/json.hpp>
 #include <unordered_set>
 #include <utility>
@@ -341,6 +342,45 @@ void addName(const fs::path& from, const fs::path& to) {
   writeNewFile(to, readWholeFile(from));
 }
 
+// An image on its way out of the capture folder. It first gets a hidden
+// second name, which proves that the folder lets us remove it before the
+// index changes; the image keeps its own name until the index no longer lists
+// it, so an interruption never leaves a record without its image. Leftovers
+// of an interrupted run are hidden and never adopted.
+struct Removal {
+  fs::path file;
+  fs::path pending;
+  bool present = false;
+  bool linked = false;
+};
+
+Removal prepareRemoval(const fs::path& folder, const CaptureRecord& record) {
+  Removal removal{folder / record.filename, folder / (".deleting-" + record.id)};
+  removal.present = pathExists(removal.file);
+  if (!removal.present) return removal;  // already gone by hand: only the record goes
+  ::unlink(removal.pending.c_str());
+  if (::link(removal.file.c_str(), removal.pending.c_str()) == 0) {
+    removal.linked = true;
+  } else if (!hardLinksUnsupported(errno)) {
+    throwSystemError(errno, "Could not delete", removal.file);
+  }
+  return removal;
+}
+
+void undoRemoval(const Removal& removal) {
+  if (removal.linked) ::unlink(removal.pending.c_str());
+}
+
+// Once the index no longer lists the record.
+void finishRemoval(const Removal& removal) {
+  if (removal.present && ::unlink(removal.file.c_str()) != 0 && errno != ENOENT) {
+    throwSystemError(errno, "Could not delete", removal.file);
+  }
+  if (removal.linked && ::unlink(removal.pending.c_str()) != 0 && errno != ENOENT) {
+    throwSystemError(errno, "Could not delete", removal.pending);
+  }
+}
+
 }  // namespace
 
 fs::path ScreenshotStore::defaultRoot() { return dataRoot(); }
@@ -491,43 +531,49 @@ void ScreenshotStore::markStaged(std::string_view id, std::string_view destinati
 
 void ScreenshotStore::remove(std::string_view id) {
   const size_t index = indexOf(id);
-  const fs::path file = url(records_[index]);
-  const fs::path pending = capturesDirectory() / (".deleting-" + records_[index].id);
-  const bool present = pathExists(file);
-
-  // A hidden second name proves the folder lets us remove the image before
-  // the index changes; the image itself keeps its name until the index no
-  // longer lists it, so an interruption never leaves a record without its
-  // image. Leftovers of an interrupted run are hidden and never adopted.
-  bool linked = false;
-  if (present) {
-    ::unlink(pending.c_str());
-    if (::link(file.c_str(), pending.c_str()) == 0) {
-      linked = true;
-    } else if (!hardLinksUnsupported(errno)) {
-      throwSystemError(errno, "Could not delete", file);
-    }
-  }
+  const Removal removal = prepareRemoval(capturesDirectory(), records_[index]);
   std::vector<CaptureRecord> list = records_;
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
   try {
     commit(std::move(list));
   } catch (...) {
-    if (linked) ::unlink(pending.c_str());
+    undoRemoval(removal);
     throw;
   }
-  if (present && ::unlink(file.c_str()) != 0 && errno != ENOENT)
-    throwSystemError(errno, "Could not delete", file);
-  if (linked && ::unlink(pending.c_str()) != 0 && errno != ENOENT) {
-    throwSystemError(errno, "Could not delete", pending);
-  }
+  finishRemoval(removal);
 }
 
 void ScreenshotStore::deleteAll() {
-  std::vector<std::string> ids;
-  ids.reserve(records_.size());
-  for (const CaptureRecord& record : records_) ids.push_back(record.id);
-  for (const std::string& id : ids) remove(id);
+  // As removing the captures one by one, newest first, up to the first that
+  // cannot be removed, but with a single index write: a long history is
+  // emptied in one step instead of being rewritten once per capture.
+  std::vector<Removal> removals;
+  std::exception_ptr failure;
+  for (const CaptureRecord& record : records_) {
+    try {
+      removals.push_back(prepareRemoval(capturesDirectory(), record));
+    } catch (...) {
+      failure = std::current_exception();
+      break;
+    }
+  }
+  if (!removals.empty()) {
+    try {
+      commit(std::vector<CaptureRecord>(records_.begin() + static_cast<std::ptrdiff_t>(removals.size()),
+                                        records_.end()));
+    } catch (...) {
+      for (const Removal& removal : removals) undoRemoval(removal);
+      throw;
+    }
+    for (const Removal& removal : removals) {
+      try {
+        finishRemoval(removal);
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace lumacap

@@ -34,7 +34,8 @@ void logLine(int fd, const std::string& line) {
   if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) ::_exit(4);
 }
 
-// The child's endless mix of saves, renames, deliveries and deletions. Names
+// The child's endless mix of saves, renames, deliveries, deletions and now
+// and then a deletion of everything. Names
 // come from a small set so that "-2", "-3", … and leftovers of killed runs
 // keep colliding.
 [[noreturn]] void workUntilKilled(const fs::path& root, const fs::path& log, unsigned seed) {
@@ -58,9 +59,12 @@ void logLine(int fd, const std::string& line) {
           store.rename(id, name);
         } else if (choice < 8) {
           store.markStaged(id, "Clipboard", "Copied");
-        } else {
+        } else if (choice < 9 || random() % 4 != 0) {
           logLine(logFd, "delete " + id);
           store.remove(id);
+        } else {
+          for (const CaptureRecord& record : records) logLine(logFd, "delete " + record.id);
+          store.deleteAll();
         }
       }
     }
