@@ -389,7 +389,8 @@ ScreenshotStore::ScreenshotStore(fs::path root) : root_(std::move(root)) {
   createPrivateDirectories(capturesDirectory());
   std::error_code error;
   if (fs::status(indexFile(), error).type() == fs::file_type::not_found) {
-    // No index, or a link to one that does not exist yet: an empty history.
+    // No index (or a link to one not written yet): an empty history, and no
+    // index is written before the first change.
     return;
   }
   std::string bytes;
@@ -407,7 +408,7 @@ fs::path ScreenshotStore::url(const CaptureRecord& record) const {
 
 std::string ScreenshotStore::encodeIndex(const std::vector<CaptureRecord>& records) {
   // Written by hand rather than through a JSON document: saving into a long
-  // history rewrites the whole index, and this is an order of magnitude
+  // history rewrites the whole index, and this is about five times
   // faster. Keys in sorted order, two-space indentation.
   if (records.empty()) return "[]\n";
   std::string out;
