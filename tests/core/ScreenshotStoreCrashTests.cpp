@@ -98,11 +98,12 @@ TEST(ScreenshotStoreCrash, KilledAtRandomMomentsNeverLosesAnImageOrBreaksTheInde
   std::mt19937 random(std::random_device{}());
   std::map<std::string, std::string> tokenOfId;  // every capture seen in a committed index
   std::set<std::string> previousIds;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
   int kills = 0;
   size_t largestHistory = 0;
 
-  while (kills < 300 && std::chrono::steady_clock::now() < deadline) {
+  // 200 kills at least, more while time allows.
+  while (kills < 200 || (kills < 300 && std::chrono::steady_clock::now() < deadline)) {
     const unsigned seed = random();
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -141,7 +142,6 @@ TEST(ScreenshotStoreCrash, KilledAtRandomMomentsNeverLosesAnImageOrBreaksTheInde
     largestHistory = std::max(largestHistory, previousIds.size());
   }
 
-  EXPECT_GE(kills, 200);
   EXPECT_GE(tokenOfId.size(), 50u) << "the child got too little work done between kills";
   EXPECT_GT(largestHistory, 3u);
 }
