@@ -11,6 +11,7 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	scripts/run-fuzzers
 
 bootstrap:
 	scripts/bootstrap
@@ -20,6 +21,9 @@ configure: bootstrap
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+fuzz: bootstrap
+	scripts/run-fuzzers
 
 bench: build
 	scripts/run-benchmarks $(BUILD)

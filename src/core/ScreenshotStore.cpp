@@ -1,11 +1,580 @@
 #include "core/ScreenshotStore.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <nlohmann/json.hpp>
+#include <unordered_set>
+#include <utility>
+#include <variant>
+
+#include "core/AtomicFile.h"
+#include "core/DataRoot.h"
+#include "core/FilenameGenerator.h"
+#include "core/Hashing.h"
+#include "core/Unicode.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
 namespace lumacap {
 
 StoreError::StoreError(Kind kind)
-    : std::runtime_error(kind == Kind::invalidIndex
-                             ? "Capture history could not be read safely. Your image files have not been changed."
-                             : "This capture is no longer available."),
+    : std::runtime_error(
+          kind == Kind::invalidIndex
+              ? "Capture history could not be read safely. Your image files have not been changed."
+              : "This capture is no longer available."),
       kind_(kind) {}
+
+namespace {
+
+[[noreturn]] void invalidIndex() { throw StoreError(StoreError::Kind::invalidIndex); }
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The upper-case form of a UUID in its 36-character hyphenated text form, in
+// either case; nothing for any other text.
+std::optional<std::string> canonicalUuid(std::string_view text) {
+  if (text.size() != 36) return std::nullopt;
+  std::string result(text);
+  for (size_t i = 0; i < result.size(); ++i) {
+    const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+    if (hyphen ? result[i] != '-' : !isHexDigit(result[i])) return std::nullopt;
+    result[i] = asciiUpper(result[i]);
+  }
+  return result;
+}
+
+// Texts reach the index as JSON strings, which must be valid UTF-8; repairing
+// them on the way in keeps the records in memory equal to those on disk.
+std::string validUtf8(std::string_view text) {
+  return unicode::isValidUtf8(text) ? std::string(text) : unicode::encode(unicode::decode(text));
+}
+
+bool isPlainPngName(const std::string& filename) {
+  return !filename.empty() && filename.find('/') == std::string::npos &&
+         filename.find('\0') == std::string::npos && !filename.starts_with('.') && filename.ends_with(".png");
+}
+
+// Reads an index as a stream of JSON events straight into records, without
+// building a document first: an index of 10,000 captures opens several times
+// faster. The outcome is that of reading the document: within a record the
+// last occurrence of a key counts, unknown keys are skipped whatever they
+// hold, anything but an array of records stops the parse.
+class IndexReader final : public json::json_sax_t {
+ public:
+  std::vector<CaptureRecord> records;
+
+  bool null() override { return value(Null{}); }
+  bool boolean(bool) override { return value(Other{}); }
+  bool number_integer(number_integer_t number) override { return value(static_cast<double>(number)); }
+  bool number_unsigned(number_unsigned_t number) override { return value(static_cast<double>(number)); }
+  bool number_float(number_float_t number, const string_t&) override { return value(number); }
+  bool string(string_t& text) override { return value(std::move(text)); }
+  bool binary(binary_t&) override { return false; }
+  bool start_object(std::size_t) override;
+  bool key(string_t& name) override;
+  bool end_object() override;
+  bool start_array(std::size_t) override;
+  bool end_array() override;
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+  bool finished() const { return finished_; }
+
+ private:
+  struct Null {};
+  struct Other {};  // a boolean, an object or an array
+  using Value = std::variant<Null, double, std::string, Other>;
+  enum Field { id, filename, createdAt, application, destination, deliveryStatus, fieldCount, unknown };
+  enum class State { absent, valid, invalid };
+
+  bool value(Value value);
+  void assign(Value value);
+  bool finishRecord();
+
+  // 1 inside the array, 2 inside a record, 3 and more inside a value that is
+  // skipped.
+  int depth_ = 0;
+  bool finished_ = false;
+  Field field_ = unknown;
+  CaptureRecord record_;
+  State states_[fieldCount] = {};
+};
+
+bool IndexReader::value(Value value) {
+  if (depth_ > 2) return true;
+  if (depth_ != 2) return false;  // the top level and the array hold only records
+  assign(std::move(value));
+  return true;
+}
+
+void IndexReader::assign(Value value) {
+  if (field_ == unknown) return;
+  bool valid = false;
+  if (field_ == id) {
+    if (auto* text = std::get_if<std::string>(&value)) {
+      std::optional<std::string> canonical = canonicalUuid(*text);
+      if ((valid = canonical.has_value())) record_.id = std::move(*canonical);
+    }
+  } else if (field_ == filename) {
+    if (auto* text = std::get_if<std::string>(&value)) {
+      record_.filename = std::move(*text);
+      valid = true;
+    }
+  } else if (field_ == createdAt) {
+    if (auto* number = std::get_if<double>(&value)) {
+      record_.createdAt.secondsSinceReferenceDate = *number;
+      valid = std::isfinite(*number);
+    }
+  } else {
+    std::optional<std::string>& target = field_ == application   ? record_.application
+                                         : field_ == destination ? record_.destination
+                                                                 : record_.deliveryStatus;
+    if (std::holds_alternative<Null>(value)) {
+      target.reset();
+      valid = true;
+    } else if (auto* text = std::get_if<std::string>(&value)) {
+      target = std::move(*text);
+      valid = true;
+    }
+  }
+  states_[field_] = valid ? State::valid : State::invalid;
+}
+
+bool IndexReader::finishRecord() {
+  for (Field field : {id, filename, createdAt}) {
+    if (states_[field] != State::valid) return false;
+  }
+  for (Field field : {application, destination, deliveryStatus}) {
+    if (states_[field] == State::invalid) return false;
+  }
+  records.push_back(std::move(record_));
+  return true;
+}
+
+bool IndexReader::start_object(std::size_t) {
+  if (depth_ == 0) return false;
+  if (depth_ == 1) {
+    record_ = CaptureRecord{};
+    std::fill(std::begin(states_), std::end(states_), State::absent);
+  }
+  if (depth_ == 2) assign(Other{});
+  ++depth_;
+  return true;
+}
+
+bool IndexReader::key(string_t& name) {
+  if (depth_ != 2) return true;
+  static constexpr std::pair<std::string_view, Field> fields[] = {{"id", id},
+                                                                  {"filename", filename},
+                                                                  {"createdAt", createdAt},
+                                                                  {"application", application},
+                                                                  {"destination", destination},
+                                                                  {"deliveryStatus", deliveryStatus}};
+  field_ = unknown;
+  for (const auto& [text, field] : fields) {
+    if (name == text) field_ = field;
+  }
+  return true;
+}
+
+bool IndexReader::end_object() {
+  --depth_;
+  return depth_ == 1 ? finishRecord() : true;
+}
+
+bool IndexReader::start_array(std::size_t) {
+  if (depth_ == 1) return false;
+  if (depth_ == 2) assign(Other{});
+  ++depth_;
+  return true;
+}
+
+bool IndexReader::end_array() {
+  --depth_;
+  if (depth_ == 0) finished_ = true;
+  return true;
+}
+
+void appendString(std::string& out, std::string_view text) {
+  static constexpr char hex[] = "0123456789abcdef";
+  out += '"';
+  for (const char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          out += "\\u00";
+          out += hex[static_cast<unsigned char>(c) >> 4];
+          out += hex[static_cast<unsigned char>(c) & 0xf];
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+}
+
+// The shortest text that reads back as the same double, always with a
+// fraction or an exponent.
+void appendNumber(std::string& out, double value) {
+  if (!std::isfinite(value)) throw std::invalid_argument("A capture date must be a finite time.");
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  const std::string_view text(buffer, static_cast<size_t>(result.ptr - buffer));
+  out += text;
+  if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
+}
+
+void appendMember(std::string& out, std::string_view key, std::string_view value, bool last = false) {
+  out += "    \"";
+  out += key;
+  out += "\": ";
+  const bool ascii = std::all_of(value.begin(), value.end(), [](char c) { return (c & 0x80) == 0; });
+  if (ascii || unicode::isValidUtf8(value)) {
+    appendString(out, value);
+  } else {
+    appendString(out, validUtf8(value));
+  }
+  out += last ? "\n" : ",\n";
+}
+
+void checkInvariants(const std::vector<CaptureRecord>& records) {
+  std::unordered_set<std::string_view> ids;
+  std::unordered_set<std::string_view> filenames;
+  for (const CaptureRecord& record : records) {
+    ids.insert(record.id);
+    filenames.insert(record.filename);
+  }
+  if (ids.size() != records.size() || filenames.size() != records.size()) invalidIndex();
+  for (const CaptureRecord& record : records) {
+    if (!isPlainPngName(record.filename)) invalidIndex();
+  }
+}
+
+bool pathExists(const fs::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0) return true;
+  if (errno == ENOENT) return false;
+  // Anything else (a folder we may not search, a file where the folder should
+  // be) would make every name look free or taken forever.
+  throwSystemError(errno, "Could not look for", path);
+}
+
+void syncFolder(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+void writeAll(int fd, std::string_view bytes, const fs::path& path) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throwSystemError(errno, "Could not write", path);
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+}
+
+// Creates `file` with `bytes`, failing when the name is already taken. The
+// bytes are on disk before this returns, so an index naming the file can
+// never outlive its content. A file it could not finish is removed again.
+void writeNewFile(const fs::path& file, std::string_view bytes) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) throwSystemError(errno, "Could not create", file);
+  try {
+    writeAll(fd, bytes, file);
+    if (::fchmod(fd, 0600) != 0) throwSystemError(errno, "Could not set permissions of", file);
+    if (::fsync(fd) != 0) throwSystemError(errno, "Could not flush", file);
+  } catch (...) {
+    ::close(fd);
+    ::unlink(file.c_str());
+    throw;
+  }
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(file.c_str());
+    throwSystemError(error, "Could not close", file);
+  }
+}
+
+bool hardLinksUnsupported(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOTSUP; }
+
+// Gives the file `from` the second name `to`, failing when `to` is taken. On a
+// file system without hard links the content is copied instead.
+void addName(const fs::path& from, const fs::path& to) {
+  if (::link(from.c_str(), to.c_str()) == 0) return;
+  const int error = errno;
+  if (!hardLinksUnsupported(error)) throwSystemError(error, "Could not rename", from);
+  writeNewFile(to, readWholeFile(from));
+}
+
+// An image on its way out of the capture folder. It first gets a hidden
+// second name, which proves that the folder lets us remove it before the
+// index changes; the image keeps its own name until the index no longer lists
+// it, so an interruption never leaves a record without its image. Leftovers
+// of an interrupted run are hidden and never adopted.
+struct Removal {
+  fs::path file;
+  fs::path pending;
+  bool present = false;
+  bool linked = false;
+};
+
+Removal prepareRemoval(const fs::path& folder, const CaptureRecord& record) {
+  Removal removal{folder / record.filename, folder / (".deleting-" + record.id)};
+  removal.present = pathExists(removal.file);
+  if (!removal.present) return removal;  // already gone by hand: only the record goes
+  ::unlink(removal.pending.c_str());
+  if (::link(removal.file.c_str(), removal.pending.c_str()) == 0) {
+    removal.linked = true;
+  } else if (!hardLinksUnsupported(errno)) {
+    throwSystemError(errno, "Could not delete", removal.file);
+  }
+  return removal;
+}
+
+void undoRemoval(const Removal& removal) {
+  if (removal.linked) ::unlink(removal.pending.c_str());
+}
+
+// Once the index no longer lists the record.
+void finishRemoval(const Removal& removal) {
+  if (removal.present && ::unlink(removal.file.c_str()) != 0 && errno != ENOENT) {
+    throwSystemError(errno, "Could not delete", removal.file);
+  }
+  if (removal.linked && ::unlink(removal.pending.c_str()) != 0 && errno != ENOENT) {
+    throwSystemError(errno, "Could not delete", removal.pending);
+  }
+}
+
+}  // namespace
+
+fs::path ScreenshotStore::defaultRoot() { return dataRoot(); }
+
+ScreenshotStore::ScreenshotStore(fs::path root) : root_(std::move(root)) {
+  createPrivateDirectories(capturesDirectory());
+  std::error_code error;
+  if (fs::status(indexFile(), error).type() == fs::file_type::not_found) {
+    // No index (or a link to one not written yet): an empty history, and no
+    // index is written before the first change.
+    return;
+  }
+  std::string bytes;
+  try {
+    bytes = readWholeFile(indexFile());
+  } catch (const std::system_error&) {
+    invalidIndex();
+  }
+  records_ = decodeIndex(bytes);
+}
+
+fs::path ScreenshotStore::url(const CaptureRecord& record) const {
+  return capturesDirectory() / record.filename;
+}
+
+std::string ScreenshotStore::encodeIndex(const std::vector<CaptureRecord>& records) {
+  // Written by hand rather than through a JSON document: saving into a long
+  // history rewrites the whole index, and this is about five times
+  // faster. Keys in sorted order, two-space indentation.
+  if (records.empty()) return "[]\n";
+  std::string out;
+  out.reserve(records.size() * 256);
+  out += "[\n";
+  for (size_t i = 0; i < records.size(); ++i) {
+    const CaptureRecord& record = records[i];
+    out += "  {\n";
+    if (record.application) appendMember(out, "application", *record.application);
+    out += "    \"createdAt\": ";
+    appendNumber(out, record.createdAt.secondsSinceReferenceDate);
+    out += ",\n";
+    if (record.deliveryStatus) appendMember(out, "deliveryStatus", *record.deliveryStatus);
+    if (record.destination) appendMember(out, "destination", *record.destination);
+    appendMember(out, "filename", record.filename);
+    appendMember(out, "id", record.id, true);
+    out += i + 1 < records.size() ? "  },\n" : "  }\n";
+  }
+  out += "]\n";
+  return out;
+}
+
+std::vector<CaptureRecord> ScreenshotStore::decodeIndex(std::string_view bytes) {
+  IndexReader reader;
+  if (!json::sax_parse(bytes.begin(), bytes.end(), &reader) || !reader.finished()) invalidIndex();
+  checkInvariants(reader.records);
+  return std::move(reader.records);
+}
+
+size_t ScreenshotStore::indexOf(std::string_view id) const {
+  const std::optional<std::string> wanted = canonicalUuid(id);
+  if (wanted) {
+    for (size_t i = 0; i < records_.size(); ++i) {
+      if (records_[i].id == *wanted) return i;
+    }
+  }
+  throw StoreError(StoreError::Kind::missingCapture);
+}
+
+bool ScreenshotStore::filenameIsFree(const std::string& filename) const {
+  const bool recorded = std::any_of(records_.begin(), records_.end(),
+                                    [&](const CaptureRecord& record) { return record.filename == filename; });
+  return !recorded && !pathExists(capturesDirectory() / filename);
+}
+
+std::string ScreenshotStore::uniqueFilename(std::string_view name) const {
+  const std::string stem = FilenameGenerator::stem(name);
+  std::string candidate = stem + ".png";
+  for (unsigned long n = 2; !filenameIsFree(candidate); ++n) {
+    candidate = stem + "-" + std::to_string(n) + ".png";
+  }
+  return candidate;
+}
+
+void ScreenshotStore::commit(std::vector<CaptureRecord> records) {
+  writeFileAtomically(indexFile(), encodeIndex(records));
+  records_ = std::move(records);
+}
+
+CaptureRecord ScreenshotStore::save(std::string_view png, std::string_view name,
+                                    const std::optional<std::string>& application, Date date) {
+  if (!std::isfinite(date.secondsSinceReferenceDate)) {
+    throw std::invalid_argument("A capture date must be a finite time.");
+  }
+  CaptureRecord record;
+  record.id = randomUuidString();
+  record.filename = uniqueFilename(name);
+  record.createdAt = date;
+  if (application) record.application = validUtf8(*application);
+
+  const fs::path file = url(record);
+  writeNewFile(file, png);
+  syncFolder(capturesDirectory());
+  std::vector<CaptureRecord> list;
+  list.reserve(records_.size() + 1);
+  list.push_back(record);
+  list.insert(list.end(), records_.begin(), records_.end());
+  try {
+    commit(std::move(list));
+  } catch (...) {
+    ::unlink(file.c_str());
+    throw;
+  }
+  return record;
+}
+
+CaptureRecord ScreenshotStore::rename(std::string_view id, std::string_view name) {
+  const size_t index = indexOf(id);
+  CaptureRecord updated = records_[index];
+  if (FilenameGenerator::stem(name) + ".png" == updated.filename) return updated;
+  updated.filename = uniqueFilename(name);
+
+  // The image gets its new name beside the old one, the index switches over,
+  // and only then does the old name go: whenever this stops, the index on
+  // disk names a file that exists.
+  const fs::path from = url(records_[index]);
+  const fs::path to = url(updated);
+  addName(from, to);
+  syncFolder(capturesDirectory());
+  std::vector<CaptureRecord> list = records_;
+  list[index] = updated;
+  try {
+    commit(std::move(list));
+  } catch (...) {
+    ::unlink(to.c_str());
+    throw;
+  }
+  // The rename has taken effect; an old name that cannot be removed is only a
+  // second name of the same image that no record uses.
+  ::unlink(from.c_str());
+  return updated;
+}
+
+void ScreenshotStore::markStaged(std::string_view id, std::string_view destination, std::string_view status) {
+  const size_t index = indexOf(id);
+  std::vector<CaptureRecord> list = records_;
+  list[index].destination = validUtf8(destination);
+  list[index].deliveryStatus = validUtf8(status);
+  commit(std::move(list));
+}
+
+void ScreenshotStore::remove(std::string_view id) {
+  const size_t index = indexOf(id);
+  const Removal removal = prepareRemoval(capturesDirectory(), records_[index]);
+  std::vector<CaptureRecord> list = records_;
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
+  try {
+    commit(std::move(list));
+  } catch (...) {
+    undoRemoval(removal);
+    throw;
+  }
+  finishRemoval(removal);
+}
+
+void ScreenshotStore::deleteAll() {
+  // As removing the captures one by one, newest first, up to the first that
+  // cannot be removed, but with a single index write: a long history is
+  // emptied in one step instead of being rewritten once per capture.
+  std::vector<Removal> removals;
+  std::exception_ptr failure;
+  for (const CaptureRecord& record : records_) {
+    try {
+      removals.push_back(prepareRemoval(capturesDirectory(), record));
+    } catch (...) {
+      failure = std::current_exception();
+      break;
+    }
+  }
+  if (!removals.empty()) {
+    try {
+      commit(std::vector<CaptureRecord>(records_.begin() + static_cast<std::ptrdiff_t>(removals.size()),
+                                        records_.end()));
+    } catch (...) {
+      for (const Removal& removal : removals) undoRemoval(removal);
+      throw;
+    }
+    for (const Removal& removal : removals) {
+      try {
+        finishRemoval(removal);
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
 
 }  // namespace lumacap

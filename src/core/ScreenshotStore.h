@@ -1,8 +1,27 @@
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Date.h"
 
 namespace lumacap {
+
+// One saved capture in the history.
+struct CaptureRecord {
+  std::string id;        // a UUID in upper-case text form, unique in the history
+  std::string filename;  // name inside the capture folder, ends in ".png", unique in the history
+  Date createdAt;
+  std::optional<std::string> application;
+  std::optional<std::string> destination;     // title of the last destination it was delivered to
+  std::optional<std::string> deliveryStatus;  // short status of that delivery
+
+  bool operator==(const CaptureRecord&) const = default;
+};
 
 // The history store's own failures, each with the text the user sees.
 class StoreError : public std::runtime_error {
@@ -13,6 +32,73 @@ class StoreError : public std::runtime_error {
 
  private:
   Kind kind_;
+};
+
+// The capture history: one PNG file per capture in root/Captures and the index
+// root/history.json listing the records, newest first. The store is the only
+// writer of both. It never lists the capture folder: files no record names are
+// neither adopted nor removed. A damaged index makes opening fail and nothing
+// on disk is touched.
+//
+// Every change is ordered so that an interruption at any moment (a crash, a
+// kill, a failed index write) leaves every record of the index on disk naming
+// an existing image; the worst left behind is an image no record names.
+//
+// Not synchronised: one owner, one thread at a time.
+class ScreenshotStore {
+ public:
+  static std::filesystem::path defaultRoot();
+
+  // Opens the store at `root`, creating root/Captures (folders 0700) when
+  // missing. Throws StoreError::invalidIndex when history.json cannot be read
+  // or is damaged, std::system_error when the folder cannot be created.
+  explicit ScreenshotStore(std::filesystem::path root);
+
+  const std::filesystem::path& root() const { return root_; }
+  std::filesystem::path capturesDirectory() const { return root_ / "Captures"; }
+  std::filesystem::path indexFile() const { return root_ / "history.json"; }
+  const std::vector<CaptureRecord>& records() const { return records_; }
+
+  // Where the record's image lives; does not check that it exists.
+  std::filesystem::path url(const CaptureRecord& record) const;
+
+  // Stores the image under a free name made from `name` and puts its record
+  // first in the history.
+  CaptureRecord save(std::string_view png, std::string_view name,
+                     const std::optional<std::string>& application, Date date);
+
+  // Gives the capture a free name made from `name`; a name that already
+  // yields its current file name changes nothing.
+  CaptureRecord rename(std::string_view id, std::string_view name);
+
+  // Records the last delivery of a capture.
+  void markStaged(std::string_view id, std::string_view destination, std::string_view status);
+
+  // Removes a capture from the history and its image from the folder. An
+  // image already gone is not an error.
+  void remove(std::string_view id);
+
+  // Removes every capture, newest first; the first failure stops and is
+  // thrown, captures removed before it stay removed.
+  void deleteAll();
+
+  // The index file format: a pretty-printed JSON array of records with sorted
+  // keys, absent optional fields omitted.
+  static std::string encodeIndex(const std::vector<CaptureRecord>& records);
+
+  // Reads and checks an index: unique ids, unique file names, every file name
+  // a plain "*.png" name without a leading ".". Throws
+  // StoreError::invalidIndex for anything else.
+  static std::vector<CaptureRecord> decodeIndex(std::string_view bytes);
+
+ private:
+  size_t indexOf(std::string_view id) const;
+  std::string uniqueFilename(std::string_view name) const;
+  bool filenameIsFree(const std::string& filename) const;
+  void commit(std::vector<CaptureRecord> records);
+
+  std::filesystem::path root_;
+  std::vector<CaptureRecord> records_;
 };
 
 }  // namespace lumacap

@@ -1,0 +1,482 @@
+#include "core/ScreenshotStore.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+
+#include "core/AtomicFile.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+using lumacap::CaptureRecord;
+using lumacap::Date;
+using lumacap::ScreenshotStore;
+using lumacap::StoreError;
+using lumacap::test::permissionsOf;
+using lumacap::test::TempDir;
+
+namespace {
+
+const std::string png = "\x89PNG\r\n\x1a\n-test-image";
+const Date someDate{786000000.25};
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string readFile(const fs::path& path) { return lumacap::readWholeFile(path); }
+
+// Every entry of a folder (hidden ones too) with its content.
+std::map<std::string, std::string> folderContents(const fs::path& folder) {
+  std::map<std::string, std::string> contents;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    contents[entry.path().filename().string()] =
+        entry.is_regular_file() ? readFile(entry.path()) : "<not a file>";
+  }
+  return contents;
+}
+
+bool failsWithInvalidIndex(const fs::path& root) {
+  try {
+    ScreenshotStore store(root);
+  } catch (const StoreError& error) {
+    return error.kind() == StoreError::Kind::invalidIndex &&
+           std::string(error.what()) ==
+               "Capture history could not be read safely. Your image files have not been changed.";
+  }
+  return false;
+}
+
+template <typename Operation>
+bool failsWithMissingCapture(Operation operation) {
+  try {
+    operation();
+  } catch (const StoreError& error) {
+    return error.kind() == StoreError::Kind::missingCapture &&
+           std::string(error.what()) == "This capture is no longer available.";
+  }
+  return false;
+}
+
+// Puts a non-empty folder where the index goes, so that replacing the index
+// fails even for root (who ignores read-only folders). Gives the index back
+// when it goes.
+class BlockedIndex {
+ public:
+  explicit BlockedIndex(const ScreenshotStore& store) : index_(store.indexFile()) {
+    if (fs::exists(index_)) saved_ = readFile(index_);
+    fs::remove(index_);
+    fs::create_directory(index_);
+    writeFile(index_ / "in-the-way", "");
+  }
+  ~BlockedIndex() {
+    fs::remove_all(index_);
+    if (saved_) writeFile(index_, *saved_);
+  }
+
+ private:
+  fs::path index_;
+  std::optional<std::string> saved_;
+};
+
+}  // namespace
+
+TEST(ScreenshotStoreOpening, CreatesPrivateFoldersAndWritesNoIndexUntilTheFirstChange) {
+  TempDir temp;
+  const fs::path root = temp / "data" / "Lumacap";
+  ScreenshotStore store(root);
+  EXPECT_TRUE(store.records().empty());
+  EXPECT_EQ(store.capturesDirectory(), root / "Captures");
+  EXPECT_EQ(permissionsOf(temp / "data"), 0700u);
+  EXPECT_EQ(permissionsOf(root), 0700u);
+  EXPECT_EQ(permissionsOf(root / "Captures"), 0700u);
+  EXPECT_FALSE(fs::exists(root / "history.json"));
+
+  // Folders that already exist keep their permissions.
+  fs::permissions(root / "Captures", fs::perms(0750));
+  ScreenshotStore again(root);
+  EXPECT_EQ(permissionsOf(root / "Captures"), 0750u);
+}
+
+TEST(ScreenshotStoreOpening, ThrowsTheFileSystemErrorWhenTheCaptureFolderCannotBeMade) {
+  TempDir temp;
+  writeFile(temp / "file", "");
+  EXPECT_THROW(ScreenshotStore(temp / "file" / "Lumacap"), std::system_error);
+}
+
+TEST(ScreenshotStoreOpening, ReadsEmptyListsEitherCaseIdsAndIgnoresUnknownKeys) {
+  TempDir temp;
+  writeFile(temp / "history.json", "[]");
+  EXPECT_TRUE(ScreenshotStore(temp.path()).records().empty());
+
+  writeFile(temp / "history.json", R"([
+    {"id": "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d", "filename": "b.png", "createdAt": 10,
+     "application": "Terminal", "destination": null, "future": [1, 2]},
+    {"id": "FFFFFFFF-0000-4000-8000-000000000000", "filename": "a.png", "createdAt": -1.5}
+  ])");
+  ScreenshotStore store(temp.path());
+  ASSERT_EQ(store.records().size(), 2u);
+  EXPECT_EQ(store.records()[0],
+            (CaptureRecord{"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", "b.png", Date{10}, "Terminal", {}, {}}));
+  EXPECT_EQ(store.records()[1].filename, "a.png");
+  EXPECT_EQ(store.records()[1].createdAt, Date{-1.5});
+  EXPECT_EQ(store.url(store.records()[1]), temp / "Captures" / "a.png");
+}
+
+TEST(ScreenshotStoreOpening, ReadsLikeADocumentWhereTheLastRepeatedKeyCounts) {
+  const auto records = ScreenshotStore::decodeIndex(
+      R"([{"id": 5, "filename": "a.png", "createdAt": "soon", "future": {"id": [1, {"filename": 2}]},
+           "id": "11111111-1111-4111-8111-111111111111", "createdAt": 2.5,
+           "destination": "x", "destination": null, "application": [], "application": "App"}])");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0],
+            (CaptureRecord{"11111111-1111-4111-8111-111111111111", "a.png", Date{2.5}, "App", {}, {}}));
+}
+
+TEST(ScreenshotStoreOpening, RefusesADamagedIndexAndTouchesNoFile) {
+  const std::string id1 = "11111111-1111-4111-8111-111111111111";
+  const std::string id2 = "22222222-2222-4222-8222-222222222222";
+  auto record = [](const std::string& id, const std::string& filename) {
+    return R"({"id": ")" + id + R"(", "filename": ")" + filename + R"(", "createdAt": 1})";
+  };
+  const std::vector<std::string> damaged = {
+      "",
+      "not json",
+      "[",
+      "{}",
+      "[1]",
+      "[" + record(id1, "a.png") + "] trailing",
+      R"([{"filename": "a.png", "createdAt": 1}])",
+      R"([{"id": ")" + id1 + R"(", "createdAt": 1}])",
+      R"([{"id": ")" + id1 + R"(", "filename": "a.png"}])",
+      R"([{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": "yesterday"}])",
+      R"([{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": 1e999}])",
+      R"([{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": 1, "application": 7}])",
+      R"([{"id": 5, "filename": "a.png", "createdAt": 1}])",
+      R"([{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": 1, "destination": {"title": "x"}}])",
+      R"([{"id": ")" + id1 + R"(", "filename": ["a.png"], "createdAt": 1}])",
+      R"([{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": 1, "id": null}])",
+      R"([[{"id": ")" + id1 + R"(", "filename": "a.png", "createdAt": 1}]])",
+      "[" + record(id1, "a.png") + ", null]",
+      "[" + record("not-a-uuid", "a.png") + "]",
+      "[" + record("11111111-1111-4111-8111-11111111111G", "a.png") + "]",
+      "[" + record(id1, "a.png") + "," + record(id1, "b.png") + "]",
+      "[" + record(id1, "a.png") + "," + record("11111111-1111-4111-8111-111111111111", "b.png") + "]",
+      "[" + record("aaaaaaaa-1111-4111-8111-111111111111", "a.png") + "," +
+          record("AAAAAAAA-1111-4111-8111-111111111111", "b.png") + "]",
+      "[" + record(id1, "a.png") + "," + record(id2, "a.png") + "]",
+      "[" + record(id1, "a/b.png") + "]",
+      "[" + record(id1, "../a.png") + "]",
+      "[" + record(id1, ".hidden.png") + "]",
+      "[" + record(id1, "shot.PNG") + "]",
+      "[" + record(id1, "") + "]",
+      "[" + record(id1, "a\\u0000.png") + "]",
+      "[" + record(id1, "a.png") + "]\xff",
+  };
+  for (const std::string& index : damaged) {
+    TempDir temp;
+    writeFile(temp / "history.json", index);
+    fs::create_directory(temp / "Captures");
+    writeFile(temp / "Captures" / "a.png", png);
+    writeFile(temp / "Captures" / "orphan.png", "other");
+    const auto before = folderContents(temp / "Captures");
+    EXPECT_TRUE(failsWithInvalidIndex(temp.path())) << index;
+    EXPECT_EQ(folderContents(temp / "Captures"), before) << index;
+    EXPECT_EQ(readFile(temp / "history.json"), index);
+    EXPECT_EQ(folderContents(temp.path()).size(), 2u) << "no temporary or other file was left";
+  }
+}
+
+TEST(ScreenshotStoreOpening, RefusesAnIndexThatCannotBeRead) {
+  TempDir temp;
+  fs::create_directories(temp / "history.json");
+  EXPECT_TRUE(failsWithInvalidIndex(temp.path()));
+  EXPECT_TRUE(fs::is_directory(temp / "history.json"));
+}
+
+TEST(ScreenshotStoreIndexFormat, WritesSortedPrettyKeysAndOmitsAbsentOnes) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  const CaptureRecord first = store.save(png, "first", std::nullopt, Date{1.5});
+  const CaptureRecord second = store.save(png, "second", std::string("Terminal"), someDate);
+  EXPECT_EQ(first.id.size(), 36u);
+  EXPECT_EQ(first.id, [&] {
+    std::string upper = first.id;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
+  }());
+  EXPECT_NE(first.id, second.id);
+
+  EXPECT_EQ(readFile(store.indexFile()),
+            "[\n"
+            "  {\n"
+            "    \"application\": \"Terminal\",\n"
+            "    \"createdAt\": 786000000.25,\n"
+            "    \"filename\": \"second.png\",\n"
+            "    \"id\": \"" +
+                second.id +
+                "\"\n"
+                "  },\n"
+                "  {\n"
+                "    \"createdAt\": 1.5,\n"
+                "    \"filename\": \"first.png\",\n"
+                "    \"id\": \"" +
+                first.id +
+                "\"\n"
+                "  }\n"
+                "]\n");
+
+  store.markStaged(first.id, "Clipboard", "Copied");
+  const std::string index = readFile(store.indexFile());
+  EXPECT_NE(index.find("\"deliveryStatus\": \"Copied\",\n    \"destination\": \"Clipboard\",\n"
+                       "    \"filename\": \"first.png\""),
+            std::string::npos)
+      << index;
+  EXPECT_EQ(store.records()[1].destination, "Clipboard");
+  EXPECT_EQ(store.records()[1].deliveryStatus, "Copied");
+  EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
+}
+
+TEST(ScreenshotStoreIndexFormat, KeepsDatesAndTextsExactlyAcrossReopening) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  store.save(png, "a", std::string("Ünïcode “quoted” \\ \"\n\t\x01"), Date{0.1 + 0.2});
+  store.save(png, "b", std::string("bad \xff\xfe bytes"), Date{-978307200.123456789});
+  store.save(png, "c", std::nullopt, Date{1e300});
+  EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
+  EXPECT_EQ(store.records()[1].application, "bad \uFFFD\uFFFD bytes");
+
+  EXPECT_THROW(store.save(png, "d", std::nullopt, Date{NAN}), std::invalid_argument);
+  EXPECT_THROW(store.save(png, "d", std::nullopt, Date{INFINITY}), std::invalid_argument);
+  EXPECT_EQ(store.records().size(), 3u);
+  EXPECT_FALSE(fs::exists(temp / "Captures" / "d.png"));
+}
+
+TEST(ScreenshotStoreIndexFormat, EncodingAndDecodingAreInverse) {
+  const std::vector<CaptureRecord> records = {
+      {"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", "x.png", Date{12345.678}, "App", "Session", "Staged"},
+      {"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4E", "y.png", Date{-0.0}, {}, {}, {}},
+  };
+  EXPECT_EQ(ScreenshotStore::decodeIndex(ScreenshotStore::encodeIndex(records)), records);
+  EXPECT_EQ(ScreenshotStore::decodeIndex(ScreenshotStore::encodeIndex({})), std::vector<CaptureRecord>{});
+}
+
+TEST(ScreenshotStoreSaving, StoresTheImagePrivatelyAndPutsTheNewestFirst) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  const CaptureRecord first = store.save(png, "Build failed.png", std::string("Console"), someDate);
+  const CaptureRecord second = store.save("second", "Other", std::nullopt, someDate);
+  EXPECT_EQ(first.filename, "build-failed.png");
+  EXPECT_EQ(first.application, "Console");
+  EXPECT_FALSE(first.destination);
+  EXPECT_EQ(readFile(store.url(first)), png);
+  EXPECT_EQ(readFile(store.url(second)), "second");
+  EXPECT_EQ(store.records(), (std::vector<CaptureRecord>{second, first}));
+  EXPECT_EQ(permissionsOf(store.url(first)), 0600u);
+  EXPECT_EQ(permissionsOf(store.indexFile()), 0600u);
+  EXPECT_EQ(folderContents(temp.path()).size(), 2u) << "no temporary file is left beside the index";
+}
+
+TEST(ScreenshotStoreSaving, PicksTheFirstNameFreeOnDiskAndInTheHistory) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  writeFile(temp / "Captures" / "build-failed.png", "made by hand");
+  EXPECT_EQ(store.save(png, "Build failed.png", std::nullopt, someDate).filename, "build-failed-2.png");
+  EXPECT_EQ(store.save(png, "build  FAILED", std::nullopt, someDate).filename, "build-failed-3.png");
+  EXPECT_EQ(readFile(temp / "Captures" / "build-failed.png"), "made by hand");
+
+  // A record whose image was removed by hand still holds its name.
+  fs::remove(temp / "Captures" / "build-failed-2.png");
+  EXPECT_EQ(store.save(png, "build failed", std::nullopt, someDate).filename, "build-failed-4.png");
+
+  EXPECT_EQ(store.save(png, "?!…", std::nullopt, someDate).filename, "capture.png");
+  EXPECT_EQ(store.save(png, "", std::nullopt, someDate).filename, "capture-2.png");
+  // Leftovers that are not regular files still occupy their names.
+  fs::create_symlink("nowhere", temp / "Captures" / "link.png");
+  EXPECT_EQ(store.save(png, "link", std::nullopt, someDate).filename, "link-2.png");
+}
+
+TEST(ScreenshotStoreSaving, FailsWithoutARecordWhenTheImageCannotBeWritten) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  store.save(png, "kept", std::nullopt, someDate);
+  const auto records = store.records();
+  // The capture folder replaced by a file: no name can be looked up or written.
+  fs::rename(temp / "Captures", temp / "Moved");
+  writeFile(temp / "Captures", "");
+  EXPECT_THROW(store.save(png, "new", std::nullopt, someDate), std::system_error);
+  EXPECT_EQ(store.records(), records);
+  EXPECT_EQ(ScreenshotStore::decodeIndex(readFile(store.indexFile())), records);
+}
+
+TEST(ScreenshotStoreRenaming, MovesTheImageAndKeepsThePosition) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
+  const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
+  const CaptureRecord c = store.save("image c", "c", std::nullopt, someDate);
+
+  const CaptureRecord renamed = store.rename(a.id, "b");
+  EXPECT_EQ(renamed.filename, "b-2.png");
+  EXPECT_EQ(renamed.id, a.id);
+  EXPECT_EQ(renamed.createdAt, a.createdAt);
+  EXPECT_EQ(store.records(), (std::vector<CaptureRecord>{c, b, renamed}));
+  EXPECT_EQ(folderContents(temp / "Captures"),
+            (std::map<std::string, std::string>{
+                {"b-2.png", "image a"}, {"b.png", "image b"}, {"c.png", "image c"}}));
+  EXPECT_EQ(permissionsOf(temp / "Captures" / "b-2.png"), 0600u);
+  EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
+
+  // Ids are accepted in either case.
+  std::string lower = c.id;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  EXPECT_EQ(store.rename(lower, "New Name").filename, "new-name.png");
+}
+
+TEST(ScreenshotStoreRenaming, ANameWithTheSameStemChangesNothing) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  const CaptureRecord record = store.save(png, "build failed", std::nullopt, someDate);
+  struct stat before {};
+  ::stat(store.indexFile().c_str(), &before);
+  fs::remove(store.url(record));  // would make any move fail
+
+  EXPECT_EQ(store.rename(record.id, "Build Failed"), record);
+  EXPECT_EQ(store.rename(record.id, "build-failed.PNG"), record);
+  struct stat after {};
+  ::stat(store.indexFile().c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the index was not rewritten";
+}
+
+TEST(ScreenshotStoreRenaming, FailsForUnknownIdsAndMissingImages) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  const CaptureRecord record = store.save(png, "a", std::nullopt, someDate);
+  EXPECT_TRUE(failsWithMissingCapture([&] { store.rename("00000000-0000-4000-8000-000000000000", "x"); }));
+  EXPECT_TRUE(failsWithMissingCapture([&] { store.rename("garbage", "x"); }));
+
+  fs::remove(store.url(record));
+  EXPECT_THROW(store.rename(record.id, "b"), std::system_error);
+  EXPECT_EQ(store.records(), std::vector<CaptureRecord>{record});
+  EXPECT_TRUE(folderContents(temp / "Captures").empty());
+}
+
+TEST(ScreenshotStoreRenaming, NeverReplacesAFileThatAppearedUnderTheNewName) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  const CaptureRecord record = store.save("mine", "a", std::nullopt, someDate);
+  writeFile(temp / "Captures" / "b.png", "someone else's");
+  EXPECT_EQ(store.rename(record.id, "b").filename, "b-2.png");
+  EXPECT_EQ(readFile(temp / "Captures" / "b.png"), "someone else's");
+}
+
+TEST(ScreenshotStoreStaging, RecordsTheLastDelivery) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  const CaptureRecord record = store.save(png, "a", std::nullopt, someDate);
+  store.markStaged(record.id, "Clipboard", "Copied");
+  store.markStaged(record.id, "lumacap · main", "Staged");
+  EXPECT_EQ(store.records()[0].destination, "lumacap · main");
+  EXPECT_EQ(store.records()[0].deliveryStatus, "Staged");
+  EXPECT_EQ(store.records()[0].filename, record.filename);
+  EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
+  EXPECT_TRUE(failsWithMissingCapture([&] { store.markStaged("garbage", "x", "y"); }));
+}
+
+TEST(ScreenshotStoreDeleting, RemovesTheImageAndTheRecordOnly) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
+  const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
+  const CaptureRecord c = store.save("image c", "c", std::nullopt, someDate);
+  writeFile(temp / "Captures" / "orphan.png", "not ours");
+
+  store.remove(b.id);
+  EXPECT_EQ(store.records(), (std::vector<CaptureRecord>{c, a}));
+  EXPECT_EQ(folderContents(temp / "Captures"),
+            (std::map<std::string, std::string>{
+                {"a.png", "image a"}, {"c.png", "image c"}, {"orphan.png", "not ours"}}));
+  EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
+  EXPECT_TRUE(failsWithMissingCapture([&] { store.remove(b.id); }));
+
+  // An image removed by hand is no obstacle.
+  fs::remove(store.url(a));
+  store.remove(a.id);
+  EXPECT_EQ(store.records(), std::vector<CaptureRecord>{c});
+}
+
+TEST(ScreenshotStoreDeleting, DeleteAllEmptiesTheHistoryAndLeavesForeignFiles) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  for (const char* name : {"a", "b", "c", "d"}) store.save(png, name, std::nullopt, someDate);
+  writeFile(temp / "Captures" / "orphan.png", "not ours");
+  store.deleteAll();
+  EXPECT_TRUE(store.records().empty());
+  EXPECT_TRUE(ScreenshotStore(temp.path()).records().empty());
+  EXPECT_EQ(folderContents(temp / "Captures"),
+            (std::map<std::string, std::string>{{"orphan.png", "not ours"}}));
+  store.deleteAll();  // nothing left: no error
+}
+
+TEST(ScreenshotStoreFailedIndexWrite, LeavesImagesAndRecordsAsTheyWere) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
+  const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
+  const auto records = store.records();
+  const auto images = folderContents(temp / "Captures");
+  auto expectUnchanged = [&](const char* operation) {
+    EXPECT_EQ(store.records(), records) << operation;
+    EXPECT_EQ(folderContents(temp / "Captures"), images) << operation;
+    // Only the index (here the folder in its way) is left beside Captures.
+    EXPECT_EQ(folderContents(temp.path()).size(), 2u) << operation;
+  };
+  {
+    BlockedIndex blocked(store);
+    EXPECT_THROW(store.save(png, "new", std::nullopt, someDate), std::system_error);
+    expectUnchanged("save");
+    EXPECT_THROW(store.rename(a.id, "renamed"), std::system_error);
+    expectUnchanged("rename");
+    EXPECT_THROW(store.markStaged(a.id, "Clipboard", "Copied"), std::system_error);
+    expectUnchanged("markStaged");
+    EXPECT_THROW(store.remove(b.id), std::system_error);
+    expectUnchanged("remove");
+    EXPECT_THROW(store.deleteAll(), std::system_error);
+    expectUnchanged("deleteAll");
+  }
+  // Once the index can be written again, everything works on the same files.
+  EXPECT_EQ(ScreenshotStore(temp.path()).records(), records);
+  EXPECT_EQ(store.rename(a.id, "renamed").filename, "renamed.png");
+  store.remove(b.id);
+  EXPECT_EQ(folderContents(temp / "Captures"),
+            (std::map<std::string, std::string>{{"renamed.png", "image a"}}));
+}
+
+TEST(ScreenshotStoreFailedIndexWrite, DeleteAllKeepsWhatItRemovedBeforeTheFailure) {
+  TempDir temp;
+  ScreenshotStore store(temp.path());
+  const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
+  const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
+  // The newest record's image cannot get its hidden second name: the name is
+  // a non-empty folder. The loop stops at the first record with nothing lost.
+  fs::create_directories(temp / "Captures" / (".deleting-" + b.id) / "x");
+  EXPECT_THROW(store.deleteAll(), std::system_error);
+  EXPECT_EQ(store.records().size(), 2u);
+  EXPECT_EQ(readFile(store.url(b)), "image b");
+
+  fs::remove_all(temp / "Captures" / (".deleting-" + b.id));
+  fs::create_directories(temp / "Captures" / (".deleting-" + a.id) / "x");
+  EXPECT_THROW(store.deleteAll(), std::system_error);
+  EXPECT_EQ(store.records(), std::vector<CaptureRecord>{a});
+  EXPECT_FALSE(fs::exists(temp / "Captures" / "b.png"));
+  EXPECT_EQ(readFile(store.url(a)), "image a");
+  EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
+}
+
+TEST(ScreenshotStoreDefaultRoot, IsTheDataRoot) {
+  ::setenv("XDG_DATA_HOME", "/somewhere/data", 1);
+  EXPECT_EQ(ScreenshotStore::defaultRoot(), fs::path("/somewhere/data/Lumacap"));
+}
