@@ -206,43 +206,9 @@ bool IndexReader::end_array() {
   return true;
 }
 
+// The JSON library escapes the text; only the layout around it is ours.
 void appendString(std::string& out, std::string_view text) {
-  static constexpr char hex[] = "0123456789abcdef";
-  out += '"';
-  for (const char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          out += "\\u00";
-          out += hex[static_cast<unsigned char>(c) >> 4];
-          out += hex[static_cast<unsigned char>(c) & 0xf];
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
+  out += json(std::string(text)).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 // The shortest text that reads back as the same double, always with a
