@@ -6,6 +6,9 @@
 // offscreen platform unless the test sets a real display.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+  // CTest's environment list reaches only the first entry; default here.
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
   QApplication::setOrganizationName("Lumacap");
   QApplication::setApplicationName("Lumacap");
