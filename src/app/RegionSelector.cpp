@@ -157,7 +157,7 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens) {
       window->view()->setFocus(Qt::OtherFocusReason);
       // An override-redirect window gets no focus from the window manager:
       // take the keyboard so that Escape reaches the overlay.
-      window->grabKeyboard();
+      window->view()->grabKeyboard();
     }
   }
 }
@@ -168,7 +168,7 @@ void RegionSelector::finish(std::optional<RegionSelection> selection) {
   for (const QPointer<SelectionWindow>& window : windows_) {
     if (!window) continue;
     window->view()->selected = nullptr;
-    window->releaseKeyboard();
+    window->view()->releaseKeyboard();
     window->hide();
     window->close();
     // Finishing runs inside one of the views' own event handlers.
