@@ -140,6 +140,7 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens) {
     return;
   }
   const QPoint pointer = QCursor::pos();
+  SelectionWindow* key = nullptr;
   for (const OverlayScreen& screen : screens) {
     QImage backdrop = screen.backdrop;
     if (!backdrop.isNull() && screen.screen) {
@@ -152,14 +153,15 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens) {
     windows_.emplace_back(window);
     window->show();
     window->raise();
-    if (screen.screen && screen.screen->geometry().contains(pointer)) {
-      window->activateWindow();
-      window->view()->setFocus(Qt::OtherFocusReason);
-      // An override-redirect window gets no focus from the window manager:
-      // take the keyboard so that Escape reaches the overlay.
-      window->view()->grabKeyboard();
-    }
+    if (!key && screen.screen && screen.screen->geometry().contains(pointer)) key = window;
   }
+  // The window under the pointer (else the first) takes the keys. An
+  // override-redirect window gets no focus from the window manager, so it
+  // grabs the keyboard: Escape must reach the overlay.
+  if (!key) key = windows_.front();
+  key->activateWindow();
+  key->view()->setFocus(Qt::OtherFocusReason);
+  key->view()->grabKeyboard();
 }
 
 void RegionSelector::finish(std::optional<RegionSelection> selection) {

@@ -91,9 +91,9 @@ struct Xterm {
   WindowGeometry geometry;
   int pid = 0;
 
-  Xterm(X11ScreenSource& source, const std::string& title, const std::string& position) {
+  Xterm(X11ScreenSource& source, const std::string& title, const std::string& placement = "50x12+100+100") {
     auto& process = sharedXServer().start(
-        {"xterm", "-bg", "#123456", "-fg", "#123456", "-T", title, "-geometry", "50x12" + position});
+        {"xterm", "-bg", "#123456", "-fg", "#123456", "-T", title, "-geometry", placement});
     pid = process.pid();
     const auto found = sharedXServer().waitForWindow("XTerm", pid);
     if (!found) throw std::runtime_error("xterm did not appear");
@@ -195,7 +195,7 @@ TEST_F(CaptureIntegration, TooSmallDragResetsAndWaitsForAnother) {
 }
 
 TEST_F(CaptureIntegration, DisplayCaptureShowsOtherWindowsButNeverOurs) {
-  Xterm xterm(source, "Behind", "+120+100");
+  Xterm xterm(source, "Behind", "50x12+120+100");
   const WindowGeometry& area = xterm.geometry;
   // A window of ours right over the xterm, the way the thumbnail floats.
   QWidget ours(nullptr,
@@ -226,7 +226,7 @@ TEST_F(CaptureIntegration, DisplayCaptureShowsOtherWindowsButNeverOurs) {
 }
 
 TEST_F(CaptureIntegration, RegionCaptureGivesThePixelsUnderTheSelection) {
-  Xterm xterm(source, "Region", "+200+150");
+  Xterm xterm(source, "Region", "50x12+200+150");
   const WindowGeometry& area = xterm.geometry;
   // A 100 × 60 point selection well inside the xterm.
   const Point from{std::ceil(area.x / scale()) + 20, std::ceil(area.y / scale()) + 20};
@@ -251,8 +251,86 @@ TEST_F(CaptureIntegration, RegionCaptureGivesThePixelsUnderTheSelection) {
   EXPECT_EQ(manager.overlay(), nullptr);
 }
 
+// What the user sees mid-drag: the screen dimmed, the selection clear with a
+// white outline and the size label under it, and none of our own windows.
+// With LUMACAP_OVERLAY_SCREENSHOT set, the screen is also saved there.
+TEST_F(CaptureIntegration, OverlayMidDragDimsAllButTheSelection) {
+  const char* screenshot = std::getenv("LUMACAP_OVERLAY_SCREENSHOT");
+  if (screenshot) {
+    // Something to look at around the selection.
+    sharedXServer().run({"xsetroot", "-solid", "#5b7fa3"});
+    sharedXServer().start({"xterm", "-geometry", "90x30+480+200", "-T", "Terminal", "-e", "sh", "-c",
+                           "ls -l /usr/bin 2>/dev/null | head -n 40; sleep 60"});
+    sharedXServer().waitForWindow("XTerm");
+    settle(800);
+  }
+  Xterm xterm(source, "Overlay", "80x24+100+90");
+  const WindowGeometry& area = xterm.geometry;
+  QWidget ours(nullptr,
+               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint);
+  QPalette palette = ours.palette();
+  palette.setColor(QPalette::Window, Qt::red);
+  ours.setPalette(palette);
+  ours.setAutoFillBackground(true);
+  ours.setGeometry(int(area.x / scale()) + 100, int(area.y / scale()) + 50, 40, 40);
+  ours.show();
+  ASSERT_TRUE(processEventsUntil([&] { return ours.windowHandle() && ours.windowHandle()->isExposed(); }));
+
+  auto task = manager.region(content(), {});
+  ASSERT_TRUE(processEventsUntil([&] {
+    if (!manager.overlay() || manager.overlay()->windows().empty()) return false;
+    const auto& window = manager.overlay()->windows().front();
+    return window->windowHandle() && window->windowHandle()->isExposed();
+  }));
+  if (screenshot) {
+    settle(300);
+    sharedXServer().run({"import", "-window", "root", std::string(screenshot) + ".hint.png"});
+  }
+  const Point from{std::ceil(area.x / scale()) + 30, std::ceil(area.y / scale()) + 30};
+  const Point to{from.x + 150, from.y + 80};
+  xdotool({"mousemove", native(from.x), native(from.y), "mousedown", "1", "mousemove", native(to.x),
+           native(to.y)});
+  settle(400);
+  const QImage shown = screenPixels(source);
+  const auto at = [&](double x, double y) {
+    return shown.pixelColor(std::stoi(native(x)), std::stoi(native(y)));
+  };
+  EXPECT_EQ(at(from.x + 50, from.y + 60), xtermBackground);  // inside: clear
+  const QColor dimmed = at(from.x - 10, from.y - 10);        // outside, over the xterm: dimmed
+  EXPECT_NEAR(dimmed.red(), 0x12 * 0.7, 2);
+  EXPECT_NEAR(dimmed.blue(), 0x56 * 0.7, 2);
+  EXPECT_GT(at(from.x + 100, from.y).blue(), 200);  // the white outline
+  // The size label "150 × 80" sits 10 points under the selection on its
+  // black plate.
+  const QColor plate = at(from.x - 5, to.y + 12);
+  EXPECT_LT(plate.red() + plate.green() + plate.blue(), 60);
+  // Our own window was hidden before the screen was frozen.
+  const QColor underOurs = at(area.x / scale() + 120, area.y / scale() + 70);
+  EXPECT_NE(underOurs, QColor(Qt::red));
+  EXPECT_NEAR(underOurs.blue(), 0x56, 2);  // the xterm's blue, clear inside the selection
+
+  xdotool({"mouseup", "1"});
+  const std::optional<CapturedImage> captured = awaitTask(task);
+  ASSERT_TRUE(captured);
+  EXPECT_EQ(captured->image.size(), QSize(std::lround(150 * scale()), std::lround(80 * scale())));
+  EXPECT_TRUE(ours.isVisible());
+
+  if (screenshot) {
+    // For the manual: a selection across the terminal's text.
+    auto another = manager.region(content(), {});
+    ASSERT_TRUE(
+        processEventsUntil([&] { return manager.overlay() && !manager.overlay()->windows().empty(); }));
+    settle(300);
+    xdotool({"mousemove", native(560), native(260), "mousedown", "1", "mousemove", native(900), native(470)});
+    settle(400);
+    sharedXServer().run({"import", "-window", "root", screenshot});
+    xdotool({"mouseup", "1"});
+    awaitTask(another);
+  }
+}
+
 TEST_F(CaptureIntegration, WindowCaptureReturnsTheWindowWithItsTitleAndApplication) {
-  Xterm xterm(source, "Capture Me", "+300+200");
+  Xterm xterm(source, "Capture Me", "50x12+300+200");
   const ShareableContent shareable = content();
   const ShareableWindow* found = nullptr;
   for (const ShareableWindow& window : shareable.windows) {
@@ -281,8 +359,8 @@ TEST_F(CaptureIntegration, WindowCaptureReturnsTheWindowWithItsTitleAndApplicati
 }
 
 TEST_F(CaptureIntegration, NewestWindowIsListedFirst) {
-  Xterm older(source, "Older", "+100+100");
-  Xterm newer(source, "Newer", "+400+300");
+  Xterm older(source, "Older", "50x12+100+100");
+  Xterm newer(source, "Newer", "50x12+400+300");
   const ShareableContent shareable = content();
   std::vector<uint32_t> order;
   for (const ShareableWindow& window : shareable.windows) {
