@@ -47,6 +47,7 @@ class SelectionView final : public QWidget {
   void drawLabel(QPainter& painter, const QString& text, Point at);
 
   QImage backdrop_;
+  QImage dimmed_;
   std::optional<Point> anchor_;
   std::optional<Rect> selection_;
 };
