@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <xcb/composite.h>
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <QScreen>
 #include <QWidget>
@@ -356,6 +359,41 @@ TEST_F(CaptureIntegration, WindowCaptureReturnsTheWindowWithItsTitleAndApplicati
   EXPECT_EQ(captured.image.size(), QSize(xterm.geometry.width, xterm.geometry.height));
   EXPECT_EQ(captured.image.pixelColor(captured.image.width() / 2, captured.image.height() / 2),
             xtermBackground);
+}
+
+// Under a compositor every window draws into a pixmap of its own; the window
+// capture reads that pixmap, so a window lying on top does not show.
+TEST_F(CaptureIntegration, WindowCaptureUnderACompositorIgnoresWindowsOnTop) {
+  Xterm xterm(source, "Covered", "50x12+300+200");
+  xcb_connection_t* compositor = xcb_connect(sharedXServer().display().c_str(), nullptr);
+  ASSERT_FALSE(xcb_connection_has_error(compositor));
+  xcb_composite_redirect_window(compositor, uint32_t(xterm.window), XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+  xcb_flush(compositor);
+  settle(300);
+  QWidget cover(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
+  QPalette palette = cover.palette();
+  palette.setColor(QPalette::Window, Qt::red);
+  cover.setPalette(palette);
+  cover.setAutoFillBackground(true);
+  const WindowGeometry& area = xterm.geometry;
+  cover.setGeometry(int(area.x / scale()), int(area.y / scale()), int(area.width / scale() / 2),
+                    int(area.height / scale()));
+  cover.show();
+  ASSERT_TRUE(
+      processEventsUntil([&] { return screenPixels(source).pixelColor(area.x + 5, area.y + 5) == Qt::red; }));
+
+  const ShareableContent shareable = content();
+  const ShareableWindow* found = nullptr;
+  for (const ShareableWindow& window : shareable.windows) {
+    if (window.windowID == xterm.window) found = &window;
+  }
+  ASSERT_NE(found, nullptr);
+  auto task = manager.window(*found);
+  const CapturedImage captured = awaitTask(task);
+  EXPECT_EQ(captured.image.pixelColor(5, 5), xtermBackground);
+  EXPECT_EQ(captured.image.pixelColor(captured.image.width() - 5, captured.image.height() - 5),
+            xtermBackground);
+  xcb_disconnect(compositor);
 }
 
 TEST_F(CaptureIntegration, NewestWindowIsListedFirst) {
