@@ -1,0 +1,209 @@
+#include "app/CaptureManager.h"
+
+#include <QApplication>
+#include <QCoroFuture>
+#include <QCoroTimer>
+#include <QCursor>
+#include <QException>
+#include <QPromise>
+#include <QScreen>
+#include <QWidget>
+#include <map>
+
+namespace lumacap {
+namespace {
+
+// How long a compositor may take to take an unmapped window off the screen.
+constexpr auto compositorDelay = std::chrono::milliseconds(50);
+
+// Awaits a platform answer; its error reaches the caller unchanged (the
+// worker thread wraps errors that are not Qt exceptions).
+template <typename T>
+QCoro::Task<T> answerOf(QFuture<T> future) {
+  std::exception_ptr error;
+  try {
+    co_return co_await future;
+  } catch (const QUnhandledException& wrapped) {
+    error = wrapped.exception();
+    if (!error) throw;
+  }
+  std::rethrow_exception(error);
+}
+
+const ShareableDisplay& displayWithID(const ShareableContent& content, uint32_t id) {
+  for (const ShareableDisplay& display : content.displays) {
+    if (display.displayID == id) return display;
+  }
+  throw CaptureError(CaptureError::Kind::noDisplay);
+}
+
+DisplayTarget targetIn(const ShareableDisplay& display, const std::optional<Rect>& rect) {
+  const auto target = geometry::displayTarget(display.frame.width, display.frame.height, display.scale, rect);
+  if (!target) throw CaptureError(CaptureError::Kind::invalidRegion);
+  return *target;
+}
+
+// The image at exactly the size the capture promised.
+QImage fitted(QImage image, PixelSize size) {
+  if (image.isNull()) throw CaptureError(CaptureError::Kind::noDisplay);
+  if (image.width() == size.width && image.height() == size.height) return image;
+  return image.scaled(size.width, size.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage cropped(const QImage& image, const PixelRect& source) {
+  if (image.isNull()) return image;
+  return image.copy(source.x, source.y, source.width, source.height);
+}
+
+bool isOwnScreenWindow(const QWidget* widget) {
+  // The tray icon lives inside the tray host's window, not on its own.
+  return widget->isWindow() && widget->isVisible() && !widget->inherits("QSystemTrayIconSys");
+}
+
+}  // namespace
+
+// The program's windows that a capture took off the screen; they come back
+// when the capture is over, however it ended.
+class CaptureManager::HiddenWindows {
+ public:
+  void add(QWidget* widget) { widgets_.emplace_back(widget); }
+  ~HiddenWindows() {
+    for (const QPointer<QWidget>& widget : widgets_) {
+      if (widget) widget->show();
+    }
+  }
+
+ private:
+  std::vector<QPointer<QWidget>> widgets_;
+};
+
+CaptureManager::CaptureManager(ScreenSource& source, QObject* parent) : QObject(parent), source_(source) {
+  qApp->installEventFilter(this);
+}
+
+CaptureManager::~CaptureManager() = default;
+
+bool CaptureManager::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Hide && watched->isWidgetType() &&
+      static_cast<QWidget*>(watched)->isWindow()) {
+    lastHide_ = std::chrono::steady_clock::now();
+  }
+  return false;
+}
+
+QCoro::Task<std::unique_ptr<CaptureManager::HiddenWindows>> CaptureManager::hideOwnWindows() {
+  auto hidden = std::make_unique<HiddenWindows>();
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (!isOwnScreenWindow(widget)) continue;
+    widget->hide();
+    hidden->add(widget);
+  }
+  // Once the server has carried out the unmaps, only a compositor's fade
+  // can still show the windows.
+  source_.synchronize();
+  const auto settled = lastHide_ + compositorDelay;
+  const auto now = std::chrono::steady_clock::now();
+  if (settled > now) co_await QCoro::sleepFor(settled - now);
+  co_return hidden;
+}
+
+QCoro::Task<ShareableContent> CaptureManager::content() {
+  if (!source_.canRecordScreen() && !source_.requestScreenRecording()) {
+    throw CaptureError(CaptureError::Kind::permission);
+  }
+  co_return co_await answerOf(source_.shareableContent());
+}
+
+QCoro::Task<CapturedImage> CaptureManager::display(ShareableContent content, uint32_t id,
+                                                   std::optional<Rect> rect,
+                                                   std::optional<std::string> application) {
+  const ShareableDisplay display = displayWithID(content, id);
+  const DisplayTarget target = targetIn(display, rect);
+  const auto hidden = co_await hideOwnWindows();
+  QImage image = co_await answerOf(source_.displayImage(display, target.source));
+  co_return CapturedImage{fitted(std::move(image), target.output), std::move(application), std::nullopt};
+}
+
+QCoro::Task<CapturedImage> CaptureManager::window(ShareableWindow window) {
+  const PixelSize output = geometry::windowOutputSize(window.frame, window.scale);
+  QImage image = co_await answerOf(source_.windowImage(window));
+  std::optional<std::string> application;
+  if (window.owningApplication) application = window.owningApplication->applicationName;
+  co_return CapturedImage{fitted(std::move(image), output), std::move(application), std::move(window.title)};
+}
+
+QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableContent content,
+                                                                 std::optional<std::string> application) {
+  const auto hidden = co_await hideOwnWindows();
+
+  // Freeze-frame: every screen is read once now; the overlay shows those
+  // pixels and the capture is cut from them, so what the user selects is
+  // exactly what they get.
+  std::vector<std::pair<QPointer<QScreen>, uint32_t>> screens;
+  for (QScreen* screen : QGuiApplication::screens()) {
+    screens.emplace_back(screen, source_.displayNumber(*screen).value_or(source_.mainDisplayID()));
+  }
+  std::map<uint32_t, QImage> frozen;
+  for (const auto& [screen, id] : screens) {
+    if (frozen.contains(id)) continue;
+    QImage image;
+    for (const ShareableDisplay& display : content.displays) {
+      if (display.displayID != id) continue;
+      const auto whole =
+          geometry::displayTarget(display.frame.width, display.frame.height, display.scale, {});
+      if (whole) image = co_await answerOf(source_.displayImage(display, whole->source));
+      break;
+    }
+    frozen[id] = std::move(image);
+  }
+  std::vector<OverlayScreen> overlayScreens;
+  for (const auto& [screen, id] : screens) {
+    if (screen) overlayScreens.push_back(OverlayScreen{screen, id, frozen[id]});
+  }
+
+  const std::optional<RegionSelection> selection = co_await selectRegion(std::move(overlayScreens));
+  if (!selection) co_return std::nullopt;
+
+  const ShareableDisplay display = displayWithID(content, selection->displayID);
+  const DisplayTarget target = targetIn(display, selection->rect);
+  QImage image = cropped(frozen[selection->displayID], target.source);
+  if (image.isNull()) image = co_await answerOf(source_.displayImage(display, target.source));
+  co_return CapturedImage{fitted(std::move(image), target.output), std::move(application), std::nullopt};
+}
+
+QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::vector<OverlayScreen> screens) {
+  using Answer = std::optional<RegionSelection>;
+  auto promise = std::make_shared<QPromise<Answer>>();
+  QFuture<Answer> answer = promise->future();
+  promise->start();
+  auto selector = std::make_unique<RegionSelector>([promise](Answer selection) {
+    promise->addResult(selection);
+    promise->finish();
+  });
+  RegionSelector* mine = selector.get();
+  // An earlier overlay that is still up is cancelled, so its capture ends.
+  overlay_ = std::move(selector);
+  mine->show(screens);
+  const Answer selection = co_await answer;
+  if (overlay_.get() == mine) overlay_.reset();
+  co_return selection;
+}
+
+uint32_t CaptureManager::pointerDisplay() const {
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  std::vector<Rect> frames;
+  for (const QScreen* screen : screens) {
+    const QRect frame = screen->geometry();
+    frames.push_back(Rect{static_cast<double>(frame.x()), static_cast<double>(frame.y()),
+                          static_cast<double>(frame.width()), static_cast<double>(frame.height())});
+  }
+  const QPoint pointer = QCursor::pos();
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (const auto index = geometry::frameContaining(frames, Point{double(pointer.x()), double(pointer.y())})) {
+    screen = screens[static_cast<qsizetype>(*index)];
+  }
+  if (!screen) return source_.mainDisplayID();
+  return source_.displayNumber(*screen).value_or(source_.mainDisplayID());
+}
+
+}  // namespace lumacap

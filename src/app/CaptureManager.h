@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/RegionSelector.h"
+#include "core/CaptureError.h"
+#include "platform/ScreenSource.h"
+
+namespace lumacap {
+
+// The result of a successful capture.
+struct CapturedImage {
+  QImage image;  // at the display's pixel density
+  std::optional<std::string> application;
+  std::optional<std::string> windowTitle;  // window captures only
+};
+
+// Turns a capture request into one still image of the screen. The program's
+// own windows are hidden (and off the screen) before any screen pixels are
+// read, and shown again afterwards.
+//
+// Calling order for one capture: content(), then exactly one of region(),
+// display() or window() with that content. Everything runs on the GUI thread;
+// the slow parts are awaited, never blocked on.
+class CaptureManager final : public QObject {
+ public:
+  explicit CaptureManager(ScreenSource& source, QObject* parent = nullptr);
+  ~CaptureManager() override;
+
+  // The shareable content, after the permission check.
+  QCoro::Task<ShareableContent> content();
+  // Shows the region overlay and captures what the user selects; nothing
+  // when the user pressed Escape.
+  QCoro::Task<std::optional<CapturedImage>> region(ShareableContent content,
+                                                   std::optional<std::string> application);
+  // `rect` is in the display's points with the origin at its top-left corner;
+  // none captures the whole display.
+  QCoro::Task<CapturedImage> display(ShareableContent content, uint32_t id, std::optional<Rect> rect,
+                                     std::optional<std::string> application);
+  QCoro::Task<CapturedImage> window(ShareableWindow window);
+
+  // The display number of the screen under the mouse pointer.
+  uint32_t pointerDisplay() const;
+
+  // The region overlay while it is on screen, and null otherwise.
+  RegionSelector* overlay() const { return overlay_.get(); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class HiddenWindows;
+  QCoro::Task<std::unique_ptr<HiddenWindows>> hideOwnWindows();
+  QCoro::Task<std::optional<RegionSelection>> selectRegion(std::vector<OverlayScreen> screens);
+
+  ScreenSource& source_;
+  std::unique_ptr<RegionSelector> overlay_;
+  std::chrono::steady_clock::time_point lastHide_{};
+};
+
+}  // namespace lumacap

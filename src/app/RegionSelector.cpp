@@ -1,0 +1,200 @@
+#include "app/RegionSelector.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+
+namespace lumacap {
+namespace {
+
+Point pointOf(const QMouseEvent* event) { return Point{event->position().x(), event->position().y()}; }
+
+QRectF toQt(const Rect& rect) { return QRectF(rect.x, rect.y, rect.width, rect.height); }
+
+const QColor dimColor(0, 0, 0, 77);  // black at 30 %
+
+}  // namespace
+
+namespace {
+// The screen as the overlay shows it outside the selection: black at 30 %
+// over it, worked out once instead of on every redraw.
+QImage dimmedCopy(const QImage& backdrop) {
+  if (backdrop.isNull()) return backdrop;
+  QImage dimmed = backdrop.convertToFormat(QImage::Format_RGB32);
+  const qreal ratio = dimmed.devicePixelRatio();
+  dimmed.setDevicePixelRatio(1);
+  QPainter painter(&dimmed);
+  painter.fillRect(dimmed.rect(), dimColor);
+  painter.end();
+  dimmed.setDevicePixelRatio(ratio);
+  return dimmed;
+}
+}  // namespace
+
+SelectionView::SelectionView(QImage backdrop, QWidget* parent)
+    : QWidget(parent), backdrop_(std::move(backdrop)), dimmed_(dimmedCopy(backdrop_)) {
+  setCursor(Qt::CrossCursor);
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+Rect SelectionView::bounds() const {
+  return Rect{0, 0, static_cast<double>(width()), static_cast<double>(height())};
+}
+
+void SelectionView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  window()->activateWindow();
+  setFocus(Qt::MouseFocusReason);
+  anchor_ = pointOf(event);
+  selection_.reset();
+}
+
+void SelectionView::dragTo(Point point) {
+  selection_ = geometry::spanned(*anchor_, point).intersected(bounds());
+  update();
+}
+
+void SelectionView::mouseMoveEvent(QMouseEvent* event) {
+  if (!anchor_) return;
+  dragTo(pointOf(event));
+}
+
+void SelectionView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  if (anchor_) dragTo(pointOf(event));
+  if (selection_ && geometry::isCapturableRegion(*selection_)) {
+    if (selected) selected(*selection_);
+    return;
+  }
+  // Too small to capture: the overlay stays up for another drag.
+  anchor_.reset();
+  selection_.reset();
+  update();
+}
+
+void SelectionView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    if (selected) selected(std::nullopt);
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void SelectionView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QRectF all = rect();
+  if (dimmed_.isNull()) {
+    painter.fillRect(all, Qt::black);
+  } else {
+    painter.drawImage(all, dimmed_);
+  }
+
+  if (!selection_) {
+    drawLabel(painter, "Drag to capture · Esc to cancel", geometry::hintLabelPosition(bounds()));
+    return;
+  }
+  // The selection shows the screen undimmed: the frozen pixels again.
+  const QRectF area = toQt(*selection_);
+  if (!backdrop_.isNull()) {
+    const qreal ratio = backdrop_.devicePixelRatio();
+    const QRectF source(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio);
+    painter.drawImage(area, backdrop_, source);
+  } else {
+    painter.fillRect(area, Qt::black);
+  }
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(Qt::white, 1.5));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(area);
+  drawLabel(painter, QString::fromStdString(geometry::sizeLabel(*selection_)),
+            geometry::sizeLabelPosition(*selection_, bounds()));
+}
+
+void SelectionView::drawLabel(QPainter& painter, const QString& text, Point at) {
+  QFont font = QGuiApplication::font();
+  font.setPixelSize(13);
+  font.setWeight(QFont::Medium);
+  const QFontMetricsF metrics(font);
+  const QSizeF size(metrics.horizontalAdvance(text), metrics.height());
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0, 0, 0, 204));  // black at 80 %
+  painter.drawRoundedRect(QRectF(at.x - 10, at.y - 7, size.width() + 20, size.height() + 14), 8, 8);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(QRectF(QPointF(at.x, at.y), size), Qt::AlignLeft | Qt::AlignTop, text);
+  painter.restore();
+}
+
+SelectionWindow::SelectionWindow(QScreen* screen, QImage backdrop)
+    : QWidget(nullptr,
+              Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint),
+      view_(new SelectionView(std::move(backdrop), this)) {
+  setWindowTitle("Select Region — Esc to Cancel");
+  setAccessibleName(windowTitle());
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  if (screen) {
+    setScreen(screen);
+    setGeometry(screen->geometry());
+  }
+  view_->setGeometry(rect());
+}
+
+void SelectionWindow::resizeEvent(QResizeEvent*) { view_->setGeometry(rect()); }
+
+RegionSelector::RegionSelector(Completion completion) : completion_(std::move(completion)) {}
+
+RegionSelector::~RegionSelector() { finish(std::nullopt); }
+
+void RegionSelector::show(const std::vector<OverlayScreen>& screens) {
+  if (screens.empty()) {
+    // Nothing to drag on: the selection can never complete.
+    finish(std::nullopt);
+    return;
+  }
+  const QPoint pointer = QCursor::pos();
+  SelectionWindow* key = nullptr;
+  for (const OverlayScreen& screen : screens) {
+    QImage backdrop = screen.backdrop;
+    if (!backdrop.isNull() && screen.screen) {
+      backdrop.setDevicePixelRatio(static_cast<double>(backdrop.width()) / screen.screen->geometry().width());
+    }
+    auto* window = new SelectionWindow(screen.screen, std::move(backdrop));
+    window->view()->selected = [this, displayID = screen.displayID](std::optional<Rect> rect) {
+      finish(rect ? std::optional(RegionSelection{displayID, *rect}) : std::nullopt);
+    };
+    windows_.emplace_back(window);
+    window->show();
+    window->raise();
+    if (!key && screen.screen && screen.screen->geometry().contains(pointer)) key = window;
+  }
+  // The window under the pointer (else the first) takes the keys. An
+  // override-redirect window gets no focus from the window manager, so it
+  // grabs the keyboard: Escape must reach the overlay.
+  if (!key) key = windows_.front();
+  key->activateWindow();
+  key->view()->setFocus(Qt::OtherFocusReason);
+  key->view()->grabKeyboard();
+}
+
+void RegionSelector::finish(std::optional<RegionSelection> selection) {
+  if (!completion_) return;
+  Completion completion = std::exchange(completion_, nullptr);
+  for (const QPointer<SelectionWindow>& window : windows_) {
+    if (!window) continue;
+    window->view()->selected = nullptr;
+    window->view()->releaseKeyboard();
+    window->hide();
+    window->close();
+    // Finishing runs inside one of the views' own event handlers.
+    window->deleteLater();
+  }
+  windows_.clear();
+  completion(selection);
+}
+
+}  // namespace lumacap

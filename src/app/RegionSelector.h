@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "core/ScreenGeometry.h"
+
+class QScreen;
+
+namespace lumacap {
+
+// The rectangle the user dragged out, in the points of the display it lies
+// on (origin at the display's top-left corner, y growing downward).
+struct RegionSelection {
+  uint32_t displayID = 0;
+  Rect rect;
+  bool operator==(const RegionSelection&) const = default;
+};
+
+// The drawing surface of one overlay window: the screen as it was when the
+// overlay opened, dimmed, with the rectangle being dragged shown undimmed.
+class SelectionView final : public QWidget {
+ public:
+  using Selected = std::function<void(std::optional<Rect>)>;
+
+  SelectionView(QImage backdrop, QWidget* parent);
+
+  Selected selected;  // the finished rectangle, or nothing for a cancel
+  const std::optional<Point>& anchor() const { return anchor_; }
+  const std::optional<Rect>& selection() const { return selection_; }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  Rect bounds() const;
+  void dragTo(Point point);
+  void drawLabel(QPainter& painter, const QString& text, Point at);
+
+  QImage backdrop_;
+  QImage dimmed_;
+  std::optional<Point> anchor_;
+  std::optional<Rect> selection_;
+};
+
+// A borderless window that covers one screen above everything else and
+// takes the keyboard, so that Escape reaches it.
+class SelectionWindow final : public QWidget {
+ public:
+  SelectionWindow(QScreen* screen, QImage backdrop);
+  SelectionView* view() const { return view_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  SelectionView* view_;
+};
+
+// One screen for the overlay: where it is, its display number and its
+// pixels when the overlay opened (device pixels; may be null).
+struct OverlayScreen {
+  QScreen* screen = nullptr;
+  uint32_t displayID = 0;
+  QImage backdrop;
+};
+
+// The region overlay: one selection window per screen. Completes exactly
+// once, with the selection or with nothing when the user pressed Escape.
+class RegionSelector final {
+ public:
+  using Completion = std::function<void(std::optional<RegionSelection>)>;
+
+  explicit RegionSelector(Completion completion);
+  // A selector that goes while it is up cancels the selection.
+  ~RegionSelector();
+  RegionSelector(const RegionSelector&) = delete;
+  RegionSelector& operator=(const RegionSelector&) = delete;
+
+  void show(const std::vector<OverlayScreen>& screens);
+  const std::vector<QPointer<SelectionWindow>>& windows() const { return windows_; }
+
+ private:
+  void finish(std::optional<RegionSelection> selection);
+
+  std::vector<QPointer<SelectionWindow>> windows_;
+  Completion completion_;
+};
+
+}  // namespace lumacap

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QFuture>
+#include <QImage>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/ScreenGeometry.h"
+
+class QScreen;
+
+namespace lumacap {
+
+// One display that can be captured.
+struct ShareableDisplay {
+  uint32_t displayID = 0;  // the display number (see ScreenSource::displayNumber)
+  std::string name;        // the name the desktop gives the screen ("HDMI-1")
+  Rect frame;              // in global points
+  double scale = 1;        // device pixels per point
+  bool operator==(const ShareableDisplay&) const = default;
+};
+
+// The application a window belongs to.
+struct OwningApplication {
+  int32_t pid = 0;
+  std::string applicationName;
+  bool operator==(const OwningApplication&) const = default;
+};
+
+// One on-screen window that can be captured.
+struct ShareableWindow {
+  uint32_t windowID = 0;
+  std::optional<std::string> title;
+  Rect frame;  // in global points
+  std::optional<OwningApplication> owningApplication;
+  int layer = 0;     // 0 for ordinary application windows
+  double scale = 1;  // device pixels per point of the display it lies on
+  bool operator==(const ShareableWindow&) const = default;
+};
+
+// What can be captured right now: displays in the desktop's order, windows
+// front-most first.
+struct ShareableContent {
+  std::vector<ShareableDisplay> displays;
+  std::vector<ShareableWindow> windows;
+  bool operator==(const ShareableContent&) const = default;
+};
+
+// The desktop's screen-capture service. The queries that may take a while
+// answer through futures; their work never runs on the GUI thread. Every
+// other call is made on the GUI thread.
+class ScreenSource {
+ public:
+  virtual ~ScreenSource() = default;
+
+  // Whether this process may read the screen, without asking anyone.
+  virtual bool canRecordScreen() = 0;
+  // Asks for access (where the desktop has a prompt); whether it was granted.
+  virtual bool requestScreenRecording() = 0;
+
+  // The displays and the visible windows, desktop windows left out.
+  virtual QFuture<ShareableContent> shareableContent() = 0;
+  // The pixels of `source` (device pixels, origin at the display's top-left).
+  virtual QFuture<QImage> displayImage(const ShareableDisplay& display, const PixelRect& source) = 0;
+  // The pixels of one window alone, in device pixels, without decoration,
+  // shadow or cursor.
+  virtual QFuture<QImage> windowImage(const ShareableWindow& window) = 0;
+
+  // The display number of a screen, when the desktop knows the screen.
+  virtual std::optional<uint32_t> displayNumber(const QScreen& screen) = 0;
+  // The display number of the main display.
+  virtual uint32_t mainDisplayID() = 0;
+  // Returns once the display server has carried out every request this
+  // process's windows have sent (so a hidden window is off the screen).
+  virtual void synchronize() = 0;
+};
+
+}  // namespace lumacap

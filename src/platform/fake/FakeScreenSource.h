@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QScreen>
+#include <exception>
+#include <functional>
+#include <map>
+
+#include "platform/ScreenSource.h"
+
+namespace lumacap {
+
+// A scripted screen-capture service for tests. Display images are crops of
+// `desktops` (one full-size image per display id, or a grey one when there is
+// none); window images come from `windowImages`.
+class FakeScreenSource final : public ScreenSource {
+ public:
+  bool mayRecord = true;
+  bool grantsRequest = false;
+  ShareableContent content;
+  std::map<uint32_t, QImage> desktops;
+  std::map<uint32_t, QImage> windowImages;
+  std::exception_ptr contentError;
+  std::exception_ptr imageError;
+  // Display numbers by screen name; `anyScreenNumber` answers for the others.
+  std::map<std::string, uint32_t> screenNumbers;
+  std::optional<uint32_t> anyScreenNumber;
+  uint32_t mainDisplay = 1;
+  // Runs just before an image is taken (to look at what is on screen then).
+  std::function<void()> beforeImage;
+
+  int contentQueries = 0;
+  int requests = 0;
+  int synchronizations = 0;
+  std::vector<PixelRect> displayReads;
+
+  bool canRecordScreen() override { return mayRecord; }
+  bool requestScreenRecording() override;
+  QFuture<ShareableContent> shareableContent() override;
+  QFuture<QImage> displayImage(const ShareableDisplay& display, const PixelRect& source) override;
+  QFuture<QImage> windowImage(const ShareableWindow& window) override;
+  std::optional<uint32_t> displayNumber(const QScreen& screen) override;
+  uint32_t mainDisplayID() override { return mainDisplay; }
+  void synchronize() override { ++synchronizations; }
+};
+
+}  // namespace lumacap

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/ScreenSource.h"
+
+namespace lumacap {
+
+// The screen-capture service of an X11 desktop.
+//
+// Displays are the RandR monitors (display number: the id of the monitor's
+// first output; a monitor without outputs, such as one made with
+// `xrandr --setmonitor … none`, is numbered by its name atom with the top
+// bit set, which no X resource id can have). Windows come from
+// _NET_CLIENT_LIST_STACKING, front-most first. Pixels are read with GetImage
+// on a connection of our own, off the GUI thread.
+//
+// X11 lets every client read the screen, so permission is granted whenever
+// an X display can be reached, and refused when there is none.
+class X11ScreenSource final : public ScreenSource {
+ public:
+  // Connects to `display`, or to $DISPLAY when it is empty.
+  explicit X11ScreenSource(std::string display = {});
+  ~X11ScreenSource() override;
+
+  bool canRecordScreen() override;
+  bool requestScreenRecording() override;
+  QFuture<ShareableContent> shareableContent() override;
+  QFuture<QImage> displayImage(const ShareableDisplay& display, const PixelRect& source) override;
+  QFuture<QImage> windowImage(const ShareableWindow& window) override;
+  std::optional<uint32_t> displayNumber(const QScreen& screen) override;
+  uint32_t mainDisplayID() override;
+  void synchronize() override;
+
+  struct Connection;
+
+ private:
+  std::shared_ptr<Connection> connection_;
+};
+
+}  // namespace lumacap

@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScreen>
+#include <system_error>
+
+#include "app/CaptureManager.h"
+#include "platform/fake/FakeScreenSource.h"
+#include "support/AwaitTask.h"
+
+namespace lumacap {
+namespace {
+
+using test::awaitTask;
+
+// A desktop whose every pixel tells where it is: red = x, green = y (mod 256).
+QImage patternedDesktop(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) image.setPixel(x, y, qRgb(x % 256, y % 256, 90));
+  }
+  return image;
+}
+
+template <typename T>
+CaptureError::Kind captureErrorOf(QCoro::Task<T>&& task) {
+  try {
+    awaitTask(task);
+  } catch (const CaptureError& error) {
+    return error.kind();
+  }
+  ADD_FAILURE() << "no capture error";
+  return CaptureError::Kind::permission;
+}
+
+class CaptureManagerTest : public ::testing::Test {
+ protected:
+  CaptureManagerTest() {
+    source.content.displays = {ShareableDisplay{7, "retina", Rect{0, 0, 1512, 982}, 2}};
+    source.desktops[7] = patternedDesktop(3024, 1964);
+  }
+
+  ShareableContent content() {
+    auto task = manager.content();
+    return awaitTask(task);
+  }
+
+  FakeScreenSource source;
+  CaptureManager manager{source};
+};
+
+TEST_F(CaptureManagerTest, WholeDisplayHasFullPixelDensity) {
+  auto task = manager.display(content(), 7, std::nullopt, "Terminal");
+  const CapturedImage captured = awaitTask(task);
+  EXPECT_EQ(captured.image.size(), QSize(3024, 1964));
+  EXPECT_EQ(captured.application, "Terminal");
+  EXPECT_FALSE(captured.windowTitle);
+}
+
+TEST_F(CaptureManagerTest, RegionsUnderThreePointsFailAndThreePointsPass) {
+  EXPECT_EQ(captureErrorOf(manager.display(content(), 7, Rect{10, 10, 2.9, 100}, {})),
+            CaptureError::Kind::invalidRegion);
+  auto task = manager.display(content(), 7, Rect{10, 20, 3, 3}, {});
+  const CapturedImage captured = awaitTask(task);
+  EXPECT_EQ(captured.image.size(), QSize(6, 6));
+  EXPECT_EQ(captured.image.pixel(0, 0), qRgb(20, 40, 90));  // (10, 20) points at scale 2
+  EXPECT_TRUE(source.displayReads.size() == 1);             // the refused region read nothing
+}
+
+TEST_F(CaptureManagerTest, RegionPastTheEdgeIsClippedFirst) {
+  auto task = manager.display(content(), 7, Rect{1500, 970, 100, 100}, {});
+  const CapturedImage captured = awaitTask(task);
+  EXPECT_EQ(captured.image.size(), QSize(24, 24));
+  EXPECT_EQ(source.displayReads.back(), (PixelRect{3000, 1940, 24, 24}));
+  EXPECT_EQ(captureErrorOf(manager.display(content(), 7, Rect{1510, 10, 100, 100}, {})),
+            CaptureError::Kind::invalidRegion);
+}
+
+TEST_F(CaptureManagerTest, UnknownDisplayFails) {
+  EXPECT_EQ(captureErrorOf(manager.display(content(), 8, std::nullopt, {})), CaptureError::Kind::noDisplay);
+}
+
+TEST_F(CaptureManagerTest, WindowBelowOnePixelGivesOnePixel) {
+  const ShareableWindow thin{31, "Ruler", Rect{5, 5, 0.3, 40.7}, OwningApplication{1234, "XTerm"}, 0, 2};
+  QImage pixels(3, 81, QImage::Format_RGB32);
+  pixels.fill(Qt::green);
+  source.windowImages[31] = pixels;
+  auto task = manager.window(thin);
+  const CapturedImage captured = awaitTask(task);
+  EXPECT_EQ(captured.image.size(), QSize(1, 81));
+  EXPECT_EQ(captured.application, "XTerm");
+  EXPECT_EQ(captured.windowTitle, "Ruler");
+}
+
+TEST_F(CaptureManagerTest, WindowWithoutOwnerOrTitleHasNeither) {
+  const ShareableWindow bare{32, std::nullopt, Rect{0, 0, 100, 50}, std::nullopt, 0, 1};
+  QImage pixels(100, 50, QImage::Format_RGB32);
+  pixels.fill(Qt::blue);
+  source.windowImages[32] = pixels;
+  auto task = manager.window(bare);
+  const CapturedImage captured = awaitTask(task);
+  EXPECT_EQ(captured.image, pixels);
+  EXPECT_FALSE(captured.application);
+  EXPECT_FALSE(captured.windowTitle);
+}
+
+TEST_F(CaptureManagerTest, PermissionIsAskedForOnceAndRefusalFails) {
+  source.mayRecord = false;
+  EXPECT_EQ(captureErrorOf(manager.content()), CaptureError::Kind::permission);
+  EXPECT_EQ(source.requests, 1);
+  EXPECT_EQ(source.contentQueries, 0);
+
+  source.grantsRequest = true;
+  EXPECT_EQ(content(), source.content);
+}
+
+TEST_F(CaptureManagerTest, ServiceErrorsArriveUnchanged) {
+  source.contentError = std::make_exception_ptr(std::system_error(EIO, std::generic_category(), "X server"));
+  auto contentTask = manager.content();
+  EXPECT_THROW(awaitTask(contentTask), std::system_error);
+
+  source.contentError = nullptr;
+  source.imageError = std::make_exception_ptr(std::runtime_error("GetImage refused"));
+  auto displayTask = manager.display(content(), 7, std::nullopt, {});
+  try {
+    awaitTask(displayTask);
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "GetImage refused");
+  }
+}
+
+TEST_F(CaptureManagerTest, OwnWindowsAreOffTheScreenWhileItIsRead) {
+  QWidget preview;
+  preview.setWindowTitle("Lumacap preview");
+  preview.resize(200, 100);
+  preview.show();
+  bool previewWasVisible = true;
+  source.beforeImage = [&] { previewWasVisible = preview.isVisible(); };
+
+  auto task = manager.display(content(), 7, std::nullopt, {});
+  awaitTask(task);
+  EXPECT_FALSE(previewWasVisible);
+  EXPECT_GE(source.synchronizations, 1);
+  EXPECT_TRUE(preview.isVisible());  // back once the pixels were read
+}
+
+TEST_F(CaptureManagerTest, PointerDisplayFallsBackToTheMainDisplay) {
+  source.mainDisplay = 42;
+  EXPECT_EQ(manager.pointerDisplay(), 42u);  // the screen has no display number
+  source.anyScreenNumber = 7;
+  QCursor::setPos(10, 10);
+  EXPECT_EQ(manager.pointerDisplay(), 7u);
+  QCursor::setPos(-5000, -5000);  // outside every screen: the main screen's
+  EXPECT_EQ(manager.pointerDisplay(), 7u);
+}
+
+// Region captures on the offscreen screen (800 × 600 points at scale 1).
+class RegionCaptureTest : public CaptureManagerTest {
+ protected:
+  RegionCaptureTest() {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    source.anyScreenNumber = 5;
+    source.content.displays.push_back(
+        ShareableDisplay{5, "offscreen", Rect{0, 0, double(screen.width()), double(screen.height())}, 1});
+    source.desktops[5] = patternedDesktop(screen.width(), screen.height());
+  }
+
+  SelectionView* openOverlay() {
+    EXPECT_TRUE(
+        test::processEventsUntil([&] { return manager.overlay() && !manager.overlay()->windows().empty(); }));
+    return manager.overlay()->windows().front()->view();
+  }
+
+  void drag(QWidget* view, QPointF from, QPointF to) {
+    for (auto [type, at] : {std::pair{QEvent::MouseButtonPress, from}, std::pair{QEvent::MouseMove, to},
+                            std::pair{QEvent::MouseButtonRelease, to}}) {
+      QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton,
+                        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(view, &event);
+    }
+  }
+};
+
+TEST_F(RegionCaptureTest, SelectionIsCutFromTheScreenAsItWasWhenTheOverlayOpened) {
+  auto task = manager.region(content(), "Terminal");
+  SelectionView* view = openOverlay();
+  const int readsBeforeSelection = int(source.displayReads.size());
+  source.desktops[5].fill(Qt::red);  // the screen changes under the overlay
+  drag(view, {300, 250}, {100, 50});
+  const std::optional<CapturedImage> captured = awaitTask(task);
+  ASSERT_TRUE(captured);
+  EXPECT_EQ(captured->image.size(), QSize(200, 200));
+  EXPECT_EQ(captured->image.pixel(0, 0), qRgb(100, 50, 90));
+  EXPECT_EQ(captured->image.pixel(199, 199), qRgb(299 % 256, 249, 90));
+  EXPECT_EQ(captured->application, "Terminal");
+  EXPECT_EQ(int(source.displayReads.size()), readsBeforeSelection);
+  EXPECT_EQ(manager.overlay(), nullptr);
+}
+
+TEST_F(RegionCaptureTest, EscapeGivesNothingAndClearsTheOverlay) {
+  auto task = manager.region(content(), {});
+  SelectionView* view = openOverlay();
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(view, &escape);
+  EXPECT_FALSE(awaitTask(task));
+  EXPECT_EQ(manager.overlay(), nullptr);
+}
+
+TEST_F(RegionCaptureTest, DisplayUnpluggedWhileTheOverlayWasUpFails) {
+  source.anyScreenNumber = 6;  // the screen's display is no longer in the content
+  auto task = manager.region(content(), {});
+  drag(openOverlay(), {10, 10}, {100, 100});
+  try {
+    awaitTask(task);
+    ADD_FAILURE() << "no error";
+  } catch (const CaptureError& error) {
+    EXPECT_EQ(error.kind(), CaptureError::Kind::noDisplay);
+  }
+}
+
+TEST_F(RegionCaptureTest, ASecondRegionCaptureCancelsTheFirst) {
+  auto first = manager.region(content(), {});
+  openOverlay();
+  RegionSelector* firstOverlay = manager.overlay();
+  auto second = manager.region(content(), {});
+  EXPECT_FALSE(awaitTask(first));
+  EXPECT_TRUE(
+      test::processEventsUntil([&] { return manager.overlay() && manager.overlay() != firstOverlay; }));
+  drag(openOverlay(), {10, 10}, {20, 20});
+  const auto captured = awaitTask(second);
+  ASSERT_TRUE(captured);
+  EXPECT_EQ(captured->image.size(), QSize(10, 10));
+}
+
+}  // namespace
+}  // namespace lumacap

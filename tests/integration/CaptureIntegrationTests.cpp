@@ -1,0 +1,507 @@
+#include <gtest/gtest.h>
+
+#include <xcb/composite.h>
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+#include <cmath>
+#include <sstream>
+#include <thread>
+
+#include "app/CaptureManager.h"
+#include "app/RegionSelector.h"
+#include "platform/x11/X11ScreenSource.h"
+#include "support/AwaitTask.h"
+#include "support/IntegrationMain.h"
+
+namespace lumacap {
+namespace {
+
+using test::awaitTask;
+using test::processEventsUntil;
+using test::sharedXServer;
+
+const QColor xtermBackground(0x12, 0x34, 0x56);
+
+// Device pixels per point (2 when the suite runs with QT_SCALE_FACTOR=2).
+double scale() { return QGuiApplication::primaryScreen()->devicePixelRatio(); }
+
+// A point of the first display, origin at its top-left, in device pixels.
+std::string native(double points) { return std::to_string(std::lround(points * scale())); }
+
+void xdotool(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command{"xdotool"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  const auto result = sharedXServer().run(command);
+  ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+}
+
+// Drags with the real pointer, from and to device-pixel positions.
+void dragNative(const std::string& fromX, const std::string& fromY, const std::string& toX,
+                const std::string& toY) {
+  xdotool({"mousemove", fromX, fromY, "mousedown", "1", "mousemove", toX, toY, "mouseup", "1"});
+}
+
+void drag(Point from, Point to) { dragNative(native(from.x), native(from.y), native(to.x), native(to.y)); }
+
+// Lets the events that xdotool caused arrive and be handled.
+void settle(int milliseconds = 300) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  processEventsUntil([&] { return std::chrono::steady_clock::now() > until; });
+}
+
+struct WindowGeometry {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The client area of a window on the root, in device pixels.
+WindowGeometry geometryOf(unsigned long window) {
+  const auto result = sharedXServer().run({"xwininfo", "-id", std::to_string(window)});
+  WindowGeometry geometry;
+  std::istringstream lines(result.standardOutput);
+  std::string line;
+  const auto valueAfter = [&](const std::string& label, int& value) {
+    if (const size_t at = line.find(label); at != std::string::npos)
+      value = std::stoi(line.substr(at + label.size()));
+  };
+  while (std::getline(lines, line)) {
+    valueAfter("Absolute upper-left X:", geometry.x);
+    valueAfter("Absolute upper-left Y:", geometry.y);
+    valueAfter("Width:", geometry.width);
+    valueAfter("Height:", geometry.height);
+  }
+  return geometry;
+}
+
+// A fresh read of the whole root window.
+QImage screenPixels(X11ScreenSource& source) {
+  const ShareableContent content = source.shareableContent().result();
+  QImage image;
+  for (const ShareableDisplay& display : content.displays) {
+    const PixelRect whole = geometry::nativeRect(display.frame, display.scale);
+    if (whole.x == 0 && whole.y == 0)
+      image = source.displayImage(display, {0, 0, whole.width, whole.height}).result();
+  }
+  return image;
+}
+
+// An xterm with a known background, drawn and on the screen.
+struct Xterm {
+  unsigned long window = 0;
+  WindowGeometry geometry;
+  int pid = 0;
+
+  Xterm(X11ScreenSource& source, const std::string& title, const std::string& placement = "50x12+100+100") {
+    auto& process = sharedXServer().start(
+        {"xterm", "-bg", "#123456", "-fg", "#123456", "-T", title, "-geometry", placement});
+    pid = process.pid();
+    const auto found = sharedXServer().waitForWindow("XTerm", pid);
+    if (!found) throw std::runtime_error("xterm did not appear");
+    window = *found;
+    geometry = geometryOf(window);
+    const bool drawn = test::waitUntil([&] {
+      const QImage pixels = screenPixels(source);
+      return !pixels.isNull() && pixels.pixelColor(geometry.x + geometry.width / 2,
+                                                   geometry.y + geometry.height / 2) == xtermBackground;
+    });
+    if (!drawn) throw std::runtime_error("xterm was not drawn");
+  }
+};
+
+class CaptureIntegration : public ::testing::Test {
+ protected:
+  X11ScreenSource source;
+  CaptureManager manager{source};
+
+  std::vector<OverlayScreen> overlayScreens() {
+    std::vector<OverlayScreen> screens;
+    for (QScreen* screen : QGuiApplication::screens()) {
+      screens.push_back(
+          OverlayScreen{screen, source.displayNumber(*screen).value_or(source.mainDisplayID()), {}});
+    }
+    return screens;
+  }
+
+  ShareableContent content() {
+    auto task = manager.content();
+    return awaitTask(task);
+  }
+};
+
+// Shows a selector on every screen and records its completions.
+struct Overlay {
+  std::vector<std::optional<RegionSelection>> completions;
+  RegionSelector selector{
+      [this](std::optional<RegionSelection> selection) { completions.push_back(selection); }};
+
+  explicit Overlay(const std::vector<OverlayScreen>& screens) {
+    selector.show(screens);
+    const bool mapped = processEventsUntil([&] {
+      for (const auto& window : selector.windows()) {
+        if (!window->windowHandle() || !window->windowHandle()->isExposed()) return false;
+      }
+      return true;
+    });
+    if (!mapped) throw std::runtime_error("the overlay did not appear");
+  }
+
+  bool waitForCompletion() {
+    return processEventsUntil([&] { return !completions.empty(); });
+  }
+};
+
+TEST_F(CaptureIntegration, DragOnTheOverlayGivesTheRectangleWhicheverWayItGoes) {
+  const uint32_t display = source.mainDisplayID();
+  {
+    Overlay overlay(overlayScreens());
+    drag({100, 80}, {300, 230});
+    ASSERT_TRUE(overlay.waitForCompletion());
+    ASSERT_TRUE(overlay.completions[0]);
+    EXPECT_EQ(*overlay.completions[0], (RegionSelection{display, Rect{100, 80, 200, 150}}));
+  }
+  {
+    Overlay overlay(overlayScreens());
+    drag({300, 230}, {100, 80});
+    ASSERT_TRUE(overlay.waitForCompletion());
+    ASSERT_TRUE(overlay.completions[0]);
+    EXPECT_EQ(*overlay.completions[0], (RegionSelection{display, Rect{100, 80, 200, 150}}));
+  }
+}
+
+TEST_F(CaptureIntegration, EscapeCancelsAndClosesEveryOverlayWindow) {
+  Overlay overlay(overlayScreens());
+  std::vector<QPointer<SelectionWindow>> windows = overlay.selector.windows();
+  xdotool({"mousemove", native(200), native(200), "key", "Escape"});
+  ASSERT_TRUE(overlay.waitForCompletion());
+  EXPECT_FALSE(overlay.completions[0]);
+  settle(200);
+  for (const auto& window : windows) EXPECT_TRUE(!window || !window->isVisible());
+  // No overlay window is left on the screen.
+  const auto search = sharedXServer().run({"xdotool", "search", "--onlyvisible", "--name", "Select Region"});
+  EXPECT_EQ(search.standardOutput, "");
+}
+
+TEST_F(CaptureIntegration, TooSmallDragResetsAndWaitsForAnother) {
+  Overlay overlay(overlayScreens());
+  drag({100, 100}, {102, 300});  // 2 × 200 points
+  settle();
+  EXPECT_TRUE(overlay.completions.empty());
+  ASSERT_EQ(overlay.selector.windows().size(), size_t(QGuiApplication::screens().size()));
+  EXPECT_TRUE(overlay.selector.windows().front()->isVisible());
+  drag({100, 100}, {103, 103});  // 3 × 3 completes
+  ASSERT_TRUE(overlay.waitForCompletion());
+  ASSERT_TRUE(overlay.completions[0]);
+  EXPECT_EQ(overlay.completions[0]->rect, (Rect{100, 100, 3, 3}));
+}
+
+TEST_F(CaptureIntegration, DisplayCaptureShowsOtherWindowsButNeverOurs) {
+  Xterm xterm(source, "Behind", "50x12+120+100");
+  const WindowGeometry& area = xterm.geometry;
+  // A window of ours right over the xterm, the way the thumbnail floats.
+  QWidget ours(nullptr,
+               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint);
+  ours.setAttribute(Qt::WA_ShowWithoutActivating);
+  ours.setStyleSheet("background: #ff0000");
+  ours.setAutoFillBackground(true);
+  QPalette palette = ours.palette();
+  palette.setColor(QPalette::Window, Qt::red);
+  ours.setPalette(palette);
+  ours.setGeometry(int(area.x / scale()), int(area.y / scale()), int(area.width / scale()),
+                   int(area.height / scale()));
+  ours.show();
+  const int centreX = area.x + area.width / 2;
+  const int centreY = area.y + area.height / 2;
+  ASSERT_TRUE(processEventsUntil([&] {
+    return screenPixels(source).pixelColor(centreX, centreY) == Qt::red;
+  })) << "our window never showed";
+
+  auto task = manager.display(content(), manager.pointerDisplay(), std::nullopt, "Terminal");
+  const CapturedImage captured = awaitTask(task);
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_EQ(captured.image.size(),
+            QSize(std::lround(screen.width() * scale()), std::lround(screen.height() * scale())));
+  EXPECT_EQ(captured.image.pixelColor(centreX, centreY), xtermBackground);
+  EXPECT_EQ(captured.application, "Terminal");
+  EXPECT_TRUE(ours.isVisible());  // shown again afterwards
+}
+
+TEST_F(CaptureIntegration, RegionCaptureGivesThePixelsUnderTheSelection) {
+  Xterm xterm(source, "Region", "50x12+200+150");
+  const WindowGeometry& area = xterm.geometry;
+  // A 100 × 60 point selection well inside the xterm.
+  const Point from{std::ceil(area.x / scale()) + 20, std::ceil(area.y / scale()) + 20};
+  const Point to{from.x + 100, from.y + 60};
+
+  auto task = manager.region(content(), "XTerm");
+  ASSERT_TRUE(processEventsUntil([&] {
+    if (!manager.overlay() || manager.overlay()->windows().empty()) return false;
+    for (const auto& window : manager.overlay()->windows()) {
+      if (!window->windowHandle() || !window->windowHandle()->isExposed()) return false;
+    }
+    return true;
+  }));
+  drag(from, to);
+  const std::optional<CapturedImage> captured = awaitTask(task);
+  ASSERT_TRUE(captured);
+  EXPECT_EQ(captured->image.size(), QSize(std::lround(100 * scale()), std::lround(60 * scale())));
+  EXPECT_EQ(captured->image.pixelColor(0, 0), xtermBackground);
+  EXPECT_EQ(captured->image.pixelColor(captured->image.width() - 1, captured->image.height() - 1),
+            xtermBackground);
+  EXPECT_EQ(captured->application, "XTerm");
+  EXPECT_EQ(manager.overlay(), nullptr);
+}
+
+// What the user sees mid-drag: the screen dimmed, the selection clear with a
+// white outline and the size label under it, and none of our own windows.
+// With LUMACAP_OVERLAY_SCREENSHOT set, the screen is also saved there.
+TEST_F(CaptureIntegration, OverlayMidDragDimsAllButTheSelection) {
+  const char* screenshot = std::getenv("LUMACAP_OVERLAY_SCREENSHOT");
+  if (screenshot) {
+    // Something to look at around the selection.
+    sharedXServer().run({"xsetroot", "-solid", "#5b7fa3"});
+    sharedXServer().start({"xterm", "-geometry", "90x30+480+200", "-T", "Terminal", "-e", "sh", "-c",
+                           "ls -l /usr/bin 2>/dev/null | head -n 40; sleep 60"});
+    sharedXServer().waitForWindow("XTerm");
+    settle(800);
+  }
+  Xterm xterm(source, "Overlay", "80x24+100+90");
+  const WindowGeometry& area = xterm.geometry;
+  QWidget ours(nullptr,
+               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint);
+  QPalette palette = ours.palette();
+  palette.setColor(QPalette::Window, Qt::red);
+  ours.setPalette(palette);
+  ours.setAutoFillBackground(true);
+  ours.setGeometry(int(area.x / scale()) + 100, int(area.y / scale()) + 50, 40, 40);
+  ours.show();
+  ASSERT_TRUE(processEventsUntil([&] { return ours.windowHandle() && ours.windowHandle()->isExposed(); }));
+
+  auto task = manager.region(content(), {});
+  ASSERT_TRUE(processEventsUntil([&] {
+    if (!manager.overlay() || manager.overlay()->windows().empty()) return false;
+    const auto& window = manager.overlay()->windows().front();
+    return window->windowHandle() && window->windowHandle()->isExposed();
+  }));
+  if (screenshot) {
+    settle(300);
+    sharedXServer().run({"import", "-window", "root", std::string(screenshot) + ".hint.png"});
+  }
+  const Point from{std::ceil(area.x / scale()) + 30, std::ceil(area.y / scale()) + 30};
+  const Point to{from.x + 150, from.y + 80};
+  xdotool({"mousemove", native(from.x), native(from.y), "mousedown", "1", "mousemove", native(to.x),
+           native(to.y)});
+  settle(400);
+  const QImage shown = screenPixels(source);
+  const auto at = [&](double x, double y) {
+    return shown.pixelColor(std::stoi(native(x)), std::stoi(native(y)));
+  };
+  EXPECT_EQ(at(from.x + 50, from.y + 60), xtermBackground);  // inside: clear
+  const QColor dimmed = at(from.x - 10, from.y - 10);        // outside, over the xterm: dimmed
+  EXPECT_NEAR(dimmed.red(), 0x12 * 0.7, 2);
+  EXPECT_NEAR(dimmed.blue(), 0x56 * 0.7, 2);
+  EXPECT_GT(at(from.x + 100, from.y).blue(), 200);  // the white outline
+  // The size label "150 × 80" sits 10 points under the selection on its
+  // black plate.
+  const QColor plate = at(from.x - 5, to.y + 12);
+  EXPECT_LT(plate.red() + plate.green() + plate.blue(), 60);
+  // Our own window was hidden before the screen was frozen.
+  const QColor underOurs = at(area.x / scale() + 120, area.y / scale() + 70);
+  EXPECT_NE(underOurs, QColor(Qt::red));
+  EXPECT_NEAR(underOurs.blue(), 0x56, 2);  // the xterm's blue, clear inside the selection
+
+  xdotool({"mouseup", "1"});
+  const std::optional<CapturedImage> captured = awaitTask(task);
+  ASSERT_TRUE(captured);
+  EXPECT_EQ(captured->image.size(), QSize(std::lround(150 * scale()), std::lround(80 * scale())));
+  EXPECT_TRUE(ours.isVisible());
+
+  if (screenshot) {
+    // For the manual: a selection across the terminal's text.
+    auto another = manager.region(content(), {});
+    ASSERT_TRUE(
+        processEventsUntil([&] { return manager.overlay() && !manager.overlay()->windows().empty(); }));
+    settle(300);
+    xdotool({"mousemove", native(560), native(260), "mousedown", "1", "mousemove", native(900), native(470)});
+    settle(400);
+    sharedXServer().run({"import", "-window", "root", screenshot});
+    xdotool({"mouseup", "1"});
+    awaitTask(another);
+  }
+}
+
+TEST_F(CaptureIntegration, WindowCaptureReturnsTheWindowWithItsTitleAndApplication) {
+  Xterm xterm(source, "Capture Me", "50x12+300+200");
+  const ShareableContent shareable = content();
+  const ShareableWindow* found = nullptr;
+  for (const ShareableWindow& window : shareable.windows) {
+    if (window.windowID == xterm.window) found = &window;
+  }
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->title, "Capture Me");
+  ASSERT_TRUE(found->owningApplication);
+  EXPECT_EQ(found->owningApplication->pid, xterm.pid);
+  EXPECT_EQ(found->layer, 0);
+  EXPECT_EQ(found->frame.width * found->scale, xterm.geometry.width);
+  // The trayer panel is a dock, not an ordinary window.
+  for (const ShareableWindow& window : shareable.windows) {
+    if (window.owningApplication && window.owningApplication->applicationName == "trayer") {
+      EXPECT_NE(window.layer, 0);
+    }
+  }
+
+  auto task = manager.window(*found);
+  const CapturedImage captured = awaitTask(task);
+  EXPECT_EQ(captured.windowTitle, "Capture Me");
+  EXPECT_EQ(captured.application, "XTerm");
+  EXPECT_EQ(captured.image.size(), QSize(xterm.geometry.width, xterm.geometry.height));
+  EXPECT_EQ(captured.image.pixelColor(captured.image.width() / 2, captured.image.height() / 2),
+            xtermBackground);
+}
+
+// Under a compositor every window draws into a pixmap of its own; the window
+// capture reads that pixmap, so a window lying on top does not show.
+TEST_F(CaptureIntegration, WindowCaptureUnderACompositorIgnoresWindowsOnTop) {
+  Xterm xterm(source, "Covered", "50x12+300+200");
+  xcb_connection_t* compositor = xcb_connect(sharedXServer().display().c_str(), nullptr);
+  ASSERT_FALSE(xcb_connection_has_error(compositor));
+  xcb_composite_redirect_window(compositor, uint32_t(xterm.window), XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+  xcb_flush(compositor);
+  settle(300);
+  QWidget cover(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
+  QPalette palette = cover.palette();
+  palette.setColor(QPalette::Window, Qt::red);
+  cover.setPalette(palette);
+  cover.setAutoFillBackground(true);
+  const WindowGeometry& area = xterm.geometry;
+  cover.setGeometry(int(area.x / scale()), int(area.y / scale()), int(area.width / scale() / 2),
+                    int(area.height / scale()));
+  cover.show();
+  ASSERT_TRUE(
+      processEventsUntil([&] { return screenPixels(source).pixelColor(area.x + 5, area.y + 5) == Qt::red; }));
+
+  const ShareableContent shareable = content();
+  const ShareableWindow* found = nullptr;
+  for (const ShareableWindow& window : shareable.windows) {
+    if (window.windowID == xterm.window) found = &window;
+  }
+  ASSERT_NE(found, nullptr);
+  auto task = manager.window(*found);
+  const CapturedImage captured = awaitTask(task);
+  EXPECT_EQ(captured.image.pixelColor(5, 5), xtermBackground);
+  EXPECT_EQ(captured.image.pixelColor(captured.image.width() - 5, captured.image.height() - 5),
+            xtermBackground);
+  xcb_disconnect(compositor);
+}
+
+TEST_F(CaptureIntegration, NewestWindowIsListedFirst) {
+  Xterm older(source, "Older", "50x12+100+100");
+  Xterm newer(source, "Newer", "50x12+400+300");
+  const ShareableContent shareable = content();
+  std::vector<uint32_t> order;
+  for (const ShareableWindow& window : shareable.windows) {
+    if (window.windowID == older.window || window.windowID == newer.window) order.push_back(window.windowID);
+  }
+  EXPECT_EQ(order, (std::vector<uint32_t>{uint32_t(newer.window), uint32_t(older.window)}));
+}
+
+TEST_F(CaptureIntegration, DisplayOfTheOneScreenIsTheMainDisplay) {
+  // The HiDPI run really runs at its scale.
+  if (const char* factor = std::getenv("QT_SCALE_FACTOR")) {
+    EXPECT_EQ(scale(), std::atof(factor));
+  }
+  const ShareableContent shareable = content();
+  ASSERT_EQ(shareable.displays.size(), 1u);
+  EXPECT_EQ(shareable.displays[0].displayID, source.mainDisplayID());
+  EXPECT_EQ(shareable.displays[0].scale, scale());
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_EQ(shareable.displays[0].frame, (Rect{0, 0, double(screen.width()), double(screen.height())}));
+  EXPECT_EQ(manager.pointerDisplay(), source.mainDisplayID());
+}
+
+// The Xvfb screen split into two 640-pixel monitors, side by side.
+class TwoMonitorCapture : public CaptureIntegration {
+ protected:
+  void SetUp() override {
+    auto& server = sharedXServer();
+    ASSERT_EQ(server.run({"xrandr", "--setmonitor", "left", "640/169x800/212+0+0", "screen"}).exitStatus, 0);
+    ASSERT_EQ(server.run({"xrandr", "--setmonitor", "right", "640/169x800/212+640+0", "none"}).exitStatus, 0);
+    ASSERT_TRUE(processEventsUntil([] { return QGuiApplication::screens().size() == 2; }))
+        << "Qt did not see the second monitor";
+  }
+
+  QScreen* screenNamed(const QString& name) {
+    for (QScreen* screen : QGuiApplication::screens()) {
+      if (screen->name() == name) return screen;
+    }
+    return nullptr;
+  }
+};
+
+TEST_F(TwoMonitorCapture, DragOnTheSecondReportsItsDisplayAndALocalRectangle) {
+  QScreen* right = screenNamed("right");
+  ASSERT_NE(right, nullptr);
+  const uint32_t rightID = source.displayNumber(*right).value();
+  EXPECT_NE(rightID, source.displayNumber(*screenNamed("left")).value());
+
+  Overlay overlay(overlayScreens());
+  ASSERT_EQ(overlay.selector.windows().size(), 2u);
+  // 60 pixels into the right monitor, 100 down; 200 × 160 pixels.
+  dragNative("700", "100", "900", "260");
+  ASSERT_TRUE(overlay.waitForCompletion());
+  ASSERT_TRUE(overlay.completions[0]);
+  EXPECT_EQ(overlay.completions[0]->displayID, rightID);
+  const double s = right->devicePixelRatio();
+  EXPECT_EQ(overlay.completions[0]->rect, (Rect{60 / s, 100 / s, 200 / s, 160 / s}));
+
+  xdotool({"mousemove", "1000", "400"});
+  settle(100);
+  EXPECT_EQ(manager.pointerDisplay(), rightID);
+  xdotool({"mousemove", "10", "400"});
+  settle(100);
+  EXPECT_EQ(manager.pointerDisplay(), source.displayNumber(*screenNamed("left")).value());
+}
+
+TEST_F(TwoMonitorCapture, DragLeavingTheFirstMonitorIsClippedToIt) {
+  QScreen* left = screenNamed("left");
+  ASSERT_NE(left, nullptr);
+  Overlay overlay(overlayScreens());
+  dragNative("560", "100", "900", "300");
+  ASSERT_TRUE(overlay.waitForCompletion());
+  ASSERT_TRUE(overlay.completions[0]);
+  EXPECT_EQ(overlay.completions[0]->displayID, source.displayNumber(*left).value());
+  const double s = left->devicePixelRatio();
+  EXPECT_EQ(overlay.completions[0]->rect, (Rect{560 / s, 100 / s, 80 / s, 200 / s}));
+}
+
+TEST_F(TwoMonitorCapture, ContentListsBothDisplaysWithTheirFrames) {
+  const ShareableContent shareable = content();
+  ASSERT_EQ(shareable.displays.size(), 2u);
+  for (const ShareableDisplay& display : shareable.displays) {
+    QScreen* screen = screenNamed(QString::fromStdString(display.name));
+    ASSERT_NE(screen, nullptr) << display.name;
+    const QRect frame = screen->geometry();
+    EXPECT_EQ(display.frame,
+              (Rect{double(frame.x()), double(frame.y()), double(frame.width()), double(frame.height())}));
+    EXPECT_EQ(display.displayID, source.displayNumber(*screen).value());
+  }
+}
+
+TEST(ScreenRecordingPermission, RefusedWithoutAnXDisplay) {
+  X11ScreenSource nowhere("/nonexistent:0");
+  EXPECT_FALSE(nowhere.canRecordScreen());
+  EXPECT_FALSE(nowhere.requestScreenRecording());
+  CaptureManager manager(nowhere);
+  auto task = manager.content();
+  try {
+    awaitTask(task);
+    ADD_FAILURE() << "no error";
+  } catch (const CaptureError& error) {
+    EXPECT_EQ(error.kind(), CaptureError::Kind::permission);
+  }
+}
+
+}  // namespace
+}  // namespace lumacap
