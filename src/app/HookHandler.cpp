@@ -157,27 +157,6 @@ std::optional<std::string> readIfPresent(const fs::path& file) {
   }
 }
 
-// Writes a new file, never replacing one, and makes it private. A file left
-// half-written by a failure is removed.
-void writeNewPrivateFile(const fs::path& file, std::string_view bytes) {
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) throwSystemError(errno, "Could not create", file);
-  int error = 0;
-  std::string_view rest = bytes;
-  while (!rest.empty() && error == 0) {
-    const ssize_t written = ::write(fd, rest.data(), rest.size());
-    if (written < 0 && errno != EINTR) error = errno;
-    if (written > 0) rest.remove_prefix(static_cast<size_t>(written));
-  }
-  if (error == 0 && ::fchmod(fd, 0600) != 0) error = errno;
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    ::unlink(file.c_str());
-    throwSystemError(error, "Could not write", file);
-  }
-}
-
 }  // namespace
 
 std::string HookHandler::configure(bool install, const fs::path& executable) {

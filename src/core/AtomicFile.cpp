@@ -52,12 +52,26 @@ fs::path resolveLinks(const fs::path& target) {
   return resolved;
 }
 
+}  // namespace
+
 void syncFolder(const fs::path& folder) {
   FileDescriptor fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() >= 0) ::fsync(fd.get());
 }
 
-}  // namespace
+void writeNewPrivateFile(const fs::path& file, std::string_view bytes) {
+  FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (fd.get() < 0) throwSystemError(errno, "Could not create", file);
+  try {
+    writeAll(fd.get(), bytes, file);
+    if (::fchmod(fd.get(), 0600) != 0) throwSystemError(errno, "Could not set permissions of", file);
+    if (::fsync(fd.get()) != 0) throwSystemError(errno, "Could not flush", file);
+    if (::close(fd.release()) != 0) throwSystemError(errno, "Could not close", file);
+  } catch (...) {
+    ::unlink(file.c_str());
+    throw;
+  }
+}
 
 void throwSystemError(int error, const std::string& what, const fs::path& path) {
   throw std::system_error(error, std::generic_category(), what + " “" + path.string() + "”");

@@ -14,6 +14,15 @@ namespace lumacap {
 // the path.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
+// Creates `file` with `bytes`, mode 0600, failing when the name is already
+// taken: an existing file is never replaced. The bytes are on disk before this
+// returns; a file it could not finish is removed again.
+void writeNewPrivateFile(const std::filesystem::path& file, std::string_view bytes);
+
+// Flushes a folder's entries (a created, renamed or removed name) to disk.
+// Best effort: a folder that cannot be opened is left alone.
+void syncFolder(const std::filesystem::path& folder);
+
 // Creates `folder` and any missing parents; folders created here get mode 0700,
 // existing ones keep theirs. Throws std::system_error naming the path.
 void createPrivateDirectories(const std::filesystem::path& folder);

@@ -257,46 +257,6 @@ bool pathExists(const fs::path& path) {
   throwSystemError(errno, "Could not look for", path);
 }
 
-void syncFolder(const fs::path& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-void writeAll(int fd, std::string_view bytes, const fs::path& path) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throwSystemError(errno, "Could not write", path);
-    }
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-}
-
-// Creates `file` with `bytes`, failing when the name is already taken. The
-// bytes are on disk before this returns, so an index naming the file can
-// never outlive its content. A file it could not finish is removed again.
-void writeNewFile(const fs::path& file, std::string_view bytes) {
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) throwSystemError(errno, "Could not create", file);
-  try {
-    writeAll(fd, bytes, file);
-    if (::fchmod(fd, 0600) != 0) throwSystemError(errno, "Could not set permissions of", file);
-    if (::fsync(fd) != 0) throwSystemError(errno, "Could not flush", file);
-  } catch (...) {
-    ::close(fd);
-    ::unlink(file.c_str());
-    throw;
-  }
-  if (::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(file.c_str());
-    throwSystemError(error, "Could not close", file);
-  }
-}
-
 bool hardLinksUnsupported(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOTSUP; }
 
 // Gives the file `from` the second name `to`, failing when `to` is taken. On a
@@ -305,7 +265,7 @@ void addName(const fs::path& from, const fs::path& to) {
   if (::link(from.c_str(), to.c_str()) == 0) return;
   const int error = errno;
   if (!hardLinksUnsupported(error)) throwSystemError(error, "Could not rename", from);
-  writeNewFile(to, readWholeFile(from));
+  writeNewPrivateFile(to, readWholeFile(from));
 }
 
 // An image on its way out of the capture folder. It first gets a hidden
@@ -446,7 +406,7 @@ CaptureRecord ScreenshotStore::save(std::string_view png, std::string_view name,
   if (application) record.application = validUtf8(*application);
 
   const fs::path file = url(record);
-  writeNewFile(file, png);
+  writeNewPrivateFile(file, png);
   syncFolder(capturesDirectory());
   std::vector<CaptureRecord> list;
   list.reserve(records_.size() + 1);
