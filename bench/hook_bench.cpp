@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -53,11 +55,12 @@ int reExecUnderAgent(int argc, char** argv) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-double runHookProcess(const std::string& binary, const fs::path& input) {
+double runProcess(const std::string& binary, const char* option, const fs::path& input) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-  char* argv[] = {const_cast<char*>(binary.c_str()), const_cast<char*>("--claude-hook"), nullptr};
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  char* argv[] = {const_cast<char*>(binary.c_str()), const_cast<char*>(option), nullptr};
   const auto start = Clock::now();
   pid_t pid = 0;
   if (::posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ) != 0) std::exit(1);
@@ -68,14 +71,28 @@ double runHookProcess(const std::string& binary, const fs::path& input) {
   return elapsed;
 }
 
+// The /bin/ps lister, seen from a hook process that would be this benchmark's
+// child, so that both walks examine the same processes.
+class PsFromChild final : public lumacap::ProcessSource {
+ public:
+  static constexpr int32_t hook = INT32_MAX;
+  std::optional<lumacap::ProcessIdentity> inspect(int32_t pid) override { return ps_.inspect(pid); }
+  std::optional<int32_t> parent(int32_t pid) override {
+    return pid == hook ? std::optional(static_cast<int32_t>(::getpid())) : ps_.parent(pid);
+  }
+
+ private:
+  lumacap::PsSource ps_;
+};
+
 double runPsWalk(const fs::path& data) {
   const auto start = Clock::now();
-  lumacap::PsSource processes;
+  PsFromChild processes;
   lumacap::XcbWindowList windows;
   lumacap::HookHandler handler({.processes = processes,
                                 .applications = windows,
                                 .sessions = lumacap::SessionRepository(data / "Lumacap"),
-                                .hookPid = static_cast<int32_t>(::getpid())});
+                                .hookPid = PsFromChild::hook});
   handler.handle(lumacap::HookInput::decode(record));
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
@@ -92,9 +109,11 @@ int main(int argc, char** argv) {
   std::ofstream(input) << record;
   const std::string binary = LUMACAP_BINARY;
 
-  std::vector<double> hook, ps;
+  std::vector<double> hook, ps, help, empty;
   for (int i = 0; i < runs; ++i) {
-    hook.push_back(runHookProcess(binary, input));
+    empty.push_back(runProcess("/bin/true", "--claude-hook", input));
+    help.push_back(runProcess(binary, "--help", input));
+    hook.push_back(runProcess(binary, "--claude-hook", input));
     ps.push_back(runPsWalk(data));
   }
   const auto written = lumacap::AgentSession::fromJson(
@@ -106,6 +125,8 @@ int main(int argc, char** argv) {
   }
   const double hookMedian = median(hook);
   const double psMedian = median(ps);
+  std::printf("for scale: /bin/true %.2f ms, lumacap --help %.2f ms (process start and exit)\n", median(empty),
+              median(help));
   std::printf("hook process (/proc), median of %d: %.2f ms\n", runs, hookMedian);
   std::printf("same walk with /bin/ps, median of %d: %.2f ms\n", runs, psMedian);
   std::printf("ratio (/bin/ps ÷ hook process): %.1f×\n", psMedian / hookMedian);

@@ -98,7 +98,10 @@ fs::path SessionRepository::file(const std::string& sessionID) const {
 
 void SessionRepository::write(const AgentSession& session) const {
   createPrivateDirectories(directory_);
-  writeFileAtomically(file(session.id), session.toJson());
+  // A session file only matters while its process runs, so a power cut may
+  // lose it; what readers must never see is half of one. Skipping the flush
+  // keeps the hook, which every prompt waits for, quick.
+  writeFileAtomically(file(session.id), session.toJson(), Durability::atomicOnly);
 }
 
 void SessionRepository::remove(const std::string& sessionID) const {

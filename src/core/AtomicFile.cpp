@@ -77,7 +77,7 @@ void throwSystemError(int error, const std::string& what, const fs::path& path) 
   throw std::system_error(error, std::generic_category(), what + " “" + path.string() + "”");
 }
 
-void writeFileAtomically(const fs::path& requested, std::string_view bytes) {
+void writeFileAtomically(const fs::path& requested, std::string_view bytes, Durability durability) {
   const fs::path target = resolveLinks(requested);
   const fs::path folder = target.parent_path();
   std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
@@ -90,14 +90,16 @@ void writeFileAtomically(const fs::path& requested, std::string_view bytes) {
   try {
     writeAll(fd.get(), bytes, temporary);
     if (::fchmod(fd.get(), 0600) != 0) throwSystemError(errno, "Could not set permissions of", temporary);
-    if (::fsync(fd.get()) != 0) throwSystemError(errno, "Could not flush", temporary);
+    if (durability == Durability::flushed && ::fsync(fd.get()) != 0) {
+      throwSystemError(errno, "Could not flush", temporary);
+    }
     if (::close(fd.release()) != 0) throwSystemError(errno, "Could not close", temporary);
     if (::rename(temporary.c_str(), target.c_str()) != 0) throwSystemError(errno, "Could not replace", target);
   } catch (...) {
     ::unlink(temporary.c_str());
     throw;
   }
-  syncFolder(folder);
+  if (durability == Durability::flushed) syncFolder(folder);
   if (::chmod(target.c_str(), 0600) != 0) throwSystemError(errno, "Could not set permissions of", target);
 }
 

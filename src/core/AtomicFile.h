@@ -6,13 +6,17 @@
 
 namespace lumacap {
 
+// Whether a replaced file must also survive a power cut (flushed to disk
+// before the rename), or only ever be seen whole by readers.
+enum class Durability { flushed, atomicOnly };
+
 // Replaces `target` with `bytes` as one step: the bytes go to a temporary file
-// in the same folder, are flushed to disk, and the temporary file is renamed
-// over the target. A reader sees the old or the new content, never a mix.
-// The file ends with mode 0600. When `target` is a symbolic link, the file it
-// points to is replaced and the link stays. Throws std::system_error naming
-// the path.
-void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+// in the same folder, which is renamed over the target. A reader sees the old
+// or the new content, never a mix. The file ends with mode 0600. When `target`
+// is a symbolic link, the file it points to is replaced and the link stays.
+// Throws std::system_error naming the path.
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
+                         Durability durability = Durability::flushed);
 
 // Creates `file` with `bytes`, mode 0600, failing when the name is already
 // taken: an existing file is never replaced. The bytes are on disk before this

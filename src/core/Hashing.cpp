@@ -1,25 +1,24 @@
 #include "core/Hashing.h"
 
-#include <openssl/evp.h>
+#include <nettle/sha2.h>
 #include <uuid/uuid.h>
 
 #include <array>
-#include <stdexcept>
 
 namespace lumacap {
 
 std::string sha256Hex(std::string_view bytes) {
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-  unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1) {
-    throw std::runtime_error("SHA-256 is not available");
-  }
+  sha256_ctx context;
+  std::array<uint8_t, SHA256_DIGEST_SIZE> digest{};
+  sha256_init(&context);
+  sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+  sha256_digest(&context, digest.size(), digest.data());
   static constexpr char hexDigits[] = "0123456789abcdef";
   std::string hex;
-  hex.reserve(length * 2);
-  for (unsigned int i = 0; i < length; ++i) {
-    hex.push_back(hexDigits[digest[i] >> 4]);
-    hex.push_back(hexDigits[digest[i] & 0x0f]);
+  hex.reserve(digest.size() * 2);
+  for (const uint8_t byte : digest) {
+    hex.push_back(hexDigits[byte >> 4]);
+    hex.push_back(hexDigits[byte & 0x0f]);
   }
   return hex;
 }

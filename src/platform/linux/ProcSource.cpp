@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -10,19 +12,20 @@
 namespace lumacap {
 namespace {
 
+// Reads up to `limit` bytes, growing the buffer only as the file does (/proc
+// files report no size, and most are tiny).
 std::optional<std::string> readSmallFile(const std::string& path, size_t limit) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  std::string content(limit, '\0');
-  size_t used = 0;
-  while (used < limit) {
-    const ssize_t got = ::read(fd, content.data() + used, limit - used);
+  std::string content;
+  char chunk[8192];
+  while (content.size() < limit) {
+    const ssize_t got = ::read(fd, chunk, std::min(sizeof chunk, limit - content.size()));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    used += static_cast<size_t>(got);
+    content.append(chunk, static_cast<size_t>(got));
   }
   ::close(fd);
-  content.resize(used);
   return content;
 }
 
