@@ -12,9 +12,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -33,7 +33,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const char* const record = R"({"session_id":"bench-session","cwd":"/work/webapp","hook_event_name":"SessionStart"})";
+const char* const record =
+    R"({"session_id":"bench-session","cwd":"/work/webapp","hook_event_name":"SessionStart"})";
 
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -50,7 +51,8 @@ int reExecUnderAgent(int argc, char** argv) {
   std::ofstream(folder / "inner.sh") << command << "\n";
   std::ofstream(folder / "middle.sh") << "sh '" << (folder / "inner.sh").string() << "'; true\n";
   std::ofstream(folder / "outer.sh") << "sh '" << (folder / "middle.sh").string() << "'; true\n";
-  const int status = std::system(("'" + (folder / "claude").string() + "' '" + (folder / "outer.sh").string() + "'").c_str());
+  const int status = std::system(
+      ("'" + (folder / "claude").string() + "' '" + (folder / "outer.sh").string() + "'").c_str());
   fs::remove_all(folder);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
@@ -116,8 +118,10 @@ int main(int argc, char** argv) {
     hook.push_back(runProcess(binary, "--claude-hook", input));
     ps.push_back(runPsWalk(data));
   }
-  const auto written = lumacap::AgentSession::fromJson(
-      [&] { std::ifstream file(lumacap::SessionRepository(data / "Lumacap").file("bench-session")); return std::string(std::istreambuf_iterator<char>(file), {}); }());
+  const auto written = lumacap::AgentSession::fromJson([&] {
+    std::ifstream file(lumacap::SessionRepository(data / "Lumacap").file("bench-session"));
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }());
   fs::remove_all(data);
   if (!written || written->process.executable != "claude") {
     std::fprintf(stderr, "hook_bench: the hook did not record the claude ancestor\n");
@@ -125,8 +129,8 @@ int main(int argc, char** argv) {
   }
   const double hookMedian = median(hook);
   const double psMedian = median(ps);
-  std::printf("for scale: /bin/true %.2f ms, lumacap --help %.2f ms (process start and exit)\n", median(empty),
-              median(help));
+  std::printf("for scale: /bin/true %.2f ms, lumacap --help %.2f ms (process start and exit)\n",
+              median(empty), median(help));
   std::printf("hook process (/proc), median of %d: %.2f ms\n", runs, hookMedian);
   std::printf("same walk with /bin/ps, median of %d: %.2f ms\n", runs, psMedian);
   std::printf("ratio (/bin/ps ÷ hook process): %.1f×\n", psMedian / hookMedian);

@@ -12,10 +12,25 @@ namespace {
 // Terminals (by bundle identifier, or by window class on X11) in which Claude
 // Code pastes an image with Control-V. On Linux that is every terminal, so the
 // common terminals' window classes join the macOS ones.
-constexpr std::array<std::string_view, 19> terminalsPastingImagesWithControl = {
-    "com.apple.Terminal", "com.googlecode.iterm2", "com.mitchellh.ghostty", "dev.warp.Warp-Stable",
-    "XTerm", "UXTerm", "URxvt", "kitty", "Alacritty", "Gnome-terminal", "org.gnome.Console", "konsole",
-    "Xfce4-terminal", "org.wezfurlong.wezterm", "foot", "Tilix", "Terminator", "Mate-terminal", "Lxterminal"};
+constexpr std::array<std::string_view, 19> terminalsPastingImagesWithControl = {"com.apple.Terminal",
+                                                                                "com.googlecode.iterm2",
+                                                                                "com.mitchellh.ghostty",
+                                                                                "dev.warp.Warp-Stable",
+                                                                                "XTerm",
+                                                                                "UXTerm",
+                                                                                "URxvt",
+                                                                                "kitty",
+                                                                                "Alacritty",
+                                                                                "Gnome-terminal",
+                                                                                "org.gnome.Console",
+                                                                                "konsole",
+                                                                                "Xfce4-terminal",
+                                                                                "org.wezfurlong.wezterm",
+                                                                                "foot",
+                                                                                "Tilix",
+                                                                                "Terminator",
+                                                                                "Mate-terminal",
+                                                                                "Lxterminal"};
 
 }  // namespace
 

@@ -43,7 +43,8 @@ bool waitReadable(int input, std::chrono::milliseconds timeout) {
   for (;;) {
     const int ready = ::poll(&descriptor, 1, static_cast<int>(std::max<long long>(0, timeout.count())));
     if (ready >= 0) return ready > 0;
-    if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "Could not read standard input");
+    if (errno != EINTR)
+      throw std::system_error(errno, std::generic_category(), "Could not read standard input");
   }
 }
 
@@ -65,8 +66,9 @@ std::string HookHandler::readRecord(int input, ReadLimits limits) {
     if (!waitReadable(input, std::chrono::milliseconds(0))) {
       // Nothing waiting: the writer may be done but keep the pipe open.
       const bool complete = nlohmann::json::accept(buffer);
-      const auto wait = complete ? limits.quietAfterCompleteValue
-                                 : std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAt - Clock::now());
+      const auto wait = complete
+                            ? limits.quietAfterCompleteValue
+                            : std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAt - Clock::now());
       if (!waitReadable(input, wait)) {
         if (complete) break;
         throw std::system_error(ETIMEDOUT, std::generic_category(),
@@ -118,7 +120,8 @@ HookHandler::Ancestry HookHandler::walkAncestors() {
       // /proc names a process by its first 15 bytes only; a versioned native
       // install ("…/claude/versions/2.0.1") shows in its executable's path.
       if (!agent) {
-        if (const auto path = processes.executablePath(*current)) agent = isVersionedAgentPath(path->string());
+        if (const auto path = processes.executablePath(*current))
+          agent = isVersionedAgentPath(path->string());
       }
       if (agent) found.agent = identity;
     }

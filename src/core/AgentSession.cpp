@@ -51,10 +51,9 @@ bool hasSessionShape(const json& object) {
   const auto updatedAt = object.find("updatedAt");
   return object.contains("id") && object["id"].is_string() && object.contains("cwd") &&
          object["cwd"].is_string() && process != object.end() && process->is_object() &&
-         process->contains("pid") && isInt32((*process)["pid"]) &&
-         process->contains("executable") && (*process)["executable"].is_string() &&
-         process->contains("started") && (*process)["started"].is_string() &&
-         updatedAt != object.end() && updatedAt->is_number() &&
+         process->contains("pid") && isInt32((*process)["pid"]) && process->contains("executable") &&
+         (*process)["executable"].is_string() && process->contains("started") &&
+         (*process)["started"].is_string() && updatedAt != object.end() && updatedAt->is_number() &&
          isOptional(object, "hostBundleID", isString) && isOptional(object, "hostPID", isInt32);
 }
 
@@ -66,8 +65,7 @@ std::string AgentSession::toJson() const {
   json object = {
       {"id", id},
       {"cwd", cwd},
-      {"process",
-       {{"pid", process.pid}, {"executable", process.executable}, {"started", process.started}}},
+      {"process", {{"pid", process.pid}, {"executable", process.executable}, {"started", process.started}}},
       {"updatedAt", updatedAt.secondsSinceReferenceDate},
   };
   if (hostBundleID) object["hostBundleID"] = *hostBundleID;
@@ -129,15 +127,13 @@ std::vector<AgentSession> SessionRepository::liveSessions(const InspectFunction&
     if (!session || session->id.empty() || !session->cwd.starts_with('/')) continue;
     const std::optional<ProcessIdentity> current = inspect(session->process.pid);
     if (!current || current->pid != session->process.pid ||
-        current->executable != session->process.executable ||
-        current->started != session->process.started) {
+        current->executable != session->process.executable || current->started != session->process.started) {
       continue;
     }
     sessions.push_back(std::move(*session));
   }
-  std::stable_sort(sessions.begin(), sessions.end(), [](const auto& a, const auto& b) {
-    return a.updatedAt > b.updatedAt;
-  });
+  std::stable_sort(sessions.begin(), sessions.end(),
+                   [](const auto& a, const auto& b) { return a.updatedAt > b.updatedAt; });
   return sessions;
 }
 
@@ -155,8 +151,7 @@ HookInput HookInput::decode(std::string_view bytes) {
   }
   if (!object.is_object()) throw HookDecodingError("The hook record is not a JSON object.");
   HookInput input;
-  for (auto [key, field] : {std::pair{"session_id", &input.session_id},
-                            std::pair{"cwd", &input.cwd},
+  for (auto [key, field] : {std::pair{"session_id", &input.session_id}, std::pair{"cwd", &input.cwd},
                             std::pair{"hook_event_name", &input.hook_event_name}}) {
     const auto found = object.find(key);
     if (found == object.end()) {
@@ -168,8 +163,8 @@ HookInput HookInput::decode(std::string_view bytes) {
     *field = found->get<std::string>();
   }
   const size_t idLength = unicode::graphemeCount(input.session_id);
-  const bool validEvent = std::find(std::begin(events), std::end(events),
-                                    input.hook_event_name) != std::end(events);
+  const bool validEvent =
+      std::find(std::begin(events), std::end(events), input.hook_event_name) != std::end(events);
   if (idLength == 0 || idLength > 512 || !input.cwd.starts_with('/') ||
       unicode::graphemeCount(input.cwd) > 4095 || !validEvent) {
     throw HookInputError(HookInputError::Kind::corruptFile);

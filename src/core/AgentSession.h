@@ -75,8 +75,7 @@ struct HookInput {
   std::string hook_event_name;
 
   static constexpr size_t maximumSize = 1048576;
-  static constexpr std::string_view events[] = {"SessionStart", "SessionEnd", "UserPromptSubmit",
-                                                "Stop"};
+  static constexpr std::string_view events[] = {"SessionStart", "SessionEnd", "UserPromptSubmit", "Stop"};
 
   // Throws HookInputError (too large or not a valid record) or
   // HookDecodingError (not JSON, a key missing or not a string).

@@ -94,7 +94,8 @@ void writeFileAtomically(const fs::path& requested, std::string_view bytes, Dura
       throwSystemError(errno, "Could not flush", temporary);
     }
     if (::close(fd.release()) != 0) throwSystemError(errno, "Could not close", temporary);
-    if (::rename(temporary.c_str(), target.c_str()) != 0) throwSystemError(errno, "Could not replace", target);
+    if (::rename(temporary.c_str(), target.c_str()) != 0)
+      throwSystemError(errno, "Could not replace", target);
   } catch (...) {
     ::unlink(temporary.c_str());
     throw;

@@ -35,7 +35,6 @@ void createPrivateDirectories(const std::filesystem::path& folder);
 std::string readWholeFile(const std::filesystem::path& file);
 
 // A std::system_error for errno whose text names the path.
-[[noreturn]] void throwSystemError(int error, const std::string& what,
-                                   const std::filesystem::path& path);
+[[noreturn]] void throwSystemError(int error, const std::string& what, const std::filesystem::path& path);
 
 }  // namespace lumacap

@@ -10,9 +10,7 @@ Date Date::now() {
   return fromUnixSeconds(sinceEpoch.count());
 }
 
-Date Date::fromUnixSeconds(double unixSeconds) {
-  return Date{unixSeconds - referenceDateUnixOffset};
-}
+Date Date::fromUnixSeconds(double unixSeconds) { return Date{unixSeconds - referenceDateUnixOffset}; }
 
 double Date::unixSeconds() const { return secondsSinceReferenceDate + referenceDateUnixOffset; }
 

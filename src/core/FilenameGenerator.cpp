@@ -13,7 +13,7 @@ namespace lumacap {
 namespace {
 
 constexpr std::array<std::string_view, 12> stopWords = {"the",  "and",  "for",   "with", "from", "this",
-                                                         "that", "http", "https", "www",  "com",  "untitled"};
+                                                        "that", "http", "https", "www",  "com",  "untitled"};
 constexpr size_t maximumNameWords = 5;
 constexpr size_t maximumStemCharacters = 90;
 constexpr size_t maximumStemBytes = 180;
@@ -61,7 +61,8 @@ std::string localTimestamp(Date date) {
 }  // namespace
 
 std::vector<std::string> FilenameGenerator::tokens(std::string_view text) {
-  const std::u32string codePoints = unicode::decode(unicode::lowercased(unicode::foldDiacriticsAndWidth(text)));
+  const std::u32string codePoints =
+      unicode::decode(unicode::lowercased(unicode::foldDiacriticsAndWidth(text)));
   std::vector<std::string> result;
   std::u32string current;
   for (char32_t codePoint : codePoints) {

@@ -13,7 +13,8 @@ namespace lumacap {
 class FilenameGenerating {
  public:
   virtual ~FilenameGenerating() = default;
-  virtual std::string filename(const std::vector<std::string>& text, const std::optional<std::string>& application,
+  virtual std::string filename(const std::vector<std::string>& text,
+                               const std::optional<std::string>& application,
                                const std::optional<std::string>& windowTitle, Date date) const = 0;
 };
 

@@ -1,8 +1,8 @@
 #include "core/StagingText.h"
 
+#include <utf8proc.h>
 #include <cstdio>
 #include <string_view>
-#include <utf8proc.h>
 
 #include "core/Unicode.h"
 
@@ -10,12 +10,13 @@ namespace lumacap {
 namespace {
 
 bool isWhiteSpaceOrLineBreak(char32_t codePoint) {
-  if (codePoint == U'\t' || codePoint == U'\n' || codePoint == U'\v' || codePoint == U'\f' || codePoint == U'\r' ||
-      codePoint == 0x85) {
+  if (codePoint == U'\t' || codePoint == U'\n' || codePoint == U'\v' || codePoint == U'\f' ||
+      codePoint == U'\r' || codePoint == 0x85) {
     return true;
   }
   const auto category = utf8proc_category(static_cast<utf8proc_int32_t>(codePoint));
-  return category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL || category == UTF8PROC_CATEGORY_ZP;
+  return category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL ||
+         category == UTF8PROC_CATEGORY_ZP;
 }
 
 bool isPrintable(char32_t codePoint) {
@@ -35,7 +36,8 @@ bool isPrintable(char32_t codePoint) {
 
 bool isMark(char32_t codePoint) {
   const auto category = utf8proc_category(static_cast<utf8proc_int32_t>(codePoint));
-  return category == UTF8PROC_CATEGORY_MN || category == UTF8PROC_CATEGORY_MC || category == UTF8PROC_CATEGORY_ME;
+  return category == UTF8PROC_CATEGORY_MN || category == UTF8PROC_CATEGORY_MC ||
+         category == UTF8PROC_CATEGORY_ME;
 }
 
 std::string unicodeEscape(char32_t codePoint) {
@@ -63,13 +65,27 @@ std::string StagingText::quoted(const std::string& path) {
     const bool mergesWithPrevious = afterSyntax && isMark(codePoint);
     afterSyntax = true;
     switch (codePoint) {
-      case U'\\': result += "\\\\"; break;
-      case U'"': result += "\\\""; break;
-      case U'\'': result += "\\'"; break;
-      case U'\0': result += "\\0"; break;
-      case U'\t': result += "\\t"; break;
-      case U'\n': result += "\\n"; break;
-      case U'\r': result += "\\r"; break;
+      case U'\\':
+        result += "\\\\";
+        break;
+      case U'"':
+        result += "\\\"";
+        break;
+      case U'\'':
+        result += "\\'";
+        break;
+      case U'\0':
+        result += "\\0";
+        break;
+      case U'\t':
+        result += "\\t";
+        break;
+      case U'\n':
+        result += "\\n";
+        break;
+      case U'\r':
+        result += "\\r";
+        break;
       default:
         if (isPrintable(codePoint) && !mergesWithPrevious) {
           result += unicode::encode(std::u32string(1, codePoint));
@@ -83,7 +99,8 @@ std::string StagingText::quoted(const std::string& path) {
 }
 
 std::string StagingText::make(const std::filesystem::path& file, const std::string& prompt) {
-  std::string text = "Please inspect the local screenshot at " + quoted(std::filesystem::absolute(file).string()) + ".";
+  std::string text =
+      "Please inspect the local screenshot at " + quoted(std::filesystem::absolute(file).string()) + ".";
   const std::string message = trimmed(prompt);
   if (!message.empty()) text += "\n\n" + message;
   return text;

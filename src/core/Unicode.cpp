@@ -104,10 +104,9 @@ std::string foldDiacriticsAndWidth(std::string_view utf8) {
   // Put canonical order back and recompose what can be recomposed (Hangul, etc).
   std::string bytes = encode(decomposed);
   utf8proc_uint8_t* composed = nullptr;
-  const utf8proc_ssize_t length =
-      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(bytes.data()),
-                   static_cast<utf8proc_ssize_t>(bytes.size()), &composed,
-                   static_cast<utf8proc_option_t>(UTF8PROC_COMPOSE));
+  const utf8proc_ssize_t length = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(bytes.data()),
+                                               static_cast<utf8proc_ssize_t>(bytes.size()), &composed,
+                                               static_cast<utf8proc_option_t>(UTF8PROC_COMPOSE));
   if (length < 0) return bytes;
   std::string result(reinterpret_cast<const char*>(composed), static_cast<size_t>(length));
   std::free(composed);

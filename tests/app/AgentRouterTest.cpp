@@ -89,7 +89,8 @@ TEST(PasteHintTest, NamesTheApplicationAndItsPasteKey) {
   EXPECT_EQ(PasteHint::make(DesktopApplication{5, "XTerm", "XTerm", "t"}),
             "Ready in XTerm · Claude image paste: ⌃V");
   EXPECT_EQ(PasteHint::make(DesktopApplication{5, "xterm", "XTerm", "t"}), "Ready in XTerm · ⌘V to paste");
-  EXPECT_EQ(PasteHint::make(DesktopApplication{5, "firefox", "Firefox", "t"}), "Ready in Firefox · ⌘V to paste");
+  EXPECT_EQ(PasteHint::make(DesktopApplication{5, "firefox", "Firefox", "t"}),
+            "Ready in Firefox · ⌘V to paste");
 }
 
 }  // namespace

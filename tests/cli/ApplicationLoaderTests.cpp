@@ -24,15 +24,16 @@ TEST(ApplicationLoaderTest, FindsTheLibraryWhenInstalled) {
   fs::copy_file(library, prefix / "lib" / "lumacap" / "liblumacap-app.so");
 
   // Without a display the library itself answers, which shows it was loaded.
-  const auto loaded = runProcess({"bash", "-c", "cd / && exec \"$0\"", (prefix / "bin" / "lumacap").string()}, {},
-                                 {{"DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
+  const auto loaded = runProcess({"bash", "-c", "cd / && exec \"$0\"", (prefix / "bin" / "lumacap").string()},
+                                 {}, {{"DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
   EXPECT_EQ(loaded.exitStatus, 1);
   EXPECT_EQ(loaded.standardError, "Lumacap: no X11 display to run on ($DISPLAY is not set).\n");
 
   fs::remove(prefix / "lib" / "lumacap" / "liblumacap-app.so");
   const auto missing = runProcess({(prefix / "bin" / "lumacap").string()}, {}, {{"DISPLAY", ""}});
   EXPECT_EQ(missing.exitStatus, 1);
-  EXPECT_TRUE(missing.standardError.starts_with("Lumacap: liblumacap-app.so was not found")) << missing.standardError;
+  EXPECT_TRUE(missing.standardError.starts_with("Lumacap: liblumacap-app.so was not found"))
+      << missing.standardError;
   EXPECT_EQ(std::count(missing.standardError.begin(), missing.standardError.end(), '\n'), 1);
 }
 

@@ -22,8 +22,10 @@ class CommandLineTest : public ::testing::Test {
   ProcessResult run(std::vector<std::string> options, const std::string& input = {}) {
     options.insert(options.begin(), lumacapBinary());
     return runProcess(options, input,
-                      {{"HOME", home.path().string()}, {"XDG_DATA_HOME", (home / "data").string()},
-                       {"CLAUDE_CONFIG_DIR", ""}, {"DISPLAY", ""}});
+                      {{"HOME", home.path().string()},
+                       {"XDG_DATA_HOME", (home / "data").string()},
+                       {"CLAUDE_CONFIG_DIR", ""},
+                       {"DISPLAY", ""}});
   }
   TempDir home;
 };
@@ -36,13 +38,15 @@ TEST_F(CommandLineTest, HelpPrintsOneLine) {
 }
 
 TEST_F(CommandLineTest, HookRoleWinsAndNeverWritesToStandardOutput) {
-  for (const std::string input : {"", "not json", "[1]", R"({"session_id":"","cwd":"/","hook_event_name":"Stop"})",
-                                  R"({"session_id":"a","cwd":"/","hook_event_name":"sessionend"})"}) {
+  for (const std::string input :
+       {"", "not json", "[1]", R"({"session_id":"","cwd":"/","hook_event_name":"Stop"})",
+        R"({"session_id":"a","cwd":"/","hook_event_name":"sessionend"})"}) {
     const ProcessResult result = run({"--claude-hook", "--help"}, input);
     EXPECT_EQ(result.exitStatus, 0) << input;
     EXPECT_EQ(result.standardOutput, "") << input;
     EXPECT_TRUE(result.standardError.starts_with("Lumacap hook: ")) << result.standardError;
-    EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1) << result.standardError;
+    EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
+        << result.standardError;
   }
   const ProcessResult tooLarge = run({"--claude-hook"}, std::string(1048577, ' '));
   EXPECT_EQ(tooLarge.exitStatus, 0);
@@ -61,8 +65,10 @@ TEST_F(CommandLineTest, HookWithoutAgentAncestorSucceedsSilently) {
 TEST_F(CommandLineTest, HookDoesNotWaitForStandardInputToClose) {
   // The writer sends a whole record and then keeps the pipe open for 20 s.
   const std::string script =
-      "exec 3< <(printf '%s' '{\"session_id\":\"s\",\"cwd\":\"/\",\"hook_event_name\":\"Stop\"}'; exec sleep 20 2>/dev/null); writer=$!; "
-      "start=$(date +%s%N); \"$0\" --claude-hook <&3; echo $(( ($(date +%s%N) - start) / 1000000 )); kill $writer";
+      "exec 3< <(printf '%s' '{\"session_id\":\"s\",\"cwd\":\"/\",\"hook_event_name\":\"Stop\"}'; exec sleep "
+      "20 2>/dev/null); writer=$!; "
+      "start=$(date +%s%N); \"$0\" --claude-hook <&3; echo $(( ($(date +%s%N) - start) / 1000000 )); kill "
+      "$writer";
   const ProcessResult result = runProcess({"bash", "-c", script, lumacapBinary()}, {},
                                           {{"XDG_DATA_HOME", (home / "data").string()}, {"DISPLAY", ""}});
   EXPECT_EQ(result.standardError, "");

@@ -144,7 +144,8 @@ TEST_F(HookHandlerTest, NoAgentWritesNothing) {
 }
 
 TEST_F(HookHandlerTest, AgentNames) {
-  for (const char* agent : {"claude", "Claude", "claude-code", "/usr/bin/claude", "/home/u/.local/share/claude/versions/2.0.1"}) {
+  for (const char* agent :
+       {"claude", "Claude", "claude-code", "/usr/bin/claude", "/home/u/.local/share/claude/versions/2.0.1"}) {
     EXPECT_TRUE(HookHandler::isAgent(agent)) << agent;
   }
   for (const char* other : {"claudette", "claude.sh", "/home/u/.local/share/claude/versions/latest", "node",
@@ -189,7 +190,9 @@ class Pipe {
     ::close(ends_[0]);
     closeWriter();
   }
-  void write(const std::string& bytes) { EXPECT_EQ(::write(ends_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  void write(const std::string& bytes) {
+    EXPECT_EQ(::write(ends_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
   void closeWriter() {
     if (ends_[1] >= 0) ::close(ends_[1]);
     ends_[1] = -1;
@@ -208,7 +211,8 @@ TEST(HookRecordReadingTest, ReadsToEndOfInput) {
     input.write(R"("cwd":"/","hook_event_name":"Stop"})");
     input.closeWriter();
   });
-  EXPECT_EQ(HookHandler::readRecord(input.reader()), R"({"session_id":"a","cwd":"/","hook_event_name":"Stop"})");
+  EXPECT_EQ(HookHandler::readRecord(input.reader()),
+            R"({"session_id":"a","cwd":"/","hook_event_name":"Stop"})");
   writer.join();
 }
 
@@ -218,7 +222,8 @@ TEST(HookRecordReadingTest, StopsOnceACompleteRecordIsFollowedBySilence) {
   input.write(record + "\n");
   // The writer keeps the pipe open; reading must not wait for it.
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(HookHandler::readRecord(input.reader(), {std::chrono::milliseconds(100), std::chrono::milliseconds(3000)}),
+  EXPECT_EQ(HookHandler::readRecord(input.reader(),
+                                    {std::chrono::milliseconds(100), std::chrono::milliseconds(3000)}),
             record + "\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
 }

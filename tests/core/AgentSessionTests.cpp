@@ -60,7 +60,8 @@ TEST(AgentSessionTest, OptionalHostAndRequiredKeys) {
   EXPECT_FALSE(nulls->hostBundleID);
   EXPECT_TRUE(AgentSession::fromJson("{" + base + R"(,"updatedAt":1,"extra":[1,2]})"));
   EXPECT_FALSE(AgentSession::fromJson("{" + base + "}")) << "updatedAt is required";
-  EXPECT_FALSE(AgentSession::fromJson(R"({"id":"a","cwd":"/w","process":{"pid":7,"executable":"c"},"updatedAt":1})"));
+  EXPECT_FALSE(
+      AgentSession::fromJson(R"({"id":"a","cwd":"/w","process":{"pid":7,"executable":"c"},"updatedAt":1})"));
   EXPECT_FALSE(AgentSession::fromJson("{" + base + R"(,"updatedAt":"soon"})"));
   EXPECT_FALSE(AgentSession::fromJson("{" + base + R"(,"updatedAt":1,"hostPID":4294967296})"));
   EXPECT_FALSE(AgentSession::fromJson("not json"));
@@ -69,7 +70,8 @@ TEST(AgentSessionTest, OptionalHostAndRequiredKeys) {
 TEST(SessionRepositoryTest, FilesAreNamedByTheHashOfTheId) {
   const SessionRepository repository("/data");
   EXPECT_EQ(repository.directory(), "/data/Sessions");
-  EXPECT_EQ(repository.file("../../evil"), std::filesystem::path("/data/Sessions") / (sha256Hex("../../evil") + ".json"));
+  EXPECT_EQ(repository.file("../../evil"),
+            std::filesystem::path("/data/Sessions") / (sha256Hex("../../evil") + ".json"));
   EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 

@@ -84,7 +84,8 @@ TEST(FilenameGeneratorTest, StemNormalisesAnyName) {
   EXPECT_EQ(FilenameGenerator::stem("IMG 2041"), "img-2041");
   EXPECT_EQ(FilenameGenerator::stem("../../etc/passwd"), "etc-passwd");
   EXPECT_EQ(FilenameGenerator::stem("report.final.png"), "report-final");
-  for (const char* empty : {"", "---", ".png", "🙂"}) EXPECT_EQ(FilenameGenerator::stem(empty), "capture") << empty;
+  for (const char* empty : {"", "---", ".png", "🙂"})
+    EXPECT_EQ(FilenameGenerator::stem(empty), "capture") << empty;
 }
 
 TEST(FilenameGeneratorTest, StemIsBoundedInCharactersAndBytes) {

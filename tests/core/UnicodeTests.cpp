@@ -8,9 +8,9 @@ namespace {
 TEST(UnicodeTest, CountsUserPerceivedCharacters) {
   EXPECT_EQ(graphemeCount(""), 0u);
   EXPECT_EQ(graphemeCount("abc"), 3u);
-  EXPECT_EQ(graphemeCount("e\u0301"), 1u);                      // e + combining acute
-  EXPECT_EQ(graphemeCount("👩‍👩‍👧"), 1u);                          // family emoji, joined
-  EXPECT_EQ(graphemeCount("🇫🇷🇩🇪"), 2u);                          // two flags
+  EXPECT_EQ(graphemeCount("e\u0301"), 1u);             // e + combining acute
+  EXPECT_EQ(graphemeCount("👩‍👩‍👧"), 1u);  // family emoji, joined
+  EXPECT_EQ(graphemeCount("🇫🇷🇩🇪"), 2u);                // two flags
   EXPECT_EQ(graphemeCount("\r\n"), 1u);
   EXPECT_EQ(graphemeCount(std::string("\xff\xfe", 2)), 2u);  // invalid bytes count one each
 }
@@ -25,7 +25,7 @@ TEST(UnicodeTest, FoldsDiacriticsAndWidthButNotCase) {
 TEST(UnicodeTest, ClassifiesCharacters) {
   EXPECT_TRUE(isAlphanumeric(U'a'));
   EXPECT_TRUE(isAlphanumeric(U'語'));
-  EXPECT_TRUE(isAlphanumeric(U'٣'));      // Arabic-Indic three
+  EXPECT_TRUE(isAlphanumeric(U'٣'));       // Arabic-Indic three
   EXPECT_TRUE(isAlphanumeric(U'\u0301'));  // combining mark
   EXPECT_FALSE(isAlphanumeric(U'-'));
   EXPECT_FALSE(isAlphanumeric(U'_'));

@@ -24,10 +24,12 @@ TEST(TrayApplicationTest, TrayIconMenuQuits) {
   const auto menu = server.waitForWindow("lumacap", application.pid());
   ASSERT_TRUE(menu);
   // The menu holds one item; choose it with the keyboard.
-  ASSERT_TRUE(waitUntil([&] {
-    server.run({"xdotool", "key", "Down", "Return"});
-    return !application.running();
-  }, std::chrono::seconds(10)));
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        server.run({"xdotool", "key", "Down", "Return"});
+        return !application.running();
+      },
+      std::chrono::seconds(10)));
 }
 
 TEST(TrayApplicationTest, WithoutDisplayFailsInOneLine) {

@@ -17,7 +17,8 @@ using test::runProcess;
 using test::TempDir;
 
 std::string psColumn(int pid, const std::string& column) {
-  const auto result = runProcess({"/bin/ps", "-p", std::to_string(pid), "-o", column}, {}, {{"TZ", "UTC0"}, {"LC_ALL", "C"}});
+  const auto result =
+      runProcess({"/bin/ps", "-p", std::to_string(pid), "-o", column}, {}, {{"TZ", "UTC0"}, {"LC_ALL", "C"}});
   std::string text = result.standardOutput;
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
   while (!text.empty() && text.front() == ' ') text.erase(0, 1);
@@ -72,7 +73,8 @@ TEST(ProcSourceTest, MissingOrInvalidProcesses) {
 }
 
 TEST(ProcSourceTest, ParsesStatLines) {
-  const auto stat = ProcSource::parseStat("42 (a) b) (c) S 7 42 42 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 12345 0 0");
+  const auto stat =
+      ProcSource::parseStat("42 (a) b) (c) S 7 42 42 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 12345 0 0");
   ASSERT_TRUE(stat);
   EXPECT_EQ(stat->command, "a) b) (c");
   EXPECT_EQ(stat->parent, 7);
@@ -95,8 +97,8 @@ TEST(PsSourceTest, RunsTheListerWithAFixedEnvironment) {
   TempDir folder;
   ::setenv("LUMACAP_SECRET", "leak", 1);
   PsSource lister(fakeLister(folder, "echo \"$@\" >&2; env | sort"));
-  EXPECT_EQ(lister.runPS({"-p", "1", "-o", "comm="}), "LC_ALL=C\nPATH=/usr/bin:/bin\nPWD=" +
-                                                         std::filesystem::current_path().string());
+  EXPECT_EQ(lister.runPS({"-p", "1", "-o", "comm="}),
+            "LC_ALL=C\nPATH=/usr/bin:/bin\nPWD=" + std::filesystem::current_path().string());
   ::unsetenv("LUMACAP_SECRET");
 }
 
@@ -110,7 +112,8 @@ TEST(PsSourceTest, OutputRules) {
   EXPECT_FALSE(PsSource((folder / "missing").string()).runPS({}));
   EXPECT_EQ(PsSource(fakeLister(folder, "printf '  +42 \\n'")).parent(7), 42);
   EXPECT_EQ(PsSource(fakeLister(folder, "echo -1")).parent(7), -1);
-  PsSource identity(fakeLister(folder, "case \"$4\" in comm=) echo ' claude ';; lstart=) echo 'Sat Dec  5 09:41:07 2026';; esac"));
+  PsSource identity(fakeLister(
+      folder, "case \"$4\" in comm=) echo ' claude ';; lstart=) echo 'Sat Dec  5 09:41:07 2026';; esac"));
   EXPECT_EQ(identity.inspect(42), (ProcessIdentity{42, "claude", "Sat Dec  5 09:41:07 2026"}));
   EXPECT_FALSE(identity.inspect(1)) << "ids below 2 start no process";
 }

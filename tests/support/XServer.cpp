@@ -23,8 +23,9 @@ std::pair<pid_t, std::string> startXvfb(const XServer::Options& options) {
   ::fcntl(pipeEnds[0], F_SETFD, FD_CLOEXEC);
   const std::string screen = std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
   const std::string fd = std::to_string(pipeEnds[1]);
-  const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-                        "+extension", "RANDR", "+extension", "Composite", "-noreset", nullptr};
+  const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen",    "0",
+                        screen.c_str(), "-nolisten",  "tcp",      "+extension", "RANDR",
+                        "+extension",   "Composite",  "-noreset", nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -108,7 +109,8 @@ ProcessResult XServer::run(const std::vector<std::string>& arguments, const std:
   return runProcess(arguments, input, environment());
 }
 
-std::optional<unsigned long> XServer::waitForWindow(const std::string& windowClass, std::optional<int> pid) const {
+std::optional<unsigned long> XServer::waitForWindow(const std::string& windowClass,
+                                                    std::optional<int> pid) const {
   std::optional<unsigned long> found;
   waitUntil([&] {
     std::vector<std::string> command = {"xdotool", "search", "--onlyvisible", "--class", windowClass};

@@ -41,7 +41,8 @@ class XServer {
 
   // The id of the first visible window whose WM_CLASS class is `windowClass`
   // and, when given, whose _NET_WM_PID is `pid`; waits up to 10 s.
-  std::optional<unsigned long> waitForWindow(const std::string& windowClass, std::optional<int> pid = {}) const;
+  std::optional<unsigned long> waitForWindow(const std::string& windowClass,
+                                             std::optional<int> pid = {}) const;
   // _NET_ACTIVE_WINDOW of the root window, if any.
   std::optional<unsigned long> activeWindow() const;
 

@@ -79,9 +79,8 @@ std::string ProcSource::formatStartTime(std::time_t time) {
   std::tm parts{};
   ::gmtime_r(&time, &parts);
   char text[40];
-  std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", days[parts.tm_wday],
-                months[parts.tm_mon], parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
-                parts.tm_year + 1900);
+  std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", days[parts.tm_wday], months[parts.tm_mon],
+                parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, parts.tm_year + 1900);
   return text;
 }
 

@@ -7,15 +7,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <charconv>
+#include <cstdint>
 
 #include "core/Unicode.h"
 
 namespace lumacap {
 namespace {
 
-bool isWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isWhiteSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 std::string trimmed(std::string_view text) {
   while (!text.empty() && isWhiteSpace(text.front())) text.remove_prefix(1);
