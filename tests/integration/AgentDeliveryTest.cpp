@@ -84,29 +84,45 @@ class AgentDeliveryTest : public ::testing::Test {
     ASSERT_TRUE(waitServingEvents([&] { return server.activeWindow() == window; }));
   }
 
+  // Two terminals: the host, an XTerm whose child stands for the agent, and
+  // another application's terminal.
+  struct Terminals {
+    test::BackgroundProcess& host;
+    unsigned long hostWindow;
+    test::BackgroundProcess& other;
+    unsigned long otherWindow;
+    ProcessIdentity agent;
+  };
+  void startTerminals() {
+    auto& host = server.start({"xterm", "-e", "sleep", "600"});
+    auto& other = server.start({"xterm", "-class", "OtherTerm", "-e", "sleep", "600"});
+    const auto hostWindow = server.waitForWindow("XTerm", host.pid());
+    const auto otherWindow = server.waitForWindow("OtherTerm", other.pid());
+    ASSERT_TRUE(hostWindow && otherWindow);
+    const auto agent = childRunning(host.pid(), "sleep");
+    ASSERT_TRUE(agent);
+    terminals.emplace(Terminals{host, *hostWindow, other, *otherWindow, *agent});
+  }
+
   test::XServer& server = test::sharedXServer();
   test::TempDir data;
   QtPasteboard pasteboard;
+  std::optional<Terminals> terminals;
 
  private:
   std::optional<std::string> previousDataHome_;
 };
 
 TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXtermForward) {
-  auto& host = server.start({"xterm", "-e", "sleep", "600"});
-  auto& other = server.start({"xterm", "-class", "OtherTerm", "-e", "sleep", "600"});
-  const auto hostWindow = server.waitForWindow("XTerm", host.pid());
-  const auto otherWindow = server.waitForWindow("OtherTerm", other.pid());
-  ASSERT_TRUE(hostWindow && otherWindow);
-  const auto agent = childRunning(host.pid(), "sleep");
-  ASSERT_TRUE(agent);
-  activate(*otherWindow);
+  ASSERT_NO_FATAL_FAILURE(startTerminals());
+  auto& [host, hostWindow, other, otherWindow, agent] = *terminals;
+  activate(otherWindow);
 
   X11Workspace workspace;
   ClaudeCodeIntegration integration(pasteboard, workspace);
   SessionRepository(dataRoot())
       .write(
-          AgentSession{"0c1d2e3f-it", (data / "webapp").string(), *agent, "XTerm", host.pid(), Date::now()});
+          AgentSession{"0c1d2e3f-it", (data / "webapp").string(), agent, "XTerm", host.pid(), Date::now()});
   const auto destinations = QCoro::waitFor(integration.destinations());
   ASSERT_EQ(destinations.size(), 1u);
   EXPECT_EQ(destinations[0].title, "Claude Code · webapp");
@@ -125,14 +141,9 @@ TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXterm
 }
 
 TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
-  auto& host = server.start({"xterm", "-e", "sleep", "600"});
-  auto& other = server.start({"xterm", "-class", "OtherTerm", "-e", "sleep", "600"});
-  const auto hostWindow = server.waitForWindow("XTerm", host.pid());
-  const auto otherWindow = server.waitForWindow("OtherTerm", other.pid());
-  ASSERT_TRUE(hostWindow && otherWindow);
-  const auto agent = childRunning(host.pid(), "sleep");
-  ASSERT_TRUE(agent);
-  activate(*hostWindow);
+  ASSERT_NO_FATAL_FAILURE(startTerminals());
+  auto& [host, hostWindow, other, otherWindow, agent] = *terminals;
+  activate(hostWindow);
 
   X11Workspace workspace;
   const auto otherApplication = workspace.application(other.pid());
@@ -144,7 +155,7 @@ TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
 
   // The session says XTerm, but its recorded host pid is the OtherTerm window's.
   ClaudeCodeIntegration integration(pasteboard, workspace);
-  const AgentSession session{"s", "/work/webapp", *agent, "XTerm", other.pid(), Date::now()};
+  const AgentSession session{"s", "/work/webapp", agent, "XTerm", other.pid(), Date::now()};
   const DeliveryReceipt receipt =
       QCoro::waitFor(integration.stage("/tmp/a.png", "", ClaudeCodeIntegration::destination(session)));
   EXPECT_EQ(receipt.message,
