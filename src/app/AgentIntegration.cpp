@@ -94,14 +94,14 @@ QCoro::Task<DeliveryReceipt> ClaudeCodeIntegration::stage(std::filesystem::path 
   if (!current || *current != session.process) throw IntegrationError(IntegrationError::Kind::sessionEnded);
 
   pasteboard_.setText(StagingText::make(file, prompt));
-  const bool activated = activateHost(session);
+  const bool activated = co_await activateHost(session);
   co_return DeliveryReceipt{"Staged", stagedMessage(activated, session.project())};
 }
 
-bool ClaudeCodeIntegration::activateHost(const AgentSession& session) {
-  if (!session.hostPID || !session.hostBundleID) return false;
+QFuture<bool> ClaudeCodeIntegration::activateHost(const AgentSession& session) {
+  if (!session.hostPID || !session.hostBundleID) return QtFuture::makeReadyFuture(false);
   const std::optional<DesktopApplication> host = workspace_.application(*session.hostPID);
-  if (!host || host->bundleIdentifier != session.hostBundleID) return false;
+  if (!host || host->bundleIdentifier != session.hostBundleID) return QtFuture::makeReadyFuture(false);
   return workspace_.activate(*host);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoroTask>
+#include <QFuture>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -69,8 +70,7 @@ class ClaudeCodeIntegration final : public AgentIntegrationProtocol {
  public:
   // `root` is the data root whose "Sessions" folder is read; by default the
   // one dataRoot() names at the time of each call.
-  ClaudeCodeIntegration(Pasteboard& pasteboard, Workspace& workspace,
-                        ProcessSource& processes = ProcessSource::system(),
+  ClaudeCodeIntegration(Pasteboard& pasteboard, Workspace& workspace, ProcessSource& processes,
                         std::optional<std::filesystem::path> root = std::nullopt);
 
   // One destination per live session, most recently updated first.
@@ -93,7 +93,7 @@ class ClaudeCodeIntegration final : public AgentIntegrationProtocol {
   std::filesystem::path root() const;
   // Activates the host application only when the recorded pid still belongs
   // to an application with the recorded bundle identifier.
-  bool activateHost(const AgentSession& session);
+  QFuture<bool> activateHost(const AgentSession& session);
 
   Pasteboard& pasteboard_;
   Workspace& workspace_;

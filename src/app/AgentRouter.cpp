@@ -1,36 +1,39 @@
 #include "app/AgentRouter.h"
 
 #include <QImage>
+#include <algorithm>
 #include <array>
 #include <string_view>
 
 #include "core/StagingText.h"
+#include "platform/ImageCoding.h"
 
 namespace lumacap {
 namespace {
 
-// Terminals (by bundle identifier, or by window class on X11) in which Claude
-// Code pastes an image with Control-V. On Linux that is every terminal, so the
-// common terminals' window classes join the macOS ones.
-constexpr std::array<std::string_view, 19> terminalsPastingImagesWithControl = {"com.apple.Terminal",
-                                                                                "com.googlecode.iterm2",
-                                                                                "com.mitchellh.ghostty",
-                                                                                "dev.warp.Warp-Stable",
-                                                                                "XTerm",
-                                                                                "UXTerm",
-                                                                                "URxvt",
-                                                                                "kitty",
-                                                                                "Alacritty",
-                                                                                "Gnome-terminal",
-                                                                                "org.gnome.Console",
-                                                                                "konsole",
-                                                                                "Xfce4-terminal",
-                                                                                "org.wezfurlong.wezterm",
-                                                                                "foot",
-                                                                                "Tilix",
-                                                                                "Terminator",
-                                                                                "Mate-terminal",
-                                                                                "Lxterminal"};
+// The window classes of the common Linux terminals. Claude Code pastes an
+// image there with Ctrl+V, and a terminal pastes text with Ctrl+Shift+V.
+constexpr std::array<std::string_view, 17> terminals = {"XTerm",
+                                                        "UXTerm",
+                                                        "URxvt",
+                                                        "kitty",
+                                                        "Alacritty",
+                                                        "Gnome-terminal",
+                                                        "org.gnome.Console",
+                                                        "konsole",
+                                                        "Xfce4-terminal",
+                                                        "org.wezfurlong.wezterm",
+                                                        "foot",
+                                                        "Tilix",
+                                                        "Terminator",
+                                                        "Mate-terminal",
+                                                        "Lxterminal",
+                                                        "com.mitchellh.ghostty",
+                                                        "org.gnome.Ptyxis"};
+
+std::string bundleOf(const std::optional<DesktopApplication>& application) {
+  return application ? application->bundleIdentifier.value_or("") : "";
+}
 
 }  // namespace
 
@@ -48,26 +51,30 @@ QCoro::Task<DeliveryReceipt> AgentRouter::stage(std::filesystem::path file, std:
   co_return co_await integration_->stage(std::move(file), std::move(prompt), std::move(destination));
 }
 
-void Clipboard::copyImage(Pasteboard& pasteboard, const QImage& image) { pasteboard.setImage(image); }
+void Clipboard::copyImage(Pasteboard& pasteboard, const QImage& image) {
+  copyImage(pasteboard, image, encodePNGInBackground(image));
+}
 
-bool PasteHint::pastesImagesWithControl(const std::string& bundleIdentifier) {
-  for (const std::string_view terminal : terminalsPastingImagesWithControl) {
-    if (terminal == bundleIdentifier) return true;
-  }
-  return false;
+void Clipboard::copyImage(Pasteboard& pasteboard, const QImage& image, QFuture<QByteArray> png) {
+  pasteboard.setImage(image, std::move(png));
+}
+
+bool PasteHint::isTerminal(const std::string& bundleIdentifier) {
+  return std::find(terminals.begin(), terminals.end(), bundleIdentifier) != terminals.end();
 }
 
 std::string PasteHint::make(const std::optional<DesktopApplication>& returnApplication) {
   std::string name = "your app";
-  std::string bundleIdentifier;
-  if (returnApplication) {
-    if (returnApplication->localizedName && !returnApplication->localizedName->empty()) {
-      name = *returnApplication->localizedName;
-    }
-    bundleIdentifier = returnApplication->bundleIdentifier.value_or("");
+  if (returnApplication && returnApplication->localizedName && !returnApplication->localizedName->empty()) {
+    name = *returnApplication->localizedName;
   }
-  if (pastesImagesWithControl(bundleIdentifier)) return "Ready in " + name + " · Claude image paste: ⌃V";
-  return "Ready in " + name + " · ⌘V to paste";
+  if (isTerminal(bundleOf(returnApplication))) return "Ready in " + name + " · Claude image paste: Ctrl+V";
+  return "Ready in " + name + " · Ctrl+V to paste";
+}
+
+std::string PasteHint::afterTextCopied(const std::optional<DesktopApplication>& returnApplication) {
+  if (isTerminal(bundleOf(returnApplication))) return "Path + message copied · Ctrl+Shift+V to paste";
+  return "Path + message copied · Ctrl+V to paste";
 }
 
 }  // namespace lumacap

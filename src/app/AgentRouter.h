@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QFuture>
 #include <optional>
 #include <string>
 
@@ -32,8 +34,10 @@ struct Clipboard {
   Clipboard() = delete;
 
   // Replaces the clipboard with the image alone, in the image types other
-  // applications paste; no text, path or file URL goes with it.
+  // applications paste; no text, path or file URL goes with it. `png` is its
+  // PNG encoding, finished or under way; without it one is started.
   static void copyImage(Pasteboard& pasteboard, const QImage& image);
+  static void copyImage(Pasteboard& pasteboard, const QImage& image, QFuture<QByteArray> png);
 };
 
 // How the application words its hint after an image has been copied.
@@ -42,11 +46,14 @@ struct PasteHint {
 
   static constexpr const char* initial = "Paste into your app";
 
-  // "Ready in <name> · …", with the Control-key paste for the terminals whose
-  // Claude Code image paste uses it, and the Command-key paste otherwise.
+  // "Ready in <name> · …": Claude Code's image paste in terminals, the usual
+  // paste elsewhere.
   static std::string make(const std::optional<DesktopApplication>& returnApplication);
-  // Exact, case-sensitive match against the fixed set of terminal identifiers.
-  static bool pastesImagesWithControl(const std::string& bundleIdentifier);
+  // After the path and message went to the clipboard: terminals paste text
+  // with Ctrl+Shift+V, other applications with Ctrl+V.
+  static std::string afterTextCopied(const std::optional<DesktopApplication>& returnApplication);
+  // Exact, case-sensitive match against the window classes of the common terminals.
+  static bool isTerminal(const std::string& bundleIdentifier);
 };
 
 }  // namespace lumacap

@@ -1,11 +1,10 @@
-#include <QAction>
 #include <QApplication>
-#include <QIcon>
-#include <QMenu>
-#include <QSystemTrayIcon>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+
+#include "app/AppDelegate.h"
+#include "app/AppServices.h"
 
 // The application role, loaded by the executable with dlopen: a tray icon
 // whose menu drives captures. The process lives until "Quit Lumacap".
@@ -23,13 +22,8 @@ extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int 
   QApplication::setOrganizationName("Lumacap");
   QApplication::setQuitOnLastWindowClosed(false);
 
-  QMenu menu;
-  QAction* quit = menu.addAction("Quit Lumacap");
-  QObject::connect(quit, &QAction::triggered, &application, &QApplication::quit);
-
-  QSystemTrayIcon tray(QIcon(":/icons/viewfinder.svg"));
-  tray.setToolTip("Lumacap");
-  tray.setContextMenu(&menu);
-  tray.show();
+  lumacap::AppServices services;
+  lumacap::AppDelegate delegate(services.model(), services.hotKey());
+  delegate.applicationDidFinishLaunching();
   return application.exec();
 }

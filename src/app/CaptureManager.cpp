@@ -189,6 +189,13 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
   co_return selection;
 }
 
+QScreen* CaptureManager::screen(uint32_t displayID) const {
+  for (QScreen* screen : QGuiApplication::screens()) {
+    if (source_.displayNumber(*screen) == displayID) return screen;
+  }
+  return nullptr;
+}
+
 uint32_t CaptureManager::pointerDisplay() const {
   const QList<QScreen*> screens = QGuiApplication::screens();
   std::vector<Rect> frames;

@@ -48,6 +48,9 @@ class CaptureManager final : public QObject {
 
   // The display number of the screen under the mouse pointer.
   uint32_t pointerDisplay() const;
+  uint32_t mainDisplayID() const { return source_.mainDisplayID(); }
+  // The screen with this display number, if one is connected.
+  QScreen* screen(uint32_t displayID) const;
 
   // The region overlay while it is on screen, and null otherwise.
   RegionSelector* overlay() const { return overlay_.get(); }

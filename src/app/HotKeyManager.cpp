@@ -1,10 +1,6 @@
 #include "app/HotKeyManager.h"
 
-#include "platform/x11/XcbHotKeyService.h"
-
 namespace lumacap {
-
-HotKeyManager::HotKeyManager() : HotKeyManager(std::make_unique<XcbHotKeyService>()) {}
 
 HotKeyManager::HotKeyManager(std::unique_ptr<HotKeyService> service) : service_(std::move(service)) {
   // The service owns the queued presses and drops them when it goes, so

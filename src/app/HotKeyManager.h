@@ -33,8 +33,6 @@ class ShortcutError : public std::runtime_error {
 // hot-key service and runs `action` on the main thread for every press.
 class HotKeyManager {
  public:
-  // Hot keys of the running X11 session.
-  HotKeyManager();
   explicit HotKeyManager(std::unique_ptr<HotKeyService> service);
   ~HotKeyManager();
   HotKeyManager(const HotKeyManager&) = delete;

@@ -5,7 +5,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "core/FilenameGenerator.h"
-#include "platform/linux/TesseractRecognizer.h"
 
 namespace lumacap {
 
@@ -25,8 +24,6 @@ QThreadPool& recognitionPool() {
 }
 
 }  // namespace
-
-OCRService::OCRService() : OCRService(TesseractRecognizer::shared()) {}
 
 OCRService::OCRService(std::shared_ptr<TextRecognizer> recognizer) : recognizer_(std::move(recognizer)) {}
 

@@ -20,8 +20,6 @@ class OCRService {
   static constexpr float minimumConfidence = 0.65f;
   static constexpr float minimumTextHeight = 0.008f;  // of the image height
 
-  // Uses the process's Tesseract recognizer.
-  OCRService();
   explicit OCRService(std::shared_ptr<TextRecognizer> recognizer);
 
   // Reads the image on a low-priority worker thread and resumes the caller on

@@ -5,12 +5,29 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace lumacap {
 namespace {
 
 QSettings userSettings() { return QSettings(QStringLiteral("Lumacap"), QStringLiteral("Lumacap")); }
+
+// Writes one value and makes sure it reached the file, which (like every file
+// of ours that holds the user's choices) is private to the user; later writes
+// through QSettings keep these permissions.
+void store(const char* key, const QVariant& value) {
+  QSettings settings = userSettings();
+  settings.setValue(QString::fromLatin1(key), value);
+  settings.sync();
+  if (settings.status() != QSettings::NoError) {
+    throw std::runtime_error("Lumacap could not save its settings in " + settings.fileName().toStdString() +
+                             ".");
+  }
+  QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
+  QFile::setPermissions(QFileInfo(settings.fileName()).path(),
+                        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
 
 }  // namespace
 
@@ -23,29 +40,34 @@ SettingsManager::SettingsManager(QObject* parent) : QObject(parent) {
   shortcut_ = Shortcut::restored(bytes);
   if (stored && stored->validationMessage())
     shortcutMigrationNotice_ =
-        QStringLiteral("Your old shortcut conflicted with macOS. Region capture now uses ") +
+        QStringLiteral("Your old shortcut conflicted with other screenshot tools. Region capture now uses ") +
         shortcutLabel() + QStringLiteral(".");
-  if (!stored || *stored != shortcut_) storeShortcut();
+  if (!stored || *stored != shortcut_) {
+    try {
+      storeShortcut();
+    } catch (const std::runtime_error& failure) {
+      startupStorageError_ = QString::fromStdString(failure.what());
+    }
+  }
 }
 
 void SettingsManager::setShortcut(const Shortcut& shortcut) {
   const bool changed = shortcut != shortcut_;
   shortcut_ = shortcut;
-  storeShortcut();
   if (changed) emit shortcutChanged();
+  storeShortcut();
 }
 
-void SettingsManager::storeShortcut() {
-  QSettings settings = userSettings();
-  settings.setValue(shortcutKey, QByteArray::fromStdString(shortcut_.encoded()));
-  settings.sync();
-  // Like every file of ours that holds the user's choices: private to the user.
-  // Later writes through QSettings keep these permissions.
-  if (settings.status() == QSettings::NoError) {
-    QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
-    QFile::setPermissions(QFileInfo(settings.fileName()).path(),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  }
+void SettingsManager::storeShortcut() { store(shortcutKey, QByteArray::fromStdString(shortcut_.encoded())); }
+
+std::optional<std::string> SettingsManager::lastDestination() const {
+  const QVariant value = userSettings().value(lastDestinationKey);
+  if (!value.isValid()) return std::nullopt;
+  return value.toString().toStdString();
+}
+
+void SettingsManager::setLastDestination(const std::string& id) {
+  store(lastDestinationKey, QString::fromStdString(id));
 }
 
 }  // namespace lumacap

@@ -2,6 +2,8 @@
 
 #include <QObject>
 #include <QString>
+#include <optional>
+#include <string>
 
 #include "core/Shortcut.h"
 
@@ -9,8 +11,9 @@ namespace lumacap {
 
 // The user's settings that outlive a launch, kept in QSettings
 // ("Lumacap"/"Lumacap"): the capture shortcut under "shortcut" as its JSON
-// bytes. A stored shortcut that is no longer acceptable is replaced by the
-// default at construction, with a one-time notice for the settings window.
+// bytes, and the destination of the last delivery under "lastDestination". A
+// stored shortcut that is no longer acceptable is replaced by the default at
+// construction, with a one-time notice for the settings window.
 class SettingsManager : public QObject {
   Q_OBJECT
   Q_PROPERTY(lumacap::Shortcut shortcut READ shortcut WRITE setShortcut NOTIFY shortcutChanged)
@@ -19,15 +22,25 @@ class SettingsManager : public QObject {
 
  public:
   static constexpr const char* shortcutKey = "shortcut";
+  static constexpr const char* lastDestinationKey = "lastDestination";
 
   explicit SettingsManager(QObject* parent = nullptr);
 
   const Shortcut& shortcut() const { return shortcut_; }
-  // Stores the shortcut; every assignment is written.
+  // Stores the shortcut; every assignment is written. Throws
+  // std::runtime_error naming the settings file when it cannot be written
+  // (the shortcut in use is changed all the same).
   void setShortcut(const Shortcut& shortcut);
   QString shortcutLabel() const { return QString::fromStdString(shortcut_.label()); }
   // Set only when the stored shortcut had to be replaced at this launch; empty otherwise.
   QString shortcutMigrationNotice() const { return shortcutMigrationNotice_; }
+  // Why the settings could not be written at start, if they could not.
+  const std::optional<QString>& startupStorageError() const { return startupStorageError_; }
+
+  // The id of the destination of the last successful delivery.
+  std::optional<std::string> lastDestination() const;
+  // Throws like setShortcut.
+  void setLastDestination(const std::string& id);
 
  signals:
   void shortcutChanged();
@@ -37,6 +50,7 @@ class SettingsManager : public QObject {
 
   Shortcut shortcut_;
   QString shortcutMigrationNotice_;
+  std::optional<QString> startupStorageError_;
 };
 
 }  // namespace lumacap

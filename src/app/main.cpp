@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
   }
   if (hasOption(argc, argv, "--help")) {
     writeLine(stdout,
-              "Lumacap: native macOS capture utility. Options: --install-claude-hooks, "
+              "Lumacap: native Linux capture utility. Options: --install-claude-hooks, "
               "--remove-claude-hooks, --claude-hook");
     return 0;
   }

@@ -5,10 +5,8 @@ namespace lumacap {
 const char* CaptureError::description(Kind kind) {
   switch (kind) {
     case Kind::permission:
-      return "Allow Lumacap in System Settings → Privacy & Security → Screen & System Audio Recording, then "
-             "try "
-             "again. macOS may require you to quit and reopen Lumacap. Accessibility permission is not "
-             "needed.";
+      return "Lumacap captures the screen through X11, and no X11 display is available. Log in to an X11 "
+             "(Xorg) session, then try again.";
     case Kind::noDisplay:
       return "The selected display or window is no longer available. Try capturing again.";
     case Kind::invalidRegion:

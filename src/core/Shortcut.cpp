@@ -12,7 +12,7 @@ constexpr uint32_t shiftMask = 512;
 constexpr uint32_t optionMask = 2048;
 constexpr uint32_t controlMask = 4096;
 
-// The keys "3", "4", "5" and "6", which macOS takes with ⌘⇧ for its own screenshots.
+// The keys "3", "4", "5" and "6", which screenshot tools commonly take with Shift+Super.
 bool isSystemScreenshotKey(uint32_t keyCode) {
   return keyCode == 20 || keyCode == 21 || keyCode == 23 || keyCode == 22;
 }
@@ -51,21 +51,22 @@ uint32_t Shortcut::modifiers() const {
 
 std::string Shortcut::label() const {
   std::string text;
-  if (control) text += "⌃";
-  if (option) text += "⌥";
-  if (shift) text += "⇧";
-  if (command) text += "⌘";
+  if (control) text += "Ctrl+";
+  if (option) text += "Alt+";
+  if (shift) text += "Shift+";
+  if (command) text += "Super+";
   return text + keyLabel;
 }
 
 std::optional<std::string> Shortcut::validationMessage() const {
   if (!command) {
     if (option || control) return std::nullopt;
-    return "Include Command, Control, or Option so normal typing is not intercepted.";
+    return "Include Super, Ctrl, or Alt so normal typing is not intercepted.";
   }
   if (!shift) return std::nullopt;
   if (isSystemScreenshotKey(keyCode))
-    return "macOS uses ⌘⇧3–6 for screenshots. Choose another key to avoid triggering two captures.";
+    return "Shift+Super+3–6 often belong to other screenshot tools. Choose another key to avoid triggering "
+           "two captures.";
   return std::nullopt;
 }
 

@@ -9,8 +9,8 @@
 namespace lumacap {
 
 // The global key combination that starts a region capture: one key plus the
-// modifier keys that must be held. Key codes are macOS virtual key codes (ANSI
-// layout), so a stored shortcut means the same key on every platform.
+// modifier keys that must be held. `command` is the Super key, `option` Alt. Key codes are macOS virtual key
+// codes (ANSI layout), so a stored shortcut means the same key on every platform.
 struct Shortcut {
   uint32_t keyCode = 19;  // the "2" key
   std::string keyLabel = "2";
@@ -19,12 +19,13 @@ struct Shortcut {
   bool option = false;
   bool control = false;
 
-  // Command + Shift + "2".
+  // Super + Shift + "2".
   static const Shortcut& initial();
 
   // The Carbon modifier mask: command 256, shift 512, option 2048, control 4096.
   uint32_t modifiers() const;
-  // The modifier symbols in the fixed order ⌃⌥⇧⌘, then the key: "⇧⌘2".
+  // The modifier names in the order Ctrl, Alt, Shift, Super, then the key,
+  // joined by "+": "Shift+Super+2".
   std::string label() const;
   // Why the combination is not acceptable, or nothing when it is.
   std::optional<std::string> validationMessage() const;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QFuture>
 #include <string>
 
 class QImage;
@@ -14,8 +16,10 @@ class Pasteboard {
   // Offers one plain text (text/plain) and nothing else.
   virtual void setText(const std::string& text) = 0;
   // Offers one image in the image types other applications paste (image/png
-  // and the toolkit's own image data), with no text, path or file URL.
-  virtual void setImage(const QImage& image) = 0;
+  // and the toolkit's own image data), with no text, path or file URL. `png`
+  // is the image's PNG encoding, which may still be under way on a worker:
+  // the image is on offer at once and the bytes are handed out when asked for.
+  virtual void setImage(const QImage& image, QFuture<QByteArray> png) = 0;
 };
 
 }  // namespace lumacap

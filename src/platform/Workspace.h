@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -29,10 +30,13 @@ class Workspace {
   // The application that owns the active window, if any.
   virtual std::optional<DesktopApplication> frontmostApplication() = 0;
   // Asks the window manager to activate the application's most recently
-  // active window; answers whether the request was sent.
-  virtual bool activate(const DesktopApplication& application) = 0;
+  // active window, unless its process has ended; answers whether the request
+  // was sent. The request is made on a worker, in the order of the calls.
+  virtual QFuture<bool> activate(const DesktopApplication& application) = 0;
   // Whether its process no longer exists with the same start time.
   virtual bool isTerminated(const DesktopApplication& application) = 0;
+  // Whether a compositing manager runs, so that windows may be translucent.
+  virtual bool isCompositing() = 0;
 
   // Called on the GUI thread each time another application becomes frontmost.
   using ActivationObserver = std::function<void(const DesktopApplication&)>;

@@ -74,23 +74,22 @@ TEST(ClipboardTest, CopyingAnImageReplacesAnEarlierText) {
   EXPECT_FALSE(pasteboard.text());
 }
 
-TEST(PasteHintTest, NamesTheApplicationAndItsPasteKey) {
-  EXPECT_STREQ(PasteHint::initial, "Paste into your app");
-  EXPECT_EQ(PasteHint::make(std::nullopt), "Ready in your app · ⌘V to paste");
-  EXPECT_EQ(PasteHint::make(DesktopApplication{5, "com.apple.Terminal", "Terminal", "t"}),
-            "Ready in Terminal · Claude image paste: ⌃V");
-  EXPECT_EQ(PasteHint::make(DesktopApplication{5, "dev.warp.Warp-Stable", "Warp", "t"}),
-            "Ready in Warp · Claude image paste: ⌃V");
-  EXPECT_EQ(PasteHint::make(DesktopApplication{5, "com.Apple.terminal", "Terminal", "t"}),
-            "Ready in Terminal · ⌘V to paste");
-  EXPECT_EQ(PasteHint::make(DesktopApplication{5, "com.googlecode.iterm2", std::nullopt, "t"}),
-            "Ready in your app · Claude image paste: ⌃V");
-  EXPECT_EQ(PasteHint::make(DesktopApplication{5, std::nullopt, "", "t"}), "Ready in your app · ⌘V to paste");
-  EXPECT_EQ(PasteHint::make(DesktopApplication{5, "XTerm", "XTerm", "t"}),
-            "Ready in XTerm · Claude image paste: ⌃V");
-  EXPECT_EQ(PasteHint::make(DesktopApplication{5, "xterm", "XTerm", "t"}), "Ready in XTerm · ⌘V to paste");
-  EXPECT_EQ(PasteHint::make(DesktopApplication{5, "firefox", "Firefox", "t"}),
-            "Ready in Firefox · ⌘V to paste");
+TEST(PasteHintTest, NamesTheApplicationAndTheKeyThatPastesThere) {
+  const std::pair<std::optional<DesktopApplication>, const char*> cases[] = {
+      {std::nullopt, "Ready in your app · Ctrl+V to paste"},
+      {DesktopApplication{5, "XTerm", "XTerm", "t"}, "Ready in XTerm · Claude image paste: Ctrl+V"},
+      {DesktopApplication{5, "kitty", std::nullopt, "t"}, "Ready in your app · Claude image paste: Ctrl+V"},
+      {DesktopApplication{5, std::nullopt, "", "t"}, "Ready in your app · Ctrl+V to paste"},
+      // Window classes match exactly: the instance part is not the class.
+      {DesktopApplication{5, "xterm", "XTerm", "t"}, "Ready in XTerm · Ctrl+V to paste"},
+      {DesktopApplication{5, "firefox", "Firefox", "t"}, "Ready in Firefox · Ctrl+V to paste"},
+  };
+  for (const auto& [application, hint] : cases) EXPECT_EQ(PasteHint::make(application), hint);
+  EXPECT_EQ(PasteHint::afterTextCopied(DesktopApplication{5, "Gnome-terminal", "Terminal", "t"}),
+            "Path + message copied · Ctrl+Shift+V to paste");
+  EXPECT_EQ(PasteHint::afterTextCopied(DesktopApplication{5, "firefox", "Firefox", "t"}),
+            "Path + message copied · Ctrl+V to paste");
+  EXPECT_EQ(PasteHint::afterTextCopied(std::nullopt), "Path + message copied · Ctrl+V to paste");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "app/OCRService.h"
 #include "core/FilenameGenerator.h"
+#include "platform/linux/TesseractRecognizer.h"
 #include "support/RenderedText.h"
 
 using namespace lumacap;
@@ -15,7 +16,8 @@ const Date captureDate = Date::fromUnixSeconds(1796464027);
 
 std::string suggest(const QImage& image, std::optional<std::string> application = std::nullopt,
                     std::optional<std::string> windowTitle = std::nullopt) {
-  return QCoro::waitFor(OCRService().suggestedName(image, application, windowTitle, captureDate));
+  return QCoro::waitFor(
+      OCRService(TesseractRecognizer::shared()).suggestedName(image, application, windowTitle, captureDate));
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 namespace lumacap {
 namespace {
 
-const QString notice =
-    QStringLiteral("Your old shortcut conflicted with macOS. Region capture now uses ⇧⌘2.");
+const QString notice = QStringLiteral(
+    "Your old shortcut conflicted with other screenshot tools. Region capture now uses Shift+Super+2.");
 
 // Every test gets its own settings folder, never the user's.
 class SettingsManagerTest : public ::testing::Test {
@@ -74,7 +74,7 @@ TEST_F(SettingsManagerTest, ValidStoredShortcutIsUsedAndLeftUntouched) {
   storeBytes(bytes);
   SettingsManager settings;
   EXPECT_EQ(settings.shortcut(), (Shortcut{2, "D", false, false, false, true}));
-  EXPECT_EQ(settings.shortcutLabel(), QStringLiteral("⌃D"));
+  EXPECT_EQ(settings.shortcutLabel(), QStringLiteral("Ctrl+D"));
   EXPECT_TRUE(settings.shortcutMigrationNotice().isEmpty());
   EXPECT_EQ(storedBytes(), bytes);
 }
@@ -87,7 +87,7 @@ TEST_F(SettingsManagerTest, AssigningStoresAndAnnouncesTheShortcut) {
   settings.setShortcut(optionS);
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(settings.shortcut(), optionS);
-  EXPECT_EQ(settings.property("shortcutLabel").toString(), QStringLiteral("⌥S"));
+  EXPECT_EQ(settings.property("shortcutLabel").toString(), QStringLiteral("Alt+S"));
   EXPECT_EQ(Shortcut::decoded(*storedBytes()), optionS);
 
   settings.setShortcut(optionS);

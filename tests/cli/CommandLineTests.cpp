@@ -14,7 +14,7 @@ using test::runProcess;
 using test::TempDir;
 
 const char* const helpLine =
-    "Lumacap: native macOS capture utility. Options: --install-claude-hooks, --remove-claude-hooks, "
+    "Lumacap: native Linux capture utility. Options: --install-claude-hooks, --remove-claude-hooks, "
     "--claude-hook\n";
 
 class CommandLineTest : public ::testing::Test {

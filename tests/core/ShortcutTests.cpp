@@ -7,9 +7,10 @@
 namespace lumacap {
 namespace {
 
-const std::string typingMessage = "Include Command, Control, or Option so normal typing is not intercepted.";
+const std::string typingMessage = "Include Super, Ctrl, or Alt so normal typing is not intercepted.";
 const std::string screenshotMessage =
-    "macOS uses ⌘⇧3–6 for screenshots. Choose another key to avoid triggering two captures.";
+    "Shift+Super+3–6 often belong to other screenshot tools. Choose another key to avoid triggering two "
+    "captures.";
 
 Shortcut withKey(uint32_t keyCode, const std::string& label, bool command, bool shift, bool option,
                  bool control) {
@@ -24,7 +25,7 @@ TEST(Shortcut, DefaultIsCommandShiftTwoAndValid) {
   EXPECT_TRUE(shortcut.command && shortcut.shift);
   EXPECT_FALSE(shortcut.option || shortcut.control);
   EXPECT_EQ(shortcut.modifiers(), 768u);
-  EXPECT_EQ(shortcut.label(), "⇧⌘2");
+  EXPECT_EQ(shortcut.label(), "Shift+Super+2");
   EXPECT_EQ(shortcut.validationMessage(), std::nullopt);
 }
 
@@ -38,9 +39,9 @@ TEST(Shortcut, ModifierMaskAddsCarbonBits) {
 }
 
 TEST(Shortcut, LabelListsModifiersInFixedOrder) {
-  EXPECT_EQ(withKey(1, "S", true, false, true, true).label(), "⌃⌥⌘S");
-  EXPECT_EQ(withKey(1, "S", true, true, true, true).label(), "⌃⌥⇧⌘S");
-  EXPECT_EQ(withKey(5, "G", false, true, true, false).label(), "⌥⇧G");
+  EXPECT_EQ(withKey(1, "S", true, false, true, true).label(), "Ctrl+Alt+Super+S");
+  EXPECT_EQ(withKey(1, "S", true, true, true, true).label(), "Ctrl+Alt+Shift+Super+S");
+  EXPECT_EQ(withKey(5, "G", false, true, true, false).label(), "Alt+Shift+G");
   EXPECT_EQ(withKey(5, "G", false, false, false, false).label(), "G");
 }
 

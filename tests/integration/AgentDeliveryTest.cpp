@@ -118,8 +118,8 @@ TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXterm
   auto& [host, hostWindow, other, otherWindow, agent] = *terminals;
   activate(otherWindow);
 
-  X11Workspace workspace;
-  ClaudeCodeIntegration integration(pasteboard, workspace);
+  X11Workspace workspace{{}, ProcessSource::system()};
+  ClaudeCodeIntegration integration(pasteboard, workspace, ProcessSource::system());
   SessionRepository(dataRoot())
       .write(
           AgentSession{"0c1d2e3f-it", (data / "webapp").string(), agent, "XTerm", host.pid(), Date::now()});
@@ -145,7 +145,7 @@ TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
   auto& [host, hostWindow, other, otherWindow, agent] = *terminals;
   activate(hostWindow);
 
-  X11Workspace workspace;
+  X11Workspace workspace{{}, ProcessSource::system()};
   const auto otherApplication = workspace.application(other.pid());
   ASSERT_TRUE(otherApplication);
   EXPECT_EQ(otherApplication->bundleIdentifier, "OtherTerm");
@@ -154,7 +154,7 @@ TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
   EXPECT_EQ(workspace.frontmostApplication()->localizedName, "XTerm");
 
   // The session says XTerm, but its recorded host pid is the OtherTerm window's.
-  ClaudeCodeIntegration integration(pasteboard, workspace);
+  ClaudeCodeIntegration integration(pasteboard, workspace, ProcessSource::system());
   const AgentSession session{"s", "/work/webapp", agent, "XTerm", other.pid(), Date::now()};
   const DeliveryReceipt receipt =
       QCoro::waitFor(integration.stage("/tmp/a.png", "", ClaudeCodeIntegration::destination(session)));
@@ -178,7 +178,7 @@ TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveW
   }
   const auto firstWindow = static_cast<unsigned long>(first.winId());
   const auto secondWindow = static_cast<unsigned long>(second.winId());
-  X11Workspace workspace;
+  X11Workspace workspace{{}, ProcessSource::system()};
   std::vector<DesktopApplication> activations;
   workspace.observeActivations(
       [&](const DesktopApplication& application) { activations.push_back(application); });
@@ -196,7 +196,7 @@ TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveW
 
   const auto ours = workspace.application(static_cast<int32_t>(QCoreApplication::applicationPid()));
   ASSERT_TRUE(ours);
-  EXPECT_TRUE(workspace.activate(*ours));
+  EXPECT_TRUE(workspace.activate(*ours).result());
   EXPECT_TRUE(waitServingEvents([&] { return server.activeWindow() == firstWindow; }));
 }
 

@@ -111,7 +111,8 @@ class HotKeyIntegrationTest : public ::testing::Test {
     });
   }
 
-  std::unique_ptr<HotKeyManager> manager = std::make_unique<HotKeyManager>();
+  std::unique_ptr<HotKeyManager> manager =
+      std::make_unique<HotKeyManager>(std::make_unique<XcbHotKeyService>());
   int presses = 0;
   bool onMainThread = true;
 };

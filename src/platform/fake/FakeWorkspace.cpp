@@ -1,5 +1,7 @@
 #include "platform/fake/FakeWorkspace.h"
 
+#include <QFuture>
+
 namespace lumacap {
 
 std::optional<DesktopApplication> FakeWorkspace::application(int32_t pid) {
@@ -13,9 +15,9 @@ std::optional<DesktopApplication> FakeWorkspace::frontmostApplication() {
   return application(*frontmost_);
 }
 
-bool FakeWorkspace::activate(const DesktopApplication& application) {
+QFuture<bool> FakeWorkspace::activate(const DesktopApplication& application) {
   activations_.push_back(application.pid);
-  return activationSent_ && !isTerminated(application);
+  return QtFuture::makeReadyFuture(activationSent_ && !isTerminated(application));
 }
 
 void FakeWorkspace::userActivates(int32_t pid) {

@@ -1,12 +1,43 @@
 #include "platform/x11/QtPasteboard.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
 
 namespace lumacap {
+namespace {
+
+constexpr auto pngType = "image/png";
+
+// An image whose PNG bytes are encoded elsewhere: a pasting application that
+// asks for image/png gets those bytes instead of a second, slower encoding.
+class EncodedImageData final : public QMimeData {
+ public:
+  EncodedImageData(const QImage& image, QFuture<QByteArray> png) : png_(std::move(png)) {
+    setImageData(image);
+  }
+
+  QStringList formats() const override {
+    QStringList types = QMimeData::formats();
+    if (!types.contains(pngType)) types.prepend(pngType);
+    return types;
+  }
+
+ protected:
+  QVariant retrieveData(const QString& type, QMetaType preferred) const override {
+    if (type == pngType) {
+      png_.waitForFinished();
+      if (png_.resultCount() > 0 && !png_.result().isEmpty()) return png_.result();
+    }
+    return QMimeData::retrieveData(type, preferred);
+  }
+
+ private:
+  mutable QFuture<QByteArray> png_;
+};
+
+}  // namespace
 
 void QtPasteboard::setText(const std::string& text) {
   auto* data = new QMimeData;
@@ -14,15 +45,9 @@ void QtPasteboard::setText(const std::string& text) {
   QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
 }
 
-void QtPasteboard::setImage(const QImage& image) {
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  auto* data = new QMimeData;
-  data->setImageData(image);
-  data->setData("image/png", png);
-  QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+void QtPasteboard::setImage(const QImage& image, QFuture<QByteArray> png) {
+  QGuiApplication::clipboard()->setMimeData(new EncodedImageData(image, std::move(png)),
+                                            QClipboard::Clipboard);
 }
 
 }  // namespace lumacap

@@ -9,7 +9,7 @@ namespace lumacap {
 class QtPasteboard final : public Pasteboard {
  public:
   void setText(const std::string& text) override;
-  void setImage(const QImage& image) override;
+  void setImage(const QImage& image, QFuture<QByteArray> png) override;
 };
 
 }  // namespace lumacap

@@ -1,6 +1,7 @@
 #include "platform/x11/X11Workspace.h"
 
 #include <QSocketNotifier>
+#include <QThreadPool>
 #include <QtConcurrent>
 #include <algorithm>
 
@@ -12,10 +13,50 @@ namespace {
 constexpr uint32_t sourceIndicationPager = 2;
 constexpr size_t activationHistoryLimit = 256;
 
+// Which of the application's windows to activate: the one that was active
+// last, else its topmost.
+std::optional<xcb_window_t> lastActiveWindow(XcbConnection& connection, int32_t pid,
+                                             const std::vector<xcb_window_t>& activationOrder) {
+  // Bottom to top: the last of the application's windows is its topmost.
+  std::vector<xcb_window_t> windows;
+  for (const ManagedWindow& window : connection.managedWindows("_NET_CLIENT_LIST_STACKING")) {
+    if (window.pid == pid) windows.push_back(window.window);
+  }
+  if (windows.empty()) return std::nullopt;
+  for (auto it = activationOrder.rbegin(); it != activationOrder.rend(); ++it) {
+    if (std::find(windows.begin(), windows.end(), *it) != windows.end()) return *it;
+  }
+  return windows.back();
+}
+
+bool requestActivation(XcbConnection& connection, xcb_window_t target) {
+  const xcb_atom_t activeAtom = connection.atom("_NET_ACTIVE_WINDOW");
+  if (activeAtom == XCB_ATOM_NONE) return false;
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = target;
+  message.type = activeAtom;
+  message.data.data32[0] = sourceIndicationPager;
+  message.data.data32[1] = XCB_CURRENT_TIME;
+  message.data.data32[2] = connection.activeWindow().value_or(XCB_WINDOW_NONE);
+  const auto cookie =
+      xcb_send_event_checked(connection.get(), 0, connection.root(),
+                             XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                             reinterpret_cast<const char*>(&message));
+  const auto error = xcbOwned(xcb_request_check(connection.get(), cookie));
+  return !error && !xcb_connection_has_error(connection.get());
+}
+
 }  // namespace
 
 X11Workspace::X11Workspace(const std::string& display, ProcessSource& processes)
-    : connection_(display), processes_(processes), desktopEntries_(std::make_shared<DesktopEntries>()) {
+    : connection_(display),
+      activationConnection_(std::make_shared<XcbConnection>(display)),
+      activationThread_(std::make_unique<QThreadPool>()),
+      processes_(processes),
+      desktopEntries_(std::make_shared<DesktopEntries>()) {
+  activationThread_->setMaxThreadCount(1);  // requests go out in the order they were made
   if (!connection_.connected()) return;
   desktopEntriesRead_ = QtConcurrent::run([entries = desktopEntries_] { entries->load(); });
   const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -27,7 +68,10 @@ X11Workspace::X11Workspace(const std::string& display, ProcessSource& processes)
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { readEvents(); });
 }
 
-X11Workspace::~X11Workspace() { desktopEntriesRead_.waitForFinished(); }
+X11Workspace::~X11Workspace() {
+  activationThread_->waitForDone();
+  desktopEntriesRead_.waitForFinished();
+}
 
 void X11Workspace::readEvents() {
   if (!connection_.connected()) return;
@@ -58,8 +102,11 @@ void X11Workspace::announceFrontmost(xcb_window_t active) {
 }
 
 std::optional<std::string> X11Workspace::localizedName(const std::string& windowClass) {
-  desktopEntriesRead_.waitForFinished();
-  if (auto name = desktopEntries_->name(windowClass)) return name;
+  // The GUI never waits for the desktop entries: until they are read (a moment
+  // after start), an application goes by its window class.
+  if (desktopEntriesRead_.isFinished()) {
+    if (auto name = desktopEntries_->name(windowClass)) return name;
+  }
   return windowClass;
 }
 
@@ -94,40 +141,24 @@ std::optional<DesktopApplication> X11Workspace::frontmostApplication() {
   return std::nullopt;
 }
 
-std::optional<xcb_window_t> X11Workspace::lastActiveWindow(int32_t pid) {
-  readEvents();
-  // Bottom to top: the last of the application's windows is its topmost.
-  std::vector<xcb_window_t> windows;
-  for (const ManagedWindow& window : connection_.managedWindows("_NET_CLIENT_LIST_STACKING")) {
-    if (window.pid == pid) windows.push_back(window.window);
-  }
-  if (windows.empty()) return std::nullopt;
-  for (auto it = activationOrder_.rbegin(); it != activationOrder_.rend(); ++it) {
-    if (std::find(windows.begin(), windows.end(), *it) != windows.end()) return *it;
-  }
-  return windows.back();
+QFuture<bool> X11Workspace::activate(const DesktopApplication& application) {
+  if (!connection_.connected()) return QtFuture::makeReadyFuture(false);
+  readEvents();  // the activation order is up to date
+  return QtConcurrent::run(activationThread_.get(),
+                           [this, connection = activationConnection_, application, order = activationOrder_] {
+                             if (!connection->connected() || isTerminated(application)) return false;
+                             const auto target = lastActiveWindow(*connection, application.pid, order);
+                             return target && requestActivation(*connection, *target);
+                           });
 }
 
-bool X11Workspace::activate(const DesktopApplication& application) {
-  if (!connection_.connected() || isTerminated(application)) return false;
-  const auto target = lastActiveWindow(application.pid);
-  const xcb_atom_t activeAtom = connection_.atom("_NET_ACTIVE_WINDOW");
-  if (!target || activeAtom == XCB_ATOM_NONE) return false;
-
-  xcb_client_message_event_t message{};
-  message.response_type = XCB_CLIENT_MESSAGE;
-  message.format = 32;
-  message.window = *target;
-  message.type = activeAtom;
-  message.data.data32[0] = sourceIndicationPager;
-  message.data.data32[1] = XCB_CURRENT_TIME;
-  message.data.data32[2] = connection_.activeWindow().value_or(XCB_WINDOW_NONE);
-  const auto cookie =
-      xcb_send_event_checked(connection_.get(), 0, connection_.root(),
-                             XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                             reinterpret_cast<const char*>(&message));
-  const auto error = xcbOwned(xcb_request_check(connection_.get(), cookie));
-  return !error && !xcb_connection_has_error(connection_.get());
+bool X11Workspace::isCompositing() {
+  if (!connection_.connected()) return false;
+  const std::string selection = "_NET_WM_CM_S" + std::to_string(connection_.screenNumber());
+  const xcb_atom_t atom = connection_.atom(selection, false);
+  const auto reply = xcbOwned(xcb_get_selection_owner_reply(
+      connection_.get(), xcb_get_selection_owner(connection_.get(), atom), nullptr));
+  return reply && reply->owner != XCB_WINDOW_NONE;
 }
 
 bool X11Workspace::isTerminated(const DesktopApplication& application) {

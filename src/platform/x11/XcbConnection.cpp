@@ -18,6 +18,7 @@ XcbConnection::XcbConnection(const std::string& display) {
     return;
   }
   root_ = screens.data->root;
+  screenNumber_ = screenNumber;
 }
 
 xcb_atom_t XcbConnection::atom(std::string_view name, bool onlyIfExists) {

@@ -35,6 +35,7 @@ class XcbConnection {
   bool connected() const { return connection_ != nullptr; }
   xcb_connection_t* get() const { return connection_.get(); }
   xcb_window_t root() const { return root_; }
+  int screenNumber() const { return screenNumber_; }
 
   // The atom of `name`, created if `onlyIfExists` is false; XCB_ATOM_NONE when unknown.
   xcb_atom_t atom(std::string_view name, bool onlyIfExists = true);
@@ -55,6 +56,7 @@ class XcbConnection {
  private:
   std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection_{nullptr, &xcb_disconnect};
   xcb_window_t root_ = XCB_WINDOW_NONE;
+  int screenNumber_ = 0;
   std::map<std::string, xcb_atom_t, std::less<>> atoms_;
 };
 

@@ -1,0 +1,105 @@
+#include "app/AppDelegate.h"
+
+#include <QApplication>
+#include <QCursor>
+
+#include "app/AppModel.h"
+#include "app/HotKeyManager.h"
+#include "app/SettingsManager.h"
+#include "app/views/Symbols.h"
+
+namespace lumacap {
+namespace {
+
+QString regionItemTitle(const Shortcut& shortcut) {
+  return QStringLiteral("Capture Region    ") + QString::fromStdString(shortcut.label());
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(AppModel& model, HotKeyManager& hotKey, QObject* parent)
+    : QObject(parent), model_(model), hotKey_(hotKey) {}
+
+AppDelegate::~AppDelegate() { hotKey_.setAction({}); }
+
+void AppDelegate::applicationDidFinishLaunching() {
+  statusItem_.setIcon(symbolIcon(Symbol::viewfinder, Qt::black));
+  statusItem_.setToolTip(QStringLiteral("Lumacap — visual context for your agents"));
+  buildStatusMenu();
+  statusItem_.setContextMenu(&statusMenu_);
+  // A tray icon is clicked with the left button as often as the right one:
+  // both open the menu.
+  connect(&statusItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger) statusMenu_.popup(QCursor::pos());
+  });
+  statusItem_.show();
+
+  hotKey_.setAction([model = QPointer<AppModel>(&model_)] {
+    if (model) model->capture(CaptureMode::region);
+  });
+  registerStoredShortcut();
+  installShortcutChange();
+  if (const auto error = model_.error()) model_.presentError(*error);
+}
+
+void AppDelegate::buildStatusMenu() {
+  statusMenu_.addAction(QStringLiteral("Lumacap"))->setEnabled(false);
+  statusMenu_.addSeparator();
+  captureItem_ = statusMenu_.addAction(regionItemTitle(model_.settings().shortcut()), this,
+                                       [this] { model_.capture(CaptureMode::region); });
+  statusMenu_.addAction(QStringLiteral("Capture Window…"), this,
+                        [this] { model_.capture(CaptureMode::window); });
+  statusMenu_.addAction(QStringLiteral("Capture Display"), this,
+                        [this] { model_.capture(CaptureMode::display); });
+  statusMenu_.addSeparator();
+  statusMenu_.addAction(QStringLiteral("Last Capture…"), this, &AppDelegate::lastCapture);
+  statusMenu_.addAction(QStringLiteral("Recent Captures…"), &model_, &AppModel::showHistory);
+  QAction* settings = statusMenu_.addAction(QStringLiteral("Settings…"), &model_, &AppModel::showSettings);
+  settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+  statusMenu_.addSeparator();
+  QAction* quit = statusMenu_.addAction(QStringLiteral("Quit Lumacap"), qApp, &QApplication::quit);
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  for (QAction* action : {settings, quit}) action->setShortcutContext(Qt::ApplicationShortcut);
+}
+
+void AppDelegate::lastCapture() {
+  if (!model_.image().isNull()) {
+    model_.showPreview();
+  } else {
+    model_.showHistory();
+  }
+}
+
+void AppDelegate::registerStoredShortcut() {
+  try {
+    hotKey_.registerShortcut(model_.settings().shortcut());
+  } catch (const ShortcutError& failure) {
+    model_.presentError(failure);
+  }
+}
+
+void AppDelegate::installShortcutChange() {
+  model_.updateShortcut = [this, self = QPointer<AppDelegate>(this)](const Shortcut& shortcut) {
+    if (!self) return;
+    const Shortcut previous = model_.settings().shortcut();
+    try {
+      hotKey_.registerShortcut(shortcut);
+    } catch (const ShortcutError&) {
+      try {
+        hotKey_.registerShortcut(previous);
+      } catch (const ShortcutError&) {
+        // The first failure is the one the user needs to hear about.
+      }
+      throw;
+    }
+    if (captureItem_) captureItem_->setText(regionItemTitle(shortcut));
+  };
+}
+
+bool AppDelegate::reopen() {
+  if (model_.busy()) return false;
+  lastCapture();
+  return true;
+}
+
+}  // namespace lumacap

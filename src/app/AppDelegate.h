@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <memory>
+
+namespace lumacap {
+
+class AppModel;
+class HotKeyManager;
+
+// The application's shell: the tray icon with its menu and the global hot
+// key. Every command ends in an operation of the model; the delegate owns no
+// capture logic of its own.
+class AppDelegate final : public QObject {
+  Q_OBJECT
+
+ public:
+  AppDelegate(AppModel& model, HotKeyManager& hotKey, QObject* parent = nullptr);
+  ~AppDelegate() override;
+
+  // Builds the tray menu, registers the hot key and tells the user about a
+  // failed start (a hot key that cannot be taken, a history that cannot be
+  // read).
+  void applicationDidFinishLaunching();
+
+  // The user started Lumacap again while it runs: nothing while a capture
+  // runs, else the preview of the capture in hand, else Recent Captures.
+  // Answers whether it acted.
+  bool reopen();
+
+  QSystemTrayIcon& statusItem() { return statusItem_; }
+  QMenu& statusMenu() { return statusMenu_; }
+  QAction* captureItem() const { return captureItem_; }
+
+ private:
+  void buildStatusMenu();
+  void registerStoredShortcut();
+  void installShortcutChange();
+  void lastCapture();
+
+  AppModel& model_;
+  HotKeyManager& hotKey_;
+  QMenu statusMenu_;
+  QSystemTrayIcon statusItem_;
+  QPointer<QAction> captureItem_;
+};
+
+}  // namespace lumacap

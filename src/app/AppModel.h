@@ -1,0 +1,267 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QFuture>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUuid>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/AgentIntegration.h"
+#include "core/CaptureError.h"
+#include "core/Date.h"
+#include "core/ScreenshotStore.h"
+#include "core/Shortcut.h"
+#include "platform/ScreenSource.h"
+#include "platform/Workspace.h"
+
+class QWidget;
+
+namespace lumacap {
+
+class AgentRouter;
+class AgentSessionRegistry;
+class CaptureManager;
+class CaptureReceiptPanel;
+class FileBrowser;
+class OCRService;
+class Pasteboard;
+class ScreenshotPreview;
+class SettingsManager;
+class StartAtLogin;
+struct CapturedImage;
+
+// The questions and notices the model puts to the user in a modal way. The
+// application answers them with dialogs; tests answer them in code.
+class UserPrompts {
+ public:
+  virtual ~UserPrompts() = default;
+  // An alert titled "Lumacap" with the message and one "OK" button.
+  virtual void alert(const QString& message) = 0;
+  // Where to write an exported copy; nothing when the user cancels.
+  virtual std::optional<std::filesystem::path> exportLocation(const QString& proposedName) = 0;
+};
+
+// The state of the running application and the road of every capture, from
+// the request to the moment the user can paste it: capturing, the thumbnail,
+// the preview, saving, delivery and the recorded captures. Lives on the GUI
+// thread; views observe its properties and call its operations.
+//
+// The capture in hand is `image`, its PNG bytes, `filename`, `prompt`, the
+// application it came from, its date, `savedID` and `generation`. Work started
+// for a capture remembers its generation and drops its result when the
+// capture in hand has changed in the meantime.
+class AppModel final : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(QImage image READ image NOTIFY imageChanged)
+  Q_PROPERTY(QString filename READ filename WRITE setFilename NOTIFY filenameChanged)
+  Q_PROPERTY(QString prompt READ prompt WRITE setPrompt NOTIFY promptChanged)
+  Q_PROPERTY(QString destinationID READ destinationID WRITE setDestinationID NOTIFY destinationIDChanged)
+  Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+  Q_PROPERTY(bool naming READ naming NOTIFY namingChanged)
+  Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+  Q_PROPERTY(std::optional<QString> error READ error NOTIFY errorChanged)
+  Q_PROPERTY(std::vector<lumacap::CaptureRecord> records READ records NOTIFY recordsChanged)
+  Q_PROPERTY(std::optional<std::string> savedID READ savedID NOTIFY savedIDChanged)
+  Q_PROPERTY(QString pasteHint READ pasteHint NOTIFY pasteHintChanged)
+  Q_PROPERTY(bool trayAvailable READ trayAvailable WRITE setTrayAvailable NOTIFY trayAvailableChanged)
+
+ public:
+  // Everything the model works with; it builds none of these itself.
+  struct Services {
+    // Opens the history store; may throw (the model then runs without one).
+    std::function<std::unique_ptr<ScreenshotStore>()> openStore;
+    AgentSessionRegistry& registry;
+    SettingsManager& settings;
+    CaptureManager& captureManager;
+    OCRService& ocr;
+    AgentRouter& router;
+    Pasteboard& pasteboard;
+    Workspace& workspace;
+    FileBrowser& fileBrowser;
+    StartAtLogin& startAtLogin;
+    UserPrompts& prompts;
+    // Installs (true) or removes (false) the Claude Code session hooks;
+    // returns the message to show, throws on failure.
+    std::function<std::string(bool install)> configureHooks;
+    std::function<Date()> clock = &Date::now;
+    // How long the thumbnail stays once the pointer is not on it.
+    std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
+    // How often destinations are refreshed while the preview is open.
+    std::chrono::milliseconds refreshInterval = std::chrono::seconds(8);
+  };
+
+  static constexpr const char* clipboardID = "clipboard";
+
+  explicit AppModel(Services services, QObject* parent = nullptr);
+  ~AppModel() override;
+
+  // Published state.
+  const QImage& image() const { return image_; }
+  const QString& filename() const { return filename_; }
+  void setFilename(const QString& filename);
+  const QString& prompt() const { return prompt_; }
+  void setPrompt(const QString& prompt);
+  const QString& destinationID() const { return destinationID_; }
+  void setDestinationID(const QString& id);
+  bool busy() const { return busy_; }
+  bool naming() const { return naming_; }
+  const QString& status() const { return status_; }
+  const std::optional<QString>& error() const { return error_; }
+  const std::vector<CaptureRecord>& records() const { return records_; }
+  const std::optional<std::string>& savedID() const { return savedID_; }
+  const QString& pasteHint() const { return pasteHint_; }
+
+  // Collaborators the views use.
+  ScreenshotStore* store() const { return store_.get(); }
+  AgentSessionRegistry& registry() const { return services_.registry; }
+  SettingsManager& settings() const { return services_.settings; }
+  FileBrowser& fileBrowser() const { return services_.fileBrowser; }
+  StartAtLogin& startAtLogin() const { return services_.startAtLogin; }
+  const std::function<std::string(bool install)>& configureHooks() const { return services_.configureHooks; }
+
+  // Whether the desktop shows our tray icon; without it, the windows offer
+  // what the tray menu would.
+  bool trayAvailable() const { return trayAvailable_; }
+  void setTrayAvailable(bool available);
+
+  // Installed by the application: makes a shortcut the global hot key, or
+  // throws what the hot key's registration threw.
+  std::function<void(const Shortcut&)> updateShortcut;
+
+  // Capturing. Each returns at once when a capture or a delivery is running;
+  // otherwise the returned task ends with the capture (it need not be awaited).
+  QCoro::Task<> capture(CaptureMode mode);
+  QCoro::Task<> captureWindow(ShareableWindow window);
+
+  // The thumbnail.
+  void hideQuickCapture();
+  void setQuickCaptureHovered(bool hovered);
+
+  // The windows.
+  void showPreview();
+  void showHistory();
+  void showSettings();
+
+  // Drops the capture in hand (the clipboard and a saved copy stay).
+  void discard();
+  // Shows an alert and leaves its text in `error`.
+  void presentError(const QString& message);
+  void presentError(const std::exception& failure);
+
+  // Saving and delivery of the capture in hand.
+  QCoro::Task<> refreshDestinations(bool suggest);
+  QCoro::Task<> save();
+  QCoro::Task<> exportCapture();
+  void copyImage();
+  void copyImageAndReturn();
+  QCoro::Task<> send();
+
+  // Recorded captures. Their images are read and decoded on a worker.
+  QCoro::Task<> openRecord(CaptureRecord record);
+  QCoro::Task<> copy(CaptureRecord record);
+  void rename(const CaptureRecord& record, const QString& name);
+  void remove(const CaptureRecord& record);
+  void deleteAll();
+
+  // The windows the window chooser lists: not ours, on the normal layer,
+  // wider and taller than 60 points; in the order given.
+  static std::vector<ShareableWindow> choosableWindows(const std::vector<ShareableWindow>& windows,
+                                                       int32_t ownPid);
+
+  // The windows once they were made (for the application and for tests).
+  QWidget* quickWindow() const;
+  QWidget* previewWindow() const;
+  QWidget* historyWindow() const { return historyWindow_.get(); }
+  QWidget* preferencesWindow() const { return preferencesWindow_.get(); }
+  QWidget* chooserWindow() const { return chooserWindow_.get(); }
+  const std::optional<DesktopApplication>& captureReturnApplication() const {
+    return captureReturnApplication_;
+  }
+
+ signals:
+  void imageChanged();
+  void filenameChanged();
+  void promptChanged();
+  void destinationIDChanged();
+  void busyChanged();
+  void namingChanged();
+  void statusChanged();
+  void errorChanged();
+  void recordsChanged();
+  void savedIDChanged();
+  void pasteHintChanged();
+  void trayAvailableChanged();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QCoro::Task<> runCapture(CaptureMode mode, std::optional<DesktopApplication> returnApplication,
+                           uint32_t displayID);
+  void accept(CapturedImage captured);
+  QCoro::Task<> suggestName(QImage image, std::optional<std::string> application,
+                            std::optional<std::string> windowTitle, QUuid token, QString initialName,
+                            Date date);
+  void openWindowChooser(const ShareableContent& content);
+  void showQuickCapture();
+  void updateImagePasteHint();
+  QCoro::Task<CaptureRecord> persist();
+  QCoro::Task<QByteArray> pngOfCaptureInHand();
+  void returnFocus();
+  void hideOwnWindows(bool includingPreview);
+  void showWindow(QWidget& window);
+  std::filesystem::path captureFile(const CaptureRecord& record) const;
+  void reloadRecords();
+
+  void setImage(QImage image);
+  void setBusy(bool busy);
+  void setNaming(bool naming);
+  void setStatus(const QString& status);
+  void setError(std::optional<QString> error);
+  void setSavedID(std::optional<std::string> id);
+  void setPasteHint(const QString& hint);
+
+  Services services_;
+  std::unique_ptr<ScreenshotStore> store_;
+
+  QImage image_;
+  QString filename_ = "capture.png";
+  QString prompt_;
+  QString destinationID_ = clipboardID;
+  bool busy_ = false;
+  bool naming_ = false;
+  QString status_;
+  std::optional<QString> error_;
+  std::vector<CaptureRecord> records_;
+  std::optional<std::string> savedID_;
+  QString pasteHint_;
+  bool trayAvailable_ = true;
+
+  QFuture<QByteArray> png_;  // encoded on a worker; valid exactly while `image_` is set
+  std::optional<std::string> origin_;
+  Date captureDate_;
+  QUuid generation_ = QUuid::createUuid();
+  std::optional<DesktopApplication> lastExternalApplication_;
+  std::optional<DesktopApplication> captureReturnApplication_;
+  uint32_t captureDisplayID_ = 0;
+
+  QTimer refreshTimer_;
+  QTimer quickDismissTimer_;
+  std::unique_ptr<CaptureReceiptPanel> quickWindow_;
+  std::unique_ptr<ScreenshotPreview> previewWindow_;
+  std::unique_ptr<QWidget> historyWindow_;
+  std::unique_ptr<QWidget> preferencesWindow_;
+  std::unique_ptr<QWidget> chooserWindow_;
+};
+
+}  // namespace lumacap

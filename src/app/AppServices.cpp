@@ -1,0 +1,82 @@
+#include "app/AppServices.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "app/AgentRouter.h"
+#include "app/AgentSessionRegistry.h"
+#include "app/AppModel.h"
+#include "app/CaptureManager.h"
+#include "app/HookHandler.h"
+#include "app/HotKeyManager.h"
+#include "app/OCRService.h"
+#include "app/SettingsManager.h"
+#include "app/views/Dialogs.h"
+#include "core/DataRoot.h"
+#include "platform/FileBrowser.h"
+#include "platform/StartAtLogin.h"
+#include "platform/linux/TesseractRecognizer.h"
+#include "platform/x11/QtPasteboard.h"
+#include "platform/x11/X11ScreenSource.h"
+#include "platform/x11/X11Workspace.h"
+#include "platform/x11/XcbHotKeyService.h"
+
+namespace lumacap {
+namespace {
+
+class DesktopFileBrowser final : public FileBrowser {
+ public:
+  void revealFile(const std::filesystem::path& file) override { openFolder(file.parent_path()); }
+  void openFolder(const std::filesystem::path& folder) override {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+  }
+};
+
+class NoStartAtLogin final : public StartAtLogin {
+ public:
+  bool isEnabled() override { return false; }
+  void setEnabled(bool) override {}
+};
+
+}  // namespace
+
+struct AppServices::Parts {
+  ProcessSource& processes = ProcessSource::system();
+  X11ScreenSource screenSource;
+  X11Workspace workspace{{}, processes};
+  QtPasteboard pasteboard;
+  DesktopFileBrowser fileBrowser;
+  NoStartAtLogin startAtLogin;
+  DialogPrompts prompts;
+  SettingsManager settings;
+  HotKeyManager hotKey{std::make_unique<XcbHotKeyService>()};
+  CaptureManager captureManager{screenSource};
+  OCRService ocr{TesseractRecognizer::shared()};
+  ClaudeCodeIntegration* integration =
+      new ClaudeCodeIntegration(pasteboard, workspace, processes);  // owned by the registry
+  AgentSessionRegistry registry{std::unique_ptr<AgentIntegrationProtocol>(integration)};
+  AgentRouter router{pasteboard, *integration};
+  AppModel model{AppModel::Services{
+      .openStore = [] { return std::make_unique<ScreenshotStore>(ScreenshotStore::defaultRoot()); },
+      .registry = registry,
+      .settings = settings,
+      .captureManager = captureManager,
+      .ocr = ocr,
+      .router = router,
+      .pasteboard = pasteboard,
+      .workspace = workspace,
+      .fileBrowser = fileBrowser,
+      .startAtLogin = startAtLogin,
+      .prompts = prompts,
+      .configureHooks =
+          [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
+  }};
+};
+
+AppServices::AppServices() : parts_(std::make_unique<Parts>()) {}
+AppServices::~AppServices() = default;
+
+AppModel& AppServices::model() { return parts_->model; }
+HotKeyManager& AppServices::hotKey() { return parts_->hotKey; }
+
+}  // namespace lumacap

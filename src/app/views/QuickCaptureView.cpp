@@ -1,0 +1,183 @@
+#include "app/views/QuickCaptureView.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/AppModel.h"
+#include "app/views/Symbols.h"
+
+namespace lumacap {
+namespace {
+
+constexpr QSize cardSize(304, 104);
+
+QToolButton* textButton(const QString& title, QWidget* parent) {
+  auto* button = new QToolButton(parent);
+  button->setText(title);
+  button->setAutoRaise(true);
+  button->setFocusPolicy(Qt::NoFocus);
+  button->setCursor(Qt::PointingHandCursor);
+  return button;
+}
+
+}  // namespace
+
+ImageTile::ImageTile(int cornerRadius, double fill, double outline, QWidget* parent)
+    : QAbstractButton(parent), cornerRadius_(cornerRadius), fill_(fill), outline_(outline) {
+  setFocusPolicy(Qt::NoFocus);
+}
+
+void ImageTile::setImage(const QImage& image) {
+  image_ = image;
+  update();
+}
+
+void ImageTile::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  QPainterPath tile;
+  tile.addRoundedRect(QRectF(rect()), cornerRadius_, cornerRadius_);
+  painter.setClipPath(tile);
+  painter.fillPath(tile, look::primary(*this, fill_));
+  if (!image_.isNull()) {
+    const QRectF area = QRectF(rect()).adjusted(3, 3, -3, -3);
+    const QSizeF fitted = QSizeF(image_.size()).scaled(area.size(), Qt::KeepAspectRatio);
+    painter.drawImage(QRectF(area.center() - QPointF(fitted.width() / 2, fitted.height() / 2), fitted),
+                      image_);
+  }
+  if (outline_ > 0) {
+    painter.setClipping(false);
+    painter.setPen(QPen(look::primary(*this, outline_), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius_, cornerRadius_);
+  }
+}
+
+QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* parent)
+    : QWidget(parent), model_(model), rounded_(rounded) {
+  setFixedSize(cardSize);
+  setAttribute(Qt::WA_Hover);
+
+  thumbnail_ = new ImageTile(8, 0.05, 0, this);
+  thumbnail_->setFixedSize(78, 72);
+  thumbnail_->setCursor(Qt::PointingHandCursor);
+  thumbnail_->setAccessibleName(QStringLiteral("Open capture details"));
+  connect(thumbnail_, &QAbstractButton::clicked, &model_, &AppModel::showPreview);
+
+  headerIcon_ = new QLabel(this);
+  header_ = new QLabel(this);
+  header_->setFont(look::font(*this, 12, QFont::DemiBold));
+  dismiss_ = new QToolButton(this);
+  dismiss_->setAutoRaise(true);
+  dismiss_->setFocusPolicy(Qt::NoFocus);
+  dismiss_->setIconSize(QSize(10, 10));
+  dismiss_->setIcon(symbolIcon(Symbol::xmark, look::secondary(*this)));
+  dismiss_->setAccessibleName(QStringLiteral("Dismiss thumbnail"));
+  connect(dismiss_, &QToolButton::clicked, &model_, &AppModel::hideQuickCapture);
+
+  hint_ = new QLabel(this);
+  hint_->setFont(look::font(*this, 11));
+  hint_->setWordWrap(true);
+  hint_->setMaximumHeight(2 * hint_->fontMetrics().lineSpacing());
+  hint_->setAlignment(Qt::AlignLeading | Qt::AlignTop);
+
+  edit_ = textButton(QStringLiteral("Edit"), this);
+  connect(edit_, &QToolButton::clicked, &model_, &AppModel::showPreview);
+  save_ = textButton(QStringLiteral("Save"), this);
+  connect(save_, &QToolButton::clicked, &model_, [this] { model_.save(); });
+  for (QToolButton* button : {edit_, save_}) {
+    button->setFont(look::font(*this, 11, QFont::Medium));
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, look::secondary(*this));
+    button->setPalette(palette);
+  }
+
+  auto* headerRow = new QHBoxLayout;
+  headerRow->setSpacing(4);
+  headerRow->addWidget(headerIcon_);
+  headerRow->addWidget(header_);
+  headerRow->addStretch();
+  headerRow->addWidget(dismiss_);
+  auto* buttonRow = new QHBoxLayout;
+  buttonRow->setSpacing(12);
+  buttonRow->addWidget(edit_);
+  buttonRow->addWidget(save_);
+  buttonRow->addStretch();
+  auto* details = new QVBoxLayout;
+  details->setSpacing(5);
+  details->addLayout(headerRow);
+  details->addWidget(hint_, 1);
+  details->addLayout(buttonRow);
+  auto* card = new QHBoxLayout(this);
+  card->setContentsMargins(14, 14, 14, 14);
+  card->setSpacing(12);
+  card->addWidget(thumbnail_, 0, Qt::AlignVCenter);
+  card->addLayout(details, 1);
+
+  for (auto signal : {&AppModel::imageChanged, &AppModel::savedIDChanged, &AppModel::errorChanged,
+                      &AppModel::pasteHintChanged}) {
+    connect(&model_, signal, this, &QuickCaptureView::render);
+  }
+  render();
+}
+
+void QuickCaptureView::render() {
+  thumbnail_->setImage(model_.image());
+  const bool saved = model_.savedID().has_value();
+  header_->setText(saved ? QStringLiteral("Ready") : QStringLiteral("Copied"));
+  headerIcon_->setPixmap(symbolIcon(Symbol::checkmarkCircle, palette().color(QPalette::WindowText))
+                             .pixmap(QSize(12, 12), devicePixelRatioF()));
+  save_->setText(saved ? QStringLiteral("Saved") : QStringLiteral("Save"));
+  save_->setEnabled(!saved);
+
+  QPalette palette = hint_->palette();
+  if (const auto& error = model_.error()) {
+    hint_->setText(*error);
+    palette.setColor(QPalette::WindowText, look::warning());
+  } else {
+    hint_->setText(model_.pasteHint());
+    palette.setColor(QPalette::WindowText, look::secondary(*this));
+  }
+  hint_->setPalette(palette);
+}
+
+void QuickCaptureView::enterEvent(QEnterEvent* event) {
+  model_.setQuickCaptureHovered(true);
+  QWidget::enterEvent(event);
+}
+
+void QuickCaptureView::leaveEvent(QEvent* event) {
+  model_.setQuickCaptureHovered(false);
+  QWidget::leaveEvent(event);
+}
+
+void QuickCaptureView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  const qreal radius = rounded_ ? 16 : 0;
+  QColor background = palette().color(QPalette::Window);
+  if (rounded_) background.setAlphaF(0.96f);
+  painter.setPen(QPen(look::primary(*this, 0.09), 1));
+  painter.setBrush(background);
+  painter.drawRoundedRect(bounds, radius, radius);
+}
+
+CaptureReceiptPanel::CaptureReceiptPanel(AppModel& model, bool translucent)
+    : QWidget(nullptr,
+              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus) {
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setAttribute(Qt::WA_X11NetWmWindowTypeNotification);
+  if (translucent) setAttribute(Qt::WA_TranslucentBackground);
+  setWindowTitle(QStringLiteral("Capture copied"));
+  setAccessibleName(QStringLiteral("Capture copied"));
+  view_ = new QuickCaptureView(model, translucent, this);
+  setFixedSize(view_->size());
+}
+
+}  // namespace lumacap

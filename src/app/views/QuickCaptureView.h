@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QImage>
+#include <QWidget>
+
+class QLabel;
+class QToolButton;
+
+namespace lumacap {
+
+class AppModel;
+
+// A button that shows a capture scaled to fit, on a quiet rounded tile
+// (filled and outlined with the text colour at the given opacities).
+class ImageTile final : public QAbstractButton {
+ public:
+  ImageTile(int cornerRadius, double fill, double outline, QWidget* parent = nullptr);
+  void setImage(const QImage& image);
+  const QImage& image() const { return image_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QImage image_;
+  int cornerRadius_;
+  double fill_;
+  double outline_;
+};
+
+// The card shown after each capture: the thumbnail, whether the capture is
+// copied or saved, how to paste it, and buttons to edit, save or dismiss it.
+// Everything it shows comes from the model.
+class QuickCaptureView final : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `rounded`: draw rounded, translucent corners (only with a compositor).
+  QuickCaptureView(AppModel& model, bool rounded, QWidget* parent = nullptr);
+
+  QLabel* header() const { return header_; }
+  QLabel* hint() const { return hint_; }
+  QAbstractButton* thumbnailButton() const { return thumbnail_; }
+  QToolButton* dismissButton() const { return dismiss_; }
+  QToolButton* editButton() const { return edit_; }
+  QToolButton* saveButton() const { return save_; }
+
+ protected:
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void render();
+
+  AppModel& model_;
+  bool rounded_;
+  ImageTile* thumbnail_;
+  QLabel* headerIcon_;
+  QLabel* header_;
+  QLabel* hint_;
+  QToolButton* dismiss_;
+  QToolButton* edit_;
+  QToolButton* save_;
+};
+
+// The floating window of the card: always on top, never focused, so that the
+// user can paste at once into the application that keeps the focus.
+class CaptureReceiptPanel final : public QWidget {
+ public:
+  CaptureReceiptPanel(AppModel& model, bool translucent);
+  QuickCaptureView& view() const { return *view_; }
+
+ private:
+  QuickCaptureView* view_;
+};
+
+}  // namespace lumacap

@@ -1,0 +1,315 @@
+#include "app/views/ScreenshotPreview.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTextBlock>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/AgentSessionRegistry.h"
+#include "app/AppModel.h"
+#include "app/views/QuickCaptureView.h"
+#include "app/views/Symbols.h"
+
+namespace lumacap {
+namespace {
+
+constexpr int previewWidth = 368;
+constexpr int previewHeight = 420;
+
+bool isReturn(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
+
+QToolButton* iconButton(Symbol symbol, const QWidget& style, QWidget* parent) {
+  auto* button = new QToolButton(parent);
+  button->setAutoRaise(true);
+  button->setIcon(symbolIcon(symbol, look::secondary(style)));
+  button->setIconSize(QSize(16, 16));
+  return button;
+}
+
+void setTextColor(QWidget& widget, const QColor& color) {
+  QPalette palette = widget.palette();
+  palette.setColor(QPalette::WindowText, color);
+  palette.setColor(QPalette::ButtonText, color);
+  widget.setPalette(palette);
+}
+
+}  // namespace
+
+Spinner::Spinner(int diameter, QWidget* parent) : QWidget(parent) {
+  setFixedSize(diameter, diameter);
+  timer_.setInterval(80);
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    angle_ = (angle_ + 30) % 360;
+    update();
+  });
+}
+
+void Spinner::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(look::secondary(*this), 1.6, Qt::SolidLine, Qt::RoundCap));
+  const QRectF circle = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+  painter.drawArc(circle, -angle_ * 16, 270 * 16);
+}
+
+void Spinner::showEvent(QShowEvent*) { timer_.start(); }
+void Spinner::hideEvent(QHideEvent*) { timer_.stop(); }
+
+ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+  setFixedSize(previewWidth, previewHeight);
+
+  image_ = new ImageTile(10, 0.04, 0.07, this);
+  image_->setFixedHeight(154);
+  image_->setAccessibleName(QStringLiteral("Captured screenshot preview"));
+
+  message_ = new QPlainTextEdit(this);
+  message_->setPlaceholderText(QStringLiteral("Add context…"));
+  message_->setAccessibleName(QStringLiteral("Optional message for your agent"));
+  message_->setFrameShape(QFrame::NoFrame);
+  message_->setTabChangesFocus(true);
+  message_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  message_->installEventFilter(this);
+  QPalette quiet = message_->palette();
+  quiet.setColor(QPalette::Base, look::primary(*this, 0.04));
+  message_->setPalette(quiet);
+  message_->document()->setDocumentMargin(6);
+  connect(message_, &QPlainTextEdit::textChanged, this, [this] {
+    model_.setPrompt(message_->toPlainText());
+    fitMessageHeight();
+  });
+
+  footer_ = new QLabel(this);
+  footer_->setFont(look::font(*this, 11));
+  footer_->setWordWrap(true);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(18, 18, 18, 18);
+  layout->setSpacing(14);
+  layout->addWidget(image_);
+  layout->addWidget(makeFilenameRow());
+  layout->addWidget(message_);
+  layout->addWidget(makeDestinationRow());
+  layout->addWidget(makeMainButton());
+  layout->addWidget(footer_);
+  layout->addStretch();
+
+  // Ctrl+S saves from anywhere in the window, the message field included.
+  auto* save = new QShortcut(QKeySequence::Save, this);
+  connect(save, &QShortcut::activated, &model_, [this] { model_.save(); });
+
+  connect(&model_, &AppModel::imageChanged, this, &ScreenshotPreview::renderImage);
+  connect(&model_, &AppModel::filenameChanged, this, &ScreenshotPreview::renderFilename);
+  connect(&model_, &AppModel::namingChanged, this, &ScreenshotPreview::renderFilename);
+  connect(&model_, &AppModel::promptChanged, this, &ScreenshotPreview::renderPrompt);
+  connect(&model_, &AppModel::destinationIDChanged, this, &ScreenshotPreview::renderDestinations);
+  connect(&model_.registry(), &AgentSessionRegistry::destinationsChanged, this,
+          &ScreenshotPreview::renderDestinations);
+  for (auto signal : {&AppModel::destinationIDChanged, &AppModel::promptChanged, &AppModel::busyChanged,
+                      &AppModel::imageChanged}) {
+    connect(&model_, signal, this, &ScreenshotPreview::renderAction);
+  }
+  connect(&model_, &AppModel::errorChanged, this, &ScreenshotPreview::renderFooter);
+  connect(&model_, &AppModel::savedIDChanged, this, &ScreenshotPreview::renderFooter);
+
+  renderImage();
+  renderFilename();
+  renderPrompt();
+  renderDestinations();
+  renderAction();
+  renderFooter();
+  fitMessageHeight();
+}
+
+QWidget* ScreenshotPreview::makeFilenameRow() {
+  auto* row = new QWidget(this);
+  filename_ = new QLineEdit(row);
+  filename_->setPlaceholderText(QStringLiteral("Filename"));
+  filename_->setFrame(false);
+  filename_->setFont(look::font(*this, 12, QFont::Medium));
+  connect(filename_, &QLineEdit::textEdited, &model_, &AppModel::setFilename);
+  filename_->installEventFilter(this);
+  naming_ = new Spinner(12, row);
+  naming_->setToolTip(QStringLiteral("Suggesting a name locally"));
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(filename_, 1);
+  layout->addWidget(naming_);
+  return row;
+}
+
+QWidget* ScreenshotPreview::makeDestinationRow() {
+  auto* row = new QWidget(this);
+  destination_ = new QToolButton(row);
+  destination_->setAutoRaise(true);
+  destination_->setPopupMode(QToolButton::InstantPopup);
+  destination_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  destination_->setFont(look::font(*this, 11));
+  destination_->setIcon(symbolIcon(Symbol::paperclip, look::secondary(*this)));
+  destination_->setMenu(new QMenu(destination_));
+
+  auto* save = iconButton(Symbol::saveToDisk, *this, row);
+  save->setToolTip(QStringLiteral("Save to history"));
+  save->setAccessibleName(QStringLiteral("Save to history"));
+  connect(save, &QToolButton::clicked, &model_, [this] { model_.save(); });
+
+  auto* more = iconButton(Symbol::ellipsis, *this, row);
+  more->setFixedWidth(22);
+  more->setPopupMode(QToolButton::InstantPopup);
+  more->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+  auto* menu = new QMenu(more);
+  menu->addAction(QStringLiteral("Save As…"), &model_, [this] { model_.exportCapture(); });
+  menu->addAction(QStringLiteral("Copy Image"), &model_, &AppModel::copyImage);
+  menu->addAction(QStringLiteral("Discard"), &model_, &AppModel::discard);
+  more->setMenu(menu);
+
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(destination_);
+  layout->addStretch();
+  layout->addWidget(save);
+  layout->addWidget(more);
+  return row;
+}
+
+QPushButton* ScreenshotPreview::makeMainButton() {
+  mainButton_ = new QPushButton(this);
+  mainButton_->setDefault(true);
+  mainButton_->setFocusPolicy(Qt::NoFocus);
+  mainButton_->setMinimumHeight(34);
+  busy_ = new Spinner(12, mainButton_);
+  mainLabel_ = new QLabel(mainButton_);
+  mainLabel_->setFont(look::font(*this, 13, QFont::Medium));
+  auto* returnKey = new QLabel(mainButton_);
+  returnKey->setPixmap(symbolIcon(Symbol::returnKey, look::secondary(*this)).pixmap(QSize(14, 14)));
+  auto* layout = new QHBoxLayout(mainButton_);
+  layout->setContentsMargins(12, 5, 12, 5);
+  layout->addWidget(busy_);
+  layout->addWidget(mainLabel_);
+  layout->addStretch();
+  layout->addWidget(returnKey);
+  connect(mainButton_, &QPushButton::clicked, this, &ScreenshotPreview::runMainAction);
+  return mainButton_;
+}
+
+bool ScreenshotPreview::imageOnly() const {
+  return model_.destinationID() == AppModel::clipboardID && model_.prompt().trimmed().isEmpty();
+}
+
+QString ScreenshotPreview::actionLabel() const {
+  if (imageOnly()) return QStringLiteral("Copy image");
+  if (model_.destinationID() == AppModel::clipboardID) return QStringLiteral("Copy prompt + path");
+  return QStringLiteral("Stage for Claude");
+}
+
+void ScreenshotPreview::runMainAction() {
+  if (!mainButton_->isEnabled()) return;
+  if (imageOnly()) {
+    model_.copyImageAndReturn();
+  } else {
+    model_.send();
+  }
+}
+
+void ScreenshotPreview::renderImage() { image_->setImage(model_.image()); }
+
+void ScreenshotPreview::renderFilename() {
+  if (filename_->text() != model_.filename()) filename_->setText(model_.filename());
+  naming_->setVisible(model_.naming());
+}
+
+void ScreenshotPreview::renderPrompt() {
+  if (message_->toPlainText() != model_.prompt()) message_->setPlainText(model_.prompt());
+}
+
+void ScreenshotPreview::renderDestinations() {
+  const auto& destinations = model_.registry().destinations();
+  QString title = QStringLiteral("Clipboard");
+  QMenu* menu = destination_->menu();
+  menu->clear();
+  for (const AgentDestination& destination : destinations) {
+    const QString id = QString::fromStdString(destination.id);
+    const QString entry = QString::fromStdString(destination.title);
+    QAction* action = menu->addAction(entry, &model_, [this, id] { model_.setDestinationID(id); });
+    if (id == model_.destinationID()) {
+      title = entry;
+      action->setIcon(symbolIcon(Symbol::checkmark, palette().color(QPalette::WindowText)));
+    }
+  }
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("Refresh sessions"), &model_, [this] { model_.refreshDestinations(false); });
+  menu->addAction(QStringLiteral("Connect Claude Code…"), &model_, &AppModel::showSettings);
+  destination_->setText(title);
+}
+
+void ScreenshotPreview::renderAction() {
+  mainLabel_->setText(actionLabel());
+  busy_->setVisible(model_.busy());
+  mainButton_->setEnabled(!model_.busy() && !model_.image().isNull());
+}
+
+void ScreenshotPreview::renderFooter() {
+  if (const auto& error = model_.error()) {
+    footer_->setText(*error);
+    setTextColor(*footer_, look::warning());
+    return;
+  }
+  footer_->setText(model_.savedID() ? QStringLiteral("Saved locally. Ready to paste.")
+                                    : QStringLiteral("Already copied. Paste whenever you’re ready."));
+  setTextColor(*footer_, look::secondary(*this));
+}
+
+// The message shows two lines, and grows to three as the text needs them.
+void ScreenshotPreview::fitMessageHeight() {
+  const int lineHeight = message_->fontMetrics().lineSpacing();
+  int lines = 0;
+  for (QTextBlock block = message_->document()->begin(); block.isValid(); block = block.next()) {
+    lines += std::max(1, block.layout() ? block.layout()->lineCount() : 1);
+  }
+  const int shown = std::clamp(lines, 2, 3);
+  const int margins = static_cast<int>(2 * message_->document()->documentMargin()) + 4;
+  message_->setFixedHeight(shown * lineHeight + margins);
+}
+
+bool ScreenshotPreview::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !isReturn(*static_cast<QKeyEvent*>(event))) {
+    return QWidget::eventFilter(watched, event);
+  }
+  if (watched == filename_) {
+    // Return in the name only moves on to the message.
+    message_->setFocus();
+    return true;
+  }
+  // Return in the message sends; Shift+Return starts a new line.
+  if (watched == message_ && !(static_cast<QKeyEvent*>(event)->modifiers() & Qt::ShiftModifier)) {
+    runMainAction();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void ScreenshotPreview::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    model_.discard();
+    return;
+  }
+  if (isReturn(*event)) {
+    runMainAction();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void ScreenshotPreview::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  message_->setFocus();
+}
+
+}  // namespace lumacap

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QToolButton;
+
+namespace lumacap {
+
+class AppModel;
+class ImageTile;
+
+// A small busy indicator that turns only while it is shown.
+class Spinner final : public QWidget {
+ public:
+  explicit Spinner(int diameter, QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  QTimer timer_;
+  int angle_ = 0;
+};
+
+// The preview: the one place where a capture is prepared for an agent. The
+// user corrects the name, writes an optional message, picks the destination
+// and presses one button. Everything it shows lives in the model; the view
+// only keeps the keyboard focus.
+class ScreenshotPreview final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit ScreenshotPreview(AppModel& model, QWidget* parent = nullptr);
+
+  // Nothing to tell an agent: the clipboard and a blank message.
+  bool imageOnly() const;
+  QString actionLabel() const;
+  // The main action, as the button and Return in the message field run it.
+  void runMainAction();
+
+  QLineEdit* filenameField() const { return filename_; }
+  QPlainTextEdit* messageField() const { return message_; }
+  QToolButton* destinationMenu() const { return destination_; }
+  QPushButton* mainButton() const { return mainButton_; }
+  QLabel* mainButtonLabel() const { return mainLabel_; }
+  QLabel* footer() const { return footer_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QWidget* makeFilenameRow();
+  QWidget* makeDestinationRow();
+  QPushButton* makeMainButton();
+  void renderImage();
+  void renderFilename();
+  void renderPrompt();
+  void renderDestinations();
+  void renderAction();
+  void renderFooter();
+  void fitMessageHeight();
+
+  AppModel& model_;
+  ImageTile* image_;
+  QLineEdit* filename_;
+  Spinner* naming_;
+  QPlainTextEdit* message_;
+  QToolButton* destination_;
+  QPushButton* mainButton_;
+  Spinner* busy_;
+  QLabel* mainLabel_;
+  QLabel* footer_;
+};
+
+}  // namespace lumacap

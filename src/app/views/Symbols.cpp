@@ -1,0 +1,96 @@
+#include "app/views/Symbols.h"
+
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
+#include <QWidget>
+
+namespace lumacap {
+namespace {
+
+struct SymbolSource {
+  const char* themeName;  // freedesktop icon name
+  const char* bundled;    // resource path
+};
+
+SymbolSource sourceOf(Symbol symbol) {
+  switch (symbol) {
+    case Symbol::camera:
+      return {"camera-photo-symbolic", ":/symbols/camera.svg"};
+    case Symbol::checkmark:
+      return {"object-select-symbolic", ":/symbols/checkmark.svg"};
+    case Symbol::checkmarkCircle:
+      return {"emblem-ok-symbolic", ":/symbols/checkmark-circle.svg"};
+    case Symbol::ellipsis:
+      return {"view-more-horizontal-symbolic", ":/symbols/ellipsis.svg"};
+    case Symbol::paperclip:
+      return {"mail-attachment-symbolic", ":/symbols/paperclip.svg"};
+    case Symbol::photo:
+      return {"image-x-generic-symbolic", ":/symbols/photo.svg"};
+    case Symbol::plus:
+      return {"list-add-symbolic", ":/symbols/plus.svg"};
+    case Symbol::returnKey:
+      return {"", ":/symbols/return.svg"};
+    case Symbol::saveToDisk:
+      return {"document-save-symbolic", ":/symbols/square-and-arrow-down.svg"};
+    case Symbol::viewfinder:
+      return {"", ":/icons/viewfinder.svg"};
+    case Symbol::window:
+      return {"focus-windows-symbolic", ":/symbols/macwindow.svg"};
+    case Symbol::xmark:
+      return {"window-close-symbolic", ":/symbols/xmark.svg"};
+  }
+  return {"", ""};
+}
+
+// The bundled picture in one colour, sharp at twice the pixel density.
+QPixmap tinted(const char* resource, const QColor& color, int size) {
+  constexpr qreal density = 2;
+  QPixmap pixmap(QSize(size, size) * density);
+  pixmap.setDevicePixelRatio(density);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  QSvgRenderer(QString::fromLatin1(resource)).render(&painter, QRectF(0, 0, size, size));
+  painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+  painter.fillRect(QRectF(0, 0, size, size), color);
+  return pixmap;
+}
+
+}  // namespace
+
+QIcon symbolIcon(Symbol symbol, const QColor& color) {
+  const SymbolSource source = sourceOf(symbol);
+  if (*source.themeName && QIcon::hasThemeIcon(QString::fromLatin1(source.themeName))) {
+    return QIcon::fromTheme(QString::fromLatin1(source.themeName));
+  }
+  if (symbol == Symbol::viewfinder) return QIcon(QString::fromLatin1(source.bundled));
+  QIcon icon;
+  for (int size : {16, 24, 32}) icon.addPixmap(tinted(source.bundled, color, size));
+  return icon;
+}
+
+namespace look {
+
+QColor primary(const QWidget& widget, double opacity) {
+  QColor color = widget.palette().color(QPalette::WindowText);
+  color.setAlphaF(static_cast<float>(opacity));
+  return color;
+}
+
+QColor secondary(const QWidget& widget) {
+  QColor color = widget.palette().color(QPalette::WindowText);
+  color.setAlphaF(0.6f);
+  return color;
+}
+
+QColor warning() { return QColor(0xe6, 0x7e, 0x22); }
+
+QFont font(const QWidget& widget, int pixels, QFont::Weight weight) {
+  QFont font = widget.font();
+  font.setPixelSize(pixels);
+  font.setWeight(weight);
+  return font;
+}
+
+}  // namespace look
+}  // namespace lumacap

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+
+class QWidget;
+
+namespace lumacap {
+
+// The small pictograms of the windows. Each comes from the desktop's icon
+// theme when it has one, else from the picture bundled with Lumacap, drawn in
+// the given colour.
+enum class Symbol {
+  camera,
+  checkmark,
+  checkmarkCircle,
+  ellipsis,
+  paperclip,
+  photo,
+  plus,
+  returnKey,
+  saveToDisk,
+  viewfinder,
+  window,
+  xmark,
+};
+
+QIcon symbolIcon(Symbol symbol, const QColor& color);
+
+// The colours and type of the windows, after the desktop's palette.
+namespace look {
+// The text colour at `opacity`, for quiet fills and outlines.
+QColor primary(const QWidget& widget, double opacity);
+// Secondary text: the text colour toned down.
+QColor secondary(const QWidget& widget);
+QColor warning();  // orange, for errors shown in place
+// A font of `pixels` height and `weight`, from the widget's own font.
+QFont font(const QWidget& widget, int pixels, QFont::Weight weight = QFont::Normal);
+}  // namespace look
+
+}  // namespace lumacap

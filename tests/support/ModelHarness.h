@@ -1,0 +1,151 @@
+#pragma once
+
+#include <QSettings>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/AgentRouter.h"
+#include "app/AgentSessionRegistry.h"
+#include "app/AppModel.h"
+#include "app/CaptureManager.h"
+#include "app/OCRService.h"
+#include "app/SettingsManager.h"
+#include "platform/FileBrowser.h"
+#include "platform/StartAtLogin.h"
+#include "platform/fake/FakePasteboard.h"
+#include "platform/fake/FakeProcessSource.h"
+#include "platform/fake/FakeScreenSource.h"
+#include "platform/fake/FakeTextRecognizer.h"
+#include "platform/fake/FakeWorkspace.h"
+#include "support/AwaitTask.h"
+#include "support/TempDir.h"
+
+namespace lumacap::test {
+
+// Runs the event loop until `task` ends (20 s at most, then the test fails).
+inline void finish(QCoro::Task<> task) {
+  bool done = false;
+  auto watch = [](QCoro::Task<> awaited, bool* flag) -> QCoro::Task<> {
+    co_await std::move(awaited);
+    *flag = true;
+  }(std::move(task), &done);
+  if (!processEventsUntil([&] { return done; }, std::chrono::seconds(20))) {
+    throw std::runtime_error("the task did not finish within 20 s");
+  }
+}
+
+// Answers the model's alerts and save dialogs in code and remembers them.
+class RecordingPrompts final : public UserPrompts {
+ public:
+  void alert(const QString& message) override { alerts.push_back(message); }
+  std::optional<std::filesystem::path> exportLocation(const QString& proposedName) override {
+    proposedNames.push_back(proposedName);
+    return exportAnswer;
+  }
+
+  std::vector<QString> alerts;
+  std::vector<QString> proposedNames;
+  std::optional<std::filesystem::path> exportAnswer;
+};
+
+class RecordingFileBrowser final : public FileBrowser {
+ public:
+  void revealFile(const std::filesystem::path& file) override { revealed.push_back(file); }
+  void openFolder(const std::filesystem::path& folder) override { opened.push_back(folder); }
+
+  std::vector<std::filesystem::path> revealed;
+  std::vector<std::filesystem::path> opened;
+};
+
+class MemoryStartAtLogin final : public StartAtLogin {
+ public:
+  bool isEnabled() override { return enabled; }
+  void setEnabled(bool value) override {
+    if (failure) throw std::runtime_error(*failure);
+    enabled = value;
+  }
+
+  bool enabled = false;
+  std::optional<std::string> failure;
+};
+
+// The application model on fake services: a 1512 × 982 point display at
+// scale 2 (display 7), an empty process table and session folder, a history
+// store and user settings in a temporary folder. Tests change the fakes
+// before they call `start()`, or use the model `start()` made.
+struct ModelHarness {
+  ModelHarness() {
+    const QString folder = QString::fromStdString((root / "settings").string());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+    screens.content.displays = {ShareableDisplay{7, "main", Rect{0, 0, 1512, 982}, 2}};
+    screens.mainDisplay = 7;
+    screens.anyScreenNumber = 7;
+    QImage desktop(3024, 1964, QImage::Format_RGB32);
+    desktop.fill(QColor(40, 90, 160));
+    screens.desktops[7] = desktop;
+  }
+
+  std::filesystem::path dataRoot() const { return root / "data"; }
+
+  AppModel& start() {
+    settings = std::make_unique<SettingsManager>();
+    captureManager = std::make_unique<CaptureManager>(screens);
+    ocr = std::make_unique<OCRService>(recognizer);
+    auto owned = std::make_unique<ClaudeCodeIntegration>(pasteboard, workspace, processes, dataRoot());
+    integration = owned.get();
+    registry = std::make_unique<AgentSessionRegistry>(std::move(owned));
+    router = std::make_unique<AgentRouter>(pasteboard, *integration);
+    model = std::make_unique<AppModel>(AppModel::Services{
+        .openStore =
+            [this] {
+              if (storeFails) throw StoreError(StoreError::Kind::invalidIndex);
+              return std::make_unique<ScreenshotStore>(dataRoot());
+            },
+        .registry = *registry,
+        .settings = *settings,
+        .captureManager = *captureManager,
+        .ocr = *ocr,
+        .router = *router,
+        .pasteboard = pasteboard,
+        .workspace = workspace,
+        .fileBrowser = fileBrowser,
+        .startAtLogin = startAtLogin,
+        .prompts = prompts,
+        .configureHooks = [this](bool install) { return configureHooks(install); },
+        .dismissalDelay = dismissalDelay,
+        .refreshInterval = refreshInterval,
+    });
+    return *model;
+  }
+
+  TempDir root;
+  FakeScreenSource screens;
+  FakeWorkspace workspace;
+  FakePasteboard pasteboard;
+  FakeProcessSource processes;
+  std::shared_ptr<FakeTextRecognizer> recognizer = std::make_shared<FakeTextRecognizer>();
+  RecordingFileBrowser fileBrowser;
+  MemoryStartAtLogin startAtLogin;
+  RecordingPrompts prompts;
+  std::function<std::string(bool)> configureHooks = [](bool install) {
+    return install ? std::string("installed") : std::string("removed");
+  };
+  bool storeFails = false;
+  std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
+  std::chrono::milliseconds refreshInterval = std::chrono::seconds(8);
+
+  std::unique_ptr<SettingsManager> settings;
+  std::unique_ptr<CaptureManager> captureManager;
+  std::unique_ptr<OCRService> ocr;
+  ClaudeCodeIntegration* integration = nullptr;
+  std::unique_ptr<AgentSessionRegistry> registry;
+  std::unique_ptr<AgentRouter> router;
+  std::unique_ptr<AppModel> model;  // last: it goes first
+};
+
+}  // namespace lumacap::test
