@@ -669,7 +669,7 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
   Clipboard::copyImage(services_.pasteboard, loaded.image, QtFuture::makeReadyFuture(loaded.png));
 }
 
-void AppModel::rename(const CaptureRecord& record, const QString& name) {
+void AppModel::rename(CaptureRecord record, const QString& name) {
   std::optional<CaptureRecord> renamed;
   if (store_) {
     try {
@@ -683,7 +683,7 @@ void AppModel::rename(const CaptureRecord& record, const QString& name) {
   if (renamed && savedID_ == record.id) setFilename(text(renamed->filename));
 }
 
-void AppModel::remove(const CaptureRecord& record) {
+void AppModel::remove(CaptureRecord record) {
   if (store_) {
     try {
       store_->remove(record.id);

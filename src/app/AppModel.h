@@ -169,8 +169,10 @@ class AppModel final : public QObject {
   // Recorded captures. Their images are read and decoded on a worker.
   QCoro::Task<> openRecord(CaptureRecord record);
   QCoro::Task<> copy(CaptureRecord record);
-  void rename(const CaptureRecord& record, const QString& name);
-  void remove(const CaptureRecord& record);
+  // By value: the records the views hand in are the model's own, which
+  // these replace.
+  void rename(CaptureRecord record, const QString& name);
+  void remove(CaptureRecord record);
   void deleteAll();
 
   // The windows the window chooser lists: not ours, on the normal layer,

@@ -161,8 +161,9 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
     if (screen) overlayScreens.push_back(OverlayScreen{screen, id, frozen[id]});
   }
 
+  const QPointer<CaptureManager> alive(this);
   const std::optional<RegionSelection> selection = co_await selectRegion(std::move(overlayScreens));
-  if (!selection) co_return std::nullopt;
+  if (!alive || !selection) co_return std::nullopt;  // cancelled, or the manager went away
 
   const ShareableDisplay display = displayWithID(content, selection->displayID);
   const DisplayTarget target = targetIn(display, selection->rect);
@@ -184,8 +185,9 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
   // An earlier overlay that is still up is cancelled, so its capture ends.
   overlay_ = std::move(selector);
   mine->show(screens);
+  const QPointer<CaptureManager> alive(this);
   const Answer selection = co_await answer;
-  if (overlay_.get() == mine) overlay_.reset();
+  if (alive && overlay_.get() == mine) overlay_.reset();
   co_return selection;
 }
 

@@ -2,26 +2,456 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+
+#include "app/RegionSelector.h"
+#include "core/StagingText.h"
 #include "support/ModelHarness.h"
 
 namespace lumacap {
 namespace {
 
 using test::finish;
+using test::processEventsUntil;
+
+const int32_t ownPid = static_cast<int32_t>(QCoreApplication::applicationPid());
+const DesktopApplication xterm{4100, "XTerm", "XTerm", "Sat Dec  5 09:00:00 2026"};
+const DesktopApplication firefox{4200, "firefox", "Firefox", "Sat Dec  5 09:00:00 2026"};
+
+// Answers the n-th recognition with the n-th list of lines, once the test
+// allows it: name suggestions arrive exactly when a test wants them.
+class SteppedRecognizer final : public TextRecognizer {
+ public:
+  explicit SteppedRecognizer(std::vector<std::vector<RecognizedLine>> answers)
+      : answers_(std::move(answers)) {}
+  ~SteppedRecognizer() override { allow(1000); }
+
+  std::vector<RecognizedLine> recognize(const QImage&) override {
+    std::unique_lock lock(mutex_);
+    const int mine = started_++;
+    allowed_.wait(lock, [&] { return allowedCount_ > mine; });
+    return answers_.at(static_cast<size_t>(mine) % answers_.size());
+  }
+  void allow(int count) {
+    std::lock_guard lock(mutex_);
+    allowedCount_ = count;
+    allowed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable allowed_;
+  std::vector<std::vector<RecognizedLine>> answers_;
+  int started_ = 0;
+  int allowedCount_ = 0;
+};
+
+std::vector<RecognizedLine> line(const std::string& text) {
+  return {RecognizedLine{text, 0.9f, QRect(0, 0, 400, 40)}};
+}
 
 class AppModelTest : public ::testing::Test {
  protected:
+  AppModelTest() {
+    harness.workspace.add(xterm);
+    harness.workspace.add(firefox);
+    harness.workspace.setFrontmost(xterm.pid);
+  }
+
+  AppModel& captured() {
+    AppModel& model = harness.model ? *harness.model : harness.start();
+    finish(model.capture(CaptureMode::display));
+    return model;
+  }
+
+  // A live Claude Code session hosted by `host`.
+  AgentSession liveSession(const std::string& id, int32_t pid, const DesktopApplication& host,
+                           double updatedAt) {
+    const AgentSession session{id,
+                               "/work/" + id,
+                               ProcessIdentity{pid, "claude", "Sat Dec  5 10:00:00 2026"},
+                               host.bundleIdentifier,
+                               host.pid,
+                               Date{updatedAt}};
+    harness.processes.add(session.process);
+    SessionRepository(harness.dataRoot()).write(session);
+    return session;
+  }
+
+  void settle() {
+    processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+  }
+
+  // Opens the preview and waits for the destination suggestion it starts.
+  void showPreview(AppModel& model) {
+    model.showPreview();
+    ASSERT_TRUE(processEventsUntil([&] { return !harness.registry->refreshing(); }));
+  }
+
   test::ModelHarness harness;
 };
 
-TEST_F(AppModelTest, DisplayCaptureReachesClipboardAndThumbnail) {
-  AppModel& model = harness.start();
-  finish(model.capture(CaptureMode::display));
+TEST_F(AppModelTest, CaptureGoesToClipboardThumbnailAndBackToTheUsersApplication) {
+  harness.fakeRecognizer->setLines(line("Build failed in the console"));
+  AppModel& model = captured();
+
   ASSERT_TRUE(harness.pasteboard.image());
   EXPECT_EQ(harness.pasteboard.image()->size(), QSize(3024, 1964));
-  ASSERT_TRUE(model.quickWindow());
-  EXPECT_TRUE(model.quickWindow()->isVisible());
+  EXPECT_EQ(QImage::fromData(harness.pasteboard.png(), "PNG").size(), QSize(3024, 1964));
+  EXPECT_EQ(harness.workspace.activations(), std::vector<int32_t>{xterm.pid});
+  EXPECT_EQ(model.status(), "Image copied to clipboard");
+  EXPECT_EQ(model.pasteHint(), "Ready in XTerm · Claude image paste: Ctrl+V");
   EXPECT_FALSE(model.busy());
+
+  // The thumbnail sits 20 points from the right and bottom of the display's free area.
+  ASSERT_TRUE(model.quickWindow() && model.quickWindow()->isVisible());
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_EQ(model.quickWindow()->geometry().bottomRight() + QPoint(1, 1),
+            area.bottomRight() + QPoint(1, 1) - QPoint(20, 20));
+
+  ASSERT_TRUE(processEventsUntil([&] { return !model.naming(); }));
+  EXPECT_EQ(model.filename(), "build-failed-console.png");
+}
+
+TEST_F(AppModelTest, CaptureIsRefusedWhileOneRunsAndCancellingReturnsFocusWithoutAlert) {
+  AppModel& model = harness.start();
+  auto region = model.capture(CaptureMode::region);
+  ASSERT_TRUE(processEventsUntil([&] {
+    return harness.captureManager->overlay() && !harness.captureManager->overlay()->windows().empty();
+  }));
+  EXPECT_TRUE(model.busy());
+  const int queries = harness.screens.contentQueries;
+  finish(model.capture(CaptureMode::display));  // a second hot-key press
+  EXPECT_EQ(harness.screens.contentQueries, queries);
+
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(harness.captureManager->overlay()->windows().front()->view(), &escape);
+  finish(std::move(region));
+  EXPECT_FALSE(model.busy());
+  EXPECT_TRUE(model.image().isNull());
+  EXPECT_TRUE(harness.prompts.alerts.empty());
+  EXPECT_EQ(harness.workspace.activations(), std::vector<int32_t>{xterm.pid});
+}
+
+TEST_F(AppModelTest, FocusGoesBackToTheLastOtherApplicationWhenLumacapWasInFront) {
+  harness.workspace.add(DesktopApplication{ownPid, "lumacap", "Lumacap", "t"});
+  AppModel& model = harness.start();
+  harness.workspace.userActivates(firefox.pid);
+  harness.workspace.userActivates(ownPid);  // the user opened our menu
+  finish(model.capture(CaptureMode::display));
+  EXPECT_EQ(harness.workspace.activations(), std::vector<int32_t>{firefox.pid});
+  EXPECT_EQ(model.pasteHint(), "Ready in Firefox · Ctrl+V to paste");
+}
+
+TEST_F(AppModelTest, FailedCaptureAlertsAndKeepsTheCaptureInHand) {
+  AppModel& model = captured();
+  const QImage before = model.image();
+  harness.screens.contentError = std::make_exception_ptr(CaptureError(CaptureError::Kind::permission));
+  finish(model.capture(CaptureMode::display));
+  const QString message = CaptureError(CaptureError::Kind::permission).what();
+  EXPECT_EQ(harness.prompts.alerts, std::vector<QString>{message});
+  EXPECT_EQ(model.error(), message);
+  EXPECT_EQ(model.image(), before);
+  EXPECT_FALSE(model.busy());
+}
+
+TEST_F(AppModelTest, NameSuggestionNeverOverwritesTheUsersOwnNameOrAnotherCapture) {
+  auto recognizer = std::make_shared<SteppedRecognizer>(
+      std::vector{line("First capture words"), line("Second capture words"), line("Third capture words")});
+  harness.recognizer = recognizer;
+  AppModel& model = captured();
+
+  // Renamed by the user before the suggestion came.
+  model.setFilename("mine.png");
+  recognizer->allow(1);
+  ASSERT_TRUE(processEventsUntil([&] { return !model.naming(); }));
+  EXPECT_EQ(model.filename(), "mine.png");
+
+  // Replaced by a newer capture: the older suggestion is dropped and
+  // `naming` follows the newer capture.
+  finish(model.capture(CaptureMode::display));
+  const QString newerInitialName = model.filename();
+  finish(model.capture(CaptureMode::display));
+  const QString newestInitialName = model.filename();
+  recognizer->allow(2);
+  settle();
+  EXPECT_TRUE(model.naming());
+  EXPECT_EQ(model.filename(), newestInitialName);
+  EXPECT_NE(newerInitialName, "second-capture-words.png");
+
+  // Saved before the suggestion came: the saved name stays.
+  finish(model.save());
+  const QString saved = model.filename();
+  recognizer->allow(3);
+  ASSERT_TRUE(processEventsUntil([&] { return !model.naming(); }));
+  EXPECT_EQ(model.filename(), saved);
+}
+
+TEST_F(AppModelTest, SavingTwiceWritesOnceAndRenamingKeepsTheRecord) {
+  AppModel& model = captured();
+  model.setFilename("Shot");
+  finish(model.save());
+  ASSERT_EQ(model.records().size(), 1u);
+  EXPECT_EQ(model.filename(), "shot.png");
+  EXPECT_EQ(model.status(), "Saved to local history");
+  const auto index = harness.dataRoot() / "history.json";
+  const auto written = std::filesystem::last_write_time(index);
+
+  model.copyImage();  // another status meanwhile
+  finish(model.save());
+  EXPECT_EQ(std::filesystem::last_write_time(index), written);
+  EXPECT_EQ(model.status(), "Saved to local history");
+
+  // Another capture takes "shot.png" first: renaming to it gives a free name.
+  const std::string firstID = *model.savedID();
+  model.store()->save("png", "shot 2", std::nullopt, Date{});
+  model.setFilename("Shot 2");
+  finish(model.save());
+  EXPECT_EQ(model.savedID(), firstID);
+  EXPECT_EQ(model.filename(), "shot-2-2.png");
+  EXPECT_EQ(model.records().size(), 2u);
+
+  // Deleted from the history while in hand: saving makes a new record.
+  model.store()->remove(firstID);
+  finish(model.save());
+  EXPECT_NE(model.savedID(), firstID);
+  EXPECT_EQ(model.records().size(), 2u);
+}
+
+TEST_F(AppModelTest, DestinationSuggestionFollowsItsRules) {
+  const AgentSession inXterm = liveSession("in-xterm", 501, xterm, 10);
+  const AgentSession inFirefox = liveSession("in-firefox", 502, firefox, 20);
+  AppModel& model = captured();
+
+  // No remembered destination: the session in the capture's terminal.
+  finish(model.refreshDestinations(true));
+  EXPECT_EQ(model.destinationID(), "in-xterm");
+  // A remembered destination wins while it is listed…
+  harness.settings->setLastDestination("in-firefox");
+  finish(model.refreshDestinations(true));
+  EXPECT_EQ(model.destinationID(), "in-firefox");
+  // …and is passed over once it is gone; without a session in the capture's
+  // terminal, the clipboard.
+  harness.processes.remove(inFirefox.process.pid);
+  harness.processes.remove(inXterm.process.pid);
+  finish(model.refreshDestinations(true));
+  EXPECT_EQ(model.destinationID(), AppModel::clipboardID);
+
+  // A refresh without suggestion resets a choice whose session ended.
+  harness.processes.add(inXterm.process);
+  finish(model.refreshDestinations(false));
+  model.setDestinationID("in-xterm");
+  harness.processes.remove(inXterm.process.pid);
+  finish(model.refreshDestinations(false));
+  EXPECT_EQ(model.destinationID(), AppModel::clipboardID);
+}
+
+TEST_F(AppModelTest, StagingToTheClipboardSavesCopiesTheTextAndReturnsFocus) {
+  AppModel& model = captured();
+  model.showPreview();
+  model.setPrompt("Why is this red?");
+  finish(model.send());
+
+  ASSERT_EQ(model.records().size(), 1u);
+  const CaptureRecord& record = model.records().front();
+  EXPECT_EQ(harness.pasteboard.text(), StagingText::make(model.store()->url(record), "Why is this red?"));
+  EXPECT_EQ(record.destination, "Clipboard");
+  EXPECT_EQ(record.deliveryStatus, "Copied");
+  EXPECT_TRUE(model.status().startsWith("Copied — "));
+  EXPECT_EQ(model.pasteHint(), "Path + message copied · Ctrl+Shift+V to paste");
+  EXPECT_FALSE(model.previewWindow()->isVisible());
+  EXPECT_TRUE(model.quickWindow()->isVisible());
+  EXPECT_EQ(harness.workspace.activations().back(), xterm.pid);
+  EXPECT_EQ(harness.settings->lastDestination(), "clipboard");
+  EXPECT_FALSE(model.busy());
+}
+
+TEST_F(AppModelTest, StagingToAnEndedSessionKeepsThePreviewAndTheSavedCapture) {
+  const AgentSession session = liveSession("gone", 601, xterm, 10);
+  AppModel& model = captured();
+  showPreview(model);
+  ASSERT_EQ(model.destinationID(), "gone");
+  harness.processes.remove(session.process.pid);
+
+  finish(model.send());
+  EXPECT_EQ(model.error(), IntegrationError(IntegrationError::Kind::sessionEnded).what());
+  EXPECT_TRUE(model.previewWindow()->isVisible());
+  EXPECT_EQ(model.records().size(), 1u);
+  EXPECT_TRUE(harness.prompts.alerts.empty());
+  EXPECT_FALSE(model.busy());
+}
+
+TEST_F(AppModelTest, StagingToALiveSessionLeavesFocusOnItsTerminal) {
+  liveSession("live", 701, xterm, 10);
+  AppModel& model = captured();
+  showPreview(model);
+  finish(model.send());
+  EXPECT_FALSE(model.error());
+  EXPECT_EQ(model.pasteHint(), "Staged · select the session and paste");
+  EXPECT_EQ(model.records().front().destination, "Claude Code · live");
+  EXPECT_EQ(model.records().front().deliveryStatus, "Staged");
+}
+
+TEST_F(AppModelTest, ClosingThePreviewAndDiscardingWhileWorkIsUnderWayIsSafe) {
+  liveSession("slow", 801, xterm, 10);
+  auto recognizer = std::make_shared<SteppedRecognizer>(
+      std::vector<std::vector<RecognizedLine>>{line("Late suggestion words")});
+  harness.recognizer = recognizer;
+  AppModel& model = captured();
+  showPreview(model);
+  ASSERT_EQ(model.destinationID(), "slow");
+
+  harness.processes.holdProbes();
+  const int probed = harness.processes.inspections();
+  auto staging = model.send();
+  ASSERT_TRUE(processEventsUntil([&] { return harness.processes.inspections() > probed; }));
+  model.previewWindow()->close();  // discards
+  EXPECT_TRUE(model.image().isNull());
+  harness.processes.releaseProbes();
+  recognizer->allow(1);
+  finish(std::move(staging));
+  settle();
+
+  // The delivery itself completed; nothing of the dropped capture came back.
+  EXPECT_EQ(model.records().size(), 1u);
+  EXPECT_FALSE(model.quickWindow()->isVisible());
+  EXPECT_FALSE(model.previewWindow()->isVisible());
+  EXPECT_FALSE(model.naming());
+  EXPECT_NE(model.filename(), "late-suggestion-words.png");
+  EXPECT_FALSE(model.busy());
+}
+
+TEST_F(AppModelTest, ModelGoingAwayWhileACaptureWaitsIsSafe) {
+  AppModel& model = harness.start();
+  auto region = model.capture(CaptureMode::region);
+  ASSERT_TRUE(processEventsUntil([&] { return harness.captureManager->overlay() != nullptr; }));
+  harness.model.reset();
+  harness.captureManager.reset();  // cancels the overlay: the capture task ends
+  settle();
+}
+
+TEST_F(AppModelTest, DeletingRecordsDropsOnlyTheCaptureInHand) {
+  AppModel& model = captured();
+  finish(model.save());
+  const CaptureRecord other = model.store()->save("png", "other", std::nullopt, Date{});
+  model.showPreview();
+
+  model.remove(other);
+  EXPECT_FALSE(model.image().isNull());
+  EXPECT_EQ(model.records().size(), 1u);
+
+  model.remove(model.records().front());
+  EXPECT_TRUE(model.image().isNull());
+  EXPECT_FALSE(model.previewWindow()->isVisible());
+  EXPECT_FALSE(model.quickWindow()->isVisible());
+
+  finish(model.capture(CaptureMode::display));
+  finish(model.save());
+  model.deleteAll();
+  EXPECT_TRUE(model.records().empty());
+  EXPECT_TRUE(model.image().isNull());
+}
+
+TEST_F(AppModelTest, WithoutAStoreCapturesStillReachClipboardAndThumbnail) {
+  harness.storeFails = true;
+  AppModel& model = harness.start();
+  EXPECT_EQ(model.error(), StoreError(StoreError::Kind::invalidIndex).what());
+  EXPECT_TRUE(harness.prompts.alerts.empty());  // the delegate presents it at launch
+
+  finish(model.capture(CaptureMode::display));
+  EXPECT_TRUE(harness.pasteboard.image());
+  EXPECT_TRUE(model.quickWindow()->isVisible());
+  finish(model.save());
+  EXPECT_EQ(model.error(), StoreError(StoreError::Kind::missingCapture).what());
+  EXPECT_TRUE(model.records().empty());
+}
+
+TEST_F(AppModelTest, OpeningARecordWhoseFileIsGoneAlertsAndChangesNothing) {
+  AppModel& model = captured();
+  finish(model.save());
+  const CaptureRecord record = model.records().front();
+  model.discard();
+  std::filesystem::remove(model.store()->url(record));
+
+  finish(model.openRecord(record));
+  ASSERT_EQ(harness.prompts.alerts.size(), 1u);
+  EXPECT_TRUE(harness.prompts.alerts.front().contains(QString::fromStdString(record.filename)));
+  EXPECT_TRUE(model.image().isNull());
+  EXPECT_FALSE(model.previewWindow() && model.previewWindow()->isVisible());
+
+  std::ofstream(model.store()->url(record)) << "not an image";
+  finish(model.openRecord(record));
+  EXPECT_EQ(harness.prompts.alerts.back(), StoreError(StoreError::Kind::missingCapture).what());
+}
+
+TEST_F(AppModelTest, OpeningARecordPutsItInHandAsSaved) {
+  AppModel& model = captured();
+  model.setFilename("kept");
+  finish(model.save());
+  const CaptureRecord record = model.records().front();
+  model.discard();
+
+  finish(model.openRecord(record));
+  EXPECT_EQ(model.savedID(), record.id);
+  EXPECT_EQ(model.filename(), "kept.png");
+  EXPECT_EQ(model.status(), "Saved capture · ready to copy or stage again");
+  EXPECT_TRUE(model.previewWindow()->isVisible());
+  EXPECT_EQ(model.image().size(), QSize(3024, 1964));
+}
+
+TEST_F(AppModelTest, ThumbnailStaysWhileHoveredAndGoesAfterTheDelay) {
+  harness.dismissalDelay = std::chrono::milliseconds(100);
+  AppModel& model = captured();
+  QWidget* thumbnail = model.quickWindow();
+  model.setQuickCaptureHovered(true);
+  settle();
+  settle();
+  settle();
+  EXPECT_TRUE(thumbnail->isVisible());
+  model.setQuickCaptureHovered(false);
+  EXPECT_TRUE(processEventsUntil([&] { return !thumbnail->isVisible(); }, std::chrono::seconds(2)));
+
+  // Dismissed by hand: no later timer brings it back or hides it again.
+  finish(model.capture(CaptureMode::display));
+  model.hideQuickCapture();
+  model.showPreview();
+  model.discard();
+  settle();
+  settle();
+  settle();
+  EXPECT_FALSE(thumbnail->isVisible());
+}
+
+TEST_F(AppModelTest, ExportWritesTheCaptureUnderTheProposedName) {
+  AppModel& model = captured();
+  model.setFilename("My Shot");
+  harness.prompts.exportAnswer = harness.root / "out.png";
+  finish(model.exportCapture());
+  EXPECT_EQ(harness.prompts.proposedNames, std::vector<QString>{"my-shot.png"});
+  EXPECT_EQ(QImage(QString::fromStdString((harness.root / "out.png").string())).size(), QSize(3024, 1964));
+  EXPECT_EQ(model.status(), "Saved to out.png");
+  EXPECT_TRUE(model.records().empty());  // exporting does not touch the history
+}
+
+TEST_F(AppModelTest, ChooserListsOthersNormalWindowsLargerThan60Points) {
+  const auto window = [](uint32_t id, int32_t pid, double width, double height, int layer = 0) {
+    return ShareableWindow{id, "w", Rect{0, 0, width, height}, OwningApplication{pid, "App"}, layer, 1};
+  };
+  ShareableWindow unowned = window(6, 0, 400, 400);
+  unowned.owningApplication.reset();
+  const std::vector<ShareableWindow> windows = {window(1, 10, 61, 61),      window(2, 10, 60, 400),
+                                                window(3, 10, 400, 60),     window(4, ownPid, 400, 400),
+                                                window(5, 10, 400, 400, 8), unowned};
+  const auto kept = AppModel::choosableWindows(windows, ownPid);
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept[0].windowID, 1u);
+  EXPECT_EQ(kept[1].windowID, 6u);
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ struct ModelHarness {
   AppModel& start() {
     settings = std::make_unique<SettingsManager>();
     captureManager = std::make_unique<CaptureManager>(screens);
-    ocr = std::make_unique<OCRService>(recognizer);
+    ocr = std::make_unique<OCRService>(recognizer ? recognizer : fakeRecognizer);
     auto owned = std::make_unique<ClaudeCodeIntegration>(pasteboard, workspace, processes, dataRoot());
     integration = owned.get();
     registry = std::make_unique<AgentSessionRegistry>(std::move(owned));
@@ -117,6 +117,7 @@ struct ModelHarness {
         .startAtLogin = startAtLogin,
         .prompts = prompts,
         .configureHooks = [this](bool install) { return configureHooks(install); },
+        .clock = [this] { return clock(); },
         .dismissalDelay = dismissalDelay,
         .refreshInterval = refreshInterval,
     });
@@ -128,7 +129,9 @@ struct ModelHarness {
   FakeWorkspace workspace;
   FakePasteboard pasteboard;
   FakeProcessSource processes;
-  std::shared_ptr<FakeTextRecognizer> recognizer = std::make_shared<FakeTextRecognizer>();
+  std::shared_ptr<FakeTextRecognizer> fakeRecognizer = std::make_shared<FakeTextRecognizer>();
+  std::shared_ptr<TextRecognizer> recognizer;  // when set, used instead of the fake
+  std::function<Date()> clock = &Date::now;
   RecordingFileBrowser fileBrowser;
   MemoryStartAtLogin startAtLogin;
   RecordingPrompts prompts;

@@ -184,11 +184,19 @@ QPushButton* ScreenshotPreview::makeMainButton() {
   mainButton_->setDefault(true);
   mainButton_->setFocusPolicy(Qt::NoFocus);
   mainButton_->setMinimumHeight(34);
+  // The prominent style: the accent colour, quieter while disabled.
+  mainButton_->setStyleSheet(
+      QStringLiteral("QPushButton { background: palette(highlight); border: none; border-radius: 6px; }"
+                     "QPushButton:hover { background: palette(highlight); }"
+                     "QPushButton:disabled { background: palette(mid); }"
+                     "QLabel { color: palette(highlighted-text); }"));
   busy_ = new Spinner(12, mainButton_);
   mainLabel_ = new QLabel(mainButton_);
   mainLabel_->setFont(look::font(*this, 13, QFont::Medium));
   auto* returnKey = new QLabel(mainButton_);
-  returnKey->setPixmap(symbolIcon(Symbol::returnKey, look::secondary(*this)).pixmap(QSize(14, 14)));
+  QColor keyColor = palette().color(QPalette::HighlightedText);
+  keyColor.setAlphaF(0.7f);
+  returnKey->setPixmap(symbolIcon(Symbol::returnKey, keyColor).pixmap(QSize(14, 14)));
   auto* layout = new QHBoxLayout(mainButton_);
   layout->setContentsMargins(12, 5, 12, 5);
   layout->addWidget(busy_);
