@@ -34,12 +34,15 @@ void AppDelegate::applicationDidFinishLaunching() {
   });
   statusItem_.show();
 
+  // Read before the hot key can leave its own error there: each problem of
+  // the launch is shown once.
+  const std::optional<QString> startupError = model_.error();
   hotKey_.setAction([model = QPointer<AppModel>(&model_)] {
     if (model) model->capture(CaptureMode::region);
   });
   registerStoredShortcut();
   installShortcutChange();
-  if (const auto error = model_.error()) model_.presentError(*error);
+  if (startupError) model_.presentError(*startupError);
 }
 
 void AppDelegate::buildStatusMenu() {

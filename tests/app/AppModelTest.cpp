@@ -130,8 +130,7 @@ TEST_F(AppModelTest, CaptureIsRefusedWhileOneRunsAndCancellingReturnsFocusWithou
   finish(model.capture(CaptureMode::display));  // a second hot-key press
   EXPECT_EQ(harness.screens.contentQueries, queries);
 
-  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-  QApplication::sendEvent(harness.captureManager->overlay()->windows().front()->view(), &escape);
+  harness.cancelRegion();
   finish(std::move(region));
   EXPECT_FALSE(model.busy());
   EXPECT_TRUE(model.image().isNull());

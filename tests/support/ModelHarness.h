@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QSettings>
 #include <chrono>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include "app/AppModel.h"
 #include "app/CaptureManager.h"
 #include "app/OCRService.h"
+#include "app/RegionSelector.h"
 #include "app/SettingsManager.h"
 #include "platform/FileBrowser.h"
 #include "platform/StartAtLogin.h"
@@ -91,6 +94,15 @@ struct ModelHarness {
   }
 
   std::filesystem::path dataRoot() const { return root / "data"; }
+
+  // Waits for the region overlay, then presses Escape on it.
+  void cancelRegion() {
+    if (!processEventsUntil(
+            [&] { return captureManager->overlay() && !captureManager->overlay()->windows().empty(); }))
+      throw std::runtime_error("the region overlay did not open");
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(captureManager->overlay()->windows().front()->view(), &escape);
+  }
 
   AppModel& start() {
     settings = std::make_unique<SettingsManager>();

@@ -1,0 +1,122 @@
+#include "app/AppDelegate.h"
+
+#include <gtest/gtest.h>
+
+#include "app/HotKeyManager.h"
+#include "platform/fake/FakeHotKeyService.h"
+#include "support/ModelHarness.h"
+
+namespace lumacap {
+namespace {
+
+using test::finish;
+
+class AppDelegateTest : public ::testing::Test {
+ protected:
+  AppDelegate& launch() {
+    model = &harness.start();
+    auto service = std::make_unique<FakeHotKeyService>();
+    hotKeys = service.get();
+    if (takenElsewhere) hotKeys->holdElsewhere(*takenElsewhere, 10);
+    hotKey = std::make_unique<HotKeyManager>(std::move(service));
+    delegate = std::make_unique<AppDelegate>(*model, *hotKey);
+    delegate->applicationDidFinishLaunching();
+    return *delegate;
+  }
+
+  QStringList menuTitles() {
+    QStringList titles;
+    for (QAction* action : delegate->statusMenu().actions()) {
+      titles << (action->isSeparator() ? "—" : action->text() + (action->isEnabled() ? "" : " (disabled)"));
+    }
+    return titles;
+  }
+
+  QAction* item(const QString& title) {
+    for (QAction* action : delegate->statusMenu().actions()) {
+      if (action->text() == title) return action;
+    }
+    return nullptr;
+  }
+
+  test::ModelHarness harness;
+  std::optional<Shortcut> takenElsewhere;
+  AppModel* model = nullptr;
+  FakeHotKeyService* hotKeys = nullptr;
+  std::unique_ptr<HotKeyManager> hotKey;
+  std::unique_ptr<AppDelegate> delegate;  // last: goes first
+};
+
+TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrder) {
+  launch();
+  EXPECT_EQ(menuTitles(), (QStringList{"Lumacap (disabled)", "—", "Capture Region    Shift+Super+2",
+                                       "Capture Window…", "Capture Display", "—", "Last Capture…",
+                                       "Recent Captures…", "Settings…", "—", "Quit Lumacap"}));
+  EXPECT_EQ(item("Settings…")->shortcut(), QKeySequence("Ctrl+,"));
+  EXPECT_EQ(item("Quit Lumacap")->shortcut(), QKeySequence("Ctrl+Q"));
+  EXPECT_TRUE(harness.prompts.alerts.empty());
+}
+
+TEST_F(AppDelegateTest, HotKeyAndMenuStartCaptures) {
+  launch();
+  hotKeys->press(Shortcut::initial());
+  harness.cancelRegion();
+
+  ASSERT_TRUE(test::processEventsUntil([&] { return !model->busy(); }));
+  item("Capture Display")->trigger();
+  ASSERT_TRUE(test::processEventsUntil([&] { return !model->image().isNull(); }));
+}
+
+TEST_F(AppDelegateTest, LastCaptureAndReopenOpenThePreviewOrTheHistory) {
+  launch();
+  item("Last Capture…")->trigger();
+  ASSERT_TRUE(model->historyWindow());
+  EXPECT_TRUE(model->historyWindow()->isVisible());
+  EXPECT_FALSE(model->previewWindow());
+
+  finish(model->capture(CaptureMode::display));
+  EXPECT_TRUE(delegate->reopen());
+  EXPECT_TRUE(model->previewWindow()->isVisible());
+
+  // While a capture runs, reopening does nothing.
+  model->previewWindow()->hide();
+  auto region = model->capture(CaptureMode::region);
+  EXPECT_FALSE(delegate->reopen());
+  EXPECT_FALSE(model->previewWindow()->isVisible());
+  harness.cancelRegion();
+  finish(std::move(region));
+}
+
+TEST_F(AppDelegateTest, ShortcutChangeFollowsTheMenuOnlyWhenItTakes) {
+  launch();
+  const Shortcut withS{1, "S", true, true, false, false};
+  model->updateShortcut(withS);
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Shift+Super+S");
+  EXPECT_EQ(hotKeys->grabbed(), withS);
+
+  const Shortcut taken{2, "D", true, true, false, false};
+  hotKeys->holdElsewhere(taken, 10);
+  harness.settings->setShortcut(withS);
+  try {
+    model->updateShortcut(taken);
+    FAIL() << "a taken combination was accepted";
+  } catch (const ShortcutError& failure) {
+    EXPECT_EQ(failure.code(), 10);
+  }
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Shift+Super+S");
+  EXPECT_EQ(hotKeys->grabbed(), withS);  // the previous one is back
+}
+
+TEST_F(AppDelegateTest, LaunchProblemsAreEachShownOnce) {
+  takenElsewhere = Shortcut::initial();
+  harness.storeFails = true;
+  launch();
+  EXPECT_EQ(harness.prompts.alerts,
+            (std::vector<QString>{ShortcutError::unavailableDescription,
+                                  StoreError(StoreError::Kind::invalidIndex).what()}));
+  item("Capture Display")->trigger();  // the menu still works
+  ASSERT_TRUE(test::processEventsUntil([&] { return !model->image().isNull(); }));
+}
+
+}  // namespace
+}  // namespace lumacap

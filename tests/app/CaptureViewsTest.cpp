@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/views/QuickCaptureView.h"
+#include "app/views/ScreenshotPreview.h"
+#include "support/ModelHarness.h"
+
+namespace lumacap {
+namespace {
+
+using test::finish;
+using test::processEventsUntil;
+
+// The thumbnail card and the preview, driven with keys and clicks.
+class CaptureViewsTest : public ::testing::Test {
+ protected:
+  CaptureViewsTest() : model(harness.start()) {
+    finish(model.capture(CaptureMode::display));
+    model.showPreview();
+    processEventsUntil([&] { return !harness.registry->refreshing(); });
+    EXPECT_TRUE(QTest::qWaitForWindowActive(model.previewWindow()));
+  }
+
+  ScreenshotPreview& preview() { return static_cast<ScreenshotPreview&>(*model.previewWindow()); }
+  QuickCaptureView& card() { return static_cast<CaptureReceiptPanel&>(*model.quickWindow()).view(); }
+  QString mainLabel() { return preview().mainButtonLabel()->text(); }
+
+  test::ModelHarness harness;
+  AppModel& model;
+};
+
+TEST_F(CaptureViewsTest, MainButtonSaysWhatItWillDo) {
+  EXPECT_EQ(mainLabel(), "Copy image");
+  QTest::keyClicks(preview().messageField(), "  ");
+  EXPECT_EQ(mainLabel(), "Copy image");  // blank is nothing to say
+  QTest::keyClicks(preview().messageField(), "x");
+  EXPECT_EQ(mainLabel(), "Copy prompt + path");
+
+  const AgentSession session{"s1", "/work/app", ProcessIdentity{900, "claude", "t"}, "XTerm", 1, Date{1}};
+  harness.processes.add(session.process);
+  SessionRepository(harness.dataRoot()).write(session);
+  finish(model.refreshDestinations(false));
+  model.setDestinationID("s1");
+  EXPECT_EQ(preview().destinationMenu()->text(), "Claude Code · app");
+  model.setPrompt({});
+  EXPECT_EQ(mainLabel(), "Stage for Claude");
+
+  // A chosen destination that is no longer listed reads as the clipboard.
+  model.setDestinationID("gone");
+  EXPECT_EQ(preview().destinationMenu()->text(), "Clipboard");
+}
+
+TEST_F(CaptureViewsTest, CopyImageSavesNothingAndHidesThePreview) {
+  QTest::keyClick(preview().messageField(), Qt::Key_Return);
+  EXPECT_TRUE(model.records().empty());
+  EXPECT_FALSE(preview().isVisible());
+  EXPECT_TRUE(model.quickWindow()->isVisible());
+  EXPECT_EQ(model.status(), "Image copied · paste it in your agent");
+}
+
+TEST_F(CaptureViewsTest, ReturnInTheNameOnlyMovesOnAndEscapeDiscards) {
+  preview().filenameField()->setFocus();
+  QTest::keyClick(preview().filenameField(), Qt::Key_Return);
+  EXPECT_TRUE(preview().isVisible());
+  EXPECT_TRUE(preview().messageField()->hasFocus());
+
+  QTest::keyClick(&preview(), Qt::Key_Escape);
+  EXPECT_TRUE(model.image().isNull());
+  EXPECT_FALSE(preview().isVisible());
+}
+
+TEST_F(CaptureViewsTest, CtrlSSavesFromTheMessageAndTheTextsFollow) {
+  EXPECT_EQ(preview().footer()->text(), "Already copied. Paste whenever you’re ready.");
+  EXPECT_EQ(card().header()->text(), "Copied");
+  EXPECT_EQ(card().saveButton()->text(), "Save");
+
+  QTest::keyClick(preview().messageField(), Qt::Key_S, Qt::ControlModifier);
+  ASSERT_TRUE(processEventsUntil([&] { return model.savedID().has_value(); }));
+  EXPECT_EQ(preview().footer()->text(), "Saved locally. Ready to paste.");
+  EXPECT_EQ(card().header()->text(), "Ready");
+  EXPECT_EQ(card().saveButton()->text(), "Saved");
+  EXPECT_FALSE(card().saveButton()->isEnabled());
+  EXPECT_TRUE(preview().messageField()->toPlainText().isEmpty());
+}
+
+TEST_F(CaptureViewsTest, ErrorsShowInPlaceOfTheHints) {
+  std::filesystem::remove_all(harness.dataRoot());
+  std::filesystem::create_directories(harness.dataRoot() / "history.json");  // saving cannot write the index
+  card().saveButton()->click();
+  ASSERT_TRUE(processEventsUntil([&] { return model.error().has_value(); }));
+  EXPECT_EQ(card().hint()->text(), *model.error());
+  EXPECT_EQ(preview().footer()->text(), *model.error());
+  EXPECT_EQ(card().header()->text(), "Copied");
+  EXPECT_TRUE(card().saveButton()->isEnabled());
+}
+
+TEST_F(CaptureViewsTest, MainButtonIsDisabledWhileAStagingRuns) {
+  const AgentSession session{"s2", "/work/api", ProcessIdentity{901, "claude", "t"}, "XTerm", 1, Date{1}};
+  harness.processes.add(session.process);
+  SessionRepository(harness.dataRoot()).write(session);
+  finish(model.refreshDestinations(false));
+  model.setDestinationID("s2");
+
+  harness.processes.holdProbes();
+  QTest::keyClick(preview().messageField(), Qt::Key_Return);
+  ASSERT_TRUE(model.busy());
+  EXPECT_FALSE(preview().mainButton()->isEnabled());
+  QTest::keyClick(preview().messageField(), Qt::Key_Return);  // does nothing
+  harness.processes.releaseProbes();
+  ASSERT_TRUE(processEventsUntil([&] { return !model.busy(); }));
+  EXPECT_EQ(model.records().size(), 1u);
+  EXPECT_EQ(model.pasteHint(), "Staged · select the session and paste");
+}
+
+TEST_F(CaptureViewsTest, CardButtonsOpenThePreviewAndDismiss) {
+  model.hideQuickCapture();
+  preview().hide();
+  model.copyImageAndReturn();
+  ASSERT_TRUE(model.quickWindow()->isVisible());
+  card().editButton()->click();
+  EXPECT_TRUE(preview().isVisible());
+  EXPECT_FALSE(model.quickWindow()->isVisible());
+
+  model.copyImageAndReturn();
+  card().dismissButton()->click();
+  EXPECT_FALSE(model.quickWindow()->isVisible());
+}
+
+}  // namespace
+}  // namespace lumacap
