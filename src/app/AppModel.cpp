@@ -343,7 +343,7 @@ void AppModel::returnFocus() {
 
 void AppModel::showQuickCapture() {
   if (!quickWindow_) {
-    quickWindow_ = std::make_unique<CaptureReceiptPanel>(*this, services_.workspace.isCompositing());
+    quickWindow_ = std::make_unique<CaptureReceiptPanel>(*this, services_.captureManager.isCompositing());
   }
   QScreen* screen = services_.captureManager.screen(captureDisplayID_);
   if (!screen) screen = QGuiApplication::primaryScreen();

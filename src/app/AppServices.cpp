@@ -78,5 +78,6 @@ AppServices::~AppServices() = default;
 
 AppModel& AppServices::model() { return parts_->model; }
 HotKeyManager& AppServices::hotKey() { return parts_->hotKey; }
+CaptureManager& AppServices::captureManager() { return parts_->captureManager; }
 
 }  // namespace lumacap

@@ -5,6 +5,7 @@
 namespace lumacap {
 
 class AppModel;
+class CaptureManager;
 class HotKeyManager;
 
 // The composition root of the application: the one place that picks the real
@@ -21,6 +22,7 @@ class AppServices {
 
   AppModel& model();
   HotKeyManager& hotKey();
+  CaptureManager& captureManager();
 
  private:
   struct Parts;

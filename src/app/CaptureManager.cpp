@@ -101,9 +101,11 @@ QCoro::Task<std::unique_ptr<CaptureManager::HiddenWindows>> CaptureManager::hide
   // Once the server has carried out the unmaps, only a compositor's fade
   // can still show the windows.
   source_.synchronize();
-  const auto settled = lastHide_ + compositorDelay;
-  const auto now = std::chrono::steady_clock::now();
-  if (settled > now) co_await QCoro::sleepFor(settled - now);
+  if (source_.isCompositing()) {
+    const auto settled = lastHide_ + compositorDelay;
+    const auto now = std::chrono::steady_clock::now();
+    if (settled > now) co_await QCoro::sleepFor(settled - now);
+  }
   co_return hidden;
 }
 

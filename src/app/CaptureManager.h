@@ -49,6 +49,7 @@ class CaptureManager final : public QObject {
   // The display number of the screen under the mouse pointer.
   uint32_t pointerDisplay() const;
   uint32_t mainDisplayID() const { return source_.mainDisplayID(); }
+  bool isCompositing() const { return source_.isCompositing(); }
   // The screen with this display number, if one is connected.
   QScreen* screen(uint32_t displayID) const;
 

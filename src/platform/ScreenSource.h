@@ -75,6 +75,9 @@ class ScreenSource {
   // Returns once the display server has carried out every request this
   // process's windows have sent (so a hidden window is off the screen).
   virtual void synchronize() = 0;
+  // Whether a compositing manager draws the screen: windows may then be
+  // translucent, and take a moment to leave the screen once hidden.
+  virtual bool isCompositing() = 0;
 };
 
 }  // namespace lumacap

@@ -35,8 +35,6 @@ class Workspace {
   virtual QFuture<bool> activate(const DesktopApplication& application) = 0;
   // Whether its process no longer exists with the same start time.
   virtual bool isTerminated(const DesktopApplication& application) = 0;
-  // Whether a compositing manager runs, so that windows may be translucent.
-  virtual bool isCompositing() = 0;
 
   // Called on the GUI thread each time another application becomes frontmost.
   using ActivationObserver = std::function<void(const DesktopApplication&)>;

@@ -41,6 +41,8 @@ class FakeScreenSource final : public ScreenSource {
   std::optional<uint32_t> displayNumber(const QScreen& screen) override;
   uint32_t mainDisplayID() override { return mainDisplay; }
   void synchronize() override { ++synchronizations; }
+  bool isCompositing() override { return compositing; }
+  bool compositing = false;
 };
 
 }  // namespace lumacap

@@ -24,8 +24,6 @@ class FakeWorkspace final : public Workspace {
   std::optional<DesktopApplication> frontmostApplication() override;
   QFuture<bool> activate(const DesktopApplication& application) override;
   bool isTerminated(const DesktopApplication& application) override;
-  bool isCompositing() override { return compositing; }
-  bool compositing = false;
   void observeActivations(ActivationObserver observer) override { observer_ = std::move(observer); }
 
   // The process ids of the applications asked to activate, in order.

@@ -119,6 +119,7 @@ struct X11ScreenSource::Connection {
   xcb_atom_t atoms[static_cast<size_t>(Atom::count)] = {};
   bool hasMonitors = false;
   bool hasComposite = false;
+  int screenNumber = 0;
 
   ~Connection() {
     if (xcb) xcb_disconnect(xcb);
@@ -147,6 +148,7 @@ std::shared_ptr<X11ScreenSource::Connection> X11ScreenSource::Connection::open(c
   for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
   if (!screens.rem) return nullptr;
   connection->root = screens.data->root;
+  connection->screenNumber = screenNumber;
   connection->imageByteOrder = setup->image_byte_order;
   for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem; xcb_format_next(&formats)) {
     connection->bitsPerPixelByDepth[formats.data->depth] = formats.data->bits_per_pixel;
@@ -454,6 +456,18 @@ uint32_t X11ScreenSource::mainDisplayID() {
     if (monitor.primary) return monitor.id;
   }
   return monitors.empty() ? 0 : monitors.front().id;
+}
+
+bool X11ScreenSource::isCompositing() {
+  if (!connection_) return false;
+  xcb_connection_t* xcb = connection_->xcb;
+  const std::string name = "_NET_WM_CM_S" + std::to_string(connection_->screenNumber);
+  const auto atom = xcbOwned(xcb_intern_atom_reply(
+      xcb, xcb_intern_atom(xcb, 0, static_cast<uint16_t>(name.size()), name.data()), nullptr));
+  if (!atom) return false;
+  const auto owner =
+      xcbOwned(xcb_get_selection_owner_reply(xcb, xcb_get_selection_owner(xcb, atom->atom), nullptr));
+  return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
 void X11ScreenSource::synchronize() {

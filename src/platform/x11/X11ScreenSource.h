@@ -33,6 +33,7 @@ class X11ScreenSource final : public ScreenSource {
   std::optional<uint32_t> displayNumber(const QScreen& screen) override;
   uint32_t mainDisplayID() override;
   void synchronize() override;
+  bool isCompositing() override;
 
   struct Connection;
 

@@ -152,15 +152,6 @@ QFuture<bool> X11Workspace::activate(const DesktopApplication& application) {
                            });
 }
 
-bool X11Workspace::isCompositing() {
-  if (!connection_.connected()) return false;
-  const std::string selection = "_NET_WM_CM_S" + std::to_string(connection_.screenNumber());
-  const xcb_atom_t atom = connection_.atom(selection, false);
-  const auto reply = xcbOwned(xcb_get_selection_owner_reply(
-      connection_.get(), xcb_get_selection_owner(connection_.get(), atom), nullptr));
-  return reply && reply->owner != XCB_WINDOW_NONE;
-}
-
 bool X11Workspace::isTerminated(const DesktopApplication& application) {
   const auto identity = processes_.inspect(application.pid);
   return !identity || identity->started != application.started;

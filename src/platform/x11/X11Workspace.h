@@ -31,7 +31,6 @@ class X11Workspace final : public Workspace {
   std::optional<DesktopApplication> frontmostApplication() override;
   QFuture<bool> activate(const DesktopApplication& application) override;
   bool isTerminated(const DesktopApplication& application) override;
-  bool isCompositing() override;
   void observeActivations(ActivationObserver observer) override { observer_ = std::move(observer); }
 
  private:

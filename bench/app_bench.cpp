@@ -1,0 +1,126 @@
+// The running application on the X display in $DISPLAY, with the real
+// services (run it through scripts/capture-bench, which starts an Xvfb of each
+// size with openbox and terminals full of text).
+//
+//   BM_DisplayCaptureToThumbnail  AppModel::capture(display) until the image is
+//                                 offered on the clipboard and the thumbnail is
+//                                 on screen
+//   BM_HotKeyToOverlay/0          the hot key's handler until the region
+//                                 overlay is on screen
+//   BM_HotKeyToOverlay/1          the same from launching `xdotool key`, which
+//                                 adds the tool's own start-up and the X server
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QWindow>
+#include <chrono>
+#include <filesystem>
+
+#include "app/AppModel.h"
+#include "app/AppServices.h"
+#include "app/CaptureManager.h"
+#include "app/HotKeyManager.h"
+#include "app/RegionSelector.h"
+#include "app/SettingsManager.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace lumacap;
+using Clock = std::chrono::steady_clock;
+
+AppServices* services = nullptr;
+
+template <typename Condition>
+void runUntil(Condition condition) {
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (!condition()) {
+    if (Clock::now() > deadline) throw std::runtime_error("the application did not get there within 10 s");
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+  }
+}
+
+bool exposed(QWidget* window) {
+  return window && window->windowHandle() && window->windowHandle()->isExposed();
+}
+
+void BM_DisplayCaptureToThumbnail(benchmark::State& state) {
+  AppModel& model = services->model();
+  bool offered = false;
+  QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, [&] { offered = true; });
+  for (auto _ : state) {
+    model.hideQuickCapture();
+    runUntil([&] { return !exposed(model.quickWindow()) && !model.busy() && !model.naming(); });
+    offered = false;
+    const auto start = Clock::now();
+    model.capture(CaptureMode::display);
+    runUntil([&] { return offered && exposed(model.quickWindow()); });
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  state.SetLabel(std::to_string(model.image().width()) + "x" + std::to_string(model.image().height()));
+}
+BENCHMARK(BM_DisplayCaptureToThumbnail)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void pressHotKey() {
+  const char* arguments[] = {"xdotool", "key", "super+shift+2", nullptr};
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, "xdotool", nullptr, nullptr, const_cast<char**>(arguments), environ) != 0) {
+    throw std::runtime_error("xdotool could not be started");
+  }
+  ::waitpid(pid, nullptr, 0);
+}
+
+void BM_HotKeyToOverlay(benchmark::State& state) {
+  AppModel& model = services->model();
+  CaptureManager& captures = services->captureManager();
+  Clock::time_point pressed;
+  services->hotKey().setAction([&] {
+    pressed = Clock::now();
+    model.capture(CaptureMode::region);
+  });
+  const bool fromTool = state.range(0) == 1;
+  for (auto _ : state) {
+    runUntil([&] { return !model.busy(); });
+    const auto launched = Clock::now();
+    pressHotKey();
+    runUntil([&] {
+      const RegionSelector* overlay = captures.overlay();
+      return overlay && !overlay->windows().empty() && exposed(overlay->windows().front());
+    });
+    const auto start = fromTool ? launched : pressed;
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(captures.overlay()->windows().front()->view(), &escape);
+  }
+}
+BENCHMARK(BM_HotKeyToOverlay)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // A history and settings of its own, never the user's.
+  const auto home =
+      std::filesystem::temp_directory_path() / ("lumacap-app-bench-" + std::to_string(::getpid()));
+  for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"}) ::setenv(name, home.c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  int status = 0;
+  {
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName("Lumacap");
+    QApplication::setApplicationName("Lumacap");
+    AppServices real;
+    services = &real;
+    real.hotKey().registerShortcut(real.model().settings().shortcut());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+  }
+  std::filesystem::remove_all(home);
+  return status;
+}
