@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "core/CaptureError.h"
+#include "platform/x11/XcbConnection.h"
 
 namespace lumacap {
 namespace {
