@@ -15,9 +15,6 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Found by the libraries' dependencies: Qt's SVG plugins, loaded at run time
-# to draw the tray and window icons.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
 # Text recognition needs its English data; folders and files open through
 # xdg-open; gapplication binds desktop keys to Lumacap's actions.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "tesseract-ocr-eng, xdg-utils")

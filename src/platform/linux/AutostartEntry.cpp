@@ -79,7 +79,7 @@ AutostartEntry::AutostartEntry() : AutostartEntry(defaultFile()) {}
 
 AutostartEntry::AutostartEntry(fs::path file) : file_(std::move(file)) {}
 
-bool AutostartEntry::isEnabled() const {
+bool AutostartEntry::isEnabled() {
   std::string content;
   try {
     content = readWholeFile(file_);
