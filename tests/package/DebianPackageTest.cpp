@@ -51,6 +51,17 @@ TEST(DesktopEntryTest, PassesTheFreedesktopValidator) {
   EXPECT_EQ(result.standardOutput.find("warning:"), std::string::npos) << result.standardOutput;
 }
 
+TEST(ManualPageTest, RendersWithoutWarnings) {
+  const ProcessResult page =
+      runWithDeadline({"man", "--warnings", "-l", std::string(LUMACAP_BUILD_DIR) + "/packaging/lumacap.1"},
+                      {{"MANWIDTH", "80"}});
+  EXPECT_EQ(page.exitStatus, 0);
+  EXPECT_EQ(page.standardError, "");
+  for (const char* section : {"SYNOPSIS", "OPTIONS", "FILES", "ENVIRONMENT"}) {
+    EXPECT_NE(page.standardOutput.find(section), std::string::npos) << section;
+  }
+}
+
 // The package is installed with dpkg into a scratch root with an empty
 // database: that runs dpkg's own unpacking, its maintainer scripts and its
 // removal bookkeeping, as root and unprivileged alike (dpkg -i into / would
