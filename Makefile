@@ -1,10 +1,14 @@
 # The two commands of the README:
 #   make run    set everything up, build, and start Lumacap in the tray
 #   make test   set everything up, build, and run the whole test suite
+# Installing:
+#   make install PREFIX=~/.local   (DESTDIR=… stages it for packaging)
+#   make package                   the Debian package, in $(BUILD)/
 BUILD ?= build
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 
-.PHONY: run test bootstrap configure build bench fuzz clean format
+.PHONY: run test bootstrap configure build install package bench fuzz clean format
 
 run: build
 	$(BUILD)/bin/lumacap
@@ -21,6 +25,12 @@ configure: bootstrap
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	cmake --build $(BUILD) --target package
 
 fuzz: bootstrap
 	scripts/run-fuzzers

@@ -80,11 +80,19 @@ XServer::XServer(Options options) {
     });
     if (!managed) throw std::runtime_error("openbox did not start");
   }
-  if (options.systemTray) {
-    start({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
-           "--height", "24", "--SetDockType", "true", "--transparent", "false"});
-    waitForWindow("trayer");
-  }
+  if (options.systemTray) startSystemTray();
+}
+
+void XServer::startSystemTray() {
+  if (tray_ && tray_->running()) return;
+  tray_ = &start({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
+                  "--height", "24", "--SetDockType", "true", "--transparent", "false"});
+  waitForWindow("trayer");
+}
+
+void XServer::stopSystemTray() {
+  if (tray_) tray_->stop();
+  tray_ = nullptr;
 }
 
 XServer::~XServer() {

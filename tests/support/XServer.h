@@ -46,12 +46,18 @@ class XServer {
   // _NET_ACTIVE_WINDOW of the root window, if any.
   std::optional<unsigned long> activeWindow() const;
 
+  // The trayer system tray, for tests of a desktop without one or with one
+  // that starts late. Starting waits until its window shows.
+  void startSystemTray();
+  void stopSystemTray();
+
  private:
   std::string display_;
   std::string previousDisplay_;
   bool hadDisplay_ = false;
   std::unique_ptr<BackgroundProcess> server_;
   std::vector<std::unique_ptr<BackgroundProcess>> clients_;
+  BackgroundProcess* tray_ = nullptr;
 };
 
 }  // namespace lumacap::test

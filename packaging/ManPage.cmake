@@ -1,0 +1,56 @@
+# Writes the manual page from `lumacap --help`, so that the options it lists
+# are the ones the program knows. Run with cmake -P and
+#   LUMACAP   the built executable
+#   TEMPLATE  lumacap.1.in
+#   OUTPUT    the page to write
+#   VERSION   the project version
+# Every option the help names must have a description here: a new option
+# fails the build until it is documented.
+
+set(description_--install-claude-hooks
+  "Adds Lumacap's hook entries (SessionStart, SessionEnd, UserPromptSubmit and
+Stop) to Claude Code's settings file, keeping every other setting and saving
+the file as it was beside it first. The hooks run this executable at the path
+it was run from.")
+set(description_--remove-claude-hooks
+  "Removes those hook entries again.")
+set(description_--claude-hook
+  "The hook command itself: reads one Claude Code hook event from standard input
+and records or forgets the live session. Writes nothing to standard output and
+always exits 0.")
+
+# Escapes text for troff: backslashes, and hyphens that must print as such.
+function(troff_escape text out)
+  string(REPLACE "\\" "\\e" text "${text}")
+  string(REPLACE "-" "\\-" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+execute_process(COMMAND "${LUMACAP}" --help
+  OUTPUT_VARIABLE help RESULT_VARIABLE status ERROR_VARIABLE errors)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${LUMACAP} --help failed (${status}): ${errors}")
+endif()
+if(NOT help MATCHES "^Lumacap: ([^\n]+)\\. Options: ([^\n]+)\n$")
+  message(FATAL_ERROR "unexpected help text: ${help}")
+endif()
+set(summary "${CMAKE_MATCH_1}")
+string(REPLACE ", " ";" options "${CMAKE_MATCH_2}")
+
+troff_escape("${summary}" MAN_SUMMARY)
+set(MAN_OPTIONS "")
+set(synopsis "")
+foreach(option IN LISTS options)
+  if(NOT DEFINED description_${option})
+    message(FATAL_ERROR "the help names ${option}, which the manual page does not describe")
+  endif()
+  troff_escape("${option}" name)
+  troff_escape("${description_${option}}" text)
+  string(APPEND MAN_OPTIONS ".TP\n.B ${name}\n${text}\n")
+  list(APPEND synopsis "\\fB${name}\\fR")
+endforeach()
+list(JOIN synopsis " | " MAN_SYNOPSIS)
+string(TIMESTAMP MAN_DATE "%Y-%m-%d" UTC)
+set(MAN_VERSION "${VERSION}")
+string(REGEX REPLACE "\n$" "" MAN_OPTIONS "${MAN_OPTIONS}")
+configure_file("${TEMPLATE}" "${OUTPUT}" @ONLY)

@@ -1,0 +1,135 @@
+#include "app/DesktopActivation.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QVariantList>
+#include <QVariantMap>
+#include <cstdio>
+
+namespace lumacap {
+namespace {
+
+constexpr const char* applicationInterface = "org.freedesktop.Application";
+// A running instance answers at once; one that does not within this time is
+// taken to be stuck, and this process runs on its own.
+constexpr int handOverTimeoutMs = 5000;
+
+}  // namespace
+
+// The org.freedesktop.Application interface, exported for DesktopActivation.
+class ApplicationAdaptor : public QDBusAbstractAdaptor {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
+
+ public:
+  explicit ApplicationAdaptor(DesktopActivation* activation)
+      : QDBusAbstractAdaptor(activation), activation_(activation) {}
+
+ public slots:
+  void Activate(const QVariantMap& platformData) {
+    Q_UNUSED(platformData);
+    activation_->activate();
+  }
+  // Lumacap opens no documents: opening one activates it.
+  void Open(const QStringList& uris, const QVariantMap& platformData) {
+    Q_UNUSED(uris);
+    Q_UNUSED(platformData);
+    activation_->activate();
+  }
+  void ActivateAction(const QString& name, const QVariantList& parameter, const QVariantMap& platformData) {
+    Q_UNUSED(parameter);
+    Q_UNUSED(platformData);
+    activation_->activateAction(name);
+  }
+
+ private:
+  DesktopActivation* activation_;
+};
+
+const QStringList DesktopActivation::actions = {"capture-region", "capture-window", "capture-display",
+                                                "history", "settings"};
+
+DesktopActivation::DesktopActivation(QObject* parent)
+    : DesktopActivation(QDBusConnection::sessionBus(), parent) {}
+
+DesktopActivation::DesktopActivation(const QDBusConnection& bus, QObject* parent)
+    : QObject(parent), bus_(bus) {
+  new ApplicationAdaptor(this);
+}
+
+DesktopActivation::~DesktopActivation() {
+  if (!exported_) return;
+  bus_.unregisterService(serviceName);
+  bus_.unregisterObject(objectPath);
+}
+
+DesktopActivation::Claim DesktopActivation::claim(const QString& action) {
+  if (!bus_.isConnected()) {
+    runOwnAction(action);
+    return Claim::noBus;
+  }
+  // The object is in place before the name is taken, so that a call the bus
+  // queued while starting us (D-Bus activation) finds it.
+  if (!exported_) exported_ = bus_.registerObject(objectPath, this);
+  // Two tries: an instance that is just quitting gives the name up between them.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (bus_.registerService(serviceName)) {
+      runOwnAction(action);
+      return Claim::primary;
+    }
+    if (handOver(action)) {
+      bus_.unregisterObject(objectPath);
+      exported_ = false;
+      return Claim::handedOver;
+    }
+  }
+  std::fputs("Lumacap: the running Lumacap does not answer; starting another one.\n", stderr);
+  bus_.unregisterObject(objectPath);
+  exported_ = false;
+  runOwnAction(action);
+  return Claim::noBus;
+}
+
+bool DesktopActivation::handOver(const QString& action) {
+  const bool plain = !actions.contains(action);
+  QDBusMessage message = QDBusMessage::createMethodCall(serviceName, objectPath, applicationInterface,
+                                                        plain ? "Activate" : "ActivateAction");
+  if (plain) {
+    message << QVariantMap();
+  } else {
+    message << action << QVariantList() << QVariantMap();
+  }
+  // Not starting a service: when the owner has just gone, the next try takes the name.
+  message.setAutoStartService(false);
+  // The answer is awaited with the event loop running, so that an instance
+  // in this same process (tests) can take the call.
+  const QDBusMessage reply = bus_.call(message, QDBus::BlockWithGui, handOverTimeoutMs);
+  return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+void DesktopActivation::runOwnAction(const QString& action) {
+  if (!actions.contains(action)) return;
+  QMetaObject::invokeMethod(
+      this, [this, action] { emit actionRequested(action); }, Qt::QueuedConnection);
+}
+
+void DesktopActivation::activate() { emit activated(); }
+
+void DesktopActivation::activateAction(const QString& name) {
+  if (actions.contains(name)) emit actionRequested(name);
+}
+
+QString DesktopActivation::actionFromArguments(const QStringList& arguments) {
+  const QString prefix = QStringLiteral("--action=");
+  for (const QString& argument : arguments) {
+    if (!argument.startsWith(prefix)) continue;
+    const QString name = argument.mid(prefix.size());
+    if (actions.contains(name)) return name;
+  }
+  return {};
+}
+
+}  // namespace lumacap
+
+#include "DesktopActivation.moc"

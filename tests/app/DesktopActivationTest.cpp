@@ -1,0 +1,157 @@
+#include "app/DesktopActivation.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QProcess>
+#include <fstream>
+#include <sstream>
+
+#include "support/AwaitTask.h"
+#include "support/SessionBus.h"
+
+namespace lumacap {
+namespace {
+
+using Claim = DesktopActivation::Claim;
+using test::processEventsUntil;
+
+// What an instance was asked to do.
+struct Requests {
+  explicit Requests(DesktopActivation& activation) {
+    QObject::connect(&activation, &DesktopActivation::activated, [this] { ++activations; });
+    QObject::connect(&activation, &DesktopActivation::actionRequested,
+                     [this](const QString& name) { actions.append(name); });
+  }
+  int activations = 0;
+  QStringList actions;
+};
+
+class DesktopActivationTest : public ::testing::Test {
+ protected:
+  ~DesktopActivationTest() override {
+    for (const QString& name : connections_) QDBusConnection::disconnectFromBus(name);
+  }
+
+  // A connection of its own, as a separate process would have.
+  QDBusConnection connect(const std::string& address) {
+    const QString name = QStringLiteral("activation-test-%1").arg(connections_.size());
+    connections_.append(name);
+    return QDBusConnection::connectToBus(QString::fromStdString(address), name);
+  }
+
+  // Runs a desktop tool while this process keeps answering the bus.
+  int runServing(const QStringList& command) {
+    QProcess process;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromStdString(bus.address()));
+    process.setProcessEnvironment(environment);
+    process.start(command.front(), command.mid(1));
+    const bool finished = processEventsUntil([&] { return process.state() == QProcess::NotRunning; });
+    EXPECT_TRUE(finished) << command.join(' ').toStdString() << " did not finish within 10 s";
+    if (!finished) process.kill();
+    return process.exitCode();
+  }
+
+  test::SessionBus bus;
+
+ private:
+  QStringList connections_;
+};
+
+TEST_F(DesktopActivationTest, ASecondStartHandsItsRequestToTheFirst) {
+  DesktopActivation first(connect(bus.address()));
+  Requests asked(first);
+  ASSERT_EQ(first.claim(), Claim::primary);
+
+  DesktopActivation second(connect(bus.address()));
+  EXPECT_EQ(second.claim("capture-display"), Claim::handedOver);
+  ASSERT_TRUE(processEventsUntil([&] { return asked.actions.size() == 1; }))
+      << "the running instance was not asked to capture";
+  EXPECT_EQ(asked.actions, QStringList{"capture-display"});
+  EXPECT_EQ(asked.activations, 0);
+
+  // A plain start reopens the running instance; an unknown action does too.
+  DesktopActivation third(connect(bus.address()));
+  EXPECT_EQ(third.claim(), Claim::handedOver);
+  EXPECT_EQ(third.claim("no-such-action"), Claim::handedOver);
+  ASSERT_TRUE(processEventsUntil([&] { return asked.activations == 2; })) << "not reopened";
+  EXPECT_EQ(asked.actions.size(), 1);
+}
+
+TEST_F(DesktopActivationTest, TheNameIsFreeAgainWhenTheFirstInstanceEnds) {
+  {
+    DesktopActivation first(connect(bus.address()));
+    ASSERT_EQ(first.claim(), Claim::primary);
+  }
+  DesktopActivation next(connect(bus.address()));
+  Requests asked(next);
+  EXPECT_EQ(next.claim("history"), Claim::primary);
+  // Its own action runs once the event loop does.
+  EXPECT_TRUE(asked.actions.isEmpty());
+  ASSERT_TRUE(processEventsUntil([&] { return !asked.actions.isEmpty(); }));
+  EXPECT_EQ(asked.actions, QStringList{"history"});
+}
+
+TEST_F(DesktopActivationTest, DesktopToolsReachTheRunningInstance) {
+  DesktopActivation running(connect(bus.address()));
+  Requests asked(running);
+  ASSERT_EQ(running.claim(), Claim::primary);
+
+  const auto gdbus = [&](const QString& method, const QStringList& arguments) {
+    return runServing(QStringList{"gdbus", "call", "--session", "--dest", DesktopActivation::serviceName,
+                                  "--object-path", DesktopActivation::objectPath, "--method",
+                                  "org.freedesktop.Application." + method} +
+                      arguments);
+  };
+  EXPECT_EQ(runServing({"gapplication", "action", "org.lumacap.Lumacap", "capture-region"}), 0);
+  EXPECT_EQ(gdbus("ActivateAction", {"settings", "[]", "{}"}), 0);
+  EXPECT_EQ(gdbus("ActivateAction", {"format-disk", "[]", "{}"}), 0);
+  EXPECT_EQ(gdbus("Open", {"['file:///tmp/a.png']", "{}"}), 0);
+  EXPECT_EQ(gdbus("Activate", {"{}"}), 0);
+
+  ASSERT_TRUE(processEventsUntil([&] { return asked.activations == 2; }));
+  EXPECT_EQ(asked.actions, (QStringList{"capture-region", "settings"}));
+}
+
+TEST_F(DesktopActivationTest, WithoutABusRunsAloneAndKeepsItsAction) {
+  DesktopActivation alone(connect("unix:path=/nonexistent/bus"));
+  Requests asked(alone);
+  EXPECT_EQ(alone.claim("capture-window"), Claim::noBus);
+  ASSERT_TRUE(processEventsUntil([&] { return !asked.actions.isEmpty(); }));
+  EXPECT_EQ(asked.actions, QStringList{"capture-window"});
+}
+
+TEST(DesktopActivationArgumentsTest, ReadsOnlyKnownActions) {
+  const std::vector<std::pair<QStringList, QString>> cases = {
+      {{"lumacap"}, ""},
+      {{"lumacap", "--action=capture-region"}, "capture-region"},
+      {{"lumacap", "-x", "--action=history", "--action=settings"}, "history"},
+      {{"lumacap", "--action=bogus", "--action=settings"}, "settings"},
+      {{"lumacap", "--action="}, ""},
+      {{"lumacap", "--action", "history"}, ""},
+      {{"lumacap", "--action=History"}, ""},
+  };
+  for (const auto& [arguments, action] : cases) {
+    EXPECT_EQ(DesktopActivation::actionFromArguments(arguments), action) << arguments.join(' ').toStdString();
+  }
+}
+
+// The desktop entry's actions start Lumacap with arguments it understands.
+TEST(DesktopActivationArgumentsTest, EveryDesktopActionNamesAKnownAction) {
+  std::ifstream file(LUMACAP_SOURCE_DIR "/packaging/org.lumacap.Lumacap.desktop");
+  ASSERT_TRUE(file) << "desktop entry not found";
+  std::string line, group;
+  int checked = 0;
+  while (std::getline(file, line)) {
+    if (line.starts_with("[Desktop Action ")) group = line.substr(16, line.size() - 17);
+    if (group.empty() || !line.starts_with("Exec=")) continue;
+    const QStringList arguments = QString::fromStdString(line.substr(5)).split(' ');
+    EXPECT_EQ(DesktopActivation::actionFromArguments(arguments).toStdString(), group) << line;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 4);
+}
+
+}  // namespace
+}  // namespace lumacap

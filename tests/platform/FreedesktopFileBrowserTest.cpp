@@ -1,0 +1,121 @@
+#include "platform/linux/FreedesktopFileBrowser.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDesktopServices>
+#include <QUrl>
+#include <fstream>
+
+#include "support/AwaitTask.h"
+#include "support/SessionBus.h"
+#include "support/TempDir.h"
+
+namespace lumacap {
+namespace {
+
+using test::processEventsUntil;
+
+// A file manager on the test's bus that only remembers what it was shown.
+class FakeFileManager : public QObject {
+ public:
+  QStringList shown;
+};
+
+class FileManagerAdaptor : public QDBusAbstractAdaptor {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+ public:
+  explicit FileManagerAdaptor(FakeFileManager* manager) : QDBusAbstractAdaptor(manager), manager_(manager) {}
+
+ public slots:
+  void ShowItems(const QStringList& uris, const QString& startupId) {
+    Q_UNUSED(startupId);
+    manager_->shown += uris;
+  }
+
+ private:
+  FakeFileManager* manager_;
+};
+
+// Stands in for the desktop's handler of file: URLs (xdg-open).
+class UrlRecorder : public QObject {
+  Q_OBJECT
+
+ public:
+  QList<QUrl> opened;
+  Q_INVOKABLE void open(const QUrl& url) { opened.append(url); }
+};
+
+class FreedesktopFileBrowserTest : public ::testing::Test {
+ protected:
+  FreedesktopFileBrowserTest() {
+    QDesktopServices::setUrlHandler("file", &urls, "open");
+    std::filesystem::create_directories(folder);
+    std::ofstream(file).close();
+  }
+  ~FreedesktopFileBrowserTest() override {
+    QDesktopServices::unsetUrlHandler("file");
+    QDBusConnection::disconnectFromBus("file-manager");
+    QDBusConnection::disconnectFromBus("file-browser");
+  }
+
+  QDBusConnection connect(const QString& name) {
+    return QDBusConnection::connectToBus(QString::fromStdString(bus.address()), name);
+  }
+  QUrl folderUrl() const { return QUrl::fromLocalFile(QString::fromStdString(folder.string())); }
+
+  test::SessionBus bus;
+  test::TempDir home;
+  std::filesystem::path folder = home / "Lumacap/Captures";
+  std::filesystem::path file = folder / "Build error #2.png";
+  UrlRecorder urls;
+};
+
+TEST_F(FreedesktopFileBrowserTest, RevealsTheFileThroughTheFileManager) {
+  FakeFileManager manager;
+  new FileManagerAdaptor(&manager);
+  QDBusConnection managerBus = connect("file-manager");
+  ASSERT_TRUE(managerBus.registerObject("/org/freedesktop/FileManager1", &manager));
+  ASSERT_TRUE(managerBus.registerService("org.freedesktop.FileManager1"));
+
+  FreedesktopFileBrowser browser(connect("file-browser"));
+  browser.revealFile(file);
+  ASSERT_TRUE(processEventsUntil([&] { return !manager.shown.isEmpty(); }))
+      << "the file manager was not asked";
+  EXPECT_EQ(manager.shown,
+            QStringList{"file://" + QString::fromStdString(folder.string()) + "/Build%20error%20%232.png"});
+  // Give a wrong fallback the time to show itself.
+  processEventsUntil([] { return false; }, std::chrono::milliseconds(100));
+  EXPECT_TRUE(urls.opened.isEmpty());
+}
+
+TEST_F(FreedesktopFileBrowserTest, OpensTheFolderWhenNoFileManagerAnswers) {
+  FreedesktopFileBrowser browser(connect("file-browser"));
+  browser.revealFile(file);
+  ASSERT_TRUE(processEventsUntil([&] { return !urls.opened.isEmpty(); })) << "the folder was not opened";
+  EXPECT_EQ(urls.opened, QList<QUrl>{folderUrl()});
+
+  // A file that is gone: its folder, without asking the bus.
+  urls.opened.clear();
+  browser.revealFile(folder / "gone.png");
+  EXPECT_EQ(urls.opened, QList<QUrl>{folderUrl()});
+}
+
+TEST_F(FreedesktopFileBrowserTest, OpensOnlyFoldersThatExist) {
+  FreedesktopFileBrowser browser(connect("file-browser"));
+  browser.openFolder(folder);
+  EXPECT_EQ(urls.opened, QList<QUrl>{folderUrl()});
+
+  const auto missing = home / "Lumacap/Missing";
+  browser.openFolder(missing);
+  EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_EQ(urls.opened.size(), 1);
+}
+
+}  // namespace
+}  // namespace lumacap
+
+#include "FreedesktopFileBrowserTest.moc"
