@@ -3,21 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMouseEvent>
 
-#include "support/ModelHarness.h"
-
 namespace lumacap {
 namespace {
 
-ShareableWindow window(uint32_t id, std::optional<std::string> title, std::optional<std::string> application,
-                       Rect frame = Rect{0, 0, 400, 300}) {
+ShareableWindow window(uint32_t id, std::optional<std::string> title,
+                       std::optional<std::string> application) {
   std::optional<OwningApplication> owner;
   if (application) owner = OwningApplication{static_cast<int32_t>(1000 + id), *application};
-  return ShareableWindow{id, std::move(title), frame, std::move(owner)};
+  return ShareableWindow{id, std::move(title), Rect{0, 0, 400, 300}, std::move(owner)};
 }
 
 class WindowChooserTest : public ::testing::Test {
@@ -71,22 +68,6 @@ TEST_F(WindowChooserTest, ClickAnywhereInARowOrReturnChoosesItsWindow) {
   QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
   QApplication::sendEvent(chooser.list(), &press);
   EXPECT_EQ(chosen, (std::vector<uint32_t>{2, 1}));
-}
-
-TEST(WindowChooserModelTest, TheModelListsOnlyChoosableWindows) {
-  test::ModelHarness harness;
-  const auto ownPid = static_cast<int32_t>(QCoreApplication::applicationPid());
-  harness.screens.content.windows = {
-      ShareableWindow{1, "Settings", Rect{0, 0, 550, 560}, OwningApplication{ownPid, "Lumacap"}},
-      window(2, "Narrow", "XTerm", Rect{0, 0, 60, 400}),
-      window(3, "Small", "XTerm", Rect{0, 0, 61, 61}),
-  };
-  AppModel& model = harness.start();
-  test::finish(model.capture(CaptureMode::window));
-  auto* chooser = dynamic_cast<WindowChooser*>(model.chooserWindow());
-  ASSERT_TRUE(chooser && chooser->isVisible());
-  ASSERT_EQ(chooser->list()->count(), 1);
-  EXPECT_EQ(chooser->list()->item(0)->text(), "Small");
 }
 
 }  // namespace

@@ -28,16 +28,13 @@ class TemporaryHome {
   }
   ~TemporaryHome() {
     for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
+      if (value) ::setenv(name.c_str(), value->c_str(), 1);
+      if (!value) ::unsetenv(name.c_str());
     }
     const char* config = std::getenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
-    setSettingsPath(config && *config ? std::filesystem::path(config)
-                                      : std::filesystem::path(home ? home : "/") / ".config");
+    setSettingsPath(config ? std::filesystem::path(config)
+                           : std::filesystem::path(home ? home : "") / ".config");
   }
   TemporaryHome(const TemporaryHome&) = delete;
   TemporaryHome& operator=(const TemporaryHome&) = delete;

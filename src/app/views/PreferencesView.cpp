@@ -124,7 +124,6 @@ PreferencesView::~PreferencesView() = default;
 
 QWidget* PreferencesView::makeForm() {
   auto* form = new QWidget;
-  form->setAutoFillBackground(false);
   auto* layout = new QVBoxLayout(form);
   layout->setContentsMargins(20, 18, 20, 18);
   layout->setSpacing(0);
