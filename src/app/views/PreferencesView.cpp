@@ -1,11 +1,366 @@
 #include "app/views/PreferencesView.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoroFuture>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+#include <array>
+#include <exception>
+
 #include "app/AppModel.h"
+#include "app/SettingsManager.h"
+#include "app/views/Symbols.h"
+#include "core/ScreenshotStore.h"
+#include "platform/FileBrowser.h"
+#include "platform/StartAtLogin.h"
 
 namespace lumacap {
+namespace {
 
-PreferencesView::PreferencesView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {}
+// The keys a shortcut may use, with their (macOS) virtual key codes, in menu order.
+struct ShortcutKey {
+  const char* label;
+  uint32_t keyCode;
+};
+constexpr std::array<ShortcutKey, 14> shortcutKeys{{{"1", 18},
+                                                    {"2", 19},
+                                                    {"3", 20},
+                                                    {"4", 21},
+                                                    {"5", 23},
+                                                    {"6", 22},
+                                                    {"7", 26},
+                                                    {"8", 28},
+                                                    {"9", 25},
+                                                    {"0", 29},
+                                                    {"S", 1},
+                                                    {"D", 2},
+                                                    {"F", 3},
+                                                    {"G", 5}}};
+
+std::string keyLabelOf(uint32_t keyCode) {
+  for (const ShortcutKey& key : shortcutKeys) {
+    if (key.keyCode == keyCode) return key.label;
+  }
+  return "3";
+}
+
+void setTextColor(QWidget& widget, const QColor& color) {
+  QPalette palette = widget.palette();
+  palette.setColor(QPalette::WindowText, color);
+  widget.setPalette(palette);
+}
+
+QHBoxLayout* buttonRow(std::initializer_list<QPushButton*> buttons) {
+  auto* row = new QHBoxLayout;
+  row->setSpacing(8);
+  for (QPushButton* button : buttons) row->addWidget(button);
+  row->addStretch();
+  return row;
+}
+
+constexpr int calloutSize = 12;
+constexpr int captionSize = 11;
+constexpr int cardPadding = 14;
+
+}  // namespace
+
+FormSection::FormSection(QWidget* parent) : QFrame(parent) {
+  rows_ = new QVBoxLayout(this);
+  rows_->setContentsMargins(cardPadding, 12, cardPadding, 12);
+  rows_->setSpacing(10);
+}
+
+void FormSection::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(look::primary(*this, 0.1), 1));
+  painter.setBrush(look::primary(*this, 0.035));
+  painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+}
+
+PreferencesView::PreferencesView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+  auto* scroll = new QScrollArea(this);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setWidget(makeForm());
+
+  // The outcome of the last action stays in sight however far the form is scrolled.
+  messageFooter_ = new QWidget(this);
+  auto* rule = new QFrame(messageFooter_);
+  rule->setFrameShape(QFrame::HLine);
+  rule->setFrameShadow(QFrame::Plain);
+  setTextColor(*rule, look::primary(*this, 0.12));
+  messageLabel_ = makeText({}, calloutSize);
+  messageLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  messageLabel_->setContentsMargins(20, 10, 20, 14);
+  setTextColor(*messageLabel_, palette().color(QPalette::WindowText));
+  auto* footer = new QVBoxLayout(messageFooter_);
+  footer->setContentsMargins(0, 0, 0, 0);
+  footer->setSpacing(0);
+  footer->addWidget(rule);
+  footer->addWidget(messageLabel_);
+  messageFooter_->hide();
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(scroll, 1);
+  layout->addWidget(messageFooter_);
+
+  connect(&model_.settings(), &SettingsManager::shortcutChanged, this, &PreferencesView::renderShortcut);
+  loadCandidate(model_.settings().shortcut());
+}
 
 PreferencesView::~PreferencesView() = default;
+
+QWidget* PreferencesView::makeForm() {
+  auto* form = new QWidget;
+  auto* layout = new QVBoxLayout(form);
+  layout->setContentsMargins(20, 18, 20, 18);
+  layout->setSpacing(0);
+
+  auto addSection = [&](const QString& title, QWidget* card, QWidget* footer = nullptr) {
+    if (layout->count() > 0) layout->addSpacing(18);
+    auto* heading = new QLabel(title, form);
+    heading->setFont(look::font(*this, 13, QFont::DemiBold));
+    heading->setContentsMargins(2, 0, 0, 6);
+    layout->addWidget(heading);
+    layout->addWidget(card);
+    if (footer) layout->addWidget(footer);
+  };
+
+  FormSection* shortcut = makeShortcutSection();
+  shortcutNote_ = makeText({}, captionSize);
+  shortcutNote_->setContentsMargins(cardPadding, 6, cardPadding, 0);
+  addSection(QStringLiteral("Capture shortcut"), shortcut, shortcutNote_);
+
+  auto* flow = new FormSection(form);
+  flow->rows().addWidget(makeText(QStringLiteral("Capture, then paste. The image is copied automatically and "
+                                                 "focus returns to your app. A small thumbnail fades after "
+                                                 "seven seconds; hover to keep it, or click Edit for "
+                                                 "filenames, messages, and destinations."),
+                                  calloutSize));
+  addSection(QStringLiteral("Capture flow"), flow);
+  addSection(QStringLiteral("Claude Code"), makeClaudeCodeSection());
+  addSection(QStringLiteral("Privacy & storage"), makePrivacySection());
+  addSection(QStringLiteral("Startup"), makeStartupSection());
+  layout->addStretch();
+  return form;
+}
+
+FormSection* PreferencesView::makeShortcutSection() {
+  auto* section = new FormSection;
+  super_ = new QCheckBox(QStringLiteral("Super"), section);
+  shift_ = new QCheckBox(QStringLiteral("Shift"), section);
+  alt_ = new QCheckBox(QStringLiteral("Alt"), section);
+  ctrl_ = new QCheckBox(QStringLiteral("Ctrl"), section);
+  key_ = new QComboBox(section);
+  key_->setAccessibleName(QStringLiteral("Key"));
+  key_->setFixedWidth(65);
+  for (const ShortcutKey& key : shortcutKeys) key_->addItem(QString::fromLatin1(key.label), key.keyCode);
+
+  auto* keys = new QHBoxLayout;
+  keys->setSpacing(16);
+  for (QCheckBox* box : {super_, shift_, alt_, ctrl_}) {
+    keys->addWidget(box);
+    connect(box, &QCheckBox::toggled, this, &PreferencesView::editCandidate);
+  }
+  keys->addSpacing(4);
+  keys->addWidget(key_);
+  keys->addStretch();
+  connect(key_, &QComboBox::currentIndexChanged, this, &PreferencesView::editCandidate);
+
+  current_ = new QLabel(section);
+  setTextColor(*current_, look::secondary(*this));
+  apply_ = new QPushButton(QStringLiteral("Apply"), section);
+  connect(apply_, &QPushButton::clicked, this, &PreferencesView::applyShortcut);
+  auto* current = new QHBoxLayout;
+  current->addWidget(current_);
+  current->addStretch();
+  current->addWidget(apply_);
+
+  section->rows().addLayout(keys);
+  section->rows().addLayout(current);
+  return section;
+}
+
+FormSection* PreferencesView::makeClaudeCodeSection() {
+  auto* section = new FormSection;
+  install_ = new QPushButton(QStringLiteral("Install Session Hooks"), section);
+  remove_ = new QPushButton(QStringLiteral("Remove Hooks"), section);
+  connect(install_, &QPushButton::clicked, this, [this] { configureHooks(true); });
+  connect(remove_, &QPushButton::clicked, this, [this] { configureHooks(false); });
+
+  QVBoxLayout& rows = section->rows();
+  rows.addWidget(
+      makeText(QStringLiteral("Discover live sessions using local lifecycle hooks. Only the project, "
+                              "session ID, process identity, and terminal app are stored. "
+                              "Conversations and prompts are never saved."),
+               calloutSize));
+  rows.addLayout(buttonRow({install_, remove_}));
+  rows.addWidget(
+      makeText(QStringLiteral("Installation merges ~/.claude/settings.json and makes a backup. Review "
+                              "/hooks in Claude Code and restart sessions. Keep Lumacap in a "
+                              "permanent location before installing."),
+               captionSize));
+  rows.addWidget(
+      makeText(QStringLiteral("Delivery uses a copied local image path + message. Select the right "
+                              "terminal tab and paste to continue. Codex, Cursor, and browser chats "
+                              "can use Clipboard; their sessions are not discovered."),
+               captionSize));
+  return section;
+}
+
+FormSection* PreferencesView::makePrivacySection() {
+  auto* section = new FormSection;
+  captureFolder_ = new QPushButton(QStringLiteral("Open Capture Folder"), section);
+  connect(captureFolder_, &QPushButton::clicked, this,
+          [this] { model_.fileBrowser().openFolder(ScreenshotStore::defaultRoot() / "Captures"); });
+
+  QVBoxLayout& rows = section->rows();
+  // X11 lets any client read the screen, so there is no permission to manage here.
+  rows.addWidget(
+      makeText(QStringLiteral("Lumacap reads the screen only when you capture. No accounts, network "
+                              "uploads, or background recording. OCR stays on this computer."),
+               calloutSize));
+  rows.addLayout(buttonRow({captureFolder_}));
+  rows.addWidget(
+      makeText(QStringLiteral("Captures are retained until you delete them in Recent Captures. "
+                              "Closing an unsaved preview leaves only its clipboard copy. OCR text "
+                              "is not retained, but suggested filenames may include visible text."),
+               captionSize));
+  return section;
+}
+
+FormSection* PreferencesView::makeStartupSection() {
+  auto* section = new FormSection;
+  startAtLogin_ = new QCheckBox(QStringLiteral("Start at login"), section);
+  connect(startAtLogin_, &QCheckBox::clicked, this, &PreferencesView::changeStartAtLogin);
+  section->rows().addWidget(startAtLogin_);
+  return section;
+}
+
+QLabel* PreferencesView::makeText(const QString& text, int pixels) {
+  auto* label = new QLabel(text, this);
+  label->setFont(look::font(*this, pixels));
+  label->setWordWrap(true);
+  setTextColor(*label, look::secondary(*this));
+  return label;
+}
+
+void PreferencesView::showEvent(QShowEvent* event) {
+  // Shown by the application (not restored by the window manager): the editor
+  // starts from the stored shortcut, and autostart may have changed meanwhile.
+  if (!event->spontaneous()) {
+    loadCandidate(model_.settings().shortcut());
+    startAtLogin_->setChecked(model_.startAtLogin().isEnabled());
+  }
+  QWidget::showEvent(event);
+}
+
+void PreferencesView::loadCandidate(const Shortcut& shortcut) {
+  candidate_ = shortcut;
+  {
+    const QSignalBlocker blockers[] = {QSignalBlocker(super_), QSignalBlocker(shift_), QSignalBlocker(alt_),
+                                       QSignalBlocker(ctrl_), QSignalBlocker(key_)};
+    super_->setChecked(shortcut.command);
+    shift_->setChecked(shortcut.shift);
+    alt_->setChecked(shortcut.option);
+    ctrl_->setChecked(shortcut.control);
+    key_->setCurrentIndex(key_->findData(shortcut.keyCode));
+  }
+  renderShortcut();
+}
+
+void PreferencesView::editCandidate() {
+  candidate_.command = super_->isChecked();
+  candidate_.shift = shift_->isChecked();
+  candidate_.option = alt_->isChecked();
+  candidate_.control = ctrl_->isChecked();
+  if (key_->currentIndex() >= 0) candidate_.keyCode = key_->currentData().toUInt();
+  renderShortcut();
+}
+
+void PreferencesView::renderShortcut() {
+  current_->setText(QStringLiteral("Current: ") + model_.settings().shortcutLabel());
+  const std::optional<std::string> problem = candidate_.validationMessage();
+  apply_->setEnabled(!problem);
+  const QString notice = model_.settings().shortcutMigrationNotice();
+  if (problem) {
+    shortcutNote_->setText(QString::fromStdString(*problem));
+    setTextColor(*shortcutNote_, look::warning());
+  } else {
+    shortcutNote_->setText(notice);
+    setTextColor(*shortcutNote_, look::secondary(*this));
+  }
+  shortcutNote_->setVisible(!shortcutNote_->text().isEmpty());
+}
+
+void PreferencesView::applyShortcut() {
+  candidate_.keyLabel = keyLabelOf(candidate_.keyCode);
+  if (model_.updateShortcut) {
+    try {
+      model_.updateShortcut(candidate_);
+    } catch (const std::exception& failure) {
+      setMessage(QString::fromUtf8(failure.what()));
+      return;
+    }
+  }
+  try {
+    model_.settings().setShortcut(candidate_);
+  } catch (const std::exception& failure) {
+    setMessage(QString::fromUtf8(failure.what()));
+    return;
+  }
+  setMessage(QStringLiteral("Shortcut updated to ") + QString::fromStdString(candidate_.label()) +
+             QStringLiteral("."));
+}
+
+QCoro::Task<> PreferencesView::configureHooks(bool install) {
+  if (configuring_) co_return;
+  setConfiguring(true);
+  const QPointer<PreferencesView> self(this);
+  // Reads and rewrites Claude Code's settings file: never on the GUI thread.
+  const QString outcome = co_await QtConcurrent::run([configure = model_.configureHooks(), install] {
+    try {
+      return QString::fromStdString(configure(install));
+    } catch (const std::exception& failure) {
+      return QStringLiteral("Could not update hooks: ") + QString::fromUtf8(failure.what());
+    }
+  });
+  if (!self) co_return;
+  setMessage(outcome);
+  setConfiguring(false);
+}
+
+void PreferencesView::changeStartAtLogin(bool enabled) {
+  try {
+    model_.startAtLogin().setEnabled(enabled);
+  } catch (const std::exception& failure) {
+    setMessage(QString::fromUtf8(failure.what()));
+  }
+  startAtLogin_->setChecked(model_.startAtLogin().isEnabled());
+}
+
+void PreferencesView::setMessage(const QString& message) {
+  message_ = message;
+  messageLabel_->setText(message);
+  messageFooter_->setVisible(!message.isEmpty());
+}
+
+void PreferencesView::setConfiguring(bool configuring) {
+  configuring_ = configuring;
+  install_->setEnabled(!configuring);
+  remove_->setEnabled(!configuring);
+}
 
 }  // namespace lumacap

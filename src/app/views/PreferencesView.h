@@ -1,13 +1,41 @@
 #pragma once
 
+#include <QCoroTask>
+#include <QFrame>
+#include <QString>
 #include <QWidget>
+
+#include "core/Shortcut.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
 
 namespace lumacap {
 
 class AppModel;
 
+// A titled group of settings on a quiet rounded card.
+class FormSection final : public QFrame {
+ public:
+  explicit FormSection(QWidget* parent = nullptr);
+  QVBoxLayout& rows() const { return *rows_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QVBoxLayout* rows_;
+};
+
 // Lumacap Settings: the capture shortcut, the capture flow, Claude Code's
 // session hooks, privacy and storage, starting at login.
+//
+// The shortcut is edited as a candidate that starts from the stored one each
+// time the window is shown and reaches the hot key and the settings only
+// through "Apply". The result of the last action is shown at the bottom.
 class PreferencesView final : public QWidget {
   Q_OBJECT
 
@@ -15,8 +43,67 @@ class PreferencesView final : public QWidget {
   explicit PreferencesView(AppModel& model, QWidget* parent = nullptr);
   ~PreferencesView() override;
 
+  const Shortcut& candidate() const { return candidate_; }
+  const QString& message() const { return message_; }
+  bool configuring() const { return configuring_; }
+
+  // Makes the candidate the global shortcut and stores it.
+  void applyShortcut();
+  // Installs (true) or removes (false) the session hooks on a worker; the
+  // task ends when the message shows the outcome.
+  QCoro::Task<> configureHooks(bool install);
+
+  QCheckBox* superBox() const { return super_; }
+  QCheckBox* shiftBox() const { return shift_; }
+  QCheckBox* altBox() const { return alt_; }
+  QCheckBox* ctrlBox() const { return ctrl_; }
+  QComboBox* keyMenu() const { return key_; }
+  QLabel* currentLabel() const { return current_; }
+  QPushButton* applyButton() const { return apply_; }
+  QLabel* shortcutNote() const { return shortcutNote_; }
+  QPushButton* installButton() const { return install_; }
+  QPushButton* removeButton() const { return remove_; }
+  QPushButton* captureFolderButton() const { return captureFolder_; }
+  QCheckBox* startAtLoginBox() const { return startAtLogin_; }
+  QLabel* messageLabel() const { return messageLabel_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
+  QWidget* makeForm();
+  FormSection* makeShortcutSection();
+  FormSection* makeClaudeCodeSection();
+  FormSection* makePrivacySection();
+  FormSection* makeStartupSection();
+  QLabel* makeText(const QString& text, int pixels);
+
+  void loadCandidate(const Shortcut& shortcut);
+  void editCandidate();
+  void changeStartAtLogin(bool enabled);
+  void setMessage(const QString& message);
+  void setConfiguring(bool configuring);
+  void renderShortcut();
+
   AppModel& model_;
+  Shortcut candidate_ = Shortcut::initial();
+  QString message_;
+  bool configuring_ = false;
+
+  QCheckBox* super_;
+  QCheckBox* shift_;
+  QCheckBox* alt_;
+  QCheckBox* ctrl_;
+  QComboBox* key_;
+  QLabel* current_;
+  QPushButton* apply_;
+  QLabel* shortcutNote_;
+  QPushButton* install_;
+  QPushButton* remove_;
+  QPushButton* captureFolder_;
+  QCheckBox* startAtLogin_;
+  QWidget* messageFooter_;
+  QLabel* messageLabel_;
 };
 
 }  // namespace lumacap
