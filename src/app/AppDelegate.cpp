@@ -42,7 +42,28 @@ void AppDelegate::applicationDidFinishLaunching() {
   });
   registerStoredShortcut();
   installShortcutChange();
+  watchTray();
   if (startupError) model_.presentError(*startupError);
+}
+
+// Without a system tray the icon has nowhere to appear: say so once, with
+// what still reaches Lumacap, and let its windows offer what the menu would.
+void AppDelegate::watchTray() {
+  connect(&trayAvailability_, &TrayAvailability::unavailable, this, [this] {
+    model_.setTrayAvailable(false);
+    trayMissingNotice_ =
+        std::make_unique<TrayMissingNotice>(QString::fromStdString(model_.settings().shortcut().label()));
+    trayMissingNotice_->show();
+  });
+  trayAvailability_.start();
+}
+
+void AppDelegate::perform(const QString& action) {
+  if (action == "capture-region") model_.capture(CaptureMode::region);
+  if (action == "capture-window") model_.capture(CaptureMode::window);
+  if (action == "capture-display") model_.capture(CaptureMode::display);
+  if (action == "history") model_.showHistory();
+  if (action == "settings") model_.showSettings();
 }
 
 void AppDelegate::buildStatusMenu() {

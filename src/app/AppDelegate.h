@@ -6,6 +6,9 @@
 #include <QSystemTrayIcon>
 #include <memory>
 
+#include "app/TrayAvailability.h"
+#include "app/views/TrayMissingNotice.h"
+
 namespace lumacap {
 
 class AppModel;
@@ -30,6 +33,10 @@ class AppDelegate final : public QObject {
   // runs, else the preview of the capture in hand, else Recent Captures.
   // Answers whether it acted.
   bool reopen();
+  // A command from the desktop (a launcher's action, a key binding):
+  // "capture-region", "capture-window", "capture-display", "history",
+  // "settings".
+  void perform(const QString& action);
 
   QSystemTrayIcon& statusItem() { return statusItem_; }
   QMenu& statusMenu() { return statusMenu_; }
@@ -40,12 +47,15 @@ class AppDelegate final : public QObject {
   void registerStoredShortcut();
   void installShortcutChange();
   void lastCapture();
+  void watchTray();
 
   AppModel& model_;
   HotKeyManager& hotKey_;
   QMenu statusMenu_;
   QSystemTrayIcon statusItem_;
   QPointer<QAction> captureItem_;
+  TrayAvailability trayAvailability_;
+  std::unique_ptr<TrayMissingNotice> trayMissingNotice_;
 };
 
 }  // namespace lumacap

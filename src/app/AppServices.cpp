@@ -1,8 +1,5 @@
 #include "app/AppServices.h"
 
-#include <QDesktopServices>
-#include <QUrl>
-
 #include "app/AgentRouter.h"
 #include "app/AgentSessionRegistry.h"
 #include "app/AppModel.h"
@@ -13,8 +10,8 @@
 #include "app/SettingsManager.h"
 #include "app/views/Dialogs.h"
 #include "core/DataRoot.h"
-#include "platform/FileBrowser.h"
-#include "platform/StartAtLogin.h"
+#include "platform/linux/AutostartEntry.h"
+#include "platform/linux/FreedesktopFileBrowser.h"
 #include "platform/linux/TesseractRecognizer.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11ScreenSource.h"
@@ -22,31 +19,13 @@
 #include "platform/x11/XcbHotKeyService.h"
 
 namespace lumacap {
-namespace {
-
-class DesktopFileBrowser final : public FileBrowser {
- public:
-  void revealFile(const std::filesystem::path& file) override { openFolder(file.parent_path()); }
-  void openFolder(const std::filesystem::path& folder) override {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
-  }
-};
-
-class NoStartAtLogin final : public StartAtLogin {
- public:
-  bool isEnabled() override { return false; }
-  void setEnabled(bool) override {}
-};
-
-}  // namespace
-
 struct AppServices::Parts {
   ProcessSource& processes = ProcessSource::system();
   X11ScreenSource screenSource;
   X11Workspace workspace{{}, processes};
   QtPasteboard pasteboard;
-  DesktopFileBrowser fileBrowser;
-  NoStartAtLogin startAtLogin;
+  FreedesktopFileBrowser fileBrowser;
+  AutostartEntry startAtLogin;
   DialogPrompts prompts;
   SettingsManager settings;
   HotKeyManager hotKey{std::make_unique<XcbHotKeyService>()};

@@ -5,10 +5,12 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppServices.h"
+#include "app/DesktopActivation.h"
 
 // The application role, loaded by the executable with dlopen: a tray icon
 // whose menu drives captures. The process lives until "Quit Lumacap".
 extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int argc, char** argv) {
+  using namespace lumacap;
   // Qt aborts without a display; say what is wrong in one line instead.
   const char* display = std::getenv("DISPLAY");
   const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -20,10 +22,18 @@ extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int 
   QApplication application(argc, argv);
   QApplication::setApplicationName("Lumacap");
   QApplication::setOrganizationName("Lumacap");
+  QApplication::setDesktopFileName(DesktopActivation::serviceName);
   QApplication::setQuitOnLastWindowClosed(false);
 
-  lumacap::AppServices services;
-  lumacap::AppDelegate delegate(services.model(), services.hotKey());
+  // One Lumacap per session: a second start hands its request over and ends.
+  DesktopActivation activation;
+  const QString action = DesktopActivation::actionFromArguments(QApplication::arguments());
+  if (activation.claim(action) == DesktopActivation::Claim::handedOver) return 0;
+
+  AppServices services;
+  AppDelegate delegate(services.model(), services.hotKey());
+  QObject::connect(&activation, &DesktopActivation::activated, &delegate, &AppDelegate::reopen);
+  QObject::connect(&activation, &DesktopActivation::actionRequested, &delegate, &AppDelegate::perform);
   delegate.applicationDidFinishLaunching();
   return application.exec();
 }

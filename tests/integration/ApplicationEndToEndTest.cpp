@@ -12,6 +12,7 @@
 #include "core/StagingText.h"
 #include "platform/linux/TesseractRecognizer.h"
 #include "support/IntegrationMain.h"
+#include "support/SessionBus.h"
 #include "support/TempDir.h"
 
 namespace lumacap {
@@ -104,13 +105,10 @@ class ApplicationEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto& server = sharedXServer();
-    const std::map<std::string, std::string> environment = {{"HOME", home.path().string()},
-                                                            {"XDG_DATA_HOME", (home / "data").string()},
-                                                            {"XDG_CONFIG_HOME", (home / "config").string()}};
     auto& terminal = server.start({"xterm", "-geometry", "80x24+40+60", "-T", "work"});
     terminalWindow = server.waitForWindow("XTerm", terminal.pid());
     ASSERT_TRUE(terminalWindow);
-    application = &server.start({test::lumacapBinary()}, environment);
+    application = &server.start({test::lumacapBinary()}, environment());
     trayIcon = server.waitForWindow("lumacap", application->pid());
     ASSERT_TRUE(trayIcon) << "no tray icon appeared";
     xdotool({"windowactivate", "--sync", std::to_string(*terminalWindow)});
@@ -119,6 +117,22 @@ class ApplicationEndToEndTest : public ::testing::Test {
 
   void TearDown() override {
     if (application) application->stop();
+  }
+
+  std::map<std::string, std::string> environment() const {
+    return {{"HOME", home.path().string()},
+            {"XDG_DATA_HOME", (home / "data").string()},
+            {"XDG_CONFIG_HOME", (home / "config").string()},
+            {"DBUS_SESSION_BUS_ADDRESS", bus.address()}};
+  }
+
+  // Starting Lumacap again: hands over to the running one and ends at once.
+  test::ProcessResult startAgain(const std::vector<std::string>& arguments = {}) {
+    std::vector<std::string> command = {test::lumacapBinary()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    auto withDisplay = environment();
+    withDisplay.merge(sharedXServer().environment());
+    return test::runProcess(command, {}, withDisplay);
   }
 
   // Shift+Super+2, then a drag of 300 × 200 pixels.
@@ -139,6 +153,7 @@ class ApplicationEndToEndTest : public ::testing::Test {
   }
 
   test::TempDir home;
+  test::SessionBus bus;
   test::BackgroundProcess* application = nullptr;
   std::optional<unsigned long> terminalWindow;
   std::optional<unsigned long> trayIcon;
@@ -224,6 +239,34 @@ TEST_F(ApplicationEndToEndTest, TrayMenuListsTheCommandsInOrderAndQuits) {
 
   xdotool({"key", "Up", "Return"});  // the last item
   EXPECT_TRUE(waitUntil([&] { return !application->running(); }));
+}
+
+TEST_F(ApplicationEndToEndTest, StartingAgainReachesTheRunningInstance) {
+  const test::ProcessResult again = startAgain();
+  EXPECT_EQ(again.exitStatus, 0);
+  EXPECT_TRUE(waitForWindowNamed("Recent Captures")) << "the running instance did not open Recent Captures";
+  EXPECT_TRUE(application->running());
+
+  // A desktop action of the launcher, for desktops that start it by command.
+  EXPECT_EQ(startAgain({"--action=capture-display"}).exitStatus, 0);
+  EXPECT_TRUE(waitForWindowNamed("Capture copied")) << "the display capture did not happen";
+  EXPECT_EQ(pngSize(clipboard("image/png")), std::make_pair(1280, 800));
+}
+
+// A desktop without a system tray (GNOME without its AppIndicator extension):
+// Lumacap says once what still reaches it.
+TEST(ApplicationWithoutTray, SaysWhatStillWorks) {
+  auto& server = sharedXServer();
+  server.stopSystemTray();
+  test::TempDir home;
+  auto& application =
+      server.start({test::lumacapBinary()}, {{"HOME", home.path().string()},
+                                             {"XDG_DATA_HOME", (home / "data").string()},
+                                             {"XDG_CONFIG_HOME", (home / "config").string()}});
+  const auto notice = waitForWindowNamed("Lumacap");
+  EXPECT_TRUE(notice) << "no notice on a desktop without a tray";
+  application.stop();
+  server.startSystemTray();
 }
 
 TEST(ApplicationWithoutDisplay, FailsInOneLine) {
