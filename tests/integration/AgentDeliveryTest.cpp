@@ -146,10 +146,15 @@ TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
   activate(hostWindow);
 
   X11Workspace workspace{{}, ProcessSource::system()};
-  const auto otherApplication = workspace.application(other.pid());
+  // Names come from the desktop entries, read on a worker at start; until
+  // then an application goes by its window class.
+  std::optional<DesktopApplication> otherApplication;
+  EXPECT_TRUE(test::waitUntil([&] {
+    otherApplication = workspace.application(other.pid());
+    return otherApplication && otherApplication->localizedName == "Other Terminal";
+  }));
   ASSERT_TRUE(otherApplication);
   EXPECT_EQ(otherApplication->bundleIdentifier, "OtherTerm");
-  EXPECT_EQ(otherApplication->localizedName, "Other Terminal");
   EXPECT_EQ(workspace.frontmostApplication()->pid, host.pid());
   EXPECT_EQ(workspace.frontmostApplication()->localizedName, "XTerm");
 
