@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -40,21 +39,54 @@ void setButtonColors(QPushButton& button, const QColor& face, const QColor& labe
 
 QColor destructiveColor() { return QColor(0xc0, 0x39, 0x2b); }
 
-QMessageBox* confirmation(QWidget* parent, const QString& question, const QString& message,
-                          const QString& action) {
-  auto* box = new QMessageBox(QMessageBox::Warning, question, question, QMessageBox::NoButton, parent);
-  box->setInformativeText(message);
-  QPushButton* confirm = box->addButton(action, QMessageBox::DestructiveRole);
-  QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-  setButtonColors(*confirm, {}, destructiveColor());
-  box->setDefaultButton(confirm);
-  box->setEscapeButton(cancel);
-  box->setWindowModality(Qt::WindowModal);
-  return box;
+// A window-modal question in the manner of an alert: its title in bold,
+// what it is about, then "Cancel" and the action, which Return chooses.
+QDialog* makeAlert(QWidget& parent, const QString& title, QWidget* body, const QString& action,
+                   bool destructive, QWidget* returnFocus) {
+  auto* dialog = new QDialog(&parent);
+  dialog->setWindowTitle(title);
+  dialog->setWindowModality(Qt::WindowModal);
+  auto* heading = new QLabel(title, dialog);
+  heading->setFont(look::font(parent, 13, QFont::DemiBold));
+  body->setParent(dialog);
+
+  auto* buttons = new QDialogButtonBox(dialog);
+  buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+  QPushButton* act = buttons->addButton(
+      action, destructive ? QDialogButtonBox::DestructiveRole : QDialogButtonBox::AcceptRole);
+  act->setDefault(true);
+  if (destructive) setButtonColors(*act, {}, destructiveColor());
+  QObject::connect(act, &QPushButton::clicked, dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+
+  auto* layout = new QVBoxLayout(dialog);
+  layout->setContentsMargins(20, 18, 20, 16);
+  layout->setSpacing(10);
+  layout->addWidget(heading);
+  layout->addWidget(body);
+  layout->addSpacing(6);
+  layout->addWidget(buttons);
+  dialog->setFixedWidth(380);
+  // The keyboard goes back to where it was.
+  QObject::connect(dialog, &QDialog::finished, returnFocus, [returnFocus] {
+    if (returnFocus->isVisible()) returnFocus->setFocus();
+  });
+  return dialog;
 }
 
-bool isDestructive(QMessageBox& box, QAbstractButton* button) {
-  return box.buttonRole(button) == QMessageBox::DestructiveRole;
+QLabel* message(const QString& text, QWidget& style) {
+  auto* label = new QLabel(text);
+  label->setWordWrap(true);
+  label->setFont(look::font(style, 12));
+  return label;
+}
+
+// The action button of an alert: the one that is not "Cancel".
+QPushButton* actionButton(QDialog& dialog) {
+  for (auto* button : dialog.findChildren<QPushButton*>()) {
+    if (button->isDefault()) return button;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -273,25 +305,10 @@ void HistoryView::showFolder() {
 
 void HistoryView::askRename(const CaptureRecord& record) {
   if (!renameDialog_) {
-    renameDialog_ = new QDialog(this);
-    renameDialog_->setWindowTitle(QStringLiteral("Rename capture"));
-    auto* heading = new QLabel(QStringLiteral("Rename capture"), renameDialog_);
-    heading->setFont(look::font(*this, 13, QFont::DemiBold));
-    renameField_ = new QLineEdit(renameDialog_);
+    renameField_ = new QLineEdit;
     renameField_->setPlaceholderText(QStringLiteral("Filename"));
-    renameField_->setMinimumWidth(280);
-    auto* buttons = new QDialogButtonBox(renameDialog_);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-    QPushButton* rename = buttons->addButton(QStringLiteral("Rename"), QDialogButtonBox::AcceptRole);
-    rename->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, renameDialog_, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, renameDialog_, &QDialog::reject);
-    auto* layout = new QVBoxLayout(renameDialog_);
-    layout->setContentsMargins(20, 18, 20, 16);
-    layout->setSpacing(12);
-    layout->addWidget(heading);
-    layout->addWidget(renameField_);
-    layout->addWidget(buttons);
+    renameDialog_ = makeAlert(*this, QStringLiteral("Rename capture"), renameField_, QStringLiteral("Rename"),
+                              false, list_);
     connect(renameDialog_, &QDialog::finished, this, [this](int result) {
       if (result == QDialog::Accepted && renameRecord_) model_.rename(*renameRecord_, renameField_->text());
       renameRecord_.reset();
@@ -303,37 +320,40 @@ void HistoryView::askRename(const CaptureRecord& record) {
   // The name without ".png" is selected, ready to be typed over.
   renameField_->setSelection(
       0, name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) ? name.size() - 4 : name.size());
-  renameField_->setFocus();
   renameDialog_->open();
+  renameField_->setFocus();
 }
 
 void HistoryView::askDelete(const CaptureRecord& record) {
   if (!deleteDialog_) {
-    deleteDialog_ =
-        confirmation(this, QStringLiteral("Delete this capture?"),
-                     QStringLiteral("The saved image and its history entry will be permanently removed."),
-                     QStringLiteral("Delete"));
-    connect(deleteDialog_, &QMessageBox::buttonClicked, this, [this](QAbstractButton* button) {
-      if (isDestructive(*deleteDialog_, button) && deletion_) model_.remove(*deletion_);
+    deleteDialog_ = makeAlert(
+        *this, QStringLiteral("Delete this capture?"),
+        message(QStringLiteral("The saved image and its history entry will be permanently removed."), *this),
+        QStringLiteral("Delete"), true, list_);
+    connect(deleteDialog_, &QDialog::finished, this, [this](int result) {
+      if (result == QDialog::Accepted && deletion_) model_.remove(*deletion_);
+      deletion_.reset();
     });
-    connect(deleteDialog_, &QMessageBox::finished, this, [this] { deletion_.reset(); });
   }
   deletion_ = record;
   deleteDialog_->open();
+  actionButton(*deleteDialog_)->setFocus();
 }
 
 void HistoryView::askDeleteAll() {
   if (!deleteAllDialog_) {
     deleteAllDialog_ =
-        confirmation(this, QStringLiteral("Delete all saved captures?"),
-                     QStringLiteral("This permanently deletes Lumacap’s saved captures and "
-                                    "history. Exported copies and the clipboard are separate."),
-                     QStringLiteral("Delete All"));
-    connect(deleteAllDialog_, &QMessageBox::buttonClicked, this, [this](QAbstractButton* button) {
-      if (isDestructive(*deleteAllDialog_, button)) model_.deleteAll();
+        makeAlert(*this, QStringLiteral("Delete all saved captures?"),
+                  message(QStringLiteral("This permanently deletes Lumacap’s saved captures and "
+                                         "history. Exported copies and the clipboard are separate."),
+                          *this),
+                  QStringLiteral("Delete All"), true, list_);
+    connect(deleteAllDialog_, &QDialog::finished, this, [this](int result) {
+      if (result == QDialog::Accepted) model_.deleteAll();
     });
   }
   deleteAllDialog_->open();
+  actionButton(*deleteAllDialog_)->setFocus();
 }
 
 bool HistoryView::eventFilter(QObject* watched, QEvent* event) {

@@ -10,7 +10,6 @@ class QLabel;
 class QLineEdit;
 class QListView;
 class QMenu;
-class QMessageBox;
 class QModelIndex;
 class QPushButton;
 class QStackedWidget;
@@ -56,8 +55,8 @@ class HistoryView final : public QWidget {
   // The dialogs, once they were first opened.
   QDialog* renameDialog() const { return renameDialog_; }
   QLineEdit* renameField() const { return renameField_; }
-  QMessageBox* deleteDialog() const { return deleteDialog_; }
-  QMessageBox* deleteAllDialog() const { return deleteAllDialog_; }
+  QDialog* deleteDialog() const { return deleteDialog_; }
+  QDialog* deleteAllDialog() const { return deleteAllDialog_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -91,9 +90,9 @@ class HistoryView final : public QWidget {
   QDialog* renameDialog_ = nullptr;
   QLineEdit* renameField_ = nullptr;
   std::optional<CaptureRecord> renameRecord_;
-  QMessageBox* deleteDialog_ = nullptr;
+  QDialog* deleteDialog_ = nullptr;
   std::optional<CaptureRecord> deletion_;
-  QMessageBox* deleteAllDialog_ = nullptr;
+  QDialog* deleteAllDialog_ = nullptr;
 };
 
 }  // namespace lumacap
