@@ -104,6 +104,8 @@ HistoryView::HistoryView(AppModel& model, QWidget* parent) : QWidget(parent), mo
       &ThumbnailCache::decode, this);
   rows_ = new HistoryListModel(*thumbnails_, this);
 
+  // Made top to bottom: that is the order of the Tab key.
+  QWidget* header = makeHeader();
   pages_ = new QStackedWidget(this);
   pages_->addWidget(makeEmptyState());
   pages_->addWidget(makeList());
@@ -111,7 +113,7 @@ HistoryView::HistoryView(AppModel& model, QWidget* parent) : QWidget(parent), mo
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(makeHeader());
+  layout->addWidget(header);
   layout->addWidget(makeDivider());
   layout->addWidget(pages_, 1);
   layout->addWidget(makeDivider());
