@@ -1,15 +1,28 @@
 #include "app/views/ThumbnailCache.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QImageReader>
 #include <QThread>
 #include <algorithm>
 
 namespace lumacap {
+namespace {
+
+// Decoding yields to the GUI thread and the X server when the processor is
+// busy. Qt's thread priorities do not reach Linux's normal scheduling, so the
+// worker thread is niced itself.
+void yieldToInteractiveWork() {
+  static thread_local const bool niced = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
+  (void)niced;
+}
+
+}  // namespace
 
 ThumbnailCache::ThumbnailCache(Locator locate, Decoder decode, QObject* parent)
     : QObject(parent), locate_(std::move(locate)), decode_(std::move(decode)) {
   workers_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-  workers_.setThreadPriority(QThread::LowPriority);
 }
 
 ThumbnailCache::~ThumbnailCache() {
@@ -23,12 +36,23 @@ QImage ThumbnailCache::thumbnail(const QString& filename) {
 
   const int ticket = ++nextTicket_;
   loading_.insert(filename, ticket);
-  const QString path = locate_(filename);
+  auto dropped = std::make_shared<std::atomic<bool>>(false);
+  waiting_.push_back({ticket, dropped});
+  // Rows scrolled past long ago are not decoded any more: when they come
+  // back into view, they ask again.
+  if (waiting_.size() > maximumWaiting) {
+    *waiting_.front().dropped = true;
+    waiting_.pop_front();
+  }
   // The latest request goes first: after a fast scroll the rows on screen
   // are decoded before those scrolled past.
   workers_.start(
-      [this, filename, ticket, path, decode = decode_] {
-        const QImage image = decode(path);
+      [this, filename, ticket, path = locate_(filename), decode = decode_, dropped] {
+        std::optional<QImage> image;
+        if (!*dropped) {
+          yieldToInteractiveWork();
+          image = decode(path);
+        }
         QMetaObject::invokeMethod(
             this, [=, this] { finish(filename, ticket, image); }, Qt::QueuedConnection);
       },
@@ -51,14 +75,17 @@ void ThumbnailCache::keepOnly(const QSet<QString>& filenames) {
   unreadable_.removeIf([&](const QString& filename) { return !filenames.contains(filename); });
 }
 
-void ThumbnailCache::finish(const QString& filename, int ticket, const QImage& image) {
+void ThumbnailCache::finish(const QString& filename, int ticket, const std::optional<QImage>& image) {
+  std::erase_if(waiting_, [ticket](const Waiting& entry) { return entry.ticket == ticket; });
   // A decoding of a name that was forgotten meanwhile shows an older file.
   if (loading_.value(filename) != ticket) return;
   loading_.remove(filename);
-  if (image.isNull()) {
+  if (!image) {
+    // Dropped: a row still on screen asks again when it is repainted.
+  } else if (image->isNull()) {
     unreadable_.insert(filename);
   } else {
-    images_.insert(filename, new QImage(image), std::max<qsizetype>(1, image.sizeInBytes() / 1024));
+    images_.insert(filename, new QImage(*image), std::max<qsizetype>(1, image->sizeInBytes() / 1024));
   }
   emit loaded(filename);
 }

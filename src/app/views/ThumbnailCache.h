@@ -7,7 +7,11 @@
 #include <QSet>
 #include <QString>
 #include <QThreadPool>
+#include <atomic>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace lumacap {
 
@@ -15,7 +19,8 @@ namespace lumacap {
 // a worker thread, at most 180 pixels on its longer side and without ever
 // holding the whole image, once per file name; it is then kept for the next
 // time its row is painted. A file that cannot be read is remembered as such
-// and not tried again.
+// and not tried again. Requests beyond the latest few dozen are dropped
+// before they start: those rows have been scrolled away.
 class ThumbnailCache final : public QObject {
   Q_OBJECT
 
@@ -46,11 +51,20 @@ class ThumbnailCache final : public QObject {
   static QImage decode(const QString& path);
 
  signals:
-  // The picture of `filename` is ready (or known to be unreadable).
+  // The picture of `filename` is ready, known to be unreadable, or was
+  // dropped (its row, if still shown, asks again when repainted).
   void loaded(const QString& filename);
 
  private:
-  void finish(const QString& filename, int ticket, const QImage& image);
+  // A request not yet finished; `dropped` tells its worker not to start.
+  struct Waiting {
+    int ticket;
+    std::shared_ptr<std::atomic<bool>> dropped;
+  };
+  static constexpr size_t maximumWaiting = 24;
+
+  // `image` is empty for a dropped request.
+  void finish(const QString& filename, int ticket, const std::optional<QImage>& image);
 
   Locator locate_;
   Decoder decode_;
@@ -61,6 +75,7 @@ class ThumbnailCache final : public QObject {
   QCache<QString, QImage> images_{96 * 1024};
   QHash<QString, int> loading_;  // file name → ticket of the decoding that counts
   QSet<QString> unreadable_;
+  std::deque<Waiting> waiting_;  // oldest first
   int nextTicket_ = 0;
 };
 
