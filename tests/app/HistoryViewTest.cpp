@@ -225,5 +225,29 @@ TEST(ThumbnailCacheTest, DecodesOncePerNameOffTheGuiThreadUntilTheNameIsForgotte
   EXPECT_EQ(decodes, 2);
 }
 
+TEST(ThumbnailCacheTest, RowsScrolledAwayAreDroppedAndAskAgain) {
+  std::atomic<bool> held = true;
+  QImage picture(40, 30, QImage::Format_RGB32);
+  picture.fill(Qt::blue);
+  ThumbnailCache cache([](const QString& filename) { return filename; },
+                       [&](const QString&) {
+                         while (held) QThread::msleep(1);
+                         return picture;
+                       });
+  std::vector<QString> announced;
+  QObject::connect(&cache, &ThumbnailCache::loaded, [&](const QString& name) { announced.push_back(name); });
+  const int requests = 100;
+  for (int i = 0; i < requests; ++i) cache.thumbnail(QString::number(i));
+  held = false;
+  ASSERT_TRUE(processEventsUntil([&] { return announced.size() == requests; }));
+
+  // The newest requests were kept; the oldest ones not yet started were
+  // dropped, announced all the same, and decode when asked again.
+  EXPECT_EQ(cache.state(QString::number(requests - 1)), ThumbnailCache::State::loaded);
+  EXPECT_EQ(cache.state("10"), ThumbnailCache::State::absent);
+  cache.thumbnail("10");
+  ASSERT_TRUE(processEventsUntil([&] { return cache.state("10") == ThumbnailCache::State::loaded; }));
+}
+
 }  // namespace
 }  // namespace lumacap

@@ -19,7 +19,7 @@ namespace lumacap {
 // a worker thread, at most 180 pixels on its longer side and without ever
 // holding the whole image, once per file name; it is then kept for the next
 // time its row is painted. A file that cannot be read is remembered as such
-// and not tried again. Requests beyond the latest few dozen are dropped
+// and not tried again. Requests beyond the latest 64 are dropped
 // before they start: those rows have been scrolled away.
 class ThumbnailCache final : public QObject {
   Q_OBJECT
@@ -61,7 +61,7 @@ class ThumbnailCache final : public QObject {
     int ticket;
     std::shared_ptr<std::atomic<bool>> dropped;
   };
-  static constexpr size_t maximumWaiting = 24;
+  static constexpr size_t maximumWaiting = 64;  // more rows than any screen shows
 
   // `image` is empty for a dropped request.
   void finish(const QString& filename, int ticket, const std::optional<QImage>& image);
