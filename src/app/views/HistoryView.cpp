@@ -26,8 +26,8 @@ namespace {
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
-// Text in the colour of `color` while the button is enabled; a disabled
-// button keeps the style's grey.
+// The button's `label` colour, and its `face` when valid, while it is
+// enabled; a disabled button keeps the style's grey.
 void setButtonColors(QPushButton& button, const QColor& face, const QColor& label) {
   QPalette palette = button.palette();
   for (auto group : {QPalette::Active, QPalette::Inactive}) {
