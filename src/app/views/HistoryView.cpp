@@ -1,11 +1,399 @@
 #include "app/views/HistoryView.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
 #include "app/AppModel.h"
+#include "app/views/HistoryListModel.h"
+#include "app/views/HistoryRowDelegate.h"
+#include "app/views/Symbols.h"
+#include "app/views/ThumbnailCache.h"
+#include "platform/FileBrowser.h"
 
 namespace lumacap {
+namespace {
 
-HistoryView::HistoryView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {}
+QString text(const std::string& value) { return QString::fromStdString(value); }
+
+// The button's `label` colour, and its `face` when valid, while it is
+// enabled; a disabled button keeps the style's grey.
+void setButtonColors(QPushButton& button, const QColor& face, const QColor& label) {
+  QPalette palette = button.palette();
+  for (auto group : {QPalette::Active, QPalette::Inactive}) {
+    if (face.isValid()) palette.setColor(group, QPalette::Button, face);
+    palette.setColor(group, QPalette::ButtonText, label);
+  }
+  button.setPalette(palette);
+}
+
+QColor destructiveColor() { return QColor(0xc0, 0x39, 0x2b); }
+
+// A window-modal question in the manner of an alert: its title in bold,
+// what it is about, then "Cancel" and the action, which Return chooses.
+QDialog* makeAlert(QWidget& parent, const QString& title, QWidget* body, const QString& action,
+                   bool destructive, QWidget* returnFocus) {
+  auto* dialog = new QDialog(&parent);
+  dialog->setWindowTitle(title);
+  dialog->setWindowModality(Qt::WindowModal);
+  auto* heading = new QLabel(title, dialog);
+  heading->setFont(look::font(parent, 13, QFont::DemiBold));
+  body->setParent(dialog);
+
+  auto* buttons = new QDialogButtonBox(dialog);
+  buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+  QPushButton* act = buttons->addButton(
+      action, destructive ? QDialogButtonBox::DestructiveRole : QDialogButtonBox::AcceptRole);
+  act->setDefault(true);
+  if (destructive) setButtonColors(*act, {}, destructiveColor());
+  QObject::connect(act, &QPushButton::clicked, dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+
+  auto* layout = new QVBoxLayout(dialog);
+  layout->setContentsMargins(20, 18, 20, 16);
+  layout->setSpacing(10);
+  layout->addWidget(heading);
+  layout->addWidget(body);
+  layout->addSpacing(6);
+  layout->addWidget(buttons);
+  dialog->setFixedWidth(380);
+  // The keyboard goes back to where it was.
+  QObject::connect(dialog, &QDialog::finished, returnFocus, [returnFocus] {
+    if (returnFocus->isVisible()) returnFocus->setFocus();
+  });
+  return dialog;
+}
+
+QLabel* message(const QString& text, QWidget& style) {
+  auto* label = new QLabel(text);
+  label->setWordWrap(true);
+  label->setFont(look::font(style, 12));
+  return label;
+}
+
+// The action button of an alert: the one that is not "Cancel".
+QPushButton* actionButton(QDialog& dialog) {
+  for (auto* button : dialog.findChildren<QPushButton*>()) {
+    if (button->isDefault()) return button;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+HistoryView::HistoryView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+  thumbnails_ = new ThumbnailCache(
+      [this](const QString& filename) {
+        // The store the records came from knows where their images are.
+        ScreenshotStore* store = model_.store();
+        if (!store) return QString();
+        CaptureRecord record;
+        record.filename = filename.toStdString();
+        return QString::fromStdString(store->url(record).string());
+      },
+      &ThumbnailCache::decode, this);
+  rows_ = new HistoryListModel(*thumbnails_, this);
+
+  // Made top to bottom: that is the order of the Tab key.
+  QWidget* header = makeHeader();
+  pages_ = new QStackedWidget(this);
+  pages_->addWidget(makeEmptyState());
+  pages_->addWidget(makeList());
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(header);
+  layout->addWidget(makeDivider());
+  layout->addWidget(pages_, 1);
+  layout->addWidget(makeDivider());
+  layout->addWidget(makeFooter());
+  makeRecordMenu();
+
+  connect(&model_, &AppModel::recordsChanged, this, &HistoryView::renderRecords);
+  connect(&model_, &AppModel::trayAvailableChanged, this, &HistoryView::renderTrayFallback);
+  renderRecords();
+  renderTrayFallback();
+}
 
 HistoryView::~HistoryView() = default;
+
+QWidget* HistoryView::makeDivider() {
+  auto* divider = new QFrame(this);
+  divider->setFrameShape(QFrame::HLine);
+  divider->setFrameShadow(QFrame::Plain);
+  divider->setFixedHeight(1);
+  QPalette line = divider->palette();
+  line.setColor(QPalette::WindowText, look::primary(*this, 0.12));
+  divider->setPalette(line);
+  return divider;
+}
+
+QWidget* HistoryView::makeHeader() {
+  auto* header = new QWidget(this);
+  auto* title = new QLabel(QStringLiteral("Recent captures"), header);
+  title->setFont(look::font(*this, 17, QFont::Bold));
+  caption_ = new QLabel(header);
+  caption_->setFont(look::font(*this, 11));
+  QPalette quiet = caption_->palette();
+  quiet.setColor(QPalette::WindowText, look::secondary(*this));
+  caption_->setPalette(quiet);
+
+  auto* capture = new QPushButton(QStringLiteral("Capture"), header);
+  const QPalette& palette = this->palette();
+  capture->setIcon(symbolIcon(Symbol::plus, palette.color(QPalette::HighlightedText)));
+  capture->setFont(look::font(*this, 13, QFont::DemiBold));
+  capture->setMinimumHeight(32);
+  capture->setMinimumWidth(104);
+  setButtonColors(*capture, palette.color(QPalette::Highlight), palette.color(QPalette::HighlightedText));
+  connect(capture, &QPushButton::clicked, &model_, [this] { model_.capture(CaptureMode::region); });
+
+  auto* titles = new QVBoxLayout;
+  titles->setSpacing(3);
+  titles->addWidget(title);
+  titles->addWidget(caption_);
+  auto* layout = new QHBoxLayout(header);
+  layout->setContentsMargins(22, 22, 22, 22);
+  layout->addLayout(titles);
+  layout->addStretch();
+  layout->addWidget(capture);
+  return header;
+}
+
+QWidget* HistoryView::makeEmptyState() {
+  emptyState_ = new QWidget(this);
+  auto* symbol = new QLabel(emptyState_);
+  symbol->setPixmap(symbolIcon(Symbol::viewfinderOutline, look::secondary(*this)).pixmap(QSize(44, 44)));
+  symbol->setAlignment(Qt::AlignCenter);
+  auto* title = new QLabel(QStringLiteral("Ready when you are"), emptyState_);
+  title->setFont(look::font(*this, 17, QFont::Bold));
+  title->setAlignment(Qt::AlignCenter);
+  auto* description = new QLabel(
+      QStringLiteral("Capture a region, then save or stage it.\nYour recent screenshots will appear here."),
+      emptyState_);
+  description->setFont(look::font(*this, 13));
+  description->setAlignment(Qt::AlignCenter);
+  QPalette quiet = description->palette();
+  quiet.setColor(QPalette::WindowText, look::secondary(*this));
+  description->setPalette(quiet);
+
+  auto* layout = new QVBoxLayout(emptyState_);
+  layout->setContentsMargins(22, 22, 22, 22);
+  layout->setSpacing(0);
+  layout->addStretch();
+  layout->addWidget(symbol);
+  layout->addSpacing(14);
+  layout->addWidget(title);
+  layout->addSpacing(6);
+  layout->addWidget(description);
+  layout->addStretch();
+  return emptyState_;
+}
+
+QWidget* HistoryView::makeList() {
+  list_ = new QListView(this);
+  list_->setModel(rows_);
+  delegate_ = new HistoryRowDelegate(*this, list_);
+  list_->setItemDelegate(delegate_);
+  list_->setUniformItemSizes(true);
+  list_->setFrameShape(QFrame::NoFrame);
+  list_->setSpacing(2);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list_->setMouseTracking(true);
+  list_->viewport()->setAttribute(Qt::WA_Hover);
+  list_->installEventFilter(this);
+  list_->viewport()->installEventFilter(this);
+
+  connect(list_, &QListView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.isValid()) open(rows_->record(index));
+  });
+  connect(delegate_, &HistoryRowDelegate::openClicked, this,
+          [this](const QModelIndex& index) { open(rows_->record(index)); });
+  connect(delegate_, &HistoryRowDelegate::menuClicked, this,
+          [this](const QModelIndex& index, const QRect& button) {
+            showRecordMenu(index, list_->viewport()->mapToGlobal(button.bottomLeft() + QPoint(0, 2)));
+          });
+  return list_;
+}
+
+QWidget* HistoryView::makeFooter() {
+  auto* footer = new QWidget(this);
+  auto* showFolder = new QPushButton(QStringLiteral("Show Folder"), footer);
+  connect(showFolder, &QPushButton::clicked, this, &HistoryView::showFolder);
+  settings_ = new QPushButton(QStringLiteral("Settings…"), footer);
+  connect(settings_, &QPushButton::clicked, &model_, &AppModel::showSettings);
+  quit_ = new QPushButton(QStringLiteral("Quit Lumacap"), footer);
+  connect(quit_, &QPushButton::clicked, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  deleteAll_ = new QPushButton(QStringLiteral("Delete All…"), footer);
+  setButtonColors(*deleteAll_, {}, destructiveColor());
+  connect(deleteAll_, &QPushButton::clicked, this, &HistoryView::askDeleteAll);
+
+  auto* layout = new QHBoxLayout(footer);
+  layout->setContentsMargins(16, 16, 16, 16);
+  layout->addWidget(showFolder);
+  layout->addWidget(settings_);
+  layout->addWidget(quit_);
+  layout->addStretch();
+  layout->addWidget(deleteAll_);
+  return footer;
+}
+
+void HistoryView::makeRecordMenu() {
+  recordMenu_ = new QMenu(this);
+  auto add = [this](const QString& title, void (HistoryView::*act)(const CaptureRecord&)) {
+    recordMenu_->addAction(title, this, [this, act] {
+      if (!menuRecord_) return;
+      const CaptureRecord record = *menuRecord_;
+      (this->*act)(record);
+    });
+  };
+  recordMenu_->addAction(QStringLiteral("Copy Image"), this, [this] {
+    if (menuRecord_) model_.copy(*menuRecord_);
+  });
+  add(QStringLiteral("Stage Again…"), &HistoryView::open);
+  add(QStringLiteral("Show in File Manager"), &HistoryView::reveal);
+  add(QStringLiteral("Rename…"), &HistoryView::askRename);
+  recordMenu_->addSeparator();
+  add(QStringLiteral("Delete…"), &HistoryView::askDelete);
+}
+
+void HistoryView::renderRecords() {
+  const auto& records = model_.records();
+  rows_->setRecords(records);
+  caption_->setText(QString::number(records.size()) + QStringLiteral(" saved · stored on this computer"));
+  pages_->setCurrentWidget(records.empty() ? emptyState_ : list_);
+  deleteAll_->setEnabled(!records.empty());
+}
+
+void HistoryView::renderTrayFallback() {
+  settings_->setVisible(!model_.trayAvailable());
+  quit_->setVisible(!model_.trayAvailable());
+}
+
+const CaptureRecord* HistoryView::currentRecord() const {
+  const QModelIndex index = list_->currentIndex();
+  return index.isValid() ? &rows_->record(index) : nullptr;
+}
+
+void HistoryView::open(const CaptureRecord& record) { model_.openRecord(record); }
+
+void HistoryView::showRecordMenu(const QModelIndex& index, const QPoint& globalPosition) {
+  if (!index.isValid()) return;
+  menuRecord_ = rows_->record(index);
+  list_->setCurrentIndex(index);
+  recordMenu_->popup(globalPosition);
+}
+
+void HistoryView::reveal(const CaptureRecord& record) {
+  if (ScreenshotStore* store = model_.store()) model_.fileBrowser().revealFile(store->url(record));
+}
+
+void HistoryView::showFolder() {
+  model_.fileBrowser().openFolder(ScreenshotStore::defaultRoot() / "Captures");
+}
+
+void HistoryView::askRename(const CaptureRecord& record) {
+  if (!renameDialog_) {
+    renameField_ = new QLineEdit;
+    renameField_->setPlaceholderText(QStringLiteral("Filename"));
+    renameDialog_ = makeAlert(*this, QStringLiteral("Rename capture"), renameField_, QStringLiteral("Rename"),
+                              false, list_);
+    connect(renameDialog_, &QDialog::finished, this, [this](int result) {
+      if (result == QDialog::Accepted && renameRecord_) model_.rename(*renameRecord_, renameField_->text());
+      renameRecord_.reset();
+    });
+  }
+  renameRecord_ = record;
+  const QString name = text(record.filename);
+  renameField_->setText(name);
+  // The name without ".png" is selected, ready to be typed over.
+  renameField_->setSelection(
+      0, name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) ? name.size() - 4 : name.size());
+  renameDialog_->open();
+  renameField_->setFocus();
+}
+
+void HistoryView::askDelete(const CaptureRecord& record) {
+  if (!deleteDialog_) {
+    deleteDialog_ = makeAlert(
+        *this, QStringLiteral("Delete this capture?"),
+        message(QStringLiteral("The saved image and its history entry will be permanently removed."), *this),
+        QStringLiteral("Delete"), true, list_);
+    connect(deleteDialog_, &QDialog::finished, this, [this](int result) {
+      if (result == QDialog::Accepted && deletion_) model_.remove(*deletion_);
+      deletion_.reset();
+    });
+  }
+  deletion_ = record;
+  deleteDialog_->open();
+  actionButton(*deleteDialog_)->setFocus();
+}
+
+void HistoryView::askDeleteAll() {
+  if (!deleteAllDialog_) {
+    deleteAllDialog_ =
+        makeAlert(*this, QStringLiteral("Delete all saved captures?"),
+                  message(QStringLiteral("This permanently deletes Lumacap’s saved captures and "
+                                         "history. Exported copies and the clipboard are separate."),
+                          *this),
+                  QStringLiteral("Delete All"), true, list_);
+    connect(deleteAllDialog_, &QDialog::finished, this, [this](int result) {
+      if (result == QDialog::Accepted) model_.deleteAll();
+    });
+  }
+  deleteAllDialog_->open();
+  actionButton(*deleteAllDialog_)->setFocus();
+}
+
+bool HistoryView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      if (const CaptureRecord* record = currentRecord()) open(*record);
+      return true;
+    }
+  }
+  if (event->type() == QEvent::ContextMenu && (watched == list_ || watched == list_->viewport())) {
+    // A right click opens the menu of the row under the pointer; the menu key
+    // that of the selected row, under its "…" button.
+    const auto* request = static_cast<QContextMenuEvent*>(event);
+    if (request->reason() == QContextMenuEvent::Mouse) {
+      const QModelIndex index = list_->indexAt(list_->viewport()->mapFromGlobal(request->globalPos()));
+      showRecordMenu(index, request->globalPos());
+    } else if (const QModelIndex index = list_->currentIndex(); index.isValid()) {
+      list_->scrollTo(index);
+      const QRect button = delegate_->menuButtonRect(list_->visualRect(index));
+      showRecordMenu(index, list_->viewport()->mapToGlobal(button.bottomLeft() + QPoint(0, 2)));
+    }
+    return true;
+  }
+  if (watched == list_->viewport() && event->type() == QEvent::MouseMove) {
+    // The row under the pointer shows which of its buttons is pointed at.
+    const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();
+    const QModelIndex index = list_->indexAt(position);
+    if (index.isValid()) list_->viewport()->update(list_->visualRect(index));
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void HistoryView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (rows_->rowCount() == 0) return;
+  if (!list_->currentIndex().isValid()) list_->setCurrentIndex(rows_->index(0));
+  list_->setFocus();
+}
 
 }  // namespace lumacap

@@ -1,13 +1,29 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
+
+#include "core/ScreenshotStore.h"
+
+class QDialog;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QMenu;
+class QModelIndex;
+class QPushButton;
+class QStackedWidget;
 
 namespace lumacap {
 
 class AppModel;
+class HistoryListModel;
+class HistoryRowDelegate;
+class ThumbnailCache;
 
 // Recent Captures: every saved capture, newest first, with what can be done
-// to each. All operations go through the model.
+// to each. All operations go through the model. Without a system tray this
+// window is the user's way in, and then it also offers Settings and Quit.
 class HistoryView final : public QWidget {
   Q_OBJECT
 
@@ -15,8 +31,68 @@ class HistoryView final : public QWidget {
   explicit HistoryView(AppModel& model, QWidget* parent = nullptr);
   ~HistoryView() override;
 
+  // What a row offers; each acts on `record`.
+  void open(const CaptureRecord& record);
+  void showRecordMenu(const QModelIndex& index, const QPoint& globalPosition);
+  void reveal(const CaptureRecord& record);
+  void askRename(const CaptureRecord& record);
+  void askDelete(const CaptureRecord& record);
+  // The footer's.
+  void showFolder();
+  void askDeleteAll();
+
+  // The parts, for tests and for keyboard use.
+  QLabel* caption() const { return caption_; }
+  QWidget* emptyState() const { return emptyState_; }
+  QListView* list() const { return list_; }
+  HistoryListModel& rows() const { return *rows_; }
+  ThumbnailCache& thumbnails() const { return *thumbnails_; }
+  QPushButton* deleteAllButton() const { return deleteAll_; }
+  QPushButton* settingsButton() const { return settings_; }
+  QPushButton* quitButton() const { return quit_; }
+  // The "…" menu of a row, as `showRecordMenu` last opened it.
+  QMenu* recordMenu() const { return recordMenu_; }
+  // The dialogs, once they were first opened.
+  QDialog* renameDialog() const { return renameDialog_; }
+  QLineEdit* renameField() const { return renameField_; }
+  QDialog* deleteDialog() const { return deleteDialog_; }
+  QDialog* deleteAllDialog() const { return deleteAllDialog_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
  private:
+  QWidget* makeDivider();
+  QWidget* makeHeader();
+  QWidget* makeEmptyState();
+  QWidget* makeList();
+  QWidget* makeFooter();
+  void makeRecordMenu();
+  void renderRecords();
+  void renderTrayFallback();
+  const CaptureRecord* currentRecord() const;
+
   AppModel& model_;
+  ThumbnailCache* thumbnails_;
+  HistoryListModel* rows_;
+  HistoryRowDelegate* delegate_;
+  QLabel* caption_;
+  QStackedWidget* pages_;
+  QWidget* emptyState_;
+  QListView* list_;
+  QPushButton* deleteAll_;
+  QPushButton* settings_;
+  QPushButton* quit_;
+  QMenu* recordMenu_ = nullptr;
+  std::optional<CaptureRecord> menuRecord_;
+
+  QDialog* renameDialog_ = nullptr;
+  QLineEdit* renameField_ = nullptr;
+  std::optional<CaptureRecord> renameRecord_;
+  QDialog* deleteDialog_ = nullptr;
+  std::optional<CaptureRecord> deletion_;
+  QDialog* deleteAllDialog_ = nullptr;
 };
 
 }  // namespace lumacap

@@ -35,6 +35,8 @@ SymbolSource sourceOf(Symbol symbol) {
       return {"document-save-symbolic", ":/symbols/square-and-arrow-down.svg"};
     case Symbol::viewfinder:
       return {"", ":/icons/viewfinder.svg"};
+    case Symbol::viewfinderOutline:
+      return {"", ":/symbols/viewfinder.svg"};
     case Symbol::window:
       return {"focus-windows-symbolic", ":/symbols/macwindow.svg"};
     case Symbol::xmark:

@@ -21,7 +21,8 @@ enum class Symbol {
   plus,
   returnKey,
   saveToDisk,
-  viewfinder,
+  viewfinder,  // the tray icon, in its own colours
+  viewfinderOutline,
   window,
   xmark,
 };

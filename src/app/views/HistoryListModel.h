@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QHash>
+#include <optional>
+#include <vector>
+
+#include "core/ScreenshotStore.h"
+
+namespace lumacap {
+
+class ThumbnailCache;
+
+// The saved captures as rows for the Recent Captures list: the file name as
+// the display text, the thumbnail as the decoration (null until it is
+// decoded), and the two lines under the name.
+class HistoryListModel final : public QAbstractListModel {
+  Q_OBJECT
+
+ public:
+  enum Role {
+    // "<application or Screen> · <date and time>"
+    detailRole = Qt::UserRole + 1,
+    // "<delivery status or Staged> · <destination>", only for a capture that
+    // was delivered somewhere.
+    deliveryRole,
+  };
+
+  explicit HistoryListModel(ThumbnailCache& thumbnails, QObject* parent = nullptr);
+
+  // Takes the history as it is now. The store changes one capture at a time,
+  // and the view is told just that change, so that its scroll position and
+  // selection stay where they were.
+  void setRecords(std::vector<CaptureRecord> records);
+  const std::vector<CaptureRecord>& records() const { return records_; }
+  const CaptureRecord& record(const QModelIndex& index) const { return records_.at(index.row()); }
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+
+  static QString detailLine(const CaptureRecord& record);
+  static std::optional<QString> deliveryLine(const CaptureRecord& record);
+
+ private:
+  void replace(std::vector<CaptureRecord> records);
+  void thumbnailArrived(const QString& filename);
+
+  ThumbnailCache& thumbnails_;
+  std::vector<CaptureRecord> records_;
+  QHash<QString, int> rowOfFilename_;
+};
+
+}  // namespace lumacap
