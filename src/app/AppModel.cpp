@@ -31,6 +31,7 @@ constexpr auto fileWriteError = "The file couldn’t be saved.";
 
 constexpr int quickCaptureMargin = 20;  // from the right and bottom of the screen's free area
 constexpr double minimumChoosableSize = 60;
+constexpr auto recognizerIdleDelay = std::chrono::seconds(5);
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
@@ -114,6 +115,11 @@ AppModel::AppModel(Services services, QObject* parent)
   connect(&refreshTimer_, &QTimer::timeout, this, [this] {
     if (previewWindow_ && previewWindow_->isVisible()) refreshDestinations(false);
   });
+  // The text recognizer holds tens of megabytes; between bursts of captures
+  // it gives them back.
+  recognizerIdle_.setSingleShot(true);
+  recognizerIdle_.setInterval(recognizerIdleDelay);
+  connect(&recognizerIdle_, &QTimer::timeout, this, [this] { services_.ocr.releaseResources(); });
   quickDismissTimer_.setSingleShot(true);
   connect(&quickDismissTimer_, &QTimer::timeout, this, [this] { orderOut(quickWindow()); });
 }
@@ -324,9 +330,11 @@ QCoro::Task<> AppModel::suggestName(QImage image, std::optional<std::string> app
   const QPointer<AppModel> self(this);
   const std::string name = co_await services_.ocr.suggestedName(std::move(image), std::move(application),
                                                                 std::move(windowTitle), date);
+  if (!self) co_return;
+  recognizerIdle_.start();
   // A newer capture, an opened record or a discard took the place of this
   // capture: its name is not ours to touch, and neither is `naming`.
-  if (!self || generation_ != token) co_return;
+  if (generation_ != token) co_return;
   if (filename_ == initialName && !savedID_) setFilename(text(name));
   setNaming(false);
 }

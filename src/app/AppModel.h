@@ -259,6 +259,7 @@ class AppModel final : public QObject {
 
   QTimer refreshTimer_;
   QTimer quickDismissTimer_;
+  QTimer recognizerIdle_;
   std::unique_ptr<CaptureReceiptPanel> quickWindow_;
   std::unique_ptr<ScreenshotPreview> previewWindow_;
   std::unique_ptr<QWidget> historyWindow_;

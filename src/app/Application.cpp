@@ -1,3 +1,5 @@
+#include <malloc.h>
+
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,10 @@ extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int 
     std::fputs("Lumacap: no X11 display to run on ($DISPLAY is not set).\n", stderr);
     return 1;
   }
+  // Captures come and go in buffers of megabytes. With a fixed threshold each
+  // gets a mapping of its own, which goes back to the system when freed;
+  // glibc's moving threshold would keep them in the heap after the first.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   QApplication application(argc, argv);
   QApplication::setApplicationName("Lumacap");
   QApplication::setOrganizationName("Lumacap");

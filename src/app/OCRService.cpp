@@ -1,7 +1,7 @@
 #include "app/OCRService.h"
 
-#include <QCoro/QCoroFuture>
 #include <malloc.h>
+#include <QCoro/QCoroFuture>
 
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -36,13 +36,18 @@ QCoro::Task<std::string> OCRService::suggestedName(QImage image, std::optional<s
   std::shared_ptr<TextRecognizer> recognizer = recognizer_;
   QFuture<std::string> name =
       QtConcurrent::run(&recognitionPool(), [recognizer, image, application, windowTitle, date] {
-        std::string name = nameNow(*recognizer, image, application, windowTitle, date);
-        // A recognition leaves tens of megabytes free in this thread's heap;
-        // give them back rather than keep them until the next capture.
-        ::malloc_trim(0);
-        return name;
+        return nameNow(*recognizer, image, application, windowTitle, date);
       });
   co_return co_await name;
+}
+
+void OCRService::releaseResources() const {
+  QFuture<void> released = QtConcurrent::run(&recognitionPool(), [recognizer = recognizer_] {
+    recognizer->releaseResources();
+    // Recognitions leave tens of megabytes free in the heaps; give them back.
+    ::malloc_trim(0);
+  });
+  Q_UNUSED(released);
 }
 
 std::string OCRService::nameNow(TextRecognizer& recognizer, const QImage& image,

@@ -36,6 +36,10 @@ class OCRService {
     return suggestedName(capture.image, capture.application, capture.windowTitle, date);
   }
 
+  // Lets the recognizer give back its engine, after the recognitions asked
+  // for so far (on the same worker), and the process its free memory.
+  void releaseResources() const;
+
   // The same work done on the calling thread.
   static std::string nameNow(TextRecognizer& recognizer, const QImage& image,
                              const std::optional<std::string>& application,

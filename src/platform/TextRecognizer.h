@@ -23,6 +23,9 @@ class TextRecognizer {
  public:
   virtual ~TextRecognizer() = default;
   virtual std::vector<RecognizedLine> recognize(const QImage& image) = 0;
+  // Gives back what the recognizer keeps between recognitions (an engine
+  // and its trained data); the next recognition loads them again.
+  virtual void releaseResources() {}
 };
 
 }  // namespace lumacap

@@ -1,5 +1,6 @@
 #include "platform/linux/TesseractRecognizer.h"
 
+#include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
@@ -82,6 +83,14 @@ QImage TesseractRecognizer::preparedImage(const QImage& image) {
   return gray;
 }
 
+void TesseractRecognizer::releaseResources() {
+  std::lock_guard lock(mutex_);
+  if (api_) api_->End();
+  api_.reset();
+  // The dictionaries stay in a cache of Tesseract's own unless asked.
+  tesseract::TessBaseAPI::ClearPersistentCache();
+}
+
 bool TesseractRecognizer::loaded() {
   if (api_) return true;
   if (loadFailed_) return false;
@@ -93,8 +102,10 @@ bool TesseractRecognizer::loaded() {
     loadFailed_ = true;
     return false;
   }
-  // Tesseract's diagnostics are of no use to the user of a tray program.
+  // Tesseract's and Leptonica's diagnostics are of no use to the user of a
+  // tray program (and Leptonica writes its own straight to the terminal).
   api->SetVariable("debug_file", "/dev/null");
+  setMsgSeverity(L_SEVERITY_NONE);
   api->SetPageSegMode(tesseract::PSM_AUTO);
   api_ = std::move(api);
   return true;

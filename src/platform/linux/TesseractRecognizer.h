@@ -14,8 +14,8 @@ class TessBaseAPI;
 namespace lumacap {
 
 // Text recognition with Tesseract 5 and its English data. The engine and its
-// data load once, on the first recognition, and are reused; calls from
-// several threads take turns on it.
+// data load on the first recognition and are reused until released; calls
+// from several threads take turns on it.
 class TesseractRecognizer final : public TextRecognizer {
  public:
   TesseractRecognizer();
@@ -32,6 +32,9 @@ class TesseractRecognizer final : public TextRecognizer {
   // an empty list when the image is empty, the data cannot be loaded or
   // recognition fails.
   std::vector<RecognizedLine> recognize(const QImage& image) override;
+  // Ends the engine (tens of megabytes of trained data); the next
+  // recognition loads it again, in about a tenth of a second.
+  void releaseResources() override;
 
   // Where the English data is looked up: TESSDATA_PREFIX when set (Tesseract
   // reads it itself, so nothing is returned), else Debian's folder when it
