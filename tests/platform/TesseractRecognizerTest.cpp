@@ -79,10 +79,14 @@ TEST(TesseractRecognizer, ReadsTextOnATransparentBackgroundAsOnWhite) {
 TEST(TesseractRecognizer, ReadsLightTextOnADarkBackground) {
   const QImage image = renderedText({"make: *** [Makefile:31: build] Error 1", "Cannot connect to server"},
                                     test::darkTerminal());
-  const auto lines = TesseractRecognizer().recognize(image);
+  TesseractRecognizer recognizer;
+  const auto lines = recognizer.recognize(image);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1].text, "Cannot connect to server");
   EXPECT_GE(lines[1].confidence, 0.65f);
+  // A released engine loads again for the next recognition.
+  recognizer.releaseResources();
+  EXPECT_EQ(texts(recognizer.recognize(image)), texts(lines));
 
   // Dark images reach Tesseract as dark text on light.
   const QImage prepared = TesseractRecognizer::preparedImage(image);
