@@ -7,18 +7,19 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "core/FilenameGenerator.h"
+#include "platform/BackgroundWork.h"
 
 namespace lumacap {
 
 namespace {
 
 // One low-priority thread: recognitions take turns on the one engine anyway,
-// and a user's burst of captures must not crowd out other background work.
+// and a user's burst of captures must not crowd out the GUI, the clipboard or
+// other background work.
 QThreadPool& recognitionPool() {
   static QThreadPool pool;
   static const bool configured = [] {
     pool.setMaxThreadCount(1);
-    pool.setThreadPriority(QThread::LowPriority);
     return true;
   }();
   (void)configured;
@@ -36,6 +37,7 @@ QCoro::Task<std::string> OCRService::suggestedName(QImage image, std::optional<s
   std::shared_ptr<TextRecognizer> recognizer = recognizer_;
   QFuture<std::string> name =
       QtConcurrent::run(&recognitionPool(), [recognizer, image, application, windowTitle, date] {
+        yieldToInteractiveWork();
         return nameNow(*recognizer, image, application, windowTitle, date);
       });
   co_return co_await name;

@@ -1,25 +1,12 @@
 #include "app/views/ThumbnailCache.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <QImageReader>
 #include <QThread>
 #include <algorithm>
 
+#include "platform/BackgroundWork.h"
+
 namespace lumacap {
-namespace {
-
-// Decoding yields to the GUI thread and the X server when the processor is
-// busy. Qt's thread priorities do not reach Linux's normal scheduling, so the
-// worker thread is niced itself.
-void yieldToInteractiveWork() {
-  static thread_local const bool niced = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
-  (void)niced;
-}
-
-}  // namespace
-
 ThumbnailCache::ThumbnailCache(Locator locate, Decoder decode, QObject* parent)
     : QObject(parent), locate_(std::move(locate)), decode_(std::move(decode)) {
   workers_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
