@@ -171,32 +171,9 @@ QWidget* HistoryView::makeHeader() {
 }
 
 QWidget* HistoryView::makeEmptyState() {
-  emptyState_ = new QWidget(this);
-  auto* symbol = new QLabel(emptyState_);
-  symbol->setPixmap(symbolIcon(Symbol::viewfinderOutline, look::secondary(*this)).pixmap(QSize(44, 44)));
-  symbol->setAlignment(Qt::AlignCenter);
-  auto* title = new QLabel(QStringLiteral("Ready when you are"), emptyState_);
-  title->setFont(look::font(*this, 17, QFont::Bold));
-  title->setAlignment(Qt::AlignCenter);
-  auto* description = new QLabel(
-      QStringLiteral("Capture a region, then save or stage it.\nYour recent screenshots will appear here."),
-      emptyState_);
-  description->setFont(look::font(*this, 13));
-  description->setAlignment(Qt::AlignCenter);
-  QPalette quiet = description->palette();
-  quiet.setColor(QPalette::WindowText, look::secondary(*this));
-  description->setPalette(quiet);
-
-  auto* layout = new QVBoxLayout(emptyState_);
-  layout->setContentsMargins(22, 22, 22, 22);
-  layout->setSpacing(0);
-  layout->addStretch();
-  layout->addWidget(symbol);
-  layout->addSpacing(14);
-  layout->addWidget(title);
-  layout->addSpacing(6);
-  layout->addWidget(description);
-  layout->addStretch();
+  emptyState_ = look::contentUnavailable(
+      this, Symbol::viewfinderOutline, QStringLiteral("Ready when you are"),
+      QStringLiteral("Capture a region, then save or stage it.\nYour recent screenshots will appear here."));
   return emptyState_;
 }
 

@@ -52,12 +52,6 @@ std::string keyLabelOf(uint32_t keyCode) {
   return "3";
 }
 
-void setTextColor(QWidget& widget, const QColor& color) {
-  QPalette palette = widget.palette();
-  palette.setColor(QPalette::WindowText, color);
-  widget.setPalette(palette);
-}
-
 QHBoxLayout* buttonRow(std::initializer_list<QPushButton*> buttons) {
   auto* row = new QHBoxLayout;
   row->setSpacing(8);
@@ -98,11 +92,11 @@ PreferencesView::PreferencesView(AppModel& model, QWidget* parent) : QWidget(par
   auto* rule = new QFrame(messageFooter_);
   rule->setFrameShape(QFrame::HLine);
   rule->setFrameShadow(QFrame::Plain);
-  setTextColor(*rule, look::primary(*this, 0.12));
+  look::setTextColor(*rule, look::primary(*this, 0.12));
   messageLabel_ = makeText({}, calloutSize);
   messageLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   messageLabel_->setContentsMargins(20, 10, 20, 14);
-  setTextColor(*messageLabel_, palette().color(QPalette::WindowText));
+  look::setTextColor(*messageLabel_, palette().color(QPalette::WindowText));
   auto* footer = new QVBoxLayout(messageFooter_);
   footer->setContentsMargins(0, 0, 0, 0);
   footer->setSpacing(0);
@@ -180,7 +174,7 @@ FormSection* PreferencesView::makeShortcutSection() {
   connect(key_, &QComboBox::currentIndexChanged, this, &PreferencesView::editCandidate);
 
   current_ = new QLabel(section);
-  setTextColor(*current_, look::secondary(*this));
+  look::setTextColor(*current_, look::secondary(*this));
   apply_ = new QPushButton(QStringLiteral("Apply"), section);
   connect(apply_, &QPushButton::clicked, this, &PreferencesView::applyShortcut);
   auto* current = new QHBoxLayout;
@@ -253,7 +247,7 @@ QLabel* PreferencesView::makeText(const QString& text, int pixels) {
   auto* label = new QLabel(text, this);
   label->setFont(look::font(*this, pixels));
   label->setWordWrap(true);
-  setTextColor(*label, look::secondary(*this));
+  look::setTextColor(*label, look::secondary(*this));
   return label;
 }
 
@@ -297,10 +291,10 @@ void PreferencesView::renderShortcut() {
   const QString notice = model_.settings().shortcutMigrationNotice();
   if (problem) {
     shortcutNote_->setText(QString::fromStdString(*problem));
-    setTextColor(*shortcutNote_, look::warning());
+    look::setTextColor(*shortcutNote_, look::warning());
   } else {
     shortcutNote_->setText(notice);
-    setTextColor(*shortcutNote_, look::secondary(*this));
+    look::setTextColor(*shortcutNote_, look::secondary(*this));
   }
   shortcutNote_->setVisible(!shortcutNote_->text().isEmpty());
 }

@@ -34,13 +34,6 @@ QToolButton* iconButton(Symbol symbol, const QWidget& style, QWidget* parent) {
   return button;
 }
 
-void setTextColor(QWidget& widget, const QColor& color) {
-  QPalette palette = widget.palette();
-  palette.setColor(QPalette::WindowText, color);
-  palette.setColor(QPalette::ButtonText, color);
-  widget.setPalette(palette);
-}
-
 }  // namespace
 
 Spinner::Spinner(int diameter, QWidget* parent) : QWidget(parent) {
@@ -266,12 +259,12 @@ void ScreenshotPreview::renderAction() {
 void ScreenshotPreview::renderFooter() {
   if (const auto& error = model_.error()) {
     footer_->setText(*error);
-    setTextColor(*footer_, look::warning());
+    look::setTextColor(*footer_, look::warning());
     return;
   }
   footer_->setText(model_.savedID() ? QStringLiteral("Saved locally. Ready to paste.")
                                     : QStringLiteral("Already copied. Paste whenever you’re ready."));
-  setTextColor(*footer_, look::secondary(*this));
+  look::setTextColor(*footer_, look::secondary(*this));
 }
 
 // The message shows two lines, and grows to three as the text needs them.

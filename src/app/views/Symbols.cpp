@@ -1,8 +1,10 @@
 #include "app/views/Symbols.h"
 
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
+#include <QVBoxLayout>
 #include <QWidget>
 
 namespace lumacap {
@@ -92,6 +94,41 @@ QFont font(const QWidget& widget, int pixels, QFont::Weight weight) {
   font.setPixelSize(pixels);
   font.setWeight(weight);
   return font;
+}
+
+void setTextColor(QWidget& widget, const QColor& color) {
+  QPalette palette = widget.palette();
+  palette.setColor(QPalette::WindowText, color);
+  palette.setColor(QPalette::ButtonText, color);
+  widget.setPalette(palette);
+}
+
+QWidget* contentUnavailable(QWidget* parent, Symbol symbol, const QString& title,
+                            const QString& description) {
+  auto* placeholder = new QWidget(parent);
+  auto* picture = new QLabel(placeholder);
+  picture->setPixmap(symbolIcon(symbol, secondary(*parent)).pixmap(QSize(44, 44)));
+  picture->setAlignment(Qt::AlignCenter);
+  auto* heading = new QLabel(title, placeholder);
+  heading->setFont(font(*parent, 17, QFont::DemiBold));
+  heading->setAlignment(Qt::AlignCenter);
+  auto* layout = new QVBoxLayout(placeholder);
+  layout->setContentsMargins(22, 22, 22, 22);
+  layout->setSpacing(0);
+  layout->addStretch();
+  layout->addWidget(picture);
+  layout->addSpacing(14);
+  layout->addWidget(heading);
+  if (!description.isEmpty()) {
+    auto* text = new QLabel(description, placeholder);
+    text->setFont(font(*parent, 13));
+    text->setAlignment(Qt::AlignCenter);
+    setTextColor(*text, secondary(*parent));
+    layout->addSpacing(6);
+    layout->addWidget(text);
+  }
+  layout->addStretch();
+  return placeholder;
 }
 
 }  // namespace look

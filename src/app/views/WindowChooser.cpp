@@ -30,12 +30,6 @@ QString applicationOf(const ShareableWindow& window) {
   return QString::fromStdString(window.owningApplication->applicationName);
 }
 
-void setTextColor(QWidget& widget, const QColor& color) {
-  QPalette palette = widget.palette();
-  palette.setColor(QPalette::WindowText, color);
-  widget.setPalette(palette);
-}
-
 }  // namespace
 
 WindowRowDelegate::WindowRowDelegate(QListView& view)
@@ -115,7 +109,7 @@ WindowChooser::WindowChooser(Capture capture, QWidget* parent)
   auto* note = new QLabel(QStringLiteral("Only the selected window will be captured."), this);
   note->setFont(look::font(*this, 13));
   note->setContentsMargins(20, 0, 20, 0);
-  setTextColor(*note, look::secondary(*this));
+  look::setTextColor(*note, look::secondary(*this));
 
   placeholder_ = makePlaceholder();
 
@@ -148,21 +142,7 @@ WindowChooser::WindowChooser(Capture capture, QWidget* parent)
 WindowChooser::~WindowChooser() = default;
 
 QWidget* WindowChooser::makePlaceholder() {
-  auto* placeholder = new QWidget(this);
-  auto* symbol = new QLabel(placeholder);
-  symbol->setPixmap(symbolIcon(Symbol::window, look::secondary(*this)).pixmap(QSize(40, 40)));
-  symbol->setAlignment(Qt::AlignCenter);
-  auto* title = new QLabel(QStringLiteral("No windows available"), placeholder);
-  title->setFont(look::font(*this, 17, QFont::DemiBold));
-  title->setAlignment(Qt::AlignCenter);
-  setTextColor(*title, look::secondary(*this));
-  auto* layout = new QVBoxLayout(placeholder);
-  layout->setSpacing(10);
-  layout->addStretch();
-  layout->addWidget(symbol);
-  layout->addWidget(title);
-  layout->addStretch();
-  return placeholder;
+  return look::contentUnavailable(this, Symbol::window, QStringLiteral("No windows available"));
 }
 
 void WindowChooser::setWindows(std::vector<ShareableWindow> windows) {
