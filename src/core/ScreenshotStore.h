@@ -51,7 +51,8 @@ class ScreenshotStore {
 
   // Opens the store at `root`, creating root/Captures (folders 0700) when
   // missing. Throws StoreError::invalidIndex when history.json cannot be read
-  // or is damaged, std::system_error when the folder cannot be created.
+  // (it is not a regular file, or larger than maximumIndexSize) or is
+  // damaged, std::system_error when the folder cannot be created.
   explicit ScreenshotStore(std::filesystem::path root);
 
   const std::filesystem::path& root() const { return root_; }
@@ -90,6 +91,9 @@ class ScreenshotStore {
   // a plain "*.png" name without a leading ".". Throws
   // StoreError::invalidIndex for anything else.
   static std::vector<CaptureRecord> decodeIndex(std::string_view bytes);
+
+  // Far beyond any real history (10,000 captures take about 2.5 MB).
+  static constexpr size_t maximumIndexSize = 256u << 20;
 
  private:
   size_t indexOf(std::string_view id) const;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <ctime>
 #include <map>
 #include <set>
 #include <thread>
@@ -253,6 +255,52 @@ TEST(HookRecordReadingTest, ReadsAtMostOneByteMoreThanTheLimit) {
   while (::read(input.reader(), sink, sizeof sink) > 0) {
   }
   writer.join();
+}
+
+// A writer that keeps sending a space now and then after a complete record
+// must not keep the hook alive beyond the time limit.
+TEST(HookRecordReadingTest, TheTimeLimitBoundsTheWholeRead) {
+  Pipe input;
+  input.write(R"({"session_id":"a","cwd":"/","hook_event_name":"Stop"})");
+  std::atomic<bool> reading = true;
+  std::thread trickle([&] {
+    for (int i = 0; i < 100 && reading; ++i) {
+      input.write(" ");
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const std::string read = HookHandler::readRecord(
+      input.reader(), {std::chrono::milliseconds(100), std::chrono::milliseconds(500)});
+  const auto took = std::chrono::steady_clock::now() - start;
+  reading = false;
+  trickle.join();
+  EXPECT_TRUE(read.starts_with(R"({"session_id")"));
+  EXPECT_LT(took, std::chrono::seconds(2));
+}
+
+// A large record written in small pieces: each pause must not parse all
+// that came before again.
+TEST(HookRecordReadingTest, ASlowLargeRecordIsScannedOnce) {
+  Pipe input;
+  const std::string head = R"({"session_id":"a","cwd":"/","hook_event_name":"Stop","pad":")";
+  std::thread writer([&] {
+    input.write(head);
+    for (int i = 0; i < 900; ++i) {
+      input.write(std::string(1000, 'x'));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    input.write("\"}");
+    input.closeWriter();
+  });
+  timespec before{}, after{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
+  const std::string read = HookHandler::readRecord(input.reader());
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
+  writer.join();
+  EXPECT_EQ(read.size(), head.size() + 900000 + 2);
+  const double milliseconds = (after.tv_sec - before.tv_sec) * 1e3 + (after.tv_nsec - before.tv_nsec) / 1e6;
+  EXPECT_LT(milliseconds, 250) << "processor time spent reading";
 }
 
 }  // namespace

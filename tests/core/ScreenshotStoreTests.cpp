@@ -8,6 +8,8 @@
 #include <map>
 
 #include "core/AtomicFile.h"
+#include "support/ScopedEnvironment.h"
+#include "support/Subprocess.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -190,11 +192,17 @@ TEST(ScreenshotStoreOpening, RefusesADamagedIndexAndTouchesNoFile) {
   }
 }
 
-TEST(ScreenshotStoreOpening, RefusesAnIndexThatCannotBeRead) {
+// Opened in a child with a deadline: a FIFO must not make the store hang.
+TEST(ScreenshotStoreOpening, RefusesAnIndexThatIsNotARegularFile) {
   TempDir temp;
-  fs::create_directories(temp / "history.json");
-  EXPECT_TRUE(failsWithInvalidIndex(temp.path()));
-  EXPECT_TRUE(fs::is_directory(temp / "history.json"));
+  fs::create_directories(temp / "folder" / "history.json");
+  fs::create_directories(temp / "fifo");
+  ASSERT_EQ(::mkfifo((temp / "fifo" / "history.json").c_str(), 0600), 0);
+  for (const char* root : {"folder", "fifo"}) {
+    const auto end = lumacap::test::runInChild([&] { return failsWithInvalidIndex(temp / root) ? 0 : 1; },
+                                               std::chrono::seconds(10));
+    EXPECT_EQ(end.exitStatus, 0) << root << " (-2: the store hung)";
+  }
 }
 
 TEST(ScreenshotStoreIndexFormat, WritesSortedPrettyKeysAndOmitsAbsentOnes) {
@@ -477,6 +485,7 @@ TEST(ScreenshotStoreFailedIndexWrite, DeleteAllKeepsWhatItRemovedBeforeTheFailur
 }
 
 TEST(ScreenshotStoreDefaultRoot, IsTheDataRoot) {
-  ::setenv("XDG_DATA_HOME", "/somewhere/data", 1);
+  lumacap::test::ScopedEnvironment environment;
+  environment.set("XDG_DATA_HOME", "/somewhere/data");
   EXPECT_EQ(ScreenshotStore::defaultRoot(), fs::path("/somewhere/data/Lumacap"));
 }

@@ -3,46 +3,27 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
+#include <tuple>
 
 namespace lumacap::test {
 namespace {
 
-// Starts Xvfb with -displayfd so that it picks a free display number itself.
-std::pair<pid_t, std::string> startXvfb(const XServer::Options& options) {
+// Starts Xvfb with -displayfd so that it picks a free display number itself
+// and reports it on its standard output.
+std::pair<std::unique_ptr<BackgroundProcess>, std::string> startXvfb(const XServer::Options& options) {
   int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
-  ::fcntl(pipeEnds[0], F_SETFD, FD_CLOEXEC);
+  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const std::string screen = std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
-  const std::string fd = std::to_string(pipeEnds[1]);
-  const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen",    "0",
-                        screen.c_str(), "-nolisten",  "tcp",      "+extension", "RANDR",
-                        "+extension",   "Composite",  "-noreset", nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  pid_t pid = -1;
-  const int error = ::posix_spawnp(&pid, "Xvfb", &actions, &attributes, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  auto server = std::make_unique<BackgroundProcess>(
+      std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp",
+                               "+extension", "RANDR", "+extension", "Composite", "-noreset"},
+      std::map<std::string, std::string>{}, pipeEnds[1]);
   ::close(pipeEnds[1]);
-  if (error != 0) {
-    ::close(pipeEnds[0]);
-    throw std::runtime_error("cannot start Xvfb (is the xvfb package installed?)");
-  }
   std::string number;
   pollfd descriptor{pipeEnds[0], POLLIN, 0};
   while (::poll(&descriptor, 1, 15000) > 0) {
@@ -51,12 +32,9 @@ std::pair<pid_t, std::string> startXvfb(const XServer::Options& options) {
     number.push_back(c);
   }
   ::close(pipeEnds[0]);
-  if (number.empty()) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    throw std::runtime_error("Xvfb did not report a display");
-  }
-  return {pid, ":" + number};
+  if (number.empty())
+    throw std::runtime_error("Xvfb did not report a display (is the xvfb package installed?)");
+  return {std::move(server), ":" + number};
 }
 
 }  // namespace
@@ -64,9 +42,7 @@ std::pair<pid_t, std::string> startXvfb(const XServer::Options& options) {
 XServer::XServer() : XServer(Options{}) {}
 
 XServer::XServer(Options options) {
-  auto [pid, display] = startXvfb(options);
-  display_ = display;
-  server_ = std::make_unique<BackgroundProcess>(BackgroundProcess::adopt(pid));
+  std::tie(server_, display_) = startXvfb(options);
   if (const char* previous = std::getenv("DISPLAY")) {
     hadDisplay_ = true;
     previousDisplay_ = previous;
