@@ -4,6 +4,7 @@
 
 #include "app/OCRService.h"
 #include "core/FilenameGenerator.h"
+#include "support/AwaitTask.h"
 #include "support/RenderedText.h"
 
 using namespace lumacap;
@@ -15,7 +16,7 @@ const Date captureDate = Date::fromUnixSeconds(1796464027);
 
 std::string suggest(const QImage& image, std::optional<std::string> application = std::nullopt,
                     std::optional<std::string> windowTitle = std::nullopt) {
-  return QCoro::waitFor(OCRService().suggestedName(image, application, windowTitle, captureDate));
+  return test::awaitTask(OCRService().suggestedName(image, application, windowTitle, captureDate));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "core/FilenameGenerator.h"
+#include "support/ScopedEnvironment.h"
 
 namespace lumacap {
 namespace {
@@ -59,19 +60,14 @@ TEST(FilenameGeneratorTest, FallbackUsesApplicationAndLocalTime) {
 }
 
 TEST(FilenameGeneratorTest, FallbackFollowsTheTimeZone) {
-  const char* previous = std::getenv("TZ");
-  const std::string saved = previous ? previous : "";
   const Date instant = Date::fromUnixSeconds(1796465227);  // 2026-12-05 10:07:07 UTC
-  ::setenv("TZ", "UTC0", 1);
-  ::tzset();
-  EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-100707.png");
-  ::setenv("TZ", "CET-1", 1);
-  ::tzset();
-  EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-110707.png");
-  if (previous) {
-    ::setenv("TZ", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
+  {
+    test::ScopedEnvironment environment({{"TZ", "UTC0"}});
+    ::tzset();
+    EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-100707.png");
+    environment.set("TZ", "CET-1");
+    ::tzset();
+    EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-110707.png");
   }
   ::tzset();
 }

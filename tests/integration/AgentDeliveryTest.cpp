@@ -15,7 +15,9 @@
 #include "platform/ProcessSource.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11Workspace.h"
+#include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace lumacap {
@@ -65,18 +67,9 @@ std::string windowArgument(unsigned long window) { return std::to_string(window)
 class AgentDeliveryTest : public ::testing::Test {
  protected:
   AgentDeliveryTest() {
-    if (const char* previous = std::getenv("XDG_DATA_HOME")) previousDataHome_ = previous;
-    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
     std::filesystem::create_directories(data / "applications");
     std::ofstream(data / "applications/other.desktop")
         << "[Desktop Entry]\nType=Application\nName=Other Terminal\nStartupWMClass=OtherTerm\n";
-  }
-  ~AgentDeliveryTest() override {
-    if (previousDataHome_) {
-      ::setenv("XDG_DATA_HOME", previousDataHome_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_DATA_HOME");
-    }
   }
 
   void activate(unsigned long window) {
@@ -106,11 +99,9 @@ class AgentDeliveryTest : public ::testing::Test {
 
   test::XServer& server = test::sharedXServer();
   test::TempDir data;
+  test::ScopedEnvironment environment{{{"XDG_DATA_HOME", data.path().string()}}};
   QtPasteboard pasteboard;
   std::optional<Terminals> terminals;
-
- private:
-  std::optional<std::string> previousDataHome_;
 };
 
 TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXtermForward) {
@@ -123,13 +114,13 @@ TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXterm
   SessionRepository(dataRoot())
       .write(
           AgentSession{"0c1d2e3f-it", (data / "webapp").string(), agent, "XTerm", host.pid(), Date::now()});
-  const auto destinations = QCoro::waitFor(integration.destinations());
+  const auto destinations = test::awaitTask(integration.destinations());
   ASSERT_EQ(destinations.size(), 1u);
   EXPECT_EQ(destinations[0].title, "Claude Code · webapp");
 
   const std::filesystem::path file = data / "Captures/shot 1.png";
   const DeliveryReceipt receipt =
-      QCoro::waitFor(integration.stage(file, " what is wrong here?\n", destinations[0]));
+      test::awaitTask(integration.stage(file, " what is wrong here?\n", destinations[0]));
   EXPECT_EQ(receipt.message,
             "Path and message copied. Select the webapp session in your terminal and paste. Nothing was "
             "submitted.");
@@ -157,7 +148,7 @@ TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
   ClaudeCodeIntegration integration(pasteboard, workspace);
   const AgentSession session{"s", "/work/webapp", agent, "XTerm", other.pid(), Date::now()};
   const DeliveryReceipt receipt =
-      QCoro::waitFor(integration.stage("/tmp/a.png", "", ClaudeCodeIntegration::destination(session)));
+      test::awaitTask(integration.stage("/tmp/a.png", "", ClaudeCodeIntegration::destination(session)));
   EXPECT_EQ(receipt.message,
             "Path and message copied. Open the webapp session and paste. Nothing was submitted.");
   QCoreApplication::processEvents();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
@@ -13,7 +14,8 @@ namespace lumacap::test {
 class ScopedEnvironment {
  public:
   ScopedEnvironment() = default;
-  explicit ScopedEnvironment(const std::map<std::string, std::optional<std::string>>& values) {
+  explicit ScopedEnvironment(
+      std::initializer_list<std::pair<std::string, std::optional<std::string>>> values) {
     for (const auto& [name, value] : values) set(name, value);
   }
   ~ScopedEnvironment() {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -88,21 +89,38 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }
 
 // Starts a program with standard input, output and error on the given
-// descriptors (-1: /dev/null).
+// descriptors (-1: /dev/null). Returns once the program runs: a pipe that
+// closes on exec tells the parent when, or why it could not start.
 pid_t spawn(std::vector<std::string> arguments, const std::map<std::string, std::string>& environment,
             std::array<int, 3> descriptors) {
   std::vector<std::string> variables = mergedEnvironment(environment);
   const auto argv = pointers(arguments);
   const auto envp = pointers(variables);
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  int started[2];
+  if (::pipe2(started, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = startGuardedChild();
   if (pid == 0) {
-    for (int target = 0; target < 3; ++target)
+    for (int target = 0; target < 3; ++target) {
       ::dup2(descriptors[target] >= 0 ? descriptors[target] : null, target);
+    }
     ::execvpe(argv[0], argv.data(), envp.data());
+    const int error = errno;
+    if (::write(started[1], &error, sizeof error) < 0) ::_exit(127);
     ::_exit(127);
   }
   ::close(null);
+  ::close(started[1]);
+  int error = 0;
+  ssize_t got;
+  while ((got = ::read(started[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  ::close(started[0]);
+  if (got > 0) {
+    ::waitpid(pid, nullptr, 0);
+    forget(pid);
+    throw std::runtime_error("cannot start " + arguments.front() + ": " + std::strerror(error));
+  }
   return pid;
 }
 
