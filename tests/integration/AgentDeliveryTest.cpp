@@ -27,9 +27,9 @@ namespace {
 QByteArray runServingEvents(const QStringList& arguments) {
   QProcess process;
   process.start(arguments.first(), arguments.mid(1));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!process.waitForFinished(10) && std::chrono::steady_clock::now() < deadline) {
-    QCoreApplication::processEvents();
+  if (!test::processEventsUntil(
+          [&] { return process.state() == QProcess::NotRunning || process.waitForFinished(10); })) {
+    ADD_FAILURE() << arguments.join(' ').toStdString() << " did not finish";
   }
   return process.readAllStandardOutput();
 }
@@ -73,7 +73,7 @@ class AgentDeliveryTest : public ::testing::Test {
   }
 
   void activate(unsigned long window) {
-    server.run({"xdotool", "windowactivate", "--sync", windowArgument(window)});
+    server.xdotool({"windowactivate", "--sync", windowArgument(window)});
     ASSERT_TRUE(waitServingEvents([&] { return server.activeWindow() == window; }));
   }
 
@@ -151,8 +151,7 @@ TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
       test::awaitTask(integration.stage("/tmp/a.png", "", ClaudeCodeIntegration::destination(session)));
   EXPECT_EQ(receipt.message,
             "Path and message copied. Open the webapp session and paste. Nothing was submitted.");
-  QCoreApplication::processEvents();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  test::processEventsFor(std::chrono::milliseconds(300));
   EXPECT_EQ(server.activeWindow(), hostWindow);
 
   EXPECT_FALSE(workspace.isTerminated(*otherApplication));
@@ -183,7 +182,7 @@ TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveW
       waitServingEvents([&] { return !activations.empty() && activations.back().pid == terminal.pid(); }));
   EXPECT_EQ(activations.back().bundleIdentifier, "XTerm");
   // The second window is now the topmost of ours, but the first was active last.
-  server.run({"xdotool", "windowraise", windowArgument(secondWindow)});
+  server.xdotool({"windowraise", windowArgument(secondWindow)});
 
   const auto ours = workspace.application(static_cast<int32_t>(QCoreApplication::applicationPid()));
   ASSERT_TRUE(ours);

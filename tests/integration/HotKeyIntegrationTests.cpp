@@ -11,6 +11,7 @@
 
 #include "app/HotKeyManager.h"
 #include "platform/x11/XcbHotKeyService.h"
+#include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
 
 namespace lumacap {
@@ -21,28 +22,18 @@ using namespace std::chrono_literals;
 const Shortcut optionS{1, "S", false, false, true, false};
 constexpr uint16_t superShift = XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT;
 
-// Runs the application's event loop until `condition` holds or `timeout` passes.
-bool processEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(5);
-  }
-  return true;
-}
+using test::processEventsFor;
 
-void processEventsFor(std::chrono::milliseconds duration) {
-  processEventsUntil([] { return false; }, duration);
+bool processEventsUntil(const std::function<bool()>& condition) {
+  return test::processEventsUntil(condition, 5s);
 }
 
 // Presses the space-separated combinations one after the other.
 void pressKeys(const std::string& keys) {
-  std::vector<std::string> arguments{"xdotool", "key"};
+  std::vector<std::string> arguments{"key"};
   std::istringstream words(keys);
   for (std::string word; words >> word;) arguments.push_back(word);
-  auto result = test::sharedXServer().run(arguments);
-  ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+  ASSERT_TRUE(test::sharedXServer().xdotool(arguments));
 }
 
 bool lockIsOn(const std::string& name) {
@@ -132,9 +123,9 @@ TEST_F(HotKeyIntegrationTest, EachPressRunsTheActionOnceOnTheMainThread) {
 TEST_F(HotKeyIntegrationTest, HoldingTheKeyCountsOnce) {
   manager->registerShortcut(Shortcut::initial());
   ASSERT_EQ(test::sharedXServer().run({"xset", "r", "on"}).exitStatus, 0);
-  ASSERT_EQ(test::sharedXServer().run({"xdotool", "keydown", "super+shift+2"}).exitStatus, 0);
+  ASSERT_TRUE(test::sharedXServer().xdotool({"keydown", "super+shift+2"}));
   processEventsFor(1500ms);  // beyond the repeat delay, so the server repeats the key
-  ASSERT_EQ(test::sharedXServer().run({"xdotool", "keyup", "super+shift+2"}).exitStatus, 0);
+  ASSERT_TRUE(test::sharedXServer().xdotool({"keyup", "super+shift+2"}));
   processEventsFor(300ms);
   EXPECT_EQ(presses, 1);
 

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
@@ -118,6 +120,26 @@ std::optional<unsigned long> XServer::activeWindow() const {
   const unsigned long window = std::stoul(result.standardOutput.substr(hash + 2), nullptr, 16);
   if (window == 0) return std::nullopt;
   return window;
+}
+
+bool XServer::xdotool(std::vector<std::string> arguments) const {
+  arguments.insert(arguments.begin(), "xdotool");
+  return run(arguments).exitStatus == 0;
+}
+
+XServer::Geometry XServer::geometry(unsigned long window) const {
+  std::istringstream lines(run({"xwininfo", "-id", std::to_string(window)}).standardOutput);
+  Geometry geometry;
+  for (std::string line; std::getline(lines, line);) {
+    for (auto [label, value] : {std::pair{"Absolute upper-left X:", &geometry.x},
+                                {"Absolute upper-left Y:", &geometry.y},
+                                {"Width:", &geometry.width},
+                                {"Height:", &geometry.height}}) {
+      if (const size_t at = line.find(label); at != std::string::npos)
+        *value = std::stoi(line.substr(at + std::strlen(label)));
+    }
+  }
+  return geometry;
 }
 
 }  // namespace lumacap::test
