@@ -66,19 +66,20 @@ bool alive(const ProcessIdentity& process) {
   return ProcessSource::system().inspect(process.pid) == process;
 }
 
+// Whether `wanted` arrives as a line on `fd` within `timeout`.
 bool readLine(int fd, const std::string& wanted, std::chrono::milliseconds timeout) {
   std::string seen;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  pollfd readable{fd, POLLIN, 0};
-  while (seen.find("\n" + wanted + "\n") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    char buffer[4096];
-    if (::poll(&readable, 1, 100) <= 0) continue;
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got <= 0) return false;
-    seen.append(buffer, static_cast<size_t>(got));
-  }
-  return seen.find("\n" + wanted + "\n") != std::string::npos;
+  return test::waitUntil(
+      [&] {
+        pollfd readable{fd, POLLIN, 0};
+        char buffer[4096];
+        if (::poll(&readable, 1, 100) > 0) {
+          const ssize_t got = ::read(fd, buffer, sizeof buffer);
+          if (got > 0) seen.append(buffer, size_t(got));
+        }
+        return seen.find("\n" + wanted + "\n") != std::string::npos;
+      },
+      timeout);
 }
 
 TEST(ProcessLeakTest, AStoppedTestProgramLeavesNoProcessBehind) {
@@ -114,7 +115,7 @@ TEST(ProcessLeakTest, AStoppedTestProgramLeavesNoProcessBehind) {
         10s);
     EXPECT_TRUE(survivors.empty()) << survivors.size() << " survived, the first " << survivors.front();
     for (const auto& [pid, process] : started) {
-      if (alive(process)) ::kill(pid, SIGKILL);
+      if (alive(process)) ::kill(pid, SIGKILL);  // not left behind by this test either
     }
   }
 }

@@ -129,13 +129,5 @@ TEST(PsSourceTest, ParsesProcessIds) {
   }
 }
 
-TEST(PsSourceTest, AgreesWithProcSource) {
-  BackgroundProcess sleeper({"sleep", "30"});
-  PsSource ps;
-  ProcSource proc;
-  EXPECT_EQ(ps.inspect(sleeper.pid()), proc.inspect(sleeper.pid()));
-  EXPECT_EQ(ps.parent(sleeper.pid()), proc.parent(sleeper.pid()));
-}
-
 }  // namespace
 }  // namespace lumacap
