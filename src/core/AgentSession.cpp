@@ -195,10 +195,9 @@ std::vector<AgentSession> SessionRepository::liveSessions(const InspectFunction&
 }
 
 HookInputError::HookInputError(Kind kind)
-    : std::runtime_error(kind == Kind::fileTooLarge
-                             ? "The hook record is too large (more than 1,048,576 bytes)."
-                             : "The hook record isn’t in the correct format."),
-      kind_(kind) {}
+    : KindedError(kind, kind == Kind::fileTooLarge
+                            ? "The hook record is too large (more than 1,048,576 bytes)."
+                            : "The hook record isn’t in the correct format.") {}
 
 HookInput HookInput::decode(std::string_view bytes) {
   if (bytes.size() > maximumSize) throw HookInputError(HookInputError::Kind::fileTooLarge);

@@ -11,6 +11,7 @@
 
 #include "core/Date.h"
 #include "core/HookEvents.h"
+#include "core/ProgramError.h"
 
 namespace lumacap {
 
@@ -91,14 +92,11 @@ struct HookInput {
   static HookInput decode(std::string_view bytes);
 };
 
-class HookInputError : public std::runtime_error {
- public:
-  enum class Kind { corruptFile, fileTooLarge };
-  explicit HookInputError(Kind kind);
-  Kind kind() const { return kind_; }
+enum class HookInputErrorKind { corruptFile, fileTooLarge };
 
- private:
-  Kind kind_;
+class HookInputError : public KindedError<HookInputErrorKind> {
+ public:
+  explicit HookInputError(Kind kind);
 };
 
 class HookDecodingError : public std::runtime_error {

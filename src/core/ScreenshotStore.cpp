@@ -26,11 +26,10 @@ using nlohmann::json;
 namespace lumacap {
 
 StoreError::StoreError(Kind kind)
-    : std::runtime_error(
-          kind == Kind::invalidIndex
-              ? "Capture history could not be read safely. Your image files have not been changed."
-              : "This capture is no longer available."),
-      kind_(kind) {}
+    : KindedError(kind,
+                  kind == Kind::invalidIndex
+                      ? "Capture history could not be read safely. Your image files have not been changed."
+                      : "This capture is no longer available.") {}
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Date.h"
+#include "core/ProgramError.h"
 
 namespace lumacap {
 
@@ -23,15 +24,12 @@ struct CaptureRecord {
   bool operator==(const CaptureRecord&) const = default;
 };
 
-// The history store's own failures, each with the text the user sees.
-class StoreError : public std::runtime_error {
- public:
-  enum class Kind { invalidIndex, missingCapture };
-  explicit StoreError(Kind kind);
-  Kind kind() const { return kind_; }
+enum class StoreErrorKind { invalidIndex, missingCapture };
 
- private:
-  Kind kind_;
+// The history store's own failures, each with the text the user sees.
+class StoreError : public KindedError<StoreErrorKind> {
+ public:
+  explicit StoreError(Kind kind);
 };
 
 // The capture history: one PNG file per capture in root/Captures and the index
