@@ -8,8 +8,6 @@
 #include <QWidget>
 #include <QWindow>
 #include <cmath>
-#include <sstream>
-#include <thread>
 
 #include "app/CaptureManager.h"
 #include "app/RegionSelector.h"
@@ -98,6 +96,15 @@ std::unique_ptr<QWidget> redWindow(int x, int y, int width, int height, bool onT
   return window;
 }
 
+// Whether every window of an overlay shows on the screen, once it does.
+bool exposed(const std::vector<QPointer<SelectionWindow>>& windows) {
+  return processEventsUntil([&] {
+    return !windows.empty() && std::all_of(windows.begin(), windows.end(), [](const auto& window) {
+      return window->windowHandle() && window->windowHandle()->isExposed();
+    });
+  });
+}
+
 class CaptureIntegration : public ::testing::Test {
  protected:
   X11ScreenSource source;
@@ -122,13 +129,7 @@ class CaptureIntegration : public ::testing::Test {
   }
 
   bool overlayShown() {
-    return processEventsUntil([&] {
-      if (!manager.overlay() || manager.overlay()->windows().empty()) return false;
-      for (const auto& window : manager.overlay()->windows()) {
-        if (!window->windowHandle() || !window->windowHandle()->isExposed()) return false;
-      }
-      return true;
-    });
+    return processEventsUntil([&] { return manager.overlay(); }) && exposed(manager.overlay()->windows());
   }
 };
 
@@ -140,35 +141,21 @@ struct Overlay {
 
   explicit Overlay(const std::vector<OverlayScreen>& screens) {
     selector.show(screens);
-    const bool mapped = processEventsUntil([&] {
-      for (const auto& window : selector.windows()) {
-        if (!window->windowHandle() || !window->windowHandle()->isExposed()) return false;
-      }
-      return true;
-    });
-    if (!mapped) throw std::runtime_error("the overlay did not appear");
+    if (!exposed(selector.windows())) throw std::runtime_error("the overlay did not appear");
   }
 
-  bool waitForCompletion() {
-    return processEventsUntil([&] { return !completions.empty(); });
+  // The first completion, once there is one.
+  std::optional<RegionSelection> result() {
+    if (!processEventsUntil([&] { return !completions.empty(); })) throw std::runtime_error("no completion");
+    return completions.front();
   }
 };
 
 TEST_F(CaptureIntegration, DragOnTheOverlayGivesTheRectangleWhicheverWayItGoes) {
-  const uint32_t display = source.mainDisplayID();
-  {
+  for (const auto& [from, to] : {std::pair<Point, Point>{{100, 80}, {300, 230}}, {{300, 230}, {100, 80}}}) {
     Overlay overlay(overlayScreens());
-    drag({100, 80}, {300, 230});
-    ASSERT_TRUE(overlay.waitForCompletion());
-    ASSERT_TRUE(overlay.completions[0]);
-    EXPECT_EQ(*overlay.completions[0], (RegionSelection{display, Rect{100, 80, 200, 150}}));
-  }
-  {
-    Overlay overlay(overlayScreens());
-    drag({300, 230}, {100, 80});
-    ASSERT_TRUE(overlay.waitForCompletion());
-    ASSERT_TRUE(overlay.completions[0]);
-    EXPECT_EQ(*overlay.completions[0], (RegionSelection{display, Rect{100, 80, 200, 150}}));
+    drag(from, to);
+    EXPECT_EQ(overlay.result(), (RegionSelection{source.mainDisplayID(), Rect{100, 80, 200, 150}}));
   }
 }
 
@@ -176,8 +163,7 @@ TEST_F(CaptureIntegration, EscapeCancelsAndClosesEveryOverlayWindow) {
   Overlay overlay(overlayScreens());
   std::vector<QPointer<SelectionWindow>> windows = overlay.selector.windows();
   xdotool({"mousemove", native(200), native(200), "key", "Escape"});
-  ASSERT_TRUE(overlay.waitForCompletion());
-  EXPECT_FALSE(overlay.completions[0]);
+  EXPECT_EQ(overlay.result(), std::nullopt);
   settle(200);
   for (const auto& window : windows) EXPECT_TRUE(!window || !window->isVisible());
   // No overlay window is left on the screen.
@@ -193,9 +179,7 @@ TEST_F(CaptureIntegration, TooSmallDragResetsAndWaitsForAnother) {
   ASSERT_EQ(overlay.selector.windows().size(), size_t(QGuiApplication::screens().size()));
   EXPECT_TRUE(overlay.selector.windows().front()->isVisible());
   drag({100, 100}, {103, 103});  // 3 × 3 completes
-  ASSERT_TRUE(overlay.waitForCompletion());
-  ASSERT_TRUE(overlay.completions[0]);
-  EXPECT_EQ(overlay.completions[0]->rect, (Rect{100, 100, 3, 3}));
+  EXPECT_EQ(overlay.result(), (RegionSelection{source.mainDisplayID(), Rect{100, 100, 3, 3}}));
 }
 
 TEST_F(CaptureIntegration, DisplayCaptureShowsOtherWindowsButNeverOurs) {
@@ -387,11 +371,8 @@ TEST_F(TwoMonitorCapture, DragOnTheSecondReportsItsDisplayAndALocalRectangle) {
   ASSERT_EQ(overlay.selector.windows().size(), 2u);
   // 60 pixels into the right monitor, 100 down; 200 × 160 pixels.
   dragNative("700", "100", "900", "260");
-  ASSERT_TRUE(overlay.waitForCompletion());
-  ASSERT_TRUE(overlay.completions[0]);
-  EXPECT_EQ(overlay.completions[0]->displayID, rightID);
   const double s = right->devicePixelRatio();
-  EXPECT_EQ(overlay.completions[0]->rect, (Rect{60 / s, 100 / s, 200 / s, 160 / s}));
+  EXPECT_EQ(overlay.result(), (RegionSelection{rightID, Rect{60 / s, 100 / s, 200 / s, 160 / s}}));
 
   xdotool({"mousemove", "1000", "400"});
   settle(100);
@@ -406,11 +387,9 @@ TEST_F(TwoMonitorCapture, DragLeavingTheFirstMonitorIsClippedToIt) {
   ASSERT_NE(left, nullptr);
   Overlay overlay(overlayScreens());
   dragNative("560", "100", "900", "300");
-  ASSERT_TRUE(overlay.waitForCompletion());
-  ASSERT_TRUE(overlay.completions[0]);
-  EXPECT_EQ(overlay.completions[0]->displayID, source.displayNumber(*left).value());
   const double s = left->devicePixelRatio();
-  EXPECT_EQ(overlay.completions[0]->rect, (Rect{560 / s, 100 / s, 80 / s, 200 / s}));
+  EXPECT_EQ(overlay.result(),
+            (RegionSelection{source.displayNumber(*left).value(), Rect{560 / s, 100 / s, 80 / s, 200 / s}}));
 }
 
 TEST_F(TwoMonitorCapture, ContentListsBothDisplaysWithTheirFrames) {
@@ -431,9 +410,8 @@ TEST(ScreenRecordingPermission, RefusedWithoutAnXDisplay) {
   EXPECT_FALSE(nowhere.canRecordScreen());
   EXPECT_FALSE(nowhere.requestScreenRecording());
   CaptureManager manager(nowhere);
-  auto task = manager.content();
   try {
-    awaitTask(task);
+    awaitTask(manager.content());
     ADD_FAILURE() << "no error";
   } catch (const CaptureError& error) {
     EXPECT_EQ(error.kind(), CaptureError::Kind::permission);
