@@ -60,7 +60,7 @@ bool failsWithMissingCapture(Operation operation) {
   return failsWith(StoreError::Kind::missingCapture, operation);
 }
 
-class StoreTest : public ::testing::Test {
+class ScreenshotStoreTest : public ::testing::Test {
  protected:
   TempDir temp;
   ScreenshotStore store{temp.path()};
@@ -144,7 +144,7 @@ TEST(ScreenshotStoreOpening, RefusesAnIndexThatIsNotARegularFile) {
   }
 }
 
-TEST_F(StoreTest, IndexFormatWritesSortedPrettyKeysAndOmitsAbsentOnes) {
+TEST_F(ScreenshotStoreTest, IndexFormatWritesSortedPrettyKeysAndOmitsAbsentOnes) {
   const CaptureRecord first = store.save(png, "first", std::nullopt, Date{1.5});
   const CaptureRecord second = store.save(png, "second", std::string("Terminal"), someDate);
   EXPECT_EQ(first.id.find_first_of("abcdef"), std::string::npos) << "ids in upper case";
@@ -182,7 +182,7 @@ TEST_F(StoreTest, IndexFormatWritesSortedPrettyKeysAndOmitsAbsentOnes) {
   EXPECT_TRUE(failsWithMissingCapture([&] { store.markStaged("garbage", "x", "y"); }));
 }
 
-TEST_F(StoreTest, IndexFormatKeepsDatesAndTextsExactlyAcrossReopening) {
+TEST_F(ScreenshotStoreTest, IndexFormatKeepsDatesAndTextsExactlyAcrossReopening) {
   store.save(png, "a", std::string("Ünïcode “quoted” \\ \"\n\t\x01"), Date{0.1 + 0.2});
   store.save(png, "b", std::string("bad \xff\xfe bytes"), Date{-978307200.123456789});
   store.save(png, "c", std::nullopt, Date{1e300});
@@ -195,7 +195,7 @@ TEST_F(StoreTest, IndexFormatKeepsDatesAndTextsExactlyAcrossReopening) {
   EXPECT_FALSE(fs::exists(temp / "Captures" / "d.png"));
 }
 
-TEST_F(StoreTest, SavingStoresTheImagePrivatelyAndPutsTheNewestFirst) {
+TEST_F(ScreenshotStoreTest, SavingStoresTheImagePrivatelyAndPutsTheNewestFirst) {
   const CaptureRecord first = store.save(png, "Build failed.png", std::string("Console"), someDate);
   const CaptureRecord second = store.save("second", "Other", std::nullopt, someDate);
   EXPECT_EQ(first.filename, "build-failed.png");
@@ -209,7 +209,7 @@ TEST_F(StoreTest, SavingStoresTheImagePrivatelyAndPutsTheNewestFirst) {
   EXPECT_EQ(folderContents(temp.path()).size(), 2u) << "no temporary file is left beside the index";
 }
 
-TEST_F(StoreTest, SavingPicksTheFirstNameFreeOnDiskAndInTheHistory) {
+TEST_F(ScreenshotStoreTest, SavingPicksTheFirstNameFreeOnDiskAndInTheHistory) {
   writeFile(temp / "Captures" / "build-failed.png", "made by hand");
   EXPECT_EQ(store.save(png, "Build failed.png", std::nullopt, someDate).filename, "build-failed-2.png");
   EXPECT_EQ(store.save(png, "build  FAILED", std::nullopt, someDate).filename, "build-failed-3.png");
@@ -226,7 +226,7 @@ TEST_F(StoreTest, SavingPicksTheFirstNameFreeOnDiskAndInTheHistory) {
   EXPECT_EQ(store.save(png, "link", std::nullopt, someDate).filename, "link-2.png");
 }
 
-TEST_F(StoreTest, SavingFailsWithoutARecordWhenTheImageCannotBeWritten) {
+TEST_F(ScreenshotStoreTest, SavingFailsWithoutARecordWhenTheImageCannotBeWritten) {
   store.save(png, "kept", std::nullopt, someDate);
   const auto records = store.records();
   // The capture folder replaced by a file: no name can be looked up or written.
@@ -237,7 +237,7 @@ TEST_F(StoreTest, SavingFailsWithoutARecordWhenTheImageCannotBeWritten) {
   EXPECT_EQ(ScreenshotStore::decodeIndex(readFile(store.indexFile())), records);
 }
 
-TEST_F(StoreTest, RenamingMovesTheImageAndKeepsThePosition) {
+TEST_F(ScreenshotStoreTest, RenamingMovesTheImageAndKeepsThePosition) {
   const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
   const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
   const CaptureRecord c = store.save("image c", "c", std::nullopt, someDate);
@@ -259,7 +259,7 @@ TEST_F(StoreTest, RenamingMovesTheImageAndKeepsThePosition) {
   EXPECT_EQ(store.rename(lower, "New Name").filename, "new-name.png");
 }
 
-TEST_F(StoreTest, RenamingANameWithTheSameStemChangesNothing) {
+TEST_F(ScreenshotStoreTest, RenamingANameWithTheSameStemChangesNothing) {
   const CaptureRecord record = store.save(png, "build failed", std::nullopt, someDate);
   struct stat before {};
   ::stat(store.indexFile().c_str(), &before);
@@ -272,7 +272,7 @@ TEST_F(StoreTest, RenamingANameWithTheSameStemChangesNothing) {
   EXPECT_EQ(after.st_ino, before.st_ino) << "the index was not rewritten";
 }
 
-TEST_F(StoreTest, RenamingFailsForUnknownIdsAndMissingImages) {
+TEST_F(ScreenshotStoreTest, RenamingFailsForUnknownIdsAndMissingImages) {
   const CaptureRecord record = store.save(png, "a", std::nullopt, someDate);
   EXPECT_TRUE(failsWithMissingCapture([&] { store.rename("00000000-0000-4000-8000-000000000000", "x"); }));
   EXPECT_TRUE(failsWithMissingCapture([&] { store.rename("garbage", "x"); }));
@@ -283,14 +283,14 @@ TEST_F(StoreTest, RenamingFailsForUnknownIdsAndMissingImages) {
   EXPECT_TRUE(folderContents(temp / "Captures").empty());
 }
 
-TEST_F(StoreTest, RenamingNeverReplacesAFileThatAppearedUnderTheNewName) {
+TEST_F(ScreenshotStoreTest, RenamingNeverReplacesAFileThatAppearedUnderTheNewName) {
   const CaptureRecord record = store.save("mine", "a", std::nullopt, someDate);
   writeFile(temp / "Captures" / "b.png", "someone else's");
   EXPECT_EQ(store.rename(record.id, "b").filename, "b-2.png");
   EXPECT_EQ(readFile(temp / "Captures" / "b.png"), "someone else's");
 }
 
-TEST_F(StoreTest, DeletingRemovesTheImageAndTheRecordOnly) {
+TEST_F(ScreenshotStoreTest, DeletingRemovesTheImageAndTheRecordOnly) {
   const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
   const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
   const CaptureRecord c = store.save("image c", "c", std::nullopt, someDate);
@@ -310,7 +310,7 @@ TEST_F(StoreTest, DeletingRemovesTheImageAndTheRecordOnly) {
   EXPECT_EQ(store.records(), std::vector<CaptureRecord>{c});
 }
 
-TEST_F(StoreTest, DeletingDeleteAllEmptiesTheHistoryAndLeavesForeignFiles) {
+TEST_F(ScreenshotStoreTest, DeletingDeleteAllEmptiesTheHistoryAndLeavesForeignFiles) {
   for (const char* name : {"a", "b", "c", "d"}) store.save(png, name, std::nullopt, someDate);
   writeFile(temp / "Captures" / "orphan.png", "not ours");
   store.deleteAll();
@@ -321,7 +321,7 @@ TEST_F(StoreTest, DeletingDeleteAllEmptiesTheHistoryAndLeavesForeignFiles) {
   store.deleteAll();  // nothing left: no error
 }
 
-TEST_F(StoreTest, FailedIndexWriteLeavesImagesAndRecordsAsTheyWere) {
+TEST_F(ScreenshotStoreTest, FailedIndexWriteLeavesImagesAndRecordsAsTheyWere) {
   const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
   const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
   const auto records = store.records();
@@ -353,7 +353,7 @@ TEST_F(StoreTest, FailedIndexWriteLeavesImagesAndRecordsAsTheyWere) {
             (std::map<std::string, std::string>{{"renamed.png", "image a"}}));
 }
 
-TEST_F(StoreTest, FailedIndexWriteDeleteAllKeepsWhatItRemovedBeforeTheFailure) {
+TEST_F(ScreenshotStoreTest, FailedIndexWriteDeleteAllKeepsWhatItRemovedBeforeTheFailure) {
   const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
   const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
   // The newest record's image cannot get its hidden second name: the name is
