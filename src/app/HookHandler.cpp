@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <system_error>
 
