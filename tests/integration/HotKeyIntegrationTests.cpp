@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "app/HotKeyManager.h"
 #include "platform/x11/XcbHotKeyService.h"
@@ -133,22 +134,19 @@ TEST_F(HotKeyIntegrationTest, HoldingTheKeyCountsOnce) {
   EXPECT_TRUE(processEventsUntil([&] { return presses == 2; }));
 }
 
+// Each lock in turn on and off again, so that later tests find both off.
 TEST_F(HotKeyIntegrationTest, PressesCountWhateverTheLockKeys) {
   manager->registerShortcut(Shortcut::initial());
-  pressKeys("Num_Lock");
-  ASSERT_TRUE(test::waitUntil([] { return lockIsOn("Num Lock"); }, 2s));
-  pressKeys("super+shift+2");
-  EXPECT_TRUE(processEventsUntil([&] { return presses == 1; }));
-
-  pressKeys("Caps_Lock");
-  ASSERT_TRUE(test::waitUntil([] { return lockIsOn("Caps Lock"); }, 2s));
-  pressKeys("super+shift+2");
-  EXPECT_TRUE(processEventsUntil([&] { return presses == 2; }));
-
-  pressKeys("Num_Lock");
-  ASSERT_TRUE(test::waitUntil([] { return !lockIsOn("Num Lock"); }, 2s));
-  pressKeys("super+shift+2");
-  EXPECT_TRUE(processEventsUntil([&] { return presses == 3; }));
+  for (const auto& [key, name, on] : {std::tuple{"Num_Lock", "Num Lock", true},
+                                      {"Caps_Lock", "Caps Lock", true},
+                                      {"Num_Lock", "Num Lock", false},
+                                      {"Caps_Lock", "Caps Lock", false}}) {
+    pressKeys(key);
+    ASSERT_TRUE(test::waitUntil([&, name = name, on = on] { return lockIsOn(name) == on; }, 2s)) << name;
+    const int expected = presses + 1;
+    pressKeys("super+shift+2");
+    EXPECT_TRUE(processEventsUntil([&] { return presses == expected; })) << name << (on ? " on" : " off");
+  }
 }
 
 TEST_F(HotKeyIntegrationTest, RegisteringAgainMovesTheGrab) {
