@@ -73,11 +73,13 @@ class HookHandlerTest : public ::testing::Test {
   FakeApplications applications;
 };
 
-// One process tree, from the hook's parent up, and whom the hook must record.
+// A line of processes from the hook's parent (pid 999) up, each the parent
+// of the one before and the last a child of init ("cmd|path" adds the path
+// of its executable, "cmd^" makes it its own parent), and whom the hook must
+// record.
 struct Ancestry {
   std::string name;
-  std::vector<std::tuple<int32_t, std::string, int32_t, std::string>>
-      processes;                                          // pid, command, parent, path
+  std::vector<std::string> line;
   std::map<int32_t, std::optional<std::string>> windows;  // pid → window class
   std::optional<int32_t> agent;
   std::optional<int32_t> host;
@@ -85,40 +87,40 @@ struct Ancestry {
 };
 
 TEST_F(HookHandlerTest, RecordsTheNearestAgentAndTheNearestApplicationWithAWindowClass) {
-  std::vector<std::tuple<int32_t, std::string, int32_t, std::string>> deep;
-  for (int32_t pid = 999; pid > 900; --pid) deep.emplace_back(pid, pid == 975 ? "claude" : "sh", pid - 1, "");
+  std::vector<std::string> deep(99, "sh");
+  deep[24] = "claude";  // 25 levels up
   const std::vector<Ancestry> cases = {
-      {"terminal",
-       {{999, "sh", 998, ""}, {998, "claude", 997, ""}, {997, "zsh", 996, ""}, {996, "xterm", 1, ""}},
-       {{996, "XTerm"}},
-       998,
-       996},
+      {"terminal", {"sh", "claude", "zsh", "xterm"}, {{996, "XTerm"}}, 998, 996},
       {"nearest wins, windows without class skipped",
-       {{999, "claude-code", 998, ""},
-        {998, "tmux: server", 997, ""},
-        {997, "claude", 996, ""},
-        {996, "kitty", 995, ""},
-        {995, "gnome-terminal-", 1, ""}},
+       {"claude-code", "tmux: server", "claude", "kitty", "gnome-terminal-"},
        {{998, std::nullopt}, {996, "kitty"}, {995, "Gnome-terminal"}},
        999,
        996},
-      {"agent is its own host", {{999, "Claude", 1, ""}}, {{999, "Claude"}}, 999, 999},
-      {"no host", {{999, "claude", 1, ""}}, {}, 999, std::nullopt},
+      {"agent is its own host", {"Claude"}, {{999, "Claude"}}, 999, 999},
+      {"no host", {"claude"}, {}, 999, std::nullopt},
       {"versioned install known by its path",
-       {{999, "2.0.1", 1, "/home/u/.local/share/claude/versions/2.0.1"}},
+       {"2.0.1|/home/u/.local/share/claude/versions/2.0.1"},
        {},
        999,
-       std::nullopt},
-      {"no agent", {{999, "bash", 998, ""}, {998, "claudette", 1, ""}}, {}, std::nullopt, std::nullopt},
+       {}},
+      {"no agent", {"bash", "claudette"}, {}, std::nullopt, std::nullopt},
       {"agent beyond the 24 processes examined", deep, {}, std::nullopt, std::nullopt, 24},
-      {"self-parented", {{999, "sh", 999, ""}}, {}, std::nullopt, std::nullopt, 1},
+      {"self-parented", {"sh^"}, {}, std::nullopt, std::nullopt, 1},
   };
   for (const Ancestry& each : cases) {
     SCOPED_TRACE(each.name);
     processes.table = {{1000, {"lumacap", 999, ""}}};
     processes.inspected.clear();
-    for (const auto& [pid, command, parent, path] : each.processes)
-      processes.table[pid] = {command, parent, path};
+    for (int32_t pid = 999; const std::string& process : each.line) {
+      const size_t bar = process.find('|');
+      const bool last = pid == 1000 - int32_t(each.line.size());
+      processes.table[pid] = {process.substr(0, std::min(bar, process.find('^'))),
+                              process.ends_with('^') ? pid
+                              : last                 ? 1
+                                                     : pid - 1,
+                              bar == std::string::npos ? "" : process.substr(bar + 1)};
+      --pid;
+    }
     applications.bundles = each.windows;
     handler().handle(input("SessionStart"));
     const auto session = stored();
