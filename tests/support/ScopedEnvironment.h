@@ -8,14 +8,13 @@
 
 namespace lumacap::test {
 
-// Sets or removes environment variables for one scope and gives every one of
-// them its earlier value back at the end, so that tests run in one process
-// cannot see each other's settings.
+// Sets or removes (nothing) environment variables for one scope and gives
+// every one its earlier value back at the end, so that tests run in one
+// process cannot see each other's settings.
 class ScopedEnvironment {
  public:
-  ScopedEnvironment() = default;
-  explicit ScopedEnvironment(
-      std::initializer_list<std::pair<std::string, std::optional<std::string>>> values) {
+  using Value = std::optional<std::string>;
+  explicit ScopedEnvironment(std::initializer_list<std::pair<std::string, Value>> values = {}) {
     for (const auto& [name, value] : values) set(name, value);
   }
   ~ScopedEnvironment() {
@@ -24,24 +23,17 @@ class ScopedEnvironment {
   ScopedEnvironment(const ScopedEnvironment&) = delete;
   ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
-  // Nothing removes the variable.
-  void set(const std::string& name, const std::optional<std::string>& value) {
-    if (!saved_.contains(name)) {
-      const char* current = std::getenv(name.c_str());
-      saved_[name] = current ? std::optional<std::string>(current) : std::nullopt;
-    }
+  void set(const std::string& name, const Value& value) {
+    const char* current = std::getenv(name.c_str());
+    saved_.try_emplace(name, current ? Value(current) : std::nullopt);
     apply(name, value);
   }
 
  private:
-  static void apply(const std::string& name, const std::optional<std::string>& value) {
-    if (value) {
-      ::setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name.c_str());
-    }
+  static void apply(const std::string& name, const Value& value) {
+    value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
   }
-  std::map<std::string, std::optional<std::string>> saved_;
+  std::map<std::string, Value> saved_;
 };
 
 }  // namespace lumacap::test

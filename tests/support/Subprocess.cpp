@@ -132,6 +132,16 @@ void killAndReap(pid_t pid) {
   forget(pid);
 }
 
+// The whole content of a memory file written by a child.
+std::string contentOf(int fd) {
+  std::string content;
+  char buffer[65536];
+  for (ssize_t got; (got = ::pread(fd, buffer, sizeof buffer, off_t(content.size()))) > 0;) {
+    content.append(buffer, size_t(got));
+  }
+  return content;
+}
+
 ChildEnd endOf(int status) {
   if (WIFEXITED(status)) return {WEXITSTATUS(status), 0};
   return {-1, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
@@ -179,16 +189,6 @@ ChildEnd waitForChild(pid_t pid, std::chrono::milliseconds timeout) {
 
 ChildEnd runInChild(const std::function<int()>& body, std::chrono::milliseconds timeout) {
   return waitForChild(forkChild(body), timeout);
-}
-
-// The whole content of a memory file written by a child.
-std::string contentOf(int fd) {
-  std::string content;
-  char buffer[65536];
-  for (ssize_t got; (got = ::pread(fd, buffer, sizeof buffer, off_t(content.size()))) > 0;) {
-    content.append(buffer, size_t(got));
-  }
-  return content;
 }
 
 ProcessResult runProcess(const std::vector<std::string>& arguments, const std::string& input,

@@ -91,21 +91,14 @@ std::optional<unsigned long> XServer::waitForWindow(const std::string& windowCla
                                                     std::optional<int> pid) const {
   std::optional<unsigned long> found;
   waitUntil([&] {
-    std::vector<std::string> command = {"xdotool", "search", "--onlyvisible", "--class", windowClass};
-    const ProcessResult result = run(command);
-    size_t start = 0;
-    const std::string& out = result.standardOutput;
-    while (start < out.size()) {
-      size_t end = out.find('\n', start);
-      if (end == std::string::npos) end = out.size();
-      const std::string line = out.substr(start, end - start);
-      start = end + 1;
-      if (line.empty()) continue;
-      if (pid) {
-        const ProcessResult owner = run({"xdotool", "getwindowpid", line});
-        if (std::atoi(owner.standardOutput.c_str()) != *pid) continue;
+    std::istringstream windows(
+        run({"xdotool", "search", "--onlyvisible", "--class", windowClass}).standardOutput);
+    for (unsigned long window; windows >> window;) {
+      if (pid && std::atoi(run({"xdotool", "getwindowpid", std::to_string(window)}).standardOutput.c_str()) !=
+                     *pid) {
+        continue;
       }
-      found = std::stoul(line);
+      found = window;
       return true;
     }
     return false;
