@@ -13,8 +13,15 @@ PREFIX ?= /usr/local
 run: build
 	$(BUILD)/bin/lumacap
 
+# After ctest (one process per test), each test program runs once more as a
+# single process, so that tests cannot depend on running alone.
+TEST_PROGRAMS = core_tests cli_tests app_tests platform_tests integration_tests
+
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	for program in $(TEST_PROGRAMS); do \
+	  LUMACAP_BINARY=$(abspath $(BUILD))/bin/lumacap $(BUILD)/bin/$$program --gtest_brief=1 || exit 1; \
+	done
 	scripts/run-fuzzers
 
 bootstrap:

@@ -37,10 +37,10 @@ const AgentDestination& AgentDestination::clipboard() {
 }
 
 IntegrationError::IntegrationError(Kind kind)
-    : std::runtime_error(
-          "That Claude Code session has ended. Refresh destinations or choose Clipboard. Your screenshot is "
-          "saved."),
-      kind_(kind) {}
+    : KindedError(
+          kind,
+          "That Claude Code session has ended. Refresh destinations or choose Clipboard. Your screenshot "
+          "is saved.") {}
 
 ClaudeCodeIntegration::ClaudeCodeIntegration(Pasteboard& pasteboard, Workspace& workspace,
                                              ProcessSource& processes,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/AgentSession.h"
+#include "core/ProgramError.h"
 #include "platform/Pasteboard.h"
 #include "platform/ProcessSource.h"
 #include "platform/Workspace.h"
@@ -37,17 +38,12 @@ struct DeliveryReceipt {
   bool operator==(const DeliveryReceipt&) const = default;
 };
 
+enum class IntegrationErrorKind { sessionEnded };
+
 // The one way delivery to an agent fails on its own account.
-class IntegrationError : public std::runtime_error {
+class IntegrationError : public KindedError<IntegrationErrorKind> {
  public:
-  enum class Kind { sessionEnded };
   explicit IntegrationError(Kind kind);
-  Kind kind() const { return kind_; }
-
-  bool operator==(const IntegrationError& other) const { return kind_ == other.kind_; }
-
- private:
-  Kind kind_;
 };
 
 // One agent integration: where it can deliver to, and the delivery itself.

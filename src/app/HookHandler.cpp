@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <system_error>
 
@@ -48,6 +48,54 @@ bool waitReadable(int input, std::chrono::milliseconds timeout) {
   }
 }
 
+// Follows JSON text as it arrives and tells when its first value has ended,
+// looking at each byte once (parsing everything again at every pause would
+// cost seconds for a large record written slowly). Whether the text is
+// valid is for the decoder to say.
+class JsonValueEnd {
+ public:
+  bool feed(std::string_view bytes) {
+    for (const char c : bytes) {
+      if (ended_) break;
+      step(c);
+    }
+    return ended_;
+  }
+
+ private:
+  void step(char c) {
+    const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    if (inString_) {
+      if (escaped_) {
+        escaped_ = false;
+      } else if (c == '\\') {
+        escaped_ = true;
+      } else if (c == '"') {
+        inString_ = false;
+        ended_ = depth_ == 0;
+      }
+    } else if (!started_) {
+      started_ = !space;
+      closeValue(c);
+    } else if (depth_ == 0) {
+      ended_ = space || c == '{' || c == '[' || c == '"';  // the end of a number or literal
+    } else {
+      closeValue(c);
+    }
+  }
+  void closeValue(char c) {
+    if (c == '"') inString_ = true;
+    if (c == '{' || c == '[') ++depth_;
+    if ((c == '}' || c == ']') && --depth_ <= 0) ended_ = true;
+  }
+
+  bool started_ = false;
+  bool inString_ = false;
+  bool escaped_ = false;
+  bool ended_ = false;
+  int depth_ = 0;
+};
+
 }  // namespace
 
 HookHandler::HookHandler(Environment environment) : environment_(std::move(environment)) {}
@@ -59,21 +107,21 @@ bool HookHandler::isAgent(const std::string& executable) {
 
 std::string HookHandler::readRecord(int input, ReadLimits limits) {
   using Clock = std::chrono::steady_clock;
+  // One limit for the whole read: a writer that keeps sending bytes cannot
+  // keep the hook alive beyond it.
   const auto giveUpAt = Clock::now() + limits.withoutCompleteValue;
   std::string buffer;
+  JsonValueEnd valueEnd;
+  bool complete = false;
   char chunk[16384];
   while (buffer.size() <= HookInput::maximumSize) {
-    if (!waitReadable(input, std::chrono::milliseconds(0))) {
-      // Nothing waiting: the writer may be done but keep the pipe open.
-      const bool complete = nlohmann::json::accept(buffer);
-      const auto wait = complete
-                            ? limits.quietAfterCompleteValue
-                            : std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAt - Clock::now());
-      if (!waitReadable(input, wait)) {
-        if (complete) break;
-        throw std::system_error(ETIMEDOUT, std::generic_category(),
-                                "Standard input stayed open without a complete hook record");
-      }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAt - Clock::now());
+    // Once the value is complete, a moment without more bytes ends the read:
+    // Claude Code may leave standard input open.
+    if (!waitReadable(input, complete ? std::min(left, limits.quietAfterCompleteValue) : left)) {
+      if (complete) break;
+      throw std::system_error(ETIMEDOUT, std::generic_category(),
+                              "Standard input stayed open without a complete hook record");
     }
     const size_t wanted = std::min(sizeof chunk, HookInput::maximumSize + 1 - buffer.size());
     const ssize_t got = ::read(input, chunk, wanted);
@@ -83,6 +131,7 @@ std::string HookHandler::readRecord(int input, ReadLimits limits) {
     }
     if (got == 0) break;
     buffer.append(chunk, static_cast<size_t>(got));
+    complete = valueEnd.feed(std::string_view(chunk, static_cast<size_t>(got)));
   }
   return buffer;
 }
@@ -141,54 +190,96 @@ HookHandler::Ancestry HookHandler::walkAncestors() {
 
 namespace {
 
-// Claude Code reads its settings from $CLAUDE_CONFIG_DIR when that names a
-// folder, else from ~/.claude.
+// Claude Code reads its settings from $CLAUDE_CONFIG_DIR when that is set,
+// else from ~/.claude. A relative folder would depend on where this runs.
 fs::path claudeConfigurationFolder() {
-  if (const char* configured = std::getenv("CLAUDE_CONFIG_DIR"); configured && *configured == '/') {
-    return configured;
+  const char* configured = std::getenv("CLAUDE_CONFIG_DIR");
+  if (!configured || !*configured) return homeDirectory() / ".claude";
+  if (*configured != '/') {
+    throw std::runtime_error(std::string("CLAUDE_CONFIG_DIR must name a folder by its absolute path, not “") +
+                             configured + "”.");
   }
-  return homeDirectory() / ".claude";
+  return configured;
 }
 
-// The file's bytes, or nothing when there is no such file.
-std::optional<std::string> readIfPresent(const fs::path& file) {
-  try {
-    return readWholeFile(file);
-  } catch (const std::system_error& failure) {
-    if (failure.code() == std::errc::no_such_file_or_directory) return std::nullopt;
-    throw;
+constexpr size_t maximumSettingsSize = 64u << 20;
+constexpr int mergeAttempts = 5;
+
+// Serialises this program's edits of one settings file: an advisory lock on a
+// file beside it. Other programs do not take it; the check before the
+// rename protects their edits.
+FileDescriptor lockSettings(const fs::path& settings) {
+  const fs::path lockFile = settings.parent_path() / ("." + settings.filename().string() + ".lumacap-lock");
+  FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (lock.get() < 0) throwSystemError(errno, "Could not open", lockFile);
+  for (int attempt = 0; ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0; ++attempt) {
+    if (errno != EWOULDBLOCK && errno != EINTR) throwSystemError(errno, "Could not lock", lockFile);
+    if (attempt == 500)
+      throw FileError(settings, "another Lumacap has been editing it for 5 s; nothing was written");
+    ::usleep(10000);
   }
+  return lock;
+}
+
+// One read-merge-write of the settings: false when another program changed
+// the file in the meantime, with nothing written.
+bool editOnce(const fs::path& settings, const fs::path& target, bool install, const fs::path& executable) {
+  std::optional<FileSnapshot> current;
+  std::optional<std::string> updated;
+  try {
+    current = readRegularFile(target, maximumSettingsSize);
+    updated = HookConfiguration::merging(current ? std::optional(current->bytes) : std::nullopt, executable,
+                                         install);
+  } catch (const FileError& failure) {
+    throw FileError(settings, failure.problem());
+  }
+  if (!updated) return true;
+  PendingFile next(target, *updated, Durability::flushed);
+  std::optional<fs::path> backup;
+  if (current) {
+    backup = settings.parent_path() / ("settings.lumacap-backup-" + randomUuidString() + ".json");
+    writeNewPrivateFile(*backup, current->bytes);
+  }
+  if (next.replaceIfUnchanged(current ? std::optional(current->identity) : std::nullopt)) {
+    next.syncFolder();
+    return true;
+  }
+  // A backup of a version that another program has since replaced.
+  if (backup) ::unlink(backup->c_str());
+  return false;
 }
 
 }  // namespace
 
 std::string HookHandler::configure(bool install, const fs::path& executable) {
+  const std::string message =
+      install ? "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions. "
+                "Existing settings were preserved and backed up."
+              : "Lumacap hooks removed. Restart Claude Code sessions to apply.";
   const fs::path folder = claudeConfigurationFolder();
   const fs::path settings = folder / "settings.json";
-  const std::optional<std::string> existing = readIfPresent(settings);
-
-  std::string updated;
-  try {
-    updated = HookConfiguration::merging(existing, executable, install);
-  } catch (const SettingsParseError& failure) {
-    throw SettingsParseError(failure.detail(), settings.string());
-  }
-
+  std::error_code error;
+  if (!install && !fs::exists(folder, error)) return message;  // nothing to remove
   createPrivateDirectories(folder);
-  if (existing)
-    writeNewPrivateFile(folder / ("settings.lumacap-backup-" + randomUuidString() + ".json"), *existing);
-  writeFileAtomically(settings, updated);
-  return install ? "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions. "
-                   "Existing settings were preserved and backed up."
-                 : "Lumacap hooks removed. Restart Claude Code sessions to apply.";
+  const FileDescriptor lock = lockSettings(settings);
+  const fs::path target = resolveLinks(settings);
+  for (int attempt = 0; attempt < mergeAttempts; ++attempt) {
+    if (editOnce(settings, target, install, executable)) return message;
+  }
+  throw FileError(settings, "another program kept changing it while Lumacap edited it; nothing was written");
 }
 
-fs::path currentExecutablePath(const char* fallback) {
+fs::path currentExecutablePath(const char* fallback, const fs::path& link) {
   std::error_code error;
-  std::string path = fs::read_symlink("/proc/self/exe", error).string();
-  // After an upgrade replaced the file, the kernel appends this to the old path.
+  const std::string path = fs::read_symlink(link, error).string();
+  // After an upgrade replaced or removed the file, the kernel appends this to
+  // its old path, which may now name another program.
   constexpr std::string_view deleted = " (deleted)";
-  if (path.ends_with(deleted)) path.resize(path.size() - deleted.size());
+  if (path.ends_with(deleted)) {
+    throw std::runtime_error(
+        "“" + path.substr(0, path.size() - deleted.size()) +
+        "” was replaced while it ran; run the installed Lumacap again to set up its hooks.");
+  }
   if (!error && !path.empty()) return path;
   if (!fallback || !*fallback) return {};
   return fs::absolute(fallback, error);

@@ -66,6 +66,7 @@ class HookHandler {
 };
 
 // The absolute path of the running executable (/proc/self/exe).
-std::filesystem::path currentExecutablePath(const char* fallback);
+std::filesystem::path currentExecutablePath(const char* fallback,
+                                            const std::filesystem::path& link = "/proc/self/exe");
 
 }  // namespace lumacap

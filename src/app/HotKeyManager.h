@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/ProgramError.h"
 #include "core/Shortcut.h"
 #include "platform/HotKeyService.h"
 
@@ -14,14 +15,14 @@ namespace lumacap {
 // Why a shortcut could not become the global hot key, as the user is told:
 // code 1 with the shortcut's validation message, or the window system's error
 // code with the "in use or unavailable" text.
-class ShortcutError : public std::runtime_error {
+class ShortcutError : public ProgramError {
  public:
   static constexpr const char* domain = "Lumacap.Shortcut";
   static constexpr int invalidCode = 1;
   static constexpr const char* unavailableDescription =
       "This shortcut is in use or unavailable. Choose another combination.";
 
-  ShortcutError(int code, const std::string& description) : std::runtime_error(description), code_(code) {}
+  ShortcutError(int code, const std::string& description) : ProgramError(description), code_(code) {}
   int code() const { return code_; }
   std::string description() const { return what(); }
 

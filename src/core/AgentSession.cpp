@@ -1,5 +1,8 @@
 #include "core/AgentSession.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -94,54 +97,107 @@ fs::path SessionRepository::file(const std::string& sessionID) const {
   return directory_ / (sha256Hex(sessionID) + ".json");
 }
 
+namespace {
+
+std::string fileName(const std::string& sessionID) { return sha256Hex(sessionID) + ".json"; }
+
+// Opens the session folder and checks that it is safe to write in: a folder,
+// not a link to one, of this user, that nobody else can write to. With
+// `mustExist` false, a missing folder gives a closed descriptor.
+FileDescriptor openSessionFolder(const fs::path& folder, bool mustExist) {
+  FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT && !mustExist) return fd;
+    if (errno == ELOOP || errno == ENOTDIR)
+      throw FileError(folder, "not a folder but a link or a file, so no session is recorded");
+    throwSystemError(errno, "Could not open", folder);
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) throwSystemError(errno, "Could not open", folder);
+  if (info.st_uid != ::geteuid())
+    throw FileError(folder, "belongs to another user, so no session is recorded");
+  if (info.st_mode & (S_IWGRP | S_IWOTH)) {
+    throw FileError(folder,
+                    "other users can write to it, so no session is recorded (make it private: chmod 700)");
+  }
+  return fd;
+}
+
+// A session file's bytes, when it is a regular file of this user within the
+// size bound; nothing otherwise. Never follows a link, never blocks.
+std::optional<std::string> readSessionFile(int folder, const char* name) {
+  FileDescriptor fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) return std::nullopt;
+  if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) return std::nullopt;
+  if (static_cast<uintmax_t>(info.st_size) > SessionRepository::maximumFileSize) return std::nullopt;
+  try {
+    std::string bytes = readUpTo(fd.get(), SessionRepository::maximumFileSize, name);
+    if (bytes.size() > SessionRepository::maximumFileSize) return std::nullopt;
+    return bytes;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+bool isSameProcess(const std::optional<ProcessIdentity>& current, const ProcessIdentity& recorded) {
+  return current && current->pid == recorded.pid && current->executable == recorded.executable &&
+         current->started == recorded.started;
+}
+
+}  // namespace
+
 void SessionRepository::write(const AgentSession& session) const {
+  const std::string json = session.toJson();
+  if (json.size() > maximumFileSize) {
+    throw FileError(file(session.id),
+                    "this session’s record would be larger than the 32,767 bytes a session file "
+                    "may have, so it was not recorded");
+  }
   createPrivateDirectories(directory_);
+  const FileDescriptor folder = openSessionFolder(directory_, true);
   // A session file only matters while its process runs, so a power cut may
   // lose it; what readers must never see is half of one. Skipping the flush
   // keeps the hook, which every prompt waits for, quick.
-  writeFileAtomically(file(session.id), session.toJson(), Durability::atomicOnly);
+  PendingFile(folder.get(), fileName(session.id), json, Durability::atomicOnly, file(session.id)).replace();
 }
 
 void SessionRepository::remove(const std::string& sessionID) const {
-  const fs::path target = file(sessionID);
-  if (::unlink(target.c_str()) != 0 && errno != ENOENT) {
-    throwSystemError(errno, "Could not delete", target);
+  const FileDescriptor folder = openSessionFolder(directory_, false);
+  if (folder.get() < 0) return;
+  if (::unlinkat(folder.get(), fileName(sessionID).c_str(), 0) != 0 && errno != ENOENT) {
+    throwSystemError(errno, "Could not delete", file(sessionID));
   }
 }
 
 std::vector<AgentSession> SessionRepository::liveSessions(const InspectFunction& inspect) const {
   std::vector<AgentSession> sessions;
-  std::error_code error;
-  fs::directory_iterator entries(directory_, error);
-  if (error) return sessions;
-  for (const fs::directory_entry& entry : entries) {
-    if (entry.path().extension() != ".json") continue;
-    const uintmax_t size = fs::file_size(entry.path(), error);
-    if (error || size > maximumFileSize) continue;
-    std::optional<AgentSession> session;
-    try {
-      session = AgentSession::fromJson(readWholeFile(entry.path()));
-    } catch (const std::exception&) {
-      continue;
-    }
+  FileDescriptor folder;
+  try {
+    folder = openSessionFolder(directory_, false);
+  } catch (const std::exception&) {
+    return sessions;
+  }
+  DIR* listing = folder.get() < 0 ? nullptr : ::fdopendir(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
+  if (!listing) return sessions;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (!std::string_view(entry->d_name).ends_with(".json")) continue;
+    const std::optional<std::string> bytes = readSessionFile(folder.get(), entry->d_name);
+    std::optional<AgentSession> session = bytes ? AgentSession::fromJson(*bytes) : std::nullopt;
     if (!session || session->id.empty() || !session->cwd.starts_with('/')) continue;
-    const std::optional<ProcessIdentity> current = inspect(session->process.pid);
-    if (!current || current->pid != session->process.pid ||
-        current->executable != session->process.executable || current->started != session->process.started) {
-      continue;
-    }
+    if (!isSameProcess(inspect(session->process.pid), session->process)) continue;
     sessions.push_back(std::move(*session));
   }
+  ::closedir(listing);
   std::stable_sort(sessions.begin(), sessions.end(),
                    [](const auto& a, const auto& b) { return a.updatedAt > b.updatedAt; });
   return sessions;
 }
 
 HookInputError::HookInputError(Kind kind)
-    : std::runtime_error(kind == Kind::fileTooLarge
-                             ? "The hook record is too large (more than 1,048,576 bytes)."
-                             : "The hook record isn’t in the correct format."),
-      kind_(kind) {}
+    : KindedError(kind, kind == Kind::fileTooLarge
+                            ? "The hook record is too large (more than 1,048,576 bytes)."
+                            : "The hook record isn’t in the correct format.") {}
 
 HookInput HookInput::decode(std::string_view bytes) {
   if (bytes.size() > maximumSize) throw HookInputError(HookInputError::Kind::fileTooLarge);

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "core/Date.h"
+#include "core/HookEvents.h"
+#include "core/ProgramError.h"
 
 namespace lumacap {
 
@@ -47,6 +49,12 @@ using InspectFunction = std::function<std::optional<ProcessIdentity>(int32_t pid
 // The folder of session files: one JSON file per live session, named by the
 // SHA-256 of the session id. Hook processes write and delete; the application
 // lists. No lock, no cache: every call works on the folder as it is.
+//
+// The folder must be a real folder of this user that nobody else can write
+// to; otherwise writing and removing throw FileError and listing finds
+// nothing. The folder is opened once per call and every name is looked up
+// relative to it, so a folder or file swapped for a link meanwhile cannot
+// redirect a write. Session files are only ever replaced by a rename.
 class SessionRepository {
  public:
   explicit SessionRepository(const std::filesystem::path& root);
@@ -54,12 +62,14 @@ class SessionRepository {
   const std::filesystem::path& directory() const { return directory_; }
   std::filesystem::path file(const std::string& sessionID) const;
 
+  // Throws FileError for a session whose file would be larger than the
+  // listing reads (maximumFileSize).
   void write(const AgentSession& session) const;
   void remove(const std::string& sessionID) const;
 
   // Sessions whose recorded process is still the same running process, newest
-  // first; equal times keep the folder's listing order. Never throws, never
-  // touches a file.
+  // first; equal times keep the folder's listing order. Only regular files of
+  // this user count. Never throws, never touches a file.
   std::vector<AgentSession> liveSessions(const InspectFunction& inspect) const;
 
   static constexpr uintmax_t maximumFileSize = 32767;
@@ -75,21 +85,18 @@ struct HookInput {
   std::string hook_event_name;
 
   static constexpr size_t maximumSize = 1048576;
-  static constexpr std::string_view events[] = {"SessionStart", "SessionEnd", "UserPromptSubmit", "Stop"};
+  static constexpr const auto& events = hookEvents;
 
   // Throws HookInputError (too large or not a valid record) or
   // HookDecodingError (not JSON, a key missing or not a string).
   static HookInput decode(std::string_view bytes);
 };
 
-class HookInputError : public std::runtime_error {
- public:
-  enum class Kind { corruptFile, fileTooLarge };
-  explicit HookInputError(Kind kind);
-  Kind kind() const { return kind_; }
+enum class HookInputErrorKind { corruptFile, fileTooLarge };
 
- private:
-  Kind kind_;
+class HookInputError : public KindedError<HookInputErrorKind> {
+ public:
+  explicit HookInputError(Kind kind);
 };
 
 class HookDecodingError : public std::runtime_error {

@@ -1,33 +1,19 @@
 #include "core/AtomicFile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
-#include <utility>
-#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace lumacap {
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 void writeAll(int fd, std::string_view bytes, const fs::path& path) {
   while (!bytes.empty()) {
@@ -40,8 +26,74 @@ void writeAll(int fd, std::string_view bytes, const fs::path& path) {
   }
 }
 
-fs::path resolveLinks(const fs::path& target) {
-  fs::path resolved = target;
+FileIdentity identityOf(const struct stat& info) {
+  return {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+}
+
+std::string sizeText(size_t bytes) {
+  if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+std::string randomSuffix() {
+  uint64_t value = 0;
+  if (::getrandom(&value, sizeof value, 0) != sizeof value) value ^= static_cast<uint64_t>(::getpid()) << 20;
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+bool hardLinksUnsupported(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOTSUP; }
+
+}  // namespace
+
+void FileDescriptor::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+FileError::FileError(const fs::path& file, const std::string& problem)
+    : std::runtime_error(file.string() + ": " + problem), problem_(problem) {}
+
+bool FileIdentity::operator==(const FileIdentity& other) const {
+  return device == other.device && inode == other.inode && size == other.size &&
+         modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+}
+
+std::string readUpTo(int fd, size_t maximumSize, const fs::path& name) {
+  std::string content;
+  char buffer[65536];
+  while (content.size() <= maximumSize) {
+    const ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, maximumSize + 1 - content.size()));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throwSystemError(errno, "Could not read", name);
+    }
+    if (got == 0) break;
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  return content;
+}
+
+std::optional<FileSnapshot> readRegularFile(const fs::path& file, size_t maximumSize) {
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer forever.
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT) return std::nullopt;
+    throwSystemError(errno, "Could not open", file);
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) throwSystemError(errno, "Could not read", file);
+  if (!S_ISREG(info.st_mode)) throw FileError(file, "not a regular file");
+  const std::string tooLarge = "larger than " + sizeText(maximumSize);
+  if (static_cast<uintmax_t>(info.st_size) > maximumSize) throw FileError(file, tooLarge);
+  FileSnapshot snapshot{readUpTo(fd.get(), maximumSize, file), identityOf(info)};
+  if (snapshot.bytes.size() > maximumSize) throw FileError(file, tooLarge);
+  return snapshot;
+}
+
+fs::path resolveLinks(const fs::path& path) {
+  fs::path resolved = path;
   for (int hops = 0; hops < 40; ++hops) {
     std::error_code error;
     if (!fs::is_symlink(fs::symlink_status(resolved, error))) return resolved;
@@ -52,7 +104,115 @@ fs::path resolveLinks(const fs::path& target) {
   return resolved;
 }
 
-}  // namespace
+PendingFile::PendingFile(int folder, std::string name, std::string_view bytes, Durability durability,
+                         fs::path path)
+    : folder_(::fcntl(folder, F_DUPFD_CLOEXEC, 0)), name_(std::move(name)), path_(std::move(path)) {
+  if (folder_.get() < 0) throwSystemError(errno, "Could not open the folder of", path_);
+  createTemporary(bytes, durability);
+}
+
+PendingFile::PendingFile(const fs::path& file, std::string_view bytes, Durability durability)
+    : name_(file.filename().string()), path_(file) {
+  const fs::path folder = file.parent_path().empty() ? "." : file.parent_path();
+  folder_.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder_.get() < 0) throwSystemError(errno, "Could not open the folder", folder);
+  createTemporary(bytes, durability);
+}
+
+PendingFile::~PendingFile() {
+  if (!temporary_.empty()) ::unlinkat(folder_.get(), temporary_.c_str(), 0);
+}
+
+void PendingFile::createTemporary(std::string_view bytes, Durability durability) {
+  FileDescriptor fd;
+  for (int attempt = 0; fd.get() < 0; ++attempt) {
+    temporary_ = "." + name_ + "." + randomSuffix();
+    fd.reset(::openat(folder_.get(), temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0600));
+    if (fd.get() < 0 && (errno != EEXIST || attempt == 100)) {
+      temporary_.clear();
+      throwSystemError(errno, "Could not create a temporary file for", path_);
+    }
+  }
+  try {
+    writeAll(fd.get(), bytes, path_);
+    // The mode is set before the file gets its name: nobody ever sees it wider.
+    if (::fchmod(fd.get(), 0600) != 0) throwSystemError(errno, "Could not set permissions of", path_);
+    if (durability == Durability::flushed && ::fsync(fd.get()) != 0) {
+      throwSystemError(errno, "Could not flush", path_);
+    }
+    if (::close(fd.release()) != 0) throwSystemError(errno, "Could not close", path_);
+  } catch (...) {
+    ::unlinkat(folder_.get(), temporary_.c_str(), 0);
+    temporary_.clear();
+    throw;
+  }
+}
+
+void PendingFile::replace() {
+  if (::renameat(folder_.get(), temporary_.c_str(), folder_.get(), name_.c_str()) != 0) {
+    throwSystemError(errno, "Could not replace", path_);
+  }
+  temporary_.clear();
+}
+
+void PendingFile::createNew() {
+  if (::renameat2(folder_.get(), temporary_.c_str(), folder_.get(), name_.c_str(), RENAME_NOREPLACE) == 0) {
+    temporary_.clear();
+    return;
+  }
+  if (errno != EINVAL) throwSystemError(errno, "Could not create", path_);
+  // A file system without the no-replace rename: a second name fails just
+  // the same when the name is taken.
+  if (::linkat(folder_.get(), temporary_.c_str(), folder_.get(), name_.c_str(), 0) == 0) return;
+  if (!hardLinksUnsupported(errno)) throwSystemError(errno, "Could not create", path_);
+  struct stat info {};
+  if (::fstatat(folder_.get(), name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    throwSystemError(EEXIST, "Could not create", path_);
+  }
+  replace();
+}
+
+bool PendingFile::replaceIfUnchanged(const std::optional<FileIdentity>& expected) {
+  if (!expected) {
+    try {
+      createNew();
+      return true;
+    } catch (const std::system_error& failure) {
+      if (failure.code() == std::errc::file_exists) return false;
+      throw;
+    }
+  }
+  // Swapping the two names is one step: what comes out under the temporary
+  // name is exactly the version the new file replaced, so checking it after
+  // the swap leaves no moment for another writer's change to get lost.
+  // A look first keeps the new version from showing at all in the common
+  // case of a change long before.
+  const int folder = folder_.get();
+  struct stat current {};
+  if (::fstatat(folder, name_.c_str(), &current, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !(identityOf(current) == *expected)) {
+    return false;
+  }
+  if (::renameat2(folder, temporary_.c_str(), folder, name_.c_str(), RENAME_EXCHANGE) != 0) {
+    if (errno == ENOENT) return false;
+    if (errno != EINVAL) throwSystemError(errno, "Could not replace", path_);
+    replace();  // a file system without the exchange: the look above must do
+    return true;
+  }
+  struct stat displaced {};
+  if (::fstatat(folder, temporary_.c_str(), &displaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+      identityOf(displaced) == *expected) {
+    return true;  // the destructor removes the old version
+  }
+  // Another writer got there first: its version goes back in place.
+  if (::renameat2(folder, temporary_.c_str(), folder, name_.c_str(), RENAME_EXCHANGE) != 0) {
+    throwSystemError(errno, "Could not restore", path_);
+  }
+  return false;
+}
+
+void PendingFile::syncFolder() const { ::fsync(folder_.get()); }
 
 void syncFolder(const fs::path& folder) {
   FileDescriptor fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -60,17 +220,7 @@ void syncFolder(const fs::path& folder) {
 }
 
 void writeNewPrivateFile(const fs::path& file, std::string_view bytes) {
-  FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (fd.get() < 0) throwSystemError(errno, "Could not create", file);
-  try {
-    writeAll(fd.get(), bytes, file);
-    if (::fchmod(fd.get(), 0600) != 0) throwSystemError(errno, "Could not set permissions of", file);
-    if (::fsync(fd.get()) != 0) throwSystemError(errno, "Could not flush", file);
-    if (::close(fd.release()) != 0) throwSystemError(errno, "Could not close", file);
-  } catch (...) {
-    ::unlink(file.c_str());
-    throw;
-  }
+  PendingFile(file, bytes, Durability::flushed).createNew();
 }
 
 void throwSystemError(int error, const std::string& what, const fs::path& path) {
@@ -78,30 +228,9 @@ void throwSystemError(int error, const std::string& what, const fs::path& path) 
 }
 
 void writeFileAtomically(const fs::path& requested, std::string_view bytes, Durability durability) {
-  const fs::path target = resolveLinks(requested);
-  const fs::path folder = target.parent_path();
-  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-
-  FileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (fd.get() < 0) throwSystemError(errno, "Could not create a temporary file for", target);
-  const fs::path temporary(name.data());
-  try {
-    writeAll(fd.get(), bytes, temporary);
-    if (::fchmod(fd.get(), 0600) != 0) throwSystemError(errno, "Could not set permissions of", temporary);
-    if (durability == Durability::flushed && ::fsync(fd.get()) != 0) {
-      throwSystemError(errno, "Could not flush", temporary);
-    }
-    if (::close(fd.release()) != 0) throwSystemError(errno, "Could not close", temporary);
-    if (::rename(temporary.c_str(), target.c_str()) != 0)
-      throwSystemError(errno, "Could not replace", target);
-  } catch (...) {
-    ::unlink(temporary.c_str());
-    throw;
-  }
-  if (durability == Durability::flushed) syncFolder(folder);
-  if (::chmod(target.c_str(), 0600) != 0) throwSystemError(errno, "Could not set permissions of", target);
+  PendingFile file(resolveLinks(requested), bytes, durability);
+  file.replace();
+  if (durability == Durability::flushed) file.syncFolder();
 }
 
 void createPrivateDirectories(const fs::path& folder) {
@@ -120,18 +249,7 @@ void createPrivateDirectories(const fs::path& folder) {
 std::string readWholeFile(const fs::path& file) {
   FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) throwSystemError(errno, "Could not open", file);
-  std::string content;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throwSystemError(errno, "Could not read", file);
-    }
-    if (got == 0) break;
-    content.append(buffer, static_cast<size_t>(got));
-  }
-  return content;
+  return readUpTo(fd.get(), SIZE_MAX - 1, file);
 }
 
 }  // namespace lumacap

@@ -15,6 +15,4 @@ const char* CaptureError::description(Kind kind) {
   return "";
 }
 
-CaptureError::CaptureError(Kind kind) : std::runtime_error(description(kind)), kind_(kind) {}
-
 }  // namespace lumacap

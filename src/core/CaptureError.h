@@ -2,25 +2,21 @@
 
 #include <cstddef>
 #include <functional>
-#include <stdexcept>
+
+#include "core/ProgramError.h"
 
 namespace lumacap {
 
 // The kinds of capture, in menu order.
 enum class CaptureMode { region, window, display };
 
+enum class CaptureErrorKind { permission, noDisplay, invalidRegion };
+
 // A capture's own failures, each with the sentence the user sees.
-class CaptureError : public std::runtime_error {
+class CaptureError : public KindedError<CaptureErrorKind> {
  public:
-  enum class Kind { permission, noDisplay, invalidRegion };
-  explicit CaptureError(Kind kind);
-  Kind kind() const { return kind_; }
-
+  explicit CaptureError(Kind kind) : KindedError(kind, description(kind)) {}
   static const char* description(Kind kind);
-  bool operator==(const CaptureError& other) const { return kind_ == other.kind_; }
-
- private:
-  Kind kind_;
 };
 
 }  // namespace lumacap

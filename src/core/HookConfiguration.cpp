@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/ScreenshotStore.h"
+#include "core/AtomicFile.h"
 #include "core/Unicode.h"
 
 namespace lumacap {
@@ -179,9 +179,6 @@ json withoutOwnHooks(json entries, const std::string& command) {
 
 }  // namespace
 
-SettingsParseError::SettingsParseError(const std::string& detail, const std::string& file)
-    : std::runtime_error(file + " could not be read as JSON: " + detail), detail_(detail) {}
-
 HookCommandError::HookCommandError()
     : std::runtime_error(
           "Lumacap’s path is not valid UTF-8 text, so it cannot be written into Claude Code’s settings.") {}
@@ -201,7 +198,8 @@ std::string HookConfiguration::hookCommand(const std::filesystem::path& executab
 json HookConfiguration::parse(std::string_view bytes) {
   json root;
   TextPreservingBuilder builder(root);
-  if (!json::sax_parse(bytes, &builder)) throw SettingsParseError(builder.error());
+  if (!json::sax_parse(bytes, &builder))
+    throw FileError("settings.json", "not valid JSON: " + builder.error());
   return root;
 }
 
@@ -212,30 +210,33 @@ std::string HookConfiguration::serialise(const json& value) {
   return out;
 }
 
-std::string HookConfiguration::merging(const std::optional<std::string>& existing,
-                                       const std::filesystem::path& executable, bool install) {
+std::optional<std::string> HookConfiguration::merging(const std::optional<std::string>& existing,
+                                                      const std::filesystem::path& executable, bool install) {
   if (!unicode::isValidUtf8(executable.native())) throw HookCommandError();
   json settings = existing ? parse(*existing) : json::object();
-  if (!settings.is_object()) throw StoreError(StoreError::Kind::invalidIndex);
-
-  json hooks = json::object();
-  if (const auto found = settings.find("hooks"); found != settings.end()) {
-    if (!found->is_object()) throw StoreError(StoreError::Kind::invalidIndex);
-    hooks = std::move(*found);
+  const auto wrongShape = [](const std::string& problem) { return FileError("settings.json", problem); };
+  if (!settings.is_object()) throw wrongShape("the top level must be an object");
+  if (const auto found = settings.find("hooks"); found != settings.end() && !found->is_object()) {
+    throw wrongShape("\"hooks\" must be an object");
   }
+  json hooks = settings.value("hooks", json::object());
 
   const std::string command = hookCommand(executable);
+  bool changed = false;
   for (const std::string_view name : events) {
     const std::string event(name);
-    json entries = json::array();
-    if (const auto found = hooks.find(event); found != hooks.end()) {
-      if (!isArrayOfObjects(*found)) throw StoreError(StoreError::Kind::invalidIndex);
-      entries = std::move(*found);
-    }
-    entries = withoutOwnHooks(std::move(entries), command);
-    if (install) entries.push_back(ownEntry(command));
-    hooks[event] = std::move(entries);
+    const auto found = hooks.find(event);
+    if (found == hooks.end() && !install) continue;
+    json entries = found == hooks.end() ? json::array() : *found;
+    if (!isArrayOfObjects(entries))
+      throw wrongShape("\"hooks\" → \"" + event + "\" must be an array of objects");
+    json updated = withoutOwnHooks(entries, command);
+    if (install) updated.push_back(ownEntry(command));
+    if (found != hooks.end() && updated == entries) continue;
+    hooks[event] = std::move(updated);
+    changed = true;
   }
+  if (!changed) return std::nullopt;
   settings["hooks"] = std::move(hooks);
   return serialise(settings);
 }

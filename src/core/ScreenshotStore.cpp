@@ -26,11 +26,10 @@ using nlohmann::json;
 namespace lumacap {
 
 StoreError::StoreError(Kind kind)
-    : std::runtime_error(
-          kind == Kind::invalidIndex
-              ? "Capture history could not be read safely. Your image files have not been changed."
-              : "This capture is no longer available."),
-      kind_(kind) {}
+    : KindedError(kind,
+                  kind == Kind::invalidIndex
+                      ? "Capture history could not be read safely. Your image files have not been changed."
+                      : "This capture is no longer available.") {}
 
 namespace {
 
@@ -313,19 +312,15 @@ fs::path ScreenshotStore::defaultRoot() { return dataRoot(); }
 
 ScreenshotStore::ScreenshotStore(fs::path root) : root_(std::move(root)) {
   createPrivateDirectories(capturesDirectory());
-  std::error_code error;
-  if (fs::status(indexFile(), error).type() == fs::file_type::not_found) {
-    // No index (or a link to one not written yet): an empty history, and no
-    // index is written before the first change.
-    return;
-  }
-  std::string bytes;
+  std::optional<FileSnapshot> index;
   try {
-    bytes = readWholeFile(indexFile());
-  } catch (const std::system_error&) {
-    invalidIndex();
+    index = readRegularFile(indexFile(), maximumIndexSize);
+  } catch (const std::exception&) {
+    invalidIndex();  // a folder, a FIFO, a device, or too large to be ours
   }
-  records_ = decodeIndex(bytes);
+  // No index (or a link to one not written yet): an empty history, and no
+  // index is written before the first change.
+  if (index) records_ = decodeIndex(index->bytes);
 }
 
 fs::path ScreenshotStore::url(const CaptureRecord& record) const {

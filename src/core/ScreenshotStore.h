@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Date.h"
+#include "core/ProgramError.h"
 
 namespace lumacap {
 
@@ -23,15 +24,12 @@ struct CaptureRecord {
   bool operator==(const CaptureRecord&) const = default;
 };
 
-// The history store's own failures, each with the text the user sees.
-class StoreError : public std::runtime_error {
- public:
-  enum class Kind { invalidIndex, missingCapture };
-  explicit StoreError(Kind kind);
-  Kind kind() const { return kind_; }
+enum class StoreErrorKind { invalidIndex, missingCapture };
 
- private:
-  Kind kind_;
+// The history store's own failures, each with the text the user sees.
+class StoreError : public KindedError<StoreErrorKind> {
+ public:
+  explicit StoreError(Kind kind);
 };
 
 // The capture history: one PNG file per capture in root/Captures and the index
@@ -51,7 +49,8 @@ class ScreenshotStore {
 
   // Opens the store at `root`, creating root/Captures (folders 0700) when
   // missing. Throws StoreError::invalidIndex when history.json cannot be read
-  // or is damaged, std::system_error when the folder cannot be created.
+  // (it is not a regular file, or larger than maximumIndexSize) or is
+  // damaged, std::system_error when the folder cannot be created.
   explicit ScreenshotStore(std::filesystem::path root);
 
   const std::filesystem::path& root() const { return root_; }
@@ -90,6 +89,9 @@ class ScreenshotStore {
   // a plain "*.png" name without a leading ".". Throws
   // StoreError::invalidIndex for anything else.
   static std::vector<CaptureRecord> decodeIndex(std::string_view bytes);
+
+  // Far beyond any real history (10,000 captures take about 2.5 MB).
+  static constexpr size_t maximumIndexSize = 256u << 20;
 
  private:
   size_t indexOf(std::string_view id) const;

@@ -1,4 +1,5 @@
 #include "app/AgentSessionRegistry.h"
+#include "support/AwaitTask.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +43,7 @@ class AgentSessionRegistryTest : public ::testing::Test {
   }
 
   void refresh(std::optional<std::string> preferredBundle) {
-    QCoro::waitFor(registry->refresh(std::move(preferredBundle)));
+    test::awaitTask(registry->refresh(std::move(preferredBundle)));
   }
 
   test::TempDir root;
@@ -102,7 +103,7 @@ TEST_F(AgentSessionRegistryTest, ASecondRefreshWhileOneRunsChangesNothing) {
   EXPECT_TRUE(second.isReady());  // returned at once
   EXPECT_TRUE(registry->refreshing());
   processes.releaseProbes();
-  QCoro::waitFor(first);
+  test::awaitTask(first);
 
   EXPECT_FALSE(registry->refreshing());
   EXPECT_EQ(refreshingChanged, 2);
@@ -130,7 +131,7 @@ class ThrowingIntegration final : public AgentIntegrationProtocol {
 
 TEST(AgentSessionRegistryFailureTest, AFailedListingLeavesTheClipboardAndEndsTheRefresh) {
   AgentSessionRegistry registry(std::make_unique<ThrowingIntegration>());
-  QCoro::waitFor(registry.refresh(std::nullopt));
+  test::awaitTask(registry.refresh(std::nullopt));
   EXPECT_EQ(registry.destinations(), std::vector<AgentDestination>{AgentDestination::clipboard()});
   EXPECT_FALSE(registry.refreshing());
 }

@@ -27,7 +27,7 @@ QImage patternedDesktop(int width, int height) {
 template <typename T>
 CaptureError::Kind captureErrorOf(QCoro::Task<T>&& task) {
   try {
-    awaitTask(task);
+    awaitTask(std::move(task));
   } catch (const CaptureError& error) {
     return error.kind();
   }
@@ -42,68 +42,46 @@ class CaptureManagerTest : public ::testing::Test {
     source.desktops[7] = patternedDesktop(3024, 1964);
   }
 
-  ShareableContent content() {
-    auto task = manager.content();
-    return awaitTask(task);
-  }
+  ShareableContent content() { return awaitTask(manager.content()); }
 
   FakeScreenSource source;
   CaptureManager manager{source};
 };
 
-TEST_F(CaptureManagerTest, WholeDisplayHasFullPixelDensity) {
-  auto task = manager.display(content(), 7, std::nullopt, "Terminal");
-  const CapturedImage captured = awaitTask(task);
-  EXPECT_EQ(captured.image.size(), QSize(3024, 1964));
-  EXPECT_EQ(captured.application, "Terminal");
-  EXPECT_FALSE(captured.windowTitle);
-}
-
-TEST_F(CaptureManagerTest, RegionsUnderThreePointsFailAndThreePointsPass) {
+TEST_F(CaptureManagerTest, DisplayCapturesAreClippedToTheDisplayAndAtLeastThreePoints) {
+  const CapturedImage whole = awaitTask(manager.display(content(), 7, std::nullopt, "Terminal"));
+  EXPECT_EQ(whole.image.size(), QSize(3024, 1964)) << "full pixel density";
+  EXPECT_EQ(whole.application, "Terminal");
+  EXPECT_FALSE(whole.windowTitle);
+  const CapturedImage small = awaitTask(manager.display(content(), 7, Rect{10, 20, 3, 3}, {}));
+  EXPECT_EQ(small.image.size(), QSize(6, 6));
+  EXPECT_EQ(small.image.pixel(0, 0), qRgb(20, 40, 90));  // (10, 20) points at scale 2
+  // Past the edge: clipped first, then measured.
+  EXPECT_EQ(awaitTask(manager.display(content(), 7, Rect{1500, 970, 100, 100}, {})).image.size(),
+            QSize(24, 24));
+  EXPECT_EQ(source.displayReads.back(), (PixelRect{3000, 1940, 24, 24}));
+  const size_t reads = source.displayReads.size();
   EXPECT_EQ(captureErrorOf(manager.display(content(), 7, Rect{10, 10, 2.9, 100}, {})),
             CaptureError::Kind::invalidRegion);
-  auto task = manager.display(content(), 7, Rect{10, 20, 3, 3}, {});
-  const CapturedImage captured = awaitTask(task);
-  EXPECT_EQ(captured.image.size(), QSize(6, 6));
-  EXPECT_EQ(captured.image.pixel(0, 0), qRgb(20, 40, 90));  // (10, 20) points at scale 2
-  EXPECT_TRUE(source.displayReads.size() == 1);             // the refused region read nothing
-}
-
-TEST_F(CaptureManagerTest, RegionPastTheEdgeIsClippedFirst) {
-  auto task = manager.display(content(), 7, Rect{1500, 970, 100, 100}, {});
-  const CapturedImage captured = awaitTask(task);
-  EXPECT_EQ(captured.image.size(), QSize(24, 24));
-  EXPECT_EQ(source.displayReads.back(), (PixelRect{3000, 1940, 24, 24}));
   EXPECT_EQ(captureErrorOf(manager.display(content(), 7, Rect{1510, 10, 100, 100}, {})),
             CaptureError::Kind::invalidRegion);
-}
-
-TEST_F(CaptureManagerTest, UnknownDisplayFails) {
+  EXPECT_EQ(source.displayReads.size(), reads) << "a refused region reads nothing";
   EXPECT_EQ(captureErrorOf(manager.display(content(), 8, std::nullopt, {})), CaptureError::Kind::noDisplay);
 }
 
-TEST_F(CaptureManagerTest, WindowBelowOnePixelGivesOnePixel) {
-  const ShareableWindow thin{31, "Ruler", Rect{5, 5, 0.3, 40.7}, OwningApplication{1234, "XTerm"}, 0, 2};
+TEST_F(CaptureManagerTest, WindowCapturesKeepAtLeastOnePixelAndTheirOwnerAndTitle) {
   QImage pixels(3, 81, QImage::Format_RGB32);
   pixels.fill(Qt::green);
   source.windowImages[31] = pixels;
-  auto task = manager.window(thin);
-  const CapturedImage captured = awaitTask(task);
-  EXPECT_EQ(captured.image.size(), QSize(1, 81));
-  EXPECT_EQ(captured.application, "XTerm");
-  EXPECT_EQ(captured.windowTitle, "Ruler");
-}
-
-TEST_F(CaptureManagerTest, WindowWithoutOwnerOrTitleHasNeither) {
-  const ShareableWindow bare{32, std::nullopt, Rect{0, 0, 100, 50}, std::nullopt, 0, 1};
-  QImage pixels(100, 50, QImage::Format_RGB32);
-  pixels.fill(Qt::blue);
-  source.windowImages[32] = pixels;
-  auto task = manager.window(bare);
-  const CapturedImage captured = awaitTask(task);
-  EXPECT_EQ(captured.image, pixels);
-  EXPECT_FALSE(captured.application);
-  EXPECT_FALSE(captured.windowTitle);
+  const auto thin =
+      awaitTask(manager.window({31, "Ruler", Rect{5, 5, 0.3, 40.7}, OwningApplication{1234, "XTerm"}, 0, 2}));
+  EXPECT_EQ(thin.image.size(), QSize(1, 81));
+  EXPECT_EQ(thin.application, "XTerm");
+  EXPECT_EQ(thin.windowTitle, "Ruler");
+  source.windowImages[32] = pixels.scaled(100, 50);
+  const auto bare = awaitTask(manager.window({32, std::nullopt, Rect{0, 0, 100, 50}, std::nullopt, 0, 1}));
+  EXPECT_EQ(bare.image, source.windowImages[32]);
+  EXPECT_FALSE(bare.application || bare.windowTitle);
 }
 
 TEST_F(CaptureManagerTest, PermissionIsAskedForOnceAndRefusalFails) {
@@ -118,14 +96,12 @@ TEST_F(CaptureManagerTest, PermissionIsAskedForOnceAndRefusalFails) {
 
 TEST_F(CaptureManagerTest, ServiceErrorsArriveUnchanged) {
   source.contentError = std::make_exception_ptr(std::system_error(EIO, std::generic_category(), "X server"));
-  auto contentTask = manager.content();
-  EXPECT_THROW(awaitTask(contentTask), std::system_error);
+  EXPECT_THROW(awaitTask(manager.content()), std::system_error);
 
   source.contentError = nullptr;
   source.imageError = std::make_exception_ptr(std::runtime_error("GetImage refused"));
-  auto displayTask = manager.display(content(), 7, std::nullopt, {});
   try {
-    awaitTask(displayTask);
+    awaitTask(manager.display(content(), 7, std::nullopt, {}));
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "GetImage refused");
@@ -140,8 +116,7 @@ TEST_F(CaptureManagerTest, OwnWindowsAreOffTheScreenWhileItIsRead) {
   bool previewWasVisible = true;
   source.beforeImage = [&] { previewWasVisible = preview.isVisible(); };
 
-  auto task = manager.display(content(), 7, std::nullopt, {});
-  awaitTask(task);
+  awaitTask(manager.display(content(), 7, std::nullopt, {}));
   EXPECT_FALSE(previewWasVisible);
   EXPECT_GE(source.synchronizations, 1);
   EXPECT_TRUE(preview.isVisible());  // back once the pixels were read

@@ -5,6 +5,7 @@
 #include "app/OCRService.h"
 #include "core/FilenameGenerator.h"
 #include "platform/linux/TesseractRecognizer.h"
+#include "support/AwaitTask.h"
 #include "support/RenderedText.h"
 
 using namespace lumacap;
@@ -16,7 +17,7 @@ const Date captureDate = Date::fromUnixSeconds(1796464027);
 
 std::string suggest(const QImage& image, std::optional<std::string> application = std::nullopt,
                     std::optional<std::string> windowTitle = std::nullopt) {
-  return QCoro::waitFor(
+  return test::awaitTask(
       OCRService(TesseractRecognizer::shared()).suggestedName(image, application, windowTitle, captureDate));
 }
 

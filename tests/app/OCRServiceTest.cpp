@@ -6,6 +6,7 @@
 #include "app/OCRService.h"
 #include "core/FilenameGenerator.h"
 #include "platform/fake/FakeTextRecognizer.h"
+#include "support/AwaitTask.h"
 
 using namespace lumacap;
 
@@ -27,7 +28,7 @@ QImage blankImage(int width = 400, int height = 1000) {
 std::string suggest(std::vector<RecognizedLine> lines, std::optional<std::string> application = std::nullopt,
                     std::optional<std::string> windowTitle = std::nullopt, QImage image = blankImage()) {
   auto recognizer = std::make_shared<FakeTextRecognizer>(std::move(lines));
-  return QCoro::waitFor(OCRService(recognizer).suggestedName(image, application, windowTitle, captureDate));
+  return test::awaitTask(OCRService(recognizer).suggestedName(image, application, windowTitle, captureDate));
 }
 
 std::string fallbackName(std::optional<std::string> application, std::optional<std::string> windowTitle) {
@@ -90,10 +91,10 @@ TEST(OCRService, TakesTheThreeFieldsOfACapture) {
   auto recognizer = std::make_shared<FakeTextRecognizer>(std::vector{line("Cannot connect to server")});
   const OCRService service(recognizer);
   EXPECT_EQ(
-      QCoro::waitFor(service.suggestedName(Capture{blankImage(50, 60), "XTerm", std::nullopt}, captureDate)),
+      test::awaitTask(service.suggestedName(Capture{blankImage(50, 60), "XTerm", std::nullopt}, captureDate)),
       "cannot-connect-server.png");
   EXPECT_EQ(recognizer->lastImageSize(), QSize(50, 60));
-  EXPECT_EQ(QCoro::waitFor(
+  EXPECT_EQ(test::awaitTask(
                 service.suggestedName(Capture{blankImage(), "XTerm", "Build failed — Console"}, captureDate)),
             "build-failed-console.png");
 }
@@ -104,11 +105,11 @@ TEST(OCRService, AFailedRecognitionGivesTheNameForNoText) {
   const OCRService service(recognizer);
 
   const std::string name =
-      QCoro::waitFor(service.suggestedName(blankImage(), "Note Taker", std::nullopt, captureDate));
+      test::awaitTask(service.suggestedName(blankImage(), "Note Taker", std::nullopt, captureDate));
   EXPECT_EQ(name, fallbackName("Note Taker", std::nullopt));
   EXPECT_EQ(name.rfind("note-taker-", 0), 0u);
   EXPECT_TRUE(name.ends_with(".png"));
-  EXPECT_EQ(QCoro::waitFor(
+  EXPECT_EQ(test::awaitTask(
                 service.suggestedName(blankImage(), std::nullopt, "Build failed — Console", captureDate)),
             "build-failed-console.png");
   EXPECT_EQ(recognizer->calls(), 2);
@@ -124,7 +125,7 @@ TEST(OCRService, RecognizesOffTheGuiThreadAndResumesOnIt) {
   EXPECT_FALSE(task.isReady());
   recognizer->release();
 
-  EXPECT_EQ(QCoro::waitFor(task), "cannot-connect-server.png");
+  EXPECT_EQ(test::awaitTask(task), "cannot-connect-server.png");
   EXPECT_EQ(resumedOn, QCoreApplication::instance()->thread());
   EXPECT_NE(recognizer->lastThread(), nullptr);
   EXPECT_NE(recognizer->lastThread(), QCoreApplication::instance()->thread());
@@ -140,5 +141,5 @@ TEST(OCRService, FinishesAfterTheServiceThatStartedItIsGone) {
     task.emplace(service.suggestedName(blankImage(), std::nullopt, std::nullopt, captureDate));
   }
   recognizer->release();
-  EXPECT_EQ(QCoro::waitFor(*task), "cannot-connect-server.png");
+  EXPECT_EQ(test::awaitTask(*task), "cannot-connect-server.png");
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QCoroTask>
+
 #include <exception>
 #include <optional>
 #include <utility>
+#include "support/AwaitTask.h"
 
 namespace lumacap::test {
 
@@ -40,7 +42,7 @@ QCoro::Task<TaskOutcome<T>> capture(QCoro::Task<T> task) {
 
 template <typename T>
 TaskOutcome<T> runTask(QCoro::Task<T> task) {
-  return QCoro::waitFor(capture(std::move(task)));
+  return test::awaitTask(capture(std::move(task)));
 }
 
 }  // namespace lumacap::test

@@ -1,23 +1,56 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
+#include "core/AtomicFile.h"
+#include "core/HookConfiguration.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
 namespace lumacap {
 namespace {
 
+namespace fs = std::filesystem;
 using test::lumacapBinary;
 using test::ProcessResult;
 using test::runProcess;
-using test::TempDir;
 
 const char* const helpLine =
     "Lumacap: native Linux capture utility. Options: --install-claude-hooks, --remove-claude-hooks, "
     "--claude-hook\n";
+const std::string installedLine =
+    "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions. Existing "
+    "settings "
+    "were preserved and backed up.\n";
+const std::string removedLine = "Lumacap hooks removed. Restart Claude Code sessions to apply.\n";
 
-class CommandLineTest : public ::testing::Test {
+// One run of the executable: what it is given, and what it must answer. An
+// error is one line on standard error starting with `errorStart`.
+struct Role {
+  std::string name;
+  std::vector<std::string> options;
+  std::string input;
+  std::function<void(const test::TempDir&)> prepare;
+  int exitStatus;
+  std::string output;
+  std::string errorStart;
+};
+
+std::string settingsIn(const test::TempDir& home) { return (home / ".claude" / "settings.json").string(); }
+
+std::function<void(const test::TempDir&)> settingsHolding(const std::string& text) {
+  return [text](const test::TempDir& home) {
+    fs::create_directories(home / ".claude");
+    std::ofstream(settingsIn(home)) << text;
+  };
+}
+
+const std::string record = R"({"session_id":"s","cwd":"/tmp","hook_event_name":"SessionStart","extra":1})";
+
+class CommandLineTest : public ::testing::TestWithParam<Role> {
  protected:
   ProcessResult run(std::vector<std::string> options, const std::string& input = {}) {
     options.insert(options.begin(), lumacapBinary());
@@ -25,41 +58,105 @@ class CommandLineTest : public ::testing::Test {
                       {{"HOME", home.path().string()},
                        {"XDG_DATA_HOME", (home / "data").string()},
                        {"CLAUDE_CONFIG_DIR", ""},
-                       {"DISPLAY", ""}});
+                       {"DISPLAY", ""}},
+                      std::chrono::seconds(20));
   }
-  TempDir home;
+  test::TempDir home;
 };
 
-TEST_F(CommandLineTest, HelpPrintsOneLine) {
-  const ProcessResult result = run({"--help", "ignored-argument"});
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.standardOutput, helpLine);
-  EXPECT_EQ(result.standardError, "");
-}
-
-TEST_F(CommandLineTest, HookRoleWinsAndNeverWritesToStandardOutput) {
-  for (const std::string input :
-       {"", "not json", "[1]", R"({"session_id":"","cwd":"/","hook_event_name":"Stop"})",
-        R"({"session_id":"a","cwd":"/","hook_event_name":"sessionend"})"}) {
-    const ProcessResult result = run({"--claude-hook", "--help"}, input);
-    EXPECT_EQ(result.exitStatus, 0) << input;
-    EXPECT_EQ(result.standardOutput, "") << input;
-    EXPECT_TRUE(result.standardError.starts_with("Lumacap hook: ")) << result.standardError;
+TEST_P(CommandLineTest, AnswersOnTheRightStreamWithTheRightStatus) {
+  const Role& role = GetParam();
+  if (role.prepare) role.prepare(home);
+  const ProcessResult result = run(role.options, role.input);
+  EXPECT_EQ(result.exitStatus, role.exitStatus);
+  EXPECT_EQ(result.standardOutput, role.output);
+  std::string errorStart = role.errorStart;
+  if (const size_t at = errorStart.find("$SETTINGS"); at != std::string::npos) {
+    errorStart.replace(at, 9, settingsIn(home));
+  }
+  if (errorStart.empty()) {
+    EXPECT_EQ(result.standardError, "");
+  } else {
+    EXPECT_TRUE(result.standardError.starts_with(errorStart)) << result.standardError;
     EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
         << result.standardError;
   }
-  const ProcessResult tooLarge = run({"--claude-hook"}, std::string(1048577, ' '));
-  EXPECT_EQ(tooLarge.exitStatus, 0);
-  EXPECT_NE(tooLarge.standardError.find("too large"), std::string::npos) << tooLarge.standardError;
+  const fs::path sessions = home / "data" / "Lumacap" / "Sessions";
+  EXPECT_TRUE(!fs::exists(sessions) || fs::is_empty(sessions)) << "no agent, no session file";
 }
 
-TEST_F(CommandLineTest, HookWithoutAgentAncestorSucceedsSilently) {
-  const ProcessResult result =
-      run({"--claude-hook"}, R"({"session_id":"s","cwd":"/tmp","hook_event_name":"SessionStart","extra":1})");
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.standardOutput, "");
-  EXPECT_EQ(result.standardError, "");
-  EXPECT_FALSE(std::filesystem::exists(home / "data" / "Lumacap" / "Sessions"));
+INSTANTIATE_TEST_SUITE_P(
+    Roles, CommandLineTest,
+    ::testing::Values(
+        Role{"Help", {"--help", "ignored-argument"}, "", {}, 0, helpLine, ""},
+        Role{"HookWinsOverHelp", {"--claude-hook", "--help"}, "not json", {}, 0, "", "Lumacap hook: "},
+        Role{"HookWithoutInput", {"--claude-hook"}, "", {}, 0, "", "Lumacap hook: "},
+        Role{"HookOfAList", {"--claude-hook"}, "[1]", {}, 0, "", "Lumacap hook: "},
+        Role{"HookOfAnUnknownEvent",
+             {"--claude-hook"},
+             R"({"session_id":"a","cwd":"/","hook_event_name":"sessionend"})",
+             {},
+             0,
+             "",
+             "Lumacap hook: "},
+        Role{"HookTooLarge",
+             {"--claude-hook"},
+             std::string(1048577, ' '),
+             {},
+             0,
+             "",
+             "Lumacap hook: The hook record is too large"},
+        Role{"HookWithoutAgent", {"--claude-hook"}, record, {}, 0, "", ""},
+        Role{"HookInAFolderOthersCanWrite",
+             {"--claude-hook"},
+             R"({"session_id":"s","cwd":"/tmp","hook_event_name":"SessionEnd"})",
+             [](const test::TempDir& home) {
+               fs::create_directories(home / "data" / "Lumacap" / "Sessions");
+               ::chmod((home / "data" / "Lumacap" / "Sessions").c_str(), 0777);
+             },
+             0,
+             "",
+             "Lumacap hook: "},
+        Role{"Install", {"--install-claude-hooks"}, "", {}, 0, installedLine, ""},
+        Role{"InstallWinsOverRemove",
+             {"--remove-claude-hooks", "--install-claude-hooks"},
+             "",
+             {},
+             0,
+             installedLine,
+             ""},
+        Role{"RemoveWinsOverHelp", {"--remove-claude-hooks", "--help"}, "", {}, 0, removedLine, ""},
+        Role{"SettingsOfTheWrongShape",
+             {"--remove-claude-hooks"},
+             "",
+             settingsHolding(R"({"hooks": []})"),
+             1,
+             "",
+             "Lumacap: $SETTINGS: \"hooks\" must be an object\n"},
+        Role{"SettingsThatAreNotJson",
+             {"--install-claude-hooks"},
+             "",
+             settingsHolding("{\"hooks\":\n"),
+             1,
+             "",
+             "Lumacap: $SETTINGS: not valid JSON: "},
+        Role{"SettingsThatAreAFifo",
+             {"--install-claude-hooks"},
+             "",
+             [](const test::TempDir& home) {
+               fs::create_directories(home / ".claude");
+               ::mkfifo(settingsIn(home).c_str(), 0600);
+             },
+             1,
+             "",
+             "Lumacap: $SETTINGS: not a regular file\n"}),
+    [](const ::testing::TestParamInfo<Role>& info) { return info.param.name; });
+
+TEST_F(CommandLineTest, InstallsTheRunningExecutablesPath) {
+  ASSERT_EQ(run({"--install-claude-hooks"}).exitStatus, 0);
+  const auto hooks = HookConfiguration::parse(readWholeFile(settingsIn(home)))["hooks"];
+  EXPECT_EQ(hooks["Stop"][0]["hooks"][0]["command"],
+            HookConfiguration::hookCommand(fs::canonical(lumacapBinary())));
 }
 
 TEST_F(CommandLineTest, HookDoesNotWaitForStandardInputToClose) {
@@ -73,6 +170,35 @@ TEST_F(CommandLineTest, HookDoesNotWaitForStandardInputToClose) {
                                           {{"XDG_DATA_HOME", (home / "data").string()}, {"DISPLAY", ""}});
   EXPECT_EQ(result.standardError, "");
   EXPECT_LT(std::stoi(result.standardOutput), 2000) << "milliseconds";
+}
+
+namespace fs = std::filesystem;
+using test::lumacapBinary;
+using test::runProcess;
+using test::TempDir;
+
+// The executable finds its application library beside itself (the build
+// tree) or under ../lib/lumacap (an installation), whatever the working folder.
+TEST(ApplicationLoaderTest, FindsTheLibraryWhenInstalled) {
+  TempDir prefix;
+  const fs::path library = fs::path(lumacapBinary()).parent_path() / "liblumacap-app.so";
+  fs::create_directories(prefix / "bin");
+  fs::create_directories(prefix / "lib" / "lumacap");
+  fs::copy_file(lumacapBinary(), prefix / "bin" / "lumacap");
+  fs::copy_file(library, prefix / "lib" / "lumacap" / "liblumacap-app.so");
+
+  // Without a display the library itself answers, which shows it was loaded.
+  const auto loaded = runProcess({"bash", "-c", "cd / && exec \"$0\"", (prefix / "bin" / "lumacap").string()},
+                                 {}, {{"DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
+  EXPECT_EQ(loaded.exitStatus, 1);
+  EXPECT_EQ(loaded.standardError, "Lumacap: no X11 display to run on ($DISPLAY is not set).\n");
+
+  fs::remove(prefix / "lib" / "lumacap" / "liblumacap-app.so");
+  const auto missing = runProcess({(prefix / "bin" / "lumacap").string()}, {}, {{"DISPLAY", ""}});
+  EXPECT_EQ(missing.exitStatus, 1);
+  EXPECT_TRUE(missing.standardError.starts_with("Lumacap: liblumacap-app.so was not found"))
+      << missing.standardError;
+  EXPECT_EQ(std::count(missing.standardError.begin(), missing.standardError.end(), '\n'), 1);
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
+#include <ctime>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "app/HookHandler.h"
 #include "core/AtomicFile.h"
@@ -15,37 +20,24 @@ namespace {
 
 using test::TempDir;
 
-// A process tree held in memory: pid → (command, parent).
+// A process tree held in memory: pid → (command, parent, executable path).
 class FakeProcesses final : public ProcessSource {
  public:
-  void add(int32_t pid, std::string command, int32_t parent, std::string path = {}) {
-    processes_[pid] = {std::move(command), parent, std::move(path)};
-  }
-  std::optional<ProcessIdentity> inspect(int32_t pid) override {
-    inspected.insert(pid);
-    const auto found = processes_.find(pid);
-    if (pid < 2 || found == processes_.end()) return std::nullopt;
-    return ProcessIdentity{pid, found->second.command, "Sat Dec  5 09:41:07 2026"};
-  }
-  std::optional<int32_t> parent(int32_t pid) override {
-    const auto found = processes_.find(pid);
-    if (found == processes_.end()) return std::nullopt;
-    return found->second.parent;
-  }
-  std::optional<std::filesystem::path> executablePath(int32_t pid) override {
-    const auto found = processes_.find(pid);
-    if (found == processes_.end() || found->second.path.empty()) return std::nullopt;
-    return found->second.path;
-  }
+  std::map<int32_t, std::tuple<std::string, int32_t, std::string>> table;
   std::set<int32_t> inspected;
 
- private:
-  struct Process {
-    std::string command;
-    int32_t parent;
-    std::string path;
-  };
-  std::map<int32_t, Process> processes_;
+  std::optional<ProcessIdentity> inspect(int32_t pid) override {
+    inspected.insert(pid);
+    if (pid < 2 || !table.contains(pid)) return std::nullopt;
+    return ProcessIdentity{pid, std::get<0>(table[pid]), "Sat Dec  5 09:41:07 2026"};
+  }
+  std::optional<int32_t> parent(int32_t pid) override {
+    return table.contains(pid) ? std::optional(std::get<1>(table[pid])) : std::nullopt;
+  }
+  std::optional<std::filesystem::path> executablePath(int32_t pid) override {
+    if (!table.contains(pid) || std::get<2>(table[pid]).empty()) return std::nullopt;
+    return std::get<2>(table[pid]);
+  }
 };
 
 class FakeApplications final : public RunningApplicationLookup {
@@ -81,69 +73,76 @@ class HookHandlerTest : public ::testing::Test {
   FakeApplications applications;
 };
 
-TEST_F(HookHandlerTest, RecordsTheNearestAgentAndItsTerminal) {
-  // hook(1000) ← sh(999) ← claude(998) ← zsh(997) ← xterm(996) ← systemd(1)
-  processes.add(1000, "lumacap", 999);
-  processes.add(999, "sh", 998);
-  processes.add(998, "claude", 997);
-  processes.add(997, "zsh", 996);
-  processes.add(996, "xterm", 1);
-  applications.bundles[996] = "XTerm";
-  handler().handle(input("SessionStart"));
-  const auto session = stored();
-  ASSERT_TRUE(session);
-  EXPECT_EQ(session->process, (ProcessIdentity{998, "claude", "Sat Dec  5 09:41:07 2026"}));
-  EXPECT_EQ(session->hostBundleID, "XTerm");
-  EXPECT_EQ(session->hostPID, 996);
-  EXPECT_EQ(session->cwd, "/work/webapp");
-  EXPECT_EQ(session->updatedAt, Date{500});
+// A line of processes from the hook's parent (pid 999) up, each the parent
+// of the one before and the last a child of init ("cmd|path" adds the path
+// of its executable, "cmd^" makes it its own parent), and whom the hook must
+// record.
+struct Ancestry {
+  std::string name;
+  std::vector<std::string> line;
+  std::map<int32_t, std::optional<std::string>> windows;  // pid → window class
+  std::optional<int32_t> agent;
+  std::optional<int32_t> host;
+  size_t examined = 0;  // processes probed, when that matters
+};
 
-  handler().handle(input("SessionEnd"));
-  EXPECT_FALSE(stored());
+TEST_F(HookHandlerTest, RecordsTheNearestAgentAndTheNearestApplicationWithAWindowClass) {
+  std::vector<std::string> deep(99, "sh");
+  deep[24] = "claude";  // 25 levels up
+  const std::vector<Ancestry> cases = {
+      {"terminal", {"sh", "claude", "zsh", "xterm"}, {{996, "XTerm"}}, 998, 996},
+      {"nearest wins, windows without class skipped",
+       {"claude-code", "tmux: server", "claude", "kitty", "gnome-terminal-"},
+       {{998, std::nullopt}, {996, "kitty"}, {995, "Gnome-terminal"}},
+       999,
+       996},
+      {"agent is its own host", {"Claude"}, {{999, "Claude"}}, 999, 999},
+      {"no host", {"claude"}, {}, 999, std::nullopt},
+      {"versioned install known by its path",
+       {"2.0.1|/home/u/.local/share/claude/versions/2.0.1"},
+       {},
+       999,
+       {}},
+      {"no agent", {"bash", "claudette"}, {}, std::nullopt, std::nullopt},
+      {"agent beyond the 24 processes examined", deep, {}, std::nullopt, std::nullopt, 24},
+      {"self-parented", {"sh^"}, {}, std::nullopt, std::nullopt, 1},
+  };
+  for (const Ancestry& each : cases) {
+    SCOPED_TRACE(each.name);
+    processes.table = {{1000, {"lumacap", 999, ""}}};
+    processes.inspected.clear();
+    for (int32_t pid = 999; const std::string& process : each.line) {
+      const size_t bar = process.find('|');
+      const bool last = pid == 1000 - int32_t(each.line.size());
+      processes.table[pid] = {process.substr(0, std::min(bar, process.find('^'))),
+                              process.ends_with('^') ? pid
+                              : last                 ? 1
+                                                     : pid - 1,
+                              bar == std::string::npos ? "" : process.substr(bar + 1)};
+      --pid;
+    }
+    applications.bundles = each.windows;
+    handler().handle(input("SessionStart"));
+    const auto session = stored();
+    EXPECT_EQ(session ? std::optional(session->process.pid) : std::nullopt, each.agent);
+    EXPECT_EQ(session ? session->hostPID : std::nullopt, each.host);
+    if (session && each.host) {
+      EXPECT_EQ(session->hostBundleID, each.windows.at(*each.host));
+    }
+    if (session) {
+      EXPECT_EQ(session->cwd, "/work/webapp");
+      EXPECT_EQ(session->updatedAt, Date{500});
+      handler().handle(input("SessionEnd"));
+      EXPECT_FALSE(stored());
+    }
+    if (each.examined) {
+      EXPECT_EQ(processes.inspected.size(), each.examined);
+    }
+  }
   EXPECT_NO_THROW(handler().handle(input("SessionEnd"))) << "a missing file is no error";
 }
 
-TEST_F(HookHandlerTest, NearestMatchesWinAndApplicationsWithoutBundleAreSkipped) {
-  processes.add(1000, "lumacap", 999);
-  processes.add(999, "claude-code", 998);  // nearest agent
-  processes.add(998, "tmux: server", 997);
-  applications.bundles[998] = std::nullopt;  // a window without a class
-  processes.add(997, "claude", 996);
-  processes.add(996, "kitty", 995);
-  applications.bundles[996] = "kitty";
-  processes.add(995, "gnome-terminal-", 1);
-  applications.bundles[995] = "Gnome-terminal";
-  handler().handle(input("UserPromptSubmit"));
-  ASSERT_TRUE(stored());
-  EXPECT_EQ(stored()->process.pid, 999);
-  EXPECT_EQ(stored()->hostBundleID, "kitty");
-  EXPECT_EQ(stored()->hostPID, 996);
-}
-
-TEST_F(HookHandlerTest, AgentCanBeItsOwnHostAndHostCanBeMissing) {
-  processes.add(1000, "lumacap", 999);
-  processes.add(999, "Claude", 1);
-  applications.bundles[999] = "Claude";
-  handler().handle(input("Stop"));
-  ASSERT_TRUE(stored());
-  EXPECT_EQ(stored()->hostPID, 999);
-
-  applications.bundles.clear();
-  handler().handle(input("Stop", "session-2"));
-  ASSERT_TRUE(stored("session-2"));
-  EXPECT_FALSE(stored("session-2")->hostBundleID);
-  EXPECT_FALSE(stored("session-2")->hostPID);
-}
-
-TEST_F(HookHandlerTest, NoAgentWritesNothing) {
-  processes.add(1000, "lumacap", 999);
-  processes.add(999, "bash", 998);
-  processes.add(998, "claudette", 1);
-  handler().handle(input("SessionStart"));
-  EXPECT_FALSE(std::filesystem::exists(SessionRepository(root.path()).directory()));
-}
-
-TEST_F(HookHandlerTest, AgentNames) {
+TEST(HookHandlerAgentNames, CommandsAndVersionedPaths) {
   for (const char* agent :
        {"claude", "Claude", "claude-code", "/usr/bin/claude", "/home/u/.local/share/claude/versions/2.0.1"}) {
     EXPECT_TRUE(HookHandler::isAgent(agent)) << agent;
@@ -152,107 +151,117 @@ TEST_F(HookHandlerTest, AgentNames) {
                             "/opt/claude/versions/", ""}) {
     EXPECT_FALSE(HookHandler::isAgent(other)) << other;
   }
-  // /proc shows only the command; a versioned install is known by its executable's path.
-  processes.add(1000, "lumacap", 999);
-  processes.add(999, "2.0.1", 1, "/home/u/.local/share/claude/versions/2.0.1");
-  handler().handle(input("SessionStart"));
-  ASSERT_TRUE(stored());
-  EXPECT_EQ(stored()->process.executable, "2.0.1");
 }
 
-TEST_F(HookHandlerTest, WalkExaminesAtMostTwentyFourAncestors) {
-  // hook 1000 ← 999 ← … ← 900; the agent sits 25 levels up.
-  processes.add(1000, "lumacap", 999);
-  for (int32_t pid = 999; pid > 900; --pid) processes.add(pid, pid == 975 ? "claude" : "sh", pid - 1);
-  handler().handle(input("SessionStart"));
-  EXPECT_FALSE(stored());
-  EXPECT_EQ(processes.inspected.size(), 24u);
-  EXPECT_TRUE(processes.inspected.count(976));
-  EXPECT_FALSE(processes.inspected.count(975));
-}
-
-TEST_F(HookHandlerTest, WalkStopsAtInitAndAtSelfParentedOrMissingProcesses) {
-  processes.add(1000, "lumacap", 999);
-  processes.add(999, "sh", 999);  // its own parent
-  handler().handle(input("SessionStart"));
-  EXPECT_EQ(processes.inspected, (std::set<int32_t>{999}));
-  processes.inspected.clear();
-  processes.add(999, "sh", 1);
-  handler().handle(input("SessionStart"));
-  EXPECT_EQ(processes.inspected, (std::set<int32_t>{999}));
-}
-
-// Standard input as a pipe whose writer the test controls.
-class Pipe {
- public:
-  Pipe() { EXPECT_EQ(::pipe(ends_), 0); }
+// Standard input as a pipe; the writer side belongs to the test.
+struct Pipe {
+  Pipe() { EXPECT_EQ(::pipe(ends), 0); }
   ~Pipe() {
-    ::close(ends_[0]);
+    ::close(ends[0]);
     closeWriter();
   }
-  void write(const std::string& bytes) {
-    EXPECT_EQ(::write(ends_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  void closeWriter() {
-    if (ends_[1] >= 0) ::close(ends_[1]);
-    ends_[1] = -1;
-  }
-  int reader() const { return ends_[0]; }
-
- private:
-  int ends_[2] = {-1, -1};
+  // Fails quietly once the reader has gone.
+  void write(const std::string& bytes) { (void)!::write(ends[1], bytes.data(), bytes.size()); }
+  void closeWriter() { ::close(std::exchange(ends[1], -1)); }
+  int ends[2] = {-1, -1};
 };
 
-TEST(HookRecordReadingTest, ReadsToEndOfInput) {
-  Pipe input;
-  input.write(R"({"session_id":"a",)");
-  std::thread writer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    input.write(R"("cwd":"/","hook_event_name":"Stop"})");
-    input.closeWriter();
-  });
-  EXPECT_EQ(HookHandler::readRecord(input.reader()),
-            R"({"session_id":"a","cwd":"/","hook_event_name":"Stop"})");
-  writer.join();
-}
+const std::string record = R"({"session_id":"a","cwd":"/","hook_event_name":"Stop"})";
 
-TEST(HookRecordReadingTest, StopsOnceACompleteRecordIsFollowedBySilence) {
-  Pipe input;
-  const std::string record = R"({"session_id":"a","cwd":"/","hook_event_name":"Stop"})";
-  input.write(record + "\n");
-  // The writer keeps the pipe open; reading must not wait for it.
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(HookHandler::readRecord(input.reader(),
-                                    {std::chrono::milliseconds(100), std::chrono::milliseconds(3000)}),
-            record + "\n");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
-}
+struct Reading {
+  std::string name;
+  std::function<void(Pipe&, const std::atomic<bool>& reading)> writer;
+  HookHandler::ReadLimits limits;
+  std::optional<size_t> size;  // nothing: reading gives up (ETIMEDOUT)
+};
 
-TEST(HookRecordReadingTest, GivesUpOnAnIncompleteRecordThatStaysOpen) {
-  Pipe input;
-  input.write(R"({"session_id":)");
-  try {
-    HookHandler::readRecord(input.reader(), {std::chrono::milliseconds(20), std::chrono::milliseconds(200)});
-    FAIL() << "expected a read error";
-  } catch (const std::system_error& error) {
-    EXPECT_EQ(error.code().value(), ETIMEDOUT);
+TEST(HookRecordReadingTest, ReadsOneRecordWithinTheTimeLimit) {
+  using std::chrono::milliseconds;
+  const std::vector<Reading> cases = {
+      {"to the end of input",
+       [](Pipe& input, const auto&) {
+         input.write(record.substr(0, 20));
+         std::this_thread::sleep_for(milliseconds(50));
+         input.write(record.substr(20));
+         input.closeWriter();
+       },
+       {},
+       record.size()},
+      // Claude Code may leave standard input open after the record.
+      {"a complete record, then silence",
+       [](Pipe& input, const auto&) { input.write(record + "\n"); },
+       {},
+       record.size() + 1},
+      {"an incomplete record that stays open",
+       [](Pipe& input, const auto&) { input.write(record.substr(0, 20)); },
+       {milliseconds(20), milliseconds(200)},
+       std::nullopt},
+      {"more than the limit",
+       [](Pipe& input, const auto&) {
+         for (int i = 0; i < 20; ++i) input.write(std::string(65536, ' '));  // 1.25 MiB
+         input.closeWriter();
+       },
+       {},
+       HookInput::maximumSize + 1},
+      // A writer that keeps sending a space now and then must not keep the hook alive.
+      {"a trickle after a complete record",
+       [](Pipe& input, const std::atomic<bool>& reading) {
+         input.write(record);
+         for (int i = 0; i < 100 && reading; ++i) {  // 5 s at most
+           input.write(" ");
+           std::this_thread::sleep_for(milliseconds(50));
+         }
+       },
+       {milliseconds(100), milliseconds(500)},
+       0},
+  };
+  ::signal(SIGPIPE, SIG_IGN);
+  for (const Reading& each : cases) {
+    SCOPED_TRACE(each.name);
+    std::atomic<bool> reading = true;
+    std::optional<Pipe> input(std::in_place);
+    std::thread writer([&] { each.writer(*input, reading); });
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<size_t> size;
+    try {
+      size = HookHandler::readRecord(input->ends[0], each.limits).size();
+    } catch (const std::system_error& error) {
+      EXPECT_EQ(error.code().value(), ETIMEDOUT);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              each.limits.withoutCompleteValue + milliseconds(1500));
+    reading = false;
+    ::close(std::exchange(input->ends[0], -1));
+    writer.join();
+    EXPECT_EQ(size.has_value(), each.size.has_value());
+    if (size && *each.size) {
+      EXPECT_EQ(*size, *each.size);
+    }
   }
 }
 
-TEST(HookRecordReadingTest, ReadsAtMostOneByteMoreThanTheLimit) {
+// A large record written in small pieces: each pause must not parse all
+// that came before again.
+TEST(HookRecordReadingTest, ASlowLargeRecordIsScannedOnce) {
   Pipe input;
+  const std::string head = R"({"session_id":"a","cwd":"/","hook_event_name":"Stop","pad":")";
   std::thread writer([&] {
-    const std::string block(65536, ' ');
-    for (int i = 0; i < 20; ++i) input.write(block);  // 1.25 MiB
+    input.write(head);
+    for (int i = 0; i < 900; ++i) {
+      input.write(std::string(1000, 'x'));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    input.write("\"}");
     input.closeWriter();
   });
-  const std::string read = HookHandler::readRecord(input.reader());
-  EXPECT_EQ(read.size(), HookInput::maximumSize + 1);
-  // Drain the rest so that the writer finishes.
-  char sink[65536];
-  while (::read(input.reader(), sink, sizeof sink) > 0) {
-  }
+  timespec before{}, after{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
+  const std::string read = HookHandler::readRecord(input.ends[0]);
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
   writer.join();
+  EXPECT_EQ(read.size(), head.size() + 900000 + 2);
+  const double milliseconds = (after.tv_sec - before.tv_sec) * 1e3 + (after.tv_nsec - before.tv_nsec) / 1e6;
+  EXPECT_LT(milliseconds, 250) << "processor time spent reading";
 }
 
 }  // namespace

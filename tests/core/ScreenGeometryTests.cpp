@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "core/CaptureError.h"
 #include "core/ScreenGeometry.h"
 
 namespace lumacap {
@@ -109,18 +108,6 @@ TEST(ScreenGeometry, LabelsStayOnScreen) {
   EXPECT_EQ(geometry::hintLabelPosition({0, 0, 200, 100}), (Point{20, 44}));
   EXPECT_EQ(geometry::sizeLabelPosition({100, 100, 200, 100}, bounds), (Point{100, 210}));
   EXPECT_EQ(geometry::sizeLabelPosition({1200, 700, 80, 95}, bounds), (Point{1120, 760}));
-}
-
-TEST(CaptureError, TextsAndEquality) {
-  EXPECT_STREQ(CaptureError(CaptureError::Kind::invalidRegion).what(),
-               "Select a region at least 3 points wide and tall.");
-  EXPECT_STREQ(CaptureError(CaptureError::Kind::noDisplay).what(),
-               "The selected display or window is no longer available. Try capturing again.");
-  EXPECT_EQ(CaptureError(CaptureError::Kind::noDisplay), CaptureError(CaptureError::Kind::noDisplay));
-  EXPECT_FALSE(CaptureError(CaptureError::Kind::noDisplay) == CaptureError(CaptureError::Kind::permission));
-  const std::hash<CaptureError> hash;
-  EXPECT_EQ(hash(CaptureError(CaptureError::Kind::noDisplay)),
-            hash(CaptureError(CaptureError::Kind::noDisplay)));
 }
 
 }  // namespace

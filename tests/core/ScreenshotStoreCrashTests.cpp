@@ -18,6 +18,7 @@
 
 #include "core/AtomicFile.h"
 #include "core/ScreenshotStore.h"
+#include "support/Subprocess.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -105,16 +106,11 @@ TEST(ScreenshotStoreCrash, KilledAtRandomMomentsNeverLosesAnImageOrBreaksTheInde
   // 200 kills at least, more while time allows.
   while (kills < 200 || (kills < 300 && std::chrono::steady_clock::now() < deadline)) {
     const unsigned seed = random();
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) workUntilKilled(root, log, seed);
+    const pid_t child = lumacap::test::forkChild([&]() -> int { workUntilKilled(root, log, seed); });
     std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 40000));
     ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-        << "the child stopped by itself (exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1)
-        << ")";
+    const auto end = lumacap::test::waitForChild(child);
+    ASSERT_EQ(end.signal, SIGKILL) << "the child stopped by itself (exit status " << end.exitStatus << ")";
     ++kills;
 
     std::unique_ptr<ScreenshotStore> store;

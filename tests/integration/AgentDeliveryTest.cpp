@@ -15,7 +15,9 @@
 #include "platform/ProcessSource.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11Workspace.h"
+#include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace lumacap {
@@ -25,9 +27,9 @@ namespace {
 QByteArray runServingEvents(const QStringList& arguments) {
   QProcess process;
   process.start(arguments.first(), arguments.mid(1));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!process.waitForFinished(10) && std::chrono::steady_clock::now() < deadline) {
-    QCoreApplication::processEvents();
+  if (!test::processEventsUntil(
+          [&] { return process.state() == QProcess::NotRunning || process.waitForFinished(10); })) {
+    ADD_FAILURE() << arguments.join(' ').toStdString() << " did not finish";
   }
   return process.readAllStandardOutput();
 }
@@ -65,22 +67,13 @@ std::string windowArgument(unsigned long window) { return std::to_string(window)
 class AgentDeliveryTest : public ::testing::Test {
  protected:
   AgentDeliveryTest() {
-    if (const char* previous = std::getenv("XDG_DATA_HOME")) previousDataHome_ = previous;
-    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
     std::filesystem::create_directories(data / "applications");
     std::ofstream(data / "applications/other.desktop")
         << "[Desktop Entry]\nType=Application\nName=Other Terminal\nStartupWMClass=OtherTerm\n";
   }
-  ~AgentDeliveryTest() override {
-    if (previousDataHome_) {
-      ::setenv("XDG_DATA_HOME", previousDataHome_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_DATA_HOME");
-    }
-  }
 
   void activate(unsigned long window) {
-    server.run({"xdotool", "windowactivate", "--sync", windowArgument(window)});
+    server.xdotool({"windowactivate", "--sync", windowArgument(window)});
     ASSERT_TRUE(waitServingEvents([&] { return server.activeWindow() == window; }));
   }
 
@@ -106,11 +99,9 @@ class AgentDeliveryTest : public ::testing::Test {
 
   test::XServer& server = test::sharedXServer();
   test::TempDir data;
+  test::ScopedEnvironment environment{{{"XDG_DATA_HOME", data.path().string()}}};
   QtPasteboard pasteboard;
   std::optional<Terminals> terminals;
-
- private:
-  std::optional<std::string> previousDataHome_;
 };
 
 TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXtermForward) {
@@ -123,13 +114,13 @@ TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXterm
   SessionRepository(dataRoot())
       .write(
           AgentSession{"0c1d2e3f-it", (data / "webapp").string(), agent, "XTerm", host.pid(), Date::now()});
-  const auto destinations = QCoro::waitFor(integration.destinations());
+  const auto destinations = test::awaitTask(integration.destinations());
   ASSERT_EQ(destinations.size(), 1u);
   EXPECT_EQ(destinations[0].title, "Claude Code · webapp");
 
   const std::filesystem::path file = data / "Captures/shot 1.png";
   const DeliveryReceipt receipt =
-      QCoro::waitFor(integration.stage(file, " what is wrong here?\n", destinations[0]));
+      test::awaitTask(integration.stage(file, " what is wrong here?\n", destinations[0]));
   EXPECT_EQ(receipt.message,
             "Path and message copied. Select the webapp session in your terminal and paste. Nothing was "
             "submitted.");
@@ -162,11 +153,10 @@ TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
   ClaudeCodeIntegration integration(pasteboard, workspace, ProcessSource::system());
   const AgentSession session{"s", "/work/webapp", agent, "XTerm", other.pid(), Date::now()};
   const DeliveryReceipt receipt =
-      QCoro::waitFor(integration.stage("/tmp/a.png", "", ClaudeCodeIntegration::destination(session)));
+      test::awaitTask(integration.stage("/tmp/a.png", "", ClaudeCodeIntegration::destination(session)));
   EXPECT_EQ(receipt.message,
             "Path and message copied. Open the webapp session and paste. Nothing was submitted.");
-  QCoreApplication::processEvents();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  test::processEventsFor(std::chrono::milliseconds(300));
   EXPECT_EQ(server.activeWindow(), hostWindow);
 
   EXPECT_FALSE(workspace.isTerminated(*otherApplication));
@@ -197,7 +187,7 @@ TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveW
       waitServingEvents([&] { return !activations.empty() && activations.back().pid == terminal.pid(); }));
   EXPECT_EQ(activations.back().bundleIdentifier, "XTerm");
   // The second window is now the topmost of ours, but the first was active last.
-  server.run({"xdotool", "windowraise", windowArgument(secondWindow)});
+  server.xdotool({"windowraise", windowArgument(secondWindow)});
 
   const auto ours = workspace.application(static_cast<int32_t>(QCoreApplication::applicationPid()));
   ASSERT_TRUE(ours);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support/RenderedText.h"
+#include "support/ScopedEnvironment.h"
 
 using namespace lumacap;
 using lumacap::test::renderedText;
@@ -106,10 +107,10 @@ TEST(TesseractRecognizer, EmptyImagesGiveNoLines) {
 }
 
 TEST(TesseractRecognizer, FindsTheEnglishDataInDebiansFolderOrWhereTheUserSays) {
-  ::unsetenv("TESSDATA_PREFIX");
+  test::ScopedEnvironment environment({{"TESSDATA_PREFIX", std::nullopt}});
   EXPECT_EQ(TesseractRecognizer::tessdataFolder(), "/usr/share/tesseract-ocr/5/tessdata");
 
-  ::setenv("TESSDATA_PREFIX", "/usr/share/tesseract-ocr/5/tessdata/", 1);
+  environment.set("TESSDATA_PREFIX", "/usr/share/tesseract-ocr/5/tessdata/");
   EXPECT_EQ(TesseractRecognizer::tessdataFolder(), std::nullopt);
   EXPECT_EQ(texts(TesseractRecognizer().recognize(renderedText(clearLines))), clearTexts);
 }
@@ -117,7 +118,7 @@ TEST(TesseractRecognizer, FindsTheEnglishDataInDebiansFolderOrWhereTheUserSays) 
 TEST(TesseractRecognizer, MissingDataGivesNoLinesInsteadOfFailing) {
   QTemporaryDir emptyFolder;
   ASSERT_TRUE(emptyFolder.isValid());
-  ::setenv("TESSDATA_PREFIX", emptyFolder.path().toUtf8().constData(), 1);
+  const test::ScopedEnvironment environment({{"TESSDATA_PREFIX", emptyFolder.path().toStdString()}});
   TesseractRecognizer recognizer;
   EXPECT_TRUE(recognizer.recognize(renderedText(clearLines)).empty());
   EXPECT_TRUE(recognizer.recognize(renderedText(clearLines)).empty());

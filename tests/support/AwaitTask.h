@@ -8,6 +8,8 @@
 #include <exception>
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <type_traits>
 
 namespace lumacap::test {
 
@@ -20,32 +22,27 @@ inline void spin() {
 }
 
 template <typename T>
-QCoro::Task<> settle(QCoro::Task<T>* task, std::optional<T>* result, std::exception_ptr* error, bool* done) {
-  try {
-    *result = co_await *task;
-  } catch (...) {
-    *error = std::current_exception();
-  }
-  *done = true;
-}
-}  // namespace detail
-
-// Runs the event loop until `task` ends; gives its result or rethrows its
-// error (QCoro::waitFor would swallow the error and wait forever).
-template <typename T>
-T awaitTask(QCoro::Task<T>& task, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-  std::optional<T> result;
+struct Settled {
+  std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
   std::exception_ptr error;
   bool done = false;
-  auto settling = detail::settle(&task, &result, &error, &done);
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done) {
-    if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("task did not finish in time");
-    detail::spin();
+};
+
+template <typename T>
+QCoro::Task<> settle(QCoro::Task<T>& task, Settled<T>& out) {
+  try {
+    if constexpr (std::is_void_v<T>) {
+      co_await task;
+      out.value = true;
+    } else {
+      out.value = co_await task;
+    }
+  } catch (...) {
+    out.error = std::current_exception();
   }
-  if (error) std::rethrow_exception(error);
-  return std::move(*result);
+  out.done = true;
 }
+}  // namespace detail
 
 // Runs the event loop until `condition` holds or `timeout` passes.
 template <typename Condition>
@@ -56,6 +53,30 @@ bool processEventsUntil(Condition condition, std::chrono::milliseconds timeout =
     detail::spin();
   }
   return true;
+}
+
+// Lets the event loop run for `duration`.
+inline void processEventsFor(std::chrono::milliseconds duration) {
+  processEventsUntil([] { return false; }, duration);
+}
+
+// Runs the event loop until `task` ends; gives its result or rethrows its
+// error. Throws when it has not ended after `timeout` (QCoro::waitFor would
+// wait forever, and swallow the error).
+template <typename T>
+T awaitTask(QCoro::Task<T>& task, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+  detail::Settled<T> out;
+  auto settling = detail::settle(task, out);
+  if (!processEventsUntil([&] { return out.done; }, timeout)) {
+    throw std::runtime_error("the task did not finish within " + std::to_string(timeout.count()) + " ms");
+  }
+  if (out.error) std::rethrow_exception(out.error);
+  if constexpr (!std::is_void_v<T>) return std::move(*out.value);
+}
+
+template <typename T>
+T awaitTask(QCoro::Task<T>&& task, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+  return awaitTask(task, timeout);
 }
 
 }  // namespace lumacap::test

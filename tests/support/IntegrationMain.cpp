@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
   lumacap::test::restartWithOneOpenMPThreadUnlessChosen(argv);
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+  // Xvfb, openbox, trayer and the clients end with this process, however it ends.
+  lumacap::test::killRecordedGroupsOnSignals();
 
   lumacap::test::XServer::Options options;
   options.systemTray = true;

@@ -3,46 +3,29 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
+#include <tuple>
 
 namespace lumacap::test {
 namespace {
 
-// Starts Xvfb with -displayfd so that it picks a free display number itself.
-std::pair<pid_t, std::string> startXvfb(const XServer::Options& options) {
+// Starts Xvfb with -displayfd so that it picks a free display number itself
+// and reports it on its standard output.
+std::pair<std::unique_ptr<BackgroundProcess>, std::string> startXvfb(const XServer::Options& options) {
   int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
-  ::fcntl(pipeEnds[0], F_SETFD, FD_CLOEXEC);
+  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const std::string screen = std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
-  const std::string fd = std::to_string(pipeEnds[1]);
-  const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen",    "0",
-                        screen.c_str(), "-nolisten",  "tcp",      "+extension", "RANDR",
-                        "+extension",   "Composite",  "-noreset", nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  pid_t pid = -1;
-  const int error = ::posix_spawnp(&pid, "Xvfb", &actions, &attributes, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  auto server = std::make_unique<BackgroundProcess>(
+      std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp",
+                               "+extension", "RANDR", "+extension", "Composite", "-noreset"},
+      std::map<std::string, std::string>{}, pipeEnds[1]);
   ::close(pipeEnds[1]);
-  if (error != 0) {
-    ::close(pipeEnds[0]);
-    throw std::runtime_error("cannot start Xvfb (is the xvfb package installed?)");
-  }
   std::string number;
   pollfd descriptor{pipeEnds[0], POLLIN, 0};
   while (::poll(&descriptor, 1, 15000) > 0) {
@@ -51,12 +34,9 @@ std::pair<pid_t, std::string> startXvfb(const XServer::Options& options) {
     number.push_back(c);
   }
   ::close(pipeEnds[0]);
-  if (number.empty()) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    throw std::runtime_error("Xvfb did not report a display");
-  }
-  return {pid, ":" + number};
+  if (number.empty())
+    throw std::runtime_error("Xvfb did not report a display (is the xvfb package installed?)");
+  return {std::move(server), ":" + number};
 }
 
 }  // namespace
@@ -64,9 +44,7 @@ std::pair<pid_t, std::string> startXvfb(const XServer::Options& options) {
 XServer::XServer() : XServer(Options{}) {}
 
 XServer::XServer(Options options) {
-  auto [pid, display] = startXvfb(options);
-  display_ = display;
-  server_ = std::make_unique<BackgroundProcess>(BackgroundProcess::adopt(pid));
+  std::tie(server_, display_) = startXvfb(options);
   if (const char* previous = std::getenv("DISPLAY")) {
     hadDisplay_ = true;
     previousDisplay_ = previous;
@@ -121,21 +99,14 @@ std::optional<unsigned long> XServer::waitForWindow(const std::string& windowCla
                                                     std::optional<int> pid) const {
   std::optional<unsigned long> found;
   waitUntil([&] {
-    std::vector<std::string> command = {"xdotool", "search", "--onlyvisible", "--class", windowClass};
-    const ProcessResult result = run(command);
-    size_t start = 0;
-    const std::string& out = result.standardOutput;
-    while (start < out.size()) {
-      size_t end = out.find('\n', start);
-      if (end == std::string::npos) end = out.size();
-      const std::string line = out.substr(start, end - start);
-      start = end + 1;
-      if (line.empty()) continue;
-      if (pid) {
-        const ProcessResult owner = run({"xdotool", "getwindowpid", line});
-        if (std::atoi(owner.standardOutput.c_str()) != *pid) continue;
+    std::istringstream windows(
+        run({"xdotool", "search", "--onlyvisible", "--class", windowClass}).standardOutput);
+    for (unsigned long window; windows >> window;) {
+      if (pid && std::atoi(run({"xdotool", "getwindowpid", std::to_string(window)}).standardOutput.c_str()) !=
+                     *pid) {
+        continue;
       }
-      found = std::stoul(line);
+      found = window;
       return true;
     }
     return false;
@@ -150,6 +121,26 @@ std::optional<unsigned long> XServer::activeWindow() const {
   const unsigned long window = std::stoul(result.standardOutput.substr(hash + 2), nullptr, 16);
   if (window == 0) return std::nullopt;
   return window;
+}
+
+bool XServer::xdotool(std::vector<std::string> arguments) const {
+  arguments.insert(arguments.begin(), "xdotool");
+  return run(arguments).exitStatus == 0;
+}
+
+XServer::Geometry XServer::geometry(unsigned long window) const {
+  std::istringstream lines(run({"xwininfo", "-id", std::to_string(window)}).standardOutput);
+  Geometry geometry;
+  for (std::string line; std::getline(lines, line);) {
+    for (auto [label, value] : {std::pair{"Absolute upper-left X:", &geometry.x},
+                                {"Absolute upper-left Y:", &geometry.y},
+                                {"Width:", &geometry.width},
+                                {"Height:", &geometry.height}}) {
+      if (const size_t at = line.find(label); at != std::string::npos)
+        *value = std::stoi(line.substr(at + std::strlen(label)));
+    }
+  }
+  return geometry;
 }
 
 }  // namespace lumacap::test

@@ -45,6 +45,14 @@ class XServer {
                                              std::optional<int> pid = {}) const;
   // _NET_ACTIVE_WINDOW of the root window, if any.
   std::optional<unsigned long> activeWindow() const;
+  // Runs xdotool with these arguments; whether it succeeded.
+  bool xdotool(std::vector<std::string> arguments) const;
+
+  // A window's client area on the root, in device pixels.
+  struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0;
+  };
+  Geometry geometry(unsigned long window) const;
 
   // The trayer system tray, for tests of a desktop without one or with one
   // that starts late. Starting waits until its window shows.

@@ -21,14 +21,6 @@
 namespace lumacap {
 namespace {
 
-template <typename Reply>
-using Owned = std::unique_ptr<Reply, decltype(&std::free)>;
-
-template <typename Reply>
-Owned<Reply> owned(Reply* reply) {
-  return Owned<Reply>(reply, &std::free);
-}
-
 constexpr uint32_t outputlessMonitorBit = 0x80000000u;
 
 struct Monitor {
@@ -113,18 +105,16 @@ std::optional<std::string> classOf(std::string_view wmClass) {
 }  // namespace
 
 struct X11ScreenSource::Connection {
-  xcb_connection_t* xcb = nullptr;
-  xcb_window_t root = XCB_NONE;
+  explicit Connection(const std::string& display) : x11(display), xcb(x11.get()), root(x11.root()) {}
+
+  XcbConnection x11;
+  xcb_connection_t* xcb;
+  xcb_window_t root;
   uint8_t imageByteOrder = XCB_IMAGE_ORDER_LSB_FIRST;
   std::map<uint8_t, uint8_t> bitsPerPixelByDepth;
   xcb_atom_t atoms[static_cast<size_t>(Atom::count)] = {};
   bool hasMonitors = false;
   bool hasComposite = false;
-  int screenNumber = 0;
-
-  ~Connection() {
-    if (xcb) xcb_disconnect(xcb);
-  }
 
   xcb_atom_t atom(Atom which) const { return atoms[static_cast<size_t>(which)]; }
 
@@ -137,19 +127,10 @@ struct X11ScreenSource::Connection {
 };
 
 std::shared_ptr<X11ScreenSource::Connection> X11ScreenSource::Connection::open(const std::string& display) {
-  const char* name = display.empty() ? std::getenv("DISPLAY") : display.c_str();
-  if (!name || !*name) return nullptr;
-  int screenNumber = 0;
-  auto connection = std::make_shared<Connection>();
-  connection->xcb = xcb_connect(name, &screenNumber);
-  if (xcb_connection_has_error(connection->xcb)) return nullptr;
+  auto connection = std::make_shared<Connection>(display);
+  if (!connection->x11.connected()) return nullptr;
   xcb_connection_t* xcb = connection->xcb;
   const xcb_setup_t* setup = xcb_get_setup(xcb);
-  xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
-  for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
-  if (!screens.rem) return nullptr;
-  connection->root = screens.data->root;
-  connection->screenNumber = screenNumber;
   connection->imageByteOrder = setup->image_byte_order;
   for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem; xcb_format_next(&formats)) {
     connection->bitsPerPixelByDepth[formats.data->depth] = formats.data->bits_per_pixel;
@@ -162,14 +143,14 @@ std::shared_ptr<X11ScreenSource::Connection> X11ScreenSource::Connection::open(c
   const auto randrCookie = xcb_randr_query_version(xcb, 1, 5);
   const auto compositeCookie = xcb_composite_query_version(xcb, 0, 2);
   for (size_t i = 0; i < std::size(atomNames); ++i) {
-    auto reply = owned(xcb_intern_atom_reply(xcb, cookies[i], nullptr));
+    auto reply = xcbOwned(xcb_intern_atom_reply(xcb, cookies[i], nullptr));
     connection->atoms[i] = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
   }
-  if (auto randr = owned(xcb_randr_query_version_reply(xcb, randrCookie, nullptr))) {
+  if (auto randr = xcbOwned(xcb_randr_query_version_reply(xcb, randrCookie, nullptr))) {
     connection->hasMonitors =
         randr->major_version > 1 || (randr->major_version == 1 && randr->minor_version >= 5);
   }
-  if (auto composite = owned(xcb_composite_query_version_reply(xcb, compositeCookie, nullptr))) {
+  if (auto composite = xcbOwned(xcb_composite_query_version_reply(xcb, compositeCookie, nullptr))) {
     connection->hasComposite = composite->major_version > 0 || composite->minor_version >= 2;
   }
   return connection;
@@ -178,7 +159,7 @@ std::shared_ptr<X11ScreenSource::Connection> X11ScreenSource::Connection::open(c
 std::vector<Monitor> X11ScreenSource::Connection::monitors() const {
   std::vector<Monitor> result;
   if (hasMonitors) {
-    auto reply = owned(xcb_randr_get_monitors_reply(xcb, xcb_randr_get_monitors(xcb, root, 1), nullptr));
+    auto reply = xcbOwned(xcb_randr_get_monitors_reply(xcb, xcb_randr_get_monitors(xcb, root, 1), nullptr));
     if (reply) {
       std::vector<xcb_get_atom_name_cookie_t> names;
       for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
@@ -193,7 +174,7 @@ std::vector<Monitor> X11ScreenSource::Connection::monitors() const {
         names.push_back(xcb_get_atom_name(xcb, info->name));
       }
       for (size_t i = 0; i < names.size(); ++i) {
-        if (auto name = owned(xcb_get_atom_name_reply(xcb, names[i], nullptr))) {
+        if (auto name = xcbOwned(xcb_get_atom_name_reply(xcb, names[i], nullptr))) {
           result[i].name.assign(xcb_get_atom_name_name(name.get()),
                                 static_cast<size_t>(xcb_get_atom_name_name_length(name.get())));
         }
@@ -202,7 +183,7 @@ std::vector<Monitor> X11ScreenSource::Connection::monitors() const {
   }
   if (result.empty()) {
     // No RandR monitors: the root window is the one display.
-    auto root = owned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, this->root), nullptr));
+    auto root = xcbOwned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, this->root), nullptr));
     if (root) result.push_back(Monitor{0, {}, PixelRect{0, 0, root->width, root->height}, true});
   }
   return result;
@@ -221,11 +202,11 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
     nativeFrames.push_back(monitor.native);
   }
 
-  auto stacking = owned(xcb_get_property_reply(
+  auto stacking = xcbOwned(xcb_get_property_reply(
       xcb, xcb_get_property(xcb, 0, root, atom(Atom::clientListStacking), XCB_ATOM_WINDOW, 0, 1 << 16),
       nullptr));
   if (!stacking || stacking->format != 32) {
-    stacking = owned(xcb_get_property_reply(
+    stacking = xcbOwned(xcb_get_property_reply(
         xcb, xcb_get_property(xcb, 0, root, atom(Atom::clientList), XCB_ATOM_WINDOW, 0, 1 << 16), nullptr));
   }
   std::vector<uint32_t> clients = longsOf(stacking.get());
@@ -253,15 +234,15 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
   }
   for (size_t i = 0; i < clients.size(); ++i) {
     const Cookies& c = cookies[i];
-    auto attributes = owned(xcb_get_window_attributes_reply(xcb, c.attributes, nullptr));
-    auto frame = owned(xcb_get_geometry_reply(xcb, c.geometry, nullptr));
-    auto position = owned(xcb_translate_coordinates_reply(xcb, c.position, nullptr));
-    auto netName = owned(xcb_get_property_reply(xcb, c.netName, nullptr));
-    auto name = owned(xcb_get_property_reply(xcb, c.name, nullptr));
-    auto pid = owned(xcb_get_property_reply(xcb, c.pid, nullptr));
-    auto wmClass = owned(xcb_get_property_reply(xcb, c.wmClass, nullptr));
-    auto type = owned(xcb_get_property_reply(xcb, c.type, nullptr));
-    auto state = owned(xcb_get_property_reply(xcb, c.state, nullptr));
+    auto attributes = xcbOwned(xcb_get_window_attributes_reply(xcb, c.attributes, nullptr));
+    auto frame = xcbOwned(xcb_get_geometry_reply(xcb, c.geometry, nullptr));
+    auto position = xcbOwned(xcb_translate_coordinates_reply(xcb, c.position, nullptr));
+    auto netName = xcbOwned(xcb_get_property_reply(xcb, c.netName, nullptr));
+    auto name = xcbOwned(xcb_get_property_reply(xcb, c.name, nullptr));
+    auto pid = xcbOwned(xcb_get_property_reply(xcb, c.pid, nullptr));
+    auto wmClass = xcbOwned(xcb_get_property_reply(xcb, c.wmClass, nullptr));
+    auto type = xcbOwned(xcb_get_property_reply(xcb, c.type, nullptr));
+    auto state = xcbOwned(xcb_get_property_reply(xcb, c.state, nullptr));
     // Only windows on the screen: mapped, and not minimised.
     if (!attributes || !frame || !position || attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
     const std::vector<uint32_t> states = longsOf(state.get());
@@ -307,17 +288,15 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
 
 QImage X11ScreenSource::Connection::image(xcb_drawable_t drawable, int x, int y, int width, int height,
                                           uint8_t depth) const {
-  xcb_generic_error_t* error = nullptr;
-  xcb_get_image_reply_t* reply =
+  xcb_generic_error_t* failure = nullptr;
+  auto reply = xcbOwned(
       xcb_get_image_reply(xcb,
                           xcb_get_image(xcb, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, static_cast<int16_t>(x),
                                         static_cast<int16_t>(y), static_cast<uint16_t>(width),
                                         static_cast<uint16_t>(height), ~0u),
-                          &error);
-  if (error) {
+                          &failure));
+  if (const auto error = xcbOwned(failure)) {
     const int code = error->error_code;
-    std::free(error);
-    std::free(reply);
     if (code == XCB_WINDOW || code == XCB_DRAWABLE) throw CaptureError(CaptureError::Kind::noDisplay);
     throw std::runtime_error("The X server refused to hand over the screen image (X error " +
                              std::to_string(code) + ").");
@@ -326,12 +305,11 @@ QImage X11ScreenSource::Connection::image(xcb_drawable_t drawable, int x, int y,
   const auto bits = bitsPerPixelByDepth.find(reply->depth);
   if (bits == bitsPerPixelByDepth.end() || bits->second != 32 ||
       imageByteOrder != XCB_IMAGE_ORDER_LSB_FIRST || (depth != 24 && depth != 32) ||
-      xcb_get_image_data_length(reply) < width * height * 4) {
-    std::free(reply);
+      xcb_get_image_data_length(reply.get()) < width * height * 4) {
     throw std::runtime_error("The X server uses a pixel format Lumacap cannot read (depth " +
                              std::to_string(depth) + ").");
   }
-  uchar* data = xcb_get_image_data(reply);
+  uchar* data = xcb_get_image_data(reply.get());
   if (depth == 24) {
     // The padding byte arrives as zero; Qt's RGB32 wants it opaque.
     auto* pixel = reinterpret_cast<uint32_t*>(data);
@@ -342,11 +320,11 @@ QImage X11ScreenSource::Connection::image(xcb_drawable_t drawable, int x, int y,
   return QImage(
       data, width, height, width * 4,
       depth == 24 ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied,
-      [](void* buffer) { std::free(buffer); }, reply);
+      [](void* buffer) { std::free(buffer); }, reply.release());
 }
 
 QImage X11ScreenSource::Connection::rootImage(const PixelRect& area) const {
-  auto rootGeometry = owned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, root), nullptr));
+  auto rootGeometry = xcbOwned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, root), nullptr));
   if (!rootGeometry) throw std::runtime_error("The connection to the X server was lost.");
   const Rect wanted{double(area.x), double(area.y), double(area.width), double(area.height)};
   const Rect inside =
@@ -364,14 +342,14 @@ QImage X11ScreenSource::Connection::rootImage(const PixelRect& area) const {
 }
 
 QImage X11ScreenSource::Connection::windowImage(xcb_window_t window) const {
-  auto frame = owned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, window), nullptr));
+  auto frame = xcbOwned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, window), nullptr));
   if (!frame) throw CaptureError(CaptureError::Kind::noDisplay);
   if (hasComposite) {
     // Under a compositor the window has its own pixmap, complete even where
     // other windows cover it.
     const xcb_pixmap_t pixmap = xcb_generate_id(xcb);
-    xcb_generic_error_t* error =
-        xcb_request_check(xcb, xcb_composite_name_window_pixmap_checked(xcb, window, pixmap));
+    const auto error =
+        xcbOwned(xcb_request_check(xcb, xcb_composite_name_window_pixmap_checked(xcb, window, pixmap)));
     if (!error) {
       try {
         QImage pixels = image(pixmap, 0, 0, frame->width, frame->height, frame->depth);
@@ -382,13 +360,13 @@ QImage X11ScreenSource::Connection::windowImage(xcb_window_t window) const {
         throw;
       }
     }
-    std::free(error);  // not redirected: no compositor runs
+    // Not redirected: no compositor runs.
   }
   // Without one, read the window where it shows; only its part on the
   // screen can be read.
-  auto position = owned(
+  auto position = xcbOwned(
       xcb_translate_coordinates_reply(xcb, xcb_translate_coordinates(xcb, window, root, 0, 0), nullptr));
-  auto rootGeometry = owned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, root), nullptr));
+  auto rootGeometry = xcbOwned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, root), nullptr));
   if (!position || !rootGeometry) throw CaptureError(CaptureError::Kind::noDisplay);
   const Rect onRoot{double(position->dst_x), double(position->dst_y), double(frame->width),
                     double(frame->height)};
@@ -462,7 +440,7 @@ uint32_t X11ScreenSource::mainDisplayID() {
 bool X11ScreenSource::isCompositing() {
   if (!connection_) return false;
   xcb_connection_t* xcb = connection_->xcb;
-  const std::string name = "_NET_WM_CM_S" + std::to_string(connection_->screenNumber);
+  const std::string name = "_NET_WM_CM_S" + std::to_string(connection_->x11.screenNumber());
   const auto atom = xcbOwned(xcb_intern_atom_reply(
       xcb, xcb_intern_atom(xcb, 0, static_cast<uint16_t>(name.size()), name.data()), nullptr));
   if (!atom) return false;
@@ -475,7 +453,7 @@ void X11ScreenSource::synchronize() {
   const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
   if (!x11) return;
   xcb_connection_t* xcb = x11->connection();
-  std::free(xcb_get_input_focus_reply(xcb, xcb_get_input_focus(xcb), nullptr));
+  xcbOwned(xcb_get_input_focus_reply(xcb, xcb_get_input_focus(xcb), nullptr));  // a round trip
 }
 
 }  // namespace lumacap

@@ -25,7 +25,8 @@ struct ManagedWindow {
 };
 
 // One connection to an X display with the EWMH queries that both the hook
-// (read-only, no Qt) and the application need. A connection that failed
+// (read-only, no Qt) and the application need; every connection of this
+// program that is not Qt's own is opened here. A connection that failed
 // answers every query with nothing.
 class XcbConnection {
  public:
@@ -60,6 +61,7 @@ class XcbConnection {
   std::map<std::string, xcb_atom_t, std::less<>> atoms_;
 };
 
+// The one owner of what xcb hands over to be freed: replies, errors, events.
 template <typename Reply>
 using XcbReply = std::unique_ptr<Reply, decltype(&std::free)>;
 

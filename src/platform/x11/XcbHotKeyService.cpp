@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/x11/XcbConnection.h"
+
 namespace lumacap {
 namespace {
 
@@ -24,9 +26,6 @@ constexpr KeyEntry offeredKeys[] = {
     {18, '1'}, {19, '2'}, {20, '3'}, {21, '4'}, {23, '5'}, {22, '6'}, {26, '7'},
     {28, '8'}, {25, '9'}, {29, '0'}, {1, 's'},  {2, 'd'},  {3, 'f'},  {5, 'g'},
 };
-
-template <typename T>
-using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
 
 xcb_connection_t* applicationConnection() {
   auto* application = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
@@ -75,7 +74,7 @@ std::vector<xcb_keycode_t> XcbHotKeyService::keycodesFor(uint32_t keysym) const 
   std::unique_ptr<xcb_key_symbols_t, decltype(&xcb_key_symbols_free)> symbols(
       xcb_key_symbols_alloc(connection_), &xcb_key_symbols_free);
   if (!symbols) return {};
-  XcbReply<xcb_keycode_t> found(xcb_key_symbols_get_keycode(symbols.get(), keysym), &std::free);
+  const auto found = xcbOwned(xcb_key_symbols_get_keycode(symbols.get(), keysym));
   std::vector<xcb_keycode_t> keycodes;
   for (auto* code = found.get(); code && *code != XCB_NO_SYMBOL; ++code) keycodes.push_back(*code);
   return keycodes;
@@ -84,9 +83,8 @@ std::vector<xcb_keycode_t> XcbHotKeyService::keycodesFor(uint32_t keysym) const 
 // The modifier bit that NumLock sets, from the server's modifier mapping.
 uint16_t XcbHotKeyService::numLockMask() const {
   const auto numLockKeys = keycodesFor(numLockKeysym);
-  XcbReply<xcb_get_modifier_mapping_reply_t> mapping(
-      xcb_get_modifier_mapping_reply(connection_, xcb_get_modifier_mapping(connection_), nullptr),
-      &std::free);
+  const auto mapping =
+      xcbOwned(xcb_get_modifier_mapping_reply(connection_, xcb_get_modifier_mapping(connection_), nullptr));
   if (!mapping || numLockKeys.empty()) return 0;
   const xcb_keycode_t* keys = xcb_get_modifier_mapping_keycodes(mapping.get());
   const int perModifier = mapping->keycodes_per_modifier;
@@ -118,8 +116,7 @@ int XcbHotKeyService::grab(const Shortcut& shortcut) {
                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
   int failure = 0;
   for (auto cookie : cookies) {
-    if (XcbReply<xcb_generic_error_t> error(xcb_request_check(connection_, cookie), &std::free);
-        error && !failure)
+    if (const auto error = xcbOwned(xcb_request_check(connection_, cookie)); error && !failure)
       failure = error->error_code;
   }
   if (failure) {
@@ -146,7 +143,8 @@ void XcbHotKeyService::ungrab(const Grab& grab) {
     for (xcb_keycode_t keycode : grab.keycodes)
       for (uint16_t locks : grab.lockVariants)
         xcb_ungrab_key(connection_, keycode, root, grab.modifiers | locks);
-  std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+  xcbOwned(
+      xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));  // a round trip
 }
 
 bool XcbHotKeyService::isRoot(xcb_window_t window) const {

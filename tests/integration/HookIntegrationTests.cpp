@@ -1,15 +1,30 @@
+// The hook against a real X server: its window list and a run from a terminal.
 #include <gtest/gtest.h>
-#include <signal.h>
 
+#include <signal.h>
 #include <fstream>
 
 #include "core/AtomicFile.h"
 #include "platform/ProcessSource.h"
+#include "platform/x11/XcbWindowList.h"
 #include "support/IntegrationMain.h"
 #include "support/TempDir.h"
 
 namespace lumacap {
 namespace {
+
+TEST(XcbWindowListTest, NamesTheApplicationOwningAManagedWindow) {
+  auto& server = test::sharedXServer();
+  auto& terminal = server.start({"xterm", "-class", "HookTerm"});
+  ASSERT_TRUE(server.waitForWindow("HookTerm", terminal.pid()));
+
+  XcbWindowList windows(server.display());
+  EXPECT_EQ(windows.application(terminal.pid()), (RunningApplication{terminal.pid(), "HookTerm"}));
+  EXPECT_EQ(windows.application(1), std::nullopt);
+
+  XcbWindowList unreachable(":9999");
+  EXPECT_EQ(unreachable.application(terminal.pid()), std::nullopt);
+}
 
 using test::lumacapBinary;
 using test::sharedXServer;

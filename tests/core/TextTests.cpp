@@ -1,12 +1,76 @@
+// Texts: Unicode helpers, suggested file names and the text staged for an agent.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
 
 #include "core/FilenameGenerator.h"
+#include "core/StagingText.h"
+#include "core/Unicode.h"
+#include "support/ScopedEnvironment.h"
 
 namespace lumacap {
 namespace {
+
+using namespace unicode;
+
+TEST(UnicodeTest, CountsUserPerceivedCharacters) {
+  EXPECT_EQ(graphemeCount(""), 0u);
+  EXPECT_EQ(graphemeCount("abc"), 3u);
+  EXPECT_EQ(graphemeCount("e\u0301"), 1u);             // e + combining acute
+  EXPECT_EQ(graphemeCount("👩‍👩‍👧"), 1u);  // family emoji, joined
+  EXPECT_EQ(graphemeCount("🇫🇷🇩🇪"), 2u);                // two flags
+  EXPECT_EQ(graphemeCount("\r\n"), 1u);
+  EXPECT_EQ(graphemeCount(std::string("\xff\xfe", 2)), 2u);  // invalid bytes count one each
+}
+
+TEST(UnicodeTest, FoldsDiacriticsAndWidthButNotCase) {
+  EXPECT_EQ(foldDiacriticsAndWidth("Café Déjà Vu"), "Cafe Deja Vu");
+  EXPECT_EQ(foldDiacriticsAndWidth("ＡＢｃ１"), "ABc1");
+  EXPECT_EQ(foldDiacriticsAndWidth("한국어"), "한국어");  // Hangul is recomposed
+  EXPECT_EQ(lowercased("ÀÉÎ ABC Σ"), "àéî abc σ");
+}
+
+TEST(UnicodeTest, ClassifiesCharacters) {
+  EXPECT_TRUE(isAlphanumeric(U'a'));
+  EXPECT_TRUE(isAlphanumeric(U'語'));
+  EXPECT_TRUE(isAlphanumeric(U'٣'));       // Arabic-Indic three
+  EXPECT_TRUE(isAlphanumeric(U'\u0301'));  // combining mark
+  EXPECT_FALSE(isAlphanumeric(U'-'));
+  EXPECT_FALSE(isAlphanumeric(U'_'));
+  EXPECT_FALSE(isAlphanumeric(U'🙂'));
+  EXPECT_TRUE(isDecimalDigit(U'٣'));
+  EXPECT_FALSE(isDecimalDigit(U'Ⅻ'));
+  EXPECT_TRUE(isNumber(U'Ⅻ'));
+  EXPECT_TRUE(isValidUtf8("ok ✓"));
+  EXPECT_FALSE(isValidUtf8(std::string("\xc3", 1)));
+}
+
+TEST(StagingTextTest, PathAndTrimmedMessage) {
+  EXPECT_EQ(StagingText::make("/tmp/shot 1.png", "  fix the header \n"),
+            "Please inspect the local screenshot at \"/tmp/shot 1.png\".\n\nfix the header");
+  EXPECT_EQ(StagingText::make("/tmp/a.png", "line one\n\nline two"),
+            "Please inspect the local screenshot at \"/tmp/a.png\".\n\nline one\n\nline two");
+}
+
+TEST(StagingTextTest, EmptyMessageEndsWithTheSentence) {
+  for (const char* empty : {"", "   ", "\n\r\n\t ", "\u00a0\u2028"}) {
+    EXPECT_EQ(StagingText::make("/tmp/a.png", empty),
+              "Please inspect the local screenshot at \"/tmp/a.png\".");
+  }
+}
+
+TEST(StagingTextTest, PathIsAnUnambiguousLiteral) {
+  EXPECT_EQ(StagingText::quoted("/home/me/it's/a.png"), "\"/home/me/it\\'s/a.png\"");
+  EXPECT_EQ(StagingText::quoted("/a\\b\"c"), "\"/a\\\\b\\\"c\"");
+  EXPECT_EQ(StagingText::quoted(std::string("/a\tb\nc\rd\0e", 10)), "\"/a\\tb\\nc\\rd\\0e\"");
+  EXPECT_EQ(StagingText::quoted("/tmp/été 語.png"), "\"/tmp/été 語.png\"");
+  EXPECT_EQ(StagingText::quoted("/a\x1b"
+                                "b"),
+            "\"/a\\u{1b}b\"");
+  // A combining mark right after the opening quote would merge with it.
+  EXPECT_EQ(StagingText::quoted("\u0301x"), "\"\\u{301}x\"");
+}
 
 // 2026-12-05 10:07:07 in the process's local time zone.
 Date localDate() {
@@ -59,19 +123,14 @@ TEST(FilenameGeneratorTest, FallbackUsesApplicationAndLocalTime) {
 }
 
 TEST(FilenameGeneratorTest, FallbackFollowsTheTimeZone) {
-  const char* previous = std::getenv("TZ");
-  const std::string saved = previous ? previous : "";
   const Date instant = Date::fromUnixSeconds(1796465227);  // 2026-12-05 10:07:07 UTC
-  ::setenv("TZ", "UTC0", 1);
-  ::tzset();
-  EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-100707.png");
-  ::setenv("TZ", "CET-1", 1);
-  ::tzset();
-  EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-110707.png");
-  if (previous) {
-    ::setenv("TZ", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
+  {
+    test::ScopedEnvironment environment({{"TZ", "UTC0"}});
+    ::tzset();
+    EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-100707.png");
+    environment.set("TZ", "CET-1");
+    ::tzset();
+    EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-110707.png");
   }
   ::tzset();
 }
