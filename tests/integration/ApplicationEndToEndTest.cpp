@@ -264,9 +264,9 @@ TEST(ApplicationWithoutTray, SaysWhatStillWorks) {
                                              {"XDG_DATA_HOME", (home / "data").string()},
                                              {"XDG_CONFIG_HOME", (home / "config").string()}});
   const auto notice = waitForWindowNamed("Lumacap");
-  EXPECT_TRUE(notice) << "no notice on a desktop without a tray";
   application.stop();
   server.startSystemTray();
+  EXPECT_TRUE(notice) << "no notice on a desktop without a tray";
 }
 
 TEST(ApplicationWithoutDisplay, FailsInOneLine) {

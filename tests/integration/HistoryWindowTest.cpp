@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <memory>
 
 #include <QBuffer>
 #include <QImage>
@@ -91,6 +92,10 @@ TEST_F(HistoryWindowTest, RenamesDeletesAndDeletesAllFromTheTray) {
       server.start({test::lumacapBinary()}, {{"HOME", home.path().string()},
                                              {"XDG_DATA_HOME", (home / "data").string()},
                                              {"XDG_CONFIG_HOME", (home / "config").string()}});
+  // Stopped however the test ends: a Lumacap left running would keep the
+  // hot key from the tests that follow in this process.
+  const std::unique_ptr<test::BackgroundProcess, void (*)(test::BackgroundProcess*)> stopped(
+      &application, [](test::BackgroundProcess* process) { process->stop(); });
   const auto icon = server.waitForWindow("lumacap", application.pid());
   ASSERT_TRUE(icon) << "no tray icon appeared";
 
