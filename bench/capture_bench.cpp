@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   ::setenv("QT_QPA_PLATFORM", "xcb", 1);
   QApplication application(argc, argv);
-  X11ScreenSource x11;
+  X11ScreenSource x11(ProcessSource::system());
   CaptureManager captures(x11);
   source = &x11;
   manager = &captures;

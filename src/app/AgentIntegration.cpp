@@ -75,8 +75,8 @@ QCoro::Task<std::vector<AgentDestination>> ClaudeCodeIntegration::destinations()
       QtConcurrent::run([root = root(), processes = &processes_]() -> std::vector<AgentDestination> {
         try {
           return readDestinations(root, *processes);
-        } catch (...) {
-          return {};  // the listing reports nothing; an unreadable store is no session
+        } catch (const std::exception&) {
+          return {};  // an unreadable session folder holds no session
         }
       });
   co_return co_await listing;

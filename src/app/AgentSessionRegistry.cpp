@@ -33,8 +33,9 @@ QCoro::Task<> AgentSessionRegistry::refresh(std::optional<std::string> preferred
   std::vector<AgentDestination> sessions;
   try {
     sessions = co_await integration_->destinations();
-  } catch (...) {
-    // The listing never fails by contract; should it, the sessions are simply unknown.
+  } catch (const std::exception&) {
+    // The listing reports no failure of its own; should one reach here, the
+    // sessions are simply unknown this time.
   }
   if (!alive) co_return;  // the registry went away while the listing ran
   std::vector<AgentDestination> next{AgentDestination::clipboard()};

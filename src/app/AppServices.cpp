@@ -21,7 +21,7 @@
 namespace lumacap {
 struct AppServices::Parts {
   ProcessSource& processes = ProcessSource::system();
-  X11ScreenSource screenSource;
+  X11ScreenSource screenSource{processes};
   X11Workspace workspace{{}, processes};
   QtPasteboard pasteboard;
   FreedesktopFileBrowser fileBrowser;

@@ -107,7 +107,7 @@ bool exposed(const std::vector<QPointer<SelectionWindow>>& windows) {
 
 class CaptureIntegration : public ::testing::Test {
  protected:
-  X11ScreenSource source;
+  X11ScreenSource source{ProcessSource::system()};
   CaptureManager manager{source};
 
   std::vector<OverlayScreen> overlayScreens() {
@@ -406,7 +406,7 @@ TEST_F(TwoMonitorCapture, ContentListsBothDisplaysWithTheirFrames) {
 }
 
 TEST(ScreenRecordingPermission, RefusedWithoutAnXDisplay) {
-  X11ScreenSource nowhere("/nonexistent:0");
+  X11ScreenSource nowhere(ProcessSource::system(), "/nonexistent:0");
   EXPECT_FALSE(nowhere.canRecordScreen());
   EXPECT_FALSE(nowhere.requestScreenRecording());
   CaptureManager manager(nowhere);

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 
 #include "core/CaptureError.h"
@@ -42,6 +41,7 @@ enum class Atom {
   typeDock,
   wmState,
   stateHidden,
+  compoundText,
   count
 };
 
@@ -55,20 +55,62 @@ constexpr const char* atomNames[] = {"_NET_CLIENT_LIST_STACKING",
                                      "_NET_WM_WINDOW_TYPE_DESKTOP",
                                      "_NET_WM_WINDOW_TYPE_DOCK",
                                      "_NET_WM_STATE",
-                                     "_NET_WM_STATE_HIDDEN"};
+                                     "_NET_WM_STATE_HIDDEN",
+                                     "COMPOUND_TEXT"};
+
+void appendLatin1(std::string& utf8, unsigned char c) {
+  if (c < 0x80) {
+    utf8.push_back(static_cast<char>(c));
+  } else {
+    utf8.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+}  // namespace
 
 std::string latin1ToUtf8(std::string_view text) {
   std::string result;
-  for (const unsigned char c : text) {
-    if (c < 0x80) {
+  for (const unsigned char c : text) appendLatin1(result, c);
+  return result;
+}
+
+// X11's compound text: ISO 2022 with Latin-1 by default. Terminals such as
+// xterm write titles beyond Latin-1 as UTF-8 segments between ESC % G and
+// ESC % @. Other character sets (older CJK encodings) become U+FFFD.
+std::string compoundTextToUtf8(std::string_view text) {
+  constexpr char escape = '\x1b';
+  constexpr std::string_view replacement = "\xef\xbf\xbd";
+  enum class Set { latin1, utf8, unknown } set = Set::latin1;
+  std::string result;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == escape) {
+      // ESC, intermediate bytes (0x20–0x2F), a final byte (0x30–0x7E).
+      size_t end = i + 1;
+      while (end < text.size() && text[end] >= 0x20 && text[end] <= 0x2F) ++end;
+      if (end >= text.size()) break;
+      const std::string_view sequence = text.substr(i + 1, end - i);
+      if (sequence == "%G") {
+        set = Set::utf8;
+      } else if (sequence == "%@" || sequence == "(B" || sequence == "-A") {
+        set = Set::latin1;
+      } else {
+        set = Set::unknown;
+      }
+      i = end;
+    } else if (set == Set::utf8) {
       result.push_back(static_cast<char>(c));
-    } else {
-      result.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (set == Set::unknown && c >= 0x80) {
+      if (!result.ends_with(replacement)) result += replacement;
+    } else if (c >= 0x20 || c == '\t' || c == '\n') {
+      if (c < 0x80 || c >= 0xA0) appendLatin1(result, c);
     }
   }
   return result;
 }
+
+namespace {
 
 std::string_view bytesOf(const xcb_get_property_reply_t* reply) {
   if (!reply || reply->format != 8) return {};
@@ -80,26 +122,6 @@ std::vector<uint32_t> longsOf(const xcb_get_property_reply_t* reply) {
   if (!reply || reply->format != 32) return {};
   const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply));
   return std::vector<uint32_t>(values, values + xcb_get_property_value_length(reply) / 4);
-}
-
-std::optional<std::string> processName(int32_t pid) {
-  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-  std::string name;
-  if (!std::getline(comm, name) || name.empty()) return std::nullopt;
-  return name;
-}
-
-// The application name from WM_CLASS: the class part, else the instance.
-std::optional<std::string> classOf(std::string_view wmClass) {
-  const size_t separator = wmClass.find('\0');
-  const std::string_view instance = wmClass.substr(0, separator);
-  if (separator != std::string_view::npos) {
-    std::string_view rest = wmClass.substr(separator + 1);
-    rest = rest.substr(0, rest.find('\0'));
-    if (!rest.empty()) return std::string(rest);
-  }
-  if (!instance.empty()) return std::string(instance);
-  return std::nullopt;
 }
 
 }  // namespace
@@ -120,7 +142,8 @@ struct X11ScreenSource::Connection {
 
   static std::shared_ptr<Connection> open(const std::string& display);
   std::vector<Monitor> monitors() const;
-  ShareableContent content(const std::map<std::string, double>& scales, double defaultScale) const;
+  ShareableContent content(const std::map<std::string, double>& scales, double defaultScale,
+                           ProcessSource& processes) const;
   QImage image(xcb_drawable_t drawable, int x, int y, int width, int height, uint8_t depth) const;
   QImage rootImage(const PixelRect& area) const;
   QImage windowImage(xcb_window_t window) const;
@@ -190,7 +213,7 @@ std::vector<Monitor> X11ScreenSource::Connection::monitors() const {
 }
 
 ShareableContent X11ScreenSource::Connection::content(const std::map<std::string, double>& scales,
-                                                      double defaultScale) const {
+                                                      double defaultScale, ProcessSource& processes) const {
   ShareableContent content;
   const std::vector<Monitor> allMonitors = monitors();
   std::vector<PixelRect> nativeFrames;
@@ -256,7 +279,13 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
       window.title = std::string(bytesOf(netName.get()));
     } else if (name && name->format == 8) {
       const std::string_view text = bytesOf(name.get());
-      window.title = name->type == atom(Atom::utf8String) ? std::string(text) : latin1ToUtf8(text);
+      if (name->type == atom(Atom::utf8String)) {
+        window.title = std::string(text);
+      } else if (name->type == atom(Atom::compoundText)) {
+        window.title = compoundTextToUtf8(text);
+      } else {
+        window.title = latin1ToUtf8(text);
+      }
     }
     if (types.empty() || types.front() == atom(Atom::typeNormal)) {
       window.layer = 0;
@@ -277,8 +306,11 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
     const std::vector<uint32_t> pids = longsOf(pid.get());
     if (!pids.empty() && pids.front() > 0) {
       const auto owner = static_cast<int32_t>(pids.front());
-      std::optional<std::string> application = classOf(bytesOf(wmClass.get()));
-      if (!application) application = processName(owner);
+      // The window class names the application, else its process does.
+      std::optional<std::string> application = XcbConnection::classPart(bytesOf(wmClass.get()));
+      if (!application) {
+        if (const auto process = processes.inspect(owner)) application = process->executable;
+      }
       window.owningApplication = OwningApplication{owner, application.value_or("")};
     }
     content.windows.push_back(std::move(window));
@@ -383,7 +415,8 @@ QImage X11ScreenSource::Connection::windowImage(xcb_window_t window) const {
   return whole;
 }
 
-X11ScreenSource::X11ScreenSource(std::string display) : connection_(Connection::open(display)) {}
+X11ScreenSource::X11ScreenSource(ProcessSource& processes, std::string display)
+    : connection_(Connection::open(display)), processes_(processes) {}
 
 X11ScreenSource::~X11ScreenSource() = default;
 
@@ -400,9 +433,10 @@ QFuture<ShareableContent> X11ScreenSource::shareableContent() {
   }
   const QScreen* primary = QGuiApplication::primaryScreen();
   const double defaultScale = primary ? primary->devicePixelRatio() : 1.0;
-  return QtConcurrent::run([connection = connection_, scales = std::move(scales), defaultScale] {
-    return connection->content(scales, defaultScale);
-  });
+  return QtConcurrent::run(
+      [connection = connection_, scales = std::move(scales), defaultScale, processes = &processes_] {
+        return connection->content(scales, defaultScale, *processes);
+      });
 }
 
 QFuture<QImage> X11ScreenSource::displayImage(const ShareableDisplay& display, const PixelRect& source) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/ProcessSource.h"
 #include "platform/ScreenSource.h"
 
 namespace lumacap {
@@ -21,8 +22,9 @@ namespace lumacap {
 // an X display can be reached, and refused when there is none.
 class X11ScreenSource final : public ScreenSource {
  public:
-  // Connects to `display`, or to $DISPLAY when it is empty.
-  explicit X11ScreenSource(std::string display = {});
+  // Connects to `display`, or to $DISPLAY when it is empty. `processes`
+  // names the application of a window that has no class.
+  explicit X11ScreenSource(ProcessSource& processes, std::string display = {});
   ~X11ScreenSource() override;
 
   bool canRecordScreen() override;
@@ -39,6 +41,11 @@ class X11ScreenSource final : public ScreenSource {
 
  private:
   std::shared_ptr<Connection> connection_;
+  ProcessSource& processes_;
 };
+
+// Window titles in the encodings X11 clients use for WM_NAME.
+std::string latin1ToUtf8(std::string_view text);
+std::string compoundTextToUtf8(std::string_view text);
 
 }  // namespace lumacap
