@@ -309,6 +309,7 @@ void AppModel::accept(CapturedImage captured) {
   }
   // The PNG bytes are made on a worker while the image is already on offer.
   png_ = encodePNGInBackground(captured.image);
+  reportFailedEncoding(png_, token);
   setImage(captured.image);
   Clipboard::copyImage(services_.pasteboard, image_, png_);
 
@@ -337,6 +338,14 @@ QCoro::Task<> AppModel::suggestName(QImage image, std::optional<std::string> app
   if (generation_ != token) co_return;
   if (filename_ == initialName && !savedID_) setFilename(text(name));
   setNaming(false);
+}
+
+// The clipboard still offers the image in Qt's own encoding, but the capture
+// cannot be saved: the user hears of it now rather than at Save.
+QCoro::Task<> AppModel::reportFailedEncoding(QFuture<QByteArray> png, QUuid token) {
+  const QPointer<AppModel> self(this);
+  const QByteArray bytes = co_await png;
+  if (self && generation_ == token && bytes.isEmpty()) setError(QString::fromUtf8(fileWriteError));
 }
 
 void AppModel::updateImagePasteHint() { setPasteHint(text(PasteHint::make(captureReturnApplication_))); }

@@ -214,6 +214,7 @@ class AppModel final : public QObject {
   QCoro::Task<> suggestName(QImage image, std::optional<std::string> application,
                             std::optional<std::string> windowTitle, QUuid token, QString initialName,
                             Date date);
+  QCoro::Task<> reportFailedEncoding(QFuture<QByteArray> png, QUuid token);
   void openWindowChooser(const ShareableContent& content);
   void showQuickCapture();
   void updateImagePasteHint();

@@ -5,6 +5,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 
 namespace lumacap {
 namespace {
@@ -14,6 +16,8 @@ Point pointOf(const QMouseEvent* event) { return Point{event->position().x(), ev
 QRectF toQt(const Rect& rect) { return QRectF(rect.x, rect.y, rect.width, rect.height); }
 
 const QColor dimColor(0, 0, 0, 77);  // black at 30 %
+constexpr int keyboardGrabAttempts = 20;
+constexpr auto keyboardGrabRetry = std::chrono::milliseconds(50);
 
 }  // namespace
 
@@ -44,7 +48,17 @@ Rect SelectionView::bounds() const {
   return Rect{0, 0, static_cast<double>(width()), static_cast<double>(height())};
 }
 
+void SelectionView::setKeyboardUnavailable(bool unavailable) {
+  keyboardUnavailable_ = unavailable;
+  update();
+}
+
 void SelectionView::mousePressEvent(QMouseEvent* event) {
+  // The right button cancels, as Escape does.
+  if (event->button() == Qt::RightButton) {
+    if (selected) selected(std::nullopt);
+    return;
+  }
   if (event->button() != Qt::LeftButton) return;
   window()->activateWindow();
   setFocus(Qt::MouseFocusReason);
@@ -93,7 +107,11 @@ void SelectionView::paintEvent(QPaintEvent*) {
   }
 
   if (!selection_) {
-    drawLabel(painter, "Drag to capture · Esc to cancel", geometry::hintLabelPosition(bounds()));
+    drawLabel(painter,
+              keyboardUnavailable_
+                  ? "Drag to capture · right-click to cancel (another program has the keyboard)"
+                  : "Drag to capture · Esc to cancel",
+              geometry::hintLabelPosition(bounds()));
     return;
   }
   // The selection shows the screen undimmed: the frozen pixels again.
@@ -178,7 +196,24 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens) {
   if (!key) key = windows_.front();
   key->activateWindow();
   key->view()->setFocus(Qt::OtherFocusReason);
-  key->view()->grabKeyboard();
+  keyWindow_ = key;
+  grabKeyboard(keyboardGrabAttempts);
+}
+
+// Another program may hold the keyboard for a moment (a menu closing, a key
+// still held): try again for a while, then say that Escape cannot work.
+void RegionSelector::grabKeyboard(int attemptsLeft) {
+  if (!keyWindow_ || !keyWindow_->windowHandle()) return;
+  if (keyWindow_->windowHandle()->setKeyboardGrabEnabled(true)) {
+    keyWindow_->view()->setKeyboardUnavailable(false);
+    return;
+  }
+  keyWindow_->view()->setKeyboardUnavailable(true);
+  if (attemptsLeft <= 1) return;
+  QTimer::singleShot(keyboardGrabRetry, keyWindow_.data(),
+                     [this, alive = std::weak_ptr<bool>(alive_), attemptsLeft] {
+                       if (alive.lock()) grabKeyboard(attemptsLeft - 1);
+                     });
 }
 
 void RegionSelector::finish(std::optional<RegionSelection> selection) {
@@ -187,7 +222,7 @@ void RegionSelector::finish(std::optional<RegionSelection> selection) {
   for (const QPointer<SelectionWindow>& window : windows_) {
     if (!window) continue;
     window->view()->selected = nullptr;
-    window->view()->releaseKeyboard();
+    if (window->windowHandle()) window->windowHandle()->setKeyboardGrabEnabled(false);
     window->hide();
     window->close();
     // Finishing runs inside one of the views' own event handlers.

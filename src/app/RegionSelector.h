@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -32,6 +33,10 @@ class SelectionView final : public QWidget {
 
   Selected selected;  // the finished rectangle, or nothing for a cancel
   const std::optional<Point>& anchor() const { return anchor_; }
+  // Another program holds the keyboard, so Escape cannot reach the overlay:
+  // its hint says so and offers the right button instead.
+  void setKeyboardUnavailable(bool unavailable);
+  bool keyboardUnavailable() const { return keyboardUnavailable_; }
   const std::optional<Rect>& selection() const { return selection_; }
 
  protected:
@@ -50,6 +55,7 @@ class SelectionView final : public QWidget {
   QImage dimmed_;
   std::optional<Point> anchor_;
   std::optional<Rect> selection_;
+  bool keyboardUnavailable_ = false;
 };
 
 // A borderless window that covers one screen above everything else and
@@ -91,9 +97,12 @@ class RegionSelector final {
 
  private:
   void finish(std::optional<RegionSelection> selection);
+  void grabKeyboard(int attemptsLeft);
 
   std::vector<QPointer<SelectionWindow>> windows_;
+  QPointer<SelectionWindow> keyWindow_;
   Completion completion_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace lumacap
