@@ -126,7 +126,7 @@ AppModel::AppModel(Services services, QObject* parent)
 
 AppModel::~AppModel() { services_.workspace.observeActivations({}); }
 
-// MARK: published state
+// Published state.
 
 void AppModel::setImage(QImage image) {
   image_ = std::move(image);
@@ -200,7 +200,7 @@ void AppModel::reloadRecords() {
 QWidget* AppModel::quickWindow() const { return quickWindow_.get(); }
 QWidget* AppModel::previewWindow() const { return previewWindow_.get(); }
 
-// MARK: capturing
+// Capturing.
 
 QCoro::Task<> AppModel::capture(CaptureMode mode) {
   if (busy_) co_return;
@@ -356,7 +356,7 @@ void AppModel::returnFocus() {
     services_.workspace.activate(*application);
 }
 
-// MARK: the thumbnail
+// The thumbnail.
 
 void AppModel::showQuickCapture() {
   if (!quickWindow_) {
@@ -384,7 +384,7 @@ void AppModel::setQuickCaptureHovered(bool hovered) {
   if (!hovered) quickDismissTimer_.start(services_.dismissalDelay);
 }
 
-// MARK: windows
+// Windows.
 
 void AppModel::showWindow(QWidget& window) {
   window.show();
@@ -447,7 +447,7 @@ void AppModel::presentError(const QString& message) {
 
 void AppModel::presentError(const std::exception& failure) { presentError(text(failure.what())); }
 
-// MARK: saving and delivery
+// Saving and delivery.
 
 QCoro::Task<QByteArray> AppModel::pngOfCaptureInHand() {
   if (!store_ || image_.isNull()) throw StoreError(StoreError::Kind::missingCapture);
@@ -634,7 +634,7 @@ QCoro::Task<> AppModel::refreshDestinations(bool suggest) {
   setDestinationID(clipboardID);
 }
 
-// MARK: recorded captures
+// Recorded captures.
 
 std::filesystem::path AppModel::captureFile(const CaptureRecord& record) const { return store_->url(record); }
 
