@@ -1,9 +1,11 @@
+// Delivery: the Claude Code integration, the router and the paste hints.
 #include "app/AgentIntegration.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 
+#include "app/AgentRouter.h"
 #include "app/TaskOutcome.h"
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
@@ -40,6 +42,7 @@ class ClaudeCodeIntegrationTest : public ::testing::Test {
   FakeWorkspace workspace;
   FakeProcessSource processes;
   ClaudeCodeIntegration integration{pasteboard, workspace, processes, root.path()};
+  AgentRouter router{pasteboard, integration};
   const std::filesystem::path file = "/home/me/.local/share/Lumacap/Captures/shot 1.png";
 };
 
@@ -60,29 +63,9 @@ TEST_F(ClaudeCodeIntegrationTest, ListsLiveSessionsNewestFirstAsDestinations) {
   EXPECT_EQ(listed[0], (AgentDestination{"abcd", "Claude Code · api", "Active · /srv/api · abcd", newer}));
   EXPECT_EQ(listed[1], (AgentDestination{"6a1f0c52-0e1b-4a7d", "Claude Code · webapp",
                                          "Active · /work/webapp · 6a1f0c", older}));
-}
-
-TEST_F(ClaudeCodeIntegrationTest, ShortSessionIdCountsCharactersNotBytes) {
-  const auto destination = ClaudeCodeIntegration::destination(session("éàü-ö-ç-x", "/a/b", 5, 0));
-  EXPECT_EQ(destination.detail, "Active · /a/b · éàü-ö-");
-}
-
-TEST_F(ClaudeCodeIntegrationTest, StagesTheTextAloneAndActivatesTheRecordedHost) {
-  workspace.add(DesktopApplication{611, "XTerm", "XTerm", "t0"});
-  const auto destination = liveDestination(session("s1", "/work/webapp", 300, 1, "XTerm", 611));
-  pasteboard.setImage(QImage(4, 4, QImage::Format_RGB32));
-
-  const auto receipt = runTask(integration.stage(file, "  fix the header\n", destination)).value.value();
-  EXPECT_EQ(receipt, (DeliveryReceipt{"Staged",
-                                      "Path and message copied. Select the webapp session in your terminal "
-                                      "and paste. Nothing was submitted."}));
-  EXPECT_EQ(pasteboard.text(), StagingText::make(file, "fix the header"));
-  EXPECT_FALSE(pasteboard.image());
-  EXPECT_EQ(workspace.activations(), std::vector<int32_t>{611});
-
-  // An empty message still stages, with the single sentence.
-  ASSERT_TRUE(runTask(integration.stage(file, "", destination)).value);
-  EXPECT_EQ(pasteboard.text(), "Please inspect the local screenshot at \"" + file.string() + "\".");
+  // The short id counts characters, not bytes.
+  EXPECT_EQ(ClaudeCodeIntegration::destination(session("éàü-ö-ç-x", "/a/b", 5, 0)).detail,
+            "Active · /a/b · éàü-ö-");
 }
 
 TEST_F(ClaudeCodeIntegrationTest, ActivatesNothingUnlessTheHostIsSafelyIdentified) {
@@ -145,6 +128,53 @@ TEST_F(ClaudeCodeIntegrationTest, RefusesASessionWhoseProcessIsNoLongerTheRecord
 TEST_F(ClaudeCodeIntegrationTest, RefusesADestinationWithoutSession) {
   EXPECT_TRUE(runTask(integration.stage(file, "", AgentDestination::clipboard())).failedWith<StoreError>());
   EXPECT_EQ(pasteboard.writes(), 0);
+}
+
+// The router goes by the session a destination carries, not by its id or title.
+TEST_F(ClaudeCodeIntegrationTest, RouterGoesByTheSessionNotTheIdOrTitle) {
+  QImage image(8, 6, QImage::Format_ARGB32);
+  image.fill(Qt::darkCyan);
+  const AgentSession recorded = session("S", "/work/webapp", 300, 0, "XTerm", 611);
+  // No session, whatever the title says: the clipboard gets the text alone.
+  Clipboard::copyImage(pasteboard, image);
+  const AgentDestination bare{"S", "Claude Code · webapp", "", std::nullopt};
+  EXPECT_EQ(
+      runTask(router.stage(file, "", bare)).value,
+      (DeliveryReceipt{"Copied",
+                       "Path and message copied. Paste into your agent to attach the saved image. Nothing "
+                       "was submitted."}));
+  EXPECT_EQ(pasteboard.text(), StagingText::make(file, ""));
+  EXPECT_FALSE(pasteboard.image());
+
+  // A session that ended leaves the captured image on the clipboard.
+  Clipboard::copyImage(pasteboard, image);
+  const auto ended = runTask(router.stage(file, "look", ClaudeCodeIntegration::destination(recorded)));
+  EXPECT_TRUE(ended.failedWith<IntegrationError>());
+  EXPECT_EQ(pasteboard.image(), image);
+  EXPECT_FALSE(pasteboard.text());
+
+  // The clipboard's id and title, but a live session: the session.
+  processes.add(recorded.process);
+  const AgentDestination disguised{"clipboard", "Clipboard", "", recorded};
+  EXPECT_EQ(runTask(router.stage(file, "look", disguised)).value->status, "Staged");
+}
+
+TEST(PasteHintTest, NamesTheApplicationAndTheKeyThatPastesThere) {
+  const std::pair<std::optional<DesktopApplication>, const char*> cases[] = {
+      {std::nullopt, "Ready in your app · Ctrl+V to paste"},
+      {DesktopApplication{5, "XTerm", "XTerm", "t"}, "Ready in XTerm · Claude image paste: Ctrl+V"},
+      {DesktopApplication{5, "kitty", std::nullopt, "t"}, "Ready in your app · Claude image paste: Ctrl+V"},
+      {DesktopApplication{5, std::nullopt, "", "t"}, "Ready in your app · Ctrl+V to paste"},
+      // Window classes match exactly: the instance part is not the class.
+      {DesktopApplication{5, "xterm", "XTerm", "t"}, "Ready in XTerm · Ctrl+V to paste"},
+      {DesktopApplication{5, "firefox", "Firefox", "t"}, "Ready in Firefox · Ctrl+V to paste"},
+  };
+  for (const auto& [application, hint] : cases) EXPECT_EQ(PasteHint::make(application), hint);
+  EXPECT_EQ(PasteHint::afterTextCopied(DesktopApplication{5, "Gnome-terminal", "Terminal", "t"}),
+            "Path + message copied · Ctrl+Shift+V to paste");
+  EXPECT_EQ(PasteHint::afterTextCopied(DesktopApplication{5, "firefox", "Firefox", "t"}),
+            "Path + message copied · Ctrl+V to paste");
+  EXPECT_EQ(PasteHint::afterTextCopied(std::nullopt), "Path + message copied · Ctrl+V to paste");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QImage>
-#include <QProcess>
 #include <QWidget>
 #include <cstdlib>
 #include <fstream>
@@ -22,21 +21,6 @@
 
 namespace lumacap {
 namespace {
-
-// Runs a tool while this process keeps serving the selection it owns.
-QByteArray runServingEvents(const QStringList& arguments) {
-  QProcess process;
-  process.start(arguments.first(), arguments.mid(1));
-  if (!test::processEventsUntil(
-          [&] { return process.state() == QProcess::NotRunning || process.waitForFinished(10); })) {
-    ADD_FAILURE() << arguments.join(' ').toStdString() << " did not finish";
-  }
-  return process.readAllStandardOutput();
-}
-
-QByteArray clipboard(const QString& target) {
-  return runServingEvents({"xclip", "-selection", "clipboard", "-t", target, "-o"});
-}
 
 bool waitServingEvents(const std::function<bool()>& condition) {
   return test::waitUntil([&] {
@@ -62,8 +46,6 @@ std::optional<ProcessIdentity> childRunning(int32_t parent, const std::string& c
   return found;
 }
 
-std::string windowArgument(unsigned long window) { return std::to_string(window); }
-
 class AgentDeliveryTest : public ::testing::Test {
  protected:
   AgentDeliveryTest() {
@@ -73,7 +55,7 @@ class AgentDeliveryTest : public ::testing::Test {
   }
 
   void activate(unsigned long window) {
-    server.xdotool({"windowactivate", "--sync", windowArgument(window)});
+    server.xdotool({"windowactivate", "--sync", std::to_string(window)});
     ASSERT_TRUE(waitServingEvents([&] { return server.activeWindow() == window; }));
   }
 
@@ -125,8 +107,8 @@ TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXterm
             "Path and message copied. Select the webapp session in your terminal and paste. Nothing was "
             "submitted.");
 
-  EXPECT_EQ(clipboard("UTF8_STRING").toStdString(), StagingText::make(file, "what is wrong here?"));
-  const QByteArray targets = clipboard("TARGETS");
+  EXPECT_EQ(test::clipboard("UTF8_STRING").toStdString(), StagingText::make(file, "what is wrong here?"));
+  const QByteArray targets = test::clipboard("TARGETS");
   EXPECT_FALSE(targets.contains("image/")) << targets.toStdString();
   EXPECT_TRUE(waitServingEvents([&] { return server.activeWindow() == hostWindow; }));
 }
@@ -187,7 +169,7 @@ TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveW
       waitServingEvents([&] { return !activations.empty() && activations.back().pid == terminal.pid(); }));
   EXPECT_EQ(activations.back().bundleIdentifier, "XTerm");
   // The second window is now the topmost of ours, but the first was active last.
-  server.xdotool({"windowraise", windowArgument(secondWindow)});
+  server.xdotool({"windowraise", std::to_string(secondWindow)});
 
   const auto ours = workspace.application(static_cast<int32_t>(QCoreApplication::applicationPid()));
   ASSERT_TRUE(ours);
@@ -203,11 +185,11 @@ TEST_F(AgentDeliveryTest, ACopiedImageIsPastedAsTheSamePng) {
   pasteboard.setText("an earlier text");
   Clipboard::copyImage(pasteboard, image);
 
-  const QByteArray png = clipboard("image/png");
+  const QByteArray png = test::clipboard("image/png");
   ASSERT_TRUE(png.startsWith("\x89PNG"));
   const QImage pasted = QImage::fromData(png, "PNG");
   EXPECT_EQ(pasted.convertToFormat(QImage::Format_RGB32), image);
-  EXPECT_FALSE(clipboard("TARGETS").contains("UTF8_STRING"));
+  EXPECT_FALSE(test::clipboard("TARGETS").contains("UTF8_STRING"));
 }
 
 }  // namespace

@@ -171,9 +171,10 @@ TEST_F(CaptureIntegration, EscapeCancelsAndClosesEveryOverlayWindow) {
   EXPECT_EQ(search.standardOutput, "");
 }
 
-TEST_F(CaptureIntegration, TooSmallDragResetsAndWaitsForAnother) {
+TEST_F(CaptureIntegration, TooSmallDragOrClickResetsAndWaitsForAnother) {
   Overlay overlay(overlayScreens());
   drag({100, 100}, {102, 300});  // 2 × 200 points
+  xdotool({"mousemove", native(40), native(40), "click", "1"});
   settle();
   EXPECT_TRUE(overlay.completions.empty());
   ASSERT_EQ(overlay.selector.windows().size(), size_t(QGuiApplication::screens().size()));
