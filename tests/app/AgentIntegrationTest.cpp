@@ -7,7 +7,6 @@
 #include "app/AgentIntegration.h"
 #include "app/AgentRouter.h"
 #include "app/AgentSessionRegistry.h"
-#include "app/TaskOutcome.h"
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
 #include "platform/fake/FakePasteboard.h"
@@ -19,7 +18,7 @@
 namespace lumacap {
 namespace {
 
-using test::runTask;
+using test::awaitTask;
 
 ProcessIdentity identity(int32_t pid, std::string started = "Sat Dec  5 09:41:07 2026") {
   return ProcessIdentity{pid, "claude", std::move(started)};
@@ -49,7 +48,7 @@ class ClaudeCodeIntegrationTest : public ::testing::Test {
 };
 
 TEST_F(ClaudeCodeIntegrationTest, ListsLiveSessionsNewestFirstAsDestinations) {
-  EXPECT_EQ(runTask(integration.destinations()).value, std::vector<AgentDestination>{});
+  EXPECT_EQ(awaitTask(integration.destinations()), std::vector<AgentDestination>{});
 
   const SessionRepository repository(root.path());
   const AgentSession older = session("6a1f0c52-0e1b-4a7d", "/work/webapp", 100, 10.0);
@@ -60,7 +59,7 @@ TEST_F(ClaudeCodeIntegrationTest, ListsLiveSessionsNewestFirstAsDestinations) {
   processes.add(newer.process);
   processes.add(ProcessIdentity{102, "claude", "Sun Dec  6 08:00:00 2026"});  // pid reused since
 
-  const auto listed = runTask(integration.destinations()).value.value();
+  const auto listed = awaitTask(integration.destinations());
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_EQ(listed[0], (AgentDestination{"abcd", "Claude Code · api", "Active · /srv/api · abcd", newer}));
   EXPECT_EQ(listed[1], (AgentDestination{"6a1f0c52-0e1b-4a7d", "Claude Code · webapp",
@@ -88,10 +87,7 @@ TEST_F(ClaudeCodeIntegrationTest, ActivatesNothingUnlessTheHostIsSafelyIdentifie
   };
   for (const auto& host : hosts) {
     const auto destination = liveDestination(session("s1", "/work/webapp", 300, 1, host.bundle, host.pid));
-    const auto outcome = runTask(integration.stage(file, "", destination));
-    ASSERT_TRUE(outcome.value);
-    EXPECT_EQ(outcome.value->message, notActivated);
-    EXPECT_EQ(outcome.value->status, "Staged");
+    EXPECT_EQ(awaitTask(integration.stage(file, "", destination)), (DeliveryReceipt{"Staged", notActivated}));
   }
   EXPECT_TRUE(workspace.activations().empty());
 
@@ -99,7 +95,7 @@ TEST_F(ClaudeCodeIntegrationTest, ActivatesNothingUnlessTheHostIsSafelyIdentifie
   workspace.add(DesktopApplication{613, "XTerm", "XTerm", "t0"});
   workspace.setActivationSent(false);
   const auto destination = liveDestination(session("s2", "/work/webapp", 301, 1, "XTerm", 613));
-  EXPECT_EQ(runTask(integration.stage(file, "", destination)).value->message, notActivated);
+  EXPECT_EQ(awaitTask(integration.stage(file, "", destination)).message, notActivated);
   EXPECT_EQ(workspace.activations(), std::vector<int32_t>{613});
 }
 
@@ -116,11 +112,10 @@ TEST_F(ClaudeCodeIntegrationTest, RefusesASessionWhoseProcessIsNoLongerTheRecord
   };
   for (const ProcessIdentity& other : others) {
     processes.add(other);
-    const auto outcome = runTask(integration.stage(file, "message", destination));
-    EXPECT_TRUE(outcome.failedWith<IntegrationError>());
+    EXPECT_THROW(awaitTask(integration.stage(file, "message", destination)), IntegrationError);
   }
   processes.remove(300);
-  EXPECT_TRUE(runTask(integration.stage(file, "message", destination)).failedWith<IntegrationError>());
+  EXPECT_THROW(awaitTask(integration.stage(file, "message", destination)), IntegrationError);
 
   EXPECT_EQ(pasteboard.writes(), 1);
   EXPECT_EQ(pasteboard.image(), image);
@@ -128,7 +123,7 @@ TEST_F(ClaudeCodeIntegrationTest, RefusesASessionWhoseProcessIsNoLongerTheRecord
 }
 
 TEST_F(ClaudeCodeIntegrationTest, RefusesADestinationWithoutSession) {
-  EXPECT_TRUE(runTask(integration.stage(file, "", AgentDestination::clipboard())).failedWith<StoreError>());
+  EXPECT_THROW(awaitTask(integration.stage(file, "", AgentDestination::clipboard())), StoreError);
   EXPECT_EQ(pasteboard.writes(), 0);
 }
 
@@ -141,7 +136,7 @@ TEST_F(ClaudeCodeIntegrationTest, RouterGoesByTheSessionNotTheIdOrTitle) {
   Clipboard::copyImage(pasteboard, image);
   const AgentDestination bare{"S", "Claude Code · webapp", "", std::nullopt};
   EXPECT_EQ(
-      runTask(router.stage(file, "", bare)).value,
+      awaitTask(router.stage(file, "", bare)),
       (DeliveryReceipt{"Copied",
                        "Path and message copied. Paste into your agent to attach the saved image. Nothing "
                        "was submitted."}));
@@ -150,15 +145,15 @@ TEST_F(ClaudeCodeIntegrationTest, RouterGoesByTheSessionNotTheIdOrTitle) {
 
   // A session that ended leaves the captured image on the clipboard.
   Clipboard::copyImage(pasteboard, image);
-  const auto ended = runTask(router.stage(file, "look", ClaudeCodeIntegration::destination(recorded)));
-  EXPECT_TRUE(ended.failedWith<IntegrationError>());
+  EXPECT_THROW(awaitTask(router.stage(file, "look", ClaudeCodeIntegration::destination(recorded))),
+               IntegrationError);
   EXPECT_EQ(pasteboard.image(), image);
   EXPECT_FALSE(pasteboard.text());
 
   // The clipboard's id and title, but a live session: the session.
   processes.add(recorded.process);
   const AgentDestination disguised{"clipboard", "Clipboard", "", recorded};
-  EXPECT_EQ(runTask(router.stage(file, "look", disguised)).value->status, "Staged");
+  EXPECT_EQ(awaitTask(router.stage(file, "look", disguised)).status, "Staged");
 }
 
 TEST(PasteHintTest, NamesTheApplicationAndTheKeyThatPastesThere) {

@@ -8,7 +8,6 @@
 #include <map>
 
 #include "core/AtomicFile.h"
-#include "support/ScopedEnvironment.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -106,12 +105,6 @@ TEST(ScreenshotStoreOpening, CreatesPrivateFoldersAndWritesNoIndexUntilTheFirstC
   EXPECT_EQ(permissionsOf(root / "Captures"), 0750u);
 }
 
-TEST(ScreenshotStoreOpening, ThrowsTheFileSystemErrorWhenTheCaptureFolderCannotBeMade) {
-  TempDir temp;
-  writeFile(temp / "file", "");
-  EXPECT_THROW(ScreenshotStore(temp / "file" / "Lumacap"), std::system_error);
-}
-
 // Which indexes are damaged is fuzz_index_decoder's to check on its corpus;
 // here, that refusing one touches no file.
 TEST(ScreenshotStoreOpening, RefusesADamagedIndexAndTouchesNoFile) {
@@ -170,11 +163,6 @@ TEST_F(ScreenshotStoreTest, IndexFormatWritesSortedPrettyKeysAndOmitsAbsentOnes)
                 "]\n");
 
   store.markStaged(first.id, "Clipboard", "Copied");
-  const std::string index = readFile(store.indexFile());
-  EXPECT_NE(index.find("\"deliveryStatus\": \"Copied\",\n    \"destination\": \"Clipboard\",\n"
-                       "    \"filename\": \"first.png\""),
-            std::string::npos)
-      << index;
   store.markStaged(first.id, "lumacap · main", "Staged");  // the last delivery counts
   EXPECT_EQ(store.records()[1].destination, "lumacap · main");
   EXPECT_EQ(store.records()[1].deliveryStatus, "Staged");
@@ -253,10 +241,13 @@ TEST_F(ScreenshotStoreTest, RenamingMovesTheImageAndKeepsThePosition) {
   EXPECT_EQ(permissionsOf(temp / "Captures" / "b-2.png"), 0600u);
   EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
 
-  // Ids are accepted in either case.
+  // Ids are accepted in either case; a file that appeared under the new name
+  // is never replaced.
   std::string lower = c.id;
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  EXPECT_EQ(store.rename(lower, "New Name").filename, "new-name.png");
+  writeFile(temp / "Captures" / "new-name.png", "someone else's");
+  EXPECT_EQ(store.rename(lower, "New Name").filename, "new-name-2.png");
+  EXPECT_EQ(readFile(temp / "Captures" / "new-name.png"), "someone else's");
 }
 
 TEST_F(ScreenshotStoreTest, RenamingANameWithTheSameStemChangesNothing) {
@@ -281,13 +272,6 @@ TEST_F(ScreenshotStoreTest, RenamingFailsForUnknownIdsAndMissingImages) {
   EXPECT_THROW(store.rename(record.id, "b"), std::system_error);
   EXPECT_EQ(store.records(), std::vector<CaptureRecord>{record});
   EXPECT_TRUE(folderContents(temp / "Captures").empty());
-}
-
-TEST_F(ScreenshotStoreTest, RenamingNeverReplacesAFileThatAppearedUnderTheNewName) {
-  const CaptureRecord record = store.save("mine", "a", std::nullopt, someDate);
-  writeFile(temp / "Captures" / "b.png", "someone else's");
-  EXPECT_EQ(store.rename(record.id, "b").filename, "b-2.png");
-  EXPECT_EQ(readFile(temp / "Captures" / "b.png"), "someone else's");
 }
 
 TEST_F(ScreenshotStoreTest, DeletingRemovesTheImageAndTheRecordOnly) {
@@ -370,10 +354,4 @@ TEST_F(ScreenshotStoreTest, FailedIndexWriteDeleteAllKeepsWhatItRemovedBeforeThe
   EXPECT_FALSE(fs::exists(temp / "Captures" / "b.png"));
   EXPECT_EQ(readFile(store.url(a)), "image a");
   EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
-}
-
-TEST(ScreenshotStoreDefaultRoot, IsTheDataRoot) {
-  lumacap::test::ScopedEnvironment environment;
-  environment.set("XDG_DATA_HOME", "/somewhere/data");
-  EXPECT_EQ(ScreenshotStore::defaultRoot(), fs::path("/somewhere/data/Lumacap"));
 }

@@ -59,8 +59,6 @@ TEST(ProcSourceTest, StartTimeIgnoresTheTimeZone) {
   EXPECT_EQ(before->started, after->started);
   // Another process started with another TZ agrees as well.
   BackgroundProcess sleeper({"sleep", "30"}, {{"TZ", "Asia/Tokyo"}});
-  const auto result = runProcess({test::lumacapBinary(), "--help"}, {}, {{"TZ", "Asia/Tokyo"}});
-  EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(source.inspect(sleeper.pid())->started, psColumn(sleeper.pid(), "lstart="));
 }
 
@@ -83,8 +81,6 @@ TEST(ProcSourceTest, ParsesStatLines) {
   EXPECT_EQ(stat->startTicks, 12345u);
   EXPECT_FALSE(ProcSource::parseStat("42 no parentheses"));
   EXPECT_FALSE(ProcSource::parseStat("42 (x) S"));
-  EXPECT_EQ(ProcSource::formatStartTime(1796465227), "Sat Dec  5 10:07:07 2026");
-  EXPECT_EQ(ProcSource::formatStartTime(1797000000), "Fri Dec 11 14:40:00 2026");
 }
 
 // A stand-in for /bin/ps: a shell script that prints what a test needs.
