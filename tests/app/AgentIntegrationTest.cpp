@@ -1,21 +1,24 @@
-#include "app/AgentIntegration.h"
-
+// Delivery: the Claude Code integration, the router, the paste hints and the
+// registry of sessions the preview offers.
 #include <gtest/gtest.h>
 
 #include <QImage>
 
-#include "app/TaskOutcome.h"
+#include "app/AgentIntegration.h"
+#include "app/AgentRouter.h"
+#include "app/AgentSessionRegistry.h"
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakeProcessSource.h"
 #include "platform/fake/FakeWorkspace.h"
+#include "support/AwaitTask.h"
 #include "support/TempDir.h"
 
 namespace lumacap {
 namespace {
 
-using test::runTask;
+using test::awaitTask;
 
 ProcessIdentity identity(int32_t pid, std::string started = "Sat Dec  5 09:41:07 2026") {
   return ProcessIdentity{pid, "claude", std::move(started)};
@@ -40,11 +43,12 @@ class ClaudeCodeIntegrationTest : public ::testing::Test {
   FakeWorkspace workspace;
   FakeProcessSource processes;
   ClaudeCodeIntegration integration{pasteboard, workspace, processes, root.path()};
+  AgentRouter router{pasteboard, integration};
   const std::filesystem::path file = "/home/me/.local/share/Lumacap/Captures/shot 1.png";
 };
 
 TEST_F(ClaudeCodeIntegrationTest, ListsLiveSessionsNewestFirstAsDestinations) {
-  EXPECT_EQ(runTask(integration.destinations()).value, std::vector<AgentDestination>{});
+  EXPECT_EQ(awaitTask(integration.destinations()), std::vector<AgentDestination>{});
 
   const SessionRepository repository(root.path());
   const AgentSession older = session("6a1f0c52-0e1b-4a7d", "/work/webapp", 100, 10.0);
@@ -55,34 +59,14 @@ TEST_F(ClaudeCodeIntegrationTest, ListsLiveSessionsNewestFirstAsDestinations) {
   processes.add(newer.process);
   processes.add(ProcessIdentity{102, "claude", "Sun Dec  6 08:00:00 2026"});  // pid reused since
 
-  const auto listed = runTask(integration.destinations()).value.value();
+  const auto listed = awaitTask(integration.destinations());
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_EQ(listed[0], (AgentDestination{"abcd", "Claude Code · api", "Active · /srv/api · abcd", newer}));
   EXPECT_EQ(listed[1], (AgentDestination{"6a1f0c52-0e1b-4a7d", "Claude Code · webapp",
                                          "Active · /work/webapp · 6a1f0c", older}));
-}
-
-TEST_F(ClaudeCodeIntegrationTest, ShortSessionIdCountsCharactersNotBytes) {
-  const auto destination = ClaudeCodeIntegration::destination(session("éàü-ö-ç-x", "/a/b", 5, 0));
-  EXPECT_EQ(destination.detail, "Active · /a/b · éàü-ö-");
-}
-
-TEST_F(ClaudeCodeIntegrationTest, StagesTheTextAloneAndActivatesTheRecordedHost) {
-  workspace.add(DesktopApplication{611, "XTerm", "XTerm", "t0"});
-  const auto destination = liveDestination(session("s1", "/work/webapp", 300, 1, "XTerm", 611));
-  pasteboard.setImage(QImage(4, 4, QImage::Format_RGB32));
-
-  const auto receipt = runTask(integration.stage(file, "  fix the header\n", destination)).value.value();
-  EXPECT_EQ(receipt, (DeliveryReceipt{"Staged",
-                                      "Path and message copied. Select the webapp session in your terminal "
-                                      "and paste. Nothing was submitted."}));
-  EXPECT_EQ(pasteboard.text(), StagingText::make(file, "fix the header"));
-  EXPECT_FALSE(pasteboard.image());
-  EXPECT_EQ(workspace.activations(), std::vector<int32_t>{611});
-
-  // An empty message still stages, with the single sentence.
-  ASSERT_TRUE(runTask(integration.stage(file, "", destination)).value);
-  EXPECT_EQ(pasteboard.text(), "Please inspect the local screenshot at \"" + file.string() + "\".");
+  // The short id counts characters, not bytes.
+  EXPECT_EQ(ClaudeCodeIntegration::destination(session("éàü-ö-ç-x", "/a/b", 5, 0)).detail,
+            "Active · /a/b · éàü-ö-");
 }
 
 TEST_F(ClaudeCodeIntegrationTest, ActivatesNothingUnlessTheHostIsSafelyIdentified) {
@@ -103,10 +87,7 @@ TEST_F(ClaudeCodeIntegrationTest, ActivatesNothingUnlessTheHostIsSafelyIdentifie
   };
   for (const auto& host : hosts) {
     const auto destination = liveDestination(session("s1", "/work/webapp", 300, 1, host.bundle, host.pid));
-    const auto outcome = runTask(integration.stage(file, "", destination));
-    ASSERT_TRUE(outcome.value);
-    EXPECT_EQ(outcome.value->message, notActivated);
-    EXPECT_EQ(outcome.value->status, "Staged");
+    EXPECT_EQ(awaitTask(integration.stage(file, "", destination)), (DeliveryReceipt{"Staged", notActivated}));
   }
   EXPECT_TRUE(workspace.activations().empty());
 
@@ -114,7 +95,7 @@ TEST_F(ClaudeCodeIntegrationTest, ActivatesNothingUnlessTheHostIsSafelyIdentifie
   workspace.add(DesktopApplication{613, "XTerm", "XTerm", "t0"});
   workspace.setActivationSent(false);
   const auto destination = liveDestination(session("s2", "/work/webapp", 301, 1, "XTerm", 613));
-  EXPECT_EQ(runTask(integration.stage(file, "", destination)).value->message, notActivated);
+  EXPECT_EQ(awaitTask(integration.stage(file, "", destination)).message, notActivated);
   EXPECT_EQ(workspace.activations(), std::vector<int32_t>{613});
 }
 
@@ -131,11 +112,10 @@ TEST_F(ClaudeCodeIntegrationTest, RefusesASessionWhoseProcessIsNoLongerTheRecord
   };
   for (const ProcessIdentity& other : others) {
     processes.add(other);
-    const auto outcome = runTask(integration.stage(file, "message", destination));
-    EXPECT_TRUE(outcome.failedWith<IntegrationError>());
+    EXPECT_THROW(awaitTask(integration.stage(file, "message", destination)), IntegrationError);
   }
   processes.remove(300);
-  EXPECT_TRUE(runTask(integration.stage(file, "message", destination)).failedWith<IntegrationError>());
+  EXPECT_THROW(awaitTask(integration.stage(file, "message", destination)), IntegrationError);
 
   EXPECT_EQ(pasteboard.writes(), 1);
   EXPECT_EQ(pasteboard.image(), image);
@@ -143,8 +123,165 @@ TEST_F(ClaudeCodeIntegrationTest, RefusesASessionWhoseProcessIsNoLongerTheRecord
 }
 
 TEST_F(ClaudeCodeIntegrationTest, RefusesADestinationWithoutSession) {
-  EXPECT_TRUE(runTask(integration.stage(file, "", AgentDestination::clipboard())).failedWith<StoreError>());
+  EXPECT_THROW(awaitTask(integration.stage(file, "", AgentDestination::clipboard())), StoreError);
   EXPECT_EQ(pasteboard.writes(), 0);
+}
+
+// The router goes by the session a destination carries, not by its id or title.
+TEST_F(ClaudeCodeIntegrationTest, RouterGoesByTheSessionNotTheIdOrTitle) {
+  QImage image(8, 6, QImage::Format_ARGB32);
+  image.fill(Qt::darkCyan);
+  const AgentSession recorded = session("S", "/work/webapp", 300, 0, "XTerm", 611);
+  // No session, whatever the title says: the clipboard gets the text alone.
+  Clipboard::copyImage(pasteboard, image);
+  const AgentDestination bare{"S", "Claude Code · webapp", "", std::nullopt};
+  EXPECT_EQ(
+      awaitTask(router.stage(file, "", bare)),
+      (DeliveryReceipt{"Copied",
+                       "Path and message copied. Paste into your agent to attach the saved image. Nothing "
+                       "was submitted."}));
+  EXPECT_EQ(pasteboard.text(), StagingText::make(file, ""));
+  EXPECT_FALSE(pasteboard.image());
+
+  // A session that ended leaves the captured image on the clipboard.
+  Clipboard::copyImage(pasteboard, image);
+  EXPECT_THROW(awaitTask(router.stage(file, "look", ClaudeCodeIntegration::destination(recorded))),
+               IntegrationError);
+  EXPECT_EQ(pasteboard.image(), image);
+  EXPECT_FALSE(pasteboard.text());
+
+  // The clipboard's id and title, but a live session: the session.
+  processes.add(recorded.process);
+  const AgentDestination disguised{"clipboard", "Clipboard", "", recorded};
+  EXPECT_EQ(awaitTask(router.stage(file, "look", disguised)).status, "Staged");
+}
+
+TEST(PasteHintTest, NamesTheApplicationAndTheKeyThatPastesThere) {
+  const std::pair<std::optional<DesktopApplication>, const char*> cases[] = {
+      {std::nullopt, "Ready in your app · Ctrl+V to paste"},
+      {DesktopApplication{5, "XTerm", "XTerm", "t"}, "Ready in XTerm · Claude image paste: Ctrl+V"},
+      {DesktopApplication{5, "kitty", std::nullopt, "t"}, "Ready in your app · Claude image paste: Ctrl+V"},
+      {DesktopApplication{5, std::nullopt, "", "t"}, "Ready in your app · Ctrl+V to paste"},
+      // Window classes match exactly: the instance part is not the class.
+      {DesktopApplication{5, "xterm", "XTerm", "t"}, "Ready in XTerm · Ctrl+V to paste"},
+      {DesktopApplication{5, "firefox", "Firefox", "t"}, "Ready in Firefox · Ctrl+V to paste"},
+  };
+  for (const auto& [application, hint] : cases) EXPECT_EQ(PasteHint::make(application), hint);
+  EXPECT_EQ(PasteHint::afterTextCopied(DesktopApplication{5, "Gnome-terminal", "Terminal", "t"}),
+            "Path + message copied · Ctrl+Shift+V to paste");
+  EXPECT_EQ(PasteHint::afterTextCopied(DesktopApplication{5, "firefox", "Firefox", "t"}),
+            "Path + message copied · Ctrl+V to paste");
+  EXPECT_EQ(PasteHint::afterTextCopied(std::nullopt), "Path + message copied · Ctrl+V to paste");
+}
+
+AgentDestination hosted(std::string id, std::optional<std::string> hostBundleID) {
+  AgentSession session{id, "/work/" + id, ProcessIdentity{2, "claude", "t"}, std::move(hostBundleID),
+                       1,  Date{}};
+  return ClaudeCodeIntegration::destination(session);
+}
+
+std::vector<std::string> idsOf(const std::vector<AgentDestination>& destinations) {
+  std::vector<std::string> ids;
+  for (const AgentDestination& destination : destinations) ids.push_back(destination.id);
+  return ids;
+}
+
+class AgentSessionRegistryTest : public ::testing::Test {
+ protected:
+  AgentSessionRegistryTest() {
+    registry = std::make_unique<AgentSessionRegistry>(
+        std::make_unique<ClaudeCodeIntegration>(pasteboard, workspace, processes, root.path()));
+  }
+
+  void addLiveSession(const std::string& id, double updatedAt, std::optional<std::string> hostBundleID) {
+    const int32_t pid = nextPid++;
+    const AgentSession session{
+        id,         "/work/" + id,  ProcessIdentity{pid, "claude", "t"}, std::move(hostBundleID),
+        pid + 1000, Date{updatedAt}};
+    SessionRepository(root.path()).write(session);
+    processes.add(session.process);
+  }
+
+  void refresh(std::optional<std::string> preferredBundle) {
+    test::awaitTask(registry->refresh(std::move(preferredBundle)));
+  }
+
+  test::TempDir root;
+  FakePasteboard pasteboard;
+  FakeWorkspace workspace;
+  FakeProcessSource processes;
+  std::unique_ptr<AgentSessionRegistry> registry;
+  int32_t nextPid = 100;
+};
+
+TEST_F(AgentSessionRegistryTest, PutsSessionsOfThePreferredApplicationFirstKeepingTheirOrder) {
+  addLiveSession("A", 30, "com.other.Terminal");
+  addLiveSession("B", 20, "XTerm");
+  addLiveSession("C", 10, "XTerm");
+  addLiveSession("D", 5, std::nullopt);
+
+  refresh("XTerm");
+  EXPECT_EQ(idsOf(registry->destinations()), (std::vector<std::string>{"clipboard", "B", "C", "A", "D"}));
+
+  refresh(std::nullopt);
+  EXPECT_EQ(idsOf(registry->destinations()), (std::vector<std::string>{"clipboard", "A", "B", "C", "D"}));
+}
+
+TEST(AgentSessionRegistryOrderTest, MovesOnlyExactMatchesForward) {
+  const std::vector<AgentDestination> sessions = {hosted("1", "xterm"), hosted("2", std::nullopt),
+                                                  hosted("3", "XTerm"), hosted("4", "XTerm ")};
+  EXPECT_EQ(idsOf(AgentSessionRegistry::ordered(sessions, "XTerm")),
+            (std::vector<std::string>{"3", "1", "2", "4"}));
+  EXPECT_EQ(AgentSessionRegistry::ordered(sessions, std::nullopt), sessions);
+}
+
+TEST_F(AgentSessionRegistryTest, ASecondRefreshWhileOneRunsChangesNothing) {
+  addLiveSession("A", 30, "XTerm");
+  addLiveSession("B", 20, std::nullopt);
+  int destinationsChanged = 0;
+  int refreshingChanged = 0;
+  QObject::connect(registry.get(), &AgentSessionRegistry::destinationsChanged,
+                   [&] { ++destinationsChanged; });
+  QObject::connect(registry.get(), &AgentSessionRegistry::refreshingChanged, [&] { ++refreshingChanged; });
+
+  processes.holdProbes();  // keeps the first listing running
+  auto first = registry->refresh(std::nullopt);
+  EXPECT_TRUE(registry->refreshing());
+  auto second = registry->refresh("XTerm");
+  EXPECT_TRUE(second.isReady());  // returned at once
+  EXPECT_TRUE(registry->refreshing());
+  processes.releaseProbes();
+  test::awaitTask(first);
+
+  EXPECT_FALSE(registry->refreshing());
+  EXPECT_EQ(refreshingChanged, 2);
+  EXPECT_EQ(destinationsChanged, 1);
+  EXPECT_EQ(processes.inspections(), 2);  // one listing, one probe per file
+  EXPECT_EQ(idsOf(registry->destinations()), (std::vector<std::string>{"clipboard", "A", "B"}));
+
+  // Once idle, the next refresh runs again and sees the ended session go.
+  processes.remove(100);
+  refresh(std::nullopt);
+  EXPECT_EQ(idsOf(registry->destinations()), (std::vector<std::string>{"clipboard", "B"}));
+  EXPECT_EQ(destinationsChanged, 2);
+}
+
+class ThrowingIntegration final : public AgentIntegrationProtocol {
+ public:
+  QCoro::Task<std::vector<AgentDestination>> destinations() override {
+    throw std::runtime_error("unreadable");
+    co_return {};
+  }
+  QCoro::Task<DeliveryReceipt> stage(std::filesystem::path, std::string, AgentDestination) override {
+    co_return DeliveryReceipt{};
+  }
+};
+
+TEST(AgentSessionRegistryFailureTest, AFailedListingLeavesTheClipboardAndEndsTheRefresh) {
+  AgentSessionRegistry registry(std::make_unique<ThrowingIntegration>());
+  test::awaitTask(registry.refresh(std::nullopt));
+  EXPECT_EQ(registry.destinations(), std::vector<AgentDestination>{AgentDestination::clipboard()});
+  EXPECT_FALSE(registry.refreshing());
 }
 
 }  // namespace

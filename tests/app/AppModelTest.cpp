@@ -2,15 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCoreApplication>
-#include <QKeyEvent>
-#include <QScreen>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
 
-#include "app/RegionSelector.h"
 #include "core/StagingText.h"
 #include "support/ModelHarness.h"
 
@@ -84,10 +80,6 @@ class AppModelTest : public ::testing::Test {
     return session;
   }
 
-  void settle() {
-    processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
-  }
-
   // Opens the preview and waits for the destination suggestion it starts.
   void showPreview(AppModel& model) {
     model.showPreview();
@@ -108,13 +100,7 @@ TEST_F(AppModelTest, CaptureGoesToClipboardThumbnailAndBackToTheUsersApplication
   EXPECT_EQ(model.status(), "Image copied to clipboard");
   EXPECT_EQ(model.pasteHint(), "Ready in XTerm · Claude image paste: Ctrl+V");
   EXPECT_FALSE(model.busy());
-
-  // The thumbnail sits 20 points from the right and bottom of the display's free area.
-  ASSERT_TRUE(model.quickWindow() && model.quickWindow()->isVisible());
-  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_EQ(model.quickWindow()->geometry().bottomRight() + QPoint(1, 1),
-            area.bottomRight() + QPoint(1, 1) - QPoint(20, 20));
-
+  EXPECT_TRUE(model.quickWindow()->isVisible());
   ASSERT_TRUE(processEventsUntil([&] { return !model.naming(); }));
   EXPECT_EQ(model.filename(), "build-failed-console.png");
 }
@@ -179,7 +165,7 @@ TEST_F(AppModelTest, NameSuggestionNeverOverwritesTheUsersOwnNameOrAnotherCaptur
   finish(model.capture(CaptureMode::display));
   const QString newestInitialName = model.filename();
   recognizer->allow(2);
-  settle();
+  test::processEventsFor(std::chrono::milliseconds(50));
   EXPECT_TRUE(model.naming());
   EXPECT_EQ(model.filename(), newestInitialName);
   EXPECT_NE(newerInitialName, "second-capture-words.png");
@@ -251,50 +237,42 @@ TEST_F(AppModelTest, DestinationSuggestionFollowsItsRules) {
   EXPECT_EQ(model.destinationID(), AppModel::clipboardID);
 }
 
-TEST_F(AppModelTest, StagingToTheClipboardSavesCopiesTheTextAndReturnsFocus) {
+TEST_F(AppModelTest, StagingToTheClipboardSavesAndCopiesTheText) {
   AppModel& model = captured();
   model.showPreview();
   model.setPrompt("Why is this red?");
   finish(model.send());
 
   ASSERT_EQ(model.records().size(), 1u);
-  const CaptureRecord& record = model.records().front();
-  EXPECT_EQ(harness.pasteboard.text(), StagingText::make(model.store()->url(record), "Why is this red?"));
-  EXPECT_EQ(record.destination, "Clipboard");
-  EXPECT_EQ(record.deliveryStatus, "Copied");
+  EXPECT_EQ(harness.pasteboard.text(),
+            StagingText::make(model.store()->url(model.records().front()), "Why is this red?"));
+  EXPECT_EQ(model.records().front().deliveryStatus, "Copied");
   EXPECT_TRUE(model.status().startsWith("Copied — "));
   EXPECT_EQ(model.pasteHint(), "Path + message copied · Ctrl+Shift+V to paste");
-  EXPECT_FALSE(model.previewWindow()->isVisible());
   EXPECT_TRUE(model.quickWindow()->isVisible());
-  EXPECT_EQ(harness.workspace.activations().back(), xterm.pid);
   EXPECT_EQ(harness.settings->lastDestination(), "clipboard");
   EXPECT_FALSE(model.busy());
 }
 
-TEST_F(AppModelTest, StagingToAnEndedSessionKeepsThePreviewAndTheSavedCapture) {
-  const AgentSession session = liveSession("gone", 601, xterm, 10);
+TEST_F(AppModelTest, StagingToASessionStagesWhileItLivesAndKeepsThePreviewOnceItEnded) {
+  const AgentSession session = liveSession("live", 701, xterm, 10);
   AppModel& model = captured();
   showPreview(model);
-  ASSERT_EQ(model.destinationID(), "gone");
-  harness.processes.remove(session.process.pid);
+  ASSERT_EQ(model.destinationID(), "live");
+  finish(model.send());
+  EXPECT_FALSE(model.error());
+  EXPECT_EQ(model.pasteHint(), "Staged · select the session and paste");
+  EXPECT_EQ(model.records().front().destination, "Claude Code · live");
+  EXPECT_EQ(model.records().front().deliveryStatus, "Staged");
 
+  showPreview(model);
+  harness.processes.remove(session.process.pid);
   finish(model.send());
   EXPECT_EQ(model.error(), IntegrationError(IntegrationError::Kind::sessionEnded).what());
   EXPECT_TRUE(model.previewWindow()->isVisible());
   EXPECT_EQ(model.records().size(), 1u);
   EXPECT_TRUE(harness.prompts.alerts.empty());
   EXPECT_FALSE(model.busy());
-}
-
-TEST_F(AppModelTest, StagingToALiveSessionLeavesFocusOnItsTerminal) {
-  liveSession("live", 701, xterm, 10);
-  AppModel& model = captured();
-  showPreview(model);
-  finish(model.send());
-  EXPECT_FALSE(model.error());
-  EXPECT_EQ(model.pasteHint(), "Staged · select the session and paste");
-  EXPECT_EQ(model.records().front().destination, "Claude Code · live");
-  EXPECT_EQ(model.records().front().deliveryStatus, "Staged");
 }
 
 TEST_F(AppModelTest, ClosingThePreviewAndDiscardingWhileWorkIsUnderWayIsSafe) {
@@ -315,7 +293,7 @@ TEST_F(AppModelTest, ClosingThePreviewAndDiscardingWhileWorkIsUnderWayIsSafe) {
   harness.processes.releaseProbes();
   recognizer->allow(1);
   finish(std::move(staging));
-  settle();
+  test::processEventsFor(std::chrono::milliseconds(50));
 
   // The delivery itself completed; nothing of the dropped capture came back.
   EXPECT_EQ(model.records().size(), 1u);
@@ -332,7 +310,7 @@ TEST_F(AppModelTest, ModelGoingAwayWhileACaptureWaitsIsSafe) {
   ASSERT_TRUE(processEventsUntil([&] { return harness.captureManager->overlay() != nullptr; }));
   harness.model.reset();
   harness.captureManager.reset();  // cancels the overlay: the capture task ends
-  settle();
+  test::processEventsFor(std::chrono::milliseconds(50));
 }
 
 TEST_F(AppModelTest, DeletingRecordsDropsOnlyTheCaptureInHand) {
@@ -371,10 +349,19 @@ TEST_F(AppModelTest, WithoutAStoreCapturesStillReachClipboardAndThumbnail) {
   EXPECT_TRUE(model.records().empty());
 }
 
-TEST_F(AppModelTest, OpeningARecordWhoseFileIsGoneAlertsAndChangesNothing) {
+TEST_F(AppModelTest, OpeningARecordPutsItInHandAsSavedUnlessItsFileIsGone) {
   AppModel& model = captured();
+  model.setFilename("kept");
   finish(model.save());
   const CaptureRecord record = model.records().front();
+  model.discard();
+  finish(model.openRecord(record));
+  EXPECT_EQ(model.savedID(), record.id);
+  EXPECT_EQ(model.filename(), "kept.png");
+  EXPECT_EQ(model.status(), "Saved capture · ready to copy or stage again");
+  EXPECT_TRUE(model.previewWindow()->isVisible());
+  EXPECT_EQ(model.image().size(), QSize(3024, 1964));
+
   model.discard();
   std::filesystem::remove(model.store()->url(record));
 
@@ -389,29 +376,12 @@ TEST_F(AppModelTest, OpeningARecordWhoseFileIsGoneAlertsAndChangesNothing) {
   EXPECT_EQ(harness.prompts.alerts.back(), StoreError(StoreError::Kind::missingCapture).what());
 }
 
-TEST_F(AppModelTest, OpeningARecordPutsItInHandAsSaved) {
-  AppModel& model = captured();
-  model.setFilename("kept");
-  finish(model.save());
-  const CaptureRecord record = model.records().front();
-  model.discard();
-
-  finish(model.openRecord(record));
-  EXPECT_EQ(model.savedID(), record.id);
-  EXPECT_EQ(model.filename(), "kept.png");
-  EXPECT_EQ(model.status(), "Saved capture · ready to copy or stage again");
-  EXPECT_TRUE(model.previewWindow()->isVisible());
-  EXPECT_EQ(model.image().size(), QSize(3024, 1964));
-}
-
 TEST_F(AppModelTest, ThumbnailStaysWhileHoveredAndGoesAfterTheDelay) {
   harness.dismissalDelay = std::chrono::milliseconds(100);
   AppModel& model = captured();
   QWidget* thumbnail = model.quickWindow();
   model.setQuickCaptureHovered(true);
-  settle();
-  settle();
-  settle();
+  test::processEventsFor(std::chrono::milliseconds(200));
   EXPECT_TRUE(thumbnail->isVisible());
   model.setQuickCaptureHovered(false);
   EXPECT_TRUE(processEventsUntil([&] { return !thumbnail->isVisible(); }, std::chrono::seconds(2)));
@@ -421,9 +391,7 @@ TEST_F(AppModelTest, ThumbnailStaysWhileHoveredAndGoesAfterTheDelay) {
   model.hideQuickCapture();
   model.showPreview();
   model.discard();
-  settle();
-  settle();
-  settle();
+  test::processEventsFor(std::chrono::milliseconds(200));
   EXPECT_FALSE(thumbnail->isVisible());
 }
 

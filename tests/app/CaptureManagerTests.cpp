@@ -4,9 +4,9 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
-#include <system_error>
 
 #include "app/CaptureManager.h"
+#include "app/RegionSelector.h"
 #include "platform/fake/FakeScreenSource.h"
 #include "support/AwaitTask.h"
 
@@ -22,6 +22,24 @@ QImage patternedDesktop(int width, int height) {
     for (int x = 0; x < width; ++x) image.setPixel(x, y, qRgb(x % 256, y % 256, 90));
   }
   return image;
+}
+
+void mouse(QWidget* view, QEvent::Type type, QPointF at) {
+  const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+  QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+  QApplication::sendEvent(view, &event);
+}
+
+void drag(QWidget* view, QPointF from, QPointF to) {
+  mouse(view, QEvent::MouseButtonPress, from);
+  mouse(view, QEvent::MouseMove, (from + to) / 2);
+  mouse(view, QEvent::MouseMove, to);
+  mouse(view, QEvent::MouseButtonRelease, to);
+}
+
+void press(QWidget* view, int key) {
+  QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(view, &event);
 }
 
 template <typename T>
@@ -61,7 +79,7 @@ TEST_F(CaptureManagerTest, DisplayCapturesAreClippedToTheDisplayAndAtLeastThreeP
             QSize(24, 24));
   EXPECT_EQ(source.displayReads.back(), (PixelRect{3000, 1940, 24, 24}));
   const size_t reads = source.displayReads.size();
-  EXPECT_EQ(captureErrorOf(manager.display(content(), 7, Rect{10, 10, 2.9, 100}, {})),
+  EXPECT_EQ(captureErrorOf(manager.display(content(), 7, Rect{10, 10, 100, 2.9}, {})),
             CaptureError::Kind::invalidRegion);
   EXPECT_EQ(captureErrorOf(manager.display(content(), 7, Rect{1510, 10, 100, 100}, {})),
             CaptureError::Kind::invalidRegion);
@@ -94,34 +112,6 @@ TEST_F(CaptureManagerTest, PermissionIsAskedForOnceAndRefusalFails) {
   EXPECT_EQ(content(), source.content);
 }
 
-TEST_F(CaptureManagerTest, ServiceErrorsArriveUnchanged) {
-  source.contentError = std::make_exception_ptr(std::system_error(EIO, std::generic_category(), "X server"));
-  EXPECT_THROW(awaitTask(manager.content()), std::system_error);
-
-  source.contentError = nullptr;
-  source.imageError = std::make_exception_ptr(std::runtime_error("GetImage refused"));
-  try {
-    awaitTask(manager.display(content(), 7, std::nullopt, {}));
-    ADD_FAILURE() << "no error";
-  } catch (const std::runtime_error& error) {
-    EXPECT_STREQ(error.what(), "GetImage refused");
-  }
-}
-
-TEST_F(CaptureManagerTest, OwnWindowsAreOffTheScreenWhileItIsRead) {
-  QWidget preview;
-  preview.setWindowTitle("Lumacap preview");
-  preview.resize(200, 100);
-  preview.show();
-  bool previewWasVisible = true;
-  source.beforeImage = [&] { previewWasVisible = preview.isVisible(); };
-
-  awaitTask(manager.display(content(), 7, std::nullopt, {}));
-  EXPECT_FALSE(previewWasVisible);
-  EXPECT_GE(source.synchronizations, 1);
-  EXPECT_TRUE(preview.isVisible());  // back once the pixels were read
-}
-
 TEST_F(CaptureManagerTest, PointerDisplayFallsBackToTheMainDisplay) {
   source.mainDisplay = 42;
   EXPECT_EQ(manager.pointerDisplay(), 42u);  // the screen has no display number
@@ -148,15 +138,6 @@ class RegionCaptureTest : public CaptureManagerTest {
         test::processEventsUntil([&] { return manager.overlay() && !manager.overlay()->windows().empty(); }));
     return manager.overlay()->windows().front()->view();
   }
-
-  void drag(QWidget* view, QPointF from, QPointF to) {
-    for (auto [type, at] : {std::pair{QEvent::MouseButtonPress, from}, std::pair{QEvent::MouseMove, to},
-                            std::pair{QEvent::MouseButtonRelease, to}}) {
-      QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton,
-                        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-      QApplication::sendEvent(view, &event);
-    }
-  }
 };
 
 TEST_F(RegionCaptureTest, SelectionIsCutFromTheScreenAsItWasWhenTheOverlayOpened) {
@@ -172,15 +153,6 @@ TEST_F(RegionCaptureTest, SelectionIsCutFromTheScreenAsItWasWhenTheOverlayOpened
   EXPECT_EQ(captured->image.pixel(199, 199), qRgb(299 % 256, 249, 90));
   EXPECT_EQ(captured->application, "Terminal");
   EXPECT_EQ(int(source.displayReads.size()), readsBeforeSelection);
-  EXPECT_EQ(manager.overlay(), nullptr);
-}
-
-TEST_F(RegionCaptureTest, EscapeGivesNothingAndClearsTheOverlay) {
-  auto task = manager.region(content(), {});
-  SelectionView* view = openOverlay();
-  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-  QApplication::sendEvent(view, &escape);
-  EXPECT_FALSE(awaitTask(task));
   EXPECT_EQ(manager.overlay(), nullptr);
 }
 
@@ -208,6 +180,66 @@ TEST_F(RegionCaptureTest, ASecondRegionCaptureCancelsTheFirst) {
   const auto captured = awaitTask(second);
   ASSERT_TRUE(captured);
   EXPECT_EQ(captured->image.size(), QSize(10, 10));
+}
+
+// What a person does on a real screen (dragging either way, leaving the
+// screen, the dimmed drawing) is checked by the integration tests; these
+// cover the selector's own states.
+
+// A selector on the offscreen screen, recording each completion.
+struct Overlay {
+  std::vector<std::optional<RegionSelection>> completions;
+  RegionSelector selector{
+      [this](std::optional<RegionSelection> selection) { completions.push_back(selection); }};
+
+  Overlay() { selector.show({OverlayScreen{QGuiApplication::primaryScreen(), 7, {}}}); }
+  SelectionView* view() const { return selector.windows().at(0)->view(); }
+};
+
+TEST(RegionSelector, PressClearsTheSelectionUntilTheNextMove) {
+  Overlay overlay;
+  SelectionView* view = overlay.view();
+  mouse(view, QEvent::MouseButtonPress, {100, 100});
+  EXPECT_EQ(view->anchor(), (Point{100, 100}));
+  EXPECT_FALSE(view->selection());
+  mouse(view, QEvent::MouseMove, {150, 120});
+  EXPECT_EQ(view->selection(), (Rect{100, 100, 50, 20}));
+}
+
+TEST(RegionSelector, EscapeCancelsOnceAndClosesEveryWindow) {
+  Overlay overlay;
+  QPointer<SelectionWindow> window = overlay.selector.windows().front();
+  mouse(overlay.view(), QEvent::MouseButtonPress, {100, 100});
+  press(overlay.view(), Qt::Key_A);  // other keys do nothing
+  press(overlay.view(), Qt::Key_Return);
+  EXPECT_TRUE(overlay.completions.empty());
+  press(overlay.view(), Qt::Key_Escape);
+  ASSERT_EQ(overlay.completions.size(), 1u);
+  EXPECT_FALSE(overlay.completions[0]);
+  EXPECT_TRUE(overlay.selector.windows().empty());
+  ASSERT_TRUE(window);
+  EXPECT_FALSE(window->isVisible());
+  // Later reports are ignored: the windows are on their way out.
+  press(window->view(), Qt::Key_Escape);
+  drag(window->view(), {10, 10}, {100, 100});
+  EXPECT_EQ(overlay.completions.size(), 1u);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(window.isNull());
+}
+
+// Going away while shown, or shown on no screen at all, completes with nothing.
+TEST(RegionSelector, GoingAwayOrNoScreensCancel) {
+  for (const bool withScreen : {true, false}) {
+    std::vector<std::optional<RegionSelection>> completions;
+    {
+      RegionSelector selector(
+          [&](std::optional<RegionSelection> selection) { completions.push_back(selection); });
+      selector.show(withScreen ? std::vector{OverlayScreen{QGuiApplication::primaryScreen(), 7, {}}}
+                               : std::vector<OverlayScreen>{});
+      EXPECT_EQ(completions.size(), withScreen ? 0u : 1u);
+    }
+    EXPECT_EQ(completions, std::vector<std::optional<RegionSelection>>{std::nullopt}) << withScreen;
+  }
 }
 
 }  // namespace

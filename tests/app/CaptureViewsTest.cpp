@@ -1,7 +1,11 @@
+// The views of a capture: the thumbnail card, the preview and the window chooser.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -10,6 +14,7 @@
 
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
+#include "app/views/WindowChooser.h"
 #include "support/ModelHarness.h"
 
 namespace lumacap {
@@ -131,6 +136,53 @@ TEST_F(CaptureViewsTest, CardButtonsOpenThePreviewAndDismiss) {
   model.copyImageAndReturn();
   card().dismissButton()->click();
   EXPECT_FALSE(model.quickWindow()->isVisible());
+}
+
+ShareableWindow window(uint32_t id, std::optional<std::string> title,
+                       std::optional<std::string> application) {
+  std::optional<OwningApplication> owner;
+  if (application) owner = OwningApplication{static_cast<int32_t>(1000 + id), *application};
+  return ShareableWindow{id, std::move(title), Rect{0, 0, 400, 300}, std::move(owner)};
+}
+
+class WindowChooserTest : public ::testing::Test {
+ protected:
+  WindowChooserTest() {
+    chooser.resize(510, 480);
+    chooser.show();
+  }
+
+  std::vector<uint32_t> chosen;
+  WindowChooser chooser{[this](const ShareableWindow& window) { chosen.push_back(window.windowID); }};
+};
+
+TEST_F(WindowChooserTest, PlaceholderOnlyWithoutWindows) {
+  EXPECT_TRUE(chooser.placeholder()->isVisible());
+  EXPECT_FALSE(chooser.list()->isVisible());
+  chooser.setWindows({window(1, "Terminal", "XTerm")});
+  EXPECT_FALSE(chooser.placeholder()->isVisible());
+  EXPECT_TRUE(chooser.list()->isVisible());
+}
+
+TEST_F(WindowChooserTest, RowsNameEveryWindow) {
+  chooser.setWindows(
+      {window(1, std::nullopt, "XTerm"), window(2, "", std::nullopt), window(3, "Notes", "Kate")});
+  QListWidget& list = *chooser.list();
+  ASSERT_EQ(list.count(), 3);
+  EXPECT_EQ(list.item(0)->text(), "Untitled window");
+  EXPECT_EQ(list.item(1)->text(), "Untitled window");
+  EXPECT_EQ(list.item(1)->data(WindowRowDelegate::applicationRole).toString(), "Application");
+  EXPECT_EQ(list.item(2)->text(), "Notes");
+  EXPECT_EQ(list.item(2)->data(WindowRowDelegate::applicationRole).toString(), "Kate");
+}
+
+// A click on a row is AppServicesIntegrationTest's, with the real pointer.
+TEST_F(WindowChooserTest, ReturnChoosesTheSelectedRowsWindow) {
+  chooser.setWindows({window(1, "a", "XTerm"), window(2, "b", "XTerm")});
+  chooser.list()->setCurrentRow(1);
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(chooser.list(), &press);
+  EXPECT_EQ(chosen, std::vector<uint32_t>{2});
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include "app/OCRService.h"
 #include "core/FilenameGenerator.h"
 #include "platform/fake/FakeTextRecognizer.h"
+#include "platform/linux/TesseractRecognizer.h"
 #include "support/AwaitTask.h"
+#include "support/RenderedText.h"
 
 using namespace lumacap;
 
@@ -31,8 +33,9 @@ std::string suggest(std::vector<RecognizedLine> lines, std::optional<std::string
   return test::awaitTask(OCRService(recognizer).suggestedName(image, application, windowTitle, captureDate));
 }
 
-std::string fallbackName(std::optional<std::string> application, std::optional<std::string> windowTitle) {
-  return FilenameGenerator().filename({}, application, windowTitle, captureDate);
+std::string recognized(const QImage& image, std::optional<std::string> application = std::nullopt) {
+  return test::awaitTask(
+      OCRService(TesseractRecognizer::shared()).suggestedName(image, application, std::nullopt, captureDate));
 }
 
 QCoro::Task<std::string> suggestNotingThread(OCRService service, QImage image, QThread** resumedOn) {
@@ -43,43 +46,23 @@ QCoro::Task<std::string> suggestNotingThread(OCRService service, QImage image, Q
 
 }  // namespace
 
-TEST(OCRService, KeepsLinesFromConfidenceZeroPointSixFiveUp) {
+// Which words decide among usable lines is FilenameGenerator's to test; here,
+// which lines are usable.
+TEST(OCRService, UsesLinesFromConfidence065AndAMinimumTextHeightUp) {
+  const auto fallback = FilenameGenerator().filename({}, "Note Taker", std::nullopt, captureDate);
+  // 0.008 of 1000 pixels: 7 pixels is too small, 8 is enough.
   EXPECT_EQ(suggest({line("Ignored guess words", 0.64f), line("Cannot connect to server", 0.65f)}),
             "cannot-connect-server.png");
-  EXPECT_EQ(suggest({line("Ignored guess words", 0.64f)}, "Note Taker"),
-            fallbackName("Note Taker", std::nullopt));
-  EXPECT_EQ(suggest({line("Certain heading words", 1.0f)}), "certain-heading-words.png");
-}
-
-TEST(OCRService, SkipsLinesShorterThanTheMinimumTextHeight) {
-  // 0.008 of 1000 pixels: 7 pixels is too small, 8 is enough.
-  EXPECT_EQ(suggest({line("Tiny footer words", 0.99f, 7), line("Visible heading words", 0.9f, 8)}),
+  EXPECT_EQ(suggest({line("Ignored guess words", 0.64f)}, "Note Taker"), fallback);
+  EXPECT_EQ(suggest({line("Tiny footer words", 0.99f, 7), line("Visible heading words", 1.0f, 8)}),
             "visible-heading-words.png");
-  EXPECT_EQ(suggest({line("Tiny footer words", 0.99f, 7)}, "Note Taker"),
-            fallbackName("Note Taker", std::nullopt));
-  // The rule scales with the image: 7 pixels is plenty in a 500-pixel image.
+  EXPECT_EQ(suggest({line("Tiny footer words", 0.99f, 7)}, "Note Taker"), fallback);
+  // The height rule scales with the image: 7 pixels is plenty in a 500-pixel image.
   EXPECT_EQ(suggest({line("Tiny footer words", 0.99f, 7)}, std::nullopt, std::nullopt, blankImage(400, 500)),
             "tiny-footer-words.png");
-}
-
-TEST(OCRService, UsableLinesDropBlankOnesAndKeepTheRecognizerOrder) {
   const std::vector<RecognizedLine> lines = {line("Second"), line(""),          line("  \t"),
                                              line("First"),  line("low", 0.1f), line("Third")};
   EXPECT_EQ(OCRService::usableLines(lines, 1000), (std::vector<std::string>{"Second", "First", "Third"}));
-  EXPECT_TRUE(OCRService::usableLines({}, 1000).empty());
-}
-
-TEST(OCRService, TheFirstLineWithTwoUsableWordsDecides) {
-  EXPECT_EQ(suggest({line("Error 404"), line("Cannot connect to server"), line("Retry later please")}),
-            "cannot-connect-server.png");
-  EXPECT_EQ(suggest({line("Retry later please"), line("Cannot connect to server")}),
-            "retry-later-please.png");
-}
-
-TEST(OCRService, AWindowTitleWithTwoWordsWinsOverText) {
-  EXPECT_EQ(suggest({line("Cannot connect to server")}, "XTerm", "Build failed — Console"),
-            "build-failed-console.png");
-  EXPECT_EQ(suggest({}, std::nullopt, "Build failed — Console"), "build-failed-console.png");
 }
 
 TEST(OCRService, TakesTheThreeFieldsOfACapture) {
@@ -104,11 +87,8 @@ TEST(OCRService, AFailedRecognitionGivesTheNameForNoText) {
   recognizer->setFailing(true);
   const OCRService service(recognizer);
 
-  const std::string name =
-      test::awaitTask(service.suggestedName(blankImage(), "Note Taker", std::nullopt, captureDate));
-  EXPECT_EQ(name, fallbackName("Note Taker", std::nullopt));
-  EXPECT_EQ(name.rfind("note-taker-", 0), 0u);
-  EXPECT_TRUE(name.ends_with(".png"));
+  EXPECT_EQ(test::awaitTask(service.suggestedName(blankImage(), "Note Taker", std::nullopt, captureDate)),
+            FilenameGenerator().filename({}, "Note Taker", std::nullopt, captureDate));
   EXPECT_EQ(test::awaitTask(
                 service.suggestedName(blankImage(), std::nullopt, "Build failed — Console", captureDate)),
             "build-failed-console.png");
@@ -142,4 +122,25 @@ TEST(OCRService, FinishesAfterTheServiceThatStartedItIsGone) {
   }
   recognizer->release();
   EXPECT_EQ(test::awaitTask(*task), "cannot-connect-server.png");
+}
+
+// Names suggested through the real recognizer, from images drawn the way
+// windows show text.
+TEST(OCRServiceRecognition, NamesFromTheFirstTerminalLineWithTwoUsableWords) {
+  const QStringList lines = {"Error 404", "Cannot connect to server", "Retry later please"};
+  test::TextImageStyle lightTerminal = test::darkTerminal();
+  std::swap(lightTerminal.text, lightTerminal.background);
+  for (const test::TextImageStyle& style : {test::darkTerminal(), lightTerminal})
+    EXPECT_EQ(recognized(test::renderedText(lines, style)), "cannot-connect-server.png");
+}
+
+TEST(OCRServiceRecognition, TextBelowTheMinimumHeightIsIgnored) {
+  // Text whose line box is about 10 pixels high: readable in a 400-pixel-high
+  // image, below 0.008 of a 1600-pixel-high one (12.8 pixels).
+  test::TextImageStyle style;
+  style.pixelSize = 14;
+  EXPECT_EQ(recognized(test::renderedText({"Cannot connect to server"}, style)), "cannot-connect-server.png");
+  style.size = {1200, 1600};
+  EXPECT_EQ(recognized(test::renderedText({"Cannot connect to server"}, style), "Note Taker"),
+            FilenameGenerator().filename({}, "Note Taker", std::nullopt, captureDate));
 }

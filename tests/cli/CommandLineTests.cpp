@@ -1,12 +1,26 @@
+// The executable's roles on the command line, and the hook installer behind two
+// of them.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "app/HookHandler.h"
 #include "core/AtomicFile.h"
 #include "core/HookConfiguration.h"
+#include "support/ScopedEnvironment.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -91,14 +105,6 @@ INSTANTIATE_TEST_SUITE_P(
         Role{"Help", {"--help", "ignored-argument"}, "", {}, 0, helpLine, ""},
         Role{"HookWinsOverHelp", {"--claude-hook", "--help"}, "not json", {}, 0, "", "Lumacap hook: "},
         Role{"HookWithoutInput", {"--claude-hook"}, "", {}, 0, "", "Lumacap hook: "},
-        Role{"HookOfAList", {"--claude-hook"}, "[1]", {}, 0, "", "Lumacap hook: "},
-        Role{"HookOfAnUnknownEvent",
-             {"--claude-hook"},
-             R"({"session_id":"a","cwd":"/","hook_event_name":"sessionend"})",
-             {},
-             0,
-             "",
-             "Lumacap hook: "},
         Role{"HookTooLarge",
              {"--claude-hook"},
              std::string(1048577, ' '),
@@ -133,13 +139,6 @@ INSTANTIATE_TEST_SUITE_P(
              1,
              "",
              "Lumacap: $SETTINGS: \"hooks\" must be an object\n"},
-        Role{"SettingsThatAreNotJson",
-             {"--install-claude-hooks"},
-             "",
-             settingsHolding("{\"hooks\":\n"),
-             1,
-             "",
-             "Lumacap: $SETTINGS: not valid JSON: "},
         Role{"SettingsThatAreAFifo",
              {"--install-claude-hooks"},
              "",
@@ -172,15 +171,10 @@ TEST_F(CommandLineTest, HookDoesNotWaitForStandardInputToClose) {
   EXPECT_LT(std::stoi(result.standardOutput), 2000) << "milliseconds";
 }
 
-namespace fs = std::filesystem;
-using test::lumacapBinary;
-using test::runProcess;
-using test::TempDir;
-
 // The executable finds its application library beside itself (the build
 // tree) or under ../lib/lumacap (an installation), whatever the working folder.
 TEST(ApplicationLoaderTest, FindsTheLibraryWhenInstalled) {
-  TempDir prefix;
+  test::TempDir prefix;
   const fs::path library = fs::path(lumacapBinary()).parent_path() / "liblumacap-app.so";
   fs::create_directories(prefix / "bin");
   fs::create_directories(prefix / "lib" / "lumacap");
@@ -191,6 +185,7 @@ TEST(ApplicationLoaderTest, FindsTheLibraryWhenInstalled) {
   const auto loaded = runProcess({"bash", "-c", "cd / && exec \"$0\"", (prefix / "bin" / "lumacap").string()},
                                  {}, {{"DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
   EXPECT_EQ(loaded.exitStatus, 1);
+  EXPECT_EQ(loaded.standardOutput, "");
   EXPECT_EQ(loaded.standardError, "Lumacap: no X11 display to run on ($DISPLAY is not set).\n");
 
   fs::remove(prefix / "lib" / "lumacap" / "liblumacap-app.so");
@@ -199,6 +194,273 @@ TEST(ApplicationLoaderTest, FindsTheLibraryWhenInstalled) {
   EXPECT_TRUE(missing.standardError.starts_with("Lumacap: liblumacap-app.so was not found"))
       << missing.standardError;
   EXPECT_EQ(std::count(missing.standardError.begin(), missing.standardError.end(), '\n'), 1);
+}
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using test::permissionsOf;
+
+const fs::path program = "/opt/lumacap/bin/lumacap";
+
+ino_t inodeOf(const fs::path& file) {
+  struct stat info {};
+  ::lstat(file.c_str(), &info);
+  return info.st_ino;
+}
+
+class HookInstallerTest : public ::testing::Test {
+ protected:
+  fs::path folder() const { return home / ".claude"; }
+  fs::path settings() const { return folder() / "settings.json"; }
+
+  void writeSettings(const std::string& bytes, mode_t mode = 0644) {
+    fs::create_directories(folder());
+    std::ofstream(settings(), std::ios::binary) << bytes;
+    ::chmod(settings().c_str(), mode);
+  }
+
+  // The backups in the folder, by name.
+  std::vector<fs::path> backups() const {
+    static const std::regex name(
+        R"(settings\.lumacap-backup-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\.json)");
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder())) {
+      if (std::regex_match(entry.path().filename().string(), name)) found.push_back(entry.path());
+    }
+    return found;
+  }
+
+  // Every name in the folder but the lock file's.
+  std::set<std::string> names() const {
+    std::set<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder())) found.insert(entry.path().filename().string());
+    found.erase(".settings.json.lumacap-lock");
+    return found;
+  }
+
+  std::string configureMessage(bool install) {
+    try {
+      return HookHandler::configure(install, program);
+    } catch (const std::exception& error) {
+      return std::string("error: ") + error.what();
+    }
+  }
+
+  json writtenHooks() const { return HookConfiguration::parse(readWholeFile(settings()))["hooks"]; }
+
+  test::TempDir home;
+  test::ScopedEnvironment environment{{{"HOME", home.path().string()}, {"CLAUDE_CONFIG_DIR", std::nullopt}}};
+};
+
+TEST_F(HookInstallerTest, WritesPrivatelyAndBacksUpOnlyWhatItChanges) {
+  ::umask(022);
+  EXPECT_EQ(configureMessage(false).find("error"), std::string::npos);
+  EXPECT_FALSE(fs::exists(settings())) << "nothing to remove, nothing written";
+  HookHandler::configure(true, program);
+  EXPECT_EQ(permissionsOf(folder()), 0700u);
+  EXPECT_EQ(permissionsOf(settings()), 0600u);
+  EXPECT_EQ(names(), std::set<std::string>{"settings.json"}) << "no backup of a file that did not exist";
+  for (const auto event : HookConfiguration::events) {
+    EXPECT_EQ(writtenHooks()[std::string(event)][0]["hooks"][0]["command"],
+              HookConfiguration::hookCommand(program));
+  }
+
+  const std::string original = R"({"model": "opus", "big": 123456789012345678901234567890})";
+  writeSettings(original, 0644);
+  ::chmod(folder().c_str(), 0755);
+  HookHandler::configure(true, program);
+  const std::string installed = readWholeFile(settings());
+  EXPECT_NE(installed.find("123456789012345678901234567890"), std::string::npos);
+  const ino_t inode = inodeOf(settings());
+  HookHandler::configure(true, program);
+  EXPECT_EQ(inodeOf(settings()), inode) << "hooks already present: the file is not rewritten";
+  ASSERT_EQ(backups().size(), 1u) << "and no second backup is made";
+  EXPECT_EQ(readWholeFile(backups()[0]), original);
+
+  HookHandler::configure(false, program);
+  HookHandler::configure(false, program);
+  ASSERT_EQ(backups().size(), 2u);
+  std::multiset<std::string> saved;
+  for (const fs::path& backup : backups()) {
+    saved.insert(readWholeFile(backup));
+    EXPECT_EQ(permissionsOf(backup), 0600u);
+  }
+  EXPECT_EQ(saved, (std::multiset<std::string>{original, installed}));
+  EXPECT_EQ(writtenHooks()["Stop"], json::array());
+  EXPECT_EQ(permissionsOf(folder()), 0755u) << "an existing folder keeps its mode";
+  EXPECT_EQ(names().size(), 3u) << "no temporary file is left";
+}
+
+// What the installer refuses to edit (which JSON it refuses is
+// HookConfigurationTest's): the settings and the folder stay as they were,
+// the message is one line naming the file. Each case runs in a
+// child that may not take more than 1 GiB, with a deadline: hangs and
+// unbounded reads are failures too.
+TEST_F(HookInstallerTest, RefusesSettingsItCannotEditSafely) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"{\"model\": \"opus\",\n}", ": not valid JSON: parse error"},
+      {R"({"hooks": {"Stop": {}}})", R"("Stop" must be an array of objects)"},
+      {"(a FIFO)", ": not a regular file"},
+      {"(a link to /dev/zero)", ": not a regular file"},
+      {"(a folder)", ": not a regular file"},
+      {"(64 MiB and a byte)", ": larger than 64 MiB"},
+  };
+  for (const auto& [settingsText, expected] : cases) {
+    SCOPED_TRACE(settingsText);
+    fs::remove_all(folder());
+    writeSettings(settingsText);
+    if (settingsText == "(a FIFO)") fs::remove(settings()), ::mkfifo(settings().c_str(), 0600);
+    if (settingsText == "(a link to /dev/zero)")
+      fs::remove(settings()), fs::create_symlink("/dev/zero", settings());
+    if (settingsText == "(a folder)") fs::remove(settings()), fs::create_directory(settings());
+    if (settingsText.starts_with("(64")) fs::resize_file(settings(), (64u << 20) + 1);
+    const auto before = names();
+    const fs::path messageFile = home / "message";
+    const test::ChildEnd end = test::runInChild(
+        [&] {
+          const rlimit memory{1u << 30, 1u << 30};
+          ::setrlimit(RLIMIT_AS, &memory);
+          std::ofstream(messageFile) << configureMessage(true);
+          return 0;
+        },
+        std::chrono::seconds(10));
+    if (end.exitStatus != 0) {
+      ADD_FAILURE() << "the child hung or died (signal " << end.signal << ")";
+      continue;
+    }
+    const std::string message = readWholeFile(messageFile);
+    EXPECT_TRUE(message.starts_with("error: " + settings().string() + ": ")) << message;
+    EXPECT_NE(message.find(expected), std::string::npos) << message;
+    EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    EXPECT_EQ(names(), before);
+    if (!settingsText.starts_with("(")) {
+      EXPECT_EQ(readWholeFile(settings()), settingsText);
+    }
+  }
+}
+
+TEST_F(HookInstallerTest, FollowsAnAbsoluteClaudeConfigDirAndRefusesARelativeOne) {
+  const fs::path configured = home / "config" / "claude";
+  environment.set("CLAUDE_CONFIG_DIR", configured.string());
+  HookHandler::configure(true, program);
+  EXPECT_TRUE(fs::exists(configured / "settings.json"));
+  EXPECT_EQ(permissionsOf(configured), 0700u);
+  EXPECT_FALSE(fs::exists(folder()));
+
+  environment.set("CLAUDE_CONFIG_DIR", "");  // empty means unset
+  HookHandler::configure(true, program);
+  EXPECT_TRUE(fs::exists(settings()));
+
+  environment.set("CLAUDE_CONFIG_DIR", "relative/claude");
+  const std::string message = configureMessage(false);
+  EXPECT_NE(message.find("CLAUDE_CONFIG_DIR"), std::string::npos) << message;
+  EXPECT_NE(message.find("relative/claude"), std::string::npos) << message;
+  EXPECT_EQ(writtenHooks()["Stop"].size(), 1u) << "nothing was removed";
+}
+
+TEST_F(HookInstallerTest, ALinkedSettingsFileStaysALinkAndItsTargetIsReplaced) {
+  const std::string original = R"({"theme": "dark"})";
+  fs::create_directories(home / "dotfiles");
+  std::ofstream(home / "dotfiles" / "claude.json") << original;
+  fs::create_directories(folder());
+  fs::create_symlink("../dotfiles/claude.json", settings());
+  HookHandler::configure(true, program);
+  EXPECT_EQ(fs::read_symlink(settings()), "../dotfiles/claude.json");
+  const json written = HookConfiguration::parse(readWholeFile(home / "dotfiles" / "claude.json"));
+  EXPECT_EQ(written["theme"], "dark");
+  EXPECT_EQ(written["hooks"]["Stop"].size(), 1u);
+  EXPECT_EQ(permissionsOf(home / "dotfiles" / "claude.json"), 0600u);
+  ASSERT_EQ(backups().size(), 1u);
+  EXPECT_EQ(readWholeFile(backups()[0]), original);
+  EXPECT_EQ(std::distance(fs::directory_iterator(home / "dotfiles"), {}), 1)
+      << "no temporary file beside the target";
+
+  // A link into a folder that does not exist: nothing is written, the error names the place.
+  fs::remove(settings());
+  fs::create_symlink(home / "missing" / "settings.json", settings());
+  EXPECT_NE(configureMessage(true).find((home / "missing").string()), std::string::npos);
+  EXPECT_TRUE(fs::is_symlink(settings()));
+}
+
+// Files may not grow beyond 4 KiB in the child: a write past it fails
+// (SIGXFSZ ignored) or kills the child, as `ulimit -f` does. Either way the
+// settings stay and no partial file looks like a backup.
+TEST_F(HookInstallerTest, AFileSizeLimitLeavesTheSettingsAndNoPartialBackup) {
+  const std::string large = R"({"notes": ")" + std::string(8000, 'x') + R"("})";
+  for (const bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "killed" : "write failed");
+    fs::remove_all(folder());
+    writeSettings(large);
+    const test::ChildEnd end = test::runInChild([&] {
+      if (!killed) ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{4096, 4096};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      return configureMessage(true).starts_with("error: ") ? 0 : 1;
+    });
+    EXPECT_EQ(killed ? end.signal : end.exitStatus, killed ? SIGXFSZ : 0);
+    EXPECT_EQ(readWholeFile(settings()), large);
+    EXPECT_EQ(permissionsOf(settings()), 0644u);
+    EXPECT_TRUE(backups().empty());
+    if (!killed) {
+      EXPECT_EQ(names().size(), 1u) << "no temporary file is left";
+    }
+  }
+}
+
+// Claude Code writes its settings too. Another program keeps adding keys
+// with atomic renames while installs and removals run: none of its keys may
+// be lost.
+TEST_F(HookInstallerTest, ConcurrentEditsOfAnotherProgramAreKept) {
+  writeSettings("{}");
+  const fs::path stop = home / "stop";
+  const fs::path count = home / "count";
+  const pid_t writer = test::forkChild([&] {
+    int added = 0;
+    for (; !fs::exists(stop); ++added) {
+      json content = json::parse(readWholeFile(settings()));
+      content["key" + std::to_string(added)] = added;
+      std::ofstream(folder() / "other.tmp") << content.dump();
+      fs::rename(folder() / "other.tmp", settings());
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::ofstream(count) << added;
+    return 0;
+  });
+  int refused = 0;
+  for (int run = 0; run < 150; ++run) {
+    const std::string message = configureMessage(run % 2 == 0);
+    if (message.starts_with("error: ")) {
+      EXPECT_NE(message.find(settings().string()), std::string::npos) << message;
+      ++refused;
+    }
+  }
+  std::ofstream(stop).close();
+  ASSERT_EQ(test::waitForChild(writer).exitStatus, 0);
+  const int added = std::stoi(readWholeFile(count));
+  const json final = json::parse(readWholeFile(settings()));
+  std::vector<int> lost;
+  for (int key = 0; key < added; ++key) {
+    if (!final.contains("key" + std::to_string(key))) lost.push_back(key);
+  }
+  EXPECT_TRUE(lost.empty()) << lost.size() << " of " << added << " keys lost";
+  EXPECT_LT(refused, 100) << "runs refused because the file kept changing";
+}
+
+TEST(InstalledExecutableTest, AReplacedExecutableIsRefused) {
+  test::TempDir folder;
+  fs::copy_file("/bin/sleep", folder / "lumacap");
+  test::BackgroundProcess running({(folder / "lumacap").string(), "30"});
+  const fs::path link = "/proc/" + std::to_string(running.pid()) + "/exe";
+  ASSERT_TRUE(test::waitUntil([&] { return fs::read_symlink(link) == folder / "lumacap"; }));
+  EXPECT_EQ(currentExecutablePath(nullptr, link), folder / "lumacap");
+  fs::remove(folder / "lumacap");
+  try {
+    currentExecutablePath(nullptr, link);
+    ADD_FAILURE() << "a deleted executable was accepted";
+  } catch (const std::exception& error) {
+    EXPECT_NE(std::string(error.what()).find((folder / "lumacap").string()), std::string::npos)
+        << error.what();
+  }
 }
 
 }  // namespace

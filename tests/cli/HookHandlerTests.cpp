@@ -175,6 +175,8 @@ struct Reading {
   std::optional<size_t> size;  // nothing: reading gives up (ETIMEDOUT)
 };
 
+// A record followed by silence (Claude Code may leave standard input open)
+// and one beyond the size limit are CommandLineTest's, on the executable.
 TEST(HookRecordReadingTest, ReadsOneRecordWithinTheTimeLimit) {
   using std::chrono::milliseconds;
   const std::vector<Reading> cases = {
@@ -187,22 +189,10 @@ TEST(HookRecordReadingTest, ReadsOneRecordWithinTheTimeLimit) {
        },
        {},
        record.size()},
-      // Claude Code may leave standard input open after the record.
-      {"a complete record, then silence",
-       [](Pipe& input, const auto&) { input.write(record + "\n"); },
-       {},
-       record.size() + 1},
       {"an incomplete record that stays open",
        [](Pipe& input, const auto&) { input.write(record.substr(0, 20)); },
        {milliseconds(20), milliseconds(200)},
        std::nullopt},
-      {"more than the limit",
-       [](Pipe& input, const auto&) {
-         for (int i = 0; i < 20; ++i) input.write(std::string(65536, ' '));  // 1.25 MiB
-         input.closeWriter();
-       },
-       {},
-       HookInput::maximumSize + 1},
       // A writer that keeps sending a space now and then must not keep the hook alive.
       {"a trickle after a complete record",
        [](Pipe& input, const std::atomic<bool>& reading) {

@@ -12,28 +12,6 @@ TEST(ScreenGeometry, SpannedRectangleIsTheSameWhicheverWayTheDragGoes) {
   EXPECT_EQ(geometry::spanned({300, 50}, {100, 250}), forward);
 }
 
-TEST(ScreenGeometry, IntersectionClipsAndDisjointRectanglesGiveAnEmptyOne) {
-  const Rect bounds{0, 0, 640, 480};
-  EXPECT_EQ((Rect{600, 400, 100, 100}).intersected(bounds), (Rect{600, 400, 40, 80}));
-  EXPECT_EQ((Rect{-20, -10, 50, 30}).intersected(bounds), (Rect{0, 0, 30, 20}));
-  EXPECT_TRUE((Rect{700, 10, 20, 20}).intersected(bounds).isEmpty());
-}
-
-TEST(ScreenGeometry, ContainsIsHalfOpen) {
-  const Rect frame{640, 0, 640, 800};
-  EXPECT_TRUE(frame.contains({640, 0}));
-  EXPECT_TRUE(frame.contains({1279.5, 799.5}));
-  EXPECT_FALSE(frame.contains({1280, 10}));
-  EXPECT_FALSE(frame.contains({639.9, 10}));
-}
-
-TEST(ScreenGeometry, RegionsUnderThreePointsCannotBeCaptured) {
-  EXPECT_FALSE(geometry::isCapturableRegion({0, 0, 2.9, 100}));
-  EXPECT_FALSE(geometry::isCapturableRegion({0, 0, 100, 2.99}));
-  EXPECT_TRUE(geometry::isCapturableRegion({0, 0, 3, 3}));
-  EXPECT_FALSE(geometry::isCapturableRegion({0, 0, 0, 0}));
-}
-
 TEST(ScreenGeometry, DisplayPathRoundsHalvesAwayFromZeroWindowPathTruncates) {
   EXPECT_EQ(geometry::roundedPixels(100.25, 2), 201);  // 200.5 → 201
   EXPECT_EQ(geometry::roundedPixels(100.2, 2), 200);   // 200.4 → 200
@@ -44,26 +22,6 @@ TEST(ScreenGeometry, DisplayPathRoundsHalvesAwayFromZeroWindowPathTruncates) {
   EXPECT_EQ(geometry::truncatedPixels(0, 2), 1);
   // 333 pixels at 1.25 are 266.4 points; the way back must not lose a pixel.
   EXPECT_EQ(geometry::truncatedPixels(333 / 1.25, 1.25), 333);
-}
-
-TEST(ScreenGeometry, WholeDisplayAtScaleTwoHasFullPixelDensity) {
-  const auto target = geometry::displayTarget(1512, 982, 2, std::nullopt);
-  ASSERT_TRUE(target);
-  EXPECT_EQ(target->output, (PixelSize{3024, 1964}));
-  EXPECT_EQ(target->source, (PixelRect{0, 0, 3024, 1964}));
-}
-
-TEST(ScreenGeometry, DisplayTargetClipsBeforeCheckingTheSize) {
-  // Mostly off the display: 2 points remain, too narrow.
-  EXPECT_FALSE(geometry::displayTarget(640, 480, 1, Rect{638, 10, 100, 100}));
-  // 3 points remain: captured.
-  const auto edge = geometry::displayTarget(640, 480, 2, Rect{637, 470, 100, 100});
-  ASSERT_TRUE(edge);
-  EXPECT_EQ(edge->points, (Rect{637, 470, 3, 10}));
-  EXPECT_EQ(edge->output, (PixelSize{6, 20}));
-  EXPECT_EQ(edge->source, (PixelRect{1274, 940, 6, 20}));
-  EXPECT_FALSE(geometry::displayTarget(640, 480, 1, Rect{700, 10, 100, 100}));
-  EXPECT_FALSE(geometry::displayTarget(640, 480, 1, Rect{10, 10, 2.9, 100}));
 }
 
 TEST(ScreenGeometry, DisplayTargetSourceNeverLeavesTheDisplay) {
@@ -82,11 +40,6 @@ TEST(ScreenGeometry, FramesKeepTheNativeOriginAndScaleOnlyTheSize) {
   // A window 100 pixels into the second display is 50 points into it.
   EXPECT_EQ(geometry::windowFrameInPoints(PixelRect{1380, 200, 400, 300}, second, 2),
             (Rect{1330, 100, 200, 150}));
-}
-
-TEST(ScreenGeometry, WindowOutputSizeTruncatesAndKeepsOnePixel) {
-  EXPECT_EQ(geometry::windowOutputSize({0, 0, 0.3, 50.75}, 2), (PixelSize{1, 101}));
-  EXPECT_EQ(geometry::windowOutputSize({0, 0, 0.2, 0.2}, 1), (PixelSize{1, 1}));
 }
 
 TEST(ScreenGeometry, PointerPicksTheFirstFrameHoldingIt) {

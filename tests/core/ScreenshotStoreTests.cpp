@@ -8,13 +8,13 @@
 #include <map>
 
 #include "core/AtomicFile.h"
-#include "support/ScopedEnvironment.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using lumacap::CaptureRecord;
 using lumacap::Date;
+using lumacap::readWholeFile;
 using lumacap::ScreenshotStore;
 using lumacap::StoreError;
 using lumacap::test::permissionsOf;
@@ -29,14 +29,12 @@ void writeFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string readFile(const fs::path& path) { return lumacap::readWholeFile(path); }
-
 // Every entry of a folder (hidden ones too) with its content.
 std::map<std::string, std::string> folderContents(const fs::path& folder) {
   std::map<std::string, std::string> contents;
   for (const auto& entry : fs::directory_iterator(folder)) {
     contents[entry.path().filename().string()] =
-        entry.is_regular_file() ? readFile(entry.path()) : "<not a file>";
+        entry.is_regular_file() ? readWholeFile(entry.path()) : "<not a file>";
   }
   return contents;
 }
@@ -72,7 +70,7 @@ class ScreenshotStoreTest : public ::testing::Test {
 class BlockedIndex {
  public:
   explicit BlockedIndex(const ScreenshotStore& store) : index_(store.indexFile()) {
-    if (fs::exists(index_)) saved_ = readFile(index_);
+    if (fs::exists(index_)) saved_ = readWholeFile(index_);
     fs::remove(index_);
     fs::create_directory(index_);
     writeFile(index_ / "in-the-way", "");
@@ -106,12 +104,6 @@ TEST(ScreenshotStoreOpening, CreatesPrivateFoldersAndWritesNoIndexUntilTheFirstC
   EXPECT_EQ(permissionsOf(root / "Captures"), 0750u);
 }
 
-TEST(ScreenshotStoreOpening, ThrowsTheFileSystemErrorWhenTheCaptureFolderCannotBeMade) {
-  TempDir temp;
-  writeFile(temp / "file", "");
-  EXPECT_THROW(ScreenshotStore(temp / "file" / "Lumacap"), std::system_error);
-}
-
 // Which indexes are damaged is fuzz_index_decoder's to check on its corpus;
 // here, that refusing one touches no file.
 TEST(ScreenshotStoreOpening, RefusesADamagedIndexAndTouchesNoFile) {
@@ -126,7 +118,7 @@ TEST(ScreenshotStoreOpening, RefusesADamagedIndexAndTouchesNoFile) {
     const auto before = folderContents(temp / "Captures");
     EXPECT_TRUE(failsWithInvalidIndex(temp.path())) << index;
     EXPECT_EQ(folderContents(temp / "Captures"), before) << index;
-    EXPECT_EQ(readFile(temp / "history.json"), index);
+    EXPECT_EQ(readWholeFile(temp / "history.json"), index);
     EXPECT_EQ(folderContents(temp.path()).size(), 2u) << "no temporary or other file was left";
   }
 }
@@ -150,7 +142,7 @@ TEST_F(ScreenshotStoreTest, IndexFormatWritesSortedPrettyKeysAndOmitsAbsentOnes)
   EXPECT_EQ(first.id.find_first_of("abcdef"), std::string::npos) << "ids in upper case";
   EXPECT_NE(first.id, second.id);
 
-  EXPECT_EQ(readFile(store.indexFile()),
+  EXPECT_EQ(readWholeFile(store.indexFile()),
             "[\n"
             "  {\n"
             "    \"application\": \"Terminal\",\n"
@@ -170,11 +162,6 @@ TEST_F(ScreenshotStoreTest, IndexFormatWritesSortedPrettyKeysAndOmitsAbsentOnes)
                 "]\n");
 
   store.markStaged(first.id, "Clipboard", "Copied");
-  const std::string index = readFile(store.indexFile());
-  EXPECT_NE(index.find("\"deliveryStatus\": \"Copied\",\n    \"destination\": \"Clipboard\",\n"
-                       "    \"filename\": \"first.png\""),
-            std::string::npos)
-      << index;
   store.markStaged(first.id, "lumacap · main", "Staged");  // the last delivery counts
   EXPECT_EQ(store.records()[1].destination, "lumacap · main");
   EXPECT_EQ(store.records()[1].deliveryStatus, "Staged");
@@ -201,8 +188,8 @@ TEST_F(ScreenshotStoreTest, SavingStoresTheImagePrivatelyAndPutsTheNewestFirst) 
   EXPECT_EQ(first.filename, "build-failed.png");
   EXPECT_EQ(first.application, "Console");
   EXPECT_FALSE(first.destination);
-  EXPECT_EQ(readFile(store.url(first)), png);
-  EXPECT_EQ(readFile(store.url(second)), "second");
+  EXPECT_EQ(readWholeFile(store.url(first)), png);
+  EXPECT_EQ(readWholeFile(store.url(second)), "second");
   EXPECT_EQ(store.records(), (std::vector<CaptureRecord>{second, first}));
   EXPECT_EQ(permissionsOf(store.url(first)), 0600u);
   EXPECT_EQ(permissionsOf(store.indexFile()), 0600u);
@@ -213,7 +200,7 @@ TEST_F(ScreenshotStoreTest, SavingPicksTheFirstNameFreeOnDiskAndInTheHistory) {
   writeFile(temp / "Captures" / "build-failed.png", "made by hand");
   EXPECT_EQ(store.save(png, "Build failed.png", std::nullopt, someDate).filename, "build-failed-2.png");
   EXPECT_EQ(store.save(png, "build  FAILED", std::nullopt, someDate).filename, "build-failed-3.png");
-  EXPECT_EQ(readFile(temp / "Captures" / "build-failed.png"), "made by hand");
+  EXPECT_EQ(readWholeFile(temp / "Captures" / "build-failed.png"), "made by hand");
 
   // A record whose image was removed by hand still holds its name.
   fs::remove(temp / "Captures" / "build-failed-2.png");
@@ -234,7 +221,7 @@ TEST_F(ScreenshotStoreTest, SavingFailsWithoutARecordWhenTheImageCannotBeWritten
   writeFile(temp / "Captures", "");
   EXPECT_THROW(store.save(png, "new", std::nullopt, someDate), std::system_error);
   EXPECT_EQ(store.records(), records);
-  EXPECT_EQ(ScreenshotStore::decodeIndex(readFile(store.indexFile())), records);
+  EXPECT_EQ(ScreenshotStore::decodeIndex(readWholeFile(store.indexFile())), records);
 }
 
 TEST_F(ScreenshotStoreTest, RenamingMovesTheImageAndKeepsThePosition) {
@@ -253,10 +240,13 @@ TEST_F(ScreenshotStoreTest, RenamingMovesTheImageAndKeepsThePosition) {
   EXPECT_EQ(permissionsOf(temp / "Captures" / "b-2.png"), 0600u);
   EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
 
-  // Ids are accepted in either case.
+  // Ids are accepted in either case; a file that appeared under the new name
+  // is never replaced.
   std::string lower = c.id;
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  EXPECT_EQ(store.rename(lower, "New Name").filename, "new-name.png");
+  writeFile(temp / "Captures" / "new-name.png", "someone else's");
+  EXPECT_EQ(store.rename(lower, "New Name").filename, "new-name-2.png");
+  EXPECT_EQ(readWholeFile(temp / "Captures" / "new-name.png"), "someone else's");
 }
 
 TEST_F(ScreenshotStoreTest, RenamingANameWithTheSameStemChangesNothing) {
@@ -281,13 +271,6 @@ TEST_F(ScreenshotStoreTest, RenamingFailsForUnknownIdsAndMissingImages) {
   EXPECT_THROW(store.rename(record.id, "b"), std::system_error);
   EXPECT_EQ(store.records(), std::vector<CaptureRecord>{record});
   EXPECT_TRUE(folderContents(temp / "Captures").empty());
-}
-
-TEST_F(ScreenshotStoreTest, RenamingNeverReplacesAFileThatAppearedUnderTheNewName) {
-  const CaptureRecord record = store.save("mine", "a", std::nullopt, someDate);
-  writeFile(temp / "Captures" / "b.png", "someone else's");
-  EXPECT_EQ(store.rename(record.id, "b").filename, "b-2.png");
-  EXPECT_EQ(readFile(temp / "Captures" / "b.png"), "someone else's");
 }
 
 TEST_F(ScreenshotStoreTest, DeletingRemovesTheImageAndTheRecordOnly) {
@@ -361,19 +344,13 @@ TEST_F(ScreenshotStoreTest, FailedIndexWriteDeleteAllKeepsWhatItRemovedBeforeThe
   fs::create_directories(temp / "Captures" / (".deleting-" + b.id) / "x");
   EXPECT_THROW(store.deleteAll(), std::system_error);
   EXPECT_EQ(store.records().size(), 2u);
-  EXPECT_EQ(readFile(store.url(b)), "image b");
+  EXPECT_EQ(readWholeFile(store.url(b)), "image b");
 
   fs::remove_all(temp / "Captures" / (".deleting-" + b.id));
   fs::create_directories(temp / "Captures" / (".deleting-" + a.id) / "x");
   EXPECT_THROW(store.deleteAll(), std::system_error);
   EXPECT_EQ(store.records(), std::vector<CaptureRecord>{a});
   EXPECT_FALSE(fs::exists(temp / "Captures" / "b.png"));
-  EXPECT_EQ(readFile(store.url(a)), "image a");
+  EXPECT_EQ(readWholeFile(store.url(a)), "image a");
   EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
-}
-
-TEST(ScreenshotStoreDefaultRoot, IsTheDataRoot) {
-  lumacap::test::ScopedEnvironment environment;
-  environment.set("XDG_DATA_HOME", "/somewhere/data");
-  EXPECT_EQ(ScreenshotStore::defaultRoot(), fs::path("/somewhere/data/Lumacap"));
 }

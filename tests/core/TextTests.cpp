@@ -25,8 +25,7 @@ TEST(UnicodeTest, CountsUserPerceivedCharacters) {
 }
 
 TEST(UnicodeTest, FoldsDiacriticsAndWidthButNotCase) {
-  EXPECT_EQ(foldDiacriticsAndWidth("Café Déjà Vu"), "Cafe Deja Vu");
-  EXPECT_EQ(foldDiacriticsAndWidth("ＡＢｃ１"), "ABc1");
+  EXPECT_EQ(foldDiacriticsAndWidth("Café ＡＢｃ１"), "Cafe ABc1");
   EXPECT_EQ(foldDiacriticsAndWidth("한국어"), "한국어");  // Hangul is recomposed
   EXPECT_EQ(lowercased("ÀÉÎ ABC Σ"), "àéî abc σ");
 }

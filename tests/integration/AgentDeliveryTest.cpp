@@ -1,8 +1,11 @@
+// Delivery on a real X server: the hook recording a session from a terminal,
+// staging for a session and activating its host, and copying an image.
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 #include <QCoreApplication>
 #include <QImage>
-#include <QProcess>
 #include <QWidget>
 #include <cstdlib>
 #include <fstream>
@@ -10,11 +13,13 @@
 
 #include "app/AgentIntegration.h"
 #include "app/AgentRouter.h"
+#include "core/AtomicFile.h"
 #include "core/DataRoot.h"
 #include "core/StagingText.h"
 #include "platform/ProcessSource.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11Workspace.h"
+#include "platform/x11/XcbWindowList.h"
 #include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
 #include "support/ScopedEnvironment.h"
@@ -22,21 +27,6 @@
 
 namespace lumacap {
 namespace {
-
-// Runs a tool while this process keeps serving the selection it owns.
-QByteArray runServingEvents(const QStringList& arguments) {
-  QProcess process;
-  process.start(arguments.first(), arguments.mid(1));
-  if (!test::processEventsUntil(
-          [&] { return process.state() == QProcess::NotRunning || process.waitForFinished(10); })) {
-    ADD_FAILURE() << arguments.join(' ').toStdString() << " did not finish";
-  }
-  return process.readAllStandardOutput();
-}
-
-QByteArray clipboard(const QString& target) {
-  return runServingEvents({"xclip", "-selection", "clipboard", "-t", target, "-o"});
-}
 
 bool waitServingEvents(const std::function<bool()>& condition) {
   return test::waitUntil([&] {
@@ -62,8 +52,6 @@ std::optional<ProcessIdentity> childRunning(int32_t parent, const std::string& c
   return found;
 }
 
-std::string windowArgument(unsigned long window) { return std::to_string(window); }
-
 class AgentDeliveryTest : public ::testing::Test {
  protected:
   AgentDeliveryTest() {
@@ -73,7 +61,7 @@ class AgentDeliveryTest : public ::testing::Test {
   }
 
   void activate(unsigned long window) {
-    server.xdotool({"windowactivate", "--sync", windowArgument(window)});
+    server.xdotool({"windowactivate", "--sync", std::to_string(window)});
     ASSERT_TRUE(waitServingEvents([&] { return server.activeWindow() == window; }));
   }
 
@@ -125,8 +113,8 @@ TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXterm
             "Path and message copied. Select the webapp session in your terminal and paste. Nothing was "
             "submitted.");
 
-  EXPECT_EQ(clipboard("UTF8_STRING").toStdString(), StagingText::make(file, "what is wrong here?"));
-  const QByteArray targets = clipboard("TARGETS");
+  EXPECT_EQ(test::clipboard("UTF8_STRING").toStdString(), StagingText::make(file, "what is wrong here?"));
+  const QByteArray targets = test::clipboard("TARGETS");
   EXPECT_FALSE(targets.contains("image/")) << targets.toStdString();
   EXPECT_TRUE(waitServingEvents([&] { return server.activeWindow() == hostWindow; }));
 }
@@ -187,7 +175,7 @@ TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveW
       waitServingEvents([&] { return !activations.empty() && activations.back().pid == terminal.pid(); }));
   EXPECT_EQ(activations.back().bundleIdentifier, "XTerm");
   // The second window is now the topmost of ours, but the first was active last.
-  server.xdotool({"windowraise", windowArgument(secondWindow)});
+  server.xdotool({"windowraise", std::to_string(secondWindow)});
 
   const auto ours = workspace.application(static_cast<int32_t>(QCoreApplication::applicationPid()));
   ASSERT_TRUE(ours);
@@ -203,11 +191,87 @@ TEST_F(AgentDeliveryTest, ACopiedImageIsPastedAsTheSamePng) {
   pasteboard.setText("an earlier text");
   Clipboard::copyImage(pasteboard, image);
 
-  const QByteArray png = clipboard("image/png");
+  const QByteArray png = test::clipboard("image/png");
   ASSERT_TRUE(png.startsWith("\x89PNG"));
   const QImage pasted = QImage::fromData(png, "PNG");
   EXPECT_EQ(pasted.convertToFormat(QImage::Format_RGB32), image);
-  EXPECT_FALSE(clipboard("TARGETS").contains("UTF8_STRING"));
+  EXPECT_FALSE(test::clipboard("TARGETS").contains("UTF8_STRING"));
+}
+
+TEST(XcbWindowListTest, NamesTheApplicationOwningAManagedWindow) {
+  auto& server = test::sharedXServer();
+  auto& terminal = server.start({"xterm", "-class", "HookTerm"});
+  ASSERT_TRUE(server.waitForWindow("HookTerm", terminal.pid()));
+
+  XcbWindowList windows(server.display());
+  EXPECT_EQ(windows.application(terminal.pid()), (RunningApplication{terminal.pid(), "HookTerm"}));
+  EXPECT_EQ(windows.application(1), std::nullopt);
+
+  XcbWindowList unreachable(":9999");
+  EXPECT_EQ(unreachable.application(terminal.pid()), std::nullopt);
+}
+
+using test::lumacapBinary;
+using test::sharedXServer;
+using test::TempDir;
+using test::waitUntil;
+
+std::string record(const std::string& event) {
+  return R"({"session_id":"integration-session","cwd":"/work/webapp","hook_event_name":")" + event +
+         R"(","transcript_path":"/tmp/t.jsonl"})";
+}
+
+// xterm → bash → claude → lumacap --claude-hook, as when Claude Code runs
+// in a terminal and runs its hooks.
+TEST(HookSessionIntegrationTest, SessionFileNamesTheAgentAndItsTerminal) {
+  TempDir folder;
+  const auto data = folder / "data";
+  std::ofstream(folder / "start.json") << record("SessionStart");
+  const auto agent = folder / "claude";
+  // The agent waits for "go", as Claude Code starts long after its terminal.
+  std::ofstream(agent) << "#!/bin/sh\n"
+                       << "echo $$ > '" << (folder / "agent.pid").string() << "'\n"
+                       << "while [ ! -e '" << (folder / "go").string() << "' ]; do sleep 0.05; done\n"
+                       << "'" << lumacapBinary() << "' --claude-hook < '" << (folder / "start.json").string()
+                       << "' 2> '" << (folder / "hook.err").string() << "'\n"
+                       << "touch '" << (folder / "done").string() << "'\n"
+                       << "sleep 600\n";
+  std::filesystem::permissions(agent, std::filesystem::perms::owner_all);
+
+  auto& server = sharedXServer();
+  // "; true" keeps bash from replacing itself with the agent.
+  auto& terminal = server.start({"xterm", "-e", "bash", "-c", agent.string() + "; true"},
+                                {{"XDG_DATA_HOME", data.string()}});
+  ASSERT_TRUE(server.waitForWindow("XTerm", terminal.pid()));
+  std::ofstream(folder / "go").close();
+  ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(folder / "done"); }));
+  EXPECT_EQ(readWholeFile(folder / "hook.err"), "");
+
+  const int32_t agentPid = std::stoi(readWholeFile(folder / "agent.pid"));
+  const SessionRepository sessions(data / "Lumacap");
+  const auto file = sessions.file("integration-session");
+  ASSERT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(test::permissionsOf(file), 0600u);
+  const auto session = AgentSession::fromJson(readWholeFile(file));
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->process.pid, agentPid);
+  EXPECT_EQ(session->process.executable, "claude");
+  EXPECT_EQ(session->hostBundleID, "XTerm");
+  EXPECT_EQ(session->hostPID, terminal.pid());
+  EXPECT_EQ(session->cwd, "/work/webapp");
+
+  // Listed while the agent runs, dropped once it has exited.
+  auto inspect = [](int32_t pid) { return ProcessSource::system().inspect(pid); };
+  ASSERT_EQ(sessions.liveSessions(inspect).size(), 1u);
+  ::kill(agentPid, SIGKILL);
+  EXPECT_TRUE(waitUntil([&] { return sessions.liveSessions(inspect).empty(); }));
+  EXPECT_TRUE(std::filesystem::exists(file)) << "listing leaves stale files alone";
+
+  const auto end = test::runProcess({lumacapBinary(), "--claude-hook"}, record("SessionEnd"),
+                                    {{"XDG_DATA_HOME", data.string()}});
+  EXPECT_EQ(end.exitStatus, 0);
+  EXPECT_EQ(end.standardError, "");
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 }  // namespace

@@ -1,88 +1,44 @@
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
+#include "app/TrayAvailability.h"
+#include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
 #include "platform/linux/TesseractRecognizer.h"
+#include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
+#include "support/RenderedText.h"
 #include "support/SessionBus.h"
-#include "support/TempDir.h"
+#include "support/TemporaryHome.h"
 
 namespace lumacap {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using Geometry = test::XServer::Geometry;
 using test::sharedXServer;
 using test::waitUntil;
 
-struct Geometry {
-  int x = 0, y = 0, width = 0, height = 0;
-};
-
-std::string xdotool(std::vector<std::string> arguments) {
-  arguments.insert(arguments.begin(), "xdotool");
-  return sharedXServer().run(arguments).standardOutput;
-}
-
-std::vector<unsigned long> windowsNamed(const std::string& name) {
-  std::vector<unsigned long> windows;
-  std::istringstream lines(xdotool({"search", "--onlyvisible", "--name", "^" + name + "$"}));
-  for (std::string line; std::getline(lines, line);) windows.push_back(std::stoul(line));
-  return windows;
-}
-
-std::optional<unsigned long> waitForWindowNamed(const std::string& name) {
-  std::optional<unsigned long> found;
-  waitUntil([&] {
-    const auto windows = windowsNamed(name);
-    if (!windows.empty()) found = windows.front();
-    return found.has_value();
-  });
-  return found;
-}
-
-Geometry geometryOf(unsigned long window) {
-  Geometry geometry;
-  std::istringstream lines(xdotool({"getwindowgeometry", "--shell", std::to_string(window)}));
-  for (std::string line; std::getline(lines, line);) {
-    const auto equals = line.find('=');
-    if (equals == std::string::npos) continue;
-    const std::string key = line.substr(0, equals);
-    const int value = std::stoi(line.substr(equals + 1));
-    if (key == "X") geometry.x = value;
-    if (key == "Y") geometry.y = value;
-    if (key == "WIDTH") geometry.width = value;
-    if (key == "HEIGHT") geometry.height = value;
-  }
-  return geometry;
-}
-
-std::string clipboard(const std::string& type) {
-  return sharedXServer().run({"xclip", "-selection", "clipboard", "-t", type, "-o"}).standardOutput;
-}
-
-// Width and height from a PNG's header.
-std::pair<int, int> pngSize(const std::string& png) {
-  if (png.size() < 24 || png.compare(1, 3, "PNG") != 0) return {0, 0};
-  const auto number = [&](size_t at) {
-    return (uint8_t(png[at]) << 24) | (uint8_t(png[at + 1]) << 16) | (uint8_t(png[at + 2]) << 8) |
-           uint8_t(png[at + 3]);
-  };
-  return {number(16), number(20)};
-}
+QSize pngSize(const QByteArray& png) { return QImage::fromData(png, "PNG").size(); }
 
 // The visible windows of a process, largest first.
 std::vector<Geometry> windowsOf(pid_t pid) {
   std::vector<Geometry> windows;
-  std::istringstream lines(xdotool({"search", "--onlyvisible", "--pid", std::to_string(pid)}));
-  for (std::string line; std::getline(lines, line);) windows.push_back(geometryOf(std::stoul(line)));
+  std::istringstream found(sharedXServer()
+                               .run({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid)})
+                               .standardOutput);
+  for (unsigned long window; found >> window;) windows.push_back(sharedXServer().geometry(window));
   std::sort(windows.begin(), windows.end(),
             [](const Geometry& a, const Geometry& b) { return a.width * a.height > b.width * b.height; });
   return windows;
@@ -100,59 +56,70 @@ std::vector<std::string> textOnScreen(const Geometry& area) {
   return lines;
 }
 
-// The real application, with a terminal the user works in.
+// The real application, on a home and a session bus of its own, with a
+// terminal the user works in.
 class ApplicationEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto& server = sharedXServer();
     auto& terminal = server.start({"xterm", "-geometry", "80x24+40+60", "-T", "work"});
     terminalWindow = server.waitForWindow("XTerm", terminal.pid());
     ASSERT_TRUE(terminalWindow);
-    application = &server.start({test::lumacapBinary()}, environment());
+    application = &server.start({test::lumacapBinary()}, bus.environment());
     trayIcon = server.waitForWindow("lumacap", application->pid());
     ASSERT_TRUE(trayIcon) << "no tray icon appeared";
-    xdotool({"windowactivate", "--sync", std::to_string(*terminalWindow)});
+    server.xdotool({"windowactivate", "--sync", std::to_string(*terminalWindow)});
     ASSERT_TRUE(waitUntil([&] { return server.activeWindow() == terminalWindow; }));
   }
 
+  // Stopped however the test ends: a Lumacap left running would keep the
+  // hot key from the tests that follow in this process.
   void TearDown() override {
     if (application) application->stop();
-  }
-
-  std::map<std::string, std::string> environment() const {
-    return {{"HOME", home.path().string()},
-            {"XDG_DATA_HOME", (home / "data").string()},
-            {"XDG_CONFIG_HOME", (home / "config").string()},
-            {"DBUS_SESSION_BUS_ADDRESS", bus.address()}};
   }
 
   // Starting Lumacap again: hands over to the running one and ends at once.
   test::ProcessResult startAgain(const std::vector<std::string>& arguments = {}) {
     std::vector<std::string> command = {test::lumacapBinary()};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    auto withDisplay = environment();
-    withDisplay.merge(sharedXServer().environment());
-    return test::runProcess(command, {}, withDisplay);
+    auto environment = bus.environment();
+    environment.merge(server.environment());
+    return test::runProcess(command, {}, environment);
   }
 
   // Shift+Super+2, then a drag of 300 × 200 pixels.
   void captureRegion() {
-    xdotool({"key", "super+shift+2"});
+    server.xdotool({"key", "super+shift+2"});
     ASSERT_TRUE(waitUntil([&] {
       const auto windows = windowsOf(application->pid());
       return !windows.empty() && windows.front().width >= 1280;
     })) << "the region overlay did not open";
-    xdotool({"mousemove", "100", "100", "mousedown", "1", "mousemove", "250", "200", "mousemove", "400",
-             "300", "mouseup", "1"});
+    server.xdotool({"mousemove", "100", "100", "mousedown", "1", "mousemove", "250", "200", "mousemove",
+                    "400", "300", "mouseup", "1"});
+  }
+
+  void keys(const std::vector<std::string>& names) {
+    std::vector<std::string> arguments = {"key", "--delay", "60"};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    server.xdotool(arguments);
+  }
+
+  // Waits until the window of this title is shown and has the keyboard.
+  bool waitForActiveWindow(const std::string& title) {
+    return waitUntil([&] {
+      const auto shown = server.windowsNamed(title);
+      return !shown.empty() && server.activeWindow() == shown.front();
+    });
   }
 
   nlohmann::json history() {
-    std::ifstream file(home / "data" / "Lumacap" / "history.json");
+    std::ifstream file(root / "history.json");
     if (!file) return nlohmann::json::array();
     return nlohmann::json::parse(file, nullptr, false);
   }
 
-  test::TempDir home;
+  test::XServer& server = sharedXServer();
+  test::TemporaryHome home;
+  fs::path root = home.path() / ".local/share/Lumacap";
   test::SessionBus bus;
   test::BackgroundProcess* application = nullptr;
   std::optional<unsigned long> terminalWindow;
@@ -160,18 +127,14 @@ class ApplicationEndToEndTest : public ::testing::Test {
 };
 
 TEST_F(ApplicationEndToEndTest, RegionCaptureIsOnTheClipboardAtOnceAndTheThumbnailNeverTakesFocus) {
-  auto& server = sharedXServer();
   captureRegion();
-  const auto card = waitForWindowNamed("Capture copied");
+  const auto card = server.waitForWindowNamed("Capture copied");
   ASSERT_TRUE(card) << "no thumbnail";
-  std::string png;
-  ASSERT_TRUE(waitUntil([&] {
-    png = clipboard("image/png");
-    return !png.empty();
-  }));
-  EXPECT_EQ(pngSize(png), std::make_pair(300, 200));
+  QByteArray png;
+  ASSERT_TRUE(waitUntil([&] { return !(png = test::clipboard("image/png")).isEmpty(); }));
+  EXPECT_EQ(pngSize(png), QSize(300, 200));
 
-  const Geometry geometry = geometryOf(*card);
+  const Geometry geometry = server.geometry(*card);
   EXPECT_EQ(geometry.width, 304);
   EXPECT_EQ(geometry.height, 104);
   EXPECT_EQ(geometry.x + geometry.width, 1280 - 20);
@@ -179,45 +142,44 @@ TEST_F(ApplicationEndToEndTest, RegionCaptureIsOnTheClipboardAtOnceAndTheThumbna
   EXPECT_EQ(server.activeWindow(), terminalWindow);
 
   // Its Save button saves without taking the focus from the terminal.
-  xdotool({"mousemove", std::to_string(geometry.x + 175), std::to_string(geometry.y + 77), "click", "1"});
+  server.click(geometry.x + 175, geometry.y + 77);
   ASSERT_TRUE(waitUntil([&] { return history().size() == 1; })) << "Save on the thumbnail saved nothing";
   EXPECT_EQ(server.activeWindow(), terminalWindow);
 
   // The thumbnail goes by itself seven seconds after the pointer left it.
-  xdotool({"mousemove", "600", "400"});
+  server.xdotool({"mousemove", "600", "400"});
   std::this_thread::sleep_for(5s);
-  EXPECT_FALSE(windowsNamed("Capture copied").empty());
-  EXPECT_TRUE(waitUntil([] { return windowsNamed("Capture copied").empty(); }, 5s));
+  EXPECT_FALSE(server.windowsNamed("Capture copied").empty());
+  EXPECT_TRUE(waitUntil([&] { return server.windowsNamed("Capture copied").empty(); }, 5s));
 }
 
 TEST_F(ApplicationEndToEndTest, PreviewStagesTheMessageToTheClipboardAndReturnsFocus) {
-  auto& server = sharedXServer();
   captureRegion();
-  const auto card = waitForWindowNamed("Capture copied");
+  const auto card = server.waitForWindowNamed("Capture copied");
   ASSERT_TRUE(card);
-  const Geometry geometry = geometryOf(*card);
-  xdotool({"mousemove", std::to_string(geometry.x + 122), std::to_string(geometry.y + 77), "click",
-           "1"});  // Edit
-  const auto preview = waitForWindowNamed("Lumacap");
+  const Geometry geometry = server.geometry(*card);
+  server.click(geometry.x + 122, geometry.y + 77);  // Edit
+  const auto preview = server.waitForWindowNamed("Lumacap");
   ASSERT_TRUE(preview) << "Edit did not open the preview";
   ASSERT_TRUE(waitUntil([&] { return server.activeWindow() == preview; }));
 
-  xdotool({"type", "--delay", "20", "Why is this red?"});
-  xdotool({"key", "Return"});
+  server.xdotool({"type", "--delay", "20", "Why is this red?"});
+  server.xdotool({"key", "Return"});
   ASSERT_TRUE(waitUntil([&] { return history().size() == 1 && history().at(0).contains("destination"); }))
       << "nothing was staged";
   const nlohmann::json record = history().at(0);
   EXPECT_EQ(record.value("destination", ""), "Clipboard");
-  const std::string file =
-      (home / "data" / "Lumacap" / "Captures" / record.at("filename").get<std::string>()).string();
+  const fs::path file = root / "Captures" / record.at("filename").get<std::string>();
   const std::string staged = StagingText::make(file, "Why is this red?");
-  EXPECT_TRUE(waitUntil([&] { return clipboard("UTF8_STRING") == staged; })) << clipboard("UTF8_STRING");
+  EXPECT_TRUE(waitUntil([&] { return test::clipboard("UTF8_STRING").toStdString() == staged; }))
+      << test::clipboard("UTF8_STRING").toStdString();
   EXPECT_TRUE(waitUntil([&] { return server.activeWindow() == terminalWindow; }));
-  EXPECT_TRUE(windowsNamed("Lumacap").empty());
+  EXPECT_TRUE(server.windowsNamed("Lumacap").empty());
 }
 
 TEST_F(ApplicationEndToEndTest, TrayMenuListsTheCommandsInOrderAndQuits) {
-  xdotool({"mousemove", "--window", std::to_string(*trayIcon), "5", "5", "click", "1"});  // a left click
+  server.xdotool(
+      {"mousemove", "--window", std::to_string(*trayIcon), "5", "5", "click", "1"});  // a left click
   std::optional<Geometry> menu;
   ASSERT_TRUE(waitUntil([&] {
     const auto windows = windowsOf(application->pid());
@@ -237,20 +199,97 @@ TEST_F(ApplicationEndToEndTest, TrayMenuListsTheCommandsInOrderAndQuits) {
     if (found != std::string::npos) at = found;
   }
 
-  xdotool({"key", "Up", "Return"});  // the last item
+  server.xdotool({"key", "Up", "Return"});  // the last item
   EXPECT_TRUE(waitUntil([&] { return !application->running(); }));
 }
 
 TEST_F(ApplicationEndToEndTest, StartingAgainReachesTheRunningInstance) {
   const test::ProcessResult again = startAgain();
   EXPECT_EQ(again.exitStatus, 0);
-  EXPECT_TRUE(waitForWindowNamed("Recent Captures")) << "the running instance did not open Recent Captures";
+  EXPECT_TRUE(server.waitForWindowNamed("Recent Captures"))
+      << "the running instance did not open Recent Captures";
   EXPECT_TRUE(application->running());
 
   // A desktop action of the launcher, for desktops that start it by command.
   EXPECT_EQ(startAgain({"--action=capture-display"}).exitStatus, 0);
-  EXPECT_TRUE(waitForWindowNamed("Capture copied")) << "the display capture did not happen";
-  EXPECT_EQ(pngSize(clipboard("image/png")), std::make_pair(1280, 800));
+  EXPECT_TRUE(server.waitForWindowNamed("Capture copied")) << "the display capture did not happen";
+  EXPECT_EQ(pngSize(test::clipboard("image/png")), QSize(1280, 800));
+}
+
+// Three captures saved before Lumacap starts.
+class HistoryWindowTest : public ApplicationEndToEndTest {
+ protected:
+  void SetUp() override {
+    ScreenshotStore store(root);
+    for (const char* name : {"alpha", "beta", "gamma"}) {
+      QByteArray png;
+      QBuffer buffer(&png);
+      buffer.open(QIODevice::WriteOnly);
+      test::renderedText({QString("$ ") + name}, test::darkTerminal()).save(&buffer, "PNG");
+      store.save(png.toStdString(), name, "XTerm", Date::now());
+    }
+    ApplicationEndToEndTest::SetUp();
+  }
+
+  // The history as it is on disk, once it is `expected`.
+  bool historyBecomes(const std::vector<std::string>& expected) {
+    return waitUntil([&] {
+      const ScreenshotStore store(root);
+      std::vector<std::string> names;
+      for (const CaptureRecord& record : store.records()) names.push_back(record.filename);
+      return names == expected;
+    });
+  }
+
+  std::vector<std::string> captureFiles() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root / "Captures"))
+      names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+// Recent Captures from the tray menu, then a rename, a deletion and Delete
+// All, all with the keyboard, against the real store on disk.
+TEST_F(HistoryWindowTest, RenamesDeletesAndDeletesAllFromTheTray) {
+  // The menu: a title, three captures, "Last Capture…", "Recent Captures…".
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        server.xdotool({"mousemove", "--window", std::to_string(*trayIcon), "5", "5", "click", "1"});
+        std::this_thread::sleep_for(300ms);
+        keys({"Down", "Down", "Down", "Down", "Down", "Return"});
+        return waitUntil([&] { return !server.windowsNamed("Recent Captures").empty(); }, 2s);
+      },
+      20s))
+      << "Recent Captures did not open from the tray menu";
+  ASSERT_TRUE(waitForActiveWindow("Recent Captures"));
+
+  // The newest, gamma, is selected: its menu, "Rename…".
+  keys({"Menu", "Down", "Down", "Down", "Down", "Return"});
+  ASSERT_TRUE(waitForActiveWindow("Rename capture"));
+  keys({"ctrl+a"});
+  server.xdotool({"type", "--delay", "30", "My Shot"});
+  keys({"Return"});
+  ASSERT_TRUE(historyBecomes({"my-shot.png", "beta.png", "alpha.png"}));
+  EXPECT_EQ(captureFiles(), (std::vector<std::string>{"alpha.png", "beta.png", "my-shot.png"}));
+  ASSERT_TRUE(waitForActiveWindow("Recent Captures"));
+
+  // beta, one row down: its menu's last item, "Delete…", then confirm.
+  keys({"Down", "Menu", "Up", "Return"});
+  ASSERT_TRUE(waitForActiveWindow("Delete this capture?"));
+  keys({"Return"});
+  ASSERT_TRUE(historyBecomes({"my-shot.png", "alpha.png"}));
+  EXPECT_EQ(captureFiles(), (std::vector<std::string>{"alpha.png", "my-shot.png"}));
+  ASSERT_TRUE(waitForActiveWindow("Recent Captures"));
+
+  // From the list: "Show Folder", then "Delete All…".
+  keys({"Tab", "Tab", "space"});
+  ASSERT_TRUE(waitForActiveWindow("Delete all saved captures?"));
+  keys({"Return"});
+  ASSERT_TRUE(historyBecomes({}));
+  EXPECT_TRUE(captureFiles().empty());
+  EXPECT_TRUE(application->running());
 }
 
 // A desktop without a system tray (GNOME without its AppIndicator extension):
@@ -258,22 +297,60 @@ TEST_F(ApplicationEndToEndTest, StartingAgainReachesTheRunningInstance) {
 TEST(ApplicationWithoutTray, SaysWhatStillWorks) {
   auto& server = sharedXServer();
   server.stopSystemTray();
-  test::TempDir home;
-  auto& application =
-      server.start({test::lumacapBinary()}, {{"HOME", home.path().string()},
-                                             {"XDG_DATA_HOME", (home / "data").string()},
-                                             {"XDG_CONFIG_HOME", (home / "config").string()}});
-  const auto notice = waitForWindowNamed("Lumacap");
+  test::TemporaryHome home;
+  auto& application = server.start({test::lumacapBinary()});
+  const auto notice = server.waitForWindowNamed("Lumacap");
   application.stop();
   server.startSystemTray();
   EXPECT_TRUE(notice) << "no notice on a desktop without a tray";
 }
 
-TEST(ApplicationWithoutDisplay, FailsInOneLine) {
-  const auto result = test::runProcess({test::lumacapBinary()}, {}, {{"DISPLAY", ""}});
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.standardOutput, "");
-  EXPECT_EQ(result.standardError, "Lumacap: no X11 display to run on ($DISPLAY is not set).\n");
+using namespace std::chrono_literals;
+using test::processEventsUntil;
+
+// Takes the shared server's tray away for one test and brings it back after.
+class TrayAvailabilityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::sharedXServer().stopSystemTray();
+    ASSERT_TRUE(processEventsUntil([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }))
+        << "the tray is still there 10 s after trayer was stopped";
+  }
+  void TearDown() override { test::sharedXServer().startSystemTray(); }
+};
+
+TEST_F(TrayAvailabilityTest, WithoutATraySaysSoOnceAfterTheGracePeriod) {
+  TrayAvailability tray(500ms);
+  int told = 0;
+  QObject::connect(&tray, &TrayAvailability::unavailable, [&] { ++told; });
+  tray.start();
+  EXPECT_EQ(told, 0);  // not before the grace period
+  ASSERT_TRUE(processEventsUntil([&] { return told > 0; })) << "no word of the missing tray";
+  EXPECT_FALSE(tray.isWatching());
+  tray.start();
+  processEventsUntil([] { return false; }, 1s);
+  EXPECT_EQ(told, 1);
+}
+
+TEST_F(TrayAvailabilityTest, ATrayThatStartsLateIsNoReasonToSpeak) {
+  // Generous, so that a slow machine starts trayer well within it.
+  TrayAvailability tray(20s);
+  int told = 0;
+  QObject::connect(&tray, &TrayAvailability::unavailable, [&] { ++told; });
+  tray.start();
+  ASSERT_TRUE(tray.isWatching());
+
+  test::sharedXServer().startSystemTray();
+  ASSERT_TRUE(processEventsUntil([&] { return !tray.isWatching(); }, 15s)) << "the new tray went unnoticed";
+  EXPECT_EQ(told, 0);
+
+  // With the tray there from the start, there is nothing to watch.
+  TrayAvailability present(0ms);
+  QObject::connect(&present, &TrayAvailability::unavailable, [&] { ++told; });
+  present.start();
+  EXPECT_FALSE(present.isWatching());
+  processEventsUntil([] { return false; }, 300ms);
+  EXPECT_EQ(told, 0);
 }
 
 }  // namespace

@@ -171,9 +171,10 @@ TEST_F(CaptureIntegration, EscapeCancelsAndClosesEveryOverlayWindow) {
   EXPECT_EQ(search.standardOutput, "");
 }
 
-TEST_F(CaptureIntegration, TooSmallDragResetsAndWaitsForAnother) {
+TEST_F(CaptureIntegration, TooSmallDragOrClickResetsAndWaitsForAnother) {
   Overlay overlay(overlayScreens());
   drag({100, 100}, {102, 300});  // 2 × 200 points
+  xdotool({"mousemove", native(40), native(40), "click", "1"});
   settle();
   EXPECT_TRUE(overlay.completions.empty());
   ASSERT_EQ(overlay.selector.windows().size(), size_t(QGuiApplication::screens().size()));
@@ -193,9 +194,19 @@ TEST_F(CaptureIntegration, DisplayCaptureShowsOtherWindowsButNeverOurs) {
     return screenPixels(source).pixelColor(centreX, centreY) == Qt::red;
   })) << "our window never showed";
 
-  const CapturedImage captured =
-      awaitTask(manager.display(content(), manager.pointerDisplay(), std::nullopt, "Terminal"));
+  // The one screen is the main display (at its scale in the HiDPI run).
+  const char* factor = std::getenv("QT_SCALE_FACTOR");
+  EXPECT_EQ(scale(), factor ? std::atof(factor) : 1.0);
+  const ShareableContent shareable = content();
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  ASSERT_EQ(shareable.displays.size(), 1u);
+  EXPECT_EQ(shareable.displays[0].displayID, source.mainDisplayID());
+  EXPECT_EQ(shareable.displays[0].scale, scale());
+  EXPECT_EQ(shareable.displays[0].frame, (Rect{0, 0, double(screen.width()), double(screen.height())}));
+  EXPECT_EQ(manager.pointerDisplay(), source.mainDisplayID());
+
+  const CapturedImage captured =
+      awaitTask(manager.display(shareable, manager.pointerDisplay(), std::nullopt, "Terminal"));
   EXPECT_EQ(captured.image.size(),
             QSize(std::lround(screen.width() * scale()), std::lround(screen.height() * scale())));
   EXPECT_EQ(captured.image.pixelColor(centreX, centreY), xtermBackground);
@@ -203,36 +214,17 @@ TEST_F(CaptureIntegration, DisplayCaptureShowsOtherWindowsButNeverOurs) {
   EXPECT_TRUE(ours->isVisible());  // shown again afterwards
 }
 
-TEST_F(CaptureIntegration, RegionCaptureGivesThePixelsUnderTheSelection) {
-  Xterm xterm(source, "Region", "50x12+200+150");
-  const WindowGeometry& area = xterm.geometry;
-  // A 100 × 60 point selection well inside the xterm.
-  const Point from{std::ceil(area.x / scale()) + 20, std::ceil(area.y / scale()) + 20};
-  const Point to{from.x + 100, from.y + 60};
-
-  auto task = manager.region(content(), "XTerm");
-  ASSERT_TRUE(overlayShown());
-  drag(from, to);
-  const std::optional<CapturedImage> captured = awaitTask(task);
-  ASSERT_TRUE(captured);
-  EXPECT_EQ(captured->image.size(), QSize(std::lround(100 * scale()), std::lround(60 * scale())));
-  EXPECT_EQ(captured->image.pixelColor(0, 0), xtermBackground);
-  EXPECT_EQ(captured->image.pixelColor(captured->image.width() - 1, captured->image.height() - 1),
-            xtermBackground);
-  EXPECT_EQ(captured->application, "XTerm");
-  EXPECT_EQ(manager.overlay(), nullptr);
-}
-
 // What the user sees mid-drag: the screen dimmed, the selection clear with a
-// white outline and the size label under it, and none of our own windows.
-TEST_F(CaptureIntegration, OverlayMidDragDimsAllButTheSelection) {
+// white outline and the size label under it, and none of our own windows;
+// then the pixels under the selection.
+TEST_F(CaptureIntegration, RegionCaptureDimsAllButTheSelectionMidDragAndGivesItsPixels) {
   Xterm xterm(source, "Overlay", "80x24+100+90");
   const WindowGeometry& area = xterm.geometry;
   const auto ours = redWindow(area.x + int(100 * scale()), area.y + int(50 * scale()), int(40 * scale()),
                               int(40 * scale()));
   ASSERT_TRUE(processEventsUntil([&] { return ours->windowHandle() && ours->windowHandle()->isExposed(); }));
 
-  auto task = manager.region(content(), {});
+  auto task = manager.region(content(), "XTerm");
   ASSERT_TRUE(overlayShown());
   const Point from{std::ceil(area.x / scale()) + 30, std::ceil(area.y / scale()) + 30};
   const Point to{from.x + 150, from.y + 80};
@@ -261,11 +253,23 @@ TEST_F(CaptureIntegration, OverlayMidDragDimsAllButTheSelection) {
   const std::optional<CapturedImage> captured = awaitTask(task);
   ASSERT_TRUE(captured);
   EXPECT_EQ(captured->image.size(), QSize(std::lround(150 * scale()), std::lround(80 * scale())));
+  EXPECT_EQ(captured->image.pixelColor(0, 0), xtermBackground);
+  EXPECT_EQ(captured->image.pixelColor(captured->image.width() - 1, captured->image.height() - 1),
+            xtermBackground);
+  EXPECT_EQ(captured->application, "XTerm");
+  EXPECT_EQ(manager.overlay(), nullptr);
   EXPECT_TRUE(ours->isVisible());
 }
 
 TEST_F(CaptureIntegration, WindowCaptureReturnsTheWindowWithItsTitleAndApplication) {
+  Xterm older(source, "Older", "50x12+100+100");
   Xterm xterm(source, "Capture Me", "50x12+300+200");
+  // The newest window is listed first.
+  std::vector<uint32_t> order;
+  for (const ShareableWindow& window : content().windows) {
+    if (window.windowID == older.window || window.windowID == xterm.window) order.push_back(window.windowID);
+  }
+  EXPECT_EQ(order, (std::vector<uint32_t>{uint32_t(xterm.window), uint32_t(older.window)}));
   const auto found = listed(xterm.window);
   ASSERT_TRUE(found);
   EXPECT_EQ(found->title, "Capture Me");
@@ -311,31 +315,6 @@ TEST_F(CaptureIntegration, WindowCaptureUnderACompositorIgnoresWindowsOnTop) {
   xcb_disconnect(compositor);
 }
 
-TEST_F(CaptureIntegration, NewestWindowIsListedFirst) {
-  Xterm older(source, "Older", "50x12+100+100");
-  Xterm newer(source, "Newer", "50x12+400+300");
-  const ShareableContent shareable = content();
-  std::vector<uint32_t> order;
-  for (const ShareableWindow& window : shareable.windows) {
-    if (window.windowID == older.window || window.windowID == newer.window) order.push_back(window.windowID);
-  }
-  EXPECT_EQ(order, (std::vector<uint32_t>{uint32_t(newer.window), uint32_t(older.window)}));
-}
-
-TEST_F(CaptureIntegration, DisplayOfTheOneScreenIsTheMainDisplay) {
-  // The HiDPI run really runs at its scale.
-  if (const char* factor = std::getenv("QT_SCALE_FACTOR")) {
-    EXPECT_EQ(scale(), std::atof(factor));
-  }
-  const ShareableContent shareable = content();
-  ASSERT_EQ(shareable.displays.size(), 1u);
-  EXPECT_EQ(shareable.displays[0].displayID, source.mainDisplayID());
-  EXPECT_EQ(shareable.displays[0].scale, scale());
-  const QRect screen = QGuiApplication::primaryScreen()->geometry();
-  EXPECT_EQ(shareable.displays[0].frame, (Rect{0, 0, double(screen.width()), double(screen.height())}));
-  EXPECT_EQ(manager.pointerDisplay(), source.mainDisplayID());
-}
-
 // The Xvfb screen split into two 640-pixel monitors, side by side.
 class TwoMonitorCapture : public CaptureIntegration {
  protected:
@@ -361,38 +340,7 @@ class TwoMonitorCapture : public CaptureIntegration {
   }
 };
 
-TEST_F(TwoMonitorCapture, DragOnTheSecondReportsItsDisplayAndALocalRectangle) {
-  QScreen* right = screenNamed("right");
-  ASSERT_NE(right, nullptr);
-  const uint32_t rightID = source.displayNumber(*right).value();
-  EXPECT_NE(rightID, source.displayNumber(*screenNamed("left")).value());
-
-  Overlay overlay(overlayScreens());
-  ASSERT_EQ(overlay.selector.windows().size(), 2u);
-  // 60 pixels into the right monitor, 100 down; 200 × 160 pixels.
-  dragNative("700", "100", "900", "260");
-  const double s = right->devicePixelRatio();
-  EXPECT_EQ(overlay.result(), (RegionSelection{rightID, Rect{60 / s, 100 / s, 200 / s, 160 / s}}));
-
-  xdotool({"mousemove", "1000", "400"});
-  settle(100);
-  EXPECT_EQ(manager.pointerDisplay(), rightID);
-  xdotool({"mousemove", "10", "400"});
-  settle(100);
-  EXPECT_EQ(manager.pointerDisplay(), source.displayNumber(*screenNamed("left")).value());
-}
-
-TEST_F(TwoMonitorCapture, DragLeavingTheFirstMonitorIsClippedToIt) {
-  QScreen* left = screenNamed("left");
-  ASSERT_NE(left, nullptr);
-  Overlay overlay(overlayScreens());
-  dragNative("560", "100", "900", "300");
-  const double s = left->devicePixelRatio();
-  EXPECT_EQ(overlay.result(),
-            (RegionSelection{source.displayNumber(*left).value(), Rect{560 / s, 100 / s, 80 / s, 200 / s}}));
-}
-
-TEST_F(TwoMonitorCapture, ContentListsBothDisplaysWithTheirFrames) {
+TEST_F(TwoMonitorCapture, EachMonitorIsADisplayWithItsFrameAndDragsAreLocalToIt) {
   const ShareableContent shareable = content();
   ASSERT_EQ(shareable.displays.size(), 2u);
   for (const ShareableDisplay& display : shareable.displays) {
@@ -403,6 +351,33 @@ TEST_F(TwoMonitorCapture, ContentListsBothDisplaysWithTheirFrames) {
               (Rect{double(frame.x()), double(frame.y()), double(frame.width()), double(frame.height())}));
     EXPECT_EQ(display.displayID, source.displayNumber(*screen).value());
   }
+  QScreen* left = screenNamed("left");
+  QScreen* right = screenNamed("right");
+  ASSERT_TRUE(left && right);
+  const uint32_t leftID = source.displayNumber(*left).value();
+  const uint32_t rightID = source.displayNumber(*right).value();
+  EXPECT_NE(rightID, leftID);
+  const double s = right->devicePixelRatio();
+  {
+    Overlay overlay(overlayScreens());
+    ASSERT_EQ(overlay.selector.windows().size(), 2u);
+    // 60 pixels into the right monitor, 100 down; 200 × 160 pixels.
+    dragNative("700", "100", "900", "260");
+    EXPECT_EQ(overlay.result(), (RegionSelection{rightID, Rect{60 / s, 100 / s, 200 / s, 160 / s}}));
+  }
+  {
+    // A drag leaving the first monitor is clipped to it.
+    Overlay overlay(overlayScreens());
+    dragNative("560", "100", "900", "300");
+    const double l = left->devicePixelRatio();
+    EXPECT_EQ(overlay.result(), (RegionSelection{leftID, Rect{560 / l, 100 / l, 80 / l, 200 / l}}));
+  }
+  xdotool({"mousemove", "1000", "400"});
+  settle(100);
+  EXPECT_EQ(manager.pointerDisplay(), rightID);
+  xdotool({"mousemove", "10", "400"});
+  settle(100);
+  EXPECT_EQ(manager.pointerDisplay(), leftID);
 }
 
 TEST(ScreenRecordingPermission, RefusedWithoutAnXDisplay) {

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "core/AtomicFile.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -24,13 +24,6 @@ ProcessResult runWithDeadline(std::vector<std::string> arguments,
   ProcessResult result = runProcess(arguments, input, environment);
   if (result.exitStatus == 124) ADD_FAILURE() << arguments[2] << " did not finish within 120 s";
   return result;
-}
-
-std::string readFile(const fs::path& file) {
-  std::ifstream stream(file);
-  std::ostringstream content;
-  content << stream.rdbuf();
-  return content.str();
 }
 
 std::vector<std::string> entriesBelow(const fs::path& root) {
@@ -120,9 +113,9 @@ TEST_F(DebianPackageTest, InstallsRunsFromItsPathAndRemovesWithoutLeftovers) {
   }
   // The bus starts the executable where the package put it, not where the
   // build tree would have installed it.
-  EXPECT_NE(
-      readFile(usr / "share/dbus-1/services/org.lumacap.Lumacap.service").find("Exec=/usr/bin/lumacap\n"),
-      std::string::npos);
+  EXPECT_NE(readWholeFile(usr / "share/dbus-1/services/org.lumacap.Lumacap.service")
+                .find("Exec=/usr/bin/lumacap\n"),
+            std::string::npos);
 
   const ProcessResult help = runWithDeadline({executable, "--help"});
   EXPECT_EQ(help.exitStatus, 0);

@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <optional>
 
+#include "support/ScopedEnvironment.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -17,26 +16,6 @@ namespace {
 using test::permissionsOf;
 using test::TempDir;
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 void write(const fs::path& file, const std::string& content) { std::ofstream(file) << content; }
 
 std::string validatorComplaints(const fs::path& file) {
@@ -46,7 +25,7 @@ std::string validatorComplaints(const fs::path& file) {
 
 TEST(AutostartEntryTest, IsOffUntilTurnedOnAndReadsTheTruthFromDisk) {
   TempDir config;
-  ScopedVariable variable("XDG_CONFIG_HOME", config.path().string());
+  const test::ScopedEnvironment environment({{"XDG_CONFIG_HOME", config.path().string()}});
   AutostartEntry entry;
   ASSERT_EQ(entry.file(), config / "autostart/org.lumacap.Lumacap.desktop");
   EXPECT_FALSE(entry.isEnabled());

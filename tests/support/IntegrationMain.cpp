@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QProcess>
 #include <cstring>
 #include <memory>
 
 #include "OpenMPThreads.h"
+#include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
 
 namespace lumacap::test {
@@ -15,6 +17,15 @@ XServer* sharedServer = nullptr;
 XServer& sharedXServer() {
   if (!sharedServer) throw std::runtime_error("no shared X server in this process");
   return *sharedServer;
+}
+
+QByteArray clipboard(const QString& target) {
+  QProcess xclip;
+  xclip.start("xclip", {"-selection", "clipboard", "-t", target, "-o"});
+  // (waitForFinished says false once the event loop has seen the process end.)
+  if (!processEventsUntil([&] { return xclip.state() == QProcess::NotRunning || xclip.waitForFinished(5); }))
+    ADD_FAILURE() << "xclip did not read the clipboard within 10 s";
+  return xclip.readAllStandardOutput();
 }
 
 }  // namespace lumacap::test

@@ -30,16 +30,7 @@
 namespace lumacap::test {
 
 // Runs the event loop until `task` ends (20 s at most, then the test fails).
-inline void finish(QCoro::Task<> task) {
-  bool done = false;
-  auto watch = [](QCoro::Task<> awaited, bool* flag) -> QCoro::Task<> {
-    co_await std::move(awaited);
-    *flag = true;
-  }(std::move(task), &done);
-  if (!processEventsUntil([&] { return done; }, std::chrono::seconds(20))) {
-    throw std::runtime_error("the task did not finish within 20 s");
-  }
-}
+inline void finish(QCoro::Task<> task) { awaitTask(std::move(task)); }
 
 // Answers the model's alerts and save dialogs in code and remembers them.
 class RecordingPrompts final : public UserPrompts {

@@ -28,9 +28,15 @@ SessionBus::SessionBus() {
   daemon_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
       "sh", "-c", "exec dbus-daemon --nofork --nopidfile --config-file=\"$0\" 2>/dev/null",
       configuration.string()});
-  if (!waitUntil([&] { return std::filesystem::exists(socket); })) {
-    throw std::runtime_error("dbus-daemon did not open " + socket.string() + " within 10 s");
-  }
+  // The socket appears before the daemon accepts connections on it.
+  const auto answers = [&] {
+    return std::filesystem::exists(socket) &&
+           runProcess({"dbus-send", "--bus=" + address_, "--dest=org.freedesktop.DBus",
+                       "/org/freedesktop/DBus", "org.freedesktop.DBus.Peer.Ping"})
+                   .exitStatus == 0;
+  };
+  if (!waitUntil(answers))
+    throw std::runtime_error("dbus-daemon did not answer on " + socket.string() + " within 10 s");
 }
 
 }  // namespace lumacap::test

@@ -4,11 +4,8 @@
 #include <QString>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace lumacap::test {
@@ -19,44 +16,32 @@ namespace lumacap::test {
 // where they were afterwards.
 class TemporaryHome {
  public:
-  TemporaryHome() {
-    point("HOME", folder_.path());
-    point("XDG_DATA_HOME", folder_ / ".local/share");
-    point("XDG_CONFIG_HOME", folder_ / ".config");
-    point("CLAUDE_CONFIG_DIR", claudeFolder());
-    setSettingsPath(folder_ / ".config");
-  }
-  ~TemporaryHome() {
-    for (const auto& [name, value] : saved_) {
-      if (value) ::setenv(name.c_str(), value->c_str(), 1);
-      if (!value) ::unsetenv(name.c_str());
-    }
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    setSettingsPath(config ? std::filesystem::path(config)
-                           : std::filesystem::path(home ? home : "") / ".config");
-  }
-  TemporaryHome(const TemporaryHome&) = delete;
-  TemporaryHome& operator=(const TemporaryHome&) = delete;
-
   const std::filesystem::path& path() const { return folder_.path(); }
   std::filesystem::path claudeFolder() const { return folder_ / "claude"; }
 
  private:
-  void point(const std::string& name, const std::filesystem::path& value) {
-    const char* previous = std::getenv(name.c_str());
-    saved_.emplace_back(name, previous ? std::optional<std::string>(previous) : std::nullopt);
-    ::setenv(name.c_str(), value.c_str(), 1);
-  }
-  // QSettings remembers its folder from first use, so it is told explicitly.
-  static void setSettingsPath(const std::filesystem::path& folder) {
-    const QString path = QString::fromStdString(folder.string());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path);
-  }
+  // QSettings remembers its folder from first use, so it is told explicitly;
+  // at the end (after the environment is back) the user's folder again.
+  struct SettingsFolder {
+    explicit SettingsFolder(const std::filesystem::path& folder) { use(folder); }
+    ~SettingsFolder() {
+      const char* config = std::getenv("XDG_CONFIG_HOME");
+      const char* home = std::getenv("HOME");
+      use(config ? std::filesystem::path(config) : std::filesystem::path(home ? home : "") / ".config");
+    }
+    static void use(const std::filesystem::path& folder) {
+      const QString path = QString::fromStdString(folder.string());
+      QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path);
+      QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path);
+    }
+  };
 
   TempDir folder_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  SettingsFolder settings_{folder_ / ".config"};
+  ScopedEnvironment environment_{{"HOME", folder_.path().string()},
+                                 {"XDG_DATA_HOME", (folder_ / ".local/share").string()},
+                                 {"XDG_CONFIG_HOME", (folder_ / ".config").string()},
+                                 {"CLAUDE_CONFIG_DIR", claudeFolder().string()}};
 };
 
 }  // namespace lumacap::test

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -112,6 +113,25 @@ std::optional<unsigned long> XServer::waitForWindow(const std::string& windowCla
     return false;
   });
   return found;
+}
+
+std::vector<unsigned long> XServer::windowsNamed(const std::string& title) const {
+  std::string pattern = "^";
+  for (const char c : title) {
+    if (std::ispunct(static_cast<unsigned char>(c))) pattern += '\\';
+    pattern += c;
+  }
+  std::istringstream found(
+      run({"xdotool", "search", "--onlyvisible", "--name", pattern + "$"}).standardOutput);
+  std::vector<unsigned long> windows;
+  for (unsigned long window; found >> window;) windows.push_back(window);
+  return windows;
+}
+
+std::optional<unsigned long> XServer::waitForWindowNamed(const std::string& title) const {
+  std::vector<unsigned long> windows;
+  if (!waitUntil([&] { return !(windows = windowsNamed(title)).empty(); })) return std::nullopt;
+  return windows.front();
 }
 
 std::optional<unsigned long> XServer::activeWindow() const {

@@ -43,10 +43,18 @@ class XServer {
   // and, when given, whose _NET_WM_PID is `pid`; waits up to 10 s.
   std::optional<unsigned long> waitForWindow(const std::string& windowClass,
                                              std::optional<int> pid = {}) const;
+  // The visible windows titled exactly `title`, and the first of them once
+  // there is one (waiting up to 10 s).
+  std::vector<unsigned long> windowsNamed(const std::string& title) const;
+  std::optional<unsigned long> waitForWindowNamed(const std::string& title) const;
   // _NET_ACTIVE_WINDOW of the root window, if any.
   std::optional<unsigned long> activeWindow() const;
   // Runs xdotool with these arguments; whether it succeeded.
   bool xdotool(std::vector<std::string> arguments) const;
+  // Clicks the left button with the real pointer at a point of the root.
+  bool click(int x, int y) const {
+    return xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+  }
 
   // A window's client area on the root, in device pixels.
   struct Geometry {
