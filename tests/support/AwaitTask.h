@@ -12,17 +12,19 @@
 
 namespace lumacap::test {
 
-// Runs the event loop until `condition` holds or `timeout` passes.
+// Runs the event loop until `condition` holds or `timeout` passes. Events
+// already waiting are handled before the first look: what the test did last
+// is seen by this process before it goes on.
 template <typename Condition>
 bool processEventsUntil(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
+  do {
     QEventLoop loop;  // a moment of events without spinning the processor
     QTimer::singleShot(5, &loop, &QEventLoop::quit);
     loop.exec();
-  }
-  return true;
+    if (condition()) return true;
+  } while (std::chrono::steady_clock::now() <= deadline);
+  return false;
 }
 
 // Lets the event loop run for `duration`.
