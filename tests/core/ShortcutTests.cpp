@@ -57,7 +57,7 @@ TEST(Shortcut, JsonFormHasTheSixFields) {
       json,
       nlohmann::json::parse(
           R"({"keyCode":19,"keyLabel":"2","command":true,"shift":true,"option":false,"control":false})"));
-  Shortcut custom = Shortcut{4294967295u, "⌫ key", false, true, true, true};
+  const Shortcut custom{4294967295u, "⌫ key", false, true, true, true};
   EXPECT_EQ(Shortcut::decoded(custom.encoded()), custom);
 }
 
