@@ -13,7 +13,7 @@
 namespace lumacap {
 namespace {
 
-using test::finish;
+using test::awaitTask;
 using test::processEventsUntil;
 
 const int32_t ownPid = static_cast<int32_t>(QCoreApplication::applicationPid());
@@ -62,7 +62,7 @@ class AppModelTest : public ::testing::Test {
 
   AppModel& captured() {
     AppModel& model = harness.model ? *harness.model : harness.start();
-    finish(model.capture(CaptureMode::display));
+    awaitTask(model.capture(CaptureMode::display));
     return model;
   }
 
@@ -113,11 +113,11 @@ TEST_F(AppModelTest, CaptureIsRefusedWhileOneRunsAndCancellingReturnsFocusWithou
   }));
   EXPECT_TRUE(model.busy());
   const int queries = harness.screens.contentQueries;
-  finish(model.capture(CaptureMode::display));  // a second hot-key press
+  awaitTask(model.capture(CaptureMode::display));  // a second hot-key press
   EXPECT_EQ(harness.screens.contentQueries, queries);
 
   harness.cancelRegion();
-  finish(std::move(region));
+  awaitTask(std::move(region));
   EXPECT_FALSE(model.busy());
   EXPECT_TRUE(model.image().isNull());
   EXPECT_TRUE(harness.prompts.alerts.empty());
@@ -129,7 +129,7 @@ TEST_F(AppModelTest, FocusGoesBackToTheLastOtherApplicationWhenLumacapWasInFront
   AppModel& model = harness.start();
   harness.workspace.userActivates(firefox.pid);
   harness.workspace.userActivates(ownPid);  // the user opened our menu
-  finish(model.capture(CaptureMode::display));
+  awaitTask(model.capture(CaptureMode::display));
   EXPECT_EQ(harness.workspace.activations(), std::vector<int32_t>{firefox.pid});
   EXPECT_EQ(model.pasteHint(), "Ready in Firefox · Ctrl+V to paste");
 }
@@ -138,7 +138,7 @@ TEST_F(AppModelTest, FailedCaptureAlertsAndKeepsTheCaptureInHand) {
   AppModel& model = captured();
   const QImage before = model.image();
   harness.screens.contentError = std::make_exception_ptr(CaptureError(CaptureError::Kind::permission));
-  finish(model.capture(CaptureMode::display));
+  awaitTask(model.capture(CaptureMode::display));
   const QString message = CaptureError(CaptureError::Kind::permission).what();
   EXPECT_EQ(harness.prompts.alerts, std::vector<QString>{message});
   EXPECT_EQ(model.error(), message);
@@ -160,9 +160,9 @@ TEST_F(AppModelTest, NameSuggestionNeverOverwritesTheUsersOwnNameOrAnotherCaptur
 
   // Replaced by a newer capture: the older suggestion is dropped and
   // `naming` follows the newer capture.
-  finish(model.capture(CaptureMode::display));
+  awaitTask(model.capture(CaptureMode::display));
   const QString newerInitialName = model.filename();
-  finish(model.capture(CaptureMode::display));
+  awaitTask(model.capture(CaptureMode::display));
   const QString newestInitialName = model.filename();
   recognizer->allow(2);
   test::processEventsFor(std::chrono::milliseconds(50));
@@ -171,7 +171,7 @@ TEST_F(AppModelTest, NameSuggestionNeverOverwritesTheUsersOwnNameOrAnotherCaptur
   EXPECT_NE(newerInitialName, "second-capture-words.png");
 
   // Saved before the suggestion came: the saved name stays.
-  finish(model.save());
+  awaitTask(model.save());
   const QString saved = model.filename();
   recognizer->allow(3);
   ASSERT_TRUE(processEventsUntil([&] { return !model.naming(); }));
@@ -181,7 +181,7 @@ TEST_F(AppModelTest, NameSuggestionNeverOverwritesTheUsersOwnNameOrAnotherCaptur
 TEST_F(AppModelTest, SavingTwiceWritesOnceAndRenamingKeepsTheRecord) {
   AppModel& model = captured();
   model.setFilename("Shot");
-  finish(model.save());
+  awaitTask(model.save());
   ASSERT_EQ(model.records().size(), 1u);
   EXPECT_EQ(model.filename(), "shot.png");
   EXPECT_EQ(model.status(), "Saved to local history");
@@ -189,7 +189,7 @@ TEST_F(AppModelTest, SavingTwiceWritesOnceAndRenamingKeepsTheRecord) {
   const auto written = std::filesystem::last_write_time(index);
 
   model.copyImage();  // another status meanwhile
-  finish(model.save());
+  awaitTask(model.save());
   EXPECT_EQ(std::filesystem::last_write_time(index), written);
   EXPECT_EQ(model.status(), "Saved to local history");
 
@@ -197,14 +197,14 @@ TEST_F(AppModelTest, SavingTwiceWritesOnceAndRenamingKeepsTheRecord) {
   const std::string firstID = *model.savedID();
   model.store()->save("png", "shot 2", std::nullopt, Date{});
   model.setFilename("Shot 2");
-  finish(model.save());
+  awaitTask(model.save());
   EXPECT_EQ(model.savedID(), firstID);
   EXPECT_EQ(model.filename(), "shot-2-2.png");
   EXPECT_EQ(model.records().size(), 2u);
 
   // Deleted from the history while in hand: saving makes a new record.
   model.store()->remove(firstID);
-  finish(model.save());
+  awaitTask(model.save());
   EXPECT_NE(model.savedID(), firstID);
   EXPECT_EQ(model.records().size(), 2u);
 }
@@ -215,25 +215,25 @@ TEST_F(AppModelTest, DestinationSuggestionFollowsItsRules) {
   AppModel& model = captured();
 
   // No remembered destination: the session in the capture's terminal.
-  finish(model.refreshDestinations(true));
+  awaitTask(model.refreshDestinations(true));
   EXPECT_EQ(model.destinationID(), "in-xterm");
   // A remembered destination wins while it is listed…
   harness.settings->setLastDestination("in-firefox");
-  finish(model.refreshDestinations(true));
+  awaitTask(model.refreshDestinations(true));
   EXPECT_EQ(model.destinationID(), "in-firefox");
   // …and is passed over once it is gone; without a session in the capture's
   // terminal, the clipboard.
   harness.processes.remove(inFirefox.process.pid);
   harness.processes.remove(inXterm.process.pid);
-  finish(model.refreshDestinations(true));
+  awaitTask(model.refreshDestinations(true));
   EXPECT_EQ(model.destinationID(), AppModel::clipboardID);
 
   // A refresh without suggestion resets a choice whose session ended.
   harness.processes.add(inXterm.process);
-  finish(model.refreshDestinations(false));
+  awaitTask(model.refreshDestinations(false));
   model.setDestinationID("in-xterm");
   harness.processes.remove(inXterm.process.pid);
-  finish(model.refreshDestinations(false));
+  awaitTask(model.refreshDestinations(false));
   EXPECT_EQ(model.destinationID(), AppModel::clipboardID);
 }
 
@@ -241,7 +241,7 @@ TEST_F(AppModelTest, StagingToTheClipboardSavesAndCopiesTheText) {
   AppModel& model = captured();
   model.showPreview();
   model.setPrompt("Why is this red?");
-  finish(model.send());
+  awaitTask(model.send());
 
   ASSERT_EQ(model.records().size(), 1u);
   EXPECT_EQ(harness.pasteboard.text(),
@@ -259,7 +259,7 @@ TEST_F(AppModelTest, StagingToASessionStagesWhileItLivesAndKeepsThePreviewOnceIt
   AppModel& model = captured();
   showPreview(model);
   ASSERT_EQ(model.destinationID(), "live");
-  finish(model.send());
+  awaitTask(model.send());
   EXPECT_FALSE(model.error());
   EXPECT_EQ(model.pasteHint(), "Staged · select the session and paste");
   EXPECT_EQ(model.records().front().destination, "Claude Code · live");
@@ -267,7 +267,7 @@ TEST_F(AppModelTest, StagingToASessionStagesWhileItLivesAndKeepsThePreviewOnceIt
 
   showPreview(model);
   harness.processes.remove(session.process.pid);
-  finish(model.send());
+  awaitTask(model.send());
   EXPECT_EQ(model.error(), IntegrationError(IntegrationError::Kind::sessionEnded).what());
   EXPECT_TRUE(model.previewWindow()->isVisible());
   EXPECT_EQ(model.records().size(), 1u);
@@ -292,7 +292,7 @@ TEST_F(AppModelTest, ClosingThePreviewAndDiscardingWhileWorkIsUnderWayIsSafe) {
   EXPECT_TRUE(model.image().isNull());
   harness.processes.releaseProbes();
   recognizer->allow(1);
-  finish(std::move(staging));
+  awaitTask(std::move(staging));
   test::processEventsFor(std::chrono::milliseconds(50));
 
   // The delivery itself completed; nothing of the dropped capture came back.
@@ -315,7 +315,7 @@ TEST_F(AppModelTest, ModelGoingAwayWhileACaptureWaitsIsSafe) {
 
 TEST_F(AppModelTest, DeletingRecordsDropsOnlyTheCaptureInHand) {
   AppModel& model = captured();
-  finish(model.save());
+  awaitTask(model.save());
   const CaptureRecord other = model.store()->save("png", "other", std::nullopt, Date{});
   model.showPreview();
 
@@ -328,8 +328,8 @@ TEST_F(AppModelTest, DeletingRecordsDropsOnlyTheCaptureInHand) {
   EXPECT_FALSE(model.previewWindow()->isVisible());
   EXPECT_FALSE(model.quickWindow()->isVisible());
 
-  finish(model.capture(CaptureMode::display));
-  finish(model.save());
+  awaitTask(model.capture(CaptureMode::display));
+  awaitTask(model.save());
   model.deleteAll();
   EXPECT_TRUE(model.records().empty());
   EXPECT_TRUE(model.image().isNull());
@@ -341,10 +341,10 @@ TEST_F(AppModelTest, WithoutAStoreCapturesStillReachClipboardAndThumbnail) {
   EXPECT_EQ(model.error(), StoreError(StoreError::Kind::invalidIndex).what());
   EXPECT_TRUE(harness.prompts.alerts.empty());  // the delegate presents it at launch
 
-  finish(model.capture(CaptureMode::display));
+  awaitTask(model.capture(CaptureMode::display));
   EXPECT_TRUE(harness.pasteboard.image());
   EXPECT_TRUE(model.quickWindow()->isVisible());
-  finish(model.save());
+  awaitTask(model.save());
   EXPECT_EQ(model.error(), StoreError(StoreError::Kind::missingCapture).what());
   EXPECT_TRUE(model.records().empty());
 }
@@ -352,10 +352,10 @@ TEST_F(AppModelTest, WithoutAStoreCapturesStillReachClipboardAndThumbnail) {
 TEST_F(AppModelTest, OpeningARecordPutsItInHandAsSavedUnlessItsFileIsGone) {
   AppModel& model = captured();
   model.setFilename("kept");
-  finish(model.save());
+  awaitTask(model.save());
   const CaptureRecord record = model.records().front();
   model.discard();
-  finish(model.openRecord(record));
+  awaitTask(model.openRecord(record));
   EXPECT_EQ(model.savedID(), record.id);
   EXPECT_EQ(model.filename(), "kept.png");
   EXPECT_EQ(model.status(), "Saved capture · ready to copy or stage again");
@@ -365,14 +365,14 @@ TEST_F(AppModelTest, OpeningARecordPutsItInHandAsSavedUnlessItsFileIsGone) {
   model.discard();
   std::filesystem::remove(model.store()->url(record));
 
-  finish(model.openRecord(record));
+  awaitTask(model.openRecord(record));
   ASSERT_EQ(harness.prompts.alerts.size(), 1u);
   EXPECT_TRUE(harness.prompts.alerts.front().contains(QString::fromStdString(record.filename)));
   EXPECT_TRUE(model.image().isNull());
   EXPECT_FALSE(model.previewWindow() && model.previewWindow()->isVisible());
 
   std::ofstream(model.store()->url(record)) << "not an image";
-  finish(model.openRecord(record));
+  awaitTask(model.openRecord(record));
   EXPECT_EQ(harness.prompts.alerts.back(), StoreError(StoreError::Kind::missingCapture).what());
 }
 
@@ -387,7 +387,7 @@ TEST_F(AppModelTest, ThumbnailStaysWhileHoveredAndGoesAfterTheDelay) {
   EXPECT_TRUE(processEventsUntil([&] { return !thumbnail->isVisible(); }, std::chrono::seconds(2)));
 
   // Dismissed by hand: no later timer brings it back or hides it again.
-  finish(model.capture(CaptureMode::display));
+  awaitTask(model.capture(CaptureMode::display));
   model.hideQuickCapture();
   model.showPreview();
   model.discard();
@@ -399,7 +399,7 @@ TEST_F(AppModelTest, ExportWritesTheCaptureUnderTheProposedName) {
   AppModel& model = captured();
   model.setFilename("My Shot");
   harness.prompts.exportAnswer = harness.root / "out.png";
-  finish(model.exportCapture());
+  awaitTask(model.exportCapture());
   EXPECT_EQ(harness.prompts.proposedNames, std::vector<QString>{"my-shot.png"});
   EXPECT_EQ(QImage(QString::fromStdString((harness.root / "out.png").string())).size(), QSize(3024, 1964));
   EXPECT_EQ(model.status(), "Saved to out.png");

@@ -20,14 +20,14 @@
 namespace lumacap {
 namespace {
 
-using test::finish;
+using test::awaitTask;
 using test::processEventsUntil;
 
 // The thumbnail card and the preview, driven with keys and clicks.
 class CaptureViewsTest : public ::testing::Test {
  protected:
   CaptureViewsTest() : model(harness.start()) {
-    finish(model.capture(CaptureMode::display));
+    awaitTask(model.capture(CaptureMode::display));
     model.showPreview();
     processEventsUntil([&] { return !harness.registry->refreshing(); });
     EXPECT_TRUE(QTest::qWaitForWindowActive(model.previewWindow()));
@@ -36,6 +36,14 @@ class CaptureViewsTest : public ::testing::Test {
   ScreenshotPreview& preview() { return static_cast<ScreenshotPreview&>(*model.previewWindow()); }
   QuickCaptureView& card() { return static_cast<CaptureReceiptPanel&>(*model.quickWindow()).view(); }
   QString mainLabel() { return preview().mainButtonLabel()->text(); }
+  // A live session, listed and chosen in the preview.
+  void chooseSession(const std::string& id, int32_t pid) {
+    const AgentSession session{id, "/work/" + id, ProcessIdentity{pid, "claude", "t"}, "XTerm", 1, Date{1}};
+    harness.processes.add(session.process);
+    SessionRepository(harness.dataRoot()).write(session);
+    awaitTask(model.refreshDestinations(false));
+    model.setDestinationID(QString::fromStdString(id));
+  }
 
   test::ModelHarness harness;
   AppModel& model;
@@ -48,11 +56,7 @@ TEST_F(CaptureViewsTest, MainButtonSaysWhatItWillDo) {
   QTest::keyClicks(preview().messageField(), "x");
   EXPECT_EQ(mainLabel(), "Copy prompt + path");
 
-  const AgentSession session{"s1", "/work/app", ProcessIdentity{900, "claude", "t"}, "XTerm", 1, Date{1}};
-  harness.processes.add(session.process);
-  SessionRepository(harness.dataRoot()).write(session);
-  finish(model.refreshDestinations(false));
-  model.setDestinationID("s1");
+  chooseSession("app", 900);
   EXPECT_EQ(preview().destinationMenu()->text(), "Claude Code · app");
   model.setPrompt({});
   EXPECT_EQ(mainLabel(), "Stage for Claude");
@@ -107,11 +111,7 @@ TEST_F(CaptureViewsTest, ErrorsShowInPlaceOfTheHints) {
 }
 
 TEST_F(CaptureViewsTest, MainButtonIsDisabledWhileAStagingRuns) {
-  const AgentSession session{"s2", "/work/api", ProcessIdentity{901, "claude", "t"}, "XTerm", 1, Date{1}};
-  harness.processes.add(session.process);
-  SessionRepository(harness.dataRoot()).write(session);
-  finish(model.refreshDestinations(false));
-  model.setDestinationID("s2");
+  chooseSession("api", 901);
 
   harness.processes.holdProbes();
   QTest::keyClick(preview().messageField(), Qt::Key_Return);
@@ -156,18 +156,14 @@ class WindowChooserTest : public ::testing::Test {
   WindowChooser chooser{[this](const ShareableWindow& window) { chosen.push_back(window.windowID); }};
 };
 
-TEST_F(WindowChooserTest, PlaceholderOnlyWithoutWindows) {
+TEST_F(WindowChooserTest, APlaceholderUntilThereAreWindowsThenARowNamingEach) {
   EXPECT_TRUE(chooser.placeholder()->isVisible());
   EXPECT_FALSE(chooser.list()->isVisible());
-  chooser.setWindows({window(1, "Terminal", "XTerm")});
-  EXPECT_FALSE(chooser.placeholder()->isVisible());
-  EXPECT_TRUE(chooser.list()->isVisible());
-}
-
-TEST_F(WindowChooserTest, RowsNameEveryWindow) {
   chooser.setWindows(
       {window(1, std::nullopt, "XTerm"), window(2, "", std::nullopt), window(3, "Notes", "Kate")});
+  EXPECT_FALSE(chooser.placeholder()->isVisible());
   QListWidget& list = *chooser.list();
+  EXPECT_TRUE(list.isVisible());
   ASSERT_EQ(list.count(), 3);
   EXPECT_EQ(list.item(0)->text(), "Untitled window");
   EXPECT_EQ(list.item(1)->text(), "Untitled window");

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
-#include <QProcess>
 #include <fstream>
 #include <sstream>
 
 #include "support/AwaitTask.h"
 #include "support/SessionBus.h"
+#include "support/Subprocess.h"
 
 namespace lumacap {
 namespace {
@@ -41,16 +41,11 @@ class DesktopActivationTest : public ::testing::Test {
   }
 
   // Runs a desktop tool while this process keeps answering the bus.
-  int runServing(const QStringList& command) {
-    QProcess process;
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromStdString(bus.address()));
-    process.setProcessEnvironment(environment);
-    process.start(command.front(), command.mid(1));
-    const bool finished = processEventsUntil([&] { return process.state() == QProcess::NotRunning; });
-    EXPECT_TRUE(finished) << command.join(' ').toStdString() << " did not finish within 10 s";
-    if (!finished) process.kill();
-    return process.exitCode();
+  int runServing(const std::vector<std::string>& command) {
+    test::BackgroundProcess tool(command, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
+    EXPECT_TRUE(processEventsUntil([&] { return !tool.running(); }))
+        << command[0] << " did not finish in 10 s";
+    return tool.wait().exitStatus;
   }
 
   test::SessionBus bus;
@@ -93,11 +88,11 @@ TEST_F(DesktopActivationTest, DesktopToolsReachTheRunningInstance) {
   Requests asked(running);
   ASSERT_EQ(running.claim(), Claim::primary);
 
-  const auto gdbus = [&](const QString& method, const QStringList& arguments) {
-    return runServing(QStringList{"gdbus", "call", "--session", "--dest", DesktopActivation::serviceName,
-                                  "--object-path", DesktopActivation::objectPath, "--method",
-                                  "org.freedesktop.Application." + method} +
-                      arguments);
+  const auto gdbus = [&](const std::string& method, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(),
+                     {"gdbus", "call", "--session", "--dest", DesktopActivation::serviceName, "--object-path",
+                      DesktopActivation::objectPath, "--method", "org.freedesktop.Application." + method});
+    return runServing(arguments);
   };
   EXPECT_EQ(runServing({"gapplication", "action", "org.lumacap.Lumacap", "capture-region"}), 0);
   EXPECT_EQ(gdbus("ActivateAction", {"settings", "[]", "{}"}), 0);

@@ -22,7 +22,7 @@
 namespace lumacap {
 namespace {
 
-using test::finish;
+using test::awaitTask;
 using test::processEventsUntil;
 
 std::string png(QSize size = {1920, 1080}) {
@@ -74,8 +74,8 @@ TEST_F(HistoryViewTest, EmptyHistoryInvitesACaptureAndTheListFollowsTheModel) {
   EXPECT_FALSE(view.list()->isVisibleTo(&view));
   EXPECT_FALSE(view.deleteAllButton()->isEnabled());
 
-  finish(model.capture(CaptureMode::display));
-  finish(model.save());
+  awaitTask(model.capture(CaptureMode::display));
+  awaitTask(model.save());
   EXPECT_EQ(view.caption()->text(), "1 saved · stored on this computer");
   EXPECT_TRUE(view.list()->isVisibleTo(&view));
   EXPECT_EQ(view.rows().rowCount(), 1);

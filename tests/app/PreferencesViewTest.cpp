@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <future>
+#include <tuple>
 
 #include "app/HotKeyManager.h"
 #include "app/SettingsManager.h"
@@ -133,74 +134,38 @@ TEST_F(PreferencesViewTest, ShowingAgainReadsTheStoredStateAfresh) {
 const QString notice = QStringLiteral(
     "Your old shortcut conflicted with other screenshot tools. Region capture now uses Shift+Super+2.");
 
-// Every test gets its own settings folder, never the user's.
-class SettingsManagerTest : public ::testing::Test {
- protected:
-  SettingsManagerTest() {
-    const QString folder = QString::fromStdString(settingsFolder.path().string());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
-  }
+QSettings store() { return QSettings(QStringLiteral("Lumacap"), QStringLiteral("Lumacap")); }
+std::string storedShortcut() { return store().value("shortcut").toByteArray().toStdString(); }
+std::filesystem::path settingsFile() { return store().fileName().toStdString(); }
 
-  static QSettings store() { return QSettings(QStringLiteral("Lumacap"), QStringLiteral("Lumacap")); }
-  static void storeBytes(const std::string& bytes) {
-    QSettings settings = store();
-    settings.setValue("shortcut", QByteArray::fromStdString(bytes));
-    settings.sync();
-  }
-  static std::optional<std::string> storedBytes() {
-    QVariant value = store().value("shortcut");
-    if (!value.isValid()) return std::nullopt;
-    return value.toByteArray().toStdString();
-  }
-
-  test::TempDir settingsFolder;
-};
-
-TEST_F(SettingsManagerTest, FirstLaunchWritesTheDefaultWithoutNotice) {
-  ASSERT_EQ(storedBytes(), std::nullopt);
-  SettingsManager settings;
-  EXPECT_EQ(settings.shortcut(), Shortcut::initial());
-  EXPECT_TRUE(settings.shortcutMigrationNotice().isEmpty());
-  ASSERT_TRUE(storedBytes());
-  EXPECT_EQ(Shortcut::decoded(*storedBytes()), Shortcut::initial());
-  EXPECT_EQ(test::permissionsOf(settingsFolder / "Lumacap" / "Lumacap.conf"), 0600u);
-  EXPECT_EQ(test::permissionsOf(settingsFolder / "Lumacap"), 0700u);
-}
-
-TEST_F(SettingsManagerTest, ConflictingStoredShortcutIsMigratedOnceWithNotice) {
-  storeBytes(Shortcut{21, "4", true, true, false, false}.encoded());
-  {
-    SettingsManager settings;
-    EXPECT_EQ(settings.shortcut(), Shortcut::initial());
-    EXPECT_EQ(settings.shortcutMigrationNotice(), notice);
-    EXPECT_EQ(Shortcut::decoded(*storedBytes()), Shortcut::initial());
-  }
-  SettingsManager nextLaunch;
-  EXPECT_EQ(nextLaunch.shortcut(), Shortcut::initial());
-  EXPECT_TRUE(nextLaunch.shortcutMigrationNotice().isEmpty());
-}
-
-TEST_F(SettingsManagerTest, UnreadableStoredBytesAreReplacedSilently) {
-  storeBytes("{\"keyCode\":19,\"keyLabel\":\"2\"");
-  SettingsManager settings;
-  EXPECT_EQ(settings.shortcut(), Shortcut::initial());
-  EXPECT_TRUE(settings.shortcutMigrationNotice().isEmpty());
-  EXPECT_EQ(Shortcut::decoded(*storedBytes()), Shortcut::initial());
-}
-
-TEST_F(SettingsManagerTest, ValidStoredShortcutIsUsedAndLeftUntouched) {
-  const std::string bytes =
+// A launch keeps a valid stored shortcut as it is and replaces any other with
+// the default: a missing or unreadable one silently, one that conflicted with
+// other screenshot tools with a notice, once. The test main gives each test
+// an empty settings folder.
+TEST(SettingsManagerTest, LaunchKeepsAValidShortcutAndReplacesAnyOther) {
+  const std::string valid =
       R"({"control":true,"keyCode":2,"keyLabel":"D","command":false,"shift":false,"option":false,"note":"kept"})";
-  storeBytes(bytes);
-  SettingsManager settings;
-  EXPECT_EQ(settings.shortcut(), (Shortcut{2, "D", false, false, false, true}));
-  EXPECT_EQ(settings.shortcutLabel(), QStringLiteral("Ctrl+D"));
-  EXPECT_TRUE(settings.shortcutMigrationNotice().isEmpty());
-  EXPECT_EQ(storedBytes(), bytes);
+  const std::tuple<std::optional<std::string>, Shortcut, QString> cases[] = {
+      {std::nullopt, Shortcut::initial(), ""},
+      {Shortcut{21, "4", true, true, false, false}.encoded(), Shortcut::initial(), notice},
+      {"{\"keyCode\":19,\"keyLabel\":\"2\"", Shortcut::initial(), ""},
+      {valid, Shortcut{2, "D", false, false, false, true}, ""},
+  };
+  for (const auto& [stored, shortcut, expectedNotice] : cases) {
+    if (stored) store().setValue("shortcut", QByteArray::fromStdString(*stored));
+    SettingsManager settings;
+    EXPECT_EQ(settings.shortcut(), shortcut);
+    EXPECT_EQ(settings.shortcutMigrationNotice(), expectedNotice);
+    EXPECT_EQ(Shortcut::decoded(storedShortcut()), shortcut);
+    EXPECT_TRUE(SettingsManager().shortcutMigrationNotice().isEmpty()) << "the notice is given once";
+    EXPECT_EQ(test::permissionsOf(settingsFile()), 0600u);
+    EXPECT_EQ(test::permissionsOf(settingsFile().parent_path()), 0700u);
+  }
+  EXPECT_EQ(storedShortcut(), valid) << "a valid value is left as it was";
+  EXPECT_EQ(SettingsManager().shortcutLabel(), QStringLiteral("Ctrl+D"));
 }
 
-TEST_F(SettingsManagerTest, AssigningStoresAndAnnouncesTheShortcut) {
+TEST(SettingsManagerTest, AssigningStoresAndAnnouncesTheShortcut) {
   SettingsManager settings;
   int changes = 0;
   QObject::connect(&settings, &SettingsManager::shortcutChanged, [&changes] { ++changes; });
@@ -208,14 +173,10 @@ TEST_F(SettingsManagerTest, AssigningStoresAndAnnouncesTheShortcut) {
   settings.setShortcut(optionS);
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(settings.shortcut(), optionS);
-  EXPECT_EQ(Shortcut::decoded(*storedBytes()), optionS);
-
   settings.setShortcut(optionS);
   EXPECT_EQ(changes, 1) << "an unchanged value is not announced again";
-
-  SettingsManager nextLaunch;
-  EXPECT_EQ(nextLaunch.shortcut(), optionS);
-  EXPECT_EQ(test::permissionsOf(settingsFolder / "Lumacap" / "Lumacap.conf"), 0600u);
+  EXPECT_EQ(SettingsManager().shortcut(), optionS);
+  EXPECT_EQ(test::permissionsOf(settingsFile()), 0600u);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,16 +42,17 @@ const std::string installedLine =
     "were preserved and backed up.\n";
 const std::string removedLine = "Lumacap hooks removed. Restart Claude Code sessions to apply.\n";
 
-// One run of the executable: what it is given, and what it must answer. An
-// error is one line on standard error starting with `errorStart`.
+// One run of the executable: what it is given (options separated by
+// spaces), and what it must answer. An error is one line on standard error
+// starting with `errorStart`.
 struct Role {
   std::string name;
-  std::vector<std::string> options;
+  std::string options;
   std::string input;
-  std::function<void(const test::TempDir&)> prepare;
   int exitStatus;
   std::string output;
   std::string errorStart;
+  std::function<void(const test::TempDir&)> prepare = {};
 };
 
 std::string settingsIn(const test::TempDir& home) { return (home / ".claude" / "settings.json").string(); }
@@ -60,6 +62,16 @@ std::function<void(const test::TempDir&)> settingsHolding(const std::string& tex
     fs::create_directories(home / ".claude");
     std::ofstream(settingsIn(home)) << text;
   };
+}
+
+void settingsAreAFifo(const test::TempDir& home) {
+  fs::create_directories(home / ".claude");
+  ::mkfifo(settingsIn(home).c_str(), 0600);
+}
+
+void sessionsOthersCanWrite(const test::TempDir& home) {
+  fs::create_directories(home / "data" / "Lumacap" / "Sessions");
+  ::chmod((home / "data" / "Lumacap" / "Sessions").c_str(), 0777);
 }
 
 const std::string record = R"({"session_id":"s","cwd":"/tmp","hook_event_name":"SessionStart","extra":1})";
@@ -81,7 +93,10 @@ class CommandLineTest : public ::testing::TestWithParam<Role> {
 TEST_P(CommandLineTest, AnswersOnTheRightStreamWithTheRightStatus) {
   const Role& role = GetParam();
   if (role.prepare) role.prepare(home);
-  const ProcessResult result = run(role.options, role.input);
+  std::vector<std::string> options;
+  std::istringstream words(role.options);
+  for (std::string word; words >> word;) options.push_back(word);
+  const ProcessResult result = run(options, role.input);
   EXPECT_EQ(result.exitStatus, role.exitStatus);
   EXPECT_EQ(result.standardOutput, role.output);
   std::string errorStart = role.errorStart;
@@ -101,58 +116,30 @@ TEST_P(CommandLineTest, AnswersOnTheRightStreamWithTheRightStatus) {
 
 INSTANTIATE_TEST_SUITE_P(
     Roles, CommandLineTest,
-    ::testing::Values(
-        Role{"Help", {"--help", "ignored-argument"}, "", {}, 0, helpLine, ""},
-        Role{"HookWinsOverHelp", {"--claude-hook", "--help"}, "not json", {}, 0, "", "Lumacap hook: "},
-        Role{"HookWithoutInput", {"--claude-hook"}, "", {}, 0, "", "Lumacap hook: "},
-        Role{"HookTooLarge",
-             {"--claude-hook"},
-             std::string(1048577, ' '),
-             {},
-             0,
-             "",
-             "Lumacap hook: The hook record is too large"},
-        Role{"HookWithoutAgent", {"--claude-hook"}, record, {}, 0, "", ""},
-        Role{"HookInAFolderOthersCanWrite",
-             {"--claude-hook"},
-             R"({"session_id":"s","cwd":"/tmp","hook_event_name":"SessionEnd"})",
-             [](const test::TempDir& home) {
-               fs::create_directories(home / "data" / "Lumacap" / "Sessions");
-               ::chmod((home / "data" / "Lumacap" / "Sessions").c_str(), 0777);
-             },
-             0,
-             "",
-             "Lumacap hook: "},
-        Role{"Install", {"--install-claude-hooks"}, "", {}, 0, installedLine, ""},
-        Role{"InstallWinsOverRemove",
-             {"--remove-claude-hooks", "--install-claude-hooks"},
-             "",
-             {},
-             0,
-             installedLine,
-             ""},
-        Role{"RemoveWinsOverHelp", {"--remove-claude-hooks", "--help"}, "", {}, 0, removedLine, ""},
-        Role{"SettingsOfTheWrongShape",
-             {"--remove-claude-hooks"},
-             "",
-             settingsHolding(R"({"hooks": []})"),
-             1,
-             "",
-             "Lumacap: $SETTINGS: \"hooks\" must be an object\n"},
-        Role{"SettingsThatAreAFifo",
-             {"--install-claude-hooks"},
-             "",
-             [](const test::TempDir& home) {
-               fs::create_directories(home / ".claude");
-               ::mkfifo(settingsIn(home).c_str(), 0600);
-             },
-             1,
-             "",
-             "Lumacap: $SETTINGS: not a regular file\n"}),
+    ::testing::Values(Role{"Help", "--help ignored-argument", "", 0, helpLine, ""},
+                      Role{"HookWinsOverHelp", "--claude-hook --help", "not json", 0, "", "Lumacap hook: "},
+                      Role{"HookWithoutInput", "--claude-hook", "", 0, "", "Lumacap hook: "},
+                      Role{"HookTooLarge", "--claude-hook", std::string(1048577, ' '), 0, "",
+                           "Lumacap hook: The hook record is too large"},
+                      Role{"HookWithoutAgent", "--claude-hook", record, 0, "", ""},
+                      Role{"HookInAFolderOthersCanWrite", "--claude-hook",
+                           R"({"session_id":"s","cwd":"/tmp","hook_event_name":"SessionEnd"})", 0, "",
+                           "Lumacap hook: ", sessionsOthersCanWrite},
+                      Role{"InstallWinsOverRemove", "--remove-claude-hooks --install-claude-hooks", "", 0,
+                           installedLine, ""},
+                      Role{"RemoveWinsOverHelp", "--remove-claude-hooks --help", "", 0, removedLine, ""},
+                      Role{"SettingsOfTheWrongShape", "--remove-claude-hooks", "", 1, "",
+                           "Lumacap: $SETTINGS: \"hooks\" must be an object\n",
+                           settingsHolding(R"({"hooks": []})")},
+                      Role{"SettingsThatAreAFifo", "--install-claude-hooks", "", 1, "",
+                           "Lumacap: $SETTINGS: not a regular file\n", settingsAreAFifo}),
     [](const ::testing::TestParamInfo<Role>& info) { return info.param.name; });
 
+// Installing alone, as the settings window's button does.
 TEST_F(CommandLineTest, InstallsTheRunningExecutablesPath) {
-  ASSERT_EQ(run({"--install-claude-hooks"}).exitStatus, 0);
+  const ProcessResult result = run({"--install-claude-hooks"});
+  ASSERT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.standardOutput, installedLine);
   const auto hooks = HookConfiguration::parse(readWholeFile(settingsIn(home)))["hooks"];
   EXPECT_EQ(hooks["Stop"][0]["hooks"][0]["command"],
             HookConfiguration::hookCommand(fs::canonical(lumacapBinary())));
@@ -196,7 +183,6 @@ TEST(ApplicationLoaderTest, FindsTheLibraryWhenInstalled) {
   EXPECT_EQ(std::count(missing.standardError.begin(), missing.standardError.end(), '\n'), 1);
 }
 
-namespace fs = std::filesystem;
 using json = nlohmann::json;
 using test::permissionsOf;
 
@@ -260,10 +246,7 @@ TEST_F(HookInstallerTest, WritesPrivatelyAndBacksUpOnlyWhatItChanges) {
   EXPECT_EQ(permissionsOf(folder()), 0700u);
   EXPECT_EQ(permissionsOf(settings()), 0600u);
   EXPECT_EQ(names(), std::set<std::string>{"settings.json"}) << "no backup of a file that did not exist";
-  for (const auto event : HookConfiguration::events) {
-    EXPECT_EQ(writtenHooks()[std::string(event)][0]["hooks"][0]["command"],
-              HookConfiguration::hookCommand(program));
-  }
+  EXPECT_EQ(writtenHooks()["Stop"][0]["hooks"][0]["command"], HookConfiguration::hookCommand(program));
 
   const std::string original = R"({"model": "opus", "big": 123456789012345678901234567890})";
   writeSettings(original, 0644);
@@ -316,14 +299,12 @@ TEST_F(HookInstallerTest, RefusesSettingsItCannotEditSafely) {
     if (settingsText.starts_with("(64")) fs::resize_file(settings(), (64u << 20) + 1);
     const auto before = names();
     const fs::path messageFile = home / "message";
-    const test::ChildEnd end = test::runInChild(
-        [&] {
-          const rlimit memory{1u << 30, 1u << 30};
-          ::setrlimit(RLIMIT_AS, &memory);
-          std::ofstream(messageFile) << configureMessage(true);
-          return 0;
-        },
-        std::chrono::seconds(10));
+    const test::ChildEnd end = test::BackgroundProcess([&] {
+                                 const rlimit memory{1u << 30, 1u << 30};
+                                 ::setrlimit(RLIMIT_AS, &memory);
+                                 std::ofstream(messageFile) << configureMessage(true);
+                                 return 0;
+                               }).wait(std::chrono::seconds(10));
     if (end.exitStatus != 0) {
       ADD_FAILURE() << "the child hung or died (signal " << end.signal << ")";
       continue;
@@ -391,12 +372,12 @@ TEST_F(HookInstallerTest, AFileSizeLimitLeavesTheSettingsAndNoPartialBackup) {
     SCOPED_TRACE(killed ? "killed" : "write failed");
     fs::remove_all(folder());
     writeSettings(large);
-    const test::ChildEnd end = test::runInChild([&] {
-      if (!killed) ::signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{4096, 4096};
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-      return configureMessage(true).starts_with("error: ") ? 0 : 1;
-    });
+    const test::ChildEnd end = test::BackgroundProcess([&] {
+                                 if (!killed) ::signal(SIGXFSZ, SIG_IGN);
+                                 const rlimit limit{4096, 4096};
+                                 ::setrlimit(RLIMIT_FSIZE, &limit);
+                                 return configureMessage(true).starts_with("error: ") ? 0 : 1;
+                               }).wait();
     EXPECT_EQ(killed ? end.signal : end.exitStatus, killed ? SIGXFSZ : 0);
     EXPECT_EQ(readWholeFile(settings()), large);
     EXPECT_EQ(permissionsOf(settings()), 0644u);
@@ -414,7 +395,7 @@ TEST_F(HookInstallerTest, ConcurrentEditsOfAnotherProgramAreKept) {
   writeSettings("{}");
   const fs::path stop = home / "stop";
   const fs::path count = home / "count";
-  const pid_t writer = test::forkChild([&] {
+  test::BackgroundProcess writer([&] {
     int added = 0;
     for (; !fs::exists(stop); ++added) {
       json content = json::parse(readWholeFile(settings()));
@@ -435,7 +416,7 @@ TEST_F(HookInstallerTest, ConcurrentEditsOfAnotherProgramAreKept) {
     }
   }
   std::ofstream(stop).close();
-  ASSERT_EQ(test::waitForChild(writer).exitStatus, 0);
+  ASSERT_EQ(writer.wait().exitStatus, 0);
   const int added = std::stoi(readWholeFile(count));
   const json final = json::parse(readWholeFile(settings()));
   std::vector<int> lost;

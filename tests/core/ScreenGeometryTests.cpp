@@ -50,12 +50,9 @@ TEST(ScreenGeometry, PointerPicksTheFirstFrameHoldingIt) {
   EXPECT_EQ(geometry::frameContaining(frames, {1280, 10}), std::nullopt);
 }
 
-TEST(ScreenGeometry, SizeLabelCutsToWholePoints) {
+TEST(ScreenGeometry, LabelsShowWholePointsAndStayOnScreen) {
   EXPECT_EQ(geometry::sizeLabel({0, 0, 640, 480}), "640 × 480");
   EXPECT_EQ(geometry::sizeLabel({5, 5, 199.6, 3.99}), "199 × 3");
-}
-
-TEST(ScreenGeometry, LabelsStayOnScreen) {
   const Rect bounds{0, 0, 1280, 800};
   EXPECT_EQ(geometry::hintLabelPosition(bounds), (Point{500, 44}));
   EXPECT_EQ(geometry::hintLabelPosition({0, 0, 200, 100}), (Point{20, 44}));

@@ -106,10 +106,10 @@ TEST(ScreenshotStoreCrash, KilledAtRandomMomentsNeverLosesAnImageOrBreaksTheInde
   // 200 kills at least, more while time allows.
   while (kills < 200 || (kills < 300 && std::chrono::steady_clock::now() < deadline)) {
     const unsigned seed = random();
-    const pid_t child = lumacap::test::forkChild([&]() -> int { workUntilKilled(root, log, seed); });
+    lumacap::test::BackgroundProcess child([&]() -> int { workUntilKilled(root, log, seed); });
     std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 40000));
-    ::kill(child, SIGKILL);
-    const auto end = lumacap::test::waitForChild(child);
+    ::kill(child.pid(), SIGKILL);
+    const auto end = child.wait();
     ASSERT_EQ(end.signal, SIGKILL) << "the child stopped by itself (exit status " << end.exitStatus << ")";
     ++kills;
 

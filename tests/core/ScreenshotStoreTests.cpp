@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "core/AtomicFile.h"
@@ -64,27 +65,6 @@ class ScreenshotStoreTest : public ::testing::Test {
   ScreenshotStore store{temp.path()};
 };
 
-// Puts a non-empty folder where the index goes, so that replacing the index
-// fails even for root (who ignores read-only folders). Gives the index back
-// when it goes.
-class BlockedIndex {
- public:
-  explicit BlockedIndex(const ScreenshotStore& store) : index_(store.indexFile()) {
-    if (fs::exists(index_)) saved_ = readWholeFile(index_);
-    fs::remove(index_);
-    fs::create_directory(index_);
-    writeFile(index_ / "in-the-way", "");
-  }
-  ~BlockedIndex() {
-    fs::remove_all(index_);
-    if (saved_) writeFile(index_, *saved_);
-  }
-
- private:
-  fs::path index_;
-  std::optional<std::string> saved_;
-};
-
 }  // namespace
 
 TEST(ScreenshotStoreOpening, CreatesPrivateFoldersAndWritesNoIndexUntilTheFirstChange) {
@@ -130,8 +110,8 @@ TEST(ScreenshotStoreOpening, RefusesAnIndexThatIsNotARegularFile) {
   fs::create_directories(temp / "fifo");
   ASSERT_EQ(::mkfifo((temp / "fifo" / "history.json").c_str(), 0600), 0);
   for (const char* root : {"folder", "fifo"}) {
-    const auto end = lumacap::test::runInChild([&] { return failsWithInvalidIndex(temp / root) ? 0 : 1; },
-                                               std::chrono::seconds(10));
+    lumacap::test::BackgroundProcess child([&] { return failsWithInvalidIndex(temp / root) ? 0 : 1; });
+    const auto end = child.wait(std::chrono::seconds(10));
     EXPECT_EQ(end.exitStatus, 0) << root << " (-2: the store hung)";
   }
 }
@@ -249,31 +229,25 @@ TEST_F(ScreenshotStoreTest, RenamingMovesTheImageAndKeepsThePosition) {
   EXPECT_EQ(readWholeFile(temp / "Captures" / "new-name.png"), "someone else's");
 }
 
-TEST_F(ScreenshotStoreTest, RenamingANameWithTheSameStemChangesNothing) {
+TEST_F(ScreenshotStoreTest, RenamingNeedsTheImageUnlessTheStemStaysTheSame) {
   const CaptureRecord record = store.save(png, "build failed", std::nullopt, someDate);
+  EXPECT_TRUE(failsWithMissingCapture([&] { store.rename("00000000-0000-4000-8000-000000000000", "x"); }));
+  EXPECT_TRUE(failsWithMissingCapture([&] { store.rename("garbage", "x"); }));
   struct stat before {};
   ::stat(store.indexFile().c_str(), &before);
-  fs::remove(store.url(record));  // would make any move fail
+  fs::remove(store.url(record));  // makes any move fail
 
   EXPECT_EQ(store.rename(record.id, "Build Failed"), record);
   EXPECT_EQ(store.rename(record.id, "build-failed.PNG"), record);
   struct stat after {};
   ::stat(store.indexFile().c_str(), &after);
   EXPECT_EQ(after.st_ino, before.st_ino) << "the index was not rewritten";
-}
-
-TEST_F(ScreenshotStoreTest, RenamingFailsForUnknownIdsAndMissingImages) {
-  const CaptureRecord record = store.save(png, "a", std::nullopt, someDate);
-  EXPECT_TRUE(failsWithMissingCapture([&] { store.rename("00000000-0000-4000-8000-000000000000", "x"); }));
-  EXPECT_TRUE(failsWithMissingCapture([&] { store.rename("garbage", "x"); }));
-
-  fs::remove(store.url(record));
   EXPECT_THROW(store.rename(record.id, "b"), std::system_error);
   EXPECT_EQ(store.records(), std::vector<CaptureRecord>{record});
   EXPECT_TRUE(folderContents(temp / "Captures").empty());
 }
 
-TEST_F(ScreenshotStoreTest, DeletingRemovesTheImageAndTheRecordOnly) {
+TEST_F(ScreenshotStoreTest, DeletingRemovesTheImagesAndRecordsAndLeavesForeignFiles) {
   const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
   const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
   const CaptureRecord c = store.save("image c", "c", std::nullopt, someDate);
@@ -291,11 +265,8 @@ TEST_F(ScreenshotStoreTest, DeletingRemovesTheImageAndTheRecordOnly) {
   fs::remove(store.url(a));
   store.remove(a.id);
   EXPECT_EQ(store.records(), std::vector<CaptureRecord>{c});
-}
 
-TEST_F(ScreenshotStoreTest, DeletingDeleteAllEmptiesTheHistoryAndLeavesForeignFiles) {
-  for (const char* name : {"a", "b", "c", "d"}) store.save(png, name, std::nullopt, someDate);
-  writeFile(temp / "Captures" / "orphan.png", "not ours");
+  store.save(png, "d", std::nullopt, someDate);
   store.deleteAll();
   EXPECT_TRUE(store.records().empty());
   EXPECT_TRUE(ScreenshotStore(temp.path()).records().empty());
@@ -304,31 +275,32 @@ TEST_F(ScreenshotStoreTest, DeletingDeleteAllEmptiesTheHistoryAndLeavesForeignFi
   store.deleteAll();  // nothing left: no error
 }
 
+// A non-empty folder where the index goes makes replacing it fail, even for
+// root (who ignores read-only folders).
 TEST_F(ScreenshotStoreTest, FailedIndexWriteLeavesImagesAndRecordsAsTheyWere) {
   const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
   const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
   const auto records = store.records();
   const auto images = folderContents(temp / "Captures");
-  auto expectUnchanged = [&](const char* operation) {
-    EXPECT_EQ(store.records(), records) << operation;
-    EXPECT_EQ(folderContents(temp / "Captures"), images) << operation;
-    // Only the index (here the folder in its way) is left beside Captures.
-    EXPECT_EQ(folderContents(temp.path()).size(), 2u) << operation;
+  const std::string index = readWholeFile(store.indexFile());
+  fs::remove(store.indexFile());
+  fs::create_directories(store.indexFile() / "in-the-way");
+  const std::pair<const char*, std::function<void()>> operations[] = {
+      {"save", [&] { store.save(png, "new", std::nullopt, someDate); }},
+      {"rename", [&] { store.rename(a.id, "renamed"); }},
+      {"markStaged", [&] { store.markStaged(a.id, "Clipboard", "Copied"); }},
+      {"remove", [&] { store.remove(b.id); }},
+      {"deleteAll", [&] { store.deleteAll(); }},
   };
-  {
-    BlockedIndex blocked(store);
-    EXPECT_THROW(store.save(png, "new", std::nullopt, someDate), std::system_error);
-    expectUnchanged("save");
-    EXPECT_THROW(store.rename(a.id, "renamed"), std::system_error);
-    expectUnchanged("rename");
-    EXPECT_THROW(store.markStaged(a.id, "Clipboard", "Copied"), std::system_error);
-    expectUnchanged("markStaged");
-    EXPECT_THROW(store.remove(b.id), std::system_error);
-    expectUnchanged("remove");
-    EXPECT_THROW(store.deleteAll(), std::system_error);
-    expectUnchanged("deleteAll");
+  for (const auto& [name, operation] : operations) {
+    EXPECT_THROW(operation(), std::system_error) << name;
+    EXPECT_EQ(store.records(), records) << name;
+    EXPECT_EQ(folderContents(temp / "Captures"), images) << name;
+    EXPECT_EQ(folderContents(temp.path()).size(), 2u) << name << ": a file beside the index and Captures";
   }
   // Once the index can be written again, everything works on the same files.
+  fs::remove_all(store.indexFile());
+  writeFile(store.indexFile(), index);
   EXPECT_EQ(ScreenshotStore(temp.path()).records(), records);
   EXPECT_EQ(store.rename(a.id, "renamed").filename, "renamed.png");
   store.remove(b.id);

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <ctime>
 
 #include "core/FilenameGenerator.h"
 #include "core/StagingText.h"
@@ -46,17 +45,11 @@ TEST(UnicodeTest, ClassifiesCharacters) {
 }
 
 TEST(StagingTextTest, PathAndTrimmedMessage) {
-  EXPECT_EQ(StagingText::make("/tmp/shot 1.png", "  fix the header \n"),
-            "Please inspect the local screenshot at \"/tmp/shot 1.png\".\n\nfix the header");
-  EXPECT_EQ(StagingText::make("/tmp/a.png", "line one\n\nline two"),
-            "Please inspect the local screenshot at \"/tmp/a.png\".\n\nline one\n\nline two");
-}
-
-TEST(StagingTextTest, EmptyMessageEndsWithTheSentence) {
-  for (const char* empty : {"", "   ", "\n\r\n\t ", "\u00a0\u2028"}) {
-    EXPECT_EQ(StagingText::make("/tmp/a.png", empty),
-              "Please inspect the local screenshot at \"/tmp/a.png\".");
-  }
+  const std::string sentence = "Please inspect the local screenshot at \"/tmp/a.png\".";
+  EXPECT_EQ(StagingText::make("/tmp/a.png", "  fix the header \n"), sentence + "\n\nfix the header");
+  EXPECT_EQ(StagingText::make("/tmp/a.png", "line one\n\nline two"), sentence + "\n\nline one\n\nline two");
+  for (const char* empty : {"", "   ", "\n\r\n\t ", "\u00a0\u2028"})
+    EXPECT_EQ(StagingText::make("/tmp/a.png", empty), sentence) << "an empty message adds nothing";
 }
 
 TEST(StagingTextTest, PathIsAnUnambiguousLiteral) {
@@ -71,62 +64,40 @@ TEST(StagingTextTest, PathIsAnUnambiguousLiteral) {
   EXPECT_EQ(StagingText::quoted("\u0301x"), "\"\\u{301}x\"");
 }
 
-// 2026-12-05 10:07:07 in the process's local time zone.
-Date localDate() {
-  std::tm parts{};
-  parts.tm_year = 2026 - 1900;
-  parts.tm_mon = 11;
-  parts.tm_mday = 5;
-  parts.tm_hour = 10;
-  parts.tm_min = 7;
-  parts.tm_sec = 7;
-  parts.tm_isdst = -1;
-  return Date::fromUnixSeconds(static_cast<double>(std::mktime(&parts)));
-}
-
-std::string name(std::vector<std::string> lines, std::optional<std::string> application = {},
-                 std::optional<std::string> title = {}) {
-  return FilenameGenerator().filename(lines, application, title, localDate());
-}
-
-TEST(FilenameGeneratorTest, WindowTitleComesFirstAndNeedsTwoWords) {
-  EXPECT_EQ(name({}, {}, "Build failed — Console"), "build-failed-console.png");
-  EXPECT_EQ(name({"one two three four five six"}, {}, "Release notes"), "release-notes.png");
-  // A title with one usable word gives way to the lines.
-  EXPECT_EQ(name({"Cannot connect to server"}, {}, "Terminal"), "cannot-connect-server.png");
-}
-
-TEST(FilenameGeneratorTest, LinesAreTriedOneByOneWithoutMixing) {
-  EXPECT_EQ(name({"Error 404", "Cannot connect to server"}), "cannot-connect-server.png");
-  EXPECT_EQ(name({"error error warning the"}), "error-warning.png");
-  EXPECT_EQ(name({"alpha bravo charlie delta echo foxtrot golf"}), "alpha-bravo-charlie-delta-echo.png");
-  // Two sources with one word each never combine.
-  EXPECT_EQ(name({"alpha", "bravo"}, "Notes").substr(0, 6), "notes-");
-}
-
-TEST(FilenameGeneratorTest, UnusableWordsAreSkipped) {
-  // Digits, short words, stop words and words of 24 letters or more.
-  EXPECT_EQ(name({"abc123 to https www untitled abcdefghijklmnopqrstuvwx kept words"}), "kept-words.png");
-  // 23 letters still count.
-  EXPECT_EQ(name({"abcdefghijklmnopqrstuvw word"}), "abcdefghijklmnopqrstuvw-word.png");
-  // Accents and full-width forms fold to their base letters.
-  EXPECT_EQ(name({"Café Déjà"}), "cafe-deja.png");
-  EXPECT_EQ(name({"ＦＵＬＬ ｗｉｄｔｈ"}), "full-width.png");
-}
-
-TEST(FilenameGeneratorTest, FallbackUsesApplicationAndLocalTime) {
-  EXPECT_EQ(name({}, "Note Taker"), "note-taker-2026-12-05-100707.png");
-  EXPECT_EQ(name({}), "capture-2026-12-05-100707.png");
-  EXPECT_EQ(name({}, "!!!"), "capture-2026-12-05-100707.png");
-  EXPECT_EQ(name({"404", "ok"}, "Firefox"), "firefox-2026-12-05-100707.png");
-}
-
-TEST(FilenameGeneratorTest, FallbackFollowsTheTimeZone) {
+// A window title of two usable words or more names a capture, else the
+// first line with two, else the application (or "capture") and the local
+// time.
+TEST(FilenameGeneratorTest, NamesFromTheTitleOrOneLineOrTheApplicationAndLocalTime) {
+  const struct {
+    std::vector<std::string> lines;
+    std::optional<std::string> application, title;
+    std::string name;
+  } cases[] = {
+      {{}, {}, "Build failed — Console", "build-failed-console.png"},
+      {{"one two three four five six"}, {}, "Release notes", "release-notes.png"},
+      {{"Cannot connect to server"}, {}, "Terminal", "cannot-connect-server.png"},  // one usable word
+      {{"Error 404", "Cannot connect to server"}, {}, {}, "cannot-connect-server.png"},
+      {{"error error warning the"}, {}, {}, "error-warning.png"},
+      {{"alpha bravo charlie delta echo foxtrot golf"}, {}, {}, "alpha-bravo-charlie-delta-echo.png"},
+      // Digits, short words, stop words and words of 24 letters or more are
+      // skipped (23 still count); accents and full-width forms fold to their
+      // base letters.
+      {{"abc123 to https www untitled abcdefghijklmnopqrstuvwx kept words"}, {}, {}, "kept-words.png"},
+      {{"abcdefghijklmnopqrstuvw word"}, {}, {}, "abcdefghijklmnopqrstuvw-word.png"},
+      {{"Café Déjà"}, {}, {}, "cafe-deja.png"},
+      {{"ＦＵＬＬ ｗｉｄｔｈ"}, {}, {}, "full-width.png"},
+      {{}, "Note Taker", {}, "note-taker-2026-12-05-100707.png"},
+      {{}, {}, {}, "capture-2026-12-05-100707.png"},
+      {{}, "!!!", {}, "capture-2026-12-05-100707.png"},
+      {{"404", "ok"}, "Firefox", {}, "firefox-2026-12-05-100707.png"},
+      {{"alpha", "bravo"}, "Notes", {}, "notes-2026-12-05-100707.png"},  // one word each never combine
+  };
   const Date instant = Date::fromUnixSeconds(1796465227);  // 2026-12-05 10:07:07 UTC
   {
     test::ScopedEnvironment environment({{"TZ", "UTC0"}});
     ::tzset();
-    EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-100707.png");
+    for (const auto& each : cases)
+      EXPECT_EQ(FilenameGenerator().filename(each.lines, each.application, each.title, instant), each.name);
     environment.set("TZ", "CET-1");
     ::tzset();
     EXPECT_EQ(FilenameGenerator().filename({}, {}, {}, instant), "capture-2026-12-05-110707.png");

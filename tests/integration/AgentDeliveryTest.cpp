@@ -28,13 +28,6 @@
 namespace lumacap {
 namespace {
 
-bool waitServingEvents(const std::function<bool()>& condition) {
-  return test::waitUntil([&] {
-    QCoreApplication::processEvents();
-    return condition();
-  });
-}
-
 // The first child of `parent` running `command`, once there is one.
 std::optional<ProcessIdentity> childRunning(int32_t parent, const std::string& command) {
   std::optional<ProcessIdentity> found;
@@ -62,7 +55,7 @@ class AgentDeliveryTest : public ::testing::Test {
 
   void activate(unsigned long window) {
     server.xdotool({"windowactivate", "--sync", std::to_string(window)});
-    ASSERT_TRUE(waitServingEvents([&] { return server.activeWindow() == window; }));
+    ASSERT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == window; }));
   }
 
   // Two terminals: the host, an XTerm whose child stands for the agent, and
@@ -116,7 +109,7 @@ TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXterm
   EXPECT_EQ(test::clipboard("UTF8_STRING").toStdString(), StagingText::make(file, "what is wrong here?"));
   const QByteArray targets = test::clipboard("TARGETS");
   EXPECT_FALSE(targets.contains("image/")) << targets.toStdString();
-  EXPECT_TRUE(waitServingEvents([&] { return server.activeWindow() == hostWindow; }));
+  EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == hostWindow; }));
 }
 
 TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
@@ -171,8 +164,8 @@ TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveW
   const auto terminalWindow = server.waitForWindow("XTerm", terminal.pid());
   ASSERT_TRUE(terminalWindow);
   activate(*terminalWindow);
-  ASSERT_TRUE(
-      waitServingEvents([&] { return !activations.empty() && activations.back().pid == terminal.pid(); }));
+  ASSERT_TRUE(test::processEventsUntil(
+      [&] { return !activations.empty() && activations.back().pid == terminal.pid(); }));
   EXPECT_EQ(activations.back().bundleIdentifier, "XTerm");
   // The second window is now the topmost of ours, but the first was active last.
   server.xdotool({"windowraise", std::to_string(secondWindow)});
@@ -180,7 +173,7 @@ TEST_F(AgentDeliveryTest, ActivationBringsBackTheApplicationsMostRecentlyActiveW
   const auto ours = workspace.application(static_cast<int32_t>(QCoreApplication::applicationPid()));
   ASSERT_TRUE(ours);
   EXPECT_TRUE(workspace.activate(*ours).result());
-  EXPECT_TRUE(waitServingEvents([&] { return server.activeWindow() == firstWindow; }));
+  EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == firstWindow; }));
 }
 
 TEST_F(AgentDeliveryTest, ACopiedImageIsPastedAsTheSamePng) {

@@ -35,9 +35,8 @@ QSize pngSize(const QByteArray& png) { return QImage::fromData(png, "PNG").size(
 // The visible windows of a process, largest first.
 std::vector<Geometry> windowsOf(pid_t pid) {
   std::vector<Geometry> windows;
-  std::istringstream found(sharedXServer()
-                               .run({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid)})
-                               .standardOutput);
+  std::istringstream found(
+      test::runProcess({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid)}).standardOutput);
   for (unsigned long window; found >> window;) windows.push_back(sharedXServer().geometry(window));
   std::sort(windows.begin(), windows.end(),
             [](const Geometry& a, const Geometry& b) { return a.width * a.height > b.width * b.height; });
@@ -64,7 +63,7 @@ class ApplicationEndToEndTest : public ::testing::Test {
     auto& terminal = server.start({"xterm", "-geometry", "80x24+40+60", "-T", "work"});
     terminalWindow = server.waitForWindow("XTerm", terminal.pid());
     ASSERT_TRUE(terminalWindow);
-    application = &server.start({test::lumacapBinary()}, bus.environment());
+    application = &server.start({test::lumacapBinary()}, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
     trayIcon = server.waitForWindow("lumacap", application->pid());
     ASSERT_TRUE(trayIcon) << "no tray icon appeared";
     server.xdotool({"windowactivate", "--sync", std::to_string(*terminalWindow)});
@@ -81,9 +80,7 @@ class ApplicationEndToEndTest : public ::testing::Test {
   test::ProcessResult startAgain(const std::vector<std::string>& arguments = {}) {
     std::vector<std::string> command = {test::lumacapBinary()};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    auto environment = bus.environment();
-    environment.merge(server.environment());
-    return test::runProcess(command, {}, environment);
+    return test::runProcess(command, {}, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
   }
 
   // Shift+Super+2, then a drag of 300 × 200 pixels.
@@ -305,7 +302,6 @@ TEST(ApplicationWithoutTray, SaysWhatStillWorks) {
   EXPECT_TRUE(notice) << "no notice on a desktop without a tray";
 }
 
-using namespace std::chrono_literals;
 using test::processEventsUntil;
 
 // Takes the shared server's tray away for one test and brings it back after.
@@ -328,7 +324,7 @@ TEST_F(TrayAvailabilityTest, WithoutATraySaysSoOnceAfterTheGracePeriod) {
   ASSERT_TRUE(processEventsUntil([&] { return told > 0; })) << "no word of the missing tray";
   EXPECT_FALSE(tray.isWatching());
   tray.start();
-  processEventsUntil([] { return false; }, 1s);
+  test::processEventsFor(1s);
   EXPECT_EQ(told, 1);
 }
 
@@ -349,7 +345,7 @@ TEST_F(TrayAvailabilityTest, ATrayThatStartsLateIsNoReasonToSpeak) {
   QObject::connect(&present, &TrayAvailability::unavailable, [&] { ++told; });
   present.start();
   EXPECT_FALSE(present.isWatching());
-  processEventsUntil([] { return false; }, 300ms);
+  test::processEventsFor(300ms);
   EXPECT_EQ(told, 0);
 }
 

@@ -5,12 +5,12 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <tuple>
 
 #include "app/HotKeyManager.h"
+#include "platform/x11/XcbConnection.h"
 #include "platform/x11/XcbHotKeyService.h"
 #include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
@@ -24,10 +24,7 @@ const Shortcut optionS{1, "S", false, false, true, false};
 constexpr uint16_t superShift = XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT;
 
 using test::processEventsFor;
-
-bool processEventsUntil(const std::function<bool()>& condition) {
-  return test::processEventsUntil(condition, 5s);
-}
+using test::processEventsUntil;
 
 // Presses the space-separated combinations one after the other.
 void pressKeys(const std::string& keys) {
@@ -38,7 +35,7 @@ void pressKeys(const std::string& keys) {
 }
 
 bool lockIsOn(const std::string& name) {
-  const std::string state = test::sharedXServer().run({"xset", "q"}).standardOutput;
+  const std::string state = test::runProcess({"xset", "q"}).standardOutput;
   const auto at = state.find(name + ":");
   return at != std::string::npos &&
          state.compare(state.find_first_not_of(' ', at + name.size() + 1), 2, "on") == 0;
@@ -47,51 +44,39 @@ bool lockIsOn(const std::string& name) {
 // Another X client, such as a desktop environment holding its own shortcuts.
 class OtherClient {
  public:
-  OtherClient() : connection_(xcb_connect(test::sharedXServer().display().c_str(), nullptr)) {
-    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-  }
-  ~OtherClient() { xcb_disconnect(connection_); }
-
   xcb_keycode_t keycode(uint32_t keysym) {
-    auto* symbols = xcb_key_symbols_alloc(connection_);
-    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, keysym);
-    xcb_keycode_t code = codes ? codes[0] : 0;
-    std::free(codes);
+    auto* symbols = xcb_key_symbols_alloc(x_.get());
+    const XcbReply<xcb_keycode_t> codes = xcbOwned(xcb_key_symbols_get_keycode(symbols, keysym));
     xcb_key_symbols_free(symbols);
-    return code;
+    return codes ? codes.get()[0] : 0;
   }
 
   uint16_t numLockMask() {
     const xcb_keycode_t numLock = keycode(0xff7f);
-    auto* mapping =
-        xcb_get_modifier_mapping_reply(connection_, xcb_get_modifier_mapping(connection_), nullptr);
-    uint16_t mask = 0;
-    const xcb_keycode_t* keys = xcb_get_modifier_mapping_keycodes(mapping);
+    const auto mapping =
+        xcbOwned(xcb_get_modifier_mapping_reply(x_.get(), xcb_get_modifier_mapping(x_.get()), nullptr));
+    const xcb_keycode_t* keys = xcb_get_modifier_mapping_keycodes(mapping.get());
     for (int index = 0; index < 8 * mapping->keycodes_per_modifier; ++index)
       if (keys[index] == numLock)
-        mask = static_cast<uint16_t>(1u << (index / mapping->keycodes_per_modifier));
-    std::free(mapping);
-    return mask;
+        return static_cast<uint16_t>(1u << (index / mapping->keycodes_per_modifier));
+    return 0;
   }
 
   // The X error code of grabbing the key, or 0 when the grab succeeded.
   int grab(uint32_t keysym, uint16_t modifiers) {
-    auto cookie = xcb_grab_key_checked(connection_, false, root_, modifiers, keycode(keysym),
+    auto cookie = xcb_grab_key_checked(x_.get(), false, x_.root(), modifiers, keycode(keysym),
                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-    xcb_generic_error_t* error = xcb_request_check(connection_, cookie);
-    int code = error ? error->error_code : 0;
-    std::free(error);
-    return code;
+    const auto error = xcbOwned(xcb_request_check(x_.get(), cookie));
+    return error ? error->error_code : 0;
   }
 
   void ungrab(uint32_t keysym, uint16_t modifiers) {
-    xcb_ungrab_key(connection_, keycode(keysym), root_, modifiers);
-    xcb_flush(connection_);
+    xcb_ungrab_key(x_.get(), keycode(keysym), x_.root(), modifiers);
+    xcb_flush(x_.get());
   }
 
  private:
-  xcb_connection_t* connection_;
-  xcb_window_t root_ = 0;
+  XcbConnection x_{test::sharedXServer().display()};
 };
 
 class HotKeyIntegrationTest : public ::testing::Test {
@@ -122,7 +107,7 @@ TEST_F(HotKeyIntegrationTest, EachPressRunsTheActionOnceOnTheMainThreadHoldingCo
   EXPECT_TRUE(onMainThread);
 
   // Holding the combination down past the repeat delay counts once.
-  ASSERT_EQ(test::sharedXServer().run({"xset", "r", "on"}).exitStatus, 0);
+  ASSERT_EQ(test::runProcess({"xset", "r", "on"}).exitStatus, 0);
   ASSERT_TRUE(test::sharedXServer().xdotool({"keydown", "super+shift+2"}));
   processEventsFor(1500ms);
   ASSERT_TRUE(test::sharedXServer().xdotool({"keyup", "super+shift+2"}));

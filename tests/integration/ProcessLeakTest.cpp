@@ -89,7 +89,7 @@ TEST(ProcessLeakTest, AStoppedTestProgramLeavesNoProcessBehind) {
     ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
     test::BackgroundProcess run({std::filesystem::read_symlink("/proc/self/exe").string(),
                                  "--gtest_filter=ProcessLeakProbe.*", "--gtest_also_run_disabled_tests"},
-                                {}, output[1]);
+                                {}, {-1, output[1], -1});
     ::close(output[1]);
     const bool ready = readLine(output[0], "ready", 60s);
     ::close(output[0]);

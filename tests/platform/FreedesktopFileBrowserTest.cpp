@@ -17,27 +17,18 @@ namespace {
 
 using test::processEventsUntil;
 
-// A file manager on the test's bus that only remembers what it was shown.
-class FakeFileManager : public QObject {
- public:
-  QStringList shown;
-};
-
-class FileManagerAdaptor : public QDBusAbstractAdaptor {
+// A file manager on the test's bus (the interface of the object it is
+// given) that only remembers what it was shown.
+class FakeFileManager : public QDBusAbstractAdaptor {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 
  public:
-  explicit FileManagerAdaptor(FakeFileManager* manager) : QDBusAbstractAdaptor(manager), manager_(manager) {}
+  explicit FakeFileManager(QObject* object) : QDBusAbstractAdaptor(object) {}
+  QStringList shown;
 
  public slots:
-  void ShowItems(const QStringList& uris, const QString& startupId) {
-    Q_UNUSED(startupId);
-    manager_->shown += uris;
-  }
-
- private:
-  FakeFileManager* manager_;
+  void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
 };
 
 // Stands in for the desktop's handler of file: URLs (xdg-open).
@@ -75,10 +66,10 @@ class FreedesktopFileBrowserTest : public ::testing::Test {
 };
 
 TEST_F(FreedesktopFileBrowserTest, RevealsTheFileThroughTheFileManager) {
-  FakeFileManager manager;
-  new FileManagerAdaptor(&manager);
+  QObject object;
+  const FakeFileManager& manager = *new FakeFileManager(&object);
   QDBusConnection managerBus = connect("file-manager");
-  ASSERT_TRUE(managerBus.registerObject("/org/freedesktop/FileManager1", &manager));
+  ASSERT_TRUE(managerBus.registerObject("/org/freedesktop/FileManager1", &object));
   ASSERT_TRUE(managerBus.registerService("org.freedesktop.FileManager1"));
 
   FreedesktopFileBrowser browser(connect("file-browser"));
@@ -88,7 +79,7 @@ TEST_F(FreedesktopFileBrowserTest, RevealsTheFileThroughTheFileManager) {
   EXPECT_EQ(manager.shown,
             QStringList{"file://" + QString::fromStdString(folder.string()) + "/Build%20error%20%232.png"});
   // Give a wrong fallback the time to show itself.
-  processEventsUntil([] { return false; }, std::chrono::milliseconds(100));
+  test::processEventsFor(std::chrono::milliseconds(100));
   EXPECT_TRUE(urls.opened.isEmpty());
 }
 

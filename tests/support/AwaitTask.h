@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QCoreApplication>
 #include <QCoroTask>
 #include <QEventLoop>
 #include <QTimer>
@@ -13,46 +12,19 @@
 
 namespace lumacap::test {
 
-namespace detail {
-// Lets the event loop run for a moment without spinning the processor.
-inline void spin() {
-  QEventLoop loop;
-  QTimer::singleShot(5, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-template <typename T>
-struct Settled {
-  std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
-  std::exception_ptr error;
-  bool done = false;
-};
-
-template <typename T>
-QCoro::Task<> settle(QCoro::Task<T>& task, Settled<T>& out) {
-  try {
-    if constexpr (std::is_void_v<T>) {
-      co_await task;
-      out.value = true;
-    } else {
-      out.value = co_await task;
-    }
-  } catch (...) {
-    out.error = std::current_exception();
-  }
-  out.done = true;
-}
-}  // namespace detail
-
-// Runs the event loop until `condition` holds or `timeout` passes.
+// Runs the event loop until `condition` holds or `timeout` passes. Events
+// already waiting are handled before the first look: what the test did last
+// is seen by this process before it goes on.
 template <typename Condition>
 bool processEventsUntil(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    detail::spin();
-  }
-  return true;
+  do {
+    QEventLoop loop;  // a moment of events without spinning the processor
+    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (condition()) return true;
+  } while (std::chrono::steady_clock::now() <= deadline);
+  return false;
 }
 
 // Lets the event loop run for `duration`.
@@ -64,19 +36,28 @@ inline void processEventsFor(std::chrono::milliseconds duration) {
 // error. Throws when it has not ended after `timeout` (QCoro::waitFor would
 // wait forever, and swallow the error).
 template <typename T>
-T awaitTask(QCoro::Task<T>& task, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-  detail::Settled<T> out;
-  auto settling = detail::settle(task, out);
-  if (!processEventsUntil([&] { return out.done; }, timeout)) {
+T awaitTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+  std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
+  std::exception_ptr error;
+  // A named lambda: the coroutine it starts reads its captures until it ends.
+  const auto settle = [&]() -> QCoro::Task<> {
+    try {
+      if constexpr (std::is_void_v<T>) {
+        co_await task;
+        value = true;
+      } else {
+        value = co_await task;
+      }
+    } catch (...) {
+      error = std::current_exception();
+    }
+  };
+  auto settling = settle();
+  if (!processEventsUntil([&] { return value.has_value() || error; }, timeout)) {
     throw std::runtime_error("the task did not finish within " + std::to_string(timeout.count()) + " ms");
   }
-  if (out.error) std::rethrow_exception(out.error);
-  if constexpr (!std::is_void_v<T>) return std::move(*out.value);
-}
-
-template <typename T>
-T awaitTask(QCoro::Task<T>&& task, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-  return awaitTask(task, timeout);
+  if (error) std::rethrow_exception(error);
+  if constexpr (!std::is_void_v<T>) return std::move(*value);
 }
 
 }  // namespace lumacap::test

@@ -1,22 +1,16 @@
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QProcess>
-#include <cstring>
-#include <memory>
-
-#include "OpenMPThreads.h"
-#include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
 
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include "support/AwaitTask.h"
+
 namespace lumacap::test {
-namespace {
-XServer* sharedServer = nullptr;
-}
 
 XServer& sharedXServer() {
-  if (!sharedServer) throw std::runtime_error("no shared X server in this process");
-  return *sharedServer;
+  static XServer server;  // started by the test main, before the QApplication
+  return server;
 }
 
 QByteArray clipboard(const QString& target) {
@@ -29,28 +23,3 @@ QByteArray clipboard(const QString& target) {
 }
 
 }  // namespace lumacap::test
-
-// Integration tests run against a real X server: each test process starts its
-// own Xvfb with openbox and a system tray, then a QApplication on it.
-int main(int argc, char** argv) {
-  lumacap::test::restartWithOneOpenMPThreadUnlessChosen(argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
-  // Xvfb, openbox, trayer and the clients end with this process, however it ends.
-  lumacap::test::killRecordedGroupsOnSignals();
-
-  lumacap::test::XServer::Options options;
-  options.systemTray = true;
-  auto server = std::make_unique<lumacap::test::XServer>(options);
-  lumacap::test::sharedServer = server.get();
-  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-  int status = 0;
-  {
-    QApplication application(argc, argv);
-    QApplication::setOrganizationName("Lumacap");
-    QApplication::setApplicationName("Lumacap");
-    status = RUN_ALL_TESTS();
-  }
-  lumacap::test::sharedServer = nullptr;
-  return status;
-}

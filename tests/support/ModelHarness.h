@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QSettings>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -28,9 +27,6 @@
 #include "support/TempDir.h"
 
 namespace lumacap::test {
-
-// Runs the event loop until `task` ends (20 s at most, then the test fails).
-inline void finish(QCoro::Task<> task) { awaitTask(std::move(task)); }
 
 // Answers the model's alerts and save dialogs in code and remembers them.
 class RecordingPrompts final : public UserPrompts {
@@ -69,13 +65,11 @@ class MemoryStartAtLogin final : public StartAtLogin {
 
 // The application model on fake services: a 1512 × 982 point display at
 // scale 2 (display 7), an empty process table and session folder, a history
-// store and user settings in a temporary folder. Tests change the fakes
-// before they call `start()`, or use the model `start()` made.
+// store in a temporary folder (the test main gives each test a settings
+// folder of its own). Tests change the fakes before they call `start()`, or
+// use the model `start()` made.
 struct ModelHarness {
   ModelHarness() {
-    const QString folder = QString::fromStdString((root / "settings").string());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
     screens.content.displays = {ShareableDisplay{7, "main", Rect{0, 0, 1512, 982}, 2}};
     screens.mainDisplay = 7;
     screens.anyScreenNumber = 7;
@@ -120,9 +114,7 @@ struct ModelHarness {
         .startAtLogin = startAtLogin,
         .prompts = prompts,
         .configureHooks = [this](bool install) { return configureHooks(install); },
-        .clock = [this] { return clock(); },
         .dismissalDelay = dismissalDelay,
-        .refreshInterval = refreshInterval,
     });
     return *model;
   }
@@ -134,7 +126,6 @@ struct ModelHarness {
   FakeProcessSource processes;
   std::shared_ptr<FakeTextRecognizer> fakeRecognizer = std::make_shared<FakeTextRecognizer>();
   std::shared_ptr<TextRecognizer> recognizer;  // when set, used instead of the fake
-  std::function<Date()> clock = &Date::now;
   RecordingFileBrowser fileBrowser;
   MemoryStartAtLogin startAtLogin;
   RecordingPrompts prompts;
@@ -143,7 +134,6 @@ struct ModelHarness {
   };
   bool storeFails = false;
   std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
-  std::chrono::milliseconds refreshInterval = std::chrono::seconds(8);
 
   std::unique_ptr<SettingsManager> settings;
   std::unique_ptr<CaptureManager> captureManager;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <map>
 #include <memory>
 #include <string>
 
@@ -18,8 +17,6 @@ class SessionBus {
   SessionBus& operator=(const SessionBus&) = delete;
 
   const std::string& address() const { return address_; }
-  // DBUS_SESSION_BUS_ADDRESS for child processes (gdbus, gapplication, …).
-  std::map<std::string, std::string> environment() const { return {{"DBUS_SESSION_BUS_ADDRESS", address_}}; }
 
  private:
   TempDir folder_;

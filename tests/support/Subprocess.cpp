@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -46,21 +45,17 @@ void endRecordedGroups(int signal) {
   ::raise(signal);
 }
 
-// In a fresh child: its own group, killed when its parent dies, even if the
-// parent died before the request took effect.
-void becomeGuardedChild(pid_t parent) {
-  ::setpgid(0, 0);
-  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (::getppid() != parent) ::_exit(126);
-  ::signal(SIGPIPE, SIG_DFL);
-}
-
+// Forks a child in a group of its own, killed when its parent dies, even if
+// the parent died before the request took effect. Returns 0 in the child.
 pid_t startGuardedChild() {
   const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    becomeGuardedChild(parent);
+    ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(126);
+    ::signal(SIGPIPE, SIG_DFL);
     return 0;
   }
   ::setpgid(pid, pid);  // also here, so that the group exists before anyone signals it
@@ -69,16 +64,13 @@ pid_t startGuardedChild() {
 }
 
 std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra) {
-  std::map<std::string, std::string> merged;
+  std::vector<std::string> merged;
   for (char** entry = environ; *entry; ++entry) {
     const std::string text = *entry;
-    const size_t equals = text.find('=');
-    if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+    if (!extra.contains(text.substr(0, text.find('=')))) merged.push_back(text);
   }
-  for (const auto& [key, value] : extra) merged[key] = value;
-  std::vector<std::string> result;
-  for (const auto& [key, value] : merged) result.push_back(key + "=" + value);
-  return result;
+  for (const auto& [key, value] : extra) merged.push_back(key + "=" + value);
+  return merged;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
@@ -88,22 +80,40 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
-// Starts a program with standard input, output and error on the given
-// descriptors (-1: /dev/null). Returns once the program runs: a pipe that
-// closes on exec tells the parent when, or why it could not start.
-pid_t spawn(std::vector<std::string> arguments, const std::map<std::string, std::string>& environment,
-            std::array<int, 3> descriptors) {
-  std::vector<std::string> variables = mergedEnvironment(environment);
-  const auto argv = pointers(arguments);
+// The whole content of a memory file.
+std::string contentOf(int fd) {
+  std::string content;
+  char buffer[65536];
+  for (ssize_t got; (got = ::pread(fd, buffer, sizeof buffer, off_t(content.size()))) > 0;) {
+    content.append(buffer, size_t(got));
+  }
+  return content;
+}
+
+}  // namespace
+
+void killRecordedGroupsOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = endRecordedGroups;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+// Returns once the program runs: a pipe that closes on exec tells the parent
+// when, or why it could not start.
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& arguments,
+                                     const std::map<std::string, std::string>& environment,
+                                     std::array<int, 3> descriptors) {
+  std::vector<std::string> argumentTexts = arguments, variables = mergedEnvironment(environment);
+  const auto argv = pointers(argumentTexts);
   const auto envp = pointers(variables);
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   int started[2];
   if (::pipe2(started, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  const pid_t pid = startGuardedChild();
-  if (pid == 0) {
-    for (int target = 0; target < 3; ++target) {
+  pid_ = startGuardedChild();
+  if (pid_ == 0) {
+    for (int target = 0; target < 3; ++target)
       ::dup2(descriptors[target] >= 0 ? descriptors[target] : null, target);
-    }
     ::execvpe(argv[0], argv.data(), envp.data());
     const int error = errno;
     if (::write(started[1], &error, sizeof error) < 0) ::_exit(127);
@@ -117,131 +127,67 @@ pid_t spawn(std::vector<std::string> arguments, const std::map<std::string, std:
   }
   ::close(started[0]);
   if (got > 0) {
-    ::waitpid(pid, nullptr, 0);
-    forget(pid);
+    wait();
     throw std::runtime_error("cannot start " + arguments.front() + ": " + std::strerror(error));
   }
-  return pid;
 }
 
-void killAndReap(pid_t pid) {
-  ::kill(-pid, SIGKILL);
-  ::kill(pid, SIGKILL);
-  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+BackgroundProcess::BackgroundProcess(const std::function<int()>& body) : pid_(startGuardedChild()) {
+  if (pid_ != 0) return;
+  int status = 127;
+  try {
+    status = body();
+  } catch (...) {
   }
-  forget(pid);
+  ::_exit(status);
 }
 
-// The whole content of a memory file written by a child.
-std::string contentOf(int fd) {
-  std::string content;
-  char buffer[65536];
-  for (ssize_t got; (got = ::pread(fd, buffer, sizeof buffer, off_t(content.size()))) > 0;) {
-    content.append(buffer, size_t(got));
-  }
-  return content;
+bool BackgroundProcess::running() {
+  if (reaped_) return false;
+  int status = 0;
+  const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+  if (done == 0 || (done < 0 && errno == EINTR)) return true;
+  reaped_ = true;
+  forget(pid_);
+  if (WIFEXITED(status)) end_ = {WEXITSTATUS(status), 0};
+  if (WIFSIGNALED(status)) end_ = {-1, WTERMSIG(status)};
+  return false;
 }
 
-ChildEnd endOf(int status) {
-  if (WIFEXITED(status)) return {WEXITSTATUS(status), 0};
-  return {-1, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
-}
-
-}  // namespace
-
-void killRecordedGroupsOnSignals() {
-  struct sigaction action {};
-  action.sa_handler = endRecordedGroups;
-  sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
-}
-
-pid_t forkChild(const std::function<int()>& body) {
-  const pid_t pid = startGuardedChild();
-  if (pid == 0) {
-    int status = 127;
-    try {
-      status = body();
-    } catch (...) {
+ChildEnd BackgroundProcess::wait(std::chrono::milliseconds timeout) {
+  if (!waitUntil([this] { return !running(); }, timeout)) {
+    ::kill(-pid_, SIGKILL);
+    ::kill(pid_, SIGKILL);
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
-    ::_exit(status);
+    reaped_ = true;
+    forget(pid_);
+    end_ = {-2, SIGKILL};
   }
-  return pid;
+  return end_;
 }
 
-ChildEnd waitForChild(pid_t pid, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    int status = 0;
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid) {
-      forget(pid);
-      return endOf(status);
-    }
-    if (done < 0 && errno != EINTR) return {-1, 0};
-    if (std::chrono::steady_clock::now() > deadline) {
-      killAndReap(pid);
-      return {-2, SIGKILL};
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
-ChildEnd runInChild(const std::function<int()>& body, std::chrono::milliseconds timeout) {
-  return waitForChild(forkChild(body), timeout);
+void BackgroundProcess::stop() {
+  if (!running()) return;
+  ::kill(-pid_, SIGTERM);
+  ::kill(pid_, SIGTERM);
+  wait(2s);
 }
 
 ProcessResult runProcess(const std::vector<std::string>& arguments, const std::string& input,
                          const std::map<std::string, std::string>& environment,
                          std::chrono::milliseconds timeout) {
-  // Output goes to memory files rather than pipes: a grandchild that keeps
-  // them open cannot hold the test up.
-  const int out = ::memfd_create("stdout", MFD_CLOEXEC), err = ::memfd_create("stderr", MFD_CLOEXEC);
-  int in[2];
-  if (out < 0 || err < 0 || ::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("no pipe or memory file");
-  ::signal(SIGPIPE, SIG_IGN);
-  const pid_t pid = spawn(arguments, environment, {in[0], out, err});
-  ::close(in[0]);
-  std::thread writer([fd = in[1], &input] {
-    for (size_t done = 0; done < input.size();) {
-      const ssize_t wrote = ::write(fd, input.data() + done, input.size() - done);
-      if (wrote <= 0) break;
-      done += size_t(wrote);
-    }
-    ::close(fd);
-  });
-  const ChildEnd end = waitForChild(pid, timeout);
-  writer.join();
+  // Memory files rather than pipes: a grandchild that keeps them open cannot
+  // hold the test up.
+  const int in = ::memfd_create("stdin", MFD_CLOEXEC), out = ::memfd_create("stdout", MFD_CLOEXEC),
+            err = ::memfd_create("stderr", MFD_CLOEXEC);
+  if (in < 0 || out < 0 || err < 0 || ::pwrite(in, input.data(), input.size(), 0) != ssize_t(input.size()))
+    throw std::runtime_error("no memory file for " + arguments.front());
+  const ChildEnd end = BackgroundProcess(arguments, environment, {in, out, err}).wait(timeout);
   ProcessResult result{end.exitStatus, contentOf(out), contentOf(err)};
-  ::close(out);
-  ::close(err);
+  for (const int fd : {in, out, err}) ::close(fd);
   if (end.exitStatus == -2) throw std::runtime_error(arguments.front() + " did not finish in time");
   return result;
-}
-
-BackgroundProcess::BackgroundProcess(const std::vector<std::string>& arguments,
-                                     const std::map<std::string, std::string>& environment, int output) {
-  pid_ = spawn(arguments, environment, {-1, output, -1});
-}
-
-BackgroundProcess::~BackgroundProcess() { stop(); }
-
-bool BackgroundProcess::running() {
-  if (pid_ <= 0) return false;
-  int status = 0;
-  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-    forget(std::exchange(pid_, -1));
-    return false;
-  }
-  return true;
-}
-
-void BackgroundProcess::stop() {
-  if (pid_ <= 0) return;
-  ::kill(-pid_, SIGTERM);
-  ::kill(pid_, SIGTERM);
-  if (waitUntil([this] { return !running(); }, 2s)) return;
-  killAndReap(std::exchange(pid_, -1));
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

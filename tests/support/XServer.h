@@ -6,38 +6,26 @@
 #include <string>
 #include <vector>
 
+#include "support/ScopedEnvironment.h"
 #include "support/Subprocess.h"
 
 namespace lumacap::test {
 
-// A real X server for integration tests: Xvfb on a free display with the
-// openbox window manager (and, on request, the trayer system tray). Sets
-// $DISPLAY for the test process while it lives; everything it started is
-// stopped when it goes.
+// A real X server for integration tests: a 1280 × 800 Xvfb on a free display
+// with the openbox window manager and the trayer system tray. Sets $DISPLAY
+// for the test process (and so for its children) while it lives; everything
+// it started is stopped when it goes.
 class XServer {
  public:
-  struct Options {
-    int width = 1280;
-    int height = 800;
-    bool windowManager = true;
-    bool systemTray = false;
-  };
-
   XServer();
-  explicit XServer(Options options);
-  ~XServer();
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;
 
   const std::string& display() const { return display_; }
-  // The test environment plus DISPLAY, for child processes.
-  std::map<std::string, std::string> environment() const { return {{"DISPLAY", display_}}; }
 
   // Starts a client (xterm, …) that is stopped with the server.
   BackgroundProcess& start(const std::vector<std::string>& arguments,
                            const std::map<std::string, std::string>& environment = {});
-  // Runs a tool (xdotool, xclip, xprop, …) against this display to its end.
-  ProcessResult run(const std::vector<std::string>& arguments, const std::string& input = {}) const;
 
   // The id of the first visible window whose WM_CLASS class is `windowClass`
   // and, when given, whose _NET_WM_PID is `pid`; waits up to 10 s.
@@ -62,15 +50,15 @@ class XServer {
   };
   Geometry geometry(unsigned long window) const;
 
-  // The trayer system tray, for tests of a desktop without one or with one
-  // that starts late. Starting waits until its window shows.
+  // The system tray, taken away and brought back for tests of a desktop
+  // without one or with one that starts late. Starting waits until it shows.
   void startSystemTray();
   void stopSystemTray();
 
  private:
+  // They go in the reverse order: the clients, the server, then $DISPLAY.
   std::string display_;
-  std::string previousDisplay_;
-  bool hadDisplay_ = false;
+  ScopedEnvironment environment_;
   std::unique_ptr<BackgroundProcess> server_;
   std::vector<std::unique_ptr<BackgroundProcess>> clients_;
   BackgroundProcess* tray_ = nullptr;
