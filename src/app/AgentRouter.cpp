@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "core/StagingText.h"
-#include "platform/ImageCoding.h"
 
 namespace lumacap {
 namespace {
@@ -49,10 +48,6 @@ QCoro::Task<DeliveryReceipt> AgentRouter::stage(std::filesystem::path file, std:
         "Path and message copied. Paste into your agent to attach the saved image. Nothing was submitted."};
   }
   co_return co_await integration_->stage(std::move(file), std::move(prompt), std::move(destination));
-}
-
-void Clipboard::copyImage(Pasteboard& pasteboard, const QImage& image) {
-  copyImage(pasteboard, image, encodePNGInBackground(image));
 }
 
 void Clipboard::copyImage(Pasteboard& pasteboard, const QImage& image, QFuture<QByteArray> png) {

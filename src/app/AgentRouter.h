@@ -35,8 +35,7 @@ struct Clipboard {
 
   // Replaces the clipboard with the image alone, in the image types other
   // applications paste; no text, path or file URL goes with it. `png` is its
-  // PNG encoding, finished or under way; without it one is started.
-  static void copyImage(Pasteboard& pasteboard, const QImage& image);
+  // PNG encoding, finished or under way.
   static void copyImage(Pasteboard& pasteboard, const QImage& image, QFuture<QByteArray> png);
 };
 

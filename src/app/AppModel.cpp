@@ -350,10 +350,9 @@ QCoro::Task<> AppModel::reportFailedEncoding(QFuture<QByteArray> png, QUuid toke
 
 void AppModel::updateImagePasteHint() { setPasteHint(text(PasteHint::make(captureReturnApplication_))); }
 
+// The workspace leaves an application that has ended alone, on its worker.
 void AppModel::returnFocus() {
-  const auto& application = captureReturnApplication_;
-  if (application && !services_.workspace.isTerminated(*application))
-    services_.workspace.activate(*application);
+  if (captureReturnApplication_) services_.workspace.activate(*captureReturnApplication_);
 }
 
 // The thumbnail.
@@ -636,8 +635,6 @@ QCoro::Task<> AppModel::refreshDestinations(bool suggest) {
 
 // Recorded captures.
 
-std::filesystem::path AppModel::captureFile(const CaptureRecord& record) const { return store_->url(record); }
-
 QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   if (!store_) co_return;
   const QPointer<AppModel> self(this);
@@ -645,7 +642,7 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   captureDisplayID_ = services_.captureManager.pointerDisplay();
   const QUuid token = generation_;
 
-  const LoadedCapture loaded = co_await loadCapture(captureFile(record));
+  const LoadedCapture loaded = co_await loadCapture(store_->url(record));
   if (!self || generation_ != token) co_return;  // a capture came first
   if (loaded.error) {
     presentError(describe(loaded.error));
@@ -677,7 +674,7 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
     presentError(StoreError(StoreError::Kind::missingCapture));
     co_return;
   }
-  const LoadedCapture loaded = co_await loadCapture(captureFile(record));
+  const LoadedCapture loaded = co_await loadCapture(store_->url(record));
   if (!self) co_return;
   if (loaded.error || loaded.image.isNull()) {
     presentError(StoreError(StoreError::Kind::missingCapture));

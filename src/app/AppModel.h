@@ -223,7 +223,6 @@ class AppModel final : public QObject {
   void returnFocus();
   void hideOwnWindows(bool includingPreview);
   void showWindow(QWidget& window);
-  std::filesystem::path captureFile(const CaptureRecord& record) const;
   void reloadRecords();
 
   void setImage(QImage image);

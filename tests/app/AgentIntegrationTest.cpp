@@ -133,7 +133,7 @@ TEST_F(ClaudeCodeIntegrationTest, RouterGoesByTheSessionNotTheIdOrTitle) {
   image.fill(Qt::darkCyan);
   const AgentSession recorded = session("S", "/work/webapp", 300, 0, "XTerm", 611);
   // No session, whatever the title says: the clipboard gets the text alone.
-  Clipboard::copyImage(pasteboard, image);
+  pasteboard.setImage(image);
   const AgentDestination bare{"S", "Claude Code · webapp", "", std::nullopt};
   EXPECT_EQ(
       awaitTask(router.stage(file, "", bare)),
@@ -144,7 +144,7 @@ TEST_F(ClaudeCodeIntegrationTest, RouterGoesByTheSessionNotTheIdOrTitle) {
   EXPECT_FALSE(pasteboard.image());
 
   // A session that ended leaves the captured image on the clipboard.
-  Clipboard::copyImage(pasteboard, image);
+  pasteboard.setImage(image);
   EXPECT_THROW(awaitTask(router.stage(file, "look", ClaudeCodeIntegration::destination(recorded))),
                IntegrationError);
   EXPECT_EQ(pasteboard.image(), image);

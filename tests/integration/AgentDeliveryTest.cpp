@@ -16,6 +16,7 @@
 #include "core/AtomicFile.h"
 #include "core/DataRoot.h"
 #include "core/StagingText.h"
+#include "platform/ImageCoding.h"
 #include "platform/ProcessSource.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11Workspace.h"
@@ -182,7 +183,7 @@ TEST_F(AgentDeliveryTest, ACopiedImageIsPastedAsTheSamePng) {
     for (int x = 0; x < image.width(); ++x) image.setPixel(x, y, qRgb(x * 7, y * 11, (x * y) % 256));
   }
   pasteboard.setText("an earlier text");
-  Clipboard::copyImage(pasteboard, image);
+  Clipboard::copyImage(pasteboard, image, encodePNGInBackground(image));
 
   const QByteArray png = test::clipboard("image/png");
   ASSERT_TRUE(png.startsWith("\x89PNG"));

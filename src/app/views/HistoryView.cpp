@@ -114,9 +114,9 @@ HistoryView::HistoryView(AppModel& model, QWidget* parent) : QWidget(parent), mo
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(header);
-  layout->addWidget(makeDivider());
+  layout->addWidget(look::divider(this));
   layout->addWidget(pages_, 1);
-  layout->addWidget(makeDivider());
+  layout->addWidget(look::divider(this));
   layout->addWidget(makeFooter());
   makeRecordMenu();
 
@@ -128,26 +128,13 @@ HistoryView::HistoryView(AppModel& model, QWidget* parent) : QWidget(parent), mo
 
 HistoryView::~HistoryView() = default;
 
-QWidget* HistoryView::makeDivider() {
-  auto* divider = new QFrame(this);
-  divider->setFrameShape(QFrame::HLine);
-  divider->setFrameShadow(QFrame::Plain);
-  divider->setFixedHeight(1);
-  QPalette line = divider->palette();
-  line.setColor(QPalette::WindowText, look::primary(*this, 0.12));
-  divider->setPalette(line);
-  return divider;
-}
-
 QWidget* HistoryView::makeHeader() {
   auto* header = new QWidget(this);
   auto* title = new QLabel(QStringLiteral("Recent captures"), header);
   title->setFont(look::font(*this, 17, QFont::Bold));
   caption_ = new QLabel(header);
   caption_->setFont(look::font(*this, 11));
-  QPalette quiet = caption_->palette();
-  quiet.setColor(QPalette::WindowText, look::secondary(*this));
-  caption_->setPalette(quiet);
+  look::setTextColor(*caption_, look::secondary(*this));
 
   auto* capture = new QPushButton(QStringLiteral("Capture"), header);
   const QPalette& palette = this->palette();

@@ -63,7 +63,6 @@ class HistoryView final : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
-  QWidget* makeDivider();
   QWidget* makeHeader();
   QWidget* makeEmptyState();
   QWidget* makeList();

@@ -89,10 +89,7 @@ PreferencesView::PreferencesView(AppModel& model, QWidget* parent) : QWidget(par
 
   // The outcome of the last action stays in sight however far the form is scrolled.
   messageFooter_ = new QWidget(this);
-  auto* rule = new QFrame(messageFooter_);
-  rule->setFrameShape(QFrame::HLine);
-  rule->setFrameShadow(QFrame::Plain);
-  look::setTextColor(*rule, look::primary(*this, 0.12));
+  QWidget* rule = look::divider(messageFooter_);
   messageLabel_ = makeText({}, calloutSize);
   messageLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   messageLabel_->setContentsMargins(20, 10, 20, 14);

@@ -92,9 +92,7 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   connect(save_, &QToolButton::clicked, &model_, [this] { model_.save(); });
   for (QToolButton* button : {edit_, save_}) {
     button->setFont(look::font(*this, 11, QFont::Medium));
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, look::secondary(*this));
-    button->setPalette(palette);
+    look::setTextColor(*button, look::secondary(*this));
   }
 
   auto* headerRow = new QHBoxLayout;
@@ -135,15 +133,9 @@ void QuickCaptureView::render() {
   save_->setText(saved ? QStringLiteral("Saved") : QStringLiteral("Save"));
   save_->setEnabled(!saved);
 
-  QPalette palette = hint_->palette();
-  if (const auto& error = model_.error()) {
-    hint_->setText(*error);
-    palette.setColor(QPalette::WindowText, look::warning());
-  } else {
-    hint_->setText(model_.pasteHint());
-    palette.setColor(QPalette::WindowText, look::secondary(*this));
-  }
-  hint_->setPalette(palette);
+  const auto& error = model_.error();
+  hint_->setText(error ? *error : model_.pasteHint());
+  look::setTextColor(*hint_, error ? look::warning() : look::secondary(*this));
 }
 
 void QuickCaptureView::enterEvent(QEnterEvent* event) {

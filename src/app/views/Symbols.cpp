@@ -1,5 +1,6 @@
 #include "app/views/Symbols.h"
 
+#include <QFrame>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -101,6 +102,15 @@ void setTextColor(QWidget& widget, const QColor& color) {
   palette.setColor(QPalette::WindowText, color);
   palette.setColor(QPalette::ButtonText, color);
   widget.setPalette(palette);
+}
+
+QWidget* divider(QWidget* parent) {
+  auto* rule = new QFrame(parent);
+  rule->setFrameShape(QFrame::HLine);
+  rule->setFrameShadow(QFrame::Plain);
+  rule->setFixedHeight(1);
+  setTextColor(*rule, primary(*parent, 0.12));
+  return rule;
 }
 
 QWidget* contentUnavailable(QWidget* parent, Symbol symbol, const QString& title,

@@ -39,6 +39,8 @@ QColor warning();  // orange, for errors shown in place
 // A font of `pixels` height and `weight`, from the widget's own font.
 QFont font(const QWidget& widget, int pixels, QFont::Weight weight = QFont::Normal);
 void setTextColor(QWidget& widget, const QColor& color);
+// A quiet one-pixel horizontal rule.
+QWidget* divider(QWidget* parent);
 // The platform's "nothing here" placeholder: a large quiet symbol, a title
 // and, when given, a description, centred in the space it is given.
 QWidget* contentUnavailable(QWidget* parent, Symbol symbol, const QString& title,
