@@ -26,6 +26,7 @@
 #include "app/HotKeyManager.h"
 #include "app/RegionSelector.h"
 #include "app/SettingsManager.h"
+#include "app/views/WindowPresenter.h"
 
 extern char** environ;
 
@@ -59,12 +60,12 @@ void BM_DisplayCaptureToThumbnail(benchmark::State& state) {
   for (auto _ : state) {
     model.hideQuickCapture();
     runUntil("the thumbnail hidden and the naming done",
-             [&] { return !exposed(model.quickWindow()) && !model.busy() && !model.naming(); });
+             [&] { return !exposed(services->windows().quickWindow()) && !model.busy() && !model.naming(); });
     offered = false;
     const auto start = Clock::now();
     model.capture(CaptureMode::display);
     runUntil("the image offered and the thumbnail shown",
-             [&] { return offered && exposed(model.quickWindow()); });
+             [&] { return offered && exposed(services->windows().quickWindow()); });
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
   }
   state.SetLabel(std::to_string(model.image().width()) + "x" + std::to_string(model.image().height()));

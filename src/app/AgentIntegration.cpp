@@ -95,7 +95,7 @@ QCoro::Task<DeliveryReceipt> ClaudeCodeIntegration::stage(std::filesystem::path 
 
   pasteboard_.setText(StagingText::make(file, prompt));
   const bool activated = co_await activateHost(session);
-  co_return DeliveryReceipt{"Staged", stagedMessage(activated, session.project())};
+  co_return DeliveryReceipt{"Staged", stagedMessage(activated, session.project()), activated};
 }
 
 QFuture<bool> ClaudeCodeIntegration::activateHost(const AgentSession& session) {

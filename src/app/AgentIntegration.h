@@ -32,8 +32,9 @@ struct AgentDestination {
 
 // The outcome of a successful delivery.
 struct DeliveryReceipt {
-  std::string status;   // "Staged" for a session, "Copied" for the clipboard
-  std::string message;  // one sentence: what was done and what to do next
+  std::string status;           // "Staged" for a session, "Copied" for the clipboard
+  std::string message;          // one sentence: what was done and what to do next
+  bool broughtForward = false;  // the session's terminal was brought to the front
 
   bool operator==(const DeliveryReceipt&) const = default;
 };

@@ -72,4 +72,9 @@ std::string PasteHint::afterTextCopied(const std::optional<DesktopApplication>& 
   return "Path + message copied · Ctrl+V to paste";
 }
 
+std::string PasteHint::afterStaging(bool terminalBroughtForward) {
+  if (terminalBroughtForward) return "Staged · its terminal is in front · Ctrl+Shift+V to paste";
+  return "Staged · select the session and paste";
+}
+
 }  // namespace lumacap

@@ -51,6 +51,8 @@ struct PasteHint {
   // After the path and message went to the clipboard: terminals paste text
   // with Ctrl+Shift+V, other applications with Ctrl+V.
   static std::string afterTextCopied(const std::optional<DesktopApplication>& returnApplication);
+  // After a staging for a session: where its terminal is decides what is left to do.
+  static std::string afterStaging(bool terminalBroughtForward);
   // Exact, case-sensitive match against the window classes of the common terminals.
   static bool isTerminal(const std::string& bundleIdentifier);
 };

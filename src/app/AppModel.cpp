@@ -2,10 +2,6 @@
 
 #include <QCoreApplication>
 #include <QCoroFuture>
-#include <QCursor>
-#include <QEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
@@ -14,11 +10,6 @@
 #include "app/CaptureManager.h"
 #include "app/OCRService.h"
 #include "app/SettingsManager.h"
-#include "app/views/HistoryView.h"
-#include "app/views/PreferencesView.h"
-#include "app/views/QuickCaptureView.h"
-#include "app/views/ScreenshotPreview.h"
-#include "app/views/WindowChooser.h"
 #include "core/AtomicFile.h"
 #include "core/FilenameGenerator.h"
 #include "platform/ImageCoding.h"
@@ -29,11 +20,14 @@ namespace {
 // What the user is told when the capture's PNG bytes cannot be produced.
 constexpr auto fileWriteError = "The file couldn’t be saved.";
 
-constexpr int quickCaptureMargin = 20;  // from the right and bottom of the screen's free area
 constexpr double minimumChoosableSize = 60;
 constexpr auto recognizerIdleDelay = std::chrono::seconds(5);
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+std::string_view bytesOf(const QByteArray& bytes) {
+  return std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
 
 // A capture file read and decoded on a worker.
 struct LoadedCapture {
@@ -55,6 +49,71 @@ QFuture<LoadedCapture> loadCapture(std::filesystem::path file) {
   });
 }
 
+// Runs `work` on `pool`; the future holds what it threw, if anything.
+QFuture<std::exception_ptr> failureOf(QThreadPool& pool, std::function<void()> work) {
+  return QtConcurrent::run(&pool, [work = std::move(work)]() -> std::exception_ptr {
+    try {
+      work();
+      return nullptr;
+    } catch (...) {
+      return std::current_exception();
+    }
+  });
+}
+
+// The store's operations, made outside any coroutine: GCC 12 mishandles a
+// lambda with captures made inside one.
+using RecordWork = std::function<std::optional<CaptureRecord>(ScreenshotStore&)>;
+
+// Saves a capture, or renames its record when it has one and the name
+// changed; a name that gives the record's file name writes nothing.
+RecordWork saving(std::optional<std::string> savedID, QByteArray png, std::string name,
+                  std::optional<std::string> origin, Date date) {
+  return [=](ScreenshotStore& store) {
+    const auto& records = store.records();
+    const auto saved = std::find_if(records.begin(), records.end(),
+                                    [&](const CaptureRecord& record) { return record.id == savedID; });
+    if (savedID && saved != records.end()) {
+      if (FilenameGenerator::stem(name) + ".png" == saved->filename) return std::optional(*saved);
+      return std::optional(store.rename(*savedID, name));
+    }
+    // Never saved, or its record was deleted while the capture was in hand.
+    return std::optional(store.save(bytesOf(png), name, origin, date));
+  };
+}
+
+RecordWork renaming(std::string id, std::string name) {
+  return [id = std::move(id), name = std::move(name)](ScreenshotStore& store) {
+    return std::optional(store.rename(id, name));
+  };
+}
+
+RecordWork markingStaged(std::string id, std::string destination, std::string status) {
+  return [id = std::move(id), destination = std::move(destination),
+          status = std::move(status)](ScreenshotStore& store) -> std::optional<CaptureRecord> {
+    store.markStaged(id, destination, status);
+    return std::nullopt;
+  };
+}
+
+RecordWork removing(std::string id) {
+  return [id = std::move(id)](ScreenshotStore& store) -> std::optional<CaptureRecord> {
+    store.remove(id);
+    return std::nullopt;
+  };
+}
+
+std::optional<CaptureRecord> deletingAll(ScreenshotStore& store) {
+  store.deleteAll();
+  return std::nullopt;
+}
+
+QFuture<std::exception_ptr> exporting(QByteArray png, std::filesystem::path location) {
+  return failureOf(*QThreadPool::globalInstance(), [png = std::move(png), location = std::move(location)] {
+    writeFileAtomically(location, bytesOf(png));
+  });
+}
+
 // The message of a failure thrown elsewhere, for the user.
 QString describe(const std::exception_ptr& error) {
   try {
@@ -66,29 +125,44 @@ QString describe(const std::exception_ptr& error) {
   }
 }
 
-void centre(QWidget& window) {
-  QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-  if (!screen) screen = QGuiApplication::primaryScreen();
-  if (!screen) return;
-  const QRect area = screen->availableGeometry();
-  window.move(area.center() - QPoint(window.width() / 2, window.height() / 2));
-}
-
-// A top-level window of ours with its title and its smallest (and first) size.
-template <typename Window>
-std::unique_ptr<Window> makeWindow(std::unique_ptr<Window> window, const char* title, QSize size) {
-  window->setWindowTitle(QString::fromUtf8(title));
-  window->setMinimumSize(size);
-  window->resize(size);
-  centre(*window);
-  return window;
-}
-
-void orderOut(QWidget* window) {
-  if (window) window->hide();
-}
-
 }  // namespace
+
+// `busy` for as long as the operation that holds it runs, however it ends.
+class AppModel::BusyScope {
+ public:
+  explicit BusyScope(AppModel& model) : model_(&model) { model.setBusy(true); }
+  ~BusyScope() {
+    if (model_) model_->setBusy(false);
+  }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  QPointer<AppModel> model_;
+};
+
+// The store's work runs on its worker, one operation at a time; the records
+// it leaves behind come back with its result, so that the GUI thread never
+// reads the store while it changes.
+QFuture<AppModel::StoreOutcome> AppModel::inStore(StoreWork work) {
+  return QtConcurrent::run(&storeWorker_, [store = store_.get(), work = std::move(work)] {
+    StoreOutcome outcome;
+    try {
+      outcome.record = work(*store);
+    } catch (...) {
+      outcome.error = std::current_exception();
+    }
+    outcome.records = store->records();
+    return outcome;
+  });
+}
+
+std::optional<CaptureRecord> AppModel::stored(StoreOutcome outcome) {
+  records_ = std::move(outcome.records);
+  emit recordsChanged();
+  if (outcome.error) std::rethrow_exception(outcome.error);
+  return outcome.record;
+}
 
 AppModel::AppModel(Services services, QObject* parent)
     : QObject(parent), services_(std::move(services)), pasteHint_(QString::fromUtf8(PasteHint::initial)) {
@@ -101,6 +175,7 @@ AppModel::AppModel(Services services, QObject* parent)
   }
   if (!error_ && services_.settings.startupStorageError()) error_ = services_.settings.startupStorageError();
   if (store_) records_ = store_->records();
+  storeWorker_.setMaxThreadCount(1);
 
   const int32_t ownPid = static_cast<int32_t>(QCoreApplication::applicationPid());
   lastExternalApplication_ = services_.workspace.frontmostApplication();
@@ -110,10 +185,19 @@ AppModel::AppModel(Services services, QObject* parent)
         if (self && activated.pid != ownPid) self->lastExternalApplication_ = activated;
       });
 
+  // The chosen destination is always a listed one, so that every view that
+  // shows it agrees.
+  connect(&services_.registry, &AgentSessionRegistry::destinationsChanged, this, [this] {
+    if (!listed(destinationID_)) chooseDestination(clipboardID);
+  });
   // Destinations are refreshed only while the preview is on screen.
   refreshTimer_.setInterval(services_.refreshInterval);
   connect(&refreshTimer_, &QTimer::timeout, this, [this] {
-    if (previewWindow_ && previewWindow_->isVisible()) refreshDestinations(false);
+    if (services_.windows.previewShown()) {
+      refreshDestinations(false);
+    } else {
+      refreshTimer_.stop();
+    }
   });
   // The text recognizer holds tens of megabytes; between bursts of captures
   // it gives them back.
@@ -121,7 +205,7 @@ AppModel::AppModel(Services services, QObject* parent)
   recognizerIdle_.setInterval(recognizerIdleDelay);
   connect(&recognizerIdle_, &QTimer::timeout, this, [this] { services_.ocr.releaseResources(); });
   quickDismissTimer_.setSingleShot(true);
-  connect(&quickDismissTimer_, &QTimer::timeout, this, [this] { orderOut(quickWindow()); });
+  connect(&quickDismissTimer_, &QTimer::timeout, this, [this] { services_.windows.hideQuickCapture(); });
 }
 
 AppModel::~AppModel() { services_.workspace.observeActivations({}); }
@@ -146,6 +230,11 @@ void AppModel::setPrompt(const QString& prompt) {
 }
 
 void AppModel::setDestinationID(const QString& id) {
+  destinationChosen_ = true;
+  chooseDestination(id);
+}
+
+void AppModel::chooseDestination(const QString& id) {
   if (destinationID_ == id) return;
   destinationID_ = id;
   emit destinationIDChanged();
@@ -186,25 +275,24 @@ void AppModel::setPasteHint(const QString& hint) {
   emit pasteHintChanged();
 }
 
+void AppModel::setNote(const QString& note) {
+  if (note_ == note) return;
+  note_ = note;
+  emit noteChanged();
+}
+
 void AppModel::setTrayAvailable(bool available) {
   if (trayAvailable_ == available) return;
   trayAvailable_ = available;
   emit trayAvailableChanged();
 }
 
-void AppModel::reloadRecords() {
-  records_ = store_ ? store_->records() : std::vector<CaptureRecord>{};
-  emit recordsChanged();
-}
-
-QWidget* AppModel::quickWindow() const { return quickWindow_.get(); }
-QWidget* AppModel::previewWindow() const { return previewWindow_.get(); }
-
-// Capturing.
+// Capturing. Our windows leave the screen for the capture and come back
+// where they were once it is over.
 
 QCoro::Task<> AppModel::capture(CaptureMode mode) {
   if (busy_) co_return;
-  setBusy(true);
+  const BusyScope busy(*this);
   setError(std::nullopt);
 
   std::optional<DesktopApplication> returnApplication = services_.workspace.frontmostApplication();
@@ -215,10 +303,11 @@ QCoro::Task<> AppModel::capture(CaptureMode mode) {
   captureReturnApplication_ = returnApplication;
   captureDisplayID_ = services_.captureManager.pointerDisplay();
 
-  hideQuickCapture();
-  orderOut(previewWindow());
-  orderOut(historyWindow());
-  orderOut(preferencesWindow());
+  // The window chooser takes its picture later, once a window is chosen.
+  if (mode != CaptureMode::window) {
+    quickDismissTimer_.stop();
+    services_.windows.hideForCapture();
+  }
   co_await runCapture(mode, std::move(returnApplication), captureDisplayID_);
 }
 
@@ -237,9 +326,7 @@ QCoro::Task<> AppModel::runCapture(CaptureMode mode, std::optional<DesktopApplic
       if (captured) {
         accept(std::move(*captured));
       } else {
-        orderOut(historyWindow());
-        orderOut(preferencesWindow());
-        returnFocus();
+        captureEnded();
       }
     } else if (mode == CaptureMode::display) {
       CapturedImage captured =
@@ -247,26 +334,38 @@ QCoro::Task<> AppModel::runCapture(CaptureMode mode, std::optional<DesktopApplic
       if (!self) co_return;
       accept(std::move(captured));
     } else {
-      openWindowChooser(content);
+      services_.windows.showWindowChooser(
+          choosableWindows(content.windows, static_cast<int32_t>(QCoreApplication::applicationPid())));
     }
   } catch (const std::exception& failure) {
-    if (self) presentError(failure);
+    if (self) {
+      captureEnded();
+      presentError(failure);
+    }
   }
-  if (self) setBusy(false);
+}
+
+// A capture that gave no image: everything is as it was before it.
+void AppModel::captureEnded() {
+  if (!services_.windows.restoreAfterCapture(true, true)) returnFocus();
 }
 
 QCoro::Task<> AppModel::captureWindow(ShareableWindow window) {
   if (busy_) co_return;
-  orderOut(chooserWindow());
-  setBusy(true);
+  services_.windows.hideWindowChooser();
+  const BusyScope busy(*this);
+  quickDismissTimer_.stop();
+  services_.windows.hideForCapture();
   const QPointer<AppModel> self(this);
   try {
     CapturedImage captured = co_await services_.captureManager.window(std::move(window));
     if (self) accept(std::move(captured));
   } catch (const std::exception& failure) {
-    if (self) presentError(failure);
+    if (self) {
+      captureEnded();
+      presentError(failure);
+    }
   }
-  if (self) setBusy(false);
 }
 
 std::vector<ShareableWindow> AppModel::choosableWindows(const std::vector<ShareableWindow>& windows,
@@ -281,29 +380,24 @@ std::vector<ShareableWindow> AppModel::choosableWindows(const std::vector<Sharea
   return kept;
 }
 
-void AppModel::openWindowChooser(const ShareableContent& content) {
-  if (!chooserWindow_) {
-    auto chooser =
-        std::make_unique<WindowChooser>([this](const ShareableWindow& window) { captureWindow(window); });
-    chooserWindow_ = makeWindow(std::move(chooser), "Capture a Window", QSize(510, 480));
-  }
-  static_cast<WindowChooser&>(*chooserWindow_)
-      .setWindows(
-          choosableWindows(content.windows, static_cast<int32_t>(QCoreApplication::applicationPid())));
-  showWindow(*chooserWindow_);
-}
-
 void AppModel::accept(CapturedImage captured) {
+  // A preview that was open takes the new capture, with the message being
+  // written; otherwise the card shows it and focus goes back to the user's
+  // application.
+  const bool intoPreview = services_.windows.previewWasShownBeforeCapture();
   generation_ = QUuid::createUuid();
   const QUuid token = generation_;
   captureDate_ = services_.clock();
   setSavedID(std::nullopt);
-  setPrompt({});
+  if (!intoPreview) setPrompt({});
+  setNote({});
   setStatus(QStringLiteral("Image copied to clipboard"));
   setError(std::nullopt);
   origin_ = captured.application;
+  if (!intoPreview) destinationChosen_ = false;
 
   if (captured.image.isNull()) {
+    captureEnded();
     presentError(QString::fromUtf8(fileWriteError));
     return;
   }
@@ -318,10 +412,13 @@ void AppModel::accept(CapturedImage captured) {
   setNaming(true);
   updateImagePasteHint();
 
-  orderOut(historyWindow());
-  orderOut(preferencesWindow());
-  returnFocus();
-  showQuickCapture();
+  const bool focusedOurs = services_.windows.restoreAfterCapture(false, intoPreview);
+  if (intoPreview) {
+    presentPreview();
+  } else {
+    if (!focusedOurs) returnFocus();
+    showQuickCapture();
+  }
   suggestName(image_, origin_, std::move(captured.windowTitle), token, initialName, captureDate_);
 }
 
@@ -358,24 +455,13 @@ void AppModel::returnFocus() {
 // The thumbnail.
 
 void AppModel::showQuickCapture() {
-  if (!quickWindow_) {
-    quickWindow_ = std::make_unique<CaptureReceiptPanel>(*this, services_.captureManager.isCompositing());
-  }
-  QScreen* screen = services_.captureManager.screen(captureDisplayID_);
-  if (!screen) screen = QGuiApplication::primaryScreen();
-  if (screen) {
-    const QRect area = screen->availableGeometry();
-    quickWindow_->move(area.x() + area.width() - quickCaptureMargin - quickWindow_->width(),
-                       area.y() + area.height() - quickCaptureMargin - quickWindow_->height());
-  }
-  quickWindow_->show();
-  quickWindow_->raise();
+  services_.windows.showQuickCapture(captureDisplayID_);
   setQuickCaptureHovered(false);
 }
 
 void AppModel::hideQuickCapture() {
   quickDismissTimer_.stop();
-  orderOut(quickWindow());
+  services_.windows.hideQuickCapture();
 }
 
 void AppModel::setQuickCaptureHovered(bool hovered) {
@@ -385,48 +471,20 @@ void AppModel::setQuickCaptureHovered(bool hovered) {
 
 // Windows.
 
-void AppModel::showWindow(QWidget& window) {
-  window.show();
-  window.raise();
-  window.activateWindow();
-}
+void AppModel::showPreview() { presentPreview(); }
 
-void AppModel::showPreview() {
-  if (image_.isNull()) return;
+// Opens the preview and suggests a destination for the capture in hand.
+QCoro::Task<> AppModel::presentPreview() {
+  if (image_.isNull()) co_return;
   hideQuickCapture();
-  refreshDestinations(true);
-  if (!previewWindow_) {
-    previewWindow_ = std::make_unique<ScreenshotPreview>(*this);
-    previewWindow_->setWindowTitle(QStringLiteral("Lumacap"));
-    centre(*previewWindow_);
-    previewWindow_->installEventFilter(this);
-  }
-  showWindow(*previewWindow_);
+  services_.windows.showPreview();
   refreshTimer_.start();
+  co_await refreshDestinations(true);
 }
 
-void AppModel::showHistory() {
-  if (!historyWindow_) {
-    historyWindow_ = makeWindow(std::make_unique<HistoryView>(*this), "Recent Captures", QSize(720, 520));
-  }
-  showWindow(*historyWindow_);
-}
+void AppModel::showHistory() { services_.windows.showHistory(); }
 
-void AppModel::showSettings() {
-  if (!preferencesWindow_) {
-    preferencesWindow_ =
-        makeWindow(std::make_unique<PreferencesView>(*this), "Lumacap Settings", QSize(550, 560));
-  }
-  showWindow(*preferencesWindow_);
-}
-
-bool AppModel::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == previewWindow_.get()) {
-    if (event->type() == QEvent::Close) discard();
-    if (event->type() == QEvent::Hide) refreshTimer_.stop();
-  }
-  return false;
-}
+void AppModel::showSettings() { services_.windows.showSettings(); }
 
 void AppModel::discard() {
   generation_ = QUuid::createUuid();
@@ -435,7 +493,8 @@ void AppModel::discard() {
   setImage({});
   setSavedID(std::nullopt);
   setPrompt({});
-  orderOut(previewWindow());
+  setNote({});
+  services_.windows.hidePreview();
   hideQuickCapture();
 }
 
@@ -460,27 +519,30 @@ QCoro::Task<QByteArray> AppModel::pngOfCaptureInHand() {
   co_return png;
 }
 
+// Saves the capture in hand, or gives its record the name typed since. The
+// name field then shows the name the store used, and `note` says why when a
+// capture already had the one typed.
 QCoro::Task<CaptureRecord> AppModel::persist() {
+  const QPointer<AppModel> self(this);
+  const QUuid token = generation_;
   const QByteArray png = co_await pngOfCaptureInHand();
-  ScreenshotStore& store = *store_;
-  const std::string name = filename_.toStdString();
-  CaptureRecord record;
-  const auto& records = store.records();
-  const auto saved = std::find_if(records.begin(), records.end(), [this](const CaptureRecord& candidate) {
-    return candidate.id == savedID_;
-  });
-  if (savedID_ && saved != records.end()) {
-    record = *saved;
-    if (FilenameGenerator::stem(name) + ".png" != record.filename) record = store.rename(*savedID_, name);
-  } else {
-    // Never saved, or its record was deleted while the capture was in hand.
-    record = store.save(std::string_view(png.constData(), static_cast<size_t>(png.size())), name, origin_,
-                        captureDate_);
+  const std::string typed = filename_.toStdString();
+  StoreOutcome outcome = co_await inStore(saving(savedID_, png, typed, origin_, captureDate_));
+  if (!self) throw StoreError(StoreError::Kind::missingCapture);
+  const CaptureRecord record = *stored(std::move(outcome));
+  if (generation_ == token) {
+    setSavedID(record.id);
+    showStoredName(record, typed);
   }
-  setSavedID(record.id);
-  setFilename(text(record.filename));
-  reloadRecords();
   co_return record;
+}
+
+void AppModel::showStoredName(const CaptureRecord& record, const std::string& typed) {
+  const std::string wanted = FilenameGenerator::stem(typed) + ".png";
+  setFilename(text(record.filename));
+  setNote(record.filename == wanted
+              ? QString()
+              : QStringLiteral("Saved as %1: %2 exists").arg(text(record.filename), text(wanted)));
 }
 
 QCoro::Task<> AppModel::save() {
@@ -488,7 +550,7 @@ QCoro::Task<> AppModel::save() {
   try {
     co_await persist();
     if (!self) co_return;
-    setStatus(QStringLiteral("Saved to local history"));
+    setStatus(note_.isEmpty() ? QStringLiteral("Saved to local history") : note_);
     setError(std::nullopt);
   } catch (const std::exception& failure) {
     if (self) setError(text(failure.what()));
@@ -503,7 +565,9 @@ QCoro::Task<> AppModel::exportCapture() {
   if (!self || !location) co_return;
   try {
     const QByteArray png = co_await pngOfCaptureInHand();
-    writeFileAtomically(*location, std::string_view(png.constData(), static_cast<size_t>(png.size())));
+    const std::exception_ptr failed = co_await exporting(png, *location);
+    if (!self) co_return;
+    if (failed) std::rethrow_exception(failed);
     setStatus(QStringLiteral("Saved to ") + text(location->filename().string()));
     setError(std::nullopt);
   } catch (const std::exception& failure) {
@@ -521,54 +585,45 @@ void AppModel::copyImage() {
 void AppModel::copyImageAndReturn() {
   copyImage();
   updateImagePasteHint();
-  orderOut(previewWindow());
-  orderOut(historyWindow());
-  orderOut(preferencesWindow());
+  services_.windows.hideForPasting();
   returnFocus();
   showQuickCapture();
 }
 
 QCoro::Task<> AppModel::send() {
   if (busy_) co_return;
-  setBusy(true);
+  const BusyScope busy(*this);
   setError(std::nullopt);
   const QPointer<AppModel> self(this);
   const QUuid token = generation_;
-
-  CaptureRecord record;
   try {
-    record = co_await persist();
+    const CaptureRecord record = co_await persist();
+    const AgentDestination destination = chosenDestination();
+    const DeliveryReceipt receipt =
+        co_await services_.router.stage(store_->url(record), prompt_.toStdString(), destination);
+    if (!self) co_return;
+    co_await recordDelivery(record, destination, receipt);
+    // With an error the preview stays, so that it can be read; a capture that
+    // was dropped while it was delivered has no card to show again.
+    if (self && !error_ && generation_ == token) finishDelivery(destination, receipt);
   } catch (const std::exception& failure) {
-    if (self) {
-      setError(text(failure.what()));
-      setBusy(false);
-    }
-    co_return;
+    if (self) setError(text(failure.what()));
   }
+}
 
+// The listed destination the user chose; none when its session has ended.
+AgentDestination AppModel::chosenDestination() const {
   const auto& destinations = services_.registry.destinations();
-  const auto chosen =
-      std::find_if(destinations.begin(), destinations.end(),
-                   [this](const AgentDestination& d) { return text(d.id) == destinationID_; });
-  if (chosen == destinations.end() || !store_) {
-    setError(text(IntegrationError(IntegrationError::Kind::sessionEnded).what()));
-    setBusy(false);
-    co_return;
-  }
-  const AgentDestination destination = *chosen;
+  const auto chosen = std::find_if(
+      destinations.begin(), destinations.end(),
+      [this](const AgentDestination& destination) { return text(destination.id) == destinationID_; });
+  if (chosen == destinations.end() || !store_) throw IntegrationError(IntegrationError::Kind::sessionEnded);
+  return *chosen;
+}
 
-  DeliveryReceipt receipt;
-  try {
-    receipt = co_await services_.router.stage(store_->url(record), prompt_.toStdString(), destination);
-  } catch (const std::exception& failure) {
-    if (self) {
-      setError(text(failure.what()));
-      setBusy(false);
-    }
-    co_return;
-  }
-  if (!self) co_return;
-
+QCoro::Task<> AppModel::recordDelivery(CaptureRecord record, AgentDestination destination,
+                                       DeliveryReceipt receipt) {
+  const QPointer<AppModel> self(this);
   try {
     services_.settings.setLastDestination(destination.id);
   } catch (const std::exception& failure) {
@@ -576,30 +631,32 @@ QCoro::Task<> AppModel::send() {
   }
   setStatus(text(receipt.status + " — " + receipt.message));
   try {
-    store_->markStaged(record.id, destination.title, receipt.status);
+    StoreOutcome marked = co_await inStore(markingStaged(record.id, destination.title, receipt.status));
+    if (self) stored(std::move(marked));
   } catch (const std::exception& failure) {
-    setError(text(receipt.status + ", but history could not be updated: " + failure.what()));
+    if (self) setError(text(receipt.status + ", but history could not be updated: " + failure.what()));
   }
-  reloadRecords();
-  // With an error the preview stays, so that it can be read; a capture that
-  // was dropped while it was delivered has no thumbnail to show again.
-  if (error_ || generation_ != token) {
-    setBusy(false);
-    co_return;
-  }
+}
 
-  orderOut(previewWindow());
+void AppModel::finishDelivery(const AgentDestination& destination, const DeliveryReceipt& receipt) {
+  services_.windows.hidePreview();
   if (!destination.session) {
-    orderOut(historyWindow());
-    orderOut(preferencesWindow());
+    services_.windows.hideForPasting();
     returnFocus();
     setPasteHint(text(PasteHint::afterTextCopied(captureReturnApplication_)));
   } else {
-    // The integration brought the session's terminal forward; focus stays there.
-    setPasteHint(QStringLiteral("Staged · select the session and paste"));
+    // The integration brought the session's terminal forward when it could;
+    // focus stays where it put it.
+    setPasteHint(text(PasteHint::afterStaging(receipt.broughtForward)));
   }
   showQuickCapture();
-  setBusy(false);
+}
+
+bool AppModel::listed(const QString& destinationID) const {
+  const auto& destinations = services_.registry.destinations();
+  return std::any_of(destinations.begin(), destinations.end(), [&](const AgentDestination& destination) {
+    return text(destination.id) == destinationID;
+  });
 }
 
 QCoro::Task<> AppModel::refreshDestinations(bool suggest) {
@@ -609,28 +666,25 @@ QCoro::Task<> AppModel::refreshDestinations(bool suggest) {
   co_await services_.registry.refresh(preferred);
   if (!self) co_return;
 
-  const auto& destinations = services_.registry.destinations();
-  const auto listed = [&](const std::string& id) {
-    return std::any_of(destinations.begin(), destinations.end(),
-                       [&](const AgentDestination& destination) { return destination.id == id; });
-  };
-  if (!suggest) {
-    if (!listed(destinationID_.toStdString())) setDestinationID(clipboardID);
+  // A choice the user made for the capture in hand stays while it is listed.
+  if (!suggest || destinationChosen_) {
+    if (!listed(destinationID_)) chooseDestination(clipboardID);
     co_return;
   }
-  if (const auto last = services_.settings.lastDestination(); last && listed(*last)) {
-    setDestinationID(text(*last));
+  if (const auto last = services_.settings.lastDestination(); last && listed(text(*last))) {
+    chooseDestination(text(*last));
     co_return;
   }
+  // A terminal that is not known matches nothing, not even another unknown one.
   const std::optional<std::string> returnBundle =
       captureReturnApplication_ ? captureReturnApplication_->bundleIdentifier : std::nullopt;
-  for (const AgentDestination& destination : destinations) {
-    if (destination.session && destination.session->hostBundleID == returnBundle) {
-      setDestinationID(text(destination.id));
+  for (const AgentDestination& destination : services_.registry.destinations()) {
+    if (returnBundle && destination.session && destination.session->hostBundleID == returnBundle) {
+      chooseDestination(text(destination.id));
       co_return;
     }
   }
-  setDestinationID(clipboardID);
+  chooseDestination(clipboardID);
 }
 
 // Recorded captures.
@@ -643,7 +697,7 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   const QUuid token = generation_;
 
   const LoadedCapture loaded = co_await loadCapture(store_->url(record));
-  if (!self || generation_ != token) co_return;  // a capture came first
+  if (!self || generation_ != token) co_return;  // a capture or a discard came first
   if (loaded.error) {
     presentError(describe(loaded.error));
     co_return;
@@ -662,10 +716,11 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   origin_ = record.application;
   setSavedID(record.id);
   setPrompt({});
+  setNote({});
   setError(std::nullopt);
   setStatus(QStringLiteral("Saved capture · ready to copy or stage again"));
-  showPreview();
-  co_await refreshDestinations(true);
+  destinationChosen_ = false;
+  co_await presentPreview();
 }
 
 QCoro::Task<> AppModel::copy(CaptureRecord record) {
@@ -683,47 +738,44 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
   Clipboard::copyImage(services_.pasteboard, loaded.image, QtFuture::makeReadyFuture(loaded.png));
 }
 
-void AppModel::rename(CaptureRecord record, const QString& name) {
-  std::optional<CaptureRecord> renamed;
-  if (store_) {
-    try {
-      renamed = store_->rename(record.id, name.toStdString());
-    } catch (const std::exception& failure) {
-      presentError(failure);
-      return;
-    }
+QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {
+  if (!store_) co_return;
+  const QPointer<AppModel> self(this);
+  const std::string typed = name.toStdString();
+  try {
+    StoreOutcome outcome = co_await inStore(renaming(record.id, typed));
+    if (!self) co_return;
+    const CaptureRecord renamed = *stored(std::move(outcome));
+    if (savedID_ == record.id) showStoredName(renamed, typed);
+  } catch (const std::exception& failure) {
+    if (self) presentError(failure);
   }
-  reloadRecords();
-  if (renamed && savedID_ == record.id) setFilename(text(renamed->filename));
 }
 
-void AppModel::remove(CaptureRecord record) {
-  if (store_) {
-    try {
-      store_->remove(record.id);
-    } catch (const std::exception& failure) {
-      presentError(failure);
-      return;
-    }
+QCoro::Task<> AppModel::remove(CaptureRecord record) {
+  if (!store_) co_return;
+  const QPointer<AppModel> self(this);
+  try {
+    StoreOutcome removal = co_await inStore(removing(record.id));
+    if (!self) co_return;
+    stored(std::move(removal));
+    if (savedID_ == record.id) discard();
+  } catch (const std::exception& failure) {
+    if (self) presentError(failure);
   }
-  reloadRecords();
-  if (savedID_ == record.id) discard();
 }
 
-void AppModel::deleteAll() {
-  std::exception_ptr failure;
-  if (store_) {
-    try {
-      store_->deleteAll();
-    } catch (...) {
-      failure = std::current_exception();
+QCoro::Task<> AppModel::deleteAll() {
+  const QPointer<AppModel> self(this);
+  try {
+    if (store_) {
+      StoreOutcome deletion = co_await inStore(&deletingAll);
+      if (!self) co_return;
+      stored(std::move(deletion));
     }
-  }
-  reloadRecords();
-  if (failure) {
-    presentError(describe(failure));
-  } else {
     discard();
+  } catch (const std::exception& failure) {
+    if (self) presentError(failure);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "app/AgentIntegration.h"
+#include "app/AppWindows.h"
 #include "core/CaptureError.h"
 #include "core/Date.h"
 #include "core/ScreenshotStore.h"
@@ -24,18 +26,14 @@
 #include "platform/ScreenSource.h"
 #include "platform/Workspace.h"
 
-class QWidget;
-
 namespace lumacap {
 
 class AgentRouter;
 class AgentSessionRegistry;
 class CaptureManager;
-class CaptureReceiptPanel;
 class FileBrowser;
 class OCRService;
 class Pasteboard;
-class ScreenshotPreview;
 class SettingsManager;
 class StartAtLogin;
 struct CapturedImage;
@@ -73,6 +71,7 @@ class AppModel final : public QObject {
   Q_PROPERTY(std::vector<lumacap::CaptureRecord> records READ records NOTIFY recordsChanged)
   Q_PROPERTY(std::optional<std::string> savedID READ savedID NOTIFY savedIDChanged)
   Q_PROPERTY(QString pasteHint READ pasteHint NOTIFY pasteHintChanged)
+  Q_PROPERTY(QString note READ note NOTIFY noteChanged)
   Q_PROPERTY(bool trayAvailable READ trayAvailable WRITE setTrayAvailable NOTIFY trayAvailableChanged)
 
  public:
@@ -90,6 +89,7 @@ class AppModel final : public QObject {
     FileBrowser& fileBrowser;
     StartAtLogin& startAtLogin;
     UserPrompts& prompts;
+    AppWindows& windows;
     // Installs (true) or removes (false) the Claude Code session hooks;
     // returns the message to show, throws on failure.
     std::function<std::string(bool install)> configureHooks;
@@ -120,6 +120,9 @@ class AppModel final : public QObject {
   const std::vector<CaptureRecord>& records() const { return records_; }
   const std::optional<std::string>& savedID() const { return savedID_; }
   const QString& pasteHint() const { return pasteHint_; }
+  // What the user should know about the last save of the capture in hand:
+  // the name it was stored under when that differs from the one typed.
+  const QString& note() const { return note_; }
 
   // Collaborators the views use.
   ScreenshotStore* store() const { return store_.get(); }
@@ -147,7 +150,7 @@ class AppModel final : public QObject {
   void hideQuickCapture();
   void setQuickCaptureHovered(bool hovered);
 
-  // The windows.
+  // The windows. Closing the preview discards the capture in hand.
   void showPreview();
   void showHistory();
   void showSettings();
@@ -171,24 +174,15 @@ class AppModel final : public QObject {
   QCoro::Task<> copy(CaptureRecord record);
   // By value: the records the views hand in are the model's own, which
   // these replace.
-  void rename(CaptureRecord record, const QString& name);
-  void remove(CaptureRecord record);
-  void deleteAll();
+  // The store's writes run on its worker, one at a time.
+  QCoro::Task<> rename(CaptureRecord record, QString name);
+  QCoro::Task<> remove(CaptureRecord record);
+  QCoro::Task<> deleteAll();
 
   // The windows the window chooser lists: not ours, on the normal layer,
   // wider and taller than 60 points; in the order given.
   static std::vector<ShareableWindow> choosableWindows(const std::vector<ShareableWindow>& windows,
                                                        int32_t ownPid);
-
-  // The windows once they were made (for the application and for tests).
-  QWidget* quickWindow() const;
-  QWidget* previewWindow() const;
-  QWidget* historyWindow() const { return historyWindow_.get(); }
-  QWidget* preferencesWindow() const { return preferencesWindow_.get(); }
-  QWidget* chooserWindow() const { return chooserWindow_.get(); }
-  const std::optional<DesktopApplication>& captureReturnApplication() const {
-    return captureReturnApplication_;
-  }
 
  signals:
   void imageChanged();
@@ -202,28 +196,40 @@ class AppModel final : public QObject {
   void recordsChanged();
   void savedIDChanged();
   void pasteHintChanged();
+  void noteChanged();
   void trayAvailableChanged();
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private:
+  class BusyScope;
+
   QCoro::Task<> runCapture(CaptureMode mode, std::optional<DesktopApplication> returnApplication,
                            uint32_t displayID);
   void accept(CapturedImage captured);
+  void captureEnded();
   QCoro::Task<> suggestName(QImage image, std::optional<std::string> application,
                             std::optional<std::string> windowTitle, QUuid token, QString initialName,
                             Date date);
   QCoro::Task<> reportFailedEncoding(QFuture<QByteArray> png, QUuid token);
-  void openWindowChooser(const ShareableContent& content);
   void showQuickCapture();
+  QCoro::Task<> presentPreview();
   void updateImagePasteHint();
   QCoro::Task<CaptureRecord> persist();
+  void showStoredName(const CaptureRecord& record, const std::string& typed);
   QCoro::Task<QByteArray> pngOfCaptureInHand();
+  AgentDestination chosenDestination() const;
+  QCoro::Task<> recordDelivery(CaptureRecord record, AgentDestination destination, DeliveryReceipt receipt);
+  void finishDelivery(const AgentDestination& destination, const DeliveryReceipt& receipt);
   void returnFocus();
-  void hideOwnWindows(bool includingPreview);
-  void showWindow(QWidget& window);
-  void reloadRecords();
+  bool listed(const QString& destinationID) const;
+  void chooseDestination(const QString& id);
+  using StoreWork = std::function<std::optional<CaptureRecord>(ScreenshotStore&)>;
+  struct StoreOutcome {
+    std::optional<CaptureRecord> record;
+    std::vector<CaptureRecord> records;
+    std::exception_ptr error;
+  };
+  QFuture<StoreOutcome> inStore(StoreWork work);
+  std::optional<CaptureRecord> stored(StoreOutcome outcome);
 
   void setImage(QImage image);
   void setBusy(bool busy);
@@ -232,6 +238,7 @@ class AppModel final : public QObject {
   void setError(std::optional<QString> error);
   void setSavedID(std::optional<std::string> id);
   void setPasteHint(const QString& hint);
+  void setNote(const QString& note);
 
   Services services_;
   std::unique_ptr<ScreenshotStore> store_;
@@ -247,7 +254,11 @@ class AppModel final : public QObject {
   std::vector<CaptureRecord> records_;
   std::optional<std::string> savedID_;
   QString pasteHint_;
+  QString note_;
   bool trayAvailable_ = true;
+  // The user picked the destination after the capture was put in hand: a
+  // suggestion no longer replaces it.
+  bool destinationChosen_ = false;
 
   QFuture<QByteArray> png_;  // encoded on a worker; valid exactly while `image_` is set
   std::optional<std::string> origin_;
@@ -260,11 +271,8 @@ class AppModel final : public QObject {
   QTimer refreshTimer_;
   QTimer quickDismissTimer_;
   QTimer recognizerIdle_;
-  std::unique_ptr<CaptureReceiptPanel> quickWindow_;
-  std::unique_ptr<ScreenshotPreview> previewWindow_;
-  std::unique_ptr<QWidget> historyWindow_;
-  std::unique_ptr<QWidget> preferencesWindow_;
-  std::unique_ptr<QWidget> chooserWindow_;
+  // After `store_`: it goes first, waiting for the write under way.
+  QThreadPool storeWorker_;
 };
 
 }  // namespace lumacap

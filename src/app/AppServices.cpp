@@ -9,6 +9,7 @@
 #include "app/OCRService.h"
 #include "app/SettingsManager.h"
 #include "app/views/Dialogs.h"
+#include "app/views/WindowPresenter.h"
 #include "core/DataRoot.h"
 #include "platform/linux/AutostartEntry.h"
 #include "platform/linux/FreedesktopFileBrowser.h"
@@ -35,6 +36,8 @@ struct AppServices::Parts {
       new ClaudeCodeIntegration(pasteboard, workspace, processes);  // owned by the registry
   AgentSessionRegistry registry{std::unique_ptr<AgentIntegrationProtocol>(integration)};
   AgentRouter router{pasteboard, *integration};
+  // The windows of an X11 desktop are Qt windows.
+  WindowPresenter windows{captureManager};
   AppModel model{AppModel::Services{
       .openStore = [] { return std::make_unique<ScreenshotStore>(ScreenshotStore::defaultRoot()); },
       .registry = registry,
@@ -47,16 +50,18 @@ struct AppServices::Parts {
       .fileBrowser = fileBrowser,
       .startAtLogin = startAtLogin,
       .prompts = prompts,
+      .windows = windows,
       .configureHooks =
           [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
   }};
 };
 
-AppServices::AppServices() : parts_(std::make_unique<Parts>()) {}
+AppServices::AppServices() : parts_(std::make_unique<Parts>()) { parts_->windows.attach(parts_->model); }
 AppServices::~AppServices() = default;
 
 AppModel& AppServices::model() { return parts_->model; }
 HotKeyManager& AppServices::hotKey() { return parts_->hotKey; }
 CaptureManager& AppServices::captureManager() { return parts_->captureManager; }
+WindowPresenter& AppServices::windows() { return parts_->windows; }
 
 }  // namespace lumacap

@@ -7,10 +7,11 @@ namespace lumacap {
 class AppModel;
 class CaptureManager;
 class HotKeyManager;
+class WindowPresenter;
 
 // The composition root of the application: the one place that picks the real
 // services of an X11 desktop (screens, windows, clipboard, hot keys, processes,
-// text recognition) and builds the long-lived objects on them, in order. The
+// text recognition, the windows' presenter) and builds the long-lived objects on them, in order. The
 // rest of the application only sees the services' interfaces.
 class AppServices {
  public:
@@ -23,6 +24,7 @@ class AppServices {
   AppModel& model();
   HotKeyManager& hotKey();
   CaptureManager& captureManager();
+  WindowPresenter& windows();
 
  private:
   struct Parts;

@@ -68,19 +68,19 @@ TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrder) {
 TEST_F(AppDelegateTest, LastCaptureAndReopenOpenThePreviewOrTheHistory) {
   launch();
   item("Last Capture…")->trigger();
-  ASSERT_TRUE(model->historyWindow());
-  EXPECT_TRUE(model->historyWindow()->isVisible());
-  EXPECT_FALSE(model->previewWindow());
+  ASSERT_TRUE(harness.windows->historyWindow());
+  EXPECT_TRUE(harness.windows->historyWindow()->isVisible());
+  EXPECT_FALSE(harness.windows->previewWindow());
 
   awaitTask(model->capture(CaptureMode::display));
   EXPECT_TRUE(delegate->reopen());
-  EXPECT_TRUE(model->previewWindow()->isVisible());
+  EXPECT_TRUE(harness.windows->previewWindow()->isVisible());
 
   // While a capture runs, reopening does nothing.
-  model->previewWindow()->hide();
+  harness.windows->previewWindow()->hide();
   auto region = model->capture(CaptureMode::region);
   EXPECT_FALSE(delegate->reopen());
-  EXPECT_FALSE(model->previewWindow()->isVisible());
+  EXPECT_FALSE(harness.windows->previewWindow()->isVisible());
   harness.cancelRegion();
   awaitTask(std::move(region));
 }

@@ -100,7 +100,7 @@ TEST_F(AppModelTest, CaptureGoesToClipboardThumbnailAndBackToTheUsersApplication
   EXPECT_EQ(model.status(), "Image copied to clipboard");
   EXPECT_EQ(model.pasteHint(), "Ready in XTerm · Claude image paste: Ctrl+V");
   EXPECT_FALSE(model.busy());
-  EXPECT_TRUE(model.quickWindow()->isVisible());
+  EXPECT_TRUE(harness.windows->quickWindow()->isVisible());
   ASSERT_TRUE(processEventsUntil([&] { return !model.naming(); }));
   EXPECT_EQ(model.filename(), "build-failed-console.png");
 }
@@ -249,7 +249,7 @@ TEST_F(AppModelTest, StagingToTheClipboardSavesAndCopiesTheText) {
   EXPECT_EQ(model.records().front().deliveryStatus, "Copied");
   EXPECT_TRUE(model.status().startsWith("Copied — "));
   EXPECT_EQ(model.pasteHint(), "Path + message copied · Ctrl+Shift+V to paste");
-  EXPECT_TRUE(model.quickWindow()->isVisible());
+  EXPECT_TRUE(harness.windows->quickWindow()->isVisible());
   EXPECT_EQ(harness.settings->lastDestination(), "clipboard");
   EXPECT_FALSE(model.busy());
 }
@@ -261,7 +261,7 @@ TEST_F(AppModelTest, StagingToASessionStagesWhileItLivesAndKeepsThePreviewOnceIt
   ASSERT_EQ(model.destinationID(), "live");
   awaitTask(model.send());
   EXPECT_FALSE(model.error());
-  EXPECT_EQ(model.pasteHint(), "Staged · select the session and paste");
+  EXPECT_EQ(model.pasteHint(), "Staged · its terminal is in front · Ctrl+Shift+V to paste");
   EXPECT_EQ(model.records().front().destination, "Claude Code · live");
   EXPECT_EQ(model.records().front().deliveryStatus, "Staged");
 
@@ -269,7 +269,7 @@ TEST_F(AppModelTest, StagingToASessionStagesWhileItLivesAndKeepsThePreviewOnceIt
   harness.processes.remove(session.process.pid);
   awaitTask(model.send());
   EXPECT_EQ(model.error(), IntegrationError(IntegrationError::Kind::sessionEnded).what());
-  EXPECT_TRUE(model.previewWindow()->isVisible());
+  EXPECT_TRUE(harness.windows->previewWindow()->isVisible());
   EXPECT_EQ(model.records().size(), 1u);
   EXPECT_TRUE(harness.prompts.alerts.empty());
   EXPECT_FALSE(model.busy());
@@ -288,7 +288,7 @@ TEST_F(AppModelTest, ClosingThePreviewAndDiscardingWhileWorkIsUnderWayIsSafe) {
   const int probed = harness.processes.inspections();
   auto staging = model.send();
   ASSERT_TRUE(processEventsUntil([&] { return harness.processes.inspections() > probed; }));
-  model.previewWindow()->close();  // discards
+  harness.windows->previewWindow()->close();  // discards
   EXPECT_TRUE(model.image().isNull());
   harness.processes.releaseProbes();
   recognizer->allow(1);
@@ -297,8 +297,8 @@ TEST_F(AppModelTest, ClosingThePreviewAndDiscardingWhileWorkIsUnderWayIsSafe) {
 
   // The delivery itself completed; nothing of the dropped capture came back.
   EXPECT_EQ(model.records().size(), 1u);
-  EXPECT_FALSE(model.quickWindow()->isVisible());
-  EXPECT_FALSE(model.previewWindow()->isVisible());
+  EXPECT_FALSE(harness.windows->quickWindow()->isVisible());
+  EXPECT_FALSE(harness.windows->previewWindow()->isVisible());
   EXPECT_FALSE(model.naming());
   EXPECT_NE(model.filename(), "late-suggestion-words.png");
   EXPECT_FALSE(model.busy());
@@ -319,18 +319,18 @@ TEST_F(AppModelTest, DeletingRecordsDropsOnlyTheCaptureInHand) {
   const CaptureRecord other = model.store()->save("png", "other", std::nullopt, Date{});
   model.showPreview();
 
-  model.remove(other);
+  awaitTask(model.remove(other));
   EXPECT_FALSE(model.image().isNull());
   EXPECT_EQ(model.records().size(), 1u);
 
-  model.remove(model.records().front());
+  awaitTask(model.remove(model.records().front()));
   EXPECT_TRUE(model.image().isNull());
-  EXPECT_FALSE(model.previewWindow()->isVisible());
-  EXPECT_FALSE(model.quickWindow()->isVisible());
+  EXPECT_FALSE(harness.windows->previewWindow()->isVisible());
+  EXPECT_FALSE(harness.windows->quickWindow()->isVisible());
 
   awaitTask(model.capture(CaptureMode::display));
   awaitTask(model.save());
-  model.deleteAll();
+  awaitTask(model.deleteAll());
   EXPECT_TRUE(model.records().empty());
   EXPECT_TRUE(model.image().isNull());
 }
@@ -343,7 +343,7 @@ TEST_F(AppModelTest, WithoutAStoreCapturesStillReachClipboardAndThumbnail) {
 
   awaitTask(model.capture(CaptureMode::display));
   EXPECT_TRUE(harness.pasteboard.image());
-  EXPECT_TRUE(model.quickWindow()->isVisible());
+  EXPECT_TRUE(harness.windows->quickWindow()->isVisible());
   awaitTask(model.save());
   EXPECT_EQ(model.error(), StoreError(StoreError::Kind::missingCapture).what());
   EXPECT_TRUE(model.records().empty());
@@ -359,7 +359,7 @@ TEST_F(AppModelTest, OpeningARecordPutsItInHandAsSavedUnlessItsFileIsGone) {
   EXPECT_EQ(model.savedID(), record.id);
   EXPECT_EQ(model.filename(), "kept.png");
   EXPECT_EQ(model.status(), "Saved capture · ready to copy or stage again");
-  EXPECT_TRUE(model.previewWindow()->isVisible());
+  EXPECT_TRUE(harness.windows->previewWindow()->isVisible());
   EXPECT_EQ(model.image().size(), QSize(3024, 1964));
 
   model.discard();
@@ -369,7 +369,7 @@ TEST_F(AppModelTest, OpeningARecordPutsItInHandAsSavedUnlessItsFileIsGone) {
   ASSERT_EQ(harness.prompts.alerts.size(), 1u);
   EXPECT_TRUE(harness.prompts.alerts.front().contains(QString::fromStdString(record.filename)));
   EXPECT_TRUE(model.image().isNull());
-  EXPECT_FALSE(model.previewWindow() && model.previewWindow()->isVisible());
+  EXPECT_FALSE(harness.windows->previewWindow() && harness.windows->previewWindow()->isVisible());
 
   std::ofstream(model.store()->url(record)) << "not an image";
   awaitTask(model.openRecord(record));
@@ -379,7 +379,7 @@ TEST_F(AppModelTest, OpeningARecordPutsItInHandAsSavedUnlessItsFileIsGone) {
 TEST_F(AppModelTest, ThumbnailStaysWhileHoveredAndGoesAfterTheDelay) {
   harness.dismissalDelay = std::chrono::milliseconds(100);
   AppModel& model = captured();
-  QWidget* thumbnail = model.quickWindow();
+  QWidget* thumbnail = harness.windows->quickWindow();
   model.setQuickCaptureHovered(true);
   test::processEventsFor(std::chrono::milliseconds(200));
   EXPECT_TRUE(thumbnail->isVisible());

@@ -30,11 +30,13 @@ class CaptureViewsTest : public ::testing::Test {
     awaitTask(model.capture(CaptureMode::display));
     model.showPreview();
     processEventsUntil([&] { return !harness.registry->refreshing(); });
-    EXPECT_TRUE(QTest::qWaitForWindowActive(model.previewWindow()));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(harness.windows->previewWindow()));
   }
 
-  ScreenshotPreview& preview() { return static_cast<ScreenshotPreview&>(*model.previewWindow()); }
-  QuickCaptureView& card() { return static_cast<CaptureReceiptPanel&>(*model.quickWindow()).view(); }
+  ScreenshotPreview& preview() { return static_cast<ScreenshotPreview&>(*harness.windows->previewWindow()); }
+  QuickCaptureView& card() {
+    return static_cast<CaptureReceiptPanel&>(*harness.windows->quickWindow()).view();
+  }
   QString mainLabel() { return preview().mainButtonLabel()->text(); }
   // A live session, listed and chosen in the preview.
   void chooseSession(const std::string& id, int32_t pid) {
@@ -70,7 +72,7 @@ TEST_F(CaptureViewsTest, CopyImageSavesNothingAndHidesThePreview) {
   QTest::keyClick(preview().messageField(), Qt::Key_Return);
   EXPECT_TRUE(model.records().empty());
   EXPECT_FALSE(preview().isVisible());
-  EXPECT_TRUE(model.quickWindow()->isVisible());
+  EXPECT_TRUE(harness.windows->quickWindow()->isVisible());
   EXPECT_EQ(model.status(), "Image copied · paste it in your agent");
 }
 
@@ -128,14 +130,14 @@ TEST_F(CaptureViewsTest, CardButtonsOpenThePreviewAndDismiss) {
   model.hideQuickCapture();
   preview().hide();
   model.copyImageAndReturn();
-  ASSERT_TRUE(model.quickWindow()->isVisible());
+  ASSERT_TRUE(harness.windows->quickWindow()->isVisible());
   card().editButton()->click();
   EXPECT_TRUE(preview().isVisible());
-  EXPECT_FALSE(model.quickWindow()->isVisible());
+  EXPECT_FALSE(harness.windows->quickWindow()->isVisible());
 
   model.copyImageAndReturn();
   card().dismissButton()->click();
-  EXPECT_FALSE(model.quickWindow()->isVisible());
+  EXPECT_FALSE(harness.windows->quickWindow()->isVisible());
 }
 
 ShareableWindow window(uint32_t id, std::optional<std::string> title,

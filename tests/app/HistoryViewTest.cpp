@@ -120,7 +120,7 @@ TEST_F(HistoryViewTest, RenameStartsWithTheFullNameAndCancelKeepsEverything) {
   EXPECT_EQ(view.renameField()->text(), "first.png");
   view.renameField()->setText("My Shot");
   button(*view.renameDialog(), "Rename")->click();
-  EXPECT_EQ(view.rows().index(1).data().toString(), "my-shot.png");
+  EXPECT_TRUE(processEventsUntil([&] { return view.rows().index(1).data().toString() == "my-shot.png"; }));
 
   view.deleteAllButton()->click();
   ASSERT_TRUE(view.deleteAllDialog()->isVisible());
@@ -155,8 +155,8 @@ TEST_F(HistoryViewTest, ReturnOpensTheSelectedCapture) {
   view.list()->setCurrentIndex(view.rows().index(1));
   QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
   QApplication::sendEvent(view.list(), &key);
-  ASSERT_TRUE(
-      processEventsUntil([&] { return model.previewWindow() && model.previewWindow()->isVisible(); }));
+  ASSERT_TRUE(processEventsUntil(
+      [&] { return harness.windows->previewWindow() && harness.windows->previewWindow()->isVisible(); }));
   EXPECT_EQ(model.filename(), "older.png");
 }
 

@@ -27,7 +27,7 @@ class PreferencesViewTest : public ::testing::Test {
   PreferencesView& open() {
     if (!harness.model) harness.start();
     harness.model->showSettings();
-    return static_cast<PreferencesView&>(*harness.model->preferencesWindow());
+    return static_cast<PreferencesView&>(*harness.windows->preferencesWindow());
   }
   static void chooseKey(PreferencesView& view, const QString& label) {
     view.keyMenu()->setCurrentIndex(view.keyMenu()->findText(label));
@@ -127,6 +127,7 @@ TEST_F(PreferencesViewTest, ShowingAgainReadsTheStoredStateAfresh) {
 
   harness.startAtLogin.failure = "Could not write ~/.config/autostart/lumacap.desktop.";
   view.startAtLoginBox()->click();
+  ASSERT_TRUE(test::processEventsUntil([&] { return view.startAtLoginBox()->isEnabled(); }));
   EXPECT_TRUE(view.startAtLoginBox()->isChecked());
   EXPECT_EQ(view.message(), "Could not write ~/.config/autostart/lumacap.desktop.");
 }

@@ -13,6 +13,7 @@
 #include "app/AppServices.h"
 #include "app/views/PreferencesView.h"
 #include "app/views/WindowChooser.h"
+#include "app/views/WindowPresenter.h"
 #include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
 #include "support/TemporaryHome.h"
@@ -46,7 +47,7 @@ class AppServicesIntegrationTest : public ::testing::Test {
 
 TEST_F(AppServicesIntegrationTest, InstallButtonAddsTheHooksToClaudeCodesSettings) {
   model.showSettings();
-  auto& view = static_cast<PreferencesView&>(*model.preferencesWindow());
+  auto& view = static_cast<PreferencesView&>(*services.windows().preferencesWindow());
   ASSERT_TRUE(shown(&view)) << "the settings window never appeared";
 
   ASSERT_NO_FATAL_FAILURE(click(*view.installButton(), view.installButton()->rect().center()));
@@ -78,8 +79,8 @@ TEST_F(AppServicesIntegrationTest, ChoosingAnXtermCopiesExactlyThatWindow) {
 
   model.capture(CaptureMode::window);
   WindowChooser* chooser = nullptr;
-  ASSERT_TRUE(
-      processEventsUntil([&] { return (chooser = dynamic_cast<WindowChooser*>(model.chooserWindow())); }));
+  ASSERT_TRUE(processEventsUntil(
+      [&] { return (chooser = dynamic_cast<WindowChooser*>(services.windows().chooserWindow())); }));
   ASSERT_TRUE(shown(chooser)) << "the window chooser never appeared";
 
   const auto& windows = chooser->windows();

@@ -16,6 +16,7 @@
 #include "app/OCRService.h"
 #include "app/RegionSelector.h"
 #include "app/SettingsManager.h"
+#include "app/views/WindowPresenter.h"
 #include "platform/FileBrowser.h"
 #include "platform/StartAtLogin.h"
 #include "platform/fake/FakePasteboard.h"
@@ -97,6 +98,7 @@ struct ModelHarness {
     integration = owned.get();
     registry = std::make_unique<AgentSessionRegistry>(std::move(owned));
     router = std::make_unique<AgentRouter>(pasteboard, *integration);
+    windows = std::make_unique<WindowPresenter>(*captureManager);
     model = std::make_unique<AppModel>(AppModel::Services{
         .openStore =
             [this] {
@@ -113,9 +115,11 @@ struct ModelHarness {
         .fileBrowser = fileBrowser,
         .startAtLogin = startAtLogin,
         .prompts = prompts,
+        .windows = *windows,
         .configureHooks = [this](bool install) { return configureHooks(install); },
         .dismissalDelay = dismissalDelay,
     });
+    windows->attach(*model);
     return *model;
   }
 
@@ -141,6 +145,7 @@ struct ModelHarness {
   ClaudeCodeIntegration* integration = nullptr;
   std::unique_ptr<AgentSessionRegistry> registry;
   std::unique_ptr<AgentRouter> router;
+  std::unique_ptr<WindowPresenter> windows;
   std::unique_ptr<AppModel> model;  // last: it goes first
 };
 

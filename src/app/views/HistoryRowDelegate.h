@@ -43,7 +43,6 @@ class HistoryRowDelegate final : public QStyledItemDelegate {
   void paintOpenButton(QPainter& painter, const QStyleOptionViewItem& option, const QRect& button,
                        Part pointed) const;
   void paintMenuButton(QPainter& painter, const QRect& button, Part pointed) const;
-  bool isPressed(const QModelIndex& index, Part part) const;
 
   const QWidget& styleSource_;
   QFont nameFont_;

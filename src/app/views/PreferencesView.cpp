@@ -235,7 +235,7 @@ FormSection* PreferencesView::makePrivacySection() {
 FormSection* PreferencesView::makeStartupSection() {
   auto* section = new FormSection;
   startAtLogin_ = new QCheckBox(QStringLiteral("Start at login"), section);
-  connect(startAtLogin_, &QCheckBox::clicked, this, &PreferencesView::changeStartAtLogin);
+  connect(startAtLogin_, &QCheckBox::clicked, this, [this](bool enabled) { changeStartAtLogin(enabled); });
   section->rows().addWidget(startAtLogin_);
   return section;
 }
@@ -333,13 +333,24 @@ QCoro::Task<> PreferencesView::configureHooks(bool install) {
   setConfiguring(false);
 }
 
-void PreferencesView::changeStartAtLogin(bool enabled) {
-  try {
-    model_.startAtLogin().setEnabled(enabled);
-  } catch (const std::exception& failure) {
-    setMessage(QString::fromUtf8(failure.what()));
-  }
-  startAtLogin_->setChecked(model_.startAtLogin().isEnabled());
+// The autostart entry is written and flushed on a worker; the box follows
+// what the entry says once it is done.
+QCoro::Task<> PreferencesView::changeStartAtLogin(bool enabled) {
+  const QPointer<PreferencesView> self(this);
+  StartAtLogin& entry = model_.startAtLogin();
+  startAtLogin_->setEnabled(false);
+  const QString failure = co_await QtConcurrent::run([&entry, enabled] {
+    try {
+      entry.setEnabled(enabled);
+      return QString();
+    } catch (const std::exception& failure) {
+      return QString::fromUtf8(failure.what());
+    }
+  });
+  if (!self) co_return;
+  if (!failure.isEmpty()) setMessage(failure);
+  startAtLogin_->setChecked(entry.isEnabled());
+  startAtLogin_->setEnabled(true);
 }
 
 void PreferencesView::setMessage(const QString& message) {

@@ -80,7 +80,7 @@ class PreferencesView final : public QWidget {
 
   void loadCandidate(const Shortcut& shortcut);
   void editCandidate();
-  void changeStartAtLogin(bool enabled);
+  QCoro::Task<> changeStartAtLogin(bool enabled);
   void setMessage(const QString& message);
   void setConfiguring(bool configuring);
   void renderShortcut();

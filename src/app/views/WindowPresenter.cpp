@@ -1,0 +1,175 @@
+#include "app/views/WindowPresenter.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QScreen>
+#include <QWidget>
+
+#include "app/AppModel.h"
+#include "app/CaptureManager.h"
+#include "app/views/HistoryView.h"
+#include "app/views/PreferencesView.h"
+#include "app/views/QuickCaptureView.h"
+#include "app/views/ScreenshotPreview.h"
+#include "app/views/WindowChooser.h"
+
+namespace lumacap {
+namespace {
+
+constexpr int quickCaptureMargin = 20;  // from the right and bottom of the screen's free area
+
+void centre(QWidget& window) {
+  QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  window.move(area.center() - QPoint(window.width() / 2, window.height() / 2));
+}
+
+// A top-level window of ours with its title and its smallest (and first) size.
+template <typename Window>
+std::unique_ptr<Window> makeWindow(std::unique_ptr<Window> window, const char* title, QSize size) {
+  window->setWindowTitle(QString::fromUtf8(title));
+  window->setMinimumSize(size);
+  window->resize(size);
+  centre(*window);
+  return window;
+}
+
+void bringForward(QWidget& window) {
+  window.show();
+  window.raise();
+  window.activateWindow();
+}
+
+void orderOut(QWidget* window) {
+  if (window) window->hide();
+}
+
+bool isShown(const QWidget* window) { return window && window->isVisible(); }
+
+}  // namespace
+
+WindowPresenter::WindowPresenter(CaptureManager& captureManager) : captureManager_(captureManager) {}
+
+WindowPresenter::~WindowPresenter() = default;
+
+void WindowPresenter::attach(AppModel& model) { model_ = &model; }
+
+AppModel& WindowPresenter::model() const {
+  Q_ASSERT(model_);
+  return *model_;
+}
+
+QWidget* WindowPresenter::quickWindow() const { return quickWindow_.get(); }
+QWidget* WindowPresenter::previewWindow() const { return previewWindow_.get(); }
+
+void WindowPresenter::showQuickCapture(uint32_t displayID) {
+  if (!quickWindow_) {
+    quickWindow_ = std::make_unique<CaptureReceiptPanel>(model(), captureManager_.isCompositing());
+  }
+  QScreen* screen = captureManager_.screen(displayID);
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (screen) {
+    const QRect area = screen->availableGeometry();
+    quickWindow_->move(area.x() + area.width() - quickCaptureMargin - quickWindow_->width(),
+                       area.y() + area.height() - quickCaptureMargin - quickWindow_->height());
+  }
+  quickWindow_->show();
+  quickWindow_->raise();
+}
+
+void WindowPresenter::hideQuickCapture() { orderOut(quickWindow()); }
+
+void WindowPresenter::showPreview() {
+  if (!previewWindow_) {
+    previewWindow_ = std::make_unique<ScreenshotPreview>(model());
+    previewWindow_->setWindowTitle(QStringLiteral("Lumacap"));
+    centre(*previewWindow_);
+    previewWindow_->installEventFilter(this);
+  }
+  bringForward(*previewWindow_);
+}
+
+void WindowPresenter::hidePreview() { orderOut(previewWindow()); }
+
+bool WindowPresenter::previewShown() const { return isShown(previewWindow()); }
+
+void WindowPresenter::showHistory() {
+  if (!historyWindow_) {
+    historyWindow_ = makeWindow(std::make_unique<HistoryView>(model()), "Recent Captures", QSize(720, 520));
+  }
+  bringForward(*historyWindow_);
+}
+
+void WindowPresenter::showSettings() {
+  if (!preferencesWindow_) {
+    preferencesWindow_ =
+        makeWindow(std::make_unique<PreferencesView>(model()), "Lumacap Settings", QSize(550, 560));
+  }
+  bringForward(*preferencesWindow_);
+}
+
+void WindowPresenter::showWindowChooser(std::vector<ShareableWindow> windows) {
+  if (!chooserWindow_) {
+    auto chooser = std::make_unique<WindowChooser>(
+        [model = QPointer<AppModel>(&model())](const ShareableWindow& window) {
+          if (model) model->captureWindow(window);
+        });
+    chooserWindow_ = makeWindow(std::move(chooser), "Capture a Window", QSize(510, 480));
+  }
+  static_cast<WindowChooser&>(*chooserWindow_).setWindows(std::move(windows));
+  bringForward(*chooserWindow_);
+}
+
+void WindowPresenter::hideWindowChooser() { orderOut(chooserWindow()); }
+
+void WindowPresenter::hideForPasting() {
+  orderOut(previewWindow());
+  orderOut(historyWindow());
+  orderOut(preferencesWindow());
+}
+
+void WindowPresenter::hideForCapture() {
+  // A second capture before the first one's windows came back keeps the
+  // first list: those windows are still away.
+  if (!hiddenForCapture_.empty()) return;
+  QWidget* focused = QApplication::activeWindow();
+  focusedBeforeCapture_ = nullptr;
+  for (QWidget* window :
+       {quickWindow(), previewWindow(), historyWindow(), preferencesWindow(), chooserWindow()}) {
+    if (!isShown(window)) continue;
+    hiddenForCapture_.push_back(HiddenWindow{window, window->pos()});
+    if (window == focused) focusedBeforeCapture_ = window;
+    window->hide();
+  }
+}
+
+bool WindowPresenter::restoreAfterCapture(bool withCard, bool withFocus) {
+  std::vector<HiddenWindow> hidden = std::move(hiddenForCapture_);
+  hiddenForCapture_.clear();
+  for (const HiddenWindow& entry : hidden) {
+    if (!entry.window || entry.window->isVisible()) continue;
+    if (entry.window == quickWindow() && !withCard) continue;
+    entry.window->move(entry.position);
+    entry.window->show();
+  }
+  const QPointer<QWidget> focused = std::exchange(focusedBeforeCapture_, nullptr);
+  if (!withFocus || !focused || !focused->isVisible()) return false;
+  focused->raise();
+  focused->activateWindow();
+  return true;
+}
+
+bool WindowPresenter::previewWasShownBeforeCapture() const {
+  return std::any_of(hiddenForCapture_.begin(), hiddenForCapture_.end(),
+                     [this](const HiddenWindow& entry) { return entry.window == previewWindow(); });
+}
+
+bool WindowPresenter::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == previewWindow_.get() && event->type() == QEvent::Close && model_) model_->discard();
+  return false;
+}
+
+}  // namespace lumacap
