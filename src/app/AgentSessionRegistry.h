@@ -28,8 +28,8 @@ class AgentSessionRegistry : public QObject {
   const std::vector<AgentDestination>& destinations() const { return destinations_; }
   bool refreshing() const { return refreshing_; }
 
-  // Replaces the list with a fresh listing; returns at once, changing
-  // nothing, while another refresh is under way. Never throws.
+  // Replaces the list with a fresh listing. Asked for while another runs, it
+  // ends after one more listing made once that one is done. Never throws.
   QCoro::Task<> refresh(std::optional<std::string> preferredBundle);
 
   // Sessions hosted by `preferredBundle` first; otherwise the order is kept.
@@ -42,9 +42,12 @@ class AgentSessionRegistry : public QObject {
 
  private:
   void setRefreshing(bool refreshing);
+  void publish(std::vector<AgentDestination> sessions, const std::optional<std::string>& preferredBundle);
 
   std::vector<AgentDestination> destinations_{AgentDestination::clipboard()};
   bool refreshing_ = false;
+  // The preferred application of a refresh asked for while one ran.
+  std::optional<std::optional<std::string>> followUp_;
   std::unique_ptr<AgentIntegrationProtocol> integration_;
 };
 

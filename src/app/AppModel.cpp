@@ -231,7 +231,7 @@ void AppModel::setPrompt(const QString& prompt) {
 
 void AppModel::setDestinationID(const QString& id) {
   destinationChosen_ = true;
-  chooseDestination(id);
+  chooseDestination(listed(id) ? id : QString(clipboardID));
 }
 
 void AppModel::chooseDestination(const QString& id) {

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -55,17 +56,22 @@ TEST_F(CaptureViewsTest, MainButtonSaysWhatItWillDo) {
   EXPECT_EQ(mainLabel(), "Copy image");
   QTest::keyClicks(preview().messageField(), "  ");
   EXPECT_EQ(mainLabel(), "Copy image");  // blank is nothing to say
+  EXPECT_EQ(preview().footer()->text(), "Already copied. Paste whenever you’re ready.");
   QTest::keyClicks(preview().messageField(), "x");
   EXPECT_EQ(mainLabel(), "Copy prompt + path");
+  EXPECT_EQ(preview().footer()->text(), "Return copies the file’s path and your message.");
 
   chooseSession("app", 900);
   EXPECT_EQ(preview().destinationMenu()->text(), "Claude Code · app");
   model.setPrompt({});
   EXPECT_EQ(mainLabel(), "Stage for Claude");
+  EXPECT_EQ(preview().footer()->text(), "Return stages it for the session.");
 
-  // A chosen destination that is no longer listed reads as the clipboard.
-  model.setDestinationID("gone");
+  // Once the session is no longer listed, the menu and the button agree.
+  harness.processes.remove(900);
+  awaitTask(harness.registry->refresh(std::nullopt));
   EXPECT_EQ(preview().destinationMenu()->text(), "Clipboard");
+  EXPECT_EQ(mainLabel(), "Copy image");
 }
 
 TEST_F(CaptureViewsTest, CopyImageSavesNothingAndHidesThePreview) {
@@ -82,7 +88,21 @@ TEST_F(CaptureViewsTest, ReturnInTheNameOnlyMovesOnAndEscapeDiscards) {
   EXPECT_TRUE(preview().isVisible());
   EXPECT_TRUE(preview().messageField()->hasFocus());
 
-  QTest::keyClick(&preview(), Qt::Key_Escape);
+  // With a message typed, Escape asks first.
+  QTest::keyClicks(preview().messageField(), "why?");
+  for (const char* answer : {"Keep Editing", "Discard"}) {
+    QTest::keyClick(&preview(), Qt::Key_Escape);
+    QMessageBox* question = nullptr;
+    for (auto* box : preview().findChildren<QMessageBox*>()) {
+      if (box->isVisible()) question = box;
+    }
+    ASSERT_TRUE(question);
+    EXPECT_FALSE(model.image().isNull());
+    EXPECT_EQ(question->defaultButton()->text(), "Keep Editing");
+    for (QAbstractButton* button : question->buttons()) {
+      if (button->text() == answer) button->click();
+    }
+  }
   EXPECT_TRUE(model.image().isNull());
   EXPECT_FALSE(preview().isVisible());
 }
@@ -92,13 +112,26 @@ TEST_F(CaptureViewsTest, CtrlSSavesFromTheMessageAndTheTextsFollow) {
   EXPECT_EQ(card().header()->text(), "Copied");
   EXPECT_EQ(card().saveButton()->text(), "Save");
 
+  // The name typed is taken: every view shows the name stored, and the footer says why.
+  model.store()->save("png", "main-function", std::nullopt, Date{});
+  preview().filenameField()->setText({});
+  QTest::keyClicks(preview().filenameField(), "main-function");
   QTest::keyClick(preview().messageField(), Qt::Key_S, Qt::ControlModifier);
   ASSERT_TRUE(processEventsUntil([&] { return model.savedID().has_value(); }));
-  EXPECT_EQ(preview().footer()->text(), "Saved locally. Ready to paste.");
-  EXPECT_EQ(card().header()->text(), "Ready");
+  EXPECT_EQ(preview().filenameField()->text(), "main-function-2.png");
+  EXPECT_EQ(preview().footer()->text(), "Saved as main-function-2.png: main-function.png exists");
+  EXPECT_EQ(model.status(), "Saved as main-function-2.png: main-function.png exists");
+  EXPECT_EQ(card().header()->text(), "main-function-2.png");
   EXPECT_EQ(card().saveButton()->text(), "Saved");
   EXPECT_FALSE(card().saveButton()->isEnabled());
   EXPECT_TRUE(preview().messageField()->toPlainText().isEmpty());
+
+  // A name that is free is stored as typed.
+  preview().filenameField()->setText({});
+  QTest::keyClicks(preview().filenameField(), "renamed");
+  QTest::keyClick(preview().messageField(), Qt::Key_S, Qt::ControlModifier);
+  ASSERT_TRUE(processEventsUntil([&] { return model.filename() == "renamed.png"; }));
+  EXPECT_EQ(preview().footer()->text(), "Saved locally. Ready to paste.");
 }
 
 TEST_F(CaptureViewsTest, ErrorsShowInPlaceOfTheHints) {

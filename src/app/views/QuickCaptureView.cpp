@@ -58,6 +58,9 @@ void ImageTile::paintEvent(QPaintEvent*) {
   }
 }
 
+// Room for the title between its symbol and the dismiss button.
+constexpr int headerWidth = 150;
+
 QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* parent)
     : QWidget(parent), model_(model), rounded_(rounded) {
   setFixedSize(cardSize);
@@ -118,7 +121,7 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   card->addLayout(details, 1);
 
   for (auto signal : {&AppModel::imageChanged, &AppModel::savedIDChanged, &AppModel::errorChanged,
-                      &AppModel::pasteHintChanged}) {
+                      &AppModel::pasteHintChanged, &AppModel::filenameChanged}) {
     connect(&model_, signal, this, &QuickCaptureView::render);
   }
   render();
@@ -127,7 +130,10 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
 void QuickCaptureView::render() {
   thumbnail_->setImage(model_.image());
   const bool saved = model_.savedID().has_value();
-  header_->setText(saved ? QStringLiteral("Ready") : QStringLiteral("Copied"));
+  // Once saved, the card names the file the capture was stored as.
+  const QString title = saved ? model_.filename() : QStringLiteral("Copied");
+  header_->setText(header_->fontMetrics().elidedText(title, Qt::ElideMiddle, headerWidth));
+  header_->setToolTip(saved ? model_.filename() : QString());
   headerIcon_->setPixmap(symbolIcon(Symbol::checkmarkCircle, palette().color(QPalette::WindowText))
                              .pixmap(QSize(12, 12), devicePixelRatioF()));
   save_->setText(saved ? QStringLiteral("Saved") : QStringLiteral("Save"));

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -109,8 +110,10 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
                       &AppModel::imageChanged}) {
     connect(&model_, signal, this, &ScreenshotPreview::renderAction);
   }
-  connect(&model_, &AppModel::errorChanged, this, &ScreenshotPreview::renderFooter);
-  connect(&model_, &AppModel::savedIDChanged, this, &ScreenshotPreview::renderFooter);
+  for (auto signal : {&AppModel::errorChanged, &AppModel::savedIDChanged, &AppModel::noteChanged,
+                      &AppModel::destinationIDChanged, &AppModel::promptChanged}) {
+    connect(&model_, signal, this, &ScreenshotPreview::renderFooter);
+  }
 
   renderImage();
   renderFilename();
@@ -262,9 +265,37 @@ void ScreenshotPreview::renderFooter() {
     look::setTextColor(*footer_, look::warning());
     return;
   }
-  footer_->setText(model_.savedID() ? QStringLiteral("Saved locally. Ready to paste.")
-                                    : QStringLiteral("Already copied. Paste whenever you’re ready."));
+  footer_->setText(footerText());
   look::setTextColor(*footer_, look::secondary(*this));
+}
+
+// What the footer says without an error: the name the capture was stored
+// under when it differs from the one typed, else what Return will put on the
+// clipboard.
+QString ScreenshotPreview::footerText() const {
+  if (!model_.note().isEmpty()) return model_.note();
+  if (model_.destinationID() != AppModel::clipboardID)
+    return QStringLiteral("Return stages it for the session.");
+  if (!imageOnly()) return QStringLiteral("Return copies the file’s path and your message.");
+  return model_.savedID() ? QStringLiteral("Saved locally. Ready to paste.")
+                          : QStringLiteral("Already copied. Paste whenever you’re ready.");
+}
+
+// Escape drops the capture; a message the user typed is not lost without a
+// question.
+void ScreenshotPreview::discardAsked() {
+  if (model_.prompt().trimmed().isEmpty()) {
+    model_.discard();
+    return;
+  }
+  auto* question =
+      new QMessageBox(QMessageBox::Question, QStringLiteral("Lumacap"),
+                      QStringLiteral("Discard this capture and your message?"), QMessageBox::NoButton, this);
+  question->setAttribute(Qt::WA_DeleteOnClose);
+  QPushButton* discard = question->addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+  question->setDefaultButton(question->addButton(QStringLiteral("Keep Editing"), QMessageBox::RejectRole));
+  connect(discard, &QPushButton::clicked, &model_, &AppModel::discard);
+  question->open();
 }
 
 // The message shows two lines, and grows to three as the text needs them.
@@ -298,7 +329,7 @@ bool ScreenshotPreview::eventFilter(QObject* watched, QEvent* event) {
 
 void ScreenshotPreview::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
-    model_.discard();
+    discardAsked();
     return;
   }
   if (isReturn(*event)) {

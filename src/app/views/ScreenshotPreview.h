@@ -67,6 +67,8 @@ class ScreenshotPreview final : public QWidget {
   void renderDestinations();
   void renderAction();
   void renderFooter();
+  QString footerText() const;
+  void discardAsked();
   void fitMessageHeight();
 
   AppModel& model_;
