@@ -503,7 +503,7 @@ QCoro::Task<> AppModel::exportCapture() {
   if (!self || !location) co_return;
   try {
     const QByteArray png = co_await pngOfCaptureInHand();
-    writeFileAtomically(*location, std::string_view(png.constData(), static_cast<size_t>(png.size())));
+    writeUserFileAtomically(*location, std::string_view(png.constData(), static_cast<size_t>(png.size())));
     setStatus(QStringLiteral("Saved to ") + text(location->filename().string()));
     setError(std::nullopt);
   } catch (const std::exception& failure) {
@@ -681,6 +681,7 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
     co_return;
   }
   Clipboard::copyImage(services_.pasteboard, loaded.image, QtFuture::makeReadyFuture(loaded.png));
+  setStatus(QStringLiteral("Image copied · paste it in your agent"));
 }
 
 void AppModel::rename(CaptureRecord record, const QString& name) {

@@ -113,6 +113,43 @@ TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXterm
   EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == hostWindow; }));
 }
 
+// Two Claude Code sessions in one folder, each in its own xterm: their
+// destinations are told apart by the terminals' titles (which Claude Code
+// sets to its task), and staging for one brings its own xterm forward.
+TEST_F(AgentDeliveryTest, TwoSessionsInOneFolderAreToldApartByTheirTerminalsTitles) {
+  auto& first = server.start(
+      {"xterm", "-T", "first", "-e", "sh", "-c", "printf '\\033]0;Fix the login bug\\007'; exec sleep 600"});
+  auto& second = server.start({"xterm", "-T", "Write tests", "-e", "sleep", "600"});
+  const auto firstWindow = server.waitForWindow("XTerm", first.pid());
+  const auto secondWindow = server.waitForWindow("XTerm", second.pid());
+  ASSERT_TRUE(firstWindow && secondWindow);
+  const auto firstAgent = childRunning(first.pid(), "sleep");
+  const auto secondAgent = childRunning(second.pid(), "sleep");
+  ASSERT_TRUE(firstAgent && secondAgent);
+  activate(*firstWindow);
+
+  X11Workspace workspace{{}, ProcessSource::system()};
+  ClaudeCodeIntegration integration(pasteboard, workspace, ProcessSource::system());
+  const std::string project = (data / "project").string();
+  const SessionRepository sessions(dataRoot());
+  sessions.write(AgentSession{"first-session", project, *firstAgent, "XTerm", first.pid(), Date{10}});
+  sessions.write(AgentSession{"second-session", project, *secondAgent, "XTerm", second.pid(), Date{20}});
+  const std::vector<std::string> expected{"Claude Code · project · Write tests",
+                                          "Claude Code · project · Fix the login bug"};
+  std::vector<AgentDestination> destinations;
+  std::vector<std::string> titles;
+  EXPECT_TRUE(test::processEventsUntil([&] {
+    destinations = test::awaitTask(integration.destinations());
+    titles.clear();
+    for (const AgentDestination& destination : destinations) titles.push_back(destination.title);
+    return titles == expected;
+  })) << ::testing::PrintToString(titles);
+
+  ASSERT_EQ(destinations.size(), 2u);
+  test::awaitTask(integration.stage(data / "Captures/shot.png", "", destinations[0]));
+  EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == *secondWindow; }));
+}
+
 TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
   ASSERT_NO_FATAL_FAILURE(startTerminals());
   auto& [host, hostWindow, other, otherWindow, agent] = *terminals;

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTextBlock>
@@ -111,6 +112,19 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   }
   connect(&model_, &AppModel::errorChanged, this, &ScreenshotPreview::renderFooter);
   connect(&model_, &AppModel::savedIDChanged, this, &ScreenshotPreview::renderFooter);
+  connect(&model_, &AppModel::statusChanged, this, [this] {
+    if (!awaitingNotice_) return;
+    awaitingNotice_ = false;
+    notice_ = model_.status();
+    renderFooter();
+  });
+  for (auto signal : {&AppModel::imageChanged, &AppModel::savedIDChanged}) {
+    connect(&model_, signal, this, [this] {
+      notice_.clear();
+      renderFooter();
+    });
+  }
+  connect(&model_, &AppModel::filenameChanged, this, &ScreenshotPreview::renderTitle);
 
   renderImage();
   renderFilename();
@@ -157,9 +171,13 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
   more->setFixedWidth(22);
   more->setPopupMode(QToolButton::InstantPopup);
   more->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
-  auto* menu = new QMenu(more);
-  menu->addAction(QStringLiteral("Save As…"), &model_, [this] { model_.exportCapture(); });
-  menu->addAction(QStringLiteral("Copy Image"), &model_, &AppModel::copyImage);
+  auto* menu = moreMenu_ = new QMenu(more);
+  menu->addAction(QStringLiteral("Save As…"), this, &ScreenshotPreview::exportAndSay);
+  menu->addAction(QStringLiteral("Copy Image"), this, [this] {
+    awaitingNotice_ = true;
+    model_.copyImage();
+    awaitingNotice_ = false;
+  });
   menu->addAction(QStringLiteral("Discard"), &model_, &AppModel::discard);
   more->setMenu(menu);
 
@@ -262,9 +280,26 @@ void ScreenshotPreview::renderFooter() {
     look::setTextColor(*footer_, look::warning());
     return;
   }
-  footer_->setText(model_.savedID() ? QStringLiteral("Saved locally. Ready to paste.")
-                                    : QStringLiteral("Already copied. Paste whenever you’re ready."));
+  if (!notice_.isEmpty()) {
+    footer_->setText(notice_);
+  } else {
+    footer_->setText(model_.savedID() ? QStringLiteral("Saved locally. Ready to paste.")
+                                      : QStringLiteral("Already copied. Paste whenever you’re ready."));
+  }
   look::setTextColor(*footer_, look::secondary(*this));
+}
+
+QCoro::Task<> ScreenshotPreview::exportAndSay() {
+  const QPointer<ScreenshotPreview> self(this);
+  awaitingNotice_ = true;
+  co_await model_.exportCapture();
+  if (self) awaitingNotice_ = false;  // cancelled or failed: nothing to say
+}
+
+// The window is named after the capture it shows.
+void ScreenshotPreview::renderTitle() {
+  const QString name = model_.filename().trimmed();
+  setWindowTitle(name.isEmpty() ? QStringLiteral("Lumacap") : name + QStringLiteral(" — Lumacap"));
 }
 
 // The message shows two lines, and grows to three as the text needs them.
@@ -309,6 +344,7 @@ void ScreenshotPreview::keyPressEvent(QKeyEvent* event) {
 }
 
 void ScreenshotPreview::showEvent(QShowEvent* event) {
+  renderTitle();
   QWidget::showEvent(event);
   message_->setFocus();
 }
