@@ -4,12 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 
 #include "app/HotKeyManager.h"
 #include "app/views/TrayMissingNotice.h"
@@ -122,25 +121,21 @@ TEST_F(AppDelegateTest, ShortcutChangeFollowsTheMenuOnlyWhenItTakes) {
 // those that lose nothing by closing.
 TEST_F(AppDelegateTest, MenuKeysWorkInLumacapWindows) {
   launch();
-  auto press = [](QWidget& target, QKeyCombination key) {
-    QKeyEvent event(QEvent::KeyPress, key.key(), key.keyboardModifiers());
-    QApplication::sendEvent(&target, &event);
-  };
   model->showHistory();
   QWidget& history = *model->historyWindow();
-  press(history, Qt::CTRL | Qt::Key_Comma);
+  QTest::keyClick(&history, Qt::Key_Comma, Qt::ControlModifier);
   ASSERT_TRUE(model->preferencesWindow());
   QWidget& settings = *model->preferencesWindow();
   EXPECT_TRUE(settings.isVisible());
-  press(settings, QKeyCombination(Qt::Key_Escape));
+  QTest::keyClick(&settings, Qt::Key_Escape);
   EXPECT_FALSE(settings.isVisible());
   EXPECT_TRUE(history.isVisible());
-  press(history, Qt::CTRL | Qt::Key_W);
+  QTest::keyClick(&history, Qt::Key_W, Qt::ControlModifier);
   EXPECT_FALSE(history.isVisible());
 
   awaitTask(model->capture(CaptureMode::display));
   model->showPreview();
-  press(*model->previewWindow(), Qt::CTRL | Qt::Key_Comma);
+  QTest::keyClick(model->previewWindow(), Qt::Key_Comma, Qt::ControlModifier);
   EXPECT_TRUE(settings.isVisible());
 }
 

@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
 #include <atomic>
 
@@ -148,8 +149,7 @@ TEST_F(HistoryViewTest, DeleteNamesTheCaptureAndReturnKeepsIt) {
   EXPECT_TRUE(labelTexts(dialog).contains("“main-function.png”"));
   EXPECT_TRUE(button(dialog, "Cancel")->isDefault());
   EXPECT_FALSE(button(dialog, "Delete")->isDefault());
-  QKeyEvent returnKey(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-  QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog, &returnKey);
+  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog, Qt::Key_Return);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(model.records().size(), 1u);
 

@@ -131,20 +131,16 @@ TEST_F(AgentDeliveryTest, TwoSessionsInOneFolderAreToldApartByTheirTerminalsTitl
   X11Workspace workspace{{}, ProcessSource::system()};
   ClaudeCodeIntegration integration(pasteboard, workspace, ProcessSource::system());
   const std::string project = (data / "project").string();
-  const SessionRepository sessions(dataRoot());
-  sessions.write(AgentSession{"first-session", project, *firstAgent, "XTerm", first.pid(), Date{10}});
-  sessions.write(AgentSession{"second-session", project, *secondAgent, "XTerm", second.pid(), Date{20}});
-  const std::vector<std::string> expected{"Claude Code · project · Write tests",
-                                          "Claude Code · project · Fix the login bug"};
+  SessionRepository(dataRoot()).write({"first", project, *firstAgent, "XTerm", first.pid(), Date{10}});
+  SessionRepository(dataRoot()).write({"second", project, *secondAgent, "XTerm", second.pid(), Date{20}});
   std::vector<AgentDestination> destinations;
-  std::vector<std::string> titles;
+  auto titled = [&](size_t index) { return destinations.size() == 2 ? destinations[index].title : ""; };
   EXPECT_TRUE(test::processEventsUntil([&] {
     destinations = test::awaitTask(integration.destinations());
-    titles.clear();
-    for (const AgentDestination& destination : destinations) titles.push_back(destination.title);
-    return titles == expected;
-  })) << ::testing::PrintToString(titles);
-
+    return titled(0) == "Claude Code · project · Write tests" &&
+           titled(1) == "Claude Code · project · Fix the login bug";
+  })) << titled(0)
+      << " / " << titled(1);
   ASSERT_EQ(destinations.size(), 2u);
   test::awaitTask(integration.stage(data / "Captures/shot.png", "", destinations[0]));
   EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == *secondWindow; }));
