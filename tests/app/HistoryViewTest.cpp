@@ -151,7 +151,7 @@ TEST_F(HistoryViewTest, DeleteNamesTheCaptureAndReturnKeepsIt) {
   EXPECT_FALSE(button(dialog, "Delete")->isDefault());
   QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog, Qt::Key_Return);
   EXPECT_FALSE(dialog.isVisible());
-  EXPECT_EQ(model.records().size(), 1u);
+  ASSERT_EQ(model.records().size(), 1u);
 
   view.deleteAllButton()->click();
   EXPECT_TRUE(labelTexts(*view.deleteAllDialog()).contains("“main-function.png”"));
