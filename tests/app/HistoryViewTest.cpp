@@ -148,7 +148,6 @@ TEST_F(HistoryViewTest, DeleteNamesTheCaptureAndReturnKeepsIt) {
   ASSERT_TRUE(dialog.isVisible());
   EXPECT_TRUE(labelTexts(dialog).contains("“main-function.png”"));
   EXPECT_TRUE(button(dialog, "Cancel")->isDefault());
-  EXPECT_FALSE(button(dialog, "Delete")->isDefault());
   QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog, Qt::Key_Return);
   EXPECT_FALSE(dialog.isVisible());
   ASSERT_EQ(model.records().size(), 1u);
