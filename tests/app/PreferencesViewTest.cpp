@@ -75,7 +75,6 @@ TEST_F(PreferencesViewTest, ApplyStoresOnlyWhatTheHotKeyAccepted) {
   EXPECT_EQ(harness.settings->shortcut(), Shortcut::initial());
   EXPECT_EQ(view.currentLabel()->text(), "Current: Shift+Super+2");
   EXPECT_EQ(view.keyMenu()->currentText(), "2") << "the editor shows the shortcut in force";
-  EXPECT_EQ(view.candidate(), Shortcut::initial());
 
   chooseKey(view, "S");  // Shift+Super+S: refused in place, and the old message is gone
   EXPECT_FALSE(view.applyButton()->isEnabled());

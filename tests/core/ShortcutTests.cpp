@@ -41,7 +41,6 @@ TEST(Shortcut, ValidationRefusesPlainTypingAndTheDesktopsScreenshotKeys) {
       {Shortcut{20, "3", true, true, false, false}, std::nullopt},  // Shift+Super+3–6 are free on Linux
       {Shortcut{21, "4", true, true, false, false}, std::nullopt},
       {Shortcut{1, "S", false, false, true, false}, std::nullopt},
-      {Shortcut{1, "S", false, false, false, true}, std::nullopt},
       {Shortcut{1, "S", false, true, false, false}, typingMessage},
       {Shortcut{1, "S", false, false, false, false}, typingMessage},
   };

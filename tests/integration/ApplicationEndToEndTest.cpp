@@ -156,8 +156,11 @@ TEST_F(ApplicationEndToEndTest, PreviewStagesTheMessageToTheClipboardAndReturnsF
   ASSERT_TRUE(card);
   const Geometry geometry = server.geometry(*card);
   server.click(geometry.x + 122, geometry.y + 77);  // Edit
-  const auto preview = server.waitForWindowNamed("Lumacap");
-  ASSERT_TRUE(preview) << "Edit did not open the preview";
+  auto previews = [] {                              // named after the capture: "<name> — Lumacap"
+    return test::runProcess({"xdotool", "search", "--onlyvisible", "--name", " — Lumacap$"});
+  };
+  ASSERT_TRUE(waitUntil([&] { return !previews().standardOutput.empty(); })) << "no preview";
+  const unsigned long preview = std::stoul(previews().standardOutput);
   ASSERT_TRUE(waitUntil([&] { return server.activeWindow() == preview; }));
 
   server.xdotool({"type", "--delay", "20", "Why is this red?"});
@@ -171,7 +174,7 @@ TEST_F(ApplicationEndToEndTest, PreviewStagesTheMessageToTheClipboardAndReturnsF
   EXPECT_TRUE(waitUntil([&] { return test::clipboard("UTF8_STRING").toStdString() == staged; }))
       << test::clipboard("UTF8_STRING").toStdString();
   EXPECT_TRUE(waitUntil([&] { return server.activeWindow() == terminalWindow; }));
-  EXPECT_TRUE(server.windowsNamed("Lumacap").empty());
+  EXPECT_TRUE(previews().standardOutput.empty());
 }
 
 TEST_F(ApplicationEndToEndTest, TrayMenuListsTheCommandsInOrderAndQuits) {
