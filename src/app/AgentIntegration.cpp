@@ -1,7 +1,11 @@
 #include "app/AgentIntegration.h"
 
 #include <QCoroFuture>
+#include <QDateTime>
+#include <QLocale>
 #include <QtConcurrent>
+#include <algorithm>
+#include <map>
 
 #include "core/DataRoot.h"
 #include "core/ScreenshotStore.h"
@@ -12,12 +16,61 @@ namespace lumacap {
 namespace {
 
 constexpr size_t shortSessionIDLength = 6;
+constexpr size_t longestWindowTitle = 40;
 
 std::string shortSessionID(const std::string& id) {
   const std::vector<std::string> characters = unicode::graphemes(id);
   std::string prefix;
   for (size_t i = 0; i < characters.size() && i < shortSessionIDLength; ++i) prefix += characters[i];
   return prefix;
+}
+
+std::string elided(const std::string& text, size_t length) {
+  const std::vector<std::string> characters = unicode::graphemes(text);
+  if (characters.size() <= length) return text;
+  std::string prefix;
+  for (size_t i = 0; i + 1 < length; ++i) prefix += characters[i];
+  return prefix + "…";
+}
+
+// "started 14:02" in local time, from the start time as the process lister
+// writes it ("Sat Dec  5 09:41:07 2026", UTC).
+std::optional<std::string> startedLabel(const std::string& started) {
+  const QDateTime parsed = QLocale::c().toDateTime(QString::fromStdString(started).simplified(),
+                                                   QStringLiteral("ddd MMM d HH:mm:ss yyyy"));
+  if (!parsed.isValid()) return std::nullopt;
+  const QDateTime utc(parsed.date(), parsed.time(), Qt::UTC);
+  return "started " + utc.toLocalTime().toString(QStringLiteral("HH:mm")).toStdString();
+}
+
+// The title of the session's terminal window, when the platform knows it.
+std::optional<std::string> terminalTitle(const AgentSession& session, Workspace& workspace) {
+  if (!session.hostPID) return std::nullopt;
+  std::optional<std::string> title = workspace.windowTitle(*session.hostPID);
+  if (title) title = QString::fromStdString(*title).trimmed().toStdString();
+  if (!title || title->empty()) return std::nullopt;
+  return title;
+}
+
+// Sessions that would have the same title (two sessions in one folder) get
+// what tells them apart: their terminal window's title where it is their own,
+// else when they started. Claude Code keeps its task in the window title.
+void distinguishNamesakes(std::vector<AgentDestination>& destinations, Workspace& workspace) {
+  std::map<std::string, std::vector<AgentDestination*>> byTitle;
+  for (AgentDestination& destination : destinations) byTitle[destination.title].push_back(&destination);
+  for (auto& [title, namesakes] : byTitle) {
+    if (namesakes.size() < 2) continue;
+    std::vector<std::optional<std::string>> windowTitles;
+    for (const AgentDestination* namesake : namesakes)
+      windowTitles.push_back(terminalTitle(*namesake->session, workspace));
+    for (size_t i = 0; i < namesakes.size(); ++i) {
+      const std::optional<std::string>& own = windowTitles[i];
+      const bool ownTitle = own && std::count(windowTitles.begin(), windowTitles.end(), own) == 1;
+      const std::optional<std::string> which =
+          ownTitle ? elided(*own, longestWindowTitle) : startedLabel(namesakes[i]->session->process.started);
+      if (which) namesakes[i]->title += " · " + *which;
+    }
+  }
 }
 
 std::string stagedMessage(bool activated, const std::string& folder) {
@@ -79,7 +132,10 @@ QCoro::Task<std::vector<AgentDestination>> ClaudeCodeIntegration::destinations()
           return {};  // an unreadable session folder holds no session
         }
       });
-  co_return co_await listing;
+  Workspace* workspace = &workspace_;  // outlives the integration; `this` may not be there afterwards
+  std::vector<AgentDestination> listed = co_await listing;
+  distinguishNamesakes(listed, *workspace);
+  co_return listed;
 }
 
 QCoro::Task<DeliveryReceipt> ClaudeCodeIntegration::stage(std::filesystem::path file, std::string prompt,

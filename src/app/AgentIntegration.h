@@ -70,7 +70,9 @@ class ClaudeCodeIntegration final : public AgentIntegrationProtocol {
   ClaudeCodeIntegration(Pasteboard& pasteboard, Workspace& workspace, ProcessSource& processes,
                         std::optional<std::filesystem::path> root = std::nullopt);
 
-  // One destination per live session, most recently updated first.
+  // One destination per live session, most recently updated first. Sessions
+  // of one folder are told apart by their terminal's window title, else by
+  // when they started ("Claude Code · project · started 14:02").
   QCoro::Task<std::vector<AgentDestination>> destinations() override;
   // Checks that the session's process is still the recorded one, puts the
   // staging text on the clipboard and brings the host terminal forward when

@@ -76,22 +76,26 @@ void AppDelegate::buildStatusMenu() {
   statusMenu_.addAction(QStringLiteral("Capture Display"), this,
                         [this] { model_.capture(CaptureMode::display); });
   statusMenu_.addSeparator();
-  statusMenu_.addAction(QStringLiteral("Last Capture…"), this, &AppDelegate::lastCapture);
+  lastCaptureItem_ = statusMenu_.addAction(QStringLiteral("Last Capture…"), &model_, &AppModel::showPreview);
+  statusMenu_.setToolTipsVisible(true);
+  connect(&model_, &AppModel::imageChanged, this, &AppDelegate::renderLastCaptureItem);
+  renderLastCaptureItem();
   statusMenu_.addAction(QStringLiteral("Recent Captures…"), &model_, &AppModel::showHistory);
+  // The keys shown here work in every Lumacap window (WindowKeys); the menu
+  // only names them.
   QAction* settings = statusMenu_.addAction(QStringLiteral("Settings…"), &model_, &AppModel::showSettings);
-  settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+  settings->setShortcut(WindowKeys::settings());
   statusMenu_.addSeparator();
   QAction* quit = statusMenu_.addAction(QStringLiteral("Quit Lumacap"), qApp, &QApplication::quit);
-  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-  for (QAction* action : {settings, quit}) action->setShortcutContext(Qt::ApplicationShortcut);
+  quit->setShortcut(WindowKeys::quit());
 }
 
-void AppDelegate::lastCapture() {
-  if (!model_.image().isNull()) {
-    model_.showPreview();
-  } else {
-    model_.showHistory();
-  }
+void AppDelegate::renderLastCaptureItem() {
+  const bool inHand = !model_.image().isNull();
+  lastCaptureItem_->setEnabled(inHand);
+  lastCaptureItem_->setToolTip(inHand ? QString()
+                                      : QStringLiteral("No capture in hand. Recent Captures… lists the saved "
+                                                       "ones."));
 }
 
 void AppDelegate::registerStoredShortcut() {
@@ -122,7 +126,11 @@ void AppDelegate::installShortcutChange() {
 
 bool AppDelegate::reopen() {
   if (model_.busy()) return false;
-  lastCapture();
+  if (!model_.image().isNull()) {
+    model_.showPreview();
+  } else {
+    model_.showHistory();
+  }
   return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/TrayAvailability.h"
 #include "app/views/TrayMissingNotice.h"
+#include "app/views/WindowKeys.h"
 
 namespace lumacap {
 
@@ -41,12 +42,15 @@ class AppDelegate final : public QObject {
   QSystemTrayIcon& statusItem() { return statusItem_; }
   QMenu& statusMenu() { return statusMenu_; }
   QAction* captureItem() const { return captureItem_; }
+  QAction* lastCaptureItem() const { return lastCaptureItem_; }
 
  private:
   void buildStatusMenu();
   void registerStoredShortcut();
   void installShortcutChange();
-  void lastCapture();
+  // "Last Capture…" opens the preview of the capture in hand; without one it
+  // is disabled and its tooltip says why.
+  void renderLastCaptureItem();
   void watchTray();
 
   AppModel& model_;
@@ -54,8 +58,10 @@ class AppDelegate final : public QObject {
   QMenu statusMenu_;
   QSystemTrayIcon statusItem_;
   QPointer<QAction> captureItem_;
+  QAction* lastCaptureItem_ = nullptr;
   TrayAvailability trayAvailability_;
   std::unique_ptr<TrayMissingNotice> trayMissingNotice_;
+  WindowKeys windowKeys_{model_};
 };
 
 }  // namespace lumacap

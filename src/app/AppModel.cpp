@@ -110,7 +110,7 @@ std::optional<CaptureRecord> deletingAll(ScreenshotStore& store) {
 
 QFuture<std::exception_ptr> exporting(QByteArray png, std::filesystem::path location) {
   return failureOf(*QThreadPool::globalInstance(), [png = std::move(png), location = std::move(location)] {
-    writeFileAtomically(location, bytesOf(png));
+    writeUserFileAtomically(location, bytesOf(png));
   });
 }
 
@@ -736,6 +736,7 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
     co_return;
   }
   Clipboard::copyImage(services_.pasteboard, loaded.image, QtFuture::makeReadyFuture(loaded.png));
+  setStatus(QStringLiteral("Image copied · paste it in your agent"));
 }
 
 QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {

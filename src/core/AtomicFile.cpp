@@ -233,6 +233,27 @@ void writeFileAtomically(const fs::path& requested, std::string_view bytes, Dura
   if (durability == Durability::flushed) file.syncFolder();
 }
 
+// The process's umask, read without changing it (Linux 4.7 and later show it
+// in /proc), else by setting and restoring it.
+mode_t currentUmask() {
+  try {
+    const std::string status = readWholeFile("/proc/self/status");
+    if (const size_t at = status.find("\nUmask:"); at != std::string::npos)
+      return static_cast<mode_t>(std::stoul(status.substr(at + 7), nullptr, 8));
+  } catch (const std::exception&) {
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+void writeUserFileAtomically(const fs::path& requested, std::string_view bytes) {
+  const fs::path target = resolveLinks(requested);
+  writeFileAtomically(target, bytes);
+  if (::chmod(target.c_str(), 0666 & ~currentUmask()) != 0)
+    throwSystemError(errno, "Could not set permissions of", target);
+}
+
 void createPrivateDirectories(const fs::path& folder) {
   if (folder.empty()) return;
   std::error_code error;

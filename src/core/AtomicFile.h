@@ -115,6 +115,10 @@ class PendingFile {
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                          Durability durability = Durability::flushed);
 
+// The same for a file that is the user's own copy (an export): it ends with
+// the mode the user's other new files get, 0666 less the umask.
+void writeUserFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
 // Creates `file` with `bytes`, mode 0600, failing when the name is already
 // taken: an existing file is never replaced. The bytes are on disk before
 // the name appears.

@@ -12,9 +12,18 @@ constexpr uint32_t shiftMask = 512;
 constexpr uint32_t optionMask = 2048;
 constexpr uint32_t controlMask = 4096;
 
-// The keys "3", "4", "5" and "6", which screenshot tools commonly take with Shift+Super.
-bool isSystemScreenshotKey(uint32_t keyCode) {
-  return keyCode == 20 || keyCode == 21 || keyCode == 23 || keyCode == 22;
+// Print Screen has no macOS key code of its own; Apple keyboards put F13
+// where PC keyboards have it, and PC keyboards on a Mac send F13 for it.
+constexpr uint32_t printKeyCode = 105;
+constexpr uint32_t sKeyCode = 1;
+
+// What Linux desktops bind for screenshots: Print alone or with any of Shift,
+// Ctrl and Alt (GNOME, KDE, Xfce, Cinnamon), and Shift+Super+S (some desktops'
+// region capture).
+bool isDesktopScreenshotKey(const Shortcut& shortcut) {
+  if (shortcut.keyCode == printKeyCode) return !shortcut.command;
+  return shortcut.keyCode == sKeyCode && shortcut.command && shortcut.shift && !shortcut.option &&
+         !shortcut.control;
 }
 
 uint32_t keyCodeFrom(const nlohmann::json& value) {
@@ -59,14 +68,11 @@ std::string Shortcut::label() const {
 }
 
 std::optional<std::string> Shortcut::validationMessage() const {
-  if (!command) {
-    if (option || control) return std::nullopt;
+  if (isDesktopScreenshotKey(*this))
+    return "Linux desktops use Print (alone or with Shift, Ctrl or Alt) and Shift+Super+S for screenshots. "
+           "Choose another combination to avoid triggering two captures.";
+  if (!command && !option && !control)
     return "Include Super, Ctrl, or Alt so normal typing is not intercepted.";
-  }
-  if (!shift) return std::nullopt;
-  if (isSystemScreenshotKey(keyCode))
-    return "Shift+Super+3–6 often belong to other screenshot tools. Choose another key to avoid triggering "
-           "two captures.";
   return std::nullopt;
 }
 

@@ -35,6 +35,9 @@ class Workspace {
   virtual QFuture<bool> activate(const DesktopApplication& application) = 0;
   // Whether its process no longer exists with the same start time.
   virtual bool isTerminated(const DesktopApplication& application) = 0;
+  // The title of the one window this process owns; nothing when it owns none
+  // or several (a title would not tell which of them is meant).
+  virtual std::optional<std::string> windowTitle(int32_t pid) = 0;
 
   // Called on the GUI thread each time another application becomes frontmost.
   using ActivationObserver = std::function<void(const DesktopApplication&)>;

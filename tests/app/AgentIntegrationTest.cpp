@@ -13,6 +13,7 @@
 #include "platform/fake/FakeProcessSource.h"
 #include "platform/fake/FakeWorkspace.h"
 #include "support/AwaitTask.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace lumacap {
@@ -67,6 +68,34 @@ TEST_F(ClaudeCodeIntegrationTest, ListsLiveSessionsNewestFirstAsDestinations) {
   // The short id counts characters, not bytes.
   EXPECT_EQ(ClaudeCodeIntegration::destination(session("éàü-ö-ç-x", "/a/b", 5, 0)).detail,
             "Active · /a/b · éàü-ö-");
+}
+
+TEST_F(ClaudeCodeIntegrationTest, SessionsOfOneFolderAreToldApartByTheirWindowTitleElseTheirStart) {
+  const test::ScopedEnvironment utc{{{"TZ", "UTC0"}}};
+  const SessionRepository repository(root.path());
+  std::vector<AgentSession> sessions{session("a", "/work/webapp", 100, 50.0, "XTerm", 7),
+                                     session("b", "/work/webapp", 101, 40.0, "XTerm", 8),
+                                     session("c", "/work/webapp", 102, 30.0, "XTerm", 9),
+                                     session("d", "/work/webapp", 103, 20.0),
+                                     session("e", "/srv/api", 104, 10.0, "XTerm", 10)};
+  sessions[2].process.started = "Sat Dec  5 14:02:59 2026";
+  sessions[3].process.started = "Mon Dec  7 23:59:00 2026";
+  for (const AgentSession& each : sessions) {
+    repository.write(each);
+    processes.add(each.process);
+  }
+  workspace.setWindowTitle(7, "  ✳ Fix the login redirect that loops forever after logout ");
+  workspace.setWindowTitle(8, "Claude Code");
+  workspace.setWindowTitle(9, "Claude Code");  // two windows with one title tell nothing apart
+  workspace.setWindowTitle(10, "api");
+
+  std::vector<std::string> titles;
+  for (const AgentDestination& destination : awaitTask(integration.destinations()))
+    titles.push_back(destination.title);
+  EXPECT_EQ(titles, (std::vector<std::string>{
+                        "Claude Code · webapp · ✳ Fix the login redirect that loops for…",
+                        "Claude Code · webapp · started 09:41", "Claude Code · webapp · started 14:02",
+                        "Claude Code · webapp · started 23:59", "Claude Code · api"}));
 }
 
 TEST_F(ClaudeCodeIntegrationTest, ActivatesNothingUnlessTheHostIsSafelyIdentified) {

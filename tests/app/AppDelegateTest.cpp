@@ -8,6 +8,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 
 #include "app/HotKeyManager.h"
 #include "app/views/TrayMissingNotice.h"
@@ -58,21 +59,32 @@ class AppDelegateTest : public ::testing::Test {
 TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrder) {
   launch();
   EXPECT_EQ(menuTitles(), (QStringList{"Lumacap (disabled)", "—", "Capture Region    Shift+Super+2",
-                                       "Capture Window…", "Capture Display", "—", "Last Capture…",
+                                       "Capture Window…", "Capture Display", "—", "Last Capture… (disabled)",
                                        "Recent Captures…", "Settings…", "—", "Quit Lumacap"}));
   EXPECT_EQ(item("Settings…")->shortcut(), QKeySequence("Ctrl+,"));
   EXPECT_EQ(item("Quit Lumacap")->shortcut(), QKeySequence("Ctrl+Q"));
   EXPECT_TRUE(harness.prompts.alerts.empty());
 }
 
+// "Last Capture…" needs a capture in hand and says so; starting Lumacap again
+// opens the preview, or Recent Captures when there is none.
 TEST_F(AppDelegateTest, LastCaptureAndReopenOpenThePreviewOrTheHistory) {
   launch();
-  item("Last Capture…")->trigger();
+  QAction& lastCapture = *delegate->lastCaptureItem();
+  EXPECT_FALSE(lastCapture.isEnabled());
+  EXPECT_EQ(lastCapture.toolTip(), "No capture in hand. Recent Captures… lists the saved ones.");
+  EXPECT_TRUE(delegate->statusMenu().toolTipsVisible());
+  EXPECT_TRUE(delegate->reopen());
   ASSERT_TRUE(harness.windows->historyWindow());
   EXPECT_TRUE(harness.windows->historyWindow()->isVisible());
   EXPECT_FALSE(harness.windows->previewWindow());
 
   awaitTask(model->capture(CaptureMode::display));
+  EXPECT_TRUE(lastCapture.isEnabled());
+  EXPECT_FALSE(lastCapture.toolTip().startsWith("No capture"));
+  lastCapture.trigger();
+  EXPECT_TRUE(harness.windows->previewWindow()->isVisible());
+  harness.windows->previewWindow()->hide();
   EXPECT_TRUE(delegate->reopen());
   EXPECT_TRUE(harness.windows->previewWindow()->isVisible());
 
@@ -87,9 +99,9 @@ TEST_F(AppDelegateTest, LastCaptureAndReopenOpenThePreviewOrTheHistory) {
 
 TEST_F(AppDelegateTest, ShortcutChangeFollowsTheMenuOnlyWhenItTakes) {
   launch();
-  const Shortcut withS{1, "S", true, true, false, false};
+  const Shortcut withS{1, "S", true, false, false, true};
   model->updateShortcut(withS);
-  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Shift+Super+S");
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Ctrl+Super+S");
   EXPECT_EQ(hotKeys->grabbed(), withS);
 
   const Shortcut taken{2, "D", true, true, false, false};
@@ -101,8 +113,30 @@ TEST_F(AppDelegateTest, ShortcutChangeFollowsTheMenuOnlyWhenItTakes) {
   } catch (const ShortcutError& failure) {
     EXPECT_EQ(failure.code(), 10);
   }
-  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Shift+Super+S");
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Ctrl+Super+S");
   EXPECT_EQ(hotKeys->grabbed(), withS);  // the previous one is back
+}
+
+// The keys the tray menu names work in every window; Escape and Ctrl+W close
+// those that lose nothing by closing.
+TEST_F(AppDelegateTest, MenuKeysWorkInLumacapWindows) {
+  launch();
+  model->showHistory();
+  QWidget& history = *harness.windows->historyWindow();
+  QTest::keyClick(&history, Qt::Key_Comma, Qt::ControlModifier);
+  ASSERT_TRUE(harness.windows->preferencesWindow());
+  QWidget& settings = *harness.windows->preferencesWindow();
+  EXPECT_TRUE(settings.isVisible());
+  QTest::keyClick(&settings, Qt::Key_Escape);
+  EXPECT_FALSE(settings.isVisible());
+  EXPECT_TRUE(history.isVisible());
+  QTest::keyClick(&history, Qt::Key_W, Qt::ControlModifier);
+  EXPECT_FALSE(history.isVisible());
+
+  awaitTask(model->capture(CaptureMode::display));
+  model->showPreview();
+  QTest::keyClick(harness.windows->previewWindow(), Qt::Key_Comma, Qt::ControlModifier);
+  EXPECT_TRUE(settings.isVisible());
 }
 
 // The hot key starting a region capture is the real-X end-to-end tests'.
@@ -118,7 +152,7 @@ TEST_F(AppDelegateTest, LaunchProblemsAreEachShownOnce) {
 }
 
 const Shortcut optionS{1, "S", false, false, true, false};
-const Shortcut commandShiftFour{21, "4", true, true, false, false};
+const Shortcut shiftSuperS{1, "S", true, true, false, false};
 
 class HotKeyManagerTest : public ::testing::Test {
  protected:
@@ -164,11 +198,11 @@ TEST_F(HotKeyManagerTest, InvalidShortcutFailsBeforeTheRegistrationIsTouched) {
   manager->registerShortcut(optionS);
   const int grabsBefore = fake->grabCount();
   try {
-    manager->registerShortcut(commandShiftFour);
+    manager->registerShortcut(shiftSuperS);
     FAIL() << "expected a ShortcutError";
   } catch (const ShortcutError& error) {
     EXPECT_EQ(error.code(), 1);
-    EXPECT_EQ(error.description(), *commandShiftFour.validationMessage());
+    EXPECT_EQ(error.description(), *shiftSuperS.validationMessage());
   }
   EXPECT_EQ(fake->grabCount(), grabsBefore);
   EXPECT_EQ(fake->grabbed(), optionS);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <condition_variable>
 #include <fstream>
@@ -395,13 +397,18 @@ TEST_F(AppModelTest, ThumbnailStaysWhileHoveredAndGoesAfterTheDelay) {
   EXPECT_FALSE(thumbnail->isVisible());
 }
 
+// The export is the user's own copy: it gets their usual permissions, not the
+// private store's 0600.
 TEST_F(AppModelTest, ExportWritesTheCaptureUnderTheProposedName) {
   AppModel& model = captured();
   model.setFilename("My Shot");
   harness.prompts.exportAnswer = harness.root / "out.png";
+  const mode_t umask = ::umask(027);
   awaitTask(model.exportCapture());
+  ::umask(umask);
   EXPECT_EQ(harness.prompts.proposedNames, std::vector<QString>{"my-shot.png"});
   EXPECT_EQ(QImage(QString::fromStdString((harness.root / "out.png").string())).size(), QSize(3024, 1964));
+  EXPECT_EQ(test::permissionsOf(harness.root / "out.png"), 0640u);
   EXPECT_EQ(model.status(), "Saved to out.png");
   EXPECT_TRUE(model.records().empty());  // exporting does not touch the history
 }

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,12 +13,18 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
+#include <fstream>
 
+#include "app/views/Dialogs.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
 #include "app/views/WindowChooser.h"
 #include "support/ModelHarness.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TempDir.h"
 
 namespace lumacap {
 namespace {
@@ -80,6 +88,28 @@ TEST_F(CaptureViewsTest, CopyImageSavesNothingAndHidesThePreview) {
   EXPECT_FALSE(preview().isVisible());
   EXPECT_TRUE(harness.windows->quickWindow()->isVisible());
   EXPECT_EQ(model.status(), "Image copied · paste it in your agent");
+}
+
+// The window is named after the capture; Copy Image and a finished Save As…
+// say in the status line what they did, until the capture is saved.
+TEST_F(CaptureViewsTest, TitleNamesTheCaptureAndTheStatusLineWhatTheMenuDid) {
+  model.setFilename("main-function.png");
+  EXPECT_EQ(preview().windowTitle(), "main-function.png — Lumacap");
+
+  auto choose = [&](const QString& title) {
+    for (QAction* action : preview().moreMenu()->actions())
+      if (action->text() == title) action->trigger();
+  };
+  choose("Copy Image");
+  EXPECT_EQ(preview().footer()->text(), "Image copied · paste it in your agent");
+  harness.prompts.exportAnswer = harness.root / "copy.png";
+  choose("Save As…");
+  ASSERT_TRUE(processEventsUntil([&] { return preview().footer()->text() == "Saved to copy.png"; }))
+      << preview().footer()->text().toStdString();
+
+  QTest::keyClick(preview().messageField(), Qt::Key_S, Qt::ControlModifier);
+  ASSERT_TRUE(processEventsUntil([&] { return model.savedID().has_value(); }));
+  EXPECT_EQ(preview().footer()->text(), "Saved locally. Ready to paste.");
 }
 
 TEST_F(CaptureViewsTest, ReturnInTheNameOnlyMovesOnAndEscapeDiscards) {
@@ -171,6 +201,54 @@ TEST_F(CaptureViewsTest, CardButtonsOpenThePreviewAndDismiss) {
   model.copyImageAndReturn();
   card().dismissButton()->click();
   EXPECT_FALSE(harness.windows->quickWindow()->isVisible());
+}
+
+// A capture far wider or taller than its tile still shows as a band.
+TEST(ImageTileTest, VeryWideAndVeryTallCapturesAreLetterboxedNotBlank) {
+  for (const QSize size : {QSize(6000, 12), QSize(12, 6000)}) {
+    QImage capture(size, QImage::Format_RGB32);
+    capture.fill(Qt::red);
+    ImageTile tile(0, 0, 0);
+    tile.resize(84, 56);
+    tile.setImage(capture);
+    EXPECT_EQ(tile.grab().toImage().pixelColor(42, 28), QColor(Qt::red))
+        << size.width() << "×" << size.height();
+  }
+}
+
+// Save As… opens in the folder used last, else in Pictures (as user-dirs.dirs
+// names it), else in the home folder: never in the working folder. The
+// columns fit the dialog's first size.
+TEST(SaveAsDialogTest, OpensInTheFolderUsedLastElsePicturesAndItsColumnsFit) {
+  test::TempDir home;
+  const test::ScopedEnvironment environment{
+      {{"HOME", home.path().string()}, {"XDG_CONFIG_HOME", (home / ".config").string()}}};
+  auto folderOf = [](const DialogPrompts& prompts) {
+    return prompts.exportDialog("shot.png")->directory().absolutePath().toStdString();
+  };
+  DialogPrompts prompts;
+  EXPECT_EQ(folderOf(prompts), home.path().string());
+  std::filesystem::create_directories(home / "Bilder");
+  std::filesystem::create_directories(home / ".config");
+  std::ofstream(home / ".config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+  EXPECT_EQ(folderOf(prompts), (home / "Bilder").string());
+
+  std::filesystem::create_directories(home / "exports");
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_TRUE(dialog);
+    dialog->selectFile(QString::fromStdString((home / "exports/shot.png").string()));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  EXPECT_EQ(prompts.exportLocation("shot.png"), home / "exports/shot.png");
+  EXPECT_EQ(folderOf(prompts), (home / "exports").string());
+
+  const auto dialog = prompts.exportDialog("shot.png");
+  dialog->setViewMode(QFileDialog::Detail);
+  dialog->show();
+  const auto* details = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+  ASSERT_TRUE(details);
+  EXPECT_LE(details->header()->length(), details->viewport()->width());
 }
 
 ShareableWindow window(uint32_t id, std::optional<std::string> title,

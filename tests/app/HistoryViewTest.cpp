@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
 #include <atomic>
 
@@ -40,6 +41,13 @@ QPushButton* button(QWidget& parent, const QString& title) {
     if (candidate->text() == title) return candidate;
   }
   throw std::runtime_error("no button " + title.toStdString());
+}
+
+// Every label's text in `parent`, one after the other.
+QString labelTexts(QWidget& parent) {
+  QString texts;
+  for (auto* label : parent.findChildren<QLabel*>()) texts += label->text() + "\n";
+  return texts;
 }
 
 void choose(QMenu& menu, const QString& title) {
@@ -124,9 +132,48 @@ TEST_F(HistoryViewTest, RenameStartsWithTheFullNameAndCancelKeepsEverything) {
 
   view.deleteAllButton()->click();
   ASSERT_TRUE(view.deleteAllDialog()->isVisible());
+  EXPECT_TRUE(labelTexts(*view.deleteAllDialog()).contains("all 2 saved captures"));
   button(*view.deleteAllDialog(), "Cancel")->click();
   EXPECT_EQ(model.records().size(), 2u);
   EXPECT_TRUE(std::filesystem::exists(harness.dataRoot() / "Captures" / "second.png"));
+}
+
+// Deleting names the capture, and Return answers "Cancel".
+TEST_F(HistoryViewTest, DeleteNamesTheCaptureAndReturnKeepsIt) {
+  AppModel& model = startWith({"main-function"});
+  HistoryView view(model);
+  view.show();
+  openMenuOfRow(view, 0, "Delete…");
+  QDialog& dialog = *view.deleteDialog();
+  ASSERT_TRUE(dialog.isVisible());
+  EXPECT_TRUE(labelTexts(dialog).contains("“main-function.png”"));
+  EXPECT_TRUE(button(dialog, "Cancel")->isDefault());
+  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog, Qt::Key_Return);
+  EXPECT_FALSE(dialog.isVisible());
+  ASSERT_EQ(model.records().size(), 1u);
+
+  view.deleteAllButton()->click();
+  EXPECT_TRUE(labelTexts(*view.deleteAllDialog()).contains("“main-function.png”"));
+  EXPECT_TRUE(button(*view.deleteAllDialog(), "Cancel")->isDefault());
+}
+
+// The footer's line says what the last action did, or why it could not.
+TEST_F(HistoryViewTest, StatusLineSaysWhatCopyAndShowFolderDid) {
+  AppModel& model = startWith({"kept"});
+  HistoryView view(model);
+  view.show();
+  openMenuOfRow(view, 0, "Copy Image");
+  ASSERT_TRUE(processEventsUntil([&] { return view.notice()->isVisible(); }));
+  EXPECT_EQ(view.notice()->text(), "Image copied · paste it in your agent");
+
+  harness.fileBrowser.shows = false;
+  button(view, "Show Folder")->click();
+  const std::filesystem::path folder = ScreenshotStore::defaultRoot() / "Captures";
+  EXPECT_EQ(view.notice()->text().toStdString(), "No file manager is installed to open " + folder.string());
+  EXPECT_TRUE(view.notice()->textInteractionFlags() & Qt::TextSelectableByMouse);
+  view.hide();
+  view.show();
+  EXPECT_FALSE(view.notice()->isVisible()) << "a stale line goes when the window opens again";
 }
 
 TEST_F(HistoryViewTest, ShowInFileManagerNeedsTheStoreWhileShowFolderDoesNot) {

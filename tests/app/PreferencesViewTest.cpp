@@ -6,6 +6,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <future>
 #include <tuple>
@@ -39,7 +42,7 @@ class PreferencesViewTest : public ::testing::Test {
 
 TEST_F(PreferencesViewTest, ShortcutNoteWarnsInOrangeBeforeTheMigrationNotice) {
   QSettings(QStringLiteral("Lumacap"), QStringLiteral("Lumacap"))
-      .setValue("shortcut", QByteArray::fromStdString(Shortcut{21, "4", true, true, false, false}.encoded()));
+      .setValue("shortcut", QByteArray::fromStdString(Shortcut{1, "S", true, true, false, false}.encoded()));
   PreferencesView& view = open();
   const QString notice = harness.settings->shortcutMigrationNotice();
   ASSERT_FALSE(notice.isEmpty());
@@ -71,15 +74,47 @@ TEST_F(PreferencesViewTest, ApplyStoresOnlyWhatTheHotKeyAccepted) {
   EXPECT_EQ(view.message(), ShortcutError::unavailableDescription);
   EXPECT_EQ(harness.settings->shortcut(), Shortcut::initial());
   EXPECT_EQ(view.currentLabel()->text(), "Current: Shift+Super+2");
+  EXPECT_EQ(view.keyMenu()->currentText(), "2") << "the editor shows the shortcut in force";
 
-  chooseKey(view, "S");
+  chooseKey(view, "S");  // Shift+Super+S: refused in place, and the old message is gone
+  EXPECT_FALSE(view.applyButton()->isEnabled());
+  EXPECT_EQ(view.message(), "");
+  EXPECT_FALSE(view.messageLabel()->isVisible());
+
+  chooseKey(view, "G");
   view.applyButton()->click();
-  const Shortcut expected{1, "S", true, true, false, false};
+  const Shortcut expected{5, "G", true, true, false, false};
   EXPECT_EQ(registered, std::vector<Shortcut>{expected});
   EXPECT_EQ(harness.settings->shortcut(), expected);
-  EXPECT_EQ(view.message(), "Shortcut updated to Shift+Super+S.");
+  EXPECT_EQ(view.message(), "Shortcut updated to Shift+Super+G.");
   EXPECT_TRUE(view.messageLabel()->isVisible());
-  EXPECT_EQ(view.currentLabel()->text(), "Current: Shift+Super+S");
+  EXPECT_EQ(view.currentLabel()->text(), "Current: Shift+Super+G");
+}
+
+// Every section shows without scrolling where the screen is tall enough: a
+// 1080-pixel screen less its panels is.
+TEST_F(PreferencesViewTest, OpensTallEnoughForEverySection) {
+  PreferencesView& view = open();
+  QScrollArea& scroll = *view.scrollArea();
+  const int needed = scroll.widget()->heightForWidth(scroll.viewport()->width());
+  EXPECT_LE(needed, 1080 - 100);
+  const bool fits = scroll.verticalScrollBar()->maximum() == 0;
+  EXPECT_TRUE(fits || view.height() >= view.screen()->availableGeometry().height())
+      << "scrolls at " << view.height() << " pixels for " << needed;
+}
+
+TEST_F(PreferencesViewTest, CaptureFolderSaysWhenNoFileManagerCanOpenIt) {
+  PreferencesView& view = open();
+  harness.fileBrowser.shows = false;
+  view.captureFolderButton()->click();
+  const std::filesystem::path folder = ScreenshotStore::defaultRoot() / "Captures";
+  EXPECT_EQ(harness.fileBrowser.opened, std::vector<std::filesystem::path>{folder});
+  EXPECT_EQ(view.message().toStdString(), "No file manager is installed to open " + folder.string());
+  EXPECT_TRUE(view.messageLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
+
+  harness.fileBrowser.shows = true;
+  view.captureFolderButton()->click();
+  EXPECT_EQ(view.message(), "");
 }
 
 TEST_F(PreferencesViewTest, HookButtonsWaitForTheInstallerOffTheGuiThread) {
@@ -130,6 +165,10 @@ TEST_F(PreferencesViewTest, ShowingAgainReadsTheStoredStateAfresh) {
   ASSERT_TRUE(test::processEventsUntil([&] { return view.startAtLoginBox()->isEnabled(); }));
   EXPECT_TRUE(view.startAtLoginBox()->isChecked());
   EXPECT_EQ(view.message(), "Could not write ~/.config/autostart/lumacap.desktop.");
+  harness.startAtLogin.failure.reset();
+  view.startAtLoginBox()->click();
+  EXPECT_FALSE(view.startAtLoginBox()->isChecked());
+  EXPECT_EQ(view.message(), "") << "a newer action that succeeds clears the line";
 }
 
 const QString notice = QStringLiteral(
@@ -148,7 +187,7 @@ TEST(SettingsManagerTest, LaunchKeepsAValidShortcutAndReplacesAnyOther) {
       R"({"control":true,"keyCode":2,"keyLabel":"D","command":false,"shift":false,"option":false,"note":"kept"})";
   const std::tuple<std::optional<std::string>, Shortcut, QString> cases[] = {
       {std::nullopt, Shortcut::initial(), ""},
-      {Shortcut{21, "4", true, true, false, false}.encoded(), Shortcut::initial(), notice},
+      {Shortcut{1, "S", true, true, false, false}.encoded(), Shortcut::initial(), notice},
       {"{\"keyCode\":19,\"keyLabel\":\"2\"", Shortcut::initial(), ""},
       {valid, Shortcut{2, "D", false, false, false, true}, ""},
   };

@@ -113,6 +113,39 @@ TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXterm
   EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == hostWindow; }));
 }
 
+// Two Claude Code sessions in one folder, each in its own xterm: their
+// destinations are told apart by the terminals' titles (which Claude Code
+// sets to its task), and staging for one brings its own xterm forward.
+TEST_F(AgentDeliveryTest, TwoSessionsInOneFolderAreToldApartByTheirTerminalsTitles) {
+  auto& first = server.start(
+      {"xterm", "-T", "first", "-e", "sh", "-c", "printf '\\033]0;Fix the login bug\\007'; exec sleep 600"});
+  auto& second = server.start({"xterm", "-T", "Write tests", "-e", "sleep", "600"});
+  const auto firstWindow = server.waitForWindow("XTerm", first.pid());
+  const auto secondWindow = server.waitForWindow("XTerm", second.pid());
+  ASSERT_TRUE(firstWindow && secondWindow);
+  const auto firstAgent = childRunning(first.pid(), "sleep");
+  const auto secondAgent = childRunning(second.pid(), "sleep");
+  ASSERT_TRUE(firstAgent && secondAgent);
+  activate(*firstWindow);
+
+  X11Workspace workspace{{}, ProcessSource::system()};
+  ClaudeCodeIntegration integration(pasteboard, workspace, ProcessSource::system());
+  const std::string project = (data / "project").string();
+  SessionRepository(dataRoot()).write({"first", project, *firstAgent, "XTerm", first.pid(), Date{10}});
+  SessionRepository(dataRoot()).write({"second", project, *secondAgent, "XTerm", second.pid(), Date{20}});
+  std::vector<AgentDestination> destinations;
+  auto titled = [&](size_t index) { return destinations.size() == 2 ? destinations[index].title : ""; };
+  EXPECT_TRUE(test::processEventsUntil([&] {
+    destinations = test::awaitTask(integration.destinations());
+    return titled(0) == "Claude Code · project · Write tests" &&
+           titled(1) == "Claude Code · project · Fix the login bug";
+  })) << titled(0)
+      << " / " << titled(1);
+  ASSERT_EQ(destinations.size(), 2u);
+  test::awaitTask(integration.stage(data / "Captures/shot.png", "", destinations[0]));
+  EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == *secondWindow; }));
+}
+
 TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {
   ASSERT_NO_FATAL_FAILURE(startTerminals());
   auto& [host, hostWindow, other, otherWindow, agent] = *terminals;

@@ -4,9 +4,9 @@
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
-#include <QDesktopServices>
 #include <QUrl>
 #include <fstream>
+#include <optional>
 
 #include "support/AwaitTask.h"
 #include "support/SessionBus.h"
@@ -31,24 +31,16 @@ class FakeFileManager : public QDBusAbstractAdaptor {
   void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
 };
 
-// Stands in for the desktop's handler of file: URLs (xdg-open).
-class UrlRecorder : public QObject {
-  Q_OBJECT
-
- public:
-  QList<QUrl> opened;
-  Q_INVOKABLE void open(const QUrl& url) { opened.append(url); }
-};
-
 class FreedesktopFileBrowserTest : public ::testing::Test {
  protected:
   FreedesktopFileBrowserTest() {
-    QDesktopServices::setUrlHandler("file", &urls, "open");
     std::filesystem::create_directories(folder);
     std::ofstream(file).close();
+    // Stands in for xdg-open: notes the folder it was given.
+    std::ofstream(home / "opener") << "#!/bin/sh\necho \"$1\" >> '" << (home / "opened").string() << "'\n";
+    std::filesystem::permissions(home / "opener", std::filesystem::perms::owner_all);
   }
   ~FreedesktopFileBrowserTest() override {
-    QDesktopServices::unsetUrlHandler("file");
     QDBusConnection::disconnectFromBus("file-manager");
     QDBusConnection::disconnectFromBus("file-browser");
   }
@@ -56,13 +48,17 @@ class FreedesktopFileBrowserTest : public ::testing::Test {
   QDBusConnection connect(const QString& name) {
     return QDBusConnection::connectToBus(QString::fromStdString(bus.address()), name);
   }
-  QUrl folderUrl() const { return QUrl::fromLocalFile(QString::fromStdString(folder.string())); }
+  QString opener() const { return QString::fromStdString((home / "opener").string()); }
+  // The folders the opener was given, one a line.
+  std::string opened() const {
+    std::ifstream in(home / "opened");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 
   test::SessionBus bus;
   test::TempDir home;
   std::filesystem::path folder = home / "Lumacap/Captures";
   std::filesystem::path file = folder / "Build error #2.png";
-  UrlRecorder urls;
 };
 
 TEST_F(FreedesktopFileBrowserTest, RevealsTheFileThroughTheFileManager) {
@@ -72,32 +68,42 @@ TEST_F(FreedesktopFileBrowserTest, RevealsTheFileThroughTheFileManager) {
   ASSERT_TRUE(managerBus.registerObject("/org/freedesktop/FileManager1", &object));
   ASSERT_TRUE(managerBus.registerService("org.freedesktop.FileManager1"));
 
-  FreedesktopFileBrowser browser(connect("file-browser"));
-  browser.revealFile(file);
+  FreedesktopFileBrowser browser(connect("file-browser"), opener());
+  std::optional<bool> shown;
+  browser.revealFile(file, [&](bool outcome) { shown = outcome; });
   ASSERT_TRUE(processEventsUntil([&] { return !manager.shown.isEmpty(); }))
       << "the file manager was not asked";
   EXPECT_EQ(manager.shown,
             QStringList{"file://" + QString::fromStdString(folder.string()) + "/Build%20error%20%232.png"});
   // Give a wrong fallback the time to show itself.
   test::processEventsFor(std::chrono::milliseconds(100));
-  EXPECT_TRUE(urls.opened.isEmpty());
+  EXPECT_EQ(opened(), "");
+  EXPECT_EQ(shown, true);
 }
 
 TEST_F(FreedesktopFileBrowserTest, OpensTheFolderWhenNoFileManagerAnswers) {
-  FreedesktopFileBrowser browser(connect("file-browser"));
-  browser.revealFile(file);
-  ASSERT_TRUE(processEventsUntil([&] { return !urls.opened.isEmpty(); })) << "the folder was not opened";
-  EXPECT_EQ(urls.opened, QList<QUrl>{folderUrl()});
+  FreedesktopFileBrowser browser(connect("file-browser"), opener());
+  std::vector<bool> shown;
+  browser.revealFile(file, [&](bool outcome) { shown.push_back(outcome); });
+  ASSERT_TRUE(processEventsUntil([&] { return shown.size() == 1; })) << "the folder was not opened";
+  EXPECT_EQ(opened(), folder.string() + "\n");
 
   // A file that is gone: its folder, without asking the bus. Folders that do
   // not exist are neither opened nor made.
-  urls.opened.clear();
-  browser.revealFile(folder / "gone.png");
-  EXPECT_EQ(urls.opened, QList<QUrl>{folderUrl()});
-  browser.openFolder(folder);
-  browser.openFolder(home / "Lumacap/Missing");
+  browser.revealFile(folder / "gone.png", [&](bool outcome) { shown.push_back(outcome); });
+  browser.openFolder(home / "Lumacap/Missing", [&](bool outcome) { shown.push_back(outcome); });
+  ASSERT_TRUE(processEventsUntil([&] { return shown.size() == 2; }));
   EXPECT_FALSE(std::filesystem::exists(home / "Lumacap/Missing"));
-  EXPECT_EQ(urls.opened, (QList<QUrl>{folderUrl(), folderUrl()}));
+  EXPECT_EQ(opened(), folder.string() + "\n" + folder.string() + "\n");
+  EXPECT_EQ(shown, (std::vector<bool>{true, true}));
+
+  // No handler for folders (xdg-open exits 3), or no xdg-open at all.
+  FreedesktopFileBrowser noHandler(connect("file-browser"), QStringLiteral("false"));
+  FreedesktopFileBrowser noOpener(connect("file-browser"), QString::fromStdString((home / "none").string()));
+  for (FreedesktopFileBrowser* without : {&noHandler, &noOpener})
+    without->openFolder(folder, [&](bool outcome) { shown.push_back(outcome); });
+  ASSERT_TRUE(processEventsUntil([&] { return shown.size() == 4; }));
+  EXPECT_EQ(shown, (std::vector<bool>{true, true, false, false}));
 }
 
 }  // namespace

@@ -45,11 +45,18 @@ class RecordingPrompts final : public UserPrompts {
 
 class RecordingFileBrowser final : public FileBrowser {
  public:
-  void revealFile(const std::filesystem::path& file) override { revealed.push_back(file); }
-  void openFolder(const std::filesystem::path& folder) override { opened.push_back(folder); }
+  void revealFile(const std::filesystem::path& file, Outcome outcome) override {
+    revealed.push_back(file);
+    if (outcome) outcome(shows);
+  }
+  void openFolder(const std::filesystem::path& folder, Outcome outcome) override {
+    opened.push_back(folder);
+    if (outcome) outcome(shows);
+  }
 
   std::vector<std::filesystem::path> revealed;
   std::vector<std::filesystem::path> opened;
+  bool shows = true;  // false: as on a desktop without a file manager
 };
 
 class MemoryStartAtLogin final : public StartAtLogin {

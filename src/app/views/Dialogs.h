@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QString>
+#include <memory>
+
 #include "app/AppModel.h"
+
+class QFileDialog;
 
 namespace lumacap {
 
@@ -10,6 +15,13 @@ class DialogPrompts final : public UserPrompts {
  public:
   void alert(const QString& message) override;
   std::optional<std::filesystem::path> exportLocation(const QString& proposedName) override;
+
+  // The Save As dialog as exportLocation shows it: in the folder used last,
+  // else the user's Pictures folder (as xdg-user-dir names it), else home.
+  std::unique_ptr<QFileDialog> exportDialog(const QString& proposedName) const;
+
+ private:
+  QString lastExportFolder_;
 };
 
 }  // namespace lumacap

@@ -125,9 +125,7 @@ void HistoryRowDelegate::paintThumbnail(QPainter& painter, const QRect& area,
     placeholder_.paint(&painter, QRect(area.center() - QPoint(symbol.width(), symbol.height()) / 2, symbol));
   } else {
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QSizeF fitted = QSizeF(image.size()).scaled(QSizeF(area.size()), Qt::KeepAspectRatio);
-    const QPointF topLeft = QRectF(area).center() - QPointF(fitted.width(), fitted.height()) / 2;
-    painter.drawImage(QRectF(topLeft, fitted), image);
+    painter.drawImage(look::letterboxed(QSizeF(image.size()), QRectF(area)), image);
   }
   painter.restore();
   // A faint edge keeps white screenshots apart from the white list.

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -40,7 +41,8 @@ void setButtonColors(QPushButton& button, const QColor& face, const QColor& labe
 QColor destructiveColor() { return QColor(0xc0, 0x39, 0x2b); }
 
 // A window-modal question in the manner of an alert: its title in bold,
-// what it is about, then "Cancel" and the action, which Return chooses.
+// what it is about, then "Cancel" and the action. Return chooses the action,
+// or "Cancel" when the action destroys something.
 QDialog* makeAlert(QWidget& parent, const QString& title, QWidget* body, const QString& action,
                    bool destructive, QWidget* returnFocus) {
   auto* dialog = new QDialog(&parent);
@@ -51,10 +53,12 @@ QDialog* makeAlert(QWidget& parent, const QString& title, QWidget* body, const Q
   body->setParent(dialog);
 
   auto* buttons = new QDialogButtonBox(dialog);
-  buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+  QPushButton* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
   QPushButton* act = buttons->addButton(
       action, destructive ? QDialogButtonBox::DestructiveRole : QDialogButtonBox::AcceptRole);
-  act->setDefault(true);
+  act->setAutoDefault(!destructive);
+  cancel->setAutoDefault(destructive);
+  (destructive ? cancel : act)->setDefault(true);
   if (destructive) setButtonColors(*act, {}, destructiveColor());
   QObject::connect(act, &QPushButton::clicked, dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
@@ -81,8 +85,8 @@ QLabel* message(const QString& text, QWidget& style) {
   return label;
 }
 
-// The action button of an alert: the one that is not "Cancel".
-QPushButton* actionButton(QDialog& dialog) {
+// The button of an alert that Return presses.
+QPushButton* defaultButton(QDialog& dialog) {
   for (auto* button : dialog.findChildren<QPushButton*>()) {
     if (button->isDefault()) return button;
   }
@@ -205,13 +209,29 @@ QWidget* HistoryView::makeFooter() {
   setButtonColors(*deleteAll_, {}, destructiveColor());
   connect(deleteAll_, &QPushButton::clicked, this, &HistoryView::askDeleteAll);
 
-  auto* layout = new QHBoxLayout(footer);
-  layout->setContentsMargins(16, 16, 16, 16);
-  layout->addWidget(showFolder);
-  layout->addWidget(settings_);
-  layout->addWidget(quit_);
-  layout->addStretch();
-  layout->addWidget(deleteAll_);
+  // What the last action did, or why it could not: selectable, so that a
+  // folder's path can be copied.
+  notice_ = new QLabel(footer);
+  notice_->setWordWrap(true);
+  notice_->setFont(look::font(*this, 12));
+  notice_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  look::setTextColor(*notice_, look::secondary(*this));
+  notice_->hide();
+  connect(&model_, &AppModel::statusChanged, this, [this] {
+    if (isVisible()) setNotice(model_.status());
+  });
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(showFolder);
+  buttons->addWidget(settings_);
+  buttons->addWidget(quit_);
+  buttons->addStretch();
+  buttons->addWidget(deleteAll_);
+  auto* layout = new QVBoxLayout(footer);
+  layout->setContentsMargins(16, 12, 16, 16);
+  layout->setSpacing(10);
+  layout->addWidget(notice_);
+  layout->addLayout(buttons);
   return footer;
 }
 
@@ -262,11 +282,26 @@ void HistoryView::showRecordMenu(const QModelIndex& index, const QPoint& globalP
 }
 
 void HistoryView::reveal(const CaptureRecord& record) {
-  if (ScreenshotStore* store = model_.store()) model_.fileBrowser().revealFile(store->url(record));
+  ScreenshotStore* store = model_.store();
+  if (!store) return;
+  const std::filesystem::path file = store->url(record);
+  model_.fileBrowser().revealFile(file, noticeUnlessShown(file.parent_path()));
 }
 
 void HistoryView::showFolder() {
-  model_.fileBrowser().openFolder(ScreenshotStore::defaultRoot() / "Captures");
+  const std::filesystem::path folder = ScreenshotStore::defaultRoot() / "Captures";
+  model_.fileBrowser().openFolder(folder, noticeUnlessShown(folder));
+}
+
+FileBrowser::Outcome HistoryView::noticeUnlessShown(const std::filesystem::path& folder) {
+  return [self = QPointer<HistoryView>(this), folder](bool shown) {
+    if (self && !shown) self->setNotice(text(noFileManagerMessage(folder)));
+  };
+}
+
+void HistoryView::setNotice(const QString& notice) {
+  notice_->setText(notice);
+  notice_->setVisible(!notice.isEmpty());
 }
 
 void HistoryView::askRename(const CaptureRecord& record) {
@@ -292,34 +327,39 @@ void HistoryView::askRename(const CaptureRecord& record) {
 
 void HistoryView::askDelete(const CaptureRecord& record) {
   if (!deleteDialog_) {
-    deleteDialog_ = makeAlert(
-        *this, QStringLiteral("Delete this capture?"),
-        message(QStringLiteral("The saved image and its history entry will be permanently removed."), *this),
-        QStringLiteral("Delete"), true, list_);
+    deleteMessage_ = message({}, *this);
+    deleteDialog_ = makeAlert(*this, QStringLiteral("Delete this capture?"), deleteMessage_,
+                              QStringLiteral("Delete"), true, list_);
     connect(deleteDialog_, &QDialog::finished, this, [this](int result) {
       if (result == QDialog::Accepted && deletion_) model_.remove(*deletion_);
       deletion_.reset();
     });
   }
   deletion_ = record;
+  deleteMessage_->setText(QStringLiteral("“") + text(record.filename) +
+                          QStringLiteral("” and its history entry will be permanently removed."));
   deleteDialog_->open();
-  actionButton(*deleteDialog_)->setFocus();
+  defaultButton(*deleteDialog_)->setFocus();
 }
 
 void HistoryView::askDeleteAll() {
   if (!deleteAllDialog_) {
-    deleteAllDialog_ =
-        makeAlert(*this, QStringLiteral("Delete all saved captures?"),
-                  message(QStringLiteral("This permanently deletes Lumacap’s saved captures and "
-                                         "history. Exported copies and the clipboard are separate."),
-                          *this),
-                  QStringLiteral("Delete All"), true, list_);
+    deleteAllMessage_ = message({}, *this);
+    deleteAllDialog_ = makeAlert(*this, QStringLiteral("Delete all saved captures?"), deleteAllMessage_,
+                                 QStringLiteral("Delete All"), true, list_);
     connect(deleteAllDialog_, &QDialog::finished, this, [this](int result) {
       if (result == QDialog::Accepted) model_.deleteAll();
     });
   }
+  const size_t count = model_.records().size();
+  deleteAllMessage_->setText(
+      QStringLiteral("This permanently deletes %1 and the history. Exported copies and "
+                     "the clipboard are separate.")
+          .arg(count == 1
+                   ? QStringLiteral("“") + text(model_.records().front().filename) + QStringLiteral("”")
+                   : QStringLiteral("all %1 saved captures").arg(count)));
   deleteAllDialog_->open();
-  actionButton(*deleteAllDialog_)->setFocus();
+  defaultButton(*deleteAllDialog_)->setFocus();
 }
 
 bool HistoryView::eventFilter(QObject* watched, QEvent* event) {
@@ -354,6 +394,7 @@ bool HistoryView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void HistoryView::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) setNotice({});
   QWidget::showEvent(event);
   if (rows_->rowCount() == 0) return;
   if (!list_->currentIndex().isValid()) list_->setCurrentIndex(rows_->index(0));

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "core/ScreenshotStore.h"
+#include "platform/FileBrowser.h"
 
 class QDialog;
 class QLabel;
@@ -50,6 +51,8 @@ class HistoryView final : public QWidget {
   QPushButton* deleteAllButton() const { return deleteAll_; }
   QPushButton* settingsButton() const { return settings_; }
   QPushButton* quitButton() const { return quit_; }
+  // The status line: the last action's outcome since the window was shown.
+  QLabel* notice() const { return notice_; }
   // The "…" menu of a row, as `showRecordMenu` last opened it.
   QMenu* recordMenu() const { return recordMenu_; }
   // The dialogs, once they were first opened.
@@ -71,6 +74,8 @@ class HistoryView final : public QWidget {
   void renderRecords();
   void renderTrayFallback();
   const CaptureRecord* currentRecord() const;
+  FileBrowser::Outcome noticeUnlessShown(const std::filesystem::path& folder);
+  void setNotice(const QString& notice);
 
   AppModel& model_;
   ThumbnailCache* thumbnails_;
@@ -83,6 +88,7 @@ class HistoryView final : public QWidget {
   QPushButton* deleteAll_;
   QPushButton* settings_;
   QPushButton* quit_;
+  QLabel* notice_;
   QMenu* recordMenu_ = nullptr;
   std::optional<CaptureRecord> menuRecord_;
 
@@ -90,8 +96,10 @@ class HistoryView final : public QWidget {
   QLineEdit* renameField_ = nullptr;
   std::optional<CaptureRecord> renameRecord_;
   QDialog* deleteDialog_ = nullptr;
+  QLabel* deleteMessage_ = nullptr;
   std::optional<CaptureRecord> deletion_;
   QDialog* deleteAllDialog_ = nullptr;
+  QLabel* deleteAllMessage_ = nullptr;
 };
 
 }  // namespace lumacap

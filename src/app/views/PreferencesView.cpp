@@ -8,10 +8,12 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <QtConcurrent>
+#include <algorithm>
 #include <array>
 #include <exception>
 
@@ -81,11 +83,12 @@ void FormSection::paintEvent(QPaintEvent*) {
 }
 
 PreferencesView::PreferencesView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
-  auto* scroll = new QScrollArea(this);
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setWidgetResizable(true);
-  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  scroll->setWidget(makeForm());
+  scroll_ = new QScrollArea(this);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setWidgetResizable(true);
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  form_ = makeForm();
+  scroll_->setWidget(form_);
 
   // The outcome of the last action stays in sight however far the form is scrolled.
   messageFooter_ = new QWidget(this);
@@ -104,7 +107,7 @@ PreferencesView::PreferencesView(AppModel& model, QWidget* parent) : QWidget(par
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(scroll, 1);
+  layout->addWidget(scroll_, 1);
   layout->addWidget(messageFooter_);
 
   connect(&model_.settings(), &SettingsManager::shortcutChanged, this, &PreferencesView::renderShortcut);
@@ -214,8 +217,7 @@ FormSection* PreferencesView::makeClaudeCodeSection() {
 FormSection* PreferencesView::makePrivacySection() {
   auto* section = new FormSection;
   captureFolder_ = new QPushButton(QStringLiteral("Open Capture Folder"), section);
-  connect(captureFolder_, &QPushButton::clicked, this,
-          [this] { model_.fileBrowser().openFolder(ScreenshotStore::defaultRoot() / "Captures"); });
+  connect(captureFolder_, &QPushButton::clicked, this, &PreferencesView::openCaptureFolder);
 
   QVBoxLayout& rows = section->rows();
   // X11 lets any client read the screen, so there is no permission to manage here.
@@ -254,8 +256,28 @@ void PreferencesView::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     loadCandidate(model_.settings().shortcut());
     startAtLogin_->setChecked(model_.startAtLogin().isEnabled());
+    fitForm();
   }
   QWidget::showEvent(event);
+}
+
+// Tall enough to show every section without scrolling, as far as the screen
+// allows, and still centred where it was placed.
+void PreferencesView::fitForm() {
+  if (!isWindow()) return;
+  const int needed = form_->heightForWidth(scroll_->viewport()->width());
+  const int extra = needed - scroll_->viewport()->height();
+  if (extra <= 0) return;
+  QRect frame = geometry();
+  int height = frame.height() + extra;
+  if (const QScreen* screen = this->screen()) {
+    const QRect area = screen->availableGeometry();
+    const int frameMargins = frameGeometry().height() - frame.height();
+    height = std::min(height, area.height() - frameMargins);
+    frame.moveTop(std::max(area.top() + frameMargins, frame.center().y() - height / 2));
+  }
+  frame.setHeight(height);
+  setGeometry(frame);
 }
 
 void PreferencesView::loadCandidate(const Shortcut& shortcut) {
@@ -272,7 +294,15 @@ void PreferencesView::loadCandidate(const Shortcut& shortcut) {
   renderShortcut();
 }
 
+void PreferencesView::openCaptureFolder() {
+  const std::filesystem::path folder = ScreenshotStore::defaultRoot() / "Captures";
+  model_.fileBrowser().openFolder(folder, [self = QPointer<PreferencesView>(this), folder](bool shown) {
+    if (self) self->setMessage(shown ? QString() : QString::fromStdString(noFileManagerMessage(folder)));
+  });
+}
+
 void PreferencesView::editCandidate() {
+  setMessage({});  // what it said was about the shortcut before this edit
   candidate_.command = super_->isChecked();
   candidate_.shift = shift_->isChecked();
   candidate_.option = alt_->isChecked();
@@ -302,6 +332,7 @@ void PreferencesView::applyShortcut() {
     try {
       model_.updateShortcut(candidate_);
     } catch (const std::exception& failure) {
+      loadCandidate(model_.settings().shortcut());  // the editor shows the shortcut still in force
       setMessage(QString::fromUtf8(failure.what()));
       return;
     }
@@ -348,7 +379,7 @@ QCoro::Task<> PreferencesView::changeStartAtLogin(bool enabled) {
     }
   });
   if (!self) co_return;
-  if (!failure.isEmpty()) setMessage(failure);
+  setMessage(failure);
   startAtLogin_->setChecked(entry.isEnabled());
   startAtLogin_->setEnabled(true);
 }

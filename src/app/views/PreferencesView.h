@@ -11,6 +11,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace lumacap {
@@ -66,6 +67,7 @@ class PreferencesView final : public QWidget {
   QPushButton* captureFolderButton() const { return captureFolder_; }
   QCheckBox* startAtLoginBox() const { return startAtLogin_; }
   QLabel* messageLabel() const { return messageLabel_; }
+  QScrollArea* scrollArea() const { return scroll_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -81,6 +83,8 @@ class PreferencesView final : public QWidget {
   void loadCandidate(const Shortcut& shortcut);
   void editCandidate();
   QCoro::Task<> changeStartAtLogin(bool enabled);
+  void openCaptureFolder();
+  void fitForm();
   void setMessage(const QString& message);
   void setConfiguring(bool configuring);
   void renderShortcut();
@@ -90,6 +94,8 @@ class PreferencesView final : public QWidget {
   QString message_;
   bool configuring_ = false;
 
+  QScrollArea* scroll_;
+  QWidget* form_;
   QCheckBox* super_;
   QCheckBox* shift_;
   QCheckBox* alt_;

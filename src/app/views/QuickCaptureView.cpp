@@ -46,9 +46,7 @@ void ImageTile::paintEvent(QPaintEvent*) {
   painter.fillPath(tile, look::primary(*this, fill_));
   if (!image_.isNull()) {
     const QRectF area = QRectF(rect()).adjusted(3, 3, -3, -3);
-    const QSizeF fitted = QSizeF(image_.size()).scaled(area.size(), Qt::KeepAspectRatio);
-    painter.drawImage(QRectF(area.center() - QPointF(fitted.width() / 2, fitted.height() / 2), fitted),
-                      image_);
+    painter.drawImage(look::letterboxed(QSizeF(image_.size()), area), image_);
   }
   if (outline_ > 0) {
     painter.setClipping(false);

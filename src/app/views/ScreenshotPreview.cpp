@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTextBlock>
@@ -114,6 +115,19 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
                       &AppModel::destinationIDChanged, &AppModel::promptChanged}) {
     connect(&model_, signal, this, &ScreenshotPreview::renderFooter);
   }
+  connect(&model_, &AppModel::statusChanged, this, [this] {
+    if (!awaitingNotice_) return;
+    awaitingNotice_ = false;
+    notice_ = model_.status();
+    renderFooter();
+  });
+  for (auto signal : {&AppModel::imageChanged, &AppModel::savedIDChanged}) {
+    connect(&model_, signal, this, [this] {
+      notice_.clear();
+      renderFooter();
+    });
+  }
+  connect(&model_, &AppModel::filenameChanged, this, &ScreenshotPreview::renderTitle);
 
   renderImage();
   renderFilename();
@@ -160,9 +174,13 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
   more->setFixedWidth(22);
   more->setPopupMode(QToolButton::InstantPopup);
   more->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
-  auto* menu = new QMenu(more);
-  menu->addAction(QStringLiteral("Save As…"), &model_, [this] { model_.exportCapture(); });
-  menu->addAction(QStringLiteral("Copy Image"), &model_, &AppModel::copyImage);
+  auto* menu = moreMenu_ = new QMenu(more);
+  menu->addAction(QStringLiteral("Save As…"), this, &ScreenshotPreview::exportAndSay);
+  menu->addAction(QStringLiteral("Copy Image"), this, [this] {
+    awaitingNotice_ = true;
+    model_.copyImage();
+    awaitingNotice_ = false;
+  });
   menu->addAction(QStringLiteral("Discard"), &model_, &AppModel::discard);
   more->setMenu(menu);
 
@@ -269,10 +287,11 @@ void ScreenshotPreview::renderFooter() {
   look::setTextColor(*footer_, look::secondary(*this));
 }
 
-// What the footer says without an error: the name the capture was stored
-// under when it differs from the one typed, else what Return will put on the
-// clipboard.
+// What the footer says without an error: what the last action of this window
+// did, the name the capture was stored under when it differs from the one
+// typed, else what Return will put on the clipboard.
 QString ScreenshotPreview::footerText() const {
+  if (!notice_.isEmpty()) return notice_;
   if (!model_.note().isEmpty()) return model_.note();
   if (model_.destinationID() != AppModel::clipboardID)
     return QStringLiteral("Return stages it for the session.");
@@ -296,6 +315,19 @@ void ScreenshotPreview::discardAsked() {
   question->setDefaultButton(question->addButton(QStringLiteral("Keep Editing"), QMessageBox::RejectRole));
   connect(discard, &QPushButton::clicked, &model_, &AppModel::discard);
   question->open();
+}
+
+QCoro::Task<> ScreenshotPreview::exportAndSay() {
+  const QPointer<ScreenshotPreview> self(this);
+  awaitingNotice_ = true;
+  co_await model_.exportCapture();
+  if (self) awaitingNotice_ = false;  // cancelled or failed: nothing to say
+}
+
+// The window is named after the capture it shows.
+void ScreenshotPreview::renderTitle() {
+  const QString name = model_.filename().trimmed();
+  setWindowTitle(name.isEmpty() ? QStringLiteral("Lumacap") : name + QStringLiteral(" — Lumacap"));
 }
 
 // The message shows two lines, and grows to three as the text needs them.
@@ -340,6 +372,7 @@ void ScreenshotPreview::keyPressEvent(QKeyEvent* event) {
 }
 
 void ScreenshotPreview::showEvent(QShowEvent* event) {
+  renderTitle();
   QWidget::showEvent(event);
   message_->setFocus();
 }

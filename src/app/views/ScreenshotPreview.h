@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QTimer>
 #include <QWidget>
 
 class QLabel;
+class QMenu;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -51,6 +53,7 @@ class ScreenshotPreview final : public QWidget {
   QPushButton* mainButton() const { return mainButton_; }
   QLabel* mainButtonLabel() const { return mainLabel_; }
   QLabel* footer() const { return footer_; }
+  QMenu* moreMenu() const { return moreMenu_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -69,6 +72,9 @@ class ScreenshotPreview final : public QWidget {
   void renderFooter();
   QString footerText() const;
   void discardAsked();
+  void renderTitle();
+  // Save As…, then the status line says where the copy went.
+  QCoro::Task<> exportAndSay();
   void fitMessageHeight();
 
   AppModel& model_;
@@ -81,6 +87,11 @@ class ScreenshotPreview final : public QWidget {
   Spinner* busy_;
   QLabel* mainLabel_;
   QLabel* footer_;
+  QMenu* moreMenu_;
+  // What the last action on the capture in hand did ("Image copied · …"),
+  // until another capture comes into the preview.
+  QString notice_;
+  bool awaitingNotice_ = false;  // the status the model sets next answers an action of this window
 };
 
 }  // namespace lumacap

@@ -7,6 +7,7 @@
 #include <QSvgRenderer>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 
 namespace lumacap {
 namespace {
@@ -139,6 +140,14 @@ QWidget* contentUnavailable(QWidget* parent, Symbol symbol, const QString& title
   }
   layout->addStretch();
   return placeholder;
+}
+
+QRectF letterboxed(const QSizeF& image, const QRectF& area) {
+  constexpr double thinnestBand = 8;
+  QSizeF fitted = image.scaled(area.size(), Qt::KeepAspectRatio);
+  fitted =
+      fitted.expandedTo(QSizeF(std::min(thinnestBand, area.width()), std::min(thinnestBand, area.height())));
+  return QRectF(area.center() - QPointF(fitted.width(), fitted.height()) / 2, fitted);
 }
 
 }  // namespace look

@@ -45,6 +45,10 @@ QWidget* divider(QWidget* parent);
 // and, when given, a description, centred in the space it is given.
 QWidget* contentUnavailable(QWidget* parent, Symbol symbol, const QString& title,
                             const QString& description = {});
+// Where an image of `image` size is drawn in `area`: as large as fits, keeping
+// its proportions, centred, the rest left empty. A very wide or very tall
+// image still gets a band a few pixels thick, so it never vanishes.
+QRectF letterboxed(const QSizeF& image, const QRectF& area);
 }  // namespace look
 
 }  // namespace lumacap

@@ -29,4 +29,10 @@ bool FakeWorkspace::isTerminated(const DesktopApplication& application) {
   return terminated_.contains(application.pid);
 }
 
+std::optional<std::string> FakeWorkspace::windowTitle(int32_t pid) {
+  const auto found = titles_.find(pid);
+  if (found == titles_.end()) return std::nullopt;
+  return found->second;
+}
+
 }  // namespace lumacap

@@ -19,11 +19,13 @@ class FakeWorkspace final : public Workspace {
   void terminate(int32_t pid) { terminated_.insert(pid); }
   // What activate() answers for an application that has not terminated.
   void setActivationSent(bool sent) { activationSent_ = sent; }
+  void setWindowTitle(int32_t pid, std::string title) { titles_[pid] = std::move(title); }
 
   std::optional<DesktopApplication> application(int32_t pid) override;
   std::optional<DesktopApplication> frontmostApplication() override;
   QFuture<bool> activate(const DesktopApplication& application) override;
   bool isTerminated(const DesktopApplication& application) override;
+  std::optional<std::string> windowTitle(int32_t pid) override;
   void observeActivations(ActivationObserver observer) override { observer_ = std::move(observer); }
 
   // The process ids of the applications asked to activate, in order.
@@ -35,6 +37,7 @@ class FakeWorkspace final : public Workspace {
   std::set<int32_t> terminated_;
   bool activationSent_ = true;
   std::vector<int32_t> activations_;
+  std::map<int32_t, std::string> titles_;
   ActivationObserver observer_;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/x11/X11Workspace.h"
 
 #include <QSocketNotifier>
+#include <QString>
 #include <QThreadPool>
 #include <QtConcurrent>
 #include <algorithm>
@@ -46,6 +47,17 @@ bool requestActivation(XcbConnection& connection, xcb_window_t target) {
                              reinterpret_cast<const char*>(&message));
   const auto error = xcbOwned(xcb_request_check(connection.get(), cookie));
   return !error && !xcb_connection_has_error(connection.get());
+}
+
+// The text of a window's title property, if it is set and not empty.
+std::optional<std::string> titleProperty(XcbConnection& connection, xcb_window_t window, xcb_atom_t property,
+                                         xcb_atom_t type) {
+  if (property == XCB_ATOM_NONE) return std::nullopt;
+  const auto reply = xcbOwned(xcb_get_property_reply(
+      connection.get(), xcb_get_property(connection.get(), 0, window, property, type, 0, 1024), nullptr));
+  if (!reply || reply->format != 8 || xcb_get_property_value_length(reply.get()) == 0) return std::nullopt;
+  return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                     static_cast<size_t>(xcb_get_property_value_length(reply.get())));
 }
 
 }  // namespace
@@ -155,6 +167,24 @@ QFuture<bool> X11Workspace::activate(const DesktopApplication& application) {
 bool X11Workspace::isTerminated(const DesktopApplication& application) {
   const auto identity = processes_.inspect(application.pid);
   return !identity || identity->started != application.started;
+}
+
+std::optional<std::string> X11Workspace::windowTitle(int32_t pid) {
+  if (!connection_.connected() || pid < 1) return std::nullopt;
+  std::optional<xcb_window_t> owned;
+  for (const ManagedWindow& window : connection_.managedWindows("_NET_CLIENT_LIST")) {
+    if (window.pid != pid) continue;
+    if (owned) return std::nullopt;
+    owned = window.window;
+  }
+  if (!owned) return std::nullopt;
+  // _NET_WM_NAME is UTF-8; the older WM_NAME is read as Latin-1.
+  if (auto title = titleProperty(connection_, *owned, connection_.atom("_NET_WM_NAME"),
+                                 connection_.atom("UTF8_STRING")))
+    return title;
+  if (auto title = titleProperty(connection_, *owned, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY))
+    return QString::fromLatin1(title->data(), static_cast<qsizetype>(title->size())).toStdString();
+  return std::nullopt;
 }
 
 }  // namespace lumacap

@@ -31,6 +31,7 @@ class X11Workspace final : public Workspace {
   std::optional<DesktopApplication> frontmostApplication() override;
   QFuture<bool> activate(const DesktopApplication& application) override;
   bool isTerminated(const DesktopApplication& application) override;
+  std::optional<std::string> windowTitle(int32_t pid) override;
   void observeActivations(ActivationObserver observer) override { observer_ = std::move(observer); }
 
  private:
