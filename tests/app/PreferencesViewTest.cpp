@@ -167,6 +167,7 @@ TEST_F(PreferencesViewTest, ShowingAgainReadsTheStoredStateAfresh) {
   EXPECT_EQ(view.message(), "Could not write ~/.config/autostart/lumacap.desktop.");
   harness.startAtLogin.failure.reset();
   view.startAtLoginBox()->click();
+  ASSERT_TRUE(test::processEventsUntil([&] { return view.startAtLoginBox()->isEnabled(); }));
   EXPECT_FALSE(view.startAtLoginBox()->isChecked());
   EXPECT_EQ(view.message(), "") << "a newer action that succeeds clears the line";
 }
