@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <variant>
 
 #include "app/AgentRouter.h"
 #include "app/AgentSessionRegistry.h"
@@ -21,6 +22,7 @@
 #include "app/views/WindowChooser.h"
 #include "core/AtomicFile.h"
 #include "core/FilenameGenerator.h"
+#include "platform/CaptureFileReader.h"
 #include "platform/ImageCoding.h"
 
 namespace lumacap {
@@ -28,32 +30,14 @@ namespace {
 
 // What the user is told when the capture's PNG bytes cannot be produced.
 constexpr auto fileWriteError = "The file couldn’t be saved.";
+constexpr auto historyUnreadable =
+    "Capture history could not be read, so this capture was not saved. The image is still on the clipboard.";
 
 constexpr int quickCaptureMargin = 20;  // from the right and bottom of the screen's free area
 constexpr double minimumChoosableSize = 60;
 constexpr auto recognizerIdleDelay = std::chrono::seconds(5);
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
-
-// A capture file read and decoded on a worker.
-struct LoadedCapture {
-  QByteArray png;
-  QImage image;
-  std::exception_ptr error;
-};
-
-QFuture<LoadedCapture> loadCapture(std::filesystem::path file) {
-  return QtConcurrent::run([file = std::move(file)] {
-    LoadedCapture loaded;
-    try {
-      loaded.png = QByteArray::fromStdString(readWholeFile(file));
-      loaded.image = QImage::fromData(loaded.png, "PNG");
-    } catch (...) {
-      loaded.error = std::current_exception();
-    }
-    return loaded;
-  });
-}
 
 // The message of a failure thrown elsewhere, for the user.
 QString describe(const std::exception_ptr& error) {
@@ -94,13 +78,7 @@ AppModel::AppModel(Services services, QObject* parent)
     : QObject(parent), services_(std::move(services)), pasteHint_(QString::fromUtf8(PasteHint::initial)) {
   captureDisplayID_ = services_.captureManager.mainDisplayID();
   captureDate_ = services_.clock();
-  try {
-    store_ = services_.openStore();
-  } catch (const std::exception& failure) {
-    error_ = text(failure.what());
-  }
-  if (!error_ && services_.settings.startupStorageError()) error_ = services_.settings.startupStorageError();
-  if (store_) records_ = store_->records();
+  if (services_.settings.startupStorageError()) error_ = services_.settings.startupStorageError();
 
   const int32_t ownPid = static_cast<int32_t>(QCoreApplication::applicationPid());
   lastExternalApplication_ = services_.workspace.frontmostApplication();
@@ -439,6 +417,23 @@ void AppModel::discard() {
   hideQuickCapture();
 }
 
+QCoro::Task<> AppModel::openStore() {
+  const QPointer<AppModel> self(this);
+  // A long history takes a while to decode: never on the GUI thread.
+  using Opened = std::variant<std::shared_ptr<ScreenshotStore>, QString>;
+  const Opened opened = co_await QtConcurrent::run([open = services_.openStore]() -> Opened {
+    try {
+      return std::shared_ptr<ScreenshotStore>(open());
+    } catch (const std::exception& failure) {
+      return text(failure.what());
+    }
+  });
+  if (!self) co_return;
+  if (const auto* failure = std::get_if<QString>(&opened)) co_return setError(*failure);
+  store_ = std::get<std::shared_ptr<ScreenshotStore>>(opened);
+  reloadRecords();
+}
+
 void AppModel::presentError(const QString& message) {
   setError(message);
   services_.prompts.alert(message);
@@ -449,7 +444,8 @@ void AppModel::presentError(const std::exception& failure) { presentError(text(f
 // Saving and delivery.
 
 QCoro::Task<QByteArray> AppModel::pngOfCaptureInHand() {
-  if (!store_ || image_.isNull()) throw StoreError(StoreError::Kind::missingCapture);
+  if (!store_) throw std::runtime_error(historyUnreadable);
+  if (image_.isNull()) throw StoreError(StoreError::Kind::missingCapture);
   const QPointer<AppModel> self(this);
   const QUuid token = generation_;
   QFuture<QByteArray> encoding = png_;
@@ -642,14 +638,10 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   captureDisplayID_ = services_.captureManager.pointerDisplay();
   const QUuid token = generation_;
 
-  const LoadedCapture loaded = co_await loadCapture(store_->url(record));
+  const LoadedCapture loaded = co_await CaptureFileReader::load(store_->url(record));
   if (!self || generation_ != token) co_return;  // a capture came first
-  if (loaded.error) {
-    presentError(describe(loaded.error));
-    co_return;
-  }
-  if (loaded.image.isNull()) {
-    presentError(StoreError(StoreError::Kind::missingCapture));
+  if (!loaded.error.isEmpty()) {
+    presentError(loaded.error);
     co_return;
   }
 
@@ -674,10 +666,10 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
     presentError(StoreError(StoreError::Kind::missingCapture));
     co_return;
   }
-  const LoadedCapture loaded = co_await loadCapture(store_->url(record));
+  const LoadedCapture loaded = co_await CaptureFileReader::load(store_->url(record));
   if (!self) co_return;
-  if (loaded.error || loaded.image.isNull()) {
-    presentError(StoreError(StoreError::Kind::missingCapture));
+  if (!loaded.error.isEmpty()) {
+    presentError(loaded.error);
     co_return;
   }
   Clipboard::copyImage(services_.pasteboard, loaded.image, QtFuture::makeReadyFuture(loaded.png));

@@ -49,6 +49,7 @@ struct AppServices::Parts {
       .prompts = prompts,
       .configureHooks =
           [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
+      .hookStatus = [] { return HookHandler::status(currentExecutablePath(nullptr)); },
   }};
 };
 

@@ -10,7 +10,7 @@
 namespace lumacap {
 namespace {
 
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 
 // nlohmann's messages start with "[json.exception.parse_error.101] "; the
 // user needs only what follows.
@@ -27,14 +27,22 @@ std::string withoutExceptionTag(const std::string& message) {
 // call stack here.
 class TextPreservingBuilder : public nlohmann::json_sax<json> {
  public:
-  explicit TextPreservingBuilder(json& root) : root_(root) {}
+  TextPreservingBuilder(json& root, std::vector<bool> negativeZeros)
+      : root_(root), negativeZeros_(std::move(negativeZeros)) {}
 
   bool null() override { return add(json(nullptr)); }
   bool boolean(bool value) override { return add(json(value)); }
-  bool number_integer(number_integer_t value) override { return add(json(value)); }
-  bool number_unsigned(number_unsigned_t value) override { return add(json(value)); }
+  bool number_integer(number_integer_t value) override {
+    if (isNegativeZero(numbers_++)) return add(textOf("-0"));
+    return add(json(value));
+  }
+  bool number_unsigned(number_unsigned_t value) override {
+    ++numbers_;
+    return add(json(value));
+  }
   bool number_float(number_float_t, const string_t& text) override {
-    return add(json::binary(json::binary_t::container_type(text.begin(), text.end())));
+    ++numbers_;
+    return add(textOf(text));
   }
   bool string(string_t& value) override { return add(json(std::move(value))); }
   bool binary(binary_t& value) override { return add(json::binary(std::move(value))); }
@@ -84,11 +92,49 @@ class TextPreservingBuilder : public nlohmann::json_sax<json> {
     return true;
   }
 
+  static json textOf(std::string_view text) {
+    return json::binary(json::binary_t::container_type(text.begin(), text.end()));
+  }
+  bool isNegativeZero(size_t number) const {
+    return number < negativeZeros_.size() && negativeZeros_[number];
+  }
+
   json& root_;
+  std::vector<bool> negativeZeros_;
+  size_t numbers_ = 0;
   std::vector<json*> open_;
   json* member_ = nullptr;
   std::string error_;
 };
+
+// For each number of the text in order, whether it is written -0: the parser
+// reads it as the integer 0, and the text must come back digit for digit.
+std::vector<bool> negativeZeros(std::string_view bytes) {
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  const auto inNumber = [&](char c) {
+    return isDigit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+  };
+  std::vector<bool> found;
+  bool inString = false;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '-' || isDigit(c)) {
+      size_t end = i;
+      while (end < bytes.size() && inNumber(bytes[end])) ++end;
+      found.push_back(bytes.substr(i, end - i) == "-0");
+      i = end - 1;
+    }
+  }
+  return found;
+}
 
 void writeIndent(std::string& out, size_t depth) { out.append(2 * depth, ' '); }
 
@@ -196,8 +242,12 @@ std::string HookConfiguration::hookCommand(const std::filesystem::path& executab
 }
 
 json HookConfiguration::parse(std::string_view bytes) {
+  // The parser takes a NUL byte for the end of the text.
+  if (const size_t nul = bytes.find('\0'); nul != std::string_view::npos) {
+    throw FileError("settings.json", "not valid JSON: a NUL byte at byte " + std::to_string(nul + 1));
+  }
   json root;
-  TextPreservingBuilder builder(root);
+  TextPreservingBuilder builder(root, negativeZeros(bytes));
   if (!json::sax_parse(bytes, &builder))
     throw FileError("settings.json", "not valid JSON: " + builder.error());
   return root;
@@ -233,11 +283,19 @@ std::optional<std::string> HookConfiguration::merging(const std::optional<std::s
     json updated = withoutOwnHooks(entries, command);
     if (install) updated.push_back(ownEntry(command));
     if (found != hooks.end() && updated == entries) continue;
-    hooks[event] = std::move(updated);
     changed = true;
+    if (updated.empty() && !entries.empty()) {
+      hooks.erase(event);  // emptied by this removal
+    } else {
+      hooks[event] = std::move(updated);
+    }
   }
   if (!changed) return std::nullopt;
-  settings["hooks"] = std::move(hooks);
+  if (hooks.empty()) {
+    settings.erase("hooks");
+  } else {
+    settings["hooks"] = std::move(hooks);
+  }
   return serialise(settings);
 }
 

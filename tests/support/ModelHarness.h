@@ -100,6 +100,7 @@ struct ModelHarness {
     model = std::make_unique<AppModel>(AppModel::Services{
         .openStore =
             [this] {
+              if (whileOpeningStore) whileOpeningStore();
               if (storeFails) throw StoreError(StoreError::Kind::invalidIndex);
               return std::make_unique<ScreenshotStore>(dataRoot());
             },
@@ -114,8 +115,10 @@ struct ModelHarness {
         .startAtLogin = startAtLogin,
         .prompts = prompts,
         .configureHooks = [this](bool install) { return configureHooks(install); },
+        .hookStatus = [this] { return hookStatus(); },
         .dismissalDelay = dismissalDelay,
     });
+    awaitTask(model->openStore());
     return *model;
   }
 
@@ -132,7 +135,11 @@ struct ModelHarness {
   std::function<std::string(bool)> configureHooks = [](bool install) {
     return install ? std::string("installed") : std::string("removed");
   };
+  std::function<HookStatus()> hookStatus = [] {
+    return HookStatus{"/home/user/.claude/settings.json", false};
+  };
   bool storeFails = false;
+  std::function<void()> whileOpeningStore;
   std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
 
   std::unique_ptr<SettingsManager> settings;
