@@ -1,6 +1,7 @@
 #include "core/HookConfiguration.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -48,7 +49,12 @@ class TextPreservingBuilder : public nlohmann::json_sax<json> {
   bool binary(binary_t& value) override { return add(json::binary(std::move(value))); }
   bool start_object(std::size_t) override { return open(json::object()); }
   bool key(string_t& key) override {
-    member_ = &(*open_.back())[key];
+    // An ordered object finds a key by looking at every key before it: the
+    // keys seen are indexed here instead, the last occurrence counting.
+    auto& members = open_.back()->get_ref<json::object_t&>();
+    const auto [seen, added] = keys_.back().try_emplace(key, members.size());
+    if (added) members.emplace_back(key, nullptr);
+    member_ = &(members.begin() + static_cast<std::ptrdiff_t>(seen->second))->second;
     return true;
   }
   bool end_object() override { return close(); }
@@ -85,10 +91,12 @@ class TextPreservingBuilder : public nlohmann::json_sax<json> {
       return false;
     }
     open_.push_back(place(std::move(container)));
+    keys_.emplace_back();
     return true;
   }
   bool close() {
     open_.pop_back();
+    keys_.pop_back();
     return true;
   }
 
@@ -103,6 +111,7 @@ class TextPreservingBuilder : public nlohmann::json_sax<json> {
   std::vector<bool> negativeZeros_;
   size_t numbers_ = 0;
   std::vector<json*> open_;
+  std::vector<std::unordered_map<std::string, size_t>> keys_;  // of each open object
   json* member_ = nullptr;
   std::string error_;
 };
