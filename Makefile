@@ -8,13 +8,15 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: run test bootstrap configure build install package bench fuzz clean format
+.PHONY: run test bootstrap configure build install package bench fuzz sanitized clean format
 
 run: build
 	$(BUILD)/bin/lumacap
 
 # After ctest (one process per test), each test program runs once more as a
-# single process, so that tests cannot depend on running alone.
+# single process, so that tests cannot depend on running alone. Then the
+# unit and application tests run once more built with ASan and UBSan
+# (build-asan/), and the fuzzers run.
 TEST_PROGRAMS = core_tests cli_tests app_tests platform_tests integration_tests
 
 test: build
@@ -22,6 +24,7 @@ test: build
 	for program in $(TEST_PROGRAMS); do \
 	  LUMACAP_BINARY=$(abspath $(BUILD))/bin/lumacap $(BUILD)/bin/$$program --gtest_brief=1 || exit 1; \
 	done
+	JOBS=$(JOBS) scripts/run-sanitized-tests
 	scripts/run-fuzzers
 
 bootstrap:
@@ -45,8 +48,11 @@ fuzz: bootstrap
 bench: build
 	scripts/run-benchmarks $(BUILD)
 
+sanitized: bootstrap
+	JOBS=$(JOBS) scripts/run-sanitized-tests
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

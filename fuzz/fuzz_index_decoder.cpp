@@ -40,11 +40,12 @@ bool readOptional(const json& object, const char* key, std::optional<std::string
   if (found == object.end() || found->is_null()) return true;
   if (!found->is_string()) return false;
   field = found->get<std::string>();
-  return true;
+  return field->size() <= ScreenshotStore::maximumTextSize;
 }
 
 // The index read the slow, obvious way: the whole document first.
 std::optional<std::vector<CaptureRecord>> referenceDecode(std::string_view bytes) {
+  if (bytes.find('\0') != std::string_view::npos) return std::nullopt;  // a reader would stop there
   const json list = json::parse(bytes, nullptr, false);
   if (list.is_discarded() || !list.is_array()) return std::nullopt;
   std::vector<CaptureRecord> records;
@@ -76,8 +77,9 @@ std::optional<std::vector<CaptureRecord>> referenceDecode(std::string_view bytes
   if (ids.size() != records.size() || filenames.size() != records.size()) return std::nullopt;
   for (const CaptureRecord& record : records) {
     const std::string& name = record.filename;
-    if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos ||
-        name.front() == '.' || !name.ends_with(".png")) {
+    if (name.empty() || name.size() > ScreenshotStore::maximumFilenameSize ||
+        name.find('/') != std::string::npos || name.find('\0') != std::string::npos || name.front() == '.' ||
+        !name.ends_with(".png")) {
       return std::nullopt;
     }
   }

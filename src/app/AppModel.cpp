@@ -4,6 +4,7 @@
 #include <QCoroFuture>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <variant>
 
 #include "app/AgentRouter.h"
 #include "app/AgentSessionRegistry.h"
@@ -12,6 +13,7 @@
 #include "app/SettingsManager.h"
 #include "core/AtomicFile.h"
 #include "core/FilenameGenerator.h"
+#include "platform/CaptureFileReader.h"
 #include "platform/ImageCoding.h"
 
 namespace lumacap {
@@ -19,6 +21,8 @@ namespace {
 
 // What the user is told when the capture's PNG bytes cannot be produced.
 constexpr auto fileWriteError = "The file couldn’t be saved.";
+constexpr auto historyUnreadable =
+    "Capture history could not be read, so this capture was not saved. The image is still on the clipboard.";
 
 constexpr double minimumChoosableSize = 60;
 constexpr auto recognizerIdleDelay = std::chrono::seconds(5);
@@ -27,26 +31,6 @@ QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 std::string_view bytesOf(const QByteArray& bytes) {
   return std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
-// A capture file read and decoded on a worker.
-struct LoadedCapture {
-  QByteArray png;
-  QImage image;
-  std::exception_ptr error;
-};
-
-QFuture<LoadedCapture> loadCapture(std::filesystem::path file) {
-  return QtConcurrent::run([file = std::move(file)] {
-    LoadedCapture loaded;
-    try {
-      loaded.png = QByteArray::fromStdString(readWholeFile(file));
-      loaded.image = QImage::fromData(loaded.png, "PNG");
-    } catch (...) {
-      loaded.error = std::current_exception();
-    }
-    return loaded;
-  });
 }
 
 // Runs `work` on `pool`; the future holds what it threw, if anything.
@@ -145,7 +129,7 @@ class AppModel::BusyScope {
 // it leaves behind come back with its result, so that the GUI thread never
 // reads the store while it changes.
 QFuture<AppModel::StoreOutcome> AppModel::inStore(StoreWork work) {
-  return QtConcurrent::run(&storeWorker_, [store = store_.get(), work = std::move(work)] {
+  return QtConcurrent::run(&storeWorker_, [store = store_, work = std::move(work)] {
     StoreOutcome outcome;
     try {
       outcome.record = work(*store);
@@ -168,13 +152,7 @@ AppModel::AppModel(Services services, QObject* parent)
     : QObject(parent), services_(std::move(services)), pasteHint_(QString::fromUtf8(PasteHint::initial)) {
   captureDisplayID_ = services_.captureManager.mainDisplayID();
   captureDate_ = services_.clock();
-  try {
-    store_ = services_.openStore();
-  } catch (const std::exception& failure) {
-    error_ = text(failure.what());
-  }
-  if (!error_ && services_.settings.startupStorageError()) error_ = services_.settings.startupStorageError();
-  if (store_) records_ = store_->records();
+  if (services_.settings.startupStorageError()) error_ = services_.settings.startupStorageError();
   storeWorker_.setMaxThreadCount(1);
 
   const int32_t ownPid = static_cast<int32_t>(QCoreApplication::applicationPid());
@@ -498,6 +476,23 @@ void AppModel::discard() {
   hideQuickCapture();
 }
 
+QCoro::Task<> AppModel::openStore() {
+  const QPointer<AppModel> self(this);
+  // A long history takes a while to decode: never on the GUI thread.
+  using Opened = std::variant<std::shared_ptr<ScreenshotStore>, QString>;
+  const Opened opened = co_await QtConcurrent::run([open = services_.openStore]() -> Opened {
+    try {
+      return std::shared_ptr<ScreenshotStore>(open());
+    } catch (const std::exception& failure) {
+      return text(failure.what());
+    }
+  });
+  if (!self) co_return;
+  if (const auto* failure = std::get_if<QString>(&opened)) co_return setError(*failure);
+  store_ = std::get<std::shared_ptr<ScreenshotStore>>(opened);
+  reloadRecords();
+}
+
 void AppModel::presentError(const QString& message) {
   setError(message);
   services_.prompts.alert(message);
@@ -508,7 +503,8 @@ void AppModel::presentError(const std::exception& failure) { presentError(text(f
 // Saving and delivery.
 
 QCoro::Task<QByteArray> AppModel::pngOfCaptureInHand() {
-  if (!store_ || image_.isNull()) throw StoreError(StoreError::Kind::missingCapture);
+  if (!store_) throw std::runtime_error(historyUnreadable);
+  if (image_.isNull()) throw StoreError(StoreError::Kind::missingCapture);
   const QPointer<AppModel> self(this);
   const QUuid token = generation_;
   QFuture<QByteArray> encoding = png_;
@@ -696,14 +692,10 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   captureDisplayID_ = services_.captureManager.pointerDisplay();
   const QUuid token = generation_;
 
-  const LoadedCapture loaded = co_await loadCapture(store_->url(record));
+  const LoadedCapture loaded = co_await CaptureFileReader::load(store_->url(record));
   if (!self || generation_ != token) co_return;  // a capture or a discard came first
-  if (loaded.error) {
-    presentError(describe(loaded.error));
-    co_return;
-  }
-  if (loaded.image.isNull()) {
-    presentError(StoreError(StoreError::Kind::missingCapture));
+  if (!loaded.error.isEmpty()) {
+    presentError(loaded.error);
     co_return;
   }
 
@@ -729,10 +721,10 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
     presentError(StoreError(StoreError::Kind::missingCapture));
     co_return;
   }
-  const LoadedCapture loaded = co_await loadCapture(store_->url(record));
+  const LoadedCapture loaded = co_await CaptureFileReader::load(store_->url(record));
   if (!self) co_return;
-  if (loaded.error || loaded.image.isNull()) {
-    presentError(StoreError(StoreError::Kind::missingCapture));
+  if (!loaded.error.isEmpty()) {
+    presentError(loaded.error);
     co_return;
   }
   Clipboard::copyImage(services_.pasteboard, loaded.image, QtFuture::makeReadyFuture(loaded.png));

@@ -19,6 +19,7 @@
 
 #include "app/AgentIntegration.h"
 #include "app/AppWindows.h"
+#include "app/HookHandler.h"
 #include "core/CaptureError.h"
 #include "core/Date.h"
 #include "core/ScreenshotStore.h"
@@ -93,6 +94,8 @@ class AppModel final : public QObject {
     // Installs (true) or removes (false) the Claude Code session hooks;
     // returns the message to show, throws on failure.
     std::function<std::string(bool install)> configureHooks;
+    // Reads where the hooks go and whether they are there.
+    std::function<HookStatus()> hookStatus;
     std::function<Date()> clock = &Date::now;
     // How long the thumbnail stays once the pointer is not on it.
     std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
@@ -131,6 +134,7 @@ class AppModel final : public QObject {
   FileBrowser& fileBrowser() const { return services_.fileBrowser; }
   StartAtLogin& startAtLogin() const { return services_.startAtLogin; }
   const std::function<std::string(bool install)>& configureHooks() const { return services_.configureHooks; }
+  const std::function<HookStatus()>& hookStatus() const { return services_.hookStatus; }
 
   // Whether the desktop shows our tray icon; without it, the windows offer
   // what the tray menu would.
@@ -143,6 +147,10 @@ class AppModel final : public QObject {
 
   // Capturing. Each returns at once when a capture or a delivery is running;
   // otherwise the returned task ends with the capture (it need not be awaited).
+  // Opens the history store on a worker; the task ends once it is open or
+  // its failure is the error. Until then the model runs without a store.
+  QCoro::Task<> openStore();
+
   QCoro::Task<> capture(CaptureMode mode);
   QCoro::Task<> captureWindow(ShareableWindow window);
 
@@ -241,7 +249,7 @@ class AppModel final : public QObject {
   void setNote(const QString& note);
 
   Services services_;
-  std::unique_ptr<ScreenshotStore> store_;
+  std::shared_ptr<ScreenshotStore> store_;
 
   QImage image_;
   QString filename_ = "capture.png";

@@ -53,6 +53,7 @@ struct AppServices::Parts {
       .windows = windows,
       .configureHooks =
           [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
+      .hookStatus = [] { return HookHandler::status(currentExecutablePath(nullptr)); },
   }};
 };
 

@@ -6,8 +6,10 @@
 #include <string_view>
 
 #include "app/AppDelegate.h"
+#include "app/AppModel.h"
 #include "app/AppServices.h"
 #include "app/DesktopActivation.h"
+#include "core/ScreenshotStore.h"
 
 // The application role, loaded by the executable with dlopen: a tray icon
 // whose menu drives captures. The process lives until "Quit Lumacap".
@@ -36,10 +38,28 @@ extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int 
   const QString action = DesktopActivation::actionFromArguments(QApplication::arguments());
   if (activation.claim(action) == DesktopActivation::Claim::handedOver) return 0;
 
+  // Without a session bus, or beside a Lumacap that does not answer, this
+  // start would run alone and write the same history as the other one.
+  const std::filesystem::path root = ScreenshotStore::defaultRoot();
+  std::optional<FileDescriptor> ownsDataFolder;
+  try {
+    ownsDataFolder = ScreenshotStore::lockForApplication(root);
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "Lumacap: %s\n", failure.what());
+    return 1;
+  }
+  if (!ownsDataFolder) {
+    std::fprintf(stderr,
+                 "Lumacap: another Lumacap is already running with the data folder “%s”; quit it first.\n",
+                 root.c_str());
+    return 1;
+  }
+
   AppServices services;
   AppDelegate delegate(services.model(), services.hotKey());
   QObject::connect(&activation, &DesktopActivation::activated, &delegate, &AppDelegate::reopen);
   QObject::connect(&activation, &DesktopActivation::actionRequested, &delegate, &AppDelegate::perform);
-  delegate.applicationDidFinishLaunching();
+  // The tray appears once the history is read, on a worker.
+  services.model().openStore().then([&delegate] { delegate.applicationDidFinishLaunching(); });
   return application.exec();
 }

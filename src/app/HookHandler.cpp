@@ -209,21 +209,16 @@ constexpr int mergeAttempts = 5;
 // file beside it. Other programs do not take it; the check before the
 // rename protects their edits.
 FileDescriptor lockSettings(const fs::path& settings) {
-  const fs::path lockFile = settings.parent_path() / ("." + settings.filename().string() + ".lumacap-lock");
-  FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (lock.get() < 0) throwSystemError(errno, "Could not open", lockFile);
-  for (int attempt = 0; ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0; ++attempt) {
-    if (errno != EWOULDBLOCK && errno != EINTR) throwSystemError(errno, "Could not lock", lockFile);
-    if (attempt == 500)
-      throw FileError(settings, "another Lumacap has been editing it for 5 s; nothing was written");
-    ::usleep(10000);
-  }
-  return lock;
+  return lockExclusively(settings.parent_path() / ("." + settings.filename().string() + ".lumacap-lock"),
+                         settings);
 }
 
-// One read-merge-write of the settings: false when another program changed
-// the file in the meantime, with nothing written.
-bool editOnce(const fs::path& settings, const fs::path& target, bool install, const fs::path& executable) {
+enum class Edit { written, writtenOverExisting, unchanged, changedMeanwhile };
+
+// One read-merge-write of the settings; nothing is written when another
+// program changed the file in the meantime, or when a step fails (a backup
+// made for it included).
+Edit editOnce(const fs::path& settings, const fs::path& target, bool install, const fs::path& executable) {
   std::optional<FileSnapshot> current;
   std::optional<std::string> updated;
   try {
@@ -233,38 +228,75 @@ bool editOnce(const fs::path& settings, const fs::path& target, bool install, co
   } catch (const FileError& failure) {
     throw FileError(settings, failure.problem());
   }
-  if (!updated) return true;
-  PendingFile next(target, *updated, Durability::flushed);
+  if (!updated) return Edit::unchanged;
+  // The user's file keeps its permissions; a new one is private.
+  PendingFile next(target, *updated, Durability::flushed, current ? current->permissions : 0600);
   std::optional<fs::path> backup;
   if (current) {
     backup = settings.parent_path() / ("settings.lumacap-backup-" + randomUuidString() + ".json");
     writeNewPrivateFile(*backup, current->bytes);
   }
-  if (next.replaceIfUnchanged(current ? std::optional(current->identity) : std::nullopt)) {
+  bool replaced = false;
+  try {
+    replaced = next.replaceIfUnchanged(current ? std::optional(current->identity) : std::nullopt);
+  } catch (...) {
+    if (backup) ::unlink(backup->c_str());
+    throw;
+  }
+  if (replaced) {
     next.syncFolder();
-    return true;
+    return current ? Edit::writtenOverExisting : Edit::written;
   }
   // A backup of a version that another program has since replaced.
   if (backup) ::unlink(backup->c_str());
-  return false;
+  return Edit::changedMeanwhile;
+}
+
+std::string messageFor(bool install, Edit edit) {
+  if (!install) return "Lumacap hooks removed. Restart Claude Code sessions to apply.";
+  if (edit == Edit::unchanged) return "Hooks are already installed.";
+  const std::string installed =
+      "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions.";
+  return edit == Edit::writtenOverExisting ? installed + " Existing settings were preserved and backed up."
+                                           : installed;
 }
 
 }  // namespace
 
+fs::path HookHandler::settingsFile() { return claudeConfigurationFolder() / "settings.json"; }
+
+bool HookHandler::hooksInstalled(const fs::path& executable) {
+  const fs::path settings = settingsFile();
+  std::optional<FileSnapshot> current;
+  try {
+    current = readRegularFile(settings, maximumSettingsSize);
+    return current && !HookConfiguration::merging(current->bytes, executable, true);
+  } catch (const FileError& failure) {
+    throw FileError(settings, failure.problem());
+  }
+}
+
+HookStatus HookHandler::status(const fs::path& executable) {
+  HookStatus status;
+  try {
+    status.settingsFile = settingsFile();
+    status.installed = hooksInstalled(executable);
+  } catch (const std::exception&) {
+  }
+  return status;
+}
+
 std::string HookHandler::configure(bool install, const fs::path& executable) {
-  const std::string message =
-      install ? "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions. "
-                "Existing settings were preserved and backed up."
-              : "Lumacap hooks removed. Restart Claude Code sessions to apply.";
-  const fs::path folder = claudeConfigurationFolder();
-  const fs::path settings = folder / "settings.json";
+  const fs::path settings = settingsFile();
+  const fs::path folder = settings.parent_path();
   std::error_code error;
-  if (!install && !fs::exists(folder, error)) return message;  // nothing to remove
+  if (!install && !fs::exists(folder, error)) return messageFor(false, Edit::unchanged);  // nothing to remove
   createPrivateDirectories(folder);
   const FileDescriptor lock = lockSettings(settings);
   const fs::path target = resolveLinks(settings);
   for (int attempt = 0; attempt < mergeAttempts; ++attempt) {
-    if (editOnce(settings, target, install, executable)) return message;
+    const Edit edit = editOnce(settings, target, install, executable);
+    if (edit != Edit::changedMeanwhile) return messageFor(install, edit);
   }
   throw FileError(settings, "another program kept changing it while Lumacap edited it; nothing was written");
 }

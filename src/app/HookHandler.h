@@ -12,6 +12,13 @@
 
 namespace lumacap {
 
+// Where this program's hooks go, and whether they are there (nothing when
+// that file cannot be read).
+struct HookStatus {
+  std::filesystem::path settingsFile;
+  std::optional<bool> installed;
+};
+
 // The hook role: one Claude Code hook event read from standard input becomes
 // a session file (or its removal). Also the file side of the hook installer.
 class HookHandler {
@@ -47,6 +54,14 @@ class HookHandler {
   // Adds (install) or removes this program's hooks in Claude Code's settings,
   // keeping a backup. Returns the message to show; throws on failure.
   static std::string configure(bool install, const std::filesystem::path& executable);
+
+  // The settings file that configure() edits ($CLAUDE_CONFIG_DIR honoured).
+  static std::filesystem::path settingsFile();
+  // Whether that file holds this program's hooks for `executable` at the end
+  // of each event, as an install leaves them. Throws when it cannot be read.
+  static bool hooksInstalled(const std::filesystem::path& executable);
+  // Both of the above, without throwing.
+  static HookStatus status(const std::filesystem::path& executable);
 
   struct ReadLimits {
     std::chrono::milliseconds quietAfterCompleteValue;

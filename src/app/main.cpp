@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -29,6 +30,9 @@ void writeLine(FILE* stream, const std::string& text) {
 
 int runHook() {
   using namespace lumacap;
+  // A closed standard error must not turn the hook's one error line into a
+  // failed prompt.
+  std::signal(SIGPIPE, SIG_IGN);
   try {
     XcbWindowList windows;
     HookHandler handler({.processes = ProcessSource::system(),

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,21 +76,40 @@ std::string readUpTo(int fd, size_t maximumSize, const fs::path& name) {
   return content;
 }
 
-std::optional<FileSnapshot> readRegularFile(const fs::path& file, size_t maximumSize) {
+namespace {
+
+enum class Links { follow, refuse };
+
+std::optional<FileSnapshot> readRegular(const fs::path& file, size_t maximumSize, Links links, bool ownOnly) {
   // Without O_NONBLOCK, opening a FIFO would wait for a writer forever.
-  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  const int noFollow = links == Links::refuse ? O_NOFOLLOW : 0;
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | noFollow));
   if (fd.get() < 0) {
     if (errno == ENOENT) return std::nullopt;
+    if (errno == ELOOP && noFollow) throw FileError(file, "a link, which Lumacap does not follow here");
     throwSystemError(errno, "Could not open", file);
   }
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) throwSystemError(errno, "Could not read", file);
   if (!S_ISREG(info.st_mode)) throw FileError(file, "not a regular file");
+  if (ownOnly && info.st_uid != ::geteuid()) throw FileError(file, "belongs to another user");
   const std::string tooLarge = "larger than " + sizeText(maximumSize);
   if (static_cast<uintmax_t>(info.st_size) > maximumSize) throw FileError(file, tooLarge);
-  FileSnapshot snapshot{readUpTo(fd.get(), maximumSize, file), identityOf(info)};
+  FileSnapshot snapshot{readUpTo(fd.get(), maximumSize, file), identityOf(info), info.st_mode & 07777};
   if (snapshot.bytes.size() > maximumSize) throw FileError(file, tooLarge);
   return snapshot;
+}
+
+}  // namespace
+
+std::optional<FileSnapshot> readRegularFile(const fs::path& file, size_t maximumSize) {
+  return readRegular(file, maximumSize, Links::follow, false);
+}
+
+std::string readOwnRegularFile(const fs::path& file, size_t maximumSize) {
+  std::optional<FileSnapshot> snapshot = readRegular(file, maximumSize, Links::refuse, true);
+  if (!snapshot) throw FileError(file, "no longer exists");
+  return std::move(snapshot->bytes);
 }
 
 fs::path resolveLinks(const fs::path& path) {
@@ -108,22 +128,23 @@ PendingFile::PendingFile(int folder, std::string name, std::string_view bytes, D
                          fs::path path)
     : folder_(::fcntl(folder, F_DUPFD_CLOEXEC, 0)), name_(std::move(name)), path_(std::move(path)) {
   if (folder_.get() < 0) throwSystemError(errno, "Could not open the folder of", path_);
-  createTemporary(bytes, durability);
+  createTemporary(bytes, durability, 0600);
 }
 
-PendingFile::PendingFile(const fs::path& file, std::string_view bytes, Durability durability)
+PendingFile::PendingFile(const fs::path& file, std::string_view bytes, Durability durability,
+                         mode_t permissions)
     : name_(file.filename().string()), path_(file) {
   const fs::path folder = file.parent_path().empty() ? "." : file.parent_path();
   folder_.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder_.get() < 0) throwSystemError(errno, "Could not open the folder", folder);
-  createTemporary(bytes, durability);
+  createTemporary(bytes, durability, permissions);
 }
 
 PendingFile::~PendingFile() {
   if (!temporary_.empty()) ::unlinkat(folder_.get(), temporary_.c_str(), 0);
 }
 
-void PendingFile::createTemporary(std::string_view bytes, Durability durability) {
+void PendingFile::createTemporary(std::string_view bytes, Durability durability, mode_t permissions) {
   FileDescriptor fd;
   for (int attempt = 0; fd.get() < 0; ++attempt) {
     temporary_ = "." + name_ + "." + randomSuffix();
@@ -137,7 +158,7 @@ void PendingFile::createTemporary(std::string_view bytes, Durability durability)
   try {
     writeAll(fd.get(), bytes, path_);
     // The mode is set before the file gets its name: nobody ever sees it wider.
-    if (::fchmod(fd.get(), 0600) != 0) throwSystemError(errno, "Could not set permissions of", path_);
+    if (::fchmod(fd.get(), permissions) != 0) throwSystemError(errno, "Could not set permissions of", path_);
     if (durability == Durability::flushed && ::fsync(fd.get()) != 0) {
       throwSystemError(errno, "Could not flush", path_);
     }
@@ -265,6 +286,38 @@ void createPrivateDirectories(const fs::path& folder) {
   }
   // mkdir applies the umask; make sure the folder is private whatever it is.
   if (::chmod(folder.c_str(), 0700) != 0) throwSystemError(errno, "Could not set permissions of", folder);
+}
+
+namespace {
+
+FileDescriptor openLockFile(const fs::path& lockFile) {
+  FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (lock.get() < 0 && errno == EISDIR)
+    lock.reset(::open(lockFile.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (lock.get() < 0) throwSystemError(errno, "Could not open", lockFile);
+  return lock;
+}
+
+}  // namespace
+
+FileDescriptor lockExclusively(const fs::path& lockFile, const fs::path& subject) {
+  FileDescriptor lock = openLockFile(lockFile);
+  for (int attempt = 0; ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0; ++attempt) {
+    if (errno != EWOULDBLOCK && errno != EINTR) throwSystemError(errno, "Could not lock", lockFile);
+    if (attempt == 500)
+      throw FileError(subject, "another Lumacap has been editing it for 5 s; nothing was written");
+    ::usleep(10000);
+  }
+  return lock;
+}
+
+std::optional<FileDescriptor> tryLockExclusively(const fs::path& lockFile) {
+  FileDescriptor lock = openLockFile(lockFile);
+  while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return std::nullopt;
+    if (errno != EINTR) throwSystemError(errno, "Could not lock", lockFile);
+  }
+  return lock;
 }
 
 std::string readWholeFile(const fs::path& file) {

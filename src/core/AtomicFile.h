@@ -59,6 +59,7 @@ struct FileIdentity {
 struct FileSnapshot {
   std::string bytes;
   FileIdentity identity;
+  mode_t permissions = 0600;  // the mode's permission bits
 };
 
 // Reads a regular file of at most `maximumSize` bytes, following links,
@@ -67,13 +68,21 @@ struct FileSnapshot {
 // std::system_error naming the path for other failures.
 std::optional<FileSnapshot> readRegularFile(const std::filesystem::path& file, size_t maximumSize);
 
+// Reads a regular file of at most `maximumSize` bytes that belongs to the
+// user, without following a link at its name and without blocking on special
+// files: a file of the user's own folders that someone may have swapped.
+// Throws FileError (a missing file included) or std::system_error naming the
+// path.
+std::string readOwnRegularFile(const std::filesystem::path& file, size_t maximumSize);
+
 // Reads at most `maximumSize` + 1 bytes from an open file.
 std::string readUpTo(int fd, size_t maximumSize, const std::filesystem::path& name);
 
 // The path a chain of symbolic links ends at (the path itself if it is none).
 std::filesystem::path resolveLinks(const std::filesystem::path& path);
 
-// The next version of a file: written whole, with mode 0600, to a hidden
+// The next version of a file: written whole, with mode 0600 (or the one
+// given), to a hidden
 // temporary name in the file's folder, then put in place by one rename
 // inside that folder. Until then the temporary file is removed when the
 // object goes, so a failure leaves nothing behind; a killed process leaves
@@ -84,7 +93,8 @@ class PendingFile {
   // the file in messages.
   PendingFile(int folder, std::string name, std::string_view bytes, Durability durability,
               std::filesystem::path path);
-  PendingFile(const std::filesystem::path& file, std::string_view bytes, Durability durability);
+  PendingFile(const std::filesystem::path& file, std::string_view bytes, Durability durability,
+              mode_t permissions = 0600);
   ~PendingFile();
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
@@ -101,7 +111,7 @@ class PendingFile {
   void syncFolder() const;
 
  private:
-  void createTemporary(std::string_view bytes, Durability durability);
+  void createTemporary(std::string_view bytes, Durability durability, mode_t permissions);
   FileDescriptor folder_;
   std::string name_;
   std::string temporary_;
@@ -131,6 +141,15 @@ void syncFolder(const std::filesystem::path& folder);
 // Creates `folder` and any missing parents; folders created here get mode 0700,
 // existing ones keep theirs. Throws std::system_error naming the path.
 void createPrivateDirectories(const std::filesystem::path& folder);
+
+// An exclusive advisory lock (flock) on `lockFile`, created 0600 when
+// missing, or on a folder, held until the descriptor closes. Waits up to 5 s for another
+// holder, then throws FileError naming `subject`; throws std::system_error
+// when the lock file cannot be opened.
+FileDescriptor lockExclusively(const std::filesystem::path& lockFile, const std::filesystem::path& subject);
+
+// The same lock without waiting: nothing while another holds it.
+std::optional<FileDescriptor> tryLockExclusively(const std::filesystem::path& lockFile);
 
 // Reads a whole file. Throws std::system_error naming the path.
 std::string readWholeFile(const std::filesystem::path& file);

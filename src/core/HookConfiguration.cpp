@@ -1,6 +1,7 @@
 #include "core/HookConfiguration.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -10,7 +11,7 @@
 namespace lumacap {
 namespace {
 
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 
 // nlohmann's messages start with "[json.exception.parse_error.101] "; the
 // user needs only what follows.
@@ -27,20 +28,33 @@ std::string withoutExceptionTag(const std::string& message) {
 // call stack here.
 class TextPreservingBuilder : public nlohmann::json_sax<json> {
  public:
-  explicit TextPreservingBuilder(json& root) : root_(root) {}
+  TextPreservingBuilder(json& root, std::vector<bool> negativeZeros)
+      : root_(root), negativeZeros_(std::move(negativeZeros)) {}
 
   bool null() override { return add(json(nullptr)); }
   bool boolean(bool value) override { return add(json(value)); }
-  bool number_integer(number_integer_t value) override { return add(json(value)); }
-  bool number_unsigned(number_unsigned_t value) override { return add(json(value)); }
+  bool number_integer(number_integer_t value) override {
+    if (isNegativeZero(numbers_++)) return add(textOf("-0"));
+    return add(json(value));
+  }
+  bool number_unsigned(number_unsigned_t value) override {
+    ++numbers_;
+    return add(json(value));
+  }
   bool number_float(number_float_t, const string_t& text) override {
-    return add(json::binary(json::binary_t::container_type(text.begin(), text.end())));
+    ++numbers_;
+    return add(textOf(text));
   }
   bool string(string_t& value) override { return add(json(std::move(value))); }
   bool binary(binary_t& value) override { return add(json::binary(std::move(value))); }
   bool start_object(std::size_t) override { return open(json::object()); }
   bool key(string_t& key) override {
-    member_ = &(*open_.back())[key];
+    // An ordered object finds a key by looking at every key before it: the
+    // keys seen are indexed here instead, the last occurrence counting.
+    auto& members = open_.back()->get_ref<json::object_t&>();
+    const auto [seen, added] = keys_.back().try_emplace(key, members.size());
+    if (added) members.emplace_back(key, nullptr);
+    member_ = &(members.begin() + static_cast<std::ptrdiff_t>(seen->second))->second;
     return true;
   }
   bool end_object() override { return close(); }
@@ -77,18 +91,59 @@ class TextPreservingBuilder : public nlohmann::json_sax<json> {
       return false;
     }
     open_.push_back(place(std::move(container)));
+    keys_.emplace_back();
     return true;
   }
   bool close() {
     open_.pop_back();
+    keys_.pop_back();
     return true;
   }
 
+  static json textOf(std::string_view text) {
+    return json::binary(json::binary_t::container_type(text.begin(), text.end()));
+  }
+  bool isNegativeZero(size_t number) const {
+    return number < negativeZeros_.size() && negativeZeros_[number];
+  }
+
   json& root_;
+  std::vector<bool> negativeZeros_;
+  size_t numbers_ = 0;
   std::vector<json*> open_;
+  std::vector<std::unordered_map<std::string, size_t>> keys_;  // of each open object
   json* member_ = nullptr;
   std::string error_;
 };
+
+// For each number of the text in order, whether it is written -0: the parser
+// reads it as the integer 0, and the text must come back digit for digit.
+std::vector<bool> negativeZeros(std::string_view bytes) {
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  const auto inNumber = [&](char c) {
+    return isDigit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+  };
+  std::vector<bool> found;
+  bool inString = false;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '-' || isDigit(c)) {
+      size_t end = i;
+      while (end < bytes.size() && inNumber(bytes[end])) ++end;
+      found.push_back(bytes.substr(i, end - i) == "-0");
+      i = end - 1;
+    }
+  }
+  return found;
+}
 
 void writeIndent(std::string& out, size_t depth) { out.append(2 * depth, ' '); }
 
@@ -196,8 +251,12 @@ std::string HookConfiguration::hookCommand(const std::filesystem::path& executab
 }
 
 json HookConfiguration::parse(std::string_view bytes) {
+  // The parser takes a NUL byte for the end of the text.
+  if (const size_t nul = bytes.find('\0'); nul != std::string_view::npos) {
+    throw FileError("settings.json", "not valid JSON: a NUL byte at byte " + std::to_string(nul + 1));
+  }
   json root;
-  TextPreservingBuilder builder(root);
+  TextPreservingBuilder builder(root, negativeZeros(bytes));
   if (!json::sax_parse(bytes, &builder))
     throw FileError("settings.json", "not valid JSON: " + builder.error());
   return root;
@@ -233,11 +292,19 @@ std::optional<std::string> HookConfiguration::merging(const std::optional<std::s
     json updated = withoutOwnHooks(entries, command);
     if (install) updated.push_back(ownEntry(command));
     if (found != hooks.end() && updated == entries) continue;
-    hooks[event] = std::move(updated);
     changed = true;
+    if (updated.empty() && !entries.empty()) {
+      hooks.erase(event);  // emptied by this removal
+    } else {
+      hooks[event] = std::move(updated);
+    }
   }
   if (!changed) return std::nullopt;
-  settings["hooks"] = std::move(hooks);
+  if (hooks.empty()) {
+    settings.erase("hooks");
+  } else {
+    settings["hooks"] = std::move(hooks);
+  }
   return serialise(settings);
 }
 

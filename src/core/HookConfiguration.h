@@ -26,7 +26,10 @@ class HookConfiguration {
 
   // The settings file's new bytes, with this program's hook added to the end
   // of each of the four events (install) or taken out of them (remove).
-  // Every other setting comes out with the same value. Nothing when the file
+  // Every other setting comes out with the same value and in the same place;
+  // an event (or "hooks") that a removal leaves empty is taken out, so
+  // installing and then removing gives back the file's settings. Nothing
+  // when the file
   // already is that way. `existing` is absent when there is no settings
   // file. Throws FileError naming "settings.json" for text that is not JSON
   // or a hook structure of the wrong shape, and HookCommandError for a path
@@ -38,15 +41,17 @@ class HookConfiguration {
   // quotes (a quote inside becomes '\'') followed by " --claude-hook".
   static std::string hookCommand(const std::filesystem::path& executable);
 
-  // Reads JSON text. Numbers that are not 64-bit integers keep their exact
-  // text: they are held as binary values holding that text, so a number such
-  // as 1e2 or 123456789012345678901234567890 is written back as it was read.
-  // Throws FileError.
-  static nlohmann::json parse(std::string_view bytes);
+  // Reads JSON text, keeping the order of each object's keys. Numbers that
+  // are not 64-bit integers, and -0, keep their exact text: they are held as
+  // binary values holding that text, so a number such as 1e2, -0 or
+  // 123456789012345678901234567890 is written back as it was read. Throws
+  // FileError, for a NUL byte anywhere too (a reader stopping there would
+  // lose what follows).
+  static nlohmann::ordered_json parse(std::string_view bytes);
 
-  // Writes `value` pretty-printed with sorted keys, numbers held by parse()
-  // as their original text, and a final line feed.
-  static std::string serialise(const nlohmann::json& value);
+  // Writes `value` pretty-printed with its keys in their order, numbers held
+  // by parse() as their original text, and a final line feed.
+  static std::string serialise(const nlohmann::ordered_json& value);
 
   // Deeper nesting is refused as unreadable rather than risking the stack.
   static constexpr size_t maximumDepth = 512;

@@ -58,6 +58,23 @@ std::string validUtf8(std::string_view text) {
   return unicode::isValidUtf8(text) ? std::string(text) : unicode::encode(unicode::decode(text));
 }
 
+// A text for a record: valid UTF-8 of at most maximumTextSize bytes, cut at a
+// character's start.
+std::string recordText(std::string_view text) {
+  std::string valid = validUtf8(text);
+  if (valid.size() <= ScreenshotStore::maximumTextSize) return valid;
+  size_t end = ScreenshotStore::maximumTextSize;
+  while (end > 0 && (static_cast<unsigned char>(valid[end]) & 0xC0) == 0x80) --end;
+  valid.resize(end);
+  return valid;
+}
+
+std::optional<FileIdentity> identityOf(const fs::path& file) {
+  struct stat info {};
+  if (::lstat(file.c_str(), &info) != 0) return std::nullopt;
+  return FileIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+}
+
 bool isPlainPngName(const std::string& filename) {
   return !filename.empty() && filename.find('/') == std::string::npos &&
          filename.find('\0') == std::string::npos && !filename.starts_with('.') && filename.ends_with(".png");
@@ -126,7 +143,8 @@ void IndexReader::assign(Value value) {
       if ((valid = canonical.has_value())) record_.id = std::move(*canonical);
     }
   } else if (field_ == filename) {
-    if (auto* text = std::get_if<std::string>(&value)) {
+    if (auto* text = std::get_if<std::string>(&value);
+        text && text->size() <= ScreenshotStore::maximumFilenameSize) {
       record_.filename = std::move(*text);
       valid = true;
     }
@@ -142,7 +160,8 @@ void IndexReader::assign(Value value) {
     if (std::holds_alternative<Null>(value)) {
       target.reset();
       valid = true;
-    } else if (auto* text = std::get_if<std::string>(&value)) {
+    } else if (auto* text = std::get_if<std::string>(&value);
+               text && text->size() <= ScreenshotStore::maximumTextSize) {
       target = std::move(*text);
       valid = true;
     }
@@ -320,7 +339,29 @@ ScreenshotStore::ScreenshotStore(fs::path root) : root_(std::move(root)) {
   }
   // No index (or a link to one not written yet): an empty history, and no
   // index is written before the first change.
-  if (index) records_ = decodeIndex(index->bytes);
+  if (index) {
+    records_ = decodeIndex(index->bytes);
+    indexIdentity_ = index->identity;
+  }
+}
+
+std::optional<FileDescriptor> ScreenshotStore::lockForApplication(const fs::path& root) {
+  createPrivateDirectories(root);
+  return tryLockExclusively(root);
+}
+
+FileDescriptor ScreenshotStore::lockAndReload() {
+  FileDescriptor lock = lockExclusively(capturesDirectory(), indexFile());
+  if (identityOf(indexFile()) == indexIdentity_) return lock;
+  std::optional<FileSnapshot> index;
+  try {
+    index = readRegularFile(indexFile(), maximumIndexSize);
+  } catch (const std::exception&) {
+    invalidIndex();
+  }
+  records_ = index ? decodeIndex(index->bytes) : std::vector<CaptureRecord>{};
+  indexIdentity_ = index ? std::optional(index->identity) : std::nullopt;
+  return lock;
 }
 
 fs::path ScreenshotStore::url(const CaptureRecord& record) const {
@@ -353,6 +394,9 @@ std::string ScreenshotStore::encodeIndex(const std::vector<CaptureRecord>& recor
 }
 
 std::vector<CaptureRecord> ScreenshotStore::decodeIndex(std::string_view bytes) {
+  // The parser takes a NUL byte for the end of the text: what follows would
+  // go unread.
+  if (bytes.find('\0') != std::string_view::npos) invalidIndex();
   IndexReader reader;
   if (!json::sax_parse(bytes.begin(), bytes.end(), &reader) || !reader.finished()) invalidIndex();
   checkInvariants(reader.records);
@@ -387,6 +431,7 @@ std::string ScreenshotStore::uniqueFilename(std::string_view name) const {
 void ScreenshotStore::commit(std::vector<CaptureRecord> records) {
   writeFileAtomically(indexFile(), encodeIndex(records));
   records_ = std::move(records);
+  indexIdentity_ = identityOf(indexFile());
 }
 
 CaptureRecord ScreenshotStore::save(std::string_view png, std::string_view name,
@@ -394,11 +439,12 @@ CaptureRecord ScreenshotStore::save(std::string_view png, std::string_view name,
   if (!std::isfinite(date.secondsSinceReferenceDate)) {
     throw std::invalid_argument("A capture date must be a finite time.");
   }
+  const FileDescriptor lock = lockAndReload();
   CaptureRecord record;
   record.id = randomUuidString();
   record.filename = uniqueFilename(name);
   record.createdAt = date;
-  if (application) record.application = validUtf8(*application);
+  if (application) record.application = recordText(*application);
 
   const fs::path file = url(record);
   writeNewPrivateFile(file, png);
@@ -417,6 +463,7 @@ CaptureRecord ScreenshotStore::save(std::string_view png, std::string_view name,
 }
 
 CaptureRecord ScreenshotStore::rename(std::string_view id, std::string_view name) {
+  const FileDescriptor lock = lockAndReload();
   const size_t index = indexOf(id);
   CaptureRecord updated = records_[index];
   if (FilenameGenerator::stem(name) + ".png" == updated.filename) return updated;
@@ -444,14 +491,16 @@ CaptureRecord ScreenshotStore::rename(std::string_view id, std::string_view name
 }
 
 void ScreenshotStore::markStaged(std::string_view id, std::string_view destination, std::string_view status) {
+  const FileDescriptor lock = lockAndReload();
   const size_t index = indexOf(id);
   std::vector<CaptureRecord> list = records_;
-  list[index].destination = validUtf8(destination);
-  list[index].deliveryStatus = validUtf8(status);
+  list[index].destination = recordText(destination);
+  list[index].deliveryStatus = recordText(status);
   commit(std::move(list));
 }
 
 void ScreenshotStore::remove(std::string_view id) {
+  const FileDescriptor lock = lockAndReload();
   const size_t index = indexOf(id);
   const Removal removal = prepareRemoval(capturesDirectory(), records_[index]);
   std::vector<CaptureRecord> list = records_;
@@ -469,6 +518,7 @@ void ScreenshotStore::deleteAll() {
   // As removing the captures one by one, newest first, up to the first that
   // cannot be removed, but with a single index write: a long history is
   // emptied in one step instead of being rewritten once per capture.
+  const FileDescriptor lock = lockAndReload();
   std::vector<Removal> removals;
   std::exception_ptr failure;
   for (const CaptureRecord& record : records_) {

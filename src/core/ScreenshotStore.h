@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/AtomicFile.h"
 #include "core/Date.h"
 #include "core/ProgramError.h"
 
@@ -42,7 +43,10 @@ class StoreError : public KindedError<StoreErrorKind> {
 // kill, a failed index write) leaves every record of the index on disk naming
 // an existing image; the worst left behind is an image no record names.
 //
-// Not synchronised: one owner, one thread at a time.
+// Each change takes an advisory lock (on root/Captures) and reads the index
+// again under it when another process replaced it, so two processes saving
+// into one folder never drop each other's records. Otherwise not
+// synchronised: one owner, one thread at a time.
 class ScreenshotStore {
  public:
   static std::filesystem::path defaultRoot();
@@ -92,15 +96,28 @@ class ScreenshotStore {
 
   // Far beyond any real history (10,000 captures take about 2.5 MB).
   static constexpr size_t maximumIndexSize = 256u << 20;
+  // What the program itself writes into a record: a file name the file
+  // system takes, and an application's name, a destination's title or a
+  // delivery status cut to this many bytes. An index holding more is damaged.
+  static constexpr size_t maximumFilenameSize = 255;
+  static constexpr size_t maximumTextSize = 1024;
+
+  // The lock one running application holds on its data folder (`root`
+  // itself) for its lifetime: nothing when another process holds it.
+  static std::optional<FileDescriptor> lockForApplication(const std::filesystem::path& root);
 
  private:
   size_t indexOf(std::string_view id) const;
   std::string uniqueFilename(std::string_view name) const;
   bool filenameIsFree(const std::string& filename) const;
   void commit(std::vector<CaptureRecord> records);
+  // Locks the index against the changes of other processes and reads what
+  // they wrote since.
+  FileDescriptor lockAndReload();
 
   std::filesystem::path root_;
   std::vector<CaptureRecord> records_;
+  std::optional<FileIdentity> indexIdentity_;  // of the index records_ was read from or written to
 };
 
 }  // namespace lumacap

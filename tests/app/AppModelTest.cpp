@@ -1,6 +1,12 @@
 #include "app/AppModel.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QTimer>
+#include <atomic>
+#include <functional>
+#include <future>
 
 #include <sys/stat.h>
 
@@ -337,6 +343,18 @@ TEST_F(AppModelTest, DeletingRecordsDropsOnlyTheCaptureInHand) {
   EXPECT_TRUE(model.image().isNull());
 }
 
+// A long history takes a while to decode; the GUI thread goes on meanwhile.
+TEST_F(AppModelTest, TheHistoryIsReadOffTheGuiThread) {
+  auto gate = std::make_shared<std::promise<void>>();
+  auto guiWasFree = std::make_shared<std::atomic<bool>>(false);
+  harness.whileOpeningStore = [opened = gate->get_future().share(), guiWasFree] {
+    *guiWasFree = opened.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  };
+  QTimer::singleShot(50, [gate] { gate->set_value(); });
+  harness.start();
+  EXPECT_TRUE(*guiWasFree);
+}
+
 TEST_F(AppModelTest, WithoutAStoreCapturesStillReachClipboardAndThumbnail) {
   harness.storeFails = true;
   AppModel& model = harness.start();
@@ -347,7 +365,9 @@ TEST_F(AppModelTest, WithoutAStoreCapturesStillReachClipboardAndThumbnail) {
   EXPECT_TRUE(harness.pasteboard.image());
   EXPECT_TRUE(harness.windows->quickWindow()->isVisible());
   awaitTask(model.save());
-  EXPECT_EQ(model.error(), StoreError(StoreError::Kind::missingCapture).what());
+  EXPECT_EQ(model.error(),
+            "Capture history could not be read, so this capture was not saved. The image is still on the "
+            "clipboard.");
   EXPECT_TRUE(model.records().empty());
 }
 
@@ -373,9 +393,26 @@ TEST_F(AppModelTest, OpeningARecordPutsItInHandAsSavedUnlessItsFileIsGone) {
   EXPECT_TRUE(model.image().isNull());
   EXPECT_FALSE(harness.windows->previewWindow() && harness.windows->previewWindow()->isVisible());
 
-  std::ofstream(model.store()->url(record)) << "not an image";
-  awaitTask(model.openRecord(record));
-  EXPECT_EQ(harness.prompts.alerts.back(), StoreError(StoreError::Kind::missingCapture).what());
+  // Whatever was put in its place: one line naming the file, at once (a FIFO
+  // would block a reader, /dev/zero would never end).
+  const std::filesystem::path file = model.store()->url(record);
+  std::vector<std::pair<std::function<void()>, QString>> swaps = {
+      {[&] { std::ofstream(file) << "not an image"; }, ": not a PNG image"},
+      {[&] { ::mkfifo(file.c_str(), 0600); }, ": not a regular file"},
+      {[&] { std::filesystem::create_symlink("/dev/zero", file); }, ": a link"},
+  };
+  if (::geteuid() == 0) {
+    swaps.emplace_back([&] { std::ofstream(file) << "x", ::chown(file.c_str(), 65534, 65534); },
+                       ": belongs to another user");
+  }
+  for (const auto& [swap, problem] : swaps) {
+    std::filesystem::remove(file);
+    swap();
+    awaitTask(model.openRecord(record));
+    EXPECT_TRUE(harness.prompts.alerts.back().startsWith(QString::fromStdString(file.string()) + problem))
+        << harness.prompts.alerts.back().toStdString();
+    EXPECT_TRUE(model.image().isNull());
+  }
 }
 
 TEST_F(AppModelTest, ThumbnailStaysWhileHoveredAndGoesAfterTheDelay) {

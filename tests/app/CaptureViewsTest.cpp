@@ -169,8 +169,21 @@ TEST_F(CaptureViewsTest, ErrorsShowInPlaceOfTheHints) {
   std::filesystem::create_directories(harness.dataRoot() / "history.json");  // saving cannot write the index
   card().saveButton()->click();
   ASSERT_TRUE(processEventsUntil([&] { return model.error().has_value(); }));
-  EXPECT_EQ(card().hint()->text(), *model.error());
   EXPECT_EQ(preview().footer()->text(), *model.error());
+  const QString shown = card().hint()->text();
+  EXPECT_TRUE(shown == *model.error() || card().hint()->toolTip() == *model.error()) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(model.error()->right(12))) << shown.toStdString();
+
+  // A long error keeps its cause within the card's two lines.
+  const QString error =
+      "Could not write “" + QString(120, 'x') + "/Captures/capture.png”: No space left on device";
+  const QFontMetrics metrics = card().hint()->fontMetrics();
+  const QString fitted = QuickCaptureView::fitted(error, metrics, 200, 2);
+  EXPECT_TRUE(fitted.startsWith("Could not write “") && fitted.contains("…")) << fitted.toStdString();
+  EXPECT_TRUE(fitted.endsWith("No space left on device")) << fitted.toStdString();
+  EXPECT_LE(metrics.boundingRect(QRect(0, 0, 200, 10000), Qt::TextWordWrap, fitted).height(),
+            2 * metrics.lineSpacing());
+  EXPECT_EQ(QuickCaptureView::fitted("Short.", metrics, 200, 2), "Short.");
   EXPECT_EQ(card().header()->text(), "Copied");
   EXPECT_TRUE(card().saveButton()->isEnabled());
 }

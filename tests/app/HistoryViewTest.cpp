@@ -1,6 +1,7 @@
 #include "app/views/HistoryView.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QBuffer>
@@ -207,24 +208,29 @@ TEST_F(HistoryViewTest, ReturnOpensTheSelectedCapture) {
   EXPECT_EQ(model.filename(), "older.png");
 }
 
-TEST_F(HistoryViewTest, ThumbnailIsSmallAndAMissingFileKeepsThePlaceholder) {
+// A FIFO in a capture's place would block a reader for good.
+TEST_F(HistoryViewTest, ThumbnailIsSmallAndAMissingFileOrAFifoKeepsThePlaceholder) {
   ScreenshotStore store(harness.dataRoot());
   const CaptureRecord gone = store.save(png(), "gone", std::nullopt, Date{7e8});
+  const CaptureRecord fifo = store.save(png(), "fifo", std::nullopt, Date{7e8});
   store.save(png(), "shown", std::nullopt, Date{7e8});
   std::filesystem::remove(store.url(gone));
+  std::filesystem::remove(store.url(fifo));
+  ASSERT_EQ(::mkfifo(store.url(fifo).c_str(), 0600), 0);
   AppModel& model = harness.start();
   HistoryView view(model);
 
   auto thumbnail = [&](int row) { return view.rows().index(row).data(Qt::DecorationRole); };
-  thumbnail(0);
-  thumbnail(1);
+  for (int row : {0, 1, 2}) thumbnail(row);
   ASSERT_TRUE(processEventsUntil([&] {
     return view.thumbnails().state("shown.png") == ThumbnailCache::State::loaded &&
+           view.thumbnails().state("fifo.png") == ThumbnailCache::State::unreadable &&
            view.thumbnails().state("gone.png") == ThumbnailCache::State::unreadable;
   }));
   const QImage image = thumbnail(0).value<QImage>();
   EXPECT_EQ(image.size(), QSize(180, 101));
   EXPECT_FALSE(thumbnail(1).isValid());
+  EXPECT_FALSE(thumbnail(2).isValid());
 }
 
 TEST(ThumbnailCacheTest, DecodesOncePerNameOffTheGuiThreadUntilTheNameIsForgotten) {

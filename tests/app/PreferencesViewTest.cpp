@@ -10,7 +10,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <atomic>
 #include <future>
+#include <memory>
 #include <tuple>
 
 #include "app/HotKeyManager.h"
@@ -141,6 +143,30 @@ TEST_F(PreferencesViewTest, HookButtonsWaitForTheInstallerOffTheGuiThread) {
   view.removeButton()->click();
   ASSERT_TRUE(processEventsUntil([&] { return !view.configuring(); })) << "the removal never finished";
   EXPECT_EQ(view.message(), "removed");
+}
+
+// The section names the file the installer edits and says whether the hooks
+// are in it, as read when the window opens and after each change.
+TEST_F(PreferencesViewTest, ClaudeCodeSectionNamesTheSettingsFileAndTheHooksState) {
+  auto installed = std::make_shared<std::atomic<int>>(0);
+  harness.hookStatus = [installed] {
+    const int state = *installed;
+    return HookStatus{"/srv/config/claude/settings.json",
+                      state < 2 ? std::optional(state == 1) : std::nullopt};
+  };
+  PreferencesView& view = open();
+  ASSERT_TRUE(processEventsUntil([&] { return !view.hookStatusLabel()->text().isEmpty(); }));
+  EXPECT_TRUE(view.hookFileLabel()->text().contains("/srv/config/claude/settings.json"));
+  EXPECT_EQ(view.hookStatusLabel()->text(), "Hooks are not installed.");
+
+  *installed = 1;
+  view.installButton()->click();
+  EXPECT_TRUE(processEventsUntil([&] { return view.hookStatusLabel()->text() == "Hooks are installed."; }));
+  view.hide();
+  *installed = 2;
+  open();
+  EXPECT_TRUE(processEventsUntil(
+      [&] { return view.hookStatusLabel()->text() == "Could not read /srv/config/claude/settings.json."; }));
 }
 
 TEST_F(PreferencesViewTest, ShowingAgainReadsTheStoredStateAfresh) {

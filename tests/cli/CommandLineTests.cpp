@@ -2,6 +2,7 @@
 // of them.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include "app/HookHandler.h"
 #include "core/AtomicFile.h"
 #include "core/HookConfiguration.h"
+#include "core/ScreenshotStore.h"
 #include "support/ScopedEnvironment.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
@@ -33,13 +35,17 @@ using test::lumacapBinary;
 using test::ProcessResult;
 using test::runProcess;
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool addressSanitized = true;
+#else
+constexpr bool addressSanitized = false;
+#endif
+
 const char* const helpLine =
     "Lumacap: native Linux capture utility. Options: --install-claude-hooks, --remove-claude-hooks, "
     "--claude-hook\n";
 const std::string installedLine =
-    "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions. Existing "
-    "settings "
-    "were preserved and backed up.\n";
+    "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions.\n";
 const std::string removedLine = "Lumacap hooks removed. Restart Claude Code sessions to apply.\n";
 
 // One run of the executable: what it is given (options separated by
@@ -158,6 +164,43 @@ TEST_F(CommandLineTest, HookDoesNotWaitForStandardInputToClose) {
   EXPECT_LT(std::stoi(result.standardOutput), 2000) << "milliseconds";
 }
 
+// Standard error a pipe nobody reads any more: the hook's error line cannot
+// be written, and the hook still succeeds.
+TEST_F(CommandLineTest, HookSucceedsWhenStandardErrorIsClosed) {
+  int errorPipe[2];
+  ASSERT_EQ(::pipe(errorPipe), 0);
+  ::close(errorPipe[0]);
+  const std::string binary = lumacapBinary();
+  const test::ChildEnd end = test::BackgroundProcess([&] {
+                               ::dup2(errorPipe[1], STDERR_FILENO);
+                               ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+                               ::signal(SIGPIPE, SIG_DFL);
+                               ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+                               ::setenv("DISPLAY", "", 1);
+                               ::execl(binary.c_str(), binary.c_str(), "--claude-hook", nullptr);
+                               return 127;
+                             }).wait();
+  ::close(errorPipe[1]);
+  EXPECT_EQ(end.signal, 0);
+  EXPECT_EQ(end.exitStatus, 0);
+}
+
+// Two applications would write one history; the second is refused at once.
+TEST_F(CommandLineTest, ASecondApplicationOnTheSameDataFolderIsRefused) {
+  const auto held = ScreenshotStore::lockForApplication(home / "data" / "Lumacap");
+  ASSERT_TRUE(held);
+  const ProcessResult result = runProcess({lumacapBinary()}, {},
+                                          {{"HOME", home.path().string()},
+                                           {"XDG_DATA_HOME", (home / "data").string()},
+                                           {"XDG_RUNTIME_DIR", home.path().string()},
+                                           {"QT_QPA_PLATFORM", "offscreen"},
+                                           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}},
+                                          std::chrono::seconds(20));
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.standardError, "Lumacap: another Lumacap is already running with the data folder “" +
+                                      (home / "data" / "Lumacap").string() + "”; quit it first.\n");
+}
+
 // The executable finds its application library beside itself (the build
 // tree) or under ../lib/lumacap (an installation), whatever the working folder.
 TEST(ApplicationLoaderTest, FindsTheLibraryWhenInstalled) {
@@ -242,7 +285,9 @@ TEST_F(HookInstallerTest, WritesPrivatelyAndBacksUpOnlyWhatItChanges) {
   ::umask(022);
   EXPECT_EQ(configureMessage(false).find("error"), std::string::npos);
   EXPECT_FALSE(fs::exists(settings())) << "nothing to remove, nothing written";
-  HookHandler::configure(true, program);
+  EXPECT_EQ(HookHandler::settingsFile(), settings());
+  EXPECT_FALSE(HookHandler::hooksInstalled(program));
+  EXPECT_EQ(configureMessage(true) + "\n", installedLine) << "no settings were backed up";
   EXPECT_EQ(permissionsOf(folder()), 0700u);
   EXPECT_EQ(permissionsOf(settings()), 0600u);
   EXPECT_EQ(names(), std::set<std::string>{"settings.json"}) << "no backup of a file that did not exist";
@@ -251,11 +296,14 @@ TEST_F(HookInstallerTest, WritesPrivatelyAndBacksUpOnlyWhatItChanges) {
   const std::string original = R"({"model": "opus", "big": 123456789012345678901234567890})";
   writeSettings(original, 0644);
   ::chmod(folder().c_str(), 0755);
-  HookHandler::configure(true, program);
+  EXPECT_TRUE(configureMessage(true).ends_with(" Existing settings were preserved and backed up."));
+  EXPECT_TRUE(HookHandler::hooksInstalled(program));
+  EXPECT_FALSE(HookHandler::hooksInstalled("/elsewhere/lumacap"));
+  EXPECT_EQ(permissionsOf(settings()), 0644u) << "the user's file keeps its permissions";
   const std::string installed = readWholeFile(settings());
   EXPECT_NE(installed.find("123456789012345678901234567890"), std::string::npos);
   const ino_t inode = inodeOf(settings());
-  HookHandler::configure(true, program);
+  EXPECT_EQ(configureMessage(true), "Hooks are already installed.");
   EXPECT_EQ(inodeOf(settings()), inode) << "hooks already present: the file is not rewritten";
   ASSERT_EQ(backups().size(), 1u) << "and no second backup is made";
   EXPECT_EQ(readWholeFile(backups()[0]), original);
@@ -269,7 +317,7 @@ TEST_F(HookInstallerTest, WritesPrivatelyAndBacksUpOnlyWhatItChanges) {
     EXPECT_EQ(permissionsOf(backup), 0600u);
   }
   EXPECT_EQ(saved, (std::multiset<std::string>{original, installed}));
-  EXPECT_EQ(writtenHooks()["Stop"], json::array());
+  EXPECT_EQ(HookConfiguration::parse(readWholeFile(settings())), HookConfiguration::parse(original));
   EXPECT_EQ(permissionsOf(folder()), 0755u) << "an existing folder keeps its mode";
   EXPECT_EQ(names().size(), 3u) << "no temporary file is left";
 }
@@ -301,7 +349,8 @@ TEST_F(HookInstallerTest, RefusesSettingsItCannotEditSafely) {
     const fs::path messageFile = home / "message";
     const test::ChildEnd end = test::BackgroundProcess([&] {
                                  const rlimit memory{1u << 30, 1u << 30};
-                                 ::setrlimit(RLIMIT_AS, &memory);
+                                 // AddressSanitizer reserves terabytes of address space.
+                                 if (!addressSanitized) ::setrlimit(RLIMIT_AS, &memory);
                                  std::ofstream(messageFile) << configureMessage(true);
                                  return 0;
                                }).wait(std::chrono::seconds(10));
@@ -343,6 +392,7 @@ TEST_F(HookInstallerTest, ALinkedSettingsFileStaysALinkAndItsTargetIsReplaced) {
   const std::string original = R"({"theme": "dark"})";
   fs::create_directories(home / "dotfiles");
   std::ofstream(home / "dotfiles" / "claude.json") << original;
+  fs::permissions(home / "dotfiles" / "claude.json", fs::perms(0640));
   fs::create_directories(folder());
   fs::create_symlink("../dotfiles/claude.json", settings());
   HookHandler::configure(true, program);
@@ -350,7 +400,7 @@ TEST_F(HookInstallerTest, ALinkedSettingsFileStaysALinkAndItsTargetIsReplaced) {
   const json written = HookConfiguration::parse(readWholeFile(home / "dotfiles" / "claude.json"));
   EXPECT_EQ(written["theme"], "dark");
   EXPECT_EQ(written["hooks"]["Stop"].size(), 1u);
-  EXPECT_EQ(permissionsOf(home / "dotfiles" / "claude.json"), 0600u);
+  EXPECT_EQ(permissionsOf(home / "dotfiles" / "claude.json"), 0640u);
   ASSERT_EQ(backups().size(), 1u);
   EXPECT_EQ(readWholeFile(backups()[0]), original);
   EXPECT_EQ(std::distance(fs::directory_iterator(home / "dotfiles"), {}), 1)
@@ -361,6 +411,30 @@ TEST_F(HookInstallerTest, ALinkedSettingsFileStaysALinkAndItsTargetIsReplaced) {
   fs::create_symlink(home / "missing" / "settings.json", settings());
   EXPECT_NE(configureMessage(true).find((home / "missing").string()), std::string::npos);
   EXPECT_TRUE(fs::is_symlink(settings()));
+
+  // A target in a shared sticky folder that belongs to someone else: the
+  // replacement is refused after the backup was made, and the failed run
+  // leaves no backup and no temporary file.
+  const fs::path shared = home / "shared";
+  fs::create_directories(shared);
+  ::chmod(home.path().c_str(), 0755);
+  ::chmod(shared.c_str(), 01777);
+  std::ofstream(shared / "settings.json") << original;
+  ::chmod((shared / "settings.json").c_str(), 0666);
+  fs::remove(settings());
+  fs::create_symlink(shared / "settings.json", settings());
+  for (const auto& entry : fs::directory_iterator(folder())) ::lchown(entry.path().c_str(), 65534, 65534);
+  ::chown(folder().c_str(), 65534, 65534);
+  if (::geteuid() != 0) return;  // only root can play the other user here
+  const auto before = names();
+  const test::ChildEnd end = test::BackgroundProcess([&] {
+                               if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 2;
+                               return configureMessage(true).starts_with("error: ") ? 0 : 1;
+                             }).wait();
+  EXPECT_EQ(end.exitStatus, 0);
+  EXPECT_EQ(names(), before);
+  EXPECT_EQ(readWholeFile(shared / "settings.json"), original);
+  EXPECT_EQ(std::distance(fs::directory_iterator(shared), {}), 1);
 }
 
 // Files may not grow beyond 4 KiB in the child: a write past it fails

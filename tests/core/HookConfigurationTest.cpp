@@ -81,12 +81,46 @@ TEST(HookConfigurationTest, OnlyTheExactQuotedPathIsItsOwn) {
             ownEntry("/opt/çà 📷/lumacap"));
 }
 
+// Installing and removing again gives back the user's file as they wrote
+// it: keys in their order, numbers digit for digit, no event left empty.
+TEST(HookConfigurationTest, InstallingThenRemovingGivesBackTheFile) {
+  const std::string original = R"({
+  "model": "opus",
+  "numbers": [
+    -0,
+    0,
+    -0.0,
+    1E2,
+    -0e1
+  ],
+  "hooks": {
+    "Notification": [],
+    "Stop": [
+      {
+        "matcher": "x",
+        "hooks": []
+      }
+    ]
+  },
+  "alpha": {}
+}
+)";
+  const std::string installed = HookConfiguration::merging(original, program, true).value();
+  EXPECT_LT(installed.find("\"model\""), installed.find("\"hooks\"")) << installed;
+  EXPECT_EQ(HookConfiguration::merging(installed, program, false), original);
+  const std::string bare = "{\n  \"model\": \"opus\"\n}\n";
+  EXPECT_EQ(
+      HookConfiguration::merging(HookConfiguration::merging(bare, program, true).value(), program, false),
+      bare);
+}
+
 // The message says what is wrong, on one line, after the file's name.
 TEST(HookConfigurationTest, RefusesWhatItCannotEdit) {
   const std::string deeplyNested = std::string(2000, '[') + std::string(2000, ']');
   const std::vector<std::pair<std::string, std::string>> refused = {
       {"", "not valid JSON: "},
       {"{\"a\": 1} trailing", "not valid JSON: "},
+      {std::string("{\"a\":1}\0{\"evil\":", 16), "not valid JSON: a NUL byte at byte 8"},
       {"{\"a\": \"\xff\"}", "not valid JSON: "},
       {"{\"a\": \"\\ud800\"}", "not valid JSON: "},
       {"{\"a\": 1e999}", "not valid JSON: "},

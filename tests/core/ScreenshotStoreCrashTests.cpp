@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <iostream>
 #include <map>
 #include <random>
 #include <set>
@@ -96,7 +98,12 @@ TEST(ScreenshotStoreCrash, KilledAtRandomMomentsNeverLosesAnImageOrBreaksTheInde
   lumacap::test::TempDir temp;
   const fs::path root = temp / "store";
   const fs::path log = temp / "operations.log";
-  std::mt19937 random(std::random_device{}());
+  // LUMACAP_CRASH_SEED=<seed> replays a failed run.
+  const char* given = std::getenv("LUMACAP_CRASH_SEED");
+  const unsigned seed0 = given ? static_cast<unsigned>(std::stoul(given)) : std::random_device{}();
+  SCOPED_TRACE("replay with LUMACAP_CRASH_SEED=" + std::to_string(seed0));
+  std::cout << "[          ] LUMACAP_CRASH_SEED=" << seed0 << std::endl;
+  std::mt19937 random(seed0);
   std::map<std::string, std::string> tokenOfId;  // every capture seen in a committed index
   std::set<std::string> previousIds;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);

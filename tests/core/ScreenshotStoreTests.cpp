@@ -1,7 +1,11 @@
 #include "core/ScreenshotStore.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
+#include <span>
 
 #include <cmath>
 #include <fstream>
@@ -89,8 +93,15 @@ TEST(ScreenshotStoreOpening, CreatesPrivateFoldersAndWritesNoIndexUntilTheFirstC
 TEST(ScreenshotStoreOpening, RefusesADamagedIndexAndTouchesNoFile) {
   const std::string record =
       R"({"id": "11111111-1111-4111-8111-111111111111", "filename": "a.png", "createdAt": 1})";
+  const auto withText = [&](const std::string& key, size_t size) {
+    return "[{\"" + key + "\": \"" + std::string(size - 4, 'x') + ".png\"," + record.substr(1) + "]";
+  };
   for (const std::string& index :
-       {std::string("not json"), "[" + record + "," + record + "]", "[" + record + "]\xff"}) {
+       {std::string("not json"), "[" + record + "," + record + "]", "[" + record + "]\xff",
+        "[" + record + "]" + std::string(1, '\0') + "GARBAGE", withText("application", 1025),
+        withText("deliveryStatus", 1025),
+        R"([{"id": "11111111-1111-4111-8111-111111111111", "createdAt": 1, "filename": ")" +
+            std::string(252, 'x') + ".png\"}]"}) {
     TempDir temp;
     writeFile(temp / "history.json", index);
     fs::create_directory(temp / "Captures");
@@ -101,6 +112,24 @@ TEST(ScreenshotStoreOpening, RefusesADamagedIndexAndTouchesNoFile) {
     EXPECT_EQ(readWholeFile(temp / "history.json"), index);
     EXPECT_EQ(folderContents(temp.path()).size(), 2u) << "no temporary or other file was left";
   }
+}
+
+// Two processes saving into one folder at once keep every capture of both.
+TEST(ScreenshotStoreSharing, TwoWritersNeverDropEachOthersRecords) {
+  TempDir temp;
+  constexpr int savesEach = 40;
+  std::vector<std::unique_ptr<lumacap::test::BackgroundProcess>> writers;
+  for (const char* name : {"first", "second"}) {
+    writers.push_back(std::make_unique<lumacap::test::BackgroundProcess>([&, name] {
+      ScreenshotStore store(temp.path());
+      for (int i = 0; i < savesEach; ++i) store.save(png + name, name, std::nullopt, someDate);
+      return static_cast<int>(store.records().size() >= savesEach ? 0 : 1);
+    }));
+  }
+  for (auto& writer : writers) EXPECT_EQ(writer->wait().exitStatus, 0);
+  const ScreenshotStore store(temp.path());
+  EXPECT_EQ(store.records().size(), 2u * savesEach);
+  for (const CaptureRecord& record : store.records()) EXPECT_TRUE(fs::exists(store.url(record)));
 }
 
 // Opened in a child with a deadline: a FIFO must not make the store hang.
@@ -275,16 +304,15 @@ TEST_F(ScreenshotStoreTest, DeletingRemovesTheImagesAndRecordsAndLeavesForeignFi
   store.deleteAll();  // nothing left: no error
 }
 
-// A non-empty folder where the index goes makes replacing it fail, even for
-// root (who ignores read-only folders).
+// An index write that fails (a larger file than the size limit allows, as
+// on a full disk) undoes the change; an index that another program replaced
+// by a non-empty folder is refused before anything changes.
 TEST_F(ScreenshotStoreTest, FailedIndexWriteLeavesImagesAndRecordsAsTheyWere) {
   const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
   const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
   const auto records = store.records();
   const auto images = folderContents(temp / "Captures");
   const std::string index = readWholeFile(store.indexFile());
-  fs::remove(store.indexFile());
-  fs::create_directories(store.indexFile() / "in-the-way");
   const std::pair<const char*, std::function<void()>> operations[] = {
       {"save", [&] { store.save(png, "new", std::nullopt, someDate); }},
       {"rename", [&] { store.rename(a.id, "renamed"); }},
@@ -292,13 +320,30 @@ TEST_F(ScreenshotStoreTest, FailedIndexWriteLeavesImagesAndRecordsAsTheyWere) {
       {"remove", [&] { store.remove(b.id); }},
       {"deleteAll", [&] { store.deleteAll(); }},
   };
-  for (const auto& [name, operation] : operations) {
-    EXPECT_THROW(operation(), std::system_error) << name;
+  const auto expectUnchanged = [&](const char* name) {
     EXPECT_EQ(store.records(), records) << name;
     EXPECT_EQ(folderContents(temp / "Captures"), images) << name;
     EXPECT_EQ(folderContents(temp.path()).size(), 2u) << name << ": a file beside the index and Captures";
+  };
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit small{index.size(), limit.rlim_max};
+  const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  for (const auto& [name, operation] : std::span(operations, 3)) {  // those that make the index larger
+    EXPECT_THROW(operation(), std::system_error) << name;
+    expectUnchanged(name);
   }
-  // Once the index can be written again, everything works on the same files.
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, previousHandler);
+
+  fs::remove(store.indexFile());
+  fs::create_directories(store.indexFile() / "in-the-way");
+  for (const auto& [name, operation] : operations) {
+    EXPECT_TRUE(failsWith(StoreError::Kind::invalidIndex, operation)) << name;
+    expectUnchanged(name);
+  }
+  // Once the index can be read again, everything works on the same files.
   fs::remove_all(store.indexFile());
   writeFile(store.indexFile(), index);
   EXPECT_EQ(ScreenshotStore(temp.path()).records(), records);

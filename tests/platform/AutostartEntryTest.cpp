@@ -43,6 +43,10 @@ TEST(AutostartEntryTest, IsOffUntilTurnedOnAndReadsTheTruthFromDisk) {
       {written + "X-GNOME-Autostart-enabled = false\n", false},
       {written + "Hidden=false\n", true},
       {written + "\n[Desktop Action other]\nHidden=true\n", true},
+      {written + "Comment[fr]=D\xe9marre\n", false},  // not UTF-8: GLib refuses the whole file
+      {written + "not a key\n", false},
+      {"[Desktop Entry]\nType=Application\nExec=/nonexistent/lumacap\n", false},
+      {"[Desktop Entry]\nType=Application\nExec=\"/bin/true\" --x\n", true},
   };
   for (const auto& [content, enabled] : edits) {
     write(entry.file(), content);
@@ -63,6 +67,7 @@ TEST(AutostartEntryTest, ExecLineSurvivesAwkwardPaths) {
       {"/usr/bin/lumacap", "Exec=/usr/bin/lumacap\n"},
       {"/home/a b/lumacap", "Exec=\"/home/a b/lumacap\"\n"},
       {"/opt/100%/lumacap", "Exec=/opt/100%%/lumacap\n"},
+      {"/tmp/it's/lumacap", "Exec=\"/tmp/it's/lumacap\"\n"},
       {R"(/tmp/a"b$c\d`e/lumacap)", R"(Exec="/tmp/a\\"b\\$c\\\\d\\`e/lumacap")"
                                     "\n"},
   };
@@ -72,7 +77,17 @@ TEST(AutostartEntryTest, ExecLineSurvivesAwkwardPaths) {
     write(folder / "entry.desktop", content);
     EXPECT_EQ(validatorComplaints(folder / "entry.desktop"), "") << path;
   }
-  EXPECT_THROW(AutostartEntry::contents("/tmp/line\nbreak/lumacap"), std::runtime_error);
+  for (const char* path : {"/tmp/line\nbreak/lumacap", "/tmp/a\x01b/lumacap", "/tmp/tab\t/lumacap"}) {
+    EXPECT_THROW(AutostartEntry::contents(path), std::runtime_error) << path;
+  }
+  try {
+    AutostartEntry::contents("/opt/\xff/lumacap");
+    ADD_FAILURE() << "a path that is not UTF-8 was accepted";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(),
+                 "Lumacap’s path is not valid UTF-8 text, so it cannot be written into the entry that starts "
+                 "it at login.");
+  }
 }
 
 TEST(AutostartEntryTest, RefusesAProgramReplacedSinceItStarted) {

@@ -109,6 +109,7 @@ struct ModelHarness {
     model = std::make_unique<AppModel>(AppModel::Services{
         .openStore =
             [this] {
+              if (whileOpeningStore) whileOpeningStore();
               if (storeFails) throw StoreError(StoreError::Kind::invalidIndex);
               return std::make_unique<ScreenshotStore>(dataRoot());
             },
@@ -124,9 +125,11 @@ struct ModelHarness {
         .prompts = prompts,
         .windows = *windows,
         .configureHooks = [this](bool install) { return configureHooks(install); },
+        .hookStatus = [this] { return hookStatus(); },
         .dismissalDelay = dismissalDelay,
     });
     windows->attach(*model);
+    awaitTask(model->openStore());
     return *model;
   }
 
@@ -143,7 +146,11 @@ struct ModelHarness {
   std::function<std::string(bool)> configureHooks = [](bool install) {
     return install ? std::string("installed") : std::string("removed");
   };
+  std::function<HookStatus()> hookStatus = [] {
+    return HookStatus{"/home/user/.claude/settings.json", false};
+  };
   bool storeFails = false;
+  std::function<void()> whileOpeningStore;
   std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
 
   std::unique_ptr<SettingsManager> settings;

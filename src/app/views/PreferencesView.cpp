@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoroFuture>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -200,12 +201,12 @@ FormSection* PreferencesView::makeClaudeCodeSection() {
                               "session ID, process identity, and terminal app are stored. "
                               "Conversations and prompts are never saved."),
                calloutSize));
+  hookStatus_ = makeText({}, captionSize);
   rows.addLayout(buttonRow({install_, remove_}));
-  rows.addWidget(
-      makeText(QStringLiteral("Installation merges ~/.claude/settings.json and makes a backup. Review "
-                              "/hooks in Claude Code and restart sessions. Keep Lumacap in a "
-                              "permanent location before installing."),
-               captionSize));
+  rows.addWidget(hookStatus_);
+  hookFile_ = makeText({}, captionSize);
+  hookFile_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  rows.addWidget(hookFile_);
   rows.addWidget(
       makeText(QStringLiteral("Delivery uses a copied local image path + message. Select the right "
                               "terminal tab and paste to continue. Codex, Cursor, and browser chats "
@@ -257,6 +258,7 @@ void PreferencesView::showEvent(QShowEvent* event) {
     loadCandidate(model_.settings().shortcut());
     startAtLogin_->setChecked(model_.startAtLogin().isEnabled());
     fitForm();
+    readHookStatus();
   }
   QWidget::showEvent(event);
 }
@@ -362,6 +364,32 @@ QCoro::Task<> PreferencesView::configureHooks(bool install) {
   if (!self) co_return;
   setMessage(outcome);
   setConfiguring(false);
+  co_await readHookStatus();
+}
+
+namespace {
+
+QString shownPath(const std::filesystem::path& file) {
+  const QString path = QString::fromStdString(file.string());
+  const QString home = QDir::homePath();
+  return path.startsWith(home + QLatin1Char('/')) ? QStringLiteral("~") + path.mid(home.size()) : path;
+}
+
+}  // namespace
+
+QCoro::Task<> PreferencesView::readHookStatus() {
+  if (!model_.hookStatus()) co_return;
+  const QPointer<PreferencesView> self(this);
+  const HookStatus status = co_await QtConcurrent::run(model_.hookStatus());
+  if (!self) co_return;
+  const QString file = status.settingsFile.empty() ? QStringLiteral("Claude Code’s settings file")
+                                                   : shownPath(status.settingsFile);
+  hookFile_->setText(QStringLiteral("Installation merges ") + file +
+                     QStringLiteral(" and makes a backup. Review /hooks in Claude Code and restart sessions. "
+                                    "Keep Lumacap in a permanent location before installing."));
+  hookStatus_->setText(!status.installed   ? QStringLiteral("Could not read ") + file + QStringLiteral(".")
+                       : *status.installed ? QStringLiteral("Hooks are installed.")
+                                           : QStringLiteral("Hooks are not installed."));
 }
 
 // The autostart entry is written and flushed on a worker; the box follows

@@ -53,6 +53,8 @@ class PreferencesView final : public QWidget {
   // Installs (true) or removes (false) the session hooks on a worker; the
   // task ends when the message shows the outcome.
   QCoro::Task<> configureHooks(bool install);
+  // Reads where the hooks go and whether they are there, on a worker.
+  QCoro::Task<> readHookStatus();
 
   QCheckBox* superBox() const { return super_; }
   QCheckBox* shiftBox() const { return shift_; }
@@ -64,6 +66,8 @@ class PreferencesView final : public QWidget {
   QLabel* shortcutNote() const { return shortcutNote_; }
   QPushButton* installButton() const { return install_; }
   QPushButton* removeButton() const { return remove_; }
+  QLabel* hookStatusLabel() const { return hookStatus_; }
+  QLabel* hookFileLabel() const { return hookFile_; }
   QPushButton* captureFolderButton() const { return captureFolder_; }
   QCheckBox* startAtLoginBox() const { return startAtLogin_; }
   QLabel* messageLabel() const { return messageLabel_; }
@@ -106,6 +110,8 @@ class PreferencesView final : public QWidget {
   QLabel* shortcutNote_;
   QPushButton* install_;
   QPushButton* remove_;
+  QLabel* hookStatus_;
+  QLabel* hookFile_;
   QPushButton* captureFolder_;
   QCheckBox* startAtLogin_;
   QWidget* messageFooter_;

@@ -1,5 +1,7 @@
 #include "app/views/QuickCaptureView.h"
 
+#include <climits>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -138,8 +140,30 @@ void QuickCaptureView::render() {
   save_->setEnabled(!saved);
 
   const auto& error = model_.error();
-  hint_->setText(error ? *error : model_.pasteHint());
+  const QString text = error ? *error : model_.pasteHint();
+  if (layout()) layout()->activate();
+  hint_->setText(fitted(text, hint_->fontMetrics(), hint_->contentsRect().width(), 2));
+  hint_->setToolTip(hint_->text() == text ? QString() : text);
   look::setTextColor(*hint_, error ? look::warning() : look::secondary(*this));
+}
+
+QString QuickCaptureView::fitted(const QString& text, const QFontMetrics& metrics, int width, int lines) {
+  const auto fits = [&](const QString& candidate) {
+    const QRect bounds = metrics.boundingRect(QRect(0, 0, width, INT_MAX), Qt::TextWordWrap, candidate);
+    return bounds.height() <= lines * metrics.lineSpacing() && bounds.width() <= width;
+  };
+  if (width <= 0 || fits(text)) return text;
+  // Errors end with their cause ("No space left on device"): the middle goes.
+  const auto cut = [&](qsizetype dropped) {
+    const qsizetype kept = text.size() - dropped;
+    return text.left(kept / 2).trimmed() + QStringLiteral(" … ") + text.right(kept - kept / 2).trimmed();
+  };
+  qsizetype enough = text.size(), tooFew = 0;
+  while (enough - tooFew > 1) {
+    const qsizetype dropped = (enough + tooFew) / 2;
+    (fits(cut(dropped)) ? enough : tooFew) = dropped;
+  }
+  return cut(enough);
 }
 
 void QuickCaptureView::enterEvent(QEnterEvent* event) {

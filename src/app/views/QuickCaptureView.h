@@ -46,6 +46,10 @@ class QuickCaptureView final : public QWidget {
   QToolButton* editButton() const { return edit_; }
   QToolButton* saveButton() const { return save_; }
 
+  // `text` as it fits in `lines` word-wrapped lines of `width` pixels: whole,
+  // or with its middle left out, so that the end (an error's cause) shows.
+  static QString fitted(const QString& text, const QFontMetrics& metrics, int width, int lines);
+
  protected:
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;

@@ -1,10 +1,10 @@
 #include "app/views/ThumbnailCache.h"
 
-#include <QImageReader>
 #include <QThread>
 #include <algorithm>
 
 #include "platform/BackgroundWork.h"
+#include "platform/CaptureFileReader.h"
 
 namespace lumacap {
 ThumbnailCache::ThumbnailCache(Locator locate, Decoder decode, QObject* parent)
@@ -78,15 +78,7 @@ void ThumbnailCache::finish(const QString& filename, int ticket, const std::opti
 }
 
 QImage ThumbnailCache::decode(const QString& path) {
-  QImageReader reader(path);
-  const QSize size = reader.size();
-  if (!size.isValid()) return {};
-  if (std::max(size.width(), size.height()) > maximumPixelSize) {
-    // The PNG reader scales row by row while it decodes.
-    reader.setScaledSize(
-        size.scaled(maximumPixelSize, maximumPixelSize, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-  }
-  QImage image = reader.read();
+  QImage image = CaptureFileReader::thumbnail(path.toStdString(), maximumPixelSize);
   if (image.isNull()) return {};
   // Painted often, converted once: the format the screen's painter draws fastest.
   image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);

@@ -47,7 +47,9 @@ class ThumbnailCache final : public QObject {
   // may later be given to a new capture.
   void keepOnly(const QSet<QString>& filenames);
 
-  // Reads the image at `path` scaled down to fit 180 × 180 pixels.
+  // Reads the image at `path` scaled down to fit 180 × 180 pixels, as
+  // CaptureFileReader reads capture files (never a link, a special file or
+  // another user's file). Its own workers: never the capture path's.
   static QImage decode(const QString& path);
 
  signals:

@@ -19,15 +19,19 @@ class AutostartEntry final : public StartAtLogin {
 
   const std::filesystem::path& file() const { return file_; }
 
-  // Read from the file each time, so that an entry removed or switched off
-  // by hand (Hidden=true, X-GNOME-Autostart-enabled=false) shows as off.
+  // Read from the file each time, as a desktop session reads it (GLib's
+  // key-file rules), so that an entry removed, switched off by hand
+  // (Hidden=true, X-GNOME-Autostart-enabled=false), refused as unreadable or
+  // starting no program shows as off.
   bool isEnabled() override;
 
   // Writes the entry (whole, in one step) to start the running executable,
   // or removes it. Throws std::runtime_error with one line naming the file.
   void setEnabled(bool enabled) override;
 
-  // The entry that starts `executable` at login.
+  // The entry that starts `executable` at login. Throws std::runtime_error
+  // for a path that is not UTF-8 or holds a control character: a desktop
+  // would not start it.
   static std::string contents(const std::filesystem::path& executable);
   // The program this process runs (the target of `link`); throws when it was
   // removed or replaced since it started, which the link shows as " (deleted)".
