@@ -98,17 +98,6 @@ QFuture<std::exception_ptr> exporting(QByteArray png, std::filesystem::path loca
   });
 }
 
-// The message of a failure thrown elsewhere, for the user.
-QString describe(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& failure) {
-    return text(failure.what());
-  } catch (...) {
-    return QString::fromUtf8(fileWriteError);
-  }
-}
-
 }  // namespace
 
 // `busy` for as long as the operation that holds it runs, however it ends.
@@ -490,7 +479,8 @@ QCoro::Task<> AppModel::openStore() {
   if (!self) co_return;
   if (const auto* failure = std::get_if<QString>(&opened)) co_return setError(*failure);
   store_ = std::get<std::shared_ptr<ScreenshotStore>>(opened);
-  reloadRecords();
+  records_ = store_->records();
+  emit recordsChanged();
 }
 
 void AppModel::presentError(const QString& message) {
