@@ -499,7 +499,9 @@ TEST_F(HookInstallerTest, ConcurrentEditsOfAnotherProgramAreKept) {
   }
   EXPECT_TRUE(lost.empty()) << lost.size() << " of " << added << " keys lost";
   // Sanitized code runs several times slower, widening every race window.
-  if (!addressSanitized) EXPECT_LT(refused, 100) << "runs refused because the file kept changing";
+  if (!addressSanitized) {
+    EXPECT_LT(refused, 100) << "runs refused because the file kept changing";
+  }
 }
 
 TEST(InstalledExecutableTest, AReplacedExecutableIsRefused) {
