@@ -498,7 +498,10 @@ TEST_F(HookInstallerTest, ConcurrentEditsOfAnotherProgramAreKept) {
     if (!final.contains("key" + std::to_string(key))) lost.push_back(key);
   }
   EXPECT_TRUE(lost.empty()) << lost.size() << " of " << added << " keys lost";
-  EXPECT_LT(refused, 100) << "runs refused because the file kept changing";
+  // Sanitized code runs several times slower, widening every race window.
+  if (!addressSanitized) {
+    EXPECT_LT(refused, 100) << "runs refused because the file kept changing";
+  }
 }
 
 TEST(InstalledExecutableTest, AReplacedExecutableIsRefused) {
