@@ -284,7 +284,8 @@ std::vector<ShareableWindow> AppModel::choosableWindows(const std::vector<Sharea
 void AppModel::openWindowChooser(const ShareableContent& content) {
   if (!chooserWindow_) {
     auto chooser =
-        std::make_unique<WindowChooser>([this](const ShareableWindow& window) { captureWindow(window); });
+        std::make_unique<WindowChooser>([this](const ShareableWindow& window) { captureWindow(window); },
+                                        services_.captureManager.isCompositing());
     chooserWindow_ = makeWindow(std::move(chooser), "Capture a Window", QSize(510, 480));
   }
   static_cast<WindowChooser&>(*chooserWindow_)
