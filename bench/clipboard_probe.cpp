@@ -4,7 +4,8 @@
 //       CLIPBOARD owner has changed and its whole image/png has been read
 //       (INCR transfers included); prints "MILLISECONDS BYTES".
 //   clipboard_probe map -- COMMAND…     from starting COMMAND until a window
-//       as large as the screen is mapped; prints "MILLISECONDS".
+//       as large as the screen is mapped; prints "MILLISECONDS PID" and
+//       leaves COMMAND running.
 //   clipboard_probe run -- COMMAND…     from starting COMMAND until it exits;
 //       prints "MILLISECONDS RESIDENT_KB" (its peak resident memory).
 //
@@ -157,8 +158,7 @@ int mapped(char** command) {
         geometry->height >= screen->height_in_pixels)
       break;
   }
-  std::printf("%.1f\n", millisecondsSince(started));
-  waitpid(child, nullptr, 0);
+  std::printf("%.1f %d\n", millisecondsSince(started), child);
   xcb_disconnect(x);
   return 0;
 }
