@@ -14,6 +14,15 @@ the file as it was beside it first. The hooks run this executable at the path
 it was run from.")
 set(description_--remove-claude-hooks
   "Removes those hook entries again.")
+set(description_--action_ACTION
+  "Starts the tray application, or asks the running one, to carry out ACTION,
+one of: @ACTIONS@. A running Lumacap takes the request over the session bus
+at once; desktop key bindings can run the same actions with
+gapplication action org.lumacap.Lumacap ACTION.")
+set(description_--version
+  "Prints the version.")
+set(description_--help
+  "Prints the options and the actions.")
 set(description_--claude-hook
   "The hook command itself: reads one Claude Code hook event from standard input
 and records or forgets the live session. Writes nothing to standard output and
@@ -31,23 +40,29 @@ execute_process(COMMAND "${LUMACAP}" --help
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${LUMACAP} --help failed (${status}): ${errors}")
 endif()
-if(NOT help MATCHES "^Lumacap: ([^\n]+)\\. Options: ([^\n]+)\n$")
+if(NOT help MATCHES "^Lumacap: ([^\n]+)\\. Options: ([^\n]+)\nActions: ([^\n]+)\n$")
   message(FATAL_ERROR "unexpected help text: ${help}")
 endif()
 set(summary "${CMAKE_MATCH_1}")
 string(REPLACE ", " ";" options "${CMAKE_MATCH_2}")
+set(ACTIONS "${CMAKE_MATCH_3}")
 
 troff_escape("${summary}" MAN_SUMMARY)
 set(MAN_OPTIONS "")
 set(synopsis "")
 foreach(option IN LISTS options)
-  if(NOT DEFINED description_${option})
+  string(REGEX REPLACE "[^A-Za-z-]" "_" key "${option}")
+  if(NOT DEFINED description_${key})
     message(FATAL_ERROR "the help names ${option}, which the manual page does not describe")
   endif()
   troff_escape("${option}" name)
-  troff_escape("${description_${option}}" text)
+  string(CONFIGURE "${description_${key}}" description @ONLY)
+  troff_escape("${description}" text)
   string(APPEND MAN_OPTIONS ".TP\n.B ${name}\n${text}\n")
-  list(APPEND synopsis "\\fB${name}\\fR")
+  # The first synopsis line shows the application's own form.
+  if(NOT option MATCHES "^--action")
+    list(APPEND synopsis "\\fB${name}\\fR")
+  endif()
 endforeach()
 list(JOIN synopsis " | " MAN_SYNOPSIS)
 string(TIMESTAMP MAN_DATE "%Y-%m-%d" UTC)

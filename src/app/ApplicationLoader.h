@@ -7,11 +7,19 @@
 namespace lumacap {
 
 // The application role lives in liblumacap-app.so so that the hook role never
-// pays for loading Qt and Tesseract. These find and start it.
+// pays for loading Qt and Tesseract, and the hand-off to a running instance in
+// liblumacap-handoff.so so that no other role loads the D-Bus library. These
+// find and start them.
 
-// Where the library may be, relative to the executable: beside it (the build
+// Where `library` may be, relative to the executable: beside it (the build
 // tree) or in ../lib/lumacap and ../lib/<multiarch>/lumacap (installed).
-std::vector<std::filesystem::path> applicationLibraryCandidates(const std::filesystem::path& executable);
+std::vector<std::filesystem::path> applicationLibraryCandidates(
+    const std::filesystem::path& executable, const std::string& library = "liblumacap-app.so");
+
+// Hands `action` (empty: a plain start) to the running instance. True when it
+// took it; false when this process must run the application itself (no
+// instance, no session bus, no answer, or no hand-off library).
+bool handOverToRunningInstance(int argc, char** argv, const std::string& action);
 
 // Loads the library and runs the application's event loop. Returns the exit
 // status; a library that cannot be loaded is reported on standard error.

@@ -5,6 +5,7 @@
 #include <QCoroTimer>
 #include <QCursor>
 #include <QException>
+#include <QPainter>
 #include <QPromise>
 #include <QScreen>
 #include <QWidget>
@@ -55,6 +56,22 @@ QImage cropped(const QImage& image, const PixelRect& source) {
   return image.copy(source.x, source.y, source.width, source.height);
 }
 
+// Paints over the areas (device pixels of the whole screen) of our own
+// windows that were still showing; `origin` is where the image's top-left
+// pixel lies on the screen.
+void leaveOut(QImage& image, QPoint origin, const std::vector<PixelRect>& areas) {
+  if (areas.empty() || image.isNull()) return;
+  QPainter painter(&image);
+  for (const PixelRect& area : areas) {
+    painter.fillRect(area.x - origin.x(), area.y - origin.y(), area.width, area.height, Qt::black);
+  }
+}
+
+QPoint originOf(const ShareableDisplay& display, const PixelRect& source) {
+  const PixelRect frame = geometry::nativeRect(display.frame, display.scale);
+  return QPoint(frame.x + source.x, frame.y + source.y);
+}
+
 bool isOwnScreenWindow(const QWidget* widget) {
   // The tray icon lives inside the tray host's window, not on its own.
   return widget->isWindow() && widget->isVisible() && !widget->inherits("QSystemTrayIconSys");
@@ -67,6 +84,8 @@ bool isOwnScreenWindow(const QWidget* widget) {
 class CaptureManager::HiddenWindows {
  public:
   void add(QWidget* widget) { widgets_.emplace_back(widget); }
+  // Those that the window manager had not taken off the screen in time.
+  std::vector<PixelRect> stillShowing;
   ~HiddenWindows() {
     for (const QPointer<QWidget>& widget : widgets_) {
       if (widget) widget->show();
@@ -93,14 +112,19 @@ bool CaptureManager::eventFilter(QObject* watched, QEvent* event) {
 
 QCoro::Task<std::unique_ptr<CaptureManager::HiddenWindows>> CaptureManager::hideOwnWindows() {
   auto hidden = std::make_unique<HiddenWindows>();
+  std::vector<uint32_t> nativeWindows;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (!isOwnScreenWindow(widget)) continue;
+    if (const WId id = widget->internalWinId()) nativeWindows.push_back(static_cast<uint32_t>(id));
     widget->hide();
     hidden->add(widget);
   }
-  // Once the server has carried out the unmaps, only a compositor's fade
-  // can still show the windows.
+  // The server carries out the unmaps; the window manager then takes the
+  // frames down, which a slow one may not do in time.
   source_.synchronize();
+  const QPointer<CaptureManager> alive(this);
+  hidden->stillShowing = co_await answerOf(source_.stillShowing(std::move(nativeWindows)));
+  if (!alive) co_return hidden;
   if (source_.isCompositing()) {
     const auto settled = lastHide_ + compositorDelay;
     const auto now = std::chrono::steady_clock::now();
@@ -123,11 +147,15 @@ QCoro::Task<CapturedImage> CaptureManager::display(ShareableContent content, uin
   const DisplayTarget target = targetIn(display, rect);
   const auto hidden = co_await hideOwnWindows();
   QImage image = co_await answerOf(source_.displayImage(display, target.source));
+  leaveOut(image, originOf(display, target.source), hidden->stillShowing);
   co_return CapturedImage{fitted(std::move(image), target.output), std::move(application), std::nullopt};
 }
 
 QCoro::Task<CapturedImage> CaptureManager::window(ShareableWindow window) {
   const PixelSize output = geometry::windowOutputSize(window.frame, window.scale);
+  // Without a compositor the window is read from the screen, where ours must not be.
+  std::unique_ptr<HiddenWindows> hidden;
+  if (!source_.isCompositing()) hidden = co_await hideOwnWindows();
   QImage image = co_await answerOf(source_.windowImage(window));
   std::optional<std::string> application;
   if (window.owningApplication) application = window.owningApplication->applicationName;
@@ -153,7 +181,9 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
       if (display.displayID != id) continue;
       const auto whole =
           geometry::displayTarget(display.frame.width, display.frame.height, display.scale, {});
-      if (whole) image = co_await answerOf(source_.displayImage(display, whole->source));
+      if (!whole) break;
+      image = co_await answerOf(source_.displayImage(display, whole->source));
+      leaveOut(image, originOf(display, whole->source), hidden->stillShowing);
       break;
     }
     frozen[id] = std::move(image);

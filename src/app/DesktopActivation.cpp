@@ -7,6 +7,8 @@
 #include <QVariantMap>
 #include <cstdio>
 
+#include "app/CommandLine.h"
+
 namespace lumacap {
 namespace {
 
@@ -47,8 +49,11 @@ class ApplicationAdaptor : public QDBusAbstractAdaptor {
   DesktopActivation* activation_;
 };
 
-const QStringList DesktopActivation::actions = {"capture-region", "capture-window", "capture-display",
-                                                "history", "settings"};
+const QStringList DesktopActivation::actions = [] {
+  QStringList names;
+  for (const std::string_view name : CommandLine::actions) names << QString::fromLatin1(name);
+  return names;
+}();
 
 DesktopActivation::DesktopActivation(QObject* parent)
     : DesktopActivation(QDBusConnection::sessionBus(), parent) {}

@@ -1,26 +1,26 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/ApplicationLoader.h"
+#include "app/CommandLine.h"
 #include "app/HookHandler.h"
 #include "core/DataRoot.h"
 #include "platform/ProcessSource.h"
 #include "platform/x11/XcbWindowList.h"
 
-namespace {
+#ifndef LUMACAP_VERSION
+#define LUMACAP_VERSION "unknown"
+#endif
 
-bool hasOption(int argc, char** argv, std::string_view option) {
-  for (int i = 0; i < argc; ++i) {
-    if (option == argv[i]) return true;
-  }
-  return false;
-}
+namespace {
 
 void writeLine(FILE* stream, const std::string& text) {
   const std::string line = text + "\n";
@@ -48,9 +48,8 @@ int runHook() {
   return 0;
 }
 
-int runInstaller(int argc, char** argv) {
+int runInstaller(bool install, int argc, char** argv) {
   using namespace lumacap;
-  const bool install = hasOption(argc, argv, "--install-claude-hooks");
   try {
     const auto executable = currentExecutablePath(argc > 0 ? argv[0] : nullptr);
     writeLine(stdout, HookHandler::configure(install, executable));
@@ -64,15 +63,29 @@ int runInstaller(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (hasOption(argc, argv, "--claude-hook")) return runHook();
-  if (hasOption(argc, argv, "--install-claude-hooks") || hasOption(argc, argv, "--remove-claude-hooks")) {
-    return runInstaller(argc, argv);
+  using lumacap::CommandLine;
+  const CommandLine command =
+      CommandLine::parse(std::vector<std::string_view>(argv + std::min(argc, 1), argv + argc));
+  switch (command.role) {
+    case CommandLine::Role::hook:
+      return runHook();
+    case CommandLine::Role::installHooks:
+    case CommandLine::Role::removeHooks:
+      return runInstaller(command.role == CommandLine::Role::installHooks, argc, argv);
+    case CommandLine::Role::help:
+      std::fputs(CommandLine::usage().c_str(), stdout);
+      return 0;
+    case CommandLine::Role::version:
+      writeLine(stdout, "Lumacap " LUMACAP_VERSION);
+      return 0;
+    case CommandLine::Role::invalid:
+      writeLine(stderr, command.error);
+      std::fputs(CommandLine::usage().c_str(), stderr);
+      return 2;
+    case CommandLine::Role::application:
+      break;
   }
-  if (hasOption(argc, argv, "--help")) {
-    writeLine(stdout,
-              "Lumacap: native Linux capture utility. Options: --install-claude-hooks, "
-              "--remove-claude-hooks, --claude-hook");
-    return 0;
-  }
+  // A running instance takes the request without this process loading Qt.
+  if (lumacap::handOverToRunningInstance(argc, argv, command.action)) return 0;
   return lumacap::runApplication(argc, argv);
 }

@@ -75,6 +75,12 @@ class ScreenSource {
   // Returns once the display server has carried out every request this
   // process's windows have sent (so a hidden window is off the screen).
   virtual void synchronize() = 0;
+  // Waits, off the GUI thread and for a moment at most, until these hidden
+  // windows of this process (native window ids) and the frames a window
+  // manager drew around them are off the screen. Answers the areas (device
+  // pixels of the whole screen) of those still showing at the deadline: a
+  // paused or slow window manager has not taken them down yet.
+  virtual QFuture<std::vector<PixelRect>> stillShowing(std::vector<uint32_t> windows) = 0;
   // Whether a compositing manager draws the screen: windows may then be
   // translucent, and take a moment to leave the screen once hidden.
   virtual bool isCompositing() = 0;

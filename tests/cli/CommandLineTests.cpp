@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <dbus/dbus.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -24,6 +27,7 @@
 #include "core/HookConfiguration.h"
 #include "core/ScreenshotStore.h"
 #include "support/ScopedEnvironment.h"
+#include "support/SessionBus.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -41,16 +45,18 @@ constexpr bool addressSanitized = true;
 constexpr bool addressSanitized = false;
 #endif
 
-const char* const helpLine =
-    "Lumacap: native Linux capture utility. Options: --install-claude-hooks, --remove-claude-hooks, "
-    "--claude-hook\n";
+const std::string helpText =
+    "Lumacap: native Linux capture utility. Options: --action=ACTION, --install-claude-hooks, "
+    "--remove-claude-hooks, --claude-hook, --version, --help\n"
+    "Actions: capture-region, capture-window, capture-display, history, settings\n";
 const std::string installedLine =
     "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions.\n";
 const std::string removedLine = "Lumacap hooks removed. Restart Claude Code sessions to apply.\n";
 
 // One run of the executable: what it is given (options separated by
 // spaces), and what it must answer. An error is one line on standard error
-// starting with `errorStart`.
+// starting with `errorStart`; a command line it does not understand (status
+// 2) gets that line whole and then the usage.
 struct Role {
   std::string name;
   std::string options;
@@ -111,6 +117,8 @@ TEST_P(CommandLineTest, AnswersOnTheRightStreamWithTheRightStatus) {
   }
   if (errorStart.empty()) {
     EXPECT_EQ(result.standardError, "");
+  } else if (role.exitStatus == 2) {
+    EXPECT_EQ(result.standardError, errorStart + helpText);
   } else {
     EXPECT_TRUE(result.standardError.starts_with(errorStart)) << result.standardError;
     EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
@@ -122,23 +130,32 @@ TEST_P(CommandLineTest, AnswersOnTheRightStreamWithTheRightStatus) {
 
 INSTANTIATE_TEST_SUITE_P(
     Roles, CommandLineTest,
-    ::testing::Values(Role{"Help", "--help ignored-argument", "", 0, helpLine, ""},
-                      Role{"HookWinsOverHelp", "--claude-hook --help", "not json", 0, "", "Lumacap hook: "},
-                      Role{"HookWithoutInput", "--claude-hook", "", 0, "", "Lumacap hook: "},
-                      Role{"HookTooLarge", "--claude-hook", std::string(1048577, ' '), 0, "",
-                           "Lumacap hook: The hook record is too large"},
-                      Role{"HookWithoutAgent", "--claude-hook", record, 0, "", ""},
-                      Role{"HookInAFolderOthersCanWrite", "--claude-hook",
-                           R"({"session_id":"s","cwd":"/tmp","hook_event_name":"SessionEnd"})", 0, "",
-                           "Lumacap hook: ", sessionsOthersCanWrite},
-                      Role{"InstallWinsOverRemove", "--remove-claude-hooks --install-claude-hooks", "", 0,
-                           installedLine, ""},
-                      Role{"RemoveWinsOverHelp", "--remove-claude-hooks --help", "", 0, removedLine, ""},
-                      Role{"SettingsOfTheWrongShape", "--remove-claude-hooks", "", 1, "",
-                           "Lumacap: $SETTINGS: \"hooks\" must be an object\n",
-                           settingsHolding(R"({"hooks": []})")},
-                      Role{"SettingsThatAreAFifo", "--install-claude-hooks", "", 1, "",
-                           "Lumacap: $SETTINGS: not a regular file\n", settingsAreAFifo}),
+    ::testing::Values(
+        Role{"Help", "--help ignored-argument", "", 0, helpText, ""},
+        Role{"HelpWinsOverVersion", "--version --help", "", 0, helpText, ""},
+        Role{"Version", "--version", "", 0, "Lumacap " LUMACAP_VERSION "\n", ""},
+        Role{"UnknownOption", "--capture", "", 2, "", "Lumacap: unknown option “--capture”\n"},
+        Role{"ArgumentWithoutOption", "picture.png", "", 2, "", "Lumacap: unknown option “picture.png”\n"},
+        Role{"UnknownAction", "--action=capture-screen", "", 2, "",
+             "Lumacap: unknown action “capture-screen”\n"},
+        Role{"EmptyAction", "--action=", "", 2, "", "Lumacap: unknown action “”\n"},
+        Role{"TwoActions", "--action=history --action=settings", "", 2, "",
+             "Lumacap: only one action at a time (“history” and “settings”)\n"},
+        Role{"HookWinsOverHelp", "--claude-hook --help", "not json", 0, "", "Lumacap hook: "},
+        Role{"HookWithoutInput", "--claude-hook", "", 0, "", "Lumacap hook: "},
+        Role{"HookTooLarge", "--claude-hook", std::string(1048577, ' '), 0, "",
+             "Lumacap hook: The hook record is too large"},
+        Role{"HookWithoutAgent", "--claude-hook", record, 0, "", ""},
+        Role{"HookInAFolderOthersCanWrite", "--claude-hook",
+             R"({"session_id":"s","cwd":"/tmp","hook_event_name":"SessionEnd"})", 0, "",
+             "Lumacap hook: ", sessionsOthersCanWrite},
+        Role{"InstallWinsOverRemove", "--remove-claude-hooks --install-claude-hooks", "", 0, installedLine,
+             ""},
+        Role{"RemoveWinsOverHelp", "--remove-claude-hooks --help", "", 0, removedLine, ""},
+        Role{"SettingsOfTheWrongShape", "--remove-claude-hooks", "", 1, "",
+             "Lumacap: $SETTINGS: \"hooks\" must be an object\n", settingsHolding(R"({"hooks": []})")},
+        Role{"SettingsThatAreAFifo", "--install-claude-hooks", "", 1, "",
+             "Lumacap: $SETTINGS: not a regular file\n", settingsAreAFifo}),
     [](const ::testing::TestParamInfo<Role>& info) { return info.param.name; });
 
 // Installing alone, as the settings window's button does.
@@ -199,6 +216,96 @@ TEST_F(CommandLineTest, ASecondApplicationOnTheSameDataFolderIsRefused) {
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.standardError, "Lumacap: another Lumacap is already running with the data folder “" +
                                       (home / "data" / "Lumacap").string() + "”; quit it first.\n");
+}
+
+// A running Lumacap as the bus sees it: owns org.lumacap.Lumacap and answers
+// every call, noting "Member(first string argument)".
+class RunningInstance {
+ public:
+  explicit RunningInstance(const std::string& address) {
+    DBusError error;
+    dbus_error_init(&error);
+    bus_ = dbus_connection_open_private(address.c_str(), &error);
+    if (!bus_ || !dbus_bus_register(bus_, &error) ||
+        dbus_bus_request_name(bus_, "org.lumacap.Lumacap", DBUS_NAME_FLAG_DO_NOT_QUEUE, &error) !=
+            DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
+      throw std::runtime_error(std::string("cannot own the name: ") + (error.message ? error.message : ""));
+    }
+    loop_ = std::thread([this] {
+      while (running_ && dbus_connection_read_write(bus_, 50)) {
+        while (DBusMessage* message = dbus_connection_pop_message(bus_)) {
+          answer(message);
+          dbus_message_unref(message);
+        }
+      }
+    });
+  }
+  ~RunningInstance() {
+    running_ = false;
+    loop_.join();
+    dbus_connection_close(bus_);
+    dbus_connection_unref(bus_);
+  }
+  std::vector<std::string> calls() {
+    const std::lock_guard lock(lock_);
+    return calls_;
+  }
+
+ private:
+  void answer(DBusMessage* message) {
+    if (dbus_message_get_type(message) != DBUS_MESSAGE_TYPE_METHOD_CALL) return;
+    const char* argument = "";
+    DBusMessageIter arguments;
+    if (dbus_message_iter_init(message, &arguments) &&
+        dbus_message_iter_get_arg_type(&arguments) == DBUS_TYPE_STRING)
+      dbus_message_iter_get_basic(&arguments, &argument);
+    {
+      const std::lock_guard lock(lock_);
+      calls_.push_back(std::string(dbus_message_get_member(message)) + "(" + argument + ")");
+    }
+    DBusMessage* reply = dbus_message_new_method_return(message);
+    dbus_connection_send(bus_, reply, nullptr);
+    dbus_message_unref(reply);
+  }
+
+  DBusConnection* bus_ = nullptr;
+  std::atomic<bool> running_{true};
+  std::mutex lock_;
+  std::vector<std::string> calls_;
+  std::thread loop_;
+};
+
+// A later start hands its request to the running instance and ends, without
+// loading the application (which, with no display here, would say so and
+// fail); with nobody to hand it to, it starts the application.
+TEST(InstanceHandOffTest, ReachesTheRunningInstanceOrStartsTheApplication) {
+  test::SessionBus bus;
+  const auto start = [&](std::vector<std::string> arguments, const std::string& address) {
+    arguments.insert(arguments.begin(), lumacapBinary());
+    return runProcess(arguments, {},
+                      {{"DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}, {"DBUS_SESSION_BUS_ADDRESS", address}},
+                      std::chrono::seconds(20));
+  };
+  const std::string startsTheApplication = "Lumacap: no X11 display to run on ($DISPLAY is not set).\n";
+  for (const std::string& address : {bus.address(), std::string("unix:path=/nonexistent/bus")}) {
+    SCOPED_TRACE(address);
+    const ProcessResult alone = start({"--action=capture-display"}, address);
+    EXPECT_EQ(alone.exitStatus, 1);
+    EXPECT_EQ(alone.standardError, startsTheApplication);
+  }
+
+  RunningInstance instance(bus.address());
+  for (const auto& [arguments, call] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--action=capture-display"}, "ActivateAction(capture-display)"}, {{}, "Activate()"}}) {
+    const ProcessResult handedOver = start(arguments, bus.address());
+    EXPECT_EQ(handedOver.exitStatus, 0);
+    EXPECT_EQ(handedOver.standardOutput + handedOver.standardError, "");
+    ASSERT_FALSE(instance.calls().empty());
+    EXPECT_EQ(instance.calls().back(), call);
+  }
+  // A name it does not know never reaches the instance (which would open Recent Captures).
+  EXPECT_EQ(start({"--action=capture"}, bus.address()).exitStatus, 2);
+  EXPECT_EQ(instance.calls().size(), 2u);
 }
 
 // The executable finds its application library beside itself (the build

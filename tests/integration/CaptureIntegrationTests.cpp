@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <QWindow>
 #include <cmath>
+#include <csignal>
 
 #include "app/CaptureManager.h"
 #include "app/RegionSelector.h"
@@ -214,6 +215,52 @@ TEST_F(CaptureIntegration, DisplayCaptureShowsOtherWindowsButNeverOurs) {
   EXPECT_TRUE(ours->isVisible());  // shown again afterwards
 }
 
+// With openbox paused, a hidden window's frame stays on the screen: its area
+// is left out (black) rather than captured.
+TEST_F(CaptureIntegration, OwnWindowsAreLeftOutWhileTheWindowManagerIsPaused) {
+  Xterm xterm(source, "Beside", "50x12+120+100");
+  QWidget ours;  // a managed window, in a frame of openbox's
+  QPalette palette = ours.palette();
+  palette.setColor(QPalette::Window, Qt::red);
+  ours.setPalette(palette);
+  ours.setAutoFillBackground(true);
+  ours.setGeometry(500, 300, 200, 150);
+  ours.show();
+  int x = 0, y = 0;
+  ASSERT_TRUE(processEventsUntil([&] {
+    x = std::lround(ours.geometry().center().x() * scale()),
+    y = std::lround(ours.geometry().center().y() * scale());
+    return screenPixels(source).pixelColor(x, y) == Qt::red;
+  }));
+
+  const int windowManager = sharedXServer().windowManagerPid();
+  ::kill(windowManager, SIGSTOP);
+  const ShareableContent shareable = content();
+  const CapturedImage captured =
+      awaitTask(manager.display(shareable, source.mainDisplayID(), std::nullopt, {}));
+  ::kill(windowManager, SIGCONT);
+  EXPECT_EQ(captured.image.pixelColor(x, y), QColor(Qt::black));
+  EXPECT_EQ(captured.image.pixelColor(xterm.geometry.x + 10, xterm.geometry.y + 10), xtermBackground);
+  EXPECT_TRUE(processEventsUntil([&] { return ours.isVisible(); }));
+}
+
+// The same pixels whether the server writes them into shared memory or sends
+// them over the socket.
+TEST_F(CaptureIntegration, SharedMemoryAndSocketGiveTheSamePixels) {
+  Xterm xterm(source, "Pixels", "50x12+120+100");
+  X11ScreenSource overSocket(ProcessSource::system(), {}, X11ScreenSource::ImageTransport::socket);
+  EXPECT_TRUE(source.usesSharedMemory());
+  EXPECT_FALSE(overSocket.usesSharedMemory());
+  const ShareableDisplay display = content().displays.front();
+  const WindowGeometry& area = xterm.geometry;
+  for (const PixelRect& part : {geometry::nativeRect(display.frame, display.scale),
+                                PixelRect{area.x - 7, area.y - 5, area.width / 2 + 3, area.height / 2 + 1}}) {
+    const QImage shared = source.displayImage(display, part).result();
+    EXPECT_EQ(shared.size(), QSize(part.width, part.height));
+    EXPECT_EQ(shared, overSocket.displayImage(display, part).result());
+  }
+}
+
 // What the user sees mid-drag: the screen dimmed, the selection clear with a
 // white outline and the size label under it, and none of our own windows;
 // then the pixels under the selection.
@@ -290,6 +337,28 @@ TEST_F(CaptureIntegration, WindowCaptureReturnsTheWindowWithItsTitleAndApplicati
   EXPECT_EQ(captured.image.size(), QSize(xterm.geometry.width, xterm.geometry.height));
   EXPECT_EQ(captured.image.pixelColor(captured.image.width() / 2, captured.image.height() / 2),
             xtermBackground);
+}
+
+// Without a compositor the covered window is brought to the front and read
+// once it has redrawn: none of the window lying on it shows.
+TEST_F(CaptureIntegration, WindowCaptureWithoutACompositorRaisesACoveredWindow) {
+  Xterm covered(source, "Covered", "50x12+300+200");
+  const WindowGeometry& area = covered.geometry;
+  auto& cover =
+      sharedXServer().start({"xterm", "-bg", "#654321", "-T", "Cover", "-geometry",
+                             "20x20+" + std::to_string(area.x + 40) + "+" + std::to_string(area.y - 30)});
+  ASSERT_TRUE(sharedXServer().waitForWindow("XTerm", cover.pid()));
+  ASSERT_TRUE(processEventsUntil(
+      [&] { return screenPixels(source).pixelColor(area.x + 60, area.y + 40) == QColor(0x65, 0x43, 0x21); }));
+
+  const auto found = listed(covered.window);
+  ASSERT_TRUE(found);
+  const QImage image = awaitTask(manager.window(*found)).image;
+  ASSERT_EQ(image.size(), QSize(area.width, area.height));
+  for (const QPoint point : {QPoint(60, 40), QPoint(5, 5), QPoint(area.width - 5, area.height - 5)}) {
+    EXPECT_EQ(image.pixelColor(point), xtermBackground) << point.x() << "," << point.y();
+  }
+  cover.stop();
 }
 
 // Under a compositor every window draws into a pixmap of its own; the window

@@ -106,7 +106,8 @@ TEST_F(DebianPackageTest, InstallsRunsFromItsPathAndRemovesWithoutLeftovers) {
   const fs::path usr = root / "usr";
   const std::string executable = (usr / "bin/lumacap").string();
   for (const char* file :
-       {"lib/lumacap/liblumacap-app.so", "share/applications/org.lumacap.Lumacap.desktop",
+       {"lib/lumacap/liblumacap-app.so", "lib/lumacap/liblumacap-handoff.so",
+        "share/applications/org.lumacap.Lumacap.desktop",
         "share/icons/hicolor/scalable/apps/org.lumacap.Lumacap.svg",
         "share/icons/hicolor/48x48/apps/org.lumacap.Lumacap.png", "share/man/man1/lumacap.1.gz"}) {
     EXPECT_TRUE(fs::is_regular_file(usr / file)) << file;

@@ -30,7 +30,7 @@ XServer::XServer() {
     throw std::runtime_error("Xvfb did not report a display (is the xvfb package installed?)");
   display_ = ":" + number;
   environment_.set("DISPLAY", display_);
-  start({"openbox", "--sm-disable"});
+  windowManager_ = &start({"openbox", "--sm-disable"});
   const bool managed = waitUntil([] {
     return runProcess({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).standardOutput.find("window id") !=
            std::string::npos;

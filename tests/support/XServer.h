@@ -50,6 +50,9 @@ class XServer {
   };
   Geometry geometry(unsigned long window) const;
 
+  // The window manager's process (tests pause it to play a slow one).
+  int windowManagerPid() const { return windowManager_->pid(); }
+
   // The system tray, taken away and brought back for tests of a desktop
   // without one or with one that starts late. Starting waits until it shows.
   void startSystemTray();
@@ -62,6 +65,7 @@ class XServer {
   std::unique_ptr<BackgroundProcess> server_;
   std::vector<std::unique_ptr<BackgroundProcess>> clients_;
   BackgroundProcess* tray_ = nullptr;
+  BackgroundProcess* windowManager_ = nullptr;
 };
 
 }  // namespace lumacap::test

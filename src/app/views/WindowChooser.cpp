@@ -101,12 +101,17 @@ QSize WindowRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex
   return QSize(width, std::max(symbolSize, texts) + 2 * rowPadding);
 }
 
-WindowChooser::WindowChooser(Capture capture, QWidget* parent)
+WindowChooser::WindowChooser(Capture capture, bool compositing, QWidget* parent)
     : QWidget(parent), capture_(std::move(capture)) {
   auto* heading = new QLabel(QStringLiteral("Choose a window"), this);
   heading->setFont(look::font(*this, 17, QFont::Bold));
   heading->setContentsMargins(20, 20, 20, 0);
-  auto* note = new QLabel(QStringLiteral("Only the selected window will be captured."), this);
+  // Without a compositor only what shows on the screen can be read.
+  auto* note = new QLabel(compositing ? QStringLiteral("Only the selected window will be captured.")
+                                      : QStringLiteral("The selected window is brought to the front and "
+                                                       "captured as it shows there."),
+                          this);
+  note->setWordWrap(true);
   note->setFont(look::font(*this, 13));
   note->setContentsMargins(20, 0, 20, 0);
   look::setTextColor(*note, look::secondary(*this));

@@ -47,7 +47,9 @@ class WindowChooser final : public QWidget {
  public:
   using Capture = std::function<void(const ShareableWindow&)>;
 
-  explicit WindowChooser(Capture capture, QWidget* parent = nullptr);
+  // `compositing`: whether a compositor runs, which decides what a window
+  // capture gives (the note under the heading says which).
+  explicit WindowChooser(Capture capture, bool compositing = true, QWidget* parent = nullptr);
   ~WindowChooser() override;
 
   // The candidates, in the order to show them.

@@ -116,7 +116,8 @@ void WindowPresenter::showWindowChooser(std::vector<ShareableWindow> windows) {
     auto chooser = std::make_unique<WindowChooser>(
         [model = QPointer<AppModel>(&model())](const ShareableWindow& window) {
           if (model) model->captureWindow(window);
-        });
+        },
+        captureManager_.isCompositing());
     chooserWindow_ = makeWindow(std::move(chooser), "Capture a Window", QSize(510, 480));
   }
   static_cast<WindowChooser&>(*chooserWindow_).setWindows(std::move(windows));

@@ -62,4 +62,9 @@ std::optional<uint32_t> FakeScreenSource::displayNumber(const QScreen& screen) {
   return anyScreenNumber;
 }
 
+QFuture<std::vector<PixelRect>> FakeScreenSource::stillShowing(std::vector<uint32_t> windows) {
+  hiddenWindows.insert(hiddenWindows.end(), windows.begin(), windows.end());
+  return answer<std::vector<PixelRect>>([showing = showingAfterHide] { return showing; });
+}
+
 }  // namespace lumacap

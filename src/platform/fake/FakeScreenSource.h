@@ -41,6 +41,10 @@ class FakeScreenSource final : public ScreenSource {
   std::optional<uint32_t> displayNumber(const QScreen& screen) override;
   uint32_t mainDisplayID() override { return mainDisplay; }
   void synchronize() override { ++synchronizations; }
+  QFuture<std::vector<PixelRect>> stillShowing(std::vector<uint32_t> windows) override;
+  // The areas stillShowing() answers, and the windows it was asked about.
+  std::vector<PixelRect> showingAfterHide;
+  std::vector<uint32_t> hiddenWindows;
   bool isCompositing() override { return compositing; }
   bool compositing = false;
 };

@@ -1,7 +1,10 @@
 #include "platform/x11/X11ScreenSource.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
 #include <xcb/composite.h>
 #include <xcb/randr.h>
+#include <xcb/shm.h>
 #include <xcb/xcb.h>
 
 #include <QtGui/qguiapplication_platform.h>
@@ -10,9 +13,12 @@
 #include <QScreen>
 #include <QtConcurrent/QtConcurrent>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "core/CaptureError.h"
 #include "platform/x11/XcbConnection.h"
@@ -28,35 +34,6 @@ struct Monitor {
   PixelRect native;
   bool primary = false;
 };
-
-enum class Atom {
-  clientListStacking,
-  clientList,
-  wmName,
-  utf8String,
-  wmPid,
-  windowType,
-  typeNormal,
-  typeDesktop,
-  typeDock,
-  wmState,
-  stateHidden,
-  compoundText,
-  count
-};
-
-constexpr const char* atomNames[] = {"_NET_CLIENT_LIST_STACKING",
-                                     "_NET_CLIENT_LIST",
-                                     "_NET_WM_NAME",
-                                     "UTF8_STRING",
-                                     "_NET_WM_PID",
-                                     "_NET_WM_WINDOW_TYPE",
-                                     "_NET_WM_WINDOW_TYPE_NORMAL",
-                                     "_NET_WM_WINDOW_TYPE_DESKTOP",
-                                     "_NET_WM_WINDOW_TYPE_DOCK",
-                                     "_NET_WM_STATE",
-                                     "_NET_WM_STATE_HIDDEN",
-                                     "COMPOUND_TEXT"};
 
 void appendLatin1(std::string& utf8, unsigned char c) {
   if (c < 0x80) {
@@ -112,45 +89,68 @@ std::string compoundTextToUtf8(std::string_view text) {
 
 namespace {
 
-std::string_view bytesOf(const xcb_get_property_reply_t* reply) {
-  if (!reply || reply->format != 8) return {};
-  return std::string_view(static_cast<const char*>(xcb_get_property_value(reply)),
-                          static_cast<size_t>(xcb_get_property_value_length(reply)));
+constexpr auto* bytesOf = &XcbConnection::bytesOf;
+constexpr auto* longsOf = &XcbConnection::longsOf;
+using Clock = std::chrono::steady_clock;
+
+// How long a window manager may take to act on a request of ours (take a
+// frame down, raise a window) before the capture goes ahead without it.
+constexpr auto windowManagerDeadline = std::chrono::milliseconds(250);
+// How long a raised window may take to redraw what was covered.
+constexpr auto redrawDeadline = std::chrono::milliseconds(400);
+constexpr auto pollInterval = std::chrono::milliseconds(8);
+
+template <typename Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds deadline) {
+  const auto end = Clock::now() + deadline;
+  while (!condition()) {
+    if (Clock::now() >= end) return false;
+    std::this_thread::sleep_for(pollInterval);
+  }
+  return true;
 }
 
-std::vector<uint32_t> longsOf(const xcb_get_property_reply_t* reply) {
-  if (!reply || reply->format != 32) return {};
-  const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply));
-  return std::vector<uint32_t>(values, values + xcb_get_property_value_length(reply) / 4);
+bool overlaps(const PixelRect& a, const PixelRect& b) {
+  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }
 
 }  // namespace
 
 struct X11ScreenSource::Connection {
-  explicit Connection(const std::string& display) : x11(display), xcb(x11.get()), root(x11.root()) {}
+  Connection(const std::string& display, ImageTransport transport)
+      : x11(display),
+        xcb(x11.get()),
+        root(x11.root()),
+        sharedMemory(transport == ImageTransport::sharedMemory) {}
 
   XcbConnection x11;
   xcb_connection_t* xcb;
   xcb_window_t root;
   uint8_t imageByteOrder = XCB_IMAGE_ORDER_LSB_FIRST;
   std::map<uint8_t, uint8_t> bitsPerPixelByDepth;
-  xcb_atom_t atoms[static_cast<size_t>(Atom::count)] = {};
   bool hasMonitors = false;
   bool hasComposite = false;
+  // Cleared when the server cannot reach our memory (a display on another machine).
+  std::atomic<bool> sharedMemory;
 
-  xcb_atom_t atom(Atom which) const { return atoms[static_cast<size_t>(which)]; }
-
-  static std::shared_ptr<Connection> open(const std::string& display);
+  static std::shared_ptr<Connection> open(const std::string& display, ImageTransport transport);
   std::vector<Monitor> monitors() const;
   ShareableContent content(const std::map<std::string, double>& scales, double defaultScale,
-                           ProcessSource& processes) const;
-  QImage image(xcb_drawable_t drawable, int x, int y, int width, int height, uint8_t depth) const;
-  QImage rootImage(const PixelRect& area) const;
-  QImage windowImage(xcb_window_t window) const;
+                           ProcessSource& processes);
+  QImage image(xcb_drawable_t drawable, const PixelRect& area, uint8_t depth);
+  QImage imageOverSocket(xcb_drawable_t drawable, const PixelRect& area, uint8_t depth) const;
+  QImage imageInSharedMemory(xcb_drawable_t drawable, const PixelRect& area, uint8_t depth);
+  QImage rootImage(const PixelRect& area);
+  QImage windowImage(xcb_window_t window);
+  QImage raisedWindowImage(xcb_window_t window, const xcb_get_geometry_reply_t& frame);
+  std::vector<xcb_window_t> overlappingAbove(xcb_window_t topLevel);
+  std::optional<PixelRect> showingArea(xcb_window_t window);
+  std::vector<PixelRect> stillShowing(const std::vector<uint32_t>& windows);
 };
 
-std::shared_ptr<X11ScreenSource::Connection> X11ScreenSource::Connection::open(const std::string& display) {
-  auto connection = std::make_shared<Connection>(display);
+std::shared_ptr<X11ScreenSource::Connection> X11ScreenSource::Connection::open(const std::string& display,
+                                                                               ImageTransport transport) {
+  auto connection = std::make_shared<Connection>(display, transport);
   if (!connection->x11.connected()) return nullptr;
   xcb_connection_t* xcb = connection->xcb;
   const xcb_setup_t* setup = xcb_get_setup(xcb);
@@ -158,17 +158,14 @@ std::shared_ptr<X11ScreenSource::Connection> X11ScreenSource::Connection::open(c
   for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem; xcb_format_next(&formats)) {
     connection->bitsPerPixelByDepth[formats.data->depth] = formats.data->bits_per_pixel;
   }
-
-  xcb_intern_atom_cookie_t cookies[static_cast<size_t>(Atom::count)];
-  for (size_t i = 0; i < std::size(atomNames); ++i) {
-    cookies[i] = xcb_intern_atom(xcb, 0, static_cast<uint16_t>(std::strlen(atomNames[i])), atomNames[i]);
-  }
+  connection->x11.prefetchAtoms({"_NET_CLIENT_LIST_STACKING", "_NET_CLIENT_LIST", "_NET_WM_NAME",
+                                 "UTF8_STRING", "_NET_WM_PID", "_NET_WM_WINDOW_TYPE",
+                                 "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_DESKTOP",
+                                 "_NET_WM_WINDOW_TYPE_DOCK", "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN",
+                                 "COMPOUND_TEXT", "_NET_ACTIVE_WINDOW"});
   const auto randrCookie = xcb_randr_query_version(xcb, 1, 5);
   const auto compositeCookie = xcb_composite_query_version(xcb, 0, 2);
-  for (size_t i = 0; i < std::size(atomNames); ++i) {
-    auto reply = xcbOwned(xcb_intern_atom_reply(xcb, cookies[i], nullptr));
-    connection->atoms[i] = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-  }
+  const auto shmCookie = xcb_shm_query_version(xcb);
   if (auto randr = xcbOwned(xcb_randr_query_version_reply(xcb, randrCookie, nullptr))) {
     connection->hasMonitors =
         randr->major_version > 1 || (randr->major_version == 1 && randr->minor_version >= 5);
@@ -176,6 +173,7 @@ std::shared_ptr<X11ScreenSource::Connection> X11ScreenSource::Connection::open(c
   if (auto composite = xcbOwned(xcb_composite_query_version_reply(xcb, compositeCookie, nullptr))) {
     connection->hasComposite = composite->major_version > 0 || composite->minor_version >= 2;
   }
+  if (!xcbOwned(xcb_shm_query_version_reply(xcb, shmCookie, nullptr))) connection->sharedMemory = false;
   return connection;
 }
 
@@ -213,7 +211,7 @@ std::vector<Monitor> X11ScreenSource::Connection::monitors() const {
 }
 
 ShareableContent X11ScreenSource::Connection::content(const std::map<std::string, double>& scales,
-                                                      double defaultScale, ProcessSource& processes) const {
+                                                      double defaultScale, ProcessSource& processes) {
   ShareableContent content;
   const std::vector<Monitor> allMonitors = monitors();
   std::vector<PixelRect> nativeFrames;
@@ -225,14 +223,8 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
     nativeFrames.push_back(monitor.native);
   }
 
-  auto stacking = xcbOwned(xcb_get_property_reply(
-      xcb, xcb_get_property(xcb, 0, root, atom(Atom::clientListStacking), XCB_ATOM_WINDOW, 0, 1 << 16),
-      nullptr));
-  if (!stacking || stacking->format != 32) {
-    stacking = xcbOwned(xcb_get_property_reply(
-        xcb, xcb_get_property(xcb, 0, root, atom(Atom::clientList), XCB_ATOM_WINDOW, 0, 1 << 16), nullptr));
-  }
-  std::vector<uint32_t> clients = longsOf(stacking.get());
+  std::vector<xcb_window_t> clients = x11.clientList("_NET_CLIENT_LIST_STACKING");
+  if (clients.empty()) clients = x11.clientList("_NET_CLIENT_LIST");
   std::reverse(clients.begin(), clients.end());  // the stacking list runs bottom to top
 
   struct Cookies {
@@ -247,12 +239,12 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
         xcb_get_window_attributes(xcb, window),
         xcb_get_geometry(xcb, window),
         xcb_translate_coordinates(xcb, window, root, 0, 0),
-        xcb_get_property(xcb, 0, window, atom(Atom::wmName), atom(Atom::utf8String), 0, 1024),
+        xcb_get_property(xcb, 0, window, x11.atom("_NET_WM_NAME"), x11.atom("UTF8_STRING"), 0, 1024),
         xcb_get_property(xcb, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
-        xcb_get_property(xcb, 0, window, atom(Atom::wmPid), XCB_ATOM_CARDINAL, 0, 1),
+        xcb_get_property(xcb, 0, window, x11.atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 0, 1),
         xcb_get_property(xcb, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
-        xcb_get_property(xcb, 0, window, atom(Atom::windowType), XCB_ATOM_ATOM, 0, 32),
-        xcb_get_property(xcb, 0, window, atom(Atom::wmState), XCB_ATOM_ATOM, 0, 64),
+        xcb_get_property(xcb, 0, window, x11.atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 0, 32),
+        xcb_get_property(xcb, 0, window, x11.atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
     });
   }
   for (size_t i = 0; i < clients.size(); ++i) {
@@ -269,9 +261,9 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
     // Only windows on the screen: mapped, and not minimised.
     if (!attributes || !frame || !position || attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
     const std::vector<uint32_t> states = longsOf(state.get());
-    if (std::find(states.begin(), states.end(), atom(Atom::stateHidden)) != states.end()) continue;
+    if (std::find(states.begin(), states.end(), x11.atom("_NET_WM_STATE_HIDDEN")) != states.end()) continue;
     const std::vector<uint32_t> types = longsOf(type.get());
-    if (!types.empty() && types.front() == atom(Atom::typeDesktop)) continue;
+    if (!types.empty() && types.front() == x11.atom("_NET_WM_WINDOW_TYPE_DESKTOP")) continue;
 
     ShareableWindow window;
     window.windowID = clients[i];
@@ -279,18 +271,18 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
       window.title = std::string(bytesOf(netName.get()));
     } else if (name && name->format == 8) {
       const std::string_view text = bytesOf(name.get());
-      if (name->type == atom(Atom::utf8String)) {
+      if (name->type == x11.atom("UTF8_STRING")) {
         window.title = std::string(text);
-      } else if (name->type == atom(Atom::compoundText)) {
+      } else if (name->type == x11.atom("COMPOUND_TEXT")) {
         window.title = compoundTextToUtf8(text);
       } else {
         window.title = latin1ToUtf8(text);
       }
     }
-    if (types.empty() || types.front() == atom(Atom::typeNormal)) {
+    if (types.empty() || types.front() == x11.atom("_NET_WM_WINDOW_TYPE_NORMAL")) {
       window.layer = 0;
     } else {
-      window.layer = types.front() == atom(Atom::typeDock) ? 20 : 3;
+      window.layer = types.front() == x11.atom("_NET_WM_WINDOW_TYPE_DOCK") ? 20 : 3;
     }
     const PixelRect native{position->dst_x, position->dst_y, frame->width, frame->height};
     window.frame = geometry::frameInPoints(native, 1);
@@ -318,54 +310,126 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
   return content;
 }
 
-QImage X11ScreenSource::Connection::image(xcb_drawable_t drawable, int x, int y, int width, int height,
-                                          uint8_t depth) const {
-  xcb_generic_error_t* failure = nullptr;
-  auto reply = xcbOwned(
-      xcb_get_image_reply(xcb,
-                          xcb_get_image(xcb, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, static_cast<int16_t>(x),
-                                        static_cast<int16_t>(y), static_cast<uint16_t>(width),
-                                        static_cast<uint16_t>(height), ~0u),
-                          &failure));
-  if (const auto error = xcbOwned(failure)) {
-    const int code = error->error_code;
-    if (code == XCB_WINDOW || code == XCB_DRAWABLE) throw CaptureError(CaptureError::Kind::noDisplay);
-    throw std::runtime_error("The X server refused to hand over the screen image (X error " +
-                             std::to_string(code) + ").");
-  }
-  if (!reply) throw std::runtime_error("The connection to the X server was lost.");
-  const auto bits = bitsPerPixelByDepth.find(reply->depth);
+namespace {
+
+[[noreturn]] void refused(const xcb_generic_error_t& error) {
+  const int code = error.error_code;
+  if (code == XCB_WINDOW || code == XCB_DRAWABLE) throw CaptureError(CaptureError::Kind::noDisplay);
+  throw std::runtime_error("The X server refused to hand over the screen image (X error " +
+                           std::to_string(code) + ").");
+}
+
+}  // namespace
+
+// Pixels in the one layout Lumacap reads: 32 bits per pixel, least
+// significant byte first, depth 24 (padding byte unset) or 32.
+QImage X11ScreenSource::Connection::image(xcb_drawable_t drawable, const PixelRect& area, uint8_t depth) {
+  const auto bits = bitsPerPixelByDepth.find(depth);
   if (bits == bitsPerPixelByDepth.end() || bits->second != 32 ||
-      imageByteOrder != XCB_IMAGE_ORDER_LSB_FIRST || (depth != 24 && depth != 32) ||
-      xcb_get_image_data_length(reply.get()) < width * height * 4) {
+      imageByteOrder != XCB_IMAGE_ORDER_LSB_FIRST || (depth != 24 && depth != 32)) {
     throw std::runtime_error("The X server uses a pixel format Lumacap cannot read (depth " +
                              std::to_string(depth) + ").");
   }
-  uchar* data = xcb_get_image_data(reply.get());
+  QImage pixels;
+  if (sharedMemory) pixels = imageInSharedMemory(drawable, area, depth);
+  if (pixels.isNull()) pixels = imageOverSocket(drawable, area, depth);
   if (depth == 24) {
     // The padding byte arrives as zero; Qt's RGB32 wants it opaque.
-    auto* pixel = reinterpret_cast<uint32_t*>(data);
-    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    auto* pixel = reinterpret_cast<uint32_t*>(pixels.bits());
+    const size_t count = static_cast<size_t>(area.width) * static_cast<size_t>(area.height);
     for (size_t i = 0; i < count; ++i) pixel[i] |= 0xFF000000u;
   }
+  return pixels;
+}
+
+QImage X11ScreenSource::Connection::imageOverSocket(xcb_drawable_t drawable, const PixelRect& area,
+                                                    uint8_t depth) const {
+  xcb_generic_error_t* failure = nullptr;
+  auto reply = xcbOwned(xcb_get_image_reply(
+      xcb,
+      xcb_get_image(xcb, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, static_cast<int16_t>(area.x),
+                    static_cast<int16_t>(area.y), static_cast<uint16_t>(area.width),
+                    static_cast<uint16_t>(area.height), ~0u),
+      &failure));
+  if (const auto error = xcbOwned(failure)) refused(*error);
+  if (!reply) throw std::runtime_error("The connection to the X server was lost.");
+  if (reply->depth != depth || xcb_get_image_data_length(reply.get()) < area.width * area.height * 4) {
+    throw std::runtime_error("The X server answered with an image of another format.");
+  }
   // The image keeps the reply's buffer instead of copying it.
+  uchar* data = xcb_get_image_data(reply.get());
   return QImage(
-      data, width, height, width * 4,
+      data, area.width, area.height, area.width * 4,
       depth == 24 ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied,
       [](void* buffer) { std::free(buffer); }, reply.release());
 }
 
-QImage X11ScreenSource::Connection::rootImage(const PixelRect& area) const {
+// The server writes the pixels straight into memory shared with it, which
+// then becomes the image's buffer: no copy through the socket. The memory is
+// mapped in whole before the server writes (one system call instead of a
+// page fault for each 4 KiB later). A null image when the server cannot use
+// it (a display on another machine).
+QImage X11ScreenSource::Connection::imageInSharedMemory(xcb_drawable_t drawable, const PixelRect& area,
+                                                        uint8_t depth) {
+  struct Mapping {
+    void* address;
+    size_t size;
+  };
+  const size_t size = static_cast<size_t>(area.width) * static_cast<size_t>(area.height) * 4;
+  const int file = ::memfd_create("lumacap-capture", MFD_CLOEXEC);
+  if (file < 0) return {};
+  void* address = ::ftruncate(file, static_cast<off_t>(size)) == 0
+                      ? ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, file, 0)
+                      : MAP_FAILED;
+  if (address == MAP_FAILED) {
+    ::close(file);
+    return {};
+  }
+  const auto unmap = [](void* mapping) {
+    const auto* shared = static_cast<Mapping*>(mapping);
+    ::munmap(shared->address, shared->size);
+    delete shared;
+  };
+  auto* mapping = new Mapping{address, size};
+  const xcb_shm_seg_t segment = xcb_generate_id(xcb);
+  // xcb hands the descriptor over and closes it.
+  if (xcbOwned(xcb_request_check(xcb, xcb_shm_attach_fd_checked(xcb, segment, file, 0)))) {
+    unmap(mapping);
+    sharedMemory = false;
+    return {};
+  }
+  xcb_generic_error_t* failure = nullptr;
+  const auto reply = xcbOwned(xcb_shm_get_image_reply(
+      xcb,
+      xcb_shm_get_image(xcb, drawable, static_cast<int16_t>(area.x), static_cast<int16_t>(area.y),
+                        static_cast<uint16_t>(area.width), static_cast<uint16_t>(area.height), ~0u,
+                        XCB_IMAGE_FORMAT_Z_PIXMAP, segment, 0),
+      &failure));
+  xcb_shm_detach(xcb, segment);
+  xcb_flush(xcb);
+  const auto error = xcbOwned(failure);
+  if (error || !reply || reply->depth != depth) {
+    unmap(mapping);
+    if (error) refused(*error);
+    if (!reply) throw std::runtime_error("The connection to the X server was lost.");
+    throw std::runtime_error("The X server answered with an image of another format.");
+  }
+  return QImage(static_cast<uchar*>(address), area.width, area.height, area.width * 4,
+                depth == 24 ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied, unmap, mapping);
+}
+
+QImage X11ScreenSource::Connection::rootImage(const PixelRect& area) {
   auto rootGeometry = xcbOwned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, root), nullptr));
   if (!rootGeometry) throw std::runtime_error("The connection to the X server was lost.");
   const Rect wanted{double(area.x), double(area.y), double(area.width), double(area.height)};
   const Rect inside =
       wanted.intersected(Rect{0, 0, double(rootGeometry->width), double(rootGeometry->height)});
   if (inside.isEmpty()) throw CaptureError(CaptureError::Kind::noDisplay);
-  QImage part =
-      image(root, int(inside.x), int(inside.y), int(inside.width), int(inside.height), rootGeometry->depth);
+  QImage part = image(root, PixelRect{int(inside.x), int(inside.y), int(inside.width), int(inside.height)},
+                      rootGeometry->depth);
   if (inside == wanted) return part;
-  // The screen shrank since the content was read: what is gone stays black.
+  // The screen shrank since the content was read, or the window reaches off
+  // it: what is not on the screen stays black.
   QImage whole(area.width, area.height, QImage::Format_RGB32);
   whole.fill(Qt::black);
   QPainter painter(&whole);
@@ -373,7 +437,7 @@ QImage X11ScreenSource::Connection::rootImage(const PixelRect& area) const {
   return whole;
 }
 
-QImage X11ScreenSource::Connection::windowImage(xcb_window_t window) const {
+QImage X11ScreenSource::Connection::windowImage(xcb_window_t window) {
   auto frame = xcbOwned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, window), nullptr));
   if (!frame) throw CaptureError(CaptureError::Kind::noDisplay);
   if (hasComposite) {
@@ -384,7 +448,7 @@ QImage X11ScreenSource::Connection::windowImage(xcb_window_t window) const {
         xcbOwned(xcb_request_check(xcb, xcb_composite_name_window_pixmap_checked(xcb, window, pixmap)));
     if (!error) {
       try {
-        QImage pixels = image(pixmap, 0, 0, frame->width, frame->height, frame->depth);
+        QImage pixels = image(pixmap, PixelRect{0, 0, frame->width, frame->height}, frame->depth);
         xcb_free_pixmap(xcb, pixmap);
         return pixels;
       } catch (...) {
@@ -394,29 +458,94 @@ QImage X11ScreenSource::Connection::windowImage(xcb_window_t window) const {
     }
     // Not redirected: no compositor runs.
   }
-  // Without one, read the window where it shows; only its part on the
-  // screen can be read.
-  auto position = xcbOwned(
-      xcb_translate_coordinates_reply(xcb, xcb_translate_coordinates(xcb, window, root, 0, 0), nullptr));
-  auto rootGeometry = xcbOwned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, root), nullptr));
-  if (!position || !rootGeometry) throw CaptureError(CaptureError::Kind::noDisplay);
-  const Rect onRoot{double(position->dst_x), double(position->dst_y), double(frame->width),
-                    double(frame->height)};
-  const Rect visible =
-      onRoot.intersected(Rect{0, 0, double(rootGeometry->width), double(rootGeometry->height)});
-  if (visible.isEmpty()) throw CaptureError(CaptureError::Kind::noDisplay);
-  QImage part = image(window, int(visible.x - onRoot.x), int(visible.y - onRoot.y), int(visible.width),
-                      int(visible.height), frame->depth);
-  if (visible == onRoot) return part;
-  QImage whole(frame->width, frame->height, part.format());
-  whole.fill(Qt::black);
-  QPainter painter(&whole);
-  painter.drawImage(QPointF(visible.x - onRoot.x, visible.y - onRoot.y), part);
-  return whole;
+  return raisedWindowImage(window, *frame);
 }
 
-X11ScreenSource::X11ScreenSource(ProcessSource& processes, std::string display)
-    : connection_(Connection::open(display)), processes_(processes) {}
+// The mapped top-level windows stacked above `topLevel` that overlap it.
+std::vector<xcb_window_t> X11ScreenSource::Connection::overlappingAbove(xcb_window_t topLevel) {
+  const auto tree = xcbOwned(xcb_query_tree_reply(xcb, xcb_query_tree(xcb, root), nullptr));
+  const auto area = showingArea(topLevel);
+  if (!tree || !area) return {};
+  const xcb_window_t* children = xcb_query_tree_children(tree.get());
+  const int count = xcb_query_tree_children_length(tree.get());
+  const auto self = std::find(children, children + count, topLevel);
+  std::vector<xcb_window_t> above;
+  for (auto child = self == children + count ? self : self + 1; child != children + count; ++child) {
+    const auto other = showingArea(*child);
+    if (other && overlaps(*other, *area)) above.push_back(*child);
+  }
+  return above;
+}
+
+// Without a compositor the screen holds only what is in front. The window is
+// brought to the front, and once the window manager has restacked it and the
+// window has redrawn what was covered (two reads in a row agree), its area is
+// cut from the screen.
+QImage X11ScreenSource::Connection::raisedWindowImage(xcb_window_t window,
+                                                      const xcb_get_geometry_reply_t& frame) {
+  const xcb_window_t topLevel = x11.topLevelOf(window).value_or(window);
+  const std::vector<xcb_window_t> coveredBy = overlappingAbove(topLevel);
+  if (!coveredBy.empty() && x11.requestActivation(window)) {
+    waitUntil([&] { return overlappingAbove(topLevel) != coveredBy; }, windowManagerDeadline);
+  }
+  auto position = xcbOwned(
+      xcb_translate_coordinates_reply(xcb, xcb_translate_coordinates(xcb, window, root, 0, 0), nullptr));
+  if (!position) throw CaptureError(CaptureError::Kind::noDisplay);
+  const PixelRect onRoot{position->dst_x, position->dst_y, frame.width, frame.height};
+  QImage pixels = rootImage(onRoot);
+  if (coveredBy.empty()) return pixels;
+  waitUntil(
+      [&] {
+        QImage again = rootImage(onRoot);
+        const bool settled = again == pixels;
+        pixels = std::move(again);
+        return settled;
+      },
+      redrawDeadline);
+  return pixels;
+}
+
+// Where `window` shows on the root, if it is mapped (borders included).
+std::optional<PixelRect> X11ScreenSource::Connection::showingArea(xcb_window_t window) {
+  const auto attributesCookie = xcb_get_window_attributes(xcb, window);
+  const auto geometryCookie = xcb_get_geometry(xcb, window);
+  const auto attributes = xcbOwned(xcb_get_window_attributes_reply(xcb, attributesCookie, nullptr));
+  const auto geometry = xcbOwned(xcb_get_geometry_reply(xcb, geometryCookie, nullptr));
+  if (!attributes || !geometry || attributes->map_state != XCB_MAP_STATE_VIEWABLE) return std::nullopt;
+  const int border = 2 * geometry->border_width;
+  return PixelRect{geometry->x, geometry->y, geometry->width + border, geometry->height + border};
+}
+
+// Waits until each window and the frame around it are unmapped; the areas of
+// those still on the screen at the deadline.
+std::vector<PixelRect> X11ScreenSource::Connection::stillShowing(const std::vector<uint32_t>& windows) {
+  std::vector<xcb_window_t> topLevels;
+  for (const uint32_t window : windows) {
+    if (const auto topLevel = x11.topLevelOf(window)) topLevels.push_back(*topLevel);
+  }
+  std::vector<PixelRect> showing;
+  waitUntil(
+      [&] {
+        showing.clear();
+        for (const xcb_window_t topLevel : topLevels) {
+          if (const auto area = showingArea(topLevel)) showing.push_back(*area);
+        }
+        return showing.empty();
+      },
+      windowManagerDeadline);
+  return showing;
+}
+
+X11ScreenSource::X11ScreenSource(ProcessSource& processes, std::string display, ImageTransport transport)
+    : connection_(Connection::open(display, transport)), processes_(processes) {}
+
+bool X11ScreenSource::usesSharedMemory() const { return connection_ && connection_->sharedMemory; }
+
+QFuture<std::vector<PixelRect>> X11ScreenSource::stillShowing(std::vector<uint32_t> windows) {
+  if (!connection_ || windows.empty()) return QtFuture::makeReadyFuture(std::vector<PixelRect>{});
+  return QtConcurrent::run(
+      [connection = connection_, windows = std::move(windows)] { return connection->stillShowing(windows); });
+}
 
 X11ScreenSource::~X11ScreenSource() = default;
 
@@ -474,12 +603,11 @@ uint32_t X11ScreenSource::mainDisplayID() {
 bool X11ScreenSource::isCompositing() {
   if (!connection_) return false;
   xcb_connection_t* xcb = connection_->xcb;
-  const std::string name = "_NET_WM_CM_S" + std::to_string(connection_->x11.screenNumber());
-  const auto atom = xcbOwned(xcb_intern_atom_reply(
-      xcb, xcb_intern_atom(xcb, 0, static_cast<uint16_t>(name.size()), name.data()), nullptr));
-  if (!atom) return false;
+  const xcb_atom_t manager =
+      connection_->x11.atom("_NET_WM_CM_S" + std::to_string(connection_->x11.screenNumber()));
+  if (manager == XCB_ATOM_NONE) return false;
   const auto owner =
-      xcbOwned(xcb_get_selection_owner_reply(xcb, xcb_get_selection_owner(xcb, atom->atom), nullptr));
+      xcbOwned(xcb_get_selection_owner_reply(xcb, xcb_get_selection_owner(xcb, manager), nullptr));
   return owner && owner->owner != XCB_WINDOW_NONE;
 }
 

@@ -9,9 +9,6 @@
 namespace lumacap {
 namespace {
 
-// The EWMH source indication of a pager or taskbar: a request made on the
-// user's behalf, which window managers do not treat as focus stealing.
-constexpr uint32_t sourceIndicationPager = 2;
 constexpr size_t activationHistoryLimit = 256;
 
 // Which of the application's windows to activate: the one that was active
@@ -28,25 +25,6 @@ std::optional<xcb_window_t> lastActiveWindow(XcbConnection& connection, int32_t 
     if (std::find(windows.begin(), windows.end(), *it) != windows.end()) return *it;
   }
   return windows.back();
-}
-
-bool requestActivation(XcbConnection& connection, xcb_window_t target) {
-  const xcb_atom_t activeAtom = connection.atom("_NET_ACTIVE_WINDOW");
-  if (activeAtom == XCB_ATOM_NONE) return false;
-  xcb_client_message_event_t message{};
-  message.response_type = XCB_CLIENT_MESSAGE;
-  message.format = 32;
-  message.window = target;
-  message.type = activeAtom;
-  message.data.data32[0] = sourceIndicationPager;
-  message.data.data32[1] = XCB_CURRENT_TIME;
-  message.data.data32[2] = connection.activeWindow().value_or(XCB_WINDOW_NONE);
-  const auto cookie =
-      xcb_send_event_checked(connection.get(), 0, connection.root(),
-                             XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                             reinterpret_cast<const char*>(&message));
-  const auto error = xcbOwned(xcb_request_check(connection.get(), cookie));
-  return !error && !xcb_connection_has_error(connection.get());
 }
 
 // The text of a window's title property, if it is set and not empty.
@@ -160,7 +138,7 @@ QFuture<bool> X11Workspace::activate(const DesktopApplication& application) {
                            [this, connection = activationConnection_, application, order = activationOrder_] {
                              if (!connection->connected() || isTerminated(application)) return false;
                              const auto target = lastActiveWindow(*connection, application.pid, order);
-                             return target && requestActivation(*connection, *target);
+                             return target && connection->requestActivation(*target);
                            });
 }
 

@@ -23,17 +23,22 @@ XcbConnection::XcbConnection(const std::string& display) {
 
 xcb_atom_t XcbConnection::atom(std::string_view name, bool onlyIfExists) {
   if (!connected()) return XCB_ATOM_NONE;
-  if (const auto known = atoms_.find(name); known != atoms_.end()) return known->second;
+  {
+    const std::lock_guard lock(atomsLock_);
+    if (const auto known = atoms_.find(name); known != atoms_.end()) return known->second;
+  }
   const auto cookie = xcb_intern_atom(connection_.get(), onlyIfExists ? 1 : 0,
                                       static_cast<uint16_t>(name.size()), name.data());
   const auto reply = xcbOwned(xcb_intern_atom_reply(connection_.get(), cookie, nullptr));
   if (!reply || reply->atom == XCB_ATOM_NONE) return XCB_ATOM_NONE;
+  const std::lock_guard lock(atomsLock_);
   atoms_.emplace(std::string(name), reply->atom);
   return reply->atom;
 }
 
 void XcbConnection::prefetchAtoms(std::initializer_list<std::string_view> names) {
   if (!connected()) return;
+  const std::lock_guard lock(atomsLock_);
   std::vector<std::pair<std::string_view, xcb_intern_atom_cookie_t>> pending;
   for (const std::string_view name : names) {
     if (atoms_.contains(name)) continue;
@@ -56,17 +61,33 @@ std::optional<std::string> XcbConnection::classPart(std::string_view wmClass) {
   return std::string(rest);
 }
 
-std::vector<ManagedWindow> XcbConnection::managedWindows(std::string_view listName) {
-  prefetchAtoms({listName, "_NET_WM_PID"});
+std::string_view XcbConnection::bytesOf(const xcb_get_property_reply_t* reply) {
+  if (!reply || reply->format != 8) return {};
+  return std::string_view(static_cast<const char*>(xcb_get_property_value(reply)),
+                          static_cast<size_t>(xcb_get_property_value_length(reply)));
+}
+
+std::vector<uint32_t> XcbConnection::longsOf(const xcb_get_property_reply_t* reply) {
+  if (!reply || reply->format != 32) return {};
+  const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+  return std::vector<uint32_t>(values, values + xcb_get_property_value_length(reply) / 4);
+}
+
+std::vector<xcb_window_t> XcbConnection::clientList(std::string_view listName) {
   const xcb_atom_t listAtom = atom(listName);
-  const xcb_atom_t pidAtom = atom("_NET_WM_PID");
   if (listAtom == XCB_ATOM_NONE) return {};
   xcb_connection_t* connection = connection_.get();
   const auto list = xcbOwned(xcb_get_property_reply(
       connection, xcb_get_property(connection, 0, root_, listAtom, XCB_ATOM_WINDOW, 0, 1 << 16), nullptr));
-  if (!list || list->format != 32) return {};
-  const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
-  const int count = xcb_get_property_value_length(list.get()) / 4;
+  return longsOf(list.get());
+}
+
+std::vector<ManagedWindow> XcbConnection::managedWindows(std::string_view listName) {
+  prefetchAtoms({listName, "_NET_WM_PID"});
+  const xcb_atom_t pidAtom = atom("_NET_WM_PID");
+  xcb_connection_t* connection = connection_.get();
+  const std::vector<xcb_window_t> windows = clientList(listName);
+  const int count = static_cast<int>(windows.size());
 
   struct Pending {
     xcb_window_t window;
@@ -116,6 +137,37 @@ std::optional<xcb_window_t> XcbConnection::activeWindow() {
   const xcb_window_t window = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
   if (window == XCB_WINDOW_NONE) return std::nullopt;
   return window;
+}
+
+bool XcbConnection::requestActivation(xcb_window_t window) {
+  const xcb_atom_t activeAtom = atom("_NET_ACTIVE_WINDOW");
+  if (activeAtom == XCB_ATOM_NONE) return false;
+  // The EWMH source indication of a pager or taskbar: a request made on the
+  // user's behalf, which window managers do not treat as focus stealing.
+  constexpr uint32_t sourceIndicationPager = 2;
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = window;
+  message.type = activeAtom;
+  message.data.data32[0] = sourceIndicationPager;
+  message.data.data32[1] = XCB_CURRENT_TIME;
+  message.data.data32[2] = activeWindow().value_or(XCB_WINDOW_NONE);
+  const auto cookie = xcb_send_event_checked(
+      get(), 0, root_, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+      reinterpret_cast<const char*>(&message));
+  const auto error = xcbOwned(xcb_request_check(get(), cookie));
+  return !error && !xcb_connection_has_error(get());
+}
+
+std::optional<xcb_window_t> XcbConnection::topLevelOf(xcb_window_t window) {
+  if (!connected()) return std::nullopt;
+  for (;;) {
+    const auto tree = xcbOwned(xcb_query_tree_reply(get(), xcb_query_tree(get(), window), nullptr));
+    if (!tree) return std::nullopt;
+    if (tree->parent == root_ || tree->parent == XCB_WINDOW_NONE) return window;
+    window = tree->parent;
+  }
 }
 
 }  // namespace lumacap

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,10 +39,14 @@ class XcbConnection {
   xcb_window_t root() const { return root_; }
   int screenNumber() const { return screenNumber_; }
 
-  // The atom of `name`, created if `onlyIfExists` is false; XCB_ATOM_NONE when unknown.
+  // The atom of `name`, created if `onlyIfExists` is false; XCB_ATOM_NONE when
+  // unknown. Safe to call from several threads.
   xcb_atom_t atom(std::string_view name, bool onlyIfExists = true);
   // Learns several existing atoms in one round trip.
   void prefetchAtoms(std::initializer_list<std::string_view> names);
+
+  // The windows the root's `listName` property holds, in its order.
+  std::vector<xcb_window_t> clientList(std::string_view listName);
 
   // The windows the root's `listName` property holds (_NET_CLIENT_LIST, or
   // _NET_CLIENT_LIST_STACKING from bottom to top), each with its pid and
@@ -50,14 +55,26 @@ class XcbConnection {
 
   // _NET_ACTIVE_WINDOW of the root window, if a window is active.
   std::optional<xcb_window_t> activeWindow();
+  // Asks the window manager to activate (raise and focus) `window`, as a
+  // pager would; whether the request went out.
+  bool requestActivation(xcb_window_t window);
+
+  // The ancestor of `window` that is a child of the root: the frame a
+  // reparenting window manager put around it, else the window itself.
+  std::optional<xcb_window_t> topLevelOf(xcb_window_t window);
 
   // The class part of WM_CLASS ("xterm\0XTerm\0" → "XTerm"), if there is one.
   static std::optional<std::string> classPart(std::string_view wmClass);
+  // A property's value as bytes (format 8) or as 32-bit values (format 32);
+  // empty for another format.
+  static std::string_view bytesOf(const xcb_get_property_reply_t* reply);
+  static std::vector<uint32_t> longsOf(const xcb_get_property_reply_t* reply);
 
  private:
   std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection_{nullptr, &xcb_disconnect};
   xcb_window_t root_ = XCB_WINDOW_NONE;
   int screenNumber_ = 0;
+  std::mutex atomsLock_;
   std::map<std::string, xcb_atom_t, std::less<>> atoms_;
 };
 

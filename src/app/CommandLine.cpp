@@ -1,0 +1,57 @@
+#include "app/CommandLine.h"
+
+#include <algorithm>
+
+namespace lumacap {
+namespace {
+
+constexpr std::string_view actionPrefix = "--action=";
+
+bool contains(const std::vector<std::string_view>& arguments, std::string_view option) {
+  return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
+}
+
+CommandLine invalid(std::string error) {
+  return {.role = CommandLine::Role::invalid, .action = {}, .error = std::move(error)};
+}
+
+}  // namespace
+
+bool CommandLine::isAction(std::string_view name) {
+  return std::find(actions.begin(), actions.end(), name) != actions.end();
+}
+
+CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
+  if (contains(arguments, "--claude-hook")) return {.role = Role::hook};
+  if (contains(arguments, "--install-claude-hooks")) return {.role = Role::installHooks};
+  if (contains(arguments, "--remove-claude-hooks")) return {.role = Role::removeHooks};
+  if (contains(arguments, "--help")) return {.role = Role::help};
+  if (contains(arguments, "--version")) return {.role = Role::version};
+  CommandLine line;
+  for (const std::string_view argument : arguments) {
+    if (!argument.starts_with(actionPrefix)) {
+      return invalid("Lumacap: unknown option “" + std::string(argument) + "”");
+    }
+    const std::string_view name = argument.substr(actionPrefix.size());
+    if (!isAction(name)) return invalid("Lumacap: unknown action “" + std::string(name) + "”");
+    if (!line.action.empty() && line.action != name) {
+      return invalid("Lumacap: only one action at a time (“" + line.action + "” and “" + std::string(name) +
+                     "”)");
+    }
+    line.action = name;
+  }
+  return line;
+}
+
+std::string CommandLine::usage() {
+  std::string actionList;
+  for (const std::string_view action : actions) {
+    actionList += (actionList.empty() ? "" : ", ") + std::string(action);
+  }
+  return "Lumacap: native Linux capture utility. Options: --action=ACTION, --install-claude-hooks, "
+         "--remove-claude-hooks, --claude-hook, --version, --help\n"
+         "Actions: " +
+         actionList + "\n";
+}
+
+}  // namespace lumacap

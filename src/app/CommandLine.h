@@ -1,0 +1,31 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumacap {
+
+// What `lumacap` was asked to do, read from its arguments before anything
+// heavy is loaded. The hook role wins over every other option (it must never
+// fail a prompt), the installer over the help, the help over everything else.
+struct CommandLine {
+  enum class Role { hook, installHooks, removeHooks, help, version, application, invalid };
+
+  // The actions a desktop, a key binding or `--action=` may ask for.
+  static constexpr std::array<std::string_view, 5> actions = {"capture-region", "capture-window",
+                                                              "capture-display", "history", "settings"};
+
+  Role role = Role::application;
+  std::string action;  // for the application role; empty: a plain start
+  std::string error;   // for an invalid command line: one line naming what is wrong
+
+  static CommandLine parse(const std::vector<std::string_view>& arguments);
+  static bool isAction(std::string_view name);
+
+  // Every option and action, as --help prints it and an error repeats it.
+  static std::string usage();
+};
+
+}  // namespace lumacap
