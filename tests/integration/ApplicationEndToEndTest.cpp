@@ -207,10 +207,31 @@ TEST_F(ApplicationEndToEndTest, StartingAgainReachesTheRunningInstance) {
       << "the running instance did not open Recent Captures";
   EXPECT_TRUE(application->running());
 
+  const Geometry recentAt = server.geometry(server.windowsNamed("Recent Captures").front());
+
   // A desktop action of the launcher, for desktops that start it by command.
+  // Our windows leave the picture and come back where they were.
   EXPECT_EQ(startAgain({"--action=capture-display"}).exitStatus, 0);
   EXPECT_TRUE(server.waitForWindowNamed("Capture copied")) << "the display capture did not happen";
   EXPECT_EQ(pngSize(test::clipboard("image/png")), QSize(1280, 800));
+  ASSERT_TRUE(server.waitForWindowNamed("Recent Captures")) << "Recent Captures did not come back";
+  const Geometry recentAfter = server.geometry(server.windowsNamed("Recent Captures").front());
+  EXPECT_EQ(std::pair(recentAfter.x, recentAfter.y), std::pair(recentAt.x, recentAt.y));
+
+  // Settings in front, a region capture with the hot key cancelled: both
+  // windows come back, and Settings has the keyboard again.
+  EXPECT_EQ(startAgain({"--action=settings"}).exitStatus, 0);
+  ASSERT_TRUE(waitForActiveWindow("Lumacap Settings"));
+  server.xdotool({"key", "super+shift+2"});
+  ASSERT_TRUE(waitUntil([&] { return server.windowsNamed("Lumacap Settings").empty(); }))
+      << "Settings stayed on screen for the capture";
+  ASSERT_TRUE(waitUntil([&] {
+    const auto windows = windowsOf(application->pid());
+    return !windows.empty() && windows.front().width >= 1280;
+  })) << "the region overlay did not open";
+  keys({"Escape"});
+  EXPECT_TRUE(waitForActiveWindow("Lumacap Settings")) << "Settings did not come back with the keyboard";
+  EXPECT_FALSE(server.windowsNamed("Recent Captures").empty());
 }
 
 // Three captures saved before Lumacap starts.
