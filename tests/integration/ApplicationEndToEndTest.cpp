@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
-#include <QGuiApplication>
 #include <QImage>
-#include <QPixmap>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -14,7 +11,6 @@
 #include "app/TrayAvailability.h"
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
-#include "platform/linux/TesseractRecognizer.h"
 #include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
 #include "support/RenderedText.h"
@@ -41,18 +37,6 @@ std::vector<Geometry> windowsOf(pid_t pid) {
   std::sort(windows.begin(), windows.end(),
             [](const Geometry& a, const Geometry& b) { return a.width * a.height > b.width * b.height; });
   return windows;
-}
-
-// The lines of text Tesseract reads in a part of the screen, enlarged so
-// that small menu fonts read well.
-std::vector<std::string> textOnScreen(const Geometry& area) {
-  const QImage pixels =
-      QGuiApplication::primaryScreen()->grabWindow(0, area.x, area.y, area.width, area.height).toImage();
-  const QImage enlarged = pixels.scaled(pixels.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-  std::vector<std::string> lines;
-  for (const RecognizedLine& line : TesseractRecognizer::shared()->recognize(enlarged))
-    lines.push_back(line.text);
-  return lines;
 }
 
 // The real application, on a home and a session bus of its own, with a
@@ -174,7 +158,9 @@ TEST_F(ApplicationEndToEndTest, PreviewStagesTheMessageToTheClipboardAndReturnsF
   EXPECT_TRUE(server.windowsNamed("Lumacap").empty());
 }
 
-TEST_F(ApplicationEndToEndTest, TrayMenuListsTheCommandsInOrderAndQuits) {
+// The menu's items and their order are AppDelegateTest's; here, the real
+// tray opens it with a left click and its last item quits.
+TEST_F(ApplicationEndToEndTest, TrayMenuOpensWithALeftClickAndQuits) {
   server.xdotool(
       {"mousemove", "--window", std::to_string(*trayIcon), "5", "5", "click", "1"});  // a left click
   std::optional<Geometry> menu;
@@ -183,19 +169,7 @@ TEST_F(ApplicationEndToEndTest, TrayMenuListsTheCommandsInOrderAndQuits) {
     if (!windows.empty() && windows.front().height > 150) menu = windows.front();
     return menu.has_value();
   })) << "the tray menu did not open";
-  std::this_thread::sleep_for(300ms);  // drawn
-
-  std::string text;
-  for (const std::string& line : textOnScreen(*menu)) text += line + "\n";
-  size_t at = 0;
-  // (The disabled heading "Lumacap" is too faint for the recognizer.)
-  for (const char* item : {"Capture Region", "Shift+Super+2", "Capture Window", "Capture Display",
-                           "Last Capture", "Recent Captures", "Settings", "Quit Lumacap"}) {
-    const size_t found = text.find(item, at);
-    EXPECT_NE(found, std::string::npos) << item << " missing from the menu or out of order:\n" << text;
-    if (found != std::string::npos) at = found;
-  }
-
+  std::this_thread::sleep_for(300ms);       // drawn
   server.xdotool({"key", "Up", "Return"});  // the last item
   EXPECT_TRUE(waitUntil([&] { return !application->running(); }));
 }
