@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "support/ModelHarness.h"
@@ -88,5 +89,6 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  std::filesystem::remove_all(settings);
   return 0;
 }
