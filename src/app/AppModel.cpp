@@ -11,6 +11,7 @@
 #include "app/CaptureManager.h"
 #include "app/OCRService.h"
 #include "app/SettingsManager.h"
+#include "app/StoreWorker.h"
 #include "core/AtomicFile.h"
 #include "core/FilenameGenerator.h"
 #include "platform/CaptureFileReader.h"
@@ -45,53 +46,6 @@ QFuture<std::exception_ptr> failureOf(QThreadPool& pool, std::function<void()> w
   });
 }
 
-// The store's operations, made outside any coroutine: GCC 12 mishandles a
-// lambda with captures made inside one.
-using RecordWork = std::function<std::optional<CaptureRecord>(ScreenshotStore&)>;
-
-// Saves a capture, or renames its record when it has one and the name
-// changed; a name that gives the record's file name writes nothing.
-RecordWork saving(std::optional<std::string> savedID, QByteArray png, std::string name,
-                  std::optional<std::string> origin, Date date) {
-  return [=](ScreenshotStore& store) {
-    const auto& records = store.records();
-    const auto saved = std::find_if(records.begin(), records.end(),
-                                    [&](const CaptureRecord& record) { return record.id == savedID; });
-    if (savedID && saved != records.end()) {
-      if (FilenameGenerator::stem(name) + ".png" == saved->filename) return std::optional(*saved);
-      return std::optional(store.rename(*savedID, name));
-    }
-    // Never saved, or its record was deleted while the capture was in hand.
-    return std::optional(store.save(bytesOf(png), name, origin, date));
-  };
-}
-
-RecordWork renaming(std::string id, std::string name) {
-  return [id = std::move(id), name = std::move(name)](ScreenshotStore& store) {
-    return std::optional(store.rename(id, name));
-  };
-}
-
-RecordWork markingStaged(std::string id, std::string destination, std::string status) {
-  return [id = std::move(id), destination = std::move(destination),
-          status = std::move(status)](ScreenshotStore& store) -> std::optional<CaptureRecord> {
-    store.markStaged(id, destination, status);
-    return std::nullopt;
-  };
-}
-
-RecordWork removing(std::string id) {
-  return [id = std::move(id)](ScreenshotStore& store) -> std::optional<CaptureRecord> {
-    store.remove(id);
-    return std::nullopt;
-  };
-}
-
-std::optional<CaptureRecord> deletingAll(ScreenshotStore& store) {
-  store.deleteAll();
-  return std::nullopt;
-}
-
 QFuture<std::exception_ptr> exporting(QByteArray png, std::filesystem::path location) {
   return failureOf(*QThreadPool::globalInstance(), [png = std::move(png), location = std::move(location)] {
     writeUserFileAtomically(location, bytesOf(png));
@@ -114,23 +68,8 @@ class AppModel::BusyScope {
   QPointer<AppModel> model_;
 };
 
-// The store's work runs on its worker, one operation at a time; the records
-// it leaves behind come back with its result, so that the GUI thread never
-// reads the store while it changes.
-QFuture<AppModel::StoreOutcome> AppModel::inStore(StoreWork work) {
-  return QtConcurrent::run(&storeWorker_, [store = store_, work = std::move(work)] {
-    StoreOutcome outcome;
-    try {
-      outcome.record = work(*store);
-    } catch (...) {
-      outcome.error = std::current_exception();
-    }
-    outcome.records = store->records();
-    return outcome;
-  });
-}
-
-std::optional<CaptureRecord> AppModel::stored(StoreOutcome outcome) {
+// The records a write left behind become the model's; its failure is thrown.
+std::optional<CaptureRecord> AppModel::stored(StoreWorker::Outcome outcome) {
   records_ = std::move(outcome.records);
   emit recordsChanged();
   if (outcome.error) std::rethrow_exception(outcome.error);
@@ -142,7 +81,6 @@ AppModel::AppModel(Services services, QObject* parent)
   captureDisplayID_ = services_.captureManager.mainDisplayID();
   captureDate_ = services_.clock();
   if (services_.settings.startupStorageError()) error_ = services_.settings.startupStorageError();
-  storeWorker_.setMaxThreadCount(1);
 
   const int32_t ownPid = static_cast<int32_t>(QCoreApplication::applicationPid());
   lastExternalApplication_ = services_.workspace.frontmostApplication();
@@ -513,7 +451,8 @@ QCoro::Task<CaptureRecord> AppModel::persist() {
   const QUuid token = generation_;
   const QByteArray png = co_await pngOfCaptureInHand();
   const std::string typed = filename_.toStdString();
-  StoreOutcome outcome = co_await inStore(saving(savedID_, png, typed, origin_, captureDate_));
+  StoreWorker::Outcome outcome =
+      co_await storeWorker_.run(*store_, StoreWorker::saving(savedID_, png, typed, origin_, captureDate_));
   if (!self) throw StoreError(StoreError::Kind::missingCapture);
   const CaptureRecord record = *stored(std::move(outcome));
   if (generation_ == token) {
@@ -617,7 +556,8 @@ QCoro::Task<> AppModel::recordDelivery(CaptureRecord record, AgentDestination de
   }
   setStatus(text(receipt.status + " — " + receipt.message));
   try {
-    StoreOutcome marked = co_await inStore(markingStaged(record.id, destination.title, receipt.status));
+    StoreWorker::Outcome marked = co_await storeWorker_.run(
+        *store_, StoreWorker::markingStaged(record.id, destination.title, receipt.status));
     if (self) stored(std::move(marked));
   } catch (const std::exception& failure) {
     if (self) setError(text(receipt.status + ", but history could not be updated: " + failure.what()));
@@ -726,7 +666,8 @@ QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {
   const QPointer<AppModel> self(this);
   const std::string typed = name.toStdString();
   try {
-    StoreOutcome outcome = co_await inStore(renaming(record.id, typed));
+    StoreWorker::Outcome outcome =
+        co_await storeWorker_.run(*store_, StoreWorker::renaming(record.id, typed));
     if (!self) co_return;
     const CaptureRecord renamed = *stored(std::move(outcome));
     if (savedID_ == record.id) showStoredName(renamed, typed);
@@ -739,7 +680,7 @@ QCoro::Task<> AppModel::remove(CaptureRecord record) {
   if (!store_) co_return;
   const QPointer<AppModel> self(this);
   try {
-    StoreOutcome removal = co_await inStore(removing(record.id));
+    StoreWorker::Outcome removal = co_await storeWorker_.run(*store_, StoreWorker::removing(record.id));
     if (!self) co_return;
     stored(std::move(removal));
     if (savedID_ == record.id) discard();
@@ -752,7 +693,7 @@ QCoro::Task<> AppModel::deleteAll() {
   const QPointer<AppModel> self(this);
   try {
     if (store_) {
-      StoreOutcome deletion = co_await inStore(&deletingAll);
+      StoreWorker::Outcome deletion = co_await storeWorker_.run(*store_, &StoreWorker::deletingAll);
       if (!self) co_return;
       stored(std::move(deletion));
     }

@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 #include <chrono>
@@ -20,6 +19,7 @@
 #include "app/AgentIntegration.h"
 #include "app/AppWindows.h"
 #include "app/HookHandler.h"
+#include "app/StoreWorker.h"
 #include "core/CaptureError.h"
 #include "core/Date.h"
 #include "core/ScreenshotStore.h"
@@ -230,14 +230,7 @@ class AppModel final : public QObject {
   void returnFocus();
   bool listed(const QString& destinationID) const;
   void chooseDestination(const QString& id);
-  using StoreWork = std::function<std::optional<CaptureRecord>(ScreenshotStore&)>;
-  struct StoreOutcome {
-    std::optional<CaptureRecord> record;
-    std::vector<CaptureRecord> records;
-    std::exception_ptr error;
-  };
-  QFuture<StoreOutcome> inStore(StoreWork work);
-  std::optional<CaptureRecord> stored(StoreOutcome outcome);
+  std::optional<CaptureRecord> stored(StoreWorker::Outcome outcome);
 
   void setImage(QImage image);
   void setBusy(bool busy);
@@ -280,7 +273,7 @@ class AppModel final : public QObject {
   QTimer quickDismissTimer_;
   QTimer recognizerIdle_;
   // After `store_`: it goes first, waiting for the write under way.
-  QThreadPool storeWorker_;
+  StoreWorker storeWorker_;
 };
 
 }  // namespace lumacap

@@ -132,6 +132,38 @@ TEST_F(AppModelTest, CaptureIsRefusedWhileOneRunsAndCancellingReturnsFocusWithou
   EXPECT_EQ(harness.workspace.activations(), std::vector<int32_t>{xterm.pid});
 }
 
+// Our windows leave the screen for a capture and come back where they were,
+// however it ends; a preview with a message takes the new capture.
+TEST_F(AppModelTest, OurWindowsComeBackWhereTheyWereAfterACapture) {
+  AppModel& model = captured();
+  model.showSettings();
+  model.showHistory();
+  QWidget* settings = harness.windows->preferencesWindow();
+  QWidget* history = harness.windows->historyWindow();
+  settings->move(140, 90);
+  const QPoint where = settings->pos();
+
+  auto region = model.capture(CaptureMode::region);
+  ASSERT_TRUE(processEventsUntil([&] { return harness.captureManager->overlay() != nullptr; }));
+  EXPECT_FALSE(settings->isVisible() || history->isVisible());
+  harness.cancelRegion();
+  awaitTask(std::move(region));
+  EXPECT_TRUE(settings->isVisible() && history->isVisible());
+  EXPECT_EQ(settings->pos(), where);
+
+  awaitTask(model.capture(CaptureMode::display));
+  EXPECT_TRUE(settings->isVisible() && history->isVisible());
+  EXPECT_TRUE(harness.windows->quickWindow()->isVisible());
+
+  showPreview(model);
+  model.setPrompt("Why is this red?");
+  awaitTask(model.capture(CaptureMode::display));
+  EXPECT_TRUE(harness.windows->previewWindow()->isVisible());
+  EXPECT_FALSE(harness.windows->quickWindow()->isVisible());
+  EXPECT_EQ(model.prompt(), "Why is this red?");
+  EXPECT_FALSE(model.savedID());
+}
+
 TEST_F(AppModelTest, FocusGoesBackToTheLastOtherApplicationWhenLumacapWasInFront) {
   harness.workspace.add(DesktopApplication{ownPid, "lumacap", "Lumacap", "t"});
   AppModel& model = harness.start();
@@ -242,6 +274,26 @@ TEST_F(AppModelTest, DestinationSuggestionFollowsItsRules) {
   model.setDestinationID("in-xterm");
   harness.processes.remove(inXterm.process.pid);
   awaitTask(model.refreshDestinations(false));
+  EXPECT_EQ(model.destinationID(), AppModel::clipboardID);
+
+  // A choice the user made for the capture in hand outlives suggestions.
+  harness.processes.add(inXterm.process);
+  harness.processes.add(inFirefox.process);
+  awaitTask(model.refreshDestinations(false));
+  model.setDestinationID("in-firefox");
+  harness.settings->setLastDestination("in-xterm");
+  awaitTask(model.refreshDestinations(true));
+  EXPECT_EQ(model.destinationID(), "in-firefox");
+
+  // A capture from an unknown application is not matched with a session
+  // whose terminal is unknown too.
+  harness.settings->setLastDestination("gone");
+  harness.processes.remove(inXterm.process.pid);
+  harness.processes.remove(inFirefox.process.pid);
+  liveSession("unknown-host", 503, DesktopApplication{4300, std::nullopt, std::nullopt, "t"}, 30);
+  harness.workspace.setFrontmost(std::nullopt);
+  awaitTask(model.capture(CaptureMode::display));
+  awaitTask(model.refreshDestinations(true));
   EXPECT_EQ(model.destinationID(), AppModel::clipboardID);
 }
 
@@ -415,6 +467,25 @@ TEST_F(AppModelTest, OpeningARecordPutsItInHandAsSavedUnlessItsFileIsGone) {
   }
 }
 
+// Work for a capture that was dropped meanwhile changes nothing; opening a
+// record refreshes the destinations once.
+TEST_F(AppModelTest, LateResultsOfADroppedCaptureAreDropped) {
+  liveSession("live", 601, xterm, 10);
+  AppModel& model = captured();
+  awaitTask(model.save());
+  const CaptureRecord record = model.records().front();
+  model.discard();
+
+  const int inspections = harness.processes.inspections();
+  auto opening = model.openRecord(record);
+  model.discard();  // before the file was read
+  awaitTask(std::move(opening));
+  EXPECT_TRUE(model.image().isNull());
+  EXPECT_FALSE(harness.windows->previewWindow() && harness.windows->previewWindow()->isVisible());
+  awaitTask(model.openRecord(record));
+  EXPECT_EQ(harness.processes.inspections() - inspections, 1);  // one listing, one probe
+}
+
 TEST_F(AppModelTest, ThumbnailStaysWhileHoveredAndGoesAfterTheDelay) {
   harness.dismissalDelay = std::chrono::milliseconds(100);
   AppModel& model = captured();
@@ -448,6 +519,13 @@ TEST_F(AppModelTest, ExportWritesTheCaptureUnderTheProposedName) {
   EXPECT_EQ(test::permissionsOf(harness.root / "out.png"), 0640u);
   EXPECT_EQ(model.status(), "Saved to out.png");
   EXPECT_TRUE(model.records().empty());  // exporting does not touch the history
+
+  // A folder that cannot be written: the error is shown, the status stays.
+  harness.prompts.exportAnswer = harness.root / "missing" / "out.png";
+  awaitTask(model.exportCapture());
+  ASSERT_TRUE(model.error());
+  EXPECT_TRUE(model.error()->contains("missing")) << model.error()->toStdString();
+  EXPECT_EQ(model.status(), "Saved to out.png");
 }
 
 TEST_F(AppModelTest, ChooserListsOthersNormalWindowsLargerThan60Points) {
