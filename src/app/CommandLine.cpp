@@ -22,11 +22,13 @@ bool CommandLine::isAction(std::string_view name) {
 }
 
 CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
-  if (contains(arguments, "--claude-hook")) return {.role = Role::hook};
-  if (contains(arguments, "--install-claude-hooks")) return {.role = Role::installHooks};
-  if (contains(arguments, "--remove-claude-hooks")) return {.role = Role::removeHooks};
-  if (contains(arguments, "--help")) return {.role = Role::help};
-  if (contains(arguments, "--version")) return {.role = Role::version};
+  if (contains(arguments, "--claude-hook")) return {.role = Role::hook, .action = {}, .error = {}};
+  if (contains(arguments, "--install-claude-hooks"))
+    return {.role = Role::installHooks, .action = {}, .error = {}};
+  if (contains(arguments, "--remove-claude-hooks"))
+    return {.role = Role::removeHooks, .action = {}, .error = {}};
+  if (contains(arguments, "--help")) return {.role = Role::help, .action = {}, .error = {}};
+  if (contains(arguments, "--version")) return {.role = Role::version, .action = {}, .error = {}};
   CommandLine line;
   for (const std::string_view argument : arguments) {
     if (!argument.starts_with(actionPrefix)) {
