@@ -264,7 +264,7 @@ void PreferencesView::showEvent(QShowEvent* event) {
 }
 
 // Tall enough to show every section without scrolling, as far as the screen
-// allows, and still centred where it was placed.
+// allows, and where it was placed.
 void PreferencesView::fitForm() {
   if (!isWindow()) return;
   const int needed = form_->heightForWidth(scroll_->viewport()->width());
@@ -276,7 +276,9 @@ void PreferencesView::fitForm() {
     const QRect area = screen->availableGeometry();
     const int frameMargins = frameGeometry().height() - frame.height();
     height = std::min(height, area.height() - frameMargins);
-    frame.moveTop(std::max(area.top() + frameMargins, frame.center().y() - height / 2));
+    if (height <= frame.height()) return;  // as tall as the screen allows already
+    // Grows downwards, moving up only as far as the screen's bottom requires.
+    frame.moveTop(std::max(area.top() + frameMargins, std::min(frame.top(), area.bottom() + 1 - height)));
   }
   frame.setHeight(height);
   setGeometry(frame);
