@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <csetjmp>
 
@@ -54,8 +55,17 @@ QByteArray encodePNG(const QImage& image, PngSettings settings) {
   return bytes;
 }
 
+QThreadPool& encodingPool() {
+  static QThreadPool* const pool = [] {
+    auto* created = new QThreadPool;
+    created->setMaxThreadCount(1);
+    return created;
+  }();
+  return *pool;
+}
+
 QFuture<QByteArray> encodePNGInBackground(QImage image) {
-  return QtConcurrent::run([image = std::move(image)] { return encodePNG(image); });
+  return QtConcurrent::run(&encodingPool(), [image = std::move(image)] { return encodePNG(image); });
 }
 
 }  // namespace lumacap

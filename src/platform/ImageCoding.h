@@ -4,6 +4,8 @@
 #include <QFuture>
 #include <QImage>
 
+class QThreadPool;
+
 namespace lumacap {
 
 // How hard the PNG encoder works: zlib's level and strategy and the row
@@ -27,5 +29,10 @@ QByteArray encodePNG(const QImage& image, PngSettings settings = capturePng);
 
 // The same on a worker thread, so that a large capture never stalls the GUI.
 QFuture<QByteArray> encodePNGInBackground(QImage image);
+
+// The thread captures are encoded on: one of their own, so that name
+// suggestions and thumbnails never hold up the clipboard's PNG. It is never
+// destroyed, so quitting does not wait for it.
+QThreadPool& encodingPool();
 
 }  // namespace lumacap

@@ -3,19 +3,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QTimer>
-#include <atomic>
-#include <functional>
-#include <future>
-
-#include <sys/stat.h>
 
 #include <QCoreApplication>
+#include <QSemaphore>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <mutex>
 
 #include "core/StagingText.h"
+#include "platform/ImageCoding.h"
 #include "support/ModelHarness.h"
 
 namespace lumacap {
@@ -484,6 +485,16 @@ TEST_F(AppModelTest, LateResultsOfADroppedCaptureAreDropped) {
   EXPECT_FALSE(harness.windows->previewWindow() && harness.windows->previewWindow()->isVisible());
   awaitTask(model.openRecord(record));
   EXPECT_EQ(harness.processes.inspections() - inspections, 1);  // one listing, one probe
+
+  // A save that waits for the PNG of a capture dropped meanwhile saves nothing.
+  QSemaphore encoderHeld;
+  const QFuture<void> holder = QtConcurrent::run(&encodingPool(), [&encoderHeld] { encoderHeld.acquire(); });
+  awaitTask(model.capture(CaptureMode::display));
+  auto saving = model.save();
+  model.discard();
+  encoderHeld.release();
+  awaitTask(std::move(saving));
+  EXPECT_EQ(model.records().size(), 1u);
 }
 
 TEST_F(AppModelTest, ThumbnailStaysWhileHoveredAndGoesAfterTheDelay) {
