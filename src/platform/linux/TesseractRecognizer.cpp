@@ -4,8 +4,14 @@
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
+#include <dlfcn.h>
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace lumacap {
 
@@ -56,6 +62,43 @@ bool mostlyDark(const QImage& gray) {
   return dark * 2 > total;
 }
 
+// The file the code at `address` was loaded from; empty when unknown.
+std::string libraryOf(const void* address) {
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || !info.dli_fname) return {};
+  return info.dli_fname;
+}
+
+// Asks the kernel to take back the pages of the libraries' code and constants
+// that recognitions read in (some 5 MB for Tesseract and Leptonica). Nothing
+// is lost: they come back from the file when the next recognition needs
+// them. Pages other processes map too stay where they are.
+void pageOutLibraries(const std::vector<std::string>& libraries) {
+#ifdef MADV_PAGEOUT
+  std::vector<std::filesystem::path> files;
+  for (const std::string& library : libraries) {
+    std::error_code error;
+    std::filesystem::path file = std::filesystem::canonical(library, error);
+    if (!error && !library.empty()) files.push_back(std::move(file));
+  }
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    std::istringstream fields(line);
+    std::string range, permissions, offset, device, inode, path;
+    fields >> range >> permissions >> offset >> device >> inode >> path;
+    if (permissions.size() < 2 || permissions[1] == 'w') continue;  // only pages the file holds too
+    if (std::find(files.begin(), files.end(), std::filesystem::path(path)) == files.end()) continue;
+    const auto dash = range.find('-');
+    const uintptr_t start = std::stoull(range.substr(0, dash), nullptr, 16);
+    const uintptr_t end = std::stoull(range.substr(dash + 1), nullptr, 16);
+    ::madvise(reinterpret_cast<void*>(start), end - start, MADV_PAGEOUT);
+  }
+#else
+  (void)libraries;
+#endif
+}
+
 }  // namespace
 
 TesseractRecognizer::TesseractRecognizer() = default;
@@ -89,6 +132,8 @@ void TesseractRecognizer::releaseResources() {
   api_.reset();
   // The dictionaries stay in a cache of Tesseract's own unless asked.
   tesseract::TessBaseAPI::ClearPersistentCache();
+  pageOutLibraries({libraryOf(reinterpret_cast<const void*>(&tesseract::TessBaseAPI::Version)),
+                    libraryOf(reinterpret_cast<const void*>(&pixCreate))});
 }
 
 bool TesseractRecognizer::loaded() {

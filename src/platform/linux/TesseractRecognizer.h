@@ -32,8 +32,9 @@ class TesseractRecognizer final : public TextRecognizer {
   // an empty list when the image is empty, the data cannot be loaded or
   // recognition fails.
   std::vector<RecognizedLine> recognize(const QImage& image) override;
-  // Ends the engine (tens of megabytes of trained data); the next
-  // recognition loads it again, in about a tenth of a second.
+  // Ends the engine (tens of megabytes of trained data) and hands the
+  // libraries' pages back to the kernel; the next recognition loads both
+  // again, in about a tenth of a second.
   void releaseResources() override;
 
   // Where the English data is looked up: TESSDATA_PREFIX when set (Tesseract
