@@ -267,8 +267,12 @@ void PreferencesView::showEvent(QShowEvent* event) {
 // allows, and where it was placed.
 void PreferencesView::fitForm() {
   if (!isWindow()) return;
-  const int needed = form_->heightForWidth(scroll_->viewport()->width());
-  const int extra = needed - scroll_->viewport()->height();
+  if (layout()) layout()->activate();  // the children's sizes as they will be shown
+  // No frame and no horizontal bar: the scroll area is all viewport once the
+  // vertical bar is gone. Wrapped labels may claim more than the layout's
+  // height for the width says: the size hint is the floor.
+  const int needed = std::max(form_->heightForWidth(scroll_->width()), form_->sizeHint().height());
+  const int extra = needed - scroll_->height();
   if (extra <= 0) return;
   QRect frame = geometry();
   int height = frame.height() + extra;
@@ -392,6 +396,7 @@ QCoro::Task<> PreferencesView::readHookStatus() {
   hookStatus_->setText(!status.installed   ? QStringLiteral("Could not read ") + file + QStringLiteral(".")
                        : *status.installed ? QStringLiteral("Hooks are installed.")
                                            : QStringLiteral("Hooks are not installed."));
+  if (isVisible()) fitForm();  // the texts may have grown
 }
 
 // The autostart entry is written and flushed on a worker; the box follows
