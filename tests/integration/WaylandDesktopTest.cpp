@@ -80,6 +80,17 @@ TEST_P(WaylandDesktopTest, listsTheWindowsWithTheirProcessAndFocus) {
                           [](const DesktopWindow& window) { return window.focused; }));
 }
 
+TEST_P(WaylandDesktopTest, recordsTheNotificationsShown) {
+  const auto shown =
+      desktop().run({"gdbus", "call", "--session", "--dest", "org.freedesktop.Notifications", "--object-path",
+                     "/org/freedesktop/Notifications", "--method", "org.freedesktop.Notifications.Notify",
+                     "test", "0", "", "Screenshot copied", "Paste it\nwhere you like", "[]", "{}", "5000"});
+  ASSERT_EQ(shown.exitStatus, 0) << shown.standardError;
+  const std::vector<std::string> expected = {"Screenshot copied", "Paste it\nwhere you like"};
+  EXPECT_TRUE(waitUntil([&] { return desktop().notifications() == expected; }))
+      << ::testing::PrintToString(desktop().notifications());
+}
+
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandDesktopTest, waylandCompositors(), compositorName);
 
 }  // namespace

@@ -499,6 +499,7 @@ std::optional<std::string> WaylandDesktop::State::startKWin() {
   const auto ready = [&] { return fs::exists(folder / "rt" / socketName) && hasName("org.kde.KWin"); };
   if (auto failed = awaitReady("kwin_wayland", kwin, ready, 30s)) return failed;
   if (auto failed = startNotificationServer()) return failed;
+  if (auto failed = startNotificationRecorder()) return failed;
   return startInput({std::string(LUMACAP_WAYLAND_INPUT_DIR) + "/kwin-fake-input"});
 }
 
@@ -978,8 +979,9 @@ std::vector<std::string> WaylandDesktop::notifications() {
     std::string text;
     bool open = false;
     for (std::string line; std::getline(lines, line);) {
+      // Calls to the well-known name only: GNOME's notification service passes each on to the shell.
       if (line.find("member=Notify") != std::string::npos) {
-        strings = 0;
+        strings = line.find("destination=org.freedesktop.Notifications ") != std::string::npos ? 0 : -1;
         continue;
       }
       if (strings < 0) continue;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -69,5 +70,6 @@ class WaylandDesktop {
 
 // The name used in test names and messages: "kwin", "gnome", "sway".
 std::string nameOf(Compositor compositor);
+inline void PrintTo(Compositor compositor, std::ostream* stream) { *stream << nameOf(compositor); }
 
 }  // namespace lumacap::test
