@@ -189,10 +189,18 @@ QPointF MarkupCanvas::toWidget(QPointF imagePoint) const { return imagePoint * z
 
 void MarkupCanvas::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  const QImage& image = window_.image();
+  const QSize pixels = size() * devicePixelRatioF();
+  if (shown_.size() != pixels || shownKey_ != image.cacheKey()) {
+    shown_ = QPixmap::fromImage(pixels == image.size()
+                                    ? image
+                                    : image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    shown_.setDevicePixelRatio(devicePixelRatioF());
+    shownKey_ = image.cacheKey();
+  }
+  painter.drawPixmap(QPointF(0, 0), shown_);
   const double scale = zoom_ / devicePixelRatioF();
   painter.scale(scale, scale);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(QPointF(0, 0), window_.image());
   const MarkupModel& model = window_.model();
   model.paint(painter);
   const QRectF imageArea(QPointF(0, 0), QSizeF(window_.image().size()));

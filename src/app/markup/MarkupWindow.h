@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPixmap>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -48,6 +49,9 @@ class MarkupCanvas final : public QWidget {
 
   MarkupWindow& window_;
   double zoom_ = 1;
+  // The image at the zoom and density it is shown at, made once per zoom.
+  QPixmap shown_;
+  qint64 shownKey_ = 0;
   Drag drag_ = Drag::none;
   size_t dragged_ = 0;
   MarkupHandle handle_ = MarkupHandle::to;
