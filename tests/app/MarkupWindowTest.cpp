@@ -110,6 +110,7 @@ TEST_F(MarkupWindowTest, DoneReplacesTheCaptureInHandAndRevertBringsItBack) {
   drag({400, 1000}, {1400, 1000});
   key(Qt::Key_Return);
   EXPECT_FALSE(window().isVisible());
+  EXPECT_TRUE(QTest::qWaitForWindowActive(harness.windows->previewWindow()));
 
   const QImage marked = model.image();
   ASSERT_EQ(marked.size(), original.size());

@@ -209,7 +209,8 @@ TEST_F(ApplicationEndToEndTest, MarkUpDrawsAnArrowThatTheSavedCaptureHas) {
   })) << "the clipboard does not offer the marked-up image";
   EXPECT_GE(redAcrossTheMiddle(offered), 3);
 
-  server.xdotool({"windowactivate", "--sync", std::to_string(preview)});
+  // The preview has the keyboard again.
+  ASSERT_TRUE(waitUntil([&] { return server.activeWindow() == preview; }));
   keys({"ctrl+s"});
   ASSERT_TRUE(waitUntil([&] { return history().size() == 1; })) << "Ctrl+S saved nothing";
   const QImage saved(QString::fromStdString(
