@@ -79,6 +79,13 @@ TEST_F(MarkupWindowTest, TheImageAndItsButtonOpenTheWindowOnTheCapture) {
   EXPECT_EQ(window().tool(), MarkupKind::arrow);
   EXPECT_EQ(window().colour(), MarkupWindow::colours().front());
   EXPECT_LT(window().canvas().zoom(), 1);  // larger than the screen
+
+  // Done with nothing drawn leaves the capture as it was.
+  const int writes = harness.pasteboard.writes();
+  window().doneButton()->click();
+  EXPECT_FALSE(window().isVisible());
+  EXPECT_FALSE(model.markedUp());
+  EXPECT_EQ(harness.pasteboard.writes(), writes);
 }
 
 TEST_F(MarkupWindowTest, ACaptureThatFitsIsShownAtActualSizeALargerOneFitted) {

@@ -560,9 +560,14 @@ void MarkupWindow::deleteSelected() {
   changed();
 }
 
+// With nothing drawn there is nothing to apply: the capture stays as it was.
 void MarkupWindow::apply() {
   commitText();
   model_->endGesture();
+  if (model_->items().empty()) {
+    hide();
+    return;
+  }
   QImage flattened = model_->flattened(image_);
   hide();
   if (onApply) onApply(std::move(flattened));
