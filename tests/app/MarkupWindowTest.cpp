@@ -234,9 +234,14 @@ TEST_F(MarkupWindowTest, TextIsTypedOnTheImage) {
   EXPECT_TRUE(window().isVisible());  // Return ends the text, not the mark-up
   ASSERT_EQ(window().model().items().size(), 1u);
   EXPECT_EQ(window().model().items()[0].text, "this one");
-  key(Qt::Key_Return);
+
+  // Ctrl+Return ends the text and applies.
+  QTest::mouseClick(&window().canvas(), Qt::LeftButton, {}, window().canvas().toWidget({600, 900}).toPoint());
+  QTest::keyClicks(QApplication::focusWidget(), "and this");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ControlModifier);
   EXPECT_FALSE(window().isVisible());
   EXPECT_TRUE(model.markedUp());
+  EXPECT_EQ(window().model().items().size(), 2u);
 }
 
 }  // namespace

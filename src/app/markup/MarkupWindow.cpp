@@ -653,6 +653,7 @@ bool MarkupWindow::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (isReturn(*key)) {
       commitText();
+      if (key->modifiers() & Qt::ControlModifier) apply();
       return true;
     }
     if (key->key() == Qt::Key_Escape) {
