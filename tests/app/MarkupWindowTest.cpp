@@ -171,6 +171,17 @@ TEST_F(MarkupWindowTest, KeysChooseToolsUndoRedoAndDelete) {
   key(Qt::Key_Delete);
   ASSERT_EQ(window().model().items().size(), 1u);
   EXPECT_EQ(window().model().items()[0].kind, MarkupKind::redact);
+
+  // Keys wait while a button is held: the arrow being drawn stays.
+  MarkupCanvas& canvas = window().canvas();
+  QTest::mousePress(&canvas, Qt::LeftButton, {}, canvas.toWidget({100, 100}).toPoint());
+  key(Qt::Key_Z, Qt::ControlModifier);
+  const QPointF end = canvas.toWidget({600, 600});
+  QMouseEvent move(QEvent::MouseMove, end, canvas.mapToGlobal(end), Qt::NoButton, Qt::LeftButton, {});
+  QApplication::sendEvent(&canvas, &move);
+  QTest::mouseRelease(&canvas, Qt::LeftButton, {}, end.toPoint());
+  ASSERT_EQ(window().model().items().size(), 2u);
+  EXPECT_EQ(window().model().items()[1].kind, MarkupKind::arrow);
 }
 
 TEST_F(MarkupWindowTest, RedactionsAskedForAreUndoableItemsAndOpaqueWhenApplied) {

@@ -10,7 +10,6 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <array>
@@ -667,6 +666,7 @@ bool MarkupWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MarkupWindow::keyPressEvent(QKeyEvent* event) {
+  if (canvas_->dragging()) return;
   const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
   if (isReturn(*event)) return apply();
   if (event->key() == Qt::Key_Escape) return closeAsked();
