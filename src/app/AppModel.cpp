@@ -441,13 +441,13 @@ void AppModel::showSettings() { services_.windows.showSettings(); }
 void AppModel::discard() {
   generation_ = QUuid::createUuid();
   setNaming(false);
-  forgetOriginal();
   png_ = {};
   setImage({});
   setSavedID(std::nullopt);
   setPrompt({});
   setNote({});
   services_.windows.hidePreview();
+  forgetOriginal();
   hideQuickCapture();
 }
 

@@ -221,7 +221,7 @@ TEST_F(MarkupWindowTest, EscapeAsksBeforeDroppingEdits) {
   EXPECT_FALSE(model.markedUp());
 }
 
-TEST_F(MarkupWindowTest, ANewCaptureClosesTheWindowAndForgetsTheOriginal) {
+TEST_F(MarkupWindowTest, ANewCaptureOrADiscardClosesTheWindowAndForgetsTheOriginal) {
   openFromPreview();
   drag({400, 400}, {800, 800});
   window().apply();
@@ -231,6 +231,12 @@ TEST_F(MarkupWindowTest, ANewCaptureClosesTheWindowAndForgetsTheOriginal) {
   EXPECT_FALSE(model.markedUp());
   EXPECT_FALSE(window().isVisible());
   EXPECT_FALSE(preview().revertAction()->isEnabled());
+
+  // Dropping the capture takes the window with it.
+  model.showPreview();
+  openFromPreview();
+  model.discard();
+  EXPECT_FALSE(window().isVisible());
 }
 
 TEST_F(MarkupWindowTest, TextIsTypedOnTheImage) {
