@@ -22,6 +22,7 @@
 #include "app/StoreWorker.h"
 #include "core/CaptureError.h"
 #include "core/Date.h"
+#include "core/DesktopBackend.h"
 #include "core/ScreenshotStore.h"
 #include "core/Shortcut.h"
 #include "platform/ScreenSource.h"
@@ -97,6 +98,8 @@ class AppModel final : public QObject {
     std::function<std::string(bool install)> configureHooks;
     // Reads where the hooks go and whether they are there.
     std::function<HookStatus()> hookStatus;
+    // What does not work on this desktop, said in Settings and the tray's tooltip.
+    DesktopLimits desktopLimits = {};
     std::function<Date()> clock = &Date::now;
     // How long the thumbnail stays once the pointer is not on it.
     std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
@@ -140,6 +143,7 @@ class AppModel final : public QObject {
   StartAtLogin& startAtLogin() const { return services_.startAtLogin; }
   const std::function<std::string(bool install)>& configureHooks() const { return services_.configureHooks; }
   const std::function<HookStatus()>& hookStatus() const { return services_.hookStatus; }
+  const DesktopLimits& desktopLimits() const { return services_.desktopLimits; }
 
   // Whether the desktop shows our tray icon; without it, the windows offer
   // what the tray menu would.
