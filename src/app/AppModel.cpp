@@ -307,6 +307,7 @@ void AppModel::accept(CapturedImage captured) {
     return;
   }
   forgetOriginal();
+  setRecognition({}, {});
   // The PNG bytes are made on a worker while the image is already on offer.
   png_ = encodePNGInBackground(captured.image);
   reportFailedEncoding(png_, token);
@@ -332,14 +333,16 @@ QCoro::Task<> AppModel::suggestName(QImage image, std::optional<std::string> app
                                     std::optional<std::string> windowTitle, QUuid token, QString initialName,
                                     Date date) {
   const QPointer<AppModel> self(this);
-  const std::string name = co_await services_.ocr.suggestedName(std::move(image), std::move(application),
-                                                                std::move(windowTitle), date);
+  Recognition recognition =
+      co_await services_.ocr.recognize(std::move(image), std::move(application), std::move(windowTitle), date,
+                                       services_.settings.lookForSecrets());
   if (!self) co_return;
   recognizerIdle_.start();
   // A newer capture, an opened record or a discard took the place of this
   // capture: its name is not ours to touch, and neither is `naming`.
   if (generation_ != token) co_return;
-  if (filename_ == initialName && !savedID_) setFilename(text(name));
+  if (filename_ == initialName && !savedID_) setFilename(text(recognition.name));
+  setRecognition(std::move(recognition.secrets), text(recognition.text));
   setNaming(false);
 }
 
@@ -408,7 +411,38 @@ void AppModel::applyMarkup(QImage flattened) {
   QFuture<QByteArray> png = encodePNGInBackground(flattened);
   reportFailedEncoding(png, generation_);
   replaceImageInHand(std::move(flattened), std::move(png));
-  if (first) emit markedUpChanged();
+  if (first) {
+    emit markedUpChanged();
+    emit secretsChanged();
+  }
+}
+
+const std::vector<SecretFinding>& AppModel::secrets() const {
+  static const std::vector<SecretFinding> none;
+  return markedUp() ? none : secrets_;
+}
+
+QString AppModel::secretsNotice() const {
+  const size_t count = secrets().size();
+  if (count == 0) return {};
+  return count == 1 ? QStringLiteral("1 possible secret · Redact")
+                    : QStringLiteral("%1 possible secrets · Redact").arg(count);
+}
+
+void AppModel::redactSecrets() {
+  if (secrets().empty()) return;
+  openMarkup(SecretDetector::redactionBoxes(secrets()));
+}
+
+void AppModel::setRecognition(std::vector<SecretFinding> secrets, QString text) {
+  if (secrets_ != secrets) {
+    secrets_ = std::move(secrets);
+    emit secretsChanged();
+  }
+  if (recognizedText_ != text) {
+    recognizedText_ = std::move(text);
+    emit recognizedTextChanged();
+  }
 }
 
 void AppModel::revertToOriginal() {
@@ -416,6 +450,7 @@ void AppModel::revertToOriginal() {
   QImage original = std::exchange(original_, {});
   replaceImageInHand(std::move(original), std::exchange(originalPng_, {}));
   emit markedUpChanged();
+  emit secretsChanged();
 }
 
 // The same capture with another image: its name, message and generation stay.
@@ -442,6 +477,7 @@ void AppModel::discard() {
   generation_ = QUuid::createUuid();
   setNaming(false);
   forgetOriginal();
+  setRecognition({}, {});
   png_ = {};
   setImage({});
   setSavedID(std::nullopt);
@@ -552,6 +588,13 @@ void AppModel::copyImage() {
   if (image_.isNull()) return;
   Clipboard::copyImage(services_.pasteboard, image_, png_);
   setStatus(QStringLiteral("Image copied · paste it in your agent"));
+  setError(std::nullopt);
+}
+
+void AppModel::copyText() {
+  if (recognizedText_.isEmpty()) return;
+  services_.pasteboard.setText(recognizedText_.toStdString());
+  setStatus(QStringLiteral("Text copied"));
   setError(std::nullopt);
 }
 
@@ -680,6 +723,7 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   generation_ = QUuid::createUuid();
   setNaming(false);
   forgetOriginal();
+  setRecognition({}, {});
   png_ = QtFuture::makeReadyFuture(loaded.png);
   setImage(loaded.image);
   setFilename(text(record.filename));

@@ -70,4 +70,10 @@ void SettingsManager::setLastDestination(const std::string& id) {
   store(lastDestinationKey, QString::fromStdString(id));
 }
 
+bool SettingsManager::lookForSecrets() const {
+  return userSettings().value(lookForSecretsKey, true).toBool();
+}
+
+void SettingsManager::setLookForSecrets(bool look) { store(lookForSecretsKey, look); }
+
 }  // namespace lumacap

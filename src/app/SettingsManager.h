@@ -11,7 +11,8 @@ namespace lumacap {
 
 // The user's settings that outlive a launch, kept in QSettings
 // ("Lumacap"/"Lumacap"): the capture shortcut under "shortcut" as its JSON
-// bytes, and the destination of the last delivery under "lastDestination". A
+// bytes, the destination of the last delivery under "lastDestination",
+// whether captures are searched for secrets under "lookForSecrets". A
 // stored shortcut that is no longer acceptable is replaced by the default at
 // construction, with a one-time notice for the settings window.
 class SettingsManager : public QObject {
@@ -23,6 +24,7 @@ class SettingsManager : public QObject {
  public:
   static constexpr const char* shortcutKey = "shortcut";
   static constexpr const char* lastDestinationKey = "lastDestination";
+  static constexpr const char* lookForSecretsKey = "lookForSecrets";
 
   explicit SettingsManager(QObject* parent = nullptr);
 
@@ -41,6 +43,11 @@ class SettingsManager : public QObject {
   std::optional<std::string> lastDestination() const;
   // Throws like setShortcut.
   void setLastDestination(const std::string& id);
+
+  // Whether captures are searched for possible secrets; on unless turned off.
+  bool lookForSecrets() const;
+  // Throws like setShortcut.
+  void setLookForSecrets(bool look);
 
  signals:
   void shortcutChanged();

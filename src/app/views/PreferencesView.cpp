@@ -226,6 +226,13 @@ FormSection* PreferencesView::makePrivacySection() {
       makeText(QStringLiteral("Lumacap reads the screen only when you capture. No accounts, network "
                               "uploads, or background recording. OCR stays on this computer."),
                calloutSize));
+  lookForSecrets_ = new QCheckBox(QStringLiteral("Look for secrets in captures"), section);
+  connect(lookForSecrets_, &QCheckBox::clicked, this, [this](bool look) { changeLookForSecrets(look); });
+  rows.addWidget(lookForSecrets_);
+  rows.addWidget(makeText(QStringLiteral("Keys, tokens and passwords found in the text of a capture are "
+                                         "offered for redaction before you paste. The text is read on "
+                                         "this computer and never kept."),
+                          captionSize));
   rows.addLayout(buttonRow({captureFolder_}));
   rows.addWidget(
       makeText(QStringLiteral("Captures are retained until you delete them in Recent Captures. "
@@ -257,6 +264,7 @@ void PreferencesView::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     loadCandidate(model_.settings().shortcut());
     startAtLogin_->setChecked(model_.startAtLogin().isEnabled());
+    lookForSecrets_->setChecked(model_.settings().lookForSecrets());
     fitForm();
     readHookStatus();
   }
@@ -417,6 +425,17 @@ QCoro::Task<> PreferencesView::changeStartAtLogin(bool enabled) {
   setMessage(failure);
   startAtLogin_->setChecked(entry.isEnabled());
   startAtLogin_->setEnabled(true);
+}
+
+// Applies from the next capture on; the box follows what was stored.
+void PreferencesView::changeLookForSecrets(bool look) {
+  try {
+    model_.settings().setLookForSecrets(look);
+    setMessage({});
+  } catch (const std::exception& failure) {
+    setMessage(QString::fromUtf8(failure.what()));
+  }
+  lookForSecrets_->setChecked(model_.settings().lookForSecrets());
 }
 
 void PreferencesView::setMessage(const QString& message) {

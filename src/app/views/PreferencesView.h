@@ -70,6 +70,7 @@ class PreferencesView final : public QWidget {
   QLabel* hookFileLabel() const { return hookFile_; }
   QPushButton* captureFolderButton() const { return captureFolder_; }
   QCheckBox* startAtLoginBox() const { return startAtLogin_; }
+  QCheckBox* lookForSecretsBox() const { return lookForSecrets_; }
   QLabel* messageLabel() const { return messageLabel_; }
   QScrollArea* scrollArea() const { return scroll_; }
 
@@ -87,6 +88,7 @@ class PreferencesView final : public QWidget {
   void loadCandidate(const Shortcut& shortcut);
   void editCandidate();
   QCoro::Task<> changeStartAtLogin(bool enabled);
+  void changeLookForSecrets(bool look);
   void openCaptureFolder();
   void fitForm();
   void setMessage(const QString& message);
@@ -114,6 +116,7 @@ class PreferencesView final : public QWidget {
   QLabel* hookFile_;
   QPushButton* captureFolder_;
   QCheckBox* startAtLogin_;
+  QCheckBox* lookForSecrets_;
   QWidget* messageFooter_;
   QLabel* messageLabel_;
 };
