@@ -17,7 +17,8 @@ bool isSpace(char c) { return c == ' ' || c == '\t'; }
 bool isWordChar(char c) { return isAlnum(c) || c == '_'; }
 bool isUrlSafe(char c) { return isAlnum(c) || c == '_' || c == '-'; }
 bool isBase64(char c) { return isAlnum(c) || c == '+' || c == '/' || c == '='; }
-bool isRandomChar(char c) { return isBase64(c) || c == '_' || c == '-'; }
+// The characters of random strings; "=" only pads their end.
+bool isUnpaddedRandomChar(char c) { return isAlnum(c) || c == '+' || c == '/' || c == '_' || c == '-'; }
 bool isNameChar(char c) { return isWordChar(c) || c == '.' || c == '-'; }
 bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
@@ -135,12 +136,15 @@ bool isJoiner(char c) { return c == '_' || c == '-' || c == '/' || c == '.' || c
 // Recognition splits long tokens into words, at punctuation ("sk_ live",
 // "xoxb - 1234") and between runs of random characters: those go back
 // together. Words of prose stay apart.
+bool startsWithKeyPrefix(std::string_view word);
+
 bool glued(std::string_view left, std::string_view right) {
   if (left.empty() || right.empty()) return false;
   if (isJoiner(left.back()) || right.front() == '_' || right.front() == '-' || right.front() == '.' ||
       right.front() == ':')
     return true;
-  return looksRandomPiece(left) && looksRandomPiece(right);
+  // A key of its own begins after the space, not more of the one before it.
+  return looksRandomPiece(left) && looksRandomPiece(right) && !startsWithKeyPrefix(right);
 }
 
 // A line's words joined as one text (by a space unless they are glued), and
@@ -187,9 +191,9 @@ constexpr PrefixRule prefixRules[] = {
     {SecretKind::openAIKey, "sk-proj-", isUrlSafe, 30, 250},
     {SecretKind::openAIKey, "sk-svcacct-", isUrlSafe, 30, 250},
     {SecretKind::openAIKey, "sk-admin-", isUrlSafe, 30, 250},
-    {SecretKind::openAIKey, "sk-", isUrlSafe, 20, 250, true},
     {SecretKind::stripeKey, "sk_live_", isAlnum, 20, 250},
     {SecretKind::stripeKey, "rk_live_", isAlnum, 20, 250},
+    {SecretKind::openAIKey, "sk-", isUrlSafe, 20, 250, true},
     {SecretKind::githubToken, "github_pat_", isWordChar, 40, 100},
     {SecretKind::githubToken, "ghp_", isAlnum, 30, 40},
     {SecretKind::githubToken, "gho_", isAlnum, 30, 40},
@@ -211,6 +215,11 @@ constexpr PrefixRule prefixRules[] = {
     {SecretKind::awsAccessKeyID, "ANPA", isAlnum, 15, 17},
     {SecretKind::awsAccessKeyID, "APKA", isAlnum, 15, 17},
 };
+
+bool startsWithKeyPrefix(std::string_view word) {
+  return std::any_of(std::begin(prefixRules), std::end(prefixRules),
+                     [&](const PrefixRule& rule) { return prefixEnd(word, 0, rule.prefix).has_value(); });
+}
 
 // Where a token ends that a rule's prefix begins at `at`; nothing when the
 // body is too short, too long or not of the rule's kind.
@@ -608,8 +617,8 @@ class Scan {
     const std::string_view value = text.substr(begin, end - begin);
     if (value.size() < 5 || isPlaceholder(value)) return std::nullopt;
     if (std::string_view("$%{<([!&|>*?").find(value.front()) != std::string_view::npos) return std::nullopt;
-    // A call or a lookup ("os.environ[…]", "getpass(…)") is code.
-    if (value.find_first_of("([") != std::string_view::npos) return std::nullopt;
+    // A call, a lookup or a signature ("os.environ[…]", "getpass(…)", "str) ->") is code.
+    if (value.find_first_of("()[]<>") != std::string_view::npos) return std::nullopt;
     if (quoted && value.find(' ') != std::string_view::npos) return std::nullopt;
     // Unquoted words after a space or a colon are code or prose: a type
     // ("password: str"), a variable ("token = self.token"), a sentence.
@@ -629,8 +638,10 @@ class Scan {
     if (!named) return;
     const std::string_view line_text = text(line);
     for (size_t at = 0; at < line_text.size();) {
-      const size_t end = bodyRun(line_text, at, isRandomChar);
-      if (end > at && startsToken(line_text, at)) {
+      size_t end = bodyRun(line_text, at, isUnpaddedRandomChar);
+      while (end < line_text.size() && line_text[end] == '=') ++end;  // base64 padding
+      const bool path = line_text[at] == '/' || line_text[at] == '~' || line_text[at] == '.';
+      if (end > at && startsToken(line_text, at) && !path) {
         // Base64 padding and surrounding dashes are not part of the secret.
         const std::string_view token = line_text.substr(at, end - at);
         if (looksRandom(token, 20) && !afterDigestName(line_text, at))
