@@ -228,11 +228,10 @@ FormSection* PreferencesView::makePrivacySection() {
                calloutSize));
   lookForSecrets_ = new QCheckBox(QStringLiteral("Look for secrets in captures"), section);
   connect(lookForSecrets_, &QCheckBox::clicked, this, [this](bool look) { changeLookForSecrets(look); });
+  lookForSecrets_->setToolTip(
+      QStringLiteral("Keys, tokens and passwords found in the text of a capture are offered for redaction "
+                     "before you paste. The text is read on this computer and never kept."));
   rows.addWidget(lookForSecrets_);
-  rows.addWidget(makeText(QStringLiteral("Keys, tokens and passwords found in the text of a capture are "
-                                         "offered for redaction before you paste. The text is read on "
-                                         "this computer and never kept."),
-                          captionSize));
   rows.addLayout(buttonRow({captureFolder_}));
   rows.addWidget(
       makeText(QStringLiteral("Captures are retained until you delete them in Recent Captures. "
