@@ -15,6 +15,7 @@
 
 #include <QGuiApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -64,8 +65,36 @@ void BM_RecognizeAndDetect(benchmark::State& state) {
 }
 BENCHMARK(BM_RecognizeAndDetect)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-std::vector<SecretFinding> findingsOf(const QImage& image) {
-  return SecretDetector::find(OCRService::textLines(TesseractRecognizer::shared()->recognize(image)));
+// With LUMACAP_SECRETS_VERBOSE set, the table also shows what was read
+// where a secret was missed and where a finding covers no secret.
+bool verbose() { return std::getenv("LUMACAP_SECRETS_VERBOSE") != nullptr; }
+
+std::vector<SecretFinding> findingsOf(const QImage& image, std::vector<RecognizedLine>* read = nullptr) {
+  std::vector<RecognizedLine> lines = TesseractRecognizer::shared()->recognize(image);
+  std::vector<SecretFinding> findings = SecretDetector::find(OCRService::textLines(lines));
+  if (read) *read = std::move(lines);
+  return findings;
+}
+
+void printReadNear(const std::vector<RecognizedLine>& lines, double top, double bottom) {
+  for (const RecognizedLine& line : lines) {
+    if (line.bounds.bottom() >= top && line.bounds.top() <= bottom) std::printf("    read: %s\n", line.text.c_str());
+  }
+}
+
+void explainMisses(const test::CorpusPage& page, const std::vector<SecretFinding>& findings,
+                   const std::vector<RecognizedLine>& lines) {
+  std::vector<QRectF> cover;
+  for (const Rect& box : SecretDetector::redactionBoxes(findings)) cover.push_back(test::toQRectF(box));
+  for (const test::PlantedSecret& secret : page.secrets) {
+    for (const QRectF& rect : test::plantedRects(page, secret)) {
+      if (test::coveredShare(rect, cover) >= 0.97) continue;
+      std::printf("  missed %s: %s\n", std::string(SecretDetector::name(secret.kind)).c_str(),
+                  page.lines[secret.line].toStdString().c_str());
+      printReadNear(lines, rect.top(), rect.bottom());
+      break;
+    }
+  }
 }
 
 int printTable() {
@@ -75,7 +104,10 @@ int printTable() {
   for (int i = 0; i < renderings; ++i) {
     const test::CorpusPage page =
         test::secretPage(1000u + static_cast<unsigned>(i), i < 10 ? 1 : 2, i % 2 == 0);
-    const test::PageScore score = test::scorePage(page, findingsOf(test::renderedPage(page)));
+    std::vector<RecognizedLine> read;
+    const std::vector<SecretFinding> findings = findingsOf(test::renderedPage(page), &read);
+    const test::PageScore score = test::scorePage(page, findings);
+    if (verbose()) explainMisses(page, findings, read);
     for (const auto& [kind, count] : score.planted) planted[kind] += count;
     for (const auto& [kind, count] : score.found) found[kind] += count;
     falsePositivesOnSecretPages += score.falsePositives;
@@ -90,7 +122,14 @@ int printTable() {
   for (int i = 0; i < renderings; ++i) {
     const test::CorpusPage page =
         test::ordinaryPage(2000u + static_cast<unsigned>(i), i < 10 ? 1 : 2, i % 2 == 0);
-    const int count = static_cast<int>(findingsOf(test::renderedPage(page)).size());
+    std::vector<RecognizedLine> read;
+    const std::vector<SecretFinding> findings = findingsOf(test::renderedPage(page), &read);
+    const int count = static_cast<int>(findings.size());
+    for (const SecretFinding& finding : findings) {
+      if (!verbose()) break;
+      std::printf("  false positive (%s):\n", std::string(SecretDetector::name(finding.kind)).c_str());
+      printReadNear(read, finding.boxes.front().y, finding.boxes.front().bottom());
+    }
     perScreen.push_back(count);
     ordinaryFalsePositives += count;
   }

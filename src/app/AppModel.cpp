@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QCoroFuture>
+#include <QCoroSignal>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <variant>
@@ -12,6 +13,7 @@
 #include "app/OCRService.h"
 #include "app/SettingsManager.h"
 #include "app/StoreWorker.h"
+#include "app/markup/MarkupModel.h"
 #include "core/AtomicFile.h"
 #include "core/FilenameGenerator.h"
 #include "platform/CaptureFileReader.h"
@@ -312,12 +314,18 @@ void AppModel::accept(CapturedImage captured) {
   png_ = encodePNGInBackground(captured.image);
   reportFailedEncoding(png_, token);
   setImage(captured.image);
-  Clipboard::copyImage(services_.pasteboard, image_, png_);
+  releaseClipboard(false);  // an older capture's wait is over
+  if (services_.settings.lookForSecrets() && services_.settings.redactSecretsBeforeCopying()) {
+    clipboardHeld_ = true;
+  } else {
+    Clipboard::copyImage(services_.pasteboard, image_, png_);
+  }
 
   const QString initialName = text(FilenameGenerator().filename({}, origin_, std::nullopt, captureDate_));
   setFilename(initialName);
   setNaming(true);
   updateImagePasteHint();
+  if (clipboardHeld_) setPasteHint(QStringLiteral("Looking for secrets before copying…"));
 
   const bool focusedOurs = services_.windows.restoreAfterCapture(false, intoPreview);
   if (intoPreview) {
@@ -343,6 +351,7 @@ QCoro::Task<> AppModel::suggestName(QImage image, std::optional<std::string> app
   if (generation_ != token) co_return;
   if (filename_ == initialName && !savedID_) setFilename(text(recognition.name));
   setRecognition(std::move(recognition.secrets), text(recognition.text));
+  if (clipboardHeld_) redactBeforeCopying();
   setNaming(false);
 }
 
@@ -397,6 +406,12 @@ void AppModel::showHistory() { services_.windows.showHistory(); }
 
 void AppModel::openMarkup(std::vector<Rect> redactions) {
   if (image_.isNull()) return;
+  // Marks drawn before the search ends could not be redacted beneath: the
+  // window opens once it has.
+  if (clipboardHeld_) {
+    markupAsked_ = true;
+    return;
+  }
   hideQuickCapture();
   services_.windows.showMarkup(redactions);
 }
@@ -434,6 +449,36 @@ void AppModel::redactSecrets() {
   openMarkup(SecretDetector::redactionBoxes(secrets()));
 }
 
+// The search has ended on the held capture: what it found is blacked out
+// as a mark-up the user can revert, then the clipboard gets the image.
+void AppModel::redactBeforeCopying() {
+  if (!secrets_.empty()) {
+    MarkupModel redaction(image_.size());
+    for (const Rect& box : SecretDetector::redactionBoxes(secrets_)) {
+      redaction.add({MarkupKind::redact, QPointF(box.x, box.y), QPointF(box.right(), box.bottom())});
+    }
+    const size_t count = secrets_.size();
+    clipboardHeld_ = false;  // applying offers the redacted image
+    applyMarkup(redaction.flattened(image_));
+    setPasteHint((count == 1 ? QStringLiteral("1 possible secret redacted · ")
+                             : QStringLiteral("%1 possible secrets redacted · ").arg(count)) +
+                 text(PasteHint::make(captureReturnApplication_)));
+  } else {
+    updateImagePasteHint();
+  }
+  releaseClipboard(true);
+  if (std::exchange(markupAsked_, false)) openMarkup();
+}
+
+// Ends the wait of the clipboard (and of saving and exporting) for the
+// search; the image in hand is copied if `copy` and it still waited.
+void AppModel::releaseClipboard(bool copy) {
+  const bool held = std::exchange(clipboardHeld_, false);
+  if (!copy) markupAsked_ = false;
+  if (held && copy) Clipboard::copyImage(services_.pasteboard, image_, png_);
+  emit clipboardReleased();
+}
+
 void AppModel::setRecognition(std::vector<SecretFinding> secrets, QString text) {
   if (secrets_ != secrets) {
     secrets_ = std::move(secrets);
@@ -459,7 +504,7 @@ void AppModel::replaceImageInHand(QImage image, QFuture<QByteArray> png) {
   setImage(std::move(image));
   setSavedID(std::nullopt);
   setNote({});
-  Clipboard::copyImage(services_.pasteboard, image_, png_);
+  if (!clipboardHeld_) Clipboard::copyImage(services_.pasteboard, image_, png_);
   setStatus(QStringLiteral("Image copied to clipboard"));
 }
 
@@ -478,6 +523,7 @@ void AppModel::discard() {
   setNaming(false);
   forgetOriginal();
   setRecognition({}, {});
+  releaseClipboard(false);
   png_ = {};
   setImage({});
   setSavedID(std::nullopt);
@@ -519,6 +565,9 @@ QCoro::Task<QByteArray> AppModel::pngOfCaptureInHand() {
   if (image_.isNull()) throw StoreError(StoreError::Kind::missingCapture);
   const QPointer<AppModel> self(this);
   const QUuid token = generation_;
+  // Nothing unredacted reaches the history or an exported file either.
+  while (self && clipboardHeld_ && generation_ == token) co_await qCoro(this, &AppModel::clipboardReleased);
+  if (!self || generation_ != token) throw StoreError(StoreError::Kind::missingCapture);
   QFuture<QByteArray> encoding = png_;
   const QByteArray png = co_await encoding;
   // The capture this was asked for was dropped or replaced meanwhile.
@@ -586,7 +635,8 @@ QCoro::Task<> AppModel::exportCapture() {
 
 void AppModel::copyImage() {
   if (image_.isNull()) return;
-  Clipboard::copyImage(services_.pasteboard, image_, png_);
+  // A held image is copied once the search has ended.
+  if (!clipboardHeld_) Clipboard::copyImage(services_.pasteboard, image_, png_);
   setStatus(QStringLiteral("Image copied · paste it in your agent"));
   setError(std::nullopt);
 }
@@ -724,6 +774,7 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   setNaming(false);
   forgetOriginal();
   setRecognition({}, {});
+  releaseClipboard(false);
   png_ = QtFuture::makeReadyFuture(loaded.png);
   setImage(loaded.image);
   setFilename(text(record.filename));

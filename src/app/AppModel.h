@@ -242,6 +242,9 @@ class AppModel final : public QObject {
   void markedUpChanged();
   void secretsChanged();
   void recognizedTextChanged();
+  // The clipboard no longer waits for the search for secrets (it ended, or
+  // the capture it waited for left).
+  void clipboardReleased();
 
  private:
   class BusyScope;
@@ -279,6 +282,8 @@ class AppModel final : public QObject {
   void setPasteHint(const QString& hint);
   void setNote(const QString& note);
   void setRecognition(std::vector<SecretFinding> secrets, QString text);
+  void releaseClipboard(bool copy);
+  void redactBeforeCopying();
 
   Services services_;
   std::shared_ptr<ScreenshotStore> store_;
@@ -301,6 +306,11 @@ class AppModel final : public QObject {
   bool destinationChosen_ = false;
 
   QFuture<QByteArray> png_;  // encoded on a worker; valid exactly while `image_` is set
+  // With "Redact found secrets before copying": the capture in hand reaches
+  // the clipboard, the history and the mark-up window only once the search
+  // for secrets has ended (and redacted what it found).
+  bool clipboardHeld_ = false;
+  bool markupAsked_ = false;  // the mark-up window was asked for meanwhile
   // What recognition found in the capture in hand (before any mark-up).
   std::vector<SecretFinding> secrets_;
   QString recognizedText_;

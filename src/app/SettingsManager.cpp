@@ -76,4 +76,10 @@ bool SettingsManager::lookForSecrets() const {
 
 void SettingsManager::setLookForSecrets(bool look) { store(lookForSecretsKey, look); }
 
+bool SettingsManager::redactSecretsBeforeCopying() const {
+  return userSettings().value(redactBeforeCopyingKey, false).toBool();
+}
+
+void SettingsManager::setRedactSecretsBeforeCopying(bool redact) { store(redactBeforeCopyingKey, redact); }
+
 }  // namespace lumacap

@@ -16,6 +16,7 @@ bool isAlnum(char c) { return isLetter(c) || isDigit(c); }
 bool isSpace(char c) { return c == ' ' || c == '\t'; }
 bool isWordChar(char c) { return isAlnum(c) || c == '_'; }
 bool isUrlSafe(char c) { return isAlnum(c) || c == '_' || c == '-'; }
+bool isTokenChar(char c) { return isUrlSafe(c) || c == '.'; }
 bool isBase64(char c) { return isAlnum(c) || c == '+' || c == '/' || c == '='; }
 // The characters of random strings; "=" only pads their end.
 bool isUnpaddedRandomChar(char c) { return isAlnum(c) || c == '+' || c == '/' || c == '_' || c == '-'; }
@@ -226,8 +227,12 @@ bool startsWithKeyPrefix(std::string_view word) {
 std::optional<size_t> tokenEnd(std::string_view text, size_t at, const PrefixRule& rule) {
   const std::optional<size_t> bodyStart = prefixEnd(text, at, rule.prefix);
   if (!bodyStart) return std::nullopt;
-  const size_t end = bodyRun(text, *bodyStart, rule.body);
-  const size_t length = end - *bodyStart;
+  size_t end = bodyRun(text, *bodyStart, rule.body);
+  // Too short where recognition put a space in it: the next word goes on.
+  while (end - *bodyStart < rule.shortest && end + 1 < text.size() && text[end] == ' ' &&
+         rule.body(text[end + 1]))
+    end = bodyRun(text, end + 1, rule.body);
+  const size_t length = end - *bodyStart - static_cast<size_t>(std::count(text.begin() + static_cast<long>(*bodyStart), text.begin() + static_cast<long>(end), ' '));
   if (length < rule.shortest || length > rule.longest) return std::nullopt;
   const Classes body = classesOf(text.substr(*bodyStart, length));
   if (rule.mixed && (body.digits == 0 || body.lower + body.upper == 0)) return std::nullopt;
@@ -451,31 +456,18 @@ class Scan {
     return text.size() >= 16 && others * 10 <= static_cast<long>(text.size());
   }
 
-  // header.payload.signature, the first two base64url JSON objects ("eyJ").
+  // header.payload.signature, base64url, the header a JSON object ("eyJ").
+  // Recognition may lose or misread the dots between them, so a long run
+  // from "eyJ" on is taken as one too.
   void findWebTokens(size_t line) {
     const std::string_view line_text = text(line);
-    for (size_t at = line_text.find("ey"); at != std::string_view::npos; at = line_text.find("ey", at + 1)) {
-      if (!startsToken(line_text, at)) continue;
-      size_t end = at;
-      int segments = 0;
-      bool shapely = true;
-      while (segments < 3) {
-        const size_t segmentEnd = bodyRun(line_text, end, isUrlSafe);
-        if (segmentEnd - end < (segments < 2 ? 10u : 8u)) {
-          shapely = false;
-          break;
-        }
-        ++segments;
-        end = segmentEnd;
-        if (segments < 3) {
-          if (end >= line_text.size() || line_text[end] != '.') {
-            shapely = false;
-            break;
-          }
-          ++end;
-        }
-      }
-      if (shapely && add(SecretKind::jsonWebToken, line, at, end)) at = end;
+    for (size_t at = 0; at + 3 < line_text.size(); ++at) {
+      if (!startsToken(line_text, at) || !prefixEnd(line_text, at, "eyJ")) continue;
+      const size_t end = bodyRun(line_text, at, isTokenChar);
+      const std::string_view token = line_text.substr(at, end - at);
+      const auto dots = std::count(token.begin(), token.end(), '.');
+      if (token.size() < 36 || (dots < 2 && token.size() < 60)) continue;
+      if (add(SecretKind::jsonWebToken, line, at, end)) at = end;
     }
   }
 

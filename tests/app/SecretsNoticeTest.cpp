@@ -118,6 +118,54 @@ TEST_F(SecretsNoticeTest, TheSettingTurnsTheSearchOffAndNothingOutlivesTheCaptur
   EXPECT_FALSE(harness.windows->markupWindow() && harness.windows->markupWindow()->isVisible());
 }
 
+// "Redact found secrets before copying": the clipboard, saving and the
+// mark-up window wait for the search; then the redacted image is offered
+// and saved, and the original can still be brought back.
+TEST_F(SecretsNoticeTest, RedactingBeforeCopyingHoldsTheClipboardUntilTheSearchEnds) {
+  harness.fakeRecognizer->setLines({keyPairLine(100)});
+  AppModel& model = harness.start();
+  harness.settings->setRedactSecretsBeforeCopying(true);
+  harness.fakeRecognizer->hold();
+  awaitTask(model.capture(CaptureMode::display));
+  EXPECT_FALSE(harness.pasteboard.image().has_value());
+  EXPECT_EQ(model.pasteHint(), "Looking for secrets before copying…");
+  model.copyImage();
+  model.openMarkup();
+  EXPECT_FALSE(harness.pasteboard.image().has_value());
+  bool saved = false;
+  [&]() -> QCoro::Task<> {
+    co_await model.save();
+    saved = true;
+  }();
+  test::processEventsFor(std::chrono::milliseconds(50));
+  EXPECT_FALSE(saved);
+  EXPECT_FALSE(harness.windows->markupWindow() && harness.windows->markupWindow()->isVisible());
+
+  harness.fakeRecognizer->release();
+  ASSERT_TRUE(processEventsUntil([&] { return saved; }));
+  ASSERT_TRUE(harness.pasteboard.image().has_value());
+  const QImage copied = *harness.pasteboard.image();
+  EXPECT_EQ(copied.pixelColor(300, 108), QColor(0, 0, 0));
+  EXPECT_EQ(copied.pixelColor(40, 108), QColor(40, 90, 160));
+  EXPECT_EQ(model.pasteHint().left(28), "1 possible secret redacted ·");
+  const QImage file(
+      QString::fromStdString((harness.dataRoot() / "Captures" / model.filename().toStdString()).string()));
+  EXPECT_EQ(file.convertToFormat(QImage::Format_RGB32).pixelColor(300, 108), QColor(0, 0, 0));
+  // The mark-up window asked for meanwhile opens now, on the redacted image.
+  ASSERT_TRUE(harness.windows->markupWindow() && harness.windows->markupWindow()->isVisible());
+  EXPECT_EQ(harness.windows->markupWindow()->image().pixelColor(300, 108), QColor(0, 0, 0));
+
+  model.revertToOriginal();
+  EXPECT_EQ(harness.pasteboard.image()->pixelColor(300, 108), QColor(40, 90, 160));
+
+  // Without secrets the clipboard gets the capture as it is, once searched.
+  harness.fakeRecognizer->setLines({});
+  awaitTask(model.capture(CaptureMode::display));
+  ASSERT_TRUE(processEventsUntil([&] { return !model.naming(); }));
+  EXPECT_FALSE(model.markedUp());
+  EXPECT_EQ(harness.pasteboard.image()->pixelColor(300, 108), QColor(40, 90, 160));
+}
+
 TEST_F(SecretsNoticeTest, CopyTextPutsTheRecognisedTextOnTheClipboard) {
   AppModel& model = capturedWith({{"Build failed", 0.9f, QRect(0, 0, 100, 16)},
                                   {"unsure words", 0.2f, QRect(0, 20, 100, 16)},

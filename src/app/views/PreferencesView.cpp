@@ -232,6 +232,12 @@ FormSection* PreferencesView::makePrivacySection() {
       QStringLiteral("Keys, tokens and passwords found in the text of a capture are offered for redaction "
                      "before you paste. The text is read on this computer and never kept."));
   rows.addWidget(lookForSecrets_);
+  redactBeforeCopying_ = new QCheckBox(QStringLiteral("Redact found secrets before copying"), section);
+  redactBeforeCopying_->setToolTip(QStringLiteral(
+      "The clipboard waits until the capture's text is read, then gets it with the secrets blacked out."));
+  connect(redactBeforeCopying_, &QCheckBox::clicked, this,
+          [this](bool redact) { changeRedactBeforeCopying(redact); });
+  rows.addWidget(redactBeforeCopying_);
   rows.addLayout(buttonRow({captureFolder_}));
   rows.addWidget(
       makeText(QStringLiteral("Captures are retained until you delete them in Recent Captures. "
@@ -263,7 +269,7 @@ void PreferencesView::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     loadCandidate(model_.settings().shortcut());
     startAtLogin_->setChecked(model_.startAtLogin().isEnabled());
-    lookForSecrets_->setChecked(model_.settings().lookForSecrets());
+    renderSecretsSettings();
     fitForm();
     readHookStatus();
   }
@@ -434,7 +440,25 @@ void PreferencesView::changeLookForSecrets(bool look) {
   } catch (const std::exception& failure) {
     setMessage(QString::fromUtf8(failure.what()));
   }
-  lookForSecrets_->setChecked(model_.settings().lookForSecrets());
+  renderSecretsSettings();
+}
+
+void PreferencesView::changeRedactBeforeCopying(bool redact) {
+  try {
+    model_.settings().setRedactSecretsBeforeCopying(redact);
+    setMessage({});
+  } catch (const std::exception& failure) {
+    setMessage(QString::fromUtf8(failure.what()));
+  }
+  renderSecretsSettings();
+}
+
+// Redacting before copying needs the search.
+void PreferencesView::renderSecretsSettings() {
+  const SettingsManager& settings = model_.settings();
+  lookForSecrets_->setChecked(settings.lookForSecrets());
+  redactBeforeCopying_->setChecked(settings.redactSecretsBeforeCopying());
+  redactBeforeCopying_->setEnabled(settings.lookForSecrets());
 }
 
 void PreferencesView::setMessage(const QString& message) {
