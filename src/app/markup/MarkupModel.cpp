@@ -317,15 +317,17 @@ void MarkupModel::paintItem(QPainter& painter, size_t index) const {
   painter.restore();
 }
 
+// Only the kept part is copied, and drawn on in place.
 QImage MarkupModel::flattened(const QImage& image) const {
-  QImage canvas = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                                : QImage::Format_RGB32);
+  const QRect area = cropArea();
+  const QImage::Format drawable =
+      image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+  QImage canvas = image.copy(area).convertToFormat(drawable);
   {
     QPainter painter(&canvas);
+    painter.translate(-area.topLeft());
     paint(painter);
   }
-  const QRect area = cropArea();
-  if (area != canvas.rect()) canvas = canvas.copy(area);
   if (image.hasAlphaChannel()) canvas = std::move(canvas).convertToFormat(QImage::Format_ARGB32);
   return canvas;
 }

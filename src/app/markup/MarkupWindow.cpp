@@ -10,7 +10,6 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <array>
@@ -189,10 +188,18 @@ QPointF MarkupCanvas::toWidget(QPointF imagePoint) const { return imagePoint * z
 
 void MarkupCanvas::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  const QImage& image = window_.image();
+  const QSize pixels = size() * devicePixelRatioF();
+  if (shown_.size() != pixels || shownKey_ != image.cacheKey()) {
+    shown_ = QPixmap::fromImage(pixels == image.size()
+                                    ? image
+                                    : image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    shown_.setDevicePixelRatio(devicePixelRatioF());
+    shownKey_ = image.cacheKey();
+  }
+  painter.drawPixmap(QPointF(0, 0), shown_);
   const double scale = zoom_ / devicePixelRatioF();
   painter.scale(scale, scale);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(QPointF(0, 0), window_.image());
   const MarkupModel& model = window_.model();
   model.paint(painter);
   const QRectF imageArea(QPointF(0, 0), QSizeF(window_.image().size()));
@@ -552,9 +559,14 @@ void MarkupWindow::deleteSelected() {
   changed();
 }
 
+// With nothing drawn there is nothing to apply: the capture stays as it was.
 void MarkupWindow::apply() {
   commitText();
   model_->endGesture();
+  if (model_->items().empty()) {
+    hide();
+    return;
+  }
   QImage flattened = model_->flattened(image_);
   hide();
   if (onApply) onApply(std::move(flattened));
@@ -640,6 +652,7 @@ bool MarkupWindow::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (isReturn(*key)) {
       commitText();
+      if (key->modifiers() & Qt::ControlModifier) apply();
       return true;
     }
     if (key->key() == Qt::Key_Escape) {
@@ -653,6 +666,7 @@ bool MarkupWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MarkupWindow::keyPressEvent(QKeyEvent* event) {
+  if (canvas_->dragging()) return;
   const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
   if (isReturn(*event)) return apply();
   if (event->key() == Qt::Key_Escape) return closeAsked();

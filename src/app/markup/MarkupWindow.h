@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPixmap>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -26,10 +27,14 @@ class MarkupWindow;
 // over it at the screen's full density; takes the pointer to draw, select,
 // move and resize items.
 class MarkupCanvas final : public QWidget {
+  enum class Drag { none, drawing, moving, resizing };
+
  public:
   explicit MarkupCanvas(MarkupWindow& window);
 
   double zoom() const { return zoom_; }
+  // A button is held: the items stay as the drag has them until it ends.
+  bool dragging() const { return drag_ != Drag::none; }
   void setZoom(double zoom);
   // Where a point of the widget lies on the image, in its pixels.
   QPointF toImage(QPointF widgetPoint) const;
@@ -42,12 +47,14 @@ class MarkupCanvas final : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
-  enum class Drag { none, drawing, moving, resizing };
   void paintCrop(QPainter& painter, const QRectF& imageArea);
   void paintSelection(QPainter& painter);
 
   MarkupWindow& window_;
   double zoom_ = 1;
+  // The image at the zoom and density it is shown at, made once per zoom.
+  QPixmap shown_;
+  qint64 shownKey_ = 0;
   Drag drag_ = Drag::none;
   size_t dragged_ = 0;
   MarkupHandle handle_ = MarkupHandle::to;

@@ -109,6 +109,7 @@ void WindowPresenter::showMarkup(const std::vector<Rect>& redactions) {
     markupWindow_->onApply = [model = QPointer<AppModel>(&model())](QImage flattened) {
       if (model) model->applyMarkup(std::move(flattened));
     };
+    markupWindow_->installEventFilter(this);
   }
   const QImage& image = model().image();
   if (!markupWindow_->isVisible() || markupWindow_->image().cacheKey() != image.cacheKey()) {
@@ -199,6 +200,11 @@ bool WindowPresenter::previewWasShownBeforeCapture() const {
 
 bool WindowPresenter::eventFilter(QObject* watched, QEvent* event) {
   if (watched == previewWindow_.get() && event->type() == QEvent::Close && model_) model_->discard();
+  // Once the mark-up is applied or dropped, the preview has the keyboard again.
+  if (watched == markupWindow_.get() && event->type() == QEvent::Hide && previewShown()) {
+    previewWindow_->raise();
+    previewWindow_->activateWindow();
+  }
   return false;
 }
 
