@@ -90,8 +90,8 @@ size_t runOf(std::string_view text, size_t from, bool (*member)(char)) {
 // for one it misread ("@" for "0" or "a", "|" or "!" for "l").
 size_t bodyRun(std::string_view text, size_t from, bool (*member)(char)) {
   size_t end = runOf(text, from, member);
-  while (end + 1 < text.size() && end > from && (text[end] == '@' || text[end] == '|' || text[end] == '!') &&
-         member(text[end + 1]))
+  while (end + 1 < text.size() && end > from &&
+         std::string_view("@|!}];").find(text[end]) != std::string_view::npos && member(text[end + 1]))
     end = runOf(text, end + 1, member);
   return end;
 }
@@ -129,7 +129,13 @@ bool looksRandomPiece(std::string_view word) {
   for (size_t i = 1; i < word.size(); ++i) {
     if (isUpper(word[i]) && isLower(word[i - 1])) return true;
   }
-  return false;
+  return classes.upper >= 2 && classes.lower >= 2 && word.size() >= 6;
+}
+
+// A piece of one to three letters or digits: recognition splits them off
+// random strings ("…9 j 8NEt…").
+bool isShortPiece(std::string_view word) {
+  return !word.empty() && word.size() <= 3 && std::all_of(word.begin(), word.end(), isAlnum);
 }
 
 bool isJoiner(char c) { return c == '_' || c == '-' || c == '/' || c == '.' || c == ':' || c == '='; }
@@ -139,13 +145,13 @@ bool isJoiner(char c) { return c == '_' || c == '-' || c == '/' || c == '.' || c
 // together. Words of prose stay apart.
 bool startsWithKeyPrefix(std::string_view word);
 
-bool glued(std::string_view left, std::string_view right) {
+bool glued(std::string_view left, std::string_view right, bool leftRandom, bool rightRandom) {
   if (left.empty() || right.empty()) return false;
   if (isJoiner(left.back()) || right.front() == '_' || right.front() == '-' || right.front() == '.' ||
       right.front() == ':')
     return true;
   // A key of its own begins after the space, not more of the one before it.
-  return looksRandomPiece(left) && looksRandomPiece(right) && !startsWithKeyPrefix(right);
+  return leftRandom && rightRandom && !startsWithKeyPrefix(right);
 }
 
 // A line's words joined as one text (by a space unless they are glued), and
@@ -158,8 +164,16 @@ struct LineText {
 
 LineText joined(const TextLine& words) {
   LineText line{&words, {}, {}};
+  // Random pieces, and short pieces beside one.
+  std::vector<bool> random(words.size());
+  for (size_t i = 0; i < words.size(); ++i) random[i] = looksRandomPiece(words[i].text);
   for (size_t i = 0; i < words.size(); ++i) {
-    if (i > 0 && !glued(words[i - 1].text, words[i].text)) line.text += ' ';
+    if (random[i] || !isShortPiece(words[i].text)) continue;
+    random[i] = (i > 0 && looksRandomPiece(words[i - 1].text)) ||
+                (i + 1 < words.size() && looksRandomPiece(words[i + 1].text));
+  }
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (i > 0 && !glued(words[i - 1].text, words[i].text, random[i - 1], random[i])) line.text += ' ';
     line.starts.push_back(line.text.size());
     line.text += words[i].text;
   }
@@ -228,11 +242,15 @@ std::optional<size_t> tokenEnd(std::string_view text, size_t at, const PrefixRul
   const std::optional<size_t> bodyStart = prefixEnd(text, at, rule.prefix);
   if (!bodyStart) return std::nullopt;
   size_t end = bodyRun(text, *bodyStart, rule.body);
+  // What reads as a misread character may be where the key ends ("…7mC@github.com").
+  if (end - *bodyStart > rule.longest) end = runOf(text, *bodyStart, rule.body);
   // Too short where recognition put a space in it: the next word goes on.
   while (end - *bodyStart < rule.shortest && end + 1 < text.size() && text[end] == ' ' &&
          rule.body(text[end + 1]))
     end = bodyRun(text, end + 1, rule.body);
-  const size_t length = end - *bodyStart - static_cast<size_t>(std::count(text.begin() + static_cast<long>(*bodyStart), text.begin() + static_cast<long>(end), ' '));
+  const size_t length = end - *bodyStart -
+                        static_cast<size_t>(std::count(text.begin() + static_cast<long>(*bodyStart),
+                                                       text.begin() + static_cast<long>(end), ' '));
   if (length < rule.shortest || length > rule.longest) return std::nullopt;
   const Classes body = classesOf(text.substr(*bodyStart, length));
   if (rule.mixed && (body.digits == 0 || body.lower + body.upper == 0)) return std::nullopt;
@@ -636,7 +654,7 @@ class Scan {
       if (end > at && startsToken(line_text, at) && !path) {
         // Base64 padding and surrounding dashes are not part of the secret.
         const std::string_view token = line_text.substr(at, end - at);
-        if (looksRandom(token, 20) && !afterDigestName(line_text, at))
+        if (looksRandom(token, 20) && !afterDigestName(line_text, at) && !isDigestOrData(line_text, at))
           add(SecretKind::highEntropy, line, at, end);
       }
       at = std::max(end, at + 1);
@@ -651,6 +669,15 @@ class Scan {
       if (endsWith(before, nameFolded(digest))) return true;
     }
     return false;
+  }
+
+  // "sha512-…" integrity values, and the data of "data:…;base64," URIs.
+  static bool isDigestOrData(std::string_view text, size_t at) {
+    const std::string from = nameFolded(text.substr(at, 8));
+    for (std::string_view digest : {"sha512-", "sha384-", "sha256-", "sha1-"}) {
+      if (from.rfind(nameFolded(digest), 0) == 0) return true;
+    }
+    return nameFolded(text.substr(0, at)).find("base64,") != std::string::npos;
   }
 
   // The boxes of a finding: for each line piece, the part of each word it

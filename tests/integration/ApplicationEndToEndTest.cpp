@@ -206,15 +206,23 @@ TEST_F(ApplicationEndToEndTest, SecretsInATerminalAreRedactedBeforeTheyArePasted
   const unsigned long preview = std::stoul(previews().standardOutput);
   ASSERT_TRUE(waitUntil([&] { return server.activeWindow() == preview; }));
   const Geometry previewAt = server.geometry(preview);
+  std::string read;
   ASSERT_TRUE(waitUntil(
       [&] {
-        const QImage shown = QGuiApplication::primaryScreen()
-                                 ->grabWindow(0, previewAt.x, previewAt.y, previewAt.width, previewAt.height)
-                                 .toImage();
-        return !wordsWith(shown, "possible").empty();
+        // Its footer's small print, read at three times the size.
+        const QImage shown =
+            QGuiApplication::primaryScreen()
+                ->grabWindow(0, previewAt.x, previewAt.y + previewAt.height - 90, previewAt.width, 90)
+                .toImage();
+        read.clear();
+        for (const RecognizedLine& line : TesseractRecognizer::shared()->recognize(
+                 shown.scaled(shown.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)))
+          read += line.text + "\n";
+        return read.find("2 possible secrets") != std::string::npos;
       },
       30s))
-      << "the preview does not offer to redact";
+      << "the preview does not offer to redact:\n"
+      << read;
 
   server.xdotool({"key", "ctrl+shift+x"});
   ASSERT_TRUE(waitForActiveWindow("Mark up — Lumacap")) << "Ctrl+Shift+X did not open the mark-up window";
