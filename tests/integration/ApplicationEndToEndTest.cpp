@@ -210,10 +210,17 @@ TEST_F(ApplicationEndToEndTest, SecretsInATerminalAreRedactedBeforeTheyArePasted
   ASSERT_TRUE(waitUntil(
       [&] {
         // Its footer's small print, read at three times the size.
-        const QImage shown =
+
+        QImage shown =
             QGuiApplication::primaryScreen()
                 ->grabWindow(0, previewAt.x, previewAt.y + previewAt.height - 90, previewAt.width, 90)
-                .toImage();
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        // Coloured text on the window's grey, made black on white.
+        for (int y = 0; y < shown.height(); ++y) {
+          for (int x = 0; x < shown.width(); ++x)
+            shown.setPixel(x, y, qGray(shown.pixel(x, y)) < 200 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+        }
         read.clear();
         for (const RecognizedLine& line : TesseractRecognizer::shared()->recognize(
                  shown.scaled(shown.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)))
