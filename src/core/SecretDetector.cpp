@@ -90,9 +90,19 @@ size_t runOf(std::string_view text, size_t from, bool (*member)(char)) {
 // for one it misread ("@" for "0" or "a", "|" or "!" for "l").
 size_t bodyRun(std::string_view text, size_t from, bool (*member)(char)) {
   size_t end = runOf(text, from, member);
-  while (end + 1 < text.size() && end > from &&
-         std::string_view("@|!}];").find(text[end]) != std::string_view::npos && member(text[end + 1]))
-    end = runOf(text, end + 1, member);
+  while (end > from && end + 1 < text.size()) {
+    size_t next = end;
+    if (static_cast<unsigned char>(text[end]) >= 0x80) {
+      // A letter read as one of another script ("é" for "6").
+      while (next < text.size() && static_cast<unsigned char>(text[next]) >= 0x80) ++next;
+    } else if (std::string_view("@|!}];").find(text[end]) != std::string_view::npos) {
+      ++next;
+    } else {
+      break;
+    }
+    if (next >= text.size() || !member(text[next])) break;
+    end = runOf(text, next, member);
+  }
   return end;
 }
 
@@ -132,10 +142,11 @@ bool looksRandomPiece(std::string_view word) {
   return classes.upper >= 2 && classes.lower >= 2 && word.size() >= 6;
 }
 
-// A piece of one to three letters or digits: recognition splits them off
-// random strings ("…9 j 8NEt…").
+// A piece of one or two letters or digits, or three that are not a small
+// word ("key", "the"): recognition splits them off random strings ("…9 j 8NEt…").
 bool isShortPiece(std::string_view word) {
-  return !word.empty() && word.size() <= 3 && std::all_of(word.begin(), word.end(), isAlnum);
+  if (word.empty() || word.size() > 3 || !std::all_of(word.begin(), word.end(), isAlnum)) return false;
+  return word.size() < 3 || !std::all_of(word.begin(), word.end(), isLower);
 }
 
 bool isJoiner(char c) { return c == '_' || c == '-' || c == '/' || c == '.' || c == ':' || c == '='; }
