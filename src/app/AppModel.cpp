@@ -455,7 +455,11 @@ void AppModel::redactBeforeCopying() {
   if (!secrets_.empty()) {
     MarkupModel redaction(image_.size());
     for (const Rect& box : SecretDetector::redactionBoxes(secrets_)) {
-      redaction.add({MarkupKind::redact, QPointF(box.x, box.y), QPointF(box.right(), box.bottom())});
+      MarkupItem item;
+      item.kind = MarkupKind::redact;
+      item.from = QPointF(box.x, box.y);
+      item.to = QPointF(box.right(), box.bottom());
+      redaction.add(item);
     }
     const size_t count = secrets_.size();
     clipboardHeld_ = false;  // applying offers the redacted image
