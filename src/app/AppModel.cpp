@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QCoroFuture>
+#include <QCoroSignal>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <variant>
@@ -12,6 +13,7 @@
 #include "app/OCRService.h"
 #include "app/SettingsManager.h"
 #include "app/StoreWorker.h"
+#include "app/markup/MarkupModel.h"
 #include "core/AtomicFile.h"
 #include "core/FilenameGenerator.h"
 #include "platform/CaptureFileReader.h"
@@ -307,16 +309,23 @@ void AppModel::accept(CapturedImage captured) {
     return;
   }
   forgetOriginal();
+  setRecognition({}, {});
   // The PNG bytes are made on a worker while the image is already on offer.
   png_ = encodePNGInBackground(captured.image);
   reportFailedEncoding(png_, token);
   setImage(captured.image);
-  Clipboard::copyImage(services_.pasteboard, image_, png_);
+  releaseClipboard(false);  // an older capture's wait is over
+  if (services_.settings.lookForSecrets() && services_.settings.redactSecretsBeforeCopying()) {
+    clipboardHeld_ = true;
+  } else {
+    Clipboard::copyImage(services_.pasteboard, image_, png_);
+  }
 
   const QString initialName = text(FilenameGenerator().filename({}, origin_, std::nullopt, captureDate_));
   setFilename(initialName);
   setNaming(true);
   updateImagePasteHint();
+  if (clipboardHeld_) setPasteHint(QStringLiteral("Looking for secrets before copying…"));
 
   const bool focusedOurs = services_.windows.restoreAfterCapture(false, intoPreview);
   if (intoPreview) {
@@ -332,14 +341,17 @@ QCoro::Task<> AppModel::suggestName(QImage image, std::optional<std::string> app
                                     std::optional<std::string> windowTitle, QUuid token, QString initialName,
                                     Date date) {
   const QPointer<AppModel> self(this);
-  const std::string name = co_await services_.ocr.suggestedName(std::move(image), std::move(application),
-                                                                std::move(windowTitle), date);
+  Recognition recognition =
+      co_await services_.ocr.recognize(std::move(image), std::move(application), std::move(windowTitle), date,
+                                       services_.settings.lookForSecrets());
   if (!self) co_return;
   recognizerIdle_.start();
   // A newer capture, an opened record or a discard took the place of this
   // capture: its name is not ours to touch, and neither is `naming`.
   if (generation_ != token) co_return;
-  if (filename_ == initialName && !savedID_) setFilename(text(name));
+  if (filename_ == initialName && !savedID_) setFilename(text(recognition.name));
+  setRecognition(std::move(recognition.secrets), text(recognition.text));
+  if (clipboardHeld_) redactBeforeCopying();
   setNaming(false);
 }
 
@@ -394,6 +406,12 @@ void AppModel::showHistory() { services_.windows.showHistory(); }
 
 void AppModel::openMarkup(std::vector<Rect> redactions) {
   if (image_.isNull()) return;
+  // Marks drawn before the search ends could not be redacted beneath: the
+  // window opens once it has.
+  if (clipboardHeld_) {
+    markupAsked_ = true;
+    return;
+  }
   hideQuickCapture();
   services_.windows.showMarkup(redactions);
 }
@@ -408,7 +426,72 @@ void AppModel::applyMarkup(QImage flattened) {
   QFuture<QByteArray> png = encodePNGInBackground(flattened);
   reportFailedEncoding(png, generation_);
   replaceImageInHand(std::move(flattened), std::move(png));
-  if (first) emit markedUpChanged();
+  if (first) {
+    emit markedUpChanged();
+    emit secretsChanged();
+  }
+}
+
+const std::vector<SecretFinding>& AppModel::secrets() const {
+  static const std::vector<SecretFinding> none;
+  return markedUp() ? none : secrets_;
+}
+
+QString AppModel::secretsNotice() const {
+  const size_t count = secrets().size();
+  if (count == 0) return {};
+  return count == 1 ? QStringLiteral("1 possible secret · Redact")
+                    : QStringLiteral("%1 possible secrets · Redact").arg(count);
+}
+
+void AppModel::redactSecrets() {
+  if (secrets().empty()) return;
+  openMarkup(SecretDetector::redactionBoxes(secrets()));
+}
+
+// The search has ended on the held capture: what it found is blacked out
+// as a mark-up the user can revert, then the clipboard gets the image.
+void AppModel::redactBeforeCopying() {
+  if (!secrets_.empty()) {
+    MarkupModel redaction(image_.size());
+    for (const Rect& box : SecretDetector::redactionBoxes(secrets_)) {
+      MarkupItem item;
+      item.kind = MarkupKind::redact;
+      item.from = QPointF(box.x, box.y);
+      item.to = QPointF(box.right(), box.bottom());
+      redaction.add(item);
+    }
+    const size_t count = secrets_.size();
+    clipboardHeld_ = false;  // applying offers the redacted image
+    applyMarkup(redaction.flattened(image_));
+    setPasteHint((count == 1 ? QStringLiteral("1 possible secret redacted · ")
+                             : QStringLiteral("%1 possible secrets redacted · ").arg(count)) +
+                 text(PasteHint::make(captureReturnApplication_)));
+  } else {
+    updateImagePasteHint();
+  }
+  releaseClipboard(true);
+  if (std::exchange(markupAsked_, false)) openMarkup();
+}
+
+// Ends the wait of the clipboard (and of saving and exporting) for the
+// search; the image in hand is copied if `copy` and it still waited.
+void AppModel::releaseClipboard(bool copy) {
+  const bool held = std::exchange(clipboardHeld_, false);
+  if (!copy) markupAsked_ = false;
+  if (held && copy) Clipboard::copyImage(services_.pasteboard, image_, png_);
+  emit clipboardReleased();
+}
+
+void AppModel::setRecognition(std::vector<SecretFinding> secrets, QString text) {
+  if (secrets_ != secrets) {
+    secrets_ = std::move(secrets);
+    emit secretsChanged();
+  }
+  if (recognizedText_ != text) {
+    recognizedText_ = std::move(text);
+    emit recognizedTextChanged();
+  }
 }
 
 void AppModel::revertToOriginal() {
@@ -416,6 +499,7 @@ void AppModel::revertToOriginal() {
   QImage original = std::exchange(original_, {});
   replaceImageInHand(std::move(original), std::exchange(originalPng_, {}));
   emit markedUpChanged();
+  emit secretsChanged();
 }
 
 // The same capture with another image: its name, message and generation stay.
@@ -424,7 +508,7 @@ void AppModel::replaceImageInHand(QImage image, QFuture<QByteArray> png) {
   setImage(std::move(image));
   setSavedID(std::nullopt);
   setNote({});
-  Clipboard::copyImage(services_.pasteboard, image_, png_);
+  if (!clipboardHeld_) Clipboard::copyImage(services_.pasteboard, image_, png_);
   setStatus(QStringLiteral("Image copied to clipboard"));
 }
 
@@ -441,6 +525,8 @@ void AppModel::showSettings() { services_.windows.showSettings(); }
 void AppModel::discard() {
   generation_ = QUuid::createUuid();
   setNaming(false);
+  setRecognition({}, {});
+  releaseClipboard(false);
   png_ = {};
   setImage({});
   setSavedID(std::nullopt);
@@ -483,6 +569,9 @@ QCoro::Task<QByteArray> AppModel::pngOfCaptureInHand() {
   if (image_.isNull()) throw StoreError(StoreError::Kind::missingCapture);
   const QPointer<AppModel> self(this);
   const QUuid token = generation_;
+  // Nothing unredacted reaches the history or an exported file either.
+  while (self && clipboardHeld_ && generation_ == token) co_await qCoro(this, &AppModel::clipboardReleased);
+  if (!self || generation_ != token) throw StoreError(StoreError::Kind::missingCapture);
   QFuture<QByteArray> encoding = png_;
   const QByteArray png = co_await encoding;
   // The capture this was asked for was dropped or replaced meanwhile.
@@ -550,8 +639,16 @@ QCoro::Task<> AppModel::exportCapture() {
 
 void AppModel::copyImage() {
   if (image_.isNull()) return;
-  Clipboard::copyImage(services_.pasteboard, image_, png_);
+  // A held image is copied once the search has ended.
+  if (!clipboardHeld_) Clipboard::copyImage(services_.pasteboard, image_, png_);
   setStatus(QStringLiteral("Image copied · paste it in your agent"));
+  setError(std::nullopt);
+}
+
+void AppModel::copyText() {
+  if (recognizedText_.isEmpty()) return;
+  services_.pasteboard.setText(recognizedText_.toStdString());
+  setStatus(QStringLiteral("Text copied"));
   setError(std::nullopt);
 }
 
@@ -680,6 +777,8 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   generation_ = QUuid::createUuid();
   setNaming(false);
   forgetOriginal();
+  setRecognition({}, {});
+  releaseClipboard(false);
   png_ = QtFuture::makeReadyFuture(loaded.png);
   setImage(loaded.image);
   setFilename(text(record.filename));

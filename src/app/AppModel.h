@@ -24,6 +24,7 @@
 #include "core/Date.h"
 #include "core/DesktopBackend.h"
 #include "core/ScreenshotStore.h"
+#include "core/SecretDetector.h"
 #include "core/Shortcut.h"
 #include "platform/ScreenSource.h"
 #include "platform/Workspace.h"
@@ -75,6 +76,8 @@ class AppModel final : public QObject {
   Q_PROPERTY(QString pasteHint READ pasteHint NOTIFY pasteHintChanged)
   Q_PROPERTY(QString note READ note NOTIFY noteChanged)
   Q_PROPERTY(bool markedUp READ markedUp NOTIFY markedUpChanged)
+  Q_PROPERTY(QString secretsNotice READ secretsNotice NOTIFY secretsChanged)
+  Q_PROPERTY(QString recognizedText READ recognizedText NOTIFY recognizedTextChanged)
   Q_PROPERTY(bool trayAvailable READ trayAvailable WRITE setTrayAvailable NOTIFY trayAvailableChanged)
 
  public:
@@ -135,6 +138,15 @@ class AppModel final : public QObject {
   // (never in the history) until the capture leaves.
   bool markedUp() const { return !original_.isNull(); }
 
+  // The possible secrets recognition found in the capture in hand (in its
+  // pixels), while it is not marked up; empty otherwise.
+  const std::vector<SecretFinding>& secrets() const;
+  // "2 possible secrets · Redact" while there are any; empty otherwise.
+  QString secretsNotice() const;
+  // The text recognised in the capture in hand; empty until recognition
+  // ends. Kept in memory only, never stored.
+  const QString& recognizedText() const { return recognizedText_; }
+
   // Collaborators the views use.
   ScreenshotStore* store() const { return store_.get(); }
   AgentSessionRegistry& registry() const { return services_.registry; }
@@ -182,6 +194,9 @@ class AppModel final : public QObject {
   void applyMarkup(QImage flattened);
   // The capture in hand is the image it was before its first mark-up.
   void revertToOriginal();
+  // Opens the mark-up window with a redaction over each possible secret,
+  // with a small margin, for the user to check and apply.
+  void redactSecrets();
 
   // Drops the capture in hand (the clipboard and a saved copy stay).
   void discard();
@@ -195,6 +210,8 @@ class AppModel final : public QObject {
   QCoro::Task<> exportCapture();
   void copyImage();
   void copyImageAndReturn();
+  // Puts the recognised text on the clipboard.
+  void copyText();
   QCoro::Task<> send();
 
   // Recorded captures. Their images are read and decoded on a worker.
@@ -227,6 +244,11 @@ class AppModel final : public QObject {
   void noteChanged();
   void trayAvailableChanged();
   void markedUpChanged();
+  void secretsChanged();
+  void recognizedTextChanged();
+  // The clipboard no longer waits for the search for secrets (it ended, or
+  // the capture it waited for left).
+  void clipboardReleased();
 
  private:
   class BusyScope;
@@ -263,6 +285,9 @@ class AppModel final : public QObject {
   void setSavedID(std::optional<std::string> id);
   void setPasteHint(const QString& hint);
   void setNote(const QString& note);
+  void setRecognition(std::vector<SecretFinding> secrets, QString text);
+  void releaseClipboard(bool copy);
+  void redactBeforeCopying();
 
   Services services_;
   std::shared_ptr<ScreenshotStore> store_;
@@ -285,6 +310,14 @@ class AppModel final : public QObject {
   bool destinationChosen_ = false;
 
   QFuture<QByteArray> png_;  // encoded on a worker; valid exactly while `image_` is set
+  // With "Redact found secrets before copying": the capture in hand reaches
+  // the clipboard, the history and the mark-up window only once the search
+  // for secrets has ended (and redacted what it found).
+  bool clipboardHeld_ = false;
+  bool markupAsked_ = false;  // the mark-up window was asked for meanwhile
+  // What recognition found in the capture in hand (before any mark-up).
+  std::vector<SecretFinding> secrets_;
+  QString recognizedText_;
   // The capture in hand before it was marked up, and its PNG.
   QImage original_;
   QFuture<QByteArray> originalPng_;

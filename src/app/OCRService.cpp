@@ -32,15 +32,23 @@ OCRService::OCRService(std::shared_ptr<TextRecognizer> recognizer) : recognizer_
 
 QCoro::Task<std::string> OCRService::suggestedName(QImage image, std::optional<std::string> application,
                                                    std::optional<std::string> windowTitle, Date date) const {
+  const Recognition recognition =
+      co_await recognize(std::move(image), std::move(application), std::move(windowTitle), date, false);
+  co_return recognition.name;
+}
+
+QCoro::Task<Recognition> OCRService::recognize(QImage image, std::optional<std::string> application,
+                                               std::optional<std::string> windowTitle, Date date,
+                                               bool lookForSecrets) const {
   // Everything the worker needs is copied before the first suspension, so the
   // service itself may be gone by the time the work runs.
   std::shared_ptr<TextRecognizer> recognizer = recognizer_;
-  QFuture<std::string> name =
-      QtConcurrent::run(&recognitionPool(), [recognizer, image, application, windowTitle, date] {
+  QFuture<Recognition> recognition = QtConcurrent::run(
+      &recognitionPool(), [recognizer, image, application, windowTitle, date, lookForSecrets] {
         yieldToInteractiveWork();
-        return nameNow(*recognizer, image, application, windowTitle, date);
+        return recognizeNow(*recognizer, image, application, windowTitle, date, lookForSecrets);
       });
-  co_return co_await name;
+  co_return co_await recognition;
 }
 
 void OCRService::releaseResources() const {
@@ -55,14 +63,49 @@ void OCRService::releaseResources() const {
 std::string OCRService::nameNow(TextRecognizer& recognizer, const QImage& image,
                                 const std::optional<std::string>& application,
                                 const std::optional<std::string>& windowTitle, Date date) {
-  std::vector<std::string> lines;
+  return recognizeNow(recognizer, image, application, windowTitle, date, false).name;
+}
+
+Recognition OCRService::recognizeNow(TextRecognizer& recognizer, const QImage& image,
+                                     const std::optional<std::string>& application,
+                                     const std::optional<std::string>& windowTitle, Date date,
+                                     bool lookForSecrets) {
+  std::vector<RecognizedLine> lines;
   try {
-    lines = usableLines(recognizer.recognize(image), image.height());
+    lines = recognizer.recognize(image);
   } catch (...) {
     // A failed recognition only means there is no text to name from.
     lines.clear();
   }
-  return FilenameGenerator().filename(lines, application, windowTitle, date);
+  Recognition recognition;
+  recognition.name =
+      FilenameGenerator().filename(usableLines(lines, image.height()), application, windowTitle, date);
+  for (const RecognizedLine& line : lines) {
+    if (line.text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+    if (!recognition.text.empty()) recognition.text += '\n';
+    recognition.text += line.text;
+  }
+  if (lookForSecrets) recognition.secrets = SecretDetector::find(textLines(lines));
+  return recognition;
+}
+
+std::vector<TextLine> OCRService::textLines(const std::vector<RecognizedLine>& lines) {
+  const auto rect = [](const QRect& bounds) {
+    return Rect{static_cast<double>(bounds.x()), static_cast<double>(bounds.y()),
+                static_cast<double>(bounds.width()), static_cast<double>(bounds.height())};
+  };
+  std::vector<TextLine> result;
+  result.reserve(lines.size());
+  for (const RecognizedLine& line : lines) {
+    if (line.words.empty()) {
+      result.push_back(SecretDetector::spreadWords(line.text, rect(line.bounds)));
+      continue;
+    }
+    TextLine words;
+    for (const RecognizedWord& word : line.words) words.push_back({word.text, rect(word.bounds)});
+    result.push_back(std::move(words));
+  }
+  return result;
 }
 
 std::vector<std::string> OCRService::usableLines(const std::vector<RecognizedLine>& lines, int imageHeight) {

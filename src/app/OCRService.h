@@ -8,12 +8,22 @@
 #include <vector>
 
 #include "core/Date.h"
+#include "core/SecretDetector.h"
 #include "platform/TextRecognizer.h"
 
 namespace lumacap {
 
-// Suggests a file name for a capture from the text visible in it. The text is
-// read on this machine, handed to the filename generator and dropped: it is
+// What one reading of a capture gives: a suggested file name, the text, and
+// the possible secrets in it (empty unless asked for).
+struct Recognition {
+  std::string name;
+  std::string text;  // every recognised line, one per line
+  std::vector<SecretFinding> secrets;
+};
+
+// Suggests a file name for a capture from the text visible in it, and finds
+// possible secrets in that text. The text is read on this machine and handed
+// only to the filename generator, the secret detector and the caller: it is
 // never stored, logged or sent anywhere.
 class OCRService {
  public:
@@ -36,6 +46,12 @@ class OCRService {
     return suggestedName(capture.image, capture.application, capture.windowTitle, date);
   }
 
+  // Reads the image once, on the same worker: the name as above, the text,
+  // and, when `lookForSecrets`, the secrets the detector finds in it.
+  QCoro::Task<Recognition> recognize(QImage image, std::optional<std::string> application,
+                                     std::optional<std::string> windowTitle, Date date,
+                                     bool lookForSecrets) const;
+
   // Lets the recognizer give back its engine, after the recognitions asked
   // for so far (on the same worker), and the process its free memory.
   void releaseResources() const;
@@ -44,6 +60,16 @@ class OCRService {
   static std::string nameNow(TextRecognizer& recognizer, const QImage& image,
                              const std::optional<std::string>& application,
                              const std::optional<std::string>& windowTitle, Date date);
+
+  static Recognition recognizeNow(TextRecognizer& recognizer, const QImage& image,
+                                  const std::optional<std::string>& application,
+                                  const std::optional<std::string>& windowTitle, Date date,
+                                  bool lookForSecrets);
+
+  // The recognised lines as the secret detector reads them: every line,
+  // however unsure (a random key never reads as a confident word), with its
+  // words, or its text spread over its box when the recognizer gave none.
+  static std::vector<TextLine> textLines(const std::vector<RecognizedLine>& lines);
 
   // The lines worth naming from: confident enough, tall enough, not blank; in
   // the recognizer's order.

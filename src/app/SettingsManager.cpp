@@ -70,4 +70,16 @@ void SettingsManager::setLastDestination(const std::string& id) {
   store(lastDestinationKey, QString::fromStdString(id));
 }
 
+bool SettingsManager::lookForSecrets() const {
+  return userSettings().value(lookForSecretsKey, true).toBool();
+}
+
+void SettingsManager::setLookForSecrets(bool look) { store(lookForSecretsKey, look); }
+
+bool SettingsManager::redactSecretsBeforeCopying() const {
+  return userSettings().value(redactBeforeCopyingKey, false).toBool();
+}
+
+void SettingsManager::setRedactSecretsBeforeCopying(bool redact) { store(redactBeforeCopyingKey, redact); }
+
 }  // namespace lumacap

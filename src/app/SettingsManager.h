@@ -11,7 +11,9 @@ namespace lumacap {
 
 // The user's settings that outlive a launch, kept in QSettings
 // ("Lumacap"/"Lumacap"): the capture shortcut under "shortcut" as its JSON
-// bytes, and the destination of the last delivery under "lastDestination". A
+// bytes, the destination of the last delivery under "lastDestination",
+// whether captures are searched for secrets under "lookForSecrets" and
+// redacted before they are copied under "redactSecretsBeforeCopying". A
 // stored shortcut that is no longer acceptable is replaced by the default at
 // construction, with a one-time notice for the settings window.
 class SettingsManager : public QObject {
@@ -23,6 +25,8 @@ class SettingsManager : public QObject {
  public:
   static constexpr const char* shortcutKey = "shortcut";
   static constexpr const char* lastDestinationKey = "lastDestination";
+  static constexpr const char* lookForSecretsKey = "lookForSecrets";
+  static constexpr const char* redactBeforeCopyingKey = "redactSecretsBeforeCopying";
 
   explicit SettingsManager(QObject* parent = nullptr);
 
@@ -41,6 +45,16 @@ class SettingsManager : public QObject {
   std::optional<std::string> lastDestination() const;
   // Throws like setShortcut.
   void setLastDestination(const std::string& id);
+
+  // Whether captures are searched for possible secrets; on unless turned off.
+  bool lookForSecrets() const;
+  // Throws like setShortcut.
+  void setLookForSecrets(bool look);
+  // Whether the clipboard waits for the search and gets the capture with its
+  // possible secrets redacted; off unless turned on.
+  bool redactSecretsBeforeCopying() const;
+  // Throws like setShortcut.
+  void setRedactSecretsBeforeCopying(bool redact);
 
  signals:
   void shortcutChanged();

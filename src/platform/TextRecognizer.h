@@ -7,11 +7,22 @@
 
 namespace lumacap {
 
+// One word of a recognised line.
+struct RecognizedWord {
+  std::string text;  // UTF-8
+  QRect bounds;      // in image pixels
+
+  bool operator==(const RecognizedWord&) const = default;
+};
+
 // One line of text found in an image, as the recognizer reads it.
 struct RecognizedLine {
   std::string text;      // UTF-8, without the trailing line break
   float confidence = 0;  // 0 (a guess) to 1 (certain)
   QRect bounds;          // in image pixels
+  // Its words in reading order; empty when the recognizer does not tell
+  // them apart.
+  std::vector<RecognizedWord> words = {};
 
   bool operator==(const RecognizedLine&) const = default;
 };

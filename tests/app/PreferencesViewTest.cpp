@@ -266,5 +266,17 @@ TEST(SettingsManagerTest, AssigningStoresAndAnnouncesTheShortcut) {
   EXPECT_EQ(test::permissionsOf(settingsFile()), 0600u);
 }
 
+TEST_F(PreferencesViewTest, LookingForSecretsIsOnUntilTurnedOffAndStaysOff) {
+  PreferencesView& view = open();
+  EXPECT_EQ(view.lookForSecretsBox()->text(), "Look for secrets in captures");
+  EXPECT_TRUE(view.lookForSecretsBox()->isChecked());
+  view.lookForSecretsBox()->click();
+  EXPECT_FALSE(harness.settings->lookForSecrets());
+  EXPECT_FALSE(SettingsManager().lookForSecrets());
+  view.hide();
+  view.show();
+  EXPECT_FALSE(view.lookForSecretsBox()->isChecked());
+}
+
 }  // namespace
 }  // namespace lumacap

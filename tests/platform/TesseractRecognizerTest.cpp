@@ -134,3 +134,18 @@ TEST(TesseractRecognizer, CallsFromSeveralThreadsTakeTurns) {
   EXPECT_EQ(first, clearTexts);
   EXPECT_EQ(second, clearTexts);
 }
+
+TEST(TesseractRecognizer, GivesEachLinesWordsWithTheirBoxes) {
+  const QImage image = renderedText({"Cannot connect to server"});
+  const std::vector<RecognizedLine> lines = TesseractRecognizer().recognize(image);
+  ASSERT_EQ(lines.size(), 1u);
+  std::vector<std::string> words;
+  int right = 0;
+  for (const RecognizedWord& word : lines[0].words) {
+    words.push_back(word.text);
+    EXPECT_TRUE(lines[0].bounds.contains(word.bounds)) << word.text;
+    EXPECT_GT(word.bounds.left(), right) << "words in reading order, apart";
+    right = word.bounds.right();
+  }
+  EXPECT_EQ(words, (std::vector<std::string>{"Cannot", "connect", "to", "server"}));
+}

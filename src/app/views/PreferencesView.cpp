@@ -243,6 +243,18 @@ FormSection* PreferencesView::makePrivacySection() {
       makeText(QStringLiteral("Lumacap reads the screen only when you capture. No accounts, network "
                               "uploads, or background recording. OCR stays on this computer."),
                calloutSize));
+  lookForSecrets_ = new QCheckBox(QStringLiteral("Look for secrets in captures"), section);
+  connect(lookForSecrets_, &QCheckBox::clicked, this, [this](bool look) { changeLookForSecrets(look); });
+  lookForSecrets_->setToolTip(
+      QStringLiteral("Keys, tokens and passwords found in the text of a capture are offered for redaction "
+                     "before you paste. The text is read on this computer and never kept."));
+  rows.addWidget(lookForSecrets_);
+  redactBeforeCopying_ = new QCheckBox(QStringLiteral("Redact found secrets before copying"), section);
+  redactBeforeCopying_->setToolTip(QStringLiteral(
+      "The clipboard waits until the capture's text is read, then gets it with the secrets blacked out."));
+  connect(redactBeforeCopying_, &QCheckBox::clicked, this,
+          [this](bool redact) { changeRedactBeforeCopying(redact); });
+  rows.addWidget(redactBeforeCopying_);
   rows.addLayout(buttonRow({captureFolder_}));
   rows.addWidget(
       makeText(QStringLiteral("Captures are retained until you delete them in Recent Captures. "
@@ -274,6 +286,7 @@ void PreferencesView::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     loadCandidate(model_.settings().shortcut());
     startAtLogin_->setChecked(model_.startAtLogin().isEnabled());
+    renderSecretsSettings();
     fitForm();
     readHookStatus();
   }
@@ -437,6 +450,35 @@ QCoro::Task<> PreferencesView::changeStartAtLogin(bool enabled) {
   setMessage(failure);
   startAtLogin_->setChecked(entry.isEnabled());
   startAtLogin_->setEnabled(true);
+}
+
+// Applies from the next capture on; the box follows what was stored.
+void PreferencesView::changeLookForSecrets(bool look) {
+  try {
+    model_.settings().setLookForSecrets(look);
+    setMessage({});
+  } catch (const std::exception& failure) {
+    setMessage(QString::fromUtf8(failure.what()));
+  }
+  renderSecretsSettings();
+}
+
+void PreferencesView::changeRedactBeforeCopying(bool redact) {
+  try {
+    model_.settings().setRedactSecretsBeforeCopying(redact);
+    setMessage({});
+  } catch (const std::exception& failure) {
+    setMessage(QString::fromUtf8(failure.what()));
+  }
+  renderSecretsSettings();
+}
+
+// Redacting before copying needs the search.
+void PreferencesView::renderSecretsSettings() {
+  const SettingsManager& settings = model_.settings();
+  lookForSecrets_->setChecked(settings.lookForSecrets());
+  redactBeforeCopying_->setChecked(settings.redactSecretsBeforeCopying());
+  redactBeforeCopying_->setEnabled(settings.lookForSecrets());
 }
 
 void PreferencesView::setMessage(const QString& message) {

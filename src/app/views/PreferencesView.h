@@ -70,6 +70,8 @@ class PreferencesView final : public QWidget {
   QLabel* hookFileLabel() const { return hookFile_; }
   QPushButton* captureFolderButton() const { return captureFolder_; }
   QCheckBox* startAtLoginBox() const { return startAtLogin_; }
+  QCheckBox* lookForSecretsBox() const { return lookForSecrets_; }
+  QCheckBox* redactBeforeCopyingBox() const { return redactBeforeCopying_; }
   QLabel* messageLabel() const { return messageLabel_; }
   QScrollArea* scrollArea() const { return scroll_; }
 
@@ -89,6 +91,9 @@ class PreferencesView final : public QWidget {
   void loadCandidate(const Shortcut& shortcut);
   void editCandidate();
   QCoro::Task<> changeStartAtLogin(bool enabled);
+  void changeLookForSecrets(bool look);
+  void changeRedactBeforeCopying(bool redact);
+  void renderSecretsSettings();
   void openCaptureFolder();
   void fitForm();
   void setMessage(const QString& message);
@@ -116,6 +121,8 @@ class PreferencesView final : public QWidget {
   QLabel* hookFile_;
   QPushButton* captureFolder_;
   QCheckBox* startAtLogin_;
+  QCheckBox* lookForSecrets_;
+  QCheckBox* redactBeforeCopying_;
   QWidget* messageFooter_;
   QLabel* messageLabel_;
 };

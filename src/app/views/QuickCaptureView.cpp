@@ -28,6 +28,20 @@ QToolButton* textButton(const QString& title, QWidget* parent) {
 
 }  // namespace
 
+QToolButton* makeSecretsNotice(AppModel& model, const QWidget& style) {
+  auto* notice = new QToolButton;
+  notice->setAutoRaise(true);
+  notice->setFocusPolicy(Qt::NoFocus);
+  notice->setCursor(Qt::PointingHandCursor);
+  notice->setFont(look::font(style, 11, QFont::Medium));
+  notice->setToolTip(QStringLiteral("Black out what looks like keys, tokens and passwords (Ctrl+Shift+X)"));
+  notice->setStyleSheet(QStringLiteral("QToolButton { padding: 0; border: none; }"));
+  look::setTextColor(*notice, look::warning());
+  notice->hide();
+  QObject::connect(notice, &QToolButton::clicked, &model, &AppModel::redactSecrets);
+  return notice;
+}
+
 ImageTile::ImageTile(int cornerRadius, double fill, double outline, QWidget* parent)
     : QAbstractButton(parent), cornerRadius_(cornerRadius), fill_(fill), outline_(outline) {
   setFocusPolicy(Qt::NoFocus);
@@ -89,6 +103,9 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   hint_->setMaximumHeight(2 * hint_->fontMetrics().lineSpacing());
   hint_->setAlignment(Qt::AlignLeading | Qt::AlignTop);
 
+  secretsNotice_ = makeSecretsNotice(model_, *this);
+  secretsNotice_->setParent(this);
+
   edit_ = textButton(QStringLiteral("Edit"), this);
   connect(edit_, &QToolButton::clicked, &model_, &AppModel::showPreview);
   save_ = textButton(QStringLiteral("Save"), this);
@@ -113,6 +130,7 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   details->setSpacing(5);
   details->addLayout(headerRow);
   details->addWidget(hint_, 1);
+  details->addWidget(secretsNotice_, 1, Qt::AlignLeading | Qt::AlignTop);
   details->addLayout(buttonRow);
   auto* card = new QHBoxLayout(this);
   card->setContentsMargins(14, 14, 14, 14);
@@ -121,7 +139,7 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   card->addLayout(details, 1);
 
   for (auto signal : {&AppModel::imageChanged, &AppModel::savedIDChanged, &AppModel::errorChanged,
-                      &AppModel::pasteHintChanged, &AppModel::filenameChanged}) {
+                      &AppModel::pasteHintChanged, &AppModel::filenameChanged, &AppModel::secretsChanged}) {
     connect(&model_, signal, this, &QuickCaptureView::render);
   }
   render();
@@ -140,6 +158,11 @@ void QuickCaptureView::render() {
   save_->setEnabled(!saved);
 
   const auto& error = model_.error();
+  // The notice of possible secrets takes the hint's place; an error still shows.
+  const QString notice = model_.secretsNotice();
+  secretsNotice_->setText(notice);
+  secretsNotice_->setVisible(!notice.isEmpty() && !error);
+  hint_->setVisible(notice.isEmpty() || error);
   const QString text = error ? *error : model_.pasteHint();
   if (layout()) layout()->activate();
   hint_->setText(fitted(text, hint_->fontMetrics(), hint_->contentsRect().width(), 2));

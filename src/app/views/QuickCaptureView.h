@@ -29,6 +29,11 @@ class ImageTile final : public QAbstractButton {
   double outline_;
 };
 
+// "2 possible secrets · Redact": a flat button in the warning colour that
+// opens the mark-up window with the secrets redacted. Hidden while there are
+// none; the view that holds it shows and words it.
+QToolButton* makeSecretsNotice(AppModel& model, const QWidget& style);
+
 // The card shown after each capture: the thumbnail, whether the capture is
 // copied or saved, how to paste it, and buttons to edit, save or dismiss it.
 // Everything it shows comes from the model.
@@ -45,6 +50,8 @@ class QuickCaptureView final : public QWidget {
   QToolButton* dismissButton() const { return dismiss_; }
   QToolButton* editButton() const { return edit_; }
   QToolButton* saveButton() const { return save_; }
+  // In the hint's place while the capture may hold secrets.
+  QToolButton* secretsNotice() const { return secretsNotice_; }
 
   // `text` as it fits in `lines` word-wrapped lines of `width` pixels: whole,
   // or with its middle left out, so that the end (an error's cause) shows.
@@ -67,6 +74,7 @@ class QuickCaptureView final : public QWidget {
   QToolButton* dismiss_;
   QToolButton* edit_;
   QToolButton* save_;
+  QToolButton* secretsNotice_;
 };
 
 // The floating window of the card: always on top, never focused, so that the

@@ -91,6 +91,7 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   footer_ = new QLabel(this);
   footer_->setFont(look::font(*this, 11));
   footer_->setWordWrap(true);
+  secretsNotice_ = makeSecretsNotice(model_, *this);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(18, 18, 18, 18);
@@ -101,7 +102,13 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   layout->addWidget(makeDestinationRow());
   layout->addWidget(makeMainButton());
   layout->addWidget(footer_);
+  layout->addWidget(secretsNotice_);
   layout->addStretch();
+
+  // Ctrl+Shift+X redacts the possible secrets, as the notice does.
+  auto* redact = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_X), this);
+  connect(redact, &QShortcut::activated, &model_, &AppModel::redactSecrets);
+  connect(&model_, &AppModel::secretsChanged, this, &ScreenshotPreview::renderSecrets);
 
   // Ctrl+S saves from anywhere in the window, the message field included.
   auto* save = new QShortcut(QKeySequence::Save, this);
@@ -142,6 +149,7 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   renderDestinations();
   renderAction();
   renderFooter();
+  renderSecrets();
   fitMessageHeight();
 }
 
@@ -209,6 +217,14 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
     model_.copyImage();
     awaitingNotice_ = false;
   });
+  QAction* copyText = menu->addAction(QStringLiteral("Copy Text"), this, [this] {
+    awaitingNotice_ = true;
+    model_.copyText();
+    awaitingNotice_ = false;
+  });
+  copyText->setEnabled(!model_.recognizedText().isEmpty());
+  connect(&model_, &AppModel::recognizedTextChanged, copyText,
+          [this, copyText] { copyText->setEnabled(!model_.recognizedText().isEmpty()); });
   revert_ = menu->addAction(QStringLiteral("Revert to original"), &model_, &AppModel::revertToOriginal);
   revert_->setEnabled(model_.markedUp());
   connect(&model_, &AppModel::markedUpChanged, revert_, [this] { revert_->setEnabled(model_.markedUp()); });
@@ -309,6 +325,7 @@ void ScreenshotPreview::renderAction() {
 }
 
 void ScreenshotPreview::renderFooter() {
+  renderSecrets();
   if (const auto& error = model_.error()) {
     footer_->setText(*error);
     look::setTextColor(*footer_, look::warning());
@@ -316,6 +333,14 @@ void ScreenshotPreview::renderFooter() {
   }
   footer_->setText(footerText());
   look::setTextColor(*footer_, look::secondary(*this));
+}
+
+// The notice stands in the footer's place; an error still shows.
+void ScreenshotPreview::renderSecrets() {
+  const QString notice = model_.secretsNotice();
+  secretsNotice_->setText(notice);
+  secretsNotice_->setVisible(!notice.isEmpty() && !model_.error());
+  footer_->setVisible(notice.isEmpty() || model_.error());
 }
 
 // What the footer says without an error: what the last action of this window

@@ -55,6 +55,8 @@ class ScreenshotPreview final : public QWidget {
   QPushButton* mainButton() const { return mainButton_; }
   QLabel* mainButtonLabel() const { return mainLabel_; }
   QLabel* footer() const { return footer_; }
+  // "2 possible secrets · Redact", in the footer's place while there are any.
+  QToolButton* secretsNotice() const { return secretsNotice_; }
   QMenu* moreMenu() const { return moreMenu_; }
   QToolButton* markupButton() const { return markup_; }
   QAbstractButton* imageButton() const;
@@ -76,6 +78,7 @@ class ScreenshotPreview final : public QWidget {
   void renderDestinations();
   void renderAction();
   void renderFooter();
+  void renderSecrets();
   QString footerText() const;
   void discardAsked();
   void renderTitle();
@@ -93,6 +96,7 @@ class ScreenshotPreview final : public QWidget {
   Spinner* busy_;
   QLabel* mainLabel_;
   QLabel* footer_;
+  QToolButton* secretsNotice_;
   QMenu* moreMenu_;
   QToolButton* markup_;
   QAction* revert_;

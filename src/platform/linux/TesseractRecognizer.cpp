@@ -99,6 +99,12 @@ void pageOutLibraries(const std::vector<std::string>& libraries) {
 #endif
 }
 
+QRect boundsAt(const tesseract::ResultIterator& iterator, tesseract::PageIteratorLevel level) {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  iterator.BoundingBox(level, &left, &top, &right, &bottom);
+  return QRect(left, top, right - left, bottom - top);
+}
+
 }  // namespace
 
 TesseractRecognizer::TesseractRecognizer() = default;
@@ -172,10 +178,16 @@ std::vector<RecognizedLine> TesseractRecognizer::recognize(const QImage& image) 
       do {
         std::unique_ptr<char[]> text(iterator->GetUTF8Text(level));
         if (!text) continue;
-        int left = 0, top = 0, right = 0, bottom = 0;
-        iterator->BoundingBox(level, &left, &top, &right, &bottom);
-        lines.push_back({withoutSurroundingSpace(text.get()), iterator->Confidence(level) / 100.0f,
-                         QRect(left, top, right - left, bottom - top)});
+        RecognizedLine line{withoutSurroundingSpace(text.get()), iterator->Confidence(level) / 100.0f,
+                            boundsAt(*iterator, level)};
+        // The line's words; the iterator then rests on its last one.
+        do {
+          std::unique_ptr<char[]> word(iterator->GetUTF8Text(tesseract::RIL_WORD));
+          if (word && word[0] != 0)
+            line.words.push_back({word.get(), boundsAt(*iterator, tesseract::RIL_WORD)});
+        } while (!iterator->IsAtFinalElement(level, tesseract::RIL_WORD) &&
+                 iterator->Next(tesseract::RIL_WORD));
+        lines.push_back(std::move(line));
       } while (iterator->Next(level));
     }
   }
