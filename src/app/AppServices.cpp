@@ -1,5 +1,7 @@
 #include "app/AppServices.h"
 
+#include <QGuiApplication>
+
 #include "app/AgentRouter.h"
 #include "app/AgentSessionRegistry.h"
 #include "app/AppModel.h"
@@ -14,15 +16,25 @@
 #include "platform/linux/AutostartEntry.h"
 #include "platform/linux/FreedesktopFileBrowser.h"
 #include "platform/linux/TesseractRecognizer.h"
+#include "platform/wayland/WaylandScreenSourceChoice.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11Workspace.h"
 #include "platform/x11/XcbHotKeyService.h"
 
 namespace lumacap {
+namespace {
+// Qt runs on the wayland platform inside a Wayland session.
+std::unique_ptr<ScreenSource> makeScreenSource(ProcessSource& processes) {
+  if (QGuiApplication::platformName() == QLatin1String("wayland")) return chooseWaylandScreenSource().source;
+  return std::make_unique<X11ScreenSource>(processes);
+}
+}  // namespace
+
 struct AppServices::Parts {
   ProcessSource& processes = ProcessSource::system();
-  X11ScreenSource screenSource{processes};
+  std::unique_ptr<ScreenSource> screenSourceOwner = makeScreenSource(processes);
+  ScreenSource& screenSource = *screenSourceOwner;
   X11Workspace workspace{{}, processes};
   QtPasteboard pasteboard;
   FreedesktopFileBrowser fileBrowser;
