@@ -16,6 +16,7 @@
 #include <QEventLoop>
 #include <QFutureWatcher>
 #include <QScreen>
+#include <QUnhandledException>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -31,10 +32,16 @@ WaylandScreenSource* source = nullptr;
 CaptureManager* manager = nullptr;
 ShareableContent content;
 
+// The future's result; a failure of the worker surfaces as itself.
 template <typename T>
 T await(QFuture<T> future) {
   while (!future.isFinished()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-  return future.result();
+  try {
+    return future.result();
+  } catch (const QUnhandledException& wrapped) {
+    if (wrapped.exception()) std::rethrow_exception(wrapped.exception());
+    throw;
+  }
 }
 
 QCoro::Task<> settle(QCoro::Task<CapturedImage>* task, std::optional<CapturedImage>* result, bool* done) {

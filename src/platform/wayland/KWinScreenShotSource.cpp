@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusUnixFileDescriptor>
 #include <QtConcurrent/QtConcurrent>
 #include <cstdio>
@@ -68,7 +70,7 @@ QImage captureScreen(const QString& outputName) {
     if (reply.errorName().endsWith(QLatin1String("NoAuthorized"))) throw NotAuthorized(why);
     throw std::runtime_error("KWin could not capture the screen (" + why + ").");
   }
-  const QVariantMap results = reply.arguments().value(0).toMap();
+  const QVariantMap results = qdbus_cast<QVariantMap>(reply.arguments().value(0));
   return kwinRawImage(results, pixels.get());
 }
 
