@@ -6,6 +6,13 @@
 //                         offers (ScreenShot2, screencopy or the portal)
 //   BM_DisplayCapture     CaptureManager::display, as the application calls it:
 //                         from the request until the capture is in hand
+//   BM_OverlayMapped      CaptureManager::region from the request until every
+//                         output's overlay window is on the screen (then
+//                         cancelled)
+//
+// Run outside a Wayland session (`wayland_capture_bench --desktops`), it
+// starts each headless test desktop in turn, runs itself inside it, and
+// times the desktop's own capture tool beside it (grim on sway).
 //
 // With LUMACAP_BENCH_SAVE=DIR it first writes each output's image to
 // DIR/<output>.png and exits, so a script can compare the pixels.
@@ -14,14 +21,21 @@
 #include <QApplication>
 #include <QCoroTask>
 #include <QEventLoop>
-#include <QFutureWatcher>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QUnhandledException>
+#include <QWindow>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string_view>
 
 #include "app/CaptureManager.h"
+#include "app/RegionSelector.h"
+#ifdef LUMACAP_WAYLAND_DESKTOPS
+#include "support/WaylandDesktop.h"
+#endif
 #include "platform/wayland/WaylandScreenSourceChoice.h"
 
 namespace {
@@ -74,9 +88,77 @@ void BM_DisplayCapture(benchmark::State& state) {
 }
 BENCHMARK(BM_DisplayCapture)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+void BM_OverlayMapped(benchmark::State& state) {
+  for (auto _ : state) {
+    auto task = manager->region(content, std::nullopt);
+    const auto mapped = [] {
+      RegionSelector* overlay = manager->overlay();
+      if (!overlay || overlay->windows().size() != content.displays.size()) return false;
+      for (const auto& window : overlay->windows()) {
+        if (!window || !window->windowHandle() || !window->windowHandle()->isExposed()) return false;
+      }
+      return true;
+    };
+    while (!mapped()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    state.PauseTiming();
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(manager->overlay()->windows().front()->view(), &escape);
+    while (!task.isReady()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_OverlayMapped)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
+#ifdef LUMACAP_WAYLAND_DESKTOPS
+namespace {
+
+double medianMs(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  return samples.empty() ? 0 : samples[samples.size() / 2];
+}
+
+// Each desktop in turn: this benchmark inside it, then the desktop's own tool.
+int benchDesktops(const char* self) {
+  using namespace lumacap::test;
+  for (const Compositor compositor : {Compositor::kwin, Compositor::gnome, Compositor::sway}) {
+    std::string whyNot;
+    const auto desktop = WaylandDesktop::start(compositor, &whyNot);
+    std::printf("== %s\n", nameOf(compositor).c_str());
+    if (!desktop) {
+      std::printf("not run: %s\n", whyNot.c_str());
+      continue;
+    }
+    const auto pattern = desktop->spawn({LUMACAP_WAYLAND_PATTERN});
+    waitUntil([&] { return desktop->output(*pattern).find("shown") != std::string::npos; }, 30s);
+    const ProcessResult ours =
+        desktop->run({self, "--benchmark_repetitions=9", "--benchmark_report_aggregates_only=true"}, 600s);
+    std::fputs(ours.standardOutput.c_str(), stdout);
+    if (ours.exitStatus != 0) std::fputs(ours.standardError.c_str(), stdout);
+    if (compositor == Compositor::sway) {
+      std::vector<double> samples;
+      for (int run = 0; run < 9; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        desktop->run({"grim", "-o", "HEADLESS-1", "/dev/null"});
+        samples.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+      }
+      std::printf("grim -o HEADLESS-1 (one output, PNG, process start included): median %.1f ms\n",
+                  medianMs(samples));
+    }
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
+#ifdef LUMACAP_WAYLAND_DESKTOPS
+  if (argc > 1 && std::string_view(argv[1]) == "--desktops") return benchDesktops(argv[0]);
+#endif
   QApplication application(argc, argv);
   if (QGuiApplication::platformName() != QLatin1String("wayland")) {
     std::fputs("wayland_capture_bench: run it inside a Wayland session (QT_QPA_PLATFORM=wayland).\n", stderr);
