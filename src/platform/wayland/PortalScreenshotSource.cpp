@@ -10,8 +10,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrent>
-#include <chrono>
-#include <mutex>
 
 #include "core/ProgramError.h"
 
@@ -23,8 +21,6 @@ const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString screenshotInterface = QStringLiteral("org.freedesktop.portal.Screenshot");
 // A first screenshot may wait for the user to allow it.
 constexpr int answerTimeoutMs = 120000;
-// Outputs read this soon after a portal screenshot come from the same one.
-constexpr auto sharedScreenshotWindow = std::chrono::milliseconds(500);
 
 constexpr const char* refusedText =
     "The desktop refused Lumacap’s screenshot request. Capture again and choose Allow when the desktop asks; "
@@ -115,23 +111,7 @@ QImage outputPartOf(const QImage& desktop, const std::vector<WaylandOutput>& lay
   return part;
 }
 
-struct PortalScreenshotSource::Shared {
-  std::mutex mutex;
-  QImage last;
-  std::chrono::steady_clock::time_point takenAt;
-
-  QImage desktop() {
-    const std::lock_guard lock(mutex);
-    const auto now = std::chrono::steady_clock::now();
-    if (last.isNull() || now - takenAt > sharedScreenshotWindow) {
-      last = takePortalScreenshot();
-      takenAt = std::chrono::steady_clock::now();
-    }
-    return last;
-  }
-};
-
-PortalScreenshotSource::PortalScreenshotSource() : shared_(std::make_shared<Shared>()) {}
+PortalScreenshotSource::PortalScreenshotSource() = default;
 
 PortalScreenshotSource::~PortalScreenshotSource() = default;
 
@@ -142,9 +122,8 @@ bool PortalScreenshotSource::isOffered() {
 
 QFuture<QImage> PortalScreenshotSource::outputImage(const WaylandOutput& output, const PixelRect& source,
                                                     const std::vector<WaylandOutput>& layout) {
-  return QtConcurrent::run([shared = shared_, output, source, layout] {
-    return outputPartOf(shared->desktop(), layout, output, source);
-  });
+  return QtConcurrent::run(
+      [output, source, layout] { return outputPartOf(takePortalScreenshot(), layout, output, source); });
 }
 
 }  // namespace lumacap

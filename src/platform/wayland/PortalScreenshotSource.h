@@ -33,8 +33,7 @@ QImage takePortalScreenshot();
 
 // The screen through the desktop's Screenshot portal: GNOME, and the fallback
 // on every other desktop. The portal hands over the whole desktop; each
-// output's part is cut from it. Reads of several outputs in a row (the
-// region overlay's freeze-frame) share one portal screenshot.
+// output's part is cut from it.
 class PortalScreenshotSource final : public WaylandScreenSource {
  public:
   PortalScreenshotSource();
@@ -43,14 +42,9 @@ class PortalScreenshotSource final : public WaylandScreenSource {
   // Whether the session bus has a portal with the Screenshot interface.
   static bool isOffered();
 
-  struct Shared;
-
  protected:
   QFuture<QImage> outputImage(const WaylandOutput& output, const PixelRect& source,
                               const std::vector<WaylandOutput>& layout) override;
-
- private:
-  std::shared_ptr<Shared> shared_;
 };
 
 // The part of a whole-desktop screenshot that shows `source` of `output`,
