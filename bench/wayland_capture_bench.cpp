@@ -36,13 +36,15 @@
 #ifdef LUMACAP_WAYLAND_DESKTOPS
 #include "support/WaylandDesktop.h"
 #endif
+#include "core/DesktopBackend.h"
+#include "platform/wayland/DesktopProbe.h"
 #include "platform/wayland/WaylandScreenSourceChoice.h"
 
 namespace {
 
 using namespace lumacap;
 
-WaylandScreenSource* source = nullptr;
+ScreenSource* source = nullptr;
 CaptureManager* manager = nullptr;
 ShareableContent content;
 
@@ -164,12 +166,13 @@ int main(int argc, char** argv) {
     std::fputs("wayland_capture_bench: run it inside a Wayland session (QT_QPA_PLATFORM=wayland).\n", stderr);
     return 1;
   }
-  WaylandScreenSourceChoice choice = chooseWaylandScreenSource();
-  source = choice.source.get();
+  const DesktopBackend backend = chooseBackend(probeDesktop());
+  const std::unique_ptr<ScreenSource> chosen = makeWaylandScreenSource(backend.capture);
+  source = chosen.get();
   CaptureManager captureManager(*source);
   manager = &captureManager;
   content = await(source->shareableContent());
-  std::printf("capture via %s, %zu outputs\n", choice.mechanism.c_str(), content.displays.size());
+  std::printf("%s; %zu outputs\n", backendLogLine(backend).c_str(), content.displays.size());
   if (const char* folder = std::getenv("LUMACAP_BENCH_SAVE")) {
     for (const ShareableDisplay& display : content.displays) {
       const QImage image = wholeOutput(display);

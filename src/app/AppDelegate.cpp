@@ -15,6 +15,14 @@ QString regionItemTitle(const Shortcut& shortcut) {
   return QStringLiteral("Capture Region    ") + QString::fromStdString(shortcut.label());
 }
 
+// What the tray says on hover: what Lumacap is and, where the desktop keeps a feature from
+// working, what does not work and what to do instead.
+QString trayToolTip(const DesktopLimits& limits) {
+  QString tip = QStringLiteral("Lumacap — visual context for your agents");
+  for (const std::string& limit : limits.all()) tip += QStringLiteral("\n\n") + QString::fromStdString(limit);
+  return tip;
+}
+
 }  // namespace
 
 AppDelegate::AppDelegate(AppModel& model, HotKeyManager& hotKey, QObject* parent)
@@ -24,7 +32,7 @@ AppDelegate::~AppDelegate() { hotKey_.setAction({}); }
 
 void AppDelegate::applicationDidFinishLaunching() {
   statusItem_.setIcon(symbolIcon(Symbol::viewfinder, Qt::black));
-  statusItem_.setToolTip(QStringLiteral("Lumacap — visual context for your agents"));
+  statusItem_.setToolTip(trayToolTip(model_.desktopLimits()));
   buildStatusMenu();
   statusItem_.setContextMenu(&statusMenu_);
   // A tray icon is clicked with the left button as often as the right one:
@@ -102,7 +110,8 @@ void AppDelegate::registerStoredShortcut() {
   try {
     hotKey_.registerShortcut(model_.settings().shortcut());
   } catch (const ShortcutError& failure) {
-    model_.presentError(failure);
+    // A desktop without global shortcuts is no error of this start: Settings and the tray say it.
+    if (failure.code() != HotKeyService::notOnThisDesktop) model_.presentError(failure);
   }
 }
 

@@ -306,6 +306,7 @@ void AppModel::accept(CapturedImage captured) {
     presentError(QString::fromUtf8(fileWriteError));
     return;
   }
+  forgetOriginal();
   // The PNG bytes are made on a worker while the image is already on offer.
   png_ = encodePNGInBackground(captured.image);
   reportFailedEncoding(png_, token);
@@ -389,6 +390,52 @@ QCoro::Task<> AppModel::presentPreview() {
 
 void AppModel::showHistory() { services_.windows.showHistory(); }
 
+// Mark-up.
+
+void AppModel::openMarkup(std::vector<Rect> redactions) {
+  if (image_.isNull()) return;
+  hideQuickCapture();
+  services_.windows.showMarkup(redactions);
+}
+
+void AppModel::applyMarkup(QImage flattened) {
+  if (image_.isNull() || flattened.isNull()) return;
+  const bool first = original_.isNull();
+  if (first) {
+    original_ = image_;
+    originalPng_ = png_;
+  }
+  QFuture<QByteArray> png = encodePNGInBackground(flattened);
+  reportFailedEncoding(png, generation_);
+  replaceImageInHand(std::move(flattened), std::move(png));
+  if (first) emit markedUpChanged();
+}
+
+void AppModel::revertToOriginal() {
+  if (original_.isNull()) return;
+  QImage original = std::exchange(original_, {});
+  replaceImageInHand(std::move(original), std::exchange(originalPng_, {}));
+  emit markedUpChanged();
+}
+
+// The same capture with another image: its name, message and generation stay.
+void AppModel::replaceImageInHand(QImage image, QFuture<QByteArray> png) {
+  png_ = std::move(png);
+  setImage(std::move(image));
+  setSavedID(std::nullopt);
+  setNote({});
+  Clipboard::copyImage(services_.pasteboard, image_, png_);
+  setStatus(QStringLiteral("Image copied to clipboard"));
+}
+
+void AppModel::forgetOriginal() {
+  services_.windows.hideMarkup();
+  if (original_.isNull()) return;
+  original_ = {};
+  originalPng_ = {};
+  emit markedUpChanged();
+}
+
 void AppModel::showSettings() { services_.windows.showSettings(); }
 
 void AppModel::discard() {
@@ -400,6 +447,7 @@ void AppModel::discard() {
   setPrompt({});
   setNote({});
   services_.windows.hidePreview();
+  forgetOriginal();
   hideQuickCapture();
 }
 
@@ -631,6 +679,7 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
 
   generation_ = QUuid::createUuid();
   setNaming(false);
+  forgetOriginal();
   png_ = QtFuture::makeReadyFuture(loaded.png);
   setImage(loaded.image);
   setFilename(text(record.filename));

@@ -22,6 +22,7 @@
 #include "app/StoreWorker.h"
 #include "core/CaptureError.h"
 #include "core/Date.h"
+#include "core/DesktopBackend.h"
 #include "core/ScreenshotStore.h"
 #include "core/Shortcut.h"
 #include "platform/ScreenSource.h"
@@ -73,6 +74,7 @@ class AppModel final : public QObject {
   Q_PROPERTY(std::optional<std::string> savedID READ savedID NOTIFY savedIDChanged)
   Q_PROPERTY(QString pasteHint READ pasteHint NOTIFY pasteHintChanged)
   Q_PROPERTY(QString note READ note NOTIFY noteChanged)
+  Q_PROPERTY(bool markedUp READ markedUp NOTIFY markedUpChanged)
   Q_PROPERTY(bool trayAvailable READ trayAvailable WRITE setTrayAvailable NOTIFY trayAvailableChanged)
 
  public:
@@ -96,6 +98,8 @@ class AppModel final : public QObject {
     std::function<std::string(bool install)> configureHooks;
     // Reads where the hooks go and whether they are there.
     std::function<HookStatus()> hookStatus;
+    // What does not work on this desktop, said in Settings and the tray's tooltip.
+    DesktopLimits desktopLimits = {};
     std::function<Date()> clock = &Date::now;
     // How long the thumbnail stays once the pointer is not on it.
     std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
@@ -127,6 +131,10 @@ class AppModel final : public QObject {
   // the name it was stored under when that differs from the one typed.
   const QString& note() const { return note_; }
 
+  // The capture in hand is a marked-up image; its original is kept in memory
+  // (never in the history) until the capture leaves.
+  bool markedUp() const { return !original_.isNull(); }
+
   // Collaborators the views use.
   ScreenshotStore* store() const { return store_.get(); }
   AgentSessionRegistry& registry() const { return services_.registry; }
@@ -135,6 +143,7 @@ class AppModel final : public QObject {
   StartAtLogin& startAtLogin() const { return services_.startAtLogin; }
   const std::function<std::string(bool install)>& configureHooks() const { return services_.configureHooks; }
   const std::function<HookStatus()>& hookStatus() const { return services_.hookStatus; }
+  const DesktopLimits& desktopLimits() const { return services_.desktopLimits; }
 
   // Whether the desktop shows our tray icon; without it, the windows offer
   // what the tray menu would.
@@ -162,6 +171,17 @@ class AppModel final : public QObject {
   void showPreview();
   void showHistory();
   void showSettings();
+
+  // Mark-up. Opens the mark-up window on the capture in hand, with these
+  // boxes (in the image's pixels) already added as redactions.
+  void openMarkup(std::vector<Rect> redactions = {});
+  // The flattened image replaces the capture in hand: the clipboard is
+  // offered its PNG at once, and saving, staging and export write it. The
+  // record a save made before holds the image it was saved with, so the next
+  // save makes a new one.
+  void applyMarkup(QImage flattened);
+  // The capture in hand is the image it was before its first mark-up.
+  void revertToOriginal();
 
   // Drops the capture in hand (the clipboard and a saved copy stay).
   void discard();
@@ -206,6 +226,7 @@ class AppModel final : public QObject {
   void pasteHintChanged();
   void noteChanged();
   void trayAvailableChanged();
+  void markedUpChanged();
 
  private:
   class BusyScope;
@@ -233,6 +254,8 @@ class AppModel final : public QObject {
   std::optional<CaptureRecord> stored(StoreWorker::Outcome outcome);
 
   void setImage(QImage image);
+  void replaceImageInHand(QImage image, QFuture<QByteArray> png);
+  void forgetOriginal();
   void setBusy(bool busy);
   void setNaming(bool naming);
   void setStatus(const QString& status);
@@ -262,6 +285,9 @@ class AppModel final : public QObject {
   bool destinationChosen_ = false;
 
   QFuture<QByteArray> png_;  // encoded on a worker; valid exactly while `image_` is set
+  // The capture in hand before it was marked up, and its PNG.
+  QImage original_;
+  QFuture<QByteArray> originalPng_;
   std::optional<std::string> origin_;
   Date captureDate_;
   QUuid generation_ = QUuid::createUuid();

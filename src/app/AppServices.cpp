@@ -1,6 +1,6 @@
 #include "app/AppServices.h"
 
-#include <QGuiApplication>
+#include <cstdio>
 
 #include "app/AgentRouter.h"
 #include "app/AgentSessionRegistry.h"
@@ -13,9 +13,13 @@
 #include "app/views/Dialogs.h"
 #include "app/views/WindowPresenter.h"
 #include "core/DataRoot.h"
+#include "core/DesktopBackend.h"
 #include "platform/linux/AutostartEntry.h"
 #include "platform/linux/FreedesktopFileBrowser.h"
 #include "platform/linux/TesseractRecognizer.h"
+#include "platform/wayland/DesktopProbe.h"
+#include "platform/wayland/NoWindowsWorkspace.h"
+#include "platform/wayland/UnavailableHotKeyService.h"
 #include "platform/wayland/WaylandScreenSourceChoice.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11ScreenSource.h"
@@ -24,31 +28,61 @@
 
 namespace lumacap {
 namespace {
-// Qt runs on the wayland platform inside a Wayland session.
-std::unique_ptr<ScreenSource> makeScreenSource(ProcessSource& processes) {
-  if (QGuiApplication::platformName() == QLatin1String("wayland")) return chooseWaylandScreenSource().source;
-  return std::make_unique<X11ScreenSource>(processes);
+
+// The services that differ between desktops, chosen once from the backend.
+struct PlatformServices {
+  std::unique_ptr<ScreenSource> screens;
+  std::unique_ptr<Workspace> workspace;
+  std::unique_ptr<Pasteboard> pasteboard;
+  std::unique_ptr<HotKeyService> hotKey;
+};
+
+PlatformServices x11Services(ProcessSource& processes) {
+  return {std::make_unique<X11ScreenSource>(processes),
+          std::make_unique<X11Workspace>(std::string(), processes), std::make_unique<QtPasteboard>(),
+          std::make_unique<XcbHotKeyService>()};
 }
+
+// Nothing of X11 runs inside a Wayland session. Without a window list or global shortcuts for
+// programs, the workspace knows no windows and the hot key is refused with the reason.
+PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& processes) {
+  return {makeWaylandScreenSource(backend.capture), std::make_unique<NoWindowsWorkspace>(processes),
+          // Qt's clipboard: taken from the input events of Lumacap's focused windows.
+          std::make_unique<QtPasteboard>(), std::make_unique<UnavailableHotKeyService>()};
+}
+
+PlatformServices platformServices(const DesktopBackend& backend, ProcessSource& processes) {
+  if (backend.session == Session::wayland) return waylandServices(backend, processes);
+  return x11Services(processes);
+}
+
+DesktopBackend chosenBackend() {
+  const DesktopBackend backend = chooseBackend(probeDesktop());
+  std::fprintf(stderr, "%s\n", backendLogLine(backend).c_str());
+  return backend;
+}
+
 }  // namespace
 
 struct AppServices::Parts {
+  DesktopBackend backend = chosenBackend();
   ProcessSource& processes = ProcessSource::system();
-  std::unique_ptr<ScreenSource> screenSourceOwner = makeScreenSource(processes);
-  ScreenSource& screenSource = *screenSourceOwner;
-  X11Workspace workspace{{}, processes};
-  QtPasteboard pasteboard;
+  PlatformServices platform = platformServices(backend, processes);
+  ScreenSource& screenSource = *platform.screens;
+  Workspace& workspace = *platform.workspace;
+  Pasteboard& pasteboard = *platform.pasteboard;
   FreedesktopFileBrowser fileBrowser;
   AutostartEntry startAtLogin;
   DialogPrompts prompts;
   SettingsManager settings;
-  HotKeyManager hotKey{std::make_unique<XcbHotKeyService>()};
+  HotKeyManager hotKey{std::move(platform.hotKey)};
   CaptureManager captureManager{screenSource};
   OCRService ocr{TesseractRecognizer::shared()};
   ClaudeCodeIntegration* integration =
       new ClaudeCodeIntegration(pasteboard, workspace, processes);  // owned by the registry
   AgentSessionRegistry registry{std::unique_ptr<AgentIntegrationProtocol>(integration)};
   AgentRouter router{pasteboard, *integration};
-  // The windows of an X11 desktop are Qt windows.
+  // Lumacap's windows are Qt windows on both X11 and Wayland.
   WindowPresenter windows{captureManager};
   AppModel model{AppModel::Services{
       .openStore = [] { return std::make_unique<ScreenshotStore>(ScreenshotStore::defaultRoot()); },
@@ -66,6 +100,7 @@ struct AppServices::Parts {
       .configureHooks =
           [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
       .hookStatus = [] { return HookHandler::status(currentExecutablePath(nullptr)); },
+      .desktopLimits = limitsOf(backend),
   }};
 };
 
@@ -76,5 +111,6 @@ AppModel& AppServices::model() { return parts_->model; }
 HotKeyManager& AppServices::hotKey() { return parts_->hotKey; }
 CaptureManager& AppServices::captureManager() { return parts_->captureManager; }
 WindowPresenter& AppServices::windows() { return parts_->windows; }
+const DesktopBackend& AppServices::backend() const { return parts_->backend; }
 
 }  // namespace lumacap

@@ -4,15 +4,17 @@
 
 namespace lumacap {
 
+struct DesktopBackend;
 class AppModel;
 class CaptureManager;
 class HotKeyManager;
 class WindowPresenter;
 
 // The composition root of the application: the one place that picks the real
-// services of an X11 desktop (screens, windows, clipboard, hot keys, processes,
-// text recognition, the windows' presenter) and builds the long-lived objects on them, in order. The
-// rest of the application only sees the services' interfaces.
+// services of the desktop (screens, windows, clipboard, hot keys, processes,
+// text recognition, the windows' presenter), by what the session offers, and
+// builds the long-lived objects on them, in order. The rest of the
+// application only sees the services' interfaces.
 class AppServices {
  public:
   // Needs the QApplication.
@@ -25,6 +27,8 @@ class AppServices {
   HotKeyManager& hotKey();
   CaptureManager& captureManager();
   WindowPresenter& windows();
+  // What was chosen at start-up (logged once on standard error).
+  const DesktopBackend& backend() const;
 
  private:
   struct Parts;

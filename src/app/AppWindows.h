@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/ScreenGeometry.h"
 #include "platform/ScreenSource.h"
 
 namespace lumacap {
@@ -22,6 +23,11 @@ class AppWindows {
   virtual void showPreview() = 0;
   virtual void hidePreview() = 0;
   virtual bool previewShown() const = 0;
+  // The mark-up window for the capture in hand, in front and focused, with
+  // these boxes (in the image's pixels) added as redactions the user can undo.
+  // A mark-up window already open on this capture keeps its items.
+  virtual void showMarkup(const std::vector<Rect>& redactions) = 0;
+  virtual void hideMarkup() = 0;
   // Recent Captures and Settings, in front and focused.
   virtual void showHistory() = 0;
   virtual void showSettings() = 0;

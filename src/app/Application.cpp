@@ -9,25 +9,50 @@
 #include "app/AppModel.h"
 #include "app/AppServices.h"
 #include "app/DesktopActivation.h"
+#include "core/DesktopBackend.h"
 #include "core/ScreenshotStore.h"
+
+namespace {
+
+// A platform that follows the session: none, or a display server's (not offscreen or minimal,
+// which a test or the user chose on purpose).
+bool followsTheSession(const char* platform) {
+  const std::string_view chosen = platform ? platform : "";
+  return chosen.empty() || chosen.find("xcb") != std::string_view::npos ||
+         chosen.find("wayland") != std::string_view::npos;
+}
+
+}  // namespace
 
 // The application role, loaded by the executable with dlopen: a tray icon
 // whose menu drives captures. The process lives until "Quit Lumacap".
 extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int argc, char** argv) {
   using namespace lumacap;
-  // Qt aborts without a display; say what is wrong in one line instead.
-  const char* display = std::getenv("DISPLAY");
+  const DesktopBackend session = chooseBackend(sessionFacts([](const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+  }));
   const char* platform = std::getenv("QT_QPA_PLATFORM");
-  const bool onX11 = !platform || !*platform || std::string_view(platform) == "xcb";
-  if (onX11 && (!display || !*display)) {
+  // Inside a Wayland session Lumacap's windows are Wayland windows, whatever platform the user
+  // exported for other programs (xcb is the usual workaround for their screenshot tools).
+  const std::optional<QByteArray> usersPlatform =
+      platform ? std::optional(QByteArray(platform)) : std::nullopt;
+  if (session.session == Session::wayland && followsTheSession(platform)) {
+    qputenv("QT_QPA_PLATFORM", "wayland");
+  } else if ((!platform || !*platform || std::string_view(platform) == "xcb") &&
+             session.session != Session::x11) {
+    // Qt aborts without a display; say what is wrong in one line instead.
     std::fputs("Lumacap: no X11 display to run on ($DISPLAY is not set).\n", stderr);
     return 1;
   }
+  if (const auto warning = sessionWarning(session)) std::fprintf(stderr, "%s\n", warning->c_str());
   // Captures come and go in buffers of megabytes. With a fixed threshold each
   // gets a mapping of its own, which goes back to the system when freed;
   // glibc's moving threshold would keep them in the heap after the first.
   mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   QApplication application(argc, argv);
+  // The programs Lumacap starts (file browsers, terminals) keep the user's choice.
+  usersPlatform ? qputenv("QT_QPA_PLATFORM", *usersPlatform) : qunsetenv("QT_QPA_PLATFORM");
   QApplication::setApplicationName("Lumacap");
   QApplication::setOrganizationName("Lumacap");
   QApplication::setDesktopFileName(DesktopActivation::serviceName);

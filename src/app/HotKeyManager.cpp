@@ -1,5 +1,7 @@
 #include "app/HotKeyManager.h"
 
+#include "core/DesktopBackend.h"
+
 namespace lumacap {
 
 HotKeyManager::HotKeyManager(std::unique_ptr<HotKeyService> service) : service_(std::move(service)) {
@@ -16,7 +18,9 @@ void HotKeyManager::registerShortcut(const Shortcut& shortcut) {
   if (auto message = shortcut.validationMessage()) throw ShortcutError(ShortcutError::invalidCode, *message);
   unregisterShortcut();
   if (int status = service_->grab(shortcut); status != 0)
-    throw ShortcutError(status, ShortcutError::unavailableDescription);
+    throw ShortcutError(status, status == HotKeyService::notOnThisDesktop
+                                    ? shortcutUnavailableText
+                                    : ShortcutError::unavailableDescription);
   registered_ = shortcut;
 }
 

@@ -11,6 +11,9 @@ const char* CaptureError::description(Kind kind) {
       return "The selected display or window is no longer available. Try capturing again.";
     case Kind::invalidRegion:
       return "Select a region at least 3 points wide and tall.";
+    case Kind::notOnThisDesktop:
+      return "This desktop offers Lumacap no way to capture the screen. Install its xdg-desktop-portal back "
+             "end (for example xdg-desktop-portal-gnome, -kde or -wlr), then start Lumacap again.";
   }
   return "";
 }

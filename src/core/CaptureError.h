@@ -10,7 +10,7 @@ namespace lumacap {
 // The kinds of capture, in menu order.
 enum class CaptureMode { region, window, display };
 
-enum class CaptureErrorKind { permission, noDisplay, invalidRegion };
+enum class CaptureErrorKind { permission, noDisplay, invalidRegion, notOnThisDesktop };
 
 // A capture's own failures, each with the sentence the user sees.
 class CaptureError : public KindedError<CaptureErrorKind> {

@@ -11,8 +11,9 @@ namespace lumacap {
 class HotKeyService {
  public:
   // Failure codes that are not the window system's own error codes.
-  static constexpr int noDisplay = -1;    // no window system connection to grab keys on
-  static constexpr int unmappedKey = -2;  // the key is not on this keyboard (or not one we map)
+  static constexpr int noDisplay = -1;         // no window system connection to grab keys on
+  static constexpr int unmappedKey = -2;       // the key is not on this keyboard (or not one we map)
+  static constexpr int notOnThisDesktop = -3;  // the desktop offers programs no global shortcuts
 
   virtual ~HotKeyService() = default;
 

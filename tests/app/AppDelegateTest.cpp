@@ -26,7 +26,7 @@ class AppDelegateTest : public ::testing::Test {
     model = &harness.start();
     auto service = std::make_unique<FakeHotKeyService>();
     hotKeys = service.get();
-    if (takenElsewhere) hotKeys->holdElsewhere(*takenElsewhere, 10);
+    if (takenElsewhere) hotKeys->holdElsewhere(*takenElsewhere, refusal);
     hotKey = std::make_unique<HotKeyManager>(std::move(service));
     delegate = std::make_unique<AppDelegate>(*model, *hotKey);
     delegate->applicationDidFinishLaunching();
@@ -50,6 +50,7 @@ class AppDelegateTest : public ::testing::Test {
 
   test::ModelHarness harness;
   std::optional<Shortcut> takenElsewhere;
+  int refusal = 10;  // X11's BadAccess
   AppModel* model = nullptr;
   FakeHotKeyService* hotKeys = nullptr;
   std::unique_ptr<HotKeyManager> hotKey;
@@ -149,6 +150,26 @@ TEST_F(AppDelegateTest, LaunchProblemsAreEachShownOnce) {
                                   StoreError(StoreError::Kind::invalidIndex).what()}));
   item("Capture Display")->trigger();  // the menu still works
   ASSERT_TRUE(test::processEventsUntil([&] { return !model->image().isNull(); }));
+}
+
+TEST_F(AppDelegateTest, ADesktopWithoutGlobalShortcutsIsNoLaunchErrorTheTooltipSaysIt) {
+  takenElsewhere = Shortcut::initial();
+  refusal = HotKeyService::notOnThisDesktop;
+  DesktopFacts wayland;
+  wayland.waylandDisplay = true;
+  harness.desktopLimits = limitsOf(chooseBackend(wayland));
+  launch();
+  EXPECT_TRUE(harness.prompts.alerts.empty());
+  const QString tip = delegate->statusItem().toolTip();
+  EXPECT_TRUE(tip.startsWith(QStringLiteral("Lumacap — visual context for your agents\n\n")))
+      << tip.toStdString();
+  EXPECT_TRUE(tip.contains(QString::fromUtf8(shortcutUnavailableText))) << tip.toStdString();
+  EXPECT_TRUE(tip.contains(QString::fromStdString(*harness.desktopLimits.windows))) << tip.toStdString();
+}
+
+TEST_F(AppDelegateTest, OnX11TheTooltipIsOnlyWhatLumacapIs) {
+  launch();
+  EXPECT_EQ(delegate->statusItem().toolTip(), QStringLiteral("Lumacap — visual context for your agents"));
 }
 
 const Shortcut optionS{1, "S", false, false, true, false};

@@ -42,6 +42,26 @@ class PreferencesViewTest : public ::testing::Test {
   test::ModelHarness harness;
 };
 
+TEST_F(PreferencesViewTest, SaysWhatDoesNotWorkOnThisDesktopAndWhatToDo) {
+  harness.desktopLimits.shortcut = "No shortcut here: bind one in the desktop.";
+  harness.desktopLimits.windows = "No window list here.";
+  harness.desktopLimits.clipboard = "Copy from the preview.";
+  PreferencesView& view = open();
+  EXPECT_EQ(view.shortcutNote()->text(), QStringLiteral("No shortcut here: bind one in the desktop."));
+  EXPECT_EQ(colorOf(*view.shortcutNote()), look::warning());
+  QStringList texts;
+  for (const QLabel* label : view.findChildren<QLabel*>()) texts << label->text();
+  EXPECT_TRUE(texts.contains(QStringLiteral("On this desktop")));
+  EXPECT_TRUE(texts.contains(QStringLiteral("No window list here.")));
+  EXPECT_TRUE(texts.contains(QStringLiteral("Copy from the preview.")));
+}
+
+TEST_F(PreferencesViewTest, WhereEverythingWorksThereIsNoDesktopSection) {
+  PreferencesView& view = open();
+  for (const QLabel* label : view.findChildren<QLabel*>())
+    EXPECT_NE(label->text(), QStringLiteral("On this desktop"));
+}
+
 TEST_F(PreferencesViewTest, ShortcutNoteWarnsInOrangeBeforeTheMigrationNotice) {
   QSettings(QStringLiteral("Lumacap"), QStringLiteral("Lumacap"))
       .setValue("shortcut", QByteArray::fromStdString(Shortcut{1, "S", true, true, false, false}.encoded()));

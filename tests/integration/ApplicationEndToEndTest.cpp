@@ -161,6 +161,64 @@ TEST_F(ApplicationEndToEndTest, PreviewStagesTheMessageToTheClipboardAndReturnsF
   EXPECT_TRUE(previews().standardOutput.empty());
 }
 
+// The arrow tool chosen with its key and drawn with the pointer; Return
+// applies, and the clipboard and the saved file hold the arrow.
+TEST_F(ApplicationEndToEndTest, MarkUpDrawsAnArrowThatTheSavedCaptureHas) {
+  captureRegion();
+  const auto card = server.waitForWindowNamed("Capture copied");
+  ASSERT_TRUE(card);
+  QByteArray before;
+  ASSERT_TRUE(waitUntil([&] { return !(before = test::clipboard("image/png")).isEmpty(); }));
+  const Geometry cardAt = server.geometry(*card);
+  server.click(cardAt.x + 122, cardAt.y + 77);  // Edit
+  std::string found;
+  ASSERT_TRUE(waitUntil([&] {
+    found = test::runProcess({"xdotool", "search", "--onlyvisible", "--name", " — Lumacap$"}).standardOutput;
+    return !found.empty();
+  })) << "no preview";
+  const unsigned long preview = std::stoul(found);
+  const Geometry previewAt = server.geometry(preview);
+  server.click(previewAt.x + 184, previewAt.y + 60);  // the image
+  ASSERT_TRUE(waitForActiveWindow("Mark up — Lumacap")) << "the mark-up window did not open";
+  const Geometry markupAt = server.geometry(server.windowsNamed("Mark up — Lumacap").front());
+
+  // The 300 × 200 capture fits: it is shown at 100 %, centred below the
+  // tool bar, so its centre is 100 pixels above the window's bottom padding.
+  const int centreX = markupAt.x + markupAt.width / 2;
+  const int centreY = markupAt.y + markupAt.height - 16 - 100;
+  keys({"r", "a"});
+  server.xdotool({"mousemove", std::to_string(centreX - 100), std::to_string(centreY), "mousedown", "1"});
+  server.xdotool({"mousemove", std::to_string(centreX), std::to_string(centreY + 1)});
+  server.xdotool({"mousemove", std::to_string(centreX + 100), std::to_string(centreY), "mouseup", "1"});
+  keys({"Return"});
+  ASSERT_TRUE(waitUntil([&] { return server.windowsNamed("Mark up — Lumacap").empty(); }));
+
+  auto redAcrossTheMiddle = [](const QImage& image) {
+    int red = 0;
+    for (int y = 85; y < 115; ++y) {
+      const QRgb pixel = image.pixel(150, y);
+      red += qRed(pixel) > 180 && qGreen(pixel) < 120 && qBlue(pixel) < 120 ? 1 : 0;
+    }
+    return red;
+  };
+  EXPECT_EQ(redAcrossTheMiddle(QImage::fromData(before, "PNG")), 0);
+  QImage offered;
+  ASSERT_TRUE(waitUntil([&] {
+    offered = QImage::fromData(test::clipboard("image/png"), "PNG");
+    return offered.size() == QSize(300, 200) && redAcrossTheMiddle(offered) > 0;
+  })) << "the clipboard does not offer the marked-up image";
+  EXPECT_GE(redAcrossTheMiddle(offered), 3);
+
+  // The preview has the keyboard again.
+  ASSERT_TRUE(waitUntil([&] { return server.activeWindow() == preview; }));
+  keys({"ctrl+s"});
+  ASSERT_TRUE(waitUntil([&] { return history().size() == 1; })) << "Ctrl+S saved nothing";
+  const QImage saved(QString::fromStdString(
+      (root / "Captures" / history().at(0).at("filename").get<std::string>()).string()));
+  EXPECT_EQ(saved.size(), QSize(300, 200));
+  EXPECT_EQ(redAcrossTheMiddle(saved), redAcrossTheMiddle(offered));
+}
+
 // The menu's items and their order are AppDelegateTest's; here, the real
 // tray opens it with a left click and its last item quits.
 TEST_F(ApplicationEndToEndTest, TrayMenuOpensWithALeftClickAndQuits) {

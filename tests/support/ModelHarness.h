@@ -126,6 +126,7 @@ struct ModelHarness {
         .windows = *windows,
         .configureHooks = [this](bool install) { return configureHooks(install); },
         .hookStatus = [this] { return hookStatus(); },
+        .desktopLimits = desktopLimits,
         .dismissalDelay = dismissalDelay,
     });
     windows->attach(*model);
@@ -143,6 +144,7 @@ struct ModelHarness {
   RecordingFileBrowser fileBrowser;
   MemoryStartAtLogin startAtLogin;
   RecordingPrompts prompts;
+  DesktopLimits desktopLimits;  // none: everything works
   std::function<std::string(bool)> configureHooks = [](bool install) {
     return install ? std::string("installed") : std::string("removed");
   };

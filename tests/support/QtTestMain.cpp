@@ -54,6 +54,8 @@ int main(int argc, char** argv) {
 #ifdef LUMACAP_REAL_X
   lumacap::test::sharedXServer();
   qputenv("QT_QPA_PLATFORM", "xcb");
+  // An X11 session, even when the tests run inside a Wayland one: Lumacap would choose Wayland.
+  qunsetenv("WAYLAND_DISPLAY");
 #else
   // CTest's environment for these tests gets lost on the way (the discovered
   // tests receive only the first variable), so the default is set here.

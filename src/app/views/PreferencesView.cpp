@@ -133,6 +133,8 @@ QWidget* PreferencesView::makeForm() {
     if (footer) layout->addWidget(footer);
   };
 
+  if (QWidget* limits = makeDesktopLimitsSection()) addSection(QStringLiteral("On this desktop"), limits);
+
   FormSection* shortcut = makeShortcutSection();
   shortcutNote_ = makeText({}, captionSize);
   shortcutNote_->setContentsMargins(cardPadding, 6, cardPadding, 0);
@@ -150,6 +152,21 @@ QWidget* PreferencesView::makeForm() {
   addSection(QStringLiteral("Startup"), makeStartupSection());
   layout->addStretch();
   return form;
+}
+
+FormSection* PreferencesView::makeDesktopLimitsSection() {
+  const DesktopLimits& limits = model_.desktopLimits();
+  std::vector<std::string> texts;
+  for (const auto* limit : {&limits.capture, &limits.clipboard, &limits.windows})
+    if (*limit) texts.push_back(**limit);
+  if (texts.empty()) return nullptr;
+  auto* section = new FormSection;
+  for (const std::string& text : texts) {
+    QLabel* label = makeText(QString::fromStdString(text), calloutSize);
+    look::setTextColor(*label, look::warning());
+    section->rows().addWidget(label);
+  }
+  return section;
 }
 
 FormSection* PreferencesView::makeShortcutSection() {
@@ -326,6 +343,9 @@ void PreferencesView::renderShortcut() {
   const QString notice = model_.settings().shortcutMigrationNotice();
   if (problem) {
     shortcutNote_->setText(QString::fromStdString(*problem));
+    look::setTextColor(*shortcutNote_, look::warning());
+  } else if (const auto& unavailable = model_.desktopLimits().shortcut) {
+    shortcutNote_->setText(QString::fromStdString(*unavailable));
     look::setTextColor(*shortcutNote_, look::warning());
   } else {
     shortcutNote_->setText(notice);

@@ -79,6 +79,8 @@ class PreferencesView final : public QWidget {
  private:
   QWidget* makeForm();
   FormSection* makeShortcutSection();
+  // What does not work on this desktop besides the shortcut; null where everything works.
+  FormSection* makeDesktopLimitsSection();
   FormSection* makeClaudeCodeSection();
   FormSection* makePrivacySection();
   FormSection* makeStartupSection();

@@ -64,6 +64,13 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   image_ = new ImageTile(10, 0.04, 0.07, this);
   image_->setFixedHeight(154);
   image_->setAccessibleName(QStringLiteral("Captured screenshot preview"));
+  image_->setToolTip(QStringLiteral("Mark up"));
+  image_->setCursor(Qt::PointingHandCursor);
+  connect(image_, &ImageTile::clicked, &model_, [this] { model_.openMarkup(); });
+  auto* imageCorner = new QHBoxLayout(image_);
+  imageCorner->setContentsMargins(8, 8, 8, 8);
+  imageCorner->addStretch();
+  imageCorner->addWidget(makeMarkupButton(), 0, Qt::AlignBottom);
 
   message_ = new QPlainTextEdit(this);
   message_->setPlaceholderText(QStringLiteral("Add context…"));
@@ -138,6 +145,27 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   fitMessageHeight();
 }
 
+// On the image's corner: the way into the mark-up window.
+QToolButton* ScreenshotPreview::makeMarkupButton() {
+  markup_ = new QToolButton(image_);
+  markup_->setText(QStringLiteral("Mark up"));
+  markup_->setToolTip(QStringLiteral("Draw arrows, boxes, text and redactions on the capture"));
+  markup_->setIcon(symbolIcon(Symbol::pencil, Qt::white));
+  markup_->setIconSize(QSize(14, 14));
+  markup_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  markup_->setFont(look::font(*this, 12, QFont::Medium));
+  markup_->setCursor(Qt::PointingHandCursor);
+  markup_->setFocusPolicy(Qt::NoFocus);
+  markup_->setStyleSheet(
+      QStringLiteral("QToolButton { color: white; background: rgba(20, 20, 24, 190); border: none;"
+                     " border-radius: 6px; padding: 3px 9px; }"
+                     "QToolButton:hover { background: rgba(20, 20, 24, 230); }"));
+  connect(markup_, &QToolButton::clicked, &model_, [this] { model_.openMarkup(); });
+  return markup_;
+}
+
+QAbstractButton* ScreenshotPreview::imageButton() const { return image_; }
+
 QWidget* ScreenshotPreview::makeFilenameRow() {
   auto* row = new QWidget(this);
   filename_ = new QLineEdit(row);
@@ -181,6 +209,9 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
     model_.copyImage();
     awaitingNotice_ = false;
   });
+  revert_ = menu->addAction(QStringLiteral("Revert to original"), &model_, &AppModel::revertToOriginal);
+  revert_->setEnabled(model_.markedUp());
+  connect(&model_, &AppModel::markedUpChanged, revert_, [this] { revert_->setEnabled(model_.markedUp()); });
   menu->addAction(QStringLiteral("Discard"), &model_, &AppModel::discard);
   more->setMenu(menu);
 

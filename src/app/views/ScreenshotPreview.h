@@ -4,6 +4,8 @@
 #include <QTimer>
 #include <QWidget>
 
+class QAbstractButton;
+class QAction;
 class QLabel;
 class QMenu;
 class QLineEdit;
@@ -54,6 +56,9 @@ class ScreenshotPreview final : public QWidget {
   QLabel* mainButtonLabel() const { return mainLabel_; }
   QLabel* footer() const { return footer_; }
   QMenu* moreMenu() const { return moreMenu_; }
+  QToolButton* markupButton() const { return markup_; }
+  QAbstractButton* imageButton() const;
+  QAction* revertAction() const { return revert_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -61,6 +66,7 @@ class ScreenshotPreview final : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
+  QToolButton* makeMarkupButton();
   QWidget* makeFilenameRow();
   QWidget* makeDestinationRow();
   QPushButton* makeMainButton();
@@ -88,6 +94,8 @@ class ScreenshotPreview final : public QWidget {
   QLabel* mainLabel_;
   QLabel* footer_;
   QMenu* moreMenu_;
+  QToolButton* markup_;
+  QAction* revert_;
   // What the last action on the capture in hand did ("Image copied · …"),
   // until another capture comes into the preview.
   QString notice_;

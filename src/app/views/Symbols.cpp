@@ -29,6 +29,8 @@ SymbolSource sourceOf(Symbol symbol) {
       return {"view-more-horizontal-symbolic", ":/symbols/ellipsis.svg"};
     case Symbol::paperclip:
       return {"mail-attachment-symbolic", ":/symbols/paperclip.svg"};
+    case Symbol::pencil:
+      return {"document-edit-symbolic", ":/symbols/pencil.svg"};
     case Symbol::photo:
       return {"image-x-generic-symbolic", ":/symbols/photo.svg"};
     case Symbol::plus:

@@ -17,6 +17,7 @@ enum class Symbol {
   checkmarkCircle,
   ellipsis,
   paperclip,
+  pencil,
   photo,
   plus,
   returnKey,

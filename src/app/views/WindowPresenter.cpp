@@ -8,6 +8,7 @@
 
 #include "app/AppModel.h"
 #include "app/CaptureManager.h"
+#include "app/markup/MarkupWindow.h"
 #include "app/views/HistoryView.h"
 #include "app/views/PreferencesView.h"
 #include "app/views/QuickCaptureView.h"
@@ -19,9 +20,13 @@ namespace {
 
 constexpr int quickCaptureMargin = 20;  // from the right and bottom of the screen's free area
 
-void centre(QWidget& window) {
+QScreen* screenUnderPointer() {
   QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-  if (!screen) screen = QGuiApplication::primaryScreen();
+  return screen ? screen : QGuiApplication::primaryScreen();
+}
+
+void centre(QWidget& window) {
+  QScreen* screen = screenUnderPointer();
   if (!screen) return;
   const QRect area = screen->availableGeometry();
   window.move(area.center() - QPoint(window.width() / 2, window.height() / 2));
@@ -96,6 +101,31 @@ void WindowPresenter::hidePreview() { orderOut(previewWindow()); }
 
 bool WindowPresenter::previewShown() const { return isShown(previewWindow()); }
 
+// A window that is open on the capture in hand keeps its items; any other
+// capture starts over.
+void WindowPresenter::showMarkup(const std::vector<Rect>& redactions) {
+  if (!markupWindow_) {
+    markupWindow_ = std::make_unique<MarkupWindow>();
+    markupWindow_->onApply = [model = QPointer<AppModel>(&model())](QImage flattened) {
+      if (model) model->applyMarkup(std::move(flattened));
+    };
+    markupWindow_->installEventFilter(this);
+  }
+  const QImage& image = model().image();
+  if (!markupWindow_->isVisible() || markupWindow_->image().cacheKey() != image.cacheKey()) {
+    markupWindow_->begin(image);
+    if (QScreen* screen = screenUnderPointer()) markupWindow_->place(screen->availableGeometry());
+  }
+  markupWindow_->addRedactions(redactions);
+  bringForward(*markupWindow_);
+}
+
+void WindowPresenter::hideMarkup() {
+  std::erase_if(hiddenForCapture_,
+                [this](const HiddenWindow& entry) { return entry.window == markupWindow_.get(); });
+  orderOut(markupWindow_.get());
+}
+
 void WindowPresenter::showHistory() {
   if (!historyWindow_) {
     historyWindow_ = makeWindow(std::make_unique<HistoryView>(model()), "Recent Captures", QSize(720, 520));
@@ -138,8 +168,8 @@ void WindowPresenter::hideForCapture() {
   if (!hiddenForCapture_.empty()) return;
   QWidget* focused = QApplication::activeWindow();
   focusedBeforeCapture_ = nullptr;
-  for (QWidget* window :
-       {quickWindow(), previewWindow(), historyWindow(), preferencesWindow(), chooserWindow()}) {
+  for (QWidget* window : {quickWindow(), previewWindow(), historyWindow(), preferencesWindow(),
+                          chooserWindow(), static_cast<QWidget*>(markupWindow_.get())}) {
     if (!isShown(window)) continue;
     hiddenForCapture_.push_back(HiddenWindow{window, window->pos()});
     if (window == focused) focusedBeforeCapture_ = window;
@@ -170,6 +200,11 @@ bool WindowPresenter::previewWasShownBeforeCapture() const {
 
 bool WindowPresenter::eventFilter(QObject* watched, QEvent* event) {
   if (watched == previewWindow_.get() && event->type() == QEvent::Close && model_) model_->discard();
+  // Once the mark-up is applied or dropped, the preview has the keyboard again.
+  if (watched == markupWindow_.get() && event->type() == QEvent::Hide && previewShown()) {
+    previewWindow_->raise();
+    previewWindow_->activateWindow();
+  }
   return false;
 }
 

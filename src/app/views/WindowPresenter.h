@@ -15,6 +15,7 @@ namespace lumacap {
 class AppModel;
 class CaptureManager;
 class CaptureReceiptPanel;
+class MarkupWindow;
 class ScreenshotPreview;
 
 // The windows of a Qt desktop: creates each one on first use, places it
@@ -34,6 +35,8 @@ class WindowPresenter final : public QObject, public AppWindows {
   void showPreview() override;
   void hidePreview() override;
   bool previewShown() const override;
+  void showMarkup(const std::vector<Rect>& redactions) override;
+  void hideMarkup() override;
   void showHistory() override;
   void showSettings() override;
   void showWindowChooser(std::vector<ShareableWindow> windows) override;
@@ -49,6 +52,7 @@ class WindowPresenter final : public QObject, public AppWindows {
   QWidget* historyWindow() const { return historyWindow_.get(); }
   QWidget* preferencesWindow() const { return preferencesWindow_.get(); }
   QWidget* chooserWindow() const { return chooserWindow_.get(); }
+  MarkupWindow* markupWindow() const { return markupWindow_.get(); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -68,6 +72,7 @@ class WindowPresenter final : public QObject, public AppWindows {
   std::unique_ptr<QWidget> historyWindow_;
   std::unique_ptr<QWidget> preferencesWindow_;
   std::unique_ptr<QWidget> chooserWindow_;
+  std::unique_ptr<MarkupWindow> markupWindow_;
   std::vector<HiddenWindow> hiddenForCapture_;
   QPointer<QWidget> focusedBeforeCapture_;
 };

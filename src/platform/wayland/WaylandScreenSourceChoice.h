@@ -1,18 +1,15 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
-#include "platform/wayland/WaylandScreenSource.h"
+#include "core/DesktopBackend.h"
+#include "platform/ScreenSource.h"
 
 namespace lumacap {
 
-// The way to read the screen of this Wayland session, by what it offers:
-// KWin's ScreenShot2, wlroots screencopy, else the Screenshot portal.
-struct WaylandScreenSourceChoice {
-  std::unique_ptr<WaylandScreenSource> source;
-  std::string mechanism;  // "ScreenShot2", "screencopy", "the Screenshot portal"
-};
-WaylandScreenSourceChoice chooseWaylandScreenSource();
+// The screen source of a Wayland session for the capture mechanism the
+// backend choice found (KWin's ScreenShot2, wlroots screencopy or the
+// Screenshot portal); one that says why capturing cannot work otherwise.
+std::unique_ptr<ScreenSource> makeWaylandScreenSource(CaptureMechanism mechanism);
 
 }  // namespace lumacap

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace lumacap {
+
+// What the session Lumacap starts in offers, gathered once at start-up.
+struct DesktopFacts {
+  // The session.
+  bool waylandDisplay = false;  // the socket a Wayland client would connect to is live
+  std::string sessionType;      // $XDG_SESSION_TYPE
+  bool x11Display = false;      // $DISPLAY is set
+  // Hints: only for naming the desktop; the services follow from what is offered.
+  std::vector<std::string> currentDesktops;  // $XDG_CURRENT_DESKTOP, split on ':'
+  bool swaySocket = false;                   // $SWAYSOCK
+  bool hyprlandInstance = false;             // $HYPRLAND_INSTANCE_SIGNATURE
+  // Session-bus names that have an owner or can be started (org.kde.KWin, org.gnome.Shell,
+  // org.freedesktop.Notifications).
+  std::set<std::string> busNames;
+  bool kwinScreenShot2 = false;  // KWin exports org.kde.KWin.ScreenShot2
+  // The Wayland globals from one registry round trip (interface names).
+  std::set<std::string> waylandGlobals;
+  // Portal interfaces whose call succeeded: exported interfaces may still fail every call.
+  std::set<std::string> workingPortals;
+
+  bool operator==(const DesktopFacts&) const = default;
+};
+
+enum class Session { x11, wayland, none };
+enum class Desktop { x11, kwin, gnome, sway, hyprland, wlroots, otherWayland, none };
+enum class CaptureMechanism { x11, kwinScreenShot2, wlrScreencopy, portal, none };
+enum class ClipboardMechanism { x11, dataControl, inputHandler };
+enum class CardMechanism { x11Window, layerShell, notification, none };
+
+// The platform services Lumacap runs on, chosen from the facts.
+struct DesktopBackend {
+  Session session = Session::none;
+  Desktop desktop = Desktop::none;
+  CaptureMechanism capture = CaptureMechanism::none;
+  ClipboardMechanism clipboard = ClipboardMechanism::inputHandler;
+  CardMechanism card = CardMechanism::none;
+  // Offered by the compositor, for the window list and activation.
+  bool foreignToplevel = false;
+  bool activation = false;
+  // Started with only $DISPLAY inside a Wayland session: it runs on X11 (Xwayland) and says so.
+  bool x11InsideWayland = false;
+
+  bool operator==(const DesktopBackend&) const = default;
+};
+
+// Session first: Wayland whenever a Wayland display answers, X11 only without one.
+Session chooseSession(const DesktopFacts& facts);
+DesktopBackend chooseBackend(const DesktopFacts& facts);
+
+// "lumacap: Wayland (KWin): capture via ScreenShot2, clipboard via data-control, card via layer-shell"
+std::string backendLogLine(const DesktopBackend& backend);
+// The one warning for a start with only $DISPLAY inside a Wayland session; nothing otherwise.
+std::optional<std::string> sessionWarning(const DesktopBackend& backend);
+
+// Why the capture shortcut cannot be taken on this desktop, and what to do instead.
+constexpr const char* shortcutUnavailableText =
+    "The capture shortcut does not work on this desktop yet. Capture from the tray menu, or bind a desktop "
+    "shortcut to “lumacap --action=capture-region”.";
+
+// What does not work on this desktop, each with what to do, for Settings and the tray tooltip.
+struct DesktopLimits {
+  std::optional<std::string> shortcut;  // the global capture shortcut
+  std::optional<std::string> windows;   // Capture Window… and returning to the agent's terminal
+  std::optional<std::string> capture;
+  std::optional<std::string> clipboard;
+  std::vector<std::string> all() const;
+  bool operator==(const DesktopLimits&) const = default;
+};
+DesktopLimits limitsOf(const DesktopBackend& backend);
+
+// The session part of the facts, from the environment (`variable` reads one; nothing when unset)
+// and, for the Wayland socket, the file system.
+DesktopFacts sessionFacts(const std::function<std::optional<std::string>(const char*)>& variable);
+
+}  // namespace lumacap

@@ -1,0 +1,16 @@
+#include "platform/wayland/NoWindowsWorkspace.h"
+
+#include <QFuture>
+
+namespace lumacap {
+
+QFuture<bool> NoWindowsWorkspace::activate(const DesktopApplication&) {
+  return QtFuture::makeReadyFuture(false);
+}
+
+bool NoWindowsWorkspace::isTerminated(const DesktopApplication& application) {
+  const auto identity = processes_.inspect(application.pid);
+  return !identity || identity->started != application.started;
+}
+
+}  // namespace lumacap

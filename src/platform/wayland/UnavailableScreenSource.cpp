@@ -1,0 +1,28 @@
+#include "platform/wayland/UnavailableScreenSource.h"
+
+#include <QException>
+#include <QFuture>
+
+#include "core/CaptureError.h"
+
+namespace lumacap {
+namespace {
+
+template <typename T>
+QFuture<T> refused() {
+  return QtFuture::makeExceptionalFuture<T>(
+      std::make_exception_ptr(CaptureError(CaptureError::Kind::notOnThisDesktop)));
+}
+
+}  // namespace
+
+QFuture<ShareableContent> UnavailableScreenSource::shareableContent() { return refused<ShareableContent>(); }
+QFuture<QImage> UnavailableScreenSource::displayImage(const ShareableDisplay&, const PixelRect&) {
+  return refused<QImage>();
+}
+QFuture<QImage> UnavailableScreenSource::windowImage(const ShareableWindow&) { return refused<QImage>(); }
+QFuture<std::vector<PixelRect>> UnavailableScreenSource::stillShowing(std::vector<uint32_t>) {
+  return QtFuture::makeReadyFuture(std::vector<PixelRect>{});
+}
+
+}  // namespace lumacap

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/WaylandTest.h"
+
+namespace lumacap::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The real application inside each desktop's session.
+class WaylandApplicationTest : public WaylandTest {
+ protected:
+  void TearDown() override {
+    if (application) application->stop();
+  }
+
+  // Lumacap, started as from a terminal where the user exported QT_QPA_PLATFORM=xcb for other
+  // programs; returns once it has chosen its backend.
+  void startLumacap() {
+    application = desktop().spawn({lumacapBinary()}, {{"QT_QPA_PLATFORM", "xcb"}});
+    ASSERT_TRUE(waitUntil(
+        [&] { return log().find("lumacap: ") != std::string::npos || !application->running(); }, 30s));
+    ASSERT_TRUE(application->running()) << log();
+  }
+  std::string log() { return desktop().output(*application); }
+
+  // The desktop's windows that belong to a Lumacap process.
+  std::vector<DesktopWindow> lumacapWindows() {
+    std::vector<DesktopWindow> found;
+    std::error_code error;
+    const fs::path binary = fs::canonical(lumacapBinary());
+    for (const DesktopWindow& window : desktop().windows())
+      if (fs::read_symlink("/proc/" + std::to_string(window.pid) + "/exe", error) == binary)
+        found.push_back(window);
+    return found;
+  }
+
+  std::unique_ptr<BackgroundProcess> application;
+};
+
+std::string expectedChoice(Compositor compositor) {
+  switch (compositor) {
+    case Compositor::kwin:
+      return "lumacap: Wayland (KWin): capture via ScreenShot2, clipboard via data-control, card via "
+             "layer-shell\n";
+    case Compositor::gnome:
+      return "lumacap: Wayland (GNOME): capture via the Screenshot portal, clipboard via input events "
+             "(focused "
+             "windows only), card via notification\n";
+    case Compositor::sway:
+      return "lumacap: Wayland (sway): capture via screencopy, clipboard via data-control, card via "
+             "layer-shell\n";
+  }
+  return {};
+}
+
+TEST_P(WaylandApplicationTest, choosesItsBackendByWhatTheDesktopOffersAndSaysSoOnce) {
+  startLumacap();
+  const std::string line = expectedChoice(GetParam());
+  const std::string output = log();
+  EXPECT_NE(output.find(line), std::string::npos) << output;
+  EXPECT_EQ(output.find("lumacap: ", output.find(line) + 1), std::string::npos) << output;
+}
+
+TEST_P(WaylandApplicationTest, runsOnWaylandDespiteAnExportedXcbAndTakesAHandOff) {
+  startLumacap();
+  // With no tray on these desktops Lumacap says so in a window once it runs: a Wayland window, as
+  // with no X11 display at all a Lumacap on xcb could show none.
+  ASSERT_TRUE(waitUntil([&] { return lumacapWindows().size() == 1; }, 30s)) << log();
+  const auto handedOff = desktop().run({lumacapBinary(), "--action=settings"}, 20s);
+  EXPECT_EQ(handedOff.exitStatus, 0) << handedOff.standardError;
+  EXPECT_TRUE(waitUntil([&] { return lumacapWindows().size() == 2; }, 20s)) << log();
+  EXPECT_TRUE(application->running());
+}
+
+TEST_P(WaylandApplicationTest, startedWithOnlyDisplayInsideTheSessionWarnsOnce) {
+  const auto onlyDisplay =
+      desktop().run({"env", "-u", "WAYLAND_DISPLAY", "DISPLAY=:97", lumacapBinary()}, 20s);
+  const std::string& error = onlyDisplay.standardError;
+  const std::string warning = "this is a Wayland session, but Lumacap was started with only DISPLAY set";
+  ASSERT_NE(error.find(warning), std::string::npos) << error;
+  EXPECT_EQ(error.find(warning, error.find(warning) + 1), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, WaylandApplicationTest, waylandCompositors(), compositorName);
+
+}  // namespace
+}  // namespace lumacap::test
