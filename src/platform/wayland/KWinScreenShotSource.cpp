@@ -122,15 +122,6 @@ KWinScreenShotSource::KWinScreenShotSource() : shared_(std::make_shared<Shared>(
 
 KWinScreenShotSource::~KWinScreenShotSource() = default;
 
-bool KWinScreenShotSource::isOffered() {
-  QDBusMessage introspect = QDBusMessage::createMethodCall(
-      kwinService, screenShotPath, QStringLiteral("org.freedesktop.DBus.Introspectable"),
-      QStringLiteral("Introspect"));
-  const QDBusMessage reply = QDBusConnection::sessionBus().call(introspect, QDBus::Block, 2000);
-  return reply.type() == QDBusMessage::ReplyMessage &&
-         reply.arguments().value(0).toString().contains(screenShotInterface);
-}
-
 QFuture<QImage> KWinScreenShotSource::outputImage(const WaylandOutput& output, const PixelRect& source,
                                                   const std::vector<WaylandOutput>& layout) {
   return QtConcurrent::run(

@@ -23,9 +23,6 @@ class KWinScreenShotSource final : public WaylandScreenSource {
   KWinScreenShotSource();
   ~KWinScreenShotSource() override;
 
-  // Whether KWin offers ScreenShot2 on the session bus.
-  static bool isOffered();
-
   struct Shared;
 
  protected:

@@ -115,11 +115,6 @@ PortalScreenshotSource::PortalScreenshotSource() = default;
 
 PortalScreenshotSource::~PortalScreenshotSource() = default;
 
-bool PortalScreenshotSource::isOffered() {
-  const QDBusConnectionInterface* names = QDBusConnection::sessionBus().interface();
-  return names && names->isServiceRegistered(portalService).value();
-}
-
 QFuture<QImage> PortalScreenshotSource::outputImage(const WaylandOutput& output, const PixelRect& source,
                                                     const std::vector<WaylandOutput>& layout) {
   return QtConcurrent::run(

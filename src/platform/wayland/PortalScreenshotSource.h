@@ -39,9 +39,6 @@ class PortalScreenshotSource final : public WaylandScreenSource {
   PortalScreenshotSource();
   ~PortalScreenshotSource() override;
 
-  // Whether the session bus has a portal with the Screenshot interface.
-  static bool isOffered();
-
  protected:
   QFuture<QImage> outputImage(const WaylandOutput& output, const PixelRect& source,
                               const std::vector<WaylandOutput>& layout) override;

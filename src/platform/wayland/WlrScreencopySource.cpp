@@ -234,16 +234,6 @@ WlrScreencopySource::WlrScreencopySource() : connection_(std::make_shared<Connec
 
 WlrScreencopySource::~WlrScreencopySource() = default;
 
-bool WlrScreencopySource::isOffered() {
-  Connection probe;
-  try {
-    probe.open();
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 QFuture<QImage> WlrScreencopySource::outputImage(const WaylandOutput& output, const PixelRect& source,
                                                  const std::vector<WaylandOutput>&) {
   return QtConcurrent::run([connection = connection_, output, source] {

@@ -15,9 +15,6 @@ class WlrScreencopySource final : public WaylandScreenSource {
   WlrScreencopySource();
   ~WlrScreencopySource() override;
 
-  // Whether the compositor offers screencopy (one round trip).
-  static bool isOffered();
-
   struct Connection;
 
  protected:
