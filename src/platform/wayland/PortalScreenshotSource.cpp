@@ -1,7 +1,6 @@
 #include "platform/wayland/PortalScreenshotSource.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QEventLoop>
