@@ -20,7 +20,7 @@
 #include "platform/wayland/DesktopProbe.h"
 #include "platform/wayland/NoWindowsWorkspace.h"
 #include "platform/wayland/UnavailableHotKeyService.h"
-#include "platform/wayland/UnavailableScreenSource.h"
+#include "platform/wayland/WaylandScreenSourceChoice.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11Workspace.h"
@@ -45,8 +45,8 @@ PlatformServices x11Services(ProcessSource& processes) {
 
 // Nothing of X11 runs inside a Wayland session. Without a window list or global shortcuts for
 // programs, the workspace knows no windows and the hot key is refused with the reason.
-PlatformServices waylandServices(const DesktopBackend&, ProcessSource& processes) {
-  return {std::make_unique<UnavailableScreenSource>(), std::make_unique<NoWindowsWorkspace>(processes),
+PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& processes) {
+  return {makeWaylandScreenSource(backend.capture), std::make_unique<NoWindowsWorkspace>(processes),
           // Qt's clipboard: taken from the input events of Lumacap's focused windows.
           std::make_unique<QtPasteboard>(), std::make_unique<UnavailableHotKeyService>()};
 }

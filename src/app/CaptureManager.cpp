@@ -72,6 +72,42 @@ QPoint originOf(const ShareableDisplay& display, const PixelRect& source) {
   return QPoint(frame.x + source.x, frame.y + source.y);
 }
 
+bool insideDisplay(const ShareableDisplay& display, const Rect& rect) {
+  return rect.x >= 0 && rect.y >= 0 && rect.right() <= display.frame.width &&
+         rect.bottom() <= display.frame.height;
+}
+
+// A selection that reaches from `anchor` (the display the drag started on)
+// into other displays, cut from each display's frozen pixels.
+QImage spanningImage(const ShareableContent& content, const ShareableDisplay& anchor, const Rect& rect,
+                     const std::map<uint32_t, QImage>& frozen) {
+  const Rect global{anchor.frame.x + rect.x, anchor.frame.y + rect.y, rect.width, rect.height};
+  std::vector<Rect> frames;
+  std::vector<double> scales;
+  for (const ShareableDisplay& display : content.displays) {
+    frames.push_back(display.frame);
+    scales.push_back(display.scale);
+  }
+  const SpanLayout layout = geometry::spanLayout(frames, scales, global);
+  if (layout.parts.empty() || !geometry::isCapturableRegion(rect))
+    throw CaptureError(CaptureError::Kind::invalidRegion);
+  QImage image(layout.output.width, layout.output.height, QImage::Format_RGB32);
+  image.fill(Qt::black);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  for (const SpanPart& part : layout.parts) {
+    const auto pixels = frozen.find(content.displays[part.display].displayID);
+    if (pixels == frozen.end() || pixels->second.isNull()) throw CaptureError(CaptureError::Kind::noDisplay);
+    QImage source = pixels->second;
+    source.setDevicePixelRatio(1);
+    const PixelRect& from = part.source;
+    const PixelRect& to = part.placement;
+    painter.drawImage(QRect(to.x, to.y, to.width, to.height), source,
+                      QRect(from.x, from.y, from.width, from.height));
+  }
+  return image;
+}
+
 bool isOwnScreenWindow(const QWidget* widget) {
   // The tray icon lives inside the tray host's window, not on its own.
   return widget->isWindow() && widget->isVisible() && !widget->inherits("QSystemTrayIconSys");
@@ -198,6 +234,10 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
   if (!alive || !selection) co_return std::nullopt;  // cancelled, or the manager went away
 
   const ShareableDisplay display = displayWithID(content, selection->displayID);
+  if (!insideDisplay(display, selection->rect)) {
+    co_return CapturedImage{spanningImage(content, display, selection->rect, frozen), std::move(application),
+                            std::nullopt};
+  }
   const DisplayTarget target = targetIn(display, selection->rect);
   QImage image = cropped(frozen[selection->displayID], target.source);
   if (image.isNull()) image = co_await answerOf(source_.displayImage(display, target.source));
@@ -209,10 +249,14 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
   auto promise = std::make_shared<QPromise<Answer>>();
   QFuture<Answer> answer = promise->future();
   promise->start();
-  auto selector = std::make_unique<RegionSelector>([promise](Answer selection) {
-    promise->addResult(selection);
-    promise->finish();
-  });
+  // On Wayland the screens form one logical layout: a selection may span them.
+  const bool shared = QGuiApplication::platformName() == QLatin1String("wayland");
+  auto selector = std::make_unique<RegionSelector>(
+      [promise](Answer selection) {
+        promise->addResult(selection);
+        promise->finish();
+      },
+      shared);
   RegionSelector* mine = selector.get();
   // An earlier overlay that is still up is cancelled, so its capture ends.
   overlay_ = std::move(selector);

@@ -48,6 +48,28 @@ Rect SelectionView::bounds() const {
   return Rect{0, 0, static_cast<double>(width()), static_cast<double>(height())};
 }
 
+void SelectionView::shareSelection(Point origin, Rect reach) {
+  origin_ = origin;
+  reach_ = reach;
+}
+
+// Where a drag may reach, in this view's points.
+Rect SelectionView::limits() const {
+  if (!reach_) return bounds();
+  return Rect{reach_->x - origin_.x, reach_->y - origin_.y, reach_->width, reach_->height};
+}
+
+void SelectionView::showSharedSelection(const Rect& global) {
+  if (anchor_) return;  // this view's own drag
+  const Rect local{global.x - origin_.x, global.y - origin_.y, global.width, global.height};
+  if (local.intersected(bounds()).isEmpty()) {
+    selection_.reset();
+  } else {
+    selection_ = local;
+  }
+  update();
+}
+
 void SelectionView::setKeyboardUnavailable(bool unavailable) {
   keyboardUnavailable_ = unavailable;
   update();
@@ -67,7 +89,9 @@ void SelectionView::mousePressEvent(QMouseEvent* event) {
 }
 
 void SelectionView::dragTo(Point point) {
-  selection_ = geometry::spanned(*anchor_, point).intersected(bounds());
+  selection_ = geometry::spanned(*anchor_, point).intersected(limits());
+  if (moved)
+    moved(Rect{selection_->x + origin_.x, selection_->y + origin_.y, selection_->width, selection_->height});
   update();
 }
 
@@ -115,7 +139,7 @@ void SelectionView::paintEvent(QPaintEvent*) {
     return;
   }
   // The selection shows the screen undimmed: the frozen pixels again.
-  const QRectF area = toQt(*selection_);
+  const QRectF area = toQt(selection_->intersected(bounds()));
   if (!backdrop_.isNull()) {
     const qreal ratio = backdrop_.devicePixelRatio();
     const QRectF source(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio);
@@ -126,9 +150,12 @@ void SelectionView::paintEvent(QPaintEvent*) {
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setPen(QPen(Qt::white, 1.5));
   painter.setBrush(Qt::NoBrush);
-  painter.drawRect(area);
-  drawLabel(painter, QString::fromStdString(geometry::sizeLabel(*selection_)),
-            geometry::sizeLabelPosition(*selection_, bounds()));
+  painter.drawRect(toQt(*selection_));
+  // The size label belongs to the view the drag started in.
+  if (anchor_) {
+    drawLabel(painter, QString::fromStdString(geometry::sizeLabel(*selection_)),
+              geometry::sizeLabelPosition(selection_->intersected(bounds()), bounds()));
+  }
 }
 
 void SelectionView::drawLabel(QPainter& painter, const QString& text, Point at) {
@@ -164,7 +191,8 @@ SelectionWindow::SelectionWindow(QScreen* screen, QImage backdrop)
 
 void SelectionWindow::resizeEvent(QResizeEvent*) { view_->setGeometry(rect()); }
 
-RegionSelector::RegionSelector(Completion completion) : completion_(std::move(completion)) {}
+RegionSelector::RegionSelector(Completion completion, bool shared)
+    : completion_(std::move(completion)), shared_(shared) {}
 
 RegionSelector::~RegionSelector() { finish(std::nullopt); }
 
@@ -176,6 +204,13 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens) {
   }
   const QPoint pointer = QCursor::pos();
   SelectionWindow* key = nullptr;
+  // Where a shared selection may reach: every screen's frame.
+  QRect allScreens;
+  for (const OverlayScreen& screen : screens) {
+    if (screen.screen) allScreens = allScreens.united(screen.screen->geometry());
+  }
+  const Rect reach{double(allScreens.x()), double(allScreens.y()), double(allScreens.width()),
+                   double(allScreens.height())};
   for (const OverlayScreen& screen : screens) {
     QImage backdrop = screen.backdrop;
     if (!backdrop.isNull() && screen.screen) {
@@ -186,8 +221,23 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens) {
       finish(rect ? std::optional(RegionSelection{displayID, *rect}) : std::nullopt);
     };
     windows_.emplace_back(window);
-    window->show();
-    window->raise();
+    if (shared_ && screen.screen) {
+      const QPoint origin = screen.screen->geometry().topLeft();
+      window->view()->shareSelection(Point{double(origin.x()), double(origin.y())}, reach);
+      window->view()->moved = [this, view = window->view()](const Rect& global) {
+        for (const QPointer<SelectionWindow>& other : windows_) {
+          if (other && other->view() != view) other->view()->showSharedSelection(global);
+        }
+      };
+      // Wayland places no window: each covers its screen as a full-screen
+      // window on that screen's output.
+      window->winId();
+      window->windowHandle()->setScreen(screen.screen);
+      window->showFullScreen();
+    } else {
+      window->show();
+      window->raise();
+    }
     if (!key && screen.screen && screen.screen->geometry().contains(pointer)) key = window;
   }
   // The window under the pointer (else the first) takes the keys. An
@@ -197,7 +247,8 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens) {
   key->activateWindow();
   key->view()->setFocus(Qt::OtherFocusReason);
   keyWindow_ = key;
-  grabKeyboard(keyboardGrabAttempts);
+  // Wayland has no keyboard grabs: the focused full-screen window gets the keys.
+  if (!shared_) grabKeyboard(keyboardGrabAttempts);
 }
 
 // Another program may hold the keyboard for a moment (a menu closing, a key
@@ -222,6 +273,7 @@ void RegionSelector::finish(std::optional<RegionSelection> selection) {
   for (const QPointer<SelectionWindow>& window : windows_) {
     if (!window) continue;
     window->view()->selected = nullptr;
+    window->view()->moved = nullptr;
     if (window->windowHandle()) window->windowHandle()->setKeyboardGrabEnabled(false);
     window->hide();
     window->close();

@@ -16,7 +16,9 @@ class QScreen;
 namespace lumacap {
 
 // The rectangle the user dragged out, in the points of the display it lies
-// on (origin at the display's top-left corner, y growing downward).
+// on (origin at the display's top-left corner, y growing downward). Where
+// the selection is shared across displays it may reach beyond that display
+// into its neighbours.
 struct RegionSelection {
   uint32_t displayID = 0;
   Rect rect;
@@ -32,6 +34,15 @@ class SelectionView final : public QWidget {
   SelectionView(QImage backdrop, QWidget* parent);
 
   Selected selected;  // the finished rectangle, or nothing for a cancel
+  // The rectangle being dragged, in global points, for the other screens.
+  std::function<void(const Rect&)> moved;
+
+  // Lets a drag reach beyond this view into `reach` (global points), for a
+  // selection shared by the windows of all screens; `origin` is where this
+  // view's top-left lies in global points.
+  void shareSelection(Point origin, Rect reach);
+  // Shows the part of another view's selection (global points) that lies here.
+  void showSharedSelection(const Rect& global);
   const std::optional<Point>& anchor() const { return anchor_; }
   // Another program holds the keyboard, so Escape cannot reach the overlay:
   // its hint says so and offers the right button instead.
@@ -48,6 +59,7 @@ class SelectionView final : public QWidget {
 
  private:
   Rect bounds() const;
+  Rect limits() const;
   void dragTo(Point point);
   void drawLabel(QPainter& painter, const QString& text, Point at);
 
@@ -56,6 +68,8 @@ class SelectionView final : public QWidget {
   std::optional<Point> anchor_;
   std::optional<Rect> selection_;
   bool keyboardUnavailable_ = false;
+  Point origin_;
+  std::optional<Rect> reach_;  // global points; none: only this view
 };
 
 // A borderless window that covers one screen above everything else and
@@ -86,7 +100,10 @@ class RegionSelector final {
  public:
   using Completion = std::function<void(std::optional<RegionSelection>)>;
 
-  explicit RegionSelector(Completion completion);
+  // With `shared`, one selection spans the windows of all screens (their
+  // frames are one logical layout, as on Wayland), and each window fills
+  // its screen as a full-screen window of its own.
+  explicit RegionSelector(Completion completion, bool shared = false);
   // A selector that goes while it is up cancels the selection.
   ~RegionSelector();
   RegionSelector(const RegionSelector&) = delete;
@@ -102,6 +119,7 @@ class RegionSelector final {
   std::vector<QPointer<SelectionWindow>> windows_;
   QPointer<SelectionWindow> keyWindow_;
   Completion completion_;
+  bool shared_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace lumacap {
 
@@ -72,6 +73,40 @@ std::optional<DisplayTarget> displayTarget(double displayWidth, double displayHe
   source.width = std::max(1, std::min(source.width, displayPixelsWide - source.x));
   source.height = std::max(1, std::min(source.height, displayPixelsHigh - source.y));
   return DisplayTarget{target, source, output};
+}
+
+namespace {
+// The pixels from `from` to `to` (points from `origin`) at `scale`, rounded
+// at both edges so that neighbouring parts meet without a gap or overlap.
+std::pair<int, int> pixelSpan(double from, double to, double origin, double scale) {
+  const int start = roundedPixels(from - origin, scale);
+  return {start, roundedPixels(to - origin, scale) - start};
+}
+}  // namespace
+
+SpanLayout spanLayout(const std::vector<Rect>& frames, const std::vector<double>& scales,
+                      const Rect& selection) {
+  SpanLayout layout;
+  double density = 0;
+  for (size_t index = 0; index < frames.size(); ++index) {
+    if (!frames[index].intersected(selection).isEmpty()) density = std::max(density, scales[index]);
+  }
+  if (density <= 0) return layout;
+  layout.output =
+      PixelSize{roundedPixels(selection.width, density), roundedPixels(selection.height, density)};
+  for (size_t index = 0; index < frames.size(); ++index) {
+    const Rect& frame = frames[index];
+    const Rect part = frame.intersected(selection);
+    if (part.isEmpty()) continue;
+    const auto [sourceX, sourceWidth] = pixelSpan(part.x, part.right(), frame.x, scales[index]);
+    const auto [sourceY, sourceHeight] = pixelSpan(part.y, part.bottom(), frame.y, scales[index]);
+    const auto [placeX, placeWidth] = pixelSpan(part.x, part.right(), selection.x, density);
+    const auto [placeY, placeHeight] = pixelSpan(part.y, part.bottom(), selection.y, density);
+    if (sourceWidth <= 0 || sourceHeight <= 0 || placeWidth <= 0 || placeHeight <= 0) continue;
+    layout.parts.push_back(SpanPart{index, PixelRect{sourceX, sourceY, sourceWidth, sourceHeight},
+                                    PixelRect{placeX, placeY, placeWidth, placeHeight}});
+  }
+  return layout;
 }
 
 PixelSize windowOutputSize(const Rect& frame, double scale) {

@@ -61,6 +61,22 @@ struct DisplayTarget {
   bool operator==(const DisplayTarget&) const = default;
 };
 
+// One display's share of a selection that spans several displays: the
+// device pixels to read from that display, and where they go in the image.
+struct SpanPart {
+  size_t display = 0;   // index into the displays given
+  PixelRect source;     // device pixels of that display
+  PixelRect placement;  // pixels of the combined image
+  bool operator==(const SpanPart&) const = default;
+};
+
+// The combined image of a spanning selection: its size, and the parts.
+struct SpanLayout {
+  PixelSize output;
+  std::vector<SpanPart> parts;
+  bool operator==(const SpanLayout&) const = default;
+};
+
 namespace geometry {
 
 // The smallest width and height, in points, of a region that can be captured.
@@ -92,6 +108,13 @@ Rect windowFrameInPoints(const PixelRect& window, const PixelRect& display, doub
 // None when the clipped area is empty or under the minimum side.
 std::optional<DisplayTarget> displayTarget(double displayWidth, double displayHeight, double scale,
                                            const std::optional<Rect>& request);
+
+// How a selection in global points of one logical layout (each display's
+// frame in the same points, as on Wayland) is read from the displays it
+// touches. The image has the highest density among them; what lies between
+// displays stays empty.
+SpanLayout spanLayout(const std::vector<Rect>& frames, const std::vector<double>& scales,
+                      const Rect& selection);
 
 // The output size of a single-window capture.
 PixelSize windowOutputSize(const Rect& frame, double scale);

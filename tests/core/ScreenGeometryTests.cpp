@@ -60,5 +60,25 @@ TEST(ScreenGeometry, LabelsShowWholePointsAndStayOnScreen) {
   EXPECT_EQ(geometry::sizeLabelPosition({1200, 700, 80, 95}, bounds), (Point{1120, 760}));
 }
 
+// Two outputs side by side in one logical layout, the right one at scale 2.
+TEST(ScreenGeometry, SpanningSelectionReadsEachDisplayAndMeetsWithoutAGap) {
+  const std::vector<Rect> frames{{0, 0, 1280, 800}, {1280, 0, 1280, 800}};
+  const SpanLayout sameDensity = geometry::spanLayout(frames, {1, 1}, Rect{1000, 200, 600, 300});
+  EXPECT_EQ(sameDensity.output, (PixelSize{600, 300}));
+  EXPECT_EQ(sameDensity.parts, (std::vector<SpanPart>{{0, {1000, 200, 280, 300}, {0, 0, 280, 300}},
+                                                      {1, {0, 200, 320, 300}, {280, 0, 320, 300}}}));
+  // The denser display sets the image's density; the other is scaled up.
+  const SpanLayout mixed = geometry::spanLayout(frames, {1, 2}, Rect{1000.5, 200, 600, 300});
+  EXPECT_EQ(mixed.output, (PixelSize{1200, 600}));
+  ASSERT_EQ(mixed.parts.size(), 2u);
+  EXPECT_EQ(mixed.parts[0].source, (PixelRect{1001, 200, 279, 300}));
+  EXPECT_EQ(mixed.parts[1].source, (PixelRect{0, 400, 641, 600}));
+  EXPECT_EQ(mixed.parts[0].placement.x + mixed.parts[0].placement.width, mixed.parts[1].placement.x);
+  EXPECT_EQ(mixed.parts[1].placement.x + mixed.parts[1].placement.width, mixed.output.width);
+  // Only the display it touches, and nothing for a selection off every display.
+  EXPECT_EQ(geometry::spanLayout(frames, {1, 1}, Rect{1300, 10, 50, 50}).parts.size(), 1u);
+  EXPECT_TRUE(geometry::spanLayout(frames, {1, 1}, Rect{3000, 0, 50, 50}).parts.empty());
+}
+
 }  // namespace
 }  // namespace lumacap

@@ -117,6 +117,12 @@ TEST_F(DebianPackageTest, InstallsRunsFromItsPathAndRemovesWithoutLeftovers) {
   EXPECT_NE(readWholeFile(usr / "share/dbus-1/services/org.lumacap.Lumacap.service")
                 .find("Exec=/usr/bin/lumacap\n"),
             std::string::npos);
+  // KWin lends its screenshot interface to the program whose installed entry
+  // names its executable by that path and lists the interface.
+  const std::string entry = readWholeFile(usr / "share/applications/org.lumacap.Lumacap.desktop");
+  EXPECT_NE(entry.find("\nExec=/usr/bin/lumacap\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("\nExec=/usr/bin/lumacap --action=capture-region\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n"), std::string::npos);
 
   const ProcessResult help = runWithDeadline({executable, "--help"});
   EXPECT_EQ(help.exitStatus, 0);

@@ -58,3 +58,9 @@ foreach(compositor kwin gnome sway)
   set_tests_properties(wayland:${compositor} PROPERTIES
     LABELS wayland TIMEOUT 600 ENVIRONMENT "LUMACAP_BINARY=$<TARGET_FILE:lumacap>")
 endforeach()
+
+# Full-screen windows of a position-coded picture, for the capture tests.
+add_executable(wayland-pattern support/WaylandPattern.cpp)
+target_link_libraries(wayland-pattern PRIVATE Qt6::Widgets)
+add_dependencies(wayland_tests wayland-pattern)
+target_compile_definitions(wayland_tests PRIVATE LUMACAP_WAYLAND_PATTERN="$<TARGET_FILE:wayland-pattern>")

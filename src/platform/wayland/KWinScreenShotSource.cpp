@@ -1,0 +1,130 @@
+#include "platform/wayland/KWinScreenShotSource.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusUnixFileDescriptor>
+#include <QtConcurrent/QtConcurrent>
+#include <cstdio>
+#include <future>
+#include <stdexcept>
+
+#include "core/ProgramError.h"
+#include "platform/wayland/PortalScreenshotSource.h"
+
+namespace lumacap {
+namespace {
+
+const QString kwinService = QStringLiteral("org.kde.KWin");
+const QString screenShotPath = QStringLiteral("/org/kde/KWin/ScreenShot2");
+const QString screenShotInterface = QStringLiteral("org.kde.KWin.ScreenShot2");
+constexpr int callTimeoutMs = 15000;
+
+// KWin did not authorise this program.
+struct NotAuthorized : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+QByteArray readToEnd(int file) {
+  QByteArray data;
+  char chunk[1 << 16];
+  for (;;) {
+    const ssize_t count = ::read(file, chunk, sizeof chunk);
+    if (count > 0) {
+      data.append(chunk, count);
+    } else if (count == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  ::close(file);
+  return data;
+}
+
+QImage captureScreen(const QString& outputName) {
+  int pipe[2];
+  if (::pipe2(pipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("Lumacap could not open a pipe for the screen image.");
+  // Read while KWin writes: the image does not fit in the pipe's buffer.
+  std::future<QByteArray> pixels = std::async(std::launch::async, readToEnd, pipe[0]);
+  QDBusMessage reply;
+  {
+    QDBusMessage call = QDBusMessage::createMethodCall(kwinService, screenShotPath, screenShotInterface,
+                                                       QStringLiteral("CaptureScreen"));
+    call << outputName
+         << QVariantMap{{QStringLiteral("native-resolution"), true},
+                        {QStringLiteral("include-cursor"), false}}
+         << QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]));
+    ::close(pipe[1]);
+    reply = QDBusConnection::sessionBus().call(call, QDBus::Block, callTimeoutMs);
+    // Our copies of the write end go with the call, so the reader sees the end.
+  }
+  if (reply.type() == QDBusMessage::ErrorMessage) {
+    // KWin keeps no copy of the pipe when it refuses: the reader ends.
+    pixels.wait();
+    const std::string why = reply.errorName().toStdString() + ": " + reply.errorMessage().toStdString();
+    if (reply.errorName().endsWith(QLatin1String("NoAuthorized"))) throw NotAuthorized(why);
+    throw std::runtime_error("KWin could not capture the screen (" + why + ").");
+  }
+  const QVariantMap results = qdbus_cast<QVariantMap>(reply.arguments().value(0));
+  return kwinRawImage(results, pixels.get());
+}
+
+}  // namespace
+
+QImage kwinRawImage(const QVariantMap& results, const QByteArray& pixels) {
+  const int width = results.value(QStringLiteral("width")).toInt();
+  const int height = results.value(QStringLiteral("height")).toInt();
+  const int stride = results.value(QStringLiteral("stride")).toInt();
+  const auto format = static_cast<QImage::Format>(results.value(QStringLiteral("format")).toInt());
+  const QString type = results.value(QStringLiteral("type"), QStringLiteral("raw")).toString();
+  if (type != QLatin1String("raw") || width <= 0 || height <= 0 || stride < width ||
+      format <= QImage::Format_Invalid || format >= QImage::NImageFormats ||
+      qsizetype(stride) * height > pixels.size()) {
+    throw std::runtime_error("KWin handed over a screen image Lumacap cannot read.");
+  }
+  const QImage view(reinterpret_cast<const uchar*>(pixels.constData()), width, height, stride, format);
+  if (view.bytesPerLine() > stride)
+    throw std::runtime_error("KWin handed over a screen image Lumacap cannot read.");
+  // The screen is opaque; a copy that owns its pixels.
+  QImage image = view.convertToFormat(QImage::Format_RGB32);
+  return image.constBits() == view.constBits() ? view.copy() : image;
+}
+
+struct KWinScreenShotSource::Shared {
+  std::atomic<bool> refused = false;
+
+  QImage capture(const WaylandOutput& output, const PixelRect& source,
+                 const std::vector<WaylandOutput>& layout) {
+    if (!refused) {
+      try {
+        return croppedOutputImage(captureScreen(QString::fromStdString(output.name)), source);
+      } catch (const NotAuthorized& failure) {
+        if (!refused.exchange(true)) {
+          std::fprintf(
+              stderr,
+              "lumacap: KWin refused its screenshot interface (%s); capturing through the Screenshot "
+              "portal instead. KWin allows it to Lumacap when it is installed with its desktop entry "
+              "(make install, or the Debian package).\n",
+              failure.what());
+        }
+      }
+    }
+    return outputPartOf(takePortalScreenshot(), layout, output, source);
+  }
+};
+
+KWinScreenShotSource::KWinScreenShotSource() : shared_(std::make_shared<Shared>()) {}
+
+KWinScreenShotSource::~KWinScreenShotSource() = default;
+
+QFuture<QImage> KWinScreenShotSource::outputImage(const WaylandOutput& output, const PixelRect& source,
+                                                  const std::vector<WaylandOutput>& layout) {
+  return QtConcurrent::run(
+      [shared = shared_, output, source, layout] { return shared->capture(output, source, layout); });
+}
+
+}  // namespace lumacap

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QImage>
+#include <QVariantMap>
+#include <atomic>
+#include <memory>
+
+#include "platform/wayland/WaylandScreenSource.h"
+
+namespace lumacap {
+
+// The screen of KDE Plasma through KWin's org.kde.KWin.ScreenShot2: the
+// pixels of one output at its full density (native-resolution), handed over
+// raw through a pipe that is read off the GUI thread.
+//
+// KWin serves that interface only to a program whose installed desktop entry
+// names its executable (an absolute Exec equal to /proc/PID/exe) and lists
+// org.kde.KWin.ScreenShot2 under X-KDE-DBUS-Restricted-Interfaces. When KWin
+// refuses (Lumacap not installed that way), captures go through the
+// Screenshot portal instead, and the reason is logged once.
+class KWinScreenShotSource final : public WaylandScreenSource {
+ public:
+  KWinScreenShotSource();
+  ~KWinScreenShotSource() override;
+
+  struct Shared;
+
+ protected:
+  QFuture<QImage> outputImage(const WaylandOutput& output, const PixelRect& source,
+                              const std::vector<WaylandOutput>& layout) override;
+
+ private:
+  std::shared_ptr<Shared> shared_;
+};
+
+// The raw pixels KWin wrote into the pipe as an image, from the results of
+// its reply ("type" raw, "width", "height", "stride", "format" as a
+// QImage::Format). Throws when they do not add up.
+QImage kwinRawImage(const QVariantMap& results, const QByteArray& pixels);
+
+}  // namespace lumacap

@@ -1,0 +1,123 @@
+#include "platform/wayland/PortalScreenshotSource.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QEventLoop>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QUrl>
+#include <QtConcurrent/QtConcurrent>
+
+#include "core/ProgramError.h"
+
+namespace lumacap {
+namespace {
+
+const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString screenshotInterface = QStringLiteral("org.freedesktop.portal.Screenshot");
+// A first screenshot may wait for the user to allow it.
+constexpr int answerTimeoutMs = 120000;
+
+constexpr const char* refusedText =
+    "The desktop refused Lumacap’s screenshot request. Capture again and choose Allow when the desktop asks; "
+    "if it no longer asks, allow screenshots for Lumacap in the desktop’s privacy settings.";
+
+}  // namespace
+
+namespace detail {
+void PortalResponse::response(uint responseCode, const QVariantMap& responseResults) {
+  answered = true;
+  code = responseCode;
+  results = responseResults;
+  emit done();
+}
+}  // namespace detail
+
+PortalScreenshotAnswer screenshotAnswer(uint code, const QVariantMap& results) {
+  if (code == 1) return {{}, "The screenshot was cancelled."};
+  if (code != 0) return {{}, refusedText};
+  const QUrl uri(results.value(QStringLiteral("uri")).toString());
+  if (!uri.isLocalFile()) {
+    return {{}, "The desktop’s screenshot portal answered without a screenshot file. Try capturing again."};
+  }
+  return {uri.toLocalFile().toStdString(), {}};
+}
+
+QString portalRequestPath(const QString& uniqueName, const QString& token) {
+  QString sender = uniqueName.startsWith(u':') ? uniqueName.mid(1) : uniqueName;
+  sender.replace(u'.', u'_');
+  return portalPath + QStringLiteral("/request/") + sender + u'/' + token;
+}
+
+QImage takePortalScreenshot() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected())
+    throw ProgramError(
+        "Lumacap cannot reach the session bus, so it cannot ask the desktop for a screenshot.");
+  const QString token = QStringLiteral("lumacap%1").arg(QRandomGenerator::global()->generate());
+  const QString requestPath = portalRequestPath(bus.baseService(), token);
+  detail::PortalResponse response;
+  // Subscribed before the call: the answer may come before the call returns.
+  bus.connect(portalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
+              QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
+  QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, screenshotInterface,
+                                                     QStringLiteral("Screenshot"));
+  call << QString()
+       << QVariantMap{{QStringLiteral("handle_token"), token},
+                      {QStringLiteral("interactive"), false},
+                      {QStringLiteral("modal"), false}};
+  const QDBusMessage reply = bus.call(call, QDBus::Block, answerTimeoutMs);
+  if (reply.type() == QDBusMessage::ErrorMessage) {
+    bus.disconnect(portalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
+                   QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
+    throw ProgramError("The desktop’s screenshot portal is not available (" +
+                       reply.errorMessage().toStdString() + ").");
+  }
+  if (!response.answered) {
+    QEventLoop loop;
+    QObject::connect(&response, &detail::PortalResponse::done, &loop, &QEventLoop::quit);
+    QTimer::singleShot(answerTimeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  bus.disconnect(portalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
+                 QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
+  if (!response.answered)
+    throw ProgramError("The desktop’s screenshot portal did not answer. Try capturing again.");
+  const PortalScreenshotAnswer answer = screenshotAnswer(response.code, response.results);
+  if (!answer.error.empty()) throw ProgramError(answer.error);
+  QFile file(QString::fromStdString(answer.path));
+  const QByteArray png = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  file.close();
+  file.remove();  // the screenshot is ours alone, and the next one may reuse the name
+  QImage image = QImage::fromData(png, "PNG");
+  if (image.isNull()) throw ProgramError("The desktop’s screenshot could not be read. Try capturing again.");
+  return image.convertToFormat(QImage::Format_RGB32);
+}
+
+QImage outputPartOf(const QImage& desktop, const std::vector<WaylandOutput>& layout,
+                    const WaylandOutput& output, const PixelRect& source) {
+  const QRect area = desktopImageArea(layout, desktop.size(), output, source);
+  if (area.isEmpty() || !desktop.rect().contains(area)) {
+    throw ProgramError("The desktop’s screenshot does not cover the display. Try capturing again.");
+  }
+  QImage part = desktop.copy(area);
+  if (part.width() != source.width || part.height() != source.height) {
+    part = part.scaled(source.width, source.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  }
+  return part;
+}
+
+PortalScreenshotSource::PortalScreenshotSource() = default;
+
+PortalScreenshotSource::~PortalScreenshotSource() = default;
+
+QFuture<QImage> PortalScreenshotSource::outputImage(const WaylandOutput& output, const PixelRect& source,
+                                                    const std::vector<WaylandOutput>& layout) {
+  return QtConcurrent::run(
+      [output, source, layout] { return outputPartOf(takePortalScreenshot(), layout, output, source); });
+}
+
+}  // namespace lumacap

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QVariantMap>
+#include <memory>
+#include <string>
+
+#include "platform/wayland/WaylandScreenSource.h"
+
+namespace lumacap {
+
+// The file the portal wrote for a successful Screenshot request, or the
+// sentence the user sees when it was refused or cancelled.
+struct PortalScreenshotAnswer {
+  std::string path;   // a local file; empty when refused
+  std::string error;  // empty on success
+};
+// Reads the Response signal of a Screenshot request (code 0: success with a
+// "uri"; 1: cancelled; 2: refused or failed).
+PortalScreenshotAnswer screenshotAnswer(uint code, const QVariantMap& results);
+
+// The object path of the Request a portal call with this handle token
+// answers on, for the connection with this unique name (":1.42").
+QString portalRequestPath(const QString& uniqueName, const QString& token);
+
+// Takes one screenshot of the whole desktop through
+// org.freedesktop.portal.Screenshot (interactive=false), blocking the
+// calling thread (never the GUI thread): waits for the Response signal, reads
+// the PNG and deletes the portal's file (xdg-desktop-portal-wlr writes every
+// screenshot to /tmp/out.png, so it is read at once).
+QImage takePortalScreenshot();
+
+// The screen through the desktop's Screenshot portal: GNOME, and the fallback
+// on every other desktop. The portal hands over the whole desktop; each
+// output's part is cut from it.
+class PortalScreenshotSource final : public WaylandScreenSource {
+ public:
+  PortalScreenshotSource();
+  ~PortalScreenshotSource() override;
+
+ protected:
+  QFuture<QImage> outputImage(const WaylandOutput& output, const PixelRect& source,
+                              const std::vector<WaylandOutput>& layout) override;
+};
+
+// The part of a whole-desktop screenshot that shows `source` of `output`,
+// at the output's density.
+QImage outputPartOf(const QImage& desktop, const std::vector<WaylandOutput>& layout,
+                    const WaylandOutput& output, const PixelRect& source);
+
+namespace detail {
+// Receives one portal Response in the thread that waits for it.
+class PortalResponse final : public QObject {
+  Q_OBJECT
+ public:
+  bool answered = false;
+  uint code = 2;
+  QVariantMap results;
+ public slots:
+  void response(uint code, const QVariantMap& results);
+ signals:
+  void done();
+};
+}  // namespace detail
+
+}  // namespace lumacap

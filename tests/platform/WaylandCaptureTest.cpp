@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+#include <wayland-client-protocol.h>
+
+#include <QVariantMap>
+#include <cstring>
+#include <vector>
+
+#include "platform/wayland/KWinScreenShotSource.h"
+#include "platform/wayland/PortalScreenshotSource.h"
+#include "platform/wayland/ScreencopyImage.h"
+#include "platform/wayland/WaylandScreenSource.h"
+
+namespace lumacap {
+namespace {
+
+// Two 1280×800 outputs side by side; the right one at scale 2 when asked.
+std::vector<WaylandOutput> layout(double rightScale = 1) {
+  return {WaylandOutput{"DP-1", QRect(0, 0, 1280, 800), 1},
+          WaylandOutput{"DP-2", QRect(1280, 0, 1280, 800), rightScale}};
+}
+
+// 3×2 pixels as little-endian 32-bit words, each row padded by 4 bytes.
+std::vector<uchar> words(std::initializer_list<uint32_t> pixels, int width) {
+  std::vector<uchar> bytes;
+  int column = 0;
+  for (const uint32_t pixel : pixels) {
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(uchar(pixel >> shift));
+    if (++column == width) {
+      bytes.insert(bytes.end(), 4, 0xEE);
+      column = 0;
+    }
+  }
+  return bytes;
+}
+
+TEST(ScreencopyImage, EachChannelOrderGivesTheSameOpaqueColours) {
+  // Alpha 0 in the formats with alpha: the screen is still opaque.
+  const auto xrgb = words({0x00FF0000, 0x0000FF00, 0x000000FF, 0x00102030, 0x00FFFFFF, 0x00000000}, 3);
+  const auto abgr = words({0x000000FF, 0x0000FF00, 0x00FF0000, 0x00302010, 0x00FFFFFF, 0x00000000}, 3);
+  const std::vector<QRgb> expected{qRgb(255, 0, 0),        qRgb(0, 255, 0),     qRgb(0, 0, 255),
+                                   qRgb(0x10, 0x20, 0x30), qRgb(255, 255, 255), qRgb(0, 0, 0)};
+  for (const auto& [format, bytes] : {std::pair{WL_SHM_FORMAT_XRGB8888, xrgb},
+                                      {WL_SHM_FORMAT_ARGB8888, xrgb},
+                                      {WL_SHM_FORMAT_XBGR8888, abgr},
+                                      {WL_SHM_FORMAT_ABGR8888, abgr}}) {
+    const QImage image = screencopyImage(ScreencopyBuffer{uint32_t(format), 3, 2, 16, false}, bytes.data());
+    ASSERT_EQ(image.size(), QSize(3, 2)) << format;
+    std::vector<QRgb> seen;
+    for (int y = 0; y < 2; ++y) {
+      for (int x = 0; x < 3; ++x) seen.push_back(image.pixel(x, y));
+    }
+    EXPECT_EQ(seen, expected) << format;
+  }
+}
+
+TEST(ScreencopyImage, InvertedFramesAreTurnedTheRightWayUp) {
+  const auto bytes = words({0x00FF0000, 0x00FF0000, 0x00FF0000, 0x000000FF, 0x000000FF, 0x000000FF}, 3);
+  const QImage upright =
+      screencopyImage(ScreencopyBuffer{WL_SHM_FORMAT_XRGB8888, 3, 2, 16, true}, bytes.data());
+  EXPECT_EQ(upright.pixel(0, 0), qRgb(0, 0, 255));
+  EXPECT_EQ(upright.pixel(2, 1), qRgb(255, 0, 0));
+}
+
+TEST(ScreencopyImage, TenBitAndSixteenBitFormatsAreRead) {
+  const uint32_t white10 = 0x3FFFFFFF;  // x:2 r:10 g:10 b:10
+  const uint32_t red10 = 0x3FF00000;
+  const QImage deep = screencopyImage(ScreencopyBuffer{WL_SHM_FORMAT_XRGB2101010, 2, 1, 8, false},
+                                      words({white10, red10}, 2).data());
+  EXPECT_EQ(deep.pixel(0, 0), qRgb(255, 255, 255));
+  EXPECT_EQ(deep.pixel(1, 0), qRgb(255, 0, 0));
+  const uint16_t green565[] = {0x07E0};
+  const QImage shallow = screencopyImage(ScreencopyBuffer{WL_SHM_FORMAT_RGB565, 1, 1, 2, false},
+                                         reinterpret_cast<const uchar*>(green565));
+  EXPECT_EQ(shallow.pixel(0, 0), qRgb(0, 255, 0));
+}
+
+TEST(ScreencopyImage, UnknownFormatsAreRefusedWithTheirNumber) {
+  EXPECT_FALSE(isReadableScreencopyFormat(WL_SHM_FORMAT_NV12));
+  try {
+    screencopyImage(ScreencopyBuffer{WL_SHM_FORMAT_NV12, 2, 2, 2, false}, nullptr);
+    FAIL() << "NV12 was accepted";
+  } catch (const std::runtime_error& failure) {
+    EXPECT_NE(std::string(failure.what()).find(std::to_string(WL_SHM_FORMAT_NV12)), std::string::npos);
+  }
+}
+
+TEST(WaylandOutputs, NumbersStayWithTheOutputName) {
+  OutputNumbers numbers;
+  const uint32_t left = numbers.numberOf("DP-1");
+  const uint32_t right = numbers.numberOf("DP-2");
+  EXPECT_NE(left, right);
+  EXPECT_NE(left, 0u);
+  EXPECT_EQ(numbers.numberOf("DP-1"), left);
+}
+
+TEST(WaylandOutputs, DesktopImageAreaFollowsTheOutputAndTheImageDensity) {
+  // A portal image of both outputs at scale 1 (2560 wide): the second output starts at x = 1280.
+  EXPECT_EQ(desktopImageArea(layout(), QSize(2560, 800), layout()[1], PixelRect{10, 20, 100, 50}),
+            QRect(1290, 20, 100, 50));
+  // The right output at scale 2 (device pixels 2560×1600), the portal image at density 2 (5120×1600).
+  EXPECT_EQ(desktopImageArea(layout(2), QSize(5120, 1600), layout(2)[1], PixelRect{0, 0, 2560, 1600}),
+            QRect(2560, 0, 2560, 1600));
+  // The same output when the portal hands over logical pixels: half as many.
+  EXPECT_EQ(desktopImageArea(layout(2), QSize(2560, 800), layout(2)[1], PixelRect{200, 100, 400, 200}),
+            QRect(1380, 50, 200, 100));
+}
+
+TEST(WaylandOutputs, PortalPartComesAtTheOutputDensity) {
+  QImage desktop(2560, 800, QImage::Format_RGB32);
+  desktop.fill(Qt::red);
+  desktop.setPixel(1280 + 100, 50, qRgb(0, 0, 255));
+  const QImage part = outputPartOf(desktop, layout(2), layout(2)[1], PixelRect{200, 100, 400, 200});
+  EXPECT_EQ(part.size(), QSize(400, 200));
+  EXPECT_EQ(part.pixel(0, 0), qRgb(0, 0, 255));
+  EXPECT_THROW(outputPartOf(QImage(), layout(), layout()[0], PixelRect{0, 0, 10, 10}), std::exception);
+}
+
+TEST(WaylandOutputs, CroppingPastTheOutputIsAnError) {
+  QImage whole(100, 50, QImage::Format_RGB32);
+  whole.fill(Qt::green);
+  EXPECT_EQ(croppedOutputImage(whole, PixelRect{90, 40, 10, 10}).size(), QSize(10, 10));
+  EXPECT_THROW(croppedOutputImage(whole, PixelRect{95, 40, 10, 10}), std::exception);
+}
+
+TEST(PortalScreenshot, ResponseGivesTheFileOrTheReason) {
+  const PortalScreenshotAnswer taken = screenshotAnswer(0, QVariantMap{{"uri", "file:///tmp/out%20put.png"}});
+  EXPECT_EQ(taken.path, "/tmp/out put.png");
+  EXPECT_TRUE(taken.error.empty());
+  const PortalScreenshotAnswer refused = screenshotAnswer(2, {});
+  EXPECT_TRUE(refused.path.empty());
+  EXPECT_NE(refused.error.find("choose Allow"), std::string::npos);
+  EXPECT_NE(screenshotAnswer(1, {}).error, refused.error);
+  EXPECT_FALSE(screenshotAnswer(0, QVariantMap{{"uri", "https://example.org/x.png"}}).error.empty());
+  EXPECT_FALSE(screenshotAnswer(0, {}).error.empty());
+}
+
+TEST(PortalScreenshot, RequestPathIsDerivedFromTheUniqueName) {
+  EXPECT_EQ(portalRequestPath(":1.42", "lumacap7"), "/org/freedesktop/portal/desktop/request/1_42/lumacap7");
+}
+
+TEST(KWinScreenShot, RawPixelsHonourTheStride) {
+  QByteArray pixels(2 * 12, '\0');  // 2×2 ARGB32, rows of 12 bytes
+  const uint32_t blue = 0xFF0000FF;
+  std::memcpy(pixels.data() + 12 + 4, &blue, 4);  // (1, 1)
+  const QVariantMap results{{"type", "raw"},
+                            {"width", 2u},
+                            {"height", 2u},
+                            {"stride", 12u},
+                            {"format", uint(QImage::Format_ARGB32)}};
+  const QImage image = kwinRawImage(results, pixels);
+  EXPECT_EQ(image.size(), QSize(2, 2));
+  EXPECT_EQ(image.pixel(1, 1), qRgb(0, 0, 255));
+  EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));
+  EXPECT_THROW(kwinRawImage(results, pixels.left(20)), std::exception);  // the pipe ended early
+  QVariantMap png = results;
+  png["type"] = "png";
+  EXPECT_THROW(kwinRawImage(png, pixels), std::exception);
+}
+
+}  // namespace
+}  // namespace lumacap
