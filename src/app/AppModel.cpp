@@ -25,6 +25,11 @@ constexpr auto fileWriteError = "The file couldn’t be saved.";
 constexpr auto historyUnreadable =
     "Capture history could not be read, so this capture was not saved. The image is still on the clipboard.";
 
+// A capture the desktop kept off the clipboard: the preview, which has the
+// focus, can put it there.
+constexpr auto notCopiedStatus = "Image not copied · use Copy Image in the preview";
+constexpr auto copyRefusedStatus = "Image not copied · the desktop kept it off the clipboard";
+
 constexpr double minimumChoosableSize = 60;
 constexpr auto recognizerIdleDelay = std::chrono::seconds(5);
 
@@ -186,6 +191,12 @@ void AppModel::setNote(const QString& note) {
   emit noteChanged();
 }
 
+void AppModel::setClipboardState(ClipboardState state) {
+  if (clipboardState_ == state) return;
+  clipboardState_ = state;
+  emit clipboardStateChanged();
+}
+
 void AppModel::setTrayAvailable(bool available) {
   if (trayAvailable_ == available) return;
   trayAvailable_ = available;
@@ -296,7 +307,6 @@ void AppModel::accept(CapturedImage captured) {
   setSavedID(std::nullopt);
   if (!intoPreview) setPrompt({});
   setNote({});
-  setStatus(QStringLiteral("Image copied to clipboard"));
   setError(std::nullopt);
   origin_ = captured.application;
   if (!intoPreview) destinationChosen_ = false;
@@ -310,7 +320,7 @@ void AppModel::accept(CapturedImage captured) {
   png_ = encodePNGInBackground(captured.image);
   reportFailedEncoding(png_, token);
   setImage(captured.image);
-  Clipboard::copyImage(services_.pasteboard, image_, png_);
+  copyCaptureInHand(QStringLiteral("Image copied to clipboard"), QString::fromUtf8(notCopiedStatus));
 
   const QString initialName = text(FilenameGenerator().filename({}, origin_, std::nullopt, captureDate_));
   setFilename(initialName);
@@ -350,7 +360,29 @@ QCoro::Task<> AppModel::reportFailedEncoding(QFuture<QByteArray> png, QUuid toke
   if (self && generation_ == token && bytes.isEmpty()) setError(QString::fromUtf8(fileWriteError));
 }
 
-void AppModel::updateImagePasteHint() { setPasteHint(text(PasteHint::make(captureReturnApplication_))); }
+// Puts the image of the capture in hand on the clipboard; `status` and the
+// paste hint say "copied" only once the desktop confirms it holds the image.
+void AppModel::copyCaptureInHand(QString copiedStatus, QString refusedStatus) {
+  setClipboardState(ClipboardState::copying);
+  awaitClipboard(Clipboard::copyImage(services_.pasteboard, image_, png_), generation_,
+                 std::move(copiedStatus), std::move(refusedStatus));
+}
+
+QCoro::Task<> AppModel::awaitClipboard(QFuture<bool> reached, QUuid token, QString copiedStatus,
+                                       QString refusedStatus) {
+  const QPointer<AppModel> self(this);
+  const bool held = co_await reached;
+  if (!self || generation_ != token) co_return;
+  setClipboardState(held ? ClipboardState::copied : ClipboardState::notCopied);
+  setStatus(held ? copiedStatus : refusedStatus);
+  updateImagePasteHint();
+}
+
+void AppModel::updateImagePasteHint() {
+  setPasteHint(text(clipboardState_ == ClipboardState::notCopied
+                        ? PasteHint::notCopied
+                        : PasteHint::make(captureReturnApplication_)));
+}
 
 // The workspace leaves an application that has ended alone, on its worker.
 void AppModel::returnFocus() {
@@ -502,9 +534,9 @@ QCoro::Task<> AppModel::exportCapture() {
 
 void AppModel::copyImage() {
   if (image_.isNull()) return;
-  Clipboard::copyImage(services_.pasteboard, image_, png_);
-  setStatus(QStringLiteral("Image copied · paste it in your agent"));
   setError(std::nullopt);
+  copyCaptureInHand(QStringLiteral("Image copied · paste it in your agent"),
+                    QString::fromUtf8(copyRefusedStatus));
 }
 
 void AppModel::copyImageAndReturn() {
@@ -657,8 +689,11 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
     presentError(loaded.error);
     co_return;
   }
-  Clipboard::copyImage(services_.pasteboard, loaded.image, QtFuture::makeReadyFuture(loaded.png));
-  setStatus(QStringLiteral("Image copied · paste it in your agent"));
+  const bool held = co_await Clipboard::copyImage(services_.pasteboard, loaded.image,
+                                                  QtFuture::makeReadyFuture(loaded.png));
+  if (!self) co_return;
+  setStatus(held ? QStringLiteral("Image copied · paste it in your agent")
+                 : QString::fromUtf8(copyRefusedStatus));
 }
 
 QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {

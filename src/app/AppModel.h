@@ -74,6 +74,8 @@ class AppModel final : public QObject {
   Q_PROPERTY(QString pasteHint READ pasteHint NOTIFY pasteHintChanged)
   Q_PROPERTY(QString note READ note NOTIFY noteChanged)
   Q_PROPERTY(bool trayAvailable READ trayAvailable WRITE setTrayAvailable NOTIFY trayAvailableChanged)
+  Q_PROPERTY(
+      lumacap::AppModel::ClipboardState clipboardState READ clipboardState NOTIFY clipboardStateChanged)
 
  public:
   // Everything the model works with; it builds none of these itself.
@@ -105,6 +107,12 @@ class AppModel final : public QObject {
 
   static constexpr const char* clipboardID = "clipboard";
 
+  // Where the image of the capture in hand stands with the clipboard: offered
+  // and waiting for the desktop's answer, held, or kept off it (a desktop that
+  // takes clipboard offers only from the focused window with fresh input).
+  enum class ClipboardState { copying, copied, notCopied };
+  Q_ENUM(ClipboardState)
+
   explicit AppModel(Services services, QObject* parent = nullptr);
   ~AppModel() override;
 
@@ -126,6 +134,7 @@ class AppModel final : public QObject {
   // What the user should know about the last save of the capture in hand:
   // the name it was stored under when that differs from the one typed.
   const QString& note() const { return note_; }
+  ClipboardState clipboardState() const { return clipboardState_; }
 
   // Collaborators the views use.
   ScreenshotStore* store() const { return store_.get(); }
@@ -206,6 +215,7 @@ class AppModel final : public QObject {
   void pasteHintChanged();
   void noteChanged();
   void trayAvailableChanged();
+  void clipboardStateChanged();
 
  private:
   class BusyScope;
@@ -218,6 +228,9 @@ class AppModel final : public QObject {
                             std::optional<std::string> windowTitle, QUuid token, QString initialName,
                             Date date);
   QCoro::Task<> reportFailedEncoding(QFuture<QByteArray> png, QUuid token);
+  void copyCaptureInHand(QString copiedStatus, QString refusedStatus);
+  QCoro::Task<> awaitClipboard(QFuture<bool> reached, QUuid token, QString copiedStatus,
+                               QString refusedStatus);
   void showQuickCapture();
   QCoro::Task<> presentPreview();
   void updateImagePasteHint();
@@ -240,6 +253,7 @@ class AppModel final : public QObject {
   void setSavedID(std::optional<std::string> id);
   void setPasteHint(const QString& hint);
   void setNote(const QString& note);
+  void setClipboardState(ClipboardState state);
 
   Services services_;
   std::shared_ptr<ScreenshotStore> store_;
@@ -257,6 +271,7 @@ class AppModel final : public QObject {
   QString pasteHint_;
   QString note_;
   bool trayAvailable_ = true;
+  ClipboardState clipboardState_ = ClipboardState::copied;
   // The user picked the destination after the capture was put in hand: a
   // suggestion no longer replaces it.
   bool destinationChosen_ = false;

@@ -26,6 +26,19 @@ QToolButton* textButton(const QString& title, QWidget* parent) {
   return button;
 }
 
+// "Copied" only once the clipboard holds the image.
+QString clipboardTitle(AppModel::ClipboardState state) {
+  switch (state) {
+    case AppModel::ClipboardState::copying:
+      return QStringLiteral("Copying…");
+    case AppModel::ClipboardState::copied:
+      return QStringLiteral("Copied");
+    case AppModel::ClipboardState::notCopied:
+      break;
+  }
+  return QStringLiteral("Not copied");
+}
+
 }  // namespace
 
 ImageTile::ImageTile(int cornerRadius, double fill, double outline, QWidget* parent)
@@ -120,8 +133,9 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   card->addWidget(thumbnail_, 0, Qt::AlignVCenter);
   card->addLayout(details, 1);
 
-  for (auto signal : {&AppModel::imageChanged, &AppModel::savedIDChanged, &AppModel::errorChanged,
-                      &AppModel::pasteHintChanged, &AppModel::filenameChanged}) {
+  for (auto signal :
+       {&AppModel::imageChanged, &AppModel::savedIDChanged, &AppModel::errorChanged,
+        &AppModel::pasteHintChanged, &AppModel::filenameChanged, &AppModel::clipboardStateChanged}) {
     connect(&model_, signal, this, &QuickCaptureView::render);
   }
   render();
@@ -131,11 +145,14 @@ void QuickCaptureView::render() {
   thumbnail_->setImage(model_.image());
   const bool saved = model_.savedID().has_value();
   // Once saved, the card names the file the capture was stored as.
-  const QString title = saved ? model_.filename() : QStringLiteral("Copied");
+  const QString title = saved ? model_.filename() : clipboardTitle(model_.clipboardState());
   header_->setText(header_->fontMetrics().elidedText(title, Qt::ElideMiddle, headerWidth));
   header_->setToolTip(saved ? model_.filename() : QString());
-  headerIcon_->setPixmap(symbolIcon(Symbol::checkmarkCircle, palette().color(QPalette::WindowText))
-                             .pixmap(QSize(12, 12), devicePixelRatioF()));
+  const bool offClipboard = !saved && model_.clipboardState() != AppModel::ClipboardState::copied;
+  headerIcon_->setPixmap(offClipboard
+                             ? QPixmap()
+                             : symbolIcon(Symbol::checkmarkCircle, palette().color(QPalette::WindowText))
+                                   .pixmap(QSize(12, 12), devicePixelRatioF()));
   save_->setText(saved ? QStringLiteral("Saved") : QStringLiteral("Save"));
   save_->setEnabled(!saved);
 
@@ -144,7 +161,8 @@ void QuickCaptureView::render() {
   if (layout()) layout()->activate();
   hint_->setText(fitted(text, hint_->fontMetrics(), hint_->contentsRect().width(), 2));
   hint_->setToolTip(hint_->text() == text ? QString() : text);
-  look::setTextColor(*hint_, error ? look::warning() : look::secondary(*this));
+  const bool refused = model_.clipboardState() == AppModel::ClipboardState::notCopied;
+  look::setTextColor(*hint_, error || refused ? look::warning() : look::secondary(*this));
 }
 
 QString QuickCaptureView::fitted(const QString& text, const QFontMetrics& metrics, int width, int lines) {
