@@ -1,5 +1,7 @@
 #include "app/AppServices.h"
 
+#include <QGuiApplication>
+
 #include "app/AgentRouter.h"
 #include "app/AgentSessionRegistry.h"
 #include "app/AppModel.h"
@@ -8,6 +10,8 @@
 #include "app/HotKeyManager.h"
 #include "app/OCRService.h"
 #include "app/SettingsManager.h"
+#include "app/WaylandClipboardAndCard.h"
+#include "app/views/CardPresenter.h"
 #include "app/views/Dialogs.h"
 #include "app/views/WindowPresenter.h"
 #include "core/DataRoot.h"
@@ -20,11 +24,25 @@
 #include "platform/x11/XcbHotKeyService.h"
 
 namespace lumacap {
+namespace {
+
+// Until the backend choice decides it: Qt on the wayland platform means a
+// Wayland session.
+WaylandClipboardAndCard waylandParts() {
+  if (QGuiApplication::platformName() != QStringLiteral("wayland")) return {};
+  return WaylandClipboardAndCard::choose();
+}
+
+}  // namespace
+
 struct AppServices::Parts {
+  WaylandClipboardAndCard wayland = waylandParts();
   ProcessSource& processes = ProcessSource::system();
   X11ScreenSource screenSource{processes};
   X11Workspace workspace{{}, processes};
-  QtPasteboard pasteboard;
+  std::unique_ptr<Pasteboard> ownPasteboard =
+      wayland.pasteboard ? std::move(wayland.pasteboard) : std::make_unique<QtPasteboard>();
+  Pasteboard& pasteboard = *ownPasteboard;
   FreedesktopFileBrowser fileBrowser;
   AutostartEntry startAtLogin;
   DialogPrompts prompts;
@@ -38,6 +56,10 @@ struct AppServices::Parts {
   AgentRouter router{pasteboard, *integration};
   // The windows of an X11 desktop are Qt windows.
   WindowPresenter windows{captureManager};
+  // On Wayland the card is the desktop's own kind of surface.
+  std::unique_ptr<CardPresenter> cardPresenter =
+      wayland.makeCard ? std::make_unique<CardPresenter>(windows, captureManager, wayland.makeCard) : nullptr;
+  AppWindows& presenter = cardPresenter ? static_cast<AppWindows&>(*cardPresenter) : windows;
   AppModel model{AppModel::Services{
       .openStore = [] { return std::make_unique<ScreenshotStore>(ScreenshotStore::defaultRoot()); },
       .registry = registry,
@@ -50,14 +72,20 @@ struct AppServices::Parts {
       .fileBrowser = fileBrowser,
       .startAtLogin = startAtLogin,
       .prompts = prompts,
-      .windows = windows,
+      .windows = presenter,
       .configureHooks =
           [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
       .hookStatus = [] { return HookHandler::status(currentExecutablePath(nullptr)); },
   }};
 };
 
-AppServices::AppServices() : parts_(std::make_unique<Parts>()) { parts_->windows.attach(parts_->model); }
+AppServices::AppServices() : parts_(std::make_unique<Parts>()) {
+  if (parts_->cardPresenter) {
+    parts_->cardPresenter->attach(parts_->model);
+  } else {
+    parts_->windows.attach(parts_->model);
+  }
+}
 AppServices::~AppServices() = default;
 
 AppModel& AppServices::model() { return parts_->model; }

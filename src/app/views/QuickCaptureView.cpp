@@ -144,9 +144,7 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
 void QuickCaptureView::render() {
   thumbnail_->setImage(model_.image());
   const bool saved = model_.savedID().has_value();
-  // Once saved, the card names the file the capture was stored as.
-  const QString title = saved ? model_.filename() : clipboardTitle(model_.clipboardState());
-  header_->setText(header_->fontMetrics().elidedText(title, Qt::ElideMiddle, headerWidth));
+  header_->setText(header_->fontMetrics().elidedText(title(model_), Qt::ElideMiddle, headerWidth));
   header_->setToolTip(saved ? model_.filename() : QString());
   const bool offClipboard = !saved && model_.clipboardState() != AppModel::ClipboardState::copied;
   headerIcon_->setPixmap(offClipboard
@@ -157,12 +155,32 @@ void QuickCaptureView::render() {
   save_->setEnabled(!saved);
 
   const auto& error = model_.error();
-  const QString text = error ? *error : model_.pasteHint();
+  const QString text = hintText(model_);
   if (layout()) layout()->activate();
   hint_->setText(fitted(text, hint_->fontMetrics(), hint_->contentsRect().width(), 2));
   hint_->setToolTip(hint_->text() == text ? QString() : text);
   const bool refused = model_.clipboardState() == AppModel::ClipboardState::notCopied;
   look::setTextColor(*hint_, error || refused ? look::warning() : look::secondary(*this));
+}
+
+// Once saved, the card names the file the capture was stored as.
+QString QuickCaptureView::title(const AppModel& model) {
+  return model.savedID() ? model.filename() : clipboardTitle(model.clipboardState());
+}
+
+QString QuickCaptureView::hintText(const AppModel& model) {
+  return model.error() ? *model.error() : model.pasteHint();
+}
+
+bool QuickCaptureView::clickAt(QPoint position) {
+  for (QWidget* widget = childAt(position); widget && widget != this; widget = widget->parentWidget()) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+      if (!button->isEnabled()) return false;
+      button->click();
+      return true;
+    }
+  }
+  return false;
 }
 
 QString QuickCaptureView::fitted(const QString& text, const QFontMetrics& metrics, int width, int lines) {
