@@ -1,6 +1,7 @@
 // Times one hook run (SessionStart from an agent four processes up, session
-// file written) as the whole `lumacap --claude-hook` process, and the same
-// ancestor walk with the /bin/ps lister, side by side.
+// file written) as the whole `lumacap --claude-hook` process (on X11 and in a
+// Wayland session), and the same ancestor walk with the /bin/ps lister, side
+// by side.
 //
 //   build/bin/hook_bench [runs]
 //
@@ -111,11 +112,15 @@ int main(int argc, char** argv) {
   std::ofstream(input) << record;
   const std::string binary = LUMACAP_BINARY;
 
-  std::vector<double> hook, ps, help, empty;
+  std::vector<double> hook, wayland, ps, help, empty;
   for (int i = 0; i < runs; ++i) {
     empty.push_back(runProcess("/bin/true", "--claude-hook", input));
     help.push_back(runProcess(binary, "--help", input));
     hook.push_back(runProcess(binary, "--claude-hook", input));
+    // In a Wayland session the host is the nearest terminal ancestor, found by name.
+    ::setenv("WAYLAND_DISPLAY", "wayland-bench", 1);
+    wayland.push_back(runProcess(binary, "--claude-hook", input));
+    ::unsetenv("WAYLAND_DISPLAY");
     ps.push_back(runPsWalk(data));
   }
   const auto written = lumacap::AgentSession::fromJson([&] {
@@ -132,6 +137,8 @@ int main(int argc, char** argv) {
   std::printf("for scale: /bin/true %.2f ms, lumacap --help %.2f ms (process start and exit)\n",
               median(empty), median(help));
   std::printf("hook process (/proc), median of %d: %.2f ms\n", runs, hookMedian);
+  std::printf("hook process in a Wayland session (terminal ancestor by name), median of %d: %.2f ms\n", runs,
+              median(wayland));
   std::printf("same walk with /bin/ps, median of %d: %.2f ms\n", runs, psMedian);
   std::printf("ratio (/bin/ps ÷ hook process): %.1f×\n", psMedian / hookMedian);
   return 0;

@@ -14,6 +14,7 @@
 #include "app/HookHandler.h"
 #include "core/DataRoot.h"
 #include "platform/ProcessSource.h"
+#include "platform/linux/TerminalAncestorLookup.h"
 #include "platform/x11/XcbWindowList.h"
 
 #ifndef LUMACAP_VERSION
@@ -34,9 +35,15 @@ int runHook() {
   // failed prompt.
   std::signal(SIGPIPE, SIG_IGN);
   try {
-    XcbWindowList windows;
+    // Inside a Wayland session the X window list would hold only X
+    // programs' windows; the terminal the session runs in is found by name.
+    XcbWindowList x11Windows;
+    TerminalAncestorLookup terminals(ProcessSource::system());
+    RunningApplicationLookup& applications = TerminalAncestorLookup::inWaylandSession()
+                                                 ? static_cast<RunningApplicationLookup&>(terminals)
+                                                 : x11Windows;
     HookHandler handler({.processes = ProcessSource::system(),
-                         .applications = windows,
+                         .applications = applications,
                          .sessions = SessionRepository(dataRoot()),
                          .hookPid = static_cast<int32_t>(::getpid())});
     handler.run(STDIN_FILENO);

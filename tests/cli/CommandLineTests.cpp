@@ -2,8 +2,8 @@
 // of them.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <dbus/dbus.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -179,6 +179,30 @@ TEST_F(CommandLineTest, HookDoesNotWaitForStandardInputToClose) {
                                           {{"XDG_DATA_HOME", (home / "data").string()}, {"DISPLAY", ""}});
   EXPECT_EQ(result.standardError, "");
   EXPECT_LT(std::stoi(result.standardOutput), 2000) << "milliseconds";
+}
+
+// foot → claude → lumacap --claude-hook inside a Wayland session: the real
+// process table names the terminal, though no X window list could.
+TEST_F(CommandLineTest, HookInAWaylandSessionRecordsTheTerminalAncestor) {
+  const fs::path folder = home / "bin";
+  fs::create_directories(folder);
+  fs::copy_file("/bin/sh", folder / "foot");
+  fs::copy_file("/bin/sh", folder / "claude");
+  std::ofstream(folder / "start.json")
+      << R"({"session_id":"wayland-1","cwd":"/work","hook_event_name":"SessionStart"})";
+  // "; true" keeps each shell from replacing itself with its command.
+  const std::string agent = "'" + (folder / "claude").string() + "' -c \"'" + lumacapBinary() +
+                            "' --claude-hook < '" + (folder / "start.json").string() + "'; true\"; true";
+  const ProcessResult result = runProcess(
+      {(folder / "foot").string(), "-c", agent}, {},
+      {{"XDG_DATA_HOME", (home / "data").string()}, {"WAYLAND_DISPLAY", "wayland-9"}, {"DISPLAY", ""}});
+  EXPECT_EQ(result.standardError, "");
+  const auto session =
+      AgentSession::fromJson(readWholeFile(SessionRepository(home / "data" / "Lumacap").file("wayland-1")));
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->process.executable, "claude");
+  EXPECT_EQ(session->hostBundleID, "foot");
+  EXPECT_TRUE(session->hostPID.has_value());
 }
 
 // Standard error a pipe nobody reads any more: the hook's error line cannot

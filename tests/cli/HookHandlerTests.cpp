@@ -13,6 +13,7 @@
 
 #include "app/HookHandler.h"
 #include "core/AtomicFile.h"
+#include "platform/linux/TerminalAncestorLookup.h"
 #include "support/TempDir.h"
 
 namespace lumacap {
@@ -140,6 +141,55 @@ TEST_F(HookHandlerTest, RecordsTheNearestAgentAndTheNearestApplicationWithAWindo
     }
   }
   EXPECT_NO_THROW(handler().handle(input("SessionEnd"))) << "a missing file is no error";
+}
+
+// Inside a Wayland session the host is the nearest ancestor that is a known
+// terminal emulator, named by the application id it gives its windows.
+TEST_F(HookHandlerTest, OnWaylandTheHostIsTheNearestTerminalEmulator) {
+  struct Case {
+    std::string name;
+    std::vector<std::tuple<std::string, std::string>> line;  // command, executable path
+    std::optional<int32_t> host;
+    std::optional<std::string> id;
+  };
+  const std::vector<Case> cases = {
+      {"foot", {{"claude", ""}, {"zsh", ""}, {"foot", ""}}, 997, "foot"},
+      {"inside tmux the client's terminal is not an ancestor",
+       {{"claude", ""}, {"bash", ""}, {"tmux: server", ""}},
+       std::nullopt,
+       std::nullopt},
+      {"a command cut to 15 bytes, confirmed by its path",
+       {{"claude", ""}, {"bash", ""}, {"gnome-terminal-", "/usr/libexec/gnome-terminal-server"}},
+       997,
+       "org.gnome.Terminal"},
+      {"a cut name whose path is another program",
+       {{"claude", ""}, {"bash", ""}, {"gnome-terminal-", "/opt/gnome-terminal-helper"}, {"konsole", ""}},
+       996,
+       "org.kde.konsole"},
+      {"the nearest of two", {{"claude", ""}, {"kitty", ""}, {"sh", ""}, {"alacritty", ""}}, 998, "kitty"},
+      {"an editor's terminal is no terminal emulator", {{"claude", ""}, {"bash", ""}, {"code", ""}}, {}, {}},
+  };
+  ProcessSource& source = processes;
+  TerminalAncestorLookup terminals(source);
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.name);
+    processes.table = {{1000, {"lumacap", 999, ""}}};
+    int32_t pid = 999;
+    for (const auto& [command, path] : each.line) {
+      processes.table[pid] = {command, pid == 1000 - int32_t(each.line.size()) ? 1 : pid - 1, path};
+      --pid;
+    }
+    HookHandler({.processes = processes,
+                 .applications = terminals,
+                 .sessions = SessionRepository(root.path()),
+                 .hookPid = 1000,
+                 .now = [] { return Date{500}; }})
+        .handle(input("SessionStart"));
+    const auto session = stored();
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->hostPID, each.host);
+    EXPECT_EQ(session->hostBundleID, each.id);
+  }
 }
 
 TEST(HookHandlerAgentNames, CommandsAndVersionedPaths) {

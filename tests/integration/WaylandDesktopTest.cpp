@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <sstream>
+
+#include "support/WaylandTest.h"
+
+namespace lumacap::test {
+namespace {
+
+// The test desktops themselves: what every Wayland end-to-end test relies on.
+class WaylandDesktopTest : public WaylandTest {
+ protected:
+  // The probe's report lines so far.
+  std::vector<std::string> reports(const BackgroundProcess& probe) {
+    std::vector<std::string> lines;
+    std::istringstream output(desktop().output(probe));
+    for (std::string line; std::getline(output, line);) lines.push_back(line);
+    return lines;
+  }
+  bool reported(const BackgroundProcess& probe, const std::string& line) {
+    const auto lines = reports(probe);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  // The probe, once its window on each output is shown.
+  std::unique_ptr<BackgroundProcess> startProbe() {
+    auto probe = desktop().spawn({LUMACAP_WAYLAND_PROBE}, {{"QT_QPA_PLATFORM", "wayland"}});
+    const bool shown = waitUntil([&] {
+      const std::string output = desktop().output(*probe);
+      return output.find("shown", output.find("shown") + 1) != std::string::npos;
+    });
+    EXPECT_TRUE(shown) << "the probe's windows did not show:\n" << desktop().output(*probe);
+    return probe;
+  }
+};
+
+TEST_P(WaylandDesktopTest, offersTwoOutputsSideBySideThatTheReferenceCaptures) {
+  const QImage whole = desktop().reference(QRect(0, 0, 2560, 800));
+  EXPECT_EQ(whole.size(), QSize(2560, 800));
+  const auto displays = desktop().run({"wayland-info"});
+  EXPECT_EQ(displays.exitStatus, 0) << displays.standardError;
+}
+
+TEST_P(WaylandDesktopTest, clipboardRoundTripsThroughWlCopyAndWlPaste) {
+  auto probe = startProbe();  // GNOME gives the clipboard only to a client of a focused surface
+  const auto copied = desktop().run({"wl-copy", "--type", "text/plain", "from the test"});
+  ASSERT_EQ(copied.exitStatus, 0) << copied.standardError;
+  EXPECT_EQ(desktop().clipboard("text/plain"), "from the test");
+  EXPECT_TRUE(desktop().clipboard("image/png").isEmpty());
+}
+
+TEST_P(WaylandDesktopTest, aDragAcrossBothOutputsReachesTheClientAtItsGlobalPositions) {
+  auto probe = startProbe();
+  desktop().drag({300, 200}, {1700, 500});
+  EXPECT_TRUE(waitUntil([&] { return reported(*probe, "release 1700 500"); })) << desktop().output(*probe);
+  EXPECT_TRUE(reported(*probe, "press 300 200")) << desktop().output(*probe);
+}
+
+TEST_P(WaylandDesktopTest, keysReachTheFocusedClient) {
+  auto probe = startProbe();
+  desktop().click(640, 400);
+  desktop().key("Escape");
+  desktop().key("shift+a");
+  EXPECT_TRUE(waitUntil([&] { return reported(*probe, "key A"); })) << desktop().output(*probe);
+  EXPECT_TRUE(reported(*probe, "key Esc")) << desktop().output(*probe);
+}
+
+TEST_P(WaylandDesktopTest, listsTheWindowsWithTheirProcessAndFocus) {
+  auto probe = startProbe();
+  desktop().click(640, 400);
+  std::vector<DesktopWindow> windows;
+  const auto probeWindows = [&] {
+    windows = desktop().windows();
+    return std::count_if(windows.begin(), windows.end(), [&](const DesktopWindow& window) {
+      return window.pid == probe->pid() || window.app.find("wayland-probe") != std::string::npos;
+    });
+  };
+  EXPECT_TRUE(waitUntil([&] { return probeWindows() == 2; }));
+  EXPECT_TRUE(std::any_of(windows.begin(), windows.end(),
+                          [](const DesktopWindow& window) { return window.focused; }));
+}
+
+TEST_P(WaylandDesktopTest, recordsTheNotificationsShown) {
+  const auto shown =
+      desktop().run({"gdbus", "call", "--session", "--dest", "org.freedesktop.Notifications", "--object-path",
+                     "/org/freedesktop/Notifications", "--method", "org.freedesktop.Notifications.Notify",
+                     "test", "0", "", "Screenshot copied", "Paste it\nwhere you like", "[]", "{}", "5000"});
+  ASSERT_EQ(shown.exitStatus, 0) << shown.standardError;
+  const std::vector<std::string> expected = {"Screenshot copied", "Paste it\nwhere you like"};
+  EXPECT_TRUE(waitUntil([&] { return desktop().notifications() == expected; }))
+      << ::testing::PrintToString(desktop().notifications());
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, WaylandDesktopTest, waylandCompositors(), compositorName);
+
+}  // namespace
+}  // namespace lumacap::test

@@ -1,0 +1,60 @@
+# End-to-end tests on real headless Wayland desktops (KWin, GNOME Shell, sway), started by the
+# test harness in support/WaylandDesktop.*, with input injected by small clients of our own.
+
+enable_language(C)
+
+# Input injectors, in C: KWin's fake-input protocol, wlroots' virtual pointer, mutter's
+# RemoteDesktop over D-Bus.
+set(WAYLAND_TEST_GENERATED ${CMAKE_CURRENT_BINARY_DIR}/wayland-test-generated)
+file(MAKE_DIRECTORY ${WAYLAND_TEST_GENERATED})
+function(lumacap_wayland_test_protocol xml name)
+  add_custom_command(
+    OUTPUT ${WAYLAND_TEST_GENERATED}/${name}-client.h ${WAYLAND_TEST_GENERATED}/${name}.c
+    COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${WAYLAND_TEST_GENERATED}/${name}-client.h
+    COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${WAYLAND_TEST_GENERATED}/${name}.c
+    DEPENDS ${xml} VERBATIM)
+endfunction()
+
+set(WAYLAND_INPUT_TOOLS wlr-virtual-pointer mutter-remote-desktop)
+lumacap_wayland_test_protocol(${CMAKE_CURRENT_SOURCE_DIR}/support/protocols/wlr-virtual-pointer-unstable-v1.xml
+  wlr-virtual-pointer-unstable-v1)
+add_executable(wlr-virtual-pointer support/input/wlr-virtual-pointer.c
+  ${WAYLAND_TEST_GENERATED}/wlr-virtual-pointer-unstable-v1.c)
+target_include_directories(wlr-virtual-pointer PRIVATE ${WAYLAND_TEST_GENERATED})
+target_link_libraries(wlr-virtual-pointer PRIVATE PkgConfig::WAYLAND_CLIENT)
+
+# (plasma-wayland-protocols; without it there is no KWin desktop to test on either)
+set(KWIN_FAKE_INPUT_XML /usr/share/plasma-wayland-protocols/fake-input.xml)
+if(EXISTS ${KWIN_FAKE_INPUT_XML})
+  lumacap_wayland_test_protocol(${KWIN_FAKE_INPUT_XML} fake-input)
+  add_executable(kwin-fake-input support/input/kwin-fake-input.c ${WAYLAND_TEST_GENERATED}/fake-input.c)
+  target_include_directories(kwin-fake-input PRIVATE ${WAYLAND_TEST_GENERATED})
+  target_link_libraries(kwin-fake-input PRIVATE PkgConfig::WAYLAND_CLIENT)
+  list(APPEND WAYLAND_INPUT_TOOLS kwin-fake-input)
+endif()
+
+add_executable(mutter-remote-desktop support/input/mutter-remote-desktop.c)
+target_link_libraries(mutter-remote-desktop PRIVATE PkgConfig::DBUS m)
+
+# A client that reports the input reaching its full-screen windows (the harness's own tests).
+add_executable(wayland-probe support/WaylandProbe.cpp)
+target_link_libraries(wayland-probe PRIVATE Qt6::Widgets)
+
+add_library(LumacapWaylandDesktop STATIC support/WaylandDesktop.cpp support/WaylandTest.cpp)
+target_link_libraries(LumacapWaylandDesktop PUBLIC LumacapTestSupport Qt6::Gui Qt6::DBus)
+target_compile_definitions(LumacapWaylandDesktop PRIVATE
+  LUMACAP_WAYLAND_INPUT_DIR="$<TARGET_FILE_DIR:wlr-virtual-pointer>")
+add_dependencies(LumacapWaylandDesktop ${WAYLAND_INPUT_TOOLS} wayland-probe)
+
+# One process per compositor, so that its tests share one desktop start.
+file(GLOB WAYLAND_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/integration/Wayland*.cpp)
+add_executable(wayland_tests ${WAYLAND_TEST_SOURCES})
+target_link_libraries(wayland_tests PRIVATE LumacapWaylandDesktop ${GUI_TEST_LIBS})
+target_compile_definitions(wayland_tests PRIVATE
+  LUMACAP_WAYLAND_PROBE="$<TARGET_FILE:wayland-probe>")
+add_dependencies(wayland_tests lumacap)
+foreach(compositor kwin gnome sway)
+  add_test(NAME wayland:${compositor} COMMAND wayland_tests --gtest_filter=*/${compositor})
+  set_tests_properties(wayland:${compositor} PROPERTIES
+    LABELS wayland TIMEOUT 600 ENVIRONMENT "LUMACAP_BINARY=$<TARGET_FILE:lumacap>")
+endforeach()

@@ -1,0 +1,47 @@
+#include "support/WaylandTest.h"
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string_view>
+
+namespace lumacap::test {
+namespace {
+
+struct Started {
+  std::unique_ptr<WaylandDesktop> desktop;
+  std::string whyNot;
+};
+
+std::map<Compositor, Started>& desktops() {
+  static std::map<Compositor, Started> started;
+  return started;
+}
+
+// Stops the shared desktops after the last test, while the test's QApplication still runs.
+class StopDesktops : public ::testing::Environment {
+ public:
+  void TearDown() override { desktops().clear(); }
+};
+
+[[maybe_unused]] const auto* const stopDesktops = ::testing::AddGlobalTestEnvironment(new StopDesktops);
+
+}  // namespace
+
+WaylandDesktop* sharedDesktop(Compositor compositor, std::string* whyNot) {
+  auto [entry, first] = desktops().try_emplace(compositor);
+  if (first) entry->second.desktop = WaylandDesktop::start(compositor, &entry->second.whyNot);
+  if (whyNot) *whyNot = entry->second.whyNot;
+  return entry->second.desktop.get();
+}
+
+void WaylandTest::SetUp() {
+  std::string whyNot;
+  desktop_ = sharedDesktop(GetParam(), &whyNot);
+  if (desktop_) return;
+  const char* ci = std::getenv("CI");
+  if (ci && std::string_view(ci) == "true") FAIL() << "no " << nameOf(GetParam()) << " desktop: " << whyNot;
+  GTEST_SKIP() << "no " << nameOf(GetParam()) << " desktop here: " << whyNot;
+}
+
+}  // namespace lumacap::test

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/WaylandDesktop.h"
+
+namespace lumacap::test {
+
+// Tests on a real Wayland desktop, run once per compositor: instantiate with
+//   INSTANTIATE_TEST_SUITE_P(Wayland, MyTest, waylandCompositors(), compositorName);
+// Each test program process starts one desktop per compositor, shared by its tests, and stops it
+// at the end (CTest runs the tests of each compositor in one process: wayland:kwin, …).
+class WaylandTest : public ::testing::TestWithParam<Compositor> {
+ protected:
+  // Skips the test when the desktop cannot run here; fails it under CI=true.
+  void SetUp() override;
+  WaylandDesktop& desktop() { return *desktop_; }
+
+ private:
+  WaylandDesktop* desktop_ = nullptr;
+};
+
+inline auto waylandCompositors() {
+  return ::testing::Values(Compositor::kwin, Compositor::gnome, Compositor::sway);
+}
+inline std::string compositorName(const ::testing::TestParamInfo<Compositor>& info) {
+  return nameOf(info.param);
+}
+
+// The shared desktop of a compositor (started on first use), or null with the reason.
+WaylandDesktop* sharedDesktop(Compositor compositor, std::string* whyNot);
+
+}  // namespace lumacap::test
