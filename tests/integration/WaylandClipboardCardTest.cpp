@@ -10,8 +10,8 @@
 #include <algorithm>
 
 #include "app/views/QuickCaptureView.h"
-#include "support/Subprocess.h"
 #include "support/ModelHarness.h"
+#include "support/Subprocess.h"
 #include "support/WaylandTest.h"
 
 namespace lumacap {
@@ -72,11 +72,14 @@ class WaylandClipboardCardTest : public test::WaylandTest {
   void SetUp() override {
     test::WaylandTest::SetUp();
     if (IsSkipped()) return;
-    editor = desktop().spawn({LUMACAP_WAYLAND_PROBE, "--title", "Editor"});
+    // The user's window: the harness's probe, a full-screen window on each output.
+    editor = desktop().spawn({LUMACAP_WAYLAND_PROBE}, {{"QT_QPA_PLATFORM", "wayland"}});
     ASSERT_TRUE(waitUntil([&] {
-      const auto focused = focusedWindow(desktop());
-      return focused && focused->title == "Editor";
-    })) << "the user's window did not get the focus";
+      const std::string output = desktop().output(*editor);
+      return output.find("shown", output.find("shown") + 1) != std::string::npos;
+    })) << desktop().output(*editor);
+    desktop().click(640, 400);
+    ASSERT_TRUE(waitUntil([&] { return userHasFocus(); })) << "the user's window did not get the focus";
     application = desktop().spawn({test::lumacapBinary()});
     ASSERT_TRUE(waitUntil(
         [&] {
@@ -111,6 +114,12 @@ class WaylandClipboardCardTest : public test::WaylandTest {
     return QImage::fromData(png, "PNG");
   }
 
+  bool userHasFocus() {
+    const auto focused = focusedWindow(desktop());
+    return focused &&
+           (focused->pid == editor->pid() || focused->app.find("wayland-probe") != std::string::npos);
+  }
+
   bool hasDataControl() const { return GetParam() != Compositor::gnome; }
 
   std::unique_ptr<test::BackgroundProcess> editor;
@@ -132,10 +141,8 @@ TEST_P(WaylandClipboardCardTest, ARegionCaptureIsOnTheClipboardAndTheFocusStaysW
   if (GetParam() == Compositor::gnome) {
     ASSERT_TRUE(waitUntil([&] { return contains(desktop().notifications(), "Copied"); }));
   }
-  ASSERT_TRUE(waitUntil([&] {
-    const auto focused = focusedWindow(desktop());
-    return focused && focused->title == "Editor";
-  })) << "the focus did not come back to the user's window";
+  EXPECT_TRUE(waitUntil([&] { return userHasFocus(); }))
+      << "the focus did not come back to the user's window";
 }
 
 TEST_P(WaylandClipboardCardTest, ADisplayCaptureFromACommandIsCopiedOrSaysItIsNot) {
@@ -156,18 +163,14 @@ TEST_P(WaylandClipboardCardTest, TheCardAppearsWithoutTakingTheFocusAndItsEditOp
   if (GetParam() == Compositor::gnome) {
     startAction("capture-display");
     ASSERT_TRUE(waitUntil([&] { return !desktop().notifications().empty(); }));
-    const auto focused = focusedWindow(desktop());
-    ASSERT_TRUE(focused);
-    EXPECT_EQ(focused->title, "Editor");
+    EXPECT_TRUE(userHasFocus());
     return;  // Edit is the notification's action there: clicking GNOME's banner is not scripted
   }
   const QImage bare = desktop().reference(cardArea());
   startAction("capture-display");
   ASSERT_TRUE(waitUntil([&] { return changedShare(bare, desktop().reference(cardArea())) > 0.5; }))
       << "no card at the bottom-right of the capture's output";
-  const auto focused = focusedWindow(desktop());
-  ASSERT_TRUE(focused);
-  EXPECT_EQ(focused->title, "Editor");
+  EXPECT_TRUE(userHasFocus());
 
   desktop().click(cardArea().x() + editButtonInCard().x(), cardArea().y() + editButtonInCard().y());
   ASSERT_TRUE(waitUntil([&] {
