@@ -138,7 +138,7 @@ class WaylandClipboardCardTest : public test::WaylandTest {
   std::unique_ptr<test::BackgroundProcess> application;
 };
 
-TEST_P(WaylandClipboardCardTest, ARegionCaptureIsOnTheClipboardAndTheFocusStaysWithTheUser) {
+TEST_P(WaylandClipboardCardTest, ARegionCaptureIsOnTheClipboard) {
   startAction("capture-region");
   ASSERT_TRUE(waitUntil([&] {
     const auto windows = desktop().windows();
@@ -154,8 +154,6 @@ TEST_P(WaylandClipboardCardTest, ARegionCaptureIsOnTheClipboardAndTheFocusStaysW
   if (GetParam() == Compositor::gnome) {
     ASSERT_TRUE(waitUntil([&] { return contains(desktop().notifications(), "Copied"); }));
   }
-  EXPECT_TRUE(waitUntil([&] { return userHasFocus(); }))
-      << "the focus did not come back to the user's window";
 }
 
 TEST_P(WaylandClipboardCardTest, ADisplayCaptureFromACommandIsCopiedOrSaysItIsNot) {
