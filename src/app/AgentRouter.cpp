@@ -50,8 +50,8 @@ QCoro::Task<DeliveryReceipt> AgentRouter::stage(std::filesystem::path file, std:
   co_return co_await integration_->stage(std::move(file), std::move(prompt), std::move(destination));
 }
 
-void Clipboard::copyImage(Pasteboard& pasteboard, const QImage& image, QFuture<QByteArray> png) {
-  pasteboard.setImage(image, std::move(png));
+QFuture<bool> Clipboard::copyImage(Pasteboard& pasteboard, const QImage& image, QFuture<QByteArray> png) {
+  return pasteboard.setImage(image, std::move(png));
 }
 
 bool PasteHint::isTerminal(const std::string& bundleIdentifier) {

@@ -35,8 +35,9 @@ struct Clipboard {
 
   // Replaces the clipboard with the image alone, in the image types other
   // applications paste; no text, path or file URL goes with it. `png` is its
-  // PNG encoding, finished or under way.
-  static void copyImage(Pasteboard& pasteboard, const QImage& image, QFuture<QByteArray> png);
+  // PNG encoding, finished or under way. The answer: whether the clipboard
+  // really holds the image (the pasteboard's answer).
+  static QFuture<bool> copyImage(Pasteboard& pasteboard, const QImage& image, QFuture<QByteArray> png);
 };
 
 // How the application words its hint after an image has been copied.
@@ -44,6 +45,8 @@ struct PasteHint {
   PasteHint() = delete;
 
   static constexpr const char* initial = "Paste into your app";
+  // The desktop kept the image off the clipboard; the preview can copy it.
+  static constexpr const char* notCopied = "Not on the clipboard · Edit, then Copy Image";
 
   // "Ready in <name> · …": Claude Code's image paste in terminals, the usual
   // paste elsewhere.

@@ -27,6 +27,11 @@ constexpr auto fileWriteError = "The file couldn’t be saved.";
 constexpr auto historyUnreadable =
     "Capture history could not be read, so this capture was not saved. The image is still on the clipboard.";
 
+// A capture the desktop kept off the clipboard: the preview, which has the
+// focus, can put it there.
+constexpr auto notCopiedStatus = "Image not copied · use Copy Image in the preview";
+constexpr auto copyRefusedStatus = "Image not copied · the desktop kept it off the clipboard";
+
 constexpr double minimumChoosableSize = 60;
 constexpr auto recognizerIdleDelay = std::chrono::seconds(5);
 
@@ -188,6 +193,12 @@ void AppModel::setNote(const QString& note) {
   emit noteChanged();
 }
 
+void AppModel::setClipboardState(ClipboardState state) {
+  if (clipboardState_ == state) return;
+  clipboardState_ = state;
+  emit clipboardStateChanged();
+}
+
 void AppModel::setTrayAvailable(bool available) {
   if (trayAvailable_ == available) return;
   trayAvailable_ = available;
@@ -298,7 +309,6 @@ void AppModel::accept(CapturedImage captured) {
   setSavedID(std::nullopt);
   if (!intoPreview) setPrompt({});
   setNote({});
-  setStatus(QStringLiteral("Image copied to clipboard"));
   setError(std::nullopt);
   origin_ = captured.application;
   if (!intoPreview) destinationChosen_ = false;
@@ -318,7 +328,7 @@ void AppModel::accept(CapturedImage captured) {
   if (services_.settings.lookForSecrets() && services_.settings.redactSecretsBeforeCopying()) {
     clipboardHeld_ = true;
   } else {
-    Clipboard::copyImage(services_.pasteboard, image_, png_);
+    copyCaptureInHand(QStringLiteral("Image copied to clipboard"), QString::fromUtf8(notCopiedStatus));
   }
 
   const QString initialName = text(FilenameGenerator().filename({}, origin_, std::nullopt, captureDate_));
@@ -363,7 +373,31 @@ QCoro::Task<> AppModel::reportFailedEncoding(QFuture<QByteArray> png, QUuid toke
   if (self && generation_ == token && bytes.isEmpty()) setError(QString::fromUtf8(fileWriteError));
 }
 
-void AppModel::updateImagePasteHint() { setPasteHint(text(PasteHint::make(captureReturnApplication_))); }
+// Puts the image of the capture in hand on the clipboard; `status` and the
+// paste hint say "copied" only once the desktop confirms it holds the image.
+void AppModel::copyCaptureInHand(QString copiedStatus, QString refusedStatus) {
+  setClipboardState(ClipboardState::copying);
+  awaitClipboard(Clipboard::copyImage(services_.pasteboard, image_, png_), generation_,
+                 std::move(copiedStatus), std::move(refusedStatus));
+}
+
+QCoro::Task<> AppModel::awaitClipboard(QFuture<bool> reached, QUuid token, QString copiedStatus,
+                                       QString refusedStatus) {
+  const QPointer<AppModel> self(this);
+  const bool held = co_await reached;
+  if (!self || generation_ != token) co_return;
+  // A hint of its own (secrets redacted) stays while the image is on the clipboard.
+  const bool refusedBefore = pasteHint_ == text(PasteHint::notCopied);
+  setClipboardState(held ? ClipboardState::copied : ClipboardState::notCopied);
+  setStatus(held ? copiedStatus : refusedStatus);
+  if (!held || refusedBefore) updateImagePasteHint();
+}
+
+void AppModel::updateImagePasteHint() {
+  setPasteHint(text(clipboardState_ == ClipboardState::notCopied
+                        ? PasteHint::notCopied
+                        : PasteHint::make(captureReturnApplication_)));
+}
 
 // The workspace leaves an application that has ended alone, on its worker.
 void AppModel::returnFocus() {
@@ -479,7 +513,8 @@ void AppModel::redactBeforeCopying() {
 void AppModel::releaseClipboard(bool copy) {
   const bool held = std::exchange(clipboardHeld_, false);
   if (!copy) markupAsked_ = false;
-  if (held && copy) Clipboard::copyImage(services_.pasteboard, image_, png_);
+  if (held && copy)
+    copyCaptureInHand(QStringLiteral("Image copied to clipboard"), QString::fromUtf8(notCopiedStatus));
   emit clipboardReleased();
 }
 
@@ -508,8 +543,8 @@ void AppModel::replaceImageInHand(QImage image, QFuture<QByteArray> png) {
   setImage(std::move(image));
   setSavedID(std::nullopt);
   setNote({});
-  if (!clipboardHeld_) Clipboard::copyImage(services_.pasteboard, image_, png_);
-  setStatus(QStringLiteral("Image copied to clipboard"));
+  if (!clipboardHeld_)
+    copyCaptureInHand(QStringLiteral("Image copied to clipboard"), QString::fromUtf8(notCopiedStatus));
 }
 
 void AppModel::forgetOriginal() {
@@ -639,10 +674,14 @@ QCoro::Task<> AppModel::exportCapture() {
 
 void AppModel::copyImage() {
   if (image_.isNull()) return;
-  // A held image is copied once the search has ended.
-  if (!clipboardHeld_) Clipboard::copyImage(services_.pasteboard, image_, png_);
-  setStatus(QStringLiteral("Image copied · paste it in your agent"));
   setError(std::nullopt);
+  // A held image is copied once the search has ended.
+  if (clipboardHeld_) {
+    setStatus(QStringLiteral("Image copied · paste it in your agent"));
+    return;
+  }
+  copyCaptureInHand(QStringLiteral("Image copied · paste it in your agent"),
+                    QString::fromUtf8(copyRefusedStatus));
 }
 
 void AppModel::copyText() {
@@ -805,8 +844,11 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
     presentError(loaded.error);
     co_return;
   }
-  Clipboard::copyImage(services_.pasteboard, loaded.image, QtFuture::makeReadyFuture(loaded.png));
-  setStatus(QStringLiteral("Image copied · paste it in your agent"));
+  const bool held = co_await Clipboard::copyImage(services_.pasteboard, loaded.image,
+                                                  QtFuture::makeReadyFuture(loaded.png));
+  if (!self) co_return;
+  setStatus(held ? QStringLiteral("Image copied · paste it in your agent")
+                 : QString::fromUtf8(copyRefusedStatus));
 }
 
 QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {

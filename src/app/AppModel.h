@@ -79,6 +79,8 @@ class AppModel final : public QObject {
   Q_PROPERTY(QString secretsNotice READ secretsNotice NOTIFY secretsChanged)
   Q_PROPERTY(QString recognizedText READ recognizedText NOTIFY recognizedTextChanged)
   Q_PROPERTY(bool trayAvailable READ trayAvailable WRITE setTrayAvailable NOTIFY trayAvailableChanged)
+  Q_PROPERTY(
+      lumacap::AppModel::ClipboardState clipboardState READ clipboardState NOTIFY clipboardStateChanged)
 
  public:
   // Everything the model works with; it builds none of these itself.
@@ -112,6 +114,12 @@ class AppModel final : public QObject {
 
   static constexpr const char* clipboardID = "clipboard";
 
+  // Where the image of the capture in hand stands with the clipboard: offered
+  // and waiting for the desktop's answer, held, or kept off it (a desktop that
+  // takes clipboard offers only from the focused window with fresh input).
+  enum class ClipboardState { copying, copied, notCopied };
+  Q_ENUM(ClipboardState)
+
   explicit AppModel(Services services, QObject* parent = nullptr);
   ~AppModel() override;
 
@@ -133,6 +141,7 @@ class AppModel final : public QObject {
   // What the user should know about the last save of the capture in hand:
   // the name it was stored under when that differs from the one typed.
   const QString& note() const { return note_; }
+  ClipboardState clipboardState() const { return clipboardState_; }
 
   // The capture in hand is a marked-up image; its original is kept in memory
   // (never in the history) until the capture leaves.
@@ -249,6 +258,7 @@ class AppModel final : public QObject {
   // The clipboard no longer waits for the search for secrets (it ended, or
   // the capture it waited for left).
   void clipboardReleased();
+  void clipboardStateChanged();
 
  private:
   class BusyScope;
@@ -261,6 +271,9 @@ class AppModel final : public QObject {
                             std::optional<std::string> windowTitle, QUuid token, QString initialName,
                             Date date);
   QCoro::Task<> reportFailedEncoding(QFuture<QByteArray> png, QUuid token);
+  void copyCaptureInHand(QString copiedStatus, QString refusedStatus);
+  QCoro::Task<> awaitClipboard(QFuture<bool> reached, QUuid token, QString copiedStatus,
+                               QString refusedStatus);
   void showQuickCapture();
   QCoro::Task<> presentPreview();
   void updateImagePasteHint();
@@ -288,6 +301,7 @@ class AppModel final : public QObject {
   void setRecognition(std::vector<SecretFinding> secrets, QString text);
   void releaseClipboard(bool copy);
   void redactBeforeCopying();
+  void setClipboardState(ClipboardState state);
 
   Services services_;
   std::shared_ptr<ScreenshotStore> store_;
@@ -305,6 +319,7 @@ class AppModel final : public QObject {
   QString pasteHint_;
   QString note_;
   bool trayAvailable_ = true;
+  ClipboardState clipboardState_ = ClipboardState::copied;
   // The user picked the destination after the capture was put in hand: a
   // suggestion no longer replaces it.
   bool destinationChosen_ = false;

@@ -10,6 +10,8 @@
 #include "app/HotKeyManager.h"
 #include "app/OCRService.h"
 #include "app/SettingsManager.h"
+#include "app/WaylandClipboardAndCard.h"
+#include "app/views/CardPresenter.h"
 #include "app/views/Dialogs.h"
 #include "app/views/WindowPresenter.h"
 #include "core/DataRoot.h"
@@ -35,6 +37,8 @@ struct PlatformServices {
   std::unique_ptr<Workspace> workspace;
   std::unique_ptr<Pasteboard> pasteboard;
   std::unique_ptr<HotKeyService> hotKey;
+  // The card as the desktop's own kind of surface; none for a Qt window.
+  CardPresenter::CardFactory makeCard;
 };
 
 PlatformServices x11Services(ProcessSource& processes) {
@@ -46,9 +50,13 @@ PlatformServices x11Services(ProcessSource& processes) {
 // Nothing of X11 runs inside a Wayland session. Without a window list or global shortcuts for
 // programs, the workspace knows no windows and the hot key is refused with the reason.
 PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& processes) {
+  // data-control and layer-shell on Lumacap's own connection where the
+  // compositor offers them; else Qt's clipboard from input handlers and a
+  // desktop notification.
+  WaylandClipboardAndCard clipboardAndCard = WaylandClipboardAndCard::choose();
   return {makeWaylandScreenSource(backend.capture), std::make_unique<NoWindowsWorkspace>(processes),
-          // Qt's clipboard: taken from the input events of Lumacap's focused windows.
-          std::make_unique<QtPasteboard>(), std::make_unique<UnavailableHotKeyService>()};
+          std::move(clipboardAndCard.pasteboard), std::make_unique<UnavailableHotKeyService>(),
+          std::move(clipboardAndCard.makeCard)};
 }
 
 PlatformServices platformServices(const DesktopBackend& backend, ProcessSource& processes) {
@@ -84,6 +92,11 @@ struct AppServices::Parts {
   AgentRouter router{pasteboard, *integration};
   // Lumacap's windows are Qt windows on both X11 and Wayland.
   WindowPresenter windows{captureManager};
+  // On Wayland the card is the desktop's own kind of surface.
+  std::unique_ptr<CardPresenter> cardPresenter =
+      platform.makeCard ? std::make_unique<CardPresenter>(windows, captureManager, platform.makeCard)
+                        : nullptr;
+  AppWindows& presenter = cardPresenter ? static_cast<AppWindows&>(*cardPresenter) : windows;
   AppModel model{AppModel::Services{
       .openStore = [] { return std::make_unique<ScreenshotStore>(ScreenshotStore::defaultRoot()); },
       .registry = registry,
@@ -96,7 +109,7 @@ struct AppServices::Parts {
       .fileBrowser = fileBrowser,
       .startAtLogin = startAtLogin,
       .prompts = prompts,
-      .windows = windows,
+      .windows = presenter,
       .configureHooks =
           [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
       .hookStatus = [] { return HookHandler::status(currentExecutablePath(nullptr)); },
@@ -104,7 +117,13 @@ struct AppServices::Parts {
   }};
 };
 
-AppServices::AppServices() : parts_(std::make_unique<Parts>()) { parts_->windows.attach(parts_->model); }
+AppServices::AppServices() : parts_(std::make_unique<Parts>()) {
+  if (parts_->cardPresenter) {
+    parts_->cardPresenter->attach(parts_->model);
+  } else {
+    parts_->windows.attach(parts_->model);
+  }
+}
 AppServices::~AppServices() = default;
 
 AppModel& AppServices::model() { return parts_->model; }

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "platform/ClipboardClaim.h"
+
 namespace lumacap {
 namespace {
 
@@ -104,6 +106,7 @@ void SelectionView::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   if (anchor_) dragTo(pointOf(event));
   if (selection_ && geometry::isCapturableRegion(*selection_)) {
+    claimClipboardFromInput();  // while this window has the focus and a fresh input serial
     if (selected) selected(*selection_);
     return;
   }

@@ -19,7 +19,10 @@ class Pasteboard {
   // and the toolkit's own image data), with no text, path or file URL. `png`
   // is the image's PNG encoding, which may still be under way on a worker:
   // the image is on offer at once and the bytes are handed out when asked for.
-  virtual void setImage(const QImage& image, QFuture<QByteArray> png) = 0;
+  // The answer says whether the selection really holds this offer once the
+  // desktop had its say: some desktops drop an offer from a program that has
+  // no focused window, without telling it.
+  virtual QFuture<bool> setImage(const QImage& image, QFuture<QByteArray> png) = 0;
 };
 
 }  // namespace lumacap

@@ -16,6 +16,7 @@
 #include "app/OCRService.h"
 #include "app/RegionSelector.h"
 #include "app/SettingsManager.h"
+#include "app/views/CardPresenter.h"
 #include "app/views/WindowPresenter.h"
 #include "platform/FileBrowser.h"
 #include "platform/StartAtLogin.h"
@@ -106,6 +107,8 @@ struct ModelHarness {
     registry = std::make_unique<AgentSessionRegistry>(std::move(owned));
     router = std::make_unique<AgentRouter>(pasteboard, *integration);
     windows = std::make_unique<WindowPresenter>(*captureManager);
+    if (makeCard) cardPresenter = std::make_unique<CardPresenter>(*windows, *captureManager, makeCard);
+    AppWindows& presenter = cardPresenter ? static_cast<AppWindows&>(*cardPresenter) : *windows;
     model = std::make_unique<AppModel>(AppModel::Services{
         .openStore =
             [this] {
@@ -123,13 +126,17 @@ struct ModelHarness {
         .fileBrowser = fileBrowser,
         .startAtLogin = startAtLogin,
         .prompts = prompts,
-        .windows = *windows,
+        .windows = presenter,
         .configureHooks = [this](bool install) { return configureHooks(install); },
         .hookStatus = [this] { return hookStatus(); },
         .desktopLimits = desktopLimits,
         .dismissalDelay = dismissalDelay,
     });
-    windows->attach(*model);
+    if (cardPresenter) {
+      cardPresenter->attach(*model);
+    } else {
+      windows->attach(*model);
+    }
     awaitTask(model->openStore());
     return *model;
   }
@@ -154,6 +161,8 @@ struct ModelHarness {
   bool storeFails = false;
   std::function<void()> whileOpeningStore;
   std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
+  // When set, the card is this one (as on Wayland) instead of a Qt window.
+  CardPresenter::CardFactory makeCard;
 
   std::unique_ptr<SettingsManager> settings;
   std::unique_ptr<CaptureManager> captureManager;
@@ -162,6 +171,7 @@ struct ModelHarness {
   std::unique_ptr<AgentSessionRegistry> registry;
   std::unique_ptr<AgentRouter> router;
   std::unique_ptr<WindowPresenter> windows;
+  std::unique_ptr<CardPresenter> cardPresenter;
   std::unique_ptr<AppModel> model;  // last: it goes first
 };
 

@@ -26,6 +26,19 @@ QToolButton* textButton(const QString& title, QWidget* parent) {
   return button;
 }
 
+// "Copied" only once the clipboard holds the image.
+QString clipboardTitle(AppModel::ClipboardState state) {
+  switch (state) {
+    case AppModel::ClipboardState::copying:
+      return QStringLiteral("Copying…");
+    case AppModel::ClipboardState::copied:
+      return QStringLiteral("Copied");
+    case AppModel::ClipboardState::notCopied:
+      break;
+  }
+  return QStringLiteral("Not copied");
+}
+
 }  // namespace
 
 QToolButton* makeSecretsNotice(AppModel& model, const QWidget& style) {
@@ -139,7 +152,8 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   card->addLayout(details, 1);
 
   for (auto signal : {&AppModel::imageChanged, &AppModel::savedIDChanged, &AppModel::errorChanged,
-                      &AppModel::pasteHintChanged, &AppModel::filenameChanged, &AppModel::secretsChanged}) {
+                      &AppModel::pasteHintChanged, &AppModel::filenameChanged, &AppModel::secretsChanged,
+                      &AppModel::clipboardStateChanged}) {
     connect(&model_, signal, this, &QuickCaptureView::render);
   }
   render();
@@ -148,12 +162,13 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
 void QuickCaptureView::render() {
   thumbnail_->setImage(model_.image());
   const bool saved = model_.savedID().has_value();
-  // Once saved, the card names the file the capture was stored as.
-  const QString title = saved ? model_.filename() : QStringLiteral("Copied");
-  header_->setText(header_->fontMetrics().elidedText(title, Qt::ElideMiddle, headerWidth));
+  header_->setText(header_->fontMetrics().elidedText(title(model_), Qt::ElideMiddle, headerWidth));
   header_->setToolTip(saved ? model_.filename() : QString());
-  headerIcon_->setPixmap(symbolIcon(Symbol::checkmarkCircle, palette().color(QPalette::WindowText))
-                             .pixmap(QSize(12, 12), devicePixelRatioF()));
+  const bool offClipboard = !saved && model_.clipboardState() != AppModel::ClipboardState::copied;
+  headerIcon_->setPixmap(offClipboard
+                             ? QPixmap()
+                             : symbolIcon(Symbol::checkmarkCircle, palette().color(QPalette::WindowText))
+                                   .pixmap(QSize(12, 12), devicePixelRatioF()));
   save_->setText(saved ? QStringLiteral("Saved") : QStringLiteral("Save"));
   save_->setEnabled(!saved);
 
@@ -163,11 +178,32 @@ void QuickCaptureView::render() {
   secretsNotice_->setText(notice);
   secretsNotice_->setVisible(!notice.isEmpty() && !error);
   hint_->setVisible(notice.isEmpty() || error);
-  const QString text = error ? *error : model_.pasteHint();
+  const QString text = hintText(model_);
   if (layout()) layout()->activate();
   hint_->setText(fitted(text, hint_->fontMetrics(), hint_->contentsRect().width(), 2));
   hint_->setToolTip(hint_->text() == text ? QString() : text);
-  look::setTextColor(*hint_, error ? look::warning() : look::secondary(*this));
+  const bool refused = model_.clipboardState() == AppModel::ClipboardState::notCopied;
+  look::setTextColor(*hint_, error || refused ? look::warning() : look::secondary(*this));
+}
+
+// Once saved, the card names the file the capture was stored as.
+QString QuickCaptureView::title(const AppModel& model) {
+  return model.savedID() ? model.filename() : clipboardTitle(model.clipboardState());
+}
+
+QString QuickCaptureView::hintText(const AppModel& model) {
+  return model.error() ? *model.error() : model.pasteHint();
+}
+
+bool QuickCaptureView::clickAt(QPoint position) {
+  for (QWidget* widget = childAt(position); widget && widget != this; widget = widget->parentWidget()) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+      if (!button->isEnabled()) return false;
+      button->click();
+      return true;
+    }
+  }
+  return false;
 }
 
 QString QuickCaptureView::fitted(const QString& text, const QFontMetrics& metrics, int width, int lines) {

@@ -53,6 +53,14 @@ class QuickCaptureView final : public QWidget {
   // In the hint's place while the capture may hold secrets.
   QToolButton* secretsNotice() const { return secretsNotice_; }
 
+  // What the card says: its title (the file name once saved), and the
+  // error or the paste hint below it.
+  static QString title(const AppModel& model);
+  static QString hintText(const AppModel& model);
+  // Clicks the card's button at `position` (a click on a surface that is not
+  // a Qt window); false when there is none there, or it is disabled.
+  bool clickAt(QPoint position);
+
   // `text` as it fits in `lines` word-wrapped lines of `width` pixels: whole,
   // or with its middle left out, so that the end (an error's cause) shows.
   static QString fitted(const QString& text, const QFontMetrics& metrics, int width, int lines);

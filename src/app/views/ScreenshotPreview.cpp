@@ -125,8 +125,9 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
                       &AppModel::imageChanged}) {
     connect(&model_, signal, this, &ScreenshotPreview::renderAction);
   }
-  for (auto signal : {&AppModel::errorChanged, &AppModel::savedIDChanged, &AppModel::noteChanged,
-                      &AppModel::destinationIDChanged, &AppModel::promptChanged}) {
+  for (auto signal :
+       {&AppModel::errorChanged, &AppModel::savedIDChanged, &AppModel::noteChanged,
+        &AppModel::destinationIDChanged, &AppModel::promptChanged, &AppModel::clipboardStateChanged}) {
     connect(&model_, signal, this, &ScreenshotPreview::renderFooter);
   }
   connect(&model_, &AppModel::statusChanged, this, [this] {
@@ -352,8 +353,10 @@ QString ScreenshotPreview::footerText() const {
   if (model_.destinationID() != AppModel::clipboardID)
     return QStringLiteral("Return stages it for the session.");
   if (!imageOnly()) return QStringLiteral("Return copies the file’s path and your message.");
-  return model_.savedID() ? QStringLiteral("Saved locally. Ready to paste.")
-                          : QStringLiteral("Already copied. Paste whenever you’re ready.");
+  if (model_.savedID()) return QStringLiteral("Saved locally. Ready to paste.");
+  if (model_.clipboardState() != AppModel::ClipboardState::copied)
+    return QStringLiteral("Not on the clipboard yet. Return copies it.");
+  return QStringLiteral("Already copied. Paste whenever you’re ready.");
 }
 
 // Escape drops the capture; a message the user typed is not lost without a

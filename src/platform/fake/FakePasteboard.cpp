@@ -9,11 +9,22 @@ void FakePasteboard::setText(const std::string& text) {
   ++writes_;
 }
 
-void FakePasteboard::setImage(const QImage& image, QFuture<QByteArray> png) {
+QFuture<bool> FakePasteboard::setImage(const QImage& image, QFuture<QByteArray> png) {
   image_ = image;
   png_ = std::move(png);
   text_.reset();
   ++writes_;
+  if (answer_ != Answer::later) return QtFuture::makeReadyFuture(answer_ == Answer::reached);
+  QPromise<bool>& promise = pending_.emplace_back();
+  promise.start();
+  return promise.future();
+}
+
+void FakePasteboard::answerPending(bool reached) {
+  if (pending_.empty()) return;
+  pending_.front().addResult(reached);
+  pending_.front().finish();
+  pending_.pop_front();
 }
 
 QByteArray FakePasteboard::png() const {

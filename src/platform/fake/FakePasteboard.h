@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QImage>
+#include <QPromise>
+#include <deque>
 #include <optional>
 #include <string>
 
@@ -12,8 +14,14 @@ namespace lumacap {
 class FakePasteboard final : public Pasteboard {
  public:
   void setText(const std::string& text) override;
-  void setImage(const QImage& image, QFuture<QByteArray> png) override;
+  QFuture<bool> setImage(const QImage& image, QFuture<QByteArray> png) override;
   void setImage(const QImage& image) { setImage(image, {}); }
+  // What the next image writes answer: reached at once (the default), not
+  // reached, or an answer that comes when the test gives it.
+  enum class Answer { reached, refused, later };
+  void answerImages(Answer answer) { answer_ = answer; }
+  // Gives the answer to the earliest write still waiting for one.
+  void answerPending(bool reached);
 
   const std::optional<std::string>& text() const { return text_; }
   const std::optional<QImage>& image() const { return image_; }
@@ -26,6 +34,8 @@ class FakePasteboard final : public Pasteboard {
   std::optional<QImage> image_;
   QFuture<QByteArray> png_;
   int writes_ = 0;
+  Answer answer_ = Answer::reached;
+  std::deque<QPromise<bool>> pending_;
 };
 
 }  // namespace lumacap

@@ -45,9 +45,10 @@ void QtPasteboard::setText(const std::string& text) {
   QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
 }
 
-void QtPasteboard::setImage(const QImage& image, QFuture<QByteArray> png) {
+QFuture<bool> QtPasteboard::setImage(const QImage& image, QFuture<QByteArray> png) {
   QGuiApplication::clipboard()->setMimeData(new EncodedImageData(image, std::move(png)),
                                             QClipboard::Clipboard);
+  return QtFuture::makeReadyFuture(true);
 }
 
 }  // namespace lumacap

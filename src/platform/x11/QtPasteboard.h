@@ -9,7 +9,8 @@ namespace lumacap {
 class QtPasteboard final : public Pasteboard {
  public:
   void setText(const std::string& text) override;
-  void setImage(const QImage& image, QFuture<QByteArray> png) override;
+  // X11 hands the selection to whoever asks: the offer always reaches it.
+  QFuture<bool> setImage(const QImage& image, QFuture<QByteArray> png) override;
 };
 
 }  // namespace lumacap

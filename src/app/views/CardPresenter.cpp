@@ -1,0 +1,59 @@
+#include "app/views/CardPresenter.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "app/CaptureManager.h"
+#include "app/views/WindowPresenter.h"
+
+namespace lumacap {
+
+CardPresenter::CardPresenter(WindowPresenter& windows, CaptureManager& captureManager, CardFactory makeCard)
+    : windows_(windows), captureManager_(captureManager), makeCard_(std::move(makeCard)) {}
+
+CardPresenter::~CardPresenter() = default;
+
+void CardPresenter::attach(AppModel& model) {
+  windows_.attach(model);
+  card_ = makeCard_(model);
+}
+
+void CardPresenter::showQuickCapture(uint32_t displayID) {
+  cardDisplay_ = displayID;
+  QScreen* screen = captureManager_.screen(displayID);
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (card_) card_->show(screen);
+}
+
+void CardPresenter::hideQuickCapture() {
+  if (card_) card_->hide();
+}
+
+void CardPresenter::showPreview() { windows_.showPreview(); }
+void CardPresenter::hidePreview() { windows_.hidePreview(); }
+bool CardPresenter::previewShown() const { return windows_.previewShown(); }
+void CardPresenter::showHistory() { windows_.showHistory(); }
+void CardPresenter::showSettings() { windows_.showSettings(); }
+void CardPresenter::showWindowChooser(std::vector<ShareableWindow> windows) {
+  windows_.showWindowChooser(std::move(windows));
+}
+void CardPresenter::hideWindowChooser() { windows_.hideWindowChooser(); }
+void CardPresenter::hideForPasting() { windows_.hideForPasting(); }
+
+void CardPresenter::hideForCapture() {
+  // A second capture before the first one's card came back keeps the first answer.
+  if (card_ && card_->shown()) {
+    cardHiddenForCapture_ = true;
+    card_->hide();
+  }
+  windows_.hideForCapture();
+}
+
+bool CardPresenter::restoreAfterCapture(bool withCard, bool withFocus) {
+  if (std::exchange(cardHiddenForCapture_, false) && withCard) showQuickCapture(cardDisplay_);
+  return windows_.restoreAfterCapture(false, withFocus);
+}
+
+bool CardPresenter::previewWasShownBeforeCapture() const { return windows_.previewWasShownBeforeCapture(); }
+
+}  // namespace lumacap

@@ -1,0 +1,47 @@
+#include "app/views/LayerShellCard.h"
+
+#include <QLayout>
+#include <QPainter>
+#include <QScreen>
+
+#include "app/AppModel.h"
+#include "platform/wayland/LayerShellSurface.h"
+
+namespace lumacap {
+namespace {
+
+constexpr int cardMargin = 20;  // from the right and bottom of the output, as on X11
+
+}  // namespace
+
+LayerShellCard::LayerShellCard(AppModel& model, std::unique_ptr<LayerShellSurface> surface)
+    : model_(model), view_(model, true), surface_(std::move(surface)) {
+  view_.setAttribute(Qt::WA_DontShowOnScreen);
+  surface_->hovered = [this](bool inside) { model_.setQuickCaptureHovered(inside); };
+  surface_->clicked = [this](QPoint at) { view_.clickAt(at); };
+  // After the view's own updates (connected first), the surface is drawn again.
+  for (auto signal :
+       {&AppModel::imageChanged, &AppModel::savedIDChanged, &AppModel::errorChanged,
+        &AppModel::pasteHintChanged, &AppModel::filenameChanged, &AppModel::clipboardStateChanged}) {
+    connect(&model_, signal, this, [this] { surface_->redraw(); });
+  }
+}
+
+LayerShellCard::~LayerShellCard() = default;
+
+void LayerShellCard::show(QScreen* screen) {
+  surface_->show(screen ? screen->name() : QString(), view_.size(), QMargins(0, 0, cardMargin, cardMargin),
+                 [this](QImage& canvas) { paint(canvas); });
+}
+
+void LayerShellCard::hide() { surface_->hide(); }
+
+bool LayerShellCard::shown() const { return surface_->shown(); }
+
+void LayerShellCard::paint(QImage& canvas) {
+  if (QLayout* layout = view_.layout()) layout->activate();
+  // Without the window background: the rounded card's corners stay transparent.
+  static_cast<QWidget&>(view_).render(&canvas, QPoint(), QRegion(), QWidget::DrawChildren);
+}
+
+}  // namespace lumacap

@@ -1,0 +1,59 @@
+#include "app/views/NotificationCard.h"
+
+#include "app/AppModel.h"
+#include "app/views/QuickCaptureView.h"
+#include "platform/linux/DesktopNotifications.h"
+
+namespace lumacap {
+namespace {
+
+constexpr auto editKey = "edit";
+constexpr auto saveKey = "save";
+
+}  // namespace
+
+NotificationCard::NotificationCard(AppModel& model, std::unique_ptr<DesktopNotifications> notifications)
+    : model_(model), notifications_(std::move(notifications)) {
+  connect(notifications_.get(), &DesktopNotifications::actionInvoked, this, &NotificationCard::invoked);
+  connect(notifications_.get(), &DesktopNotifications::closed, this, [this](uint32_t id) {
+    if (id == id_) id_ = 0;
+  });
+  for (auto signal : {&AppModel::savedIDChanged, &AppModel::errorChanged, &AppModel::pasteHintChanged,
+                      &AppModel::clipboardStateChanged}) {
+    connect(&model_, signal, this, [this] {
+      if (shown()) notify();
+    });
+  }
+}
+
+NotificationCard::~NotificationCard() { hide(); }
+
+void NotificationCard::show(QScreen*) { notify(); }
+
+void NotificationCard::hide() { notifications_->close(std::exchange(id_, 0)); }
+
+// The server keeps it for the card's time; the model's own dismissal closes
+// it too, as the server may not honour the timeout.
+void NotificationCard::notify() {
+  DesktopNotification notification{
+      .summary = QuickCaptureView::title(model_),
+      .body = QuickCaptureView::hintText(model_),
+      .image = model_.image(),
+      .actions = {{editKey, QStringLiteral("Edit")}},
+      .timeout = std::chrono::seconds(7),
+      .replaces = id_,
+  };
+  if (!model_.savedID()) notification.actions.emplace_back(saveKey, QStringLiteral("Save"));
+  id_ = notifications_->notify(notification);
+}
+
+void NotificationCard::invoked(uint32_t id, const QString& key) {
+  if (id != id_ || id == 0) return;
+  if (key == editKey) {
+    model_.showPreview();
+  } else if (key == saveKey) {
+    model_.save();
+  }
+}
+
+}  // namespace lumacap

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+
+#include "app/views/CardPresenter.h"
+
+namespace lumacap {
+
+class AppModel;
+class DesktopNotifications;
+
+// The card as a desktop notification, where no surface of ours may float
+// above the windows without taking the focus (GNOME): the card's title and
+// hint with the thumbnail, and its Edit and Save as actions. It goes when
+// the model dismisses the card, and follows the model while it is up.
+class NotificationCard final : public QObject, public CaptureCard {
+ public:
+  NotificationCard(AppModel& model, std::unique_ptr<DesktopNotifications> notifications);
+  ~NotificationCard() override;
+
+  void show(QScreen* screen) override;
+  void hide() override;
+  bool shown() const override { return id_ != 0; }
+
+ private:
+  void notify();
+  void invoked(uint32_t id, const QString& key);
+
+  AppModel& model_;
+  std::unique_ptr<DesktopNotifications> notifications_;
+  uint32_t id_ = 0;
+};
+
+}  // namespace lumacap

@@ -1,0 +1,90 @@
+#include "platform/linux/DesktopNotifications.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusReply>
+
+namespace lumacap {
+namespace {
+
+constexpr auto service = "org.freedesktop.Notifications";
+constexpr auto path = "/org/freedesktop/Notifications";
+constexpr auto interface = "org.freedesktop.Notifications";
+// A server that hangs must not hold up the GUI thread for long.
+constexpr int callTimeoutMs = 2000;
+// Thumbnails larger than this only cost bus traffic.
+constexpr int imageSide = 256;
+
+// The image-data hint: (iiibiiay) width, height, rowstride, has alpha,
+// bits per sample, channels, RGBA bytes.
+struct ImageData {
+  QImage rgba;
+};
+
+QDBusArgument& operator<<(QDBusArgument& argument, const ImageData& image) {
+  const QImage& rgba = image.rgba;
+  argument.beginStructure();
+  argument << rgba.width() << rgba.height() << static_cast<int>(rgba.bytesPerLine()) << true << 8 << 4
+           << QByteArray(reinterpret_cast<const char*>(rgba.constBits()), rgba.sizeInBytes());
+  argument.endStructure();
+  return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, ImageData&) { return argument; }
+
+}  // namespace
+}  // namespace lumacap
+
+Q_DECLARE_METATYPE(lumacap::ImageData)
+
+namespace lumacap {
+
+FreedesktopNotifications::FreedesktopNotifications() {
+  qDBusRegisterMetaType<ImageData>();
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  bus.connect(service, path, interface, "ActionInvoked", this, SLOT(onActionInvoked(uint, QString)));
+  bus.connect(service, path, interface, "NotificationClosed", this, SLOT(onClosed(uint, uint)));
+}
+
+bool FreedesktopNotifications::available() {
+  QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+  if (!bus) return false;
+  return bus->isServiceRegistered(service).value() ||
+         bus->activatableServiceNames().value().contains(service);
+}
+
+uint32_t FreedesktopNotifications::notify(const DesktopNotification& notification) {
+  QStringList actions;
+  for (const auto& [key, label] : notification.actions) actions << key << label;
+  QVariantMap hints;
+  if (!notification.image.isNull()) {
+    QImage scaled =
+        notification.image.width() > imageSide || notification.image.height() > imageSide
+            ? notification.image.scaled(imageSide, imageSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+            : notification.image;
+    hints.insert("image-data",
+                 QVariant::fromValue(ImageData{scaled.convertToFormat(QImage::Format_RGBA8888)}));
+  }
+  QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, "Notify");
+  call << QStringLiteral("Lumacap") << static_cast<uint>(notification.replaces) << QString()
+       << notification.summary << notification.body << actions << hints
+       << static_cast<int>(notification.timeout.count());
+  const QDBusReply<uint> reply = QDBusConnection::sessionBus().call(call, QDBus::Block, callTimeoutMs);
+  return reply.isValid() ? reply.value() : 0;
+}
+
+void FreedesktopNotifications::close(uint32_t id) {
+  if (id == 0) return;
+  QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, "CloseNotification");
+  call << static_cast<uint>(id);
+  QDBusConnection::sessionBus().call(call, QDBus::NoBlock);
+}
+
+void FreedesktopNotifications::onActionInvoked(uint id, const QString& key) { emit actionInvoked(id, key); }
+
+void FreedesktopNotifications::onClosed(uint id, uint) { emit closed(id); }
+
+}  // namespace lumacap

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QFuture>
+#include <QObject>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/Pasteboard.h"
+
+struct wl_seat;
+struct zwlr_data_control_manager_v1;
+struct zwlr_data_control_device_v1;
+struct zwlr_data_control_offer_v1;
+struct zwlr_data_control_source_v1;
+
+namespace lumacap {
+
+class WaylandConnection;
+
+// The clipboard through wlroots' data-control protocol on Lumacap's own
+// connection: a selection set this way needs neither focus nor an input
+// event, so it works after any capture (KWin, sway and other wlroots
+// desktops). The bytes go to each pasting client from a thread of their own,
+// so that a large PNG or a slow reader never holds up the GUI thread.
+class DataControlPasteboard final : public Pasteboard {
+ public:
+  // Null when the compositor offers no data-control or no seat.
+  static std::unique_ptr<DataControlPasteboard> create(std::shared_ptr<WaylandConnection> connection);
+  ~DataControlPasteboard() override;
+
+  void setText(const std::string& text) override;
+  QFuture<bool> setImage(const QImage& image, QFuture<QByteArray> png) override;
+
+  // Whether the selection still holds Lumacap's last offer: false once
+  // another client took it.
+  bool holdsSelection() const { return source_ != nullptr; }
+
+  // The contents of one offer: its bytes per type.
+  using Contents = std::map<std::string, QFuture<QByteArray>>;
+
+ private:
+  DataControlPasteboard(std::shared_ptr<WaylandConnection> connection, zwlr_data_control_manager_v1* manager,
+                        wl_seat* seat);
+  // Offers `contents`; answers whether the selection holds them once the
+  // compositor has handled the request.
+  bool offer(Contents contents);
+  void dropSource();
+
+  static void send(void* data, zwlr_data_control_source_v1* source, const char* type, int32_t fd);
+  static void cancelled(void* data, zwlr_data_control_source_v1* source);
+  static void dataOffer(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer);
+  static void selection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer);
+  static void primarySelection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer);
+  static void finished(void* data, zwlr_data_control_device_v1* device);
+
+  std::shared_ptr<WaylandConnection> connection_;
+  zwlr_data_control_manager_v1* manager_;
+  wl_seat* seat_;
+  zwlr_data_control_device_v1* device_ = nullptr;
+  zwlr_data_control_source_v1* source_ = nullptr;
+  Contents contents_;
+  zwlr_data_control_offer_v1* selectionOffer_ = nullptr;
+  zwlr_data_control_offer_v1* primaryOffer_ = nullptr;
+};
+
+// Writes `bytes` (once ready) to `fd` and closes it, on a thread of its own;
+// a reader that goes away early ends the write without harm.
+void writeWhenReady(int fd, QFuture<QByteArray> bytes);
+
+}  // namespace lumacap

@@ -1,0 +1,167 @@
+#include "platform/wayland/FocusedPasteboard.h"
+
+#include <QClipboard>
+#include <QEventLoop>
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QImage>
+
+#include "platform/ClipboardClaim.h"
+
+namespace lumacap {
+namespace {
+
+constexpr auto pngType = "image/png";
+// A claim whose image never comes (the capture failed) is answered empty.
+constexpr auto claimPatience = std::chrono::seconds(5);
+
+QByteArray resultOf(const QFuture<QByteArray>& future) {
+  return future.resultCount() > 0 ? future.result() : QByteArray();
+}
+
+}  // namespace
+
+// The offer made from the overlay's input handler: image/png, whose bytes
+// arrive with the capture a moment later.
+class FocusedPasteboard::PendingImage final : public QMimeData {
+ public:
+  PendingImage() { promise_.start(); }
+  ~PendingImage() override { fulfil({}); }
+
+  void fulfil(QFuture<QByteArray> png) {
+    if (fulfilled_) return;
+    fulfilled_ = true;
+    png_ = std::move(png);
+    promise_.finish();
+  }
+
+  QStringList formats() const override { return {pngType}; }
+  bool hasFormat(const QString& type) const override { return type == pngType; }
+
+ protected:
+  QVariant retrieveData(const QString& type, QMetaType) const override {
+    if (type != pngType) return {};
+    // A paste that comes before the capture is in hand waits for it, with
+    // the event loop running so that the capture can arrive.
+    if (!fulfilled_) {
+      QEventLoop loop;
+      QFutureWatcher<void> watcher;
+      QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+      watcher.setFuture(promise_.future());
+      QTimer::singleShot(claimPatience, &loop, &QEventLoop::quit);
+      if (!fulfilled_) loop.exec();
+    }
+    png_.waitForFinished();
+    return resultOf(png_);
+  }
+
+ private:
+  mutable QPromise<void> promise_;
+  mutable QFuture<QByteArray> png_;
+  bool fulfilled_ = false;
+};
+
+namespace {
+
+// An image whose PNG is encoded elsewhere, handed out when a client asks.
+class EncodedImage final : public QMimeData {
+ public:
+  explicit EncodedImage(QFuture<QByteArray> png) : png_(std::move(png)) {}
+  QStringList formats() const override { return {pngType}; }
+  bool hasFormat(const QString& type) const override { return type == pngType; }
+
+ protected:
+  QVariant retrieveData(const QString& type, QMetaType) const override {
+    if (type != pngType) return {};
+    png_.waitForFinished();
+    return resultOf(png_);
+  }
+
+ private:
+  mutable QFuture<QByteArray> png_;
+};
+
+}  // namespace
+
+FocusedPasteboard::FocusedPasteboard(std::chrono::milliseconds confirmation) : confirmation_(confirmation) {
+  deadline_.setSingleShot(true);
+  connect(&deadline_, &QTimer::timeout, this, [this] { answer(offer_.confirmed); });
+  connect(QGuiApplication::clipboard(), &QClipboard::changed, this, [this](QClipboard::Mode mode) {
+    if (mode == QClipboard::Clipboard) clipboardChanged();
+  });
+  setClipboardClaimant([this] { claim(); });
+}
+
+FocusedPasteboard::~FocusedPasteboard() {
+  setClipboardClaimant({});
+  answer(false);
+}
+
+void FocusedPasteboard::claim() {
+  auto* pending = new PendingImage;
+  publish(pending);
+  claimed_ = pending;
+}
+
+void FocusedPasteboard::setText(const std::string& text) {
+  if (!QGuiApplication::focusWindow()) return;  // it would be dropped
+  auto* data = new QMimeData;
+  data->setText(QString::fromStdString(text));
+  publish(data);
+}
+
+QFuture<bool> FocusedPasteboard::setImage(const QImage&, QFuture<QByteArray> png) {
+  answer(false);  // an earlier write still waiting is superseded
+  if (claimed_ && offer_.data == claimed_.data()) {
+    // The overlay claimed the selection for this capture.
+    std::exchange(claimed_, nullptr)->fulfil(std::move(png));
+  } else if (QGuiApplication::focusWindow()) {
+    publish(new EncodedImage(std::move(png)));
+  } else {
+    return QtFuture::makeReadyFuture(false);  // no focus, no input: the compositor would drop it
+  }
+  if (!offer_.data) return QtFuture::makeReadyFuture(false);
+  QPromise<bool>& promise = offer_.answer.emplace();
+  promise.start();
+  QFuture<bool> future = promise.future();
+  if (offer_.confirmed) {
+    answer(true);
+  } else if (!deadline_.isActive()) {
+    deadline_.start(confirmation_);
+  }
+  return future;
+}
+
+void FocusedPasteboard::publish(QMimeData* data) {
+  offer_.confirmed = false;
+  offer_.data = data;
+  settingOurs_ = true;
+  QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+  settingOurs_ = false;
+  deadline_.start(confirmation_);
+}
+
+// Qt reports our own write at once, and the compositor's announcement of the
+// selection (ours, or another client's that replaced it) when it comes.
+void FocusedPasteboard::clipboardChanged() {
+  if (settingOurs_ || !offer_.data) return;
+  const QClipboard* clipboard = QGuiApplication::clipboard();
+  const bool ours = clipboard->ownsClipboard() && clipboard->mimeData(QClipboard::Clipboard) == offer_.data;
+  if (!ours) {
+    offer_.data = nullptr;
+    answer(false);
+    return;
+  }
+  offer_.confirmed = true;
+  answer(true);
+}
+
+void FocusedPasteboard::answer(bool held) {
+  if (!offer_.answer) return;
+  deadline_.stop();
+  offer_.answer->addResult(held);
+  offer_.answer->finish();
+  offer_.answer.reset();
+}
+
+}  // namespace lumacap

@@ -1,0 +1,214 @@
+// The clipboard and the card of the real application on each headless Wayland
+// desktop: what another client pastes after a capture, the card (or GNOME's
+// notification) without the focus leaving the user's window, and the preview
+// opened from the card.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QLayout>
+#include <QToolButton>
+#include <algorithm>
+#include <thread>
+
+#include "app/views/QuickCaptureView.h"
+#include "support/ModelHarness.h"
+#include "support/Subprocess.h"
+#include "support/WaylandTest.h"
+
+namespace lumacap {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Compositor;
+using test::DesktopWindow;
+using test::waitUntil;
+
+constexpr int outputWidth = 1280;
+constexpr int outputHeight = 800;
+constexpr int cardMargin = 20;
+const std::map<std::string, std::string> onWayland{{"QT_QPA_PLATFORM", "wayland"}};
+
+// Where a card lies at the bottom-right of each output, in layout coordinates.
+std::vector<QRect> cardAreas() {
+  const QSize card(304, 104);
+  std::vector<QRect> areas;
+  for (int right : {outputWidth, 2 * outputWidth}) {
+    areas.emplace_back(QPoint(right - cardMargin - card.width(), outputHeight - cardMargin - card.height()),
+                       card);
+  }
+  return areas;
+}
+
+// Where the card's Edit button is, in the card: read from the card itself.
+QPoint editButtonInCard() {
+  test::ModelHarness harness;
+  QuickCaptureView card(harness.start(), true);
+  card.layout()->activate();
+  return card.editButton()->geometry().center();
+}
+
+std::optional<DesktopWindow> focusedWindow(test::WaylandDesktop& desktop) {
+  for (const DesktopWindow& window : desktop.windows()) {
+    if (window.focused) return window;
+  }
+  return std::nullopt;
+}
+
+// The share of pixels that differ between two images of the same size.
+double changedShare(const QImage& before, const QImage& after) {
+  if (before.size() != after.size() || before.isNull()) return 1;
+  const QImage a = before.convertToFormat(QImage::Format_RGB32);
+  const QImage b = after.convertToFormat(QImage::Format_RGB32);
+  int changed = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) changed += a.pixel(x, y) != b.pixel(x, y);
+  }
+  return static_cast<double>(changed) / (a.width() * a.height());
+}
+
+bool contains(const std::vector<std::string>& texts, const std::string& wanted) {
+  return std::any_of(texts.begin(), texts.end(),
+                     [&](const std::string& text) { return text.find(wanted) != std::string::npos; });
+}
+
+// Lumacap running in the desktop's session, with the user working in an
+// ordinary window on the right output.
+class WaylandClipboardCardTest : public test::WaylandTest {
+ protected:
+  void SetUp() override {
+    test::WaylandTest::SetUp();
+    if (IsSkipped()) return;
+    // The user's window: the harness's probe, a full-screen window on each output.
+    editor = desktop().spawn({LUMACAP_WAYLAND_PROBE}, {{"QT_QPA_PLATFORM", "wayland"}});
+    ASSERT_TRUE(waitUntil([&] {
+      const std::string output = desktop().output(*editor);
+      return output.find("shown", output.find("shown") + 1) != std::string::npos;
+    })) << desktop().output(*editor);
+    desktop().click(640, 400);
+    ASSERT_TRUE(waitUntil([&] { return userHasFocus(); })) << "the user's window did not get the focus";
+    application = desktop().spawn({test::lumacapBinary()}, onWayland);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+          return desktop()
+                     .run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                           "org.freedesktop.DBus.NameHasOwner", "string:org.lumacap.Lumacap"})
+                     .standardOutput.find("true") != std::string::npos;
+        },
+        20s))
+        << "Lumacap did not start:\n"
+        << desktop().output(*application);
+    // The name is claimed before the tray and the services are up: a request
+    // that came now could be lost.
+    std::this_thread::sleep_for(2s);
+    desktop().move(outputWidth + 300, 300);
+  }
+
+  void TearDown() override {
+    application.reset();
+    editor.reset();
+  }
+
+  void startAction(const std::string& action) {
+    desktop().run({"env", "QT_QPA_PLATFORM=wayland", test::lumacapBinary(), "--action=" + action});
+  }
+
+  // The PNG another client pastes once it differs from `before`.
+  QImage pastedImage(const QByteArray& before = {}) {
+    QByteArray png;
+    waitUntil(
+        [&] {
+          png = desktop().clipboard("image/png");
+          return !png.isEmpty() && png != before;
+        },
+        10s);
+    return QImage::fromData(png, "PNG");
+  }
+
+  bool isUsers(const DesktopWindow& window) const {
+    return window.pid == editor->pid() || window.app.find("wayland-probe") != std::string::npos;
+  }
+  bool userHasFocus() {
+    const auto focused = focusedWindow(desktop());
+    return focused && isUsers(*focused);
+  }
+
+  bool hasDataControl() const { return GetParam() != Compositor::gnome; }
+
+  std::unique_ptr<test::BackgroundProcess> editor;
+  std::unique_ptr<test::BackgroundProcess> application;
+};
+
+TEST_P(WaylandClipboardCardTest, ARegionCaptureIsOnTheClipboard) {
+  startAction("capture-region");
+  ASSERT_TRUE(waitUntil([&] {
+    const auto windows = desktop().windows();
+    return std::count_if(windows.begin(), windows.end(), [&](const DesktopWindow& window) {
+             return window.geometry.width() >= outputWidth && !isUsers(window);
+           }) >= 2;
+  })) << "the region overlay did not open";
+  desktop().drag(QPoint(outputWidth + 100, 100), QPoint(outputWidth + 500, 400));
+
+  // Data-control or, on GNOME, the overlay's claim from its release handler.
+  const QImage pasted = pastedImage();
+  EXPECT_EQ(pasted.size(), QSize(400, 300));
+  if (GetParam() == Compositor::gnome) {
+    ASSERT_TRUE(waitUntil([&] { return contains(desktop().notifications(), "Copied"); }));
+  }
+}
+
+TEST_P(WaylandClipboardCardTest, ADisplayCaptureFromACommandIsCopiedOrSaysItIsNot) {
+  const QByteArray before = desktop().clipboard("image/png");
+  startAction("capture-display");
+  if (hasDataControl()) {
+    EXPECT_EQ(pastedImage(before).size(), QSize(outputWidth, outputHeight));
+  } else {
+    // No input event and no focus: GNOME keeps the offer off the clipboard,
+    // and the notification says so and what to do.
+    ASSERT_TRUE(waitUntil([&] { return contains(desktop().notifications(), "Not copied"); }));
+    EXPECT_TRUE(contains(desktop().notifications(), "Not on the clipboard · Edit, then Copy Image"));
+    EXPECT_EQ(desktop().clipboard("image/png"), before);
+  }
+}
+
+TEST_P(WaylandClipboardCardTest, TheCardAppearsWithoutTakingTheFocusAndItsEditOpensThePreview) {
+  if (GetParam() == Compositor::gnome) {
+    startAction("capture-display");
+    ASSERT_TRUE(waitUntil([&] { return !desktop().notifications().empty(); }));
+    EXPECT_TRUE(userHasFocus());
+    return;  // Edit is the notification's action there: clicking GNOME's banner is not scripted
+  }
+  // The card goes to the capture's output; which one that is depends on
+  // where the desktop lets Lumacap see the pointer, so either corner counts.
+  std::vector<QImage> bare;
+  for (const QRect& area : cardAreas()) bare.push_back(desktop().reference(area));
+  startAction("capture-display");
+  std::optional<QRect> cardArea;
+  ASSERT_TRUE(waitUntil([&] {
+    for (size_t index = 0; index < bare.size(); ++index) {
+      if (changedShare(bare[index], desktop().reference(cardAreas()[index])) > 0.5)
+        cardArea = cardAreas()[index];
+    }
+    return cardArea.has_value();
+  })) << "no card at the bottom-right of an output:\n"
+      << desktop().output(*application);
+  EXPECT_TRUE(userHasFocus());
+
+  const QPoint edit = cardArea->topLeft() + editButtonInCard();
+  desktop().click(edit.x(), edit.y());
+  std::string listed;
+  EXPECT_TRUE(waitUntil([&] {
+    listed.clear();
+    bool preview = false;
+    for (const DesktopWindow& window : desktop().windows()) {
+      listed += window.title + (window.focused ? " (focused) " : " ");
+      preview = preview || window.title.find(" — Lumacap") != std::string::npos;
+    }
+    return preview;
+  })) << "the preview did not open: "
+      << listed;
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, WaylandClipboardCardTest, test::waylandCompositors(), test::compositorName);
+
+}  // namespace
+}  // namespace lumacap
