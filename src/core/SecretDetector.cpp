@@ -86,24 +86,32 @@ size_t runOf(std::string_view text, size_t from, bool (*member)(char)) {
   return end;
 }
 
-// A run of body characters, through the odd character recognition puts in
-// for one it misread ("@" for "0" or "a", "|" or "!" for "l").
+// Where the character recognition put in for one it misread ends ("@" for
+// "0" or "a", "|" or "!" for "l", "é" for "6": a letter of another script),
+// or `at` when there is none.
+size_t misreadEnd(std::string_view text, size_t at) {
+  if (at >= text.size()) return at;
+  if (static_cast<unsigned char>(text[at]) >= 0x80) {
+    while (at < text.size() && static_cast<unsigned char>(text[at]) >= 0x80) ++at;
+    return at;
+  }
+  return std::string_view("@|!}];").find(text[at]) != std::string_view::npos ? at + 1 : at;
+}
+
+// A run of body characters, through the odd misread character.
 size_t bodyRun(std::string_view text, size_t from, bool (*member)(char)) {
   size_t end = runOf(text, from, member);
   while (end > from && end + 1 < text.size()) {
-    size_t next = end;
-    if (static_cast<unsigned char>(text[end]) >= 0x80) {
-      // A letter read as one of another script ("é" for "6").
-      while (next < text.size() && static_cast<unsigned char>(text[next]) >= 0x80) ++next;
-    } else if (std::string_view("@|!}];").find(text[end]) != std::string_view::npos) {
-      ++next;
-    } else {
-      break;
-    }
-    if (next >= text.size() || !member(text[next])) break;
+    const size_t next = misreadEnd(text, end);
+    if (next == end || next >= text.size() || !member(text[next])) break;
     end = runOf(text, next, member);
   }
   return end;
+}
+
+// Characters of a token without the spaces recognition put in it.
+size_t lengthWithoutSpaces(std::string_view token) {
+  return token.size() - static_cast<size_t>(std::count(token.begin(), token.end(), ' '));
 }
 
 bool endsWith(std::string_view text, std::string_view suffix) {
@@ -168,13 +176,40 @@ bool glued(std::string_view left, std::string_view right, bool leftRandom, bool 
 // A line's words joined as one text (by a space unless they are glued), and
 // where each word starts in it.
 struct LineText {
-  const TextLine* words = nullptr;
+  TextLine words;
   std::string text;
   std::vector<size_t> starts;
 };
 
-LineText joined(const TextLine& words) {
-  LineText line{&words, {}, {}};
+// Recognition sometimes gives a word a box that runs on over the words
+// after it (up to the end of the line): such a box ends a character's width
+// before the next word begins, that width taken from the line's other words.
+TextLine withBoxesInOrder(TextLine words) {
+  const auto runsOver = [&](size_t i) {
+    return i + 1 < words.size() && words[i].bounds.right() > words[i + 1].bounds.x;
+  };
+  std::vector<double> advances;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (words[i].text.size() >= 3 && !runsOver(i))
+      advances.push_back(words[i].bounds.width / static_cast<double>(words[i].text.size()));
+  }
+  double advance = 0;
+  if (!advances.empty()) {
+    const auto middle = advances.begin() + static_cast<long>(advances.size() / 2);
+    std::nth_element(advances.begin(), middle, advances.end());
+    advance = *middle;
+  }
+  for (size_t i = 0; i + 1 < words.size(); ++i) {
+    Rect& box = words[i].bounds;
+    const double next = words[i + 1].bounds.x;
+    if (runsOver(i) && box.x < next - advance) box.width = next - advance - box.x;
+  }
+  return words;
+}
+
+LineText joined(const TextLine& recognised) {
+  LineText line{withBoxesInOrder(recognised), {}, {}};
+  const TextLine& words = line.words;
   // Random pieces, and short pieces beside one.
   std::vector<bool> random(words.size());
   for (size_t i = 0; i < words.size(); ++i) random[i] = looksRandomPiece(words[i].text);
@@ -205,7 +240,8 @@ struct PrefixRule {
   bool (*body)(char);
   size_t shortest;
   size_t longest;
-  bool mixed = false;  // the body holds letters and digits (not a word)
+  bool mixed = false;   // the body holds letters and digits (not a word)
+  size_t expected = 0;  // the body's usual length, where it has one
 };
 
 // Characters more than a cut inside a word says, covered on its side.
@@ -213,26 +249,26 @@ constexpr size_t cutSlack = 3;
 
 // Longer prefixes before the shorter ones they begin with.
 constexpr PrefixRule prefixRules[] = {
-    {SecretKind::anthropicKey, "sk-ant-", isUrlSafe, 30, 250},
+    {SecretKind::anthropicKey, "sk-ant-", isUrlSafe, 30, 250, false, 101},
     {SecretKind::openAIKey, "sk-proj-", isUrlSafe, 30, 250},
     {SecretKind::openAIKey, "sk-svcacct-", isUrlSafe, 30, 250},
     {SecretKind::openAIKey, "sk-admin-", isUrlSafe, 30, 250},
     {SecretKind::stripeKey, "sk_live_", isAlnum, 20, 250},
     {SecretKind::stripeKey, "rk_live_", isAlnum, 20, 250},
     {SecretKind::openAIKey, "sk-", isUrlSafe, 20, 250, true},
-    {SecretKind::githubToken, "github_pat_", isWordChar, 40, 100},
-    {SecretKind::githubToken, "ghp_", isAlnum, 30, 40},
-    {SecretKind::githubToken, "gho_", isAlnum, 30, 40},
-    {SecretKind::githubToken, "ghu_", isAlnum, 30, 40},
-    {SecretKind::githubToken, "ghs_", isAlnum, 30, 40},
-    {SecretKind::githubToken, "ghr_", isAlnum, 30, 40},
-    {SecretKind::gitlabToken, "glpat-", isUrlSafe, 18, 30},
-    {SecretKind::slackToken, "xoxa-", isUrlSafe, 10, 250, true},
-    {SecretKind::slackToken, "xoxb-", isUrlSafe, 10, 250, true},
-    {SecretKind::slackToken, "xoxp-", isUrlSafe, 10, 250, true},
-    {SecretKind::slackToken, "xoxr-", isUrlSafe, 10, 250, true},
-    {SecretKind::slackToken, "xoxs-", isUrlSafe, 10, 250, true},
-    {SecretKind::googleAPIKey, "AIza", isUrlSafe, 33, 37},
+    {SecretKind::githubToken, "github_pat_", isWordChar, 40, 100, false, 82},
+    {SecretKind::githubToken, "ghp_", isAlnum, 30, 40, false, 36},
+    {SecretKind::githubToken, "gho_", isAlnum, 30, 40, false, 36},
+    {SecretKind::githubToken, "ghu_", isAlnum, 30, 40, false, 36},
+    {SecretKind::githubToken, "ghs_", isAlnum, 30, 40, false, 36},
+    {SecretKind::githubToken, "ghr_", isAlnum, 30, 40, false, 36},
+    {SecretKind::gitlabToken, "glpat-", isUrlSafe, 18, 30, false, 20},
+    {SecretKind::slackToken, "xoxa-", isUrlSafe, 10, 250, true, 48},
+    {SecretKind::slackToken, "xoxb-", isUrlSafe, 10, 250, true, 48},
+    {SecretKind::slackToken, "xoxp-", isUrlSafe, 10, 250, true, 48},
+    {SecretKind::slackToken, "xoxr-", isUrlSafe, 10, 250, true, 48},
+    {SecretKind::slackToken, "xoxs-", isUrlSafe, 10, 250, true, 48},
+    {SecretKind::googleAPIKey, "AIza", isUrlSafe, 33, 37, false, 35},
     {SecretKind::awsAccessKeyID, "AKIA", isAlnum, 15, 17},
     {SecretKind::awsAccessKeyID, "ASIA", isAlnum, 15, 17},
     {SecretKind::awsAccessKeyID, "AGPA", isAlnum, 15, 17},
@@ -243,8 +279,21 @@ constexpr PrefixRule prefixRules[] = {
 };
 
 bool startsWithKeyPrefix(std::string_view word) {
-  return std::any_of(std::begin(prefixRules), std::end(prefixRules),
+  return prefixEnd(word, 0, "eyJ").has_value() ||
+         std::any_of(std::begin(prefixRules), std::end(prefixRules),
                      [&](const PrefixRule& rule) { return prefixEnd(word, 0, rule.prefix).has_value(); });
+}
+
+// Where the next piece of a token ends that recognition split off with a
+// space ("AIzamV 1Ugwu…", "…9. eyJIH- kSM0…"), perhaps after a misread
+// character ("AIza9xW} ZL87…"); nothing when no piece of the token's
+// characters follows, or another key begins there.
+std::optional<size_t> nextPieceEnd(std::string_view text, size_t end, bool (*member)(char)) {
+  size_t at = misreadEnd(text, end);
+  if (at >= text.size() || !isSpace(text[at])) return std::nullopt;
+  at = runOf(text, at, isSpace);
+  if (at >= text.size() || !member(text[at]) || startsWithKeyPrefix(text.substr(at))) return std::nullopt;
+  return bodyRun(text, at, member);
 }
 
 // Where a token ends that a rule's prefix begins at `at`; nothing when the
@@ -255,13 +304,15 @@ std::optional<size_t> tokenEnd(std::string_view text, size_t at, const PrefixRul
   size_t end = bodyRun(text, *bodyStart, rule.body);
   // What reads as a misread character may be where the key ends ("…7mC@github.com").
   if (end - *bodyStart > rule.longest) end = runOf(text, *bodyStart, rule.body);
-  // Too short where recognition put a space in it: the next word goes on.
-  while (end - *bodyStart < rule.shortest && end + 1 < text.size() && text[end] == ' ' &&
-         rule.body(text[end + 1]))
-    end = bodyRun(text, end + 1, rule.body);
-  const size_t length = end - *bodyStart -
-                        static_cast<size_t>(std::count(text.begin() + static_cast<long>(*bodyStart),
-                                                       text.begin() + static_cast<long>(end), ' '));
+  // Shorter than such keys are where recognition put a space in it: the
+  // next pieces go on.
+  const size_t wanted = std::max(rule.shortest, rule.expected);
+  while (lengthWithoutSpaces(text.substr(*bodyStart, end - *bodyStart)) < wanted) {
+    const std::optional<size_t> next = nextPieceEnd(text, end, rule.body);
+    if (!next || lengthWithoutSpaces(text.substr(*bodyStart, *next - *bodyStart)) > rule.longest) break;
+    end = *next;
+  }
+  const size_t length = lengthWithoutSpaces(text.substr(*bodyStart, end - *bodyStart));
   if (length < rule.shortest || length > rule.longest) return std::nullopt;
   const Classes body = classesOf(text.substr(*bodyStart, length));
   if (rule.mixed && (body.digits == 0 || body.lower + body.upper == 0)) return std::nullopt;
@@ -487,17 +538,40 @@ class Scan {
 
   // header.payload.signature, base64url, the header a JSON object ("eyJ").
   // Recognition may lose or misread the dots between them, so a long run
-  // from "eyJ" on is taken as one too.
+  // from "eyJ" on is taken as one too; and it splits the token with spaces,
+  // so the pieces after one go on until the signature is there.
   void findWebTokens(size_t line) {
     const std::string_view line_text = text(line);
     for (size_t at = 0; at + 3 < line_text.size(); ++at) {
       if (!startsToken(line_text, at) || !prefixEnd(line_text, at, "eyJ")) continue;
-      const size_t end = bodyRun(line_text, at, isTokenChar);
+      size_t end = bodyRun(line_text, at, isTokenChar);
+      while (!hasSignature(line_text.substr(at, end - at))) {
+        const std::optional<size_t> next = nextPieceEnd(line_text, end, isTokenChar);
+        if (!next || !continuesWebToken(line_text.substr(at, end - at), line_text.substr(end, *next - end)))
+          break;
+        end = *next;
+      }
       const std::string_view token = line_text.substr(at, end - at);
+      const size_t length = lengthWithoutSpaces(token);
       const auto dots = std::count(token.begin(), token.end(), '.');
-      if (token.size() < 36 || (dots < 2 && token.size() < 60)) continue;
+      if (length < 36 || (dots < 2 && length < 60)) continue;
       if (add(SecretKind::jsonWebToken, line, at, end)) at = end;
     }
+  }
+
+  // Two dots, and after the second a signature as long as the shortest
+  // (HMAC-SHA256's 43 characters).
+  static bool hasSignature(std::string_view token) {
+    if (std::count(token.begin(), token.end(), '.') < 2) return false;
+    return lengthWithoutSpaces(token.substr(token.rfind('.') + 1)) >= 43;
+  }
+
+  // Before the signature, a word of prose after the token's pieces ends it;
+  // inside the signature any piece goes on ("…dHcOT6203 lof q8kR…").
+  static bool continuesWebToken(std::string_view token, std::string_view piece) {
+    if (std::count(token.begin(), token.end(), '.') >= 2) return true;
+    const std::string_view word = piece.substr(runOf(piece, 0, isSpace));
+    return word.size() < 3 || !std::all_of(word.begin(), word.end(), isLower);
   }
 
   void findPrefixedKeys(size_t line) {
@@ -543,21 +617,70 @@ class Scan {
          at = line_text.find("://", at + 3)) {
       if (at == 0 || !isLetter(line_text[at - 1])) continue;
       const size_t authority = at + 3;
-      size_t end = authority;
-      while (end < line_text.size() && !isSpace(line_text[end]) &&
-             std::string_view("/?\"'<>").find(line_text[end]) == std::string_view::npos)
-        ++end;
-      const std::string_view hostPart = line_text.substr(authority, end - authority);
-      const size_t atSign = hostPart.rfind('@');
-      if (atSign == std::string_view::npos) continue;
+      const std::string_view hostPart =
+          line_text.substr(authority, authorityEnd(line_text, authority) - authority);
       const size_t colon = hostPart.find(':');
-      if (colon == std::string_view::npos || colon > atSign) continue;
-      const std::string_view password = hostPart.substr(colon + 1, atSign - colon - 1);
+      if (colon == std::string_view::npos) continue;
+      const std::optional<size_t> atSign = atSignOf(hostPart, colon);
+      if (!atSign) continue;
+      const std::string_view password = hostPart.substr(colon + 1, *atSign - colon - 1);
       if (isPlaceholder(password) ||
           std::string_view("$%{<").find(password.front()) != std::string_view::npos)
         continue;
-      add(SecretKind::urlPassword, line, authority + colon + 1, authority + atSign);
+      add(SecretKind::urlPassword, line, authority + colon + 1, authority + *atSign);
     }
+  }
+
+  // Where the authority of a URL ends: at the path, the query, a quote or a
+  // space; the user name may hold one space, a "_" recognition lost
+  // ("postgres://app user:…").
+  static size_t authorityEnd(std::string_view text, size_t authority) {
+    bool spaced = false;
+    size_t end = authority;
+    for (; end < text.size(); ++end) {
+      if (std::string_view("/?\"'<>").find(text[end]) != std::string_view::npos) break;
+      if (!isSpace(text[end])) continue;
+      const std::string_view user = text.substr(authority, end - authority);
+      if (spaced || user.empty() || user.find_first_of(":.@") != std::string_view::npos) break;
+      spaced = true;
+    }
+    // A space not followed by the rest of the user name and its password ends it.
+    const std::string_view part = text.substr(authority, end - authority);
+    const size_t space = part.find(' ');
+    if (space != std::string_view::npos && part.find(':', space) == std::string_view::npos)
+      return authority + space;
+    return end;
+  }
+
+  // The "@" after the password, or what recognition made of it ("Q", "©")
+  // before a host name ("…%2180Qgit.example.com").
+  static std::optional<size_t> atSignOf(std::string_view hostPart, size_t colon) {
+    const size_t atSign = hostPart.rfind('@');
+    if (atSign != std::string_view::npos) {
+      if (atSign < colon) return std::nullopt;
+      return atSign;
+    }
+    for (size_t at = hostPart.size(); at-- > colon + 1;) {
+      for (std::string_view misread : {"Q", "\u00a9"}) {
+        if (hostPart.substr(at, misread.size()) == misread &&
+            isHostName(hostPart.substr(at + misread.size())))
+          return at;
+      }
+    }
+    return std::nullopt;
+  }
+
+  // A host name with a dot or a port: small letters, digits, "-" and ".".
+  static bool isHostName(std::string_view host) {
+    const size_t port = host.find(':');
+    const std::string_view name = host.substr(0, port);
+    if (name.empty() || !isLower(name.front()) || !std::all_of(name.begin(), name.end(), [](char c) {
+          return isLower(c) || isDigit(c) || c == '-' || c == '.';
+        }))
+      return false;
+    if (port == std::string_view::npos) return name.find('.') != std::string_view::npos && name.back() != '.';
+    const std::string_view number = host.substr(port + 1);
+    return !number.empty() && std::all_of(number.begin(), number.end(), isDigit);
   }
 
   // "Authorization: <scheme> <value>" and "Bearer <value>": the value.
@@ -654,7 +777,7 @@ class Scan {
   // that does and ends with a colon ("Your API key:").
   void findRandomStrings(size_t line) {
     const bool named =
-        mentionsSecrets(text(line)) || (line > 0 && lines_[line - 1].words->size() <= 5 &&
+        mentionsSecrets(text(line)) || (line > 0 && lines_[line - 1].words.size() <= 5 &&
                                         endsWith(text(line - 1), ":") && mentionsSecrets(text(line - 1)));
     if (!named) return;
     const std::string_view line_text = text(line);
@@ -699,7 +822,7 @@ class Scan {
       const LineText& line = lines_[span.line];
       std::optional<Rect> box;
       for (size_t i = 0; i < line.starts.size(); ++i) {
-        const TextWord& word = (*line.words)[i];
+        const TextWord& word = line.words[i];
         const size_t start = line.starts[i];
         const size_t stop = start + word.text.size();
         if (stop <= span.begin || start >= span.end || word.text.empty()) continue;
