@@ -43,8 +43,10 @@ struct PlatformServices {
 
 PlatformServices x11Services(ProcessSource& processes) {
   return {std::make_unique<X11ScreenSource>(processes),
-          std::make_unique<X11Workspace>(std::string(), processes), std::make_unique<QtPasteboard>(),
-          std::make_unique<XcbHotKeyService>()};
+          std::make_unique<X11Workspace>(std::string(), processes),
+          std::make_unique<QtPasteboard>(),
+          std::make_unique<XcbHotKeyService>(),
+          {}};
 }
 
 // Nothing of X11 runs inside a Wayland session. Without a window list or global shortcuts for

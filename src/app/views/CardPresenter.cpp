@@ -38,6 +38,8 @@ void CardPresenter::showWindowChooser(std::vector<ShareableWindow> windows) {
   windows_.showWindowChooser(std::move(windows));
 }
 void CardPresenter::hideWindowChooser() { windows_.hideWindowChooser(); }
+void CardPresenter::showMarkup(const std::vector<Rect>& redactions) { windows_.showMarkup(redactions); }
+void CardPresenter::hideMarkup() { windows_.hideMarkup(); }
 void CardPresenter::hideForPasting() { windows_.hideForPasting(); }
 
 void CardPresenter::hideForCapture() {

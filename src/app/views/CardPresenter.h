@@ -47,6 +47,8 @@ class CardPresenter final : public AppWindows {
   void showSettings() override;
   void showWindowChooser(std::vector<ShareableWindow> windows) override;
   void hideWindowChooser() override;
+  void showMarkup(const std::vector<Rect>& redactions) override;
+  void hideMarkup() override;
   void hideForPasting() override;
   void hideForCapture() override;
   bool restoreAfterCapture(bool withCard, bool withFocus) override;
