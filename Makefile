@@ -19,8 +19,12 @@ run: build
 # (build-asan/), and the fuzzers run.
 TEST_PROGRAMS = core_tests cli_tests app_tests platform_tests integration_tests
 
+# The headless Wayland desktops (label wayland) run after the rest; on a
+# loaded machine a desktop's portal may miss its deadline, so a desktop whose
+# run failed gets one more run on a fresh desktop.
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE wayland
+	cd $(BUILD) && ctest --output-on-failure -L wayland --repeat until-pass:2
 	for program in $(TEST_PROGRAMS); do \
 	  LUMACAP_BINARY=$(abspath $(BUILD))/bin/lumacap $(BUILD)/bin/$$program --gtest_brief=1 || exit 1; \
 	done
