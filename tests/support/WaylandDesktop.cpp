@@ -29,6 +29,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <variant>
 
 namespace lumacap::test {
 namespace fs = std::filesystem;
@@ -477,6 +478,7 @@ struct WaylandDesktop::State {
   std::vector<DesktopWindow> swayWindows();
   QImage kwinReference();
   QImage portalReference();
+  std::variant<QImage, uint> askPortalForScreenshot();
 };
 
 std::optional<std::string> WaylandDesktop::State::startKWin() {
@@ -912,8 +914,9 @@ QImage WaylandDesktop::State::kwinReference() {
   return QImage(reinterpret_cast<const uchar*>(pixels.constData()), width, height, stride, format).copy();
 }
 
-// The whole layout through the Screenshot portal (non-interactive; the permission is granted).
-QImage WaylandDesktop::State::portalReference() {
+// One non-interactive request to the Screenshot portal (the permission is
+// granted): the file's image, or the portal's answer code when it said no.
+std::variant<QImage, uint> WaylandDesktop::State::askPortalForScreenshot() {
   QDBusConnection& connection = sessionBus();
   static int requests = 0;
   const QString token = QString("lumacaptest%1").arg(++requests);
@@ -932,13 +935,29 @@ QImage WaylandDesktop::State::portalReference() {
   spinUntil([&] { return response.code.has_value(); }, 30s);
   connection.disconnect("org.freedesktop.portal.Desktop", path, "org.freedesktop.portal.Request", "Response",
                         &response, SLOT(respond(uint, QVariantMap)));
-  if (response.code != 0u) throw std::runtime_error("the Screenshot portal answered no");
+  if (!response.code) throw std::runtime_error("the Screenshot portal did not answer within 30 s");
+  if (*response.code != 0u) return *response.code;
   const QString file = QUrl(response.results.value("uri").toString()).toLocalFile();
   QImage image(file);
   QFile::remove(file);
   if (image.isNull())
     throw std::runtime_error("the Screenshot portal's file is no image: " + file.toStdString());
   return image;
+}
+
+// The whole layout through the Screenshot portal. GNOME Shell takes one
+// screenshot at a time from the portal and answers the others "busy" (2):
+// a capture of Lumacap's that a test's end cut short may still be running.
+QImage WaylandDesktop::State::portalReference() {
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  for (;;) {
+    auto answer = askPortalForScreenshot();
+    if (auto* image = std::get_if<QImage>(&answer)) return *image;
+    const uint code = std::get<uint>(answer);
+    if (code != 2u || std::chrono::steady_clock::now() > deadline)
+      throw std::runtime_error("the Screenshot portal answered " + std::to_string(code));
+    spinUntil([] { return false; }, 200ms);
+  }
 }
 
 QImage WaylandDesktop::reference(QRect area) {

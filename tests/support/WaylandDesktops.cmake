@@ -62,8 +62,7 @@ set(WAYLAND_KNOWN_FAILURES_kwin
 set(WAYLAND_KNOWN_FAILURES_gnome
   "*WaylandCaptureTest.aClickKeepsTheOverlayAndEscapeCancelsIt/gnome"
   "*WaylandCaptureTest.regionOverlayCoversEachOutputAndADragAcrossBothGivesOneImage/gnome"
-  "*WaylandDesktopTest.aDragAcrossBothOutputsReachesTheClientAtItsGlobalPositions/gnome"
-  "*WaylandDesktopTest.recordsTheNotificationsShown/gnome")
+  "*WaylandDesktopTest.aDragAcrossBothOutputsReachesTheClientAtItsGlobalPositions/gnome")
 set(WAYLAND_KNOWN_FAILURES_sway
   "*WaylandCaptureTest.displayCaptureIsTheWholeOutputWithoutLumacapsOwnWindow/sway"
   "*WaylandClipboardCardTest.ARegionCaptureIsOnTheClipboard/sway")
