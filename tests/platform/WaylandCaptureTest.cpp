@@ -132,6 +132,12 @@ TEST(PortalScreenshot, ResponseGivesTheFileOrTheReason) {
   EXPECT_NE(screenshotAnswer(1, {}).error, refused.error);
   EXPECT_FALSE(screenshotAnswer(0, QVariantMap{{"uri", "https://example.org/x.png"}}).error.empty());
   EXPECT_FALSE(screenshotAnswer(0, {}).error.empty());
+  // GNOME Shell's instant "other" while another screenshot runs is asked
+  // again; a person's refusal in the dialog or a cancel is final.
+  using std::chrono::milliseconds;
+  EXPECT_TRUE(portalWasBusy(2, milliseconds(40)));
+  EXPECT_FALSE(portalWasBusy(2, milliseconds(3000)));
+  EXPECT_FALSE(portalWasBusy(1, milliseconds(40)));
 }
 
 TEST(PortalScreenshot, RequestPathIsDerivedFromTheUniqueName) {

@@ -6,9 +6,11 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrent>
+#include <chrono>
 
 #include "core/ProgramError.h"
 
@@ -52,11 +54,21 @@ QString portalRequestPath(const QString& uniqueName, const QString& token) {
   return portalPath + QStringLiteral("/request/") + sender + u'/' + token;
 }
 
-QImage takePortalScreenshot() {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected())
-    throw ProgramError(
-        "Lumacap cannot reach the session bus, so it cannot ask the desktop for a screenshot.");
+bool portalWasBusy(uint code, std::chrono::milliseconds answeredAfter) {
+  // GNOME Shell takes one screenshot at a time and answers the others at
+  // once with "other" (2); a person who refuses in the desktop's dialog
+  // takes longer than that.
+  return code == 2 && answeredAfter < std::chrono::milliseconds(500);
+}
+
+namespace {
+
+struct PortalAnswer {
+  uint code = 0;
+  QVariantMap results;
+};
+
+PortalAnswer askPortalForScreenshot(QDBusConnection& bus) {
   const QString token = QStringLiteral("lumacap%1").arg(QRandomGenerator::global()->generate());
   const QString requestPath = portalRequestPath(bus.baseService(), token);
   detail::PortalResponse response;
@@ -86,7 +98,28 @@ QImage takePortalScreenshot() {
                  QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
   if (!response.answered)
     throw ProgramError("The desktop’s screenshot portal did not answer. Try capturing again.");
-  const PortalScreenshotAnswer answer = screenshotAnswer(response.code, response.results);
+  return {response.code, response.results};
+}
+
+}  // namespace
+
+QImage takePortalScreenshot() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected())
+    throw ProgramError(
+        "Lumacap cannot reach the session bus, so it cannot ask the desktop for a screenshot.");
+  PortalAnswer answered;
+  // A screenshot another program (or a capture just before) still has in
+  // progress is waited for, up to two seconds.
+  for (int attempt = 0;; ++attempt) {
+    const auto asked = std::chrono::steady_clock::now();
+    answered = askPortalForScreenshot(bus);
+    const auto after =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+    if (!portalWasBusy(answered.code, after) || attempt == 10) break;
+    QThread::msleep(200);
+  }
+  const PortalScreenshotAnswer answer = screenshotAnswer(answered.code, answered.results);
   if (!answer.error.empty()) throw ProgramError(answer.error);
   QFile file(QString::fromStdString(answer.path));
   const QByteArray png = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QObject>
 #include <QVariantMap>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,10 @@ QString portalRequestPath(const QString& uniqueName, const QString& token);
 // the PNG and deletes the portal's file (xdg-desktop-portal-wlr writes every
 // screenshot to /tmp/out.png, so it is read at once).
 QImage takePortalScreenshot();
+
+// Whether the portal's "no" meant it was busy with another screenshot (and
+// asking again shortly will do) rather than a refusal.
+bool portalWasBusy(uint code, std::chrono::milliseconds answeredAfter);
 
 // The screen through the desktop's Screenshot portal: GNOME, and the fallback
 // on every other desktop. The portal hands over the whole desktop; each
