@@ -81,6 +81,13 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }
 
 // The whole content of a memory file.
+// The command as a shell would show it (for messages).
+std::string commandLine(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const std::string& argument : arguments) line += (line.empty() ? "" : " ") + argument;
+  return line;
+}
+
 std::string contentOf(int fd) {
   std::string content;
   char buffer[65536];
@@ -186,7 +193,7 @@ ProcessResult runProcess(const std::vector<std::string>& arguments, const std::s
   const ChildEnd end = BackgroundProcess(arguments, environment, {in, out, err}).wait(timeout);
   ProcessResult result{end.exitStatus, contentOf(out), contentOf(err)};
   for (const int fd : {in, out, err}) ::close(fd);
-  if (end.exitStatus == -2) throw std::runtime_error(arguments.front() + " did not finish in time");
+  if (end.exitStatus == -2) throw std::runtime_error(commandLine(arguments) + " did not finish in time");
   return result;
 }
 

@@ -983,9 +983,17 @@ QImage WaylandDesktop::reference(QRect area) {
 }
 
 QByteArray WaylandDesktop::clipboard(const std::string& mimeType) {
-  const auto pasted = run({"wl-paste", "--no-newline", "--type", mimeType});
-  if (pasted.exitStatus != 0) return {};
-  return QByteArray::fromStdString(pasted.standardOutput);
+  // KWin 5.27 tells a new data-control client nothing when the clipboard is
+  // empty (no selection event at all), so wl-paste waits: that means empty.
+  const auto pasted = [&]() -> std::optional<ProcessResult> {
+    try {
+      return run({"wl-paste", "--no-newline", "--type", mimeType}, 3s);
+    } catch (const std::runtime_error&) {
+      return std::nullopt;
+    }
+  }();
+  if (!pasted || pasted->exitStatus != 0) return {};
+  return QByteArray::fromStdString(pasted->standardOutput);
 }
 
 // Each Notify call gives its summary, then its body when it has one.

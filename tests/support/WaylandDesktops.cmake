@@ -56,9 +56,7 @@ add_dependencies(wayland_tests lumacap)
 # End-to-end cases that still fail on one desktop when they run after the
 # others on the same shared desktop; until they pass they are left out here
 # and listed in the README's desktop table. `wayland_tests` alone runs them.
-set(WAYLAND_KNOWN_FAILURES_kwin
-  "*WaylandCaptureTest.aClickKeepsTheOverlayAndEscapeCancelsIt/kwin"
-  "*WaylandClipboardCardTest.ADisplayCaptureFromACommandIsCopiedOrSaysItIsNot/kwin")
+set(WAYLAND_KNOWN_FAILURES_kwin "")
 set(WAYLAND_KNOWN_FAILURES_gnome
   "*WaylandCaptureTest.aClickKeepsTheOverlayAndEscapeCancelsIt/gnome"
   "*WaylandCaptureTest.regionOverlayCoversEachOutputAndADragAcrossBothGivesOneImage/gnome"
