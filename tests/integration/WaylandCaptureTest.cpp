@@ -19,12 +19,14 @@ class WaylandCaptureTest : public WaylandTest {
     if (IsSkipped()) return;
     pattern = desktop().spawn({LUMACAP_WAYLAND_PATTERN});
     ASSERT_TRUE(waitUntil([&] { return shownOn() == 2; }, 30s)) << desktop().output(*pattern);
+    // sway's headless outputs draw the pointer into every capture, the
+    // desktop's own included: it stays where it is for both.
+    desktop().move(200, 200);
     firstOutput = reference(QRect(0, 0, 1280, 800));
     application = desktop().spawn({lumacapBinary()});
     // Running once it has said which backend it chose.
     ASSERT_TRUE(waitUntil(
         [&] { return desktop().output(*application).find("lumacap: ") != std::string::npos; }, 30s));
-    desktop().move(200, 200);
   }
   void TearDown() override {
     if (application) application->stop();

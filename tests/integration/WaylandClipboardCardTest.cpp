@@ -146,11 +146,14 @@ TEST_P(WaylandClipboardCardTest, ARegionCaptureIsOnTheClipboard) {
              return window.geometry.width() >= outputWidth && !isUsers(window);
            }) >= 2;
   })) << "the region overlay did not open";
+  // sway lists the overlay before it takes pointer input; a person's drag
+  // starts a moment after it appears.
+  std::this_thread::sleep_for(500ms);
   desktop().drag(QPoint(outputWidth + 100, 100), QPoint(outputWidth + 500, 400));
 
   // Data-control or, on GNOME, the overlay's claim from its release handler.
   const QImage pasted = pastedImage();
-  EXPECT_EQ(pasted.size(), QSize(400, 300));
+  EXPECT_EQ(pasted.size(), QSize(400, 300)) << desktop().output(*application);
   if (GetParam() == Compositor::gnome) {
     ASSERT_TRUE(waitUntil([&] { return contains(desktop().notifications(), "Copied"); }));
   }

@@ -61,9 +61,7 @@ set(WAYLAND_KNOWN_FAILURES_gnome
   "*WaylandCaptureTest.aClickKeepsTheOverlayAndEscapeCancelsIt/gnome"
   "*WaylandCaptureTest.regionOverlayCoversEachOutputAndADragAcrossBothGivesOneImage/gnome"
   "*WaylandDesktopTest.aDragAcrossBothOutputsReachesTheClientAtItsGlobalPositions/gnome")
-set(WAYLAND_KNOWN_FAILURES_sway
-  "*WaylandCaptureTest.displayCaptureIsTheWholeOutputWithoutLumacapsOwnWindow/sway"
-  "*WaylandClipboardCardTest.ARegionCaptureIsOnTheClipboard/sway")
+set(WAYLAND_KNOWN_FAILURES_sway "")
 foreach(compositor kwin gnome sway)
   list(JOIN WAYLAND_KNOWN_FAILURES_${compositor} ":" excluded)
   add_test(NAME wayland:${compositor} COMMAND wayland_tests --gtest_filter=*/${compositor}:-${excluded})
