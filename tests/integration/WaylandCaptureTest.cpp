@@ -102,12 +102,14 @@ TEST_P(WaylandCaptureTest, regionOverlayCoversEachOutputAndADragAcrossBothGivesO
 // (The harness presses only the left button; the right button's cancel is
 // covered by the overlay's own tests.)
 TEST_P(WaylandCaptureTest, aClickKeepsTheOverlayAndEscapeCancelsIt) {
+  // (GNOME keeps what an earlier test copied after its owner has gone)
+  const QByteArray before = desktop().clipboard("image/png");
   act("capture-region");
   ASSERT_TRUE(waitUntil([&] { return overlays().size() == 2; }, 20s));
   desktop().click(1500, 300);  // too small to capture: the overlay stays for another drag
   desktop().key("Escape");
   EXPECT_TRUE(waitUntil([&] { return overlays().empty(); }, 10s));
-  EXPECT_TRUE(desktop().clipboard("image/png").isEmpty());
+  EXPECT_EQ(desktop().clipboard("image/png"), before);
 }
 
 TEST_P(WaylandCaptureTest, displayCaptureIsTheWholeOutputWithoutLumacapsOwnWindow) {

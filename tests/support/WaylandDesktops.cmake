@@ -59,8 +59,7 @@ add_dependencies(wayland_tests lumacap)
 set(WAYLAND_KNOWN_FAILURES_kwin "")
 set(WAYLAND_KNOWN_FAILURES_gnome
   "*WaylandCaptureTest.aClickKeepsTheOverlayAndEscapeCancelsIt/gnome"
-  "*WaylandCaptureTest.regionOverlayCoversEachOutputAndADragAcrossBothGivesOneImage/gnome"
-  "*WaylandDesktopTest.aDragAcrossBothOutputsReachesTheClientAtItsGlobalPositions/gnome")
+  "*WaylandCaptureTest.regionOverlayCoversEachOutputAndADragAcrossBothGivesOneImage/gnome")
 set(WAYLAND_KNOWN_FAILURES_sway "")
 foreach(compositor kwin gnome sway)
   list(JOIN WAYLAND_KNOWN_FAILURES_${compositor} ":" excluded)

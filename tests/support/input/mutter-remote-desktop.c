@@ -1,6 +1,6 @@
 /* Input for tests on GNOME through org.gnome.Mutter.RemoteDesktop, on the session bus.
  * Absolute pointer motion would need a ScreenCast stream (and so PipeWire): the pointer is
- * moved relatively instead, from the layout's top-left corner, which it is first pushed into.
+ * moved relatively instead, from the layout's bottom-left corner, which it is first pushed into.
  * Reads one command per line and answers "ok" once mutter has taken it:
  *   move X Y          pointer to global layout coordinates
  *   down | up         left button
@@ -62,8 +62,10 @@ static int moveBy(double dx, double dy) {
 static int moveTo(double x, double y) {
   /* While the button is up the pointer goes home first, so that a stray motion cannot add up. */
   if (!pointerKnown || !buttonDown) {
-    if (!moveBy(-layoutWidth - 50, 0) || !moveBy(0, -layoutHeight - 50)) return 0;
-    pointerX = pointerY = 0;
+    /* Home is the bottom-left corner: the top-left one is GNOME's hot corner, whose pointer
+     * barriers hold the pointer back. */
+    if (!moveBy(-layoutWidth - 50, 0) || !moveBy(0, layoutHeight + 50)) return 0;
+    pointerX = 0, pointerY = layoutHeight - 1;
     pointerKnown = 1;
   }
   if (!moveBy(x - pointerX, y - pointerY)) return 0;
