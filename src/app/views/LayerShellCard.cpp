@@ -18,7 +18,13 @@ LayerShellCard::LayerShellCard(AppModel& model, std::unique_ptr<LayerShellSurfac
     : model_(model), view_(model, true), surface_(std::move(surface)) {
   view_.setAttribute(Qt::WA_DontShowOnScreen);
   surface_->hovered = [this](bool inside) { model_.setQuickCaptureHovered(inside); };
-  surface_->clicked = [this](QPoint at) { view_.clickAt(at); };
+  surface_->clicked = [this](QPoint at, const QString& activationToken) {
+    // A window the click opens (the preview) takes the focus with the click's
+    // token: Qt's Wayland windows present the one in this variable.
+    if (!activationToken.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    view_.clickAt(at);
+    qunsetenv("XDG_ACTIVATION_TOKEN");  // unused when the click opened nothing
+  };
   // After the view's own updates (connected first), the surface is drawn again.
   for (auto signal :
        {&AppModel::imageChanged, &AppModel::savedIDChanged, &AppModel::errorChanged,

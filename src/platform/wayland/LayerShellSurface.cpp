@@ -10,6 +10,7 @@
 #define namespace layer_namespace
 #include "wayland-generated/wlr-layer-shell-unstable-v1-client.h"
 #undef namespace
+#include "wayland-generated/xdg-activation-v1-client.h"
 
 namespace lumacap {
 
@@ -70,6 +71,7 @@ LayerShellSurface::LayerShellSurface(std::shared_ptr<WaylandConnection> connecti
   }
   static const wl_seat_listener seatListener{&LayerShellSurface::seatCapabilities,
                                              [](void*, wl_seat*, const char*) {}};
+  activation_ = static_cast<xdg_activation_v1*>(connection_->bind(xdg_activation_v1_interface, 1));
   seat_ = static_cast<wl_seat*>(connection_->bind(wl_seat_interface, 2));
   if (seat_) wl_seat_add_listener(seat_, &seatListener, this);
   connection_->roundtrip();
@@ -77,6 +79,8 @@ LayerShellSurface::LayerShellSurface(std::shared_ptr<WaylandConnection> connecti
 
 LayerShellSurface::~LayerShellSurface() {
   hide();
+  if (pendingToken_) xdg_activation_token_v1_destroy(pendingToken_);
+  if (activation_) xdg_activation_v1_destroy(activation_);
   if (pointer_) wl_pointer_destroy(pointer_);
   if (seat_) wl_seat_destroy(seat_);
   for (const auto& output : outputs_) wl_output_destroy(output->output);
@@ -231,11 +235,36 @@ void LayerShellSurface::pointerMotion(void* data, wl_pointer*, uint32_t, int32_t
   if (self.pointerInside_) self.pointerPosition_ = QPoint(wl_fixed_to_int(x), wl_fixed_to_int(y));
 }
 
-void LayerShellSurface::pointerButton(void* data, wl_pointer*, uint32_t, uint32_t, uint32_t button,
+void LayerShellSurface::pointerButton(void* data, wl_pointer*, uint32_t serial, uint32_t, uint32_t button,
                                       uint32_t state) {
   auto& self = *static_cast<LayerShellSurface*>(data);
   if (!self.pointerInside_ || button != BTN_LEFT || state != WL_POINTER_BUTTON_STATE_RELEASED) return;
-  if (self.clicked) self.clicked(self.pointerPosition_);
+  if (self.activation_ && self.surface_) {
+    self.requestActivationToken(serial, self.pointerPosition_);
+  } else if (self.clicked) {
+    self.clicked(self.pointerPosition_, {});
+  }
+}
+
+// The surface never takes the focus, so a window opened from it could not
+// take it either without a token that names the click.
+void LayerShellSurface::requestActivationToken(uint32_t serial, QPoint at) {
+  static const xdg_activation_token_v1_listener listener{&LayerShellSurface::activationTokenDone};
+  if (pendingToken_) xdg_activation_token_v1_destroy(pendingToken_);
+  pendingToken_ = xdg_activation_v1_get_activation_token(activation_);
+  pendingClick_ = at;
+  xdg_activation_token_v1_add_listener(pendingToken_, &listener, this);
+  xdg_activation_token_v1_set_serial(pendingToken_, serial, seat_);
+  xdg_activation_token_v1_set_surface(pendingToken_, surface_);
+  xdg_activation_token_v1_commit(pendingToken_);
+  connection_->flush();
+}
+
+void LayerShellSurface::activationTokenDone(void* data, xdg_activation_token_v1* token, const char* text) {
+  auto& self = *static_cast<LayerShellSurface*>(data);
+  xdg_activation_token_v1_destroy(token);  // the pending one: a newer click destroyed any other
+  self.pendingToken_ = nullptr;
+  if (self.clicked) self.clicked(self.pendingClick_, QString::fromUtf8(text));
 }
 
 }  // namespace lumacap

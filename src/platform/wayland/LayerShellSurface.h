@@ -16,6 +16,8 @@ struct wl_pointer;
 struct wl_seat;
 struct wl_shm;
 struct wl_surface;
+struct xdg_activation_token_v1;
+struct xdg_activation_v1;
 struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
 
@@ -51,7 +53,10 @@ class LayerShellSurface final {
   int scale() const { return scale_; }
 
   std::function<void(bool inside)> hovered;
-  std::function<void(QPoint at)> clicked;  // in logical coordinates of the surface
+  // A click at `at` (logical coordinates of the surface), with the activation
+  // token the compositor gave for it, so that a window the click opens may
+  // take the focus; empty where the compositor gives none.
+  std::function<void(QPoint at, const QString& activationToken)> clicked;
 
   struct Output;
 
@@ -60,6 +65,8 @@ class LayerShellSurface final {
                     zwlr_layer_shell_v1* shell);
   void configured(uint32_t serial, uint32_t width, uint32_t height);
   void attachBuffer();
+  void requestActivationToken(uint32_t serial, QPoint at);
+  static void activationTokenDone(void* data, xdg_activation_token_v1* token, const char* text);
   Output* outputNamed(const QString& name);
 
   static void layerConfigure(void* data, zwlr_layer_surface_v1*, uint32_t serial, uint32_t width,
@@ -78,6 +85,10 @@ class LayerShellSurface final {
   zwlr_layer_shell_v1* shell_;
   wl_seat* seat_ = nullptr;
   wl_pointer* pointer_ = nullptr;
+  xdg_activation_v1* activation_ = nullptr;
+  // The click waiting for its activation token.
+  xdg_activation_token_v1* pendingToken_ = nullptr;
+  QPoint pendingClick_;
   std::vector<std::unique_ptr<Output>> outputs_;
 
   wl_surface* surface_ = nullptr;
