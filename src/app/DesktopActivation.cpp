@@ -30,7 +30,7 @@ class ApplicationAdaptor : public QDBusAbstractAdaptor {
 
  public slots:
   void Activate(const QVariantMap& platformData) {
-    Q_UNUSED(platformData);
+    lendActivationToken(platformData);
     activation_->activate();
   }
   // Lumacap opens no documents: opening one activates it.
@@ -41,11 +41,19 @@ class ApplicationAdaptor : public QDBusAbstractAdaptor {
   }
   void ActivateAction(const QString& name, const QVariantList& parameter, const QVariantMap& platformData) {
     Q_UNUSED(parameter);
-    Q_UNUSED(platformData);
+    lendActivationToken(platformData);
     activation_->activateAction(name);
   }
 
  private:
+  // The token the desktop gave the command that asked (its shortcut or
+  // launcher): the next window of ours that asks for the focus presents it,
+  // as Qt's Wayland windows do with this variable.
+  static void lendActivationToken(const QVariantMap& platformData) {
+    const QString token = platformData.value(QStringLiteral("activation-token")).toString();
+    if (!token.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+  }
+
   DesktopActivation* activation_;
 };
 

@@ -2,7 +2,9 @@
 
 #include <dbus/dbus.h>
 
+#include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace lumacap {
 namespace {
@@ -33,6 +35,30 @@ bool appendEmpty(DBusMessageIter* arguments, const char* elementSignature) {
          dbus_message_iter_close_container(arguments, &container);
 }
 
+bool appendStringEntry(DBusMessageIter* dictionary, const char* key, const char* value) {
+  DBusMessageIter entry, variant;
+  return dbus_message_iter_open_container(dictionary, DBUS_TYPE_DICT_ENTRY, nullptr, &entry) &&
+         dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key) &&
+         dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, "s", &variant) &&
+         dbus_message_iter_append_basic(&variant, DBUS_TYPE_STRING, &value) &&
+         dbus_message_iter_close_container(&entry, &variant) &&
+         dbus_message_iter_close_container(dictionary, &entry);
+}
+
+// The platform data a{sv}: the activation token the desktop gave the command
+// that started us (a shortcut, a launcher), so that the window the request
+// opens may take the focus in the running instance.
+bool appendPlatformData(DBusMessageIter* arguments) {
+  DBusMessageIter dictionary;
+  if (!dbus_message_iter_open_container(arguments, DBUS_TYPE_ARRAY, "{sv}", &dictionary)) return false;
+  for (const auto& [variable, key] : {std::pair{"XDG_ACTIVATION_TOKEN", "activation-token"},
+                                      std::pair{"DESKTOP_STARTUP_ID", "desktop-startup-id"}}) {
+    const char* value = std::getenv(variable);
+    if (value && *value && !appendStringEntry(&dictionary, key, value)) return false;
+  }
+  return dbus_message_iter_close_container(arguments, &dictionary);
+}
+
 // ActivateAction(s name, av parameter, a{sv} platform_data) or
 // Activate(a{sv} platform_data).
 Message requestFor(const char* action) {
@@ -42,9 +68,9 @@ Message requestFor(const char* action) {
   if (!call) return nullptr;
   DBusMessageIter arguments;
   dbus_message_iter_init_append(call.get(), &arguments);
-  const bool built = plain ? appendEmpty(&arguments, "{sv}")
+  const bool built = plain ? appendPlatformData(&arguments)
                            : dbus_message_iter_append_basic(&arguments, DBUS_TYPE_STRING, &action) &&
-                                 appendEmpty(&arguments, "v") && appendEmpty(&arguments, "{sv}");
+                                 appendEmpty(&arguments, "v") && appendPlatformData(&arguments);
   if (!built) return nullptr;
   // When the instance has just gone, the application started next takes the
   // name; the bus must not start one of its own meanwhile.

@@ -104,6 +104,22 @@ TEST_F(DesktopActivationTest, DesktopToolsReachTheRunningInstance) {
   EXPECT_EQ(asked.actions, (QStringList{"capture-region", "settings"}));
 }
 
+// A desktop shortcut or launcher starts the command with an activation token;
+// the running instance's next window presents it to take the focus.
+TEST_F(DesktopActivationTest, TheCommandsActivationTokenReachesTheRunningInstance) {
+  DesktopActivation running(connect(bus.address()));
+  Requests asked(running);
+  ASSERT_EQ(running.claim(), Claim::primary);
+  qunsetenv("XDG_ACTIVATION_TOKEN");
+  test::BackgroundProcess handOff(
+      {test::lumacapBinary(), "--action=settings"},
+      {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"XDG_ACTIVATION_TOKEN", "token-of-the-shortcut"}});
+  ASSERT_TRUE(processEventsUntil([&] { return !asked.actions.isEmpty(); }));
+  EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), "token-of-the-shortcut");
+  qunsetenv("XDG_ACTIVATION_TOKEN");
+  EXPECT_EQ(handOff.wait().exitStatus, 0);
+}
+
 TEST_F(DesktopActivationTest, WithoutABusRunsAloneAndKeepsItsAction) {
   DesktopActivation alone(connect("unix:path=/nonexistent/bus"));
   Requests asked(alone);
