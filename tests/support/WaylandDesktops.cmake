@@ -53,17 +53,8 @@ target_link_libraries(wayland_tests PRIVATE LumacapWaylandDesktop ${GUI_TEST_LIB
 target_compile_definitions(wayland_tests PRIVATE
   LUMACAP_WAYLAND_PROBE="$<TARGET_FILE:wayland-probe>")
 add_dependencies(wayland_tests lumacap)
-# End-to-end cases that still fail on one desktop when they run after the
-# others on the same shared desktop; until they pass they are left out here
-# and listed in the README's desktop table. `wayland_tests` alone runs them.
-set(WAYLAND_KNOWN_FAILURES_kwin "")
-set(WAYLAND_KNOWN_FAILURES_gnome
-  "*WaylandCaptureTest.aClickKeepsTheOverlayAndEscapeCancelsIt/gnome"
-  "*WaylandCaptureTest.regionOverlayCoversEachOutputAndADragAcrossBothGivesOneImage/gnome")
-set(WAYLAND_KNOWN_FAILURES_sway "")
 foreach(compositor kwin gnome sway)
-  list(JOIN WAYLAND_KNOWN_FAILURES_${compositor} ":" excluded)
-  add_test(NAME wayland:${compositor} COMMAND wayland_tests --gtest_filter=*/${compositor}:-${excluded})
+  add_test(NAME wayland:${compositor} COMMAND wayland_tests --gtest_filter=*/${compositor})
   set_tests_properties(wayland:${compositor} PROPERTIES
     LABELS wayland TIMEOUT 600 ENVIRONMENT "LUMACAP_BINARY=$<TARGET_FILE:lumacap>")
 endforeach()
