@@ -4,6 +4,7 @@
 #include <QCursor>
 
 #include "app/AppModel.h"
+#include "app/DesktopHotKey.h"
 #include "app/HotKeyManager.h"
 #include "app/SettingsManager.h"
 #include "app/views/Symbols.h"
@@ -11,14 +12,20 @@
 namespace lumacap {
 namespace {
 
-QString regionItemTitle(const Shortcut& shortcut) {
-  return QStringLiteral("Capture Region    ") + QString::fromStdString(shortcut.label());
+// The shortcut as the desktop names the key it assigned, where it said (the portal on KDE:
+// "Meta+@"), else as Lumacap names it.
+QString regionItemTitle(const Shortcut& shortcut, const DesktopHotKey* desktopHotKey) {
+  const std::optional<QString> assigned = desktopHotKey ? desktopHotKey->assignedTrigger() : std::nullopt;
+  return QStringLiteral("Capture Region    ") + assigned.value_or(QString::fromStdString(shortcut.label()));
 }
 
-// What the tray says on hover: what Lumacap is and, where the desktop keeps a feature from
-// working, what does not work and what to do instead.
-QString trayToolTip(const DesktopLimits& limits) {
+// What the tray says on hover: what Lumacap is, how the capture shortcut reaches it on a Wayland
+// desktop and, where the desktop keeps a feature from working, what does not work and what to do
+// instead.
+QString trayToolTip(const DesktopLimits& limits, const DesktopHotKey* desktopHotKey) {
   QString tip = QStringLiteral("Lumacap — visual context for your agents");
+  if (const auto inForce = desktopHotKey ? desktopHotKey->inForceText() : std::nullopt)
+    tip += QStringLiteral("\n\n") + *inForce;
   for (const std::string& limit : limits.all()) tip += QStringLiteral("\n\n") + QString::fromStdString(limit);
   return tip;
 }
@@ -32,8 +39,14 @@ AppDelegate::~AppDelegate() { hotKey_.setAction({}); }
 
 void AppDelegate::applicationDidFinishLaunching() {
   statusItem_.setIcon(symbolIcon(Symbol::viewfinder, Qt::black));
-  statusItem_.setToolTip(trayToolTip(model_.desktopLimits()));
+  statusItem_.setToolTip(trayToolTip(model_.desktopLimits(), model_.desktopHotKey()));
   buildStatusMenu();
+  if (DesktopHotKey* desktopHotKey = model_.desktopHotKey())
+    connect(desktopHotKey, &DesktopHotKey::changed, this, [this] {
+      statusItem_.setToolTip(trayToolTip(model_.desktopLimits(), model_.desktopHotKey()));
+      if (captureItem_)
+        captureItem_->setText(regionItemTitle(model_.settings().shortcut(), model_.desktopHotKey()));
+    });
   statusItem_.setContextMenu(&statusMenu_);
   // A tray icon is clicked with the left button as often as the right one:
   // both open the menu.
@@ -77,8 +90,8 @@ void AppDelegate::perform(const QString& action) {
 void AppDelegate::buildStatusMenu() {
   statusMenu_.addAction(QStringLiteral("Lumacap"))->setEnabled(false);
   statusMenu_.addSeparator();
-  captureItem_ = statusMenu_.addAction(regionItemTitle(model_.settings().shortcut()), this,
-                                       [this] { model_.capture(CaptureMode::region); });
+  captureItem_ = statusMenu_.addAction(regionItemTitle(model_.settings().shortcut(), model_.desktopHotKey()),
+                                       this, [this] { model_.capture(CaptureMode::region); });
   statusMenu_.addAction(QStringLiteral("Capture Window…"), this,
                         [this] { model_.capture(CaptureMode::window); });
   statusMenu_.addAction(QStringLiteral("Capture Display"), this,
@@ -121,7 +134,9 @@ void AppDelegate::installShortcutChange() {
     const Shortcut previous = model_.settings().shortcut();
     try {
       hotKey_.registerShortcut(shortcut);
-    } catch (const ShortcutError&) {
+    } catch (const ShortcutError& failure) {
+      // Where the desktop's own binding runs the capture, that binding follows the stored shortcut.
+      if (failure.code() == HotKeyService::notOnThisDesktop && desktopBindsKeys()) return;
       try {
         hotKey_.registerShortcut(previous);
       } catch (const ShortcutError&) {
@@ -129,8 +144,14 @@ void AppDelegate::installShortcutChange() {
       }
       throw;
     }
-    if (captureItem_) captureItem_->setText(regionItemTitle(shortcut));
+    if (captureItem_) captureItem_->setText(regionItemTitle(shortcut, model_.desktopHotKey()));
   };
+}
+
+bool AppDelegate::desktopBindsKeys() const {
+  const DesktopHotKey* desktopHotKey = model_.desktopHotKey();
+  return desktopHotKey && (desktopHotKey->mechanism() == HotKeyMechanism::gnomeKeybinding ||
+                           desktopHotKey->mechanism() == HotKeyMechanism::compositorLine);
 }
 
 bool AppDelegate::reopen() {

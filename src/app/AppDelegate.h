@@ -48,6 +48,8 @@ class AppDelegate final : public QObject {
   void buildStatusMenu();
   void registerStoredShortcut();
   void installShortcutChange();
+  // A GNOME keybinding or a compositor's configuration runs the capture, not a grab of Lumacap's.
+  bool desktopBindsKeys() const;
   // "Last Capture…" opens the preview of the capture in hand; without one it
   // is disabled and its tooltip says why.
   void renderLastCaptureItem();

@@ -34,6 +34,7 @@ namespace lumacap {
 class AgentRouter;
 class AgentSessionRegistry;
 class CaptureManager;
+class DesktopHotKey;
 class FileBrowser;
 class OCRService;
 class Pasteboard;
@@ -105,6 +106,8 @@ class AppModel final : public QObject {
     std::function<HookStatus()> hookStatus;
     // What does not work on this desktop, said in Settings and the tray's tooltip.
     DesktopLimits desktopLimits = {};
+    // How the capture shortcut reaches Lumacap on this desktop; none in tests that leave it out.
+    DesktopHotKey* desktopHotKey = nullptr;
     std::function<Date()> clock = &Date::now;
     // How long the thumbnail stays once the pointer is not on it.
     std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
@@ -165,6 +168,7 @@ class AppModel final : public QObject {
   const std::function<std::string(bool install)>& configureHooks() const { return services_.configureHooks; }
   const std::function<HookStatus()>& hookStatus() const { return services_.hookStatus; }
   const DesktopLimits& desktopLimits() const { return services_.desktopLimits; }
+  DesktopHotKey* desktopHotKey() const { return services_.desktopHotKey; }
 
   // Whether the desktop shows our tray icon; without it, the windows offer
   // what the tray menu would.

@@ -6,11 +6,13 @@
 #include "app/AgentSessionRegistry.h"
 #include "app/AppModel.h"
 #include "app/CaptureManager.h"
+#include "app/DesktopHotKey.h"
 #include "app/HookHandler.h"
 #include "app/HotKeyManager.h"
 #include "app/OCRService.h"
 #include "app/SettingsManager.h"
 #include "app/WaylandClipboardAndCard.h"
+#include "app/WaylandHotKeyChoice.h"
 #include "app/views/CardPresenter.h"
 #include "app/views/Dialogs.h"
 #include "app/views/WindowPresenter.h"
@@ -21,7 +23,6 @@
 #include "platform/linux/TesseractRecognizer.h"
 #include "platform/wayland/DesktopProbe.h"
 #include "platform/wayland/NoWindowsWorkspace.h"
-#include "platform/wayland/UnavailableHotKeyService.h"
 #include "platform/wayland/WaylandScreenSourceChoice.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11ScreenSource.h"
@@ -39,6 +40,8 @@ struct PlatformServices {
   std::unique_ptr<HotKeyService> hotKey;
   // The card as the desktop's own kind of surface; none for a Qt window.
   CardPresenter::CardFactory makeCard;
+  // How the hot key reaches Lumacap, for what Settings and the tray say.
+  DesktopHotKey::Setup hotKeySetup;
 };
 
 PlatformServices x11Services(ProcessSource& processes) {
@@ -46,19 +49,21 @@ PlatformServices x11Services(ProcessSource& processes) {
           std::make_unique<X11Workspace>(std::string(), processes),
           std::make_unique<QtPasteboard>(),
           std::make_unique<XcbHotKeyService>(),
-          {}};
+          {},
+          DesktopHotKey::Setup::of(HotKeyMechanism::x11Grab)};
 }
 
-// Nothing of X11 runs inside a Wayland session. Without a window list or global shortcuts for
-// programs, the workspace knows no windows and the hot key is refused with the reason.
+// Nothing of X11 runs inside a Wayland session. Without a window list for programs, the workspace
+// knows no windows.
 PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& processes) {
   // data-control and layer-shell on Lumacap's own connection where the
   // compositor offers them; else Qt's clipboard from input handlers and a
   // desktop notification.
   WaylandClipboardAndCard clipboardAndCard = WaylandClipboardAndCard::choose();
+  WaylandHotKey hotKey = chooseWaylandHotKey(backend);
   return {makeWaylandScreenSource(backend.capture), std::make_unique<NoWindowsWorkspace>(processes),
-          std::move(clipboardAndCard.pasteboard), std::make_unique<UnavailableHotKeyService>(),
-          std::move(clipboardAndCard.makeCard)};
+          std::move(clipboardAndCard.pasteboard),   std::move(hotKey.service),
+          std::move(clipboardAndCard.makeCard),     std::move(hotKey.setup)};
 }
 
 PlatformServices platformServices(const DesktopBackend& backend, ProcessSource& processes) {
@@ -86,6 +91,7 @@ struct AppServices::Parts {
   DialogPrompts prompts;
   SettingsManager settings;
   HotKeyManager hotKey{std::move(platform.hotKey)};
+  DesktopHotKey desktopHotKey{std::move(platform.hotKeySetup), settings};
   CaptureManager captureManager{screenSource};
   OCRService ocr{TesseractRecognizer::shared()};
   ClaudeCodeIntegration* integration =
@@ -115,7 +121,8 @@ struct AppServices::Parts {
       .configureHooks =
           [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
       .hookStatus = [] { return HookHandler::status(currentExecutablePath(nullptr)); },
-      .desktopLimits = limitsOf(backend),
+      .desktopLimits = withHotKey(limitsOf(backend), desktopHotKey.mechanism()),
+      .desktopHotKey = &desktopHotKey,
   }};
 };
 

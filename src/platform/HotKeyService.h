@@ -14,6 +14,7 @@ class HotKeyService {
   static constexpr int noDisplay = -1;         // no window system connection to grab keys on
   static constexpr int unmappedKey = -2;       // the key is not on this keyboard (or not one we map)
   static constexpr int notOnThisDesktop = -3;  // the desktop offers programs no global shortcuts
+  static constexpr int refusedByDesktop = -4;  // the desktop's shortcut service would not bind it
 
   virtual ~HotKeyService() = default;
 

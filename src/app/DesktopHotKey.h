@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/DesktopShortcut.h"
+#include "platform/linux/GnomeKeybinding.h"
+
+namespace lumacap {
+
+class PortalHotKeyService;
+class SettingsManager;
+
+// How the capture shortcut reaches Lumacap on this desktop, for Settings, the tray's tooltip and
+// menu; and, where the desktop binds keys itself, the desktop-side binding: Lumacap's GNOME custom
+// keybinding (added on the user's request, then kept in step with the shortcut) or the line for
+// the compositor's configuration.
+class DesktopHotKey final : public QObject {
+  Q_OBJECT
+
+ public:
+  struct Setup {
+    HotKeyMechanism mechanism = HotKeyMechanism::none;
+    std::optional<ConfiguredCompositor> compositor;  // for compositorLine
+    std::string executable;                          // the absolute path a desktop binding runs
+    PortalHotKeyService* portal = nullptr;           // for the key the desktop assigned
+    std::unique_ptr<GnomeKeybinding> gnome;          // for gnomeKeybinding
+
+    static Setup of(HotKeyMechanism mechanism) {
+      Setup setup;
+      setup.mechanism = mechanism;
+      return setup;
+    }
+  };
+  DesktopHotKey(Setup setup, SettingsManager& settings);
+  ~DesktopHotKey() override;
+
+  HotKeyMechanism mechanism() const { return setup_.mechanism; }
+  // What Settings and the tray say about the shortcut in force; nothing on X11.
+  std::optional<QString> inForceText() const;
+  // The shortcut as the desktop names the key it assigned (the portal's answer), when it said.
+  std::optional<QString> assignedTrigger() const;
+
+  // GNOME: whether Lumacap's keybinding is there; adding (or rewriting) and removing it. Throw
+  // ProgramError with the reason.
+  bool gnomeKeybindingAdded() const { return gnomeAdded_; }
+  void addGnomeKeybinding();
+  void removeGnomeKeybinding();
+  QString gnomeManualSteps() const;
+
+  // wlroots: the line for the compositor's configuration, and where it goes.
+  QString configurationLine() const;
+  QString configurationPlace() const;
+
+ signals:
+  void changed();
+
+ private:
+  std::string command() const;
+  void followShortcut();
+
+  Setup setup_;
+  SettingsManager& settings_;
+  bool gnomeAdded_ = false;
+};
+
+}  // namespace lumacap

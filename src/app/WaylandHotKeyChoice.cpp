@@ -1,0 +1,52 @@
+#include "app/WaylandHotKeyChoice.h"
+
+#include <cstdlib>
+#include <sstream>
+
+#include "app/HookHandler.h"
+#include "platform/linux/GnomeKeybinding.h"
+#include "platform/wayland/KeyboardLayout.h"
+#include "platform/wayland/PortalHotKeyService.h"
+#include "platform/wayland/UnavailableHotKeyService.h"
+
+namespace lumacap {
+namespace {
+
+std::vector<std::string> currentDesktops() {
+  std::vector<std::string> names;
+  const char* value = std::getenv("XDG_CURRENT_DESKTOP");
+  std::istringstream list(value ? value : "");
+  for (std::string name; std::getline(list, name, ':');) names.push_back(name);
+  return names;
+}
+
+}  // namespace
+
+WaylandHotKey chooseWaylandHotKey(const DesktopBackend& backend) {
+  WaylandHotKey chosen;
+  chosen.setup.executable = currentExecutablePath(nullptr).string();
+  // The layout is read at each grab: the user may have changed it since the last.
+  auto portal = PortalHotKeyService::open(
+      [](uint32_t macKeyCode) { return KeyboardLayout::current().shiftedKeyName(macKeyCode); });
+  if (portal) {
+    chosen.setup.mechanism = HotKeyMechanism::portal;
+    chosen.setup.portal = portal.get();
+    chosen.service = std::move(portal);
+    return chosen;
+  }
+  chosen.service = std::make_unique<UnavailableHotKeyService>();
+  if (backend.desktop == Desktop::gnome) {
+    chosen.setup.mechanism = HotKeyMechanism::gnomeKeybinding;
+    chosen.setup.gnome = std::make_unique<GnomeKeybinding>();
+  } else if ((chosen.setup.compositor = configuredCompositor(backend.desktop, currentDesktops()))) {
+    chosen.setup.mechanism = HotKeyMechanism::compositorLine;
+  }
+  return chosen;
+}
+
+DesktopLimits withHotKey(DesktopLimits limits, HotKeyMechanism mechanism) {
+  if (mechanism != HotKeyMechanism::none) limits.shortcut.reset();
+  return limits;
+}
+
+}  // namespace lumacap

@@ -1,0 +1,264 @@
+#include "core/DesktopShortcut.h"
+
+#include "core/DesktopBackend.h"
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+namespace lumacap {
+namespace {
+
+// The key's own symbol name: a digit, or a lower-case letter, as xkb names them.
+std::string keyName(const Shortcut& shortcut) {
+  std::string name = shortcut.keyLabel;
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+  return name;
+}
+
+std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
+  return text;
+}
+
+bool isPlainShellWord(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
+    return std::isalnum(c) || c == '/' || c == '.' || c == '_' || c == '-' || c == '+' || c == '=';
+  });
+}
+
+std::string shellQuoted(const std::string& text) {
+  if (isPlainShellWord(text)) return text;
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string xmlEscaped(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '&')
+      escaped += "&amp;";
+    else if (c == '<')
+      escaped += "&lt;";
+    else if (c == '>')
+      escaped += "&gt;";
+    else if (c == '"')
+      escaped += "&quot;";
+    else
+      escaped += c;
+  }
+  return escaped;
+}
+
+// The modifiers in the order Ctrl, Alt, Shift, Super, each by the name `names` gives it.
+std::vector<std::string> modifierNames(const Shortcut& shortcut, const char* ctrl, const char* alt,
+                                       const char* shift, const char* super) {
+  std::vector<std::string> names;
+  if (shortcut.control) names.push_back(ctrl);
+  if (shortcut.option) names.push_back(alt);
+  if (shortcut.shift) names.push_back(shift);
+  if (shortcut.command) names.push_back(super);
+  return names;
+}
+
+}  // namespace
+
+std::optional<ConfiguredCompositor> configuredCompositor(Desktop desktop,
+                                                         const std::vector<std::string>& currentDesktops) {
+  if (desktop == Desktop::sway) return ConfiguredCompositor::sway;
+  if (desktop == Desktop::hyprland) return ConfiguredCompositor::hyprland;
+  if (desktop != Desktop::wlroots && desktop != Desktop::otherWayland) return std::nullopt;
+  for (std::string name : currentDesktops) {
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (name == "river") return ConfiguredCompositor::river;
+    if (name == "labwc") return ConfiguredCompositor::labwc;
+    if (name == "sway") return ConfiguredCompositor::sway;
+    if (name == "hyprland") return ConfiguredCompositor::hyprland;
+  }
+  return std::nullopt;
+}
+
+std::string captureRegionCommand(const std::string& executable) {
+  return shellQuoted(executable) + " --action=capture-region";
+}
+
+std::string portalTrigger(const Shortcut& shortcut, const std::optional<std::string>& shiftedKeyName) {
+  std::string key = keyName(shortcut);
+  bool shift = shortcut.shift;
+  if (shift && shiftedKeyName && !shiftedKeyName->empty()) {
+    std::string lowered = *shiftedKeyName;
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    if (lowered != key) {
+      key = *shiftedKeyName;
+      shift = false;
+    }
+  }
+  Shortcut modifiers = shortcut;
+  modifiers.shift = shift;
+  std::vector<std::string> parts = modifierNames(modifiers, "CTRL", "ALT", "SHIFT", "LOGO");
+  parts.push_back(key);
+  return joined(parts, "+");
+}
+
+std::string gnomeAccelerator(const Shortcut& shortcut) {
+  std::string accelerator;
+  for (const std::string& name : modifierNames(shortcut, "<Control>", "<Alt>", "<Shift>", "<Super>"))
+    accelerator += name;
+  return accelerator + keyName(shortcut);
+}
+
+std::string compositorConfigLine(ConfiguredCompositor compositor, const Shortcut& shortcut,
+                                 const std::string& command) {
+  const std::string key = keyName(shortcut);
+  switch (compositor) {
+    case ConfiguredCompositor::sway: {
+      std::vector<std::string> parts = modifierNames(shortcut, "Ctrl", "Mod1", "Shift", "Mod4");
+      parts.push_back(key);
+      return "bindsym " + joined(parts, "+") + " exec " + command;
+    }
+    case ConfiguredCompositor::hyprland: {
+      std::vector<std::string> names;
+      if (shortcut.command) names.push_back("SUPER");
+      if (shortcut.shift) names.push_back("SHIFT");
+      if (shortcut.control) names.push_back("CTRL");
+      if (shortcut.option) names.push_back("ALT");
+      return "bind = " + joined(names, " ") + ", " + key + ", exec, " + command;
+    }
+    case ConfiguredCompositor::river: {
+      std::vector<std::string> names;
+      if (shortcut.command) names.push_back("Super");
+      if (shortcut.shift) names.push_back("Shift");
+      if (shortcut.control) names.push_back("Control");
+      if (shortcut.option) names.push_back("Alt");
+      return "riverctl map normal " + (names.empty() ? std::string("None") : joined(names, "+")) + " " + key +
+             " spawn " + shellQuoted(command);
+    }
+    case ConfiguredCompositor::labwc: {
+      std::vector<std::string> parts;
+      if (shortcut.command) parts.push_back("W");
+      if (shortcut.shift) parts.push_back("S");
+      if (shortcut.control) parts.push_back("C");
+      if (shortcut.option) parts.push_back("A");
+      parts.push_back(key);
+      return "<keybind key=\"" + joined(parts, "-") + "\"><action name=\"Execute\" command=\"" +
+             xmlEscaped(command) + "\" /></keybind>";
+    }
+  }
+  return {};
+}
+
+std::string compositorConfigPlace(ConfiguredCompositor compositor) {
+  switch (compositor) {
+    case ConfiguredCompositor::sway:
+      return "~/.config/sway/config, then reload sway";
+    case ConfiguredCompositor::hyprland:
+      return "~/.config/hypr/hyprland.conf";
+    case ConfiguredCompositor::river:
+      return "~/.config/river/init (or run it once in a terminal)";
+    case ConfiguredCompositor::labwc:
+      return "the <keyboard> section of ~/.config/labwc/rc.xml, then labwc --reconfigure";
+  }
+  return {};
+}
+
+std::string compositorName(ConfiguredCompositor compositor) {
+  switch (compositor) {
+    case ConfiguredCompositor::sway:
+      return "sway";
+    case ConfiguredCompositor::hyprland:
+      return "Hyprland";
+    case ConfiguredCompositor::river:
+      return "river";
+    case ConfiguredCompositor::labwc:
+      return "labwc";
+  }
+  return {};
+}
+
+std::optional<std::string> hotKeyInForceText(HotKeyMechanism mechanism, const std::string& label,
+                                             const std::optional<std::string>& assigned,
+                                             std::optional<ConfiguredCompositor> compositor, bool bound) {
+  switch (mechanism) {
+    case HotKeyMechanism::x11Grab:
+      return std::nullopt;
+    case HotKeyMechanism::portal:
+      if (assigned && !assigned->empty() && *assigned != label)
+        return "Capture shortcut: " + label + " through the desktop’s global shortcuts, which names it " +
+               *assigned + ".";
+      return "Capture shortcut: " + label + " through the desktop’s global shortcuts.";
+    case HotKeyMechanism::gnomeKeybinding:
+      if (bound)
+        return "Capture shortcut: " + label + " through a GNOME keyboard shortcut that runs Lumacap.";
+      return "GNOME gives programs no global shortcuts: add a GNOME keyboard shortcut in Lumacap’s Settings "
+             "to "
+             "capture with " +
+             label + ".";
+    case HotKeyMechanism::compositorLine:
+      return compositorName(compositor.value_or(ConfiguredCompositor::sway)) +
+             " binds keys in its own configuration: add the line Lumacap’s Settings shows to capture with " +
+             label + ".";
+    case HotKeyMechanism::none:
+      return shortcutUnavailableText;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<std::string>> parsedGSettingsStringList(const std::string& printed) {
+  std::string text = printed;
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  if (text.rfind("@as ", 0) == 0) text.erase(0, 4);
+  if (text.size() < 2 || text.front() != '[' || text.back() != ']') return std::nullopt;
+  std::vector<std::string> items;
+  size_t at = 1;
+  const auto skipSpace = [&] {
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  };
+  skipSpace();
+  if (text[at] == ']') return at + 1 == text.size() ? std::optional(items) : std::nullopt;
+  for (;;) {
+    skipSpace();
+    if (at >= text.size() || (text[at] != '\'' && text[at] != '"')) return std::nullopt;
+    const char quote = text[at++];
+    std::string item;
+    while (at < text.size() && text[at] != quote) {
+      if (text[at] == '\\' && at + 1 < text.size()) ++at;
+      item += text[at++];
+    }
+    if (at >= text.size()) return std::nullopt;
+    ++at;
+    items.push_back(item);
+    skipSpace();
+    if (at < text.size() && text[at] == ',') {
+      ++at;
+      continue;
+    }
+    if (at + 1 == text.size() && text[at] == ']') return items;
+    return std::nullopt;
+  }
+}
+
+std::string gsettingsString(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "'";
+}
+
+std::string gsettingsStringList(const std::vector<std::string>& items) {
+  std::vector<std::string> quoted;
+  for (const std::string& item : items) quoted.push_back(gsettingsString(item));
+  return "[" + joined(quoted, ", ") + "]";
+}
+
+std::string gnomeManualSteps(const Shortcut& shortcut, const std::string& command) {
+  return "Or add it yourself: open GNOME Settings → Keyboard → View and Customize Shortcuts → Custom "
+         "Shortcuts, click +, name it “Lumacap capture”, enter the command “" +
+         command + "”, and set the shortcut " + shortcut.label() + ".";
+}
+
+}  // namespace lumacap

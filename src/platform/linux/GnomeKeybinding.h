@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QStringList>
+#include <optional>
+#include <string>
+
+namespace lumacap {
+
+// Lumacap's own GNOME custom keybinding, kept with the gsettings command under
+// org.gnome.settings-daemon.plugins.media-keys (the list custom-keybindings and the relocatable
+// custom-keybinding schema at Lumacap's path), where GNOME's Settings shows and edits it.
+class GnomeKeybinding {
+ public:
+  // Whether the list of custom keybindings holds Lumacap's.
+  bool present() const;
+  // Adds Lumacap's keybinding, or rewrites it: `accelerator` as GNOME writes it ("<Shift><Super>2").
+  // Throws ProgramError with a one-line reason when gsettings fails.
+  void write(const std::string& accelerator, const std::string& command) const;
+  // Takes Lumacap's keybinding out of the list and clears its keys.
+  void remove() const;
+
+ private:
+  // gsettings' output; throws ProgramError when it fails.
+  std::string gsettings(const QStringList& arguments) const;
+  std::vector<std::string> bindings() const;
+};
+
+}  // namespace lumacap

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/HotKeyService.h"
+
+namespace lumacap {
+
+// The hot key through org.freedesktop.portal.GlobalShortcuts: one shortcut, "capture-region-…", in a
+// session with a fixed token (Plasma 5.27 keeps a session's keys under its token, so a new token
+// each start would leave old keys behind). Every grab opens the session anew with the shortcut
+// both in CreateSession's options (Plasma 5.27 reads it there) and through BindShortcuts (the
+// current portal API); presses arrive as the Activated signal.
+class PortalHotKeyService final : public QObject, public HotKeyService {
+  Q_OBJECT
+
+ public:
+  // Names what a key types with Shift on the user's layout ("at" for the "2" key on US), from
+  // the macOS virtual key code; nothing when unknown.
+  using ShiftedKeyName = std::function<std::optional<std::string>(uint32_t macKeyCode)>;
+
+  // A service whose portal accepted a session; null when the portal is missing or refuses
+  // CreateSession (Debian 12's portal exports the interface on sway and GNOME 43, where every
+  // call fails).
+  static std::unique_ptr<PortalHotKeyService> open(ShiftedKeyName shiftedKeyName);
+  ~PortalHotKeyService() override;
+
+  int grab(const Shortcut& shortcut) override;
+  void release() override;
+
+  // How the desktop describes the key it assigned ("Meta+@"), once it said.
+  const std::optional<std::string>& assignedTrigger() const { return assigned_; }
+
+ signals:
+  void assignedTriggerChanged();
+
+ private slots:
+  void activated(const QDBusMessage& message);
+  void shortcutsChanged(const QDBusMessage& message);
+
+ private:
+  explicit PortalHotKeyService(ShiftedKeyName shiftedKeyName);
+  // A new session for this trigger (none: no shortcuts) and the portal's answer; nothing when
+  // the portal refused.
+  std::optional<QVariantMap> createSession(const std::optional<QString>& trigger);
+  int bind(const QString& trigger);
+  bool isOurs(const QDBusMessage& message) const;
+  void closeSession();
+  // Takes the trigger description the desktop gave for our shortcut from a list of shortcuts.
+  void takeAssigned(const QVariant& shortcuts);
+
+  ShiftedKeyName shiftedKeyName_;
+  QString session_;
+  QString shortcutId_;
+  std::optional<std::string> assigned_;
+};
+
+}  // namespace lumacap

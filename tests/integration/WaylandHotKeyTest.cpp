@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/WaylandTest.h"
+
+namespace lumacap::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string overlayTitle = "Select Region — Esc to Cancel";
+
+// The capture shortcut of the real application, pressed on the desktop's own seat.
+class WaylandHotKeyTest : public WaylandTest {
+ protected:
+  void TearDown() override {
+    if (application) application->stop();
+  }
+
+  // Lumacap with this shortcut stored (the JSON of its settings), running once it said which
+  // backend it chose.
+  void startLumacap(const std::string& shortcut) {
+    const fs::path config = desktop().environment().at("XDG_CONFIG_HOME");
+    {
+      QSettings settings(QString::fromStdString((config / "Lumacap/Lumacap.conf").string()),
+                         QSettings::IniFormat);
+      settings.setValue("shortcut", QByteArray::fromStdString(shortcut));
+    }
+    application = desktop().spawn({lumacapBinary()});
+    ASSERT_TRUE(waitUntil([&] { return log().find("lumacap: ") != std::string::npos; }, 30s)) << log();
+  }
+  std::string log() { return desktop().output(*application); }
+
+  // KDE's record of the keys it gave: a line "id=active key,default key,description".
+  std::string kdeShortcuts() {
+    std::ifstream file(fs::path(desktop().environment().at("XDG_CONFIG_HOME")) / "kglobalshortcutsrc");
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+  bool kdeAssigned(const std::string& line) { return kdeShortcuts().find(line) != std::string::npos; }
+
+  size_t overlays() {
+    size_t count = 0;
+    for (const DesktopWindow& window : desktop().windows()) count += window.title == overlayTitle;
+    return count;
+  }
+  void expectOverlayAfter(const std::string& chord) {
+    desktop().key(chord);
+    EXPECT_TRUE(waitUntil([&] { return overlays() == 2; }, 20s)) << chord << " opened no overlay; " << log();
+    // (KWin gives the overlay keys only once it is clicked: a global shortcut carries no
+    // activation token on Plasma 5.27.)
+    desktop().click(1500, 300);
+    desktop().key("Escape");
+    EXPECT_TRUE(waitUntil([&] { return overlays() == 0; }, 10s));
+  }
+
+  std::unique_ptr<BackgroundProcess> application;
+};
+
+const std::string shiftSuper2 =
+    R"({"keyCode":19,"keyLabel":"2","command":true,"shift":true,"option":false,"control":false})";
+const std::string altSuper3 =
+    R"({"keyCode":20,"keyLabel":"3","command":true,"shift":false,"option":true,"control":false})";
+
+// Through the GlobalShortcuts portal: Shift+Super+2 is bound as the symbol it types on the layout
+// (KWin would never fire a SHIFT+LOGO+2 trigger), and a changed shortcut replaces it.
+TEST_P(WaylandHotKeyTest, portalShortcutOpensTheOverlayAndAChangedOneReplacesIt) {
+  startLumacap(shiftSuper2);
+  ASSERT_TRUE(waitUntil([&] { return kdeAssigned("capture-region-logo-at=Meta+@,"); }, 30s))
+      << kdeShortcuts();
+  expectOverlayAfter("shift+super+2");
+
+  application->stop();
+  startLumacap(altSuper3);
+  ASSERT_TRUE(waitUntil([&] { return kdeAssigned("capture-region-alt-logo-3=Meta+Alt+3,"); }, 30s))
+      << kdeShortcuts();
+  desktop().key("shift+super+2");
+  EXPECT_FALSE(waitUntil([&] { return overlays() > 0; }, 3s)) << "the old chord still captures";
+  expectOverlayAfter("alt+super+3");
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, WaylandHotKeyTest, ::testing::Values(Compositor::kwin), compositorName);
+
+}  // namespace
+}  // namespace lumacap::test
