@@ -19,7 +19,9 @@
 #include <exception>
 
 #include "app/AppModel.h"
+#include "app/DesktopHotKey.h"
 #include "app/SettingsManager.h"
+#include "app/views/DesktopHotKeyPanel.h"
 #include "app/views/Symbols.h"
 #include "core/ScreenshotStore.h"
 #include "platform/FileBrowser.h"
@@ -202,6 +204,12 @@ FormSection* PreferencesView::makeShortcutSection() {
 
   section->rows().addLayout(keys);
   section->rows().addLayout(current);
+  // On Wayland: how the shortcut reaches Lumacap, and where the desktop binds it.
+  DesktopHotKey* desktopHotKey = model_.desktopHotKey();
+  if (desktopHotKey && desktopHotKey->mechanism() != HotKeyMechanism::x11Grab) {
+    desktopHotKeyPanel_ = new DesktopHotKeyPanel(*desktopHotKey, section);
+    section->rows().addWidget(desktopHotKeyPanel_);
+  }
   return section;
 }
 

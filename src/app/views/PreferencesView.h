@@ -17,6 +17,7 @@ class QVBoxLayout;
 namespace lumacap {
 
 class AppModel;
+class DesktopHotKeyPanel;
 
 // A titled group of settings on a quiet rounded card.
 class FormSection final : public QFrame {
@@ -64,6 +65,7 @@ class PreferencesView final : public QWidget {
   QLabel* currentLabel() const { return current_; }
   QPushButton* applyButton() const { return apply_; }
   QLabel* shortcutNote() const { return shortcutNote_; }
+  DesktopHotKeyPanel* desktopHotKeyPanel() const { return desktopHotKeyPanel_; }
   QPushButton* installButton() const { return install_; }
   QPushButton* removeButton() const { return remove_; }
   QLabel* hookStatusLabel() const { return hookStatus_; }
@@ -115,6 +117,7 @@ class PreferencesView final : public QWidget {
   QLabel* current_;
   QPushButton* apply_;
   QLabel* shortcutNote_;
+  DesktopHotKeyPanel* desktopHotKeyPanel_ = nullptr;
   QPushButton* install_;
   QPushButton* remove_;
   QLabel* hookStatus_;
