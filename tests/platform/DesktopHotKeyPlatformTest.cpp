@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include "core/DesktopShortcut.h"
+#include "platform/linux/GnomeKeybinding.h"
+#include "platform/wayland/KeyboardLayout.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TempDir.h"
+
+namespace lumacap {
+namespace {
+
+constexpr uint32_t key2 = 19, key7 = 26, keyS = 1;
+
+TEST(KeyboardLayout, namesWhatShiftTypesOnTheGivenLayout) {
+  EXPECT_EQ(KeyboardLayout::named("us").shiftedKeyName(key2), "at");
+  EXPECT_EQ(KeyboardLayout::named("us").shiftedKeyName(key7), "ampersand");
+  EXPECT_EQ(KeyboardLayout::named("de").shiftedKeyName(key2), "quotedbl");
+  EXPECT_EQ(KeyboardLayout::named("de").shiftedKeyName(key7), "slash");
+  EXPECT_EQ(KeyboardLayout::named("us").shiftedKeyName(keyS), "S");
+  EXPECT_EQ(KeyboardLayout::named("us").shiftedKeyName(99), std::nullopt);  // not a key Settings offers
+}
+
+// GNOME's settings through the real gsettings, kept in a key file of a temporary home.
+class GnomeKeybindingTest : public ::testing::Test {
+ protected:
+  test::TempDir home;
+  test::ScopedEnvironment environment{{"GSETTINGS_BACKEND", "keyfile"},
+                                      {"XDG_CONFIG_HOME", home.path().string()}};
+  std::string get(const QString& schema, const QString& key) {
+    QProcess gsettings;
+    gsettings.start("gsettings", {"get", schema, key});
+    gsettings.waitForFinished();
+    return gsettings.readAllStandardOutput().trimmed().toStdString();
+  }
+  const QString list = "org.gnome.settings-daemon.plugins.media-keys";
+  const QString ours =
+      QString("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:") + gnomeKeybindingPath;
+  void SetUp() override {
+    QProcess probe;
+    probe.start("gsettings", {"list-keys", list});
+    if (!probe.waitForFinished() || probe.exitCode() != 0)
+      GTEST_SKIP() << "GNOME's media-keys schema is not installed";
+  }
+};
+
+TEST_F(GnomeKeybindingTest, addsRewritesAndRemovesItsOwnBindingBesideTheUsers) {
+  QProcess::execute("gsettings", {"set", list, "custom-keybindings", "['/org/gnome/custom0/']"});
+  const GnomeKeybinding binding;
+  EXPECT_FALSE(binding.present());
+  binding.write("<Shift><Super>2", "'/opt/my apps/lumacap' --action=capture-region");
+  EXPECT_TRUE(binding.present());
+  EXPECT_EQ(
+      get(list, "custom-keybindings"),
+      "['/org/gnome/custom0/', '/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/lumacap/']");
+  EXPECT_EQ(get(ours, "binding"), "'<Shift><Super>2'");
+  EXPECT_EQ(get(ours, "command"), "\"'/opt/my apps/lumacap' --action=capture-region\"");
+
+  binding.write("<Alt><Super>3", "/usr/bin/lumacap --action=capture-region");  // a changed shortcut
+  EXPECT_EQ(get(ours, "binding"), "'<Alt><Super>3'");
+  EXPECT_EQ(
+      get(list, "custom-keybindings"),
+      "['/org/gnome/custom0/', '/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/lumacap/']");
+
+  binding.remove();
+  EXPECT_FALSE(binding.present());
+  EXPECT_EQ(get(list, "custom-keybindings"), "['/org/gnome/custom0/']");
+  EXPECT_EQ(get(ours, "binding"), "''");
+}
+
+}  // namespace
+}  // namespace lumacap
