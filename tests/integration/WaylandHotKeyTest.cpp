@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/DesktopShortcut.h"
 #include "support/WaylandTest.h"
 
 namespace lumacap::test {
@@ -67,9 +68,12 @@ const std::string shiftSuper2 =
 const std::string altSuper3 =
     R"({"keyCode":20,"keyLabel":"3","command":true,"shift":false,"option":true,"control":false})";
 
+class WaylandPortalHotKeyTest : public WaylandHotKeyTest {};
+class WaylandConfiguredHotKeyTest : public WaylandHotKeyTest {};
+
 // Through the GlobalShortcuts portal: Shift+Super+2 is bound as the symbol it types on the layout
 // (KWin would never fire a SHIFT+LOGO+2 trigger), and a changed shortcut replaces it.
-TEST_P(WaylandHotKeyTest, portalShortcutOpensTheOverlayAndAChangedOneReplacesIt) {
+TEST_P(WaylandPortalHotKeyTest, portalShortcutOpensTheOverlayAndAChangedOneReplacesIt) {
   startLumacap(shiftSuper2);
   ASSERT_TRUE(waitUntil([&] { return kdeAssigned("capture-region-logo-at=Meta+@,"); }, 30s))
       << kdeShortcuts();
@@ -84,7 +88,22 @@ TEST_P(WaylandHotKeyTest, portalShortcutOpensTheOverlayAndAChangedOneReplacesIt)
   expectOverlayAfter("alt+super+3");
 }
 
-INSTANTIATE_TEST_SUITE_P(Wayland, WaylandHotKeyTest, ::testing::Values(Compositor::kwin), compositorName);
+// On sway the line Settings shows, given to sway as its configuration takes it, runs the capture.
+TEST_P(WaylandConfiguredHotKeyTest, theConfigurationLineSettingsShowsStartsARegionCapture) {
+  startLumacap(shiftSuper2);
+  const std::string line = compositorConfigLine(ConfiguredCompositor::sway, Shortcut::initial(),
+                                                captureRegionCommand(lumacapBinary()));
+  const auto configured = desktop().run({"swaymsg", line});
+  ASSERT_EQ(configured.exitStatus, 0)
+      << line << ": " << configured.standardOutput << configured.standardError;
+  expectOverlayAfter("shift+super+2");
+  desktop().run({"swaymsg", "unbindsym Shift+Mod4+2"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, WaylandPortalHotKeyTest, ::testing::Values(Compositor::kwin),
+                         compositorName);
+INSTANTIATE_TEST_SUITE_P(Wayland, WaylandConfiguredHotKeyTest, ::testing::Values(Compositor::sway),
+                         compositorName);
 
 }  // namespace
 }  // namespace lumacap::test
