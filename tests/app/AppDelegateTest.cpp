@@ -7,13 +7,18 @@
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
+#include "app/DesktopHotKey.h"
 #include "app/HotKeyManager.h"
+#include "app/views/DesktopHotKeyPanel.h"
 #include "app/views/TrayMissingNotice.h"
 #include "platform/fake/FakeHotKeyService.h"
 #include "support/ModelHarness.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TempDir.h"
 
 namespace lumacap {
 namespace {
@@ -165,6 +170,52 @@ TEST_F(AppDelegateTest, ADesktopWithoutGlobalShortcutsIsNoLaunchErrorTheTooltipS
       << tip.toStdString();
   EXPECT_TRUE(tip.contains(QString::fromUtf8(shortcutUnavailableText))) << tip.toStdString();
   EXPECT_TRUE(tip.contains(QString::fromStdString(*harness.desktopLimits.windows))) << tip.toStdString();
+}
+
+std::string gsettingsGet(const QString& schema, const QString& key) {
+  QProcess gsettings;
+  gsettings.start("gsettings", {"get", schema, key});
+  gsettings.waitForFinished();
+  return gsettings.readAllStandardOutput().trimmed().toStdString();
+}
+
+// GNOME without the portal: Settings adds Lumacap's GNOME keybinding on a click, a changed
+// shortcut is kept and rewrites it, and the tooltip says which is in force.
+TEST_F(AppDelegateTest, OnGnomeSettingsAddsTheKeybindingAndAChangedShortcutRewritesIt) {
+  test::TempDir home;
+  test::ScopedEnvironment environment{{"GSETTINGS_BACKEND", "keyfile"},
+                                      {"XDG_CONFIG_HOME", home.path().string()}};
+  const QString ours =
+      QString("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:") + gnomeKeybindingPath;
+  if (QProcess::execute("gsettings", {"list-keys", ours}) != 0) GTEST_SKIP() << "no GNOME media-keys schema";
+  takenElsewhere = Shortcut::initial();
+  refusal = HotKeyService::notOnThisDesktop;
+  DesktopHotKey::Setup setup = DesktopHotKey::Setup::of(HotKeyMechanism::gnomeKeybinding);
+  setup.executable = "/usr/bin/lumacap";
+  setup.gnome = std::make_unique<GnomeKeybinding>();
+  harness.desktopHotKeySetup = std::move(setup);
+  launch();
+  EXPECT_TRUE(delegate->statusItem().toolTip().contains("add a GNOME keyboard shortcut"));
+
+  model->showSettings();
+  auto* panel = harness.windows->preferencesWindow()->findChild<DesktopHotKeyPanel*>();
+  ASSERT_TRUE(panel);
+  EXPECT_TRUE(panel->stepsLabel()->text().contains("“/usr/bin/lumacap --action=capture-region”"));
+  QTest::mouseClick(panel->addGnomeButton(), Qt::LeftButton);
+  EXPECT_EQ(gsettingsGet(ours, "binding"), "'<Shift><Super>2'");
+  EXPECT_EQ(gsettingsGet(ours, "command"), "'/usr/bin/lumacap --action=capture-region'");
+  EXPECT_TRUE(delegate->statusItem().toolTip().contains(
+      "Capture shortcut: Shift+Super+2 through a GNOME keyboard shortcut that runs Lumacap."));
+
+  const Shortcut altSuper3{20, "3", true, false, true, false};
+  model->updateShortcut(altSuper3);  // kept, though Lumacap grabs nothing itself
+  harness.settings->setShortcut(altSuper3);
+  EXPECT_EQ(gsettingsGet(ours, "binding"), "'<Alt><Super>3'");
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Alt+Super+3");
+
+  QTest::mouseClick(panel->removeGnomeButton(), Qt::LeftButton);
+  EXPECT_EQ(gsettingsGet(ours, "binding"), "''");
+  EXPECT_TRUE(delegate->statusItem().toolTip().contains("add a GNOME keyboard shortcut"));
 }
 
 TEST_F(AppDelegateTest, OnX11TheTooltipIsOnlyWhatLumacapIs) {

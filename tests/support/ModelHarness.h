@@ -13,6 +13,7 @@
 #include "app/AgentSessionRegistry.h"
 #include "app/AppModel.h"
 #include "app/CaptureManager.h"
+#include "app/DesktopHotKey.h"
 #include "app/OCRService.h"
 #include "app/RegionSelector.h"
 #include "app/SettingsManager.h"
@@ -100,6 +101,8 @@ struct ModelHarness {
 
   AppModel& start() {
     settings = std::make_unique<SettingsManager>();
+    if (desktopHotKeySetup)
+      desktopHotKey = std::make_unique<DesktopHotKey>(std::move(*desktopHotKeySetup), *settings);
     captureManager = std::make_unique<CaptureManager>(screens);
     ocr = std::make_unique<OCRService>(recognizer ? recognizer : fakeRecognizer);
     auto owned = std::make_unique<ClaudeCodeIntegration>(pasteboard, workspace, processes, dataRoot());
@@ -130,6 +133,7 @@ struct ModelHarness {
         .configureHooks = [this](bool install) { return configureHooks(install); },
         .hookStatus = [this] { return hookStatus(); },
         .desktopLimits = desktopLimits,
+        .desktopHotKey = desktopHotKey.get(),
         .dismissalDelay = dismissalDelay,
     });
     if (cardPresenter) {
@@ -152,6 +156,8 @@ struct ModelHarness {
   MemoryStartAtLogin startAtLogin;
   RecordingPrompts prompts;
   DesktopLimits desktopLimits;  // none: everything works
+  // How the hot key reaches Lumacap on the desktop played; none: X11's grab, said nowhere.
+  std::optional<DesktopHotKey::Setup> desktopHotKeySetup;
   std::function<std::string(bool)> configureHooks = [](bool install) {
     return install ? std::string("installed") : std::string("removed");
   };
@@ -165,6 +171,7 @@ struct ModelHarness {
   CardPresenter::CardFactory makeCard;
 
   std::unique_ptr<SettingsManager> settings;
+  std::unique_ptr<DesktopHotKey> desktopHotKey;
   std::unique_ptr<CaptureManager> captureManager;
   std::unique_ptr<OCRService> ocr;
   ClaudeCodeIntegration* integration = nullptr;
