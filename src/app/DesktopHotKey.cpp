@@ -11,9 +11,18 @@ namespace lumacap {
 
 DesktopHotKey::DesktopHotKey(Setup setup, SettingsManager& settings)
     : setup_(std::move(setup)), settings_(settings) {
-  if (setup_.gnome) gnomeAdded_ = setup_.gnome->present();
-  if (setup_.portal)
+  if (setup_.gnome && setup_.mechanism == HotKeyMechanism::gnomeKeybinding)
+    gnomeAdded_ = setup_.gnome->present();
+  if (setup_.portal) {
     connect(setup_.portal, &PortalHotKeyService::assignedTriggerChanged, this, &DesktopHotKey::changed);
+    connect(setup_.portal, &PortalHotKeyService::unavailable, this, [this] {
+      setup_.mechanism = setup_.fallback;
+      setup_.portal = nullptr;
+      if (setup_.gnome && setup_.mechanism == HotKeyMechanism::gnomeKeybinding)
+        gnomeAdded_ = setup_.gnome->present();
+      emit changed();
+    });
+  }
   connect(&settings_, &SettingsManager::shortcutChanged, this, &DesktopHotKey::followShortcut);
 }
 

@@ -25,10 +25,12 @@ class DesktopHotKey final : public QObject {
  public:
   struct Setup {
     HotKeyMechanism mechanism = HotKeyMechanism::none;
-    std::optional<ConfiguredCompositor> compositor;  // for compositorLine
+    // What is in force once the portal refuses a session (mechanism portal only).
+    HotKeyMechanism fallback = HotKeyMechanism::none;
+    std::optional<ConfiguredCompositor> compositor;  // for compositorLine (as the fallback too)
     std::string executable;                          // the absolute path a desktop binding runs
     PortalHotKeyService* portal = nullptr;           // for the key the desktop assigned
-    std::unique_ptr<GnomeKeybinding> gnome;          // for gnomeKeybinding
+    std::unique_ptr<GnomeKeybinding> gnome;          // for gnomeKeybinding (as the fallback too)
 
     static Setup of(HotKeyMechanism mechanism) {
       Setup setup;

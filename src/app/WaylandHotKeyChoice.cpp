@@ -7,7 +7,6 @@
 #include "platform/linux/GnomeKeybinding.h"
 #include "platform/wayland/KeyboardLayout.h"
 #include "platform/wayland/PortalHotKeyService.h"
-#include "platform/wayland/UnavailableHotKeyService.h"
 
 namespace lumacap {
 namespace {
@@ -26,20 +25,17 @@ WaylandHotKey chooseWaylandHotKey(const DesktopBackend& backend) {
   WaylandHotKey chosen;
   chosen.setup.executable = currentExecutablePath(nullptr).string();
   // The layout is read at each grab: the user may have changed it since the last.
-  auto portal = PortalHotKeyService::open(
+  auto portal = std::make_unique<PortalHotKeyService>(
       [](uint32_t macKeyCode) { return KeyboardLayout::current().shiftedKeyName(macKeyCode); });
-  if (portal) {
-    chosen.setup.mechanism = HotKeyMechanism::portal;
-    chosen.setup.portal = portal.get();
-    chosen.service = std::move(portal);
-    return chosen;
-  }
-  chosen.service = std::make_unique<UnavailableHotKeyService>();
+  chosen.setup.mechanism = HotKeyMechanism::portal;
+  chosen.setup.portal = portal.get();
+  chosen.service = std::move(portal);
+  // Where the portal refuses a session, the desktop's own key binding.
   if (backend.desktop == Desktop::gnome) {
-    chosen.setup.mechanism = HotKeyMechanism::gnomeKeybinding;
+    chosen.setup.fallback = HotKeyMechanism::gnomeKeybinding;
     chosen.setup.gnome = std::make_unique<GnomeKeybinding>();
   } else if ((chosen.setup.compositor = configuredCompositor(backend.desktop, currentDesktops()))) {
-    chosen.setup.mechanism = HotKeyMechanism::compositorLine;
+    chosen.setup.fallback = HotKeyMechanism::compositorLine;
   }
   return chosen;
 }

@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QRandomGenerator>
 #include <QTimer>
+#include <cstdio>
 
 #include "core/DesktopShortcut.h"
 #include "platform/wayland/PortalScreenshotSource.h"
@@ -100,6 +101,7 @@ Answer request(const QString& method, QList<QVariant> arguments) {
 
 PortalHotKeyService::PortalHotKeyService(ShiftedKeyName shiftedKeyName)
     : shiftedKeyName_(std::move(shiftedKeyName)) {
+  if (!QDBusConnection::sessionBus().isConnected()) unavailable_ = true;
   qDBusRegisterMetaType<PortalShortcut>();
   qDBusRegisterMetaType<PortalShortcuts>();
   QDBusConnection bus = QDBusConnection::sessionBus();
@@ -110,13 +112,6 @@ PortalHotKeyService::PortalHotKeyService(ShiftedKeyName shiftedKeyName)
 }
 
 PortalHotKeyService::~PortalHotKeyService() { closeSession(); }
-
-std::unique_ptr<PortalHotKeyService> PortalHotKeyService::open(ShiftedKeyName shiftedKeyName) {
-  if (!QDBusConnection::sessionBus().isConnected()) return nullptr;
-  std::unique_ptr<PortalHotKeyService> service(new PortalHotKeyService(std::move(shiftedKeyName)));
-  if (!service->createSession(std::nullopt)) return nullptr;
-  return service;
-}
 
 std::optional<QVariantMap> PortalHotKeyService::createSession(const std::optional<QString>& trigger) {
   closeSession();
@@ -143,20 +138,30 @@ int PortalHotKeyService::grab(const Shortcut& shortcut) {
       shortcut.shift && shiftedKeyName_ ? shiftedKeyName_(shortcut.keyCode) : std::nullopt;
   const QString trigger = QString::fromStdString(portalTrigger(shortcut, shifted));
   shortcutId_ = shortcutIdFor(trigger);
+  if (unavailable_) return notOnThisDesktop;
   const std::optional<std::string> before = assigned_;
   assigned_.reset();
   const int status = bind(trigger);
+  if (status == notOnThisDesktop) {
+    unavailable_ = true;
+    emit unavailable();
+  }
   if (status != 0) {
     closeSession();
     assigned_.reset();
   }
+  if (status == 0)
+    std::fprintf(stderr, "lumacap: capture shortcut bound through the GlobalShortcuts portal as %s\n",
+                 assigned_ ? assigned_->c_str() : qPrintable(trigger));
   if (assigned_ != before) emit assignedTriggerChanged();
   return status;
 }
 
 int PortalHotKeyService::bind(const QString& trigger) {
   const std::optional<QVariantMap> created = createSession(trigger);
-  if (!created) return refusedByDesktop;
+  // Only a session the portal once accepted makes it the desktop's way to bind keys.
+  if (!created) return accepted_ ? refusedByDesktop : notOnThisDesktop;
+  accepted_ = true;
   takeAssigned(created->value(QStringLiteral("shortcuts")));
   const Answer bound = request(QStringLiteral("BindShortcuts"),
                                {QVariant::fromValue(QDBusObjectPath(session_)),

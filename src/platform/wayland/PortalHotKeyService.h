@@ -27,10 +27,11 @@ class PortalHotKeyService final : public QObject, public HotKeyService {
   // the macOS virtual key code; nothing when unknown.
   using ShiftedKeyName = std::function<std::optional<std::string>(uint32_t macKeyCode)>;
 
-  // A service whose portal accepted a session; null when the portal is missing or refuses
-  // CreateSession (Debian 12's portal exports the interface on sway and GNOME 43, where every
-  // call fails).
-  static std::unique_ptr<PortalHotKeyService> open(ShiftedKeyName shiftedKeyName);
+  // Nothing is asked of the portal before the first grab (which runs once the application is
+  // set up). The portal is the desktop's way only if it accepts a session: Debian 12's portal
+  // exports the interface on sway and GNOME 43, where every call fails. After a first refused
+  // CreateSession every grab fails with notOnThisDesktop.
+  explicit PortalHotKeyService(ShiftedKeyName shiftedKeyName);
   ~PortalHotKeyService() override;
 
   int grab(const Shortcut& shortcut) override;
@@ -41,13 +42,14 @@ class PortalHotKeyService final : public QObject, public HotKeyService {
 
  signals:
   void assignedTriggerChanged();
+  // The portal refused the first session: this desktop binds keys some other way.
+  void unavailable();
 
  private slots:
   void activated(const QDBusMessage& message);
   void shortcutsChanged(const QDBusMessage& message);
 
  private:
-  explicit PortalHotKeyService(ShiftedKeyName shiftedKeyName);
   // A new session for this trigger (none: no shortcuts) and the portal's answer; nothing when
   // the portal refused.
   std::optional<QVariantMap> createSession(const std::optional<QString>& trigger);
@@ -60,6 +62,8 @@ class PortalHotKeyService final : public QObject, public HotKeyService {
   ShiftedKeyName shiftedKeyName_;
   QString session_;
   QString shortcutId_;
+  bool accepted_ = false;
+  bool unavailable_ = false;
   std::optional<std::string> assigned_;
 };
 
