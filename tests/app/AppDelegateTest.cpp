@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -216,6 +218,31 @@ TEST_F(AppDelegateTest, OnGnomeSettingsAddsTheKeybindingAndAChangedShortcutRewri
   QTest::mouseClick(panel->removeGnomeButton(), Qt::LeftButton);
   EXPECT_EQ(gsettingsGet(ours, "binding"), "''");
   EXPECT_TRUE(delegate->statusItem().toolTip().contains("add a GNOME keyboard shortcut"));
+}
+
+// sway: Settings shows the line for sway's configuration with a Copy button, following the shortcut.
+TEST_F(AppDelegateTest, OnSwaySettingsShowsTheConfigurationLineToCopy) {
+  takenElsewhere = Shortcut::initial();
+  refusal = HotKeyService::notOnThisDesktop;
+  DesktopHotKey::Setup setup = DesktopHotKey::Setup::of(HotKeyMechanism::compositorLine);
+  setup.executable = "/opt/lumacap/lumacap";
+  setup.compositor = ConfiguredCompositor::sway;
+  harness.desktopHotKeySetup = std::move(setup);
+  launch();
+  EXPECT_TRUE(delegate->statusItem().toolTip().contains("sway binds keys in its own configuration"));
+  model->showSettings();
+  auto* panel = harness.windows->preferencesWindow()->findChild<DesktopHotKeyPanel*>();
+  ASSERT_TRUE(panel);
+  EXPECT_EQ(panel->lineLabel()->text(),
+            "bindsym Shift+Mod4+2 exec /opt/lumacap/lumacap --action=capture-region");
+  QTest::mouseClick(panel->copyButton(), Qt::LeftButton);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), panel->lineLabel()->text());
+
+  const Shortcut ctrlAltS{1, "S", false, false, true, true};
+  model->updateShortcut(ctrlAltS);
+  harness.settings->setShortcut(ctrlAltS);
+  EXPECT_EQ(panel->lineLabel()->text(),
+            "bindsym Ctrl+Mod1+s exec /opt/lumacap/lumacap --action=capture-region");
 }
 
 TEST_F(AppDelegateTest, OnX11TheTooltipIsOnlyWhatLumacapIs) {
