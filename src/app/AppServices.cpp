@@ -19,10 +19,13 @@
 #include "platform/linux/AutostartEntry.h"
 #include "platform/linux/FreedesktopFileBrowser.h"
 #include "platform/linux/TesseractRecognizer.h"
+#include "platform/wayland/CompositorWindowList.h"
+#include "platform/wayland/CompositorWorkspace.h"
 #include "platform/wayland/DesktopProbe.h"
 #include "platform/wayland/NoWindowsWorkspace.h"
 #include "platform/wayland/UnavailableHotKeyService.h"
 #include "platform/wayland/WaylandScreenSourceChoice.h"
+#include "platform/wayland/WindowListScreenSource.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11Workspace.h"
@@ -49,16 +52,31 @@ PlatformServices x11Services(ProcessSource& processes) {
           {}};
 }
 
-// Nothing of X11 runs inside a Wayland session. Without a window list or global shortcuts for
-// programs, the workspace knows no windows and the hot key is refused with the reason.
+// Where the compositor lists and activates windows for programs (KWin, sway), the chooser offers
+// them and the agent's terminal is brought to the front; elsewhere the workspace knows no windows.
+struct WaylandWindows {
+  std::unique_ptr<ScreenSource> screens;
+  std::unique_ptr<Workspace> workspace;
+};
+WaylandWindows waylandWindows(const DesktopBackend& backend, ProcessSource& processes) {
+  std::unique_ptr<ScreenSource> screens = makeWaylandScreenSource(backend.capture);
+  const std::shared_ptr<CompositorWindowList> list =
+      backend.capture == CaptureMechanism::none ? nullptr : makeCompositorWindowList(backend.desktop);
+  if (!list) return {std::move(screens), std::make_unique<NoWindowsWorkspace>(processes)};
+  return {std::make_unique<WindowListScreenSource>(std::move(screens), list),
+          std::make_unique<CompositorWorkspace>(list, processes)};
+}
+
+// Nothing of X11 runs inside a Wayland session. Without global shortcuts for programs, the hot key
+// is refused with the reason.
 PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& processes) {
   // data-control and layer-shell on Lumacap's own connection where the
   // compositor offers them; else Qt's clipboard from input handlers and a
   // desktop notification.
   WaylandClipboardAndCard clipboardAndCard = WaylandClipboardAndCard::choose();
-  return {makeWaylandScreenSource(backend.capture), std::make_unique<NoWindowsWorkspace>(processes),
-          std::move(clipboardAndCard.pasteboard), std::make_unique<UnavailableHotKeyService>(),
-          std::move(clipboardAndCard.makeCard)};
+  WaylandWindows windows = waylandWindows(backend, processes);
+  return {std::move(windows.screens), std::move(windows.workspace), std::move(clipboardAndCard.pasteboard),
+          std::make_unique<UnavailableHotKeyService>(), std::move(clipboardAndCard.makeCard)};
 }
 
 PlatformServices platformServices(const DesktopBackend& backend, ProcessSource& processes) {

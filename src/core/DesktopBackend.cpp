@@ -140,9 +140,12 @@ DesktopLimits limitsOf(const DesktopBackend& backend) {
   DesktopLimits limits;
   if (backend.session != Session::wayland) return limits;
   limits.shortcut = shortcutUnavailableText;
-  limits.windows =
-      "Capture Window… and returning to your agent’s terminal do not work on this desktop yet: switch to the "
-      "terminal yourself and paste.";
+  // KWin and sway list and activate windows for programs.
+  if (backend.desktop != Desktop::kwin && backend.desktop != Desktop::sway)
+    limits.windows =
+        "Capture Window… and returning to your agent’s terminal do not work on this desktop yet: switch to "
+        "the "
+        "terminal yourself and paste.";
   if (backend.capture == CaptureMechanism::none)
     limits.capture =
         "This desktop offers no way to capture the screen: install its xdg-desktop-portal back end (for "
