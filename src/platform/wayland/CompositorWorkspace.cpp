@@ -1,5 +1,6 @@
 #include "platform/wayland/CompositorWorkspace.h"
 
+#include <QEventLoop>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -26,7 +27,13 @@ std::vector<CompositorWindow> listOffThisThread(CompositorWindowList& list) {
       failure = std::current_exception();
     }
   }));
+  // QtDBus hands incoming calls to the GUI thread first when it has message
+  // spies, so a GUI thread that merely waited would keep KWin's script from
+  // answering: it runs its events meanwhile, the user's input left queued.
+  QEventLoop loop;
+  QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
   thread->start();
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
   thread->wait();
   if (failure) std::rethrow_exception(failure);
   return windows;

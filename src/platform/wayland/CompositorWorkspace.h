@@ -52,9 +52,9 @@ class CompositorWorkspace final : public Workspace {
   std::chrono::steady_clock::time_point listedAt_;
 };
 
-// The list's windows, read on a thread of its own while this one waits: the
-// compositor's answers arrive through an event loop that must not be the GUI
-// thread's. Rethrows what the list threw.
+// The list's windows, read on a thread of its own while this one runs its
+// events except user input (KWin's answers may pass through the GUI thread).
+// Rethrows what the list threw.
 std::vector<CompositorWindow> listOffThisThread(CompositorWindowList& list);
 
 }  // namespace lumacap

@@ -24,16 +24,20 @@ constexpr int answerTimeoutMs = 5000;
 constexpr const char* scriptPrelude = R"(
 function allWindows() { return workspace.windowList ? workspace.windowList() : workspace.clientList(); }
 function stacked() { return workspace.stackingOrder ? workspace.stackingOrder : allWindows(); }
+// The window without its decoration: Plasma 6 calls it clientGeometry; on
+// 5.27 the buffer of a Wayland window is just that (an Xwayland window's
+// buffer still holds the decoration KWin draws around it).
+function clientArea(w) { return w.clientGeometry || w.bufferGeometry || w.frameGeometry; }
 function activeWindow() {
   return workspace.activeWindow !== undefined ? workspace.activeWindow : workspace.activeClient;
 }
 )";
 
-QDBusMessage callScripting(const QString& method, const QVariantList& arguments) {
+QDBusMessage callScripting(QDBusConnection& bus, const QString& method, const QVariantList& arguments) {
   QDBusMessage call = QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
                                                      QStringLiteral("org.kde.kwin.Scripting"), method);
   call.setArguments(arguments);
-  return QDBusConnection::sessionBus().call(call, QDBus::Block, answerTimeoutMs);
+  return bus.call(call, QDBus::Block, answerTimeoutMs);
 }
 
 QString jsString(const QString& text) {
@@ -53,7 +57,7 @@ var windows = stacked(), active = activeWindow(), out = [];
 for (var i = 0; i < windows.length; i++) {
   var w = windows[i];
   if (!(w.normalWindow || w.dialog)) continue;
-  var g = w.clientGeometry || w.frameGeometry;
+  var g = clientArea(w);
   out.push({id: String(w.internalId), pid: w.pid, resourceClass: String(w.resourceClass),
             caption: String(w.caption), x: g.x, y: g.y, width: g.width, height: g.height,
             active: w === active, minimized: !!w.minimized});
@@ -78,7 +82,7 @@ ANSWER(JSON.stringify(found));
 }
 
 QString KWinWindowScripts::run(const QString& script) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
+  QDBusConnection& bus = bus_;
   if (!bus.isConnected()) throw std::runtime_error("Lumacap cannot reach the session bus to ask KWin.");
   const QString tag = QString::number(QRandomGenerator::global()->generate64(), 16);
   const QString path = QStringLiteral("/org/lumacap/KWinScript/r") + tag;
@@ -97,18 +101,18 @@ QString KWinWindowScripts::run(const QString& script) {
       !file.flush()) {
     failure = "Lumacap could not write its KWin script.";
   } else if (const QDBusMessage loaded =
-                 callScripting(QStringLiteral("loadScript"), {file.fileName(), plugin});
+                 callScripting(bus, QStringLiteral("loadScript"), {file.fileName(), plugin});
              loaded.type() == QDBusMessage::ErrorMessage || loaded.arguments().value(0).toInt() < 0) {
     failure = "KWin did not load Lumacap's script (" + loaded.errorMessage().toStdString() + ").";
   } else {
-    callScripting(QStringLiteral("start"), {});
+    callScripting(bus, QStringLiteral("start"), {});
     if (!answer.text) {
       QEventLoop loop;
       QObject::connect(&answer, &detail::KWinScriptAnswer::reported, &loop, &QEventLoop::quit);
       QTimer::singleShot(answerTimeoutMs, &loop, &QEventLoop::quit);
       loop.exec();
     }
-    callScripting(QStringLiteral("unloadScript"), {plugin});
+    callScripting(bus, QStringLiteral("unloadScript"), {plugin});
     if (!answer.text) failure = "KWin's window script did not answer.";
   }
   bus.unregisterObject(path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -20,6 +21,9 @@ namespace lumacap {
 // of it do not matter and it need not be raised.
 class KWinWindowScripts final : public CompositorWindowList {
  public:
+  // Asks the KWin on this bus (the session bus unless a test gives another).
+  explicit KWinWindowScripts(QDBusConnection bus = QDBusConnection::sessionBus()) : bus_(std::move(bus)) {}
+
   std::vector<CompositorWindow> windows() override;
   bool activate(const CompositorWindow& window) override;
   std::optional<QImage> windowImage(const CompositorWindow& window) override;
@@ -32,6 +36,7 @@ class KWinWindowScripts final : public CompositorWindowList {
   // Runs the script and answers what it reported (JSON text).
   QString run(const QString& script);
 
+  QDBusConnection bus_;
   std::atomic<bool> captureRefused_ = false;
 };
 
