@@ -167,6 +167,12 @@ TEST_F(AppDelegateTest, ADesktopWithoutGlobalShortcutsIsNoLaunchErrorTheTooltipS
   EXPECT_TRUE(tip.contains(QString::fromStdString(*harness.desktopLimits.windows))) << tip.toStdString();
 }
 
+TEST_F(AppDelegateTest, WhereTheDesktopChoosesTheWindowCaptureWindowSaysSo) {
+  harness.desktopLimits.windowChooser = "Opens GNOME’s screenshot dialog: choose the window there.";
+  launch();
+  EXPECT_EQ(item("Capture Window…")->toolTip(), "Opens GNOME’s screenshot dialog: choose the window there.");
+}
+
 TEST_F(AppDelegateTest, OnX11TheTooltipIsOnlyWhatLumacapIs) {
   launch();
   EXPECT_EQ(delegate->statusItem().toolTip(), QStringLiteral("Lumacap — visual context for your agents"));
