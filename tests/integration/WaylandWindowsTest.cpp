@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
+#include <QEventLoop>
+#include <QTimer>
 #include <QImage>
 
 #include "platform/ProcessSource.h"
@@ -71,12 +73,22 @@ TEST_P(WaylandWindowsTest, theWorkspaceKnowsAWindowBehindAndBringsItToTheFront) 
   ASSERT_TRUE(target);
   CompositorWorkspace workspace(compositorList(), ProcessSource::system());
 
-  const std::optional<DesktopApplication> application = workspace.application(target->pid);
+  // Looked up from the running event loop, as the application does.
+  std::optional<DesktopApplication> application, frontmost;
+  std::optional<std::string> title;
+  QEventLoop loop;
+  QTimer::singleShot(0, &loop, [&] {
+    application = workspace.application(target->pid);
+    title = workspace.windowTitle(target->pid);
+    frontmost = workspace.frontmostApplication();
+    loop.quit();
+  });
+  loop.exec();
   ASSERT_TRUE(application);
   EXPECT_EQ(application->bundleIdentifier, target->app);
-  EXPECT_EQ(workspace.windowTitle(target->pid), behindTitle);
-  ASSERT_TRUE(workspace.frontmostApplication());
-  EXPECT_NE(workspace.frontmostApplication()->pid, target->pid);
+  EXPECT_EQ(title, behindTitle);
+  ASSERT_TRUE(frontmost);
+  EXPECT_NE(frontmost->pid, target->pid);
 
   QFuture<bool> activated = workspace.activate(*application);
   activated.waitForFinished();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
+#include <QTimer>
 #include <mutex>
 #include <stdexcept>
 
@@ -38,6 +40,20 @@ CompositorWindow window(std::string handle, int32_t pid, std::string title, bool
                           Rect{0, 0, 600, 400}, active, true};
 }
 
+// Runs `lookup` from the running event loop, as the application's lookups are made (before it
+// runs, the workspace answers from what it listed before).
+template <typename Lookup>
+auto fromEventLoop(Lookup lookup) {
+  decltype(lookup()) result;
+  QEventLoop loop;
+  QTimer::singleShot(0, &loop, [&] {
+    result = lookup();
+    loop.quit();
+  });
+  loop.exec();
+  return result;
+}
+
 class CompositorWorkspaceTest : public ::testing::Test {
  protected:
   CompositorWorkspaceTest() {
@@ -52,7 +68,9 @@ class CompositorWorkspaceTest : public ::testing::Test {
 };
 
 TEST_F(CompositorWorkspaceTest, knowsTheApplicationsByTheirWindowsAndTitlesOnlyWhenUnambiguous) {
-  const auto terminal = workspace.application(41);
+  EXPECT_FALSE(workspace.application(41));  // outside the event loop: nothing listed yet
+  EXPECT_EQ(list->listings, 0);
+  const auto terminal = fromEventLoop([&] { return workspace.application(41); });
   ASSERT_TRUE(terminal);
   EXPECT_EQ(terminal->bundleIdentifier, "foot");
   EXPECT_EQ(terminal->started, "Mon Dec  7 09:00:00 2026");
@@ -64,7 +82,8 @@ TEST_F(CompositorWorkspaceTest, knowsTheApplicationsByTheirWindowsAndTitlesOnlyW
 }
 
 TEST_F(CompositorWorkspaceTest, activatesTheApplicationsFrontMostWindowUnlessItsProcessEnded) {
-  const auto terminal = workspace.application(41);
+  const auto terminal = fromEventLoop([&] { return workspace.application(41); });
+  ASSERT_TRUE(terminal);
   QFuture<bool> activated = workspace.activate(*terminal);
   EXPECT_TRUE(activated.result());
   EXPECT_EQ(list->activated, std::vector<std::string>{"b"});
@@ -77,7 +96,7 @@ TEST_F(CompositorWorkspaceTest, activatesTheApplicationsFrontMostWindowUnlessIts
 
 TEST_F(CompositorWorkspaceTest, aCompositorThatDoesNotAnswerKnowsNoApplication) {
   list->fails = true;
-  EXPECT_FALSE(workspace.application(41));
+  EXPECT_FALSE(fromEventLoop([&] { return workspace.application(41); }));
   EXPECT_FALSE(workspace.frontmostApplication());
   EXPECT_FALSE(
       workspace.activate(DesktopApplication{41, "foot", "foot", "Mon Dec  7 09:00:00 2026"}).result());

@@ -1,5 +1,6 @@
 #include "platform/wayland/CompositorWorkspace.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
 #include <QThreadPool>
@@ -54,6 +55,11 @@ CompositorWorkspace::~CompositorWorkspace() {
 }
 
 const std::vector<CompositorWindow>& CompositorWorkspace::windows(std::optional<int32_t> pid) {
+  // Waiting runs the GUI thread's events, which must not happen before its
+  // event loop runs: the program is still connecting its parts (a request
+  // handed over meanwhile would reach none of them).
+  if (QThread::currentThread()->loopLevel() == 0 && QThread::currentThread() == qApp->thread())
+    return listed_;
   const auto age = std::chrono::steady_clock::now() - listedAt_;
   if (age < listingMinimumAge) return listed_;
   const bool fresh = age < listingLifetime;
