@@ -40,15 +40,18 @@ struct WindowListScreenSource::Shared {
       if (window.handle == handle) return window;
     throw CaptureError(CaptureError::Kind::noDisplay);
   }
-  // Raises the window and waits until the compositor reports it active.
+  // Raises the window and waits until the compositor reports it active and
+  // in the same place twice in a row: a tiling compositor lays its windows
+  // out again when ours leave the screen.
   CompositorWindow raised(CompositorWindow window) {
-    if (window.active) return window;
-    if (!list->activate(window)) throw CaptureError(CaptureError::Kind::noDisplay);
+    if (!window.active && !list->activate(window)) throw CaptureError(CaptureError::Kind::noDisplay);
     const auto deadline = std::chrono::steady_clock::now() + raiseDeadline;
+    std::optional<Rect> lastFrame;
     while (std::chrono::steady_clock::now() < deadline) {
       window = current(window.handle);
-      if (window.active) return window;
-      QThread::msleep(20);
+      if (window.active && lastFrame == window.frame) return window;
+      lastFrame = window.frame;
+      QThread::msleep(30);
     }
     return window;
   }
