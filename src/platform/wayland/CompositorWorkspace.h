@@ -17,9 +17,11 @@ namespace lumacap {
 // The desktop applications of a Wayland compositor that lists and activates
 // windows for ordinary programs (KWin through scripts, sway through IPC): a
 // process is an application while it owns a window the compositor lists.
-// Lookups on the GUI thread use the list read within the last moment, asking
-// the compositor again (on a thread of their own) when it is older or lacks
-// the process; activation requests go out in order from one worker.
+// Lookups use the list read within the last moment, asking the compositor
+// again (on a thread of their own, the GUI's events but user input running
+// meanwhile) when it is older or lacks the process; before the event loop
+// runs they answer from the last list. Activation requests go out in order
+// from one worker.
 // The compositor announces no activations, so none are observed.
 class CompositorWorkspace final : public Workspace {
  public:
