@@ -140,5 +140,46 @@ TEST_P(WaylandWindowsTest, captureWindowListsTheWindowsFrontMostFirstAndCaptures
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandWindowsTest, ::testing::Values(Compositor::kwin, Compositor::sway),
                          compositorName);
 
+// GNOME lists no windows to programs: Capture Window… opens the Screenshot portal's own dialog,
+// where the user chooses the window; closing it is no error.
+class WaylandDesktopChoosesWindowTest : public WaylandTest {};
+
+TEST_P(WaylandDesktopChoosesWindowTest, captureWindowOpensTheDesktopsScreenshotDialog) {
+  const auto windowTitles = [&] {
+    std::string titles;
+    for (const DesktopWindow& window : desktop().windows())
+      titles += window.title + (window.focused ? " (focused); " : "; ");
+    return titles;
+  };
+  auto application = desktop().spawn({lumacapBinary()});
+  ASSERT_TRUE(
+      waitUntil([&] { return desktop().output(*application).find("lumacap: ") != std::string::npos; }, 30s));
+  const std::string before = windowTitles();
+  const auto chose = desktop().run({lumacapBinary(), "--action=capture-window"}, 20s);
+  ASSERT_EQ(chose.exitStatus, 0) << chose.standardError;
+  std::string after;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        after = windowTitles();
+        return after.find("Screenshot") != std::string::npos &&
+               before.find("Screenshot") == std::string::npos;
+      },
+      20s))
+      << "before: " << before << "\nafter: " << after << "\n"
+      << desktop().output(*application);
+  EXPECT_EQ(after.find("Capture a Window"), std::string::npos);  // not Lumacap's own chooser
+  // Closed with Escape once it has the focus.
+  ASSERT_TRUE(waitUntil([&] { return windowTitles().find("Screenshot (focused)") != std::string::npos; }))
+      << windowTitles();
+  desktop().key("escape");
+  EXPECT_TRUE(waitUntil([&] { return windowTitles().find("Screenshot") == std::string::npos; }))
+      << windowTitles();
+  EXPECT_TRUE(application->running());
+  application->stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, WaylandDesktopChoosesWindowTest, ::testing::Values(Compositor::gnome),
+                         compositorName);
+
 }  // namespace
 }  // namespace lumacap::test
