@@ -58,7 +58,9 @@ const std::vector<CompositorWindow>& CompositorWorkspace::windows(std::optional<
   // Waiting runs the GUI thread's events, which must not happen before its
   // event loop runs: the program is still connecting its parts (a request
   // handed over meanwhile would reach none of them).
-  if (QThread::currentThread()->loopLevel() == 0 && QThread::currentThread() == qApp->thread())
+  const QCoreApplication* application = QCoreApplication::instance();
+  if (application && QThread::currentThread() == application->thread() &&
+      QThread::currentThread()->loopLevel() == 0)
     return listed_;
   const auto age = std::chrono::steady_clock::now() - listedAt_;
   if (age < listingMinimumAge) return listed_;
