@@ -92,8 +92,10 @@ void AppDelegate::buildStatusMenu() {
   statusMenu_.addSeparator();
   captureItem_ = statusMenu_.addAction(regionItemTitle(model_.settings().shortcut(), model_.desktopHotKey()),
                                        this, [this] { model_.capture(CaptureMode::region); });
-  statusMenu_.addAction(QStringLiteral("Capture Window…"), this,
-                        [this] { model_.capture(CaptureMode::window); });
+  QAction* windowItem = statusMenu_.addAction(QStringLiteral("Capture Window…"), this,
+                                              [this] { model_.capture(CaptureMode::window); });
+  if (const auto& chooser = model_.desktopLimits().windowChooser)
+    windowItem->setToolTip(QString::fromStdString(*chooser));
   statusMenu_.addAction(QStringLiteral("Capture Display"), this,
                         [this] { model_.capture(CaptureMode::display); });
   statusMenu_.addSeparator();

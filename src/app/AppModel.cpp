@@ -251,6 +251,15 @@ QCoro::Task<> AppModel::runCapture(CaptureMode mode, std::optional<DesktopApplic
           co_await manager.display(std::move(content), displayID, std::nullopt, application);
       if (!self) co_return;
       accept(std::move(captured));
+    } else if (manager.desktopChoosesWindow()) {
+      services_.windows.hideForCapture();
+      std::optional<CapturedImage> captured = co_await manager.windowChosenByDesktop();
+      if (!self) co_return;
+      if (captured) {
+        accept(std::move(*captured));
+      } else {
+        captureEnded();
+      }
     } else {
       services_.windows.showWindowChooser(
           choosableWindows(content.windows, static_cast<int32_t>(QCoreApplication::applicationPid())));

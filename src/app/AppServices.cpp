@@ -21,9 +21,12 @@
 #include "platform/linux/AutostartEntry.h"
 #include "platform/linux/FreedesktopFileBrowser.h"
 #include "platform/linux/TesseractRecognizer.h"
+#include "platform/wayland/CompositorWindowList.h"
+#include "platform/wayland/CompositorWorkspace.h"
 #include "platform/wayland/DesktopProbe.h"
 #include "platform/wayland/NoWindowsWorkspace.h"
 #include "platform/wayland/WaylandScreenSourceChoice.h"
+#include "platform/wayland/WindowListScreenSource.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11Workspace.h"
@@ -53,17 +56,35 @@ PlatformServices x11Services(ProcessSource& processes) {
           DesktopHotKey::Setup::of(HotKeyMechanism::x11Grab)};
 }
 
-// Nothing of X11 runs inside a Wayland session. Without a window list for programs, the workspace
-// knows no windows.
+// Where the compositor lists and activates windows for programs (KWin, sway), the chooser offers
+// them and the agent's terminal is brought to the front; elsewhere the workspace knows no windows.
+struct WaylandWindows {
+  std::unique_ptr<ScreenSource> screens;
+  std::unique_ptr<Workspace> workspace;
+};
+WaylandWindows waylandWindows(const DesktopBackend& backend, ProcessSource& processes) {
+  std::unique_ptr<ScreenSource> screens = makeWaylandScreenSource(backend.capture);
+  const std::shared_ptr<CompositorWindowList> list =
+      backend.capture == CaptureMechanism::none ? nullptr : makeCompositorWindowList(backend.desktop);
+  if (!list) return {std::move(screens), std::make_unique<NoWindowsWorkspace>(processes)};
+  return {std::make_unique<WindowListScreenSource>(std::move(screens), list),
+          std::make_unique<CompositorWorkspace>(list, processes)};
+}
+
+// Nothing of X11 runs inside a Wayland session.
 PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& processes) {
   // data-control and layer-shell on Lumacap's own connection where the
   // compositor offers them; else Qt's clipboard from input handlers and a
   // desktop notification.
   WaylandClipboardAndCard clipboardAndCard = WaylandClipboardAndCard::choose();
   WaylandHotKey hotKey = chooseWaylandHotKey(backend);
-  return {makeWaylandScreenSource(backend.capture), std::make_unique<NoWindowsWorkspace>(processes),
-          std::move(clipboardAndCard.pasteboard),   std::move(hotKey.service),
-          std::move(clipboardAndCard.makeCard),     std::move(hotKey.setup)};
+  WaylandWindows windows = waylandWindows(backend, processes);
+  return {std::move(windows.screens),
+          std::move(windows.workspace),
+          std::move(clipboardAndCard.pasteboard),
+          std::move(hotKey.service),
+          std::move(clipboardAndCard.makeCard),
+          std::move(hotKey.setup)};
 }
 
 PlatformServices platformServices(const DesktopBackend& backend, ProcessSource& processes) {

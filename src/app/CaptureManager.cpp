@@ -198,6 +198,13 @@ QCoro::Task<CapturedImage> CaptureManager::window(ShareableWindow window) {
   co_return CapturedImage{fitted(std::move(image), output), std::move(application), std::move(window.title)};
 }
 
+QCoro::Task<std::optional<CapturedImage>> CaptureManager::windowChosenByDesktop() {
+  const auto hidden = co_await hideOwnWindows();
+  QImage image = co_await answerOf(source_.windowChosenByDesktop());
+  if (image.isNull()) co_return std::nullopt;
+  co_return CapturedImage{std::move(image), std::nullopt, std::nullopt};
+}
+
 QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableContent content,
                                                                  std::optional<std::string> application) {
   const auto hidden = co_await hideOwnWindows();

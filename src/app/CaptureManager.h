@@ -45,6 +45,10 @@ class CaptureManager final : public QObject {
   QCoro::Task<CapturedImage> display(ShareableContent content, uint32_t id, std::optional<Rect> rect,
                                      std::optional<std::string> application);
   QCoro::Task<CapturedImage> window(ShareableWindow window);
+  // Where the window is chosen in the desktop's own screenshot interface
+  // (GNOME): what the user took there; nothing when they cancelled.
+  bool desktopChoosesWindow() const { return source_.desktopChoosesWindow(); }
+  QCoro::Task<std::optional<CapturedImage>> windowChosenByDesktop();
 
   // The display number of the screen under the mouse pointer.
   uint32_t pointerDisplay() const;

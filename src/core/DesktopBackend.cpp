@@ -136,13 +136,38 @@ std::optional<std::string> sessionWarning(const DesktopBackend& backend) {
          "with WAYLAND_DISPLAY set.";
 }
 
+namespace {
+
+// KWin and sway list and activate windows for programs. Elsewhere the Screenshot portal's
+// interactive interface lets the user choose a window (GNOME's has a Window button), and the
+// agent's terminal is not brought forward.
+void applyWindowLimits(const DesktopBackend& backend, DesktopLimits& limits) {
+  if (backend.desktop == Desktop::kwin || backend.desktop == Desktop::sway) return;
+  if (backend.capture != CaptureMechanism::portal) {
+    limits.windows =
+        "Capture Window… and returning to your agent’s terminal do not work on this desktop yet: switch to "
+        "the terminal yourself and paste.";
+    return;
+  }
+  const bool gnome = backend.desktop == Desktop::gnome;
+  const std::string desktop = gnome ? "GNOME" : "This desktop";
+  const std::string dialog = gnome ? "GNOME’s screenshot dialog" : "the desktop’s screenshot dialog";
+  limits.windows = desktop +
+                   " lets no program list or bring forward other programs’ windows: Capture Window… opens " +
+                   dialog +
+                   ", where you choose the window, and after staging a capture you switch to your agent’s "
+                   "terminal yourself and paste.";
+  limits.windowChooser =
+      "Opens " + dialog + ": choose the window there. " + desktop + " shows programs no list of windows.";
+}
+
+}  // namespace
+
 DesktopLimits limitsOf(const DesktopBackend& backend) {
   DesktopLimits limits;
   if (backend.session != Session::wayland) return limits;
   limits.shortcut = shortcutUnavailableText;
-  limits.windows =
-      "Capture Window… and returning to your agent’s terminal do not work on this desktop yet: switch to the "
-      "terminal yourself and paste.";
+  applyWindowLimits(backend, limits);
   if (backend.capture == CaptureMechanism::none)
     limits.capture =
         "This desktop offers no way to capture the screen: install its xdg-desktop-portal back end (for "

@@ -67,6 +67,12 @@ class ScreenSource {
   // The pixels of one window alone, in device pixels, without decoration,
   // shadow or cursor.
   virtual QFuture<QImage> windowImage(const ShareableWindow& window) = 0;
+  // Whether a window is chosen in the desktop's own screenshot interface
+  // rather than from `shareableContent` (GNOME lists no windows to programs).
+  virtual bool desktopChoosesWindow() { return false; }
+  // What the user took in that interface, in device pixels; a null image
+  // when they cancelled it.
+  virtual QFuture<QImage> windowChosenByDesktop() { return QtFuture::makeReadyFuture(QImage()); }
 
   // The display number of a screen, when the desktop knows the screen.
   virtual std::optional<uint32_t> displayNumber(const QScreen& screen) = 0;

@@ -245,6 +245,12 @@ TEST_F(AppDelegateTest, OnSwaySettingsShowsTheConfigurationLineToCopy) {
             "bindsym Ctrl+Mod1+s exec /opt/lumacap/lumacap --action=capture-region");
 }
 
+TEST_F(AppDelegateTest, WhereTheDesktopChoosesTheWindowCaptureWindowSaysSo) {
+  harness.desktopLimits.windowChooser = "Opens GNOME’s screenshot dialog: choose the window there.";
+  launch();
+  EXPECT_EQ(item("Capture Window…")->toolTip(), "Opens GNOME’s screenshot dialog: choose the window there.");
+}
+
 TEST_F(AppDelegateTest, OnX11TheTooltipIsOnlyWhatLumacapIs) {
   launch();
   EXPECT_EQ(delegate->statusItem().toolTip(), QStringLiteral("Lumacap — visual context for your agents"));

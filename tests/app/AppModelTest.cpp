@@ -114,6 +114,24 @@ TEST_F(AppModelTest, CaptureGoesToClipboardThumbnailAndBackToTheUsersApplication
   EXPECT_EQ(model.filename(), "build-failed-console.png");
 }
 
+// GNOME: Capture Window… is its own screenshot interface, whose image is the capture.
+TEST_F(AppModelTest, WhereTheDesktopChoosesTheWindowItsImageIsTheCaptureAndACancelIsNoError) {
+  QImage chosen(640, 480, QImage::Format_RGB32);
+  chosen.fill(Qt::darkGreen);
+  harness.screens.chosenByDesktop = chosen;
+  AppModel& model = harness.start();
+  awaitTask(model.capture(CaptureMode::window));
+  ASSERT_TRUE(harness.pasteboard.image());
+  EXPECT_EQ(*harness.pasteboard.image(), chosen);
+  EXPECT_FALSE(harness.windows->chooserWindow() && harness.windows->chooserWindow()->isVisible());
+
+  harness.screens.chosenByDesktop = QImage();
+  awaitTask(model.capture(CaptureMode::window));
+  EXPECT_FALSE(model.busy());
+  EXPECT_EQ(model.image(), chosen);  // the capture before stays
+  EXPECT_TRUE(harness.prompts.alerts.empty());
+}
+
 TEST_F(AppModelTest, CaptureIsRefusedWhileOneRunsAndCancellingReturnsFocusWithoutAlert) {
   AppModel& model = harness.start();
   auto region = model.capture(CaptureMode::region);

@@ -169,7 +169,16 @@ TEST(DesktopBackend, noDisplayAtAllIsNoSession) {
 TEST(DesktopBackend, waylandSaysWhatDoesNotWorkYet) {
   const DesktopLimits kde = limitsOf(chooseBackend(kwin()));
   EXPECT_TRUE(kde.shortcut);
-  EXPECT_TRUE(kde.windows);
+  EXPECT_FALSE(kde.windows);  // KWin's scripts list and activate windows
+  EXPECT_FALSE(kde.windowChooser);
+  EXPECT_FALSE(limitsOf(chooseBackend(sway())).windows);  // sway IPC
+  const DesktopLimits gnomeLimits = limitsOf(chooseBackend(gnome()));
+  ASSERT_TRUE(gnomeLimits.windows);
+  EXPECT_NE(gnomeLimits.windows->find("GNOME’s screenshot dialog"), std::string::npos);
+  ASSERT_TRUE(gnomeLimits.windowChooser);
+  EXPECT_EQ(
+      *gnomeLimits.windowChooser,
+      "Opens GNOME’s screenshot dialog: choose the window there. GNOME shows programs no list of windows.");
   EXPECT_FALSE(kde.capture);
   EXPECT_FALSE(kde.clipboard);  // data-control copies without focus
   EXPECT_TRUE(limitsOf(chooseBackend(gnome())).clipboard);

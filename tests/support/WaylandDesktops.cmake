@@ -40,6 +40,11 @@ target_link_libraries(mutter-remote-desktop PRIVATE PkgConfig::DBUS m)
 add_executable(wayland-probe support/WaylandProbe.cpp)
 target_link_libraries(wayland-probe PRIVATE Qt6::Widgets)
 
+# One ordinary window of a picture, for the window list and activation tests.
+add_executable(wayland-window support/WaylandWindow.cpp)
+target_link_libraries(wayland-window PRIVATE Qt6::Widgets)
+target_include_directories(wayland-window PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+
 add_library(LumacapWaylandDesktop STATIC support/WaylandDesktop.cpp support/WaylandTest.cpp)
 target_link_libraries(LumacapWaylandDesktop PUBLIC LumacapTestSupport Qt6::Gui Qt6::DBus)
 target_compile_definitions(LumacapWaylandDesktop PRIVATE
@@ -52,7 +57,8 @@ add_executable(wayland_tests ${WAYLAND_TEST_SOURCES})
 target_link_libraries(wayland_tests PRIVATE LumacapWaylandDesktop ${GUI_TEST_LIBS})
 target_compile_definitions(wayland_tests PRIVATE
   LUMACAP_WAYLAND_PROBE="$<TARGET_FILE:wayland-probe>")
-add_dependencies(wayland_tests lumacap)
+add_dependencies(wayland_tests lumacap wayland-window)
+target_compile_definitions(wayland_tests PRIVATE LUMACAP_WAYLAND_WINDOW="$<TARGET_FILE:wayland-window>")
 foreach(compositor kwin gnome sway)
   add_test(NAME wayland:${compositor} COMMAND wayland_tests --gtest_filter=*/${compositor})
   set_tests_properties(wayland:${compositor} PROPERTIES

@@ -47,6 +47,12 @@ class FakeScreenSource final : public ScreenSource {
   std::vector<uint32_t> hiddenWindows;
   bool isCompositing() override { return compositing; }
   bool compositing = false;
+  // Set: the desktop's own interface chooses the window and gives this image (null: cancelled).
+  std::optional<QImage> chosenByDesktop;
+  bool desktopChoosesWindow() override { return chosenByDesktop.has_value(); }
+  QFuture<QImage> windowChosenByDesktop() override {
+    return QtFuture::makeReadyFuture(chosenByDesktop.value_or(QImage()));
+  }
 };
 
 }  // namespace lumacap

@@ -24,11 +24,6 @@ const QString screenShotPath = QStringLiteral("/org/kde/KWin/ScreenShot2");
 const QString screenShotInterface = QStringLiteral("org.kde.KWin.ScreenShot2");
 constexpr int callTimeoutMs = 15000;
 
-// KWin did not authorise this program.
-struct NotAuthorized : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
 QByteArray readToEnd(int file) {
   QByteArray data;
   char chunk[1 << 16];
@@ -44,7 +39,9 @@ QByteArray readToEnd(int file) {
   return data;
 }
 
-QImage captureScreen(const QString& outputName) {
+}  // namespace
+
+QImage kwinScreenShot2(const QString& method, const QVariantList& arguments) {
   int pipe[2];
   if (::pipe2(pipe, O_CLOEXEC) != 0)
     throw std::runtime_error("Lumacap could not open a pipe for the screen image.");
@@ -52,12 +49,10 @@ QImage captureScreen(const QString& outputName) {
   std::future<QByteArray> pixels = std::async(std::launch::async, readToEnd, pipe[0]);
   QDBusMessage reply;
   {
-    QDBusMessage call = QDBusMessage::createMethodCall(kwinService, screenShotPath, screenShotInterface,
-                                                       QStringLiteral("CaptureScreen"));
-    call << outputName
-         << QVariantMap{{QStringLiteral("native-resolution"), true},
-                        {QStringLiteral("include-cursor"), false}}
-         << QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kwinService, screenShotPath, screenShotInterface, method);
+    for (const QVariant& argument : arguments) call << argument;
+    call << QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]));
     ::close(pipe[1]);
     reply = QDBusConnection::sessionBus().call(call, QDBus::Block, callTimeoutMs);
     // Our copies of the write end go with the call, so the reader sees the end.
@@ -66,11 +61,19 @@ QImage captureScreen(const QString& outputName) {
     // KWin keeps no copy of the pipe when it refuses: the reader ends.
     pixels.wait();
     const std::string why = reply.errorName().toStdString() + ": " + reply.errorMessage().toStdString();
-    if (reply.errorName().endsWith(QLatin1String("NoAuthorized"))) throw NotAuthorized(why);
+    if (reply.errorName().endsWith(QLatin1String("NoAuthorized"))) throw KWinNotAuthorized(why);
     throw std::runtime_error("KWin could not capture the screen (" + why + ").");
   }
   const QVariantMap results = qdbus_cast<QVariantMap>(reply.arguments().value(0));
   return kwinRawImage(results, pixels.get());
+}
+
+namespace {
+
+QImage captureScreen(const QString& outputName) {
+  return kwinScreenShot2(QStringLiteral("CaptureScreen"),
+                         {outputName, QVariantMap{{QStringLiteral("native-resolution"), true},
+                                                  {QStringLiteral("include-cursor"), false}}});
 }
 
 }  // namespace
@@ -102,7 +105,7 @@ struct KWinScreenShotSource::Shared {
     if (!refused) {
       try {
         return croppedOutputImage(captureScreen(QString::fromStdString(output.name)), source);
-      } catch (const NotAuthorized& failure) {
+      } catch (const KWinNotAuthorized& failure) {
         if (!refused.exchange(true)) {
           std::fprintf(
               stderr,

@@ -4,6 +4,7 @@
 #include <QVariantMap>
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 
 #include "platform/wayland/WaylandScreenSource.h"
 
@@ -32,6 +33,17 @@ class KWinScreenShotSource final : public WaylandScreenSource {
  private:
   std::shared_ptr<Shared> shared_;
 };
+
+// KWin did not authorise this program to use org.kde.KWin.ScreenShot2.
+struct KWinNotAuthorized : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// One capture through org.kde.KWin.ScreenShot2 (CaptureScreen, CaptureWindow…)
+// with these arguments before the pipe KWin writes the raw pixels into;
+// blocks the calling thread, never the GUI thread. Throws KWinNotAuthorized
+// when KWin refuses this program, a one-line error for any other failure.
+QImage kwinScreenShot2(const QString& method, const QVariantList& arguments);
 
 // The raw pixels KWin wrote into the pipe as an image, from the results of
 // its reply ("type" raw, "width", "height", "stride", "format" as a

@@ -68,7 +68,7 @@ struct PortalAnswer {
   QVariantMap results;
 };
 
-PortalAnswer askPortalForScreenshot(QDBusConnection& bus) {
+PortalAnswer askPortalForScreenshot(QDBusConnection& bus, bool interactive) {
   const QString token = QStringLiteral("lumacap%1").arg(QRandomGenerator::global()->generate());
   const QString requestPath = portalRequestPath(bus.baseService(), token);
   detail::PortalResponse response;
@@ -79,7 +79,7 @@ PortalAnswer askPortalForScreenshot(QDBusConnection& bus) {
                                                      QStringLiteral("Screenshot"));
   call << QString()
        << QVariantMap{{QStringLiteral("handle_token"), token},
-                      {QStringLiteral("interactive"), false},
+                      {QStringLiteral("interactive"), interactive},
                       {QStringLiteral("modal"), false}};
   const QDBusMessage reply = bus.call(call, QDBus::Block, answerTimeoutMs);
   if (reply.type() == QDBusMessage::ErrorMessage) {
@@ -101,9 +101,7 @@ PortalAnswer askPortalForScreenshot(QDBusConnection& bus) {
   return {response.code, response.results};
 }
 
-}  // namespace
-
-QImage takePortalScreenshot() {
+QImage screenshotThroughPortal(bool interactive) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected())
     throw ProgramError(
@@ -113,12 +111,13 @@ QImage takePortalScreenshot() {
   // progress is waited for, up to two seconds.
   for (int attempt = 0;; ++attempt) {
     const auto asked = std::chrono::steady_clock::now();
-    answered = askPortalForScreenshot(bus);
+    answered = askPortalForScreenshot(bus, interactive);
     const auto after =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
     if (!portalWasBusy(answered.code, after) || attempt == 10) break;
     QThread::msleep(200);
   }
+  if (interactive && answered.code == 1) return {};  // the user closed the desktop's interface
   const PortalScreenshotAnswer answer = screenshotAnswer(answered.code, answered.results);
   if (!answer.error.empty()) throw ProgramError(answer.error);
   QFile file(QString::fromStdString(answer.path));
@@ -129,6 +128,12 @@ QImage takePortalScreenshot() {
   if (image.isNull()) throw ProgramError("The desktop’s screenshot could not be read. Try capturing again.");
   return image.convertToFormat(QImage::Format_RGB32);
 }
+
+}  // namespace
+
+QImage takePortalScreenshot() { return screenshotThroughPortal(false); }
+
+QImage takeInteractivePortalScreenshot() { return screenshotThroughPortal(true); }
 
 QImage outputPartOf(const QImage& desktop, const std::vector<WaylandOutput>& layout,
                     const WaylandOutput& output, const PixelRect& source) {
@@ -146,6 +151,10 @@ QImage outputPartOf(const QImage& desktop, const std::vector<WaylandOutput>& lay
 PortalScreenshotSource::PortalScreenshotSource() = default;
 
 PortalScreenshotSource::~PortalScreenshotSource() = default;
+
+QFuture<QImage> PortalScreenshotSource::windowChosenByDesktop() {
+  return QtConcurrent::run(takeInteractivePortalScreenshot);
+}
 
 QFuture<QImage> PortalScreenshotSource::outputImage(const WaylandOutput& output, const PixelRect& source,
                                                     const std::vector<WaylandOutput>& layout) {

@@ -31,6 +31,9 @@ QString portalRequestPath(const QString& uniqueName, const QString& token);
 // the PNG and deletes the portal's file (xdg-desktop-portal-wlr writes every
 // screenshot to /tmp/out.png, so it is read at once).
 QImage takePortalScreenshot();
+// The same with the desktop's own screenshot interface (interactive=true),
+// where the user may choose a window: a null image when they cancelled.
+QImage takeInteractivePortalScreenshot();
 
 // Whether the portal's "no" meant it was busy with another screenshot (and
 // asking again shortly will do) rather than a refusal.
@@ -43,6 +46,11 @@ class PortalScreenshotSource final : public WaylandScreenSource {
  public:
   PortalScreenshotSource();
   ~PortalScreenshotSource() override;
+
+  // The portal's interactive screenshot offers window capture (GNOME's
+  // interface has a Window button) where no window list exists.
+  bool desktopChoosesWindow() override { return true; }
+  QFuture<QImage> windowChosenByDesktop() override;
 
  protected:
   QFuture<QImage> outputImage(const WaylandOutput& output, const PixelRect& source,

@@ -1,0 +1,86 @@
+#include "core/CompositorWindows.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace lumacap {
+namespace {
+
+// Two outputs; the left workspace tiles foot (focused before) and a Firefox
+// that has the focus now, with a floating Xwayland dialog above them; the
+// right output shows a workspace whose view is not visible.
+constexpr const char* swayTree = R"({
+  "id": 1, "type": "root", "rect": {"x": 0, "y": 0, "width": 2560, "height": 800}, "focus": [3, 4],
+  "nodes": [
+    {"id": 3, "type": "output", "name": "HEADLESS-1", "focus": [5],
+     "nodes": [
+       {"id": 5, "type": "workspace", "name": "1", "focus": [9, 8, 7],
+        "nodes": [
+          {"id": 7, "type": "con", "name": "~ — foot", "app_id": "foot", "pid": 301, "focused": false,
+           "visible": true, "rect": {"x": 0, "y": 0, "width": 640, "height": 800},
+           "window_rect": {"x": 2, "y": 2, "width": 636, "height": 796}, "nodes": [], "floating_nodes": []},
+          {"id": 8, "type": "con", "name": "Docs", "app_id": "firefox", "pid": 302, "focused": true,
+           "visible": true, "rect": {"x": 640, "y": 0, "width": 640, "height": 800},
+           "window_rect": {"x": 2, "y": 2, "width": 636, "height": 796}, "nodes": [], "floating_nodes": []}],
+        "floating_nodes": [
+          {"id": 9, "type": "floating_con", "name": "Open", "app_id": null, "pid": 303, "focused": false,
+           "visible": true, "window_properties": {"class": "Gimp"},
+           "rect": {"x": 100, "y": 90, "width": 300, "height": 200},
+           "window_rect": {"x": 0, "y": 0, "width": 300, "height": 200}, "nodes": [], "floating_nodes": []}]}]},
+    {"id": 4, "type": "output", "name": "HEADLESS-2", "focus": [6],
+     "nodes": [
+       {"id": 6, "type": "workspace", "name": "2", "focus": [10],
+        "nodes": [
+          {"id": 10, "type": "con", "name": null, "app_id": "kitty", "pid": 304, "visible": false,
+           "rect": {"x": 1280, "y": 0, "width": 1280, "height": 800},
+           "window_rect": {"x": 0, "y": 0, "width": 1280, "height": 800}, "nodes": [], "floating_nodes": []}],
+        "floating_nodes": []}]}]
+})";
+
+TEST(SwayTree, listsViewsFrontMostFirstWithTheirContentAreaAndApplication) {
+  const std::vector<CompositorWindow> windows = parseSwayTree(swayTree);
+  ASSERT_EQ(windows.size(), 4u);
+  // Floating above tiled; among tiled, the most recently focused first.
+  EXPECT_EQ(windows[0], (CompositorWindow{"9", 303, "Gimp", "Open", Rect{100, 90, 300, 200}, false, true}));
+  EXPECT_EQ(windows[1], (CompositorWindow{"8", 302, "firefox", "Docs", Rect{642, 2, 636, 796}, true, true}));
+  EXPECT_EQ(windows[2].handle, "7");
+  EXPECT_EQ(windows[2].frame, (Rect{2, 2, 636, 796}));
+  EXPECT_EQ(windows[3], (CompositorWindow{"10", 304, "kitty", "", Rect{1280, 0, 1280, 800}, false, false}));
+}
+
+TEST(SwayTree, refusesWhatIsNotATree) {
+  EXPECT_THROW(parseSwayTree("not json"), std::runtime_error);
+  EXPECT_THROW(parseSwayTree(R"({"nodes": [3]})"), std::runtime_error);
+  EXPECT_TRUE(parseSwayTree(R"({"id": 1, "nodes": []})").empty());
+}
+
+TEST(SwayCommand, succeedsOnlyWhenEveryCommandDid) {
+  EXPECT_TRUE(swayCommandSucceeded(R"([{"success": true}])"));
+  EXPECT_FALSE(swayCommandSucceeded(R"([{"success": false, "error": "No matching node."}])"));
+  EXPECT_FALSE(swayCommandSucceeded(R"([{"success": true}, {"success": false}])"));
+  EXPECT_FALSE(swayCommandSucceeded("[]"));
+  EXPECT_FALSE(swayCommandSucceeded("garbage"));
+}
+
+TEST(KWinWindowList, readsTheScriptsReportTopFirst) {
+  const std::vector<CompositorWindow> windows = parseKWinWindowList(R"([
+    {"id": "{a}", "pid": 10, "resourceClass": "konsole", "caption": "~ : bash", "x": 0, "y": 0,
+     "width": 800, "height": 600, "active": false, "minimized": true},
+    {"id": "{b}", "pid": 11, "resourceClass": "foot", "caption": "agent", "x": 1300.5, "y": 20,
+     "width": 640, "height": 480, "active": true, "minimized": false}])");
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_EQ(windows[0],
+            (CompositorWindow{"{b}", 11, "foot", "agent", Rect{1300.5, 20, 640, 480}, true, true}));
+  EXPECT_EQ(windows[1].handle, "{a}");
+  EXPECT_FALSE(windows[1].visible);
+}
+
+TEST(KWinWindowList, refusesAReportItCannotRead) {
+  EXPECT_THROW(parseKWinWindowList("{\"id\": 1}"), std::runtime_error);
+  EXPECT_THROW(parseKWinWindowList("[{\"pid\": 3}]"), std::runtime_error);
+  EXPECT_THROW(parseKWinWindowList("[1"), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace lumacap

@@ -1,0 +1,185 @@
+// The window list of KWin (scripts) and sway (IPC) on the real desktops:
+// bringing a window that lies behind another to the front, and Capture
+// Window… listing the windows and capturing the chosen one alone.
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QEventLoop>
+#include <QImage>
+#include <QTimer>
+
+#include "platform/ProcessSource.h"
+#include "platform/wayland/CompositorWorkspace.h"
+#include "platform/wayland/KWinWindowScripts.h"
+#include "platform/wayland/SwayWindowList.h"
+#include "support/WaylandTest.h"
+#include "support/WaylandWindowPattern.h"
+
+namespace lumacap::test {
+namespace {
+
+const std::string behindTitle = "Lumacap test window behind";
+const std::string frontTitle = "Lumacap test window in front";
+
+class WaylandWindowsTest : public WaylandTest {
+ protected:
+  void SetUp() override {
+    WaylandTest::SetUp();
+    if (IsSkipped()) return;
+    behind = openWindow(behindTitle, 1);
+    front = openWindow(frontTitle, 2);
+    ASSERT_TRUE(waitUntil([&] { return focusedTitle() == frontTitle; })) << "the newer window has no focus";
+  }
+  void TearDown() override {
+    for (auto* process : {&application, &front, &behind})
+      if (*process) (*process)->stop();
+  }
+
+  std::unique_ptr<BackgroundProcess> openWindow(const std::string& title, int seed) {
+    auto window = desktop().spawn({LUMACAP_WAYLAND_WINDOW, title, std::to_string(seed), "560", "400"});
+    EXPECT_TRUE(waitUntil([&] { return listed(title).has_value(); }, 20s)) << desktop().output(*window);
+    return window;
+  }
+  std::optional<DesktopWindow> listed(const std::string& title) {
+    for (const DesktopWindow& window : desktop().windows())
+      if (window.title == title) return window;
+    return std::nullopt;
+  }
+  std::string windowsListed() {
+    std::string listing;
+    for (const DesktopWindow& window : desktop().windows())
+      listing += window.title + (window.focused ? " (focused); " : "; ");
+    return listing;
+  }
+  std::string focusedTitle() {
+    for (const DesktopWindow& window : desktop().windows())
+      if (window.focused) return window.title;
+    return {};
+  }
+  // Lumacap's window list, reaching the desktop as the application does.
+  std::shared_ptr<CompositorWindowList> compositorList() {
+    const auto environment = desktop().environment();
+    if (GetParam() == Compositor::sway) return std::make_shared<SwayWindowList>(environment.at("SWAYSOCK"));
+    return std::make_shared<KWinWindowScripts>(QDBusConnection::connectToBus(
+        QString::fromStdString(environment.at("DBUS_SESSION_BUS_ADDRESS")), "lumacap-windows-test"));
+  }
+
+  std::unique_ptr<BackgroundProcess> behind, front, application;
+};
+
+TEST_P(WaylandWindowsTest, theWorkspaceKnowsAWindowBehindAndBringsItToTheFront) {
+  const std::optional<DesktopWindow> target = listed(behindTitle);
+  ASSERT_TRUE(target);
+  CompositorWorkspace workspace(compositorList(), ProcessSource::system());
+
+  // Looked up from the running event loop, as the application does.
+  std::optional<DesktopApplication> application, frontmost;
+  std::optional<std::string> title;
+  QEventLoop loop;
+  QTimer::singleShot(0, &loop, [&] {
+    application = workspace.application(target->pid);
+    title = workspace.windowTitle(target->pid);
+    frontmost = workspace.frontmostApplication();
+    loop.quit();
+  });
+  loop.exec();
+  ASSERT_TRUE(application);
+  EXPECT_EQ(application->bundleIdentifier, target->app);
+  EXPECT_EQ(title, behindTitle);
+  ASSERT_TRUE(frontmost);
+  EXPECT_NE(frontmost->pid, target->pid);
+
+  QFuture<bool> activated = workspace.activate(*application);
+  activated.waitForFinished();
+  EXPECT_TRUE(activated.result());
+  EXPECT_TRUE(waitUntil([&] { return focusedTitle() == behindTitle; })) << "focused: " << focusedTitle();
+}
+
+TEST_P(WaylandWindowsTest, captureWindowListsTheWindowsFrontMostFirstAndCapturesTheChosenOneAlone) {
+  application = desktop().spawn({lumacapBinary()});
+  ASSERT_TRUE(
+      waitUntil([&] { return desktop().output(*application).find("lumacap: ") != std::string::npos; }, 30s));
+  // These desktops show no tray: Lumacap says so in a window once, which is closed first.
+  ASSERT_TRUE(waitUntil([&] { return focusedTitle() == "Lumacap"; }, 30s)) << windowsListed();
+  desktop().key("return");
+  ASSERT_TRUE(waitUntil([&] { return !listed("Lumacap"); }));
+  // Headless sway draws the pointer into what it copies: it waits at the right edge of the first
+  // output, away from the window behind (sway tiles it at the left).
+  desktop().move(1275, 5);
+  const auto chose = desktop().run({lumacapBinary(), "--action=capture-window"}, 20s);
+  ASSERT_EQ(chose.exitStatus, 0) << chose.standardError;
+  ASSERT_TRUE(waitUntil([&] { return focusedTitle() == "Capture a Window"; }, 20s))
+      << "windows: " << windowsListed() << "\n"
+      << desktop().output(*application);
+
+  // The window in front is the first row; the one behind it the second.
+  desktop().key("down");
+  desktop().key("return");
+  QImage captured;
+  waitUntil(
+      [&] {
+        try {
+          captured = QImage::fromData(desktop().clipboard("image/png"), "PNG");
+        } catch (const std::exception&) {
+        }
+        return !captured.isNull();
+      },
+      20s);
+  ASSERT_FALSE(captured.isNull()) << windowsListed() << desktop().output(*application);
+  captured = captured.convertToFormat(QImage::Format_RGB32);
+  const QRect frame = listed(behindTitle).value_or(DesktopWindow{}).geometry;
+  // The window's content alone: its picture from its top-left corner, at most its frame's size.
+  EXPECT_LE(captured.width(), frame.width());
+  EXPECT_LE(captured.height(), frame.height());
+  EXPECT_GE(captured.width(), frame.width() - 8);
+  EXPECT_TRUE(captured == windowPattern(captured.size(), 1))
+      << "the capture is not the chosen window's picture; " << desktop().output(*application);
+}
+
+// GNOME lists no windows to programs (its Capture Window… is the portal's own dialog).
+INSTANTIATE_TEST_SUITE_P(Wayland, WaylandWindowsTest, ::testing::Values(Compositor::kwin, Compositor::sway),
+                         compositorName);
+
+// GNOME lists no windows to programs: Capture Window… opens the Screenshot portal's own dialog,
+// where the user chooses the window; closing it is no error.
+class WaylandDesktopChoosesWindowTest : public WaylandTest {};
+
+TEST_P(WaylandDesktopChoosesWindowTest, captureWindowOpensTheDesktopsScreenshotDialog) {
+  const auto windowTitles = [&] {
+    std::string titles;
+    for (const DesktopWindow& window : desktop().windows())
+      titles += window.title + (window.focused ? " (focused); " : "; ");
+    return titles;
+  };
+  auto application = desktop().spawn({lumacapBinary()});
+  ASSERT_TRUE(
+      waitUntil([&] { return desktop().output(*application).find("lumacap: ") != std::string::npos; }, 30s));
+  const std::string before = windowTitles();
+  const auto chose = desktop().run({lumacapBinary(), "--action=capture-window"}, 20s);
+  ASSERT_EQ(chose.exitStatus, 0) << chose.standardError;
+  std::string after;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        after = windowTitles();
+        return after.find("Screenshot") != std::string::npos &&
+               before.find("Screenshot") == std::string::npos;
+      },
+      20s))
+      << "before: " << before << "\nafter: " << after << "\n"
+      << desktop().output(*application);
+  EXPECT_EQ(after.find("Capture a Window"), std::string::npos);  // not Lumacap's own chooser
+  // Closed with Escape once it has the focus.
+  ASSERT_TRUE(waitUntil([&] { return windowTitles().find("Screenshot (focused)") != std::string::npos; }))
+      << windowTitles();
+  desktop().key("escape");
+  EXPECT_TRUE(waitUntil([&] { return windowTitles().find("Screenshot") == std::string::npos; }))
+      << windowTitles();
+  EXPECT_TRUE(application->running());
+  application->stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, WaylandDesktopChoosesWindowTest, ::testing::Values(Compositor::gnome),
+                         compositorName);
+
+}  // namespace
+}  // namespace lumacap::test
