@@ -95,6 +95,17 @@ TEST_P(WaylandWindowsTest, theWorkspaceKnowsAWindowBehindAndBringsItToTheFront) 
   EXPECT_TRUE(waitUntil([&] { return focusedTitle() == behindTitle; })) << "focused: " << focusedTitle();
 }
 
+// The bounding box of the pixels in which two images of one size differ (empty when none do).
+QRect differingArea(const QImage& a, const QImage& b) {
+  QRect area;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      if (a.pixel(x, y) != b.pixel(x, y)) area |= QRect(x, y, 1, 1);
+    }
+  }
+  return area;
+}
+
 TEST_P(WaylandWindowsTest, captureWindowListsTheWindowsFrontMostFirstAndCapturesTheChosenOneAlone) {
   application = desktop().spawn({lumacapBinary()});
   ASSERT_TRUE(
@@ -132,8 +143,14 @@ TEST_P(WaylandWindowsTest, captureWindowListsTheWindowsFrontMostFirstAndCaptures
   EXPECT_LE(captured.width(), frame.width());
   EXPECT_LE(captured.height(), frame.height());
   EXPECT_GE(captured.width(), frame.width() - 8);
-  EXPECT_TRUE(captured == windowPattern(captured.size(), 1))
-      << "the capture is not the chosen window's picture; " << desktop().output(*application);
+  // (Headless sway draws the pointer into what it copies, and moves it when the focus changes
+  // outputs: there the picture may differ under one pointer's extent.)
+  const QRect differing = differingArea(captured, windowPattern(captured.size(), 1));
+  const QSize pointerExtent = GetParam() == Compositor::sway ? QSize(32, 32) : QSize(0, 0);
+  EXPECT_TRUE(differing.width() <= pointerExtent.width() && differing.height() <= pointerExtent.height())
+      << "the capture is not the chosen window's picture (it differs in " << differing.width() << "×"
+      << differing.height() << " at " << differing.x() << "," << differing.y() << "); "
+      << desktop().output(*application);
 }
 
 // GNOME lists no windows to programs (its Capture Window… is the portal's own dialog).
