@@ -57,20 +57,7 @@ class WaylandCaptureTest : public WaylandTest {
     return found;
   }
   // The PNG Lumacap put on the clipboard, once it is there.
-  QImage pasted() {
-    QImage image;
-    waitUntil(
-        [&] {
-          try {
-            image = QImage::fromData(desktop().clipboard("image/png"), "PNG");
-          } catch (const std::exception&) {
-            // An offer whose data never comes (wl-paste waits in vain): nothing pasted.
-          }
-          return !image.isNull();
-        },
-        20s);
-    return image.convertToFormat(QImage::Format_RGB32);
-  }
+  QImage pasted() { return clipboardImage(20s); }
   // The desktop's own capture; taken before Lumacap's, whose overlay and
   // card change what is on the screen afterwards.
   QImage reference(QRect area) { return desktop().reference(area).convertToFormat(QImage::Format_RGB32); }

@@ -126,18 +126,8 @@ TEST_P(WaylandWindowsTest, captureWindowListsTheWindowsFrontMostFirstAndCaptures
   // The window in front is the first row; the one behind it the second.
   desktop().key("down");
   desktop().key("return");
-  QImage captured;
-  waitUntil(
-      [&] {
-        try {
-          captured = QImage::fromData(desktop().clipboard("image/png"), "PNG");
-        } catch (const std::exception&) {
-        }
-        return !captured.isNull();
-      },
-      20s);
+  const QImage captured = clipboardImage(20s);
   ASSERT_FALSE(captured.isNull()) << windowsListed() << desktop().output(*application);
-  captured = captured.convertToFormat(QImage::Format_RGB32);
   const QRect frame = listed(behindTitle).value_or(DesktopWindow{}).geometry;
   // The window's content alone: its picture from its top-left corner, at most its frame's size.
   EXPECT_LE(captured.width(), frame.width());

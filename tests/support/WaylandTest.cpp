@@ -1,5 +1,7 @@
 #include "support/WaylandTest.h"
 
+#include "support/Subprocess.h"
+
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -33,6 +35,17 @@ WaylandDesktop* sharedDesktop(Compositor compositor, std::string* whyNot) {
   if (first) entry->second.desktop = WaylandDesktop::start(compositor, &entry->second.whyNot);
   if (whyNot) *whyNot = entry->second.whyNot;
   return entry->second.desktop.get();
+}
+
+QImage WaylandTest::clipboardImage(std::chrono::milliseconds timeout) {
+  QImage image;
+  waitUntil(
+      [&] {
+        image = QImage::fromData(desktop().clipboard("image/png"), "PNG");
+        return !image.isNull();
+      },
+      timeout);
+  return image.convertToFormat(QImage::Format_RGB32);
 }
 
 void WaylandTest::SetUp() {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <chrono>
 #include <string>
 
 #include "support/WaylandDesktop.h"
@@ -17,6 +19,8 @@ class WaylandTest : public ::testing::TestWithParam<Compositor> {
   // Skips the test when the desktop cannot run here; fails it under CI=true.
   void SetUp() override;
   WaylandDesktop& desktop() { return *desktop_; }
+  // The PNG on the clipboard once there is one, as RGB32; null when none came in `timeout`.
+  QImage clipboardImage(std::chrono::milliseconds timeout);
 
  private:
   WaylandDesktop* desktop_ = nullptr;
