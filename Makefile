@@ -7,6 +7,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
+# A compiler cache, when one is installed, makes rebuilds of other checkouts quick.
+LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 .PHONY: run test bootstrap configure build install package bench fuzz sanitized clean format
 
@@ -35,7 +37,7 @@ bootstrap:
 	scripts/bootstrap
 
 configure: bootstrap
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)

@@ -267,7 +267,12 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
   RegionSelector* mine = selector.get();
   // An earlier overlay that is still up is cancelled, so its capture ends.
   overlay_ = std::move(selector);
-  mine->show(screens);
+  mine->show(screens, pointerDisplay());
+  // Where the desktop gives a new window no keyboard by itself, Escape
+  // would not reach the overlay until a click.
+  if (SelectionWindow* key = mine->keyWindow(); key && key->windowHandle()) {
+    source_.giveKeyboardTo(*key->windowHandle());
+  }
   const QPointer<CaptureManager> alive(this);
   const Answer selection = co_await answer;
   if (alive && overlay_.get() == mine) overlay_.reset();
@@ -282,6 +287,7 @@ QScreen* CaptureManager::screen(uint32_t displayID) const {
 }
 
 uint32_t CaptureManager::pointerDisplay() const {
+  if (const std::optional<uint32_t> active = source_.activeDisplay()) return *active;
   const QList<QScreen*> screens = QGuiApplication::screens();
   std::vector<Rect> frames;
   for (const QScreen* screen : screens) {

@@ -50,7 +50,8 @@ class CaptureManager final : public QObject {
   bool desktopChoosesWindow() const { return source_.desktopChoosesWindow(); }
   QCoro::Task<std::optional<CapturedImage>> windowChosenByDesktop();
 
-  // The display number of the screen under the mouse pointer.
+  // The display number of the screen the user is on: the one the desktop
+  // calls active where it says, else the one under the mouse pointer.
   uint32_t pointerDisplay() const;
   uint32_t mainDisplayID() const { return source_.mainDisplayID(); }
   bool isCompositing() const { return source_.isCompositing(); }

@@ -199,7 +199,7 @@ RegionSelector::RegionSelector(Completion completion, bool shared)
 
 RegionSelector::~RegionSelector() { finish(std::nullopt); }
 
-void RegionSelector::show(const std::vector<OverlayScreen>& screens) {
+void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::optional<uint32_t> keyDisplay) {
   if (screens.empty()) {
     // Nothing to drag on: the selection can never complete.
     finish(std::nullopt);
@@ -241,10 +241,11 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens) {
       window->show();
       window->raise();
     }
-    if (!key && screen.screen && screen.screen->geometry().contains(pointer)) key = window;
+    const bool isKey = keyDisplay ? screen.displayID == *keyDisplay
+                                  : screen.screen && screen.screen->geometry().contains(pointer);
+    if (!key && isKey) key = window;
   }
-  // The window under the pointer (else the first) takes the keys. An
-  // override-redirect window gets no focus from the window manager, so it
+  // An override-redirect window gets no focus from the window manager, so it
   // grabs the keyboard: Escape must reach the overlay.
   if (!key) key = windows_.front();
   key->activateWindow();

@@ -109,8 +109,11 @@ class RegionSelector final {
   RegionSelector(const RegionSelector&) = delete;
   RegionSelector& operator=(const RegionSelector&) = delete;
 
-  void show(const std::vector<OverlayScreen>& screens);
+  // The window of `keyDisplay` takes the keys; without one, the window
+  // under the mouse pointer (else the first).
+  void show(const std::vector<OverlayScreen>& screens, std::optional<uint32_t> keyDisplay = std::nullopt);
   const std::vector<QPointer<SelectionWindow>>& windows() const { return windows_; }
+  SelectionWindow* keyWindow() const { return keyWindow_; }
 
  private:
   void finish(std::optional<RegionSelection> selection);

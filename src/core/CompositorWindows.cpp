@@ -127,4 +127,15 @@ bool swayCommandSucceeded(const std::string& text) {
   });
 }
 
+std::optional<std::string> swayFocusedOutput(const std::string& text) {
+  const json document = json::parse(text, nullptr, false);
+  if (!document.is_array()) return std::nullopt;
+  for (const json& output : document) {
+    if (!output.is_object() || !flagField(output, "focused", false)) continue;
+    const auto name = output.find("name");
+    if (name != output.end() && name->is_string()) return name->get<std::string>();
+  }
+  return std::nullopt;
+}
+
 }  // namespace lumacap

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,9 @@ std::vector<CompositorWindow> parseSwayTree(const std::string& json);
 
 // Whether sway's answer to run_command reports every command succeeded.
 bool swayCommandSucceeded(const std::string& json);
+
+// The name of the focused output in sway's answer to get_outputs; nothing
+// when none is focused or the answer cannot be read.
+std::optional<std::string> swayFocusedOutput(const std::string& json);
 
 }  // namespace lumacap

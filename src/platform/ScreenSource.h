@@ -10,6 +10,7 @@
 #include "core/ScreenGeometry.h"
 
 class QScreen;
+class QWindow;
 
 namespace lumacap {
 
@@ -78,6 +79,14 @@ class ScreenSource {
   virtual std::optional<uint32_t> displayNumber(const QScreen& screen) = 0;
   // The display number of the main display.
   virtual uint32_t mainDisplayID() = 0;
+  // The display the desktop treats as the user's current one, where it tells
+  // programs; nothing where the pointer's position says it instead (a Wayland
+  // client learns the pointer's position only over its own windows).
+  virtual std::optional<uint32_t> activeDisplay() { return std::nullopt; }
+  // Asks the desktop to give this process's window, just shown, the keyboard
+  // where it does not give a new window the keyboard by itself (KWin, for a
+  // window no activation token came with); returns at once.
+  virtual void giveKeyboardTo(const QWindow&) {}
   // Returns once the display server has carried out every request this
   // process's windows have sent (so a hidden window is off the screen).
   virtual void synchronize() = 0;

@@ -63,6 +63,15 @@ TEST(SwayCommand, succeedsOnlyWhenEveryCommandDid) {
   EXPECT_FALSE(swayCommandSucceeded("garbage"));
 }
 
+TEST(SwayOutputs, theFocusedOneIsNamedAndNoneWhenNoneIs) {
+  EXPECT_EQ(swayFocusedOutput(R"([{"name": "HEADLESS-1", "focused": false},
+                                  {"name": "HEADLESS-2", "focused": true, "active": true}])"),
+            "HEADLESS-2");
+  EXPECT_EQ(swayFocusedOutput(R"([{"name": "HEADLESS-1", "focused": false}])"), std::nullopt);
+  EXPECT_EQ(swayFocusedOutput(R"([{"focused": true}, 7])"), std::nullopt);
+  EXPECT_EQ(swayFocusedOutput("{\"name\""), std::nullopt);
+}
+
 TEST(KWinWindowList, readsTheScriptsReportTopFirst) {
   const std::vector<CompositorWindow> windows = parseKWinWindowList(R"([
     {"id": "{a}", "pid": 10, "resourceClass": "konsole", "caption": "~ : bash", "x": 0, "y": 0,

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include <QImage>
@@ -116,6 +117,34 @@ TEST_P(WaylandCaptureTest, displayCaptureIsTheWholeOutputWithoutLumacapsOwnWindo
   // shows where the desktop has no tray is on it now, and must not be captured.
   act("capture-display");
   expectSamePixels(pasted(), firstOutput, QRect(0, 0, 1280, 800));
+}
+
+// Opened by a command, no click came with it: the overlay must take the
+// keyboard by itself for Escape to reach it.
+TEST_P(WaylandCaptureTest, theOverlayOpenedByACommandTakesTheKeyboardSoEscapeCancelsIt) {
+  act("capture-region");
+  ASSERT_TRUE(waitUntil([&] { return overlays().size() == 2; }, 20s));
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        const auto shown = overlays();
+        return std::any_of(shown.begin(), shown.end(),
+                           [](const DesktopWindow& window) { return window.focused; });
+      },
+      10s))
+      << "no overlay window has the keyboard";
+  desktop().key("Escape");
+  EXPECT_TRUE(waitUntil([&] { return overlays().empty(); }, 10s));
+}
+
+TEST_P(WaylandCaptureTest, aDisplayCaptureFromACommandTakesTheOutputTheUserIsOn) {
+  if (GetParam() == Compositor::gnome) {
+    GTEST_SKIP() << "GNOME lets no program set the clipboard from a command without an input event";
+  }
+  const QRect secondOutput(1280, 0, 1280, 800);
+  desktop().move(1900, 400);  // (sway's focus follows the pointer onto the other output)
+  const QImage before = reference(secondOutput);
+  act("capture-display");
+  expectSamePixels(pasted(), before, secondOutput);
 }
 
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandCaptureTest, waylandCompositors(), compositorName);

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/CompositorWindows.h"
@@ -26,6 +27,10 @@ class CompositorWindowList {
   // The pixels of the window alone at full density, where the compositor
   // renders single windows for us; nothing where it does not.
   virtual std::optional<QImage> windowImage(const CompositorWindow&) { return std::nullopt; }
+  // The name of the output the compositor treats as the user's current one
+  // (KWin: the pointer's; sway: the focused one), as Wayland names outputs;
+  // nothing when it cannot tell. Quick enough for the GUI thread.
+  virtual std::optional<std::string> activeOutputName() { return std::nullopt; }
 };
 
 // The window list of this desktop: KWin's scripts, sway's IPC ($SWAYSOCK);

@@ -129,6 +129,17 @@ bool KWinWindowScripts::activate(const CompositorWindow& window) {
   return answer == QLatin1String("true");
 }
 
+std::optional<std::string> KWinWindowScripts::activeOutputName() {
+  // Follows the pointer unless the user made each screen keep its own focus.
+  const QDBusMessage reply = bus_.call(
+      QDBusMessage::createMethodCall(kwinService, QStringLiteral("/KWin"), QStringLiteral("org.kde.KWin"),
+                                     QStringLiteral("activeOutputName")),
+      QDBus::Block, answerTimeoutMs);
+  const QString name = reply.arguments().value(0).toString();
+  if (reply.type() != QDBusMessage::ReplyMessage || name.isEmpty()) return std::nullopt;
+  return name.toStdString();
+}
+
 std::optional<QImage> KWinWindowScripts::windowImage(const CompositorWindow& window) {
   if (captureRefused_) return std::nullopt;
   try {

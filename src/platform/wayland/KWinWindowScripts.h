@@ -27,6 +27,7 @@ class KWinWindowScripts final : public CompositorWindowList {
   std::vector<CompositorWindow> windows() override;
   bool activate(const CompositorWindow& window) override;
   std::optional<QImage> windowImage(const CompositorWindow& window) override;
+  std::optional<std::string> activeOutputName() override;
 
   // The scripts' text; ANSWER stands for the function that reports back.
   static QString listingScript();

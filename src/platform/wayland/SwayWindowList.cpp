@@ -13,6 +13,7 @@ namespace lumacap {
 namespace {
 
 constexpr uint32_t runCommand = 0;
+constexpr uint32_t getOutputs = 3;
 constexpr uint32_t getTree = 4;
 constexpr char magic[] = {'i', '3', '-', 'i', 'p', 'c'};
 constexpr size_t headerSize = sizeof magic + 2 * sizeof(uint32_t);
@@ -82,6 +83,14 @@ std::vector<CompositorWindow> SwayWindowList::windows() { return parseSwayTree(e
 
 bool SwayWindowList::activate(const CompositorWindow& window) {
   return swayCommandSucceeded(exchange(runCommand, "[con_id=" + window.handle + "] focus"));
+}
+
+std::optional<std::string> SwayWindowList::activeOutputName() {
+  try {
+    return swayFocusedOutput(exchange(getOutputs, {}));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 }  // namespace lumacap

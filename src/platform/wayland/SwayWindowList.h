@@ -17,6 +17,7 @@ class SwayWindowList final : public CompositorWindowList {
 
   std::vector<CompositorWindow> windows() override;
   bool activate(const CompositorWindow& window) override;
+  std::optional<std::string> activeOutputName() override;
 
  private:
   // One IPC message and its answer's payload.

@@ -1,8 +1,11 @@
 #include "platform/wayland/WindowListScreenSource.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMetaObject>
+#include <QScreen>
 #include <QThread>
+#include <QWindow>
 #include <QtConcurrent/QtConcurrent>
 #include <chrono>
 
@@ -13,6 +16,8 @@ namespace {
 
 // How long a raised window may take to be reported active.
 constexpr auto raiseDeadline = std::chrono::milliseconds(1500);
+// How long a window just shown may take to be listed by the compositor.
+constexpr auto listedDeadline = std::chrono::milliseconds(2000);
 
 Point centreOf(const Rect& frame) { return Point{frame.x + frame.width / 2, frame.y + frame.height / 2}; }
 
@@ -54,6 +59,20 @@ struct WindowListScreenSource::Shared {
       QThread::msleep(30);
     }
     return window;
+  }
+  // Waits until the compositor lists this process's window (by its title,
+  // over `point`) and activates it unless it has the focus already.
+  void focusOwn(const std::string& title, Point point) {
+    const auto pid = static_cast<int32_t>(QCoreApplication::applicationPid());
+    const auto deadline = std::chrono::steady_clock::now() + listedDeadline;
+    while (std::chrono::steady_clock::now() < deadline) {
+      for (const CompositorWindow& window : list->windows()) {
+        if (window.pid != pid || window.title != title || !window.frame.contains(point)) continue;
+        if (!window.active) list->activate(window);
+        return;
+      }
+      QThread::msleep(20);
+    }
   }
 };
 
@@ -123,6 +142,27 @@ QFuture<QImage> WindowListScreenSource::windowImage(const ShareableWindow& windo
     if (failure) std::rethrow_exception(failure);
     return pixels.result();
   });
+}
+
+void WindowListScreenSource::giveKeyboardTo(const QWindow& window) {
+  const QRect frame = window.geometry();
+  const Point centre{frame.x() + frame.width() / 2.0, frame.y() + frame.height() / 2.0};
+  (void)QtConcurrent::run([shared = shared_, title = window.title().toStdString(), centre] {
+    try {
+      shared->focusOwn(title, centre);
+    } catch (const std::exception&) {
+      // Without an answer the window stays as the desktop placed it; a click focuses it.
+    }
+  });
+}
+
+std::optional<uint32_t> WindowListScreenSource::activeDisplay() {
+  const std::optional<std::string> name = shared_->list->activeOutputName();
+  if (!name) return std::nullopt;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    if (screen->name().toStdString() == *name) return screens_->displayNumber(*screen);
+  }
+  return std::nullopt;
 }
 
 }  // namespace lumacap
