@@ -64,6 +64,23 @@ class WaylandWindowsTest : public WaylandTest {
         QString::fromStdString(environment.at("DBUS_SESSION_BUS_ADDRESS")), "lumacap-windows-test"));
   }
 
+  void startLumacap() {
+    application = desktop().spawn({lumacapBinary()});
+    ASSERT_TRUE(waitUntil(
+        [&] { return desktop().output(*application).find("lumacap: ") != std::string::npos; }, 30s));
+    // These desktops show no tray: Lumacap says so in a window once, which is closed first.
+    ASSERT_TRUE(waitUntil([&] { return focusedTitle() == "Lumacap"; }, 30s)) << windowsListed();
+    desktop().key("return");
+    ASSERT_TRUE(waitUntil([&] { return !listed("Lumacap"); }));
+  }
+  void openChooser() {
+    const auto chose = desktop().run({lumacapBinary(), "--action=capture-window"}, 20s);
+    ASSERT_EQ(chose.exitStatus, 0) << chose.standardError;
+    ASSERT_TRUE(waitUntil([&] { return focusedTitle() == "Capture a Window"; }, 20s))
+        << "windows: " << windowsListed() << "\n"
+        << desktop().output(*application);
+  }
+
   std::unique_ptr<BackgroundProcess> behind, front, application;
 };
 
@@ -107,21 +124,11 @@ QRect differingArea(const QImage& a, const QImage& b) {
 }
 
 TEST_P(WaylandWindowsTest, captureWindowListsTheWindowsFrontMostFirstAndCapturesTheChosenOneAlone) {
-  application = desktop().spawn({lumacapBinary()});
-  ASSERT_TRUE(
-      waitUntil([&] { return desktop().output(*application).find("lumacap: ") != std::string::npos; }, 30s));
-  // These desktops show no tray: Lumacap says so in a window once, which is closed first.
-  ASSERT_TRUE(waitUntil([&] { return focusedTitle() == "Lumacap"; }, 30s)) << windowsListed();
-  desktop().key("return");
-  ASSERT_TRUE(waitUntil([&] { return !listed("Lumacap"); }));
+  ASSERT_NO_FATAL_FAILURE(startLumacap());
   // Headless sway draws the pointer into what it copies: it waits at the right edge of the first
   // output, away from the window behind (sway tiles it at the left).
   desktop().move(1275, 5);
-  const auto chose = desktop().run({lumacapBinary(), "--action=capture-window"}, 20s);
-  ASSERT_EQ(chose.exitStatus, 0) << chose.standardError;
-  ASSERT_TRUE(waitUntil([&] { return focusedTitle() == "Capture a Window"; }, 20s))
-      << "windows: " << windowsListed() << "\n"
-      << desktop().output(*application);
+  ASSERT_NO_FATAL_FAILURE(openChooser());
 
   // The window in front is the first row; the one behind it the second.
   desktop().key("down");
@@ -141,6 +148,63 @@ TEST_P(WaylandWindowsTest, captureWindowListsTheWindowsFrontMostFirstAndCaptures
       << "the capture is not the chosen window's picture (it differs in " << differing.width() << "×"
       << differing.height() << " at " << differing.x() << "," << differing.y() << "); "
       << desktop().output(*application);
+}
+
+// A real terminal: the compositor lists it with its title, and Capture Window… captures it alone,
+// exactly as it shows on the screen.
+TEST_P(WaylandWindowsTest, aRealTerminalIsListedWithItsTitleAndCapturedAlone) {
+  const std::string title = "Lumacap test terminal";
+  // Text, and no text cursor, whose look would change with the focus. Konsole on KDE; foot on sway
+  // (foot 1.13 ends at once on KWin's virtual outputs, which have no physical size).
+  const std::string shell = "printf '\\033[?25lA real terminal\\n'; exec sleep 600";
+  auto terminal = GetParam() == Compositor::kwin
+                      ? desktop().spawn({"konsole", "--separate", "--hide-menubar", "--hide-tabbar", "-p",
+                                         "LocalTabTitleFormat=" + title, "-e", "sh", "-c", shell})
+                      : desktop().spawn({"foot", "--title", title, "sh", "-c", shell});
+  const std::string terminalClass = GetParam() == Compositor::kwin ? "org.kde.konsole" : "foot";
+  std::optional<DesktopWindow> terminalWindow;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        for (const DesktopWindow& window : desktop().windows())
+          if (window.focused && window.app == terminalClass) terminalWindow = window;
+        return terminalWindow.has_value();
+      },
+      20s))
+      << windowsListed() << desktop().output(*terminal);
+  // As Lumacap lists it, front-most first.
+  const auto frontMost = [&] {
+    std::vector<CompositorWindow> windows;
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&] {
+      windows = compositorList()->windows();
+      loop.quit();
+    });
+    loop.exec();
+    return windows.empty() ? CompositorWindow{} : windows.front();
+  };
+  const CompositorWindow listedFirst = frontMost();
+  EXPECT_EQ(listedFirst.title, terminalWindow->title);
+  EXPECT_NE(listedFirst.title.find(title), std::string::npos) << listedFirst.title;
+  EXPECT_EQ(listedFirst.appClass, terminalClass);
+  EXPECT_EQ(listedFirst.pid, terminalWindow->pid);
+
+  ASSERT_NO_FATAL_FAILURE(startLumacap());
+  ASSERT_TRUE(waitUntil([&] { return focusedTitle() == terminalWindow->title; }, 10s)) << windowsListed();
+  desktop().move(1275, 795);
+  const Rect frame = frontMost().frame;
+  const QImage shown = desktop()
+                           .reference(QRect(int(frame.x), int(frame.y), int(frame.width), int(frame.height)))
+                           .convertToFormat(QImage::Format_RGB32);
+  ASSERT_NO_FATAL_FAILURE(openChooser());
+  desktop().key("return");  // the first row: the window in front
+  const QImage captured = clipboardImage(20s).convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(captured.size(), shown.size()) << desktop().output(*application);
+  const QRect differing = differingArea(captured, shown);
+  const QSize pointerExtent = GetParam() == Compositor::sway ? QSize(32, 32) : QSize(0, 0);
+  EXPECT_TRUE(differing.width() <= pointerExtent.width() && differing.height() <= pointerExtent.height())
+      << "the capture is not the terminal as it shows (it differs in " << differing.width() << "×"
+      << differing.height() << " at " << differing.x() << "," << differing.y() << ")";
+  terminal->stop();
 }
 
 // GNOME lists no windows to programs (its Capture Window… is the portal's own dialog).
