@@ -3,6 +3,7 @@
 #include <QImage>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/CompositorWindows.h"
@@ -10,10 +11,10 @@
 
 namespace lumacap {
 
-// A compositor's own interface to its windows (a KWin script, sway's IPC),
-// for the compositors that give one to ordinary programs. Every call blocks
-// until the compositor answered and may be made on any thread but the GUI
-// thread.
+// A compositor's own interface to its windows (a KWin script, sway's or
+// Hyprland's IPC), for the compositors that give one to ordinary programs.
+// Every call blocks until the compositor answered and may be made on any
+// thread but the GUI thread.
 class CompositorWindowList {
  public:
   virtual ~CompositorWindowList() = default;
@@ -26,10 +27,15 @@ class CompositorWindowList {
   // The pixels of the window alone at full density, where the compositor
   // renders single windows for us; nothing where it does not.
   virtual std::optional<QImage> windowImage(const CompositorWindow&) { return std::nullopt; }
+  // The name of the output the compositor treats as the user's current one
+  // (KWin: the pointer's; sway: the focused one), as Wayland names outputs;
+  // nothing when it cannot tell. Quick enough for the GUI thread.
+  virtual std::optional<std::string> activeOutputName() { return std::nullopt; }
 };
 
-// The window list of this desktop: KWin's scripts, sway's IPC ($SWAYSOCK);
-// none where the compositor gives ordinary programs no window list.
+// The window list of this desktop: KWin's scripts, sway's IPC ($SWAYSOCK),
+// Hyprland's ($HYPRLAND_INSTANCE_SIGNATURE); none where the compositor gives
+// ordinary programs no window list.
 std::shared_ptr<CompositorWindowList> makeCompositorWindowList(Desktop desktop);
 
 }  // namespace lumacap
