@@ -56,8 +56,9 @@ PlatformServices x11Services(ProcessSource& processes) {
           DesktopHotKey::Setup::of(HotKeyMechanism::x11Grab)};
 }
 
-// Where the compositor lists and activates windows for programs (KWin, sway), the chooser offers
-// them and the agent's terminal is brought to the front; elsewhere the workspace knows no windows.
+// Where the compositor lists and activates windows for programs (KWin, sway, Hyprland), the chooser
+// offers them and the agent's terminal is brought to the front; elsewhere the workspace knows no
+// windows.
 struct WaylandWindows {
   std::unique_ptr<ScreenSource> screens;
   std::unique_ptr<Workspace> workspace;

@@ -1,7 +1,9 @@
 #include "core/CompositorWindows.h"
 
 #include <algorithm>
+#include <limits>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <stdexcept>
 
 namespace lumacap {
@@ -101,6 +103,60 @@ void collectSwayViews(const json& node, std::vector<CompositorWindow>& windows) 
     for (const json* child : byFocus(node, list)) collectSwayViews(*child, windows);
 }
 
+json hyprlandList(const std::string& text, const char* what) {
+  const json document = parsed(text, what);
+  if (!document.is_array()) throw std::runtime_error(std::string(what) + " is not a list.");
+  return document;
+}
+
+int64_t integerField(const json& node, const char* name, int64_t otherwise) {
+  const auto found = node.find(name);
+  return found != node.end() && found->is_number_integer() ? found->get<int64_t>() : otherwise;
+}
+
+// The workspaces Hyprland's monitors show: each one's active workspace and,
+// when open, its special one (id 0 when closed).
+std::set<int64_t> shownHyprlandWorkspaces(const json& monitors) {
+  std::set<int64_t> shown;
+  for (const json& monitor : monitors) {
+    if (!monitor.is_object())
+      throw std::runtime_error("Hyprland's monitor list holds an entry that is not an object.");
+    for (const char* workspace : {"activeWorkspace", "specialWorkspace"}) {
+      const int64_t id = integerField(monitor.value(workspace, json::object()), "id", 0);
+      if (id != 0) shown.insert(id);
+    }
+  }
+  return shown;
+}
+
+// A point pair such as Hyprland's "at" and "size" ([x, y], [width, height]).
+std::pair<double, double> hyprlandPair(const json& client, const char* name) {
+  const auto found = client.find(name);
+  if (found == client.end() || !found->is_array() || found->size() != 2 || !(*found)[0].is_number() ||
+      !(*found)[1].is_number())
+    return {0, 0};
+  return {(*found)[0].get<double>(), (*found)[1].get<double>()};
+}
+
+CompositorWindow hyprlandWindow(const json& client, const std::set<int64_t>& shownWorkspaces) {
+  if (!client.is_object() || stringField(client, "address").empty())
+    throw std::runtime_error("Hyprland's client list holds an entry without an address.");
+  const auto [x, y] = hyprlandPair(client, "at");
+  const auto [width, height] = hyprlandPair(client, "size");
+  const int64_t workspace = integerField(client.value("workspace", json::object()), "id", 0);
+  const bool visible = flagField(client, "mapped", false) && !flagField(client, "hidden", false) &&
+                       shownWorkspaces.contains(workspace);
+  return CompositorWindow{
+      stringField(client, "address"),
+      static_cast<int32_t>(integerField(client, "pid", 0)),
+      stringField(client, "class"),
+      stringField(client, "title"),
+      Rect{x, y, width, height},
+      visible && integerField(client, "focusHistoryID", -1) == 0,
+      visible,
+  };
+}
+
 }  // namespace
 
 std::vector<CompositorWindow> parseKWinWindowList(const std::string& text) {
@@ -127,14 +183,30 @@ bool swayCommandSucceeded(const std::string& text) {
   });
 }
 
-std::optional<std::string> swayFocusedOutput(const std::string& text) {
-  const json document = json::parse(text, nullptr, false);
-  if (!document.is_array()) return std::nullopt;
-  for (const json& output : document) {
-    if (!output.is_object() || !flagField(output, "focused", false)) continue;
-    const auto name = output.find("name");
-    if (name != output.end() && name->is_string()) return name->get<std::string>();
+std::vector<CompositorWindow> parseHyprlandClients(const std::string& clientsJson,
+                                                   const std::string& monitorsJson) {
+  const json clients = hyprlandList(clientsJson, "Hyprland's client list");
+  const std::set<int64_t> shown =
+      shownHyprlandWorkspaces(hyprlandList(monitorsJson, "Hyprland's monitor list"));
+  std::vector<std::pair<int64_t, CompositorWindow>> ranked;
+  for (const json& client : clients) {
+    CompositorWindow window = hyprlandWindow(client, shown);
+    const int64_t rank = integerField(client, "focusHistoryID", -1);
+    ranked.emplace_back(rank < 0 ? std::numeric_limits<int64_t>::max() : rank, std::move(window));
   }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<CompositorWindow> windows;
+  for (auto& [rank, window] : ranked) windows.push_back(std::move(window));
+  return windows;
+}
+
+std::optional<std::string> focusedOutputName(const std::string& outputsJson) {
+  const json monitors = json::parse(outputsJson, nullptr, false);
+  if (!monitors.is_array()) return std::nullopt;
+  for (const json& monitor : monitors)
+    if (monitor.is_object() && flagField(monitor, "focused", false) && !stringField(monitor, "name").empty())
+      return stringField(monitor, "name");
   return std::nullopt;
 }
 

@@ -138,11 +138,13 @@ std::optional<std::string> sessionWarning(const DesktopBackend& backend) {
 
 namespace {
 
-// KWin and sway list and activate windows for programs. Elsewhere the Screenshot portal's
-// interactive interface lets the user choose a window (GNOME's has a Window button), and the
-// agent's terminal is not brought forward.
+// KWin, sway and Hyprland list and activate windows for programs. Elsewhere the Screenshot
+// portal's interactive interface lets the user choose a window (GNOME's has a Window button), and
+// the agent's terminal is not brought forward.
 void applyWindowLimits(const DesktopBackend& backend, DesktopLimits& limits) {
-  if (backend.desktop == Desktop::kwin || backend.desktop == Desktop::sway) return;
+  if (backend.desktop == Desktop::kwin || backend.desktop == Desktop::sway ||
+      backend.desktop == Desktop::hyprland)
+    return;
   if (backend.capture != CaptureMechanism::portal) {
     limits.windows =
         "Capture Window… and returning to your agent’s terminal do not work on this desktop yet: switch to "

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace lumacap {
@@ -63,13 +64,13 @@ TEST(SwayCommand, succeedsOnlyWhenEveryCommandDid) {
   EXPECT_FALSE(swayCommandSucceeded("garbage"));
 }
 
-TEST(SwayOutputs, theFocusedOneIsNamedAndNoneWhenNoneIs) {
-  EXPECT_EQ(swayFocusedOutput(R"([{"name": "HEADLESS-1", "focused": false},
+TEST(FocusedOutput, isNamedAndNoneWhenNoneIsOrTheAnswerIsUnreadable) {
+  EXPECT_EQ(focusedOutputName(R"([{"name": "HEADLESS-1", "focused": false},
                                   {"name": "HEADLESS-2", "focused": true, "active": true}])"),
             "HEADLESS-2");
-  EXPECT_EQ(swayFocusedOutput(R"([{"name": "HEADLESS-1", "focused": false}])"), std::nullopt);
-  EXPECT_EQ(swayFocusedOutput(R"([{"focused": true}, 7])"), std::nullopt);
-  EXPECT_EQ(swayFocusedOutput("{\"name\""), std::nullopt);
+  EXPECT_EQ(focusedOutputName(R"([{"name": "HEADLESS-1", "focused": false}])"), std::nullopt);
+  EXPECT_EQ(focusedOutputName(R"([{"focused": true}, 7])"), std::nullopt);
+  EXPECT_EQ(focusedOutputName("{\"name\""), std::nullopt);
 }
 
 TEST(KWinWindowList, readsTheScriptsReportTopFirst) {
@@ -89,6 +90,68 @@ TEST(KWinWindowList, refusesAReportItCannotRead) {
   EXPECT_THROW(parseKWinWindowList("{\"id\": 1}"), std::runtime_error);
   EXPECT_THROW(parseKWinWindowList("[{\"pid\": 3}]"), std::runtime_error);
   EXPECT_THROW(parseKWinWindowList("[1"), std::runtime_error);
+}
+
+// Two monitors: DP-1 shows workspace 1 with its special workspace open,
+// HDMI-A-1 shows workspace 3. A floating Xwayland dialog has the focus, a
+// kitty on workspace 2 had it before; a tab hidden in kitty's group, a
+// window not yet mapped and one never focused come last.
+constexpr const char* hyprlandMonitors = R"([
+  {"id": 0, "name": "DP-1", "focused": false, "activeWorkspace": {"id": 1, "name": "1"},
+   "specialWorkspace": {"id": -98, "name": "special:scratch"}},
+  {"id": 1, "name": "HDMI-A-1", "focused": true, "activeWorkspace": {"id": 3, "name": "3"},
+   "specialWorkspace": {"id": 0, "name": ""}}])";
+constexpr const char* hyprlandClients = R"([
+  {"address": "0x5a01", "mapped": true, "hidden": false, "at": [10, 40], "size": [940, 1030],
+   "workspace": {"id": 1, "name": "1"}, "floating": false, "pid": 401, "class": "foot",
+   "title": "agent", "focusHistoryID": 2},
+  {"address": "0x5a02", "mapped": true, "hidden": false, "at": [0, 0], "size": [800, 600],
+   "workspace": {"id": 2, "name": "2"}, "pid": 402, "class": "kitty", "title": "~", "focusHistoryID": 1},
+  {"address": "0x5a03", "mapped": true, "hidden": false, "at": [2100.5, 300], "size": [400, 250],
+   "workspace": {"id": 3, "name": "3"}, "floating": true, "pid": 403, "class": "Gimp", "title": "Open",
+   "focusHistoryID": 0},
+  {"address": "0x5a04", "mapped": true, "hidden": false, "at": [200, 100], "size": [600, 400],
+   "workspace": {"id": -98, "name": "special:scratch"}, "pid": 404, "class": "pavucontrol",
+   "title": "Volume", "focusHistoryID": -1},
+  {"address": "0x5a05", "mapped": true, "hidden": true, "at": [10, 40], "size": [940, 1030],
+   "workspace": {"id": 1, "name": "1"}, "pid": 405, "class": "foot", "title": "tab", "focusHistoryID": 3},
+  {"address": "0x5a06", "mapped": false, "hidden": false, "at": [0, 0], "size": [0, 0],
+   "workspace": {"id": 1, "name": "1"}, "pid": 406, "class": "", "title": "", "focusHistoryID": 4}])";
+
+TEST(HyprlandClients, listsWindowsInFocusOrderVisibleOnlyOnShownWorkspaces) {
+  const std::vector<CompositorWindow> windows = parseHyprlandClients(hyprlandClients, hyprlandMonitors);
+  ASSERT_EQ(windows.size(), 6u);
+  EXPECT_EQ(windows[0],
+            (CompositorWindow{"0x5a03", 403, "Gimp", "Open", Rect{2100.5, 300, 400, 250}, true, true}));
+  EXPECT_EQ(windows[1], (CompositorWindow{"0x5a02", 402, "kitty", "~", Rect{0, 0, 800, 600}, false, false}));
+  EXPECT_EQ(windows[2],
+            (CompositorWindow{"0x5a01", 401, "foot", "agent", Rect{10, 40, 940, 1030}, false, true}));
+  EXPECT_EQ(windows[3].handle, "0x5a05");
+  EXPECT_FALSE(windows[3].visible);  // another tab of the group shows
+  EXPECT_EQ(windows[4].handle, "0x5a06");
+  EXPECT_FALSE(windows[4].visible);  // not mapped
+  EXPECT_EQ(windows[5].handle, "0x5a04");
+  EXPECT_TRUE(windows[5].visible);  // the open special workspace
+}
+
+TEST(HyprlandClients, theFocusHistorysFirstIsActiveOnlyWhereItIsShown) {
+  // Switched to an empty workspace: nothing has the focus.
+  const auto windows =
+      parseHyprlandClients(hyprlandClients, R"([{"name": "DP-1", "activeWorkspace": {"id": 7}}])");
+  EXPECT_TRUE(std::none_of(windows.begin(), windows.end(), [](const auto& window) { return window.active; }));
+}
+
+TEST(HyprlandClients, refusesAnswersItCannotRead) {
+  EXPECT_THROW(parseHyprlandClients("ok", "[]"), std::runtime_error);
+  EXPECT_THROW(parseHyprlandClients("[]", "unknown request"), std::runtime_error);
+  EXPECT_THROW(parseHyprlandClients(R"({"address": "0x1"})", "[]"), std::runtime_error);
+  EXPECT_THROW(parseHyprlandClients(R"([{"pid": 3}])", "[]"), std::runtime_error);
+  EXPECT_TRUE(parseHyprlandClients("[]", "[]").empty());
+}
+
+TEST(HyprlandMonitors, theFocusedOneIsNamed) {
+  EXPECT_EQ(focusedOutputName(hyprlandMonitors), "HDMI-A-1");
+  EXPECT_EQ(focusedOutputName("unknown request"), std::nullopt);
 }
 
 }  // namespace

@@ -127,12 +127,17 @@ TEST(DesktopBackend, theServicesFollowTheGlobalsNotTheDesktopsName) {
   EXPECT_EQ(chooseBackend(kde).desktop, Desktop::kwin);  // from its bus name
 }
 
-TEST(DesktopBackend, hyprlandIsRecognisedByItsInstance) {
+TEST(DesktopBackend, hyprlandIsRecognisedByItsInstanceAndListsWindowsLikeSway) {
   DesktopFacts facts = sway();
   facts.swaySocket = false;
   facts.currentDesktops = {};
+  EXPECT_TRUE(limitsOf(chooseBackend(facts)).windows);  // other wlroots compositors list none yet
   facts.hyprlandInstance = true;
-  EXPECT_EQ(chooseBackend(facts).desktop, Desktop::hyprland);
+  const DesktopBackend backend = chooseBackend(facts);
+  EXPECT_EQ(backend.desktop, Desktop::hyprland);
+  EXPECT_EQ(backend.capture, CaptureMechanism::wlrScreencopy);
+  EXPECT_FALSE(limitsOf(backend).windows);  // its IPC socket lists and activates them
+  EXPECT_FALSE(limitsOf(backend).windowChooser);
 }
 
 TEST(DesktopBackend, aWaylandDisplayWinsOverDisplayAndTheUsersQtPlatform) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/wayland/HyprlandWindowList.h"
 #include "platform/wayland/KWinWindowScripts.h"
 #include "platform/wayland/SwayWindowList.h"
 
@@ -12,6 +13,11 @@ std::shared_ptr<CompositorWindowList> makeCompositorWindowList(Desktop desktop) 
   const char* swaySocket = std::getenv("SWAYSOCK");
   if (desktop == Desktop::sway && swaySocket && *swaySocket)
     return std::make_shared<SwayWindowList>(swaySocket);
+  const char* hyprlandInstance = std::getenv("HYPRLAND_INSTANCE_SIGNATURE");
+  if (desktop == Desktop::hyprland && hyprlandInstance && *hyprlandInstance) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return std::make_shared<HyprlandWindowList>(runtime ? runtime : "", hyprlandInstance);
+  }
   return nullptr;
 }
 

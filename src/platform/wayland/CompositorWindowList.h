@@ -11,10 +11,10 @@
 
 namespace lumacap {
 
-// A compositor's own interface to its windows (a KWin script, sway's IPC),
-// for the compositors that give one to ordinary programs. Every call blocks
-// until the compositor answered and may be made on any thread but the GUI
-// thread.
+// A compositor's own interface to its windows (a KWin script, sway's or
+// Hyprland's IPC), for the compositors that give one to ordinary programs.
+// Every call blocks until the compositor answered and may be made on any
+// thread but the GUI thread.
 class CompositorWindowList {
  public:
   virtual ~CompositorWindowList() = default;
@@ -33,8 +33,9 @@ class CompositorWindowList {
   virtual std::optional<std::string> activeOutputName() { return std::nullopt; }
 };
 
-// The window list of this desktop: KWin's scripts, sway's IPC ($SWAYSOCK);
-// none where the compositor gives ordinary programs no window list.
+// The window list of this desktop: KWin's scripts, sway's IPC ($SWAYSOCK),
+// Hyprland's ($HYPRLAND_INSTANCE_SIGNATURE); none where the compositor gives
+// ordinary programs no window list.
 std::shared_ptr<CompositorWindowList> makeCompositorWindowList(Desktop desktop);
 
 }  // namespace lumacap
