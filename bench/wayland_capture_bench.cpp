@@ -12,7 +12,8 @@
 //
 // Run outside a Wayland session (`wayland_capture_bench --desktops`), it
 // starts each headless test desktop in turn, runs itself inside it, and
-// times the desktop's own capture tool beside it (grim on sway).
+// times the desktop's own capture tool beside it (grim on sway; spectacle on
+// KWin where it is installed).
 //
 // With LUMACAP_BENCH_SAVE=DIR it first writes each output's image to
 // DIR/<output>.png and exits, so a script can compare the pixels.
@@ -121,6 +122,23 @@ double medianMs(std::vector<double> samples) {
   return samples.empty() ? 0 : samples[samples.size() / 2];
 }
 
+// The desktop's own capture tool, run to its end nine times.
+void timeTool(lumacap::test::WaylandDesktop& desktop, const std::vector<std::string>& argv,
+              const char* label) {
+  std::vector<double> samples;
+  for (int run = 0; run < 9; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = desktop.run(argv, std::chrono::seconds(60));
+    samples.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    if (result.exitStatus != 0) {
+      std::printf("%s failed: %s\n", argv.front().c_str(), result.standardError.c_str());
+      return;
+    }
+  }
+  std::printf("%s: median %.1f ms\n", label, medianMs(samples));
+}
+
 // Each desktop in turn: this benchmark inside it, then the desktop's own tool.
 int benchDesktops(const char* self) {
   using namespace lumacap::test;
@@ -139,15 +157,14 @@ int benchDesktops(const char* self) {
     std::fputs(ours.standardOutput.c_str(), stdout);
     if (ours.exitStatus != 0) std::fputs(ours.standardError.c_str(), stdout);
     if (compositor == Compositor::sway) {
-      std::vector<double> samples;
-      for (int run = 0; run < 9; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        desktop->run({"grim", "-o", "HEADLESS-1", "/dev/null"});
-        samples.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-      }
-      std::printf("grim -o HEADLESS-1 (one output, PNG, process start included): median %.1f ms\n",
-                  medianMs(samples));
+      timeTool(*desktop, {"grim", "-o", "HEADLESS-1", "/dev/null"},
+               "grim -o HEADLESS-1 (one output, PNG, process start included)");
+    }
+    if (compositor == Compositor::kwin && std::system("command -v spectacle >/dev/null") == 0) {
+      timeTool(*desktop,
+               {"env", "QT_QPA_PLATFORM=wayland", "spectacle", "-b", "-n", "-m", "-o",
+                desktop->folder() + "/spectacle.png"},
+               "spectacle -b -n -m -o FILE (the output under the pointer, PNG, process start included)");
     }
     std::fflush(stdout);
   }
