@@ -1,8 +1,9 @@
-// Staging a capture for a Claude Code session that runs in foot, a Wayland
-// terminal, on each real desktop: the hook started from the terminal records
-// foot as the session's host, and staging copies the path and message and
-// brings that foot window back to the front where the desktop lets a program
-// do so (KWin, sway); on GNOME the receipt says to open the session instead.
+// Staging a capture for a Claude Code session that runs in a real Wayland
+// terminal (foot; Konsole on KWin), on each real desktop: the hook started
+// from the terminal records it as the session's host, and staging copies the
+// path and message and brings that terminal's window back to the front where
+// the desktop lets a program do so (KWin, sway); on GNOME the receipt says to
+// open the session instead.
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
@@ -42,8 +43,9 @@ class WaylandStagingTest : public WaylandTest {
       if (*process) (*process)->stop();
   }
 
-  // foot, except on KWin: foot 1.13 divides by the outputs' physical size, which KWin's
-  // virtual outputs give as zero, and crashes there; KDE's own Konsole stands in.
+  // foot, except on KWin: foot 1.13 divides by the outputs' physical size in inches, which the
+  // headless KWin's virtual outputs give as unknown (−1 mm), and crashes there (SIGFPE); KDE's own
+  // Konsole stands in.
   bool konsole() const { return GetParam() == Compositor::kwin; }
   std::string terminalID() const { return konsole() ? "org.kde.konsole" : "foot"; }
   std::unique_ptr<BackgroundProcess> openTerminal(const std::string& title, const std::string& command) {
@@ -136,7 +138,8 @@ class WaylandStagingTest : public WaylandTest {
   std::unique_ptr<BackgroundProcess> host, other;
 };
 
-TEST_P(WaylandStagingTest, stagingForASessionInFootCopiesTheTextAndBringsFootForwardWhereAllowed) {
+TEST_P(WaylandStagingTest,
+       stagingForASessionInARealTerminalCopiesTheTextAndBringsTheTerminalForwardWhereAllowed) {
   const fs::path folder = writeAgent();
   // terminal → sh → claude → lumacap --claude-hook, as when Claude Code starts in a terminal.
   host = openTerminal(hostTitle, "'" + (folder / "claude").string() + "'; true");
