@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
+#include <QTimer>
 #include <QtConcurrent>
 #include <filesystem>
 #include <fstream>
@@ -135,6 +136,16 @@ class WaylandStagingTest : public WaylandTest {
     return pasted.result().toStdString();
   }
 
+  // What the workspace knows of a process, asked from the running event loop as the application does.
+  static std::string workspaceApplication(Workspace& workspace, int32_t pid) {
+    std::optional<DesktopApplication> application;
+    QTimer::singleShot(0, [&] { application = workspace.application(pid); });
+    processEventsFor(100ms);
+    if (!application) return "none";
+    return application->bundleIdentifier.value_or("(no identifier)") + ", pid " +
+           std::to_string(application->pid);
+  }
+
   std::unique_ptr<BackgroundProcess> host, other;
 };
 
@@ -162,24 +173,38 @@ TEST_P(WaylandStagingTest,
   const std::unique_ptr<Pasteboard> clipboard = pasteboard();
   ClaudeCodeIntegration integration(*clipboard, *desktopWorkspace, ProcessSource::system());
   const fs::path file = folder / "Captures/shot 1.png";
-  const DeliveryReceipt receipt =
-      awaitTask(integration.stage(file, "what is wrong here?", ClaudeCodeIntegration::destination(*session)));
+  // Staged from the running event loop, as the preview does (before it runs, the workspace
+  // answers from its last listing).
+  std::optional<DeliveryReceipt> receipt;
+  std::optional<std::string> failure;
+  QTimer::singleShot(0, [&] {
+    try {
+      receipt = awaitTask(
+          integration.stage(file, "what is wrong here?", ClaudeCodeIntegration::destination(*session)));
+    } catch (const std::exception& error) {
+      failure = error.what();
+    }
+  });
+  ASSERT_TRUE(processEventsUntil([&] { return receipt || failure; }, 30s));
+  ASSERT_TRUE(receipt) << *failure;
 
   if (GetParam() == Compositor::gnome) {
     // No program may bring another's window forward there; the receipt says to open the session.
     // (GNOME takes the clipboard only from a focused client with a fresh input event, which this
     // process is not: the clipboard is not checked there.)
-    EXPECT_EQ(receipt.message,
+    EXPECT_EQ(receipt->message,
               "Path and message copied. Open the webapp session and paste. Nothing was submitted.");
-    EXPECT_FALSE(receipt.broughtForward);
+    EXPECT_FALSE(receipt->broughtForward);
     processEventsFor(500ms);
     EXPECT_TRUE(focused(otherTitle)) << windowsListed();
     return;
   }
-  EXPECT_EQ(receipt.message,
+  EXPECT_EQ(receipt->message,
             "Path and message copied. Select the webapp session in your terminal and paste. Nothing was "
             "submitted.");
-  EXPECT_TRUE(receipt.broughtForward);
+  EXPECT_TRUE(receipt->broughtForward)
+      << "windows: " << windowsListed()
+      << "\nthe workspace's host: " << workspaceApplication(*desktopWorkspace, *session->hostPID);
   EXPECT_EQ(clipboardText(), StagingText::make(file, "what is wrong here?"));
   EXPECT_TRUE(waitUntil([&] { return focused(hostTitle); })) << "focused: " << focusedTitle();
 }
