@@ -16,6 +16,8 @@ namespace {
 
 // How long a raised window may take to be reported active.
 constexpr auto raiseDeadline = std::chrono::milliseconds(1500);
+// How long a raised window must stay in one place before it is cut from the screen.
+constexpr auto settleTime = std::chrono::milliseconds(250);
 // How long a window just shown may take to be listed by the compositor.
 constexpr auto listedDeadline = std::chrono::milliseconds(2000);
 
@@ -46,15 +48,19 @@ struct WindowListScreenSource::Shared {
     throw CaptureError(CaptureError::Kind::noDisplay);
   }
   // Raises the window and waits until the compositor reports it active and
-  // in the same place twice in a row: a tiling compositor lays its windows
-  // out again when ours leave the screen.
+  // in the same place for a while: a tiling compositor lays its windows out
+  // again when ours leave the screen, and reports the new place at once, but
+  // shows it only once the windows have drawn themselves at their new sizes
+  // (sway waits up to 200 ms for them).
   CompositorWindow raised(CompositorWindow window) {
     if (!window.active && !list->activate(window)) throw CaptureError(CaptureError::Kind::noDisplay);
-    const auto deadline = std::chrono::steady_clock::now() + raiseDeadline;
+    const auto start = std::chrono::steady_clock::now();
+    auto placedAt = start;
     std::optional<Rect> lastFrame;
-    while (std::chrono::steady_clock::now() < deadline) {
+    for (auto now = start; now < start + raiseDeadline; now = std::chrono::steady_clock::now()) {
       window = current(window.handle);
-      if (window.active && lastFrame == window.frame) return window;
+      if (lastFrame != window.frame) placedAt = now;
+      if (window.active && now - placedAt >= settleTime) return window;
       lastFrame = window.frame;
       QThread::msleep(30);
     }
