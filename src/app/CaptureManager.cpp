@@ -170,7 +170,7 @@ QCoro::Task<std::unique_ptr<CaptureManager::HiddenWindows>> CaptureManager::hide
 }
 
 QCoro::Task<ShareableContent> CaptureManager::content() {
-  if (!source_.canRecordScreen() && !source_.requestScreenRecording()) {
+  if (!source_.canRecordScreen() && !co_await answerOf(source_.requestScreenRecording())) {
     throw CaptureError(CaptureError::Kind::permission);
   }
   co_return co_await answerOf(source_.shareableContent());

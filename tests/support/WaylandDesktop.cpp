@@ -242,8 +242,9 @@ class Extension {
     const focus = global.display.get_focus_window();
     return JSON.stringify(global.get_window_actors().map(a => a.meta_window).map(w => {
       const r = w.get_frame_rect();
+      const parent = w.get_transient_for();
       return {title: w.get_title() || '', app: w.get_wm_class() || '', pid: w.get_pid(), focused: w === focus,
-              x: r.x, y: r.y, w: r.width, h: r.height};
+              x: r.x, y: r.y, w: r.width, h: r.height, parent: parent ? parent.get_title() || '' : ''};
     }));
   }
 }
@@ -793,9 +794,12 @@ void WaylandDesktop::key(const std::string& chord) {
 
 namespace {
 DesktopWindow windowFrom(const nlohmann::json& entry) {
-  return {entry.value("title", ""), entry.value("app", ""), entry.value("pid", 0),
+  return {entry.value("title", ""),
+          entry.value("app", ""),
+          entry.value("pid", 0),
           entry.value("focused", false),
-          QRect(entry.value("x", 0), entry.value("y", 0), entry.value("w", 0), entry.value("h", 0))};
+          QRect(entry.value("x", 0), entry.value("y", 0), entry.value("w", 0), entry.value("h", 0)),
+          entry.value("parent", "")};
 }
 }  // namespace
 
@@ -859,9 +863,12 @@ std::vector<DesktopWindow> WaylandDesktop::State::swayWindows() {
       const auto& rect = node.at("rect");
       std::string app = node.value("app_id", nlohmann::json()).is_string() ? node.value("app_id", "") : "";
       windows.push_back(
-          {node.value("name", nlohmann::json()).is_string() ? node.value("name", "") : "", app,
-           node.value("pid", 0), node.value("focused", false),
-           QRect(rect.value("x", 0), rect.value("y", 0), rect.value("width", 0), rect.value("height", 0))});
+          {node.value("name", nlohmann::json()).is_string() ? node.value("name", "") : "",
+           app,
+           node.value("pid", 0),
+           node.value("focused", false),
+           QRect(rect.value("x", 0), rect.value("y", 0), rect.value("width", 0), rect.value("height", 0)),
+           {}});
     }
     for (const char* children : {"nodes", "floating_nodes"})
       if (node.contains(children))

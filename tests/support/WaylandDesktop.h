@@ -22,6 +22,7 @@ struct DesktopWindow {
   int pid = 0;
   bool focused = false;
   QRect geometry;
+  std::string transientFor;  // the title of the window it is attached to (GNOME only)
 };
 
 // A real Wayland desktop for end-to-end tests, headless, started as root.
