@@ -223,9 +223,11 @@ constexpr const char* gnomeExtensionMetadata = R"({
   "description": "org.lumacap.TestShell.ListWindows: the windows as JSON.",
   "shell-version": ["42", "43", "44"]
 })";
-constexpr const char* gnomeExtensionScript = R"(const { Gio } = imports.gi;
+constexpr const char* gnomeExtensionScript = R"(const { Gio, St } = imports.gi;
+const Main = imports.ui.main;
 const IFACE = `<node><interface name="org.lumacap.TestShell">
   <method name="ListWindows"><arg type="s" direction="out" name="json"/></method>
+  <method name="ListDialogs"><arg type="s" direction="out" name="json"/></method>
 </interface></node>`;
 class Extension {
   enable() {
@@ -246,6 +248,12 @@ class Extension {
       return {title: w.get_title() || '', app: w.get_wm_class() || '', pid: w.get_pid(), focused: w === focus,
               x: r.x, y: r.y, w: r.width, h: r.height, parent: parent ? parent.get_title() || '' : ''};
     }));
+  }
+  ListDialogs() {
+    const texts = actor => actor instanceof St.Label ? [actor.get_text()]
+                                                     : actor.get_children().flatMap(texts);
+    return JSON.stringify(Main.layoutManager.modalDialogGroup.get_children()
+      .filter(a => a.visible).map(a => texts(a).join('\n')));
   }
 }
 function init() { return new Extension(); }
@@ -476,6 +484,8 @@ struct WaylandDesktop::State {
   std::optional<std::string> startSway();
   std::vector<DesktopWindow> kwinWindows();
   std::vector<DesktopWindow> gnomeWindows();
+  // The JSON a method of the window-list extension answers.
+  std::string gnomeShellJson(const std::string& method);
   std::vector<DesktopWindow> swayWindows();
   QImage kwinReference();
   QImage portalReference();
@@ -836,9 +846,9 @@ std::vector<DesktopWindow> WaylandDesktop::State::kwinWindows() {
   return windows;
 }
 
-std::vector<DesktopWindow> WaylandDesktop::State::gnomeWindows() {
+std::string WaylandDesktop::State::gnomeShellJson(const std::string& method) {
   const auto answer = run({"gdbus", "call", "--session", "--dest", "org.lumacap.TestShell", "--object-path",
-                           "/org/lumacap/TestShell", "--method", "org.lumacap.TestShell.ListWindows"});
+                           "/org/lumacap/TestShell", "--method", "org.lumacap.TestShell." + method});
   // ('[…json…]',) with the JSON quoted as a GVariant string.
   const std::string& text = answer.standardOutput;
   const size_t open = text.find('\''), close = text.rfind('\'');
@@ -849,9 +859,19 @@ std::vector<DesktopWindow> WaylandDesktop::State::gnomeWindows() {
     if (text[at] == '\\' && at + 1 < close) ++at;
     json += text[at];
   }
+  return json;
+}
+
+std::vector<DesktopWindow> WaylandDesktop::State::gnomeWindows() {
   std::vector<DesktopWindow> windows;
-  for (const auto& entry : nlohmann::json::parse(json)) windows.push_back(windowFrom(entry));
+  for (const auto& entry : nlohmann::json::parse(gnomeShellJson("ListWindows")))
+    windows.push_back(windowFrom(entry));
   return windows;
+}
+
+std::vector<std::string> WaylandDesktop::shellDialogs() {
+  if (state_->compositor != Compositor::gnome) return {};
+  return nlohmann::json::parse(state_->gnomeShellJson("ListDialogs")).get<std::vector<std::string>>();
 }
 
 std::vector<DesktopWindow> WaylandDesktop::State::swayWindows() {

@@ -54,6 +54,7 @@ class WaylandDesktop {
   void drag(QPoint from, QPoint to);                  // press, a few intermediate moves, release
   void key(const std::string& chord);                 // "Escape", "Return", "shift+super+2"
   std::vector<DesktopWindow> windows();               // stacking/focus as the desktop reports it
+  std::vector<std::string> shellDialogs();            // GNOME Shell's own modal dialogs: their texts
   QImage reference(QRect area);                       // the same area captured by the desktop's own path
   QByteArray clipboard(const std::string& mimeType);  // wl-paste --no-newline --type …; empty when none
   std::vector<std::string> notifications();           // summaries/bodies the notification server received
