@@ -122,6 +122,7 @@ class WaylandScreenshotPermissionTest : public test::WaylandTest {
     // terminal brings no activation token.)
     ASSERT_TRUE(waitUntil([&] { return gnomeAsks(); }, 20s)) << "GNOME did not ask\n" << listed();
     EXPECT_TRUE(newLumacapWindow().has_value()) << listed();
+    std::this_thread::sleep_for(1s);  // the dialog takes the keyboard once it has faded in
   }
 
   std::unique_ptr<test::BackgroundProcess> application;

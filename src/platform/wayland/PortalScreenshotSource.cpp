@@ -6,6 +6,7 @@
 #include <QDBusReply>
 #include <QEventLoop>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QPromise>
 #include <QRandomGenerator>
 #include <QThread>
@@ -236,13 +237,25 @@ QFuture<bool> PortalScreenshotSource::requestScreenRecording() {
   QWindow* shown = window_->show();
   parent_ = shown ? XdgForeignExport::of(*shown) : nullptr;
   const QString parent = QString::fromStdString(waylandParentWindow(parent_ ? parent_->handle() : ""));
-  return QtConcurrent::run([ask = question_.ask, parent] { return ask(parent); })
-      .then(answers_.get(), [this, refused](QFuture<bool> answer) {
-        parent_.reset();  // before its surface goes
-        window_->close();
-        if (!answer.result()) throw ProgramError(refused);
-        return true;
-      });
+  // The answer closes the window on the GUI thread, then settles the promise.
+  auto granted = std::make_shared<QPromise<bool>>();
+  granted->start();
+  auto* watcher = new QFutureWatcher<bool>(answers_.get());
+  QObject::connect(watcher, &QFutureWatcher<bool>::finished, answers_.get(),
+                   [this, watcher, granted, refused] {
+                     watcher->deleteLater();
+                     parent_.reset();  // before its surface goes
+                     window_->close();
+                     try {
+                       if (!watcher->future().result()) throw ProgramError(refused);
+                       granted->addResult(true);
+                     } catch (...) {
+                       granted->setException(std::current_exception());
+                     }
+                     granted->finish();
+                   });
+  watcher->setFuture(QtConcurrent::run([ask = question_.ask, parent] { return ask(parent); }));
+  return granted->future();
 }
 
 PortalScreenshotSource::~PortalScreenshotSource() = default;
