@@ -19,7 +19,7 @@ constexpr const char* explanation =
 
 std::unique_ptr<QWidget> makeWindow() {
   auto window = std::make_unique<QWidget>();
-  window->setWindowTitle(QStringLiteral("Lumacap"));
+  window->setWindowTitle(QString::fromUtf8(ScreenshotPermissionWindow::title));
 
   auto* icon = new QLabel;
   const QIcon fallback = symbolIcon(Symbol::viewfinder, window->palette().color(QPalette::WindowText));

@@ -12,6 +12,8 @@ namespace lumacap {
 // GNOME's dialog is attached to it. Made on first use.
 class ScreenshotPermissionWindow final : public PermissionWindow {
  public:
+  static constexpr const char* title = "Lumacap — Screenshots";
+
   ScreenshotPermissionWindow();
   ~ScreenshotPermissionWindow() override;
 
