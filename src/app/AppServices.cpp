@@ -15,6 +15,7 @@
 #include "app/WaylandHotKeyChoice.h"
 #include "app/views/CardPresenter.h"
 #include "app/views/Dialogs.h"
+#include "app/views/ScreenshotPermissionWindow.h"
 #include "app/views/WindowPresenter.h"
 #include "core/DataRoot.h"
 #include "core/DesktopBackend.h"
@@ -63,8 +64,11 @@ struct WaylandWindows {
   std::unique_ptr<ScreenSource> screens;
   std::unique_ptr<Workspace> workspace;
 };
-WaylandWindows waylandWindows(const DesktopBackend& backend, ProcessSource& processes) {
-  std::unique_ptr<ScreenSource> screens = makeWaylandScreenSource(backend.capture);
+// GNOME asks once whether Lumacap may take screenshots: in front of a window of Lumacap's.
+WaylandWindows waylandWindows(const DesktopBackend& backend, ProcessSource& processes,
+                              PermissionWindow& permissionWindow) {
+  std::unique_ptr<ScreenSource> screens = makeWaylandScreenSource(
+      backend.capture, backend.desktop == Desktop::gnome ? &permissionWindow : nullptr);
   const std::shared_ptr<CompositorWindowList> list =
       backend.capture == CaptureMechanism::none ? nullptr : makeCompositorWindowList(backend.desktop);
   if (!list) return {std::move(screens), std::make_unique<NoWindowsWorkspace>(processes)};
@@ -73,13 +77,14 @@ WaylandWindows waylandWindows(const DesktopBackend& backend, ProcessSource& proc
 }
 
 // Nothing of X11 runs inside a Wayland session.
-PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& processes) {
+PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& processes,
+                                 PermissionWindow& permissionWindow) {
   // data-control and layer-shell on Lumacap's own connection where the
   // compositor offers them; else Qt's clipboard from input handlers and a
   // desktop notification.
   WaylandClipboardAndCard clipboardAndCard = WaylandClipboardAndCard::choose();
   WaylandHotKey hotKey = chooseWaylandHotKey(backend);
-  WaylandWindows windows = waylandWindows(backend, processes);
+  WaylandWindows windows = waylandWindows(backend, processes, permissionWindow);
   return {std::move(windows.screens),
           std::move(windows.workspace),
           std::move(clipboardAndCard.pasteboard),
@@ -88,8 +93,9 @@ PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& p
           std::move(hotKey.setup)};
 }
 
-PlatformServices platformServices(const DesktopBackend& backend, ProcessSource& processes) {
-  if (backend.session == Session::wayland) return waylandServices(backend, processes);
+PlatformServices platformServices(const DesktopBackend& backend, ProcessSource& processes,
+                                  PermissionWindow& permissionWindow) {
+  if (backend.session == Session::wayland) return waylandServices(backend, processes, permissionWindow);
   return x11Services(processes);
 }
 
@@ -104,7 +110,8 @@ DesktopBackend chosenBackend() {
 struct AppServices::Parts {
   DesktopBackend backend = chosenBackend();
   ProcessSource& processes = ProcessSource::system();
-  PlatformServices platform = platformServices(backend, processes);
+  ScreenshotPermissionWindow screenshotPermissionWindow;
+  PlatformServices platform = platformServices(backend, processes, screenshotPermissionWindow);
   ScreenSource& screenSource = *platform.screens;
   Workspace& workspace = *platform.workspace;
   Pasteboard& pasteboard = *platform.pasteboard;

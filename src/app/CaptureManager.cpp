@@ -170,8 +170,10 @@ QCoro::Task<std::unique_ptr<CaptureManager::HiddenWindows>> CaptureManager::hide
 }
 
 QCoro::Task<ShareableContent> CaptureManager::content() {
-  if (!source_.canRecordScreen() && !source_.requestScreenRecording()) {
-    throw CaptureError(CaptureError::Kind::permission);
+  // (Not one condition: GCC 12 miscompiles a co_await inside `&&`.)
+  if (!source_.canRecordScreen()) {
+    const bool granted = co_await answerOf(source_.requestScreenRecording());
+    if (!granted) throw CaptureError(CaptureError::Kind::permission);
   }
   co_return co_await answerOf(source_.shareableContent());
 }

@@ -59,7 +59,9 @@ class ScreenSource {
   // Whether this process may read the screen, without asking anyone.
   virtual bool canRecordScreen() = 0;
   // Asks for access (where the desktop has a prompt); whether it was granted.
-  virtual bool requestScreenRecording() = 0;
+  // The answer may wait for the user; a refusal the desktop explains comes
+  // as the future's error.
+  virtual QFuture<bool> requestScreenRecording() = 0;
 
   // The displays and the visible windows, desktop windows left out.
   virtual QFuture<ShareableContent> shareableContent() = 0;

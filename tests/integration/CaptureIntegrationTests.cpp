@@ -454,7 +454,7 @@ TEST_F(TwoMonitorCapture, EachMonitorIsADisplayWithItsFrameAndDragsAreLocalToIt)
 TEST(ScreenRecordingPermission, RefusedWithoutAnXDisplay) {
   X11ScreenSource nowhere(ProcessSource::system(), "/nonexistent:0");
   EXPECT_FALSE(nowhere.canRecordScreen());
-  EXPECT_FALSE(nowhere.requestScreenRecording());
+  EXPECT_FALSE(nowhere.requestScreenRecording().result());
 }
 
 }  // namespace

@@ -223,9 +223,11 @@ constexpr const char* gnomeExtensionMetadata = R"({
   "description": "org.lumacap.TestShell.ListWindows: the windows as JSON.",
   "shell-version": ["42", "43", "44"]
 })";
-constexpr const char* gnomeExtensionScript = R"(const { Gio } = imports.gi;
+constexpr const char* gnomeExtensionScript = R"(const { Gio, St } = imports.gi;
+const Main = imports.ui.main;
 const IFACE = `<node><interface name="org.lumacap.TestShell">
   <method name="ListWindows"><arg type="s" direction="out" name="json"/></method>
+  <method name="ListDialogs"><arg type="s" direction="out" name="json"/></method>
 </interface></node>`;
 class Extension {
   enable() {
@@ -242,9 +244,16 @@ class Extension {
     const focus = global.display.get_focus_window();
     return JSON.stringify(global.get_window_actors().map(a => a.meta_window).map(w => {
       const r = w.get_frame_rect();
+      const parent = w.get_transient_for();
       return {title: w.get_title() || '', app: w.get_wm_class() || '', pid: w.get_pid(), focused: w === focus,
-              x: r.x, y: r.y, w: r.width, h: r.height};
+              x: r.x, y: r.y, w: r.width, h: r.height, parent: parent ? parent.get_title() || '' : ''};
     }));
+  }
+  ListDialogs() {
+    const texts = actor => actor instanceof St.Label ? [actor.get_text()]
+                                                     : actor.get_children().flatMap(texts);
+    return JSON.stringify(Main.layoutManager.modalDialogGroup.get_children()
+      .filter(a => a.visible).map(a => texts(a).join('\n')));
   }
 }
 function init() { return new Extension(); }
@@ -475,6 +484,8 @@ struct WaylandDesktop::State {
   std::optional<std::string> startSway();
   std::vector<DesktopWindow> kwinWindows();
   std::vector<DesktopWindow> gnomeWindows();
+  // The JSON a method of the window-list extension answers.
+  std::string gnomeShellJson(const std::string& method);
   std::vector<DesktopWindow> swayWindows();
   QImage kwinReference();
   QImage portalReference();
@@ -793,9 +804,12 @@ void WaylandDesktop::key(const std::string& chord) {
 
 namespace {
 DesktopWindow windowFrom(const nlohmann::json& entry) {
-  return {entry.value("title", ""), entry.value("app", ""), entry.value("pid", 0),
+  return {entry.value("title", ""),
+          entry.value("app", ""),
+          entry.value("pid", 0),
           entry.value("focused", false),
-          QRect(entry.value("x", 0), entry.value("y", 0), entry.value("w", 0), entry.value("h", 0))};
+          QRect(entry.value("x", 0), entry.value("y", 0), entry.value("w", 0), entry.value("h", 0)),
+          entry.value("parent", "")};
 }
 }  // namespace
 
@@ -832,9 +846,9 @@ std::vector<DesktopWindow> WaylandDesktop::State::kwinWindows() {
   return windows;
 }
 
-std::vector<DesktopWindow> WaylandDesktop::State::gnomeWindows() {
+std::string WaylandDesktop::State::gnomeShellJson(const std::string& method) {
   const auto answer = run({"gdbus", "call", "--session", "--dest", "org.lumacap.TestShell", "--object-path",
-                           "/org/lumacap/TestShell", "--method", "org.lumacap.TestShell.ListWindows"});
+                           "/org/lumacap/TestShell", "--method", "org.lumacap.TestShell." + method});
   // ('[…json…]',) with the JSON quoted as a GVariant string.
   const std::string& text = answer.standardOutput;
   const size_t open = text.find('\''), close = text.rfind('\'');
@@ -845,9 +859,19 @@ std::vector<DesktopWindow> WaylandDesktop::State::gnomeWindows() {
     if (text[at] == '\\' && at + 1 < close) ++at;
     json += text[at];
   }
+  return json;
+}
+
+std::vector<DesktopWindow> WaylandDesktop::State::gnomeWindows() {
   std::vector<DesktopWindow> windows;
-  for (const auto& entry : nlohmann::json::parse(json)) windows.push_back(windowFrom(entry));
+  for (const auto& entry : nlohmann::json::parse(gnomeShellJson("ListWindows")))
+    windows.push_back(windowFrom(entry));
   return windows;
+}
+
+std::vector<std::string> WaylandDesktop::shellDialogs() {
+  if (state_->compositor != Compositor::gnome) return {};
+  return nlohmann::json::parse(state_->gnomeShellJson("ListDialogs")).get<std::vector<std::string>>();
 }
 
 std::vector<DesktopWindow> WaylandDesktop::State::swayWindows() {
@@ -859,9 +883,12 @@ std::vector<DesktopWindow> WaylandDesktop::State::swayWindows() {
       const auto& rect = node.at("rect");
       std::string app = node.value("app_id", nlohmann::json()).is_string() ? node.value("app_id", "") : "";
       windows.push_back(
-          {node.value("name", nlohmann::json()).is_string() ? node.value("name", "") : "", app,
-           node.value("pid", 0), node.value("focused", false),
-           QRect(rect.value("x", 0), rect.value("y", 0), rect.value("width", 0), rect.value("height", 0))});
+          {node.value("name", nlohmann::json()).is_string() ? node.value("name", "") : "",
+           app,
+           node.value("pid", 0),
+           node.value("focused", false),
+           QRect(rect.value("x", 0), rect.value("y", 0), rect.value("width", 0), rect.value("height", 0)),
+           {}});
     }
     for (const char* children : {"nodes", "floating_nodes"})
       if (node.contains(children))

@@ -22,6 +22,7 @@ struct DesktopWindow {
   int pid = 0;
   bool focused = false;
   QRect geometry;
+  std::string transientFor;  // the title of the window it is attached to (GNOME only)
 };
 
 // A real Wayland desktop for end-to-end tests, headless, started as root.
@@ -53,6 +54,7 @@ class WaylandDesktop {
   void drag(QPoint from, QPoint to);                  // press, a few intermediate moves, release
   void key(const std::string& chord);                 // "Escape", "Return", "shift+super+2"
   std::vector<DesktopWindow> windows();               // stacking/focus as the desktop reports it
+  std::vector<std::string> shellDialogs();            // GNOME Shell's own modal dialogs: their texts
   QImage reference(QRect area);                       // the same area captured by the desktop's own path
   QByteArray clipboard(const std::string& mimeType);  // wl-paste --no-newline --type …; empty when none
   std::vector<std::string> notifications();           // summaries/bodies the notification server received

@@ -13,10 +13,10 @@ QFuture<T> answer(std::function<T()> work) {
 
 }  // namespace
 
-bool FakeScreenSource::requestScreenRecording() {
+QFuture<bool> FakeScreenSource::requestScreenRecording() {
   ++requests;
   if (grantsRequest) mayRecord = true;
-  return grantsRequest;
+  return QtFuture::makeReadyFuture(grantsRequest);
 }
 
 QFuture<ShareableContent> FakeScreenSource::shareableContent() {

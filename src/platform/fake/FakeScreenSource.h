@@ -34,7 +34,7 @@ class FakeScreenSource final : public ScreenSource {
   std::vector<PixelRect> displayReads;
 
   bool canRecordScreen() override { return mayRecord; }
-  bool requestScreenRecording() override;
+  QFuture<bool> requestScreenRecording() override;
   QFuture<ShareableContent> shareableContent() override;
   QFuture<QImage> displayImage(const ShareableDisplay& display, const PixelRect& source) override;
   QFuture<QImage> windowImage(const ShareableWindow& window) override;

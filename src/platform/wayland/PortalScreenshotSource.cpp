@@ -1,10 +1,13 @@
 #include "platform/wayland/PortalScreenshotSource.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QEventLoop>
 #include <QFile>
+#include <QFutureWatcher>
+#include <QPromise>
 #include <QRandomGenerator>
 #include <QThread>
 #include <QTimer>
@@ -13,6 +16,7 @@
 #include <chrono>
 
 #include "core/ProgramError.h"
+#include "platform/wayland/XdgForeignExport.h"
 
 namespace lumacap {
 namespace {
@@ -68,7 +72,7 @@ struct PortalAnswer {
   QVariantMap results;
 };
 
-PortalAnswer askPortalForScreenshot(QDBusConnection& bus, bool interactive) {
+PortalAnswer askPortalForScreenshot(QDBusConnection& bus, bool interactive, const QString& parentWindow) {
   const QString token = QStringLiteral("lumacap%1").arg(QRandomGenerator::global()->generate());
   const QString requestPath = portalRequestPath(bus.baseService(), token);
   detail::PortalResponse response;
@@ -77,7 +81,7 @@ PortalAnswer askPortalForScreenshot(QDBusConnection& bus, bool interactive) {
               QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
   QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, screenshotInterface,
                                                      QStringLiteral("Screenshot"));
-  call << QString()
+  call << parentWindow
        << QVariantMap{{QStringLiteral("handle_token"), token},
                       {QStringLiteral("interactive"), interactive},
                       {QStringLiteral("modal"), false}};
@@ -101,22 +105,27 @@ PortalAnswer askPortalForScreenshot(QDBusConnection& bus, bool interactive) {
   return {response.code, response.results};
 }
 
-QImage screenshotThroughPortal(bool interactive) {
+// A screenshot another program (or a capture just before) still has in
+// progress is waited for, up to two seconds.
+PortalAnswer portalScreenshot(bool interactive, const QString& parentWindow) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected())
     throw ProgramError(
         "Lumacap cannot reach the session bus, so it cannot ask the desktop for a screenshot.");
   PortalAnswer answered;
-  // A screenshot another program (or a capture just before) still has in
-  // progress is waited for, up to two seconds.
   for (int attempt = 0;; ++attempt) {
     const auto asked = std::chrono::steady_clock::now();
-    answered = askPortalForScreenshot(bus, interactive);
+    answered = askPortalForScreenshot(bus, interactive, parentWindow);
     const auto after =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
     if (!portalWasBusy(answered.code, after) || attempt == 10) break;
     QThread::msleep(200);
   }
+  return answered;
+}
+
+QImage screenshotThroughPortal(bool interactive) {
+  const PortalAnswer answered = portalScreenshot(interactive, QString());
   if (interactive && answered.code == 1) return {};  // the user closed the desktop's interface
   const PortalScreenshotAnswer answer = screenshotAnswer(answered.code, answered.results);
   if (!answer.error.empty()) throw ProgramError(answer.error);
@@ -135,6 +144,61 @@ QImage takePortalScreenshot() { return screenshotThroughPortal(false); }
 
 QImage takeInteractivePortalScreenshot() { return screenshotThroughPortal(true); }
 
+bool portalTakesScreenshot(const QString& parentWindow) {
+  const PortalAnswer answered = portalScreenshot(false, parentWindow);
+  const PortalScreenshotAnswer answer = screenshotAnswer(answered.code, answered.results);
+  if (!answer.path.empty()) QFile::remove(QString::fromStdString(answer.path));
+  return answered.code == 0;
+}
+
+namespace {
+
+const QString permissionStoreService = QStringLiteral("org.freedesktop.impl.portal.PermissionStore");
+
+std::string ownApplicationID() {
+  QFile cgroup(QStringLiteral("/proc/self/cgroup"));
+  if (!cgroup.open(QIODevice::ReadOnly)) return {};
+  return portalApplicationID(cgroup.readAll().toStdString());
+}
+
+// PermissionStore.Lookup("screenshot", "screenshot"): the values by
+// application id. The table does not exist before the first answer.
+std::optional<ScreenshotPermission> storedScreenshotPermission(const std::string& applicationID) {
+  QDBusMessage lookup = QDBusMessage::createMethodCall(
+      permissionStoreService, QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
+      permissionStoreService, QStringLiteral("Lookup"));
+  lookup << QStringLiteral("screenshot") << QStringLiteral("screenshot");
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(lookup, QDBus::Block, 5000);
+  if (reply.type() == QDBusMessage::ErrorMessage) {
+    if (reply.errorName() == QLatin1String("org.freedesktop.portal.Error.NotFound"))
+      return ScreenshotPermission::unset;
+    return std::nullopt;
+  }
+  if (reply.arguments().isEmpty()) return std::nullopt;
+  const auto permissions = qdbus_cast<QMap<QString, QStringList>>(reply.arguments().constFirst());
+  std::vector<std::string> values;
+  for (const QString& value : permissions.value(QString::fromStdString(applicationID)))
+    values.push_back(value.toStdString());
+  return screenshotPermissionOf(values);
+}
+
+QFuture<bool> refusal(const std::string& text) {
+  QPromise<bool> promise;
+  QFuture<bool> future = promise.future();
+  promise.start();
+  promise.setException(std::make_exception_ptr(ProgramError(text)));
+  promise.finish();
+  return future;
+}
+
+}  // namespace
+
+ScreenshotQuestion ScreenshotQuestion::ofPortal() {
+  std::string applicationID = ownApplicationID();
+  return {applicationID, [applicationID] { return storedScreenshotPermission(applicationID); },
+          portalTakesScreenshot};
+}
+
 QImage outputPartOf(const QImage& desktop, const std::vector<WaylandOutput>& layout,
                     const WaylandOutput& output, const PixelRect& source) {
   const QRect area = desktopImageArea(layout, desktop.size(), output, source);
@@ -149,6 +213,50 @@ QImage outputPartOf(const QImage& desktop, const std::vector<WaylandOutput>& lay
 }
 
 PortalScreenshotSource::PortalScreenshotSource() = default;
+
+PortalScreenshotSource::PortalScreenshotSource(PermissionWindow& window, ScreenshotQuestion question)
+    : window_(&window), question_(std::move(question)), answers_(std::make_unique<QObject>()) {}
+
+// A store that cannot be read leaves the question to the portal, as before.
+bool PortalScreenshotSource::canRecordScreen() {
+  if (!window_) return true;
+  const std::optional<ScreenshotPermission> stored = question_.stored();
+  return !stored || *stored == ScreenshotPermission::granted;
+}
+
+// GNOME shows its question for the first request and waits: that request is
+// made in front of Lumacap's window, with its dialog attached to the window.
+// Its screenshot shows the window, so the capture takes its own.
+QFuture<bool> PortalScreenshotSource::requestScreenRecording() {
+  if (!window_) return QtFuture::makeReadyFuture(true);
+  const std::optional<ScreenshotPermission> stored = question_.stored();
+  if (!stored || *stored == ScreenshotPermission::granted) return QtFuture::makeReadyFuture(true);
+  const std::string refused = screenshotsRefusedOnGnome(question_.applicationID);
+  if (*stored == ScreenshotPermission::refused) return refusal(refused);
+
+  QWindow* shown = window_->show();
+  parent_ = shown ? XdgForeignExport::of(*shown) : nullptr;
+  const QString parent = QString::fromStdString(waylandParentWindow(parent_ ? parent_->handle() : ""));
+  // The answer closes the window on the GUI thread, then settles the promise.
+  auto granted = std::make_shared<QPromise<bool>>();
+  granted->start();
+  auto* watcher = new QFutureWatcher<bool>(answers_.get());
+  QObject::connect(watcher, &QFutureWatcher<bool>::finished, answers_.get(),
+                   [this, watcher, granted, refused] {
+                     watcher->deleteLater();
+                     parent_.reset();  // before its surface goes
+                     window_->close();
+                     try {
+                       if (!watcher->future().result()) throw ProgramError(refused);
+                       granted->addResult(true);
+                     } catch (...) {
+                       granted->setException(std::current_exception());
+                     }
+                     granted->finish();
+                   });
+  watcher->setFuture(QtConcurrent::run([ask = question_.ask, parent] { return ask(parent); }));
+  return granted->future();
+}
 
 PortalScreenshotSource::~PortalScreenshotSource() = default;
 

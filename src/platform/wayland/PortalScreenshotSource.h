@@ -4,12 +4,18 @@
 #include <QObject>
 #include <QVariantMap>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "core/ScreenshotPermission.h"
+#include "platform/PermissionWindow.h"
 #include "platform/wayland/WaylandScreenSource.h"
 
 namespace lumacap {
+
+class XdgForeignExport;
 
 // The file the portal wrote for a successful Screenshot request, or the
 // sentence the user sees when it was refused or cancelled.
@@ -31,6 +37,9 @@ QString portalRequestPath(const QString& uniqueName, const QString& token);
 // the PNG and deletes the portal's file (xdg-desktop-portal-wlr writes every
 // screenshot to /tmp/out.png, so it is read at once).
 QImage takePortalScreenshot();
+// One such request whose parent_window is `parentWindow` ("wayland:<handle>"):
+// whether the portal gave a screenshot (its file is deleted unread).
+bool portalTakesScreenshot(const QString& parentWindow);
 // The same with the desktop's own screenshot interface (interactive=true),
 // where the user may choose a window: a null image when they cancelled.
 QImage takeInteractivePortalScreenshot();
@@ -39,13 +48,34 @@ QImage takeInteractivePortalScreenshot();
 // asking again shortly will do) rather than a refusal.
 bool portalWasBusy(uint code, std::chrono::milliseconds answeredAfter);
 
+// GNOME's one-time question whether Lumacap may take screenshots: what the
+// portal's permission store holds for Lumacap, and one portal request that
+// makes GNOME ask.
+struct ScreenshotQuestion {
+  // The application id the portal knows Lumacap by.
+  std::string applicationID;
+  // The stored answer; none when the store cannot be read.
+  std::function<std::optional<ScreenshotPermission>()> stored;
+  // Runs on a worker thread (see portalTakesScreenshot).
+  std::function<bool(const QString& parentWindow)> ask;
+
+  // The real ones, for this process.
+  static ScreenshotQuestion ofPortal();
+};
+
 // The screen through the desktop's Screenshot portal: GNOME, and the fallback
 // on every other desktop. The portal hands over the whole desktop; each
 // output's part is cut from it.
 class PortalScreenshotSource final : public WaylandScreenSource {
  public:
   PortalScreenshotSource();
+  // On GNOME: before the first capture, GNOME's question is asked in front of
+  // `window`, and a stored refusal is explained.
+  PortalScreenshotSource(PermissionWindow& window, ScreenshotQuestion question);
   ~PortalScreenshotSource() override;
+
+  bool canRecordScreen() override;
+  QFuture<bool> requestScreenRecording() override;
 
   // The portal's interactive screenshot offers window capture (GNOME's
   // interface has a Window button) where no window list exists.
@@ -55,6 +85,14 @@ class PortalScreenshotSource final : public WaylandScreenSource {
  protected:
   QFuture<QImage> outputImage(const WaylandOutput& output, const PixelRect& source,
                               const std::vector<WaylandOutput>& layout) override;
+
+ private:
+  PermissionWindow* window_ = nullptr;
+  ScreenshotQuestion question_;
+  // The window the question's dialog is attached to, while it is asked.
+  std::unique_ptr<XdgForeignExport> parent_;
+  // Where the answer to the question comes back: the GUI thread.
+  std::unique_ptr<QObject> answers_;
 };
 
 // The part of a whole-desktop screenshot that shows `source` of `output`,

@@ -9,7 +9,7 @@ namespace lumacap {
 class UnavailableScreenSource final : public ScreenSource {
  public:
   bool canRecordScreen() override { return true; }
-  bool requestScreenRecording() override { return true; }
+  QFuture<bool> requestScreenRecording() override { return QtFuture::makeReadyFuture(true); }
   QFuture<ShareableContent> shareableContent() override;
   QFuture<QImage> displayImage(const ShareableDisplay&, const PixelRect&) override;
   QFuture<QImage> windowImage(const ShareableWindow&) override;

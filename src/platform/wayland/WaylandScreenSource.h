@@ -36,7 +36,7 @@ class OutputNumbers {
 class WaylandScreenSource : public ScreenSource {
  public:
   bool canRecordScreen() override { return true; }
-  bool requestScreenRecording() override { return true; }
+  QFuture<bool> requestScreenRecording() override { return QtFuture::makeReadyFuture(true); }
   QFuture<ShareableContent> shareableContent() override;
   QFuture<QImage> displayImage(const ShareableDisplay& display, const PixelRect& source) final;
   QFuture<QImage> windowImage(const ShareableWindow& window) override;

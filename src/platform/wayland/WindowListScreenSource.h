@@ -24,7 +24,7 @@ class WindowListScreenSource final : public ScreenSource {
   ~WindowListScreenSource() override;
 
   bool canRecordScreen() override { return screens_->canRecordScreen(); }
-  bool requestScreenRecording() override { return screens_->requestScreenRecording(); }
+  QFuture<bool> requestScreenRecording() override { return screens_->requestScreenRecording(); }
   QFuture<ShareableContent> shareableContent() override;
   QFuture<QImage> displayImage(const ShareableDisplay& display, const PixelRect& source) override {
     return screens_->displayImage(display, source);

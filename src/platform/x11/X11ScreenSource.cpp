@@ -551,7 +551,9 @@ X11ScreenSource::~X11ScreenSource() = default;
 
 bool X11ScreenSource::canRecordScreen() { return connection_ != nullptr; }
 
-bool X11ScreenSource::requestScreenRecording() { return canRecordScreen(); }
+QFuture<bool> X11ScreenSource::requestScreenRecording() {
+  return QtFuture::makeReadyFuture(canRecordScreen());
+}
 
 QFuture<ShareableContent> X11ScreenSource::shareableContent() {
   if (!connection_) throw CaptureError(CaptureError::Kind::permission);

@@ -33,7 +33,7 @@ class X11ScreenSource final : public ScreenSource {
   ~X11ScreenSource() override;
 
   bool canRecordScreen() override;
-  bool requestScreenRecording() override;
+  QFuture<bool> requestScreenRecording() override;
   QFuture<ShareableContent> shareableContent() override;
   QFuture<QImage> displayImage(const ShareableDisplay& display, const PixelRect& source) override;
   QFuture<QImage> windowImage(const ShareableWindow& window) override;

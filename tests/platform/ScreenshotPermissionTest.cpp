@@ -1,0 +1,98 @@
+// GNOME's one-time screenshot question as the portal screen source handles
+// it, with a scripted permission store, portal and window.
+#include <gtest/gtest.h>
+
+#include <QWidget>
+#include <QWindow>
+#include <optional>
+
+#include "core/ProgramError.h"
+#include "platform/wayland/PortalScreenshotSource.h"
+#include "support/AwaitTask.h"
+
+namespace lumacap {
+namespace {
+
+class RecordingWindow final : public PermissionWindow {
+ public:
+  QWindow* show() override {
+    ++shown;
+    widget.show();
+    return widget.windowHandle();
+  }
+  void close() override { widget.hide(); }
+  QWidget widget;
+  int shown = 0;
+};
+
+class ScreenshotQuestionTest : public ::testing::Test {
+ protected:
+  PortalScreenshotSource source() {
+    return PortalScreenshotSource(window, {"org.lumacap.Lumacap", [this] { return stored; },
+                                           [this](const QString& parent) {
+                                             asked.push_back(parent);
+                                             shownWhileAsked = window.widget.isVisible();
+                                             return allows;
+                                           }});
+  }
+  // The answer once it came; the error's text when it failed.
+  static std::pair<std::optional<bool>, std::string> answerOf(QFuture<bool> future) {
+    test::processEventsUntil([&] { return future.isFinished(); });
+    try {
+      return {future.result(), {}};
+    } catch (const std::exception& error) {
+      return {std::nullopt, error.what()};
+    }
+  }
+
+  RecordingWindow window;
+  std::optional<ScreenshotPermission> stored = ScreenshotPermission::unset;
+  bool allows = true;
+  std::vector<QString> asked;
+  bool shownWhileAsked = false;
+};
+
+TEST_F(ScreenshotQuestionTest, AStoredAnswerDecidesWithoutAWindowOrAQuestion) {
+  stored = ScreenshotPermission::granted;
+  EXPECT_TRUE(source().canRecordScreen());
+  stored = std::nullopt;  // the store cannot be read: the portal decides, as it always did
+  EXPECT_TRUE(source().canRecordScreen());
+  stored = ScreenshotPermission::refused;
+  EXPECT_FALSE(source().canRecordScreen());
+  const auto [granted, error] = answerOf(source().requestScreenRecording());
+  EXPECT_FALSE(granted);
+  EXPECT_EQ(error, screenshotsRefusedOnGnome("org.lumacap.Lumacap"));
+  EXPECT_EQ(window.shown, 0);
+  EXPECT_TRUE(asked.empty());
+}
+
+TEST_F(ScreenshotQuestionTest, WithNothingStoredTheQuestionIsAskedInFrontOfLumacapsWindow) {
+  EXPECT_FALSE(source().canRecordScreen());
+  auto unset = source();
+  const auto [granted, error] = answerOf(unset.requestScreenRecording());
+  EXPECT_EQ(granted, true) << error;
+  EXPECT_EQ(window.shown, 1);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_TRUE(shownWhileAsked);
+  EXPECT_FALSE(window.widget.isVisible());  // closed once answered
+  // (Off Wayland there is no surface to attach the dialog to.)
+  EXPECT_EQ(asked.front(), QString());
+}
+
+TEST_F(ScreenshotQuestionTest, ARefusalInTheDialogClosesTheWindowAndSaysHowToAllowIt) {
+  allows = false;
+  auto unset = source();
+  const auto [granted, error] = answerOf(unset.requestScreenRecording());
+  EXPECT_FALSE(granted);
+  EXPECT_EQ(error, screenshotsRefusedOnGnome("org.lumacap.Lumacap"));
+  EXPECT_FALSE(window.widget.isVisible());
+}
+
+TEST(PortalScreenshotSource, ElsewhereThePortalIsLeftToAskAsBefore) {
+  PortalScreenshotSource source;
+  EXPECT_TRUE(source.canRecordScreen());
+  EXPECT_TRUE(source.requestScreenRecording().result());
+}
+
+}  // namespace
+}  // namespace lumacap
