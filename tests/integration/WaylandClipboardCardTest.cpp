@@ -87,16 +87,8 @@ class WaylandClipboardCardTest : public test::WaylandTest {
     desktop().click(640, 400);
     ASSERT_TRUE(waitUntil([&] { return userHasFocus(); })) << "the user's window did not get the focus";
     application = desktop().spawn({test::lumacapBinary()}, onWayland);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-          return desktop()
-                     .run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
-                           "org.freedesktop.DBus.NameHasOwner", "string:org.lumacap.Lumacap"})
-                     .standardOutput.find("true") != std::string::npos;
-        },
-        20s))
-        << "Lumacap did not start:\n"
-        << desktop().output(*application);
+    ASSERT_TRUE(waitUntil([&] { return lumacapOwnsItsBusName(); }, 20s)) << "Lumacap did not start:\n"
+                                                                         << desktop().output(*application);
     // The name is claimed before the tray and the services are up: a request
     // that came now could be lost.
     std::this_thread::sleep_for(2s);

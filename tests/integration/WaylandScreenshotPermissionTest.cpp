@@ -29,15 +29,7 @@ class WaylandScreenshotPermissionTest : public test::WaylandTest {
     // (Lumacap, here): nothing is stored now, as on a first run.
     setPermission({});
     application = desktop().spawn({test::lumacapBinary()}, onWayland);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-          return desktop()
-                     .run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
-                           "org.freedesktop.DBus.NameHasOwner", "string:org.lumacap.Lumacap"})
-                     .standardOutput.find("true") != std::string::npos;
-        },
-        20s))
-        << desktop().output(*application);
+    ASSERT_TRUE(waitUntil([&] { return lumacapOwnsItsBusName(); }, 20s)) << desktop().output(*application);
     std::this_thread::sleep_for(2s);  // the name comes before the services are up
     // Without a tray Lumacap says so once in a window of its own: that one is there before.
     waitUntil([&] { return !lumacapWindows().empty(); }, 5s);

@@ -48,6 +48,13 @@ QImage WaylandTest::clipboardImage(std::chrono::milliseconds timeout) {
   return image.convertToFormat(QImage::Format_RGB32);
 }
 
+bool WaylandTest::lumacapOwnsItsBusName() {
+  return desktop()
+             .run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                   "org.freedesktop.DBus.NameHasOwner", "string:org.lumacap.Lumacap"})
+             .standardOutput.find("true") != std::string::npos;
+}
+
 void WaylandTest::SetUp() {
   std::string whyNot;
   desktop_ = sharedDesktop(GetParam(), &whyNot);

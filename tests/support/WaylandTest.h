@@ -21,6 +21,9 @@ class WaylandTest : public ::testing::TestWithParam<Compositor> {
   WaylandDesktop& desktop() { return *desktop_; }
   // The PNG on the clipboard once there is one, as RGB32; null when none came in `timeout`.
   QImage clipboardImage(std::chrono::milliseconds timeout);
+  // Whether the running Lumacap has claimed its name on the session bus (it
+  // does so before its tray and services are up).
+  bool lumacapOwnsItsBusName();
 
  private:
   WaylandDesktop* desktop_ = nullptr;
