@@ -63,6 +63,18 @@ std::vector<std::string> modifierNames(const Shortcut& shortcut, const char* ctr
   return names;
 }
 
+// The modifiers in the order Super, Shift, Ctrl, Alt, as Hyprland's, river's
+// and labwc's documentation write them.
+std::vector<std::string> superFirstNames(const Shortcut& shortcut, const char* ctrl, const char* alt,
+                                         const char* shift, const char* super) {
+  std::vector<std::string> names;
+  if (shortcut.command) names.push_back(super);
+  if (shortcut.shift) names.push_back(shift);
+  if (shortcut.control) names.push_back(ctrl);
+  if (shortcut.option) names.push_back(alt);
+  return names;
+}
+
 }  // namespace
 
 std::optional<ConfiguredCompositor> configuredCompositor(Desktop desktop,
@@ -120,28 +132,16 @@ std::string compositorConfigLine(ConfiguredCompositor compositor, const Shortcut
       return "bindsym " + joined(parts, "+") + " exec " + command;
     }
     case ConfiguredCompositor::hyprland: {
-      std::vector<std::string> names;
-      if (shortcut.command) names.push_back("SUPER");
-      if (shortcut.shift) names.push_back("SHIFT");
-      if (shortcut.control) names.push_back("CTRL");
-      if (shortcut.option) names.push_back("ALT");
+      const std::vector<std::string> names = superFirstNames(shortcut, "CTRL", "ALT", "SHIFT", "SUPER");
       return "bind = " + joined(names, " ") + ", " + key + ", exec, " + command;
     }
     case ConfiguredCompositor::river: {
-      std::vector<std::string> names;
-      if (shortcut.command) names.push_back("Super");
-      if (shortcut.shift) names.push_back("Shift");
-      if (shortcut.control) names.push_back("Control");
-      if (shortcut.option) names.push_back("Alt");
+      const std::vector<std::string> names = superFirstNames(shortcut, "Control", "Alt", "Shift", "Super");
       return "riverctl map normal " + (names.empty() ? std::string("None") : joined(names, "+")) + " " + key +
              " spawn " + shellQuoted(command);
     }
     case ConfiguredCompositor::labwc: {
-      std::vector<std::string> parts;
-      if (shortcut.command) parts.push_back("W");
-      if (shortcut.shift) parts.push_back("S");
-      if (shortcut.control) parts.push_back("C");
-      if (shortcut.option) parts.push_back("A");
+      std::vector<std::string> parts = superFirstNames(shortcut, "C", "A", "S", "W");
       parts.push_back(key);
       return "<keybind key=\"" + joined(parts, "-") + "\"><action name=\"Execute\" command=\"" +
              xmlEscaped(command) + "\" /></keybind>";

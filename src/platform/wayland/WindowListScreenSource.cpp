@@ -152,7 +152,8 @@ QFuture<QImage> WindowListScreenSource::windowImage(const ShareableWindow& windo
 
 void WindowListScreenSource::giveKeyboardTo(const QWindow& window) {
   const QRect frame = window.geometry();
-  const Point centre{frame.x() + frame.width() / 2.0, frame.y() + frame.height() / 2.0};
+  const Point centre =
+      centreOf(Rect{double(frame.x()), double(frame.y()), double(frame.width()), double(frame.height())});
   (void)QtConcurrent::run([shared = shared_, title = window.title().toStdString(), centre] {
     try {
       shared->focusOwn(title, centre);
