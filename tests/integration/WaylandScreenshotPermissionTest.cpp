@@ -69,15 +69,6 @@ class WaylandScreenshotPermissionTest : public test::WaylandTest {
         .standardOutput;
   }
 
-  // The windows as the desktop lists them, for failure messages.
-  std::string listed() {
-    std::string text;
-    for (const DesktopWindow& window : desktop().windows())
-      text += "“" + window.title + "” pid " + std::to_string(window.pid) +
-              (window.focused ? " focused" : "") + " attached to “" + window.transientFor + "”\n";
-    return text;
-  }
-
   std::vector<DesktopWindow> lumacapWindows() {
     std::vector<DesktopWindow> windows;
     for (const DesktopWindow& window : desktop().windows())
@@ -116,12 +107,12 @@ class WaylandScreenshotPermissionTest : public test::WaylandTest {
     desktop().run({"env", "QT_QPA_PLATFORM=wayland", test::lumacapBinary(), "--action=capture-display"});
     ASSERT_TRUE(waitUntil([&] { return permissionWindow().has_value(); }, 20s))
         << "Lumacap's window did not open\n"
-        << listed();
+        << windowsListed();
     // GNOME 43 asks in a modal dialog of the Shell, in front of everything, while Lumacap's window
     // is up. (Whether that window takes the focus is the desktop's choice: a request from a
     // terminal brings no activation token.)
-    ASSERT_TRUE(waitUntil([&] { return gnomeAsks(); }, 20s)) << "GNOME did not ask\n" << listed();
-    EXPECT_TRUE(permissionWindow().has_value()) << listed();
+    ASSERT_TRUE(waitUntil([&] { return gnomeAsks(); }, 20s)) << "GNOME did not ask\n" << windowsListed();
+    EXPECT_TRUE(permissionWindow().has_value()) << windowsListed();
     std::this_thread::sleep_for(1s);  // the dialog takes the keyboard once it has faded in
   }
 
@@ -138,7 +129,7 @@ TEST_P(WaylandScreenshotPermissionTest, AllowedInGnomesDialogTheCaptureGoesOnAnd
   desktop().click(640 + 122, 400 + 96);
   // The capture's card: GNOME's notification.
   ASSERT_TRUE(waitUntil([&] { return desktop().notifications().size() > shownBefore; }, 30s))
-      << listed() << storedPermissions();
+      << windowsListed() << storedPermissions();
   EXPECT_FALSE(gnomeAsks());
   EXPECT_FALSE(permissionWindow());
   EXPECT_NE(storedPermissions().find("'': ['yes']"), std::string::npos) << storedPermissions();
@@ -150,7 +141,7 @@ TEST_P(WaylandScreenshotPermissionTest, RefusedInGnomesDialogLumacapExplainsAndA
   if (HasFatalFailure()) return;
   desktop().key("Escape");
   // Lumacap's window gives way to its alert, which says how to allow screenshots.
-  ASSERT_TRUE(waitUntil([&] { return alertShown() && !permissionWindow(); }, 20s)) << listed();
+  ASSERT_TRUE(waitUntil([&] { return alertShown() && !permissionWindow(); }, 20s)) << windowsListed();
   EXPECT_FALSE(gnomeAsks());
   EXPECT_NE(storedPermissions().find("'': ['no']"), std::string::npos) << storedPermissions();
   // The alert's OK (Return again while the alert is still there: the first may come before its focus).
@@ -160,11 +151,11 @@ TEST_P(WaylandScreenshotPermissionTest, RefusedInGnomesDialogLumacapExplainsAndA
         return !alertShown();
       },
       10s))
-      << listed();
+      << windowsListed();
 
   // Asked again, GNOME keeps its answer: the alert at once, no question.
   desktop().run({"env", "QT_QPA_PLATFORM=wayland", test::lumacapBinary(), "--action=capture-display"});
-  ASSERT_TRUE(waitUntil([&] { return alertShown(); }, 20s)) << listed();
+  ASSERT_TRUE(waitUntil([&] { return alertShown(); }, 20s)) << windowsListed();
   EXPECT_FALSE(gnomeAsks());
   EXPECT_FALSE(permissionWindow());
   EXPECT_EQ(desktop().notifications().size(), shownBefore);  // nothing was captured

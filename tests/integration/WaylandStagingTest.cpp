@@ -62,19 +62,7 @@ class WaylandStagingTest : public WaylandTest {
       if (window.title.find(title) != std::string::npos) return window;
     return std::nullopt;
   }
-  std::string windowsListed() {
-    std::string listing;
-    for (const DesktopWindow& window : desktop().windows())
-      listing += window.title + " (" + window.app + ", pid " + std::to_string(window.pid) + ")" +
-                 (window.focused ? " focused; " : "; ");
-    return listing;
-  }
   bool focused(const std::string& title) { return focusedTitle().find(title) != std::string::npos; }
-  std::string focusedTitle() {
-    for (const DesktopWindow& window : desktop().windows())
-      if (window.focused) return window.title;
-    return {};
-  }
 
   // A folder the session's user can read, holding the hook record and the
   // stand-in for Claude Code: a program named `claude` that runs the hook

@@ -45,17 +45,6 @@ class WaylandWindowsTest : public WaylandTest {
       if (window.title == title) return window;
     return std::nullopt;
   }
-  std::string windowsListed() {
-    std::string listing;
-    for (const DesktopWindow& window : desktop().windows())
-      listing += window.title + (window.focused ? " (focused); " : "; ");
-    return listing;
-  }
-  std::string focusedTitle() {
-    for (const DesktopWindow& window : desktop().windows())
-      if (window.focused) return window.title;
-    return {};
-  }
   // Lumacap's window list, reaching the desktop as the application does.
   std::shared_ptr<CompositorWindowList> compositorList() {
     const auto environment = desktop().environment();

@@ -55,6 +55,23 @@ bool WaylandTest::lumacapOwnsItsBusName() {
              .standardOutput.find("true") != std::string::npos;
 }
 
+std::string WaylandTest::focusedTitle() {
+  for (const DesktopWindow& window : desktop().windows())
+    if (window.focused) return window.title;
+  return {};
+}
+
+std::string WaylandTest::windowsListed() {
+  std::string listing;
+  for (const DesktopWindow& window : desktop().windows()) {
+    listing += "“" + window.title + "” (" + window.app + ", pid " + std::to_string(window.pid) + ")";
+    if (window.focused) listing += " focused";
+    if (!window.transientFor.empty()) listing += " attached to “" + window.transientFor + "”";
+    listing += "; ";
+  }
+  return listing;
+}
+
 void WaylandTest::SetUp() {
   std::string whyNot;
   desktop_ = sharedDesktop(GetParam(), &whyNot);

@@ -24,6 +24,10 @@ class WaylandTest : public ::testing::TestWithParam<Compositor> {
   // Whether the running Lumacap has claimed its name on the session bus (it
   // does so before its tray and services are up).
   bool lumacapOwnsItsBusName();
+  // The title of the window with the keyboard focus; empty when none has it.
+  std::string focusedTitle();
+  // The windows as the desktop lists them, for failure messages.
+  std::string windowsListed();
 
  private:
   WaylandDesktop* desktop_ = nullptr;
