@@ -1,7 +1,9 @@
 // Times one hook run (SessionStart from an agent four processes up, session
 // file written) as the whole `lumacap --claude-hook` process (on X11 and in a
 // Wayland session), and the same ancestor walk with the /bin/ps lister, side
-// by side.
+// by side; and the processor time of reading a 900 KB record written in
+// 1,000-byte pieces against the same record written at once (a reader that
+// looked at everything again at each pause would cost seconds).
 //
 //   build/bin/hook_bench [runs]
 //
@@ -18,9 +20,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/HookHandler.h"
@@ -100,6 +104,40 @@ double runPsWalk(const fs::path& data) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+double threadMilliseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// The reader's processor time for a 900 KB record written in `pieces` pieces.
+double readingMilliseconds(int pieces) {
+  int ends[2];
+  if (::pipe(ends) != 0) std::exit(1);
+  const std::string head = R"({"session_id":"a","cwd":"/","hook_event_name":"Stop","pad":")";
+  std::thread writer([&] {
+    (void)!::write(ends[1], head.data(), head.size());
+    const std::string piece(900000 / pieces, 'x');
+    for (int i = 0; i < pieces; ++i) {
+      for (size_t written = 0; written < piece.size();) {
+        const ssize_t now = ::write(ends[1], piece.data() + written, piece.size() - written);
+        if (now <= 0) std::exit(1);
+        written += static_cast<size_t>(now);
+      }
+      if (pieces > 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    (void)!::write(ends[1], "\"}", 2);
+    ::close(ends[1]);
+  });
+  const double start = threadMilliseconds();
+  const std::string read = lumacap::HookHandler::readRecord(ends[0]);
+  const double spent = threadMilliseconds() - start;
+  writer.join();
+  ::close(ends[0]);
+  if (read.size() != head.size() + 900002) std::exit(1);
+  return spent;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,5 +179,15 @@ int main(int argc, char** argv) {
               median(wayland));
   std::printf("same walk with /bin/ps, median of %d: %.2f ms\n", runs, psMedian);
   std::printf("ratio (/bin/ps ÷ hook process): %.1f×\n", psMedian / hookMedian);
+
+  std::vector<double> slow, atOnce;
+  for (int i = 0; i < 9; ++i) {
+    slow.push_back(readingMilliseconds(900));
+    atOnce.push_back(readingMilliseconds(1));
+  }
+  std::printf(
+      "reading a 900 KB record, processor time, median of 9: in 1,000-byte pieces %.2f ms, "
+      "at once %.2f ms (×%.1f)\n",
+      median(slow), median(atOnce), median(slow) / median(atOnce));
   return 0;
 }

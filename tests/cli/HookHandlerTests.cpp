@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <ctime>
 #include <functional>
 #include <map>
 #include <set>
@@ -216,7 +215,7 @@ struct Pipe {
   int ends[2] = {-1, -1};
 };
 
-const std::string record = R"({"session_id":"a","cwd":"/","hook_event_name":"Stop"})";
+const std::string stopRecord = R"({"session_id":"a","cwd":"/","hook_event_name":"Stop"})";
 
 struct Reading {
   std::string name;
@@ -232,21 +231,33 @@ TEST(HookRecordReadingTest, ReadsOneRecordWithinTheTimeLimit) {
   const std::vector<Reading> cases = {
       {"to the end of input",
        [](Pipe& input, const auto&) {
-         input.write(record.substr(0, 20));
+         input.write(stopRecord.substr(0, 20));
          std::this_thread::sleep_for(milliseconds(50));
-         input.write(record.substr(20));
+         input.write(stopRecord.substr(20));
          input.closeWriter();
        },
        {},
-       record.size()},
+       stopRecord.size()},
+      // A pause longer than the quiet time after each of these: a reader that
+      // took them for the record's end would return it cut short.
+      {"brackets and an escaped quote inside a string",
+       [](Pipe& input, const auto&) {
+         for (const char* piece : {R"({"a":"})", R"(] \)", R"("\")", R"(x"})"}) {
+           input.write(piece);
+           std::this_thread::sleep_for(milliseconds(150));
+         }
+         input.closeWriter();
+       },
+       {milliseconds(50), milliseconds(3000)},
+       std::string(R"({"a":"}] \"\"x"})").size()},
       {"an incomplete record that stays open",
-       [](Pipe& input, const auto&) { input.write(record.substr(0, 20)); },
+       [](Pipe& input, const auto&) { input.write(stopRecord.substr(0, 20)); },
        {milliseconds(20), milliseconds(200)},
        std::nullopt},
       // A writer that keeps sending a space now and then must not keep the hook alive.
       {"a trickle after a complete record",
        [](Pipe& input, const std::atomic<bool>& reading) {
-         input.write(record);
+         input.write(stopRecord);
          for (int i = 0; i < 100 && reading; ++i) {  // 5 s at most
            input.write(" ");
            std::this_thread::sleep_for(milliseconds(50));
@@ -280,9 +291,9 @@ TEST(HookRecordReadingTest, ReadsOneRecordWithinTheTimeLimit) {
   }
 }
 
-// A large record written in small pieces: each pause must not parse all
-// that came before again.
-TEST(HookRecordReadingTest, ASlowLargeRecordIsScannedOnce) {
+// A large record written in small pieces arrives whole (what reading it
+// costs is hook_bench's).
+TEST(HookRecordReadingTest, ASlowLargeRecordArrivesWhole) {
   Pipe input;
   const std::string head = R"({"session_id":"a","cwd":"/","hook_event_name":"Stop","pad":")";
   std::thread writer([&] {
@@ -294,14 +305,9 @@ TEST(HookRecordReadingTest, ASlowLargeRecordIsScannedOnce) {
     input.write("\"}");
     input.closeWriter();
   });
-  timespec before{}, after{};
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
   const std::string read = HookHandler::readRecord(input.ends[0]);
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
   writer.join();
-  EXPECT_EQ(read.size(), head.size() + 900000 + 2);
-  const double milliseconds = (after.tv_sec - before.tv_sec) * 1e3 + (after.tv_nsec - before.tv_nsec) / 1e6;
-  EXPECT_LT(milliseconds, 250) << "processor time spent reading";
+  EXPECT_EQ(read, head + std::string(900000, 'x') + "\"}");
 }
 
 }  // namespace
