@@ -15,21 +15,15 @@ LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 run: build
 	$(BUILD)/bin/lumacap
 
-# After ctest (one process per test), each test program runs once more as a
-# single process, so that tests cannot depend on running alone. Then the
-# unit and application tests run once more built with ASan and UBSan
-# (build-asan/), and the fuzzers run.
-TEST_PROGRAMS = core_tests cli_tests app_tests platform_tests integration_tests
-
-# The headless Wayland desktops (label wayland) run after the rest; on a
-# loaded machine a desktop's portal may miss its deadline, so a desktop whose
-# run failed gets one more run on a fresh desktop.
+# ctest runs one process per test; then the unit and application tests run
+# once more built with ASan and UBSan (build-asan/), each program as a single
+# process, so that tests cannot depend on running alone either; then the
+# fuzzers run. The headless Wayland desktops (label wayland) run after the
+# rest; on a loaded machine a desktop's portal may miss its deadline, so a
+# desktop whose run failed gets one more run on a fresh desktop.
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE wayland
 	cd $(BUILD) && ctest --output-on-failure -L wayland --repeat until-pass:2
-	for program in $(TEST_PROGRAMS); do \
-	  LUMACAP_BINARY=$(abspath $(BUILD))/bin/lumacap $(BUILD)/bin/$$program --gtest_brief=1 || exit 1; \
-	done
 	JOBS=$(JOBS) scripts/run-sanitized-tests
 	scripts/run-fuzzers
 

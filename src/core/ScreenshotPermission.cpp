@@ -17,10 +17,6 @@ std::string_view unifiedPath(std::string_view procCgroup) {
   return {};
 }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 // The user unit as systemd's sd_pid_get_user_unit finds it: the first
 // component after "user@UID.service" that is not a slice.
 std::string userUnit(std::string_view path) {
@@ -33,9 +29,9 @@ std::string userUnit(std::string_view path) {
     const size_t end = path.find('/');
     const std::string_view component = path.substr(0, end);
     if (!insideUserManager) {
-      insideUserManager = component.starts_with("user@") && endsWith(component, ".service");
-      if (!insideUserManager && !endsWith(component, ".slice")) return {};
-    } else if (!endsWith(component, ".slice")) {
+      insideUserManager = component.starts_with("user@") && component.ends_with(".service");
+      if (!insideUserManager && !component.ends_with(".slice")) return {};
+    } else if (!component.ends_with(".slice")) {
       return std::string(component);
     }
     if (end == std::string_view::npos) break;

@@ -114,10 +114,6 @@ size_t lengthWithoutSpaces(std::string_view token) {
   return token.size() - static_cast<size_t>(std::count(token.begin(), token.end(), ' '));
 }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 struct Classes {
   int lower = 0, upper = 0, digits = 0, others = 0;
   int kinds() const { return (lower > 0) + (upper > 0) + (digits > 0); }
@@ -346,7 +342,7 @@ std::vector<std::string> components(std::string_view name) {
 bool namesASecret(std::string_view component) {
   for (std::string_view word : {"password", "passwd", "passphrase", "secret", "token", "apikey", "credential",
                                 "credentials", "secretkey", "accesskey", "privatekey"}) {
-    if (endsWith(component, word)) return true;
+    if (component.ends_with(word)) return true;
   }
   return component == "pwd";
 }
@@ -776,9 +772,9 @@ class Scan {
   // Long random strings on a line that names secrets, or under a short line
   // that does and ends with a colon ("Your API key:").
   void findRandomStrings(size_t line) {
-    const bool named =
-        mentionsSecrets(text(line)) || (line > 0 && lines_[line - 1].words.size() <= 5 &&
-                                        endsWith(text(line - 1), ":") && mentionsSecrets(text(line - 1)));
+    const bool named = mentionsSecrets(text(line)) ||
+                       (line > 0 && lines_[line - 1].words.size() <= 5 &&
+                        std::string_view(text(line - 1)).ends_with(":") && mentionsSecrets(text(line - 1)));
     if (!named) return;
     const std::string_view line_text = text(line);
     for (size_t at = 0; at < line_text.size();) {
@@ -800,7 +796,7 @@ class Scan {
   static bool afterDigestName(std::string_view text, size_t at) {
     const std::string before = nameFolded(text.substr(at >= 8 ? at - 8 : 0, at >= 8 ? 8 : at));
     for (std::string_view digest : {"sha256:", "sha512-", "sha384-", "sha1-", "md5:", "sha256-", "sha512:"}) {
-      if (endsWith(before, nameFolded(digest))) return true;
+      if (before.ends_with(nameFolded(digest))) return true;
     }
     return false;
   }

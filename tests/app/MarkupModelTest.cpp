@@ -7,6 +7,7 @@
 
 #include "app/markup/MarkupModel.h"
 #include "platform/ImageCoding.h"
+#include "support/MarkupPixels.h"
 
 namespace lumacap {
 namespace {
@@ -31,8 +32,6 @@ QImage noisy(QSize size) {
 MarkupItem item(MarkupKind kind, QPointF from, QPointF to, QColor colour = Qt::red) {
   return {kind, from, to, colour, 1, {}};
 }
-
-bool reddish(QRgb pixel) { return qRed(pixel) > 180 && qGreen(pixel) < 120 && qBlue(pixel) < 120; }
 
 // How many pixels of the row are red: the thickness a stroke crosses it with.
 int redRun(const QImage& image, int column, int fromRow, int toRow) {

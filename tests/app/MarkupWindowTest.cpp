@@ -12,6 +12,7 @@
 
 #include "app/markup/MarkupWindow.h"
 #include "app/views/ScreenshotPreview.h"
+#include "support/MarkupPixels.h"
 #include "support/ModelHarness.h"
 
 namespace lumacap {
@@ -19,8 +20,6 @@ namespace {
 
 using test::awaitTask;
 using test::processEventsUntil;
-
-bool reddish(QRgb pixel) { return qRed(pixel) > 180 && qGreen(pixel) < 120 && qBlue(pixel) < 120; }
 
 int redPixels(const QImage& image, const QRect& area) {
   int count = 0;

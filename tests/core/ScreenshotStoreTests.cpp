@@ -69,8 +69,6 @@ class ScreenshotStoreTest : public ::testing::Test {
   ScreenshotStore store{temp.path()};
 };
 
-}  // namespace
-
 TEST(ScreenshotStoreOpening, CreatesPrivateFoldersAndWritesNoIndexUntilTheFirstChange) {
   TempDir temp;
   const fs::path root = temp / "data" / "Lumacap";
@@ -371,3 +369,5 @@ TEST_F(ScreenshotStoreTest, FailedIndexWriteDeleteAllKeepsWhatItRemovedBeforeThe
   EXPECT_EQ(readWholeFile(store.url(a)), "image a");
   EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
 }
+
+}  // namespace

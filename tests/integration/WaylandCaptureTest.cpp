@@ -10,8 +10,6 @@
 namespace lumacap::test {
 namespace {
 
-const std::string overlayTitle = "Select Region — Esc to Cancel";
-
 // The real application capturing each desktop's screen: the outputs show a
 // position-coded picture, and what reaches the clipboard must be exactly the
 // desktop's own capture of the same area.

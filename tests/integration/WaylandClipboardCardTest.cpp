@@ -21,12 +21,12 @@ namespace {
 using namespace std::chrono_literals;
 using test::Compositor;
 using test::DesktopWindow;
+using test::onWayland;
 using test::waitUntil;
 
 constexpr int outputWidth = 1280;
 constexpr int outputHeight = 800;
 constexpr int cardMargin = 20;
-const std::map<std::string, std::string> onWayland{{"QT_QPA_PLATFORM", "wayland"}};
 
 // Where a card lies at the bottom-right of each output, in layout coordinates.
 std::vector<QRect> cardAreas() {

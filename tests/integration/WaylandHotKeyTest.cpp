@@ -13,8 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string overlayTitle = "Select Region — Esc to Cancel";
-
 // The capture shortcut of the real application, pressed on the desktop's own seat.
 class WaylandHotKeyTest : public WaylandTest {
  protected:

@@ -16,9 +16,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::Compositor;
 using test::DesktopWindow;
+using test::onWayland;
 using test::waitUntil;
-
-const std::map<std::string, std::string> onWayland{{"QT_QPA_PLATFORM", "wayland"}};
 
 class WaylandScreenshotPermissionTest : public test::WaylandTest {
  protected:

@@ -4,11 +4,17 @@
 
 #include <QImage>
 #include <chrono>
+#include <map>
 #include <string>
 
 #include "support/WaylandDesktop.h"
 
 namespace lumacap::test {
+
+// The region overlay's window title, by which the tests find it.
+inline const std::string overlayTitle = "Select Region — Esc to Cancel";
+// Lumacap's windows on the desktop's own Wayland connection.
+inline const std::map<std::string, std::string> onWayland{{"QT_QPA_PLATFORM", "wayland"}};
 
 // Tests on a real Wayland desktop, run once per compositor: instantiate with
 //   INSTANTIATE_TEST_SUITE_P(Wayland, MyTest, waylandCompositors(), compositorName);

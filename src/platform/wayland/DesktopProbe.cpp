@@ -6,6 +6,7 @@
 #include <QDBusReply>
 #include <cstdlib>
 
+#include "platform/wayland/DesktopPortal.h"
 #include "platform/wayland/WaylandGlobals.h"
 
 namespace lumacap {
@@ -46,9 +47,9 @@ bool kwinOffersScreenShot2() {
 
 // Reading the portal's version is a call the front end answers only with a back end behind it.
 bool screenshotPortalAnswers() {
-  const QDBusMessage reply = call(
-      "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.DBus.Properties",
-      "Get", {QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("version")});
+  const QDBusMessage reply =
+      call(desktopPortalService, desktopPortalPath, "org.freedesktop.DBus.Properties", "Get",
+           {QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("version")});
   return reply.type() == QDBusMessage::ReplyMessage;
 }
 

@@ -17,7 +17,7 @@ namespace lumacap {
 namespace {
 
 const QString kwinService = QStringLiteral("org.kde.KWin");
-constexpr int answerTimeoutMs = 5000;
+constexpr int scriptAnswerTimeoutMs = 5000;
 
 // What both scripts share: the window list and the active window under the
 // names of Plasma 5.27 and of Plasma 6.
@@ -37,7 +37,7 @@ QDBusMessage callScripting(QDBusConnection& bus, const QString& method, const QV
   QDBusMessage call = QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
                                                      QStringLiteral("org.kde.kwin.Scripting"), method);
   call.setArguments(arguments);
-  return bus.call(call, QDBus::Block, answerTimeoutMs);
+  return bus.call(call, QDBus::Block, scriptAnswerTimeoutMs);
 }
 
 QString jsString(const QString& text) {
@@ -109,7 +109,7 @@ QString KWinWindowScripts::run(const QString& script) {
     if (!answer.text) {
       QEventLoop loop;
       QObject::connect(&answer, &detail::KWinScriptAnswer::reported, &loop, &QEventLoop::quit);
-      QTimer::singleShot(answerTimeoutMs, &loop, &QEventLoop::quit);
+      QTimer::singleShot(scriptAnswerTimeoutMs, &loop, &QEventLoop::quit);
       loop.exec();
     }
     callScripting(bus, QStringLiteral("unloadScript"), {plugin});
@@ -134,7 +134,7 @@ std::optional<std::string> KWinWindowScripts::activeOutputName() {
   const QDBusMessage reply = bus_.call(
       QDBusMessage::createMethodCall(kwinService, QStringLiteral("/KWin"), QStringLiteral("org.kde.KWin"),
                                      QStringLiteral("activeOutputName")),
-      QDBus::Block, answerTimeoutMs);
+      QDBus::Block, scriptAnswerTimeoutMs);
   const QString name = reply.arguments().value(0).toString();
   if (reply.type() != QDBusMessage::ReplyMessage || name.isEmpty()) return std::nullopt;
   return name.toStdString();

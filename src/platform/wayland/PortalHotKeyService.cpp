@@ -10,18 +10,17 @@
 #include <cstdio>
 
 #include "core/DesktopShortcut.h"
+#include "platform/wayland/DesktopPortal.h"
 #include "platform/wayland/PortalScreenshotSource.h"
 
 namespace lumacap {
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString sessionToken = QStringLiteral("lumacap");
 // Newer desktops ask the user to confirm a binding.
-constexpr int answerTimeoutMs = 60000;
+constexpr int shortcutsAnswerTimeoutMs = 60000;
 
 struct PortalShortcut {
   QString id;
@@ -81,18 +80,19 @@ Answer request(const QString& method, QList<QVariant> arguments) {
   options.insert(QStringLiteral("handle_token"), token);
   arguments.append(options);
   detail::PortalResponse response;
-  bus.connect(portalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
+  bus.connect(desktopPortalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
               SLOT(response(uint, QVariantMap)));
-  QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface, method);
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(desktopPortalService, desktopPortalPath, shortcutsInterface, method);
   call.setArguments(arguments);
-  const QDBusMessage reply = bus.call(call, QDBus::Block, answerTimeoutMs);
+  const QDBusMessage reply = bus.call(call, QDBus::Block, shortcutsAnswerTimeoutMs);
   if (reply.type() != QDBusMessage::ErrorMessage && !response.answered) {
     QEventLoop loop;
     QObject::connect(&response, &detail::PortalResponse::done, &loop, &QEventLoop::quit);
-    QTimer::singleShot(answerTimeoutMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(shortcutsAnswerTimeoutMs, &loop, &QEventLoop::quit);
     loop.exec();
   }
-  bus.disconnect(portalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
+  bus.disconnect(desktopPortalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
                  SLOT(response(uint, QVariantMap)));
   return {response.answered, response.code, response.results};
 }
@@ -105,10 +105,10 @@ PortalHotKeyService::PortalHotKeyService(ShiftedKeyName shiftedKeyName)
   qDBusRegisterMetaType<PortalShortcut>();
   qDBusRegisterMetaType<PortalShortcuts>();
   QDBusConnection bus = QDBusConnection::sessionBus();
-  bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
+  bus.connect(desktopPortalService, desktopPortalPath, shortcutsInterface, QStringLiteral("Activated"), this,
               SLOT(activated(QDBusMessage)));
-  bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("ShortcutsChanged"), this,
-              SLOT(shortcutsChanged(QDBusMessage)));
+  bus.connect(desktopPortalService, desktopPortalPath, shortcutsInterface, QStringLiteral("ShortcutsChanged"),
+              this, SLOT(shortcutsChanged(QDBusMessage)));
 }
 
 PortalHotKeyService::~PortalHotKeyService() { closeSession(); }
@@ -127,8 +127,9 @@ std::optional<QVariantMap> PortalHotKeyService::createSession(const std::optiona
 void PortalHotKeyService::closeSession() {
   if (session_.isEmpty()) return;
   QDBusConnection::sessionBus().call(
-      QDBusMessage::createMethodCall(
-          portalService, session_, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")),
+      QDBusMessage::createMethodCall(desktopPortalService, session_,
+                                     QStringLiteral("org.freedesktop.portal.Session"),
+                                     QStringLiteral("Close")),
       QDBus::Block, 5000);
   session_.clear();
 }

@@ -16,16 +16,15 @@
 #include <chrono>
 
 #include "core/ProgramError.h"
+#include "platform/wayland/DesktopPortal.h"
 #include "platform/wayland/XdgForeignExport.h"
 
 namespace lumacap {
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString screenshotInterface = QStringLiteral("org.freedesktop.portal.Screenshot");
 // A first screenshot may wait for the user to allow it.
-constexpr int answerTimeoutMs = 120000;
+constexpr int screenshotAnswerTimeoutMs = 120000;
 
 constexpr const char* refusedText =
     "The desktop refused Lumacap’s screenshot request. Capture again and choose Allow when the desktop asks; "
@@ -55,7 +54,7 @@ PortalScreenshotAnswer screenshotAnswer(uint code, const QVariantMap& results) {
 QString portalRequestPath(const QString& uniqueName, const QString& token) {
   QString sender = uniqueName.startsWith(u':') ? uniqueName.mid(1) : uniqueName;
   sender.replace(u'.', u'_');
-  return portalPath + QStringLiteral("/request/") + sender + u'/' + token;
+  return desktopPortalPath + QStringLiteral("/request/") + sender + u'/' + token;
 }
 
 bool portalWasBusy(uint code, std::chrono::milliseconds answeredAfter) {
@@ -77,17 +76,17 @@ PortalAnswer askPortalForScreenshot(QDBusConnection& bus, bool interactive, cons
   const QString requestPath = portalRequestPath(bus.baseService(), token);
   detail::PortalResponse response;
   // Subscribed before the call: the answer may come before the call returns.
-  bus.connect(portalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
+  bus.connect(desktopPortalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
               QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
-  QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, screenshotInterface,
-                                                     QStringLiteral("Screenshot"));
+  QDBusMessage call = QDBusMessage::createMethodCall(desktopPortalService, desktopPortalPath,
+                                                     screenshotInterface, QStringLiteral("Screenshot"));
   call << parentWindow
        << QVariantMap{{QStringLiteral("handle_token"), token},
                       {QStringLiteral("interactive"), interactive},
                       {QStringLiteral("modal"), false}};
-  const QDBusMessage reply = bus.call(call, QDBus::Block, answerTimeoutMs);
+  const QDBusMessage reply = bus.call(call, QDBus::Block, screenshotAnswerTimeoutMs);
   if (reply.type() == QDBusMessage::ErrorMessage) {
-    bus.disconnect(portalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
+    bus.disconnect(desktopPortalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
                    QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
     throw ProgramError("The desktop’s screenshot portal is not available (" +
                        reply.errorMessage().toStdString() + ").");
@@ -95,10 +94,10 @@ PortalAnswer askPortalForScreenshot(QDBusConnection& bus, bool interactive, cons
   if (!response.answered) {
     QEventLoop loop;
     QObject::connect(&response, &detail::PortalResponse::done, &loop, &QEventLoop::quit);
-    QTimer::singleShot(answerTimeoutMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(screenshotAnswerTimeoutMs, &loop, &QEventLoop::quit);
     loop.exec();
   }
-  bus.disconnect(portalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
+  bus.disconnect(desktopPortalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
                  QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
   if (!response.answered)
     throw ProgramError("The desktop’s screenshot portal did not answer. Try capturing again.");

@@ -13,7 +13,7 @@ namespace lumacap {
 namespace {
 
 // A compositor answers at once; one that takes longer is stuck.
-constexpr int answerTimeoutMs = 3000;
+constexpr int socketAnswerTimeoutMs = 3000;
 
 }  // namespace
 
@@ -52,7 +52,7 @@ void UnixSocket::write(const std::string& bytes) {
 size_t UnixSocket::receive(char* buffer, size_t size) {
   for (;;) {
     pollfd ready{file_, POLLIN, 0};
-    const int polled = ::poll(&ready, 1, answerTimeoutMs);
+    const int polled = ::poll(&ready, 1, socketAnswerTimeoutMs);
     if (polled < 0 && errno == EINTR) continue;
     if (polled <= 0) lost();
     const ssize_t count = ::recv(file_, buffer, size, 0);

@@ -5,13 +5,13 @@
 namespace lumacap {
 namespace {
 
-void announced(void* data, wl_registry*, uint32_t, const char* interface, uint32_t) {
+void rememberInterface(void* data, wl_registry*, uint32_t, const char* interface, uint32_t) {
   static_cast<std::set<std::string>*>(data)->insert(interface);
 }
 
-void removed(void*, wl_registry*, uint32_t) {}
+void ignoreRemoval(void*, wl_registry*, uint32_t) {}
 
-const wl_registry_listener listener = {announced, removed};
+const wl_registry_listener listener = {rememberInterface, ignoreRemoval};
 
 }  // namespace
 

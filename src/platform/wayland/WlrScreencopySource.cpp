@@ -133,7 +133,7 @@ void onGlobalRemoved(void* data, wl_registry*, uint32_t name) {
   });
 }
 
-const wl_registry_listener registryListener{onGlobal, onGlobalRemoved};
+const wl_registry_listener screencopyRegistryListener{onGlobal, onGlobalRemoved};
 
 }  // namespace
 
@@ -142,7 +142,7 @@ void WlrScreencopySource::Connection::open() {
   display = wl_display_connect(nullptr);
   if (!display) throw CaptureError(CaptureError::Kind::noDisplay);
   registry = wl_display_get_registry(display);
-  wl_registry_add_listener(registry, &registryListener, this);
+  wl_registry_add_listener(registry, &screencopyRegistryListener, this);
   // Globals, then the outputs' names and positions.
   if (wl_display_roundtrip(display) < 0 || wl_display_roundtrip(display) < 0) connectionLost();
   if (!manager || !shm) {

@@ -18,7 +18,7 @@ struct Exporters {
   zxdg_exporter_v1* v1 = nullptr;
 };
 
-void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
+void onExporterGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
   auto* exporters = static_cast<Exporters*>(data);
   if (std::strcmp(interface, zxdg_exporter_v2_interface.name) == 0) {
     exporters->v2 =
@@ -28,8 +28,8 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
         static_cast<zxdg_exporter_v1*>(wl_registry_bind(registry, name, &zxdg_exporter_v1_interface, 1));
   }
 }
-void onGlobalRemoved(void*, wl_registry*, uint32_t) {}
-const wl_registry_listener registryListener{onGlobal, onGlobalRemoved};
+void onExporterRemoved(void*, wl_registry*, uint32_t) {}
+const wl_registry_listener exporterRegistryListener{onExporterGlobal, onExporterRemoved};
 
 void onHandle(void* data, zxdg_exported_v2*, const char* handle) {
   *static_cast<std::string*>(data) = handle;
@@ -60,7 +60,7 @@ std::unique_ptr<XdgForeignExport> XdgForeignExport::of(QWindow& window) {
   wl_registry* registry = wl_display_get_registry(wrapper);
   wl_proxy_wrapper_destroy(wrapper);
   Exporters exporters;
-  wl_registry_add_listener(registry, &registryListener, &exporters);
+  wl_registry_add_listener(registry, &exporterRegistryListener, &exporters);
   wl_display_roundtrip_queue(display, exported->queue_);
   wl_registry_destroy(registry);
   // Version 2 where offered; mutter up to GNOME 44 offers version 1 only.
