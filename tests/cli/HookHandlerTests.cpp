@@ -240,16 +240,16 @@ TEST(HookRecordReadingTest, ReadsOneRecordWithinTheTimeLimit) {
        stopRecord.size()},
       // A pause longer than the quiet time after each of these: a reader that
       // took them for the record's end would return it cut short.
-      {"brackets and an escaped quote inside a string",
+      {"a brace and an escaped quote inside a string",
        [](Pipe& input, const auto&) {
-         for (const char* piece : {R"({"a":"})", R"(] \)", R"("\")", R"(x"})"}) {
+         for (const char* piece : {R"({"a":"})", R"(\)", R"("})", R"("})"}) {
            input.write(piece);
            std::this_thread::sleep_for(milliseconds(150));
          }
          input.closeWriter();
        },
        {milliseconds(50), milliseconds(3000)},
-       std::string(R"({"a":"}] \"\"x"})").size()},
+       std::string(R"({"a":"}\"}"})").size()},
       {"an incomplete record that stays open",
        [](Pipe& input, const auto&) { input.write(stopRecord.substr(0, 20)); },
        {milliseconds(20), milliseconds(200)},
