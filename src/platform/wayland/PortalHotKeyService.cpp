@@ -4,9 +4,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QEventLoop>
-#include <QRandomGenerator>
-#include <QTimer>
 #include <cstdio>
 
 #include "core/DesktopShortcut.h"
@@ -17,7 +14,6 @@ namespace lumacap {
 namespace {
 
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
-const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString sessionToken = QStringLiteral("lumacap");
 // Newer desktops ask the user to confirm a binding.
 constexpr int shortcutsAnswerTimeoutMs = 60000;
@@ -64,37 +60,9 @@ PortalShortcuts shortcutsFor(const std::optional<QString>& trigger) {
             {QStringLiteral("preferred_trigger"), *trigger}}}};
 }
 
-struct Answer {
-  bool answered = false;
-  uint code = 2;
-  QVariantMap results;
-};
-
-// One portal request: the call with a handle token in its options (the last argument), then its
-// Response signal, waited for in a local event loop.
-Answer request(const QString& method, QList<QVariant> arguments) {
+PortalRequest request(const QString& method, QList<QVariant> arguments) {
   QDBusConnection bus = QDBusConnection::sessionBus();
-  const QString token = QStringLiteral("lumacap%1").arg(QRandomGenerator::global()->generate());
-  const QString requestPath = portalRequestPath(bus.baseService(), token);
-  QVariantMap options = arguments.takeLast().toMap();
-  options.insert(QStringLiteral("handle_token"), token);
-  arguments.append(options);
-  detail::PortalResponse response;
-  bus.connect(desktopPortalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
-              SLOT(response(uint, QVariantMap)));
-  QDBusMessage call =
-      QDBusMessage::createMethodCall(desktopPortalService, desktopPortalPath, shortcutsInterface, method);
-  call.setArguments(arguments);
-  const QDBusMessage reply = bus.call(call, QDBus::Block, shortcutsAnswerTimeoutMs);
-  if (reply.type() != QDBusMessage::ErrorMessage && !response.answered) {
-    QEventLoop loop;
-    QObject::connect(&response, &detail::PortalResponse::done, &loop, &QEventLoop::quit);
-    QTimer::singleShot(shortcutsAnswerTimeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  bus.disconnect(desktopPortalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
-                 SLOT(response(uint, QVariantMap)));
-  return {response.answered, response.code, response.results};
+  return requestFromPortal(bus, shortcutsInterface, method, std::move(arguments), shortcutsAnswerTimeoutMs);
 }
 
 }  // namespace
@@ -117,7 +85,7 @@ std::optional<QVariantMap> PortalHotKeyService::createSession(const std::optiona
   closeSession();
   QVariantMap options{{QStringLiteral("session_handle_token"), sessionToken}};
   if (trigger) options.insert(QStringLiteral("shortcuts"), QVariant::fromValue(shortcutsFor(trigger)));
-  const Answer answer = request(QStringLiteral("CreateSession"), {options});
+  const PortalRequest answer = request(QStringLiteral("CreateSession"), {options});
   if (!answer.answered || answer.code != 0) return std::nullopt;
   session_ = answer.results.value(QStringLiteral("session_handle")).toString();
   if (session_.isEmpty()) return std::nullopt;
@@ -164,9 +132,9 @@ int PortalHotKeyService::bind(const QString& trigger) {
   if (!created) return accepted_ ? refusedByDesktop : notOnThisDesktop;
   accepted_ = true;
   takeAssigned(created->value(QStringLiteral("shortcuts")));
-  const Answer bound = request(QStringLiteral("BindShortcuts"),
-                               {QVariant::fromValue(QDBusObjectPath(session_)),
-                                QVariant::fromValue(shortcutsFor(trigger)), QString(), QVariantMap()});
+  const PortalRequest bound = request(QStringLiteral("BindShortcuts"),
+                                      {QVariant::fromValue(QDBusObjectPath(session_)),
+                                       QVariant::fromValue(shortcutsFor(trigger)), QString(), QVariantMap()});
   if (!bound.answered || bound.code != 0) return refusedByDesktop;
   takeAssigned(bound.results.value(QStringLiteral("shortcuts")));
   // A desktop that could not give the key (another program holds it) leaves it unassigned.

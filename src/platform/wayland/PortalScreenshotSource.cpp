@@ -57,6 +57,37 @@ QString portalRequestPath(const QString& uniqueName, const QString& token) {
   return desktopPortalPath + QStringLiteral("/request/") + sender + u'/' + token;
 }
 
+PortalRequest requestFromPortal(QDBusConnection& bus, const QString& interface, const QString& method,
+                                QList<QVariant> arguments, int timeoutMs) {
+  const QString token = QStringLiteral("lumacap%1").arg(QRandomGenerator::global()->generate());
+  const QString requestPath = portalRequestPath(bus.baseService(), token);
+  QVariantMap options = arguments.takeLast().toMap();
+  options.insert(QStringLiteral("handle_token"), token);
+  arguments.append(options);
+  const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
+  detail::PortalResponse response;
+  // Subscribed before the call: the answer may come before the call returns.
+  bus.connect(desktopPortalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
+              SLOT(response(uint, QVariantMap)));
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(desktopPortalService, desktopPortalPath, interface, method);
+  call.setArguments(arguments);
+  PortalRequest request;
+  request.reply = bus.call(call, QDBus::Block, timeoutMs);
+  if (request.reply.type() != QDBusMessage::ErrorMessage && !response.answered) {
+    QEventLoop loop;
+    QObject::connect(&response, &detail::PortalResponse::done, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  bus.disconnect(desktopPortalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
+                 SLOT(response(uint, QVariantMap)));
+  request.answered = response.answered;
+  request.code = response.code;
+  request.results = response.results;
+  return request;
+}
+
 bool portalWasBusy(uint code, std::chrono::milliseconds answeredAfter) {
   // GNOME Shell takes one screenshot at a time and answers the others at
   // once with "other" (2); a person who refuses in the desktop's dialog
@@ -72,36 +103,17 @@ struct PortalAnswer {
 };
 
 PortalAnswer askPortalForScreenshot(QDBusConnection& bus, bool interactive, const QString& parentWindow) {
-  const QString token = QStringLiteral("lumacap%1").arg(QRandomGenerator::global()->generate());
-  const QString requestPath = portalRequestPath(bus.baseService(), token);
-  detail::PortalResponse response;
-  // Subscribed before the call: the answer may come before the call returns.
-  bus.connect(desktopPortalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
-              QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
-  QDBusMessage call = QDBusMessage::createMethodCall(desktopPortalService, desktopPortalPath,
-                                                     screenshotInterface, QStringLiteral("Screenshot"));
-  call << parentWindow
-       << QVariantMap{{QStringLiteral("handle_token"), token},
-                      {QStringLiteral("interactive"), interactive},
-                      {QStringLiteral("modal"), false}};
-  const QDBusMessage reply = bus.call(call, QDBus::Block, screenshotAnswerTimeoutMs);
-  if (reply.type() == QDBusMessage::ErrorMessage) {
-    bus.disconnect(desktopPortalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
-                   QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
+  const PortalRequest request = requestFromPortal(
+      bus, screenshotInterface, QStringLiteral("Screenshot"),
+      {parentWindow,
+       QVariantMap{{QStringLiteral("interactive"), interactive}, {QStringLiteral("modal"), false}}},
+      screenshotAnswerTimeoutMs);
+  if (request.reply.type() == QDBusMessage::ErrorMessage)
     throw ProgramError("The desktop’s screenshot portal is not available (" +
-                       reply.errorMessage().toStdString() + ").");
-  }
-  if (!response.answered) {
-    QEventLoop loop;
-    QObject::connect(&response, &detail::PortalResponse::done, &loop, &QEventLoop::quit);
-    QTimer::singleShot(screenshotAnswerTimeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  bus.disconnect(desktopPortalService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
-                 QStringLiteral("Response"), &response, SLOT(response(uint, QVariantMap)));
-  if (!response.answered)
+                       request.reply.errorMessage().toStdString() + ").");
+  if (!request.answered)
     throw ProgramError("The desktop’s screenshot portal did not answer. Try capturing again.");
-  return {response.code, response.results};
+  return {request.code, request.results};
 }
 
 // A screenshot another program (or a capture just before) still has in

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QImage>
 #include <QObject>
 #include <QVariantMap>
@@ -30,6 +32,21 @@ PortalScreenshotAnswer screenshotAnswer(uint code, const QVariantMap& results);
 // The object path of the Request a portal call with this handle token
 // answers on, for the connection with this unique name (":1.42").
 QString portalRequestPath(const QString& uniqueName, const QString& token);
+
+// What one portal request came to: the call's reply (an error message when
+// the portal refused the call itself) and its Response, if one came in time.
+struct PortalRequest {
+  QDBusMessage reply;
+  bool answered = false;
+  uint code = 2;
+  QVariantMap results;
+};
+// One request to the desktop portal: `method` of `interface` with a fresh
+// handle token added to its options (the last argument), then the request's
+// Response signal, waited for up to `timeoutMs` in a local event loop
+// (never on the GUI thread).
+PortalRequest requestFromPortal(QDBusConnection& bus, const QString& interface, const QString& method,
+                                QList<QVariant> arguments, int timeoutMs);
 
 // Takes one screenshot of the whole desktop through
 // org.freedesktop.portal.Screenshot (interactive=false), blocking the
