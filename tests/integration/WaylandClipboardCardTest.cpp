@@ -79,7 +79,7 @@ class WaylandClipboardCardTest : public test::WaylandTest {
     test::WaylandTest::SetUp();
     if (IsSkipped()) return;
     // The user's window: the harness's probe, a full-screen window on each output.
-    editor = desktop().spawn({LUMACAP_WAYLAND_PROBE}, {{"QT_QPA_PLATFORM", "wayland"}});
+    editor = desktop().spawn({LUMACAP_WAYLAND_PROBE}, onWayland);
     ASSERT_TRUE(waitUntil([&] {
       const std::string output = desktop().output(*editor);
       return output.find("shown", output.find("shown") + 1) != std::string::npos;

@@ -24,7 +24,7 @@ class WaylandDesktopTest : public WaylandTest {
   }
   // The probe, once its window on each output is shown.
   std::unique_ptr<BackgroundProcess> startProbe() {
-    auto probe = desktop().spawn({LUMACAP_WAYLAND_PROBE}, {{"QT_QPA_PLATFORM", "wayland"}});
+    auto probe = desktop().spawn({LUMACAP_WAYLAND_PROBE}, onWayland);
     const bool shown = waitUntil([&] {
       const std::string output = desktop().output(*probe);
       return output.find("shown", output.find("shown") + 1) != std::string::npos;

@@ -51,8 +51,7 @@ class WaylandStagingTest : public WaylandTest {
   std::string terminalID() const { return konsole() ? "org.kde.konsole" : "foot"; }
   std::unique_ptr<BackgroundProcess> openTerminal(const std::string& title, const std::string& command) {
     if (konsole())
-      return desktop().spawn({"konsole", "-p", "tabtitle=" + title, "-e", "sh", "-c", command},
-                             {{"QT_QPA_PLATFORM", "wayland"}});
+      return desktop().spawn({"konsole", "-p", "tabtitle=" + title, "-e", "sh", "-c", command}, onWayland);
     return desktop().spawn({"foot", "--title", title, "--", "sh", "-c", command});
   }
 
