@@ -134,13 +134,11 @@ void DesktopActivation::activateAction(const QString& name) {
 }
 
 QString DesktopActivation::actionFromArguments(const QStringList& arguments) {
-  const QString prefix = QStringLiteral("--action=");
-  for (const QString& argument : arguments) {
-    if (!argument.startsWith(prefix)) continue;
-    const QString name = argument.mid(prefix.size());
-    if (actions.contains(name)) return name;
-  }
-  return {};
+  // The same reading as the executable's, which let these arguments through.
+  std::vector<std::string> words;
+  for (qsizetype i = 1; i < arguments.size(); ++i) words.push_back(arguments[i].toStdString());
+  const CommandLine line = CommandLine::parse(std::vector<std::string_view>(words.begin(), words.end()));
+  return line.role == CommandLine::Role::application ? QString::fromStdString(line.action) : QString();
 }
 
 }  // namespace lumacap

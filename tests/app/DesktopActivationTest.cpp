@@ -132,10 +132,12 @@ TEST(DesktopActivationArgumentsTest, ReadsOnlyKnownActions) {
   const std::vector<std::pair<QStringList, QString>> cases = {
       {{"lumacap"}, ""},
       {{"lumacap", "--action=capture-region"}, "capture-region"},
-      {{"lumacap", "-x", "--action=history", "--action=settings"}, "history"},
-      {{"lumacap", "--action=bogus", "--action=settings"}, "settings"},
+      {{"lumacap", "--action", "history"}, "history"},
+      {{"lumacap", "--action=history", "--action", "history"}, "history"},
+      {{"lumacap", "-x", "--action=history"}, ""},
+      {{"lumacap", "--action=bogus", "--action=settings"}, ""},
       {{"lumacap", "--action="}, ""},
-      {{"lumacap", "--action", "history"}, ""},
+      {{"lumacap", "--action"}, ""},
       {{"lumacap", "--action=History"}, ""},
   };
   for (const auto& [arguments, action] : cases) {
