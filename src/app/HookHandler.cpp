@@ -152,6 +152,7 @@ void HookHandler::handle(const HookInput& input) {
       .hostBundleID = ancestry.host ? ancestry.host->bundleIdentifier : std::nullopt,
       .hostPID = ancestry.host ? std::optional(ancestry.host->pid) : std::nullopt,
       .updatedAt = environment_.now(),
+      .transcriptPath = input.transcript_path,
   });
 }
 
