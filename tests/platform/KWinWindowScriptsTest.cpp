@@ -15,10 +15,12 @@
 namespace lumacap {
 namespace {
 
-constexpr const char* realList = R"([{"id": "{real}", "pid": 7, "resourceClass": "konsole",
-  "caption": "agent", "x": 0, "y": 0, "width": 800, "height": 600, "active": true, "minimized": false}])";
-constexpr const char* injectedList = R"([{"id": "{injected}", "pid": 666, "resourceClass": "konsole",
-  "caption": "agent", "x": 0, "y": 0, "width": 800, "height": 600, "active": true, "minimized": false}])";
+// KWin's window list: one window with this id.
+QString windowList(const char* id) {
+  return QStringLiteral(R"([{"id": "%1", "pid": 7, "resourceClass": "konsole", "caption": "agent", "x": 0,
+    "y": 0, "width": 800, "height": 600, "active": true, "minimized": false}])")
+      .arg(QLatin1String(id));
+}
 
 // KWin's scripting interface on a connection of its own that owns KWin's
 // name, served from a thread of its own (Lumacap's side waits on the test's).
@@ -76,18 +78,18 @@ class FakeKWin final : public QObject {
                                          literals.value(1).toStdString(),
                                          (literals.value(2) + '.' + literals.value(3)).toStdString()};
     for (const QString& each : extra) intruder.push_back("string:" + each.toStdString());
-    intruder.push_back(std::string("string:") + injectedList);
+    intruder.push_back("string:" + windowList("{injected}").toStdString());
     intruderStatus = test::runProcess(intruder).exitStatus;
 
-    const auto call = [&](QStringList arguments, const char* list) {
+    const auto call = [&](QStringList arguments, const QString& list) {
       QDBusMessage message = QDBusMessage::createMethodCall(literals.value(0), literals.value(1),
                                                             literals.value(2), literals.value(3));
-      arguments << QString::fromUtf8(list);
+      arguments << list;
       message.setArguments(QVariantList(arguments.begin(), arguments.end()));
       return bus_.call(message, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
     };
-    otherTokenTaken = call({QStringLiteral("0123456789abcdef")}, injectedList);
-    call(extra, realList);
+    otherTokenTaken = call({QStringLiteral("0123456789abcdef")}, windowList("{injected}"));
+    call(extra, windowList("{real}"));
   }
 
   std::string address_;
