@@ -48,7 +48,9 @@ class WaylandWindowsTest : public WaylandTest {
   // Lumacap's window list, reaching the desktop as the application does.
   std::shared_ptr<CompositorWindowList> compositorList() {
     const auto environment = desktop().environment();
-    if (GetParam() == Compositor::sway) return std::make_shared<SwayWindowList>(environment.at("SWAYSOCK"));
+    if (GetParam() == Compositor::sway)
+      return std::make_shared<SwayWindowList>(environment.at("SWAYSOCK"), environment.at("XDG_RUNTIME_DIR"),
+                                              IpcBounds{.user = desktop().user()});
     return std::make_shared<KWinWindowScripts>(QDBusConnection::connectToBus(
         QString::fromStdString(environment.at("DBUS_SESSION_BUS_ADDRESS")), "lumacap-windows-test"));
   }
