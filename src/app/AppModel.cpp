@@ -340,7 +340,8 @@ void AppModel::accept(CapturedImage captured) {
     copyCaptureInHand(QStringLiteral("Image copied to clipboard"), QString::fromUtf8(notCopiedStatus));
   }
 
-  const QString initialName = text(FilenameGenerator().filename({}, origin_, std::nullopt, captureDate_));
+  const QString initialName =
+      text(FilenameGenerator().filename({}, captured.nameFallback, captured.windowTitle, captureDate_));
   setFilename(initialName);
   setNaming(true);
   updateImagePasteHint();
@@ -353,7 +354,8 @@ void AppModel::accept(CapturedImage captured) {
     if (!focusedOurs) returnFocus();
     showQuickCapture();
   }
-  suggestName(image_, origin_, std::move(captured.windowTitle), token, initialName, captureDate_);
+  suggestName(image_, std::move(captured.nameFallback), std::move(captured.windowTitle), token, initialName,
+              captureDate_);
 }
 
 QCoro::Task<> AppModel::suggestName(QImage image, std::optional<std::string> application,

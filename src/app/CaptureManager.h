@@ -17,9 +17,13 @@ namespace lumacap {
 
 // The result of a successful capture.
 struct CapturedImage {
-  QImage image;  // at the display's pixel density
-  std::optional<std::string> application;
-  std::optional<std::string> windowTitle;  // window captures only
+  QImage image;                            // at the display's pixel density
+  std::optional<std::string> application;  // the application the user was in
+  // The window the capture shows: the captured one, or the one that fills most
+  // of a region or a display; and what a name falls back on when no text is
+  // recognised (that window's application, else "display" for a display).
+  std::optional<std::string> windowTitle = {};
+  std::optional<std::string> nameFallback = {};
 };
 
 // Turns a capture request into one still image of the screen. The program's
