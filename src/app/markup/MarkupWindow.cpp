@@ -569,7 +569,7 @@ void MarkupWindow::apply() {
   }
   QImage flattened = model_->flattened(image_);
   hide();
-  if (onApply) onApply(std::move(flattened));
+  if (onApply) onApply(std::move(flattened), *model_);
 }
 
 void MarkupWindow::closeAsked() {

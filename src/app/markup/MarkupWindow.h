@@ -63,8 +63,8 @@ class MarkupCanvas final : public QWidget {
 
 // The mark-up window: the capture with a tool bar of tools (each with its
 // key), colours, stroke widths, undo and redo, zoom and "Done". Done (Return
-// or Ctrl+Return) hands the flattened image to `onApply` and closes; Escape
-// closes, asking first when there are edits to lose.
+// or Ctrl+Return) hands the flattened image and its mark-up to `onApply` and
+// closes; Escape closes, asking first when there are edits to lose.
 class MarkupWindow final : public QWidget {
   Q_OBJECT
 
@@ -100,8 +100,8 @@ class MarkupWindow final : public QWidget {
   // Escape: closes at once without edits, else after the user agrees.
   void closeAsked();
 
-  // Called with the flattened image when the user applies the mark-up.
-  std::function<void(QImage)> onApply;
+  // Called with the flattened image and its mark-up when the user applies it.
+  std::function<void(QImage, const MarkupModel&)> onApply;
 
   static const std::vector<QColor>& colours();
   // Text typed on the image: an editor at `imagePoint` that adds a text item.

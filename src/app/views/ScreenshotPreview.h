@@ -81,6 +81,10 @@ class ScreenshotPreview final : public QWidget {
   void renderSecrets();
   QString footerText() const;
   void discardAsked();
+  // Copy Text: a text that still shows possible secrets is copied only once
+  // the user says so.
+  void copyTextAsked();
+  void copyText();
   void renderTitle();
   // Save As…, then the status line says where the copy went.
   QCoro::Task<> exportAndSay();
