@@ -465,6 +465,8 @@ void AppModel::openMarkup(std::vector<Rect> redactions) {
 void AppModel::applyMarkup(QImage flattened, const MarkupModel& markup) {
   if (image_.isNull() || flattened.isNull()) return;
   markUp(std::move(flattened), markup);
+  setPasteHint(text(PasteHint::afterMarkup(cover_.redacts())));
+  if (!services_.windows.previewShown()) showQuickCapture();
 }
 
 // What the mark-up blacked out or cropped away is gone from the text and

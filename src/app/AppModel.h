@@ -209,7 +209,8 @@ class AppModel final : public QObject {
   // The image `markup` flattened replaces the capture in hand: the clipboard
   // is offered its PNG at once, and saving, staging and export write it. The
   // record a save made before holds the image it was saved with, so the next
-  // save makes a new one.
+  // save makes a new one. Without the preview, the card comes back to say
+  // what the clipboard holds.
   void applyMarkup(QImage flattened, const MarkupModel& markup);
   // The capture in hand is the image it was before its first mark-up, and
   // the clipboard holds it.

@@ -184,9 +184,14 @@ TEST_F(MarkupWindowTest, KeysChooseToolsUndoRedoAndDelete) {
 }
 
 TEST_F(MarkupWindowTest, RedactionsAskedForAreUndoableItemsAndOpaqueWhenApplied) {
+  // The tool chosen last time was Crop: redactions asked for choose Redact.
+  openFromPreview();
+  key(Qt::Key_C);
+  key(Qt::Key_Escape);
   model.openMarkup({Rect{100, 200, 300, 40}, Rect{100, 300, 200, 40}});
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
   ASSERT_EQ(window().model().items().size(), 2u);
+  EXPECT_EQ(window().tool(), MarkupKind::redact);
   key(Qt::Key_Z, Qt::ControlModifier);
   ASSERT_EQ(window().model().items().size(), 1u);
   // Asked again while the window is open on this capture: added to what is there.
@@ -251,13 +256,25 @@ TEST_F(MarkupWindowTest, TextIsTypedOnTheImage) {
   ASSERT_EQ(window().model().items().size(), 1u);
   EXPECT_EQ(window().model().items()[0].text, "this one");
 
+  // Escape ends the text and keeps it, as a step of undo.
+  QTest::mouseClick(&window().canvas(), Qt::LeftButton, {}, window().canvas().toWidget({600, 750}).toPoint());
+  QTest::keyClicks(QApplication::focusWidget(), "kept");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_TRUE(window().isVisible());
+  ASSERT_EQ(window().model().items().size(), 2u);
+  EXPECT_EQ(window().model().items()[1].text, "kept");
+  key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(window().model().items().size(), 1u);
+  key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(window().model().items().size(), 2u);
+
   // Ctrl+Return ends the text and applies.
   QTest::mouseClick(&window().canvas(), Qt::LeftButton, {}, window().canvas().toWidget({600, 900}).toPoint());
   QTest::keyClicks(QApplication::focusWidget(), "and this");
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ControlModifier);
   EXPECT_FALSE(window().isVisible());
   EXPECT_TRUE(model.markedUp());
-  EXPECT_EQ(window().model().items().size(), 2u);
+  EXPECT_EQ(window().model().items().size(), 3u);
 }
 
 }  // namespace

@@ -98,6 +98,22 @@ TEST_F(SecretsNoticeTest, FoundSecretsAreOfferedForRedactionInThePreviewAndOnThe
   EXPECT_EQ(model.secretsNotice(), "1 possible secret · Redact");
 }
 
+// Redact on the card: after Done the card comes back and says what the
+// clipboard holds.
+TEST_F(SecretsNoticeTest, RedactFromTheCardSaysWhatTheClipboardHolds) {
+  AppModel& model = capturedWith({keyPairLine(100)});
+  ASSERT_TRUE(card());
+  card()->secretsNotice()->click();
+  MarkupWindow* markup = harness.windows->markupWindow();
+  ASSERT_TRUE(markup && markup->isVisible());
+  EXPECT_FALSE(harness.windows->quickWindow()->isVisible());
+  markup->doneButton()->click();
+  EXPECT_TRUE(harness.windows->quickWindow()->isVisible());
+  EXPECT_EQ(model.pasteHint(), "Redacted copy on the clipboard · Ctrl+V to paste");
+  EXPECT_FALSE(card()->hint()->isHidden());
+  EXPECT_EQ(harness.pasteboard.image()->pixelColor(300, 108), QColor(0, 0, 0));
+}
+
 TEST_F(SecretsNoticeTest, TwoSecretsArePluralAndAnErrorStillShows) {
   AppModel& model = capturedWith({keyPairLine(100), keyPairLine(140)});
   EXPECT_EQ(model.secretsNotice(), "2 possible secrets · Redact");

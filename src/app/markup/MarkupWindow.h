@@ -74,7 +74,8 @@ class MarkupWindow final : public QWidget {
 
   // Starts over on `image` with no items.
   void begin(QImage image);
-  // Adds each box (in image pixels) as a redaction, one step of undo each.
+  // Adds each box (in image pixels) as a redaction, one step of undo each;
+  // the redaction tool is then the one chosen.
   void addRedactions(const std::vector<Rect>& boxes);
   // Sizes the window for the image at 100 % when that fits in `area`, at most
   // 80 % of it otherwise (then zoomed to fit), and centres it there.
@@ -97,7 +98,8 @@ class MarkupWindow final : public QWidget {
   void undo();
   void redo();
   void deleteSelected();
-  // Escape: closes at once without edits, else after the user agrees.
+  // Escape: closes at once without edits, else after the user agrees. A
+  // text being typed is kept first, as Escape in it keeps it.
   void closeAsked();
 
   // Called with the flattened image and its mark-up when the user applies it.
