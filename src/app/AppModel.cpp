@@ -32,6 +32,9 @@ constexpr auto historyUnreadable =
 constexpr auto notCopiedStatus = "Image not copied · use Copy Image in the preview";
 constexpr auto copyRefusedStatus = "Image not copied · the desktop kept it off the clipboard";
 constexpr auto copiedStatus = "Image copied to clipboard";
+// What the clipboard holds after "Revert to original".
+constexpr auto originalCopiedStatus = "Original copied · without your mark-up";
+constexpr auto unredactedCopiedStatus = "Original copied · what you redacted shows again";
 constexpr auto textCopiedStatus = "Text copied";
 constexpr auto redactedTextCopiedStatus = "Text copied · redacted parts read [redacted]";
 
@@ -557,20 +560,24 @@ void AppModel::readThroughCover() {
 
 void AppModel::revertToOriginal() {
   if (original_.isNull()) return;
+  const bool redacted = cover_.redacts();
   QImage original = std::exchange(original_, {});
   cover_ = {};
-  replaceImageInHand(std::move(original), std::exchange(originalPng_, {}));
+  replaceImageInHand(std::move(original), std::exchange(originalPng_, {}),
+                     QString::fromUtf8(redacted ? unredactedCopiedStatus : originalCopiedStatus));
   readThroughCover();
   emit markedUpChanged();
 }
 
 // The same capture with another image: its name, message and generation stay.
-void AppModel::replaceImageInHand(QImage image, QFuture<QByteArray> png) {
+void AppModel::replaceImageInHand(QImage image, QFuture<QByteArray> png, QString copied) {
   png_ = std::move(png);
   setImage(std::move(image));
   setSavedID(std::nullopt);
   setNote({});
-  if (!clipboardHeld_) copyCaptureInHand(QString::fromUtf8(copiedStatus), QString::fromUtf8(notCopiedStatus));
+  if (clipboardHeld_) return;
+  copyCaptureInHand(copied.isEmpty() ? QString::fromUtf8(copiedStatus) : std::move(copied),
+                    QString::fromUtf8(notCopiedStatus));
 }
 
 void AppModel::forgetOriginal() {

@@ -213,7 +213,7 @@ class AppModel final : public QObject {
   // what the clipboard holds.
   void applyMarkup(QImage flattened, const MarkupModel& markup);
   // The capture in hand is the image it was before its first mark-up, and
-  // the clipboard holds it.
+  // the clipboard holds it; `status` says so.
   void revertToOriginal();
   // Opens the mark-up window with a redaction over each possible secret,
   // with a small margin, for the user to check and apply.
@@ -301,7 +301,8 @@ class AppModel final : public QObject {
   std::optional<CaptureRecord> stored(StoreWorker::Outcome outcome);
 
   void setImage(QImage image);
-  void replaceImageInHand(QImage image, QFuture<QByteArray> png);
+  // `copiedStatus` is what `status` says once the clipboard holds the image.
+  void replaceImageInHand(QImage image, QFuture<QByteArray> png, QString copiedStatus = {});
   void forgetOriginal();
   void setBusy(bool busy);
   void setNaming(bool naming);

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -141,7 +142,26 @@ TEST_F(MarkupWindowTest, DoneReplacesTheCaptureInHandAndRevertBringsItBack) {
   EXPECT_FALSE(model.markedUp());
   EXPECT_FALSE(preview().revertAction()->isEnabled());
   EXPECT_EQ(harness.pasteboard.image()->cacheKey(), original.cacheKey());
+  EXPECT_EQ(preview().footer()->text(), "Original copied · without your mark-up");
   EXPECT_FALSE(model.savedID());  // the saved record holds the marked-up image
+
+  // With a redaction, Revert asks first.
+  openFromPreview();
+  key(Qt::Key_X);
+  drag({400, 400}, {800, 500});
+  key(Qt::Key_Return);
+  const qint64 redacted = model.image().cacheKey();
+  preview().revertAction()->trigger();
+  QMessageBox* question = preview().findChild<QMessageBox*>();
+  ASSERT_TRUE(question && question->isVisible());
+  EXPECT_EQ(question->text(), "Bring back the original, unredacted capture?");
+  EXPECT_EQ(model.image().cacheKey(), redacted);
+  for (QAbstractButton* button : question->buttons()) {
+    if (button->text() == "Revert") button->click();
+  }
+  EXPECT_EQ(model.image(), original);
+  EXPECT_EQ(harness.pasteboard.image()->cacheKey(), original.cacheKey());
+  EXPECT_EQ(preview().footer()->text(), "Original copied · what you redacted shows again");
 }
 
 TEST_F(MarkupWindowTest, KeysChooseToolsUndoRedoAndDelete) {

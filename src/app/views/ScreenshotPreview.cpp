@@ -238,7 +238,7 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
   copyText->setEnabled(!model_.recognizedText().isEmpty());
   connect(&model_, &AppModel::recognizedTextChanged, copyText,
           [this, copyText] { copyText->setEnabled(!model_.recognizedText().isEmpty()); });
-  revert_ = menu->addAction(QStringLiteral("Revert to original"), &model_, &AppModel::revertToOriginal);
+  revert_ = menu->addAction(QStringLiteral("Revert to original"), this, &ScreenshotPreview::revertAsked);
   revert_->setEnabled(model_.markedUp());
   connect(&model_, &AppModel::markedUpChanged, revert_, [this] { revert_->setEnabled(model_.markedUp()); });
   menu->addAction(QStringLiteral("Discard"), &model_, &AppModel::discard);
@@ -401,6 +401,20 @@ void ScreenshotPreview::copyTextAsked() {
 void ScreenshotPreview::copyText() {
   awaitingNotice_ = true;
   model_.copyText();
+  awaitingNotice_ = false;
+}
+
+void ScreenshotPreview::revertAsked() {
+  if (!model_.redacted()) return revert();
+  ask(this, QStringLiteral("Bring back the original, unredacted capture?"),
+      QStringLiteral("What you redacted shows again, and the clipboard then holds the original."),
+      QStringLiteral("Revert"), QStringLiteral("Keep Redactions"), [this] { revert(); });
+}
+
+// The footer says what the clipboard now holds.
+void ScreenshotPreview::revert() {
+  awaitingNotice_ = true;
+  model_.revertToOriginal();
   awaitingNotice_ = false;
 }
 

@@ -85,6 +85,9 @@ class ScreenshotPreview final : public QWidget {
   // the user says so.
   void copyTextAsked();
   void copyText();
+  // Revert to original: asked first when that brings back what was redacted.
+  void revertAsked();
+  void revert();
   void renderTitle();
   // Save As…, then the status line says where the copy went.
   QCoro::Task<> exportAndSay();
