@@ -86,7 +86,7 @@ TEST_F(SecretsNoticeTest, FoundSecretsAreOfferedForRedactionInThePreviewAndOnThe
   EXPECT_GE(box.bottom(), 116);
 
   // Applied: the image in hand is redacted and the notice goes; reverting
-  // brings both back.
+  // (once the user agrees) brings both back, and the footer says so.
   markup->apply();
   ASSERT_TRUE(model.markedUp());
   EXPECT_EQ(model.image().pixelColor(300, 108).alpha(), 255);
@@ -94,8 +94,16 @@ TEST_F(SecretsNoticeTest, FoundSecretsAreOfferedForRedactionInThePreviewAndOnThe
   EXPECT_EQ(model.image().pixelColor(40, 108), QColor(40, 90, 160));
   EXPECT_TRUE(model.secretsNotice().isEmpty());
   EXPECT_TRUE(preview->secretsNotice()->isHidden());
-  model.revertToOriginal();
+  preview->revertAction()->trigger();
+  for (QMessageBox* question : preview->findChildren<QMessageBox*>()) {
+    for (QAbstractButton* button : question->buttons()) {
+      if (button->text() == "Revert") button->click();
+    }
+  }
   EXPECT_EQ(model.secretsNotice(), "1 possible secret · Redact");
+  EXPECT_FALSE(preview->secretsNotice()->isHidden());
+  EXPECT_FALSE(preview->footer()->isHidden());
+  EXPECT_EQ(preview->footer()->text(), "Original copied · what you redacted shows again");
 }
 
 // Redact on the card: after Done the card comes back and says what the

@@ -348,12 +348,13 @@ void ScreenshotPreview::renderFooter() {
   look::setTextColor(*footer_, look::secondary(*this));
 }
 
-// The notice stands in the footer's place; an error still shows.
+// The notice stands in the footer's place; an error still shows, and so
+// does what an action of this window just did.
 void ScreenshotPreview::renderSecrets() {
   const QString notice = model_.secretsNotice();
   secretsNotice_->setText(notice);
   secretsNotice_->setVisible(!notice.isEmpty() && !model_.error());
-  footer_->setVisible(notice.isEmpty() || model_.error());
+  footer_->setVisible(notice.isEmpty() || model_.error() || !notice_.isEmpty());
 }
 
 // What the footer says without an error: what the last action of this window
