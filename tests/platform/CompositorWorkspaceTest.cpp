@@ -1,6 +1,7 @@
 #include "platform/wayland/CompositorWorkspace.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QDBusConnection>
 #include <QTimer>
@@ -10,10 +11,12 @@
 #include "platform/fake/FakeProcessSource.h"
 #include "platform/fake/FakeScreenSource.h"
 #include "platform/wayland/KWinWindowScripts.h"
+#include "platform/wayland/SwayWindowList.h"
 #include "platform/wayland/WindowListScreenSource.h"
 #include "support/AwaitTask.h"
 #include "support/SessionBus.h"
 #include "support/StoppedPeer.h"
+#include "support/TempDir.h"
 
 namespace lumacap {
 namespace {
@@ -133,6 +136,32 @@ TEST(StoppedKWin, lookupsAndTheActiveDisplayLeaveTheGuiThreadServingAndEndWithNo
     EXPECT_FALSE(meter.servedFromNestedLoop());
   }
   QDBusConnection::disconnectFromBus(QStringLiteral("stopped-kwin"));
+}
+
+// sway's IPC stopped (a listener that never answers, SIGSTOPped): the capture's question which
+// output is the user's waits on a worker, and ends unanswered once the listener goes.
+TEST(StoppedSway, theActiveOutputIsAskedOnAWorkerWhileTheGuiThreadServes) {
+  const test::TempDir folder;
+  const std::string socket = (folder / "sway-ipc.sock").string();
+  test::BackgroundProcess sway({"/usr/bin/python3", "-c",
+                                "import socket, sys, time\n"
+                                "s = socket.socket(socket.AF_UNIX)\ns.bind(sys.argv[1])\ns.listen()\n"
+                                "time.sleep(3600)",
+                                socket});
+  ASSERT_TRUE(test::waitUntil([&] { return std::filesystem::exists(socket); }));
+  ::kill(sway.pid(), SIGSTOP);
+  WindowListScreenSource source(std::make_unique<FakeScreenSource>(),
+                                std::make_shared<SwayWindowList>(socket));
+  const test::GuiStallMeter meter;
+  QFuture<std::optional<uint32_t>> active;
+  QTimer::singleShot(0, [&] { active = source.activeDisplay(); });  // as a capture asks
+  test::processEventsFor(1s);
+  EXPECT_LT(meter.longest(), 50ms);
+  EXPECT_FALSE(meter.servedFromNestedLoop());
+  ::kill(sway.pid(), SIGCONT);
+  sway.stop();
+  ASSERT_TRUE(test::processEventsUntil([&] { return active.isFinished(); }));
+  EXPECT_EQ(active.result(), std::nullopt);
 }
 
 TEST(WindowListScreenSource, aWindowIsReadFromTheDisplayHoldingItsCentreAtThatDisplaysDensity) {
