@@ -1,7 +1,9 @@
 #include "app/AgentIntegration.h"
 
 #include <QCoroFuture>
+#include <QCoroSignal>
 #include <QDateTime>
+#include <QFutureWatcher>
 #include <QLocale>
 #include <QtConcurrent>
 #include <algorithm>
@@ -17,6 +19,8 @@ namespace lumacap {
 namespace {
 
 constexpr size_t shortSessionIDLength = 6;
+// How long the workspace's fresh window list is awaited before its last one answers.
+constexpr auto windowListPatience = std::chrono::seconds(1);
 constexpr size_t longestWindowTitle = 40;
 
 std::string shortSessionID(const std::string& id) {
@@ -42,6 +46,13 @@ std::optional<std::string> startedLabel(const std::string& started) {
   if (!parsed.isValid()) return std::nullopt;
   const QDateTime utc(parsed.date(), parsed.time(), Qt::UTC);
   return "started " + utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
+}
+
+// Awaits the workspace's fresh window list, for a moment at most.
+QCoro::Task<> awaitFreshWindows(Workspace& workspace) {
+  QFutureWatcher<void> listed;
+  listed.setFuture(workspace.refreshed());
+  if (!listed.isFinished()) co_await qCoro(&listed, &QFutureWatcher<void>::finished, windowListPatience);
 }
 
 // The title of the session's terminal window, when the platform knows it.
@@ -168,6 +179,7 @@ QCoro::Task<DeliveryReceipt> ClaudeCodeIntegration::stage(std::filesystem::path 
   if (!current || *current != session.process) throw IntegrationError(IntegrationError::Kind::sessionEnded);
 
   pasteboard_.setText(StagingText::make(file, prompt));
+  co_await awaitFreshWindows(workspace_);
   const bool activated = co_await activateHost(session);
   co_return DeliveryReceipt{"Staged", stagedMessage(activated, session.project()), activated};
 }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroSignal>
+#include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <variant>
@@ -40,6 +41,9 @@ constexpr auto redactedTextCopiedStatus = "Text copied · redacted parts read [r
 
 constexpr double minimumChoosableSize = 60;
 constexpr auto recognizerIdleDelay = std::chrono::seconds(5);
+// How long a capture waits for the desktop's fresh window list (to know which application to return
+// to) before it goes on with the list it has.
+constexpr auto workspacePatience = std::chrono::milliseconds(1000);
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
@@ -217,15 +221,23 @@ void AppModel::setTrayAvailable(bool available) {
 QCoro::Task<> AppModel::capture(CaptureMode mode) {
   if (busy_) co_return;
   const BusyScope busy(*this);
+  const QPointer<AppModel> self(this);
   setError(std::nullopt);
 
+  {
+    QFutureWatcher<void> listed;
+    listed.setFuture(services_.workspace.refreshed());
+    if (!listed.isFinished()) co_await qCoro(&listed, &QFutureWatcher<void>::finished, workspacePatience);
+  }
+  if (!self) co_return;
   std::optional<DesktopApplication> returnApplication = services_.workspace.frontmostApplication();
   if (returnApplication &&
       returnApplication->pid == static_cast<int32_t>(QCoreApplication::applicationPid())) {
     returnApplication = lastExternalApplication_;
   }
   captureReturnApplication_ = returnApplication;
-  captureDisplayID_ = services_.captureManager.pointerDisplay();
+  captureDisplayID_ = co_await services_.captureManager.pointerDisplay();
+  if (!self) co_return;
 
   // The window chooser takes its picture later, once a window is chosen.
   if (mode != CaptureMode::window) {
@@ -839,8 +851,9 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   if (!store_) co_return;
   const QPointer<AppModel> self(this);
   captureReturnApplication_ = lastExternalApplication_;
-  captureDisplayID_ = services_.captureManager.pointerDisplay();
   const QUuid token = generation_;
+  captureDisplayID_ = co_await services_.captureManager.pointerDisplay();
+  if (!self || generation_ != token) co_return;
 
   const LoadedCapture loaded = co_await CaptureFileReader::load(store_->url(record));
   if (!self || generation_ != token) co_return;  // a capture or a discard came first

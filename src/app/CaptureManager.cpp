@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QCoroFuture>
+#include <QCoroSignal>
 #include <QCoroTimer>
 #include <QCursor>
 #include <QException>
+#include <QFutureWatcher>
 #include <QPainter>
 #include <QPromise>
 #include <QScreen>
@@ -16,6 +18,8 @@ namespace {
 
 // How long a compositor may take to take an unmapped window off the screen.
 constexpr auto compositorDelay = std::chrono::milliseconds(50);
+// How long the desktop may take to say which display is the user's current one.
+constexpr auto activeDisplayPatience = std::chrono::milliseconds(500);
 
 // Awaits a platform answer; its error reaches the caller unchanged (the
 // worker thread wraps errors that are not Qt exceptions).
@@ -300,7 +304,10 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
   RegionSelector* mine = selector.get();
   // An earlier overlay that is still up is cancelled, so its capture ends.
   overlay_ = std::move(selector);
-  mine->show(screens, pointerDisplay());
+  const QPointer<CaptureManager> shown(this);
+  const uint32_t current = co_await pointerDisplay();
+  if (!shown || overlay_.get() != mine) co_return std::nullopt;  // cancelled meanwhile
+  mine->show(screens, current);
   // Where the desktop gives a new window no keyboard by itself, Escape
   // would not reach the overlay until a click.
   if (SelectionWindow* key = mine->keyWindow(); key && key->windowHandle()) {
@@ -319,8 +326,20 @@ QScreen* CaptureManager::screen(uint32_t displayID) const {
   return nullptr;
 }
 
-uint32_t CaptureManager::pointerDisplay() const {
-  if (const std::optional<uint32_t> active = source_.activeDisplay()) return *active;
+QCoro::Task<uint32_t> CaptureManager::pointerDisplay() const {
+  QFuture<std::optional<uint32_t>> active = source_.activeDisplay();
+  if (!active.isFinished()) {
+    QFutureWatcher<std::optional<uint32_t>> watcher;
+    watcher.setFuture(active);
+    co_await qCoro(&watcher, &QFutureWatcher<std::optional<uint32_t>>::finished, activeDisplayPatience);
+  }
+  std::optional<uint32_t> desktops;
+  if (active.isFinished() && active.resultCount() > 0) desktops = active.result();
+  if (desktops) co_return *desktops;
+  co_return displayUnderPointer();
+}
+
+uint32_t CaptureManager::displayUnderPointer() const {
   const QList<QScreen*> screens = QGuiApplication::screens();
   std::vector<Rect> frames;
   for (const QScreen* screen : screens) {

@@ -56,7 +56,8 @@ class CaptureManager final : public QObject {
 
   // The display number of the screen the user is on: the one the desktop
   // calls active where it says, else the one under the mouse pointer.
-  uint32_t pointerDisplay() const;
+  // The desktop's answer is awaited for a moment at most.
+  QCoro::Task<uint32_t> pointerDisplay() const;
   uint32_t mainDisplayID() const { return source_.mainDisplayID(); }
   bool isCompositing() const { return source_.isCompositing(); }
   // The screen with this display number, if one is connected.
@@ -71,6 +72,7 @@ class CaptureManager final : public QObject {
  private:
   class HiddenWindows;
   QCoro::Task<std::unique_ptr<HiddenWindows>> hideOwnWindows();
+  uint32_t displayUnderPointer() const;
   QCoro::Task<std::optional<RegionSelection>> selectRegion(std::vector<OverlayScreen> screens);
 
   ScreenSource& source_;

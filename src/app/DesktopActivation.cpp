@@ -115,9 +115,10 @@ bool DesktopActivation::handOver(const QString& action) {
   }
   // Not starting a service: when the owner has just gone, the next try takes the name.
   message.setAutoStartService(false);
-  // The answer is awaited with the event loop running, so that an instance
-  // in this same process (tests) can take the call.
-  const QDBusMessage reply = bus_.call(message, QDBus::BlockWithGui, handOverTimeoutMs);
+  // Asked at start, before this process has a window or runs its event loop:
+  // it waits for the answer, no longer than the time-out, running nothing
+  // meanwhile.
+  const QDBusMessage reply = bus_.call(message, QDBus::Block, handOverTimeoutMs);
   return reply.type() == QDBusMessage::ReplyMessage;
 }
 

@@ -125,12 +125,12 @@ TEST_F(CaptureManagerTest, PermissionIsAskedForOnceAndRefusalFails) {
 
 TEST_F(CaptureManagerTest, PointerDisplayFallsBackToTheMainDisplay) {
   source.mainDisplay = 42;
-  EXPECT_EQ(manager.pointerDisplay(), 42u);  // the screen has no display number
+  EXPECT_EQ(awaitTask(manager.pointerDisplay()), 42u);  // the screen has no display number
   source.anyScreenNumber = 7;
   QCursor::setPos(10, 10);
-  EXPECT_EQ(manager.pointerDisplay(), 7u);
+  EXPECT_EQ(awaitTask(manager.pointerDisplay()), 7u);
   QCursor::setPos(-5000, -5000);  // outside every screen: the main screen's
-  EXPECT_EQ(manager.pointerDisplay(), 7u);
+  EXPECT_EQ(awaitTask(manager.pointerDisplay()), 7u);
 }
 
 // Region captures on the offscreen screen (800 × 600 points at scale 1).

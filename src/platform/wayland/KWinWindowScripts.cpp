@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <stdexcept>
 
+#include "platform/linux/AsyncDBusCall.h"
 #include "platform/wayland/KWinScreenShotSource.h"
 
 namespace lumacap {
@@ -88,6 +89,7 @@ ANSWER(JSON.stringify(found));
 }
 
 QString KWinWindowScripts::run(const QString& script) {
+  if (onGuiThread()) throw std::logic_error("A KWin script was about to be awaited on the GUI thread.");
   QDBusConnection& bus = bus_;
   if (!bus.isConnected()) throw std::runtime_error("Lumacap cannot reach the session bus to ask KWin.");
   const QString tag = QString::number(QRandomGenerator::global()->generate64(), 16);
