@@ -700,6 +700,13 @@ void AppModel::copyText() {
   setError(std::nullopt);
 }
 
+QString AppModel::storedFilename() const {
+  if (!savedID_) return {};
+  const auto record = std::find_if(records_.begin(), records_.end(),
+                                   [this](const CaptureRecord& record) { return record.id == savedID_; });
+  return record == records_.end() ? QString() : text(record->filename);
+}
+
 void AppModel::copyImageAndReturn() {
   copyImage();
   updateImagePasteHint();

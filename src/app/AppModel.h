@@ -144,6 +144,8 @@ class AppModel final : public QObject {
   // What the user should know about the last save of the capture in hand:
   // the name it was stored under when that differs from the one typed.
   const QString& note() const { return note_; }
+  // The name the capture in hand is stored under; empty while it is not saved.
+  QString storedFilename() const;
   ClipboardState clipboardState() const { return clipboardState_; }
 
   // The capture in hand is a marked-up image; its original is kept in memory

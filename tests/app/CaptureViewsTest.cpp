@@ -112,6 +112,21 @@ TEST_F(CaptureViewsTest, TitleNamesTheCaptureAndTheStatusLineWhatTheMenuDid) {
   EXPECT_EQ(preview().footer()->text(), "Saved locally. Ready to paste.");
 }
 
+// The question Escape (or closing the window) asks; null when none is open.
+QMessageBox* openQuestion(QWidget& window) {
+  for (auto* box : window.findChildren<QMessageBox*>()) {
+    if (box->isVisible()) return box;
+  }
+  return nullptr;
+}
+
+void answer(QMessageBox& question, const QString& button) {
+  for (QAbstractButton* candidate : question.buttons()) {
+    if (candidate->text() == button) return candidate->click();
+  }
+  ADD_FAILURE() << "no button " << button.toStdString();
+}
+
 TEST_F(CaptureViewsTest, ReturnInTheNameOnlyMovesOnAndEscapeDiscards) {
   preview().filenameField()->setFocus();
   QTest::keyClick(preview().filenameField(), Qt::Key_Return);
@@ -120,21 +135,44 @@ TEST_F(CaptureViewsTest, ReturnInTheNameOnlyMovesOnAndEscapeDiscards) {
 
   // With a message typed, Escape asks first.
   QTest::keyClicks(preview().messageField(), "why?");
-  for (const char* answer : {"Keep Editing", "Discard"}) {
+  for (const char* reply : {"Keep Editing", "Discard"}) {
     QTest::keyClick(&preview(), Qt::Key_Escape);
-    QMessageBox* question = nullptr;
-    for (auto* box : preview().findChildren<QMessageBox*>()) {
-      if (box->isVisible()) question = box;
-    }
+    QMessageBox* question = openQuestion(preview());
     ASSERT_TRUE(question);
     EXPECT_FALSE(model.image().isNull());
+    EXPECT_EQ(question->text(), "Discard this capture and your message?");
     EXPECT_EQ(question->defaultButton()->text(), "Keep Editing");
-    for (QAbstractButton* button : question->buttons()) {
-      if (button->text() == answer) button->click();
-    }
+    answer(*question, reply);
   }
   EXPECT_TRUE(model.image().isNull());
   EXPECT_FALSE(preview().isVisible());
+}
+
+// A capture opened from Recent Captures: Escape says that only the changes go.
+TEST_F(CaptureViewsTest, ASavedCaptureKeepsItsFileWhenItsChangesAreDiscarded) {
+  model.setFilename("clean");
+  awaitTask(model.save());
+  const CaptureRecord record = model.records().front();
+  model.discard();
+  awaitTask(model.openRecord(record));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&preview()));
+
+  // Escape with a message typed asks; the saved file stays as it is.
+  for (QWidget* typedIn : std::vector<QWidget*>{preview().messageField()}) {
+    QTest::keyClicks(typedIn, "x");
+    QTest::keyClick(&preview(), Qt::Key_Escape);
+    QMessageBox* question = openQuestion(preview());
+    ASSERT_TRUE(question);
+    EXPECT_EQ(question->text(), "Discard your changes?");
+    EXPECT_EQ(question->informativeText(),
+              "“clean.png” stays saved under this name; the name and message typed here are dropped.");
+    answer(*question, "Discard Changes");
+    EXPECT_FALSE(preview().isVisible());
+    EXPECT_EQ(model.records(), std::vector<CaptureRecord>{record});
+    EXPECT_TRUE(std::filesystem::exists(model.store()->url(record)));
+    awaitTask(model.openRecord(record));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&preview()));
+  }
 }
 
 TEST_F(CaptureViewsTest, CtrlSSavesFromTheMessageAndTheTextsFollow) {

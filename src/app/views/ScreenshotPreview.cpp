@@ -360,17 +360,28 @@ QString ScreenshotPreview::footerText() const {
 }
 
 // Escape drops the capture; a message the user typed is not lost without a
-// question.
+// question. A saved capture stays saved: then only what was typed since is
+// dropped, and the question says so.
 void ScreenshotPreview::discardAsked() {
-  if (model_.prompt().trimmed().isEmpty()) {
+  const QString stored = model_.storedFilename();
+  const bool messageTyped = !model_.prompt().trimmed().isEmpty();
+  if (!messageTyped) {
     model_.discard();
     return;
   }
-  auto* question =
-      new QMessageBox(QMessageBox::Question, QStringLiteral("Lumacap"),
-                      QStringLiteral("Discard this capture and your message?"), QMessageBox::NoButton, this);
+  const bool saved = !stored.isEmpty();
+  auto* question = new QMessageBox(QMessageBox::Question, QStringLiteral("Lumacap"),
+                                   saved ? QStringLiteral("Discard your changes?")
+                                         : QStringLiteral("Discard this capture and your message?"),
+                                   QMessageBox::NoButton, this);
+  if (saved) {
+    question->setInformativeText(
+        QStringLiteral("“%1” stays saved under this name; the name and message typed here are dropped.")
+            .arg(stored));
+  }
   question->setAttribute(Qt::WA_DeleteOnClose);
-  QPushButton* discard = question->addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+  QPushButton* discard = question->addButton(
+      saved ? QStringLiteral("Discard Changes") : QStringLiteral("Discard"), QMessageBox::DestructiveRole);
   question->setDefaultButton(question->addButton(QStringLiteral("Keep Editing"), QMessageBox::RejectRole));
   connect(discard, &QPushButton::clicked, &model_, &AppModel::discard);
   question->open();
