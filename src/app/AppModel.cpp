@@ -700,6 +700,11 @@ void AppModel::copyText() {
   setError(std::nullopt);
 }
 
+bool AppModel::renamePending() const {
+  const QString stored = storedFilename();
+  return !stored.isEmpty() && text(FilenameGenerator::stem(filename_.toStdString()) + ".png") != stored;
+}
+
 QString AppModel::storedFilename() const {
   if (!savedID_) return {};
   const auto record = std::find_if(records_.begin(), records_.end(),
@@ -707,7 +712,20 @@ QString AppModel::storedFilename() const {
   return record == records_.end() ? QString() : text(record->filename);
 }
 
-void AppModel::copyImageAndReturn() {
+QCoro::Task<> AppModel::copyImageAndReturn() {
+  if (renamePending()) {
+    if (busy_) co_return;
+    const BusyScope busy(*this);
+    const QPointer<AppModel> self(this);
+    const QUuid token = generation_;
+    try {
+      co_await persist();
+    } catch (const std::exception& failure) {
+      if (self) setError(text(failure.what()));
+      co_return;
+    }
+    if (!self || generation_ != token) co_return;
+  }
   copyImage();
   updateImagePasteHint();
   services_.windows.hideForPasting();

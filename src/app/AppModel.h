@@ -144,6 +144,9 @@ class AppModel final : public QObject {
   // What the user should know about the last save of the capture in hand:
   // the name it was stored under when that differs from the one typed.
   const QString& note() const { return note_; }
+  // The capture in hand is saved, and the name typed is not the one it is
+  // stored under: ending the preview applies it, or drops it when asked to.
+  bool renamePending() const;
   // The name the capture in hand is stored under; empty while it is not saved.
   QString storedFilename() const;
   ClipboardState clipboardState() const { return clipboardState_; }
@@ -224,7 +227,10 @@ class AppModel final : public QObject {
   QCoro::Task<> save();
   QCoro::Task<> exportCapture();
   void copyImage();
-  void copyImageAndReturn();
+  // Copies the image and gives the focus back to the user's application.
+  // A saved capture first gets the name typed since: when that fails (the
+  // name is taken), `error` says why and the preview stays.
+  QCoro::Task<> copyImageAndReturn();
   // Puts the recognised text on the clipboard.
   void copyText();
   QCoro::Task<> send();

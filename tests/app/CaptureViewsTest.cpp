@@ -148,8 +148,9 @@ TEST_F(CaptureViewsTest, ReturnInTheNameOnlyMovesOnAndEscapeDiscards) {
   EXPECT_FALSE(preview().isVisible());
 }
 
-// A capture opened from Recent Captures: Escape says that only the changes go.
-TEST_F(CaptureViewsTest, ASavedCaptureKeepsItsFileWhenItsChangesAreDiscarded) {
+// A capture opened from Recent Captures: the name typed is stored when the
+// preview ends with Return, and Escape says that only the changes go.
+TEST_F(CaptureViewsTest, ASavedCaptureKeepsItsFileAndGetsTheNameTypedWhenThePreviewEnds) {
   model.setFilename("clean");
   awaitTask(model.save());
   const CaptureRecord record = model.records().front();
@@ -157,8 +158,8 @@ TEST_F(CaptureViewsTest, ASavedCaptureKeepsItsFileWhenItsChangesAreDiscarded) {
   awaitTask(model.openRecord(record));
   ASSERT_TRUE(QTest::qWaitForWindowActive(&preview()));
 
-  // Escape with a message typed asks; the saved file stays as it is.
-  for (QWidget* typedIn : std::vector<QWidget*>{preview().messageField()}) {
+  // Escape with a message or a new name typed asks; the saved file stays as it is.
+  for (QWidget* typedIn : std::vector<QWidget*>{preview().messageField(), preview().filenameField()}) {
     QTest::keyClicks(typedIn, "x");
     QTest::keyClick(&preview(), Qt::Key_Escape);
     QMessageBox* question = openQuestion(preview());
@@ -173,6 +174,36 @@ TEST_F(CaptureViewsTest, ASavedCaptureKeepsItsFileWhenItsChangesAreDiscarded) {
     awaitTask(model.openRecord(record));
     ASSERT_TRUE(QTest::qWaitForWindowActive(&preview()));
   }
+
+  // Return in the name, Return in the message: a taken name keeps the
+  // preview and says why; closing the window asks as Escape does.
+  model.store()->save("png", "taken", std::nullopt, Date{});
+  auto typeAndReturn = [&](const char* typed, const QString& footer) {
+    preview().filenameField()->setFocus();
+    preview().filenameField()->selectAll();
+    QTest::keyClicks(preview().filenameField(), typed);
+    EXPECT_EQ(preview().footer()->text(), footer);
+    QTest::keyClick(preview().filenameField(), Qt::Key_Return);
+    EXPECT_TRUE(preview().messageField()->hasFocus());
+    QTest::keyClick(preview().messageField(), Qt::Key_Return);
+  };
+  const QString taken =
+      "Another capture is already named “taken.png”. Choose another name; nothing was renamed.";
+  typeAndReturn("taken", "Return renames the saved file and copies the image.");
+  ASSERT_TRUE(processEventsUntil([&] { return model.error().has_value(); }));
+  EXPECT_EQ(preview().footer()->text(), taken);
+  preview().close();
+  ASSERT_TRUE(openQuestion(preview()));
+  answer(*openQuestion(preview()), "Keep Editing");
+  ASSERT_TRUE(preview().isVisible());
+  typeAndReturn("clean rename", taken);
+  ASSERT_TRUE(processEventsUntil([&] { return !preview().isVisible(); }));
+  EXPECT_EQ(model.records().back().filename, "clean-rename.png");
+  EXPECT_EQ(model.records().back().id, record.id);
+  EXPECT_TRUE(std::filesystem::exists(harness.dataRoot() / "Captures" / "clean-rename.png"));
+  EXPECT_FALSE(std::filesystem::exists(model.store()->url(record)));
+  EXPECT_EQ(card().header()->text(), "clean-rename.png");
+  EXPECT_EQ(preview().windowTitle(), "clean-rename.png — Lumacap");
 }
 
 TEST_F(CaptureViewsTest, CtrlSSavesFromTheMessageAndTheTextsFollow) {

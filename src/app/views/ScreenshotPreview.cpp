@@ -127,7 +127,8 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   }
   for (auto signal :
        {&AppModel::errorChanged, &AppModel::savedIDChanged, &AppModel::noteChanged,
-        &AppModel::destinationIDChanged, &AppModel::promptChanged, &AppModel::clipboardStateChanged}) {
+        &AppModel::destinationIDChanged, &AppModel::promptChanged, &AppModel::clipboardStateChanged,
+        &AppModel::filenameChanged, &AppModel::recordsChanged}) {
     connect(&model_, signal, this, &ScreenshotPreview::renderFooter);
   }
   connect(&model_, &AppModel::statusChanged, this, [this] {
@@ -346,26 +347,27 @@ void ScreenshotPreview::renderSecrets() {
 
 // What the footer says without an error: what the last action of this window
 // did, the name the capture was stored under when it differs from the one
-// typed, else what Return will put on the clipboard.
+// typed, else what Return will do.
 QString ScreenshotPreview::footerText() const {
   if (!notice_.isEmpty()) return notice_;
   if (!model_.note().isEmpty()) return model_.note();
   if (model_.destinationID() != AppModel::clipboardID)
     return QStringLiteral("Return stages it for the session.");
   if (!imageOnly()) return QStringLiteral("Return copies the file’s path and your message.");
+  if (model_.renamePending()) return QStringLiteral("Return renames the saved file and copies the image.");
   if (model_.savedID()) return QStringLiteral("Saved locally. Ready to paste.");
   if (model_.clipboardState() != AppModel::ClipboardState::copied)
     return QStringLiteral("Not on the clipboard yet. Return copies it.");
   return QStringLiteral("Already copied. Paste whenever you’re ready.");
 }
 
-// Escape drops the capture; a message the user typed is not lost without a
-// question. A saved capture stays saved: then only what was typed since is
-// dropped, and the question says so.
+// Escape drops the capture; what the user typed is not lost without a
+// question. A saved capture stays saved: then only the name and the message
+// typed since are dropped, and the question says so.
 void ScreenshotPreview::discardAsked() {
   const QString stored = model_.storedFilename();
   const bool messageTyped = !model_.prompt().trimmed().isEmpty();
-  if (!messageTyped) {
+  if (!messageTyped && !model_.renamePending()) {
     model_.discard();
     return;
   }
@@ -439,6 +441,12 @@ void ScreenshotPreview::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QWidget::keyPressEvent(event);
+}
+
+// Closing the window is Escape: the same question before anything typed is lost.
+void ScreenshotPreview::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  discardAsked();
 }
 
 void ScreenshotPreview::showEvent(QShowEvent* event) {

@@ -199,7 +199,6 @@ bool WindowPresenter::previewWasShownBeforeCapture() const {
 }
 
 bool WindowPresenter::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == previewWindow_.get() && event->type() == QEvent::Close && model_) model_->discard();
   // Once the mark-up is applied or dropped, the preview has the keyboard again.
   if (watched == markupWindow_.get() && event->type() == QEvent::Hide && previewShown()) {
     previewWindow_->raise();
