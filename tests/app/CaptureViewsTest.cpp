@@ -148,6 +148,20 @@ TEST_F(CaptureViewsTest, ReturnInTheNameOnlyMovesOnAndEscapeDiscards) {
   EXPECT_FALSE(preview().isVisible());
 }
 
+// Ctrl+Return runs the main button from every control of the window, the
+// name field included.
+TEST_F(CaptureViewsTest, CtrlReturnRunsTheMainButtonFromAnyControl) {
+  for (QWidget* control :
+       std::vector<QWidget*>{preview().filenameField(), preview().messageField(), preview().destinationMenu(),
+                             preview().saveButton(), preview().moreButton()}) {
+    model.showPreview();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&preview()));
+    control->setFocus();
+    QTest::keyClick(control, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_FALSE(preview().isVisible()) << control->metaObject()->className();
+  }
+}
+
 // A capture opened from Recent Captures: the name typed is stored when the
 // preview ends with Return, and Escape says that only the changes go.
 TEST_F(CaptureViewsTest, ASavedCaptureKeepsItsFileAndGetsTheNameTypedWhenThePreviewEnds) {

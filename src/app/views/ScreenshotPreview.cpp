@@ -114,6 +114,12 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   auto* save = new QShortcut(QKeySequence::Save, this);
   connect(save, &QShortcut::activated, &model_, [this] { model_.save(); });
 
+  // Ctrl+Return runs the main button from any field.
+  for (QKeySequence keys :
+       {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, &ScreenshotPreview::runMainAction);
+  }
+
   connect(&model_, &AppModel::imageChanged, this, &ScreenshotPreview::renderImage);
   connect(&model_, &AppModel::filenameChanged, this, &ScreenshotPreview::renderFilename);
   connect(&model_, &AppModel::namingChanged, this, &ScreenshotPreview::renderFilename);
@@ -203,12 +209,12 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
   destination_->setIcon(symbolIcon(Symbol::paperclip, look::secondary(*this)));
   destination_->setMenu(new QMenu(destination_));
 
-  auto* save = iconButton(Symbol::saveToDisk, *this, row);
+  auto* save = saveButton_ = iconButton(Symbol::saveToDisk, *this, row);
   save->setToolTip(QStringLiteral("Save to history"));
   save->setAccessibleName(QStringLiteral("Save to history"));
   connect(save, &QToolButton::clicked, &model_, [this] { model_.save(); });
 
-  auto* more = iconButton(Symbol::ellipsis, *this, row);
+  auto* more = more_ = iconButton(Symbol::ellipsis, *this, row);
   more->setFixedWidth(22);
   more->setPopupMode(QToolButton::InstantPopup);
   more->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));

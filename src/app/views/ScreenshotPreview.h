@@ -46,7 +46,8 @@ class ScreenshotPreview final : public QWidget {
   // Nothing to tell an agent: the clipboard and a blank message.
   bool imageOnly() const;
   QString actionLabel() const;
-  // The main action, as the button and Return in the message field run it.
+  // The main action, as the button, Return in the message field and
+  // Ctrl+Return anywhere in the window run it.
   void runMainAction();
 
   QLineEdit* filenameField() const { return filename_; }
@@ -59,6 +60,8 @@ class ScreenshotPreview final : public QWidget {
   QToolButton* secretsNotice() const { return secretsNotice_; }
   QMenu* moreMenu() const { return moreMenu_; }
   QToolButton* markupButton() const { return markup_; }
+  QToolButton* saveButton() const { return saveButton_; }
+  QToolButton* moreButton() const { return more_; }
   QAbstractButton* imageButton() const;
   QAction* revertAction() const { return revert_; }
 
@@ -100,6 +103,8 @@ class ScreenshotPreview final : public QWidget {
   QToolButton* secretsNotice_;
   QMenu* moreMenu_;
   QToolButton* markup_;
+  QToolButton* saveButton_;
+  QToolButton* more_;
   QAction* revert_;
   // What the last action on the capture in hand did ("Image copied · …"),
   // until another capture comes into the preview.
