@@ -18,6 +18,7 @@
 #include <QTreeView>
 #include <fstream>
 
+#include "app/markup/MarkupWindow.h"
 #include "app/views/Dialogs.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
@@ -159,6 +160,34 @@ TEST_F(CaptureViewsTest, CtrlReturnRunsTheMainButtonFromAnyControl) {
     control->setFocus();
     QTest::keyClick(control, Qt::Key_Return, Qt::ControlModifier);
     EXPECT_FALSE(preview().isVisible()) << control->metaObject()->className();
+  }
+}
+
+// Tab visits every control in reading order; Ctrl+M, which the Mark up
+// button's tooltip names, opens the mark-up.
+TEST_F(CaptureViewsTest, TabFollowsTheReadingOrderAndMarkUpHasAKey) {
+  preview().markupButton()->setFocus();
+  std::vector<QWidget*> visited = {QApplication::focusWidget()};
+  for (int i = 0; i < 6; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    visited.push_back(QApplication::focusWidget());
+  }
+  EXPECT_EQ(visited,
+            (std::vector<QWidget*>{preview().markupButton(), preview().filenameField(),
+                                   preview().messageField(), preview().destinationMenu(),
+                                   preview().saveButton(), preview().moreButton(), preview().mainButton()}));
+  EXPECT_TRUE(preview().markupButton()->toolTip().endsWith("(Ctrl+M)"));
+  QTest::keyClick(preview().mainButton(), Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_FALSE(preview().isVisible());
+
+  // From the text fields too: the key is none of their editing keys.
+  for (QWidget* field : std::vector<QWidget*>{preview().filenameField(), preview().messageField()}) {
+    if (harness.windows->markupWindow()) harness.windows->markupWindow()->hide();
+    model.showPreview();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&preview()));
+    QTest::keyClick(field, Qt::Key_M, Qt::ControlModifier);
+    EXPECT_TRUE(harness.windows->markupWindow() && harness.windows->markupWindow()->isVisible())
+        << field->metaObject()->className();
   }
 }
 

@@ -462,6 +462,11 @@ TEST_F(HistoryWindowTest, ANameTypedInThePreviewOfASavedCaptureIsStored) {
   ASSERT_TRUE(waitForActiveWindow("gamma.png — Lumacap")) << "the preview did not open";
   const Geometry previewAt = server.geometry(server.windowsNamed("gamma.png — Lumacap").front());
   server.click(previewAt.x + 100, previewAt.y + 196);  // the name, under the image
+  keys({"ctrl+m"});                                    // the mark-up's key, which no text field takes
+  ASSERT_TRUE(waitForActiveWindow("Mark up — Lumacap"));
+  keys({"Escape"});
+  ASSERT_TRUE(waitForActiveWindow("gamma.png — Lumacap"));
+  server.click(previewAt.x + 100, previewAt.y + 196);
   keys({"ctrl+a"});
   server.xdotool({"type", "--delay", "30", "clean rename"});
   keys({"Return", "Return"});  // on to the message, then Copy image

@@ -114,11 +114,19 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   auto* save = new QShortcut(QKeySequence::Save, this);
   connect(save, &QShortcut::activated, &model_, [this] { model_.save(); });
 
-  // Ctrl+Return runs the main button from any field.
+  // Ctrl+Return runs the main button from any field; Ctrl+M opens the mark-up
+  // (Ctrl+E, the obvious one, ends the line in a text field on Linux desktops).
   for (QKeySequence keys :
        {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &ScreenshotPreview::runMainAction);
   }
+  connect(new QShortcut(markupKey(), this), &QShortcut::activated, &model_, [this] { model_.openMarkup(); });
+
+  // Tab follows the reading order: the image's Mark up, the name, the
+  // message, the destination row, the main button, then the notice below it.
+  QWidget* const order[] = {markup_,     filename_, message_,    destination_,
+                            saveButton_, more_,     mainButton_, secretsNotice_};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   connect(&model_, &AppModel::imageChanged, this, &ScreenshotPreview::renderImage);
   connect(&model_, &AppModel::filenameChanged, this, &ScreenshotPreview::renderFilename);
@@ -165,17 +173,19 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
 QToolButton* ScreenshotPreview::makeMarkupButton() {
   markup_ = new QToolButton(image_);
   markup_->setText(QStringLiteral("Mark up"));
-  markup_->setToolTip(QStringLiteral("Draw arrows, boxes, text and redactions on the capture"));
+  markup_->setToolTip(QStringLiteral("Draw arrows, boxes, text and redactions on the capture (%1)")
+                          .arg(markupKey().toString(QKeySequence::NativeText)));
   markup_->setIcon(symbolIcon(Symbol::pencil, Qt::white));
   markup_->setIconSize(QSize(14, 14));
   markup_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   markup_->setFont(look::font(*this, 12, QFont::Medium));
   markup_->setCursor(Qt::PointingHandCursor);
-  markup_->setFocusPolicy(Qt::NoFocus);
+  markup_->setFocusPolicy(Qt::TabFocus);
   markup_->setStyleSheet(
       QStringLiteral("QToolButton { color: white; background: rgba(20, 20, 24, 190); border: none;"
                      " border-radius: 6px; padding: 3px 9px; }"
-                     "QToolButton:hover { background: rgba(20, 20, 24, 230); }"));
+                     "QToolButton:hover { background: rgba(20, 20, 24, 230); }"
+                     "QToolButton:focus { border: 2px solid palette(highlight); }"));
   connect(markup_, &QToolButton::clicked, &model_, [this] { model_.openMarkup(); });
   return markup_;
 }
@@ -251,13 +261,14 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
 QPushButton* ScreenshotPreview::makeMainButton() {
   mainButton_ = new QPushButton(this);
   mainButton_->setDefault(true);
-  mainButton_->setFocusPolicy(Qt::NoFocus);
+  mainButton_->setFocusPolicy(Qt::TabFocus);
   mainButton_->setMinimumHeight(34);
   // The prominent style: the accent colour, quieter while disabled.
   mainButton_->setStyleSheet(
       QStringLiteral("QPushButton { background: palette(highlight); border: none; border-radius: 6px; }"
                      "QPushButton:hover { background: palette(highlight); }"
                      "QPushButton:disabled { background: palette(mid); }"
+                     "QPushButton:focus { border: 2px solid palette(window-text); }"
                      "QLabel { color: palette(highlighted-text); }"));
   busy_ = new Spinner(12, mainButton_);
   mainLabel_ = new QLabel(mainButton_);
@@ -419,6 +430,8 @@ void ScreenshotPreview::fitMessageHeight() {
   const int margins = static_cast<int>(2 * message_->document()->documentMargin()) + 4;
   message_->setFixedHeight(shown * lineHeight + margins);
 }
+
+QKeySequence ScreenshotPreview::markupKey() { return QKeySequence(Qt::CTRL | Qt::Key_M); }
 
 bool ScreenshotPreview::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress || !isReturn(*static_cast<QKeyEvent*>(event))) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoroTask>
+#include <QKeySequence>
 #include <QTimer>
 #include <QWidget>
 
@@ -49,6 +50,8 @@ class ScreenshotPreview final : public QWidget {
   // The main action, as the button, Return in the message field and
   // Ctrl+Return anywhere in the window run it.
   void runMainAction();
+  // The key that opens the mark-up, as the Mark up button's tooltip names it.
+  static QKeySequence markupKey();
 
   QLineEdit* filenameField() const { return filename_; }
   QPlainTextEdit* messageField() const { return message_; }
