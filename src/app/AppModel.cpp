@@ -895,6 +895,11 @@ QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {
     if (!self) co_return;
     const CaptureRecord renamed = *stored(std::move(outcome));
     if (savedID_ == record.id) showStoredName(renamed, typed);
+    setStatus(QStringLiteral("Renamed to ") + text(renamed.filename));
+  } catch (const StoreError& failure) {
+    if (!self) co_return;
+    if (failure.kind() != StoreError::Kind::nameTaken) co_return presentError(failure);
+    setStatus(text(failure.what()));
   } catch (const std::exception& failure) {
     if (self) presentError(failure);
   }

@@ -241,6 +241,7 @@ class AppModel final : public QObject {
   // By value: the records the views hand in are the model's own, which
   // these replace.
   // The store's writes run on its worker, one at a time.
+  // A name another capture has is said in `status`; nothing is renamed.
   QCoro::Task<> rename(CaptureRecord record, QString name);
   QCoro::Task<> remove(CaptureRecord record);
   QCoro::Task<> deleteAll();

@@ -129,6 +129,13 @@ void WindowPresenter::hideMarkup() {
 void WindowPresenter::showHistory() {
   if (!historyWindow_) {
     historyWindow_ = makeWindow(std::make_unique<HistoryView>(model()), "Recent Captures", QSize(720, 520));
+    // As tall as its rows want, within the screen with room for a title bar.
+    if (QScreen* screen = screenUnderPointer()) {
+      const QRect area = screen->availableGeometry();
+      const int height = std::min(historyWindow_->sizeHint().height(), area.height() - 64);
+      historyWindow_->resize(historyWindow_->width(), std::max(height, historyWindow_->minimumHeight()));
+      centre(*historyWindow_);
+    }
   }
   bringForward(*historyWindow_);
 }
