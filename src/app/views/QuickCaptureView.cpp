@@ -184,6 +184,7 @@ void QuickCaptureView::render() {
   hint_->setToolTip(hint_->text() == text ? QString() : text);
   const bool refused = model_.clipboardState() == AppModel::ClipboardState::notCopied;
   look::setTextColor(*hint_, error || refused ? look::warning() : look::secondary(*this));
+  emit rendered();
 }
 
 // Once saved, the card names the file the capture was stored as.

@@ -65,6 +65,11 @@ class QuickCaptureView final : public QWidget {
   // or with its middle left out, so that the end (an error's cause) shows.
   static QString fitted(const QString& text, const QFontMetrics& metrics, int width, int lines);
 
+ signals:
+  // The card shows the model's state anew (a surface that only shows its
+  // pixels draws them again).
+  void rendered();
+
  protected:
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
