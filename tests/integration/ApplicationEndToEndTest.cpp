@@ -216,14 +216,15 @@ TEST_F(ApplicationEndToEndTest, SecretsInATerminalAreRedactedBeforeTheyArePasted
   ASSERT_EQ(key.size(), 1u) << "the key is not legible in the capture";
 
   // The card, shown before the search ended and kept by the pointer on it,
-  // names the secrets once it has.
+  // names the secrets once it has, under its paste hint.
   const Geometry at = server.geometry(*card);
   server.xdotool({"mousemove", std::to_string(at.x + 40), std::to_string(at.y + 50)});
   std::string read;
   EXPECT_TRUE(waitUntil(
       [&] {
         read = shownText(at);
-        return read.find("2 possible secrets") != std::string::npos;
+        return read.find("2 possible secrets") != std::string::npos &&
+               read.find("Ready in") != std::string::npos;
       },
       30s))
       << "the card does not warn of the secrets:\n"
