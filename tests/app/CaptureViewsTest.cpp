@@ -179,15 +179,11 @@ TEST_F(CaptureViewsTest, ErrorsShowInPlaceOfTheHints) {
   const QString error =
       "Could not write “" + QString(120, 'x') + "/Captures/capture.png”: No space left on device";
   const QFontMetrics metrics = card().hint()->fontMetrics();
-  const QString fitted = QuickCaptureView::fitted(error, metrics, 200, 2);
-  EXPECT_EQ(fitted, "Could not write … No space left on device");
+  EXPECT_EQ(QuickCaptureView::fitted(error, metrics, 200, 2), "Could not write … No space left on device");
   EXPECT_EQ(
       QuickCaptureView::fitted("4 possible secrets redacted · Ready in Konsole · Claude image paste: Ctrl+V",
                                metrics, 200, 2),
       "4 possible secrets redacted · … · Claude image paste: Ctrl+V");
-  EXPECT_TRUE(fitted.endsWith("No space left on device")) << fitted.toStdString();
-  EXPECT_LE(metrics.boundingRect(QRect(0, 0, 200, 10000), Qt::TextWordWrap, fitted).height(),
-            2 * metrics.lineSpacing());
   EXPECT_EQ(QuickCaptureView::fitted("Short.", metrics, 200, 2), "Short.");
   EXPECT_EQ(card().header()->text(), "Copied");
   EXPECT_TRUE(card().saveButton()->isEnabled());
