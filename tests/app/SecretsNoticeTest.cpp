@@ -14,6 +14,7 @@
 #include "app/markup/MarkupWindow.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
+#include "app/views/Symbols.h"
 #include "support/ModelHarness.h"
 
 namespace lumacap {
@@ -59,8 +60,17 @@ TEST_F(SecretsNoticeTest, FoundSecretsAreOfferedForRedactionInThePreviewAndOnThe
   EXPECT_EQ(model.secretsNotice(), "1 possible secret · Redact");
   ASSERT_TRUE(card());
   EXPECT_EQ(card()->secretsNotice()->text(), "1 possible secret · Redact");
+  // Under the paste hint, which stays whole (so would the longest one, after
+  // staging), above the buttons, in orange that reads at 4.5:1 on the card.
   EXPECT_FALSE(card()->secretsNotice()->isHidden());
-  EXPECT_TRUE(card()->hint()->isHidden());
+  EXPECT_EQ(card()->hint()->text(), model.pasteHint());
+  const QString staged = "Staged · its terminal is in front · Ctrl+Shift+V to paste";
+  EXPECT_EQ(QuickCaptureView::fitted(staged, card()->hint()->fontMetrics(), card()->hint()->width(), 2),
+            staged);
+  EXPECT_LT(card()->hint()->geometry().bottom(), card()->secretsNotice()->geometry().top());
+  EXPECT_LT(card()->secretsNotice()->geometry().bottom(), card()->editButton()->geometry().top());
+  const QColor orange = card()->secretsNotice()->palette().color(QPalette::ButtonText);
+  EXPECT_GE(look::contrast(orange, card()->palette().color(QPalette::Window)), 4.5);
 
   model.showPreview();
   ScreenshotPreview* preview = this->preview();

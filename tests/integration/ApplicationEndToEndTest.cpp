@@ -176,9 +176,28 @@ std::vector<QRect> wordsWith(const QImage& image, const std::string& needle) {
   return boxes;
 }
 
-// A made-up AWS key pair in a terminal: the preview offers to redact it,
-// Ctrl+Shift+X and Return black it out, and the clipboard and the saved file
-// hold the redacted image, every other pixel as it was.
+// The text shown in an area of the screen, read at three times the size,
+// coloured text on the window's grey made black on white.
+std::string shownText(const Geometry& area) {
+  QImage shown = QGuiApplication::primaryScreen()
+                     ->grabWindow(0, area.x, area.y, area.width, area.height)
+                     .toImage()
+                     .convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < shown.height(); ++y) {
+    for (int x = 0; x < shown.width(); ++x)
+      shown.setPixel(x, y, qGray(shown.pixel(x, y)) < 200 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+  }
+  std::string read;
+  for (const RecognizedLine& line : TesseractRecognizer::shared()->recognize(
+           shown.scaled(shown.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)))
+    read += line.text + "\n";
+  return read;
+}
+
+// A made-up AWS key pair in a terminal: the card already on screen and the
+// preview offer to redact it once the search ends, Ctrl+Shift+X and Return
+// black it out, and the clipboard and the saved file hold the redacted
+// image, every other pixel as it was.
 TEST_F(ApplicationEndToEndTest, SecretsInATerminalAreRedactedBeforeTheyArePasted) {
   auto& keys = server.start({"xterm", "-fa", "DejaVu Sans Mono", "-fs", "13", "-geometry", "70x5+40+420",
                              "-T", "keys", "-e", "sh", "-c",
@@ -196,8 +215,22 @@ TEST_F(ApplicationEndToEndTest, SecretsInATerminalAreRedactedBeforeTheyArePasted
   const std::vector<QRect> key = wordsWith(original, "AKIA");
   ASSERT_EQ(key.size(), 1u) << "the key is not legible in the capture";
 
-  // The preview, once recognition is over, names the secrets in its footer.
+  // The card, shown before the search ended and kept by the pointer on it,
+  // names the secrets once it has, under its paste hint.
   const Geometry at = server.geometry(*card);
+  server.xdotool({"mousemove", std::to_string(at.x + 40), std::to_string(at.y + 50)});
+  std::string read;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        read = shownText(at);
+        return read.find("2 possible secrets") != std::string::npos &&
+               read.find("Ready in") != std::string::npos;
+      },
+      30s))
+      << "the card does not warn of the secrets:\n"
+      << read;
+
+  // So does the preview, in its footer.
   server.click(at.x + 122, at.y + 77);  // Edit
   auto previews = [] {
     return test::runProcess({"xdotool", "search", "--onlyvisible", "--name", " — Lumacap$"});
@@ -206,25 +239,9 @@ TEST_F(ApplicationEndToEndTest, SecretsInATerminalAreRedactedBeforeTheyArePasted
   const unsigned long preview = std::stoul(previews().standardOutput);
   ASSERT_TRUE(waitUntil([&] { return server.activeWindow() == preview; }));
   const Geometry previewAt = server.geometry(preview);
-  std::string read;
   ASSERT_TRUE(waitUntil(
       [&] {
-        // Its footer's small print, read at three times the size.
-
-        QImage shown =
-            QGuiApplication::primaryScreen()
-                ->grabWindow(0, previewAt.x, previewAt.y + previewAt.height - 90, previewAt.width, 90)
-                .toImage()
-                .convertToFormat(QImage::Format_RGB32);
-        // Coloured text on the window's grey, made black on white.
-        for (int y = 0; y < shown.height(); ++y) {
-          for (int x = 0; x < shown.width(); ++x)
-            shown.setPixel(x, y, qGray(shown.pixel(x, y)) < 200 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
-        }
-        read.clear();
-        for (const RecognizedLine& line : TesseractRecognizer::shared()->recognize(
-                 shown.scaled(shown.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)))
-          read += line.text + "\n";
+        read = shownText({previewAt.x, previewAt.y + previewAt.height - 90, previewAt.width, 90});
         return read.find("2 possible secrets") != std::string::npos;
       },
       30s))

@@ -25,12 +25,9 @@ LayerShellCard::LayerShellCard(AppModel& model, std::unique_ptr<LayerShellSurfac
     view_.clickAt(at);
     qunsetenv("XDG_ACTIVATION_TOKEN");  // unused when the click opened nothing
   };
-  // After the view's own updates (connected first), the surface is drawn again.
-  for (auto signal :
-       {&AppModel::imageChanged, &AppModel::savedIDChanged, &AppModel::errorChanged,
-        &AppModel::pasteHintChanged, &AppModel::filenameChanged, &AppModel::clipboardStateChanged}) {
-    connect(&model_, signal, this, [this] { surface_->redraw(); });
-  }
+  // Whatever the view shows anew (the secrets the search found after the
+  // card came up included), the surface draws again.
+  connect(&view_, &QuickCaptureView::rendered, this, [this] { surface_->redraw(); });
 }
 
 LayerShellCard::~LayerShellCard() = default;

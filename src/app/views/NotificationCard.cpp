@@ -11,6 +11,7 @@ namespace {
 
 constexpr auto editKey = "edit";
 constexpr auto saveKey = "save";
+constexpr auto redactKey = "redact";
 
 }  // namespace
 
@@ -23,7 +24,7 @@ NotificationCard::NotificationCard(AppModel& model, std::unique_ptr<DesktopNotif
     showing_ = false;
   });
   for (auto signal : {&AppModel::savedIDChanged, &AppModel::errorChanged, &AppModel::pasteHintChanged,
-                      &AppModel::clipboardStateChanged}) {
+                      &AppModel::clipboardStateChanged, &AppModel::secretsChanged}) {
     connect(&model_, signal, this, [this] {
       if (shown()) notify();
     });
@@ -41,17 +42,21 @@ void NotificationCard::hide() {
 }
 
 // The server keeps it for the card's time; the model's own dismissal closes
-// it too, as the server may not honour the timeout.
+// it too, as the server may not honour the timeout. Possible secrets come
+// first (a banner may show only the first line), with a Redact action.
 void NotificationCard::notify() {
+  const QString secrets = model_.error() ? QString() : model_.secretsNotice();
+  const QString hint = QuickCaptureView::hintText(model_);
   DesktopNotification notification{
       .summary = QuickCaptureView::title(model_),
-      .body = QuickCaptureView::hintText(model_),
+      .body = secrets.isEmpty() ? hint : secrets + QLatin1Char('\n') + hint,
       .image = model_.image(),
       .actions = {{editKey, QStringLiteral("Edit")}},
       .timeout = std::chrono::seconds(7),
       .replaces = id_,
   };
   if (!model_.savedID()) notification.actions.emplace_back(saveKey, QStringLiteral("Save"));
+  if (!secrets.isEmpty()) notification.actions.emplace_back(redactKey, QStringLiteral("Redact"));
   showing_ = true;
   replacing_ = id_;
   const uint64_t request = ++request_;
@@ -75,6 +80,8 @@ void NotificationCard::invoked(uint32_t id, const QString& key) {
     model_.showPreview();
   } else if (key == saveKey) {
     model_.save();
+  } else if (key == redactKey) {
+    model_.redactSecrets();
   }
 }
 

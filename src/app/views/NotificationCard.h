@@ -12,9 +12,10 @@ class AppModel;
 class DesktopNotifications;
 
 // The card as a desktop notification, where no surface of ours may float
-// above the windows without taking the focus (GNOME): the card's title and
-// hint with the thumbnail, and its Edit and Save as actions. It goes when
-// the model dismisses the card, and follows the model while it is up.
+// above the windows without taking the focus (GNOME): the card's title, the
+// possible secrets it warns of and its hint with the thumbnail, and its Edit,
+// Save and Redact as actions. It goes when the model dismisses the card, and
+// follows the model while it is up (the notification is replaced, same id).
 class NotificationCard final : public QObject, public CaptureCard {
  public:
   NotificationCard(AppModel& model, std::unique_ptr<DesktopNotifications> notifications);

@@ -1,6 +1,9 @@
 #include "app/views/QuickCaptureView.h"
 
+#include <algorithm>
 #include <climits>
+#include <numeric>
+#include <vector>
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -49,7 +52,7 @@ QToolButton* makeSecretsNotice(AppModel& model, const QWidget& style) {
   notice->setFont(look::font(style, 11, QFont::Medium));
   notice->setToolTip(QStringLiteral("Black out what looks like keys, tokens and passwords (Ctrl+Shift+X)"));
   notice->setStyleSheet(QStringLiteral("QToolButton { padding: 0; border: none; }"));
-  look::setTextColor(*notice, look::warning());
+  look::setTextColor(*notice, look::warning({style.palette().color(QPalette::Window)}));
   notice->hide();
   QObject::connect(notice, &QToolButton::clicked, &model, &AppModel::redactSecrets);
   return notice;
@@ -87,6 +90,8 @@ void ImageTile::paintEvent(QPaintEvent*) {
 
 // Room for the title between its symbol and the dismiss button.
 constexpr int headerWidth = 150;
+// Lines of text under the title: the hint's, and the notice's when it shows.
+constexpr int textLines = 3;
 
 QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* parent)
     : QWidget(parent), model_(model), rounded_(rounded) {
@@ -113,11 +118,11 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   hint_ = new QLabel(this);
   hint_->setFont(look::font(*this, 11));
   hint_->setWordWrap(true);
-  hint_->setMaximumHeight(2 * hint_->fontMetrics().lineSpacing());
   hint_->setAlignment(Qt::AlignLeading | Qt::AlignTop);
 
   secretsNotice_ = makeSecretsNotice(model_, *this);
   secretsNotice_->setParent(this);
+  secretsNotice_->setFixedHeight(secretsNotice_->fontMetrics().lineSpacing());  // one line, as the hint's
 
   edit_ = textButton(QStringLiteral("Edit"), this);
   connect(edit_, &QToolButton::clicked, &model_, &AppModel::showPreview);
@@ -140,13 +145,14 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   buttonRow->addWidget(save_);
   buttonRow->addStretch();
   auto* details = new QVBoxLayout;
-  details->setSpacing(5);
+  details->setSpacing(3);
   details->addLayout(headerRow);
-  details->addWidget(hint_, 1);
-  details->addWidget(secretsNotice_, 1, Qt::AlignLeading | Qt::AlignTop);
+  details->addWidget(hint_);
+  details->addWidget(secretsNotice_, 0, Qt::AlignLeading | Qt::AlignTop);
+  details->addStretch(1);
   details->addLayout(buttonRow);
   auto* card = new QHBoxLayout(this);
-  card->setContentsMargins(14, 14, 14, 14);
+  card->setContentsMargins(14, 9, 14, 9);
   card->setSpacing(12);
   card->addWidget(thumbnail_, 0, Qt::AlignVCenter);
   card->addLayout(details, 1);
@@ -172,18 +178,31 @@ void QuickCaptureView::render() {
   save_->setText(saved ? QStringLiteral("Saved") : QStringLiteral("Save"));
   save_->setEnabled(!saved);
 
+  // The notice of possible secrets shows whole under the hint (an error
+  // instead of the hint takes its place); the hint gets the lines left, its
+  // whole phrases, and the full text in its tooltip.
   const auto& error = model_.error();
-  // The notice of possible secrets takes the hint's place; an error still shows.
-  const QString notice = model_.secretsNotice();
+  const QString notice = error ? QString() : model_.secretsNotice();
   secretsNotice_->setText(notice);
-  secretsNotice_->setVisible(!notice.isEmpty() && !error);
-  hint_->setVisible(notice.isEmpty() || error);
+  secretsNotice_->setVisible(!notice.isEmpty());
+  const int hintLines = notice.isEmpty() ? textLines : textLines - 1;
+  hint_->setFixedHeight(hintLines * hint_->fontMetrics().lineSpacing());
   const QString text = hintText(model_);
   if (layout()) layout()->activate();
-  hint_->setText(fitted(text, hint_->fontMetrics(), hint_->contentsRect().width(), 2));
+  hint_->setText(fitted(text, hint_->fontMetrics(), hint_->contentsRect().width(), hintLines));
   hint_->setToolTip(hint_->text() == text ? QString() : text);
+  // Orange text reads at 4.5:1 on the card, whatever shows through its translucency.
+  const QColor background = palette().color(QPalette::Window);
+  const QColor overBlack =
+      QColor::fromRgbF(background.redF() * 0.96f, background.greenF() * 0.96f, background.blueF() * 0.96f);
+  const QColor overWhite =
+      QColor::fromRgbF(background.redF() * 0.96f + 0.04f, background.greenF() * 0.96f + 0.04f,
+                       background.blueF() * 0.96f + 0.04f);
+  const QColor warning = rounded_ ? look::warning({overBlack, overWhite}) : look::warning({background});
+  look::setTextColor(*secretsNotice_, warning);
   const bool refused = model_.clipboardState() == AppModel::ClipboardState::notCopied;
-  look::setTextColor(*hint_, error || refused ? look::warning() : look::secondary(*this));
+  look::setTextColor(*hint_, error || refused ? warning : look::secondary(*this));
+  emit rendered();
 }
 
 // Once saved, the card names the file the capture was stored as.
@@ -212,17 +231,40 @@ QString QuickCaptureView::fitted(const QString& text, const QFontMetrics& metric
     return bounds.height() <= lines * metrics.lineSpacing() && bounds.width() <= width;
   };
   if (width <= 0 || fits(text)) return text;
-  // Errors end with their cause ("No space left on device"): the middle goes.
-  const auto cut = [&](qsizetype dropped) {
-    const qsizetype kept = text.size() - dropped;
-    return text.left(kept / 2).trimmed() + QStringLiteral(" … ") + text.right(kept - kept / 2).trimmed();
-  };
-  qsizetype enough = text.size(), tooFew = 0;
-  while (enough - tooFew > 1) {
-    const qsizetype dropped = (enough + tooFew) / 2;
-    (fits(cut(dropped)) ? enough : tooFew) = dropped;
+  // Whole phrases go first, from the one before the last backwards: the first
+  // (what happened) and the last (the key to press) stay.
+  const QString dot = QStringLiteral(" · ");
+  const QString gap = QStringLiteral("…");
+  const QStringList phrases = text.split(dot);
+  for (qsizetype dropped = 1; dropped < phrases.size(); ++dropped) {
+    const QString candidate =
+        (phrases.first(phrases.size() - 1 - dropped) << gap << phrases.last()).join(dot);
+    if (fits(candidate)) return candidate;
   }
-  return cut(enough);
+  // Then whole words, the widest first (a path in an error), each gone
+  // for "…": the words around them, an error's cause, stay.
+  const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+  std::vector<qsizetype> widest(static_cast<size_t>(words.size()));
+  std::iota(widest.begin(), widest.end(), 0);
+  std::stable_sort(widest.begin(), widest.end(), [&](qsizetype a, qsizetype b) {
+    return metrics.horizontalAdvance(words[a]) > metrics.horizontalAdvance(words[b]);
+  });
+  std::vector<bool> dropped(widest.size(), false);
+  QString candidate;
+  for (const qsizetype index : widest) {
+    dropped[static_cast<size_t>(index)] = true;
+    QStringList kept;
+    for (qsizetype word = 0; word < words.size(); ++word) {
+      if (!dropped[static_cast<size_t>(word)]) {
+        kept << words[word];
+      } else if (kept.isEmpty() || kept.last() != gap) {
+        kept << gap;
+      }
+    }
+    candidate = kept.join(QLatin1Char(' '));
+    if (fits(candidate)) break;
+  }
+  return candidate;
 }
 
 void QuickCaptureView::enterEvent(QEnterEvent* event) {

@@ -50,7 +50,7 @@ class QuickCaptureView final : public QWidget {
   QToolButton* dismissButton() const { return dismiss_; }
   QToolButton* editButton() const { return edit_; }
   QToolButton* saveButton() const { return save_; }
-  // In the hint's place while the capture may hold secrets.
+  // Under the hint while the capture may hold secrets.
   QToolButton* secretsNotice() const { return secretsNotice_; }
 
   // What the card says: its title (the file name once saved), and the
@@ -62,8 +62,16 @@ class QuickCaptureView final : public QWidget {
   bool clickAt(QPoint position);
 
   // `text` as it fits in `lines` word-wrapped lines of `width` pixels: whole,
-  // or with its middle left out, so that the end (an error's cause) shows.
+  // else without whole phrases (between " · ") from the one before the last
+  // backwards, so that the first and the last (the key to press) show, else
+  // without its widest words (a path in an error; its cause stays); "…" where
+  // text was left out. No word is ever cut.
   static QString fitted(const QString& text, const QFontMetrics& metrics, int width, int lines);
+
+ signals:
+  // The card shows the model's state anew (a surface that only shows its
+  // pixels draws them again).
+  void rendered();
 
  protected:
   void enterEvent(QEnterEvent* event) override;

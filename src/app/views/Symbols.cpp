@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
 
 namespace lumacap {
 namespace {
@@ -92,6 +93,38 @@ QColor secondary(const QWidget& widget) {
 }
 
 QColor warning() { return QColor(0xe6, 0x7e, 0x22); }
+
+double contrast(const QColor& a, const QColor& b) {
+  const auto luminance = [](const QColor& color) {
+    const auto linear = [](double channel) {
+      return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+  };
+  const double first = luminance(a), second = luminance(b);
+  return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+QColor warning(std::initializer_list<QColor> backgrounds) {
+  constexpr double enough = 4.5;
+  const QColor orange = warning();
+  const auto worst = [&](const QColor& color) {
+    double least = 21;
+    for (const QColor& background : backgrounds) least = std::min(least, contrast(color, background));
+    return least;
+  };
+  // Towards black on a light background, towards white on a dark one.
+  const QColor light = backgrounds.size() ? *backgrounds.begin() : QColor(Qt::white);
+  const QColor towards = contrast(light, Qt::black) >= contrast(light, Qt::white) ? Qt::black : Qt::white;
+  QColor color = orange;
+  for (int step = 1; step <= 50 && worst(color) < enough; ++step) {
+    const double share = step / 50.0;
+    color = QColor::fromRgbF(static_cast<float>(orange.redF() * (1 - share) + towards.redF() * share),
+                             static_cast<float>(orange.greenF() * (1 - share) + towards.greenF() * share),
+                             static_cast<float>(orange.blueF() * (1 - share) + towards.blueF() * share));
+  }
+  return color;
+}
 
 QFont font(const QWidget& widget, int pixels, QFont::Weight weight) {
   QFont font = widget.font();

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QIcon>
+#include <initializer_list>
 
 class QWidget;
 
@@ -37,6 +38,11 @@ QColor primary(const QWidget& widget, double opacity);
 // Secondary text: the text colour toned down.
 QColor secondary(const QWidget& widget);
 QColor warning();  // orange, for errors shown in place
+// The WCAG 2 contrast ratio of two opaque colours: 1 (none) to 21 (black on white).
+double contrast(const QColor& a, const QColor& b);
+// The warning orange, darkened (or, on a dark background, lightened) only as
+// far as it needs to read at 4.5:1 (WCAG AA) on every one of `backgrounds`.
+QColor warning(std::initializer_list<QColor> backgrounds);
 // A font of `pixels` height and `weight`, from the widget's own font.
 QFont font(const QWidget& widget, int pixels, QFont::Weight weight = QFont::Normal);
 void setTextColor(QWidget& widget, const QColor& color);
