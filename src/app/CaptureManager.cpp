@@ -167,24 +167,33 @@ CaptureManager::CaptureManager(ScreenSource& source, QObject* parent) : QObject(
 CaptureManager::~CaptureManager() = default;
 
 bool CaptureManager::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Hide && watched->isWidgetType() &&
-      static_cast<QWidget*>(watched)->isWindow()) {
-    lastHide_ = std::chrono::steady_clock::now();
+  const bool shown = event->type() == QEvent::Show;
+  // (The tray icon lives inside the tray host's window, which stays.)
+  if ((shown || event->type() == QEvent::Hide) && watched->isWidgetType() &&
+      static_cast<QWidget*>(watched)->isWindow() && !watched->inherits("QSystemTrayIconSys")) {
+    const auto id = static_cast<uint32_t>(static_cast<QWidget*>(watched)->internalWinId());
+    if (shown) {
+      hiddenSinceCapture_.erase(id);
+    } else {
+      lastHide_ = std::chrono::steady_clock::now();
+      if (id) hiddenSinceCapture_.insert(id);
+    }
   }
   return false;
 }
 
 QCoro::Task<std::unique_ptr<CaptureManager::HiddenWindows>> CaptureManager::hideOwnWindows() {
   auto hidden = std::make_unique<HiddenWindows>();
-  std::vector<uint32_t> nativeWindows;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (!isOwnScreenWindow(widget)) continue;
-    if (const WId id = widget->internalWinId()) nativeWindows.push_back(static_cast<uint32_t>(id));
     widget->hide();
     hidden->add(widget);
   }
-  // The server carries out the unmaps; the window manager then takes the
-  // frames down, which a slow one may not do in time.
+  // Those hidden here and those hidden before (by the window presenter, or
+  // just closed): the server carries out the unmaps; the window manager then
+  // takes the frames down, which a slow one may not do in time.
+  std::vector<uint32_t> nativeWindows(hiddenSinceCapture_.begin(), hiddenSinceCapture_.end());
+  hiddenSinceCapture_.clear();
   source_.synchronize();
   const QPointer<CaptureManager> alive(this);
   hidden->stillShowing = co_await answerOf(source_.stillShowing(std::move(nativeWindows)));

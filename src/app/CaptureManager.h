@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "app/RegionSelector.h"
@@ -78,6 +79,10 @@ class CaptureManager final : public QObject {
   ScreenSource& source_;
   std::unique_ptr<RegionSelector> overlay_;
   std::chrono::steady_clock::time_point lastHide_{};
+  // The native windows of ours hidden since the last capture, whoever hid
+  // them (the window presenter hides its windows before the capture starts):
+  // each capture waits until the server has taken them down.
+  std::set<uint32_t> hiddenSinceCapture_;
 };
 
 }  // namespace lumacap

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <csignal>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -369,10 +370,22 @@ TEST_F(ApplicationEndToEndTest, StartingAgainReachesTheRunningInstance) {
   const Geometry recentAt = server.geometry(server.windowsNamed("Recent Captures").front());
 
   // A desktop action of the launcher, for desktops that start it by command.
-  // Our windows leave the picture and come back where they were.
+  // Our windows leave the picture, also with the window manager too slow to
+  // take their frames down (paused), and come back where they were.
+  const int windowManager = server.windowManagerPid();
+  ::kill(windowManager, SIGSTOP);
   EXPECT_EQ(startAgain({"--action=capture-display"}).exitStatus, 0);
+  QImage captured;
+  EXPECT_TRUE(
+      waitUntil([&] { return !(captured = QImage::fromData(test::clipboard("image/png"))).isNull(); }));
+  ::kill(windowManager, SIGCONT);
   EXPECT_TRUE(server.waitForWindowNamed("Capture copied")) << "the display capture did not happen";
-  EXPECT_EQ(pngSize(test::clipboard("image/png")), QSize(1280, 800));
+  EXPECT_EQ(captured.size(), QSize(1280, 800));
+  EXPECT_EQ(captured.pixelColor(recentAt.x + recentAt.width / 2, recentAt.y + recentAt.height / 2),
+            QColor(Qt::black))
+      << "Recent Captures is in the capture";
+  const Geometry terminal = server.geometry(*terminalWindow);
+  EXPECT_NE(captured.pixelColor(terminal.x + 10, terminal.y + 10), QColor(Qt::black));
   ASSERT_TRUE(server.waitForWindowNamed("Recent Captures")) << "Recent Captures did not come back";
   const Geometry recentAfter = server.geometry(server.windowsNamed("Recent Captures").front());
   EXPECT_EQ(std::pair(recentAfter.x, recentAfter.y), std::pair(recentAt.x, recentAt.y));

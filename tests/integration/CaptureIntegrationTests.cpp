@@ -8,7 +8,6 @@
 #include <QWidget>
 #include <QWindow>
 #include <cmath>
-#include <csignal>
 
 #include "app/CaptureManager.h"
 #include "app/RegionSelector.h"
@@ -213,35 +212,6 @@ TEST_F(CaptureIntegration, DisplayCaptureShowsOtherWindowsButNeverOurs) {
   EXPECT_EQ(captured.image.pixelColor(centreX, centreY), xtermBackground);
   EXPECT_EQ(captured.application, "Terminal");
   EXPECT_TRUE(ours->isVisible());  // shown again afterwards
-}
-
-// With openbox paused, a hidden window's frame stays on the screen: its area
-// is left out (black) rather than captured.
-TEST_F(CaptureIntegration, OwnWindowsAreLeftOutWhileTheWindowManagerIsPaused) {
-  Xterm xterm(source, "Beside", "50x12+120+100");
-  QWidget ours;  // a managed window, in a frame of openbox's
-  QPalette palette = ours.palette();
-  palette.setColor(QPalette::Window, Qt::red);
-  ours.setPalette(palette);
-  ours.setAutoFillBackground(true);
-  ours.setGeometry(500, 300, 200, 150);
-  ours.show();
-  int x = 0, y = 0;
-  ASSERT_TRUE(processEventsUntil([&] {
-    x = std::lround(ours.geometry().center().x() * scale()),
-    y = std::lround(ours.geometry().center().y() * scale());
-    return screenPixels(source).pixelColor(x, y) == Qt::red;
-  }));
-
-  const int windowManager = sharedXServer().windowManagerPid();
-  ::kill(windowManager, SIGSTOP);
-  const ShareableContent shareable = content();
-  const CapturedImage captured =
-      awaitTask(manager.display(shareable, source.mainDisplayID(), std::nullopt, {}));
-  ::kill(windowManager, SIGCONT);
-  EXPECT_EQ(captured.image.pixelColor(x, y), QColor(Qt::black));
-  EXPECT_EQ(captured.image.pixelColor(xterm.geometry.x + 10, xterm.geometry.y + 10), xtermBackground);
-  EXPECT_TRUE(processEventsUntil([&] { return ours.isVisible(); }));
 }
 
 // The same pixels whether the server writes them into shared memory or sends

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "support/WaylandTest.h"
@@ -14,6 +15,7 @@ class WaylandApplicationTest : public WaylandTest {
  protected:
   void TearDown() override {
     if (application) application->stop();
+    if (other) other->stop();
   }
 
   // Lumacap, started as from a terminal where the user exported QT_QPA_PLATFORM=xcb for other
@@ -37,7 +39,7 @@ class WaylandApplicationTest : public WaylandTest {
     return found;
   }
 
-  std::unique_ptr<BackgroundProcess> application;
+  std::unique_ptr<BackgroundProcess> application, other;
 };
 
 std::string expectedChoice(Compositor compositor) {
@@ -69,9 +71,23 @@ TEST_P(WaylandApplicationTest, runsOnWaylandDespiteAnExportedXcbAndTakesAHandOff
   // With no tray on these desktops Lumacap says so in a window once it runs: a Wayland window, as
   // with no X11 display at all a Lumacap on xcb could show none.
   ASSERT_TRUE(waitUntil([&] { return lumacapWindows().size() == 1; }, 30s)) << log();
-  const auto handedOff = desktop().run({lumacapBinary(), "--action=settings"}, 20s);
-  EXPECT_EQ(handedOff.exitStatus, 0) << handedOff.standardError;
-  EXPECT_TRUE(waitUntil([&] { return lumacapWindows().size() == 2; }, 20s)) << log();
+  // A plain start from a shell, which has no activation token to hand over:
+  // Recent Captures (no capture in hand) in front with the keyboard, also
+  // when it is already open behind another window.
+  const auto recentFocused = [&] {
+    const auto windows = lumacapWindows();
+    return std::any_of(windows.begin(), windows.end(), [](const DesktopWindow& window) {
+      return window.focused && window.title == "Recent Captures";
+    });
+  };
+  for (int start = 0; start < 2; ++start) {
+    const auto handedOff = desktop().run({lumacapBinary()}, 20s);
+    EXPECT_EQ(handedOff.exitStatus, 0) << handedOff.standardError;
+    EXPECT_TRUE(waitUntil(recentFocused, 20s)) << "start " << start << "\n" << log();
+    other = desktop().spawn({LUMACAP_WAYLAND_WINDOW, "Other", "7", "400", "300"},
+                            {{"QT_QPA_PLATFORM", "wayland"}});
+    ASSERT_TRUE(waitUntil([&] { return !recentFocused(); }, 20s)) << "the other window took no focus";
+  }
   EXPECT_TRUE(application->running());
 }
 

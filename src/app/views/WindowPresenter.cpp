@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 #include "app/AppModel.h"
 #include "app/CaptureManager.h"
@@ -42,7 +43,19 @@ std::unique_ptr<Window> makeWindow(std::unique_ptr<Window> window, const char* t
   return window;
 }
 
+// A window that is already on the screen behind another application's is
+// mapped anew: desktops give the keyboard to a window that appears, while they
+// refuse to activate one that is open without a token of the user's input
+// (KWin, GNOME) or a time newer than the user's last (X11), which a start from
+// a shell cannot hand over. (One just shown again, not yet on the screen, is
+// left to appear.)
 void bringForward(QWidget& window) {
+  const QWindow* handle = window.windowHandle();
+  if (window.isVisible() && handle && handle->isExposed() && !window.isActiveWindow()) {
+    const QPoint position = window.pos();
+    window.hide();
+    window.move(position);
+  }
   window.show();
   window.raise();
   window.activateWindow();
