@@ -206,55 +206,6 @@ std::optional<std::string> hotKeyInForceText(HotKeyMechanism mechanism, const st
   return std::nullopt;
 }
 
-std::optional<std::vector<std::string>> parsedGSettingsStringList(const std::string& printed) {
-  std::string text = printed;
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-  if (text.rfind("@as ", 0) == 0) text.erase(0, 4);
-  if (text.size() < 2 || text.front() != '[' || text.back() != ']') return std::nullopt;
-  std::vector<std::string> items;
-  size_t at = 1;
-  const auto skipSpace = [&] {
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
-  };
-  skipSpace();
-  if (text[at] == ']') return at + 1 == text.size() ? std::optional(items) : std::nullopt;
-  for (;;) {
-    skipSpace();
-    if (at >= text.size() || (text[at] != '\'' && text[at] != '"')) return std::nullopt;
-    const char quote = text[at++];
-    std::string item;
-    while (at < text.size() && text[at] != quote) {
-      if (text[at] == '\\' && at + 1 < text.size()) ++at;
-      item += text[at++];
-    }
-    if (at >= text.size()) return std::nullopt;
-    ++at;
-    items.push_back(item);
-    skipSpace();
-    if (at < text.size() && text[at] == ',') {
-      ++at;
-      continue;
-    }
-    if (at + 1 == text.size() && text[at] == ']') return items;
-    return std::nullopt;
-  }
-}
-
-std::string gsettingsString(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "'";
-}
-
-std::string gsettingsStringList(const std::vector<std::string>& items) {
-  std::vector<std::string> quoted;
-  for (const std::string& item : items) quoted.push_back(gsettingsString(item));
-  return "[" + joined(quoted, ", ") + "]";
-}
-
 std::string gnomeManualSteps(const Shortcut& shortcut, const std::string& command) {
   return "Or add it yourself: open GNOME Settings → Keyboard → View and Customize Shortcuts → Custom "
          "Shortcuts, click +, name it “Lumacap capture”, enter the command “" +

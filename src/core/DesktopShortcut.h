@@ -57,16 +57,9 @@ std::optional<std::string> hotKeyInForceText(HotKeyMechanism mechanism, const st
                                              const std::optional<std::string>& assigned,
                                              std::optional<ConfiguredCompositor> compositor, bool bound);
 
-// GNOME's custom keybindings: the list of their settings paths, and the one Lumacap adds.
+// The settings path of the GNOME custom keybinding Lumacap adds (to the list custom-keybindings).
 constexpr const char* gnomeKeybindingPath =
     "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/lumacap/";
-// The paths from gsettings' printed form ("['/a/', '/b/']", "@as []"); nothing when it is not a
-// list of strings.
-std::optional<std::vector<std::string>> parsedGSettingsStringList(const std::string& printed);
-// The list in the form gsettings reads: "['/a/', '/b/']".
-std::string gsettingsStringList(const std::vector<std::string>& items);
-// A single string in the form gsettings reads: "'it'\''s'" becomes a quoted GVariant string.
-std::string gsettingsString(const std::string& text);
 // The manual steps for adding the binding in GNOME's Settings.
 std::string gnomeManualSteps(const Shortcut& shortcut, const std::string& command);
 

@@ -64,19 +64,6 @@ TEST(ConfiguredCompositor, followsTheDetectedDesktopThenTheCurrentDesktopNames) 
   EXPECT_EQ(configuredCompositor(Desktop::gnome, {"GNOME"}), std::nullopt);
 }
 
-TEST(GSettingsStringList, readsWhatGsettingsPrintsAndWritesWhatItReads) {
-  EXPECT_EQ(parsedGSettingsStringList("@as []\n"), std::vector<std::string>{});
-  EXPECT_EQ(parsedGSettingsStringList("['/a/', '/b/']\n"), (std::vector<std::string>{"/a/", "/b/"}));
-  EXPECT_EQ(parsedGSettingsStringList("[\"it's\"]"), std::vector<std::string>{"it's"});
-  EXPECT_EQ(parsedGSettingsStringList("['/a/'"), std::nullopt);
-  EXPECT_EQ(parsedGSettingsStringList("'/a/'"), std::nullopt);
-  EXPECT_EQ(parsedGSettingsStringList("['/a/' '/b/']"), std::nullopt);
-  const std::vector<std::string> list{"/a/", "it's \\ odd"};
-  EXPECT_EQ(gsettingsStringList(list), "['/a/', 'it\\'s \\\\ odd']");
-  EXPECT_EQ(parsedGSettingsStringList(gsettingsStringList(list)), list);
-  EXPECT_EQ(gsettingsStringList({}), "[]");
-}
-
 TEST(HotKeyInForceText, saysHowTheShortcutReachesLumacapAndWhatIsLeftToDo) {
   EXPECT_EQ(hotKeyInForceText(HotKeyMechanism::x11Grab, "Shift+Super+2", {}, {}, false), std::nullopt);
   EXPECT_EQ(hotKeyInForceText(HotKeyMechanism::portal, "Shift+Super+2", "Meta+@", {}, false),
