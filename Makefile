@@ -12,6 +12,15 @@ LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 .PHONY: run test bootstrap configure build install package bench fuzz sanitized clean format
 
+# What each job installs (scripts/bootstrap): `make run`, `make install` and
+# `make package` only what building and running Lumacap needs, and build
+# neither the tests nor the benchmarks; the test jobs add the test desktops,
+# terminals and tools.
+APP_ONLY = -DLUMACAP_TESTS=OFF -DLUMACAP_BENCH=OFF
+WITH_TESTS = -DLUMACAP_TESTS=ON -DLUMACAP_BENCH=ON
+
+run: JOB = run
+run: OPTIONS = $(APP_ONLY)
 run: build
 	$(BUILD)/bin/lumacap
 
@@ -29,18 +38,25 @@ test: build
 	JOBS=$(JOBS) scripts/run-sanitized-tests
 	scripts/run-fuzzers
 
+JOB ?= test
+OPTIONS ?= $(WITH_TESTS)
+
 bootstrap:
-	scripts/bootstrap
+	scripts/bootstrap $(JOB)
 
 configure: bootstrap
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(OPTIONS) $(LAUNCHER)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+install: JOB = run
+install: OPTIONS = $(APP_ONLY)
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+package: JOB = package
+package: OPTIONS = $(APP_ONLY)
 package: build
 	cmake --build $(BUILD) --target package
 
@@ -56,5 +72,5 @@ sanitized: bootstrap
 clean:
 	rm -rf $(BUILD) build-asan
 
-format:
+format: bootstrap
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

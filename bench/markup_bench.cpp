@@ -7,13 +7,22 @@
 //                       resolution, then cropped: what "Done" does
 //   BM_OpenMarkupWindow the window started on the capture, sized and placed,
 //                       shown and its first frame painted
+//   BM_UndoHistory/n    n annotations drawn one by one (each a step of undo),
+//                       then every step undone and redone: the memory the
+//                       model holds (resident set growth, MB) and the peak
+//                       resident set of the process (MB); run it alone
+//                       (--benchmark_filter=UndoHistory) for a clean peak
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QScreen>
 #include <QWindow>
+#include <array>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 #include "app/markup/MarkupModel.h"
 #include "app/markup/MarkupWindow.h"
@@ -79,6 +88,40 @@ void BM_OpenMarkupWindow(benchmark::State& state) {
   state.SetLabel(QStringLiteral("3024x1964 on %1x%2").arg(area.width()).arg(area.height()).toStdString());
 }
 BENCHMARK(BM_OpenMarkupWindow)->Unit(benchmark::kMillisecond);
+
+// Resident set size now, in MB.
+double residentMB() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20);
+}
+
+void BM_UndoHistory(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const std::array kinds{MarkupKind::arrow, MarkupKind::rectangle, MarkupKind::highlighter,
+                         MarkupKind::text,  MarkupKind::step,      MarkupKind::redact};
+  double held = 0;
+  for (auto _ : state) {
+    const double before = residentMB();
+    MarkupModel model(captureSize);
+    for (int index = 0; index < count; ++index) {
+      const QPointF at((index * 37) % 2800, (index * 53) % 1800);
+      const MarkupKind kind = kinds[static_cast<size_t>(index) % kinds.size()];
+      model.add({kind, at, at + QPointF(180, 90), Qt::red, 1,
+                 kind == MarkupKind::text ? QStringLiteral("label %1").arg(index) : QString()});
+    }
+    while (model.canUndo()) model.undo();
+    while (model.canRedo()) model.redo();
+    held = residentMB() - before;
+    benchmark::DoNotOptimize(model.items().data());
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["held_MB"] = held;
+  state.counters["peak_MB"] = static_cast<double>(usage.ru_maxrss) / 1024;
+}
+BENCHMARK(BM_UndoHistory)->Arg(4000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -55,7 +55,8 @@ void measure(Compositor compositor) {
   const auto environment = desktop->environment();
   std::unique_ptr<CompositorWindowList> list;
   if (compositor == Compositor::sway) {
-    list = std::make_unique<SwayWindowList>(environment.at("SWAYSOCK"));
+    list = std::make_unique<SwayWindowList>(environment.at("SWAYSOCK"), environment.at("XDG_RUNTIME_DIR"),
+                                            IpcBounds{.user = desktop->user()});
   } else {
     list = std::make_unique<KWinWindowScripts>(QDBusConnection::connectToBus(
         QString::fromStdString(environment.at("DBUS_SESSION_BUS_ADDRESS")), "lumacap-windows-bench"));

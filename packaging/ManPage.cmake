@@ -18,7 +18,8 @@ set(description_--action_ACTION
   "Starts the tray application, or asks the running one, to carry out ACTION,
 one of: @ACTIONS@. A running Lumacap takes the request over the session bus
 at once; desktop key bindings can run the same actions with
-gapplication action org.lumacap.Lumacap ACTION.")
+gapplication action org.lumacap.Lumacap ACTION. The name may also follow
+as the next argument: --action ACTION.")
 set(description_--version
   "Prints the version.")
 set(description_--help
@@ -40,12 +41,14 @@ execute_process(COMMAND "${LUMACAP}" --help
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${LUMACAP} --help failed (${status}): ${errors}")
 endif()
-if(NOT help MATCHES "^Lumacap: ([^\n]+)\\. Options: ([^\n]+)\nActions: ([^\n]+)\n$")
+if(NOT help MATCHES "^Usage: [^\n]+\nLumacap: ([^\n]+)\\.\n\nOptions:\n(.+)\n\nActions: ([^\n]+)\n$")
   message(FATAL_ERROR "unexpected help text: ${help}")
 endif()
 set(summary "${CMAKE_MATCH_1}")
-string(REPLACE ", " ";" options "${CMAKE_MATCH_2}")
 set(ACTIONS "${CMAKE_MATCH_3}")
+# One option a line, its name first: "  --name  what it does".
+string(REGEX MATCHALL "(^|\n)  --[^ ]+" options "${CMAKE_MATCH_2}")
+list(TRANSFORM options REPLACE "^\n?  " "")
 
 troff_escape("${summary}" MAN_SUMMARY)
 set(MAN_OPTIONS "")

@@ -1,12 +1,15 @@
 #include "app/AgentIntegration.h"
 
 #include <QCoroFuture>
+#include <QCoroSignal>
 #include <QDateTime>
+#include <QFutureWatcher>
 #include <QLocale>
 #include <QtConcurrent>
 #include <algorithm>
 #include <map>
 
+#include "core/AgentTranscript.h"
 #include "core/DataRoot.h"
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
@@ -16,6 +19,8 @@ namespace lumacap {
 namespace {
 
 constexpr size_t shortSessionIDLength = 6;
+// How long the workspace's fresh window list is awaited before its last one answers.
+constexpr auto windowListPatience = std::chrono::seconds(1);
 constexpr size_t longestWindowTitle = 40;
 
 std::string shortSessionID(const std::string& id) {
@@ -33,14 +38,21 @@ std::string elided(const std::string& text, size_t length) {
   return prefix + "…";
 }
 
-// "started 14:02" in local time, from the start time as the process lister
-// writes it ("Sat Dec  5 09:41:07 2026", UTC).
+// "started 14:02:31" in local time, from the start time as the process
+// lister writes it ("Sat Dec  5 09:41:07 2026", UTC).
 std::optional<std::string> startedLabel(const std::string& started) {
   const QDateTime parsed = QLocale::c().toDateTime(QString::fromStdString(started).simplified(),
                                                    QStringLiteral("ddd MMM d HH:mm:ss yyyy"));
   if (!parsed.isValid()) return std::nullopt;
   const QDateTime utc(parsed.date(), parsed.time(), Qt::UTC);
-  return "started " + utc.toLocalTime().toString(QStringLiteral("HH:mm")).toStdString();
+  return "started " + utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
+}
+
+// Awaits the workspace's fresh window list, for a moment at most.
+QCoro::Task<> awaitFreshWindows(Workspace& workspace) {
+  QFutureWatcher<void> listed;
+  listed.setFuture(workspace.refreshed());
+  if (!listed.isFinished()) co_await qCoro(&listed, &QFutureWatcher<void>::finished, windowListPatience);
 }
 
 // The title of the session's terminal window, when the platform knows it.
@@ -53,22 +65,34 @@ std::optional<std::string> terminalTitle(const AgentSession& session, Workspace&
 }
 
 // Sessions that would have the same title (two sessions in one folder) get
-// what tells them apart: their terminal window's title where it is their own,
-// else when they started. Claude Code keeps its task in the window title.
+// what a person tells them apart by: the last prompt typed in each, else
+// their terminal window's title (Claude Code gives every window the same
+// one), else when they started; what is shared by two of them says nothing
+// and is passed over. Failing all of those, the short session id.
 void distinguishNamesakes(std::vector<AgentDestination>& destinations, Workspace& workspace) {
   std::map<std::string, std::vector<AgentDestination*>> byTitle;
   for (AgentDestination& destination : destinations) byTitle[destination.title].push_back(&destination);
   for (auto& [title, namesakes] : byTitle) {
     if (namesakes.size() < 2) continue;
-    std::vector<std::optional<std::string>> windowTitles;
-    for (const AgentDestination* namesake : namesakes)
-      windowTitles.push_back(terminalTitle(*namesake->session, workspace));
+    using Labels = std::vector<std::optional<std::string>>;
+    std::vector<Labels> ways(3);
+    for (const AgentDestination* namesake : namesakes) {
+      const std::string& prompt = namesake->lastPrompt;
+      ways[0].push_back(prompt.empty() ? std::nullopt
+                                       : std::optional("“" + elided(prompt, longestWindowTitle) + "”"));
+      const std::optional<std::string> window = terminalTitle(*namesake->session, workspace);
+      ways[1].push_back(window ? std::optional(elided(*window, longestWindowTitle)) : std::nullopt);
+      ways[2].push_back(startedLabel(namesake->session->process.started));
+    }
     for (size_t i = 0; i < namesakes.size(); ++i) {
-      const std::optional<std::string>& own = windowTitles[i];
-      const bool ownTitle = own && std::count(windowTitles.begin(), windowTitles.end(), own) == 1;
-      const std::optional<std::string> which =
-          ownTitle ? elided(*own, longestWindowTitle) : startedLabel(namesakes[i]->session->process.started);
-      if (which) namesakes[i]->title += " · " + *which;
+      std::string which = shortSessionID(namesakes[i]->id);
+      for (const Labels& labels : ways) {
+        if (labels[i] && std::count(labels.begin(), labels.end(), labels[i]) == 1) {
+          which = *labels[i];
+          break;
+        }
+      }
+      namesakes[i]->title += " · " + which;
     }
   }
 }
@@ -117,7 +141,12 @@ std::vector<AgentDestination> ClaudeCodeIntegration::readDestinations(const std:
       SessionRepository(root).liveSessions([&processes](int32_t pid) { return processes.inspect(pid); });
   std::vector<AgentDestination> destinations;
   destinations.reserve(sessions.size());
-  for (const AgentSession& session : sessions) destinations.push_back(destination(session));
+  for (const AgentSession& session : sessions) {
+    destinations.push_back(destination(session));
+    if (session.transcriptPath) {
+      destinations.back().lastPrompt = AgentTranscript::lastPrompt(*session.transcriptPath).value_or("");
+    }
+  }
   return destinations;
 }
 
@@ -150,6 +179,7 @@ QCoro::Task<DeliveryReceipt> ClaudeCodeIntegration::stage(std::filesystem::path 
   if (!current || *current != session.process) throw IntegrationError(IntegrationError::Kind::sessionEnded);
 
   pasteboard_.setText(StagingText::make(file, prompt));
+  co_await awaitFreshWindows(workspace_);
   const bool activated = co_await activateHost(session);
   co_return DeliveryReceipt{"Staged", stagedMessage(activated, session.project()), activated};
 }

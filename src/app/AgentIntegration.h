@@ -23,6 +23,9 @@ struct AgentDestination {
   std::string title;   // first line of the destination menu
   std::string detail;  // second line: status, folder, short session id
   std::optional<AgentSession> session;
+  // The last prompt the user typed in the session, when its transcript says;
+  // tells apart sessions that would otherwise read alike.
+  std::string lastPrompt = {};
 
   // id "clipboard", title "Clipboard", no session; built once.
   static const AgentDestination& clipboard();

@@ -54,6 +54,11 @@ QFuture<bool> Clipboard::copyImage(Pasteboard& pasteboard, const QImage& image, 
   return pasteboard.setImage(image, std::move(png));
 }
 
+std::string PasteHint::afterMarkup(bool redacted) {
+  return redacted ? "Redacted copy on the clipboard · Ctrl+V to paste"
+                  : "Marked-up copy on the clipboard · Ctrl+V to paste";
+}
+
 bool PasteHint::isTerminal(const std::string& bundleIdentifier) {
   return std::find(terminals.begin(), terminals.end(), bundleIdentifier) != terminals.end();
 }

@@ -56,6 +56,8 @@ struct PasteHint {
   static std::string afterTextCopied(const std::optional<DesktopApplication>& returnApplication);
   // After a staging for a session: where its terminal is decides what is left to do.
   static std::string afterStaging(bool terminalBroughtForward);
+  // After a mark-up was applied: what the clipboard now holds.
+  static std::string afterMarkup(bool redacted);
   // Exact, case-sensitive match against the window classes of the common terminals.
   static bool isTerminal(const std::string& bundleIdentifier);
 };

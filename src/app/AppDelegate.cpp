@@ -35,7 +35,10 @@ QString trayToolTip(const DesktopLimits& limits, const DesktopHotKey* desktopHot
 AppDelegate::AppDelegate(AppModel& model, HotKeyManager& hotKey, QObject* parent)
     : QObject(parent), model_(model), hotKey_(hotKey) {}
 
-AppDelegate::~AppDelegate() { hotKey_.setAction({}); }
+AppDelegate::~AppDelegate() {
+  hotKey_.setAction({});
+  hotKey_.setLateFailureAction({});
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
   statusItem_.setIcon(symbolIcon(Symbol::viewfinder, Qt::black));
@@ -60,6 +63,10 @@ void AppDelegate::applicationDidFinishLaunching() {
   const std::optional<QString> startupError = model_.error();
   hotKey_.setAction([model = QPointer<AppModel>(&model_)] {
     if (model) model->capture(CaptureMode::region);
+  });
+  // Where the desktop answers later (the portal), its refusal or silence is told when it comes.
+  hotKey_.setLateFailureAction([model = QPointer<AppModel>(&model_)](const ShortcutError& failure) {
+    if (model) model->presentError(failure);
   });
   registerStoredShortcut();
   installShortcutChange();

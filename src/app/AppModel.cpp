@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroSignal>
+#include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <variant>
@@ -31,9 +32,18 @@ constexpr auto historyUnreadable =
 // focus, can put it there.
 constexpr auto notCopiedStatus = "Image not copied · use Copy Image in the preview";
 constexpr auto copyRefusedStatus = "Image not copied · the desktop kept it off the clipboard";
+constexpr auto copiedStatus = "Image copied to clipboard";
+// What the clipboard holds after "Revert to original".
+constexpr auto originalCopiedStatus = "Original copied · without your mark-up";
+constexpr auto unredactedCopiedStatus = "Original copied · what you redacted shows again";
+constexpr auto textCopiedStatus = "Text copied";
+constexpr auto redactedTextCopiedStatus = "Text copied · redacted parts read [redacted]";
 
 constexpr double minimumChoosableSize = 60;
 constexpr auto recognizerIdleDelay = std::chrono::seconds(5);
+// How long a capture waits for the desktop's fresh window list (to know which application to return
+// to) before it goes on with the list it has.
+constexpr auto workspacePatience = std::chrono::milliseconds(1000);
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
@@ -211,15 +221,23 @@ void AppModel::setTrayAvailable(bool available) {
 QCoro::Task<> AppModel::capture(CaptureMode mode) {
   if (busy_) co_return;
   const BusyScope busy(*this);
+  const QPointer<AppModel> self(this);
   setError(std::nullopt);
 
+  {
+    QFutureWatcher<void> listed;
+    listed.setFuture(services_.workspace.refreshed());
+    if (!listed.isFinished()) co_await qCoro(&listed, &QFutureWatcher<void>::finished, workspacePatience);
+  }
+  if (!self) co_return;
   std::optional<DesktopApplication> returnApplication = services_.workspace.frontmostApplication();
   if (returnApplication &&
       returnApplication->pid == static_cast<int32_t>(QCoreApplication::applicationPid())) {
     returnApplication = lastExternalApplication_;
   }
   captureReturnApplication_ = returnApplication;
-  captureDisplayID_ = services_.captureManager.pointerDisplay();
+  captureDisplayID_ = co_await services_.captureManager.pointerDisplay();
+  if (!self) co_return;
 
   // The window chooser takes its picture later, once a window is chosen.
   if (mode != CaptureMode::window) {
@@ -337,10 +355,11 @@ void AppModel::accept(CapturedImage captured) {
   if (services_.settings.lookForSecrets() && services_.settings.redactSecretsBeforeCopying()) {
     clipboardHeld_ = true;
   } else {
-    copyCaptureInHand(QStringLiteral("Image copied to clipboard"), QString::fromUtf8(notCopiedStatus));
+    copyCaptureInHand(QString::fromUtf8(copiedStatus), QString::fromUtf8(notCopiedStatus));
   }
 
-  const QString initialName = text(FilenameGenerator().filename({}, origin_, std::nullopt, captureDate_));
+  const QString initialName =
+      text(FilenameGenerator().filename({}, captured.nameFallback, captured.windowTitle, captureDate_));
   setFilename(initialName);
   setNaming(true);
   updateImagePasteHint();
@@ -353,7 +372,8 @@ void AppModel::accept(CapturedImage captured) {
     if (!focusedOurs) returnFocus();
     showQuickCapture();
   }
-  suggestName(image_, origin_, std::move(captured.windowTitle), token, initialName, captureDate_);
+  suggestName(image_, std::move(captured.nameFallback), std::move(captured.windowTitle), token, initialName,
+              captureDate_);
 }
 
 QCoro::Task<> AppModel::suggestName(QImage image, std::optional<std::string> application,
@@ -369,7 +389,7 @@ QCoro::Task<> AppModel::suggestName(QImage image, std::optional<std::string> app
   // capture: its name is not ours to touch, and neither is `naming`.
   if (generation_ != token) co_return;
   if (filename_ == initialName && !savedID_) setFilename(text(recognition.name));
-  setRecognition(std::move(recognition.secrets), text(recognition.text));
+  setRecognition(std::move(recognition.secrets), std::move(recognition.lines));
   if (clipboardHeld_) redactBeforeCopying();
   setNaming(false);
 }
@@ -459,25 +479,32 @@ void AppModel::openMarkup(std::vector<Rect> redactions) {
   services_.windows.showMarkup(redactions);
 }
 
-void AppModel::applyMarkup(QImage flattened) {
+void AppModel::applyMarkup(QImage flattened, const MarkupModel& markup) {
   if (image_.isNull() || flattened.isNull()) return;
+  markUp(std::move(flattened), markup);
+  setPasteHint(text(PasteHint::afterMarkup(cover_.redacts())));
+  if (!services_.windows.previewShown()) showQuickCapture();
+}
+
+// What the mark-up blacked out or cropped away is gone from the text and
+// the secrets too.
+void AppModel::markUp(QImage flattened, const MarkupModel& markup) {
   const bool first = original_.isNull();
   if (first) {
     original_ = image_;
     originalPng_ = png_;
   }
+  const auto rect = [](const QRect& area) {
+    return Rect{double(area.x()), double(area.y()), double(area.width()), double(area.height())};
+  };
+  for (const QRect& area : markup.redactedAreas()) cover_.redact(rect(area));
+  if (const QRect kept = markup.cropArea(); kept != QRect(QPoint(0, 0), markup.imageSize()))
+    cover_.crop(rect(kept));
   QFuture<QByteArray> png = encodePNGInBackground(flattened);
   reportFailedEncoding(png, generation_);
   replaceImageInHand(std::move(flattened), std::move(png));
-  if (first) {
-    emit markedUpChanged();
-    emit secretsChanged();
-  }
-}
-
-const std::vector<SecretFinding>& AppModel::secrets() const {
-  static const std::vector<SecretFinding> none;
-  return markedUp() ? none : secrets_;
+  readThroughCover();
+  if (first) emit markedUpChanged();
 }
 
 QString AppModel::secretsNotice() const {
@@ -506,7 +533,7 @@ void AppModel::redactBeforeCopying() {
     }
     const size_t count = secrets_.size();
     clipboardHeld_ = false;  // applying offers the redacted image
-    applyMarkup(redaction.flattened(image_));
+    markUp(redaction.flattened(image_), redaction);
     setPasteHint((count == 1 ? QStringLiteral("1 possible secret redacted · ")
                              : QStringLiteral("%1 possible secrets redacted · ").arg(count)) +
                  text(PasteHint::make(captureReturnApplication_)));
@@ -522,42 +549,54 @@ void AppModel::redactBeforeCopying() {
 void AppModel::releaseClipboard(bool copy) {
   const bool held = std::exchange(clipboardHeld_, false);
   if (!copy) markupAsked_ = false;
-  if (held && copy)
-    copyCaptureInHand(QStringLiteral("Image copied to clipboard"), QString::fromUtf8(notCopiedStatus));
+  if (held && copy) copyCaptureInHand(QString::fromUtf8(copiedStatus), QString::fromUtf8(notCopiedStatus));
   emit clipboardReleased();
 }
 
-void AppModel::setRecognition(std::vector<SecretFinding> secrets, QString text) {
+void AppModel::setRecognition(std::vector<SecretFinding> findings, std::vector<ReadLine> lines) {
+  findings_ = std::move(findings);
+  readLines_ = std::move(lines);
+  readThroughCover();
+}
+
+void AppModel::readThroughCover() {
+  std::vector<SecretFinding> secrets = cover_.shown(findings_, readLines_);
   if (secrets_ != secrets) {
     secrets_ = std::move(secrets);
     emit secretsChanged();
   }
-  if (recognizedText_ != text) {
-    recognizedText_ = std::move(text);
+  QString recognized = text(cover_.text(readLines_));
+  if (recognizedText_ != recognized) {
+    recognizedText_ = std::move(recognized);
     emit recognizedTextChanged();
   }
 }
 
 void AppModel::revertToOriginal() {
   if (original_.isNull()) return;
+  const bool redacted = cover_.redacts();
   QImage original = std::exchange(original_, {});
-  replaceImageInHand(std::move(original), std::exchange(originalPng_, {}));
+  cover_ = {};
+  replaceImageInHand(std::move(original), std::exchange(originalPng_, {}),
+                     QString::fromUtf8(redacted ? unredactedCopiedStatus : originalCopiedStatus));
+  readThroughCover();
   emit markedUpChanged();
-  emit secretsChanged();
 }
 
 // The same capture with another image: its name, message and generation stay.
-void AppModel::replaceImageInHand(QImage image, QFuture<QByteArray> png) {
+void AppModel::replaceImageInHand(QImage image, QFuture<QByteArray> png, QString copied) {
   png_ = std::move(png);
   setImage(std::move(image));
   setSavedID(std::nullopt);
   setNote({});
-  if (!clipboardHeld_)
-    copyCaptureInHand(QStringLiteral("Image copied to clipboard"), QString::fromUtf8(notCopiedStatus));
+  if (clipboardHeld_) return;
+  copyCaptureInHand(copied.isEmpty() ? QString::fromUtf8(copiedStatus) : std::move(copied),
+                    QString::fromUtf8(notCopiedStatus));
 }
 
 void AppModel::forgetOriginal() {
   services_.windows.hideMarkup();
+  cover_ = {};
   if (original_.isNull()) return;
   original_ = {};
   originalPng_ = {};
@@ -696,7 +735,7 @@ void AppModel::copyImage() {
 void AppModel::copyText() {
   if (recognizedText_.isEmpty()) return;
   services_.pasteboard.setText(recognizedText_.toStdString());
-  setStatus(QStringLiteral("Text copied"));
+  setStatus(QString::fromUtf8(cover_.redacts() ? redactedTextCopiedStatus : textCopiedStatus));
   setError(std::nullopt);
 }
 
@@ -812,8 +851,9 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   if (!store_) co_return;
   const QPointer<AppModel> self(this);
   captureReturnApplication_ = lastExternalApplication_;
-  captureDisplayID_ = services_.captureManager.pointerDisplay();
   const QUuid token = generation_;
+  captureDisplayID_ = co_await services_.captureManager.pointerDisplay();
+  if (!self || generation_ != token) co_return;
 
   const LoadedCapture loaded = co_await CaptureFileReader::load(store_->url(record));
   if (!self || generation_ != token) co_return;  // a capture or a discard came first

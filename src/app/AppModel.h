@@ -26,6 +26,7 @@
 #include "core/ScreenshotStore.h"
 #include "core/SecretDetector.h"
 #include "core/Shortcut.h"
+#include "core/TextCover.h"
 #include "platform/ScreenSource.h"
 #include "platform/Workspace.h"
 
@@ -36,6 +37,7 @@ class AgentSessionRegistry;
 class CaptureManager;
 class DesktopHotKey;
 class FileBrowser;
+class MarkupModel;
 class OCRService;
 class Pasteboard;
 class SettingsManager;
@@ -150,14 +152,18 @@ class AppModel final : public QObject {
   // (never in the history) until the capture leaves.
   bool markedUp() const { return !original_.isNull(); }
 
-  // The possible secrets recognition found in the capture in hand (in its
-  // pixels), while it is not marked up; empty otherwise.
-  const std::vector<SecretFinding>& secrets() const;
+  // The possible secrets recognition found in the capture in hand that its
+  // image still shows (a mark-up may black them out or crop them away), in
+  // the image's pixels.
+  const std::vector<SecretFinding>& secrets() const { return secrets_; }
   // "2 possible secrets · Redact" while there are any; empty otherwise.
   QString secretsNotice() const;
-  // The text recognised in the capture in hand; empty until recognition
-  // ends. Kept in memory only, never stored.
+  // The text recognised in the capture in hand as its image shows it: what
+  // a mark-up redacted reads "[redacted]", what it cropped away is left out.
+  // Empty until recognition ends. Kept in memory only, never stored.
   const QString& recognizedText() const { return recognizedText_; }
+  // The mark-up of the capture in hand blacked something out.
+  bool redacted() const { return cover_.redacts(); }
 
   // Collaborators the views use.
   ScreenshotStore* store() const { return store_.get(); }
@@ -200,12 +206,14 @@ class AppModel final : public QObject {
   // Mark-up. Opens the mark-up window on the capture in hand, with these
   // boxes (in the image's pixels) already added as redactions.
   void openMarkup(std::vector<Rect> redactions = {});
-  // The flattened image replaces the capture in hand: the clipboard is
-  // offered its PNG at once, and saving, staging and export write it. The
+  // The image `markup` flattened replaces the capture in hand: the clipboard
+  // is offered its PNG at once, and saving, staging and export write it. The
   // record a save made before holds the image it was saved with, so the next
-  // save makes a new one.
-  void applyMarkup(QImage flattened);
-  // The capture in hand is the image it was before its first mark-up.
+  // save makes a new one. Without the preview, the card comes back to say
+  // what the clipboard holds.
+  void applyMarkup(QImage flattened, const MarkupModel& markup);
+  // The capture in hand is the image it was before its first mark-up, and
+  // the clipboard holds it; `status` says so.
   void revertToOriginal();
   // Opens the mark-up window with a redaction over each possible secret,
   // with a small margin, for the user to check and apply.
@@ -223,7 +231,7 @@ class AppModel final : public QObject {
   QCoro::Task<> exportCapture();
   void copyImage();
   void copyImageAndReturn();
-  // Puts the recognised text on the clipboard.
+  // Puts the recognised text on the clipboard (as `recognizedText` has it).
   void copyText();
   QCoro::Task<> send();
 
@@ -293,7 +301,8 @@ class AppModel final : public QObject {
   std::optional<CaptureRecord> stored(StoreWorker::Outcome outcome);
 
   void setImage(QImage image);
-  void replaceImageInHand(QImage image, QFuture<QByteArray> png);
+  // `copiedStatus` is what `status` says once the clipboard holds the image.
+  void replaceImageInHand(QImage image, QFuture<QByteArray> png, QString copiedStatus = {});
   void forgetOriginal();
   void setBusy(bool busy);
   void setNaming(bool naming);
@@ -302,7 +311,9 @@ class AppModel final : public QObject {
   void setSavedID(std::optional<std::string> id);
   void setPasteHint(const QString& hint);
   void setNote(const QString& note);
-  void setRecognition(std::vector<SecretFinding> secrets, QString text);
+  void setRecognition(std::vector<SecretFinding> findings, std::vector<ReadLine> lines);
+  void readThroughCover();
+  void markUp(QImage flattened, const MarkupModel& markup);
   void releaseClipboard(bool copy);
   void redactBeforeCopying();
   void setClipboardState(ClipboardState state);
@@ -334,7 +345,11 @@ class AppModel final : public QObject {
   // for secrets has ended (and redacted what it found).
   bool clipboardHeld_ = false;
   bool markupAsked_ = false;  // the mark-up window was asked for meanwhile
-  // What recognition found in the capture in hand (before any mark-up).
+  // What recognition found in the capture in hand (before any mark-up), what
+  // its mark-up hides of it, and what is left seen through that.
+  std::vector<SecretFinding> findings_;
+  std::vector<ReadLine> readLines_;
+  TextCover cover_;
   std::vector<SecretFinding> secrets_;
   QString recognizedText_;
   // The capture in hand before it was marked up, and its PNG.

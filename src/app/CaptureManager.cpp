@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QCoroFuture>
+#include <QCoroSignal>
 #include <QCoroTimer>
 #include <QCursor>
 #include <QException>
+#include <QFutureWatcher>
 #include <QPainter>
 #include <QPromise>
 #include <QScreen>
@@ -16,6 +18,8 @@ namespace {
 
 // How long a compositor may take to take an unmapped window off the screen.
 constexpr auto compositorDelay = std::chrono::milliseconds(50);
+// How long the desktop may take to say which display is the user's current one.
+constexpr auto activeDisplayPatience = std::chrono::milliseconds(500);
 
 // Awaits a platform answer; its error reaches the caller unchanged (the
 // worker thread wraps errors that are not Qt exceptions).
@@ -108,6 +112,30 @@ QImage spanningImage(const ShareableContent& content, const ShareableDisplay& an
   return image;
 }
 
+Rect wholeOf(const ShareableDisplay& display) {
+  return Rect{0, 0, display.frame.width, display.frame.height};
+}
+
+Rect inGlobalPoints(const ShareableDisplay& display, const Rect& rect) {
+  return Rect{display.frame.x + rect.x, display.frame.y + rect.y, rect.width, rect.height};
+}
+
+// A capture most of which one window fills is named after that window, like
+// a capture of the window; one of the desktop, or of several windows, is not
+// named after the application that happened to have the keyboard.
+void nameAfterTheWindowFillingIt(CapturedImage& captured, const ShareableContent& content, const Rect& area) {
+  const double whole = area.width * area.height;
+  const int64_t ownPid = QCoreApplication::applicationPid();
+  for (const ShareableWindow& window : content.windows) {  // front-most first
+    if (window.layer != 0 || (window.owningApplication && window.owningApplication->pid == ownPid)) continue;
+    const Rect shown = window.frame.intersected(area);
+    if (whole <= 0 || shown.width * shown.height <= whole / 2) continue;
+    captured.windowTitle = window.title;
+    if (window.owningApplication) captured.nameFallback = window.owningApplication->applicationName;
+    return;
+  }
+}
+
 bool isOwnScreenWindow(const QWidget* widget) {
   // The tray icon lives inside the tray host's window, not on its own.
   return widget->isWindow() && widget->isVisible() && !widget->inherits("QSystemTrayIconSys");
@@ -186,7 +214,10 @@ QCoro::Task<CapturedImage> CaptureManager::display(ShareableContent content, uin
   const auto hidden = co_await hideOwnWindows();
   QImage image = co_await answerOf(source_.displayImage(display, target.source));
   leaveOut(image, originOf(display, target.source), hidden->stillShowing);
-  co_return CapturedImage{fitted(std::move(image), target.output), std::move(application), std::nullopt};
+  CapturedImage captured{fitted(std::move(image), target.output), std::move(application)};
+  nameAfterTheWindowFillingIt(captured, content, inGlobalPoints(display, rect ? *rect : wholeOf(display)));
+  if (!rect && !captured.nameFallback) captured.nameFallback = "display";
+  co_return captured;
 }
 
 QCoro::Task<CapturedImage> CaptureManager::window(ShareableWindow window) {
@@ -197,7 +228,8 @@ QCoro::Task<CapturedImage> CaptureManager::window(ShareableWindow window) {
   QImage image = co_await answerOf(source_.windowImage(window));
   std::optional<std::string> application;
   if (window.owningApplication) application = window.owningApplication->applicationName;
-  co_return CapturedImage{fitted(std::move(image), output), std::move(application), std::move(window.title)};
+  co_return CapturedImage{fitted(std::move(image), output), application, std::move(window.title),
+                          application};
 }
 
 QCoro::Task<std::optional<CapturedImage>> CaptureManager::windowChosenByDesktop() {
@@ -243,14 +275,17 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
   if (!alive || !selection) co_return std::nullopt;  // cancelled, or the manager went away
 
   const ShareableDisplay display = displayWithID(content, selection->displayID);
+  CapturedImage captured{{}, std::move(application)};
+  nameAfterTheWindowFillingIt(captured, content, inGlobalPoints(display, selection->rect));
   if (!insideDisplay(display, selection->rect)) {
-    co_return CapturedImage{spanningImage(content, display, selection->rect, frozen), std::move(application),
-                            std::nullopt};
+    captured.image = spanningImage(content, display, selection->rect, frozen);
+    co_return captured;
   }
   const DisplayTarget target = targetIn(display, selection->rect);
   QImage image = cropped(frozen[selection->displayID], target.source);
   if (image.isNull()) image = co_await answerOf(source_.displayImage(display, target.source));
-  co_return CapturedImage{fitted(std::move(image), target.output), std::move(application), std::nullopt};
+  captured.image = fitted(std::move(image), target.output);
+  co_return captured;
 }
 
 QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::vector<OverlayScreen> screens) {
@@ -269,7 +304,10 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
   RegionSelector* mine = selector.get();
   // An earlier overlay that is still up is cancelled, so its capture ends.
   overlay_ = std::move(selector);
-  mine->show(screens, pointerDisplay());
+  const QPointer<CaptureManager> shown(this);
+  const uint32_t current = co_await pointerDisplay();
+  if (!shown || overlay_.get() != mine) co_return std::nullopt;  // cancelled meanwhile
+  mine->show(screens, current);
   // Where the desktop gives a new window no keyboard by itself, Escape
   // would not reach the overlay until a click.
   if (SelectionWindow* key = mine->keyWindow(); key && key->windowHandle()) {
@@ -288,8 +326,20 @@ QScreen* CaptureManager::screen(uint32_t displayID) const {
   return nullptr;
 }
 
-uint32_t CaptureManager::pointerDisplay() const {
-  if (const std::optional<uint32_t> active = source_.activeDisplay()) return *active;
+QCoro::Task<uint32_t> CaptureManager::pointerDisplay() const {
+  QFuture<std::optional<uint32_t>> active = source_.activeDisplay();
+  if (!active.isFinished()) {
+    QFutureWatcher<std::optional<uint32_t>> watcher;
+    watcher.setFuture(active);
+    co_await qCoro(&watcher, &QFutureWatcher<std::optional<uint32_t>>::finished, activeDisplayPatience);
+  }
+  std::optional<uint32_t> desktops;
+  if (active.isFinished() && active.resultCount() > 0) desktops = active.result();
+  if (desktops) co_return *desktops;
+  co_return displayUnderPointer();
+}
+
+uint32_t CaptureManager::displayUnderPointer() const {
   const QList<QScreen*> screens = QGuiApplication::screens();
   std::vector<Rect> frames;
   for (const QScreen* screen : screens) {

@@ -17,9 +17,13 @@ namespace lumacap {
 
 // The result of a successful capture.
 struct CapturedImage {
-  QImage image;  // at the display's pixel density
-  std::optional<std::string> application;
-  std::optional<std::string> windowTitle;  // window captures only
+  QImage image;                            // at the display's pixel density
+  std::optional<std::string> application;  // the application the user was in
+  // The window the capture shows: the captured one, or the one that fills most
+  // of a region or a display; and what a name falls back on when no text is
+  // recognised (that window's application, else "display" for a display).
+  std::optional<std::string> windowTitle = {};
+  std::optional<std::string> nameFallback = {};
 };
 
 // Turns a capture request into one still image of the screen. The program's
@@ -52,7 +56,8 @@ class CaptureManager final : public QObject {
 
   // The display number of the screen the user is on: the one the desktop
   // calls active where it says, else the one under the mouse pointer.
-  uint32_t pointerDisplay() const;
+  // The desktop's answer is awaited for a moment at most.
+  QCoro::Task<uint32_t> pointerDisplay() const;
   uint32_t mainDisplayID() const { return source_.mainDisplayID(); }
   bool isCompositing() const { return source_.isCompositing(); }
   // The screen with this display number, if one is connected.
@@ -67,6 +72,7 @@ class CaptureManager final : public QObject {
  private:
   class HiddenWindows;
   QCoro::Task<std::unique_ptr<HiddenWindows>> hideOwnWindows();
+  uint32_t displayUnderPointer() const;
   QCoro::Task<std::optional<RegionSelection>> selectRegion(std::vector<OverlayScreen> screens);
 
   ScreenSource& source_;

@@ -39,11 +39,18 @@ CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
   if (contains(arguments, "--help")) return {.role = Role::help, .action = {}, .error = {}};
   if (contains(arguments, "--version")) return {.role = Role::version, .action = {}, .error = {}};
   CommandLine line;
-  for (const std::string_view argument : arguments) {
-    if (!argument.starts_with(actionPrefix)) {
-      return invalid("Lumacap: unknown option “" + std::string(argument) + "”");
+  for (auto argument = arguments.begin(); argument != arguments.end(); ++argument) {
+    std::string_view name;
+    if (argument->starts_with(actionPrefix)) {
+      name = argument->substr(actionPrefix.size());
+    } else if (*argument == actionPrefix.substr(0, actionPrefix.size() - 1)) {
+      // `--action NAME`, as most programs take an option's value.
+      if (std::next(argument) == arguments.end())
+        return invalid("Lumacap: “--action” needs the name of an action");
+      name = *++argument;
+    } else {
+      return invalid("Lumacap: unknown option “" + std::string(*argument) + "”");
     }
-    const std::string_view name = argument.substr(actionPrefix.size());
     if (!isAction(name)) return invalid("Lumacap: unknown action “" + std::string(name) + "”");
     if (!line.action.empty() && line.action != name) {
       return invalid("Lumacap: only one action at a time (“" + line.action + "” and “" + std::string(name) +
@@ -54,15 +61,26 @@ CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
   return line;
 }
 
-std::string CommandLine::usage() {
-  std::string actionList;
-  for (const std::string_view action : actions) {
-    actionList += (actionList.empty() ? "" : ", ") + std::string(action);
+std::string CommandLine::synopsis() {
+  std::string line = "Usage: lumacap [--action=ACTION]";
+  for (const Option& option : options) {
+    if (!option.name.starts_with(actionPrefix)) line += " | " + std::string(option.name);
   }
-  return "Lumacap: native Linux capture utility. Options: --action=ACTION, --install-claude-hooks, "
-         "--remove-claude-hooks, --claude-hook, --version, --help\n"
-         "Actions: " +
-         actionList + "\n";
+  return line + "\n";
+}
+
+std::string CommandLine::usage() {
+  std::string text = synopsis() + "Lumacap: native Linux capture utility.\n\nOptions:\n";
+  size_t width = 0;
+  for (const Option& option : options) width = std::max(width, option.name.size());
+  for (const Option& option : options) {
+    text += "  " + std::string(option.name) + std::string(width - option.name.size() + 2, ' ') +
+            std::string(option.description) + "\n";
+  }
+  text += "\nActions: ";
+  for (const std::string_view action : actions)
+    text += std::string(action) + (action == actions.back() ? "\n" : ", ");
+  return text;
 }
 
 }  // namespace lumacap

@@ -17,6 +17,19 @@ struct CommandLine {
   static constexpr std::array<std::string_view, 5> actions = {"capture-region", "capture-window",
                                                               "capture-display", "history", "settings"};
 
+  struct Option {
+    std::string_view name;
+    std::string_view description;  // one line, as --help prints it
+  };
+  static constexpr std::array<Option, 6> options = {{
+      {"--action=ACTION", "carry out ACTION in the running Lumacap, starting it first if needed"},
+      {"--install-claude-hooks", "add Lumacap's hooks to Claude Code's settings (a backup is kept)"},
+      {"--remove-claude-hooks", "remove Lumacap's hooks from Claude Code's settings"},
+      {"--claude-hook", "the hook command Claude Code runs: reads one event on standard input"},
+      {"--version", "print the version"},
+      {"--help", "print this help"},
+  }};
+
   Role role = Role::application;
   std::string action;  // for the application role; empty: a plain start
   std::string error;   // for an invalid command line: one line naming what is wrong
@@ -30,8 +43,10 @@ struct CommandLine {
   static constexpr size_t maximumTokenSize = 256;
   static bool isUsableActivationToken(std::string_view token);
 
-  // Every option and action, as --help prints it and an error repeats it.
+  // Every option with its description, and the actions, as --help prints them.
   static std::string usage();
+  // The one usage line an error on the command line repeats.
+  static std::string synopsis();
 };
 
 }  // namespace lumacap

@@ -115,9 +115,10 @@ bool DesktopActivation::handOver(const QString& action) {
   }
   // Not starting a service: when the owner has just gone, the next try takes the name.
   message.setAutoStartService(false);
-  // The answer is awaited with the event loop running, so that an instance
-  // in this same process (tests) can take the call.
-  const QDBusMessage reply = bus_.call(message, QDBus::BlockWithGui, handOverTimeoutMs);
+  // Asked at start, before this process has a window or runs its event loop:
+  // it waits for the answer, no longer than the time-out, running nothing
+  // meanwhile.
+  const QDBusMessage reply = bus_.call(message, QDBus::Block, handOverTimeoutMs);
   return reply.type() == QDBusMessage::ReplyMessage;
 }
 
@@ -134,13 +135,11 @@ void DesktopActivation::activateAction(const QString& name) {
 }
 
 QString DesktopActivation::actionFromArguments(const QStringList& arguments) {
-  const QString prefix = QStringLiteral("--action=");
-  for (const QString& argument : arguments) {
-    if (!argument.startsWith(prefix)) continue;
-    const QString name = argument.mid(prefix.size());
-    if (actions.contains(name)) return name;
-  }
-  return {};
+  // The same reading as the executable's, which let these arguments through.
+  std::vector<std::string> words;
+  for (qsizetype i = 1; i < arguments.size(); ++i) words.push_back(arguments[i].toStdString());
+  const CommandLine line = CommandLine::parse(std::vector<std::string_view>(words.begin(), words.end()));
+  return line.role == CommandLine::Role::application ? QString::fromStdString(line.action) : QString();
 }
 
 }  // namespace lumacap

@@ -152,6 +152,7 @@ void HookHandler::handle(const HookInput& input) {
       .hostBundleID = ancestry.host ? ancestry.host->bundleIdentifier : std::nullopt,
       .hostPID = ancestry.host ? std::optional(ancestry.host->pid) : std::nullopt,
       .updatedAt = environment_.now(),
+      .transcriptPath = input.transcript_path,
   });
 }
 
@@ -205,12 +206,12 @@ fs::path claudeConfigurationFolder() {
 constexpr size_t maximumSettingsSize = 64u << 20;
 constexpr int mergeAttempts = 5;
 
-// Serialises this program's edits of one settings file: an advisory lock on a
-// file beside it. Other programs do not take it; the check before the
-// rename protects their edits.
+// Serialises this program's edits of one settings file: an advisory lock on
+// the folder that holds it, which outlives every edit, so no lock file is
+// left behind and none can be removed under a waiting editor. Other programs
+// do not take it; the check before the rename protects their edits.
 FileDescriptor lockSettings(const fs::path& settings) {
-  return lockExclusively(settings.parent_path() / ("." + settings.filename().string() + ".lumacap-lock"),
-                         settings);
+  return lockExclusively(settings.parent_path(), settings);
 }
 
 enum class Edit { written, writtenOverExisting, unchanged, changedMeanwhile };

@@ -10,6 +10,21 @@ HotKeyManager::HotKeyManager(std::unique_ptr<HotKeyService> service) : service_(
   service_->setPressHandler([this] {
     if (action_) action_();
   });
+  service_->setFailureHandler([this](int status) {
+    registered_.reset();
+    if (lateFailure_) lateFailure_(ShortcutError::ofGrab(status));
+  });
+}
+
+ShortcutError ShortcutError::ofGrab(int status) {
+  switch (status) {
+    case HotKeyService::notOnThisDesktop:
+      return ShortcutError(status, shortcutUnavailableText);
+    case HotKeyService::noAnswer:
+      return ShortcutError(status, noAnswerDescription);
+    default:
+      return ShortcutError(status, unavailableDescription);
+  }
 }
 
 HotKeyManager::~HotKeyManager() { unregisterShortcut(); }
@@ -17,10 +32,7 @@ HotKeyManager::~HotKeyManager() { unregisterShortcut(); }
 void HotKeyManager::registerShortcut(const Shortcut& shortcut) {
   if (auto message = shortcut.validationMessage()) throw ShortcutError(ShortcutError::invalidCode, *message);
   unregisterShortcut();
-  if (int status = service_->grab(shortcut); status != 0)
-    throw ShortcutError(status, status == HotKeyService::notOnThisDesktop
-                                    ? shortcutUnavailableText
-                                    : ShortcutError::unavailableDescription);
+  if (int status = service_->grab(shortcut); status != 0) throw ShortcutError::ofGrab(status);
   registered_ = shortcut;
 }
 

@@ -21,8 +21,13 @@ class ShortcutError : public ProgramError {
   static constexpr int invalidCode = 1;
   static constexpr const char* unavailableDescription =
       "This shortcut is in use or unavailable. Choose another combination.";
+  static constexpr const char* noAnswerDescription =
+      "The desktop’s shortcut service did not answer, so the capture shortcut is not set. Choose it "
+      "again in Settings to retry; Capture Region in the tray menu works meanwhile.";
 
   ShortcutError(int code, const std::string& description) : ProgramError(description), code_(code) {}
+  // The failure of a hot-key service's grab (a HotKeyService failure code), with its sentence.
+  static ShortcutError ofGrab(int status);
   int code() const { return code_; }
   std::string description() const { return what(); }
 
@@ -41,6 +46,11 @@ class HotKeyManager {
 
   // What a press runs; a press while none is set is ignored.
   void setAction(std::function<void()> action) { action_ = std::move(action); }
+  // What runs when the desktop refuses a registration after it was accepted
+  // for now (the portal answers later); nothing is registered then.
+  void setLateFailureAction(std::function<void(const ShortcutError&)> action) {
+    lateFailure_ = std::move(action);
+  }
 
   // Replaces the registration with one for `shortcut`. Throws ShortcutError:
   // for a shortcut that fails validation before anything changes; for a
@@ -53,6 +63,7 @@ class HotKeyManager {
  private:
   std::unique_ptr<HotKeyService> service_;
   std::function<void()> action_;
+  std::function<void(const ShortcutError&)> lateFailure_;
   std::optional<Shortcut> registered_;
 };
 

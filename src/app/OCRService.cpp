@@ -80,12 +80,15 @@ Recognition OCRService::recognizeNow(TextRecognizer& recognizer, const QImage& i
   Recognition recognition;
   recognition.name =
       FilenameGenerator().filename(usableLines(lines, image.height()), application, windowTitle, date);
-  for (const RecognizedLine& line : lines) {
-    if (line.text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+  std::vector<TextLine> words = textLines(lines);
+  for (size_t index = 0; index < lines.size(); ++index) {
+    const std::string& text = lines[index].text;
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
     if (!recognition.text.empty()) recognition.text += '\n';
-    recognition.text += line.text;
+    recognition.text += text;
+    recognition.lines.push_back({text, words[index]});
   }
-  if (lookForSecrets) recognition.secrets = SecretDetector::find(textLines(lines));
+  if (lookForSecrets) recognition.secrets = SecretDetector::find(words);
   return recognition;
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/Date.h"
 #include "core/SecretDetector.h"
+#include "core/TextCover.h"
 #include "platform/TextRecognizer.h"
 
 namespace lumacap {
@@ -17,7 +18,8 @@ namespace lumacap {
 // the possible secrets in it (empty unless asked for).
 struct Recognition {
   std::string name;
-  std::string text;  // every recognised line, one per line
+  std::string text;             // every recognised line, one per line
+  std::vector<ReadLine> lines;  // the same lines with their words' boxes
   std::vector<SecretFinding> secrets;
 };
 

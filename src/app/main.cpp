@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
       return 0;
     case CommandLine::Role::invalid:
       writeLine(stderr, command.error);
-      std::fputs(CommandLine::usage().c_str(), stderr);
+      std::fputs(CommandLine::synopsis().c_str(), stderr);
       return 2;
     case CommandLine::Role::application:
       break;

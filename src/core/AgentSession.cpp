@@ -73,6 +73,7 @@ std::string AgentSession::toJson() const {
   };
   if (hostBundleID) object["hostBundleID"] = *hostBundleID;
   if (hostPID) object["hostPID"] = *hostPID;
+  if (transcriptPath) object["transcriptPath"] = *transcriptPath;
   return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
@@ -88,6 +89,10 @@ std::optional<AgentSession> AgentSession::fromJson(std::string_view bytes) {
       .hostBundleID = optionalString(object, "hostBundleID"),
       .hostPID = optionalPid(object, "hostPID"),
       .updatedAt = Date{object["updatedAt"].get<double>()},
+      // A later addition: a file without it, or with something else there, is still a session.
+      .transcriptPath = object.contains("transcriptPath") && object["transcriptPath"].is_string()
+                            ? std::optional(object["transcriptPath"].get<std::string>())
+                            : std::nullopt,
   };
 }
 
@@ -217,6 +222,11 @@ HookInput HookInput::decode(std::string_view bytes) {
       throw HookDecodingError(std::string("The hook record’s “") + key + "” is not a string.");
     }
     *field = found->get<std::string>();
+  }
+  if (const auto transcript = object.find("transcript_path");
+      transcript != object.end() && transcript->is_string()) {
+    std::string path = transcript->get<std::string>();
+    if (path.starts_with('/') && path.size() <= 4095) input.transcript_path = std::move(path);
   }
   const size_t idLength = unicode::graphemeCount(input.session_id);
   const bool validEvent =

@@ -33,6 +33,8 @@ struct AgentSession {
   std::optional<std::string> hostBundleID;
   std::optional<int32_t> hostPID;
   Date updatedAt;
+  // The conversation's transcript, as the agent names it in its hook record.
+  std::optional<std::string> transcriptPath = {};
 
   // The last path component of cwd; names the session in menus.
   std::string project() const;
@@ -83,6 +85,8 @@ struct HookInput {
   std::string session_id;
   std::string cwd;
   std::string hook_event_name;
+  // Absent when the record names none, or not by an absolute path.
+  std::optional<std::string> transcript_path;
 
   static constexpr size_t maximumSize = 1048576;
   static constexpr const auto& events = hookEvents;

@@ -154,13 +154,15 @@ void applyWindowLimits(const DesktopBackend& backend, DesktopLimits& limits) {
   const bool gnome = backend.desktop == Desktop::gnome;
   const std::string desktop = gnome ? "GNOME" : "This desktop";
   const std::string dialog = gnome ? "GNOME’s screenshot dialog" : "the desktop’s screenshot dialog";
-  limits.windows = desktop +
-                   " lets no program list or bring forward other programs’ windows: Capture Window… opens " +
-                   dialog +
-                   ", where you choose the window, and after staging a capture you switch to your agent’s "
-                   "terminal yourself and paste.";
-  limits.windowChooser =
-      "Opens " + dialog + ": choose the window there. " + desktop + " shows programs no list of windows.";
+  // GNOME's dialog (GNOME 43) takes the whole screen, the window that was in front, or an area.
+  const std::string offers =
+      gnome ? ", which takes the whole screen, the current window or an area: bring the window you want to "
+              "the front first, then choose the current window there"
+            : ", where you choose what to capture";
+  limits.windows =
+      desktop + " lets no program list or bring forward other programs’ windows: Capture Window… opens " +
+      dialog + offers + ". After staging a capture you switch to your agent’s terminal yourself and paste.";
+  limits.windowChooser = "Opens " + dialog + offers + ". " + desktop + " shows programs no list of windows.";
 }
 
 }  // namespace

@@ -83,8 +83,11 @@ class ScreenSource {
   virtual uint32_t mainDisplayID() = 0;
   // The display the desktop treats as the user's current one, where it tells
   // programs; nothing where the pointer's position says it instead (a Wayland
-  // client learns the pointer's position only over its own windows).
-  virtual std::optional<uint32_t> activeDisplay() { return std::nullopt; }
+  // client learns the pointer's position only over its own windows). The
+  // desktop is asked on a worker.
+  virtual QFuture<std::optional<uint32_t>> activeDisplay() {
+    return QtFuture::makeReadyFuture(std::optional<uint32_t>());
+  }
   // Asks the desktop to give this process's window, just shown, the keyboard
   // where it does not give a new window the keyboard by itself (KWin, for a
   // window no activation token came with); returns at once.

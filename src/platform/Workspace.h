@@ -25,6 +25,12 @@ class Workspace {
  public:
   virtual ~Workspace() = default;
 
+  // Where the lookups below answer from what the desktop listed last (a
+  // compositor's window list, asked on a worker): asks it again unless it
+  // just did; the future ends once the lookups answer from that listing, or
+  // the desktop did not answer in time. Elsewhere it ends at once.
+  virtual QFuture<void> refreshed() { return QtFuture::makeReadyFuture(); }
+
   // The application whose windows carry this process id, if there is one.
   virtual std::optional<DesktopApplication> application(int32_t pid) = 0;
   // The application that owns the active window, if any.

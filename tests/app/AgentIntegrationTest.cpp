@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <fstream>
 
 #include "app/AgentIntegration.h"
 #include "app/AgentRouter.h"
 #include "app/AgentSessionRegistry.h"
+#include "core/AgentTranscript.h"
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
 #include "platform/fake/FakePasteboard.h"
@@ -70,32 +72,63 @@ TEST_F(ClaudeCodeIntegrationTest, ListsLiveSessionsNewestFirstAsDestinations) {
             "Active · /a/b · éàü-ö-");
 }
 
-TEST_F(ClaudeCodeIntegrationTest, SessionsOfOneFolderAreToldApartByTheirWindowTitleElseTheirStart) {
+// A transcript as Claude Code writes it: one record a line.
+std::string userRecord(const std::string& content) {
+  return R"({"type":"user","message":{"role":"user","content":)" + content + "}}\n";
+}
+
+TEST_F(ClaudeCodeIntegrationTest, SessionsOfOneFolderAreToldApartByTheirLastPromptElseWindowElseStart) {
   const test::ScopedEnvironment utc{{{"TZ", "UTC0"}}};
   const SessionRepository repository(root.path());
-  std::vector<AgentSession> sessions{session("a", "/work/webapp", 100, 50.0, "XTerm", 7),
-                                     session("b", "/work/webapp", 101, 40.0, "XTerm", 8),
-                                     session("c", "/work/webapp", 102, 30.0, "XTerm", 9),
-                                     session("d", "/work/webapp", 103, 20.0),
-                                     session("e", "/srv/api", 104, 10.0, "XTerm", 10)};
-  sessions[2].process.started = "Sat Dec  5 14:02:59 2026";
-  sessions[3].process.started = "Mon Dec  7 23:59:00 2026";
+  const auto transcript = [&](const std::string& name, const std::string& lines) {
+    std::ofstream(root / name, std::ios::binary) << lines;
+    return std::optional((root / name).string());
+  };
+  std::vector<AgentSession> sessions{session("a", "/work/webapp", 100, 70.0),
+                                     session("b", "/work/webapp", 101, 60.0),
+                                     session("c", "/work/webapp", 102, 50.0, "XTerm", 7),
+                                     session("d", "/work/webapp", 103, 40.0, "XTerm", 8),
+                                     session("e", "/work/webapp", 104, 30.0, "XTerm", 9),
+                                     session("f", "/work/webapp", 105, 20.0),
+                                     session("g", "/srv/api", 106, 10.0)};
+  sessions[0].transcriptPath = transcript(
+      "a.jsonl",
+      userRecord(R"("an older prompt")") +
+          userRecord(R"("  Fix the login\nredirect that loops forever after logout ")") +
+          R"({"type":"assistant","message":{"role":"assistant","content":[{"type":"text","text":"Done."}]}})"
+          "\n");
+  // What Claude Code records as the user's turn without the user typing it is passed over.
+  sessions[1].transcriptPath = transcript(
+      "b.jsonl", userRecord(R"([{"type":"text","text":"add tests"}])") +
+                     userRecord(R"([{"type":"tool_result","tool_use_id":"t1","content":"ok"}])") +
+                     R"({"type":"user","isMeta":true,"message":{"role":"user","content":"Caveat: x"}})"
+                     "\n" +
+                     userRecord(R"("<command-name>/clear</command-name>")") + "{\"type\":\"user\",");
+  // The same prompt in two sessions says nothing: their windows or starts do.
+  sessions[2].transcriptPath = transcript("c.jsonl", userRecord(R"("run it")"));
+  sessions[3].transcriptPath = transcript("d.jsonl", userRecord(R"("run it")"));
+  sessions[3].process.started = "Sat Dec  5 14:02:59 2026";
+  // A link is not followed, and a prompt further back than the bounded tail is not read.
+  std::filesystem::create_symlink(root / "a.jsonl", root / "link.jsonl");
+  sessions[4].transcriptPath = (root / "link.jsonl").string();
+  sessions[5].transcriptPath = transcript(
+      "f.jsonl", userRecord(R"("too far back")") + std::string(AgentTranscript::tailSize, ' ') + "\n");
   for (const AgentSession& each : sessions) {
     repository.write(each);
     processes.add(each.process);
   }
-  workspace.setWindowTitle(7, "  ✳ Fix the login redirect that loops forever after logout ");
+  workspace.setWindowTitle(7, "  ✳ Claude Code ");
   workspace.setWindowTitle(8, "Claude Code");
-  workspace.setWindowTitle(9, "Claude Code");  // two windows with one title tell nothing apart
-  workspace.setWindowTitle(10, "api");
+  workspace.setWindowTitle(9, "Claude Code");
 
   std::vector<std::string> titles;
   for (const AgentDestination& destination : awaitTask(integration.destinations()))
     titles.push_back(destination.title);
   EXPECT_EQ(titles, (std::vector<std::string>{
-                        "Claude Code · webapp · ✳ Fix the login redirect that loops for…",
-                        "Claude Code · webapp · started 09:41", "Claude Code · webapp · started 14:02",
-                        "Claude Code · webapp · started 23:59", "Claude Code · api"}));
+                        "Claude Code · webapp · “Fix the login redirect that loops forev…”",
+                        "Claude Code · webapp · “add tests”", "Claude Code · webapp · ✳ Claude Code",
+                        "Claude Code · webapp · started 14:02:59", "Claude Code · webapp · e",
+                        "Claude Code · webapp · f", "Claude Code · api"}));
 }
 
 TEST_F(ClaudeCodeIntegrationTest, ActivatesNothingUnlessTheHostIsSafelyIdentified) {

@@ -71,7 +71,18 @@ TEST_F(CaptureManagerTest, DisplayCapturesAreClippedToTheDisplayAndAtLeastThreeP
   EXPECT_EQ(whole.image.size(), QSize(3024, 1964)) << "full pixel density";
   EXPECT_EQ(whole.application, "Terminal");
   EXPECT_FALSE(whole.windowTitle);
+  EXPECT_EQ(whole.nameFallback, "display") << "no window fills most of it";
+  // Named after a window only where it fills most of the capture (front-most first).
+  source.content.windows = {
+      ShareableWindow{1, "notes", Rect{0, 0, 300, 200}, OwningApplication{9, "Editor"}},
+      ShareableWindow{2, "build log", Rect{0, 0, 1512, 400}, OwningApplication{8, "Term"}}};
+  EXPECT_EQ(awaitTask(manager.display(content(), 7, std::nullopt, "Terminal")).nameFallback, "display");
+  source.content.windows[1].frame.height = 600;
+  const CapturedImage filled = awaitTask(manager.display(content(), 7, std::nullopt, "Terminal"));
+  EXPECT_EQ(std::tie(filled.application, filled.windowTitle, filled.nameFallback),
+            std::tie("Terminal", "build log", "Term"));
   const CapturedImage small = awaitTask(manager.display(content(), 7, Rect{10, 20, 3, 3}, {}));
+  EXPECT_EQ(small.windowTitle, "notes");
   EXPECT_EQ(small.image.size(), QSize(6, 6));
   EXPECT_EQ(small.image.pixel(0, 0), qRgb(20, 40, 90));  // (10, 20) points at scale 2
   // Past the edge: clipped first, then measured.
@@ -114,12 +125,12 @@ TEST_F(CaptureManagerTest, PermissionIsAskedForOnceAndRefusalFails) {
 
 TEST_F(CaptureManagerTest, PointerDisplayFallsBackToTheMainDisplay) {
   source.mainDisplay = 42;
-  EXPECT_EQ(manager.pointerDisplay(), 42u);  // the screen has no display number
+  EXPECT_EQ(awaitTask(manager.pointerDisplay()), 42u);  // the screen has no display number
   source.anyScreenNumber = 7;
   QCursor::setPos(10, 10);
-  EXPECT_EQ(manager.pointerDisplay(), 7u);
+  EXPECT_EQ(awaitTask(manager.pointerDisplay()), 7u);
   QCursor::setPos(-5000, -5000);  // outside every screen: the main screen's
-  EXPECT_EQ(manager.pointerDisplay(), 7u);
+  EXPECT_EQ(awaitTask(manager.pointerDisplay()), 7u);
 }
 
 // Region captures on the offscreen screen (800 × 600 points at scale 1).
@@ -152,6 +163,8 @@ TEST_F(RegionCaptureTest, SelectionIsCutFromTheScreenAsItWasWhenTheOverlayOpened
   EXPECT_EQ(captured->image.pixel(0, 0), qRgb(100, 50, 90));
   EXPECT_EQ(captured->image.pixel(199, 199), qRgb(299 % 256, 249, 90));
   EXPECT_EQ(captured->application, "Terminal");
+  EXPECT_EQ(captured->nameFallback, std::nullopt)
+      << "the desktop is not named after the application in front";
   EXPECT_EQ(int(source.displayReads.size()), readsBeforeSelection);
   EXPECT_EQ(manager.overlay(), nullptr);
 }

@@ -216,6 +216,22 @@ TEST_F(CaptureViewsTest, CardButtonsOpenThePreviewAndDismiss) {
   EXPECT_FALSE(harness.windows->quickWindow()->isVisible());
 }
 
+// Lumacap's windows leave the screen for a capture and come back after it:
+// the card only when asked, the keyboard only when asked.
+TEST_F(CaptureViewsTest, WindowsHiddenForACaptureComeBackAsAsked) {
+  QWidget& card = *harness.windows->quickWindow();
+  for (const bool asked : {false, true}) {
+    card.show();
+    preview().activateWindow();
+    ASSERT_TRUE(processEventsUntil([&] { return QApplication::activeWindow() == &preview(); }));
+    harness.windows->hideForCapture();
+    EXPECT_FALSE(card.isVisible() || preview().isVisible());
+    EXPECT_EQ(harness.windows->restoreAfterCapture(asked, asked), asked) << "the preview took the keyboard";
+    EXPECT_EQ(card.isVisible(), asked);
+    EXPECT_TRUE(preview().isVisible());
+  }
+}
+
 // A capture far wider or taller than its tile still shows as a band.
 TEST(ImageTileTest, VeryWideAndVeryTallCapturesAreLetterboxedNotBlank) {
   for (const QSize size : {QSize(6000, 12), QSize(12, 6000)}) {

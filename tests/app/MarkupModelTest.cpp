@@ -112,12 +112,42 @@ TEST(MarkupModel, UndoAndRedoWalkEveryChangeAndADragIsOneStep) {
   model.add(item(MarkupKind::arrow, {0, 0}, {5, 5}));
   EXPECT_FALSE(model.canRedo());
 
-  // A drag that moved nothing leaves no step.
+  // A drag that moved nothing leaves no step, nor does a mark drawn and
+  // dropped as too small; but a drag still forgets what could be redone.
   const size_t steps = model.items().size();
   model.beginGesture();
   model.endGesture();
+  model.beginGesture();
+  const size_t dropped = model.add(item(MarkupKind::rectangle, {1, 1}, {1, 1}));
+  model.replace(dropped, item(MarkupKind::rectangle, {1, 1}, {2, 2}));
+  model.remove(dropped);
+  model.endGesture();
   model.undo();
   EXPECT_EQ(model.items().size(), steps - 1);
+  model.beginGesture();
+  model.endGesture();
+  EXPECT_FALSE(model.canRedo());
+}
+
+// Undo keeps what each step changed, not a copy of every item: the history
+// grows with the steps, however many items there are.
+TEST(MarkupModel, TheHistoryHoldsChangesNotCopies) {
+  MarkupModel model(QSize(400, 300));
+  for (int index = 0; index < 400; ++index) model.add(item(MarkupKind::arrow, {0, 0}, {index + 5.0, 5}));
+  model.beginGesture();
+  for (int step = 0; step < 50; ++step) model.moveBy(0, {1, 1});
+  model.endGesture();
+  model.add(item(MarkupKind::crop, {10, 10}, {200, 200}));
+  model.add(item(MarkupKind::crop, {20, 20}, {300, 250}));
+  EXPECT_LE(model.historyLength(), 405u);
+  while (model.canUndo()) model.undo();
+  EXPECT_TRUE(model.items().empty());
+  EXPECT_LE(model.historyLength(), 405u);
+  while (model.canRedo()) model.redo();
+  ASSERT_EQ(model.items().size(), 401u);
+  EXPECT_EQ(model.items()[0].from, QPointF(50, 50));
+  EXPECT_EQ(model.items()[399].to, QPointF(404, 5));
+  EXPECT_EQ(model.cropArea(), QRect(20, 20, 280, 230));
 }
 
 TEST(MarkupModel, OneCropAtATimeInsideTheImage) {

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -141,7 +142,26 @@ TEST_F(MarkupWindowTest, DoneReplacesTheCaptureInHandAndRevertBringsItBack) {
   EXPECT_FALSE(model.markedUp());
   EXPECT_FALSE(preview().revertAction()->isEnabled());
   EXPECT_EQ(harness.pasteboard.image()->cacheKey(), original.cacheKey());
+  EXPECT_EQ(preview().footer()->text(), "Original copied · without your mark-up");
   EXPECT_FALSE(model.savedID());  // the saved record holds the marked-up image
+
+  // With a redaction, Revert asks first.
+  openFromPreview();
+  key(Qt::Key_X);
+  drag({400, 400}, {800, 500});
+  key(Qt::Key_Return);
+  const qint64 redacted = model.image().cacheKey();
+  preview().revertAction()->trigger();
+  QMessageBox* question = preview().findChild<QMessageBox*>();
+  ASSERT_TRUE(question && question->isVisible());
+  EXPECT_EQ(question->text(), "Bring back the original, unredacted capture?");
+  EXPECT_EQ(model.image().cacheKey(), redacted);
+  for (QAbstractButton* button : question->buttons()) {
+    if (button->text() == "Revert") button->click();
+  }
+  EXPECT_EQ(model.image(), original);
+  EXPECT_EQ(harness.pasteboard.image()->cacheKey(), original.cacheKey());
+  EXPECT_EQ(preview().footer()->text(), "Original copied · what you redacted shows again");
 }
 
 TEST_F(MarkupWindowTest, KeysChooseToolsUndoRedoAndDelete) {
@@ -184,9 +204,14 @@ TEST_F(MarkupWindowTest, KeysChooseToolsUndoRedoAndDelete) {
 }
 
 TEST_F(MarkupWindowTest, RedactionsAskedForAreUndoableItemsAndOpaqueWhenApplied) {
+  // The tool chosen last time was Crop: redactions asked for choose Redact.
+  openFromPreview();
+  key(Qt::Key_C);
+  key(Qt::Key_Escape);
   model.openMarkup({Rect{100, 200, 300, 40}, Rect{100, 300, 200, 40}});
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
   ASSERT_EQ(window().model().items().size(), 2u);
+  EXPECT_EQ(window().tool(), MarkupKind::redact);
   key(Qt::Key_Z, Qt::ControlModifier);
   ASSERT_EQ(window().model().items().size(), 1u);
   // Asked again while the window is open on this capture: added to what is there.
@@ -251,13 +276,25 @@ TEST_F(MarkupWindowTest, TextIsTypedOnTheImage) {
   ASSERT_EQ(window().model().items().size(), 1u);
   EXPECT_EQ(window().model().items()[0].text, "this one");
 
+  // Escape ends the text and keeps it, as a step of undo.
+  QTest::mouseClick(&window().canvas(), Qt::LeftButton, {}, window().canvas().toWidget({600, 750}).toPoint());
+  QTest::keyClicks(QApplication::focusWidget(), "kept");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_TRUE(window().isVisible());
+  ASSERT_EQ(window().model().items().size(), 2u);
+  EXPECT_EQ(window().model().items()[1].text, "kept");
+  key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(window().model().items().size(), 1u);
+  key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(window().model().items().size(), 2u);
+
   // Ctrl+Return ends the text and applies.
   QTest::mouseClick(&window().canvas(), Qt::LeftButton, {}, window().canvas().toWidget({600, 900}).toPoint());
   QTest::keyClicks(QApplication::focusWidget(), "and this");
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ControlModifier);
   EXPECT_FALSE(window().isVisible());
   EXPECT_TRUE(model.markedUp());
-  EXPECT_EQ(window().model().items().size(), 2u);
+  EXPECT_EQ(window().model().items().size(), 3u);
 }
 
 }  // namespace

@@ -36,10 +36,10 @@ class RecordingCard final : public CaptureCard {
 
 class FakeNotifications final : public DesktopNotifications {
  public:
-  uint32_t notify(const DesktopNotification& notification) override {
+  QFuture<uint32_t> notify(const DesktopNotification& notification) override {
     sent.push_back(notification);
     open = notification.replaces ? notification.replaces : ++lastID;
-    return open;
+    return QtFuture::makeReadyFuture(open);
   }
   void close(uint32_t id) override {
     closedIDs.push_back(id);

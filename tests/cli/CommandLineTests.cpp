@@ -45,9 +45,22 @@ constexpr bool addressSanitized = true;
 constexpr bool addressSanitized = false;
 #endif
 
+const std::string usageLine =
+    "Usage: lumacap [--action=ACTION] | --install-claude-hooks | --remove-claude-hooks | --claude-hook | "
+    "--version | --help\n";
 const std::string helpText =
-    "Lumacap: native Linux capture utility. Options: --action=ACTION, --install-claude-hooks, "
-    "--remove-claude-hooks, --claude-hook, --version, --help\n"
+    usageLine +
+    "Lumacap: native Linux capture utility.\n\n"
+    "Options:\n"
+    "  --action=ACTION         carry out ACTION in the running Lumacap, starting it "
+    "first if needed\n"
+    "  --install-claude-hooks  add Lumacap's hooks to Claude Code's settings (a backup "
+    "is kept)\n"
+    "  --remove-claude-hooks   remove Lumacap's hooks from Claude Code's settings\n"
+    "  --claude-hook           the hook command Claude Code runs: reads one event on "
+    "standard input\n"
+    "  --version               print the version\n"
+    "  --help                  print this help\n\n"
     "Actions: capture-region, capture-window, capture-display, history, settings\n";
 const std::string installedLine =
     "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions.\n";
@@ -118,7 +131,7 @@ TEST_P(CommandLineTest, AnswersOnTheRightStreamWithTheRightStatus) {
   if (errorStart.empty()) {
     EXPECT_EQ(result.standardError, "");
   } else if (role.exitStatus == 2) {
-    EXPECT_EQ(result.standardError, errorStart + helpText);
+    EXPECT_EQ(result.standardError, errorStart + usageLine);
   } else {
     EXPECT_TRUE(result.standardError.starts_with(errorStart)) << result.standardError;
     EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
@@ -139,6 +152,9 @@ INSTANTIATE_TEST_SUITE_P(
         Role{"UnknownAction", "--action=capture-screen", "", 2, "",
              "Lumacap: unknown action “capture-screen”\n"},
         Role{"EmptyAction", "--action=", "", 2, "", "Lumacap: unknown action “”\n"},
+        Role{"ActionWithoutName", "--action", "", 2, "", "Lumacap: “--action” needs the name of an action\n"},
+        Role{"ActionNamedApart", "--action capture-screen", "", 2, "",
+             "Lumacap: unknown action “capture-screen”\n"},
         Role{"TwoActions", "--action=history --action=settings", "", 2, "",
              "Lumacap: only one action at a time (“history” and “settings”)\n"},
         Role{"HookWinsOverHelp", "--claude-hook --help", "not json", 0, "", "Lumacap hook: "},
@@ -349,7 +365,9 @@ TEST(InstanceHandOffTest, ReachesTheRunningInstanceOrStartsTheApplication) {
 
   RunningInstance instance(bus.address());
   for (const auto& [arguments, call] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-           {{"--action=capture-display"}, "ActivateAction(capture-display)"}, {{}, "Activate()"}}) {
+           {{"--action=capture-display"}, "ActivateAction(capture-display)"},
+           {{"--action", "history"}, "ActivateAction(history)"},
+           {{}, "Activate()"}}) {
     const ProcessResult handedOver = start(arguments, bus.address());
     EXPECT_EQ(handedOver.exitStatus, 0);
     EXPECT_EQ(handedOver.standardOutput + handedOver.standardError, "");
@@ -358,7 +376,7 @@ TEST(InstanceHandOffTest, ReachesTheRunningInstanceOrStartsTheApplication) {
   }
   // A name it does not know never reaches the instance (which would open Recent Captures).
   EXPECT_EQ(start({"--action=capture"}, bus.address()).exitStatus, 2);
-  EXPECT_EQ(instance.calls().size(), 2u);
+  EXPECT_EQ(instance.calls().size(), 3u);
 
   // The desktop's tokens go along; one that is not UTF-8, is too long or holds a control
   // character (which the bus library would abort on, or the instance would misuse) is left out.
@@ -372,7 +390,7 @@ TEST(InstanceHandOffTest, ReachesTheRunningInstanceOrStartsTheApplication) {
     EXPECT_EQ(instance.calls().back(), "ActivateAction(history)");
     EXPECT_EQ(instance.platformData().size(), 1u);
   }
-  EXPECT_EQ(instance.calls().size(), 7u);
+  EXPECT_EQ(instance.calls().size(), 8u);
 }
 
 // The executable finds its application library beside itself (the build
@@ -433,11 +451,10 @@ class HookInstallerTest : public ::testing::Test {
     return found;
   }
 
-  // Every name in the folder but the lock file's.
+  // Every name in the folder: an edit leaves nothing behind but the settings and their backup.
   std::set<std::string> names() const {
     std::set<std::string> found;
     for (const auto& entry : fs::directory_iterator(folder())) found.insert(entry.path().filename().string());
-    found.erase(".settings.json.lumacap-lock");
     return found;
   }
 

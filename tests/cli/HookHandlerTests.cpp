@@ -60,7 +60,7 @@ class HookHandlerTest : public ::testing::Test {
                         .now = [] { return Date{500}; }});
   }
   HookInput input(std::string event, std::string id = "session-1") {
-    return HookInput{std::move(id), "/work/webapp", std::move(event)};
+    return HookInput{std::move(id), "/work/webapp", std::move(event), "/home/me/.claude/projects/t.jsonl"};
   }
   std::optional<AgentSession> stored(const std::string& id = "session-1") {
     const auto file = SessionRepository(root.path()).file(id);
@@ -131,6 +131,7 @@ TEST_F(HookHandlerTest, RecordsTheNearestAgentAndTheNearestApplicationWithAWindo
     }
     if (session) {
       EXPECT_EQ(session->cwd, "/work/webapp");
+      EXPECT_EQ(session->transcriptPath, "/home/me/.claude/projects/t.jsonl");
       EXPECT_EQ(session->updatedAt, Date{500});
       handler().handle(input("SessionEnd"));
       EXPECT_FALSE(stored());

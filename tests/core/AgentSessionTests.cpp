@@ -59,16 +59,17 @@ std::string messageOf(const std::function<void()>& action) {
 TEST(AgentSessionTest, JsonRoundTripsExactlyAndNeedsEveryRequiredKey) {
   AgentSession original = session("6a1f0c52-0e1b-4a7d-9d43-3f0f8e2c1b77");
   original.updatedAt = Date{786620467.123456789};
+  original.transcriptPath = "/home/me/.claude/projects/-w/6a1f.jsonl";
   EXPECT_EQ(original.toJson().find('\n'), std::string::npos) << "compact";
   EXPECT_EQ(AgentSession::fromJson(original.toJson()), original);
   EXPECT_EQ(original.project(), "webapp");
 
   const std::string base = R"("id":"a","cwd":"/w","process":{"pid":7,"executable":"claude","started":"x"})";
   for (const char* valid : {R"(,"updatedAt":1)", R"(,"updatedAt":1,"hostBundleID":null,"hostPID":null)",
-                            R"(,"updatedAt":1,"extra":[1,2])"}) {
+                            R"(,"updatedAt":1,"extra":[1,2])", R"(,"updatedAt":1,"transcriptPath":7)"}) {
     const auto parsed = AgentSession::fromJson("{" + base + valid + "}");
     ASSERT_TRUE(parsed) << valid;
-    EXPECT_FALSE(parsed->hostBundleID || parsed->hostPID) << valid;
+    EXPECT_FALSE(parsed->hostBundleID || parsed->hostPID || parsed->transcriptPath) << valid;
   }
   for (const std::string& invalid :
        {"{" + base + "}", "{" + base + R"(,"updatedAt":"soon"})",
@@ -251,6 +252,11 @@ TEST(HookInputTest, RulesOfTheRecord) {
   }
   for (const auto event : HookInput::events)
     EXPECT_NO_THROW(HookInput::decode(record("a", "/", std::string(event))));
+  // The transcript is taken by its absolute path only, and its absence is no fault.
+  const std::string head = R"({"session_id":"a","cwd":"/","hook_event_name":"Stop","transcript_path":)";
+  EXPECT_EQ(HookInput::decode(head + R"("/t/a.jsonl"})").transcript_path, "/t/a.jsonl");
+  for (const char* other : {R"("t/a.jsonl"})", R"(null})", R"(["/t"]})"})
+    EXPECT_EQ(HookInput::decode(head + other).transcript_path, std::nullopt) << other;
   const std::string message =
       messageOf([] { HookInput::decode(R"({"session_id":1,"cwd":"/","hook_event_name":"Stop"})"); });
   EXPECT_NE(message.find("session_id"), std::string::npos);

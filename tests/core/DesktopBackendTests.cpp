@@ -183,7 +183,9 @@ TEST(DesktopBackend, waylandSaysWhatDoesNotWorkYet) {
   ASSERT_TRUE(gnomeLimits.windowChooser);
   EXPECT_EQ(
       *gnomeLimits.windowChooser,
-      "Opens GNOME’s screenshot dialog: choose the window there. GNOME shows programs no list of windows.");
+      "Opens GNOME’s screenshot dialog, which takes the whole screen, the current window or an area: bring "
+      "the window you want to the front first, then choose the current window there. GNOME shows "
+      "programs no list of windows.");
   EXPECT_FALSE(kde.capture);
   EXPECT_FALSE(kde.clipboard);  // data-control copies without focus
   EXPECT_TRUE(limitsOf(chooseBackend(gnome())).clipboard);

@@ -85,7 +85,7 @@ TEST(HookConfigurationTest, OnlyTheExactQuotedPathIsItsOwn) {
 // it: keys in their order, numbers digit for digit, no event left empty.
 TEST(HookConfigurationTest, InstallingThenRemovingGivesBackTheFile) {
   const std::string original = R"({
-  "model": "opus",
+  "model": "opus \" 4",
   "numbers": [
     -0,
     0,

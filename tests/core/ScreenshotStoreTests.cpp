@@ -180,12 +180,15 @@ TEST_F(ScreenshotStoreTest, IndexFormatKeepsDatesAndTextsExactlyAcrossReopening)
   store.save(png, "a", std::string("Ünïcode “quoted” \\ \"\n\t\x01"), Date{0.1 + 0.2});
   store.save(png, "b", std::string("bad \xff\xfe bytes"), Date{-978307200.123456789});
   store.save(png, "c", std::nullopt, Date{1e300});
+  // A name too long for a record is cut before the character the bound falls in.
+  store.save(png, "e", std::string(ScreenshotStore::maximumTextSize - 1, 'a') + "éx", Date{1});
   EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
-  EXPECT_EQ(store.records()[1].application, "bad \uFFFD\uFFFD bytes");
+  EXPECT_EQ(store.records()[2].application, "bad \uFFFD\uFFFD bytes");
+  EXPECT_EQ(store.records()[0].application, std::string(ScreenshotStore::maximumTextSize - 1, 'a'));
 
   EXPECT_THROW(store.save(png, "d", std::nullopt, Date{NAN}), std::invalid_argument);
   EXPECT_THROW(store.save(png, "d", std::nullopt, Date{INFINITY}), std::invalid_argument);
-  EXPECT_EQ(store.records().size(), 3u);
+  EXPECT_EQ(store.records().size(), 4u);
   EXPECT_FALSE(fs::exists(temp / "Captures" / "d.png"));
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/TextCover.h"
+
 namespace lumacap {
 namespace {
 
@@ -246,6 +248,32 @@ TEST(SecretDetectorTest, NothingInNoText) {
   EXPECT_TRUE(SecretDetector::find({}).empty());
   EXPECT_TRUE(SecretDetector::find({{}, {{"", Rect{}}}}).empty());
   EXPECT_TRUE(SecretDetector::spreadWords("", Rect{0, 0, 10, 10}).empty());
+}
+
+// What a mark-up hides of the text read: a redacted run reads "[redacted]"
+// once, what a crop took away goes, marks after a crop land where the
+// cropped image has them, and no character is cut in two.
+TEST(TextCover, HidesWhatTheMarkupHides) {
+  const std::string text = "pass=hunter2 café ok";  // 10 pixels a byte
+  const std::vector<ReadLine> lines{{text, SecretDetector::spreadWords(text, Rect{0, 0, 210, 10})}};
+  const std::vector<SecretFinding> findings{{SecretKind::assignedSecret, {Rect{50, 0, 70, 10}}},
+                                            {SecretKind::highEntropy, {Rect{140, 0, 20, 10}}}};
+  EXPECT_EQ(TextCover().text(lines), text);
+  EXPECT_EQ(TextCover().shown(findings, lines), findings);
+
+  TextCover redacted;
+  redacted.redact(Rect{50, 0, 90, 10});
+  EXPECT_EQ(redacted.text(lines), "pass=[redacted]afé ok");
+  EXPECT_EQ(redacted.shown(findings, lines), std::vector<SecretFinding>{findings[1]});
+
+  TextCover cropped;
+  cropped.crop(Rect{140, 0, 70, 10});
+  EXPECT_EQ(cropped.text(lines), "afé ok");
+  cropped.redact(Rect{45, 0, 20, 10});
+  EXPECT_EQ(cropped.text(lines), "afé [redacted]k");
+  const std::vector<SecretFinding> shown = cropped.shown(findings, lines);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].boxes, std::vector<Rect>{(Rect{0, 0, 20, 10})});
 }
 
 TEST(SecretDetectorTest, EntropyCountsBitsPerCharacter) {

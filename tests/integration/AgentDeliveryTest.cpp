@@ -113,13 +113,13 @@ TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXterm
   EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == hostWindow; }));
 }
 
-// Two Claude Code sessions in one folder, each in its own xterm: their
-// destinations are told apart by the terminals' titles (which Claude Code
-// sets to its task), and staging for one brings its own xterm forward.
-TEST_F(AgentDeliveryTest, TwoSessionsInOneFolderAreToldApartByTheirTerminalsTitles) {
-  auto& first = server.start(
-      {"xterm", "-T", "first", "-e", "sh", "-c", "printf '\\033]0;Fix the login bug\\007'; exec sleep 600"});
-  auto& second = server.start({"xterm", "-T", "Write tests", "-e", "sleep", "600"});
+// Two Claude Code sessions in one folder, each in its own xterm with the
+// title Claude Code gives every terminal: their destinations are told apart by
+// the last prompt typed in each, and staging for one brings its own xterm
+// forward.
+TEST_F(AgentDeliveryTest, TwoSessionsInOneFolderAreToldApartByTheirLastPrompts) {
+  auto& first = server.start({"xterm", "-T", "✳ Claude Code", "-e", "sleep", "600"});
+  auto& second = server.start({"xterm", "-T", "✳ Claude Code", "-e", "sleep", "600"});
   const auto firstWindow = server.waitForWindow("XTerm", first.pid());
   const auto secondWindow = server.waitForWindow("XTerm", second.pid());
   ASSERT_TRUE(firstWindow && secondWindow);
@@ -131,17 +131,20 @@ TEST_F(AgentDeliveryTest, TwoSessionsInOneFolderAreToldApartByTheirTerminalsTitl
   X11Workspace workspace{{}, ProcessSource::system()};
   ClaudeCodeIntegration integration(pasteboard, workspace, ProcessSource::system());
   const std::string project = (data / "project").string();
-  SessionRepository(dataRoot()).write({"first", project, *firstAgent, "XTerm", first.pid(), Date{10}});
-  SessionRepository(dataRoot()).write({"second", project, *secondAgent, "XTerm", second.pid(), Date{20}});
-  std::vector<AgentDestination> destinations;
-  auto titled = [&](size_t index) { return destinations.size() == 2 ? destinations[index].title : ""; };
-  EXPECT_TRUE(test::processEventsUntil([&] {
-    destinations = test::awaitTask(integration.destinations());
-    return titled(0) == "Claude Code · project · Write tests" &&
-           titled(1) == "Claude Code · project · Fix the login bug";
-  })) << titled(0)
-      << " / " << titled(1);
+  const auto record = [&](const std::string& id, const ProcessIdentity& agent, int32_t host, double at,
+                          const std::string& prompt) {
+    AgentSession session{id, project, agent, "XTerm", host, Date{at}};
+    session.transcriptPath = (data / (id + ".jsonl")).string();
+    std::ofstream(*session.transcriptPath)
+        << R"({"type":"user","message":{"role":"user","content":")" << prompt << "\"}}\n";
+    SessionRepository(dataRoot()).write(session);
+  };
+  record("first", *firstAgent, first.pid(), 10, "Fix the login bug");
+  record("second", *secondAgent, second.pid(), 20, "Write tests");
+  const auto destinations = test::awaitTask(integration.destinations());
   ASSERT_EQ(destinations.size(), 2u);
+  EXPECT_EQ(destinations[0].title, "Claude Code · project · “Write tests”");
+  EXPECT_EQ(destinations[1].title, "Claude Code · project · “Fix the login bug”");
   test::awaitTask(integration.stage(data / "Captures/shot.png", "", destinations[0]));
   EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == *secondWindow; }));
 }

@@ -204,10 +204,10 @@ TEST_F(CaptureIntegration, DisplayCaptureShowsOtherWindowsButNeverOurs) {
   EXPECT_EQ(shareable.displays[0].displayID, source.mainDisplayID());
   EXPECT_EQ(shareable.displays[0].scale, scale());
   EXPECT_EQ(shareable.displays[0].frame, (Rect{0, 0, double(screen.width()), double(screen.height())}));
-  EXPECT_EQ(manager.pointerDisplay(), source.mainDisplayID());
+  EXPECT_EQ(awaitTask(manager.pointerDisplay()), source.mainDisplayID());
 
   const CapturedImage captured =
-      awaitTask(manager.display(shareable, manager.pointerDisplay(), std::nullopt, "Terminal"));
+      awaitTask(manager.display(shareable, awaitTask(manager.pointerDisplay()), std::nullopt, "Terminal"));
   EXPECT_EQ(captured.image.size(),
             QSize(std::lround(screen.width() * scale()), std::lround(screen.height() * scale())));
   EXPECT_EQ(captured.image.pixelColor(centreX, centreY), xtermBackground);
@@ -444,10 +444,10 @@ TEST_F(TwoMonitorCapture, EachMonitorIsADisplayWithItsFrameAndDragsAreLocalToIt)
   }
   xdotool({"mousemove", "1000", "400"});
   settle(100);
-  EXPECT_EQ(manager.pointerDisplay(), rightID);
+  EXPECT_EQ(awaitTask(manager.pointerDisplay()), rightID);
   xdotool({"mousemove", "10", "400"});
   settle(100);
-  EXPECT_EQ(manager.pointerDisplay(), leftID);
+  EXPECT_EQ(awaitTask(manager.pointerDisplay()), leftID);
 }
 
 // What the capture manager makes of a refusal is CaptureManagerTest's.

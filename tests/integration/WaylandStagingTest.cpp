@@ -97,7 +97,9 @@ class WaylandStagingTest : public WaylandTest {
             ProcessSource::system());
       case Compositor::sway:
         return std::make_unique<CompositorWorkspace>(
-            std::make_shared<SwayWindowList>(environment.at("SWAYSOCK")), ProcessSource::system());
+            std::make_shared<SwayWindowList>(environment.at("SWAYSOCK"), environment.at("XDG_RUNTIME_DIR"),
+                                             IpcBounds{.user = desktop().user()}),
+            ProcessSource::system());
       case Compositor::gnome:
         break;
     }

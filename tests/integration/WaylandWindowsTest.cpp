@@ -4,14 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
-#include <QEventLoop>
 #include <QImage>
-#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "platform/ProcessSource.h"
 #include "platform/wayland/CompositorWorkspace.h"
 #include "platform/wayland/KWinWindowScripts.h"
 #include "platform/wayland/SwayWindowList.h"
+#include "support/AwaitTask.h"
 #include "support/WaylandTest.h"
 #include "support/WaylandWindowPattern.h"
 
@@ -48,7 +48,9 @@ class WaylandWindowsTest : public WaylandTest {
   // Lumacap's window list, reaching the desktop as the application does.
   std::shared_ptr<CompositorWindowList> compositorList() {
     const auto environment = desktop().environment();
-    if (GetParam() == Compositor::sway) return std::make_shared<SwayWindowList>(environment.at("SWAYSOCK"));
+    if (GetParam() == Compositor::sway)
+      return std::make_shared<SwayWindowList>(environment.at("SWAYSOCK"), environment.at("XDG_RUNTIME_DIR"),
+                                              IpcBounds{.user = desktop().user()});
     return std::make_shared<KWinWindowScripts>(QDBusConnection::connectToBus(
         QString::fromStdString(environment.at("DBUS_SESSION_BUS_ADDRESS")), "lumacap-windows-test"));
   }
@@ -78,17 +80,12 @@ TEST_P(WaylandWindowsTest, theWorkspaceKnowsAWindowBehindAndBringsItToTheFront) 
   ASSERT_TRUE(target);
   CompositorWorkspace workspace(compositorList(), ProcessSource::system());
 
-  // Looked up from the running event loop, as the application does.
-  std::optional<DesktopApplication> application, frontmost;
-  std::optional<std::string> title;
-  QEventLoop loop;
-  QTimer::singleShot(0, &loop, [&] {
-    application = workspace.application(target->pid);
-    title = workspace.windowTitle(target->pid);
-    frontmost = workspace.frontmostApplication();
-    loop.quit();
-  });
-  loop.exec();
+  // Looked up once the listing the application awaits is in.
+  QFuture<void> listed = workspace.refreshed();
+  ASSERT_TRUE(test::processEventsUntil([&] { return listed.isFinished(); }));
+  const std::optional<DesktopApplication> application = workspace.application(target->pid);
+  const std::optional<std::string> title = workspace.windowTitle(target->pid);
+  const std::optional<DesktopApplication> frontmost = workspace.frontmostApplication();
   ASSERT_TRUE(application);
   EXPECT_EQ(application->bundleIdentifier, target->app);
   EXPECT_EQ(title, behindTitle);
@@ -162,13 +159,11 @@ TEST_P(WaylandWindowsTest, aRealTerminalIsListedWithItsTitleAndCapturedAlone) {
       << windowsListed() << desktop().output(*terminal);
   // As Lumacap lists it, front-most first.
   const auto frontMost = [&] {
-    std::vector<CompositorWindow> windows;
-    QEventLoop loop;
-    QTimer::singleShot(0, &loop, [&] {
-      windows = compositorList()->windows();
-      loop.quit();
-    });
-    loop.exec();
+    // On a worker, as Lumacap asks, while this thread serves the bus.
+    QFuture<std::vector<CompositorWindow>> listing =
+        QtConcurrent::run([list = compositorList()] { return list->windows(); });
+    EXPECT_TRUE(test::processEventsUntil([&] { return listing.isFinished(); }));
+    const std::vector<CompositorWindow> windows = listing.result();
     return windows.empty() ? CompositorWindow{} : windows.front();
   };
   const CompositorWindow listedFirst = frontMost();

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 
 #include "core/AtomicFile.h"
 #include "support/Subprocess.h"
@@ -52,6 +55,32 @@ TEST(ManualPageTest, RendersWithoutWarnings) {
   EXPECT_EQ(page.standardError, "");
   for (const char* section : {"SYNOPSIS", "OPTIONS", "FILES", "ENVIRONMENT"}) {
     EXPECT_NE(page.standardOutput.find(section), std::string::npos) << section;
+  }
+}
+
+// `make run` installs what building and running Lumacap needs, and none of
+// the desktops, terminals and tools only the tests use; each job's list holds
+// the one before it.
+TEST(BootstrapTest, EachJobInstallsOnlyWhatItNeeds) {
+  const auto packagesOf = [](const std::string& job) {
+    const ProcessResult listed =
+        runWithDeadline({std::string(LUMACAP_SOURCE_DIR) + "/scripts/bootstrap", job, "--list"});
+    EXPECT_EQ(listed.exitStatus, 0) << listed.standardError;
+    std::set<std::string> names;
+    std::istringstream lines(listed.standardOutput);
+    for (std::string name; std::getline(lines, name);) names.insert(name);
+    return names;
+  };
+  const std::set<std::string> run = packagesOf("run"), package = packagesOf("package"),
+                              all = packagesOf("test");
+  EXPECT_TRUE(run.contains("qt6-base-dev") && run.contains("tesseract-ocr-eng") &&
+              package.contains("dpkg-dev"));
+  EXPECT_TRUE(std::includes(package.begin(), package.end(), run.begin(), run.end()));
+  EXPECT_TRUE(std::includes(all.begin(), all.end(), package.begin(), package.end()));
+  for (const char* testOnly : {"xvfb", "gnome-shell", "sway", "kwin-wayland", "konsole", "foot", "flameshot",
+                               "maim", "scrot", "clang", "libgtest-dev", "libbenchmark-dev"}) {
+    EXPECT_FALSE(package.contains(testOnly)) << testOnly;
+    EXPECT_TRUE(all.contains(testOnly)) << testOnly;
   }
 }
 

@@ -1,17 +1,27 @@
 #include "platform/wayland/CompositorWorkspace.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
-#include <QEventLoop>
+#include <QDBusConnection>
 #include <QTimer>
 #include <mutex>
 #include <stdexcept>
 
 #include "platform/fake/FakeProcessSource.h"
+#include "platform/fake/FakeScreenSource.h"
+#include "platform/wayland/KWinWindowScripts.h"
+#include "platform/wayland/SwayWindowList.h"
 #include "platform/wayland/WindowListScreenSource.h"
+#include "support/AwaitTask.h"
+#include "support/SessionBus.h"
+#include "support/StoppedPeer.h"
+#include "support/TempDir.h"
 
 namespace lumacap {
 namespace {
+
+using namespace std::chrono_literals;
 
 // A compositor's window list that answers what the test set, and records activations.
 class ScriptedWindowList final : public CompositorWindowList {
@@ -40,18 +50,10 @@ CompositorWindow window(std::string handle, int32_t pid, std::string title, bool
                           Rect{0, 0, 600, 400}, active, true};
 }
 
-// Runs `lookup` from the running event loop, as the application's lookups are made (before it
-// runs, the workspace answers from what it listed before).
-template <typename Lookup>
-auto fromEventLoop(Lookup lookup) {
-  decltype(lookup()) result;
-  QEventLoop loop;
-  QTimer::singleShot(0, &loop, [&] {
-    result = lookup();
-    loop.quit();
-  });
-  loop.exec();
-  return result;
+// Lets the listing the workspace asked for come in.
+void awaitListing(CompositorWorkspace& workspace) {
+  QFuture<void> listed = workspace.refreshed();
+  ASSERT_TRUE(test::processEventsUntil([&] { return listed.isFinished(); }));
 }
 
 class CompositorWorkspaceTest : public ::testing::Test {
@@ -68,9 +70,9 @@ class CompositorWorkspaceTest : public ::testing::Test {
 };
 
 TEST_F(CompositorWorkspaceTest, knowsTheApplicationsByTheirWindowsAndTitlesOnlyWhenUnambiguous) {
-  EXPECT_FALSE(workspace.application(41));  // outside the event loop: nothing listed yet
-  EXPECT_EQ(list->listings, 0);
-  const auto terminal = fromEventLoop([&] { return workspace.application(41); });
+  EXPECT_FALSE(workspace.application(41));  // nothing listed yet: asked for, not waited for
+  awaitListing(workspace);
+  const auto terminal = workspace.application(41);
   ASSERT_TRUE(terminal);
   EXPECT_EQ(terminal->bundleIdentifier, "foot");
   EXPECT_EQ(terminal->started, "Mon Dec  7 09:00:00 2026");
@@ -82,7 +84,8 @@ TEST_F(CompositorWorkspaceTest, knowsTheApplicationsByTheirWindowsAndTitlesOnlyW
 }
 
 TEST_F(CompositorWorkspaceTest, activatesTheApplicationsFrontMostWindowUnlessItsProcessEnded) {
-  const auto terminal = fromEventLoop([&] { return workspace.application(41); });
+  awaitListing(workspace);
+  const auto terminal = workspace.application(41);
   ASSERT_TRUE(terminal);
   QFuture<bool> activated = workspace.activate(*terminal);
   EXPECT_TRUE(activated.result());
@@ -96,10 +99,69 @@ TEST_F(CompositorWorkspaceTest, activatesTheApplicationsFrontMostWindowUnlessIts
 
 TEST_F(CompositorWorkspaceTest, aCompositorThatDoesNotAnswerKnowsNoApplication) {
   list->fails = true;
-  EXPECT_FALSE(fromEventLoop([&] { return workspace.application(41); }));
+  awaitListing(workspace);
+  EXPECT_FALSE(workspace.application(41));
   EXPECT_FALSE(workspace.frontmostApplication());
   EXPECT_FALSE(
       workspace.activate(DesktopApplication{41, "foot", "foot", "Mon Dec  7 09:00:00 2026"}).result());
+}
+
+// KWin stopped (a stand-in owning its name, SIGSTOPped): the lookups answer at once from what was
+// listed, the active display is asked on a worker, the GUI thread keeps serving its events from its
+// own loop, and both end with nothing once KWin's time-out passes.
+TEST(StoppedKWin, lookupsAndTheActiveDisplayLeaveTheGuiThreadServingAndEndWithNothing) {
+  const test::SessionBus bus;
+  {
+    QDBusConnection connection =
+        QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("stopped-kwin"));
+    const test::StoppedBusPeer kwin(bus.address(), "org.kde.KWin");
+    auto list = std::make_shared<KWinWindowScripts>(connection);
+    FakeProcessSource processes;
+    CompositorWorkspace workspace(list, processes);
+    WindowListScreenSource source(std::make_unique<FakeScreenSource>(), list);
+    const test::GuiStallMeter meter;
+    std::optional<DesktopApplication> found;
+    QFuture<std::optional<uint32_t>> active;
+    QTimer::singleShot(0, [&] {  // from the event loop, as the application asks
+      found = workspace.application(41);
+      active = source.activeDisplay();
+    });
+    ASSERT_TRUE(test::processEventsUntil([&] { return active.isStarted(); }));
+    QFuture<void> listed = workspace.refreshed();
+    ASSERT_TRUE(test::processEventsUntil([&] { return listed.isFinished() && active.isFinished(); }, 30s));
+    EXPECT_FALSE(found);
+    EXPECT_FALSE(workspace.application(41));
+    EXPECT_EQ(active.result(), std::nullopt);
+    EXPECT_LT(meter.longest(), 50ms);
+    EXPECT_FALSE(meter.servedFromNestedLoop());
+  }
+  QDBusConnection::disconnectFromBus(QStringLiteral("stopped-kwin"));
+}
+
+// sway's IPC stopped (a listener that never answers, SIGSTOPped): the capture's question which
+// output is the user's waits on a worker, and ends unanswered once the listener goes.
+TEST(StoppedSway, theActiveOutputIsAskedOnAWorkerWhileTheGuiThreadServes) {
+  const test::TempDir folder;
+  const std::string socket = (folder / "sway-ipc.sock").string();
+  test::BackgroundProcess sway({"/usr/bin/python3", "-c",
+                                "import socket, sys, time\n"
+                                "s = socket.socket(socket.AF_UNIX)\ns.bind(sys.argv[1])\ns.listen()\n"
+                                "time.sleep(3600)",
+                                socket});
+  ASSERT_TRUE(test::waitUntil([&] { return std::filesystem::exists(socket); }));
+  ::kill(sway.pid(), SIGSTOP);
+  WindowListScreenSource source(std::make_unique<FakeScreenSource>(),
+                                std::make_shared<SwayWindowList>(socket));
+  const test::GuiStallMeter meter;
+  QFuture<std::optional<uint32_t>> active;
+  QTimer::singleShot(0, [&] { active = source.activeDisplay(); });  // as a capture asks
+  test::processEventsFor(1s);
+  EXPECT_LT(meter.longest(), 50ms);
+  EXPECT_FALSE(meter.servedFromNestedLoop());
+  ::kill(sway.pid(), SIGCONT);
+  sway.stop();
+  ASSERT_TRUE(test::processEventsUntil([&] { return active.isFinished(); }));
+  EXPECT_EQ(active.result(), std::nullopt);
 }
 
 TEST(WindowListScreenSource, aWindowIsReadFromTheDisplayHoldingItsCentreAtThatDisplaysDensity) {

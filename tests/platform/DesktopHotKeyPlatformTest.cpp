@@ -11,15 +11,20 @@
 namespace lumacap {
 namespace {
 
-constexpr uint32_t key2 = 19, key7 = 26, keyS = 1;
+constexpr uint32_t key2 = 19, key7 = 26;
 
 TEST(KeyboardLayout, namesWhatShiftTypesOnTheGivenLayout) {
-  EXPECT_EQ(KeyboardLayout::named("us").shiftedKeyName(key2), "at");
-  EXPECT_EQ(KeyboardLayout::named("us").shiftedKeyName(key7), "ampersand");
+  // Every key Settings offers, by its key code there, with what Shift types on a US layout.
+  const std::pair<uint32_t, const char*> us[] = {{18, "exclam"},     {19, "at"},       {20, "numbersign"},
+                                                 {21, "dollar"},     {23, "percent"},  {22, "asciicircum"},
+                                                 {26, "ampersand"},  {28, "asterisk"}, {25, "parenleft"},
+                                                 {29, "parenright"}, {1, "S"},         {2, "D"},
+                                                 {3, "F"},           {5, "G"}};
+  const KeyboardLayout layout = KeyboardLayout::named("us");
+  for (const auto& [key, name] : us) EXPECT_EQ(layout.shiftedKeyName(key), name) << key;
   EXPECT_EQ(KeyboardLayout::named("de").shiftedKeyName(key2), "quotedbl");
   EXPECT_EQ(KeyboardLayout::named("de").shiftedKeyName(key7), "slash");
-  EXPECT_EQ(KeyboardLayout::named("us").shiftedKeyName(keyS), "S");
-  EXPECT_EQ(KeyboardLayout::named("us").shiftedKeyName(99), std::nullopt);  // not a key Settings offers
+  EXPECT_EQ(layout.shiftedKeyName(99), std::nullopt);  // not a key Settings offers
 }
 
 // GNOME's settings through the real gsettings, kept in a key file of a temporary home.

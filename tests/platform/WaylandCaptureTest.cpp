@@ -4,6 +4,8 @@
 #include <unistd.h>
 #include <wayland-client-protocol.h>
 
+#include <QDBusConnection>
+#include <QTimer>
 #include <QUrl>
 #include <QVariantMap>
 #include <cstring>
@@ -12,13 +14,18 @@
 #include <variant>
 #include <vector>
 
+#include "app/HotKeyManager.h"
 #include "core/AtomicFile.h"
 #include "core/CaptureError.h"
 #include "platform/CaptureFileReader.h"
 #include "platform/wayland/KWinScreenShotSource.h"
+#include "platform/wayland/PortalHotKeyService.h"
 #include "platform/wayland/PortalScreenshotSource.h"
 #include "platform/wayland/ScreencopyImage.h"
 #include "platform/wayland/WaylandScreenSource.h"
+#include "support/AwaitTask.h"
+#include "support/SessionBus.h"
+#include "support/StoppedPeer.h"
 #include "support/TempDir.h"
 
 namespace lumacap {
@@ -238,6 +245,51 @@ TEST_F(PortalScreenshotFileTest, AnythingButAPngOfTheUsersIsRefusedAndLeftAlone)
 
 TEST(PortalScreenshot, RequestPathIsDerivedFromTheUniqueName) {
   EXPECT_EQ(portalRequestPath(":1.42", "lumacap7"), "/org/freedesktop/portal/desktop/request/1_42/lumacap7");
+}
+
+// The desktop's services stopped (stand-ins owning their names, SIGSTOPped): the GUI thread keeps
+// serving its events from its own loop, and each request ends after its time-out.
+class StoppedPortalTest : public ::testing::Test {
+ protected:
+  ~StoppedPortalTest() override { QDBusConnection::disconnectFromBus(QStringLiteral("stopped-portal")); }
+  test::SessionBus bus;
+  QDBusConnection connection =
+      QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("stopped-portal"));
+};
+
+TEST_F(StoppedPortalTest, TheShortcutRequestReturnsAtOnceAndItsFailureIsToldWithItsSentence) {
+  const test::StoppedBusPeer portal(bus.address(), "org.freedesktop.portal.Desktop");
+  PortalHotKeyService service({}, connection);
+  std::vector<int> failures;
+  service.setFailureHandler([&](int status) { failures.push_back(status); });
+  const test::GuiStallMeter meter;
+  std::vector<int> statuses;
+  QTimer::singleShot(0, [&] {  // as Settings asks, twice: the second waits for the first, unnested
+    statuses.push_back(service.grab(Shortcut::initial()));
+    statuses.push_back(service.grab(Shortcut{1, "S", true, false, true, false}));
+  });
+  ASSERT_TRUE(test::processEventsUntil([&] { return !failures.empty(); }, 40s));
+  test::processEventsFor(100ms);
+  EXPECT_EQ(statuses, (std::vector<int>{0, 0}));                   // on their way
+  EXPECT_EQ(failures, std::vector<int>{HotKeyService::noAnswer});  // only the last one is told
+  EXPECT_EQ(ShortcutError::ofGrab(failures.front()).description(), ShortcutError::noAnswerDescription);
+  EXPECT_LT(meter.longest(), 50ms);
+  EXPECT_FALSE(meter.servedFromNestedLoop());
+}
+
+TEST_F(StoppedPortalTest, GnomesPermissionStoreIsReadOffTheGuiThreadAndLeavesTheQuestionToThePortal) {
+  const test::StoppedBusPeer store(bus.address(), "org.freedesktop.impl.portal.PermissionStore");
+  struct : PermissionWindow {
+    QWindow* show() override { return nullptr; }
+    void close() override {}
+  } window;
+  PortalScreenshotSource source(window, ScreenshotQuestion::ofPortal(connection));
+  const test::GuiStallMeter meter;
+  EXPECT_FALSE(source.canRecordScreen());
+  QFuture<bool> granted = source.requestScreenRecording();
+  ASSERT_TRUE(test::processEventsUntil([&] { return granted.isFinished(); }, 30s));
+  EXPECT_TRUE(granted.result());
+  EXPECT_LT(meter.longest(), 50ms);
 }
 
 TEST(KWinScreenShot, RawPixelsHonourTheStride) {

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "support/IntegrationMain.h"
+#include "support/StoppedPeer.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -45,6 +46,8 @@ class PrivateSettingsFolder : public ::testing::EmptyTestEventListener {
 // system tray; the others, under CTest, on the offscreen platform unless the
 // test sets a real display.
 int main(int argc, char** argv) {
+  // A test's stand-in for a desktop service runs no tests.
+  if (const std::optional<int> status = lumacap::test::runAsBusPeer(argc, argv)) return *status;
   restartWithOneOpenMPThreadUnlessChosen(argv);
   ::testing::InitGoogleTest(&argc, argv);
   // Listing the tests (CTest's discovery at build time) needs no display.

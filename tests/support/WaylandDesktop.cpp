@@ -726,6 +726,8 @@ std::string WaylandDesktop::folder() const { return state_->folder.string(); }
 
 std::map<std::string, std::string> WaylandDesktop::environment() const { return state_->environment; }
 
+uid_t WaylandDesktop::user() const { return state_->user ? state_->user->pw_uid : ::geteuid(); }
+
 std::unique_ptr<BackgroundProcess> WaylandDesktop::spawn(const std::vector<std::string>& argv,
                                                          const std::map<std::string, std::string>& extra) {
   const fs::path log = state_->logFile(fs::path(argv.at(0)).filename());

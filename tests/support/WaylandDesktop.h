@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/types.h>
 #include <QByteArray>
 #include <QImage>
 #include <QPoint>
@@ -42,6 +43,8 @@ class WaylandDesktop {
   // HOME, XDG_CURRENT_DESKTOP, XDG_SESSION_TYPE=wayland, XDG_DATA_HOME…; DISPLAY removed (spawn and
   // run unset DISPLAY and QT_QPA_PLATFORM unless `extra` sets them).
   std::map<std::string, std::string> environment() const;
+  // The user the session runs as (sway's session user; this process's elsewhere).
+  uid_t user() const;
   // A program inside the session (as the session's user on sway), stopped with the desktop at the latest.
   std::unique_ptr<BackgroundProcess> spawn(const std::vector<std::string>& argv,
                                            const std::map<std::string, std::string>& extra = {});

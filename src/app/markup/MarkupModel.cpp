@@ -65,10 +65,58 @@ double MarkupModel::badgeRadius(int weight) const { return pick(badgeRadii, weig
 
 // Editing.
 
+// Each step keeps its changes, never a copy of the items: the history grows
+// with what was done, not with how many items there are at each step.
 void MarkupModel::record() {
   if (inGesture_) return;
-  undo_.push_back(items_);
+  undo_.emplace_back();
   redo_.clear();
+}
+
+// A change joins the step under way; in a drag, the changes to one item
+// become one (and one that ends where it began, none).
+void MarkupModel::note(Change change) {
+  Step& step = undo_.back();
+  if (!step.empty() && step.back().index == change.index) {
+    Change& last = step.back();
+    if (change.kind == Change::Kind::set && last.kind == Change::Kind::set) {
+      last.after = std::move(change.after);
+      if (last.before == last.after) step.pop_back();
+      return;
+    }
+    if (change.kind == Change::Kind::set && last.kind == Change::Kind::insert) {
+      last.after = std::move(change.after);
+      return;
+    }
+    if (change.kind == Change::Kind::erase && last.kind == Change::Kind::insert) {
+      step.pop_back();
+      return;
+    }
+  }
+  step.push_back(std::move(change));
+}
+
+void MarkupModel::apply(std::vector<MarkupItem>& items, const Change& change, bool forward) {
+  const auto at = items.begin() + static_cast<std::ptrdiff_t>(change.index);
+  switch (change.kind) {
+    case Change::Kind::insert:
+      if (forward) {
+        items.insert(at, change.after);
+      } else {
+        items.erase(at);
+      }
+      break;
+    case Change::Kind::erase:
+      if (forward) {
+        items.erase(at);
+      } else {
+        items.insert(at, change.before);
+      }
+      break;
+    case Change::Kind::set:
+      *at = forward ? change.after : change.before;
+      break;
+  }
 }
 
 void MarkupModel::changed() {
@@ -78,9 +126,15 @@ void MarkupModel::changed() {
 size_t MarkupModel::add(MarkupItem item) {
   record();
   if (item.kind == MarkupKind::crop) {
-    std::erase_if(items_, [](const MarkupItem& old) { return old.kind == MarkupKind::crop; });
+    for (size_t index = items_.size(); index-- > 0;) {
+      if (items_[index].kind != MarkupKind::crop) continue;
+      Change erased{Change::Kind::erase, index, std::move(items_[index]), {}};
+      items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+      note(std::move(erased));
+    }
   }
-  items_.push_back(std::move(item));
+  items_.push_back(item);
+  note({Change::Kind::insert, items_.size() - 1, {}, std::move(item)});
   changed();
   return items_.size() - 1;
 }
@@ -88,14 +142,18 @@ size_t MarkupModel::add(MarkupItem item) {
 void MarkupModel::remove(size_t index) {
   if (index >= items_.size()) return;
   record();
+  Change erased{Change::Kind::erase, index, std::move(items_[index]), {}};
   items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+  note(std::move(erased));
   selected_.reset();
 }
 
 void MarkupModel::replace(size_t index, MarkupItem item) {
   if (index >= items_.size() || items_[index] == item) return;
   record();
+  Change set{Change::Kind::set, index, items_[index], item};
   items_[index] = std::move(item);
+  note(std::move(set));
 }
 
 void MarkupModel::moveBy(size_t index, QPointF delta) {
@@ -137,24 +195,42 @@ void MarkupModel::beginGesture() {
 void MarkupModel::endGesture() {
   if (!inGesture_) return;
   inGesture_ = false;
-  if (!undo_.empty() && undo_.back() == items_) undo_.pop_back();
+  if (undo_.empty()) return;
+  const Step& step = undo_.back();
+  bool unchanged = step.empty();
+  if (!unchanged) {
+    std::vector<MarkupItem> before = items_;
+    for (auto change = step.rbegin(); change != step.rend(); ++change) apply(before, *change, false);
+    unchanged = before == items_;
+  }
+  if (unchanged) undo_.pop_back();
 }
 
 void MarkupModel::undo() {
   endGesture();
   if (undo_.empty()) return;
-  redo_.push_back(std::move(items_));
-  items_ = std::move(undo_.back());
+  Step step = std::move(undo_.back());
   undo_.pop_back();
+  for (auto change = step.rbegin(); change != step.rend(); ++change) apply(items_, *change, false);
+  redo_.push_back(std::move(step));
   selected_.reset();
 }
 
 void MarkupModel::redo() {
   if (redo_.empty()) return;
-  undo_.push_back(std::move(items_));
-  items_ = std::move(redo_.back());
+  Step step = std::move(redo_.back());
   redo_.pop_back();
+  for (const Change& change : step) apply(items_, change, true);
+  undo_.push_back(std::move(step));
   selected_.reset();
+}
+
+size_t MarkupModel::historyLength() const {
+  size_t length = 0;
+  for (const auto* steps : {&undo_, &redo_}) {
+    for (const Step& step : *steps) length += step.size();
+  }
+  return length;
 }
 
 void MarkupModel::select(std::optional<size_t> index) {
@@ -315,6 +391,14 @@ void MarkupModel::paintItem(QPainter& painter, size_t index) const {
       break;
   }
   painter.restore();
+}
+
+std::vector<QRect> MarkupModel::redactedAreas() const {
+  std::vector<QRect> areas;
+  for (const MarkupItem& item : items_) {
+    if (item.kind == MarkupKind::redact) areas.push_back(redactedPixels(item));
+  }
+  return areas;
 }
 
 // Only the kept part is copied, and drawn on in place.

@@ -67,6 +67,9 @@ class MarkupModel {
   bool canRedo() const { return !redo_.empty(); }
   void undo();
   void redo();
+  // The changes undo and redo hold: about one per step, however many items
+  // there are.
+  size_t historyLength() const;
 
   std::optional<size_t> selected() const { return selected_; }
   void select(std::optional<size_t> index);
@@ -90,15 +93,29 @@ class MarkupModel {
   // The image with every item drawn at its full resolution, then cropped.
   // Redacted pixels are filled opaque, with no trace of what was under them.
   QImage flattened(const QImage& image) const;
+  // The pixels each redaction blacks out, in drawing order.
+  std::vector<QRect> redactedAreas() const;
 
  private:
+  // One change to the list of items: undo applies it backwards, redo forwards.
+  struct Change {
+    enum class Kind { insert, erase, set };
+    Kind kind = Kind::set;
+    size_t index = 0;
+    MarkupItem before;  // what an erase or a set took away
+    MarkupItem after;   // what an insert or a set put there
+  };
+  using Step = std::vector<Change>;
+
   void record();
+  void note(Change change);
   void changed();
+  static void apply(std::vector<MarkupItem>& items, const Change& change, bool forward);
 
   QSize imageSize_;
   std::vector<MarkupItem> items_;
-  std::vector<std::vector<MarkupItem>> undo_;
-  std::vector<std::vector<MarkupItem>> redo_;
+  std::vector<Step> undo_;
+  std::vector<Step> redo_;
   std::optional<size_t> selected_;
   bool inGesture_ = false;
 };

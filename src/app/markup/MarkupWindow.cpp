@@ -473,6 +473,7 @@ void MarkupWindow::begin(QImage image) {
 }
 
 void MarkupWindow::addRedactions(const std::vector<Rect>& boxes) {
+  if (!boxes.empty()) setTool(MarkupKind::redact);
   for (const Rect& box : boxes) {
     model_->add({MarkupKind::redact,
                  QPointF(box.x, box.y),
@@ -569,14 +570,11 @@ void MarkupWindow::apply() {
   }
   QImage flattened = model_->flattened(image_);
   hide();
-  if (onApply) onApply(std::move(flattened));
+  if (onApply) onApply(std::move(flattened), *model_);
 }
 
 void MarkupWindow::closeAsked() {
-  if (textEditor_) {
-    textEditor_->deleteLater();
-    return;
-  }
+  commitText();
   if (!model_->edited()) {
     hide();
     return;
@@ -655,10 +653,9 @@ bool MarkupWindow::eventFilter(QObject* watched, QEvent* event) {
       if (key->modifiers() & Qt::ControlModifier) apply();
       return true;
     }
+    // Escape ends the typing and keeps the text, as a step undo can take back.
     if (key->key() == Qt::Key_Escape) {
-      textEditor_->deleteLater();
-      textEditor_ = nullptr;
-      canvas_->setFocus();
+      commitText();
       return true;
     }
   }

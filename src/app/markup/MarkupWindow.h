@@ -63,8 +63,8 @@ class MarkupCanvas final : public QWidget {
 
 // The mark-up window: the capture with a tool bar of tools (each with its
 // key), colours, stroke widths, undo and redo, zoom and "Done". Done (Return
-// or Ctrl+Return) hands the flattened image to `onApply` and closes; Escape
-// closes, asking first when there are edits to lose.
+// or Ctrl+Return) hands the flattened image and its mark-up to `onApply` and
+// closes; Escape closes, asking first when there are edits to lose.
 class MarkupWindow final : public QWidget {
   Q_OBJECT
 
@@ -74,7 +74,8 @@ class MarkupWindow final : public QWidget {
 
   // Starts over on `image` with no items.
   void begin(QImage image);
-  // Adds each box (in image pixels) as a redaction, one step of undo each.
+  // Adds each box (in image pixels) as a redaction, one step of undo each;
+  // the redaction tool is then the one chosen.
   void addRedactions(const std::vector<Rect>& boxes);
   // Sizes the window for the image at 100 % when that fits in `area`, at most
   // 80 % of it otherwise (then zoomed to fit), and centres it there.
@@ -97,11 +98,12 @@ class MarkupWindow final : public QWidget {
   void undo();
   void redo();
   void deleteSelected();
-  // Escape: closes at once without edits, else after the user agrees.
+  // Escape: closes at once without edits, else after the user agrees. A
+  // text being typed is kept first, as Escape in it keeps it.
   void closeAsked();
 
-  // Called with the flattened image when the user applies the mark-up.
-  std::function<void(QImage)> onApply;
+  // Called with the flattened image and its mark-up when the user applies it.
+  std::function<void(QImage, const MarkupModel&)> onApply;
 
   static const std::vector<QColor>& colours();
   // Text typed on the image: an editor at `imagePoint` that adds a text item.

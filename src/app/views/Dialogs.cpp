@@ -32,10 +32,12 @@ void fitColumns(QFileDialog& dialog) {
 }  // namespace
 
 void DialogPrompts::alert(const QString& message) {
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("Lumacap"), QStringLiteral("Lumacap"),
-                  QMessageBox::Ok);
-  box.setInformativeText(message);
-  box.exec();
+  // Shown without a nested event loop: the caller goes on at once.
+  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Lumacap"), QStringLiteral("Lumacap"),
+                              QMessageBox::Ok);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setInformativeText(message);
+  box->open();
 }
 
 std::unique_ptr<QFileDialog> DialogPrompts::exportDialog(const QString& proposedName) const {

@@ -1,5 +1,7 @@
 #include "app/views/NotificationCard.h"
 
+#include <QFutureWatcher>
+
 #include "app/AppModel.h"
 #include "app/views/QuickCaptureView.h"
 #include "platform/linux/DesktopNotifications.h"
@@ -16,7 +18,9 @@ NotificationCard::NotificationCard(AppModel& model, std::unique_ptr<DesktopNotif
     : model_(model), notifications_(std::move(notifications)) {
   connect(notifications_.get(), &DesktopNotifications::actionInvoked, this, &NotificationCard::invoked);
   connect(notifications_.get(), &DesktopNotifications::closed, this, [this](uint32_t id) {
-    if (id == id_) id_ = 0;
+    if (id != id_ || id == 0) return;
+    id_ = 0;
+    showing_ = false;
   });
   for (auto signal : {&AppModel::savedIDChanged, &AppModel::errorChanged, &AppModel::pasteHintChanged,
                       &AppModel::clipboardStateChanged}) {
@@ -30,7 +34,11 @@ NotificationCard::~NotificationCard() { hide(); }
 
 void NotificationCard::show(QScreen*) { notify(); }
 
-void NotificationCard::hide() { notifications_->close(std::exchange(id_, 0)); }
+void NotificationCard::hide() {
+  showing_ = false;
+  ++request_;
+  notifications_->close(std::exchange(id_, 0));
+}
 
 // The server keeps it for the card's time; the model's own dismissal closes
 // it too, as the server may not honour the timeout.
@@ -44,7 +52,21 @@ void NotificationCard::notify() {
       .replaces = id_,
   };
   if (!model_.savedID()) notification.actions.emplace_back(saveKey, QStringLiteral("Save"));
-  id_ = notifications_->notify(notification);
+  showing_ = true;
+  replacing_ = id_;
+  const uint64_t request = ++request_;
+  // The server's answer is not waited for: it comes back here.
+  auto* answer = new QFutureWatcher<uint32_t>(this);
+  connect(answer, &QFutureWatcher<uint32_t>::finished, this, [this, answer, request] {
+    answer->deleteLater();
+    const uint32_t id = answer->future().isValid() && answer->future().resultCount() ? answer->result() : 0;
+    if (request == request_) {
+      id_ = id;
+    } else if (id != replacing_ && id != id_) {
+      notifications_->close(id);
+    }
+  });
+  answer->setFuture(notifications_->notify(notification));
 }
 
 void NotificationCard::invoked(uint32_t id, const QString& key) {

@@ -22,7 +22,7 @@ class NotificationCard final : public QObject, public CaptureCard {
 
   void show(QScreen* screen) override;
   void hide() override;
-  bool shown() const override { return id_ != 0; }
+  bool shown() const override { return showing_; }
 
  private:
   void notify();
@@ -30,7 +30,13 @@ class NotificationCard final : public QObject, public CaptureCard {
 
   AppModel& model_;
   std::unique_ptr<DesktopNotifications> notifications_;
+  // The notification shown, once the server said its id.
   uint32_t id_ = 0;
+  bool showing_ = false;
+  // The latest request to the server, and the notification it replaces: an answer to an
+  // earlier request, or one that comes after the card was hidden, is closed.
+  uint64_t request_ = 0;
+  uint32_t replacing_ = 0;
 };
 
 }  // namespace lumacap

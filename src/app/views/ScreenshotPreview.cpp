@@ -28,6 +28,22 @@ constexpr int previewHeight = 420;
 
 bool isReturn(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
 
+// A question in a sheet of its own over `parent`, answered later: `act`
+// names the button that runs `onAct`; the other one, the default, keeps
+// things as they are.
+QMessageBox* ask(QWidget* parent, const QString& question, const QString& detail, const QString& act,
+                 const QString& keep, std::function<void()> onAct) {
+  auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Lumacap"), question,
+                              QMessageBox::NoButton, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setInformativeText(detail);
+  QPushButton* action = box->addButton(act, QMessageBox::DestructiveRole);
+  box->setDefaultButton(box->addButton(keep, QMessageBox::RejectRole));
+  QObject::connect(action, &QPushButton::clicked, parent, std::move(onAct));
+  box->open();
+  return box;
+}
+
 QToolButton* iconButton(Symbol symbol, const QWidget& style, QWidget* parent) {
   auto* button = new QToolButton(parent);
   button->setAutoRaise(true);
@@ -218,15 +234,11 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
     model_.copyImage();
     awaitingNotice_ = false;
   });
-  QAction* copyText = menu->addAction(QStringLiteral("Copy Text"), this, [this] {
-    awaitingNotice_ = true;
-    model_.copyText();
-    awaitingNotice_ = false;
-  });
+  QAction* copyText = menu->addAction(QStringLiteral("Copy Text"), this, &ScreenshotPreview::copyTextAsked);
   copyText->setEnabled(!model_.recognizedText().isEmpty());
   connect(&model_, &AppModel::recognizedTextChanged, copyText,
           [this, copyText] { copyText->setEnabled(!model_.recognizedText().isEmpty()); });
-  revert_ = menu->addAction(QStringLiteral("Revert to original"), &model_, &AppModel::revertToOriginal);
+  revert_ = menu->addAction(QStringLiteral("Revert to original"), this, &ScreenshotPreview::revertAsked);
   revert_->setEnabled(model_.markedUp());
   connect(&model_, &AppModel::markedUpChanged, revert_, [this] { revert_->setEnabled(model_.markedUp()); });
   menu->addAction(QStringLiteral("Discard"), &model_, &AppModel::discard);
@@ -336,12 +348,13 @@ void ScreenshotPreview::renderFooter() {
   look::setTextColor(*footer_, look::secondary(*this));
 }
 
-// The notice stands in the footer's place; an error still shows.
+// The notice stands in the footer's place; an error still shows, and so
+// does what an action of this window just did.
 void ScreenshotPreview::renderSecrets() {
   const QString notice = model_.secretsNotice();
   secretsNotice_->setText(notice);
   secretsNotice_->setVisible(!notice.isEmpty() && !model_.error());
-  footer_->setVisible(notice.isEmpty() || model_.error());
+  footer_->setVisible(notice.isEmpty() || model_.error() || !notice_.isEmpty());
 }
 
 // What the footer says without an error: what the last action of this window
@@ -374,6 +387,36 @@ void ScreenshotPreview::discardAsked() {
   question->setDefaultButton(question->addButton(QStringLiteral("Keep Editing"), QMessageBox::RejectRole));
   connect(discard, &QPushButton::clicked, &model_, &AppModel::discard);
   question->open();
+}
+
+void ScreenshotPreview::copyTextAsked() {
+  const size_t secrets = model_.secrets().size();
+  if (secrets == 0) return copyText();
+  ask(this,
+      secrets == 1 ? QStringLiteral("The text holds a possible secret that is not redacted.")
+                   : QStringLiteral("The text holds %1 possible secrets that are not redacted.").arg(secrets),
+      QStringLiteral("Redact it first (Ctrl+Shift+X) to leave it out of the text you copy."),
+      QStringLiteral("Copy Anyway"), QStringLiteral("Cancel"), [this] { copyText(); });
+}
+
+void ScreenshotPreview::copyText() {
+  awaitingNotice_ = true;
+  model_.copyText();
+  awaitingNotice_ = false;
+}
+
+void ScreenshotPreview::revertAsked() {
+  if (!model_.redacted()) return revert();
+  ask(this, QStringLiteral("Bring back the original, unredacted capture?"),
+      QStringLiteral("What you redacted shows again, and the clipboard then holds the original."),
+      QStringLiteral("Revert"), QStringLiteral("Keep Redactions"), [this] { revert(); });
+}
+
+// The footer says what the clipboard now holds.
+void ScreenshotPreview::revert() {
+  awaitingNotice_ = true;
+  model_.revertToOriginal();
+  awaitingNotice_ = false;
 }
 
 QCoro::Task<> ScreenshotPreview::exportAndSay() {

@@ -81,6 +81,13 @@ class ScreenshotPreview final : public QWidget {
   void renderSecrets();
   QString footerText() const;
   void discardAsked();
+  // Copy Text: a text that still shows possible secrets is copied only once
+  // the user says so.
+  void copyTextAsked();
+  void copyText();
+  // Revert to original: asked first when that brings back what was redacted.
+  void revertAsked();
+  void revert();
   void renderTitle();
   // Save As…, then the status line says where the copy went.
   QCoro::Task<> exportAndSay();

@@ -106,8 +106,9 @@ bool WindowPresenter::previewShown() const { return isShown(previewWindow()); }
 void WindowPresenter::showMarkup(const std::vector<Rect>& redactions) {
   if (!markupWindow_) {
     markupWindow_ = std::make_unique<MarkupWindow>();
-    markupWindow_->onApply = [model = QPointer<AppModel>(&model())](QImage flattened) {
-      if (model) model->applyMarkup(std::move(flattened));
+    markupWindow_->onApply = [model = QPointer<AppModel>(&model())](QImage flattened,
+                                                                    const MarkupModel& markup) {
+      if (model) model->applyMarkup(std::move(flattened), markup);
     };
     markupWindow_->installEventFilter(this);
   }

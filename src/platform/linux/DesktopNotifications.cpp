@@ -5,7 +5,11 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
+#include <QPromise>
+#include <memory>
 
 namespace lumacap {
 namespace {
@@ -13,7 +17,7 @@ namespace {
 constexpr auto service = "org.freedesktop.Notifications";
 constexpr auto path = "/org/freedesktop/Notifications";
 constexpr auto interface = "org.freedesktop.Notifications";
-// A server that hangs must not hold up the GUI thread for long.
+// A server that hangs gets this long to answer before the card counts as not shown.
 constexpr int callTimeoutMs = 2000;
 // Thumbnails larger than this only cost bus traffic.
 constexpr int imageSide = 256;
@@ -56,7 +60,7 @@ bool FreedesktopNotifications::available() {
          bus->activatableServiceNames().value().contains(service);
 }
 
-uint32_t FreedesktopNotifications::notify(const DesktopNotification& notification) {
+QFuture<uint32_t> FreedesktopNotifications::notify(const DesktopNotification& notification) {
   QStringList actions;
   for (const auto& [key, label] : notification.actions) actions << key << label;
   QVariantMap hints;
@@ -72,8 +76,17 @@ uint32_t FreedesktopNotifications::notify(const DesktopNotification& notificatio
   call << QStringLiteral("Lumacap") << static_cast<uint>(notification.replaces) << QString()
        << notification.summary << notification.body << actions << hints
        << static_cast<int>(notification.timeout.count());
-  const QDBusReply<uint> reply = QDBusConnection::sessionBus().call(call, QDBus::Block, callTimeoutMs);
-  return reply.isValid() ? reply.value() : 0;
+  auto shown = std::make_shared<QPromise<uint32_t>>();
+  shown->start();
+  auto* answer =
+      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, callTimeoutMs), this);
+  connect(answer, &QDBusPendingCallWatcher::finished, this, [answer, shown] {
+    answer->deleteLater();
+    const QDBusPendingReply<uint> reply = *answer;
+    shown->addResult(reply.isValid() ? reply.value() : 0u);
+    shown->finish();
+  });
+  return shown->future();
 }
 
 void FreedesktopNotifications::close(uint32_t id) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QImage>
 #include <QObject>
 #include <QString>
@@ -24,8 +25,10 @@ struct DesktopNotification {
 class DesktopNotifications : public QObject {
   Q_OBJECT
  public:
-  // The id of the notification shown, 0 when the server did not answer.
-  virtual uint32_t notify(const DesktopNotification& notification) = 0;
+  // Sends the notification without waiting for the server: the future gives
+  // the id of the notification shown, 0 when the server did not answer in
+  // time. Called on the GUI thread, whose event loop brings the answer.
+  virtual QFuture<uint32_t> notify(const DesktopNotification& notification) = 0;
   virtual void close(uint32_t id) = 0;
 
  signals:
@@ -40,7 +43,7 @@ class FreedesktopNotifications final : public DesktopNotifications {
   FreedesktopNotifications();
   // Whether a notification server owns the name (or can be started).
   static bool available();
-  uint32_t notify(const DesktopNotification& notification) override;
+  QFuture<uint32_t> notify(const DesktopNotification& notification) override;
   void close(uint32_t id) override;
 
  private slots:

@@ -29,7 +29,7 @@ class CompositorWindowList {
   virtual std::optional<QImage> windowImage(const CompositorWindow&) { return std::nullopt; }
   // The name of the output the compositor treats as the user's current one
   // (KWin: the pointer's; sway: the focused one), as Wayland names outputs;
-  // nothing when it cannot tell. Quick enough for the GUI thread.
+  // nothing when it cannot tell.
   virtual std::optional<std::string> activeOutputName() { return std::nullopt; }
 };
 

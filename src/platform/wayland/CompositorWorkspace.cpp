@@ -1,8 +1,7 @@
 #include "platform/wayland/CompositorWorkspace.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QThread>
+#include <QFutureWatcher>
+#include <QPromise>
 #include <QThreadPool>
 #include <QtConcurrent>
 #include <cstdio>
@@ -18,65 +17,58 @@ constexpr auto listingMinimumAge = std::chrono::milliseconds(100);
 
 }  // namespace
 
-std::vector<CompositorWindow> listOffThisThread(CompositorWindowList& list) {
-  std::vector<CompositorWindow> windows;
-  std::exception_ptr failure;
-  std::unique_ptr<QThread> thread(QThread::create([&] {
-    try {
-      windows = list.windows();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }));
-  // QtDBus hands incoming calls to the GUI thread first when it has message
-  // spies, so a GUI thread that merely waited would keep KWin's script from
-  // answering: it runs its events meanwhile, the user's input left queued.
-  QEventLoop loop;
-  QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
-  thread->start();
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
-  thread->wait();
-  if (failure) std::rethrow_exception(failure);
-  return windows;
-}
-
 CompositorWorkspace::CompositorWorkspace(std::shared_ptr<CompositorWindowList> list, ProcessSource& processes)
     : list_(std::move(list)),
       processes_(processes),
       activationThread_(std::make_unique<QThreadPool>()),
+      answers_(std::make_unique<QObject>()),
       desktopEntries_(std::make_shared<DesktopEntries>()) {
   activationThread_->setMaxThreadCount(1);  // requests go out in the order they were made
   desktopEntriesRead_ = QtConcurrent::run([entries = desktopEntries_] { entries->load(); });
 }
 
 CompositorWorkspace::~CompositorWorkspace() {
+  answers_.reset();  // a listing that ends later is dropped
   activationThread_->waitForDone();
   desktopEntriesRead_.waitForFinished();
 }
 
+// Never waits: a listing that is old or lacks the process is asked for
+// again, and the lookups meanwhile answer from the last one.
 const std::vector<CompositorWindow>& CompositorWorkspace::windows(std::optional<int32_t> pid) {
-  // Waiting runs the GUI thread's events, which must not happen before its
-  // event loop runs: the program is still connecting its parts (a request
-  // handed over meanwhile would reach none of them).
-  const QCoreApplication* application = QCoreApplication::instance();
-  if (application && QThread::currentThread() == application->thread() &&
-      QThread::currentThread()->loopLevel() == 0)
-    return listed_;
   const auto age = std::chrono::steady_clock::now() - listedAt_;
-  if (age < listingMinimumAge) return listed_;
-  const bool fresh = age < listingLifetime;
   const bool lacksPid =
       pid && std::none_of(listed_.begin(), listed_.end(),
                           [&](const CompositorWindow& window) { return window.pid == *pid; });
-  if (fresh && !lacksPid) return listed_;
-  try {
-    listed_ = listOffThisThread(*list_);
-  } catch (const std::exception& failure) {
-    std::fprintf(stderr, "lumacap: the compositor did not list its windows: %s\n", failure.what());
-    listed_.clear();
-  }
-  listedAt_ = std::chrono::steady_clock::now();
+  if (age >= listingLifetime || (lacksPid && age >= listingMinimumAge)) (void)refreshed();
   return listed_;
+}
+
+// The compositor is asked on a worker (its answer is bounded by the list's own
+// time-outs); the answer is taken on this thread. One listing at a time.
+QFuture<void> CompositorWorkspace::refreshed() {
+  if (refreshing_) return refreshing_->future();
+  if (std::chrono::steady_clock::now() - listedAt_ < listingMinimumAge) return QtFuture::makeReadyFuture();
+  refreshing_ = std::make_shared<QPromise<void>>();
+  refreshing_->start();
+  using Listing = std::optional<std::vector<CompositorWindow>>;
+  auto* watcher = new QFutureWatcher<Listing>(answers_.get());
+  QObject::connect(watcher, &QFutureWatcher<Listing>::finished, answers_.get(), [this, watcher] {
+    watcher->deleteLater();
+    Listing windows = watcher->result();
+    listed_ = windows ? std::move(*windows) : std::vector<CompositorWindow>();
+    listedAt_ = std::chrono::steady_clock::now();
+    std::exchange(refreshing_, nullptr)->finish();
+  });
+  watcher->setFuture(QtConcurrent::run([list = list_]() -> Listing {
+    try {
+      return list->windows();
+    } catch (const std::exception& failure) {
+      std::fprintf(stderr, "lumacap: the compositor did not list its windows: %s\n", failure.what());
+      return std::nullopt;
+    }
+  }));
+  return refreshing_->future();
 }
 
 std::optional<DesktopApplication> CompositorWorkspace::applicationOf(const CompositorWindow& window) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QFuture>
+#include <QObject>
+#include <QPromise>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -17,17 +19,17 @@ namespace lumacap {
 // The desktop applications of a Wayland compositor that lists and activates
 // windows for ordinary programs (KWin through scripts, sway through IPC): a
 // process is an application while it owns a window the compositor lists.
-// Lookups use the list read within the last moment, asking the compositor
-// again (on a thread of their own, the GUI's events but user input running
-// meanwhile) when it is older or lacks the process; before the event loop
-// runs they answer from the last list. Activation requests go out in order
-// from one worker.
+// Lookups answer at once from the list read last, and have the compositor
+// asked again on a worker when it is older than a moment or lacks the
+// process; `refreshed` is awaited where a fresh list matters (the capture's
+// start). Activation requests go out in order from one worker.
 // The compositor announces no activations, so none are observed.
 class CompositorWorkspace final : public Workspace {
  public:
   CompositorWorkspace(std::shared_ptr<CompositorWindowList> list, ProcessSource& processes);
   ~CompositorWorkspace() override;
 
+  QFuture<void> refreshed() override;
   std::optional<DesktopApplication> application(int32_t pid) override;
   std::optional<DesktopApplication> frontmostApplication() override;
   QFuture<bool> activate(const DesktopApplication& application) override;
@@ -40,23 +42,22 @@ class CompositorWorkspace final : public Workspace {
                                                           int32_t pid);
 
  private:
-  // The windows as listed lately; asks again when the list is older than a
-  // moment or, with `pid`, lacks that process.
+  // The windows as listed lately; has them listed again when the list is
+  // older than a moment or, with `pid`, lacks that process.
   const std::vector<CompositorWindow>& windows(std::optional<int32_t> pid = std::nullopt);
   std::optional<DesktopApplication> applicationOf(const CompositorWindow& window);
 
   std::shared_ptr<CompositorWindowList> list_;
   ProcessSource& processes_;
   std::unique_ptr<QThreadPool> activationThread_;
+  // Where listings are taken in, on the GUI thread.
+  std::unique_ptr<QObject> answers_;
+  // The listing under way, if any.
+  std::shared_ptr<QPromise<void>> refreshing_;
   std::shared_ptr<DesktopEntries> desktopEntries_;
   QFuture<void> desktopEntriesRead_;
   std::vector<CompositorWindow> listed_;
   std::chrono::steady_clock::time_point listedAt_;
 };
-
-// The list's windows, read on a thread of its own while this one runs its
-// events except user input (KWin's answers may pass through the GUI thread).
-// Rethrows what the list threw.
-std::vector<CompositorWindow> listOffThisThread(CompositorWindowList& list);
 
 }  // namespace lumacap

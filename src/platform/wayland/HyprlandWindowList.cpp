@@ -3,8 +3,6 @@
 #include <exception>
 #include <filesystem>
 
-#include "platform/wayland/UnixSocket.h"
-
 namespace lumacap {
 namespace {
 
@@ -14,14 +12,21 @@ std::string socketIn(const std::string& folder, const std::string& signature) {
 
 }  // namespace
 
-HyprlandWindowList::HyprlandWindowList(const std::string& runtimeDirectory, const std::string& signature)
-    : runtimeSocket_(runtimeDirectory.empty() ? std::string() : socketIn(runtimeDirectory, signature)),
-      temporarySocket_(socketIn("/tmp", signature)) {}
+HyprlandWindowList::HyprlandWindowList(const std::string& runtimeDirectory, const std::string& signature,
+                                       IpcBounds bounds)
+    : runtimeDirectory_(runtimeDirectory),
+      runtimeSocket_(runtimeDirectory.empty() ? std::string() : socketIn(runtimeDirectory, signature)),
+      temporarySocket_(socketIn("/tmp", signature)),
+      bounds_(bounds) {}
 
 std::string HyprlandWindowList::request(const std::string& command) const {
   std::error_code unused;
   const bool runtime = !runtimeSocket_.empty() && std::filesystem::exists(runtimeSocket_, unused);
-  UnixSocket socket(runtime ? runtimeSocket_ : temporarySocket_, "Hyprland's IPC socket");
+  if (runtime ? !inRuntimeFolder(runtimeSocket_, runtimeDirectory_, bounds_.user)
+              : std::filesystem::exists(temporarySocket_, unused) &&
+                    !inOwnFolders(temporarySocket_, "/tmp/hypr", bounds_.user))
+    throw IpcError(IpcError::Kind::untrustedSocket);
+  UnixSocket socket(runtime ? runtimeSocket_ : temporarySocket_, bounds_);
   socket.write(command);
   return socket.readToEnd();
 }

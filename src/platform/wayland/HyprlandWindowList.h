@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/wayland/CompositorWindowList.h"
+#include "platform/wayland/UnixSocket.h"
 
 namespace lumacap {
 
@@ -15,8 +16,11 @@ namespace lumacap {
 class HyprlandWindowList final : public CompositorWindowList {
  public:
   // The socket of the instance `signature` ($HYPRLAND_INSTANCE_SIGNATURE):
-  // in the runtime folder since Hyprland 0.40, in /tmp before.
-  HyprlandWindowList(const std::string& runtimeDirectory, const std::string& signature);
+  // in the runtime folder since Hyprland 0.40, in /tmp/hypr before, where it
+  // is used only when the folders /tmp/hypr and its instance's are the
+  // user's, closed to writes by others, and the socket is the user's.
+  HyprlandWindowList(const std::string& runtimeDirectory, const std::string& signature,
+                     IpcBounds bounds = {});
 
   std::vector<CompositorWindow> windows() override;
   bool activate(const CompositorWindow& window) override;
@@ -26,8 +30,10 @@ class HyprlandWindowList final : public CompositorWindowList {
   // Hyprland's answer to one request.
   std::string request(const std::string& command) const;
 
+  std::string runtimeDirectory_;
   std::string runtimeSocket_;
   std::string temporarySocket_;
+  IpcBounds bounds_;
 };
 
 }  // namespace lumacap

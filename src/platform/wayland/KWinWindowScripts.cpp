@@ -1,6 +1,7 @@
 #include "platform/wayland/KWinWindowScripts.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDir>
 #include <QEventLoop>
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <stdexcept>
 
+#include "platform/linux/AsyncDBusCall.h"
 #include "platform/wayland/KWinScreenShotSource.h"
 
 namespace lumacap {
@@ -46,7 +48,12 @@ QString jsString(const QString& text) {
 
 }  // namespace
 
-void detail::KWinScriptAnswer::report(const QString& reported) {
+void detail::KWinScriptAnswer::report(const QString& answerToken, const QString& reported) {
+  if (!calledFromDBus()) return;
+  if (text || kwin.isEmpty() || message().service() != kwin || answerToken != token) {
+    sendErrorReply(QDBusError::AccessDenied, QStringLiteral("Lumacap waits for no such answer."));
+    return;
+  }
   text = reported;
   emit this->reported();
 }
@@ -82,17 +89,20 @@ ANSWER(JSON.stringify(found));
 }
 
 QString KWinWindowScripts::run(const QString& script) {
+  if (onGuiThread()) throw std::logic_error("A KWin script was about to be awaited on the GUI thread.");
   QDBusConnection& bus = bus_;
   if (!bus.isConnected()) throw std::runtime_error("Lumacap cannot reach the session bus to ask KWin.");
   const QString tag = QString::number(QRandomGenerator::global()->generate64(), 16);
   const QString path = QStringLiteral("/org/lumacap/KWinScript/r") + tag;
-  detail::KWinScriptAnswer answer;
+  const QString token = QString::number(QRandomGenerator::system()->generate64(), 16) +
+                        QString::number(QRandomGenerator::system()->generate64(), 16);
+  detail::KWinScriptAnswer answer(token);
   if (!bus.registerObject(path, &answer, QDBusConnection::ExportAllSlots))
     throw std::runtime_error("Lumacap could not export the object KWin's script answers to.");
   const QString call = QStringLiteral(
                            "(function (text) { callDBus(%1, %2, \"org.lumacap.KWinScript\", "
-                           "\"report\", text); })")
-                           .arg(jsString(bus.baseService()), jsString(path));
+                           "\"report\", %3, text); })")
+                           .arg(jsString(bus.baseService()), jsString(path), jsString(token));
 
   QTemporaryFile file(QDir::tempPath() + QStringLiteral("/lumacap-kwin-XXXXXX.js"));
   const QString plugin = QStringLiteral("lumacap-") + tag;
@@ -105,6 +115,8 @@ QString KWinWindowScripts::run(const QString& script) {
              loaded.type() == QDBusMessage::ErrorMessage || loaded.arguments().value(0).toInt() < 0) {
     failure = "KWin did not load Lumacap's script (" + loaded.errorMessage().toStdString() + ").";
   } else {
+    // The reply came from the connection that owns KWin's name: the one that runs the script.
+    answer.kwin = loaded.service();
     callScripting(bus, QStringLiteral("start"), {});
     if (!answer.text) {
       QEventLoop loop;

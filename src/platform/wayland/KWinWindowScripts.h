@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -13,7 +14,8 @@ namespace lumacap {
 // KWin's windows through short KWin scripts: each request writes a script,
 // loads it over D-Bus (org.kde.kwin.Scripting loadScript, start), and the
 // script answers by calling back an object this process exports for that one
-// request. Works with the script API of Plasma 5.27 (clientList,
+// request. Only KWin's own connection may answer, and only with the random
+// token its script carries, while the request waits. Works with the script API of Plasma 5.27 (clientList,
 // activeClient) and of Plasma 6 (windowList, activeWindow).
 //
 // A single window is captured through ScreenShot2's CaptureWindow with the
@@ -42,14 +44,20 @@ class KWinWindowScripts final : public CompositorWindowList {
 };
 
 namespace detail {
-// Receives one script's report, in the thread that waits for it.
-class KWinScriptAnswer final : public QObject {
+// Receives one script's report, in the thread that waits for it: from the
+// connection that owns KWin's name (as it answered the script's loading),
+// carrying the request's token, once. Any other call is refused unread.
+class KWinScriptAnswer final : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.lumacap.KWinScript")
  public:
+  explicit KWinScriptAnswer(QString token) : token(std::move(token)) {}
+  const QString token;
+  // KWin's unique bus name; nobody's until KWin loaded the script.
+  QString kwin;
   std::optional<QString> text;
  public slots:
-  void report(const QString& text);
+  void report(const QString& token, const QString& text);
  signals:
   void reported();
 };

@@ -4,7 +4,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QPointer>
 #include <cstdio>
+#include <utility>
 
 #include "core/DesktopShortcut.h"
 #include "platform/wayland/DesktopPortal.h"
@@ -16,7 +18,7 @@ namespace {
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString sessionToken = QStringLiteral("lumacap");
 // Newer desktops ask the user to confirm a binding.
-constexpr int shortcutsAnswerTimeoutMs = 60000;
+constexpr auto shortcutsAnswerTimeout = std::chrono::minutes(1);
 
 struct PortalShortcut {
   QString id;
@@ -60,45 +62,33 @@ PortalShortcuts shortcutsFor(const std::optional<QString>& trigger) {
             {QStringLiteral("preferred_trigger"), *trigger}}}};
 }
 
-PortalRequest request(const QString& method, QList<QVariant> arguments) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  return requestFromPortal(bus, shortcutsInterface, method, std::move(arguments), shortcutsAnswerTimeoutMs);
-}
-
 }  // namespace
 
-PortalHotKeyService::PortalHotKeyService(ShiftedKeyName shiftedKeyName)
-    : shiftedKeyName_(std::move(shiftedKeyName)) {
-  if (!QDBusConnection::sessionBus().isConnected()) unavailable_ = true;
+PortalHotKeyService::PortalHotKeyService(ShiftedKeyName shiftedKeyName, QDBusConnection bus)
+    : shiftedKeyName_(std::move(shiftedKeyName)), bus_(std::move(bus)) {
+  if (!bus_.isConnected()) unavailable_ = true;
   qDBusRegisterMetaType<PortalShortcut>();
   qDBusRegisterMetaType<PortalShortcuts>();
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  bus.connect(desktopPortalService, desktopPortalPath, shortcutsInterface, QStringLiteral("Activated"), this,
-              SLOT(activated(QDBusMessage)));
-  bus.connect(desktopPortalService, desktopPortalPath, shortcutsInterface, QStringLiteral("ShortcutsChanged"),
-              this, SLOT(shortcutsChanged(QDBusMessage)));
+  bus_.connect(desktopPortalService, desktopPortalPath, shortcutsInterface, QStringLiteral("Activated"), this,
+               SLOT(activated(QDBusMessage)));
+  bus_.connect(desktopPortalService, desktopPortalPath, shortcutsInterface,
+               QStringLiteral("ShortcutsChanged"), this, SLOT(shortcutsChanged(QDBusMessage)));
 }
 
 PortalHotKeyService::~PortalHotKeyService() { closeSession(); }
 
-std::optional<QVariantMap> PortalHotKeyService::createSession(const std::optional<QString>& trigger) {
-  closeSession();
-  QVariantMap options{{QStringLiteral("session_handle_token"), sessionToken}};
-  if (trigger) options.insert(QStringLiteral("shortcuts"), QVariant::fromValue(shortcutsFor(trigger)));
-  const PortalRequest answer = request(QStringLiteral("CreateSession"), {options});
-  if (!answer.answered || answer.code != 0) return std::nullopt;
-  session_ = answer.results.value(QStringLiteral("session_handle")).toString();
-  if (session_.isEmpty()) return std::nullopt;
-  return answer.results;
+QCoro::Task<PortalRequest> PortalHotKeyService::request(QString method, QList<QVariant> arguments) {
+  return requestFromPortal(bus_, shortcutsInterface, std::move(method), std::move(arguments),
+                           shortcutsAnswerTimeout);
 }
 
+// Closing is not waited for: a session closed late binds nothing, and the next one has the same token.
 void PortalHotKeyService::closeSession() {
   if (session_.isEmpty()) return;
-  QDBusConnection::sessionBus().call(
-      QDBusMessage::createMethodCall(desktopPortalService, session_,
-                                     QStringLiteral("org.freedesktop.portal.Session"),
-                                     QStringLiteral("Close")),
-      QDBus::Block, 5000);
+  bus_.call(QDBusMessage::createMethodCall(desktopPortalService, session_,
+                                           QStringLiteral("org.freedesktop.portal.Session"),
+                                           QStringLiteral("Close")),
+            QDBus::NoBlock);
   session_.clear();
 }
 
@@ -106,48 +96,91 @@ int PortalHotKeyService::grab(const Shortcut& shortcut) {
   const std::optional<std::string> shifted =
       shortcut.shift && shiftedKeyName_ ? shiftedKeyName_(shortcut.keyCode) : std::nullopt;
   const QString trigger = QString::fromStdString(portalTrigger(shortcut, shifted));
-  shortcutId_ = shortcutIdFor(trigger);
-  if (unavailable_) return notOnThisDesktop;
-  const std::optional<std::string> before = assigned_;
-  assigned_.reset();
-  const int status = bind(trigger);
-  if (status == notOnThisDesktop) {
-    unavailable_ = true;
-    emit unavailable();
+  if (unavailable_) {
+    shortcutId_ = shortcutIdFor(trigger);
+    return notOnThisDesktop;
   }
-  if (status != 0) {
-    closeSession();
-    assigned_.reset();
-  }
-  if (status == 0)
-    std::fprintf(stderr, "lumacap: capture shortcut bound through the GlobalShortcuts portal as %s\n",
-                 assigned_ ? assigned_->c_str() : qPrintable(trigger));
-  if (assigned_ != before) emit assignedTriggerChanged();
-  return status;
-}
-
-int PortalHotKeyService::bind(const QString& trigger) {
-  const std::optional<QVariantMap> created = createSession(trigger);
-  // Only a session the portal once accepted makes it the desktop's way to bind keys.
-  if (!created) return accepted_ ? refusedByDesktop : notOnThisDesktop;
-  accepted_ = true;
-  takeAssigned(created->value(QStringLiteral("shortcuts")));
-  const PortalRequest bound = request(QStringLiteral("BindShortcuts"),
-                                      {QVariant::fromValue(QDBusObjectPath(session_)),
-                                       QVariant::fromValue(shortcutsFor(trigger)), QString(), QVariantMap()});
-  if (!bound.answered || bound.code != 0) return refusedByDesktop;
-  takeAssigned(bound.results.value(QStringLiteral("shortcuts")));
-  // A desktop that could not give the key (another program holds it) leaves it unassigned.
-  if (assigned_ && assigned_->empty()) return refusedByDesktop;
+  wanted_ = trigger;
+  if (!binding_) (void)bindWanted();
   return 0;
 }
 
 void PortalHotKeyService::release() {
-  closeSession();
-  if (assigned_) {
+  wanted_ = QString();
+  if (!binding_) (void)bindWanted();
+}
+
+// One exchange with the portal at a time: what is asked meanwhile waits, and
+// only the last of it is carried out.
+QCoro::Task<> PortalHotKeyService::bindWanted() {
+  const QPointer<PortalHotKeyService> self(this);
+  binding_ = true;
+  while (wanted_) {
+    const QString trigger = *std::exchange(wanted_, std::nullopt);
+    const std::optional<std::string> before = assigned_;
     assigned_.reset();
-    emit assignedTriggerChanged();
+    int status = 0;
+    if (trigger.isEmpty()) {
+      closeSession();
+    } else {
+      shortcutId_ = shortcutIdFor(trigger);
+      status = co_await bind(trigger);
+      if (!self) co_return;
+    }
+    if (status == notOnThisDesktop) {
+      unavailable_ = true;
+      emit unavailable();
+    }
+    if (status != 0) {
+      closeSession();
+      assigned_.reset();
+    }
+    if (status == 0 && !trigger.isEmpty())
+      std::fprintf(stderr, "lumacap: capture shortcut bound through the GlobalShortcuts portal as %s\n",
+                   assigned_ ? assigned_->c_str() : qPrintable(trigger));
+    if (assigned_ != before) emit assignedTriggerChanged();
+    // A later request replaces this one: its own answer is the one to report.
+    if (status != 0 && status != notOnThisDesktop && !wanted_) reportLateFailure(status);
+    if (unavailable_) wanted_.reset();
   }
+  binding_ = false;
+}
+
+QCoro::Task<int> PortalHotKeyService::bind(QString trigger) {
+  const QPointer<PortalHotKeyService> self(this);
+  closeSession();
+  QVariantMap options{{QStringLiteral("session_handle_token"), sessionToken}};
+  options.insert(QStringLiteral("shortcuts"), QVariant::fromValue(shortcutsFor(trigger)));
+  // (Arguments as named lists: GCC 12 miscompiles a braced list inside co_await.)
+  QList<QVariant> createArguments{options};
+  const PortalRequest created = co_await request(QStringLiteral("CreateSession"), createArguments);
+  if (!self) co_return noAnswer;
+  if (!created.answered && !refusedCall(created.reply)) co_return noAnswer;
+  session_ = created.answered && created.code == 0
+                 ? created.results.value(QStringLiteral("session_handle")).toString()
+                 : QString();
+  // Only a session the portal once accepted makes it the desktop's way to bind keys.
+  if (session_.isEmpty()) co_return accepted_ ? refusedByDesktop : notOnThisDesktop;
+  accepted_ = true;
+  takeAssigned(created.results.value(QStringLiteral("shortcuts")));
+  QList<QVariant> bindArguments{QVariant::fromValue(QDBusObjectPath(session_)),
+                                QVariant::fromValue(shortcutsFor(trigger)), QString(), QVariantMap()};
+  const PortalRequest bound = co_await request(QStringLiteral("BindShortcuts"), bindArguments);
+  if (!self) co_return noAnswer;
+  if (!bound.answered && !refusedCall(bound.reply)) co_return noAnswer;
+  if (!bound.answered || bound.code != 0) co_return refusedByDesktop;
+  takeAssigned(bound.results.value(QStringLiteral("shortcuts")));
+  // A desktop that could not give the key (another program holds it) leaves it unassigned.
+  if (assigned_ && assigned_->empty()) co_return refusedByDesktop;
+  co_return 0;
+}
+
+// A call the portal answered with an error, rather than one that got no answer at all.
+bool PortalHotKeyService::refusedCall(const QDBusMessage& reply) {
+  const QString error = reply.errorName();
+  return reply.type() == QDBusMessage::ErrorMessage &&
+         error != QLatin1String("org.freedesktop.DBus.Error.NoReply") &&
+         error != QLatin1String("org.freedesktop.DBus.Error.Timeout");
 }
 
 // The session's path comes first in both signals (Activated: the shortcut's id next; ShortcutsChanged:

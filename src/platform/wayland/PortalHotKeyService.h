@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCoroTask>
+#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "platform/HotKeyService.h"
+#include "platform/wayland/PortalScreenshotSource.h"
 
 namespace lumacap {
 
@@ -31,9 +34,16 @@ class PortalHotKeyService final : public QObject, public HotKeyService {
   // set up). The portal is the desktop's way only if it accepts a session: Debian 12's portal
   // exports the interface on sway and GNOME 43, where every call fails. After a first refused
   // CreateSession every grab fails with notOnThisDesktop.
-  explicit PortalHotKeyService(ShiftedKeyName shiftedKeyName);
+  // Asks the portal on this bus (the session bus unless a test gives another).
+  explicit PortalHotKeyService(ShiftedKeyName shiftedKeyName,
+                               QDBusConnection bus = QDBusConnection::sessionBus());
   ~PortalHotKeyService() override;
 
+  // Returns at once: the exchange with the portal runs on the event loop, one
+  // at a time, a grab or release made meanwhile replacing any that waits
+  // (the last one asked is carried out). A refusal, or no answer within the
+  // time-outs (ten seconds for each call, a minute for the user to confirm),
+  // goes to the failure handler.
   int grab(const Shortcut& shortcut) override;
   void release() override;
 
@@ -50,17 +60,22 @@ class PortalHotKeyService final : public QObject, public HotKeyService {
   void shortcutsChanged(const QDBusMessage& message);
 
  private:
-  // A new session for this trigger (none: no shortcuts) and the portal's answer; nothing when
-  // the portal refused.
-  std::optional<QVariantMap> createSession(const std::optional<QString>& trigger);
-  int bind(const QString& trigger);
+  QCoro::Task<> bindWanted();
+  // A new session with the shortcut for this trigger, bound: 0 or the failure code.
+  QCoro::Task<int> bind(QString trigger);
+  QCoro::Task<PortalRequest> request(QString method, QList<QVariant> arguments);
+  static bool refusedCall(const QDBusMessage& reply);
   bool isOurs(const QDBusMessage& message) const;
   void closeSession();
   // Takes the trigger description the desktop gave for our shortcut from a list of shortcuts.
   void takeAssigned(const QVariant& shortcuts);
 
   ShiftedKeyName shiftedKeyName_;
+  QDBusConnection bus_;
   QString session_;
+  // What to bind once the exchange under way ends (empty: release); nothing to do.
+  std::optional<QString> wanted_;
+  bool binding_ = false;
   QString shortcutId_;
   bool accepted_ = false;
   bool unavailable_ = false;

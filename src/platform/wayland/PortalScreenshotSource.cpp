@@ -1,22 +1,24 @@
 #include "platform/wayland/PortalScreenshotSource.h"
 
+#include <QCoroSignal>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QEventLoop>
 #include <QFile>
 #include <QFutureWatcher>
 #include <QPromise>
 #include <QRandomGenerator>
 #include <QThread>
-#include <QTimer>
 #include <QtConcurrent/QtConcurrent>
+#include <algorithm>
 #include <chrono>
+#include <stdexcept>
 
 #include "core/CaptureError.h"
 #include "core/ProgramError.h"
 #include "platform/CaptureFileReader.h"
+#include "platform/linux/AsyncDBusCall.h"
 #include "platform/wayland/DesktopPortal.h"
 #include "platform/wayland/XdgForeignExport.h"
 
@@ -25,7 +27,9 @@ namespace {
 
 const QString screenshotInterface = QStringLiteral("org.freedesktop.portal.Screenshot");
 // A first screenshot may wait for the user to allow it.
-constexpr int screenshotAnswerTimeoutMs = 120000;
+constexpr auto screenshotAnswerTimeout = std::chrono::minutes(2);
+// A portal answers a request's call at once, with its handle.
+constexpr auto portalCallTimeout = std::chrono::seconds(10);
 
 constexpr const char* refusedText =
     "The desktop refused Lumacap’s screenshot request. Capture again and choose Allow when the desktop asks; "
@@ -54,8 +58,8 @@ QString portalRequestPath(const QString& uniqueName, const QString& token) {
   return desktopPortalPath + QStringLiteral("/request/") + sender + u'/' + token;
 }
 
-PortalRequest requestFromPortal(QDBusConnection& bus, const QString& interface, const QString& method,
-                                QList<QVariant> arguments, int timeoutMs) {
+QCoro::Task<PortalRequest> requestFromPortal(QDBusConnection bus, QString interface, QString method,
+                                             QList<QVariant> arguments, std::chrono::milliseconds timeout) {
   const QString token = QStringLiteral("lumacap%1").arg(QRandomGenerator::global()->generate());
   const QString requestPath = portalRequestPath(bus.baseService(), token);
   QVariantMap options = arguments.takeLast().toMap();
@@ -69,20 +73,29 @@ PortalRequest requestFromPortal(QDBusConnection& bus, const QString& interface, 
   QDBusMessage call =
       QDBusMessage::createMethodCall(desktopPortalService, desktopPortalPath, interface, method);
   call.setArguments(arguments);
+  const auto asked = std::chrono::steady_clock::now();
   PortalRequest request;
-  request.reply = bus.call(call, QDBus::Block, timeoutMs);
-  if (request.reply.type() != QDBusMessage::ErrorMessage && !response.answered) {
-    QEventLoop loop;
-    QObject::connect(&response, &detail::PortalResponse::done, &loop, &QEventLoop::quit);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
+  // The call itself answers at once with the request's handle; only the Response waits for the user.
+  request.reply =
+      co_await asyncDBusCall(bus, call, std::min<std::chrono::milliseconds>(timeout, portalCallTimeout));
+  const auto left = timeout - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - asked);
+  if (request.reply.type() != QDBusMessage::ErrorMessage && !response.answered &&
+      left > std::chrono::milliseconds(0))
+    co_await qCoro(&response, &detail::PortalResponse::done, left);
   bus.disconnect(desktopPortalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
                  SLOT(response(uint, QVariantMap)));
   request.answered = response.answered;
   request.code = response.code;
   request.results = response.results;
-  return request;
+  co_return request;
+}
+
+PortalRequest requestFromPortalOnWorker(QDBusConnection bus, const QString& interface, const QString& method,
+                                        QList<QVariant> arguments, std::chrono::milliseconds timeout) {
+  if (onGuiThread()) throw std::logic_error("A portal request was about to wait on the GUI thread.");
+  // The worker's own event loop runs until the request ends, bounded by `timeout`.
+  return QCoro::waitFor(requestFromPortal(std::move(bus), interface, method, std::move(arguments), timeout));
 }
 
 bool portalWasBusy(uint code, std::chrono::milliseconds answeredAfter) {
@@ -100,11 +113,11 @@ struct PortalAnswer {
 };
 
 PortalAnswer askPortalForScreenshot(QDBusConnection& bus, bool interactive, const QString& parentWindow) {
-  const PortalRequest request = requestFromPortal(
+  const PortalRequest request = requestFromPortalOnWorker(
       bus, screenshotInterface, QStringLiteral("Screenshot"),
       {parentWindow,
        QVariantMap{{QStringLiteral("interactive"), interactive}, {QStringLiteral("modal"), false}}},
-      screenshotAnswerTimeoutMs);
+      screenshotAnswerTimeout);
   if (request.reply.type() == QDBusMessage::ErrorMessage)
     throw ProgramError("The desktop’s screenshot portal is not available (" +
                        request.reply.errorMessage().toStdString() + ").");
@@ -172,12 +185,14 @@ std::string ownApplicationID() {
 
 // PermissionStore.Lookup("screenshot", "screenshot"): the values by
 // application id. The table does not exist before the first answer.
-std::optional<ScreenshotPermission> storedScreenshotPermission(const std::string& applicationID) {
+// Blocks the calling thread (a worker) for five seconds at most.
+std::optional<ScreenshotPermission> storedScreenshotPermission(QDBusConnection bus,
+                                                               const std::string& applicationID) {
   QDBusMessage lookup = QDBusMessage::createMethodCall(
       permissionStoreService, QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
       permissionStoreService, QStringLiteral("Lookup"));
   lookup << QStringLiteral("screenshot") << QStringLiteral("screenshot");
-  const QDBusMessage reply = QDBusConnection::sessionBus().call(lookup, QDBus::Block, 5000);
+  const QDBusMessage reply = bus.call(lookup, QDBus::Block, 5000);
   if (reply.type() == QDBusMessage::ErrorMessage) {
     if (reply.errorName() == QLatin1String("org.freedesktop.portal.Error.NotFound"))
       return ScreenshotPermission::unset;
@@ -191,20 +206,11 @@ std::optional<ScreenshotPermission> storedScreenshotPermission(const std::string
   return screenshotPermissionOf(values);
 }
 
-QFuture<bool> refusal(const std::string& text) {
-  QPromise<bool> promise;
-  QFuture<bool> future = promise.future();
-  promise.start();
-  promise.setException(std::make_exception_ptr(ProgramError(text)));
-  promise.finish();
-  return future;
-}
-
 }  // namespace
 
-ScreenshotQuestion ScreenshotQuestion::ofPortal() {
+ScreenshotQuestion ScreenshotQuestion::ofPortal(QDBusConnection bus) {
   std::string applicationID = ownApplicationID();
-  return {applicationID, [applicationID] { return storedScreenshotPermission(applicationID); },
+  return {applicationID, [bus, applicationID] { return storedScreenshotPermission(bus, applicationID); },
           portalTakesScreenshot};
 }
 
@@ -226,29 +232,51 @@ PortalScreenshotSource::PortalScreenshotSource() = default;
 PortalScreenshotSource::PortalScreenshotSource(PermissionWindow& window, ScreenshotQuestion question)
     : window_(&window), question_(std::move(question)), answers_(std::make_unique<QObject>()) {}
 
-// A store that cannot be read leaves the question to the portal, as before.
-bool PortalScreenshotSource::canRecordScreen() {
-  if (!window_) return true;
-  const std::optional<ScreenshotPermission> stored = question_.stored();
-  return !stored || *stored == ScreenshotPermission::granted;
-}
+// On GNOME the store is read before each capture (the user may have changed
+// the answer in the desktop's settings), on a worker: see requestScreenRecording.
+bool PortalScreenshotSource::canRecordScreen() { return !window_; }
 
-// GNOME shows its question for the first request and waits: that request is
-// made in front of Lumacap's window, with its dialog attached to the window.
-// Its screenshot shows the window, so the capture takes its own.
+// The store's answer is read on a worker (the store may be slow or stopped:
+// its call is bounded); a store that cannot be read leaves the question to the
+// portal, as before. GNOME shows its question for the first request and
+// waits: that request is made in front of Lumacap's window, with its dialog
+// attached to the window. Its screenshot shows the window, so the capture
+// takes its own.
 QFuture<bool> PortalScreenshotSource::requestScreenRecording() {
   if (!window_) return QtFuture::makeReadyFuture(true);
-  const std::optional<ScreenshotPermission> stored = question_.stored();
-  if (!stored || *stored == ScreenshotPermission::granted) return QtFuture::makeReadyFuture(true);
-  const std::string refused = screenshotsRefusedOnGnome(question_.applicationID);
-  if (*stored == ScreenshotPermission::refused) return refusal(refused);
+  // The answers come back to the GUI thread, which then settles the promise.
+  auto granted = std::make_shared<QPromise<bool>>();
+  granted->start();
+  auto* lookup = new QFutureWatcher<std::optional<ScreenshotPermission>>(answers_.get());
+  QObject::connect(lookup, &QFutureWatcher<std::optional<ScreenshotPermission>>::finished, answers_.get(),
+                   [this, lookup, granted] {
+                     lookup->deleteLater();
+                     askUnlessStored(lookup->future().result(), granted);
+                   });
+  lookup->setFuture(QtConcurrent::run([stored = question_.stored] { return stored(); }));
+  return granted->future();
+}
 
+void PortalScreenshotSource::askUnlessStored(std::optional<ScreenshotPermission> stored,
+                                             std::shared_ptr<QPromise<bool>> granted) {
+  const std::string refused = screenshotsRefusedOnGnome(question_.applicationID);
+  if (stored && *stored != ScreenshotPermission::unset) {
+    if (*stored == ScreenshotPermission::granted) {
+      granted->addResult(true);
+    } else {
+      granted->setException(std::make_exception_ptr(ProgramError(refused)));
+    }
+    granted->finish();
+    return;
+  }
+  if (!stored) {
+    granted->addResult(true);
+    granted->finish();
+    return;
+  }
   QWindow* shown = window_->show();
   parent_ = shown ? XdgForeignExport::of(*shown) : nullptr;
   const QString parent = QString::fromStdString(waylandParentWindow(parent_ ? parent_->handle() : ""));
-  // The answer closes the window on the GUI thread, then settles the promise.
-  auto granted = std::make_shared<QPromise<bool>>();
-  granted->start();
   auto* watcher = new QFutureWatcher<bool>(answers_.get());
   QObject::connect(watcher, &QFutureWatcher<bool>::finished, answers_.get(),
                    [this, watcher, granted, refused] {
@@ -264,7 +292,6 @@ QFuture<bool> PortalScreenshotSource::requestScreenRecording() {
                      granted->finish();
                    });
   watcher->setFuture(QtConcurrent::run([ask = question_.ask, parent] { return ask(parent); }));
-  return granted->future();
 }
 
 PortalScreenshotSource::~PortalScreenshotSource() = default;

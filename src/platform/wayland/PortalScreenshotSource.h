@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QImage>
 #include <QObject>
+#include <QPromise>
 #include <QVariantMap>
 #include <chrono>
 #include <functional>
@@ -44,10 +46,16 @@ struct PortalRequest {
 };
 // One request to the desktop portal: `method` of `interface` with a fresh
 // handle token added to its options (the last argument), then the request's
-// Response signal, waited for up to `timeoutMs` in a local event loop
-// (never on the GUI thread).
-PortalRequest requestFromPortal(QDBusConnection& bus, const QString& interface, const QString& method,
-                                QList<QVariant> arguments, int timeoutMs);
+// Response signal, awaited up to `timeout` in all (the call itself, which
+// answers at once with the request's handle, for ten seconds at most). Never
+// blocks: a portal that does not answer leaves `answered` false, or the reply
+// an error.
+QCoro::Task<PortalRequest> requestFromPortal(QDBusConnection bus, QString interface, QString method,
+                                             QList<QVariant> arguments, std::chrono::milliseconds timeout);
+// The same request on a worker thread, which it holds until the request ends
+// (throws std::logic_error on the GUI thread).
+PortalRequest requestFromPortalOnWorker(QDBusConnection bus, const QString& interface, const QString& method,
+                                        QList<QVariant> arguments, std::chrono::milliseconds timeout);
 
 // Takes one screenshot of the whole desktop through
 // org.freedesktop.portal.Screenshot (interactive=false), blocking the
@@ -73,13 +81,14 @@ bool portalWasBusy(uint code, std::chrono::milliseconds answeredAfter);
 struct ScreenshotQuestion {
   // The application id the portal knows Lumacap by.
   std::string applicationID;
-  // The stored answer; none when the store cannot be read.
+  // The stored answer; none when the store cannot be read (or did not answer
+  // in time). Runs on a worker thread.
   std::function<std::optional<ScreenshotPermission>()> stored;
   // Runs on a worker thread (see portalTakesScreenshot).
   std::function<bool(const QString& parentWindow)> ask;
 
-  // The real ones, for this process.
-  static ScreenshotQuestion ofPortal();
+  // The real ones, for this process (the store on this bus).
+  static ScreenshotQuestion ofPortal(QDBusConnection bus = QDBusConnection::sessionBus());
 };
 
 // The screen through the desktop's Screenshot portal: GNOME, and the fallback
@@ -106,6 +115,9 @@ class PortalScreenshotSource final : public WaylandScreenSource {
                               const std::vector<WaylandOutput>& layout) override;
 
  private:
+  // Settles `granted` from the stored answer, asking GNOME's question when none is stored.
+  void askUnlessStored(std::optional<ScreenshotPermission> stored, std::shared_ptr<QPromise<bool>> granted);
+
   PermissionWindow* window_ = nullptr;
   ScreenshotQuestion question_;
   // The window the question's dialog is attached to, while it is asked.

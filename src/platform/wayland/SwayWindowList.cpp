@@ -1,9 +1,6 @@
 #include "platform/wayland/SwayWindowList.h"
 
 #include <cstring>
-#include <stdexcept>
-
-#include "platform/wayland/UnixSocket.h"
 
 namespace lumacap {
 namespace {
@@ -17,7 +14,9 @@ constexpr size_t headerSize = sizeof magic + 2 * sizeof(uint32_t);
 }  // namespace
 
 std::string SwayWindowList::exchange(uint32_t type, const std::string& payload) {
-  UnixSocket socket(socketPath_, "sway's IPC socket");
+  if (!inRuntimeFolder(socketPath_, runtimeFolder_, bounds_.user))
+    throw IpcError(IpcError::Kind::untrustedSocket);
+  UnixSocket socket(socketPath_, bounds_);
   std::string message(magic, sizeof magic);
   const uint32_t header[2] = {static_cast<uint32_t>(payload.size()), type};
   message.append(reinterpret_cast<const char*>(header), sizeof header);
@@ -26,8 +25,8 @@ std::string SwayWindowList::exchange(uint32_t type, const std::string& payload) 
   uint32_t answer[2];
   std::memcpy(answer, answerHeader.data() + sizeof magic, sizeof answer);
   if (answerHeader.compare(0, sizeof magic, magic, sizeof magic) != 0 || answer[1] != type)
-    throw std::runtime_error("sway's IPC socket answered something Lumacap cannot read.");
-  return socket.read(answer[0]);
+    throw IpcError(IpcError::Kind::unreadable);
+  return socket.read(answer[0]);  // refused unread when it announces more than its bound
 }
 
 std::vector<CompositorWindow> SwayWindowList::windows() { return parseSwayTree(exchange(getTree, {})); }

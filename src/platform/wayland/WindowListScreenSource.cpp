@@ -163,13 +163,24 @@ void WindowListScreenSource::giveKeyboardTo(const QWindow& window) {
   });
 }
 
-std::optional<uint32_t> WindowListScreenSource::activeDisplay() {
-  const std::optional<std::string> name = shared_->list->activeOutputName();
-  if (!name) return std::nullopt;
-  for (const QScreen* screen : QGuiApplication::screens()) {
-    if (screen->name().toStdString() == *name) return screens_->displayNumber(*screen);
+// The screens' numbers are read here, on the GUI thread; the compositor is asked on a worker.
+QFuture<std::optional<uint32_t>> WindowListScreenSource::activeDisplay() {
+  std::vector<std::pair<std::string, uint32_t>> numbers;
+  for (QScreen* screen : QGuiApplication::screens()) {
+    if (const std::optional<uint32_t> number = screens_->displayNumber(*screen))
+      numbers.emplace_back(screen->name().toStdString(), *number);
   }
-  return std::nullopt;
+  return QtConcurrent::run([list = shared_->list, numbers]() -> std::optional<uint32_t> {
+    std::optional<std::string> name;
+    try {
+      name = list->activeOutputName();
+    } catch (const std::exception&) {
+      return std::nullopt;  // the pointer's position decides
+    }
+    for (const auto& [screen, number] : numbers)
+      if (name == screen) return number;
+    return std::nullopt;
+  });
 }
 
 }  // namespace lumacap

@@ -34,7 +34,7 @@ class WindowListScreenSource final : public ScreenSource {
     return screens_->displayNumber(screen);
   }
   uint32_t mainDisplayID() override { return screens_->mainDisplayID(); }
-  std::optional<uint32_t> activeDisplay() override;
+  QFuture<std::optional<uint32_t>> activeDisplay() override;
   void giveKeyboardTo(const QWindow& window) override;
   void synchronize() override { screens_->synchronize(); }
   QFuture<std::vector<PixelRect>> stillShowing(std::vector<uint32_t> windows) override {
