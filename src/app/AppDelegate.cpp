@@ -65,8 +65,18 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (model) model->capture(CaptureMode::region);
   });
   // Where the desktop answers later (the portal), its refusal or silence is told when it comes.
-  hotKey_.setLateFailureAction([model = QPointer<AppModel>(&model_)](const ShortcutError& failure) {
-    if (model) model->presentError(failure);
+  // A changed shortcut that the desktop refuses later gives way to the one in force before it.
+  hotKey_.setLateFailureAction([this, self = QPointer<AppDelegate>(this)](const ShortcutError& failure) {
+    if (!self) return;
+    if (const std::optional<Shortcut> previous = std::exchange(shortcutBeforeChange_, std::nullopt)) {
+      try {
+        model_.settings().setShortcut(*previous);
+        hotKey_.registerShortcut(*previous);
+      } catch (const std::exception&) {
+        // The refusal below is what the user needs to hear about.
+      }
+    }
+    model_.presentError(failure);
   });
   registerStoredShortcut();
   installShortcutChange();
@@ -153,6 +163,7 @@ void AppDelegate::installShortcutChange() {
       }
       throw;
     }
+    shortcutBeforeChange_ = previous;
     if (captureItem_) captureItem_->setText(regionItemTitle(shortcut, model_.desktopHotKey()));
   };
 }

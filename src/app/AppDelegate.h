@@ -5,10 +5,12 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <memory>
+#include <optional>
 
 #include "app/TrayAvailability.h"
 #include "app/views/TrayMissingNotice.h"
 #include "app/views/WindowKeys.h"
+#include "core/Shortcut.h"
 
 namespace lumacap {
 
@@ -64,6 +66,8 @@ class AppDelegate final : public QObject {
   TrayAvailability trayAvailability_;
   std::unique_ptr<TrayMissingNotice> trayMissingNotice_;
   WindowKeys windowKeys_{model_};
+  // The shortcut a change replaced, until the desktop has had its say on the new one.
+  std::optional<Shortcut> shortcutBeforeChange_;
 };
 
 }  // namespace lumacap

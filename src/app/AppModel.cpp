@@ -739,7 +739,32 @@ void AppModel::copyText() {
   setError(std::nullopt);
 }
 
-void AppModel::copyImageAndReturn() {
+bool AppModel::renamePending() const {
+  const QString stored = storedFilename();
+  return !stored.isEmpty() && text(FilenameGenerator::stem(filename_.toStdString()) + ".png") != stored;
+}
+
+QString AppModel::storedFilename() const {
+  if (!savedID_) return {};
+  const auto record = std::find_if(records_.begin(), records_.end(),
+                                   [this](const CaptureRecord& record) { return record.id == savedID_; });
+  return record == records_.end() ? QString() : text(record->filename);
+}
+
+QCoro::Task<> AppModel::copyImageAndReturn() {
+  if (renamePending()) {
+    if (busy_) co_return;
+    const BusyScope busy(*this);
+    const QPointer<AppModel> self(this);
+    const QUuid token = generation_;
+    try {
+      co_await persist();
+    } catch (const std::exception& failure) {
+      if (self) setError(text(failure.what()));
+      co_return;
+    }
+    if (!self || generation_ != token) co_return;
+  }
   copyImage();
   updateImagePasteHint();
   services_.windows.hideForPasting();
@@ -910,6 +935,11 @@ QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {
     if (!self) co_return;
     const CaptureRecord renamed = *stored(std::move(outcome));
     if (savedID_ == record.id) showStoredName(renamed, typed);
+    setStatus(QStringLiteral("Renamed to ") + text(renamed.filename));
+  } catch (const StoreError& failure) {
+    if (!self) co_return;
+    if (failure.kind() != StoreError::Kind::nameTaken) co_return presentError(failure);
+    setStatus(text(failure.what()));
   } catch (const std::exception& failure) {
     if (self) presentError(failure);
   }

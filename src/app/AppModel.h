@@ -146,6 +146,11 @@ class AppModel final : public QObject {
   // What the user should know about the last save of the capture in hand:
   // the name it was stored under when that differs from the one typed.
   const QString& note() const { return note_; }
+  // The capture in hand is saved, and the name typed is not the one it is
+  // stored under: ending the preview applies it, or drops it when asked to.
+  bool renamePending() const;
+  // The name the capture in hand is stored under; empty while it is not saved.
+  QString storedFilename() const;
   ClipboardState clipboardState() const { return clipboardState_; }
 
   // The capture in hand is a marked-up image; its original is kept in memory
@@ -230,7 +235,10 @@ class AppModel final : public QObject {
   QCoro::Task<> save();
   QCoro::Task<> exportCapture();
   void copyImage();
-  void copyImageAndReturn();
+  // Copies the image and gives the focus back to the user's application.
+  // A saved capture first gets the name typed since: when that fails (the
+  // name is taken), `error` says why and the preview stays.
+  QCoro::Task<> copyImageAndReturn();
   // Puts the recognised text on the clipboard (as `recognizedText` has it).
   void copyText();
   QCoro::Task<> send();
@@ -241,6 +249,7 @@ class AppModel final : public QObject {
   // By value: the records the views hand in are the model's own, which
   // these replace.
   // The store's writes run on its worker, one at a time.
+  // A name another capture has is said in `status`; nothing is renamed.
   QCoro::Task<> rename(CaptureRecord record, QString name);
   QCoro::Task<> remove(CaptureRecord record);
   QCoro::Task<> deleteAll();

@@ -25,11 +25,25 @@ using nlohmann::json;
 
 namespace lumacap {
 
-StoreError::StoreError(Kind kind)
-    : KindedError(kind,
-                  kind == Kind::invalidIndex
-                      ? "Capture history could not be read safely. Your image files have not been changed."
-                      : "This capture is no longer available.") {}
+namespace {
+
+std::string storeErrorDescription(StoreErrorKind kind, std::string_view filename) {
+  switch (kind) {
+    case StoreErrorKind::invalidIndex:
+      return "Capture history could not be read safely. Your image files have not been changed.";
+    case StoreErrorKind::missingCapture:
+      return "This capture is no longer available.";
+    case StoreErrorKind::nameTaken:
+      return "Another capture is already named “" + std::string(filename) +
+             "”. Choose another name; nothing was renamed.";
+  }
+  return {};
+}
+
+}  // namespace
+
+StoreError::StoreError(Kind kind, std::string_view filename)
+    : KindedError(kind, storeErrorDescription(kind, filename).c_str()) {}
 
 namespace {
 
@@ -466,8 +480,11 @@ CaptureRecord ScreenshotStore::rename(std::string_view id, std::string_view name
   const FileDescriptor lock = lockAndReload();
   const size_t index = indexOf(id);
   CaptureRecord updated = records_[index];
-  if (FilenameGenerator::stem(name) + ".png" == updated.filename) return updated;
-  updated.filename = uniqueFilename(name);
+  const std::string wanted = FilenameGenerator::stem(name) + ".png";
+  if (wanted == updated.filename) return updated;
+  // Another name would be a rename the user did not ask for.
+  if (!filenameIsFree(wanted)) throw StoreError(StoreError::Kind::nameTaken, wanted);
+  updated.filename = wanted;
 
   // The image gets its new name beside the old one, the index switches over,
   // and only then does the old name go: whenever this stops, the index on

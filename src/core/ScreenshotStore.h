@@ -25,12 +25,13 @@ struct CaptureRecord {
   bool operator==(const CaptureRecord&) const = default;
 };
 
-enum class StoreErrorKind { invalidIndex, missingCapture };
+enum class StoreErrorKind { invalidIndex, missingCapture, nameTaken };
 
 // The history store's own failures, each with the text the user sees.
 class StoreError : public KindedError<StoreErrorKind> {
  public:
-  explicit StoreError(Kind kind);
+  // `filename` is the name a nameTaken error is about.
+  explicit StoreError(Kind kind, std::string_view filename = {});
 };
 
 // The capture history: one PNG file per capture in root/Captures and the index
@@ -70,8 +71,10 @@ class ScreenshotStore {
   CaptureRecord save(std::string_view png, std::string_view name,
                      const std::optional<std::string>& application, Date date);
 
-  // Gives the capture a free name made from `name`; a name that already
-  // yields its current file name changes nothing.
+  // Gives the capture the name made from `name`, its image file and its
+  // record together; a name that already yields its current file name
+  // changes nothing. Throws StoreError::nameTaken, changing nothing, when
+  // another record or another file in the folder has that name.
   CaptureRecord rename(std::string_view id, std::string_view name);
 
   // Records the last delivery of a capture.

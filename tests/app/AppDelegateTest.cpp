@@ -123,6 +123,14 @@ TEST_F(AppDelegateTest, ShortcutChangeFollowsTheMenuOnlyWhenItTakes) {
   }
   EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Ctrl+Super+S");
   EXPECT_EQ(hotKeys->grabbed(), withS);  // the previous one is back
+
+  // A desktop that refuses later (the portal) gets the previous one back too, stored and grabbed.
+  model->updateShortcut(Shortcut::initial());
+  harness.settings->setShortcut(Shortcut::initial());
+  hotKeys->refuseLater(HotKeyService::noAnswer);
+  EXPECT_EQ(harness.settings->shortcut(), withS);
+  EXPECT_EQ(hotKeys->grabbed(), withS);
+  EXPECT_EQ(harness.prompts.alerts.size(), 1u);
 }
 
 // The keys the tray menu names work in every window; Escape and Ctrl+W close

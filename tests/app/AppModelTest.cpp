@@ -252,13 +252,16 @@ TEST_F(AppModelTest, SavingTwiceWritesOnceAndRenamingKeepsTheRecord) {
   EXPECT_EQ(std::filesystem::last_write_time(index), written);
   EXPECT_EQ(model.status(), "Saved to local history");
 
-  // Another capture takes "shot.png" first: renaming to it gives a free name.
+  // Another capture has the name typed: nothing is renamed, and the error says why.
   const std::string firstID = *model.savedID();
   model.store()->save("png", "shot 2", std::nullopt, Date{});
   model.setFilename("Shot 2");
   awaitTask(model.save());
   EXPECT_EQ(model.savedID(), firstID);
-  EXPECT_EQ(model.filename(), "shot-2-2.png");
+  EXPECT_EQ(model.error(),
+            "Another capture is already named “shot-2.png”. Choose another name; nothing was renamed.");
+  EXPECT_EQ(model.storedFilename(), "shot.png");
+  EXPECT_TRUE(model.renamePending());
   EXPECT_EQ(model.records().size(), 2u);
 
   // Deleted from the history while in hand: saving makes a new record.

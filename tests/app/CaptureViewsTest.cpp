@@ -18,6 +18,7 @@
 #include <QTreeView>
 #include <fstream>
 
+#include "app/markup/MarkupWindow.h"
 #include "app/views/Dialogs.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
@@ -112,6 +113,21 @@ TEST_F(CaptureViewsTest, TitleNamesTheCaptureAndTheStatusLineWhatTheMenuDid) {
   EXPECT_EQ(preview().footer()->text(), "Saved locally. Ready to paste.");
 }
 
+// The question Escape (or closing the window) asks; null when none is open.
+QMessageBox* openQuestion(QWidget& window) {
+  for (auto* box : window.findChildren<QMessageBox*>()) {
+    if (box->isVisible()) return box;
+  }
+  return nullptr;
+}
+
+void answer(QMessageBox& question, const QString& button) {
+  for (QAbstractButton* candidate : question.buttons()) {
+    if (candidate->text() == button) return candidate->click();
+  }
+  ADD_FAILURE() << "no button " << button.toStdString();
+}
+
 TEST_F(CaptureViewsTest, ReturnInTheNameOnlyMovesOnAndEscapeDiscards) {
   preview().filenameField()->setFocus();
   QTest::keyClick(preview().filenameField(), Qt::Key_Return);
@@ -120,21 +136,117 @@ TEST_F(CaptureViewsTest, ReturnInTheNameOnlyMovesOnAndEscapeDiscards) {
 
   // With a message typed, Escape asks first.
   QTest::keyClicks(preview().messageField(), "why?");
-  for (const char* answer : {"Keep Editing", "Discard"}) {
+  for (const char* reply : {"Keep Editing", "Discard"}) {
     QTest::keyClick(&preview(), Qt::Key_Escape);
-    QMessageBox* question = nullptr;
-    for (auto* box : preview().findChildren<QMessageBox*>()) {
-      if (box->isVisible()) question = box;
-    }
+    QMessageBox* question = openQuestion(preview());
     ASSERT_TRUE(question);
     EXPECT_FALSE(model.image().isNull());
+    EXPECT_EQ(question->text(), "Discard this capture and your message?");
     EXPECT_EQ(question->defaultButton()->text(), "Keep Editing");
-    for (QAbstractButton* button : question->buttons()) {
-      if (button->text() == answer) button->click();
-    }
+    answer(*question, reply);
   }
   EXPECT_TRUE(model.image().isNull());
   EXPECT_FALSE(preview().isVisible());
+}
+
+// Ctrl+Return runs the main button from every control of the window, the
+// name field included.
+TEST_F(CaptureViewsTest, CtrlReturnRunsTheMainButtonFromAnyControl) {
+  for (QWidget* control :
+       std::vector<QWidget*>{preview().filenameField(), preview().messageField(), preview().destinationMenu(),
+                             preview().saveButton(), preview().moreButton()}) {
+    model.showPreview();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&preview()));
+    control->setFocus();
+    QTest::keyClick(control, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_FALSE(preview().isVisible()) << control->metaObject()->className();
+  }
+}
+
+// Tab visits every control in reading order; Ctrl+M, which the Mark up
+// button's tooltip names, opens the mark-up.
+TEST_F(CaptureViewsTest, TabFollowsTheReadingOrderAndMarkUpHasAKey) {
+  preview().markupButton()->setFocus();
+  std::vector<QWidget*> visited = {QApplication::focusWidget()};
+  for (int i = 0; i < 6; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    visited.push_back(QApplication::focusWidget());
+  }
+  EXPECT_EQ(visited,
+            (std::vector<QWidget*>{preview().markupButton(), preview().filenameField(),
+                                   preview().messageField(), preview().destinationMenu(),
+                                   preview().saveButton(), preview().moreButton(), preview().mainButton()}));
+  EXPECT_TRUE(preview().markupButton()->toolTip().endsWith("(Ctrl+M)"));
+  QTest::keyClick(preview().mainButton(), Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_FALSE(preview().isVisible());
+
+  // From the text fields too: the key is none of their editing keys.
+  for (QWidget* field : std::vector<QWidget*>{preview().filenameField(), preview().messageField()}) {
+    if (harness.windows->markupWindow()) harness.windows->markupWindow()->hide();
+    model.showPreview();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&preview()));
+    QTest::keyClick(field, Qt::Key_M, Qt::ControlModifier);
+    EXPECT_TRUE(harness.windows->markupWindow() && harness.windows->markupWindow()->isVisible())
+        << field->metaObject()->className();
+  }
+}
+
+// A capture opened from Recent Captures: the name typed is stored when the
+// preview ends with Return, and Escape says that only the changes go.
+TEST_F(CaptureViewsTest, ASavedCaptureKeepsItsFileAndGetsTheNameTypedWhenThePreviewEnds) {
+  model.setFilename("clean");
+  awaitTask(model.save());
+  const CaptureRecord record = model.records().front();
+  model.discard();
+  awaitTask(model.openRecord(record));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&preview()));
+
+  // Escape with a message or a new name typed asks; the saved file stays as it is.
+  for (QWidget* typedIn : std::vector<QWidget*>{preview().messageField(), preview().filenameField()}) {
+    QTest::keyClicks(typedIn, "x");
+    QTest::keyClick(&preview(), Qt::Key_Escape);
+    QMessageBox* question = openQuestion(preview());
+    ASSERT_TRUE(question);
+    EXPECT_EQ(question->text(), "Discard your changes?");
+    EXPECT_EQ(question->informativeText(),
+              "“clean.png” stays saved under this name; the name and message typed here are dropped.");
+    answer(*question, "Discard Changes");
+    EXPECT_FALSE(preview().isVisible());
+    EXPECT_EQ(model.records(), std::vector<CaptureRecord>{record});
+    EXPECT_TRUE(std::filesystem::exists(model.store()->url(record)));
+    awaitTask(model.openRecord(record));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&preview()));
+  }
+
+  // Return in the name, Return in the message: a taken name keeps the
+  // preview and says why; closing the window asks as Escape does.
+  model.store()->save("png", "taken", std::nullopt, Date{});
+  auto typeAndReturn = [&](const char* typed, const QString& footer) {
+    preview().filenameField()->setFocus();
+    preview().filenameField()->selectAll();
+    QTest::keyClicks(preview().filenameField(), typed);
+    EXPECT_EQ(preview().footer()->text(), footer);
+    QTest::keyClick(preview().filenameField(), Qt::Key_Return);
+    EXPECT_TRUE(preview().messageField()->hasFocus());
+    QTest::keyClick(preview().messageField(), Qt::Key_Return);
+  };
+  const QString taken =
+      "Another capture is already named “taken.png”. Choose another name; nothing was renamed.";
+  typeAndReturn("taken", "Return renames the saved file and copies the image.");
+  ASSERT_TRUE(processEventsUntil([&] { return model.error().has_value(); }));
+  EXPECT_EQ(preview().footer()->text(), taken);
+  preview().close();
+  ASSERT_TRUE(openQuestion(preview()));
+  answer(*openQuestion(preview()), "Keep Editing");
+  ASSERT_TRUE(preview().isVisible());
+  typeAndReturn("clean rename", taken);
+  ASSERT_TRUE(processEventsUntil([&] { return !preview().isVisible(); }));
+  EXPECT_EQ(model.records().back().filename, "clean-rename.png");
+  EXPECT_EQ(model.records().back().id, record.id);
+  EXPECT_TRUE(std::filesystem::exists(harness.dataRoot() / "Captures" / "clean-rename.png"));
+  EXPECT_FALSE(std::filesystem::exists(model.store()->url(record)));
+  EXPECT_EQ(card().header()->text(), "clean-rename.png");
+  EXPECT_EQ(preview().windowTitle(), "clean-rename.png — Lumacap");
 }
 
 TEST_F(CaptureViewsTest, CtrlSSavesFromTheMessageAndTheTextsFollow) {

@@ -158,6 +158,41 @@ TEST_F(HistoryViewTest, DeleteNamesTheCaptureAndReturnKeepsIt) {
   EXPECT_TRUE(button(*view.deleteAllDialog(), "Cancel")->isDefault());
 }
 
+// The Delete key asks about the selected row, as "Delete…" does; a rename
+// onto a name another capture has is said in the status line, and the
+// window opens tall enough for twelve rows where the screen allows.
+TEST_F(HistoryViewTest, DeleteKeyAsksAndATakenNameIsSaid) {
+  AppModel& model = startWith({"older", "newer"});
+  HistoryView view(model);
+  view.show();
+  view.list()->setCurrentIndex(view.rows().index(1));
+  QTest::keyClick(view.list(), Qt::Key_Delete);
+  ASSERT_TRUE(view.deleteDialog() && view.deleteDialog()->isVisible());
+  EXPECT_TRUE(labelTexts(*view.deleteDialog()).contains("“older.png”"));
+  button(*view.deleteDialog(), "Cancel")->click();
+  EXPECT_EQ(model.records().size(), 2u);
+
+  openMenuOfRow(view, 1, "Rename…");
+  view.renameField()->setText("Newer");
+  button(*view.renameDialog(), "Rename")->click();
+  ASSERT_TRUE(processEventsUntil([&] { return view.notice()->isVisible(); }));
+  EXPECT_EQ(view.notice()->text(),
+            "Another capture is already named “newer.png”. Choose another name; nothing was renamed.");
+  EXPECT_EQ(view.rows().index(1).data().toString(), "older.png");
+  EXPECT_TRUE(harness.prompts.alerts.empty());
+  openMenuOfRow(view, 1, "Rename…");
+  view.renameField()->setText("Oldest");
+  button(*view.renameDialog(), "Rename")->click();
+  ASSERT_TRUE(processEventsUntil([&] { return view.notice()->text() == "Renamed to oldest.png"; }));
+
+  view.resize(view.sizeHint());
+  EXPECT_GE(view.list()->viewport()->height(), HistoryView::shownRows * view.list()->sizeHintForRow(0));
+  model.showHistory();
+  QWidget& window = *harness.windows->historyWindow();
+  const int available = window.screen()->availableGeometry().height();
+  EXPECT_EQ(window.height(), std::clamp(window.sizeHint().height(), 520, available - 64));
+}
+
 // The footer's line says what the last action did, or why it could not.
 TEST_F(HistoryViewTest, StatusLineSaysWhatCopyAndShowFolderDid) {
   AppModel& model = startWith({"kept"});

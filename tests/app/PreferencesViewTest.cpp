@@ -93,12 +93,16 @@ TEST_F(PreferencesViewTest, ApplyStoresOnlyWhatTheHotKeyAccepted) {
   };
   chooseKey(view, "D");
   view.applyButton()->click();
-  EXPECT_EQ(view.message(), ShortcutError::unavailableDescription);
+  // Said beside the shortcut, with what was tried kept beside the one in force.
+  EXPECT_EQ(view.shortcutNote()->text().toStdString(),
+            "Shift+Super+D: " + std::string(ShortcutError::unavailableDescription));
   EXPECT_EQ(harness.settings->shortcut(), Shortcut::initial());
   EXPECT_EQ(view.currentLabel()->text(), "Current: Shift+Super+2");
-  EXPECT_EQ(view.keyMenu()->currentText(), "2") << "the editor shows the shortcut in force";
+  EXPECT_EQ(view.keyMenu()->currentText(), "D");
 
   chooseKey(view, "S");  // Shift+Super+S: refused in place, and the old message is gone
+  EXPECT_EQ(view.shortcutNote()->text().toStdString().find("Super+D"), std::string::npos)
+      << "an edit ends it";
   EXPECT_FALSE(view.applyButton()->isEnabled());
   EXPECT_EQ(view.message(), "");
   EXPECT_FALSE(view.messageLabel()->isVisible());

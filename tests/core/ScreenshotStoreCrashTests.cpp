@@ -26,6 +26,7 @@
 namespace fs = std::filesystem;
 using lumacap::CaptureRecord;
 using lumacap::ScreenshotStore;
+using lumacap::StoreError;
 
 namespace {
 
@@ -39,8 +40,8 @@ void logLine(int fd, const std::string& line) {
 
 // The child's endless mix of saves, renames, deliveries, deletions and now
 // and then a deletion of everything. Names
-// come from a small set so that "-2", "-3", … and leftovers of killed runs
-// keep colliding.
+// come from a small set so that "-2", "-3", … refused renames and leftovers
+// of killed runs keep colliding.
 [[noreturn]] void workUntilKilled(const fs::path& root, const fs::path& log, unsigned seed) {
   try {
     const int logFd = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
@@ -59,7 +60,11 @@ void logLine(int fd, const std::string& line) {
       } else {
         const std::string id = records[random() % records.size()].id;
         if (choice < 7) {
-          store.rename(id, name);
+          try {
+            store.rename(id, name);
+          } catch (const StoreError& refused) {  // a taken name changes nothing
+            if (refused.kind() != StoreError::Kind::nameTaken) throw;
+          }
         } else if (choice < 8) {
           store.markStaged(id, "Clipboard", "Copied");
         } else if (choice < 9 || random() % 4 != 0) {

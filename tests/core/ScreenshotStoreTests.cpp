@@ -234,29 +234,40 @@ TEST_F(ScreenshotStoreTest, SavingFailsWithoutARecordWhenTheImageCannotBeWritten
   EXPECT_EQ(ScreenshotStore::decodeIndex(readWholeFile(store.indexFile())), records);
 }
 
-TEST_F(ScreenshotStoreTest, RenamingMovesTheImageAndKeepsThePosition) {
+TEST_F(ScreenshotStoreTest, RenamingMovesTheImageAndKeepsThePositionOrRefusesATakenName) {
   const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
   const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
   const CaptureRecord c = store.save("image c", "c", std::nullopt, someDate);
 
-  const CaptureRecord renamed = store.rename(a.id, "b");
-  EXPECT_EQ(renamed.filename, "b-2.png");
+  const CaptureRecord renamed = store.rename(a.id, "Renamed A");
+  EXPECT_EQ(renamed.filename, "renamed-a.png");
   EXPECT_EQ(renamed.id, a.id);
   EXPECT_EQ(renamed.createdAt, a.createdAt);
   EXPECT_EQ(store.records(), (std::vector<CaptureRecord>{c, b, renamed}));
-  EXPECT_EQ(folderContents(temp / "Captures"),
-            (std::map<std::string, std::string>{
-                {"b-2.png", "image a"}, {"b.png", "image b"}, {"c.png", "image c"}}));
-  EXPECT_EQ(permissionsOf(temp / "Captures" / "b-2.png"), 0600u);
+  const std::map<std::string, std::string> files = {
+      {"renamed-a.png", "image a"}, {"b.png", "image b"}, {"c.png", "image c"}};
+  EXPECT_EQ(folderContents(temp / "Captures"), files);
+  EXPECT_EQ(permissionsOf(temp / "Captures" / "renamed-a.png"), 0600u);
   EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
 
-  // Ids are accepted in either case; a file that appeared under the new name
-  // is never replaced.
+  // A name another record or another file has is refused, never suffixed:
+  // the file and the record keep their name. Ids are accepted in either case.
   std::string lower = c.id;
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   writeFile(temp / "Captures" / "new-name.png", "someone else's");
-  EXPECT_EQ(store.rename(lower, "New Name").filename, "new-name-2.png");
+  for (const auto& [typed, taken] : {std::pair("B", "“b.png”"), std::pair("new name", "“new-name.png”")}) {
+    try {
+      store.rename(lower, typed);
+      ADD_FAILURE() << typed << " was not refused";
+    } catch (const StoreError& error) {
+      EXPECT_EQ(error.kind(), StoreError::Kind::nameTaken);
+      EXPECT_NE(std::string(error.what()).find(taken), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_EQ(store.records(), (std::vector<CaptureRecord>{c, b, renamed}));
+  EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
   EXPECT_EQ(readWholeFile(temp / "Captures" / "new-name.png"), "someone else's");
+  EXPECT_EQ(readWholeFile(temp / "Captures" / "c.png"), "image c");
 }
 
 TEST_F(ScreenshotStoreTest, RenamingNeedsTheImageUnlessTheStemStaysTheSame) {

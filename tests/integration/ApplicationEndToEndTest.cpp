@@ -453,6 +453,29 @@ TEST_F(HistoryWindowTest, RenamesDeletesAndDeletesAllFromTheTray) {
   EXPECT_TRUE(application->running());
 }
 
+// A capture opened from Recent Captures, renamed in the preview's name field
+// and copied with Return: the file and the record take the name together.
+TEST_F(HistoryWindowTest, ANameTypedInThePreviewOfASavedCaptureIsStored) {
+  EXPECT_EQ(startAgain({"--action=history"}).exitStatus, 0);
+  ASSERT_TRUE(waitForActiveWindow("Recent Captures"));
+  keys({"Return"});  // gamma, the newest
+  ASSERT_TRUE(waitForActiveWindow("gamma.png — Lumacap")) << "the preview did not open";
+  const Geometry previewAt = server.geometry(server.windowsNamed("gamma.png — Lumacap").front());
+  server.click(previewAt.x + 100, previewAt.y + 196);  // the name, under the image
+  keys({"ctrl+m"});                                    // the mark-up's key, which no text field takes
+  ASSERT_TRUE(waitForActiveWindow("Mark up — Lumacap"));
+  keys({"Escape"});
+  ASSERT_TRUE(waitForActiveWindow("gamma.png — Lumacap"));
+  server.click(previewAt.x + 100, previewAt.y + 196);
+  keys({"ctrl+a"});
+  server.xdotool({"type", "--delay", "30", "clean rename"});
+  keys({"Return", "Return"});  // on to the message, then Copy image
+  ASSERT_TRUE(historyBecomes({"clean-rename.png", "beta.png", "alpha.png"}));
+  EXPECT_EQ(captureFiles(), (std::vector<std::string>{"alpha.png", "beta.png", "clean-rename.png"}));
+  EXPECT_TRUE(waitUntil([&] { return server.windowsNamed("clean-rename.png — Lumacap").empty(); }));
+  EXPECT_TRUE(waitUntil([&] { return server.activeWindow() == terminalWindow; }));
+}
+
 // A desktop without a system tray (GNOME without its AppIndicator extension):
 // Lumacap says once what still reaches it.
 TEST(ApplicationWithoutTray, SaysWhatStillWorks) {

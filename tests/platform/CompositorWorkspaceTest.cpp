@@ -151,7 +151,7 @@ TEST(StoppedSway, theActiveOutputIsAskedOnAWorkerWhileTheGuiThreadServes) {
   ASSERT_TRUE(test::waitUntil([&] { return std::filesystem::exists(socket); }));
   ::kill(sway.pid(), SIGSTOP);
   WindowListScreenSource source(std::make_unique<FakeScreenSource>(),
-                                std::make_shared<SwayWindowList>(socket));
+                                std::make_shared<SwayWindowList>(socket, folder.path().string()));
   const test::GuiStallMeter meter;
   QFuture<std::optional<uint32_t>> active;
   QTimer::singleShot(0, [&] { active = source.activeDisplay(); });  // as a capture asks

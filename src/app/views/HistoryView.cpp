@@ -369,6 +369,11 @@ bool HistoryView::eventFilter(QObject* watched, QEvent* event) {
       if (const CaptureRecord* record = currentRecord()) open(*record);
       return true;
     }
+    // Delete asks about the selected row, as its menu's "Delete…" does.
+    if (key == Qt::Key_Delete) {
+      if (const CaptureRecord* record = currentRecord()) askDelete(*record);
+      return true;
+    }
   }
   if (event->type() == QEvent::ContextMenu && (watched == list_ || watched == list_->viewport())) {
     // A right click opens the menu of the row under the pointer; the menu key
@@ -391,6 +396,18 @@ bool HistoryView::eventFilter(QObject* watched, QEvent* event) {
     if (index.isValid()) list_->viewport()->update(list_->visualRect(index));
   }
   return QWidget::eventFilter(watched, event);
+}
+
+// Wide enough for a row's three lines, tall enough for about twelve rows.
+QSize HistoryView::sizeHint() const {
+  const int rowHeight = delegate_->sizeHint(QStyleOptionViewItem(), QModelIndex()).height();
+  const int rows = shownRows * (rowHeight + 2 * list_->spacing()) + 2 * list_->frameWidth();
+  int chrome = 0;
+  for (int i = 0; i < layout()->count(); ++i) {
+    QWidget* part = layout()->itemAt(i)->widget();
+    if (part && part != pages_) chrome += part->sizeHint().height();
+  }
+  return {720, chrome + rows};
 }
 
 void HistoryView::showEvent(QShowEvent* event) {

@@ -42,6 +42,10 @@ class HistoryView final : public QWidget {
   void showFolder();
   void askDeleteAll();
 
+  // Rows the window shows when it opens, where the screen allows.
+  static constexpr int shownRows = 12;
+  QSize sizeHint() const override;
+
   // The parts, for tests and for keyboard use.
   QLabel* caption() const { return caption_; }
   QWidget* emptyState() const { return emptyState_; }

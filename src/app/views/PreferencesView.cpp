@@ -349,6 +349,7 @@ void PreferencesView::openCaptureFolder() {
 
 void PreferencesView::editCandidate() {
   setMessage({});  // what it said was about the shortcut before this edit
+  refusal_.clear();
   candidate_.command = super_->isChecked();
   candidate_.shift = shift_->isChecked();
   candidate_.option = alt_->isChecked();
@@ -364,6 +365,9 @@ void PreferencesView::renderShortcut() {
   const QString notice = model_.settings().shortcutMigrationNotice();
   if (problem) {
     shortcutNote_->setText(QString::fromStdString(*problem));
+    look::setTextColor(*shortcutNote_, look::warning());
+  } else if (!refusal_.isEmpty()) {
+    shortcutNote_->setText(refusal_);
     look::setTextColor(*shortcutNote_, look::warning());
   } else if (const auto& unavailable = model_.desktopLimits().shortcut) {
     shortcutNote_->setText(QString::fromStdString(*unavailable));
@@ -381,8 +385,10 @@ void PreferencesView::applyShortcut() {
     try {
       model_.updateShortcut(candidate_);
     } catch (const std::exception& failure) {
-      loadCandidate(model_.settings().shortcut());  // the editor shows the shortcut still in force
-      setMessage(QString::fromUtf8(failure.what()));
+      // Said beside the shortcut, whose editor keeps what was tried; "Current" names the one in force.
+      refusal_ = QString::fromStdString(candidate_.label()) + QStringLiteral(": ") +
+                 QString::fromUtf8(failure.what());
+      renderShortcut();
       return;
     }
   }

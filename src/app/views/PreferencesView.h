@@ -117,6 +117,7 @@ class PreferencesView final : public QWidget {
   QLabel* current_;
   QPushButton* apply_;
   QLabel* shortcutNote_;
+  QString refusal_;  // why the shortcut last tried was refused, until the next edit
   DesktopHotKeyPanel* desktopHotKeyPanel_ = nullptr;
   QPushButton* install_;
   QPushButton* remove_;

@@ -130,6 +130,20 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   auto* save = new QShortcut(QKeySequence::Save, this);
   connect(save, &QShortcut::activated, &model_, [this] { model_.save(); });
 
+  // Ctrl+Return runs the main button from any field; Ctrl+M opens the mark-up
+  // (Ctrl+E, the obvious one, ends the line in a text field on Linux desktops).
+  for (QKeySequence keys :
+       {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, &ScreenshotPreview::runMainAction);
+  }
+  connect(new QShortcut(markupKey(), this), &QShortcut::activated, &model_, [this] { model_.openMarkup(); });
+
+  // Tab follows the reading order: the image's Mark up, the name, the
+  // message, the destination row, the main button, then the notice below it.
+  QWidget* const order[] = {markup_,     filename_, message_,    destination_,
+                            saveButton_, more_,     mainButton_, secretsNotice_};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
   connect(&model_, &AppModel::imageChanged, this, &ScreenshotPreview::renderImage);
   connect(&model_, &AppModel::filenameChanged, this, &ScreenshotPreview::renderFilename);
   connect(&model_, &AppModel::namingChanged, this, &ScreenshotPreview::renderFilename);
@@ -143,7 +157,8 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   }
   for (auto signal :
        {&AppModel::errorChanged, &AppModel::savedIDChanged, &AppModel::noteChanged,
-        &AppModel::destinationIDChanged, &AppModel::promptChanged, &AppModel::clipboardStateChanged}) {
+        &AppModel::destinationIDChanged, &AppModel::promptChanged, &AppModel::clipboardStateChanged,
+        &AppModel::filenameChanged, &AppModel::recordsChanged}) {
     connect(&model_, signal, this, &ScreenshotPreview::renderFooter);
   }
   connect(&model_, &AppModel::statusChanged, this, [this] {
@@ -174,17 +189,19 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
 QToolButton* ScreenshotPreview::makeMarkupButton() {
   markup_ = new QToolButton(image_);
   markup_->setText(QStringLiteral("Mark up"));
-  markup_->setToolTip(QStringLiteral("Draw arrows, boxes, text and redactions on the capture"));
+  markup_->setToolTip(QStringLiteral("Draw arrows, boxes, text and redactions on the capture (%1)")
+                          .arg(markupKey().toString(QKeySequence::NativeText)));
   markup_->setIcon(symbolIcon(Symbol::pencil, Qt::white));
   markup_->setIconSize(QSize(14, 14));
   markup_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   markup_->setFont(look::font(*this, 12, QFont::Medium));
   markup_->setCursor(Qt::PointingHandCursor);
-  markup_->setFocusPolicy(Qt::NoFocus);
+  markup_->setFocusPolicy(Qt::TabFocus);
   markup_->setStyleSheet(
       QStringLiteral("QToolButton { color: white; background: rgba(20, 20, 24, 190); border: none;"
                      " border-radius: 6px; padding: 3px 9px; }"
-                     "QToolButton:hover { background: rgba(20, 20, 24, 230); }"));
+                     "QToolButton:hover { background: rgba(20, 20, 24, 230); }"
+                     "QToolButton:focus { border: 2px solid palette(highlight); }"));
   connect(markup_, &QToolButton::clicked, &model_, [this] { model_.openMarkup(); });
   return markup_;
 }
@@ -218,12 +235,12 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
   destination_->setIcon(symbolIcon(Symbol::paperclip, look::secondary(*this)));
   destination_->setMenu(new QMenu(destination_));
 
-  auto* save = iconButton(Symbol::saveToDisk, *this, row);
+  auto* save = saveButton_ = iconButton(Symbol::saveToDisk, *this, row);
   save->setToolTip(QStringLiteral("Save to history"));
   save->setAccessibleName(QStringLiteral("Save to history"));
   connect(save, &QToolButton::clicked, &model_, [this] { model_.save(); });
 
-  auto* more = iconButton(Symbol::ellipsis, *this, row);
+  auto* more = more_ = iconButton(Symbol::ellipsis, *this, row);
   more->setFixedWidth(22);
   more->setPopupMode(QToolButton::InstantPopup);
   more->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
@@ -256,13 +273,14 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
 QPushButton* ScreenshotPreview::makeMainButton() {
   mainButton_ = new QPushButton(this);
   mainButton_->setDefault(true);
-  mainButton_->setFocusPolicy(Qt::NoFocus);
+  mainButton_->setFocusPolicy(Qt::TabFocus);
   mainButton_->setMinimumHeight(34);
   // The prominent style: the accent colour, quieter while disabled.
   mainButton_->setStyleSheet(
       QStringLiteral("QPushButton { background: palette(highlight); border: none; border-radius: 6px; }"
                      "QPushButton:hover { background: palette(highlight); }"
                      "QPushButton:disabled { background: palette(mid); }"
+                     "QPushButton:focus { border: 2px solid palette(window-text); }"
                      "QLabel { color: palette(highlighted-text); }"));
   busy_ = new Spinner(12, mainButton_);
   mainLabel_ = new QLabel(mainButton_);
@@ -359,31 +377,43 @@ void ScreenshotPreview::renderSecrets() {
 
 // What the footer says without an error: what the last action of this window
 // did, the name the capture was stored under when it differs from the one
-// typed, else what Return will put on the clipboard.
+// typed, else what Return will do.
 QString ScreenshotPreview::footerText() const {
   if (!notice_.isEmpty()) return notice_;
   if (!model_.note().isEmpty()) return model_.note();
   if (model_.destinationID() != AppModel::clipboardID)
     return QStringLiteral("Return stages it for the session.");
   if (!imageOnly()) return QStringLiteral("Return copies the file’s path and your message.");
+  if (model_.renamePending()) return QStringLiteral("Return renames the saved file and copies the image.");
   if (model_.savedID()) return QStringLiteral("Saved locally. Ready to paste.");
   if (model_.clipboardState() != AppModel::ClipboardState::copied)
     return QStringLiteral("Not on the clipboard yet. Return copies it.");
   return QStringLiteral("Already copied. Paste whenever you’re ready.");
 }
 
-// Escape drops the capture; a message the user typed is not lost without a
-// question.
+// Escape drops the capture; what the user typed is not lost without a
+// question. A saved capture stays saved: then only the name and the message
+// typed since are dropped, and the question says so.
 void ScreenshotPreview::discardAsked() {
-  if (model_.prompt().trimmed().isEmpty()) {
+  const QString stored = model_.storedFilename();
+  const bool messageTyped = !model_.prompt().trimmed().isEmpty();
+  if (!messageTyped && !model_.renamePending()) {
     model_.discard();
     return;
   }
-  auto* question =
-      new QMessageBox(QMessageBox::Question, QStringLiteral("Lumacap"),
-                      QStringLiteral("Discard this capture and your message?"), QMessageBox::NoButton, this);
+  const bool saved = !stored.isEmpty();
+  auto* question = new QMessageBox(QMessageBox::Question, QStringLiteral("Lumacap"),
+                                   saved ? QStringLiteral("Discard your changes?")
+                                         : QStringLiteral("Discard this capture and your message?"),
+                                   QMessageBox::NoButton, this);
+  if (saved) {
+    question->setInformativeText(
+        QStringLiteral("“%1” stays saved under this name; the name and message typed here are dropped.")
+            .arg(stored));
+  }
   question->setAttribute(Qt::WA_DeleteOnClose);
-  QPushButton* discard = question->addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+  QPushButton* discard = question->addButton(
+      saved ? QStringLiteral("Discard Changes") : QStringLiteral("Discard"), QMessageBox::DestructiveRole);
   question->setDefaultButton(question->addButton(QStringLiteral("Keep Editing"), QMessageBox::RejectRole));
   connect(discard, &QPushButton::clicked, &model_, &AppModel::discard);
   question->open();
@@ -444,6 +474,8 @@ void ScreenshotPreview::fitMessageHeight() {
   message_->setFixedHeight(shown * lineHeight + margins);
 }
 
+QKeySequence ScreenshotPreview::markupKey() { return QKeySequence(Qt::CTRL | Qt::Key_M); }
+
 bool ScreenshotPreview::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress || !isReturn(*static_cast<QKeyEvent*>(event))) {
     return QWidget::eventFilter(watched, event);
@@ -471,6 +503,12 @@ void ScreenshotPreview::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QWidget::keyPressEvent(event);
+}
+
+// Closing the window is Escape: the same question before anything typed is lost.
+void ScreenshotPreview::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  discardAsked();
 }
 
 void ScreenshotPreview::showEvent(QShowEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoroTask>
+#include <QKeySequence>
 #include <QTimer>
 #include <QWidget>
 
@@ -46,8 +47,11 @@ class ScreenshotPreview final : public QWidget {
   // Nothing to tell an agent: the clipboard and a blank message.
   bool imageOnly() const;
   QString actionLabel() const;
-  // The main action, as the button and Return in the message field run it.
+  // The main action, as the button, Return in the message field and
+  // Ctrl+Return anywhere in the window run it.
   void runMainAction();
+  // The key that opens the mark-up, as the Mark up button's tooltip names it.
+  static QKeySequence markupKey();
 
   QLineEdit* filenameField() const { return filename_; }
   QPlainTextEdit* messageField() const { return message_; }
@@ -59,12 +63,15 @@ class ScreenshotPreview final : public QWidget {
   QToolButton* secretsNotice() const { return secretsNotice_; }
   QMenu* moreMenu() const { return moreMenu_; }
   QToolButton* markupButton() const { return markup_; }
+  QToolButton* saveButton() const { return saveButton_; }
+  QToolButton* moreButton() const { return more_; }
   QAbstractButton* imageButton() const;
   QAction* revertAction() const { return revert_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
@@ -106,6 +113,8 @@ class ScreenshotPreview final : public QWidget {
   QToolButton* secretsNotice_;
   QMenu* moreMenu_;
   QToolButton* markup_;
+  QToolButton* saveButton_;
+  QToolButton* more_;
   QAction* revert_;
   // What the last action on the capture in hand did ("Image copied · …"),
   // until another capture comes into the preview.

@@ -130,6 +130,13 @@ void WindowPresenter::hideMarkup() {
 void WindowPresenter::showHistory() {
   if (!historyWindow_) {
     historyWindow_ = makeWindow(std::make_unique<HistoryView>(model()), "Recent Captures", QSize(720, 520));
+    // As tall as its rows want, within the screen with room for a title bar.
+    if (QScreen* screen = screenUnderPointer()) {
+      const QRect area = screen->availableGeometry();
+      const int height = std::min(historyWindow_->sizeHint().height(), area.height() - 64);
+      historyWindow_->resize(historyWindow_->width(), std::max(height, historyWindow_->minimumHeight()));
+      centre(*historyWindow_);
+    }
   }
   bringForward(*historyWindow_);
 }
@@ -200,7 +207,6 @@ bool WindowPresenter::previewWasShownBeforeCapture() const {
 }
 
 bool WindowPresenter::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == previewWindow_.get() && event->type() == QEvent::Close && model_) model_->discard();
   // Once the mark-up is applied or dropped, the preview has the keyboard again.
   if (watched == markupWindow_.get() && event->type() == QEvent::Hide && previewShown()) {
     previewWindow_->raise();

@@ -23,6 +23,11 @@ class FakeHotKeyService final : public HotKeyService {
 
   // The user presses `shortcut`; only the grabbed combination reaches us.
   void press(const Shortcut& shortcut);
+  // The desktop refuses the last grab after it was accepted as pending (as a portal does).
+  void refuseLater(int code) {
+    grabbed_.reset();
+    reportLateFailure(code);
+  }
 
  private:
   std::optional<Shortcut> grabbed_;
