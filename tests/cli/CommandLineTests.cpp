@@ -304,22 +304,18 @@ class RunningInstance {
     if (dbus_message_iter_init(message, &arguments) &&
         dbus_message_iter_get_arg_type(&arguments) == DBUS_TYPE_STRING)
       dbus_message_iter_get_basic(&arguments, &argument);
-    std::vector<std::string> data;
-    DBusMessageIter last = arguments, dictionary, entry, variant;
+    std::vector<std::string> data;  // from the last argument, the a{sv} of strings
+    DBusMessageIter last = arguments, entries, entry, value;
     while (dbus_message_iter_next(&last)) arguments = last;
-    if (dbus_message_iter_get_arg_type(&arguments) == DBUS_TYPE_ARRAY) {
-      for (dbus_message_iter_recurse(&arguments, &dictionary);
-           dbus_message_iter_get_arg_type(&dictionary) == DBUS_TYPE_DICT_ENTRY;
-           dbus_message_iter_next(&dictionary)) {
-        const char *key = "", *value = "";
-        dbus_message_iter_recurse(&dictionary, &entry);
-        dbus_message_iter_get_basic(&entry, &key);
-        dbus_message_iter_next(&entry);
-        dbus_message_iter_recurse(&entry, &variant);
-        if (dbus_message_iter_get_arg_type(&variant) == DBUS_TYPE_STRING)
-          dbus_message_iter_get_basic(&variant, &value);
-        data.push_back(std::string(key) + "=" + value);
-      }
+    for (dbus_message_iter_recurse(&arguments, &entries);
+         dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY; dbus_message_iter_next(&entries)) {
+      const char *key = "", *text = "";
+      dbus_message_iter_recurse(&entries, &entry);
+      dbus_message_iter_get_basic(&entry, &key);
+      dbus_message_iter_next(&entry);
+      dbus_message_iter_recurse(&entry, &value);
+      dbus_message_iter_get_basic(&value, &text);
+      data.push_back(std::string(key) + "=" + text);
     }
     {
       const std::lock_guard lock(lock_);
