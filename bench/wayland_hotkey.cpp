@@ -310,7 +310,7 @@ class SwayHotKey {
         waitUntil([&] { return desktop.output(*application_).find("lumacap: ") != std::string::npos; }, 30s);
     closeNoTrayNotice(desktop);
     const std::string line =
-        compositorConfigLine(ConfiguredCompositor::sway, Shortcut::initial(), captureRegionCommand(lumacap));
+        compositorConfigLine(ConfiguredCompositor::sway, Shortcut::initial(), lumacap).line;
     ready_ = ready_ && desktop.run({"swaymsg", line}).exitStatus == 0;
     events_.emplace(desktop.environment().at("SWAYSOCK"));
   }

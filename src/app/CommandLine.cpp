@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/Unicode.h"
+
 namespace lumacap {
 namespace {
 
@@ -19,6 +21,13 @@ CommandLine invalid(std::string error) {
 
 bool CommandLine::isAction(std::string_view name) {
   return std::find(actions.begin(), actions.end(), name) != actions.end();
+}
+
+bool CommandLine::isUsableActivationToken(std::string_view token) {
+  if (token.size() > maximumTokenSize || !unicode::isValidUtf8(token)) return false;
+  const std::u32string characters = unicode::decode(token);
+  return std::none_of(characters.begin(), characters.end(),
+                      [](char32_t c) { return c < 0x20 || (c >= 0x7f && c <= 0x9f); });
 }
 
 CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {

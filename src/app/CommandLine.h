@@ -37,6 +37,12 @@ struct CommandLine {
   static CommandLine parse(const std::vector<std::string_view>& arguments);
   static bool isAction(std::string_view name);
 
+  // Whether an activation token the desktop gave this start ($XDG_ACTIVATION_TOKEN,
+  // $DESKTOP_STARTUP_ID) may be passed on: UTF-8 text of at most maximumTokenSize bytes without
+  // control characters. Another one is dropped, and the start goes on without it.
+  static constexpr size_t maximumTokenSize = 256;
+  static bool isUsableActivationToken(std::string_view token);
+
   // Every option with its description, and the actions, as --help prints them.
   static std::string usage();
   // The one usage line an error on the command line repeats.

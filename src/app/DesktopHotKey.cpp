@@ -1,5 +1,7 @@
 #include "app/DesktopHotKey.h"
 
+#include <QDir>
+#include <QFile>
 #include <cstdio>
 
 #include "app/SettingsManager.h"
@@ -63,9 +65,32 @@ QString DesktopHotKey::gnomeManualSteps() const {
   return QString::fromStdString(lumacap::gnomeManualSteps(settings_.shortcut(), command()));
 }
 
+namespace {
+
+// Where the manual steps have the user link Lumacap from when its own path cannot be in the line.
+std::string linkedExecutable() {
+  return QFile::encodeName(QDir::homePath()).toStdString() + "/.local/bin/lumacap";
+}
+
+}  // namespace
+
 QString DesktopHotKey::configurationLine() const {
   if (!setup_.compositor) return {};
-  return QString::fromStdString(compositorConfigLine(*setup_.compositor, settings_.shortcut(), command()));
+  CompositorConfigLine line =
+      compositorConfigLine(*setup_.compositor, settings_.shortcut(), setup_.executable);
+  if (line.refused) line = compositorConfigLine(*setup_.compositor, settings_.shortcut(), linkedExecutable());
+  return QString::fromStdString(line.line);
+}
+
+std::optional<QString> DesktopHotKey::configurationRefusal() const {
+  if (!setup_.compositor) return std::nullopt;
+  const CompositorConfigLine line =
+      compositorConfigLine(*setup_.compositor, settings_.shortcut(), setup_.executable);
+  if (!line.refused) return std::nullopt;
+  const bool example =
+      !compositorConfigLine(*setup_.compositor, settings_.shortcut(), linkedExecutable()).refused;
+  return QString::fromStdString(
+      configLineRefusalText(*line.refused, *setup_.compositor, settings_.shortcut(), example));
 }
 
 QString DesktopHotKey::configurationPlace() const {

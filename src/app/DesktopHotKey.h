@@ -54,9 +54,12 @@ class DesktopHotKey final : public QObject {
   void removeGnomeKeybinding();
   QString gnomeManualSteps() const;
 
-  // wlroots: the line for the compositor's configuration, and where it goes.
+  // wlroots: the line for the compositor's configuration, and where it goes. When Lumacap's path
+  // cannot be written in such a line, why and what to do instead, and the line for a link to
+  // Lumacap from ~/.local/bin (empty when there can be none either).
   QString configurationLine() const;
   QString configurationPlace() const;
+  std::optional<QString> configurationRefusal() const;
 
  signals:
   void changed();

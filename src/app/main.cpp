@@ -92,6 +92,12 @@ int main(int argc, char** argv) {
     case CommandLine::Role::application:
       break;
   }
+  // A token the bus cannot carry (libdbus aborts on one that is not UTF-8) or that is no token
+  // at all is dropped, here for the hand-off and the application alike.
+  for (const char* variable : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+    const char* token = std::getenv(variable);
+    if (token && !CommandLine::isUsableActivationToken(token)) ::unsetenv(variable);
+  }
   // A running instance takes the request without this process loading Qt.
   if (lumacap::handOverToRunningInstance(argc, argv, command.action)) return 0;
   return lumacap::runApplication(argc, argv);

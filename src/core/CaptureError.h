@@ -10,7 +10,19 @@ namespace lumacap {
 // The kinds of capture, in menu order.
 enum class CaptureMode { region, window, display };
 
-enum class CaptureErrorKind { permission, noDisplay, invalidRegion, notOnThisDesktop };
+enum class CaptureErrorKind {
+  permission,
+  noDisplay,
+  invalidRegion,
+  notOnThisDesktop,
+  // The file a desktop's screenshot portal named:
+  portalFileNotLocal,       // not an absolute file:// URI
+  portalFileIsLink,         // a symbolic link
+  portalFileNotRegular,     // a pipe, a device, a folder…
+  portalFileOfAnotherUser,  // not the user's own
+  portalFileTooLarge,       // more than the reader takes
+  portalFileUnreadable,     // missing, unreadable, or not a PNG image
+};
 
 // A capture's own failures, each with the sentence the user sees.
 class CaptureError : public KindedError<CaptureErrorKind> {

@@ -1,9 +1,11 @@
 #include "core/DesktopShortcut.h"
 
 #include "core/DesktopBackend.h"
+#include "core/Unicode.h"
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 #include <vector>
 
 namespace lumacap {
@@ -50,6 +52,55 @@ std::string xmlEscaped(const std::string& text) {
       escaped += c;
   }
   return escaped;
+}
+
+// The command of a sway binding: one double-quoted argument of exec, so that sway neither splits
+// it at ; or , nor collapses its spaces, and hands it whole to sh -c. sway reads the line twice
+// (as configuration, then as the binding's command), replacing $variables each time ($$ is a $);
+// the first reading also takes backslash escapes. For sh the path is single-quoted, with its ' and
+// " written outside the quotes (\' \") and each backslash followed by a quote, so that sway never
+// takes one as escaping a " or a $.
+std::string swayExecArgument(const std::string& executable) {
+  std::string shell = "'";
+  for (const char c : executable) {
+    if (c == '\'')
+      shell += "'\\''";
+    else if (c == '"')
+      shell += "'\\\"'";
+    else if (c == '\\')
+      shell += "\\''";
+    else
+      shell += c;
+  }
+  shell += "' --action=capture-region";
+  std::string argument = "\"";
+  for (const char c : shell) {
+    if (c == '$')
+      argument += "$$$$";  // a $ after each of the two readings
+    else if (c == '\\' || c == '"')
+      argument += std::string("\\") + c;
+    else
+      argument += c;
+  }
+  return argument + "\"";
+}
+
+// The characters a compositor's configuration changes in a command and offers no quoting for:
+// Hyprland's variables (environment variables among them), escapes and {{expressions}}, and the
+// ~ that labwc replaces with the home folder wherever it stands.
+std::string_view unquotableCharacters(ConfiguredCompositor compositor) {
+  if (compositor == ConfiguredCompositor::hyprland) return "$\\{}";
+  if (compositor == ConfiguredCompositor::labwc) return "~";
+  return {};
+}
+
+std::optional<ConfigLineRefusal> refusalOf(ConfiguredCompositor compositor, const std::string& executable) {
+  if (!unicode::isValidUtf8(executable)) return ConfigLineRefusal::notUtf8;
+  for (const char32_t c : unicode::decode(executable))
+    if (c < 0x20 || (c >= 0x7f && c <= 0x9f)) return ConfigLineRefusal::controlCharacter;
+  if (executable.find_first_of(unquotableCharacters(compositor)) != std::string::npos)
+    return ConfigLineRefusal::unquotableCharacter;
+  return std::nullopt;
 }
 
 // The modifiers in the order Ctrl, Alt, Shift, Super, each by the name `names` gives it.
@@ -122,32 +173,67 @@ std::string gnomeAccelerator(const Shortcut& shortcut) {
   return accelerator + keyName(shortcut);
 }
 
-std::string compositorConfigLine(ConfiguredCompositor compositor, const Shortcut& shortcut,
-                                 const std::string& command) {
+CompositorConfigLine compositorConfigLine(ConfiguredCompositor compositor, const Shortcut& shortcut,
+                                          const std::string& executable) {
+  if (const auto refused = refusalOf(compositor, executable)) return {{}, refused};
   const std::string key = keyName(shortcut);
+  const std::string command = captureRegionCommand(executable);
   switch (compositor) {
     case ConfiguredCompositor::sway: {
       std::vector<std::string> parts = modifierNames(shortcut, "Ctrl", "Mod1", "Shift", "Mod4");
       parts.push_back(key);
-      return "bindsym " + joined(parts, "+") + " exec " + command;
+      return {"bindsym " + joined(parts, "+") + " exec " +
+                  (isPlainShellWord(executable) ? command : swayExecArgument(executable)),
+              std::nullopt};
     }
     case ConfiguredCompositor::hyprland: {
       const std::vector<std::string> names = superFirstNames(shortcut, "CTRL", "ALT", "SHIFT", "SUPER");
-      return "bind = " + joined(names, " ") + ", " + key + ", exec, " + command;
+      std::string escaped;  // "##" is a # that does not start a comment
+      for (const char c : command) escaped += c == '#' ? std::string("##") : std::string(1, c);
+      return {"bind = " + joined(names, " ") + ", " + key + ", exec, " + escaped, std::nullopt};
     }
     case ConfiguredCompositor::river: {
       const std::vector<std::string> names = superFirstNames(shortcut, "Control", "Alt", "Shift", "Super");
-      return "riverctl map normal " + (names.empty() ? std::string("None") : joined(names, "+")) + " " + key +
-             " spawn " + shellQuoted(command);
+      return {"riverctl map normal " + (names.empty() ? std::string("None") : joined(names, "+")) + " " +
+                  key + " spawn " + shellQuoted(command),
+              std::nullopt};
     }
     case ConfiguredCompositor::labwc: {
       std::vector<std::string> parts = superFirstNames(shortcut, "C", "A", "S", "W");
       parts.push_back(key);
-      return "<keybind key=\"" + joined(parts, "-") + "\"><action name=\"Execute\" command=\"" +
-             xmlEscaped(command) + "\" /></keybind>";
+      return {"<keybind key=\"" + joined(parts, "-") + "\"><action name=\"Execute\" command=\"" +
+                  xmlEscaped(command) + "\" /></keybind>",
+              std::nullopt};
     }
   }
   return {};
+}
+
+std::string configLineRefusalText(ConfigLineRefusal refusal, ConfiguredCompositor compositor,
+                                  const Shortcut& shortcut, bool exampleFollows) {
+  const std::string name = compositorName(compositor);
+  std::string what;
+  switch (refusal) {
+    case ConfigLineRefusal::notUtf8:
+      what = "bytes that are not UTF-8 text";
+      break;
+    case ConfigLineRefusal::controlCharacter:
+      what = "a line break or another control character";
+      break;
+    case ConfigLineRefusal::unquotableCharacter: {
+      std::string characters;
+      for (const char c : unquotableCharacters(compositor))
+        characters += (characters.empty() ? "" : " ") + std::string(1, c);
+      what = "a character that " + name + " would change in a command (" + characters + ")";
+      break;
+    }
+  }
+  return "Lumacap’s path holds " + what + ", which no line of " + name +
+         "’s configuration can carry, so Lumacap shows none to copy. To capture with " + shortcut.label() +
+         " all the same, make a link to Lumacap from a path of plain letters (in a terminal: ln -s, "
+         "Lumacap’s path, then ~/.local/bin/lumacap). Then add " +
+         (exampleFollows ? "the line below" : "a line that runs the link with --action=capture-region") +
+         " to " + compositorConfigPlace(compositor) + ".";
 }
 
 std::string compositorConfigPlace(ConfiguredCompositor compositor) {
@@ -204,55 +290,6 @@ std::optional<std::string> hotKeyInForceText(HotKeyMechanism mechanism, const st
       return shortcutUnavailableText;
   }
   return std::nullopt;
-}
-
-std::optional<std::vector<std::string>> parsedGSettingsStringList(const std::string& printed) {
-  std::string text = printed;
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-  if (text.rfind("@as ", 0) == 0) text.erase(0, 4);
-  if (text.size() < 2 || text.front() != '[' || text.back() != ']') return std::nullopt;
-  std::vector<std::string> items;
-  size_t at = 1;
-  const auto skipSpace = [&] {
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
-  };
-  skipSpace();
-  if (text[at] == ']') return at + 1 == text.size() ? std::optional(items) : std::nullopt;
-  for (;;) {
-    skipSpace();
-    if (at >= text.size() || (text[at] != '\'' && text[at] != '"')) return std::nullopt;
-    const char quote = text[at++];
-    std::string item;
-    while (at < text.size() && text[at] != quote) {
-      if (text[at] == '\\' && at + 1 < text.size()) ++at;
-      item += text[at++];
-    }
-    if (at >= text.size()) return std::nullopt;
-    ++at;
-    items.push_back(item);
-    skipSpace();
-    if (at < text.size() && text[at] == ',') {
-      ++at;
-      continue;
-    }
-    if (at + 1 == text.size() && text[at] == ']') return items;
-    return std::nullopt;
-  }
-}
-
-std::string gsettingsString(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "'";
-}
-
-std::string gsettingsStringList(const std::vector<std::string>& items) {
-  std::vector<std::string> quoted;
-  for (const std::string& item : items) quoted.push_back(gsettingsString(item));
-  return "[" + joined(quoted, ", ") + "]";
 }
 
 std::string gnomeManualSteps(const Shortcut& shortcut, const std::string& command) {

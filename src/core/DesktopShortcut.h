@@ -40,9 +40,25 @@ std::string portalTrigger(const Shortcut& shortcut, const std::optional<std::str
 // The accelerator GNOME's settings store: "<Shift><Super>2".
 std::string gnomeAccelerator(const Shortcut& shortcut);
 
-// The line to add to the compositor's configuration so that the shortcut runs `command`.
-std::string compositorConfigLine(ConfiguredCompositor compositor, const Shortcut& shortcut,
-                                 const std::string& command);
+// Why no configuration line can run Lumacap from the path it is installed at.
+enum class ConfigLineRefusal {
+  notUtf8,              // the path is not UTF-8 text, which the line Settings shows cannot hold
+  controlCharacter,     // a line break, a tab or another control character: no line holds one
+  unquotableCharacter,  // one the compositor's syntax cannot quote (Hyprland: $ \ { }; labwc: ~)
+};
+// The line to add to the compositor's configuration so that the shortcut runs `executable` with
+// --action=capture-region, quoted for that configuration's own syntax (sway reads it twice, as
+// configuration and as the binding's command, before sh runs it), or why there can be none.
+struct CompositorConfigLine {
+  std::string line;  // empty when refused
+  std::optional<ConfigLineRefusal> refused;
+};
+CompositorConfigLine compositorConfigLine(ConfiguredCompositor compositor, const Shortcut& shortcut,
+                                          const std::string& executable);
+// What Settings says instead of a refused line: why, and how to bind the shortcut by hand through a
+// link to Lumacap from a plain path (`exampleFollows`: the line for such a link is shown below it).
+std::string configLineRefusalText(ConfigLineRefusal refusal, ConfiguredCompositor compositor,
+                                  const Shortcut& shortcut, bool exampleFollows);
 // Where that line goes, for the text beside it.
 std::string compositorConfigPlace(ConfiguredCompositor compositor);
 
@@ -57,16 +73,9 @@ std::optional<std::string> hotKeyInForceText(HotKeyMechanism mechanism, const st
                                              const std::optional<std::string>& assigned,
                                              std::optional<ConfiguredCompositor> compositor, bool bound);
 
-// GNOME's custom keybindings: the list of their settings paths, and the one Lumacap adds.
+// The settings path of the GNOME custom keybinding Lumacap adds (to the list custom-keybindings).
 constexpr const char* gnomeKeybindingPath =
     "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/lumacap/";
-// The paths from gsettings' printed form ("['/a/', '/b/']", "@as []"); nothing when it is not a
-// list of strings.
-std::optional<std::vector<std::string>> parsedGSettingsStringList(const std::string& printed);
-// The list in the form gsettings reads: "['/a/', '/b/']".
-std::string gsettingsStringList(const std::vector<std::string>& items);
-// A single string in the form gsettings reads: "'it'\''s'" becomes a quoted GVariant string.
-std::string gsettingsString(const std::string& text);
 // The manual steps for adding the binding in GNOME's Settings.
 std::string gnomeManualSteps(const Shortcut& shortcut, const std::string& command);
 

@@ -253,6 +253,26 @@ TEST_F(AppDelegateTest, OnSwaySettingsShowsTheConfigurationLineToCopy) {
             "bindsym Ctrl+Mod1+s exec /opt/lumacap/lumacap --action=capture-region");
 }
 
+// A path no line can carry (a line break would make the copied line two commands): Settings says
+// why, and shows the line for a link to Lumacap instead.
+TEST_F(AppDelegateTest, OnSwayAPathNoLineCanCarryGetsTheStepsInstead) {
+  takenElsewhere = Shortcut::initial();
+  refusal = HotKeyService::notOnThisDesktop;
+  DesktopHotKey::Setup setup = DesktopHotKey::Setup::of(HotKeyMechanism::compositorLine);
+  setup.executable = "/opt/x\nexec touch PWNED/lumacap";
+  setup.compositor = ConfiguredCompositor::sway;
+  harness.desktopHotKeySetup = std::move(setup);
+  launch();
+  model->showSettings();
+  auto* panel = harness.windows->preferencesWindow()->findChild<DesktopHotKeyPanel*>();
+  ASSERT_TRUE(panel);
+  EXPECT_TRUE(panel->placeLabel()->text().startsWith(
+      "Lumacap’s path holds a line break or another control character, which no line of sway’s"));
+  EXPECT_TRUE(panel->placeLabel()->text().contains("Then add the line below to ~/.config/sway/config"));
+  EXPECT_TRUE(panel->lineLabel()->text().endsWith("/.local/bin/lumacap --action=capture-region"));
+  EXPECT_FALSE(panel->lineLabel()->text().contains("PWNED"));
+}
+
 TEST_F(AppDelegateTest, WhereTheDesktopChoosesTheWindowCaptureWindowSaysSo) {
   harness.desktopLimits.windowChooser = "Opens GNOME’s screenshot dialog: choose the window there.";
   launch();

@@ -259,7 +259,8 @@ TEST_F(CommandLineTest, ASecondApplicationOnTheSameDataFolderIsRefused) {
 }
 
 // A running Lumacap as the bus sees it: owns org.lumacap.Lumacap and answers
-// every call, noting "Member(first string argument)".
+// every call, noting "Member(first string argument)" and the platform data's
+// strings as "key=value".
 class RunningInstance {
  public:
   explicit RunningInstance(const std::string& address) {
@@ -290,6 +291,10 @@ class RunningInstance {
     const std::lock_guard lock(lock_);
     return calls_;
   }
+  std::vector<std::string> platformData() {
+    const std::lock_guard lock(lock_);
+    return platformData_;
+  }
 
  private:
   void answer(DBusMessage* message) {
@@ -299,9 +304,23 @@ class RunningInstance {
     if (dbus_message_iter_init(message, &arguments) &&
         dbus_message_iter_get_arg_type(&arguments) == DBUS_TYPE_STRING)
       dbus_message_iter_get_basic(&arguments, &argument);
+    std::vector<std::string> data;  // from the last argument, the a{sv} of strings
+    DBusMessageIter last = arguments, entries, entry, value;
+    while (dbus_message_iter_next(&last)) arguments = last;
+    for (dbus_message_iter_recurse(&arguments, &entries);
+         dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY; dbus_message_iter_next(&entries)) {
+      const char *key = "", *text = "";
+      dbus_message_iter_recurse(&entries, &entry);
+      dbus_message_iter_get_basic(&entry, &key);
+      dbus_message_iter_next(&entry);
+      dbus_message_iter_recurse(&entry, &value);
+      dbus_message_iter_get_basic(&value, &text);
+      data.push_back(std::string(key) + "=" + text);
+    }
     {
       const std::lock_guard lock(lock_);
       calls_.push_back(std::string(dbus_message_get_member(message)) + "(" + argument + ")");
+      platformData_ = data;
     }
     DBusMessage* reply = dbus_message_new_method_return(message);
     dbus_connection_send(bus_, reply, nullptr);
@@ -312,6 +331,7 @@ class RunningInstance {
   std::atomic<bool> running_{true};
   std::mutex lock_;
   std::vector<std::string> calls_;
+  std::vector<std::string> platformData_;  // of the last call
   std::thread loop_;
 };
 
@@ -320,10 +340,15 @@ class RunningInstance {
 // fail); with nobody to hand it to, it starts the application.
 TEST(InstanceHandOffTest, ReachesTheRunningInstanceOrStartsTheApplication) {
   test::SessionBus bus;
-  const auto start = [&](std::vector<std::string> arguments, const std::string& address) {
+  const auto start = [&](std::vector<std::string> arguments, const std::string& address,
+                         const std::string& startupID = "", const std::string& activationToken = "") {
     arguments.insert(arguments.begin(), lumacapBinary());
     return runProcess(arguments, {},
-                      {{"DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}, {"DBUS_SESSION_BUS_ADDRESS", address}},
+                      {{"DISPLAY", ""},
+                       {"QT_QPA_PLATFORM", ""},
+                       {"DBUS_SESSION_BUS_ADDRESS", address},
+                       {"DESKTOP_STARTUP_ID", startupID},
+                       {"XDG_ACTIVATION_TOKEN", activationToken}},
                       std::chrono::seconds(20));
   };
   const std::string startsTheApplication = "Lumacap: no X11 display to run on ($DISPLAY is not set).\n";
@@ -348,6 +373,20 @@ TEST(InstanceHandOffTest, ReachesTheRunningInstanceOrStartsTheApplication) {
   // A name it does not know never reaches the instance (which would open Recent Captures).
   EXPECT_EQ(start({"--action=capture"}, bus.address()).exitStatus, 2);
   EXPECT_EQ(instance.calls().size(), 3u);
+
+  // The desktop's tokens go along; one that is not UTF-8, is too long or holds a control
+  // character (which the bus library would abort on, or the instance would misuse) is left out.
+  EXPECT_EQ(start({}, bus.address(), "host-42_TIME7", "tøken").exitStatus, 0);
+  EXPECT_EQ(instance.platformData(),
+            (std::vector<std::string>{"activation-token=tøken", "desktop-startup-id=host-42_TIME7"}));
+  for (const auto& [startupID, activationToken] : std::vector<std::pair<std::string, std::string>>{
+           {"\xff\xfe", "ok"}, {"ok", std::string(257, 'a')}, {"ok", "line\nbreak"}, {"ok", "\xc2\x85"}}) {
+    const ProcessResult handedOver = start({"--action=history"}, bus.address(), startupID, activationToken);
+    EXPECT_EQ(handedOver.exitStatus, 0) << handedOver.standardError;
+    EXPECT_EQ(instance.calls().back(), "ActivateAction(history)");
+    EXPECT_EQ(instance.platformData().size(), 1u);
+  }
+  EXPECT_EQ(instance.calls().size(), 8u);
 }
 
 // The executable finds its application library beside itself (the build

@@ -95,16 +95,33 @@ TEST_P(WaylandPortalHotKeyTest, portalShortcutOpensTheOverlayAndAChangedOneRepla
   expectOverlayAfter("alt+super+3");
 }
 
-// On sway the line Settings shows, given to sway as its configuration takes it, runs the capture.
+// On sway the line Settings shows, added to sway's configuration, binds the key to Lumacap and to
+// nothing else, even where Lumacap's path holds what sway or sh would take for more commands.
 TEST_P(WaylandConfiguredHotKeyTest, theConfigurationLineSettingsShowsStartsARegionCapture) {
   startLumacap(shiftSuper2);
-  const std::string line = compositorConfigLine(ConfiguredCompositor::sway, Shortcut::initial(),
-                                                captureRegionCommand(lumacapBinary()));
-  const auto configured = desktop().run({"swaymsg", line});
-  ASSERT_EQ(configured.exitStatus, 0)
-      << line << ": " << configured.standardOutput << configured.standardError;
+  const fs::path home = desktop().environment().at("HOME");
+  const fs::path folder = home /
+                          "it's \"my\" ;exec cd&&touch PWNED; ,exec cd&&touch PWNED $(cd;touch PWNED) "
+                          "`cd;touch PWNED` \\ \\\" \\$HOME $$ $mod # [x] {y} ~ ü";
+  ASSERT_EQ(desktop().run({"mkdir", "-p", folder.string()}).exitStatus, 0);
+  ASSERT_EQ(desktop().run({"ln", "-s", lumacapBinary(), (folder / "lumacap").string()}).exitStatus, 0);
+  const CompositorConfigLine line =
+      compositorConfigLine(ConfiguredCompositor::sway, Shortcut::initial(), (folder / "lumacap").string());
+  ASSERT_FALSE(line.refused);
+  const fs::path configuration = home / ".config/sway/config";
+  std::ofstream(configuration, std::ios::app) << "set $mod Mod4\nset $HOME /nowhere\n" << line.line << "\n";
+  // sway's own reading of the configuration: the line makes exactly one binding, without errors.
+  const auto validated =
+      desktop().run({"env", "WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1",
+                     "sway", "-d", "--validate", "-c", configuration.string()});
+  const std::string& log = validated.standardError;
+  EXPECT_EQ(validated.exitStatus, 0) << log;
+  size_t bindings = 0;
+  for (size_t at = log.find("Bound "); at != std::string::npos; at = log.find("Bound ", at + 1)) ++bindings;
+  EXPECT_EQ(bindings, 1u) << log;
+  ASSERT_EQ(desktop().run({"swaymsg", "reload"}).exitStatus, 0);
   expectOverlayAfter("shift+super+2");
-  desktop().run({"swaymsg", "unbindsym Shift+Mod4+2"});
+  EXPECT_FALSE(fs::exists(home / "PWNED"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandPortalHotKeyTest, ::testing::Values(Compositor::kwin),

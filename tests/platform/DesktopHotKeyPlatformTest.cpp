@@ -50,27 +50,32 @@ class GnomeKeybindingTest : public ::testing::Test {
   }
 };
 
+// The user's other entries come back byte for byte, whatever GVariant's text escapes in them.
 TEST_F(GnomeKeybindingTest, addsRewritesAndRemovesItsOwnBindingBesideTheUsers) {
-  QProcess::execute("gsettings", {"set", list, "custom-keybindings", "['/org/gnome/custom0/']"});
+  QProcess::execute("gsettings",
+                    {"set", list, "custom-keybindings",
+                     R"(['/org/gnome/custom0/', '/tab\there/', '/c\u0001d/', "/it's/", '/say "hi"/', )"
+                     R"('/back\\slash/', '/naïve ✓/'])"});
+  const std::string users = get(list, "custom-keybindings");
+  ASSERT_NE(users.find("\\u0001"), std::string::npos) << users;
+  const std::string withOurs =
+      users.substr(0, users.size() - 1) +
+      ", '/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/lumacap/']";
   const GnomeKeybinding binding;
   EXPECT_FALSE(binding.present());
-  binding.write("<Shift><Super>2", "'/opt/my apps/lumacap' --action=capture-region");
+  binding.write("<Shift><Super>2", "'/opt/my \"apps\"\\/naïve/lumacap' --action=capture-region");
   EXPECT_TRUE(binding.present());
-  EXPECT_EQ(
-      get(list, "custom-keybindings"),
-      "['/org/gnome/custom0/', '/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/lumacap/']");
+  EXPECT_EQ(get(list, "custom-keybindings"), withOurs);
   EXPECT_EQ(get(ours, "binding"), "'<Shift><Super>2'");
-  EXPECT_EQ(get(ours, "command"), "\"'/opt/my apps/lumacap' --action=capture-region\"");
+  EXPECT_EQ(get(ours, "command"), R"("'/opt/my \"apps\"\\/naïve/lumacap' --action=capture-region")");
 
   binding.write("<Alt><Super>3", "/usr/bin/lumacap --action=capture-region");  // a changed shortcut
   EXPECT_EQ(get(ours, "binding"), "'<Alt><Super>3'");
-  EXPECT_EQ(
-      get(list, "custom-keybindings"),
-      "['/org/gnome/custom0/', '/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/lumacap/']");
+  EXPECT_EQ(get(list, "custom-keybindings"), withOurs);
 
   binding.remove();
   EXPECT_FALSE(binding.present());
-  EXPECT_EQ(get(list, "custom-keybindings"), "['/org/gnome/custom0/']");
+  EXPECT_EQ(get(list, "custom-keybindings"), users);
   EXPECT_EQ(get(ours, "binding"), "''");
 }
 

@@ -1,13 +1,23 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <wayland-client-protocol.h>
 
 #include <QDBusConnection>
 #include <QTimer>
+#include <QUrl>
 #include <QVariantMap>
 #include <cstring>
+#include <fstream>
+#include <future>
+#include <variant>
 #include <vector>
 
 #include "app/HotKeyManager.h"
+#include "core/AtomicFile.h"
+#include "core/CaptureError.h"
+#include "platform/CaptureFileReader.h"
 #include "platform/wayland/KWinScreenShotSource.h"
 #include "platform/wayland/PortalHotKeyService.h"
 #include "platform/wayland/PortalScreenshotSource.h"
@@ -16,10 +26,12 @@
 #include "support/AwaitTask.h"
 #include "support/SessionBus.h"
 #include "support/StoppedPeer.h"
+#include "support/TempDir.h"
 
 namespace lumacap {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // Two 1280×800 outputs side by side; the right one at scale 2 when asked.
@@ -133,20 +145,100 @@ TEST(WaylandOutputs, CroppingPastTheOutputIsAnError) {
 
 TEST(PortalScreenshot, ResponseGivesTheFileOrTheReason) {
   const PortalScreenshotAnswer taken = screenshotAnswer(0, QVariantMap{{"uri", "file:///tmp/out%20put.png"}});
-  EXPECT_EQ(taken.path, "/tmp/out put.png");
+  EXPECT_EQ(taken.uri, "file:///tmp/out%20put.png");
   EXPECT_TRUE(taken.error.empty());
   const PortalScreenshotAnswer refused = screenshotAnswer(2, {});
-  EXPECT_TRUE(refused.path.empty());
+  EXPECT_TRUE(refused.uri.isEmpty());
   EXPECT_NE(refused.error.find("choose Allow"), std::string::npos);
   EXPECT_NE(screenshotAnswer(1, {}).error, refused.error);
-  EXPECT_FALSE(screenshotAnswer(0, QVariantMap{{"uri", "https://example.org/x.png"}}).error.empty());
-  EXPECT_FALSE(screenshotAnswer(0, {}).error.empty());
   // GNOME Shell's instant "other" while another screenshot runs is asked
   // again; a person's refusal in the dialog or a cancel is final.
   using std::chrono::milliseconds;
   EXPECT_TRUE(portalWasBusy(2, milliseconds(40)));
   EXPECT_FALSE(portalWasBusy(2, milliseconds(3000)));
   EXPECT_FALSE(portalWasBusy(1, milliseconds(40)));
+}
+
+// The file a screenshot portal's answer names, as a portal (or whoever answers in its place) may
+// name it: read only when it is a PNG file of the user, deleted only when it is the screenshot of
+// this request in the portal's folder.
+class PortalScreenshotFileTest : public ::testing::Test {
+ protected:
+  using Outcome = std::variant<int, CaptureErrorKind>;  // the image's width, or why there is none
+  Outcome take(const std::string& uri, timespec requested = {}) {
+    try {
+      return CaptureFileReader::takePortalScreenshot(
+                 {QString::fromStdString(uri), requested, {portal.path()}})
+          .width();
+    } catch (const CaptureError& error) {
+      return error.kind();
+    }
+  }
+  static std::string uriOf(const fs::path& file) {
+    return QUrl::fromLocalFile(QString::fromStdString(file.string()))
+        .toString(QUrl::FullyEncoded)
+        .toStdString();
+  }
+  static fs::path png(const fs::path& file, int width = 5) {
+    QImage image(width, 3, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    image.save(QString::fromStdString(file.string()), "PNG");
+    return file;
+  }
+  test::TempDir portal, elsewhere;
+};
+
+TEST_F(PortalScreenshotFileTest, TheScreenshotOfTheRequestIsReadThenDeletedAndNothingElseIs) {
+  const fs::path shot = png(portal / "out put.png", 7);
+  EXPECT_EQ(take("file://" + (portal / "out%20put.png").string()), Outcome(7));
+  EXPECT_FALSE(fs::exists(shot));
+  // A PNG from before the request, or outside the portal's folders, is read but kept.
+  const fs::path old = png(portal / "old.png");
+  struct stat info {};
+  ::stat(old.c_str(), &info);
+  EXPECT_EQ(take(uriOf(old), {info.st_mtim.tv_sec + 1, 0}), Outcome(5));
+  const fs::path outside = png(elsewhere / "Screenshot.png");
+  EXPECT_EQ(take(uriOf(outside)), Outcome(5));
+  EXPECT_TRUE(fs::exists(old) && fs::exists(outside));
+}
+
+TEST_F(PortalScreenshotFileTest, AnythingButAPngOfTheUsersIsRefusedAndLeftAlone) {
+  std::ofstream(portal / "report.png") << "a document of the user's";
+  EXPECT_EQ(take(uriOf(portal / "report.png")), Outcome(CaptureErrorKind::portalFileUnreadable));
+  const fs::path target = png(elsewhere / "theirs.png");
+  fs::create_symlink(target, portal / "link.png");
+  EXPECT_EQ(take(uriOf(portal / "link.png")), Outcome(CaptureErrorKind::portalFileIsLink));
+  EXPECT_EQ(take("file:///dev/zero"), Outcome(CaptureErrorKind::portalFileNotRegular));
+  {
+    FileDescriptor large(::open((portal / "large.png").c_str(), O_WRONLY | O_CREAT, 0600));
+    ASSERT_EQ(::ftruncate(large.get(), CaptureFileReader::maximumFileSize + 1), 0);
+  }
+  EXPECT_EQ(take(uriOf(portal / "large.png")), Outcome(CaptureErrorKind::portalFileTooLarge));
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(png(portal / "nobody.png").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(take(uriOf(portal / "nobody.png")), Outcome(CaptureErrorKind::portalFileOfAnotherUser));
+    EXPECT_TRUE(fs::exists(portal / "nobody.png"));
+  }
+  // A FIFO gives an error at once instead of a capture waiting for a writer.
+  const fs::path fifo = portal / "fifo.png";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto taking = std::async(std::launch::async, [&] { return take(uriOf(fifo)); });
+  if (taking.wait_for(20s) != std::future_status::ready) {
+    FileDescriptor writer(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
+    ADD_FAILURE() << "the capture waits for a writer of the FIFO";
+  }
+  EXPECT_EQ(taking.get(), Outcome(CaptureErrorKind::portalFileNotRegular));
+  // Only an absolute file:// URI names the file: not one relative to the working folder.
+  const fs::path relative =
+      png(fs::current_path() / ("lumacap-relative-" + std::to_string(::getpid()) + ".png"));
+  EXPECT_EQ(take("file:" + relative.filename().string()), Outcome(CaptureErrorKind::portalFileNotLocal));
+  EXPECT_TRUE(fs::exists(relative));
+  fs::remove(relative);
+  for (const char* uri : {"", "https://example.org/x.png", "file://elsewhere/tmp/x.png", "file:/tmp/x.png"})
+    EXPECT_EQ(take(uri), Outcome(CaptureErrorKind::portalFileNotLocal)) << uri;
+  for (const char* name : {"report.png", "link.png", "large.png", "fifo.png"})
+    EXPECT_TRUE(fs::exists(fs::symlink_status(portal / name))) << name;
+  EXPECT_TRUE(fs::exists(target) && fs::exists("/dev/zero"));
 }
 
 TEST(PortalScreenshot, RequestPathIsDerivedFromTheUniqueName) {

@@ -91,9 +91,11 @@ void DesktopHotKeyPanel::render() {
     steps_->setVisible(!added);
   }
   if (line_) {
-    place_->setText(QStringLiteral("Add this line to ") + desktopHotKey_.configurationPlace() +
-                    QStringLiteral(":"));
+    place_->setText(desktopHotKey_.configurationRefusal().value_or(
+        QStringLiteral("Add this line to ") + desktopHotKey_.configurationPlace() + QStringLiteral(":")));
     line_->setText(desktopHotKey_.configurationLine());
+    line_->setVisible(!line_->text().isEmpty());
+    copy_->setVisible(!line_->text().isEmpty());
   }
 }
 

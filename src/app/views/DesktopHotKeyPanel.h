@@ -23,6 +23,7 @@ class DesktopHotKeyPanel final : public QWidget {
   QPushButton* addGnomeButton() const { return addGnome_; }
   QPushButton* removeGnomeButton() const { return removeGnome_; }
   QLabel* stepsLabel() const { return steps_; }
+  QLabel* placeLabel() const { return place_; }
   QLabel* lineLabel() const { return line_; }
   QPushButton* copyButton() const { return copy_; }
 

@@ -10,13 +10,14 @@
 #include <QPromise>
 #include <QRandomGenerator>
 #include <QThread>
-#include <QUrl>
 #include <QtConcurrent/QtConcurrent>
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
+#include "core/CaptureError.h"
 #include "core/ProgramError.h"
+#include "platform/CaptureFileReader.h"
 #include "platform/linux/AsyncDBusCall.h"
 #include "platform/wayland/DesktopPortal.h"
 #include "platform/wayland/XdgForeignExport.h"
@@ -48,11 +49,7 @@ void PortalResponse::response(uint responseCode, const QVariantMap& responseResu
 PortalScreenshotAnswer screenshotAnswer(uint code, const QVariantMap& results) {
   if (code == 1) return {{}, "The screenshot was cancelled."};
   if (code != 0) return {{}, refusedText};
-  const QUrl uri(results.value(QStringLiteral("uri")).toString());
-  if (!uri.isLocalFile()) {
-    return {{}, "The desktop’s screenshot portal answered without a screenshot file. Try capturing again."};
-  }
-  return {uri.toLocalFile().toStdString(), {}};
+  return {results.value(QStringLiteral("uri")).toString(), {}};
 }
 
 QString portalRequestPath(const QString& uniqueName, const QString& token) {
@@ -149,17 +146,13 @@ PortalAnswer portalScreenshot(bool interactive, const QString& parentWindow) {
 }
 
 QImage screenshotThroughPortal(bool interactive) {
+  const timespec requested = CaptureFileReader::fileClockNow();
   const PortalAnswer answered = portalScreenshot(interactive, QString());
   if (interactive && answered.code == 1) return {};  // the user closed the desktop's interface
   const PortalScreenshotAnswer answer = screenshotAnswer(answered.code, answered.results);
   if (!answer.error.empty()) throw ProgramError(answer.error);
-  QFile file(QString::fromStdString(answer.path));
-  const QByteArray png = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  file.close();
-  file.remove();  // the screenshot is ours alone, and the next one may reuse the name
-  QImage image = QImage::fromData(png, "PNG");
-  if (image.isNull()) throw ProgramError("The desktop’s screenshot could not be read. Try capturing again.");
-  return image.convertToFormat(QImage::Format_RGB32);
+  return CaptureFileReader::takePortalScreenshot({answer.uri, requested, CaptureFileReader::portalFolders()})
+      .convertToFormat(QImage::Format_RGB32);
 }
 
 }  // namespace
@@ -169,10 +162,15 @@ QImage takePortalScreenshot() { return screenshotThroughPortal(false); }
 QImage takeInteractivePortalScreenshot() { return screenshotThroughPortal(true); }
 
 bool portalTakesScreenshot(const QString& parentWindow) {
+  const timespec requested = CaptureFileReader::fileClockNow();
   const PortalAnswer answered = portalScreenshot(false, parentWindow);
-  const PortalScreenshotAnswer answer = screenshotAnswer(answered.code, answered.results);
-  if (!answer.path.empty()) QFile::remove(QString::fromStdString(answer.path));
-  return answered.code == 0;
+  if (answered.code != 0) return false;
+  try {  // the answer is what counts: its screenshot is only cleared away
+    CaptureFileReader::takePortalScreenshot({screenshotAnswer(answered.code, answered.results).uri, requested,
+                                             CaptureFileReader::portalFolders()});
+  } catch (const CaptureError&) {
+  }
+  return true;
 }
 
 namespace {

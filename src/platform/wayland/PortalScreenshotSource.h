@@ -21,10 +21,11 @@ namespace lumacap {
 
 class XdgForeignExport;
 
-// The file the portal wrote for a successful Screenshot request, or the
-// sentence the user sees when it was refused or cancelled.
+// The URI of the file the portal wrote for a successful Screenshot request
+// (CaptureFileReader::takePortalScreenshot reads it), or the sentence the user
+// sees when it was refused or cancelled.
 struct PortalScreenshotAnswer {
-  std::string path;   // a local file; empty when refused
+  QString uri;        // as the portal gave it; empty when refused
   std::string error;  // empty on success
 };
 // Reads the Response signal of a Screenshot request (code 0: success with a
@@ -59,11 +60,12 @@ PortalRequest requestFromPortalOnWorker(QDBusConnection bus, const QString& inte
 // Takes one screenshot of the whole desktop through
 // org.freedesktop.portal.Screenshot (interactive=false), blocking the
 // calling thread (never the GUI thread): waits for the Response signal, reads
-// the PNG and deletes the portal's file (xdg-desktop-portal-wlr writes every
-// screenshot to /tmp/out.png, so it is read at once).
+// the PNG and deletes the portal's file when it is the one made for this
+// request (xdg-desktop-portal-wlr writes every screenshot to /tmp/out.png, so
+// it is read at once).
 QImage takePortalScreenshot();
 // One such request whose parent_window is `parentWindow` ("wayland:<handle>"):
-// whether the portal gave a screenshot (its file is deleted unread).
+// whether the portal gave a screenshot (its file is cleared away the same way).
 bool portalTakesScreenshot(const QString& parentWindow);
 // The same with the desktop's own screenshot interface (interactive=true),
 // where the user may choose a window: a null image when they cancelled.
