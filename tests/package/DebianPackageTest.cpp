@@ -155,7 +155,7 @@ TEST_F(DebianPackageTest, InstallsRunsFromItsPathAndRemovesWithoutLeftovers) {
 
   const ProcessResult help = runWithDeadline({executable, "--help"});
   EXPECT_EQ(help.exitStatus, 0);
-  EXPECT_TRUE(help.standardOutput.starts_with("Lumacap: ")) << help.standardOutput;
+  EXPECT_TRUE(help.standardOutput.starts_with("Usage: lumacap ")) << help.standardOutput;
 
   const std::map<std::string, std::string> environment = {
       {"HOME", home.path().string()}, {"XDG_DATA_HOME", (home / "data").string()}, {"DISPLAY", ""}};
