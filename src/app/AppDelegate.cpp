@@ -22,10 +22,14 @@ QString regionItemTitle(const Shortcut& shortcut, const DesktopHotKey* desktopHo
 // What the tray says on hover: what Lumacap is, how the capture shortcut reaches it on a Wayland
 // desktop and, where the desktop keeps a feature from working, what does not work and what to do
 // instead.
-QString trayToolTip(const DesktopLimits& limits, const DesktopHotKey* desktopHotKey) {
+QString trayToolTip(const DesktopLimits& limits, const DesktopHotKey* desktopHotKey,
+                    const std::optional<Shortcut>& held) {
   QString tip = QStringLiteral("Lumacap — visual context for your agents");
   if (const auto inForce = desktopHotKey ? desktopHotKey->inForceText() : std::nullopt)
     tip += QStringLiteral("\n\n") + *inForce;
+  else if (!desktopHotKey && held)  // X11: the key Lumacap holds itself
+    tip += QStringLiteral("\n\n") + QString::fromStdString(held->label()) +
+           QStringLiteral(" captures a region.");
   for (const std::string& limit : limits.all()) tip += QStringLiteral("\n\n") + QString::fromStdString(limit);
   return tip;
 }
@@ -42,11 +46,11 @@ AppDelegate::~AppDelegate() {
 
 void AppDelegate::applicationDidFinishLaunching() {
   statusItem_.setIcon(symbolIcon(Symbol::viewfinder, Qt::black));
-  statusItem_.setToolTip(trayToolTip(model_.desktopLimits(), model_.desktopHotKey()));
+  renderToolTip();
   buildStatusMenu();
   if (DesktopHotKey* desktopHotKey = model_.desktopHotKey())
     connect(desktopHotKey, &DesktopHotKey::changed, this, [this] {
-      statusItem_.setToolTip(trayToolTip(model_.desktopLimits(), model_.desktopHotKey()));
+      renderToolTip();
       if (captureItem_)
         captureItem_->setText(regionItemTitle(model_.settings().shortcut(), model_.desktopHotKey()));
     });
@@ -56,7 +60,10 @@ void AppDelegate::applicationDidFinishLaunching() {
   connect(&statusItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) statusMenu_.popup(QCursor::pos());
   });
-  statusItem_.show();
+  // X11's tray icon docks whenever a tray appears. On Wayland there is only
+  // the desktop's StatusNotifier tray: without one Qt would fall back on an
+  // X11 icon that cannot work there (and warn), so the icon waits for it.
+  if (QGuiApplication::platformName() != QLatin1String("wayland")) statusItem_.show();
 
   // Read before the hot key can leave its own error there: each problem of
   // the launch is shown once.
@@ -76,6 +83,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         // The refusal below is what the user needs to hear about.
       }
     }
+    renderToolTip();
     model_.presentError(failure);
   });
   registerStoredShortcut();
@@ -87,6 +95,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 // Without a system tray the icon has nowhere to appear: say so once, with
 // what still reaches Lumacap, and let its windows offer what the menu would.
 void AppDelegate::watchTray() {
+  connect(&trayAvailability_, &TrayAvailability::available, &statusItem_, &QSystemTrayIcon::show);
   connect(&trayAvailability_, &TrayAvailability::unavailable, this, [this] {
     model_.setTrayAvailable(false);
     trayMissingNotice_ =
@@ -138,6 +147,11 @@ void AppDelegate::renderLastCaptureItem() {
                                                        "ones."));
 }
 
+void AppDelegate::renderToolTip() {
+  statusItem_.setToolTip(
+      trayToolTip(model_.desktopLimits(), model_.desktopHotKey(), hotKey_.registeredShortcut()));
+}
+
 void AppDelegate::registerStoredShortcut() {
   try {
     hotKey_.registerShortcut(model_.settings().shortcut());
@@ -145,6 +159,7 @@ void AppDelegate::registerStoredShortcut() {
     // A desktop without global shortcuts is no error of this start: Settings and the tray say it.
     if (failure.code() != HotKeyService::notOnThisDesktop) model_.presentError(failure);
   }
+  renderToolTip();
 }
 
 void AppDelegate::installShortcutChange() {
@@ -165,6 +180,7 @@ void AppDelegate::installShortcutChange() {
     }
     shortcutBeforeChange_ = previous;
     if (captureItem_) captureItem_->setText(regionItemTitle(shortcut, model_.desktopHotKey()));
+    renderToolTip();
   };
 }
 

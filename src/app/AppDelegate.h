@@ -49,6 +49,7 @@ class AppDelegate final : public QObject {
  private:
   void buildStatusMenu();
   void registerStoredShortcut();
+  void renderToolTip();
   void installShortcutChange();
   // A GNOME keybinding or a compositor's configuration runs the capture, not a grab of Lumacap's.
   bool desktopBindsKeys() const;

@@ -338,6 +338,8 @@ void AppModel::accept(CapturedImage captured) {
   setNote({});
   setError(std::nullopt);
   origin_ = captured.application;
+  // The card goes where the capture is: a region may be dragged on another display than the pointer's.
+  if (captured.displayID) captureDisplayID_ = *captured.displayID;
   if (!intoPreview) destinationChosen_ = false;
 
   if (captured.image.isNull()) {

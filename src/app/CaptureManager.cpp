@@ -224,6 +224,7 @@ QCoro::Task<CapturedImage> CaptureManager::display(ShareableContent content, uin
   QImage image = co_await answerOf(source_.displayImage(display, target.source));
   leaveOut(image, originOf(display, target.source), hidden->stillShowing);
   CapturedImage captured{fitted(std::move(image), target.output), std::move(application)};
+  captured.displayID = id;
   nameAfterTheWindowFillingIt(captured, content, inGlobalPoints(display, rect ? *rect : wholeOf(display)));
   if (!rect && !captured.nameFallback) captured.nameFallback = "display";
   co_return captured;
@@ -285,6 +286,7 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
 
   const ShareableDisplay display = displayWithID(content, selection->displayID);
   CapturedImage captured{{}, std::move(application)};
+  captured.displayID = selection->displayID;
   nameAfterTheWindowFillingIt(captured, content, inGlobalPoints(display, selection->rect));
   if (!insideDisplay(display, selection->rect)) {
     captured.image = spanningImage(content, display, selection->rect, frozen);

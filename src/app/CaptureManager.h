@@ -25,6 +25,8 @@ struct CapturedImage {
   // recognised (that window's application, else "display" for a display).
   std::optional<std::string> windowTitle = {};
   std::optional<std::string> nameFallback = {};
+  // The display a region or display capture was taken on (where its card goes).
+  std::optional<uint32_t> displayID = {};
 };
 
 // Turns a capture request into one still image of the screen. The program's

@@ -19,13 +19,17 @@ TrayAvailability::TrayAvailability(std::chrono::milliseconds grace, QObject* par
 void TrayAvailability::start() {
   if (elapsed_.isValid()) return;  // once per run
   elapsed_.start();
-  if (QSystemTrayIcon::isSystemTrayAvailable()) return;
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    emit available();
+    return;
+  }
   poll_.start();
 }
 
 void TrayAvailability::check() {
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     poll_.stop();
+    emit available();
   } else if (elapsed_.elapsed() >= grace_.count()) {
     poll_.stop();
     emit unavailable();

@@ -24,6 +24,7 @@ class TrayAvailability : public QObject {
   bool isWatching() const { return poll_.isActive(); }
 
  signals:
+  void available();  // a tray is there, at once or once it appears within the grace period
   void unavailable();
 
  private:

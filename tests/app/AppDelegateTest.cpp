@@ -279,9 +279,12 @@ TEST_F(AppDelegateTest, WhereTheDesktopChoosesTheWindowCaptureWindowSaysSo) {
   EXPECT_EQ(item("Capture Window…")->toolTip(), "Opens GNOME’s screenshot dialog: choose the window there.");
 }
 
-TEST_F(AppDelegateTest, OnX11TheTooltipIsOnlyWhatLumacapIs) {
+TEST_F(AppDelegateTest, OnX11TheTooltipSaysWhatLumacapIsAndTheKeyItHolds) {
   launch();
-  EXPECT_EQ(delegate->statusItem().toolTip(), QStringLiteral("Lumacap — visual context for your agents"));
+  EXPECT_EQ(delegate->statusItem().toolTip(),
+            QStringLiteral("Lumacap — visual context for your agents\n\nShift+Super+2 captures a region."));
+  model->updateShortcut(Shortcut{1, "S", true, false, false, true});
+  EXPECT_TRUE(delegate->statusItem().toolTip().endsWith("Ctrl+Super+S captures a region."));
 }
 
 const Shortcut optionS{1, "S", false, false, true, false};

@@ -165,6 +165,7 @@ TEST_F(RegionCaptureTest, SelectionIsCutFromTheScreenAsItWasWhenTheOverlayOpened
   EXPECT_EQ(captured->application, "Terminal");
   EXPECT_EQ(captured->nameFallback, std::nullopt)
       << "the desktop is not named after the application in front";
+  EXPECT_EQ(captured->displayID, 5u) << "the card goes where the region was dragged";
   EXPECT_EQ(int(source.displayReads.size()), readsBeforeSelection);
   EXPECT_EQ(manager.overlay(), nullptr);
 }

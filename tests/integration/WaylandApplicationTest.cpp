@@ -71,6 +71,7 @@ TEST_P(WaylandApplicationTest, runsOnWaylandDespiteAnExportedXcbAndTakesAHandOff
   // With no tray on these desktops Lumacap says so in a window once it runs: a Wayland window, as
   // with no X11 display at all a Lumacap on xcb could show none.
   ASSERT_TRUE(waitUntil([&] { return lumacapWindows().size() == 1; }, 30s)) << log();
+  EXPECT_EQ(log().find("QObject::"), std::string::npos) << "nothing alarming in normal use\n" << log();
   // A plain start from a shell, which has no activation token to hand over:
   // Recent Captures (no capture in hand) in front with the keyboard, also
   // when it is already open behind another window.
