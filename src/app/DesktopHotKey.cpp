@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFutureWatcher>
+#include <QtConcurrent>
 #include <cstdio>
 
 #include "app/SettingsManager.h"
@@ -13,15 +15,13 @@ namespace lumacap {
 
 DesktopHotKey::DesktopHotKey(Setup setup, SettingsManager& settings)
     : setup_(std::move(setup)), settings_(settings) {
-  if (setup_.gnome && setup_.mechanism == HotKeyMechanism::gnomeKeybinding)
-    gnomeAdded_ = setup_.gnome->present();
+  if (setup_.mechanism == HotKeyMechanism::gnomeKeybinding) runGnome(GnomeWork::check);
   if (setup_.portal) {
     connect(setup_.portal, &PortalHotKeyService::assignedTriggerChanged, this, &DesktopHotKey::changed);
     connect(setup_.portal, &PortalHotKeyService::unavailable, this, [this] {
       setup_.mechanism = setup_.fallback;
       setup_.portal = nullptr;
-      if (setup_.gnome && setup_.mechanism == HotKeyMechanism::gnomeKeybinding)
-        gnomeAdded_ = setup_.gnome->present();
+      if (setup_.mechanism == HotKeyMechanism::gnomeKeybinding) runGnome(GnomeWork::check);
       emit changed();
     });
   }
@@ -47,18 +47,60 @@ std::optional<QString> DesktopHotKey::inForceText() const {
   return QString::fromStdString(*text);
 }
 
-void DesktopHotKey::addGnomeKeybinding() {
-  if (!setup_.gnome) return;
-  setup_.gnome->write(gnomeAccelerator(settings_.shortcut()), command());
-  gnomeAdded_ = true;
-  emit changed();
-}
+void DesktopHotKey::addGnomeKeybinding() { runGnome(GnomeWork::write); }
 
-void DesktopHotKey::removeGnomeKeybinding() {
+void DesktopHotKey::removeGnomeKeybinding() { runGnome(GnomeWork::remove); }
+
+namespace {
+
+struct GnomeAnswer {
+  bool added = false;
+  std::optional<QString> failure;
+};
+
+}  // namespace
+
+// gsettings waits for its process: it runs on a worker, on its own copy of the (stateless)
+// GnomeKeybinding and with the shortcut as it is when the work starts.
+void DesktopHotKey::runGnome(GnomeWork work) {
   if (!setup_.gnome) return;
-  setup_.gnome->remove();
-  gnomeAdded_ = false;
-  emit changed();
+  if (gnomeRunning_) {
+    gnomeWaiting_ = work;
+    return;
+  }
+  gnomeRunning_ = work;
+  auto* watcher = new QFutureWatcher<GnomeAnswer>(this);
+  connect(watcher, &QFutureWatcher<GnomeAnswer>::finished, this, [this, watcher] {
+    watcher->deleteLater();
+    const GnomeAnswer answer = watcher->result();
+    gnomeRunning_.reset();
+    if (!answer.failure) gnomeAdded_ = answer.added;
+    if (gnomeWaiting_) runGnome(*std::exchange(gnomeWaiting_, std::nullopt));
+    if (answer.failure) {
+      std::fprintf(stderr, "lumacap: %s\n", answer.failure->toUtf8().constData());
+      emit failed(*answer.failure);
+    }
+    emit changed();
+  });
+  watcher->setFuture(
+      QtConcurrent::run([gnome = *setup_.gnome, work, accelerator = gnomeAccelerator(settings_.shortcut()),
+                         command = command()]() -> GnomeAnswer {
+        try {
+          switch (work) {
+            case GnomeWork::check:
+              return {gnome.present(), std::nullopt};
+            case GnomeWork::write:
+              gnome.write(accelerator, command);
+              return {true, std::nullopt};
+            case GnomeWork::remove:
+              gnome.remove();
+              return {false, std::nullopt};
+          }
+        } catch (const ProgramError& failure) {
+          return {false, QString::fromUtf8(failure.what())};
+        }
+        return {};
+      }));
 }
 
 QString DesktopHotKey::gnomeManualSteps() const {
@@ -98,15 +140,11 @@ QString DesktopHotKey::configurationPlace() const {
   return QString::fromStdString(compositorConfigPlace(*setup_.compositor));
 }
 
-// A changed shortcut rewrites the GNOME keybinding Lumacap added; the texts follow it anyway.
+// A changed shortcut rewrites the GNOME keybinding Lumacap added (or is adding); the texts follow
+// it anyway.
 void DesktopHotKey::followShortcut() {
-  if (gnomeAdded_ && setup_.gnome) {
-    try {
-      setup_.gnome->write(gnomeAccelerator(settings_.shortcut()), command());
-    } catch (const ProgramError& failure) {
-      std::fprintf(stderr, "lumacap: %s\n", failure.what());
-    }
-  }
+  const std::optional<GnomeWork> latest = gnomeWaiting_ ? gnomeWaiting_ : gnomeRunning_;
+  if (latest == GnomeWork::write || (latest != GnomeWork::remove && gnomeAdded_)) runGnome(GnomeWork::write);
   emit changed();
 }
 

@@ -47,8 +47,9 @@ class DesktopHotKey final : public QObject {
   // The shortcut as the desktop names the key it assigned (the portal's answer), when it said.
   std::optional<QString> assignedTrigger() const;
 
-  // GNOME: whether Lumacap's keybinding is there; adding (or rewriting) and removing it. Throw
-  // ProgramError with the reason.
+  // GNOME: whether Lumacap's keybinding is there (false until gsettings has answered); adding (or
+  // rewriting) and removing it. gsettings runs on a worker, one request at a time (a request made
+  // meanwhile replaces the one waiting); changed() follows its answer, failed() gives the reason.
   bool gnomeKeybindingAdded() const { return gnomeAdded_; }
   void addGnomeKeybinding();
   void removeGnomeKeybinding();
@@ -63,14 +64,18 @@ class DesktopHotKey final : public QObject {
 
  signals:
   void changed();
+  void failed(const QString& reason);
 
  private:
+  enum class GnomeWork { check, write, remove };
   std::string command() const;
   void followShortcut();
+  void runGnome(GnomeWork work);
 
   Setup setup_;
   SettingsManager& settings_;
   bool gnomeAdded_ = false;
+  std::optional<GnomeWork> gnomeRunning_, gnomeWaiting_;
 };
 
 }  // namespace lumacap

@@ -43,10 +43,8 @@ class GnomeKeybindingTest : public ::testing::Test {
   const QString ours =
       QString("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:") + gnomeKeybindingPath;
   void SetUp() override {
-    QProcess probe;
-    probe.start("gsettings", {"list-keys", list});
-    if (!probe.waitForFinished() || probe.exitCode() != 0)
-      GTEST_SKIP() << "GNOME's media-keys schema is not installed";
+    if (QProcess::execute("gsettings", {"list-keys", list}) != 0)
+      GTEST_SKIP() << "no GNOME media-keys schema";
   }
 };
 
@@ -57,7 +55,6 @@ TEST_F(GnomeKeybindingTest, addsRewritesAndRemovesItsOwnBindingBesideTheUsers) {
                      R"(['/org/gnome/custom0/', '/tab\there/', '/c\u0001d/', "/it's/", '/say "hi"/', )"
                      R"('/back\\slash/', '/naïve ✓/'])"});
   const std::string users = get(list, "custom-keybindings");
-  ASSERT_NE(users.find("\\u0001"), std::string::npos) << users;
   const std::string withOurs =
       users.substr(0, users.size() - 1) +
       ", '/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/lumacap/']";

@@ -10,7 +10,6 @@
 
 #include "app/DesktopHotKey.h"
 #include "app/views/Symbols.h"
-#include "core/ProgramError.h"
 
 namespace lumacap {
 namespace {
@@ -67,17 +66,17 @@ DesktopHotKeyPanel::DesktopHotKeyPanel(DesktopHotKey& desktopHotKey, QWidget* pa
   }
   rows->addWidget(problem_);
   connect(&desktopHotKey_, &DesktopHotKey::changed, this, &DesktopHotKeyPanel::render);
+  connect(&desktopHotKey_, &DesktopHotKey::failed, this, [this](const QString& reason) {
+    problem_->setText(reason);
+    problem_->show();
+  });
   render();
 }
 
+// The answer comes later, through changed() or failed().
 void DesktopHotKeyPanel::act(void (DesktopHotKey::*change)()) {
-  try {
-    (desktopHotKey_.*change)();
-    problem_->hide();
-  } catch (const ProgramError& failure) {
-    problem_->setText(QString::fromUtf8(failure.what()));
-    problem_->show();
-  }
+  problem_->hide();
+  (desktopHotKey_.*change)();
 }
 
 void DesktopHotKeyPanel::render() {

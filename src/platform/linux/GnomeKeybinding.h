@@ -9,6 +9,8 @@ namespace lumacap {
 // Lumacap's own GNOME custom keybinding, kept with the gsettings command under
 // org.gnome.settings-daemon.plugins.media-keys (the list custom-keybindings and the relocatable
 // custom-keybinding schema at Lumacap's path), where GNOME's Settings shows and edits it.
+// It holds no state and only runs processes, waiting for each: call it on a worker thread, never on
+// the GUI thread; a copy serves as well as the original.
 class GnomeKeybinding {
  public:
   // Whether the list of custom keybindings holds Lumacap's.
