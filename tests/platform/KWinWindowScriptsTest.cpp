@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QtConcurrent>
-
 #include <QDBusMessage>
 #include <QFile>
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <future>
 
 #include "support/SessionBus.h"
 #include "support/Subprocess.h"
@@ -105,11 +104,11 @@ TEST(KWinWindowScripts, OnlyKWinsAnswerWithTheRequestsTokenIsBelieved) {
   FakeKWin kwin(bus.address());
   // Scripts run on a worker, as the workspace runs them.
   const std::vector<CompositorWindow> windows =
-      QtConcurrent::run([&] {
+      std::async(std::launch::async, [&] {
         KWinWindowScripts scripts(
             QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("lumacap")));
         return scripts.windows();
-      }).result();
+      }).get();
   ASSERT_EQ(windows.size(), 1u);
   EXPECT_EQ(windows[0].handle, "{real}");
   QDBusConnection::disconnectFromBus(QStringLiteral("lumacap"));
