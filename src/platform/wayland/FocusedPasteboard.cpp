@@ -1,8 +1,6 @@
 #include "platform/wayland/FocusedPasteboard.h"
 
 #include <QClipboard>
-#include <QEventLoop>
-#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QImage>
 
@@ -12,8 +10,6 @@ namespace lumacap {
 namespace {
 
 constexpr auto pngType = "image/png";
-// A claim whose image never comes (the capture failed) is answered empty.
-constexpr auto claimPatience = std::chrono::seconds(5);
 
 QByteArray resultOf(const QFuture<QByteArray>& future) {
   return future.resultCount() > 0 ? future.result() : QByteArray();
@@ -25,14 +21,13 @@ QByteArray resultOf(const QFuture<QByteArray>& future) {
 // arrive with the capture a moment later.
 class FocusedPasteboard::PendingImage final : public QMimeData {
  public:
-  PendingImage() { promise_.start(); }
+  PendingImage() = default;
   ~PendingImage() override { fulfil({}); }
 
   void fulfil(QFuture<QByteArray> png) {
     if (fulfilled_) return;
     fulfilled_ = true;
     png_ = std::move(png);
-    promise_.finish();
   }
 
   QStringList formats() const override { return {pngType}; }
@@ -40,23 +35,16 @@ class FocusedPasteboard::PendingImage final : public QMimeData {
 
  protected:
   QVariant retrieveData(const QString& type, QMetaType) const override {
-    if (type != pngType) return {};
-    // A paste that comes before the capture is in hand waits for it, with
-    // the event loop running so that the capture can arrive.
-    if (!fulfilled_) {
-      QEventLoop loop;
-      QFutureWatcher<void> watcher;
-      QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
-      watcher.setFuture(promise_.future());
-      QTimer::singleShot(claimPatience, &loop, &QEventLoop::quit);
-      if (!fulfilled_) loop.exec();
-    }
-    png_.waitForFinished();
+    // A paste in the moment between the release and the capture being in
+    // hand (or while a capture waits for its secrets to be redacted) gets
+    // nothing: the capture arrives on this thread, which does not wait here.
+    // The next paste gets the image.
+    if (type != pngType || !fulfilled_) return {};
+    png_.waitForFinished();  // our own encoder, a worker's moment
     return resultOf(png_);
   }
 
  private:
-  mutable QPromise<void> promise_;
   mutable QFuture<QByteArray> png_;
   bool fulfilled_ = false;
 };
