@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QStandardPaths>
 
 #include "app/AppModel.h"
 #include "app/DesktopHotKey.h"
@@ -98,8 +99,10 @@ void AppDelegate::watchTray() {
   connect(&trayAvailability_, &TrayAvailability::available, &statusItem_, &QSystemTrayIcon::show);
   connect(&trayAvailability_, &TrayAvailability::unavailable, this, [this] {
     model_.setTrayAvailable(false);
-    trayMissingNotice_ =
-        std::make_unique<TrayMissingNotice>(QString::fromStdString(model_.settings().shortcut().label()));
+    const bool entryInstalled = !QStandardPaths::locate(QStandardPaths::ApplicationsLocation,
+                                                        QStringLiteral("org.lumacap.Lumacap.desktop"))
+                                     .isEmpty();
+    trayMissingNotice_ = std::make_unique<TrayMissingNotice>(whatTheKeyDoes(), entryInstalled);
     trayMissingNotice_->show();
   });
   trayAvailability_.start();
@@ -145,6 +148,16 @@ void AppDelegate::renderLastCaptureItem() {
   lastCaptureItem_->setToolTip(inHand ? QString()
                                       : QStringLiteral("No capture in hand. Recent Captures… lists the saved "
                                                        "ones."));
+}
+
+QString AppDelegate::whatTheKeyDoes() const {
+  const std::optional<Shortcut>& held = hotKey_.registeredShortcut();
+  const DesktopHotKey* desktopHotKey = model_.desktopHotKey();
+  if (desktopHotKey && desktopHotKey->mechanism() != HotKeyMechanism::portal) {
+    if (const auto text = desktopHotKey->inForceText()) return *text;  // bound, or how to bind it
+  }
+  if (held) return QString::fromStdString(held->label()) + QStringLiteral(" captures a region.");
+  return QStringLiteral("No capture key works yet: choose one in Lumacap’s Settings.");
 }
 
 void AppDelegate::renderToolTip() {

@@ -42,6 +42,8 @@ class AppDelegate final : public QObject {
   void perform(const QString& action);
 
   QSystemTrayIcon& statusItem() { return statusItem_; }
+  // What the capture key does on this desktop now: the key where it is bound, else how to bind it.
+  QString whatTheKeyDoes() const;
   QMenu& statusMenu() { return statusMenu_; }
   QAction* captureItem() const { return captureItem_; }
   QAction* lastCaptureItem() const { return lastCaptureItem_; }

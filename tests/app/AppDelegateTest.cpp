@@ -158,6 +158,7 @@ TEST_F(AppDelegateTest, LaunchProblemsAreEachShownOnce) {
   EXPECT_EQ(harness.prompts.alerts,
             (std::vector<QString>{ShortcutError::unavailableDescription,
                                   StoreError(StoreError::Kind::invalidIndex).what()}));
+  EXPECT_EQ(delegate->whatTheKeyDoes(), "No capture key works yet: choose one in Lumacap’s Settings.");
   item("Capture Display")->trigger();  // the menu still works
   ASSERT_TRUE(test::processEventsUntil([&] { return !model->image().isNull(); }));
 }
@@ -200,6 +201,7 @@ TEST_F(AppDelegateTest, OnGnomeSettingsAddsTheKeybindingAndAChangedShortcutRewri
   harness.desktopHotKeySetup = std::move(setup);
   launch();
   EXPECT_TRUE(delegate->statusItem().toolTip().contains("add a GNOME keyboard shortcut"));
+  EXPECT_TRUE(delegate->whatTheKeyDoes().contains("add a GNOME keyboard shortcut")) << "no key promised yet";
 
   model->showSettings();
   auto* panel = harness.windows->preferencesWindow()->findChild<DesktopHotKeyPanel*>();
@@ -286,6 +288,7 @@ TEST_F(AppDelegateTest, OnX11TheTooltipSaysWhatLumacapIsAndTheKeyItHolds) {
   launch();
   EXPECT_EQ(delegate->statusItem().toolTip(),
             QStringLiteral("Lumacap — visual context for your agents\n\nShift+Super+2 captures a region."));
+  EXPECT_EQ(delegate->whatTheKeyDoes(), "Shift+Super+2 captures a region.");
   model->updateShortcut(Shortcut{1, "S", true, false, false, true});
   EXPECT_TRUE(delegate->statusItem().toolTip().endsWith("Ctrl+Super+S captures a region."));
 }
@@ -348,12 +351,16 @@ TEST_F(HotKeyManagerTest, InvalidShortcutFailsBeforeTheRegistrationIsTouched) {
   EXPECT_EQ(manager->registeredShortcut(), optionS);
 }
 
-TEST(TrayMissingNoticeTest, NamesTheShortcutInUseAndClosesWithOK) {
-  TrayMissingNotice notice("Ctrl+Alt+S");
+TEST(TrayMissingNoticeTest, SaysWhatTheKeyDoesNamesTheMenuEntryOnlyWhenInstalledAndClosesWithOK) {
+  for (const bool installed : {false, true}) {
+    TrayMissingNotice notice("Ctrl+Alt+S captures a region.", installed);
+    QString text;
+    for (const QLabel* label : notice.findChildren<QLabel*>()) text += label->text();
+    EXPECT_TRUE(text.contains("Ctrl+Alt+S captures a region."));
+    EXPECT_EQ(text.contains("entry in your desktop’s applications"), installed);
+  }
+  TrayMissingNotice notice("", true);
   notice.show();
-  bool named = false;
-  for (const QLabel* label : notice.findChildren<QLabel*>()) named |= label->text().contains("Ctrl+Alt+S");
-  EXPECT_TRUE(named);
 
   notice.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
   EXPECT_FALSE(notice.isVisible());

@@ -12,7 +12,9 @@ class TrayMissingNotice : public QDialog {
 
  public:
   // `shortcut` is the capture hot key's label ("Shift+Super+2").
-  explicit TrayMissingNotice(const QString& shortcut, QWidget* parent = nullptr);
+  // `shortcut`: what the capture key does on this desktop now, as a sentence;
+  // the applications-menu entry is named only where it is installed.
+  TrayMissingNotice(const QString& shortcut, bool entryInstalled, QWidget* parent = nullptr);
 };
 
 }  // namespace lumacap
