@@ -20,6 +20,12 @@ QString regionItemTitle(const Shortcut& shortcut, const DesktopHotKey* desktopHo
   return QStringLiteral("Capture Region    ") + assigned.value_or(QString::fromStdString(shortcut.label()));
 }
 
+// The key Lumacap holds (or the desktop bound) for region captures, as the tray and the no-tray notice say
+// it.
+QString capturesARegion(const Shortcut& key) {
+  return QString::fromStdString(key.label()) + QStringLiteral(" captures a region.");
+}
+
 // What the tray says on hover: what Lumacap is, how the capture shortcut reaches it on a Wayland
 // desktop and, where the desktop keeps a feature from working, what does not work and what to do
 // instead.
@@ -29,8 +35,7 @@ QString trayToolTip(const DesktopLimits& limits, const DesktopHotKey* desktopHot
   if (const auto inForce = desktopHotKey ? desktopHotKey->inForceText() : std::nullopt)
     tip += QStringLiteral("\n\n") + *inForce;
   else if (!desktopHotKey && held)  // X11: the key Lumacap holds itself
-    tip += QStringLiteral("\n\n") + QString::fromStdString(held->label()) +
-           QStringLiteral(" captures a region.");
+    tip += QStringLiteral("\n\n") + capturesARegion(*held);
   for (const std::string& limit : limits.all()) tip += QStringLiteral("\n\n") + QString::fromStdString(limit);
   return tip;
 }
@@ -156,7 +161,7 @@ QString AppDelegate::whatTheKeyDoes() const {
   if (desktopHotKey && desktopHotKey->mechanism() != HotKeyMechanism::portal) {
     if (const auto text = desktopHotKey->inForceText()) return *text;  // bound, or how to bind it
   }
-  if (held) return QString::fromStdString(held->label()) + QStringLiteral(" captures a region.");
+  if (held) return capturesARegion(*held);
   return QStringLiteral("No capture key works yet: choose one in Lumacap’s Settings.");
 }
 
