@@ -28,13 +28,13 @@
 #include <chrono>
 #include <filesystem>
 
-#include "app/AppModel.h"
-#include "app/AppServices.h"
-#include "app/CaptureManager.h"
-#include "app/HotKeyManager.h"
-#include "app/OCRService.h"
-#include "app/RegionSelector.h"
-#include "app/SettingsManager.h"
+#include "app/model/AppModel.h"
+#include "app/gui/AppServices.h"
+#include "app/capture/CaptureManager.h"
+#include "app/hotkey/HotKeyManager.h"
+#include "app/model/OCRService.h"
+#include "app/capture/RegionSelector.h"
+#include "app/model/SettingsManager.h"
 #include "app/views/WindowPresenter.h"
 #include "platform/linux/TesseractRecognizer.h"
 

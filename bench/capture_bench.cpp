@@ -24,7 +24,7 @@
 #include <png.h>
 #include <zlib.h>
 
-#include "app/CaptureManager.h"
+#include "app/capture/CaptureManager.h"
 #include "platform/ImageCoding.h"
 #include "platform/x11/X11ScreenSource.h"
 

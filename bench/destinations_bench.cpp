@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AgentIntegration.h"
+#include "app/agents/AgentIntegration.h"
 #include "platform/linux/ProcSource.h"
 #include "platform/linux/PsSource.h"
 

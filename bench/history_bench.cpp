@@ -31,8 +31,8 @@
 #include <functional>
 #include <vector>
 
-#include "app/AppModel.h"
-#include "app/AppServices.h"
+#include "app/model/AppModel.h"
+#include "app/gui/AppServices.h"
 #include "app/views/HistoryListModel.h"
 #include "app/views/HistoryView.h"
 #include "app/views/ThumbnailCache.h"

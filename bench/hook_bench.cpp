@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/HookHandler.h"
+#include "app/cli/HookHandler.h"
 #include "platform/linux/PsSource.h"
 #include "platform/x11/XcbWindowList.h"
 

@@ -24,8 +24,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "app/markup/MarkupModel.h"
-#include "app/markup/MarkupWindow.h"
+#include "app/model/MarkupModel.h"
+#include "app/views/markup/MarkupWindow.h"
 
 namespace {
 

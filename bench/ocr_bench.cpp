@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/OCRService.h"
+#include "app/model/OCRService.h"
 #include "platform/linux/TesseractRecognizer.h"
 
 using namespace lumacap;

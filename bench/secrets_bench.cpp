@@ -19,7 +19,7 @@
 #include <map>
 #include <string>
 
-#include "app/OCRService.h"
+#include "app/model/OCRService.h"
 #include "platform/linux/TesseractRecognizer.h"
 #include "support/SecretCorpus.h"
 

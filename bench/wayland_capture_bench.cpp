@@ -32,8 +32,8 @@
 #include <optional>
 #include <string_view>
 
-#include "app/CaptureManager.h"
-#include "app/RegionSelector.h"
+#include "app/capture/CaptureManager.h"
+#include "app/capture/RegionSelector.h"
 #ifdef LUMACAP_WAYLAND_DESKTOPS
 #include "support/WaylandDesktop.h"
 #endif

@@ -5,9 +5,9 @@
 #include <QImage>
 #include <fstream>
 
-#include "app/AgentIntegration.h"
-#include "app/AgentRouter.h"
-#include "app/AgentSessionRegistry.h"
+#include "app/agents/AgentIntegration.h"
+#include "app/agents/AgentRouter.h"
+#include "app/agents/AgentSessionRegistry.h"
 #include "core/AgentTranscript.h"
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"

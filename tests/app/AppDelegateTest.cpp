@@ -1,6 +1,6 @@
 // The tray application: its delegate and menu, the hot-key manager, and the
 // notice for desktops without a tray.
-#include "app/AppDelegate.h"
+#include "app/gui/AppDelegate.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 #include <QTest>
 #include <fstream>
 
-#include "app/DesktopHotKey.h"
-#include "app/HotKeyManager.h"
+#include "app/hotkey/DesktopHotKey.h"
+#include "app/hotkey/HotKeyManager.h"
 #include "app/views/DesktopHotKeyPanel.h"
 #include "app/views/TrayMissingNotice.h"
 #include "platform/fake/FakeHotKeyService.h"

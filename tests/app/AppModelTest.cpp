@@ -1,4 +1,4 @@
-#include "app/AppModel.h"
+#include "app/model/AppModel.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -5,8 +5,8 @@
 #include <QMouseEvent>
 #include <QScreen>
 
-#include "app/CaptureManager.h"
-#include "app/RegionSelector.h"
+#include "app/capture/CaptureManager.h"
+#include "app/capture/RegionSelector.h"
 #include "platform/fake/FakeScreenSource.h"
 #include "support/AwaitTask.h"
 

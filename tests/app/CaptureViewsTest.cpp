@@ -18,7 +18,7 @@
 #include <QTreeView>
 #include <fstream>
 
-#include "app/markup/MarkupWindow.h"
+#include "app/views/markup/MarkupWindow.h"
 #include "app/views/Dialogs.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"

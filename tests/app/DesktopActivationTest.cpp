@@ -1,4 +1,4 @@
-#include "app/DesktopActivation.h"
+#include "app/gui/DesktopActivation.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <QBuffer>
 #include <QImageReader>
 
-#include "app/markup/MarkupModel.h"
+#include "app/model/MarkupModel.h"
 #include "platform/ImageCoding.h"
 #include "support/MarkupPixels.h"
 

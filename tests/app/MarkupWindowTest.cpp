@@ -11,7 +11,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "app/markup/MarkupWindow.h"
+#include "app/views/markup/MarkupWindow.h"
 #include "app/views/ScreenshotPreview.h"
 #include "support/MarkupPixels.h"
 #include "support/ModelHarness.h"

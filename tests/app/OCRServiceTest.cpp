@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include "app/OCRService.h"
+#include "app/model/OCRService.h"
 #include "core/FilenameGenerator.h"
 #include "platform/fake/FakeTextRecognizer.h"
 #include "platform/linux/TesseractRecognizer.h"

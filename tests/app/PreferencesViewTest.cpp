@@ -15,8 +15,8 @@
 #include <memory>
 #include <tuple>
 
-#include "app/HotKeyManager.h"
-#include "app/SettingsManager.h"
+#include "app/hotkey/HotKeyManager.h"
+#include "app/model/SettingsManager.h"
 #include "app/views/Symbols.h"
 #include "support/ModelHarness.h"
 #include "support/TempDir.h"

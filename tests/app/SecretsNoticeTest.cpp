@@ -10,8 +10,8 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "app/markup/MarkupModel.h"
-#include "app/markup/MarkupWindow.h"
+#include "app/model/MarkupModel.h"
+#include "app/views/markup/MarkupWindow.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
 #include "app/views/Symbols.h"

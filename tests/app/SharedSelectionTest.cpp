@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 
-#include "app/RegionSelector.h"
+#include "app/capture/RegionSelector.h"
 
 namespace lumacap {
 namespace {

@@ -8,7 +8,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "app/markup/MarkupWindow.h"
+#include "app/views/markup/MarkupWindow.h"
 #include "app/views/NotificationCard.h"
 #include "app/views/QuickCaptureView.h"
 #include "platform/linux/DesktopNotifications.h"

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/HookHandler.h"
+#include "app/cli/HookHandler.h"
 #include "core/AtomicFile.h"
 #include "core/HookConfiguration.h"
 #include "core/ScreenshotStore.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <tuple>
 
-#include "app/HookHandler.h"
+#include "app/cli/HookHandler.h"
 #include "core/AtomicFile.h"
 #include "platform/linux/TerminalAncestorLookup.h"
 #include "support/TempDir.h"

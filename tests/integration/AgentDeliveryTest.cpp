@@ -11,8 +11,8 @@
 #include <fstream>
 #include <thread>
 
-#include "app/AgentIntegration.h"
-#include "app/AgentRouter.h"
+#include "app/agents/AgentIntegration.h"
+#include "app/agents/AgentRouter.h"
 #include "core/AtomicFile.h"
 #include "core/DataRoot.h"
 #include "core/StagingText.h"

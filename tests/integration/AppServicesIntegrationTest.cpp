@@ -9,8 +9,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "app/AppModel.h"
-#include "app/AppServices.h"
+#include "app/model/AppModel.h"
+#include "app/gui/AppServices.h"
 #include "app/views/PreferencesView.h"
 #include "app/views/WindowChooser.h"
 #include "app/views/WindowPresenter.h"

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <thread>
 
-#include "app/OCRService.h"
-#include "app/TrayAvailability.h"
+#include "app/model/OCRService.h"
+#include "app/gui/TrayAvailability.h"
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
 #include "platform/linux/TesseractRecognizer.h"

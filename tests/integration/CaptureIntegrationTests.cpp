@@ -9,8 +9,8 @@
 #include <QWindow>
 #include <cmath>
 
-#include "app/CaptureManager.h"
-#include "app/RegionSelector.h"
+#include "app/capture/CaptureManager.h"
+#include "app/capture/RegionSelector.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "app/HotKeyManager.h"
+#include "app/hotkey/HotKeyManager.h"
 #include "platform/x11/XcbConnection.h"
 #include "platform/x11/XcbHotKeyService.h"
 #include "support/AwaitTask.h"

@@ -5,7 +5,7 @@
 #include <QScreen>
 #include <QWindow>
 
-#include "app/RegionSelector.h"
+#include "app/capture/RegionSelector.h"
 #include "platform/x11/XcbConnection.h"
 #include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"

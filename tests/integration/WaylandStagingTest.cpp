@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/AgentIntegration.h"
+#include "app/agents/AgentIntegration.h"
 #include "core/AgentSession.h"
 #include "core/AtomicFile.h"
 #include "core/StagingText.h"

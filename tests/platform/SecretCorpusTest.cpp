@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "app/OCRService.h"
+#include "app/model/OCRService.h"
 #include "platform/linux/TesseractRecognizer.h"
 #include "support/SecretCorpus.h"
 

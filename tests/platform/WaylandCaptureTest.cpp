@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/HotKeyManager.h"
+#include "app/hotkey/HotKeyManager.h"
 #include "core/AtomicFile.h"
 #include "core/CaptureError.h"
 #include "platform/CaptureFileReader.h"

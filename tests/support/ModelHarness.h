@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "app/AgentRouter.h"
-#include "app/AgentSessionRegistry.h"
-#include "app/AppModel.h"
-#include "app/CaptureManager.h"
-#include "app/DesktopHotKey.h"
-#include "app/OCRService.h"
-#include "app/RegionSelector.h"
-#include "app/SettingsManager.h"
+#include "app/agents/AgentRouter.h"
+#include "app/agents/AgentSessionRegistry.h"
+#include "app/model/AppModel.h"
+#include "app/capture/CaptureManager.h"
+#include "app/hotkey/DesktopHotKey.h"
+#include "app/model/OCRService.h"
+#include "app/capture/RegionSelector.h"
+#include "app/model/SettingsManager.h"
 #include "app/views/CardPresenter.h"
 #include "app/views/WindowPresenter.h"
 #include "platform/FileBrowser.h"

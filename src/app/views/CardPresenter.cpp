@@ -3,7 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "app/CaptureManager.h"
+#include "app/capture/CaptureManager.h"
 #include "app/views/WindowPresenter.h"
 
 namespace lumacap {

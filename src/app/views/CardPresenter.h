@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/AppWindows.h"
+#include "app/model/AppWindows.h"
 
 class QScreen;
 

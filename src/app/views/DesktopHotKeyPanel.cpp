@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/DesktopHotKey.h"
+#include "app/hotkey/DesktopHotKey.h"
 #include "app/views/Symbols.h"
 
 namespace lumacap {

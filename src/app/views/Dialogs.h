@@ -3,7 +3,7 @@
 #include <QString>
 #include <memory>
 
-#include "app/AppModel.h"
+#include "app/model/AppModel.h"
 
 class QFileDialog;
 

@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QScreen>
 
-#include "app/AppModel.h"
+#include "app/model/AppModel.h"
 #include "platform/wayland/LayerShellSurface.h"
 
 namespace lumacap {

@@ -2,7 +2,7 @@
 
 #include <QFutureWatcher>
 
-#include "app/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/views/QuickCaptureView.h"
 #include "platform/linux/DesktopNotifications.h"
 

@@ -18,9 +18,9 @@
 #include <array>
 #include <exception>
 
-#include "app/AppModel.h"
-#include "app/DesktopHotKey.h"
-#include "app/SettingsManager.h"
+#include "app/model/AppModel.h"
+#include "app/hotkey/DesktopHotKey.h"
+#include "app/model/SettingsManager.h"
 #include "app/views/DesktopHotKeyPanel.h"
 #include "app/views/Symbols.h"
 #include "core/ScreenshotStore.h"

@@ -12,7 +12,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/views/Symbols.h"
 
 namespace lumacap {

@@ -15,8 +15,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/AgentSessionRegistry.h"
-#include "app/AppModel.h"
+#include "app/agents/AgentSessionRegistry.h"
+#include "app/model/AppModel.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/Symbols.h"
 

@@ -4,7 +4,7 @@
 #include <QKeyEvent>
 #include <QWidget>
 
-#include "app/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/views/HistoryView.h"
 #include "app/views/PreferencesView.h"
 #include "app/views/WindowChooser.h"

@@ -7,9 +7,9 @@
 #include <QWidget>
 #include <QWindow>
 
-#include "app/AppModel.h"
-#include "app/CaptureManager.h"
-#include "app/markup/MarkupWindow.h"
+#include "app/model/AppModel.h"
+#include "app/capture/CaptureManager.h"
+#include "app/views/markup/MarkupWindow.h"
 #include "app/views/HistoryView.h"
 #include "app/views/PreferencesView.h"
 #include "app/views/QuickCaptureView.h"

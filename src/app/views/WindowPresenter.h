@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/AppWindows.h"
+#include "app/model/AppWindows.h"
 
 class QWidget;
 

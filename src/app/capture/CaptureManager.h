@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "app/capture/RegionSelector.h"
+#include "core/CaptureError.h"
+#include "platform/ScreenSource.h"
+
+namespace lumacap {
+
+// The result of a successful capture.
+struct CapturedImage {
+  QImage image;                            // at the display's pixel density
+  std::optional<std::string> application;  // the application the user was in
+  // The window the capture shows: the captured one, or the one that fills most
+  // of a region or a display; and what a name falls back on when no text is
+  // recognised (that window's application, else "display" for a display).
+  std::optional<std::string> windowTitle = {};
+  std::optional<std::string> nameFallback = {};
+  // The display a region or display capture was taken on (where its card goes).
+  std::optional<uint32_t> displayID = {};
+};
+
+// Turns a capture request into one still image of the screen. The program's
+// own windows are hidden (and off the screen) before any screen pixels are
+// read, and shown again afterwards.
+//
+// Calling order for one capture: content(), then exactly one of region(),
+// display() or window() with that content. Everything runs on the GUI thread;
+// the slow parts are awaited, never blocked on.
+class CaptureManager final : public QObject {
+ public:
+  explicit CaptureManager(ScreenSource& source, QObject* parent = nullptr);
+  ~CaptureManager() override;
+
+  // The shareable content, after the permission check.
+  QCoro::Task<ShareableContent> content();
+  // Shows the region overlay and captures what the user selects; nothing
+  // when the user pressed Escape.
+  QCoro::Task<std::optional<CapturedImage>> region(ShareableContent content,
+                                                   std::optional<std::string> application);
+  // `rect` is in the display's points with the origin at its top-left corner;
+  // none captures the whole display.
+  QCoro::Task<CapturedImage> display(ShareableContent content, uint32_t id, std::optional<Rect> rect,
+                                     std::optional<std::string> application);
+  QCoro::Task<CapturedImage> window(ShareableWindow window);
+  // Where the window is chosen in the desktop's own screenshot interface
+  // (GNOME): what the user took there; nothing when they cancelled.
+  bool desktopChoosesWindow() const { return source_.desktopChoosesWindow(); }
+  QCoro::Task<std::optional<CapturedImage>> windowChosenByDesktop();
+
+  // The display number of the screen the user is on: the one the desktop
+  // calls active where it says, else the one under the mouse pointer.
+  // The desktop's answer is awaited for a moment at most.
+  QCoro::Task<uint32_t> pointerDisplay() const;
+  uint32_t mainDisplayID() const { return source_.mainDisplayID(); }
+  bool isCompositing() const { return source_.isCompositing(); }
+  // The screen with this display number, if one is connected.
+  QScreen* screen(uint32_t displayID) const;
+
+  // The region overlay while it is on screen, and null otherwise.
+  RegionSelector* overlay() const { return overlay_.get(); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class HiddenWindows;
+  QCoro::Task<std::unique_ptr<HiddenWindows>> hideOwnWindows();
+  uint32_t displayUnderPointer() const;
+  QCoro::Task<std::optional<RegionSelection>> selectRegion(std::vector<OverlayScreen> screens);
+
+  ScreenSource& source_;
+  std::unique_ptr<RegionSelector> overlay_;
+  std::chrono::steady_clock::time_point lastHide_{};
+  // The native windows of ours hidden since the last capture, whoever hid
+  // them (the window presenter hides its windows before the capture starts):
+  // each capture waits until the server has taken them down.
+  std::set<uint32_t> hiddenSinceCapture_;
+};
+
+}  // namespace lumacap

@@ -1,0 +1,307 @@
+#include "app/capture/RegionSelector.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include "platform/ClipboardClaim.h"
+
+namespace lumacap {
+namespace {
+
+Point pointOf(const QMouseEvent* event) { return Point{event->position().x(), event->position().y()}; }
+
+QRectF toQt(const Rect& rect) { return QRectF(rect.x, rect.y, rect.width, rect.height); }
+
+const QColor dimColor(0, 0, 0, 77);  // black at 30 %
+constexpr int keyboardGrabAttempts = 20;
+constexpr auto keyboardGrabRetry = std::chrono::milliseconds(50);
+using std::chrono_literals::operator""ms;
+constexpr std::chrono::milliseconds redrawsWhileOpening[] = {100ms, 300ms, 1000ms};
+
+}  // namespace
+
+namespace {
+// The screen as the overlay shows it outside the selection: black at 30 %
+// over it, worked out once instead of on every redraw.
+QImage dimmedCopy(const QImage& backdrop) {
+  if (backdrop.isNull()) return backdrop;
+  QImage dimmed = backdrop.convertToFormat(QImage::Format_RGB32);
+  const qreal ratio = dimmed.devicePixelRatio();
+  dimmed.setDevicePixelRatio(1);
+  QPainter painter(&dimmed);
+  painter.fillRect(dimmed.rect(), dimColor);
+  painter.end();
+  dimmed.setDevicePixelRatio(ratio);
+  return dimmed;
+}
+}  // namespace
+
+SelectionView::SelectionView(QImage backdrop, QWidget* parent)
+    : QWidget(parent), backdrop_(std::move(backdrop)), dimmed_(dimmedCopy(backdrop_)) {
+  setCursor(Qt::CrossCursor);
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+Rect SelectionView::bounds() const {
+  return Rect{0, 0, static_cast<double>(width()), static_cast<double>(height())};
+}
+
+void SelectionView::shareSelection(Point origin, Rect reach) {
+  origin_ = origin;
+  reach_ = reach;
+}
+
+// Where a drag may reach, in this view's points.
+Rect SelectionView::limits() const {
+  if (!reach_) return bounds();
+  return Rect{reach_->x - origin_.x, reach_->y - origin_.y, reach_->width, reach_->height};
+}
+
+void SelectionView::showSharedSelection(const Rect& global) {
+  if (anchor_) return;  // this view's own drag
+  const Rect local{global.x - origin_.x, global.y - origin_.y, global.width, global.height};
+  if (local.intersected(bounds()).isEmpty()) {
+    selection_.reset();
+  } else {
+    selection_ = local;
+  }
+  update();
+}
+
+void SelectionView::setKeyboardUnavailable(bool unavailable) {
+  keyboardUnavailable_ = unavailable;
+  update();
+}
+
+void SelectionView::mousePressEvent(QMouseEvent* event) {
+  // The right button cancels, as Escape does.
+  if (event->button() == Qt::RightButton) {
+    if (selected) selected(std::nullopt);
+    return;
+  }
+  if (event->button() != Qt::LeftButton) return;
+  window()->activateWindow();
+  setFocus(Qt::MouseFocusReason);
+  anchor_ = pointOf(event);
+  selection_.reset();
+}
+
+void SelectionView::dragTo(Point point) {
+  selection_ = geometry::spanned(*anchor_, point).intersected(limits());
+  if (moved)
+    moved(Rect{selection_->x + origin_.x, selection_->y + origin_.y, selection_->width, selection_->height});
+  update();
+}
+
+void SelectionView::mouseMoveEvent(QMouseEvent* event) {
+  if (!anchor_) return;
+  dragTo(pointOf(event));
+}
+
+void SelectionView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  if (anchor_) dragTo(pointOf(event));
+  if (selection_ && geometry::isCapturableRegion(*selection_)) {
+    claimClipboardFromInput();  // while this window has the focus and a fresh input serial
+    if (selected) selected(*selection_);
+    return;
+  }
+  // Too small to capture: the overlay stays up for another drag.
+  anchor_.reset();
+  selection_.reset();
+  update();
+}
+
+void SelectionView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    if (selected) selected(std::nullopt);
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void SelectionView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QRectF all = rect();
+  if (dimmed_.isNull()) {
+    painter.fillRect(all, Qt::black);
+  } else {
+    painter.drawImage(all, dimmed_);
+  }
+
+  if (!selection_) {
+    drawLabel(painter,
+              keyboardUnavailable_
+                  ? "Drag to capture · right-click to cancel (another program has the keyboard)"
+                  : "Drag to capture · Esc to cancel",
+              geometry::hintLabelPosition(bounds()));
+    return;
+  }
+  // The selection shows the screen undimmed: the frozen pixels again.
+  const QRectF area = toQt(selection_->intersected(bounds()));
+  if (!backdrop_.isNull()) {
+    const qreal ratio = backdrop_.devicePixelRatio();
+    const QRectF source(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio);
+    painter.drawImage(area, backdrop_, source);
+  } else {
+    painter.fillRect(area, Qt::black);
+  }
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(Qt::white, 1.5));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(toQt(*selection_));
+  // The size label belongs to the view the drag started in.
+  if (anchor_) {
+    drawLabel(painter, QString::fromStdString(geometry::sizeLabel(*selection_)),
+              geometry::sizeLabelPosition(selection_->intersected(bounds()), bounds()));
+  }
+}
+
+void SelectionView::drawLabel(QPainter& painter, const QString& text, Point at) {
+  QFont font = QGuiApplication::font();
+  font.setPixelSize(13);
+  font.setWeight(QFont::Medium);
+  const QFontMetricsF metrics(font);
+  const QSizeF size(metrics.horizontalAdvance(text), metrics.height());
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0, 0, 0, 204));  // black at 80 %
+  painter.drawRoundedRect(QRectF(at.x - 10, at.y - 7, size.width() + 20, size.height() + 14), 8, 8);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(QRectF(QPointF(at.x, at.y), size), Qt::AlignLeft | Qt::AlignTop, text);
+  painter.restore();
+}
+
+SelectionWindow::SelectionWindow(QScreen* screen, QImage backdrop)
+    : QWidget(nullptr,
+              Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint),
+      view_(new SelectionView(std::move(backdrop), this)) {
+  setWindowTitle("Select Region — Esc to Cancel");
+  setAccessibleName(windowTitle());
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  if (screen) {
+    setScreen(screen);
+    setGeometry(screen->geometry());
+  }
+  view_->setGeometry(rect());
+}
+
+void SelectionWindow::resizeEvent(QResizeEvent*) { view_->setGeometry(rect()); }
+
+RegionSelector::RegionSelector(Completion completion, bool shared)
+    : completion_(std::move(completion)), shared_(shared) {}
+
+RegionSelector::~RegionSelector() { finish(std::nullopt); }
+
+void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::optional<uint32_t> keyDisplay) {
+  if (screens.empty()) {
+    // Nothing to drag on: the selection can never complete.
+    finish(std::nullopt);
+    return;
+  }
+  const QPoint pointer = QCursor::pos();
+  SelectionWindow* key = nullptr;
+  // Where a shared selection may reach: every screen's frame.
+  QRect allScreens;
+  for (const OverlayScreen& screen : screens) {
+    if (screen.screen) allScreens = allScreens.united(screen.screen->geometry());
+  }
+  const Rect reach{double(allScreens.x()), double(allScreens.y()), double(allScreens.width()),
+                   double(allScreens.height())};
+  for (const OverlayScreen& screen : screens) {
+    QImage backdrop = screen.backdrop;
+    if (!backdrop.isNull() && screen.screen) {
+      backdrop.setDevicePixelRatio(static_cast<double>(backdrop.width()) / screen.screen->geometry().width());
+    }
+    auto* window = new SelectionWindow(screen.screen, std::move(backdrop));
+    window->view()->selected = [this, displayID = screen.displayID](std::optional<Rect> rect) {
+      finish(rect ? std::optional(RegionSelection{displayID, *rect}) : std::nullopt);
+    };
+    windows_.emplace_back(window);
+    if (shared_ && screen.screen) {
+      const QPoint origin = screen.screen->geometry().topLeft();
+      window->view()->shareSelection(Point{double(origin.x()), double(origin.y())}, reach);
+      window->view()->moved = [this, view = window->view()](const Rect& global) {
+        for (const QPointer<SelectionWindow>& other : windows_) {
+          if (other && other->view() != view) other->view()->showSharedSelection(global);
+        }
+      };
+      // Wayland places no window: each covers its screen as a full-screen
+      // window on that screen's output.
+      window->winId();
+      window->windowHandle()->setScreen(screen.screen);
+      window->showFullScreen();
+    } else {
+      window->show();
+      window->raise();
+    }
+    const bool isKey = keyDisplay ? screen.displayID == *keyDisplay
+                                  : screen.screen && screen.screen->geometry().contains(pointer);
+    if (!key && isKey) key = window;
+  }
+  // An override-redirect window gets no focus from the window manager, so it
+  // grabs the keyboard: Escape must reach the overlay.
+  if (!key) key = windows_.front();
+  key->activateWindow();
+  key->view()->setFocus(Qt::OtherFocusReason);
+  keyWindow_ = key;
+  // An update waits for the compositor's next frame on that output, which sway
+  // sends to a full-screen window on an output without the pointer only once
+  // something else is drawn there: the overlay stayed undimmed there. Each is
+  // painted and handed over at once, a few times while the compositor places
+  // the windows.
+  if (shared_) {
+    for (const auto delay : redrawsWhileOpening) {
+      QTimer::singleShot(delay, keyWindow_.data(), [this, alive = std::weak_ptr<bool>(alive_)] {
+        if (!alive.lock()) return;
+        for (const QPointer<SelectionWindow>& window : windows_)
+          if (window) window->view()->repaint();
+      });
+    }
+  }
+  // Wayland has no keyboard grabs: the focused full-screen window gets the keys.
+  if (!shared_) grabKeyboard(keyboardGrabAttempts);
+}
+
+// Another program may hold the keyboard for a moment (a menu closing, a key
+// still held): try again for a while, then say that Escape cannot work.
+void RegionSelector::grabKeyboard(int attemptsLeft) {
+  if (!keyWindow_ || !keyWindow_->windowHandle()) return;
+  if (keyWindow_->windowHandle()->setKeyboardGrabEnabled(true)) {
+    keyWindow_->view()->setKeyboardUnavailable(false);
+    return;
+  }
+  keyWindow_->view()->setKeyboardUnavailable(true);
+  if (attemptsLeft <= 1) return;
+  QTimer::singleShot(keyboardGrabRetry, keyWindow_.data(),
+                     [this, alive = std::weak_ptr<bool>(alive_), attemptsLeft] {
+                       if (alive.lock()) grabKeyboard(attemptsLeft - 1);
+                     });
+}
+
+void RegionSelector::finish(std::optional<RegionSelection> selection) {
+  if (!completion_) return;
+  Completion completion = std::exchange(completion_, nullptr);
+  for (const QPointer<SelectionWindow>& window : windows_) {
+    if (!window) continue;
+    window->view()->selected = nullptr;
+    window->view()->moved = nullptr;
+    if (window->windowHandle()) window->windowHandle()->setKeyboardGrabEnabled(false);
+    window->hide();
+    window->close();
+    // Finishing runs inside one of the views' own event handlers.
+    window->deleteLater();
+  }
+  windows_.clear();
+  completion(selection);
+}
+
+}  // namespace lumacap

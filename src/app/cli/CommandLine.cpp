@@ -1,0 +1,86 @@
+#include "app/cli/CommandLine.h"
+
+#include <algorithm>
+
+#include "core/Unicode.h"
+
+namespace lumacap {
+namespace {
+
+constexpr std::string_view actionPrefix = "--action=";
+
+bool contains(const std::vector<std::string_view>& arguments, std::string_view option) {
+  return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
+}
+
+CommandLine invalid(std::string error) {
+  return {.role = CommandLine::Role::invalid, .action = {}, .error = std::move(error)};
+}
+
+}  // namespace
+
+bool CommandLine::isAction(std::string_view name) {
+  return std::find(actions.begin(), actions.end(), name) != actions.end();
+}
+
+bool CommandLine::isUsableActivationToken(std::string_view token) {
+  if (token.size() > maximumTokenSize || !unicode::isValidUtf8(token)) return false;
+  const std::u32string characters = unicode::decode(token);
+  return std::none_of(characters.begin(), characters.end(),
+                      [](char32_t c) { return c < 0x20 || (c >= 0x7f && c <= 0x9f); });
+}
+
+CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
+  if (contains(arguments, "--claude-hook")) return {.role = Role::hook, .action = {}, .error = {}};
+  if (contains(arguments, "--install-claude-hooks"))
+    return {.role = Role::installHooks, .action = {}, .error = {}};
+  if (contains(arguments, "--remove-claude-hooks"))
+    return {.role = Role::removeHooks, .action = {}, .error = {}};
+  if (contains(arguments, "--help")) return {.role = Role::help, .action = {}, .error = {}};
+  if (contains(arguments, "--version")) return {.role = Role::version, .action = {}, .error = {}};
+  CommandLine line;
+  for (auto argument = arguments.begin(); argument != arguments.end(); ++argument) {
+    std::string_view name;
+    if (argument->starts_with(actionPrefix)) {
+      name = argument->substr(actionPrefix.size());
+    } else if (*argument == actionPrefix.substr(0, actionPrefix.size() - 1)) {
+      // `--action NAME`, as most programs take an option's value.
+      if (std::next(argument) == arguments.end())
+        return invalid("Lumacap: “--action” needs the name of an action");
+      name = *++argument;
+    } else {
+      return invalid("Lumacap: unknown option “" + std::string(*argument) + "”");
+    }
+    if (!isAction(name)) return invalid("Lumacap: unknown action “" + std::string(name) + "”");
+    if (!line.action.empty() && line.action != name) {
+      return invalid("Lumacap: only one action at a time (“" + line.action + "” and “" + std::string(name) +
+                     "”)");
+    }
+    line.action = name;
+  }
+  return line;
+}
+
+std::string CommandLine::synopsis() {
+  std::string line = "Usage: lumacap [--action=ACTION]";
+  for (const Option& option : options) {
+    if (!option.name.starts_with(actionPrefix)) line += " | " + std::string(option.name);
+  }
+  return line + "\n";
+}
+
+std::string CommandLine::usage() {
+  std::string text = synopsis() + "Lumacap: native Linux capture utility.\n\nOptions:\n";
+  size_t width = 0;
+  for (const Option& option : options) width = std::max(width, option.name.size());
+  for (const Option& option : options) {
+    text += "  " + std::string(option.name) + std::string(width - option.name.size() + 2, ' ') +
+            std::string(option.description) + "\n";
+  }
+  text += "\nActions: ";
+  for (const std::string_view action : actions)
+    text += std::string(action) + (action == actions.back() ? "\n" : ", ");
+  return text;
+}
+
+}  // namespace lumacap

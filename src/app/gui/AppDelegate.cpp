@@ -1,0 +1,221 @@
+#include "app/gui/AppDelegate.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QStandardPaths>
+
+#include "app/model/AppModel.h"
+#include "app/hotkey/DesktopHotKey.h"
+#include "app/hotkey/HotKeyManager.h"
+#include "app/model/SettingsManager.h"
+#include "app/views/Symbols.h"
+
+namespace lumacap {
+namespace {
+
+// The shortcut as the desktop names the key it assigned, where it said (the portal on KDE:
+// "Meta+@"), else as Lumacap names it.
+QString regionItemTitle(const Shortcut& shortcut, const DesktopHotKey* desktopHotKey) {
+  const std::optional<QString> assigned = desktopHotKey ? desktopHotKey->assignedTrigger() : std::nullopt;
+  return QStringLiteral("Capture Region    ") + assigned.value_or(QString::fromStdString(shortcut.label()));
+}
+
+// The key Lumacap holds (or the desktop bound) for region captures, as the tray and the no-tray notice say
+// it.
+QString capturesARegion(const Shortcut& key) {
+  return QString::fromStdString(key.label()) + QStringLiteral(" captures a region.");
+}
+
+// What the tray says on hover: what Lumacap is, how the capture shortcut reaches it on a Wayland
+// desktop and, where the desktop keeps a feature from working, what does not work and what to do
+// instead.
+QString trayToolTip(const DesktopLimits& limits, const DesktopHotKey* desktopHotKey,
+                    const std::optional<Shortcut>& held) {
+  QString tip = QStringLiteral("Lumacap — visual context for your agents");
+  if (const auto inForce = desktopHotKey ? desktopHotKey->inForceText() : std::nullopt)
+    tip += QStringLiteral("\n\n") + *inForce;
+  else if (!desktopHotKey && held)  // X11: the key Lumacap holds itself
+    tip += QStringLiteral("\n\n") + capturesARegion(*held);
+  for (const std::string& limit : limits.all()) tip += QStringLiteral("\n\n") + QString::fromStdString(limit);
+  return tip;
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(AppModel& model, HotKeyManager& hotKey, QObject* parent)
+    : QObject(parent), model_(model), hotKey_(hotKey) {}
+
+AppDelegate::~AppDelegate() {
+  hotKey_.setAction({});
+  hotKey_.setLateFailureAction({});
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+  statusItem_.setIcon(symbolIcon(Symbol::viewfinder, Qt::black));
+  renderToolTip();
+  buildStatusMenu();
+  if (DesktopHotKey* desktopHotKey = model_.desktopHotKey())
+    connect(desktopHotKey, &DesktopHotKey::changed, this, [this] {
+      renderToolTip();
+      if (captureItem_)
+        captureItem_->setText(regionItemTitle(model_.settings().shortcut(), model_.desktopHotKey()));
+    });
+  statusItem_.setContextMenu(&statusMenu_);
+  // A tray icon is clicked with the left button as often as the right one:
+  // both open the menu.
+  connect(&statusItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger) statusMenu_.popup(QCursor::pos());
+  });
+  // X11's tray icon docks whenever a tray appears. On Wayland there is only
+  // the desktop's StatusNotifier tray: without one Qt would fall back on an
+  // X11 icon that cannot work there (and warn), so the icon waits for it.
+  if (QGuiApplication::platformName() != QLatin1String("wayland")) statusItem_.show();
+
+  // Read before the hot key can leave its own error there: each problem of
+  // the launch is shown once.
+  const std::optional<QString> startupError = model_.error();
+  hotKey_.setAction([model = QPointer<AppModel>(&model_)] {
+    if (model) model->capture(CaptureMode::region);
+  });
+  // Where the desktop answers later (the portal), its refusal or silence is told when it comes.
+  // A changed shortcut that the desktop refuses later gives way to the one in force before it.
+  hotKey_.setLateFailureAction([this, self = QPointer<AppDelegate>(this)](const ShortcutError& failure) {
+    if (!self) return;
+    if (const std::optional<Shortcut> previous = std::exchange(shortcutBeforeChange_, std::nullopt)) {
+      try {
+        model_.settings().setShortcut(*previous);
+        hotKey_.registerShortcut(*previous);
+      } catch (const std::exception&) {
+        // The refusal below is what the user needs to hear about.
+      }
+    }
+    renderToolTip();
+    model_.presentError(failure);
+  });
+  registerStoredShortcut();
+  installShortcutChange();
+  watchTray();
+  if (startupError) model_.presentError(*startupError);
+}
+
+// Without a system tray the icon has nowhere to appear: say so once, with
+// what still reaches Lumacap, and let its windows offer what the menu would.
+void AppDelegate::watchTray() {
+  connect(&trayAvailability_, &TrayAvailability::available, &statusItem_, &QSystemTrayIcon::show);
+  connect(&trayAvailability_, &TrayAvailability::unavailable, this, [this] {
+    model_.setTrayAvailable(false);
+    const bool entryInstalled = !QStandardPaths::locate(QStandardPaths::ApplicationsLocation,
+                                                        QStringLiteral("org.lumacap.Lumacap.desktop"))
+                                     .isEmpty();
+    trayMissingNotice_ = std::make_unique<TrayMissingNotice>(whatTheKeyDoes(), entryInstalled);
+    trayMissingNotice_->show();
+  });
+  trayAvailability_.start();
+}
+
+void AppDelegate::perform(const QString& action) {
+  if (action == "capture-region") model_.capture(CaptureMode::region);
+  if (action == "capture-window") model_.capture(CaptureMode::window);
+  if (action == "capture-display") model_.capture(CaptureMode::display);
+  if (action == "history") model_.showHistory();
+  if (action == "settings") model_.showSettings();
+}
+
+void AppDelegate::buildStatusMenu() {
+  statusMenu_.addAction(QStringLiteral("Lumacap"))->setEnabled(false);
+  statusMenu_.addSeparator();
+  captureItem_ = statusMenu_.addAction(regionItemTitle(model_.settings().shortcut(), model_.desktopHotKey()),
+                                       this, [this] { model_.capture(CaptureMode::region); });
+  QAction* windowItem = statusMenu_.addAction(QStringLiteral("Capture Window…"), this,
+                                              [this] { model_.capture(CaptureMode::window); });
+  if (const auto& chooser = model_.desktopLimits().windowChooser)
+    windowItem->setToolTip(QString::fromStdString(*chooser));
+  statusMenu_.addAction(QStringLiteral("Capture Display"), this,
+                        [this] { model_.capture(CaptureMode::display); });
+  statusMenu_.addSeparator();
+  lastCaptureItem_ = statusMenu_.addAction(QStringLiteral("Last Capture…"), &model_, &AppModel::showPreview);
+  statusMenu_.setToolTipsVisible(true);
+  connect(&model_, &AppModel::imageChanged, this, &AppDelegate::renderLastCaptureItem);
+  renderLastCaptureItem();
+  statusMenu_.addAction(QStringLiteral("Recent Captures…"), &model_, &AppModel::showHistory);
+  // The keys shown here work in every Lumacap window (WindowKeys); the menu
+  // only names them.
+  QAction* settings = statusMenu_.addAction(QStringLiteral("Settings…"), &model_, &AppModel::showSettings);
+  settings->setShortcut(WindowKeys::settings());
+  statusMenu_.addSeparator();
+  QAction* quit = statusMenu_.addAction(QStringLiteral("Quit Lumacap"), qApp, &QApplication::quit);
+  quit->setShortcut(WindowKeys::quit());
+}
+
+void AppDelegate::renderLastCaptureItem() {
+  const bool inHand = !model_.image().isNull();
+  lastCaptureItem_->setEnabled(inHand);
+  lastCaptureItem_->setToolTip(inHand ? QString()
+                                      : QStringLiteral("No capture in hand. Recent Captures… lists the saved "
+                                                       "ones."));
+}
+
+QString AppDelegate::whatTheKeyDoes() const {
+  const std::optional<Shortcut>& held = hotKey_.registeredShortcut();
+  const DesktopHotKey* desktopHotKey = model_.desktopHotKey();
+  if (desktopHotKey && desktopHotKey->mechanism() != HotKeyMechanism::portal) {
+    if (const auto text = desktopHotKey->inForceText()) return *text;  // bound, or how to bind it
+  }
+  if (held) return capturesARegion(*held);
+  return QStringLiteral("No capture key works yet: choose one in Lumacap’s Settings.");
+}
+
+void AppDelegate::renderToolTip() {
+  statusItem_.setToolTip(
+      trayToolTip(model_.desktopLimits(), model_.desktopHotKey(), hotKey_.registeredShortcut()));
+}
+
+void AppDelegate::registerStoredShortcut() {
+  try {
+    hotKey_.registerShortcut(model_.settings().shortcut());
+  } catch (const ShortcutError& failure) {
+    // A desktop without global shortcuts is no error of this start: Settings and the tray say it.
+    if (failure.code() != HotKeyService::notOnThisDesktop) model_.presentError(failure);
+  }
+  renderToolTip();
+}
+
+void AppDelegate::installShortcutChange() {
+  model_.updateShortcut = [this, self = QPointer<AppDelegate>(this)](const Shortcut& shortcut) {
+    if (!self) return;
+    const Shortcut previous = model_.settings().shortcut();
+    try {
+      hotKey_.registerShortcut(shortcut);
+    } catch (const ShortcutError& failure) {
+      // Where the desktop's own binding runs the capture, that binding follows the stored shortcut.
+      if (failure.code() == HotKeyService::notOnThisDesktop && desktopBindsKeys()) return;
+      try {
+        hotKey_.registerShortcut(previous);
+      } catch (const ShortcutError&) {
+        // The first failure is the one the user needs to hear about.
+      }
+      throw;
+    }
+    shortcutBeforeChange_ = previous;
+    if (captureItem_) captureItem_->setText(regionItemTitle(shortcut, model_.desktopHotKey()));
+    renderToolTip();
+  };
+}
+
+bool AppDelegate::desktopBindsKeys() const {
+  const DesktopHotKey* desktopHotKey = model_.desktopHotKey();
+  return desktopHotKey && (desktopHotKey->mechanism() == HotKeyMechanism::gnomeKeybinding ||
+                           desktopHotKey->mechanism() == HotKeyMechanism::compositorLine);
+}
+
+bool AppDelegate::reopen() {
+  if (model_.busy()) return false;
+  if (!model_.image().isNull()) {
+    model_.showPreview();
+  } else {
+    model_.showHistory();
+  }
+  return true;
+}
+
+}  // namespace lumacap

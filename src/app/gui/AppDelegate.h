@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <memory>
+#include <optional>
+
+#include "app/gui/TrayAvailability.h"
+#include "app/views/TrayMissingNotice.h"
+#include "app/views/WindowKeys.h"
+#include "core/Shortcut.h"
+
+namespace lumacap {
+
+class AppModel;
+class HotKeyManager;
+
+// The application's shell: the tray icon with its menu and the global hot
+// key. Every command ends in an operation of the model; the delegate owns no
+// capture logic of its own.
+class AppDelegate final : public QObject {
+  Q_OBJECT
+
+ public:
+  AppDelegate(AppModel& model, HotKeyManager& hotKey, QObject* parent = nullptr);
+  ~AppDelegate() override;
+
+  // Builds the tray menu, registers the hot key and tells the user about a
+  // failed start (a hot key that cannot be taken, a history that cannot be
+  // read).
+  void applicationDidFinishLaunching();
+
+  // The user started Lumacap again while it runs: nothing while a capture
+  // runs, else the preview of the capture in hand, else Recent Captures.
+  // Answers whether it acted.
+  bool reopen();
+  // A command from the desktop (a launcher's action, a key binding):
+  // "capture-region", "capture-window", "capture-display", "history",
+  // "settings".
+  void perform(const QString& action);
+
+  QSystemTrayIcon& statusItem() { return statusItem_; }
+  // What the capture key does on this desktop now: the key where it is bound, else how to bind it.
+  QString whatTheKeyDoes() const;
+  QMenu& statusMenu() { return statusMenu_; }
+  QAction* captureItem() const { return captureItem_; }
+  QAction* lastCaptureItem() const { return lastCaptureItem_; }
+
+ private:
+  void buildStatusMenu();
+  void registerStoredShortcut();
+  void renderToolTip();
+  void installShortcutChange();
+  // A GNOME keybinding or a compositor's configuration runs the capture, not a grab of Lumacap's.
+  bool desktopBindsKeys() const;
+  // "Last Capture…" opens the preview of the capture in hand; without one it
+  // is disabled and its tooltip says why.
+  void renderLastCaptureItem();
+  void watchTray();
+
+  AppModel& model_;
+  HotKeyManager& hotKey_;
+  QMenu statusMenu_;
+  QSystemTrayIcon statusItem_;
+  QPointer<QAction> captureItem_;
+  QAction* lastCaptureItem_ = nullptr;
+  TrayAvailability trayAvailability_;
+  std::unique_ptr<TrayMissingNotice> trayMissingNotice_;
+  WindowKeys windowKeys_{model_};
+  // The shortcut a change replaced, until the desktop has had its say on the new one.
+  std::optional<Shortcut> shortcutBeforeChange_;
+};
+
+}  // namespace lumacap

@@ -1,0 +1,173 @@
+#include "app/gui/AppServices.h"
+
+#include <cstdio>
+
+#include "app/agents/AgentRouter.h"
+#include "app/agents/AgentSessionRegistry.h"
+#include "app/model/AppModel.h"
+#include "app/capture/CaptureManager.h"
+#include "app/hotkey/DesktopHotKey.h"
+#include "app/cli/HookHandler.h"
+#include "app/hotkey/HotKeyManager.h"
+#include "app/model/OCRService.h"
+#include "app/model/SettingsManager.h"
+#include "app/gui/WaylandClipboardAndCard.h"
+#include "app/hotkey/WaylandHotKeyChoice.h"
+#include "app/views/CardPresenter.h"
+#include "app/views/Dialogs.h"
+#include "app/views/ScreenshotPermissionWindow.h"
+#include "app/views/WindowPresenter.h"
+#include "core/DataRoot.h"
+#include "core/DesktopBackend.h"
+#include "platform/linux/AutostartEntry.h"
+#include "platform/linux/FreedesktopFileBrowser.h"
+#include "platform/linux/TesseractRecognizer.h"
+#include "platform/wayland/CompositorWindowList.h"
+#include "platform/wayland/CompositorWorkspace.h"
+#include "platform/wayland/DesktopProbe.h"
+#include "platform/wayland/NoWindowsWorkspace.h"
+#include "platform/wayland/WaylandScreenSourceChoice.h"
+#include "platform/wayland/WindowListScreenSource.h"
+#include "platform/x11/QtPasteboard.h"
+#include "platform/x11/X11ScreenSource.h"
+#include "platform/x11/X11Workspace.h"
+#include "platform/x11/XcbHotKeyService.h"
+
+namespace lumacap {
+namespace {
+
+// The services that differ between desktops, chosen once from the backend.
+struct PlatformServices {
+  std::unique_ptr<ScreenSource> screens;
+  std::unique_ptr<Workspace> workspace;
+  std::unique_ptr<Pasteboard> pasteboard;
+  std::unique_ptr<HotKeyService> hotKey;
+  // The card as the desktop's own kind of surface; none for a Qt window.
+  CardPresenter::CardFactory makeCard;
+  // How the hot key reaches Lumacap, for what Settings and the tray say.
+  DesktopHotKey::Setup hotKeySetup;
+};
+
+PlatformServices x11Services(ProcessSource& processes) {
+  return {std::make_unique<X11ScreenSource>(processes),
+          std::make_unique<X11Workspace>(std::string(), processes),
+          std::make_unique<QtPasteboard>(),
+          std::make_unique<XcbHotKeyService>(),
+          {},
+          DesktopHotKey::Setup::of(HotKeyMechanism::x11Grab)};
+}
+
+// Where the compositor lists and activates windows for programs (KWin, sway, Hyprland), the chooser
+// offers them and the agent's terminal is brought to the front; elsewhere the workspace knows no
+// windows.
+struct WaylandWindows {
+  std::unique_ptr<ScreenSource> screens;
+  std::unique_ptr<Workspace> workspace;
+};
+// GNOME asks once whether Lumacap may take screenshots: in front of a window of Lumacap's.
+WaylandWindows waylandWindows(const DesktopBackend& backend, ProcessSource& processes,
+                              PermissionWindow& permissionWindow) {
+  std::unique_ptr<ScreenSource> screens = makeWaylandScreenSource(
+      backend.capture, backend.desktop == Desktop::gnome ? &permissionWindow : nullptr);
+  const std::shared_ptr<CompositorWindowList> list =
+      backend.capture == CaptureMechanism::none ? nullptr : makeCompositorWindowList(backend.desktop);
+  if (!list) return {std::move(screens), std::make_unique<NoWindowsWorkspace>(processes)};
+  return {std::make_unique<WindowListScreenSource>(std::move(screens), list),
+          std::make_unique<CompositorWorkspace>(list, processes)};
+}
+
+// Nothing of X11 runs inside a Wayland session.
+PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& processes,
+                                 PermissionWindow& permissionWindow) {
+  // data-control and layer-shell on Lumacap's own connection where the
+  // compositor offers them; else Qt's clipboard from input handlers and a
+  // desktop notification.
+  WaylandClipboardAndCard clipboardAndCard = WaylandClipboardAndCard::choose();
+  WaylandHotKey hotKey = chooseWaylandHotKey(backend);
+  WaylandWindows windows = waylandWindows(backend, processes, permissionWindow);
+  return {std::move(windows.screens),
+          std::move(windows.workspace),
+          std::move(clipboardAndCard.pasteboard),
+          std::move(hotKey.service),
+          std::move(clipboardAndCard.makeCard),
+          std::move(hotKey.setup)};
+}
+
+PlatformServices platformServices(const DesktopBackend& backend, ProcessSource& processes,
+                                  PermissionWindow& permissionWindow) {
+  if (backend.session == Session::wayland) return waylandServices(backend, processes, permissionWindow);
+  return x11Services(processes);
+}
+
+DesktopBackend chosenBackend() {
+  const DesktopBackend backend = chooseBackend(probeDesktop());
+  std::fprintf(stderr, "%s\n", backendLogLine(backend).c_str());
+  return backend;
+}
+
+}  // namespace
+
+struct AppServices::Parts {
+  DesktopBackend backend = chosenBackend();
+  ProcessSource& processes = ProcessSource::system();
+  ScreenshotPermissionWindow screenshotPermissionWindow;
+  PlatformServices platform = platformServices(backend, processes, screenshotPermissionWindow);
+  ScreenSource& screenSource = *platform.screens;
+  Workspace& workspace = *platform.workspace;
+  Pasteboard& pasteboard = *platform.pasteboard;
+  FreedesktopFileBrowser fileBrowser;
+  AutostartEntry startAtLogin;
+  DialogPrompts prompts;
+  SettingsManager settings;
+  HotKeyManager hotKey{std::move(platform.hotKey)};
+  DesktopHotKey desktopHotKey{std::move(platform.hotKeySetup), settings};
+  CaptureManager captureManager{screenSource};
+  OCRService ocr{TesseractRecognizer::shared()};
+  ClaudeCodeIntegration* integration =
+      new ClaudeCodeIntegration(pasteboard, workspace, processes);  // owned by the registry
+  AgentSessionRegistry registry{std::unique_ptr<AgentIntegrationProtocol>(integration)};
+  AgentRouter router{pasteboard, *integration};
+  // Lumacap's windows are Qt windows on both X11 and Wayland.
+  WindowPresenter windows{captureManager};
+  // On Wayland the card is the desktop's own kind of surface.
+  std::unique_ptr<CardPresenter> cardPresenter =
+      platform.makeCard ? std::make_unique<CardPresenter>(windows, captureManager, platform.makeCard)
+                        : nullptr;
+  AppWindows& presenter = cardPresenter ? static_cast<AppWindows&>(*cardPresenter) : windows;
+  AppModel model{AppModel::Services{
+      .openStore = [] { return std::make_unique<ScreenshotStore>(ScreenshotStore::defaultRoot()); },
+      .registry = registry,
+      .settings = settings,
+      .captureManager = captureManager,
+      .ocr = ocr,
+      .router = router,
+      .pasteboard = pasteboard,
+      .workspace = workspace,
+      .fileBrowser = fileBrowser,
+      .startAtLogin = startAtLogin,
+      .prompts = prompts,
+      .windows = presenter,
+      .configureHooks =
+          [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
+      .hookStatus = [] { return HookHandler::status(currentExecutablePath(nullptr)); },
+      .desktopLimits = withHotKey(limitsOf(backend), desktopHotKey.mechanism()),
+      .desktopHotKey = &desktopHotKey,
+  }};
+};
+
+AppServices::AppServices() : parts_(std::make_unique<Parts>()) {
+  if (parts_->cardPresenter) {
+    parts_->cardPresenter->attach(parts_->model);
+  } else {
+    parts_->windows.attach(parts_->model);
+  }
+}
+AppServices::~AppServices() = default;
+
+AppModel& AppServices::model() { return parts_->model; }
+HotKeyManager& AppServices::hotKey() { return parts_->hotKey; }
+CaptureManager& AppServices::captureManager() { return parts_->captureManager; }
+WindowPresenter& AppServices::windows() { return parts_->windows; }
+const DesktopBackend& AppServices::backend() const { return parts_->backend; }
+
+}  // namespace lumacap

@@ -1,0 +1,147 @@
+#include "app/gui/DesktopActivation.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QVariantList>
+#include <QVariantMap>
+#include <cstdio>
+
+#include "app/cli/CommandLine.h"
+
+namespace lumacap {
+namespace {
+
+constexpr const char* applicationInterface = "org.freedesktop.Application";
+// A running instance answers at once; one that does not within this time is
+// taken to be stuck, and this process runs on its own.
+constexpr int handOverTimeoutMs = 5000;
+
+}  // namespace
+
+// The org.freedesktop.Application interface, exported for DesktopActivation.
+class ApplicationAdaptor : public QDBusAbstractAdaptor {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
+
+ public:
+  explicit ApplicationAdaptor(DesktopActivation* activation)
+      : QDBusAbstractAdaptor(activation), activation_(activation) {}
+
+ public slots:
+  void Activate(const QVariantMap& platformData) {
+    lendActivationToken(platformData);
+    activation_->activate();
+  }
+  // Lumacap opens no documents: opening one activates it.
+  void Open(const QStringList& uris, const QVariantMap& platformData) {
+    Q_UNUSED(uris);
+    Q_UNUSED(platformData);
+    activation_->activate();
+  }
+  void ActivateAction(const QString& name, const QVariantList& parameter, const QVariantMap& platformData) {
+    Q_UNUSED(parameter);
+    lendActivationToken(platformData);
+    activation_->activateAction(name);
+  }
+
+ private:
+  // The token the desktop gave the command that asked (its shortcut or
+  // launcher): the next window of ours that asks for the focus presents it,
+  // as Qt's Wayland windows do with this variable.
+  static void lendActivationToken(const QVariantMap& platformData) {
+    const QString token = platformData.value(QStringLiteral("activation-token")).toString();
+    if (!token.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+  }
+
+  DesktopActivation* activation_;
+};
+
+const QStringList DesktopActivation::actions = [] {
+  QStringList names;
+  for (const std::string_view name : CommandLine::actions) names << QString::fromLatin1(name);
+  return names;
+}();
+
+DesktopActivation::DesktopActivation(QObject* parent)
+    : DesktopActivation(QDBusConnection::sessionBus(), parent) {}
+
+DesktopActivation::DesktopActivation(const QDBusConnection& bus, QObject* parent)
+    : QObject(parent), bus_(bus) {
+  new ApplicationAdaptor(this);
+}
+
+DesktopActivation::~DesktopActivation() {
+  if (!exported_) return;
+  bus_.unregisterService(serviceName);
+  bus_.unregisterObject(objectPath);
+}
+
+DesktopActivation::Claim DesktopActivation::claim(const QString& action) {
+  if (!bus_.isConnected()) {
+    runOwnAction(action);
+    return Claim::noBus;
+  }
+  // The object is in place before the name is taken, so that a call the bus
+  // queued while starting us (D-Bus activation) finds it.
+  if (!exported_) exported_ = bus_.registerObject(objectPath, this);
+  // Two tries: an instance that is just quitting gives the name up between them.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (bus_.registerService(serviceName)) {
+      runOwnAction(action);
+      return Claim::primary;
+    }
+    if (handOver(action)) {
+      bus_.unregisterObject(objectPath);
+      exported_ = false;
+      return Claim::handedOver;
+    }
+  }
+  std::fputs("Lumacap: the running Lumacap does not answer; starting another one.\n", stderr);
+  bus_.unregisterObject(objectPath);
+  exported_ = false;
+  runOwnAction(action);
+  return Claim::noBus;
+}
+
+bool DesktopActivation::handOver(const QString& action) {
+  const bool plain = !actions.contains(action);
+  QDBusMessage message = QDBusMessage::createMethodCall(serviceName, objectPath, applicationInterface,
+                                                        plain ? "Activate" : "ActivateAction");
+  if (plain) {
+    message << QVariantMap();
+  } else {
+    message << action << QVariantList() << QVariantMap();
+  }
+  // Not starting a service: when the owner has just gone, the next try takes the name.
+  message.setAutoStartService(false);
+  // Asked at start, before this process has a window or runs its event loop:
+  // it waits for the answer, no longer than the time-out, running nothing
+  // meanwhile.
+  const QDBusMessage reply = bus_.call(message, QDBus::Block, handOverTimeoutMs);
+  return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+void DesktopActivation::runOwnAction(const QString& action) {
+  if (!actions.contains(action)) return;
+  QMetaObject::invokeMethod(
+      this, [this, action] { emit actionRequested(action); }, Qt::QueuedConnection);
+}
+
+void DesktopActivation::activate() { emit activated(); }
+
+void DesktopActivation::activateAction(const QString& name) {
+  if (actions.contains(name)) emit actionRequested(name);
+}
+
+QString DesktopActivation::actionFromArguments(const QStringList& arguments) {
+  // The same reading as the executable's, which let these arguments through.
+  std::vector<std::string> words;
+  for (qsizetype i = 1; i < arguments.size(); ++i) words.push_back(arguments[i].toStdString());
+  const CommandLine line = CommandLine::parse(std::vector<std::string_view>(words.begin(), words.end()));
+  return line.role == CommandLine::Role::application ? QString::fromStdString(line.action) : QString();
+}
+
+}  // namespace lumacap
+
+#include "DesktopActivation.moc"

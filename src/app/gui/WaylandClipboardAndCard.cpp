@@ -1,0 +1,41 @@
+#include "app/gui/WaylandClipboardAndCard.h"
+
+#include "app/views/LayerShellCard.h"
+#include "app/views/NotificationCard.h"
+#include "platform/linux/DesktopNotifications.h"
+#include "platform/wayland/DataControlPasteboard.h"
+#include "platform/wayland/FocusedPasteboard.h"
+#include "platform/wayland/LayerShellSurface.h"
+#include "platform/wayland/WaylandConnection.h"
+
+namespace lumacap {
+
+WaylandClipboardAndCard WaylandClipboardAndCard::choose() {
+  WaylandClipboardAndCard chosen;
+  std::shared_ptr<WaylandConnection> connection = WaylandConnection::open();
+  if (auto dataControl = DataControlPasteboard::create(connection)) {
+    chosen.pasteboard = std::move(dataControl);
+    chosen.clipboardMechanism = "data-control";
+  } else {
+    chosen.pasteboard = std::make_unique<FocusedPasteboard>();
+    chosen.clipboardMechanism = "input handler";
+  }
+  if (connection && connection->offers("zwlr_layer_shell_v1")) {
+    chosen.cardMechanism = "layer-shell";
+    chosen.makeCard = [connection](AppModel& model) -> std::unique_ptr<CaptureCard> {
+      std::unique_ptr<LayerShellSurface> surface = LayerShellSurface::create(connection);
+      if (!surface) return nullptr;
+      return std::make_unique<LayerShellCard>(model, std::move(surface));
+    };
+  } else if (FreedesktopNotifications::available()) {
+    chosen.cardMechanism = "notification";
+    chosen.makeCard = [](AppModel& model) -> std::unique_ptr<CaptureCard> {
+      return std::make_unique<NotificationCard>(model, std::make_unique<FreedesktopNotifications>());
+    };
+  } else {
+    chosen.cardMechanism = "none";
+  }
+  return chosen;
+}
+
+}  // namespace lumacap

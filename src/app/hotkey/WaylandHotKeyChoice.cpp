@@ -1,0 +1,48 @@
+#include "app/hotkey/WaylandHotKeyChoice.h"
+
+#include <cstdlib>
+#include <sstream>
+
+#include "app/cli/HookHandler.h"
+#include "platform/linux/GnomeKeybinding.h"
+#include "platform/wayland/KeyboardLayout.h"
+#include "platform/wayland/PortalHotKeyService.h"
+
+namespace lumacap {
+namespace {
+
+std::vector<std::string> currentDesktops() {
+  std::vector<std::string> names;
+  const char* value = std::getenv("XDG_CURRENT_DESKTOP");
+  std::istringstream list(value ? value : "");
+  for (std::string name; std::getline(list, name, ':');) names.push_back(name);
+  return names;
+}
+
+}  // namespace
+
+WaylandHotKey chooseWaylandHotKey(const DesktopBackend& backend) {
+  WaylandHotKey chosen;
+  chosen.setup.executable = currentExecutablePath(nullptr).string();
+  // The layout is read at each grab: the user may have changed it since the last.
+  auto portal = std::make_unique<PortalHotKeyService>(
+      [](uint32_t macKeyCode) { return KeyboardLayout::current().shiftedKeyName(macKeyCode); });
+  chosen.setup.mechanism = HotKeyMechanism::portal;
+  chosen.setup.portal = portal.get();
+  chosen.service = std::move(portal);
+  // Where the portal refuses a session, the desktop's own key binding.
+  if (backend.desktop == Desktop::gnome) {
+    chosen.setup.fallback = HotKeyMechanism::gnomeKeybinding;
+    chosen.setup.gnome = std::make_unique<GnomeKeybinding>();
+  } else if ((chosen.setup.compositor = configuredCompositor(backend.desktop, currentDesktops()))) {
+    chosen.setup.fallback = HotKeyMechanism::compositorLine;
+  }
+  return chosen;
+}
+
+DesktopLimits withHotKey(DesktopLimits limits, HotKeyMechanism mechanism) {
+  if (mechanism != HotKeyMechanism::none) limits.shortcut.reset();
+  return limits;
+}
+
+}  // namespace lumacap

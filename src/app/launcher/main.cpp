@@ -1,0 +1,104 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/launcher/ApplicationLoader.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/HookHandler.h"
+#include "core/DataRoot.h"
+#include "platform/ProcessSource.h"
+#include "platform/linux/TerminalAncestorLookup.h"
+#include "platform/x11/XcbWindowList.h"
+
+#ifndef LUMACAP_VERSION
+#define LUMACAP_VERSION "unknown"
+#endif
+
+namespace {
+
+void writeLine(FILE* stream, const std::string& text) {
+  const std::string line = text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fflush(stream);
+}
+
+int runHook() {
+  using namespace lumacap;
+  // A closed standard error must not turn the hook's one error line into a
+  // failed prompt.
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    // Inside a Wayland session the X window list would hold only X
+    // programs' windows; the terminal the session runs in is found by name.
+    XcbWindowList x11Windows;
+    TerminalAncestorLookup terminals(ProcessSource::system());
+    RunningApplicationLookup& applications = TerminalAncestorLookup::inWaylandSession()
+                                                 ? static_cast<RunningApplicationLookup&>(terminals)
+                                                 : x11Windows;
+    HookHandler handler({.processes = ProcessSource::system(),
+                         .applications = applications,
+                         .sessions = SessionRepository(dataRoot()),
+                         .hookPid = static_cast<int32_t>(::getpid())});
+    handler.run(STDIN_FILENO);
+  } catch (const std::exception& failure) {
+    // Claude Code adds a hook's standard output to the model's context, so
+    // this role only ever speaks on standard error, and never fails the hook.
+    writeLine(stderr, std::string("Lumacap hook: ") + failure.what());
+  }
+  return 0;
+}
+
+int runInstaller(bool install, int argc, char** argv) {
+  using namespace lumacap;
+  try {
+    const auto executable = currentExecutablePath(argc > 0 ? argv[0] : nullptr);
+    writeLine(stdout, HookHandler::configure(install, executable));
+    return 0;
+  } catch (const std::exception& failure) {
+    writeLine(stderr, std::string("Lumacap: ") + failure.what());
+    return 1;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using lumacap::CommandLine;
+  const CommandLine command =
+      CommandLine::parse(std::vector<std::string_view>(argv + std::min(argc, 1), argv + argc));
+  switch (command.role) {
+    case CommandLine::Role::hook:
+      return runHook();
+    case CommandLine::Role::installHooks:
+    case CommandLine::Role::removeHooks:
+      return runInstaller(command.role == CommandLine::Role::installHooks, argc, argv);
+    case CommandLine::Role::help:
+      std::fputs(CommandLine::usage().c_str(), stdout);
+      return 0;
+    case CommandLine::Role::version:
+      writeLine(stdout, "Lumacap " LUMACAP_VERSION);
+      return 0;
+    case CommandLine::Role::invalid:
+      writeLine(stderr, command.error);
+      std::fputs(CommandLine::synopsis().c_str(), stderr);
+      return 2;
+    case CommandLine::Role::application:
+      break;
+  }
+  // A token the bus cannot carry (libdbus aborts on one that is not UTF-8) or that is no token
+  // at all is dropped, here for the hand-off and the application alike.
+  for (const char* variable : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+    const char* token = std::getenv(variable);
+    if (token && !CommandLine::isUsableActivationToken(token)) ::unsetenv(variable);
+  }
+  // A running instance takes the request without this process loading Qt.
+  if (lumacap::handOverToRunningInstance(argc, argv, command.action)) return 0;
+  return lumacap::runApplication(argc, argv);
+}

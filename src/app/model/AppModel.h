@@ -1,0 +1,381 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QFuture>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUuid>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/agents/AgentIntegration.h"
+#include "app/model/AppWindows.h"
+#include "app/cli/HookHandler.h"
+#include "app/model/StoreWorker.h"
+#include "core/CaptureError.h"
+#include "core/Date.h"
+#include "core/DesktopBackend.h"
+#include "core/ScreenshotStore.h"
+#include "core/SecretDetector.h"
+#include "core/Shortcut.h"
+#include "core/TextCover.h"
+#include "platform/ScreenSource.h"
+#include "platform/Workspace.h"
+
+namespace lumacap {
+
+class AgentRouter;
+class AgentSessionRegistry;
+class CaptureManager;
+class DesktopHotKey;
+class FileBrowser;
+class MarkupModel;
+class OCRService;
+class Pasteboard;
+class SettingsManager;
+class StartAtLogin;
+struct CapturedImage;
+
+// The questions and notices the model puts to the user in a modal way. The
+// application answers them with dialogs; tests answer them in code.
+class UserPrompts {
+ public:
+  virtual ~UserPrompts() = default;
+  // An alert titled "Lumacap" with the message and one "OK" button.
+  virtual void alert(const QString& message) = 0;
+  // Where to write an exported copy; nothing when the user cancels.
+  virtual std::optional<std::filesystem::path> exportLocation(const QString& proposedName) = 0;
+};
+
+// The state of the running application and the road of every capture, from
+// the request to the moment the user can paste it: capturing, the thumbnail,
+// the preview, saving, delivery and the recorded captures. Lives on the GUI
+// thread; views observe its properties and call its operations.
+//
+// The capture in hand is `image`, its PNG bytes, `filename`, `prompt`, the
+// application it came from, its date, `savedID` and `generation`. Work started
+// for a capture remembers its generation and drops its result when the
+// capture in hand has changed in the meantime.
+class AppModel final : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(QImage image READ image NOTIFY imageChanged)
+  Q_PROPERTY(QString filename READ filename WRITE setFilename NOTIFY filenameChanged)
+  Q_PROPERTY(QString prompt READ prompt WRITE setPrompt NOTIFY promptChanged)
+  Q_PROPERTY(QString destinationID READ destinationID WRITE setDestinationID NOTIFY destinationIDChanged)
+  Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+  Q_PROPERTY(bool naming READ naming NOTIFY namingChanged)
+  Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+  Q_PROPERTY(std::optional<QString> error READ error NOTIFY errorChanged)
+  Q_PROPERTY(std::vector<lumacap::CaptureRecord> records READ records NOTIFY recordsChanged)
+  Q_PROPERTY(std::optional<std::string> savedID READ savedID NOTIFY savedIDChanged)
+  Q_PROPERTY(QString pasteHint READ pasteHint NOTIFY pasteHintChanged)
+  Q_PROPERTY(QString note READ note NOTIFY noteChanged)
+  Q_PROPERTY(bool markedUp READ markedUp NOTIFY markedUpChanged)
+  Q_PROPERTY(QString secretsNotice READ secretsNotice NOTIFY secretsChanged)
+  Q_PROPERTY(QString recognizedText READ recognizedText NOTIFY recognizedTextChanged)
+  Q_PROPERTY(bool trayAvailable READ trayAvailable WRITE setTrayAvailable NOTIFY trayAvailableChanged)
+  Q_PROPERTY(
+      lumacap::AppModel::ClipboardState clipboardState READ clipboardState NOTIFY clipboardStateChanged)
+
+ public:
+  // Everything the model works with; it builds none of these itself.
+  struct Services {
+    // Opens the history store; may throw (the model then runs without one).
+    std::function<std::unique_ptr<ScreenshotStore>()> openStore;
+    AgentSessionRegistry& registry;
+    SettingsManager& settings;
+    CaptureManager& captureManager;
+    OCRService& ocr;
+    AgentRouter& router;
+    Pasteboard& pasteboard;
+    Workspace& workspace;
+    FileBrowser& fileBrowser;
+    StartAtLogin& startAtLogin;
+    UserPrompts& prompts;
+    AppWindows& windows;
+    // Installs (true) or removes (false) the Claude Code session hooks;
+    // returns the message to show, throws on failure.
+    std::function<std::string(bool install)> configureHooks;
+    // Reads where the hooks go and whether they are there.
+    std::function<HookStatus()> hookStatus;
+    // What does not work on this desktop, said in Settings and the tray's tooltip.
+    DesktopLimits desktopLimits = {};
+    // How the capture shortcut reaches Lumacap on this desktop; none in tests that leave it out.
+    DesktopHotKey* desktopHotKey = nullptr;
+    std::function<Date()> clock = &Date::now;
+    // How long the thumbnail stays once the pointer is not on it.
+    std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
+    // How often destinations are refreshed while the preview is open.
+    std::chrono::milliseconds refreshInterval = std::chrono::seconds(8);
+  };
+
+  static constexpr const char* clipboardID = "clipboard";
+
+  // Where the image of the capture in hand stands with the clipboard: offered
+  // and waiting for the desktop's answer, held, or kept off it (a desktop that
+  // takes clipboard offers only from the focused window with fresh input).
+  enum class ClipboardState { copying, copied, notCopied };
+  Q_ENUM(ClipboardState)
+
+  explicit AppModel(Services services, QObject* parent = nullptr);
+  ~AppModel() override;
+
+  // Published state.
+  const QImage& image() const { return image_; }
+  const QString& filename() const { return filename_; }
+  void setFilename(const QString& filename);
+  const QString& prompt() const { return prompt_; }
+  void setPrompt(const QString& prompt);
+  const QString& destinationID() const { return destinationID_; }
+  void setDestinationID(const QString& id);
+  bool busy() const { return busy_; }
+  bool naming() const { return naming_; }
+  const QString& status() const { return status_; }
+  const std::optional<QString>& error() const { return error_; }
+  const std::vector<CaptureRecord>& records() const { return records_; }
+  const std::optional<std::string>& savedID() const { return savedID_; }
+  const QString& pasteHint() const { return pasteHint_; }
+  // What the user should know about the last save of the capture in hand:
+  // the name it was stored under when that differs from the one typed.
+  const QString& note() const { return note_; }
+  // The capture in hand is saved, and the name typed is not the one it is
+  // stored under: ending the preview applies it, or drops it when asked to.
+  bool renamePending() const;
+  // The name the capture in hand is stored under; empty while it is not saved.
+  QString storedFilename() const;
+  ClipboardState clipboardState() const { return clipboardState_; }
+
+  // The capture in hand is a marked-up image; its original is kept in memory
+  // (never in the history) until the capture leaves.
+  bool markedUp() const { return !original_.isNull(); }
+
+  // The possible secrets recognition found in the capture in hand that its
+  // image still shows (a mark-up may black them out or crop them away), in
+  // the image's pixels.
+  const std::vector<SecretFinding>& secrets() const { return secrets_; }
+  // "2 possible secrets · Redact" while there are any; empty otherwise.
+  QString secretsNotice() const;
+  // The text recognised in the capture in hand as its image shows it: what
+  // a mark-up redacted reads "[redacted]", what it cropped away is left out.
+  // Empty until recognition ends. Kept in memory only, never stored.
+  const QString& recognizedText() const { return recognizedText_; }
+  // The mark-up of the capture in hand blacked something out.
+  bool redacted() const { return cover_.redacts(); }
+
+  // Collaborators the views use.
+  ScreenshotStore* store() const { return store_.get(); }
+  AgentSessionRegistry& registry() const { return services_.registry; }
+  SettingsManager& settings() const { return services_.settings; }
+  FileBrowser& fileBrowser() const { return services_.fileBrowser; }
+  StartAtLogin& startAtLogin() const { return services_.startAtLogin; }
+  const std::function<std::string(bool install)>& configureHooks() const { return services_.configureHooks; }
+  const std::function<HookStatus()>& hookStatus() const { return services_.hookStatus; }
+  const DesktopLimits& desktopLimits() const { return services_.desktopLimits; }
+  DesktopHotKey* desktopHotKey() const { return services_.desktopHotKey; }
+
+  // Whether the desktop shows our tray icon; without it, the windows offer
+  // what the tray menu would.
+  bool trayAvailable() const { return trayAvailable_; }
+  void setTrayAvailable(bool available);
+
+  // Installed by the application: makes a shortcut the global hot key, or
+  // throws what the hot key's registration threw.
+  std::function<void(const Shortcut&)> updateShortcut;
+
+  // Capturing. Each returns at once when a capture or a delivery is running;
+  // otherwise the returned task ends with the capture (it need not be awaited).
+  // Opens the history store on a worker; the task ends once it is open or
+  // its failure is the error. Until then the model runs without a store.
+  QCoro::Task<> openStore();
+
+  QCoro::Task<> capture(CaptureMode mode);
+  QCoro::Task<> captureWindow(ShareableWindow window);
+
+  // The thumbnail.
+  void hideQuickCapture();
+  void setQuickCaptureHovered(bool hovered);
+
+  // The windows. Closing the preview discards the capture in hand.
+  void showPreview();
+  void showHistory();
+  void showSettings();
+
+  // Mark-up. Opens the mark-up window on the capture in hand, with these
+  // boxes (in the image's pixels) already added as redactions.
+  void openMarkup(std::vector<Rect> redactions = {});
+  // The image `markup` flattened replaces the capture in hand: the clipboard
+  // is offered its PNG at once, and saving, staging and export write it. The
+  // record a save made before holds the image it was saved with, so the next
+  // save makes a new one. Without the preview, the card comes back to say
+  // what the clipboard holds.
+  void applyMarkup(QImage flattened, const MarkupModel& markup);
+  // The capture in hand is the image it was before its first mark-up, and
+  // the clipboard holds it; `status` says so.
+  void revertToOriginal();
+  // Opens the mark-up window with a redaction over each possible secret,
+  // with a small margin, for the user to check and apply.
+  void redactSecrets();
+
+  // Drops the capture in hand (the clipboard and a saved copy stay).
+  void discard();
+  // Shows an alert and leaves its text in `error`.
+  void presentError(const QString& message);
+  void presentError(const std::exception& failure);
+
+  // Saving and delivery of the capture in hand.
+  QCoro::Task<> refreshDestinations(bool suggest);
+  QCoro::Task<> save();
+  QCoro::Task<> exportCapture();
+  void copyImage();
+  // Copies the image and gives the focus back to the user's application.
+  // A saved capture first gets the name typed since: when that fails (the
+  // name is taken), `error` says why and the preview stays.
+  QCoro::Task<> copyImageAndReturn();
+  // Puts the recognised text on the clipboard (as `recognizedText` has it).
+  void copyText();
+  QCoro::Task<> send();
+
+  // Recorded captures. Their images are read and decoded on a worker.
+  QCoro::Task<> openRecord(CaptureRecord record);
+  QCoro::Task<> copy(CaptureRecord record);
+  // By value: the records the views hand in are the model's own, which
+  // these replace.
+  // The store's writes run on its worker, one at a time.
+  // A name another capture has is said in `status`; nothing is renamed.
+  QCoro::Task<> rename(CaptureRecord record, QString name);
+  QCoro::Task<> remove(CaptureRecord record);
+  QCoro::Task<> deleteAll();
+
+  // The windows the window chooser lists: not ours, on the normal layer,
+  // wider and taller than 60 points; in the order given.
+  static std::vector<ShareableWindow> choosableWindows(const std::vector<ShareableWindow>& windows,
+                                                       int32_t ownPid);
+
+ signals:
+  void imageChanged();
+  void filenameChanged();
+  void promptChanged();
+  void destinationIDChanged();
+  void busyChanged();
+  void namingChanged();
+  void statusChanged();
+  void errorChanged();
+  void recordsChanged();
+  void savedIDChanged();
+  void pasteHintChanged();
+  void noteChanged();
+  void trayAvailableChanged();
+  void markedUpChanged();
+  void secretsChanged();
+  void recognizedTextChanged();
+  // The clipboard no longer waits for the search for secrets (it ended, or
+  // the capture it waited for left).
+  void clipboardReleased();
+  void clipboardStateChanged();
+
+ private:
+  class BusyScope;
+
+  QCoro::Task<> runCapture(CaptureMode mode, std::optional<DesktopApplication> returnApplication,
+                           uint32_t displayID);
+  void accept(CapturedImage captured);
+  void captureEnded();
+  QCoro::Task<> suggestName(QImage image, std::optional<std::string> application,
+                            std::optional<std::string> windowTitle, QUuid token, QString initialName,
+                            Date date);
+  QCoro::Task<> reportFailedEncoding(QFuture<QByteArray> png, QUuid token);
+  void copyCaptureInHand(QString copiedStatus, QString refusedStatus);
+  QCoro::Task<> awaitClipboard(QFuture<bool> reached, QUuid token, QString copiedStatus,
+                               QString refusedStatus);
+  void showQuickCapture();
+  QCoro::Task<> presentPreview();
+  void updateImagePasteHint();
+  QCoro::Task<CaptureRecord> persist();
+  void showStoredName(const CaptureRecord& record, const std::string& typed);
+  QCoro::Task<QByteArray> pngOfCaptureInHand();
+  AgentDestination chosenDestination() const;
+  QCoro::Task<> recordDelivery(CaptureRecord record, AgentDestination destination, DeliveryReceipt receipt);
+  void finishDelivery(const AgentDestination& destination, const DeliveryReceipt& receipt);
+  void returnFocus();
+  bool listed(const QString& destinationID) const;
+  void chooseDestination(const QString& id);
+  std::optional<CaptureRecord> stored(StoreWorker::Outcome outcome);
+
+  void setImage(QImage image);
+  // `copiedStatus` is what `status` says once the clipboard holds the image.
+  void replaceImageInHand(QImage image, QFuture<QByteArray> png, QString copiedStatus = {});
+  void forgetOriginal();
+  void setBusy(bool busy);
+  void setNaming(bool naming);
+  void setStatus(const QString& status);
+  void setError(std::optional<QString> error);
+  void setSavedID(std::optional<std::string> id);
+  void setPasteHint(const QString& hint);
+  void setNote(const QString& note);
+  void setRecognition(std::vector<SecretFinding> findings, std::vector<ReadLine> lines);
+  void readThroughCover();
+  void markUp(QImage flattened, const MarkupModel& markup);
+  void releaseClipboard(bool copy);
+  void redactBeforeCopying();
+  void setClipboardState(ClipboardState state);
+
+  Services services_;
+  std::shared_ptr<ScreenshotStore> store_;
+
+  QImage image_;
+  QString filename_ = "capture.png";
+  QString prompt_;
+  QString destinationID_ = clipboardID;
+  bool busy_ = false;
+  bool naming_ = false;
+  QString status_;
+  std::optional<QString> error_;
+  std::vector<CaptureRecord> records_;
+  std::optional<std::string> savedID_;
+  QString pasteHint_;
+  QString note_;
+  bool trayAvailable_ = true;
+  ClipboardState clipboardState_ = ClipboardState::copied;
+  // The user picked the destination after the capture was put in hand: a
+  // suggestion no longer replaces it.
+  bool destinationChosen_ = false;
+
+  QFuture<QByteArray> png_;  // encoded on a worker; valid exactly while `image_` is set
+  // With "Redact found secrets before copying": the capture in hand reaches
+  // the clipboard, the history and the mark-up window only once the search
+  // for secrets has ended (and redacted what it found).
+  bool clipboardHeld_ = false;
+  bool markupAsked_ = false;  // the mark-up window was asked for meanwhile
+  // What recognition found in the capture in hand (before any mark-up), what
+  // its mark-up hides of it, and what is left seen through that.
+  std::vector<SecretFinding> findings_;
+  std::vector<ReadLine> readLines_;
+  TextCover cover_;
+  std::vector<SecretFinding> secrets_;
+  QString recognizedText_;
+  // The capture in hand before it was marked up, and its PNG.
+  QImage original_;
+  QFuture<QByteArray> originalPng_;
+  std::optional<std::string> origin_;
+  Date captureDate_;
+  QUuid generation_ = QUuid::createUuid();
+  std::optional<DesktopApplication> lastExternalApplication_;
+  std::optional<DesktopApplication> captureReturnApplication_;
+  uint32_t captureDisplayID_ = 0;
+
+  QTimer refreshTimer_;
+  QTimer quickDismissTimer_;
+  QTimer recognizerIdle_;
+  // After `store_`: it goes first, waiting for the write under way.
+  StoreWorker storeWorker_;
+};
+
+}  // namespace lumacap

@@ -1,0 +1,126 @@
+#include "app/model/OCRService.h"
+
+#include <malloc.h>
+#include <QCoro/QCoroFuture>
+
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include "core/FilenameGenerator.h"
+#include "platform/BackgroundWork.h"
+
+namespace lumacap {
+
+namespace {
+
+// One low-priority thread: recognitions take turns on the one engine anyway,
+// and a user's burst of captures must not crowd out the GUI, the clipboard or
+// other background work.
+QThreadPool& recognitionPool() {
+  static QThreadPool pool;
+  static const bool configured = [] {
+    pool.setMaxThreadCount(1);
+    return true;
+  }();
+  (void)configured;
+  return pool;
+}
+
+}  // namespace
+
+OCRService::OCRService(std::shared_ptr<TextRecognizer> recognizer) : recognizer_(std::move(recognizer)) {}
+
+QCoro::Task<std::string> OCRService::suggestedName(QImage image, std::optional<std::string> application,
+                                                   std::optional<std::string> windowTitle, Date date) const {
+  const Recognition recognition =
+      co_await recognize(std::move(image), std::move(application), std::move(windowTitle), date, false);
+  co_return recognition.name;
+}
+
+QCoro::Task<Recognition> OCRService::recognize(QImage image, std::optional<std::string> application,
+                                               std::optional<std::string> windowTitle, Date date,
+                                               bool lookForSecrets) const {
+  // Everything the worker needs is copied before the first suspension, so the
+  // service itself may be gone by the time the work runs.
+  std::shared_ptr<TextRecognizer> recognizer = recognizer_;
+  QFuture<Recognition> recognition = QtConcurrent::run(
+      &recognitionPool(), [recognizer, image, application, windowTitle, date, lookForSecrets] {
+        yieldToInteractiveWork();
+        return recognizeNow(*recognizer, image, application, windowTitle, date, lookForSecrets);
+      });
+  co_return co_await recognition;
+}
+
+void OCRService::releaseResources() const {
+  QFuture<void> released = QtConcurrent::run(&recognitionPool(), [recognizer = recognizer_] {
+    recognizer->releaseResources();
+    // Recognitions leave tens of megabytes free in the heaps; give them back.
+    ::malloc_trim(0);
+  });
+  Q_UNUSED(released);
+}
+
+std::string OCRService::nameNow(TextRecognizer& recognizer, const QImage& image,
+                                const std::optional<std::string>& application,
+                                const std::optional<std::string>& windowTitle, Date date) {
+  return recognizeNow(recognizer, image, application, windowTitle, date, false).name;
+}
+
+Recognition OCRService::recognizeNow(TextRecognizer& recognizer, const QImage& image,
+                                     const std::optional<std::string>& application,
+                                     const std::optional<std::string>& windowTitle, Date date,
+                                     bool lookForSecrets) {
+  std::vector<RecognizedLine> lines;
+  try {
+    lines = recognizer.recognize(image);
+  } catch (...) {
+    // A failed recognition only means there is no text to name from.
+    lines.clear();
+  }
+  Recognition recognition;
+  recognition.name =
+      FilenameGenerator().filename(usableLines(lines, image.height()), application, windowTitle, date);
+  std::vector<TextLine> words = textLines(lines);
+  for (size_t index = 0; index < lines.size(); ++index) {
+    const std::string& text = lines[index].text;
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+    if (!recognition.text.empty()) recognition.text += '\n';
+    recognition.text += text;
+    recognition.lines.push_back({text, words[index]});
+  }
+  if (lookForSecrets) recognition.secrets = SecretDetector::find(words);
+  return recognition;
+}
+
+std::vector<TextLine> OCRService::textLines(const std::vector<RecognizedLine>& lines) {
+  const auto rect = [](const QRect& bounds) {
+    return Rect{static_cast<double>(bounds.x()), static_cast<double>(bounds.y()),
+                static_cast<double>(bounds.width()), static_cast<double>(bounds.height())};
+  };
+  std::vector<TextLine> result;
+  result.reserve(lines.size());
+  for (const RecognizedLine& line : lines) {
+    if (line.words.empty()) {
+      result.push_back(SecretDetector::spreadWords(line.text, rect(line.bounds)));
+      continue;
+    }
+    TextLine words;
+    for (const RecognizedWord& word : line.words) words.push_back({word.text, rect(word.bounds)});
+    result.push_back(std::move(words));
+  }
+  return result;
+}
+
+std::vector<std::string> OCRService::usableLines(const std::vector<RecognizedLine>& lines, int imageHeight) {
+  const float shortest = minimumTextHeight * static_cast<float>(imageHeight);
+  std::vector<std::string> usable;
+  for (const RecognizedLine& line : lines) {
+    if (line.text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+    if (static_cast<float>(line.bounds.height()) < shortest) continue;
+    if (line.confidence < minimumConfidence) continue;
+    usable.push_back(line.text);
+  }
+  return usable;
+}
+
+}  // namespace lumacap

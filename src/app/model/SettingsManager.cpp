@@ -1,0 +1,85 @@
+#include "app/model/SettingsManager.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace lumacap {
+namespace {
+
+QSettings userSettings() { return QSettings(QStringLiteral("Lumacap"), QStringLiteral("Lumacap")); }
+
+// Writes one value and makes sure it reached the file, which (like every file
+// of ours that holds the user's choices) is private to the user; later writes
+// through QSettings keep these permissions.
+void store(const char* key, const QVariant& value) {
+  QSettings settings = userSettings();
+  settings.setValue(QString::fromLatin1(key), value);
+  settings.sync();
+  if (settings.status() != QSettings::NoError) {
+    throw std::runtime_error("Lumacap could not save its settings in " + settings.fileName().toStdString() +
+                             ".");
+  }
+  QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
+  QFile::setPermissions(QFileInfo(settings.fileName()).path(),
+                        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+}  // namespace
+
+SettingsManager::SettingsManager(QObject* parent) : QObject(parent) {
+  std::optional<std::string> bytes;
+  if (QVariant value = userSettings().value(shortcutKey); value.isValid())
+    bytes = value.toByteArray().toStdString();
+  const std::optional<Shortcut> stored = bytes ? Shortcut::decoded(*bytes) : std::nullopt;
+
+  shortcut_ = Shortcut::restored(bytes);
+  if (stored && stored->validationMessage())
+    shortcutMigrationNotice_ =
+        QStringLiteral("Your old shortcut conflicted with other screenshot tools. Region capture now uses ") +
+        shortcutLabel() + QStringLiteral(".");
+  if (!stored || *stored != shortcut_) {
+    try {
+      storeShortcut();
+    } catch (const std::runtime_error& failure) {
+      startupStorageError_ = QString::fromStdString(failure.what());
+    }
+  }
+}
+
+void SettingsManager::setShortcut(const Shortcut& shortcut) {
+  const bool changed = shortcut != shortcut_;
+  shortcut_ = shortcut;
+  if (changed) emit shortcutChanged();
+  storeShortcut();
+}
+
+void SettingsManager::storeShortcut() { store(shortcutKey, QByteArray::fromStdString(shortcut_.encoded())); }
+
+std::optional<std::string> SettingsManager::lastDestination() const {
+  const QVariant value = userSettings().value(lastDestinationKey);
+  if (!value.isValid()) return std::nullopt;
+  return value.toString().toStdString();
+}
+
+void SettingsManager::setLastDestination(const std::string& id) {
+  store(lastDestinationKey, QString::fromStdString(id));
+}
+
+bool SettingsManager::lookForSecrets() const {
+  return userSettings().value(lookForSecretsKey, true).toBool();
+}
+
+void SettingsManager::setLookForSecrets(bool look) { store(lookForSecretsKey, look); }
+
+bool SettingsManager::redactSecretsBeforeCopying() const {
+  return userSettings().value(redactBeforeCopyingKey, false).toBool();
+}
+
+void SettingsManager::setRedactSecretsBeforeCopying(bool redact) { store(redactBeforeCopyingKey, redact); }
+
+}  // namespace lumacap
