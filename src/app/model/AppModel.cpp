@@ -6,15 +6,14 @@
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
-#include <variant>
 
 #include "app/agents/AgentRouter.h"
 #include "app/agents/AgentSessionRegistry.h"
 #include "app/capture/CaptureManager.h"
+#include "app/model/MarkupModel.h"
 #include "app/model/OCRService.h"
 #include "app/model/SettingsManager.h"
-#include "app/model/StoreWorker.h"
-#include "app/model/MarkupModel.h"
+#include "app/model/StatusText.h"
 #include "core/AtomicFile.h"
 #include "core/FilenameGenerator.h"
 #include "platform/CaptureFileReader.h"
@@ -23,22 +22,6 @@
 namespace lumacap {
 namespace {
 
-// What the user is told when the capture's PNG bytes cannot be produced.
-constexpr auto fileWriteError = "The file couldn’t be saved.";
-constexpr auto historyUnreadable =
-    "Capture history could not be read, so this capture was not saved. The image is still on the clipboard.";
-
-// A capture the desktop kept off the clipboard: the preview, which has the
-// focus, can put it there.
-constexpr auto notCopiedStatus = "Image not copied · use Copy Image in the preview";
-constexpr auto copyRefusedStatus = "Image not copied · the desktop kept it off the clipboard";
-constexpr auto copiedStatus = "Image copied to clipboard";
-// What the clipboard holds after "Revert to original".
-constexpr auto originalCopiedStatus = "Original copied · without your mark-up";
-constexpr auto unredactedCopiedStatus = "Original copied · what you redacted shows again";
-constexpr auto textCopiedStatus = "Text copied";
-constexpr auto redactedTextCopiedStatus = "Text copied · redacted parts read [redacted]";
-
 constexpr double minimumChoosableSize = 60;
 constexpr auto recognizerIdleDelay = std::chrono::seconds(5);
 // How long a capture waits for the desktop's fresh window list (to know which application to return
@@ -46,6 +29,7 @@ constexpr auto recognizerIdleDelay = std::chrono::seconds(5);
 constexpr auto workspacePatience = std::chrono::milliseconds(1000);
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 std::string_view bytesOf(const QByteArray& bytes) {
   return std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()));
@@ -85,19 +69,18 @@ class AppModel::BusyScope {
   QPointer<AppModel> model_;
 };
 
-// The records a write left behind become the model's; its failure is thrown.
-std::optional<CaptureRecord> AppModel::stored(StoreWorker::Outcome outcome) {
-  records_ = std::move(outcome.records);
-  emit recordsChanged();
-  if (outcome.error) std::rethrow_exception(outcome.error);
-  return outcome.record;
-}
-
 AppModel::AppModel(Services services, QObject* parent)
-    : QObject(parent), services_(std::move(services)), pasteHint_(QString::fromUtf8(PasteHint::initial)) {
-  captureDisplayID_ = services_.captureManager.mainDisplayID();
-  captureDate_ = services_.clock();
+    : QObject(parent),
+      services_(std::move(services)),
+      history_(services_.openStore),
+      destination_(services_.registry, services_.settings),
+      capture_(new CaptureInHand(this)),
+      pasteHint_(text(PasteHint::initial)) {
+  capture_->displayID = takingDisplayID_ = services_.captureManager.mainDisplayID();
+  capture_->date = services_.clock();
   if (services_.settings.startupStorageError()) error_ = services_.settings.startupStorageError();
+  connect(&history_, &CaptureHistory::recordsChanged, this, &AppModel::recordsChanged);
+  connect(&destination_, &DestinationChoice::changed, this, &AppModel::destinationIDChanged);
 
   const int32_t ownPid = static_cast<int32_t>(QCoreApplication::applicationPid());
   lastExternalApplication_ = services_.workspace.frontmostApplication();
@@ -107,11 +90,6 @@ AppModel::AppModel(Services services, QObject* parent)
         if (self && activated.pid != ownPid) self->lastExternalApplication_ = activated;
       });
 
-  // The chosen destination is always a listed one, so that every view that
-  // shows it agrees.
-  connect(&services_.registry, &AgentSessionRegistry::destinationsChanged, this, [this] {
-    if (!listed(destinationID_)) chooseDestination(clipboardID);
-  });
   // Destinations are refreshed only while the preview is on screen.
   refreshTimer_.setInterval(services_.refreshInterval);
   connect(&refreshTimer_, &QTimer::timeout, this, [this] {
@@ -130,36 +108,34 @@ AppModel::AppModel(Services services, QObject* parent)
   connect(&quickDismissTimer_, &QTimer::timeout, this, [this] { services_.windows.hideQuickCapture(); });
 }
 
-AppModel::~AppModel() { services_.workspace.observeActivations({}); }
+AppModel::~AppModel() {
+  services_.workspace.observeActivations({});
+  // Work still running for the capture finds it gone.
+  delete std::exchange(capture_, nullptr);
+}
 
 // Published state.
 
 void AppModel::setImage(QImage image) {
-  image_ = std::move(image);
+  capture_->image = std::move(image);
   emit imageChanged();
 }
 
 void AppModel::setFilename(const QString& filename) {
-  if (filename_ == filename) return;
-  filename_ = filename;
+  if (capture_->filename == filename) return;
+  capture_->filename = filename;
   emit filenameChanged();
 }
 
 void AppModel::setPrompt(const QString& prompt) {
-  if (prompt_ == prompt) return;
-  prompt_ = prompt;
+  if (capture_->prompt == prompt) return;
+  capture_->prompt = prompt;
   emit promptChanged();
 }
 
 void AppModel::setDestinationID(const QString& id) {
-  destinationChosen_ = true;
-  chooseDestination(listed(id) ? id : QString(clipboardID));
-}
-
-void AppModel::chooseDestination(const QString& id) {
-  if (destinationID_ == id) return;
-  destinationID_ = id;
-  emit destinationIDChanged();
+  capture_->destinationChosen = true;
+  destination_.choose(id);
 }
 
 void AppModel::setBusy(bool busy) {
@@ -186,8 +162,8 @@ void AppModel::setError(std::optional<QString> error) {
 }
 
 void AppModel::setSavedID(std::optional<std::string> id) {
-  if (savedID_ == id) return;
-  savedID_ = std::move(id);
+  if (capture_->savedID == id) return;
+  capture_->savedID = std::move(id);
   emit savedIDChanged();
 }
 
@@ -215,6 +191,33 @@ void AppModel::setTrayAvailable(bool available) {
   emit trayAvailableChanged();
 }
 
+// `next` becomes the capture in hand; the one before is gone, and with it
+// every result still on its way for it.
+void AppModel::putInHand(CaptureInHand* next) {
+  services_.windows.hideMarkup();
+  next->setParent(this);
+  CaptureInHand* const before = std::exchange(capture_, next);
+  connect(capture_, &CaptureInHand::markedUpChanged, this, &AppModel::markedUpChanged);
+  connect(capture_, &CaptureInHand::secretsChanged, this, &AppModel::secretsChanged);
+  connect(capture_, &CaptureInHand::recognizedTextChanged, this, &AppModel::recognizedTextChanged);
+  const bool markedUpChanges = before->markedUp() != capture_->markedUp();
+  const bool secretsChange = before->secrets() != capture_->secrets();
+  const bool textChanges = before->recognizedText() != capture_->recognizedText();
+  const bool nameChanges = before->filename != capture_->filename;
+  const bool promptChanges = before->prompt != capture_->prompt;
+  const bool savedIDChanges = before->savedID != capture_->savedID;
+  delete before;
+  // An older capture's wait for the search is over.
+  emit clipboardReleased();
+  emit imageChanged();
+  if (nameChanges) emit filenameChanged();
+  if (promptChanges) emit promptChanged();
+  if (savedIDChanges) emit savedIDChanged();
+  if (markedUpChanges) emit markedUpChanged();
+  if (secretsChange) emit secretsChanged();
+  if (textChanges) emit recognizedTextChanged();
+}
+
 // Capturing. Our windows leave the screen for the capture and come back
 // where they were once it is over.
 
@@ -235,24 +238,24 @@ QCoro::Task<> AppModel::capture(CaptureMode mode) {
       returnApplication->pid == static_cast<int32_t>(QCoreApplication::applicationPid())) {
     returnApplication = lastExternalApplication_;
   }
-  captureReturnApplication_ = returnApplication;
-  captureDisplayID_ = co_await services_.captureManager.pointerDisplay();
+  takingReturnApplication_ = std::move(returnApplication);
+  const uint32_t display = co_await services_.captureManager.pointerDisplay();
   if (!self) co_return;
+  takingDisplayID_ = display;
 
   // The window chooser takes its picture later, once a window is chosen.
   if (mode != CaptureMode::window) {
     quickDismissTimer_.stop();
     services_.windows.hideForCapture();
   }
-  co_await runCapture(mode, std::move(returnApplication), captureDisplayID_);
+  co_await runCapture(mode);
 }
 
-QCoro::Task<> AppModel::runCapture(CaptureMode mode, std::optional<DesktopApplication> returnApplication,
-                                   uint32_t displayID) {
+QCoro::Task<> AppModel::runCapture(CaptureMode mode) {
   const QPointer<AppModel> self(this);
   CaptureManager& manager = services_.captureManager;
   const std::optional<std::string> application =
-      returnApplication ? returnApplication->localizedName : std::nullopt;
+      takingReturnApplication_ ? takingReturnApplication_->localizedName : std::nullopt;
   try {
     ShareableContent content = co_await manager.content();
     if (!self) co_return;
@@ -266,7 +269,7 @@ QCoro::Task<> AppModel::runCapture(CaptureMode mode, std::optional<DesktopApplic
       }
     } else if (mode == CaptureMode::display) {
       CapturedImage captured =
-          co_await manager.display(std::move(content), displayID, std::nullopt, application);
+          co_await manager.display(std::move(content), takingDisplayID_, std::nullopt, application);
       if (!self) co_return;
       accept(std::move(captured));
     } else if (manager.desktopChoosesWindow()) {
@@ -292,7 +295,7 @@ QCoro::Task<> AppModel::runCapture(CaptureMode mode, std::optional<DesktopApplic
 
 // A capture that gave no image: everything is as it was before it.
 void AppModel::captureEnded() {
-  if (!services_.windows.restoreAfterCapture(true, true)) returnFocus();
+  if (!services_.windows.restoreAfterCapture(true, true)) returnFocus(takingReturnApplication_);
 }
 
 QCoro::Task<> AppModel::captureWindow(ShareableWindow window) {
@@ -326,97 +329,89 @@ std::vector<ShareableWindow> AppModel::choosableWindows(const std::vector<Sharea
 }
 
 void AppModel::accept(CapturedImage captured) {
-  // A preview that was open takes the new capture, with the message being
-  // written; otherwise the card shows it and focus goes back to the user's
-  // application.
-  const bool intoPreview = services_.windows.previewWasShownBeforeCapture();
-  generation_ = QUuid::createUuid();
-  const QUuid token = generation_;
-  captureDate_ = services_.clock();
-  setSavedID(std::nullopt);
-  if (!intoPreview) setPrompt({});
-  setNote({});
-  setError(std::nullopt);
-  origin_ = captured.application;
-  // The card goes where the capture is: a region may be dragged on another display than the pointer's.
-  if (captured.displayID) captureDisplayID_ = *captured.displayID;
-  if (!intoPreview) destinationChosen_ = false;
-
   if (captured.image.isNull()) {
     captureEnded();
-    presentError(QString::fromUtf8(fileWriteError));
+    presentError(text(StatusText::fileWriteError));
     return;
   }
-  forgetOriginal();
-  setRecognition({}, {});
-  // The PNG bytes are made on a worker while the image is already on offer.
-  png_ = encodePNGInBackground(captured.image);
-  reportFailedEncoding(png_, token);
-  setImage(captured.image);
-  releaseClipboard(false);  // an older capture's wait is over
-  if (services_.settings.lookForSecrets() && services_.settings.redactSecretsBeforeCopying()) {
-    clipboardHeld_ = true;
-  } else {
-    copyCaptureInHand(QString::fromUtf8(copiedStatus), QString::fromUtf8(notCopiedStatus));
+  // A preview that was open takes the new capture, with the message being
+  // written and the destination chosen; otherwise the card shows it and
+  // focus goes back to the user's application.
+  const bool intoPreview = services_.windows.previewWasShownBeforeCapture();
+  auto* next = new CaptureInHand(this);
+  next->date = services_.clock();
+  next->application = captured.application;
+  next->returnApplication = takingReturnApplication_;
+  // The card goes where the capture is: a region may be dragged on another display than the pointer's.
+  next->displayID = captured.displayID.value_or(takingDisplayID_);
+  if (intoPreview) {
+    next->prompt = capture_->prompt;
+    next->destinationChosen = capture_->destinationChosen;
   }
+  next->filename =
+      text(FilenameGenerator().filename({}, captured.nameFallback, captured.windowTitle, next->date));
+  // The PNG bytes are made on a worker while the image is already on offer.
+  next->image = captured.image;
+  next->png = encodePNGInBackground(captured.image);
+  next->clipboardHeld =
+      services_.settings.lookForSecrets() && services_.settings.redactSecretsBeforeCopying();
+  putInHand(next);
+  setNote({});
+  setError(std::nullopt);
+  reportFailedEncoding(capture_);
+  if (!capture_->clipboardHeld) copyCaptureInHand(text(StatusText::copied), text(StatusText::notCopied));
 
-  const QString initialName =
-      text(FilenameGenerator().filename({}, captured.nameFallback, captured.windowTitle, captureDate_));
-  setFilename(initialName);
   setNaming(true);
   updateImagePasteHint();
-  if (clipboardHeld_) setPasteHint(QStringLiteral("Looking for secrets before copying…"));
+  if (capture_->clipboardHeld) setPasteHint(text(StatusText::lookingForSecrets));
 
   const bool focusedOurs = services_.windows.restoreAfterCapture(false, intoPreview);
   if (intoPreview) {
     presentPreview();
   } else {
-    if (!focusedOurs) returnFocus();
+    if (!focusedOurs) returnFocus(capture_->returnApplication);
     showQuickCapture();
   }
-  suggestName(image_, std::move(captured.nameFallback), std::move(captured.windowTitle), token, initialName,
-              captureDate_);
+  // The recognizer gives its engine back once a burst of captures is over
+  // (after the recognitions asked for by then).
+  recognizerIdle_.start();
+  suggestName(capture_, std::move(captured.nameFallback), std::move(captured.windowTitle),
+              capture_->filename);
 }
 
-QCoro::Task<> AppModel::suggestName(QImage image, std::optional<std::string> application,
-                                    std::optional<std::string> windowTitle, QUuid token, QString initialName,
-                                    Date date) {
-  const QPointer<AppModel> self(this);
+QCoro::Task<> AppModel::suggestName(QPointer<CaptureInHand> capture, std::optional<std::string> application,
+                                    std::optional<std::string> windowTitle, QString initialName) {
   Recognition recognition =
-      co_await services_.ocr.recognize(std::move(image), std::move(application), std::move(windowTitle), date,
-                                       services_.settings.lookForSecrets());
-  if (!self) co_return;
-  recognizerIdle_.start();
+      co_await services_.ocr.recognize(capture->image, std::move(application), std::move(windowTitle),
+                                       capture->date, services_.settings.lookForSecrets());
   // A newer capture, an opened record or a discard took the place of this
   // capture: its name is not ours to touch, and neither is `naming`.
-  if (generation_ != token) co_return;
-  if (filename_ == initialName && !savedID_) setFilename(text(recognition.name));
-  setRecognition(std::move(recognition.secrets), std::move(recognition.lines));
-  if (clipboardHeld_) redactBeforeCopying();
+  if (!capture) co_return;
+  if (capture->filename == initialName && !capture->savedID) setFilename(text(recognition.name));
+  capture->setRecognition(std::move(recognition.secrets), std::move(recognition.lines));
+  if (capture->clipboardHeld) redactBeforeCopying();
   setNaming(false);
 }
 
 // The clipboard still offers the image in Qt's own encoding, but the capture
 // cannot be saved: the user hears of it now rather than at Save.
-QCoro::Task<> AppModel::reportFailedEncoding(QFuture<QByteArray> png, QUuid token) {
-  const QPointer<AppModel> self(this);
-  const QByteArray bytes = co_await png;
-  if (self && generation_ == token && bytes.isEmpty()) setError(QString::fromUtf8(fileWriteError));
+QCoro::Task<> AppModel::reportFailedEncoding(QPointer<CaptureInHand> capture) {
+  const QByteArray bytes = co_await QFuture<QByteArray>(capture->png);
+  if (capture && bytes.isEmpty()) setError(text(StatusText::fileWriteError));
 }
 
 // Puts the image of the capture in hand on the clipboard; `status` and the
 // paste hint say "copied" only once the desktop confirms it holds the image.
 void AppModel::copyCaptureInHand(QString copiedStatus, QString refusedStatus) {
   setClipboardState(ClipboardState::copying);
-  awaitClipboard(Clipboard::copyImage(services_.pasteboard, image_, png_), generation_,
+  awaitClipboard(Clipboard::copyImage(services_.pasteboard, capture_->image, capture_->png), capture_,
                  std::move(copiedStatus), std::move(refusedStatus));
 }
 
-QCoro::Task<> AppModel::awaitClipboard(QFuture<bool> reached, QUuid token, QString copiedStatus,
-                                       QString refusedStatus) {
-  const QPointer<AppModel> self(this);
+QCoro::Task<> AppModel::awaitClipboard(QFuture<bool> reached, QPointer<CaptureInHand> capture,
+                                       QString copiedStatus, QString refusedStatus) {
   const bool held = co_await reached;
-  if (!self || generation_ != token) co_return;
+  if (!capture) co_return;
   // A hint of its own (secrets redacted) stays while the image is on the clipboard.
   const bool refusedBefore = pasteHint_ == text(PasteHint::notCopied);
   setClipboardState(held ? ClipboardState::copied : ClipboardState::notCopied);
@@ -427,18 +422,18 @@ QCoro::Task<> AppModel::awaitClipboard(QFuture<bool> reached, QUuid token, QStri
 void AppModel::updateImagePasteHint() {
   setPasteHint(text(clipboardState_ == ClipboardState::notCopied
                         ? PasteHint::notCopied
-                        : PasteHint::make(captureReturnApplication_)));
+                        : PasteHint::make(capture_->returnApplication)));
 }
 
 // The workspace leaves an application that has ended alone, on its worker.
-void AppModel::returnFocus() {
-  if (captureReturnApplication_) services_.workspace.activate(*captureReturnApplication_);
+void AppModel::returnFocus(const std::optional<DesktopApplication>& application) {
+  if (application) services_.workspace.activate(*application);
 }
 
 // The thumbnail.
 
 void AppModel::showQuickCapture() {
-  services_.windows.showQuickCapture(captureDisplayID_);
+  services_.windows.showQuickCapture(capture_->displayID);
   setQuickCaptureHovered(false);
 }
 
@@ -458,7 +453,7 @@ void AppModel::showPreview() { presentPreview(); }
 
 // Opens the preview and suggests a destination for the capture in hand.
 QCoro::Task<> AppModel::presentPreview() {
-  if (image_.isNull()) co_return;
+  if (capture_->image.isNull()) co_return;
   hideQuickCapture();
   services_.windows.showPreview();
   refreshTimer_.start();
@@ -467,14 +462,16 @@ QCoro::Task<> AppModel::presentPreview() {
 
 void AppModel::showHistory() { services_.windows.showHistory(); }
 
+void AppModel::showSettings() { services_.windows.showSettings(); }
+
 // Mark-up.
 
 void AppModel::openMarkup(std::vector<Rect> redactions) {
-  if (image_.isNull()) return;
+  if (capture_->image.isNull()) return;
   // Marks drawn before the search ends could not be redacted beneath: the
   // window opens once it has.
-  if (clipboardHeld_) {
-    markupAsked_ = true;
+  if (capture_->clipboardHeld) {
+    capture_->markupAsked = true;
     return;
   }
   hideQuickCapture();
@@ -482,31 +479,11 @@ void AppModel::openMarkup(std::vector<Rect> redactions) {
 }
 
 void AppModel::applyMarkup(QImage flattened, const MarkupModel& markup) {
-  if (image_.isNull() || flattened.isNull()) return;
-  markUp(std::move(flattened), markup);
-  setPasteHint(text(PasteHint::afterMarkup(cover_.redacts())));
+  if (capture_->image.isNull() || flattened.isNull()) return;
+  capture_->markUp(markup);
+  replaceImageInHand(flattened, encodePNGInBackground(flattened));
+  setPasteHint(text(PasteHint::afterMarkup(capture_->redacted())));
   if (!services_.windows.previewShown()) showQuickCapture();
-}
-
-// What the mark-up blacked out or cropped away is gone from the text and
-// the secrets too.
-void AppModel::markUp(QImage flattened, const MarkupModel& markup) {
-  const bool first = original_.isNull();
-  if (first) {
-    original_ = image_;
-    originalPng_ = png_;
-  }
-  const auto rect = [](const QRect& area) {
-    return Rect{double(area.x()), double(area.y()), double(area.width()), double(area.height())};
-  };
-  for (const QRect& area : markup.redactedAreas()) cover_.redact(rect(area));
-  if (const QRect kept = markup.cropArea(); kept != QRect(QPoint(0, 0), markup.imageSize()))
-    cover_.crop(rect(kept));
-  QFuture<QByteArray> png = encodePNGInBackground(flattened);
-  reportFailedEncoding(png, generation_);
-  replaceImageInHand(std::move(flattened), std::move(png));
-  readThroughCover();
-  if (first) emit markedUpChanged();
 }
 
 QString AppModel::secretsNotice() const {
@@ -524,120 +501,74 @@ void AppModel::redactSecrets() {
 // The search has ended on the held capture: what it found is blacked out
 // as a mark-up the user can revert, then the clipboard gets the image.
 void AppModel::redactBeforeCopying() {
-  if (!secrets_.empty()) {
-    MarkupModel redaction(image_.size());
-    for (const Rect& box : SecretDetector::redactionBoxes(secrets_)) {
+  const std::vector<SecretFinding> secrets = capture_->secrets();
+  if (!secrets.empty()) {
+    MarkupModel redaction(capture_->image.size());
+    for (const Rect& box : SecretDetector::redactionBoxes(secrets)) {
       MarkupItem item;
       item.kind = MarkupKind::redact;
       item.from = QPointF(box.x, box.y);
       item.to = QPointF(box.right(), box.bottom());
       redaction.add(item);
     }
-    const size_t count = secrets_.size();
-    clipboardHeld_ = false;  // applying offers the redacted image
-    markUp(redaction.flattened(image_), redaction);
-    setPasteHint((count == 1 ? QStringLiteral("1 possible secret redacted · ")
-                             : QStringLiteral("%1 possible secrets redacted · ").arg(count)) +
-                 text(PasteHint::make(captureReturnApplication_)));
+    capture_->clipboardHeld = false;  // applying offers the redacted image
+    QImage flattened = redaction.flattened(capture_->image);
+    capture_->markUp(redaction);
+    replaceImageInHand(flattened, encodePNGInBackground(flattened));
+    setPasteHint((secrets.size() == 1
+                      ? QStringLiteral("1 possible secret redacted · ")
+                      : QStringLiteral("%1 possible secrets redacted · ").arg(secrets.size())) +
+                 text(PasteHint::make(capture_->returnApplication)));
   } else {
     updateImagePasteHint();
   }
-  releaseClipboard(true);
-  if (std::exchange(markupAsked_, false)) openMarkup();
+  releaseClipboard();
+  if (std::exchange(capture_->markupAsked, false)) openMarkup();
 }
 
-// Ends the wait of the clipboard (and of saving and exporting) for the
-// search; the image in hand is copied if `copy` and it still waited.
-void AppModel::releaseClipboard(bool copy) {
-  const bool held = std::exchange(clipboardHeld_, false);
-  if (!copy) markupAsked_ = false;
-  if (held && copy) copyCaptureInHand(QString::fromUtf8(copiedStatus), QString::fromUtf8(notCopiedStatus));
+// The search has ended: the held image is copied, and saving and exporting
+// stop waiting.
+void AppModel::releaseClipboard() {
+  if (std::exchange(capture_->clipboardHeld, false))
+    copyCaptureInHand(text(StatusText::copied), text(StatusText::notCopied));
   emit clipboardReleased();
 }
 
-void AppModel::setRecognition(std::vector<SecretFinding> findings, std::vector<ReadLine> lines) {
-  findings_ = std::move(findings);
-  readLines_ = std::move(lines);
-  readThroughCover();
-}
-
-void AppModel::readThroughCover() {
-  std::vector<SecretFinding> secrets = cover_.shown(findings_, readLines_);
-  if (secrets_ != secrets) {
-    secrets_ = std::move(secrets);
-    emit secretsChanged();
-  }
-  QString recognized = text(cover_.text(readLines_));
-  if (recognizedText_ != recognized) {
-    recognizedText_ = std::move(recognized);
-    emit recognizedTextChanged();
-  }
-}
-
 void AppModel::revertToOriginal() {
-  if (original_.isNull()) return;
-  const bool redacted = cover_.redacts();
-  QImage original = std::exchange(original_, {});
-  cover_ = {};
-  replaceImageInHand(std::move(original), std::exchange(originalPng_, {}),
-                     QString::fromUtf8(redacted ? unredactedCopiedStatus : originalCopiedStatus));
-  readThroughCover();
-  emit markedUpChanged();
+  const bool redacted = capture_->redacted();
+  auto original = capture_->takeOriginal();
+  if (!original) return;
+  replaceImageInHand(std::move(original->first), std::move(original->second),
+                     text(redacted ? StatusText::unredactedCopied : StatusText::originalCopied));
 }
 
-// The same capture with another image: its name, message and generation stay.
+// The same capture with another image: its name and message stay.
 void AppModel::replaceImageInHand(QImage image, QFuture<QByteArray> png, QString copied) {
-  png_ = std::move(png);
+  capture_->png = std::move(png);
+  reportFailedEncoding(capture_);
   setImage(std::move(image));
   setSavedID(std::nullopt);
   setNote({});
-  if (clipboardHeld_) return;
-  copyCaptureInHand(copied.isEmpty() ? QString::fromUtf8(copiedStatus) : std::move(copied),
-                    QString::fromUtf8(notCopiedStatus));
+  if (capture_->clipboardHeld) return;
+  copyCaptureInHand(copied.isEmpty() ? text(StatusText::copied) : std::move(copied),
+                    text(StatusText::notCopied));
 }
-
-void AppModel::forgetOriginal() {
-  services_.windows.hideMarkup();
-  cover_ = {};
-  if (original_.isNull()) return;
-  original_ = {};
-  originalPng_ = {};
-  emit markedUpChanged();
-}
-
-void AppModel::showSettings() { services_.windows.showSettings(); }
 
 void AppModel::discard() {
-  generation_ = QUuid::createUuid();
   setNaming(false);
-  setRecognition({}, {});
-  releaseClipboard(false);
-  png_ = {};
-  setImage({});
-  setSavedID(std::nullopt);
-  setPrompt({});
+  auto* empty = new CaptureInHand(this);
+  empty->displayID = capture_->displayID;
+  empty->returnApplication = capture_->returnApplication;
+  putInHand(empty);
   setNote({});
   services_.windows.hidePreview();
-  forgetOriginal();
   hideQuickCapture();
 }
 
 QCoro::Task<> AppModel::openStore() {
   const QPointer<AppModel> self(this);
-  // A long history takes a while to decode: never on the GUI thread.
-  using Opened = std::variant<std::shared_ptr<ScreenshotStore>, QString>;
-  const Opened opened = co_await QtConcurrent::run([open = services_.openStore]() -> Opened {
-    try {
-      return std::shared_ptr<ScreenshotStore>(open());
-    } catch (const std::exception& failure) {
-      return text(failure.what());
-    }
-  });
-  if (!self) co_return;
-  if (const auto* failure = std::get_if<QString>(&opened)) co_return setError(*failure);
-  store_ = std::get<std::shared_ptr<ScreenshotStore>>(opened);
-  records_ = store_->records();
-  emit recordsChanged();
+  const std::optional<QString> failure = co_await history_.open();
+  if (self && failure) setError(*failure);
 }
 
 void AppModel::presentError(const QString& message) {
@@ -649,19 +580,18 @@ void AppModel::presentError(const std::exception& failure) { presentError(text(f
 
 // Saving and delivery.
 
+// The PNG of the capture in hand once nothing keeps it back; throws when the
+// capture leaves meanwhile.
 QCoro::Task<QByteArray> AppModel::pngOfCaptureInHand() {
-  if (!store_) throw std::runtime_error(historyUnreadable);
-  if (image_.isNull()) throw StoreError(StoreError::Kind::missingCapture);
-  const QPointer<AppModel> self(this);
-  const QUuid token = generation_;
+  if (!history_.store()) throw std::runtime_error(StatusText::historyUnreadable);
+  if (capture_->image.isNull()) throw StoreError(StoreError::Kind::missingCapture);
+  const QPointer<CaptureInHand> capture(capture_);
   // Nothing unredacted reaches the history or an exported file either.
-  while (self && clipboardHeld_ && generation_ == token) co_await qCoro(this, &AppModel::clipboardReleased);
-  if (!self || generation_ != token) throw StoreError(StoreError::Kind::missingCapture);
-  QFuture<QByteArray> encoding = png_;
-  const QByteArray png = co_await encoding;
-  // The capture this was asked for was dropped or replaced meanwhile.
-  if (!self || generation_ != token) throw StoreError(StoreError::Kind::missingCapture);
-  if (png.isEmpty()) throw std::runtime_error(fileWriteError);
+  while (capture && capture->clipboardHeld) co_await qCoro(this, &AppModel::clipboardReleased);
+  if (!capture) throw StoreError(StoreError::Kind::missingCapture);
+  const QByteArray png = co_await QFuture<QByteArray>(capture->png);
+  if (!capture) throw StoreError(StoreError::Kind::missingCapture);
+  if (png.isEmpty()) throw std::runtime_error(StatusText::fileWriteError);
   co_return png;
 }
 
@@ -669,15 +599,12 @@ QCoro::Task<QByteArray> AppModel::pngOfCaptureInHand() {
 // name field then shows the name the store used, and `note` says why when a
 // capture already had the one typed.
 QCoro::Task<CaptureRecord> AppModel::persist() {
-  const QPointer<AppModel> self(this);
-  const QUuid token = generation_;
+  const QPointer<CaptureInHand> capture(capture_);
   const QByteArray png = co_await pngOfCaptureInHand();
-  const std::string typed = filename_.toStdString();
-  StoreWorker::Outcome outcome =
-      co_await storeWorker_.run(*store_, StoreWorker::saving(savedID_, png, typed, origin_, captureDate_));
-  if (!self) throw StoreError(StoreError::Kind::missingCapture);
-  const CaptureRecord record = *stored(std::move(outcome));
-  if (generation_ == token) {
+  const std::string typed = capture->filename.toStdString();
+  const CaptureRecord record =
+      co_await history_.save(capture->savedID, png, typed, capture->application, capture->date);
+  if (capture) {
     setSavedID(record.id);
     showStoredName(record, typed);
   }
@@ -687,9 +614,8 @@ QCoro::Task<CaptureRecord> AppModel::persist() {
 void AppModel::showStoredName(const CaptureRecord& record, const std::string& typed) {
   const std::string wanted = FilenameGenerator::stem(typed) + ".png";
   setFilename(text(record.filename));
-  setNote(record.filename == wanted
-              ? QString()
-              : QStringLiteral("Saved as %1: %2 exists").arg(text(record.filename), text(wanted)));
+  setNote(record.filename == wanted ? QString()
+                                    : text(StatusText::savedAs).arg(text(record.filename), text(wanted)));
 }
 
 QCoro::Task<> AppModel::save() {
@@ -697,7 +623,7 @@ QCoro::Task<> AppModel::save() {
   try {
     co_await persist();
     if (!self) co_return;
-    setStatus(note_.isEmpty() ? QStringLiteral("Saved to local history") : note_);
+    setStatus(note_.isEmpty() ? text(StatusText::savedToHistory) : note_);
     setError(std::nullopt);
   } catch (const std::exception& failure) {
     if (self) setError(text(failure.what()));
@@ -705,9 +631,9 @@ QCoro::Task<> AppModel::save() {
 }
 
 QCoro::Task<> AppModel::exportCapture() {
-  if (image_.isNull()) co_return;
+  if (capture_->image.isNull()) co_return;
   const QPointer<AppModel> self(this);
-  const QString proposed = text(FilenameGenerator::stem(filename_.toStdString()) + ".png");
+  const QString proposed = text(FilenameGenerator::stem(capture_->filename.toStdString()) + ".png");
   const std::optional<std::filesystem::path> location = services_.prompts.exportLocation(proposed);
   if (!self || !location) co_return;
   try {
@@ -715,7 +641,7 @@ QCoro::Task<> AppModel::exportCapture() {
     const std::exception_ptr failed = co_await exporting(png, *location);
     if (!self) co_return;
     if (failed) std::rethrow_exception(failed);
-    setStatus(QStringLiteral("Saved to ") + text(location->filename().string()));
+    setStatus(text(StatusText::savedTo) + text(location->filename().string()));
     setError(std::nullopt);
   } catch (const std::exception& failure) {
     if (self) setError(text(failure.what()));
@@ -723,54 +649,51 @@ QCoro::Task<> AppModel::exportCapture() {
 }
 
 void AppModel::copyImage() {
-  if (image_.isNull()) return;
+  if (capture_->image.isNull()) return;
   setError(std::nullopt);
   // A held image is copied once the search has ended.
-  if (clipboardHeld_) {
-    setStatus(QStringLiteral("Image copied · paste it in your agent"));
+  if (capture_->clipboardHeld) {
+    setStatus(text(StatusText::copiedForAgent));
     return;
   }
-  copyCaptureInHand(QStringLiteral("Image copied · paste it in your agent"),
-                    QString::fromUtf8(copyRefusedStatus));
+  copyCaptureInHand(text(StatusText::copiedForAgent), text(StatusText::copyRefused));
 }
 
 void AppModel::copyText() {
-  if (recognizedText_.isEmpty()) return;
-  services_.pasteboard.setText(recognizedText_.toStdString());
-  setStatus(QString::fromUtf8(cover_.redacts() ? redactedTextCopiedStatus : textCopiedStatus));
+  if (recognizedText().isEmpty()) return;
+  services_.pasteboard.setText(recognizedText().toStdString());
+  setStatus(text(redacted() ? StatusText::redactedTextCopied : StatusText::textCopied));
   setError(std::nullopt);
 }
 
 bool AppModel::renamePending() const {
   const QString stored = storedFilename();
-  return !stored.isEmpty() && text(FilenameGenerator::stem(filename_.toStdString()) + ".png") != stored;
+  return !stored.isEmpty() &&
+         text(FilenameGenerator::stem(capture_->filename.toStdString()) + ".png") != stored;
 }
 
 QString AppModel::storedFilename() const {
-  if (!savedID_) return {};
-  const auto record = std::find_if(records_.begin(), records_.end(),
-                                   [this](const CaptureRecord& record) { return record.id == savedID_; });
-  return record == records_.end() ? QString() : text(record->filename);
+  const std::optional<CaptureRecord> record = history_.record(capture_->savedID);
+  return record ? text(record->filename) : QString();
 }
 
 QCoro::Task<> AppModel::copyImageAndReturn() {
   if (renamePending()) {
     if (busy_) co_return;
     const BusyScope busy(*this);
-    const QPointer<AppModel> self(this);
-    const QUuid token = generation_;
+    const QPointer<CaptureInHand> capture(capture_);
     try {
       co_await persist();
     } catch (const std::exception& failure) {
-      if (self) setError(text(failure.what()));
+      if (capture) setError(text(failure.what()));
       co_return;
     }
-    if (!self || generation_ != token) co_return;
+    if (!capture) co_return;
   }
   copyImage();
   updateImagePasteHint();
   services_.windows.hideForPasting();
-  returnFocus();
+  returnFocus(capture_->returnApplication);
   showQuickCapture();
 }
 
@@ -779,30 +702,22 @@ QCoro::Task<> AppModel::send() {
   const BusyScope busy(*this);
   setError(std::nullopt);
   const QPointer<AppModel> self(this);
-  const QUuid token = generation_;
+  const QPointer<CaptureInHand> capture(capture_);
+  const std::string message = capture_->prompt.toStdString();
   try {
     const CaptureRecord record = co_await persist();
-    const AgentDestination destination = chosenDestination();
+    if (!history_.store()) throw IntegrationError(IntegrationError::Kind::sessionEnded);
+    const AgentDestination destination = destination_.chosen();
     const DeliveryReceipt receipt =
-        co_await services_.router.stage(store_->url(record), prompt_.toStdString(), destination);
+        co_await services_.router.stage(history_.store()->url(record), message, destination);
     if (!self) co_return;
     co_await recordDelivery(record, destination, receipt);
     // With an error the preview stays, so that it can be read; a capture that
     // was dropped while it was delivered has no card to show again.
-    if (self && !error_ && generation_ == token) finishDelivery(destination, receipt);
+    if (capture && !error_) finishDelivery(destination, receipt);
   } catch (const std::exception& failure) {
     if (self) setError(text(failure.what()));
   }
-}
-
-// The listed destination the user chose; none when its session has ended.
-AgentDestination AppModel::chosenDestination() const {
-  const auto& destinations = services_.registry.destinations();
-  const auto chosen = std::find_if(
-      destinations.begin(), destinations.end(),
-      [this](const AgentDestination& destination) { return text(destination.id) == destinationID_; });
-  if (chosen == destinations.end() || !store_) throw IntegrationError(IntegrationError::Kind::sessionEnded);
-  return *chosen;
 }
 
 QCoro::Task<> AppModel::recordDelivery(CaptureRecord record, AgentDestination destination,
@@ -815,11 +730,9 @@ QCoro::Task<> AppModel::recordDelivery(CaptureRecord record, AgentDestination de
   }
   setStatus(text(receipt.status + " — " + receipt.message));
   try {
-    StoreWorker::Outcome marked = co_await storeWorker_.run(
-        *store_, StoreWorker::markingStaged(record.id, destination.title, receipt.status));
-    if (self) stored(std::move(marked));
+    co_await history_.markStaged(record.id, destination.title, receipt.status);
   } catch (const std::exception& failure) {
-    if (self) setError(text(receipt.status + ", but history could not be updated: " + failure.what()));
+    if (self) setError(text(receipt.status + StatusText::historyNotUpdated + failure.what()));
   }
 }
 
@@ -827,8 +740,8 @@ void AppModel::finishDelivery(const AgentDestination& destination, const Deliver
   services_.windows.hidePreview();
   if (!destination.session) {
     services_.windows.hideForPasting();
-    returnFocus();
-    setPasteHint(text(PasteHint::afterTextCopied(captureReturnApplication_)));
+    returnFocus(capture_->returnApplication);
+    setPasteHint(text(PasteHint::afterTextCopied(capture_->returnApplication)));
   } else {
     // The integration brought the session's terminal forward when it could;
     // focus stays where it put it.
@@ -837,84 +750,53 @@ void AppModel::finishDelivery(const AgentDestination& destination, const Deliver
   showQuickCapture();
 }
 
-bool AppModel::listed(const QString& destinationID) const {
-  const auto& destinations = services_.registry.destinations();
-  return std::any_of(destinations.begin(), destinations.end(), [&](const AgentDestination& destination) {
-    return text(destination.id) == destinationID;
-  });
-}
-
 QCoro::Task<> AppModel::refreshDestinations(bool suggest) {
-  const QPointer<AppModel> self(this);
   std::optional<std::string> preferred;
   if (lastExternalApplication_) preferred = lastExternalApplication_->bundleIdentifier;
-  co_await services_.registry.refresh(preferred);
-  if (!self) co_return;
-
-  // A choice the user made for the capture in hand stays while it is listed.
-  if (!suggest || destinationChosen_) {
-    if (!listed(destinationID_)) chooseDestination(clipboardID);
-    co_return;
-  }
-  if (const auto last = services_.settings.lastDestination(); last && listed(text(*last))) {
-    chooseDestination(text(*last));
-    co_return;
-  }
-  // A terminal that is not known matches nothing, not even another unknown one.
-  const std::optional<std::string> returnBundle =
-      captureReturnApplication_ ? captureReturnApplication_->bundleIdentifier : std::nullopt;
-  for (const AgentDestination& destination : services_.registry.destinations()) {
-    if (returnBundle && destination.session && destination.session->hostBundleID == returnBundle) {
-      chooseDestination(text(destination.id));
-      co_return;
-    }
-  }
-  chooseDestination(clipboardID);
+  std::optional<std::string> returnBundle;
+  if (capture_->returnApplication) returnBundle = capture_->returnApplication->bundleIdentifier;
+  co_await destination_.refresh(suggest, capture_->destinationChosen, preferred, returnBundle);
 }
 
 // Recorded captures.
 
 QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
-  if (!store_) co_return;
-  const QPointer<AppModel> self(this);
-  captureReturnApplication_ = lastExternalApplication_;
-  const QUuid token = generation_;
-  captureDisplayID_ = co_await services_.captureManager.pointerDisplay();
-  if (!self || generation_ != token) co_return;
-
-  const LoadedCapture loaded = co_await CaptureFileReader::load(store_->url(record));
-  if (!self || generation_ != token) co_return;  // a capture or a discard came first
+  if (!history_.store()) co_return;
+  const QPointer<CaptureInHand> before(capture_);
+  const uint32_t display = co_await services_.captureManager.pointerDisplay();
+  if (!before || before != capture_) co_return;
+  const LoadedCapture loaded = co_await CaptureFileReader::load(history_.store()->url(record));
+  // A capture or a discard came first.
+  if (!before || before != capture_) co_return;
   if (!loaded.error.isEmpty()) {
     presentError(loaded.error);
     co_return;
   }
 
-  generation_ = QUuid::createUuid();
+  auto* next = new CaptureInHand(this);
+  next->displayID = display;
+  next->returnApplication = lastExternalApplication_;
+  next->image = loaded.image;
+  next->png = QtFuture::makeReadyFuture(loaded.png);
+  next->filename = text(record.filename);
+  next->date = record.createdAt;
+  next->application = record.application;
+  next->savedID = record.id;
   setNaming(false);
-  forgetOriginal();
-  setRecognition({}, {});
-  releaseClipboard(false);
-  png_ = QtFuture::makeReadyFuture(loaded.png);
-  setImage(loaded.image);
-  setFilename(text(record.filename));
-  captureDate_ = record.createdAt;
-  origin_ = record.application;
-  setSavedID(record.id);
-  setPrompt({});
+  putInHand(next);
   setNote({});
   setError(std::nullopt);
-  setStatus(QStringLiteral("Saved capture · ready to copy or stage again"));
-  destinationChosen_ = false;
+  setStatus(text(StatusText::openedRecord));
   co_await presentPreview();
 }
 
 QCoro::Task<> AppModel::copy(CaptureRecord record) {
   const QPointer<AppModel> self(this);
-  if (!store_) {
+  if (!history_.store()) {
     presentError(StoreError(StoreError::Kind::missingCapture));
     co_return;
   }
-  const LoadedCapture loaded = co_await CaptureFileReader::load(store_->url(record));
+  const LoadedCapture loaded = co_await CaptureFileReader::load(history_.store()->url(record));
   if (!self) co_return;
   if (!loaded.error.isEmpty()) {
     presentError(loaded.error);
@@ -923,21 +805,18 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
   const bool held = co_await Clipboard::copyImage(services_.pasteboard, loaded.image,
                                                   QtFuture::makeReadyFuture(loaded.png));
   if (!self) co_return;
-  setStatus(held ? QStringLiteral("Image copied · paste it in your agent")
-                 : QString::fromUtf8(copyRefusedStatus));
+  setStatus(text(held ? StatusText::copiedForAgent : StatusText::copyRefused));
 }
 
 QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {
-  if (!store_) co_return;
+  if (!history_.store()) co_return;
   const QPointer<AppModel> self(this);
   const std::string typed = name.toStdString();
   try {
-    StoreWorker::Outcome outcome =
-        co_await storeWorker_.run(*store_, StoreWorker::renaming(record.id, typed));
+    const CaptureRecord renamed = co_await history_.rename(record.id, typed);
     if (!self) co_return;
-    const CaptureRecord renamed = *stored(std::move(outcome));
-    if (savedID_ == record.id) showStoredName(renamed, typed);
-    setStatus(QStringLiteral("Renamed to ") + text(renamed.filename));
+    if (capture_->savedID == record.id) showStoredName(renamed, typed);
+    setStatus(text(StatusText::renamedTo) + text(renamed.filename));
   } catch (const StoreError& failure) {
     if (!self) co_return;
     if (failure.kind() != StoreError::Kind::nameTaken) co_return presentError(failure);
@@ -948,13 +827,11 @@ QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {
 }
 
 QCoro::Task<> AppModel::remove(CaptureRecord record) {
-  if (!store_) co_return;
+  if (!history_.store()) co_return;
   const QPointer<AppModel> self(this);
   try {
-    StoreWorker::Outcome removal = co_await storeWorker_.run(*store_, StoreWorker::removing(record.id));
-    if (!self) co_return;
-    stored(std::move(removal));
-    if (savedID_ == record.id) discard();
+    co_await history_.remove(record.id);
+    if (self && capture_->savedID == record.id) discard();
   } catch (const std::exception& failure) {
     if (self) presentError(failure);
   }
@@ -963,12 +840,8 @@ QCoro::Task<> AppModel::remove(CaptureRecord record) {
 QCoro::Task<> AppModel::deleteAll() {
   const QPointer<AppModel> self(this);
   try {
-    if (store_) {
-      StoreWorker::Outcome deletion = co_await storeWorker_.run(*store_, &StoreWorker::deletingAll);
-      if (!self) co_return;
-      stored(std::move(deletion));
-    }
-    discard();
+    co_await history_.removeAll();
+    if (self) discard();
   } catch (const std::exception& failure) {
     if (self) presentError(failure);
   }

@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
-#include <QUuid>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -17,16 +16,17 @@
 #include <vector>
 
 #include "app/agents/AgentIntegration.h"
-#include "app/model/AppWindows.h"
 #include "app/cli/HookHandler.h"
-#include "app/model/StoreWorker.h"
+#include "app/model/AppWindows.h"
+#include "app/model/CaptureHistory.h"
+#include "app/model/CaptureInHand.h"
+#include "app/model/DestinationChoice.h"
 #include "core/CaptureError.h"
 #include "core/Date.h"
 #include "core/DesktopBackend.h"
 #include "core/ScreenshotStore.h"
 #include "core/SecretDetector.h"
 #include "core/Shortcut.h"
-#include "core/TextCover.h"
 #include "platform/ScreenSource.h"
 #include "platform/Workspace.h"
 
@@ -60,10 +60,10 @@ class UserPrompts {
 // the preview, saving, delivery and the recorded captures. Lives on the GUI
 // thread; views observe its properties and call its operations.
 //
-// The capture in hand is `image`, its PNG bytes, `filename`, `prompt`, the
-// application it came from, its date, `savedID` and `generation`. Work started
-// for a capture remembers its generation and drops its result when the
-// capture in hand has changed in the meantime.
+// The capture in hand is one `CaptureInHand`, replaced by each capture and
+// by a discard; work started for a capture holds a QPointer to it. The
+// recorded captures are a `CaptureHistory`, the chosen destination a
+// `DestinationChoice`; the model publishes what they hold.
 class AppModel final : public QObject {
   Q_OBJECT
   Q_PROPERTY(QImage image READ image NOTIFY imageChanged)
@@ -117,7 +117,7 @@ class AppModel final : public QObject {
     std::chrono::milliseconds refreshInterval = std::chrono::seconds(8);
   };
 
-  static constexpr const char* clipboardID = "clipboard";
+  static constexpr const char* clipboardID = DestinationChoice::clipboardID;
 
   // Where the image of the capture in hand stands with the clipboard: offered
   // and waiting for the desktop's answer, held, or kept off it (a desktop that
@@ -129,19 +129,19 @@ class AppModel final : public QObject {
   ~AppModel() override;
 
   // Published state.
-  const QImage& image() const { return image_; }
-  const QString& filename() const { return filename_; }
+  const QImage& image() const { return capture_->image; }
+  const QString& filename() const { return capture_->filename; }
   void setFilename(const QString& filename);
-  const QString& prompt() const { return prompt_; }
+  const QString& prompt() const { return capture_->prompt; }
   void setPrompt(const QString& prompt);
-  const QString& destinationID() const { return destinationID_; }
+  const QString& destinationID() const { return destination_.id(); }
   void setDestinationID(const QString& id);
   bool busy() const { return busy_; }
   bool naming() const { return naming_; }
   const QString& status() const { return status_; }
   const std::optional<QString>& error() const { return error_; }
-  const std::vector<CaptureRecord>& records() const { return records_; }
-  const std::optional<std::string>& savedID() const { return savedID_; }
+  const std::vector<CaptureRecord>& records() const { return history_.records(); }
+  const std::optional<std::string>& savedID() const { return capture_->savedID; }
   const QString& pasteHint() const { return pasteHint_; }
   // What the user should know about the last save of the capture in hand:
   // the name it was stored under when that differs from the one typed.
@@ -155,23 +155,23 @@ class AppModel final : public QObject {
 
   // The capture in hand is a marked-up image; its original is kept in memory
   // (never in the history) until the capture leaves.
-  bool markedUp() const { return !original_.isNull(); }
+  bool markedUp() const { return capture_->markedUp(); }
 
   // The possible secrets recognition found in the capture in hand that its
   // image still shows (a mark-up may black them out or crop them away), in
   // the image's pixels.
-  const std::vector<SecretFinding>& secrets() const { return secrets_; }
+  const std::vector<SecretFinding>& secrets() const { return capture_->secrets(); }
   // "2 possible secrets · Redact" while there are any; empty otherwise.
   QString secretsNotice() const;
   // The text recognised in the capture in hand as its image shows it: what
   // a mark-up redacted reads "[redacted]", what it cropped away is left out.
   // Empty until recognition ends. Kept in memory only, never stored.
-  const QString& recognizedText() const { return recognizedText_; }
+  const QString& recognizedText() const { return capture_->recognizedText(); }
   // The mark-up of the capture in hand blacked something out.
-  bool redacted() const { return cover_.redacts(); }
+  bool redacted() const { return capture_->redacted(); }
 
   // Collaborators the views use.
-  ScreenshotStore* store() const { return store_.get(); }
+  ScreenshotStore* store() const { return history_.store(); }
   AgentSessionRegistry& registry() const { return services_.registry; }
   SettingsManager& settings() const { return services_.settings; }
   FileBrowser& fileBrowser() const { return services_.fileBrowser; }
@@ -284,16 +284,15 @@ class AppModel final : public QObject {
  private:
   class BusyScope;
 
-  QCoro::Task<> runCapture(CaptureMode mode, std::optional<DesktopApplication> returnApplication,
-                           uint32_t displayID);
+  QCoro::Task<> runCapture(CaptureMode mode);
   void accept(CapturedImage captured);
   void captureEnded();
-  QCoro::Task<> suggestName(QImage image, std::optional<std::string> application,
-                            std::optional<std::string> windowTitle, QUuid token, QString initialName,
-                            Date date);
-  QCoro::Task<> reportFailedEncoding(QFuture<QByteArray> png, QUuid token);
+  void putInHand(CaptureInHand* next);
+  QCoro::Task<> suggestName(QPointer<CaptureInHand> capture, std::optional<std::string> application,
+                            std::optional<std::string> windowTitle, QString initialName);
+  QCoro::Task<> reportFailedEncoding(QPointer<CaptureInHand> capture);
   void copyCaptureInHand(QString copiedStatus, QString refusedStatus);
-  QCoro::Task<> awaitClipboard(QFuture<bool> reached, QUuid token, QString copiedStatus,
+  QCoro::Task<> awaitClipboard(QFuture<bool> reached, QPointer<CaptureInHand> capture, QString copiedStatus,
                                QString refusedStatus);
   void showQuickCapture();
   QCoro::Task<> presentPreview();
@@ -301,18 +300,13 @@ class AppModel final : public QObject {
   QCoro::Task<CaptureRecord> persist();
   void showStoredName(const CaptureRecord& record, const std::string& typed);
   QCoro::Task<QByteArray> pngOfCaptureInHand();
-  AgentDestination chosenDestination() const;
   QCoro::Task<> recordDelivery(CaptureRecord record, AgentDestination destination, DeliveryReceipt receipt);
   void finishDelivery(const AgentDestination& destination, const DeliveryReceipt& receipt);
-  void returnFocus();
-  bool listed(const QString& destinationID) const;
-  void chooseDestination(const QString& id);
-  std::optional<CaptureRecord> stored(StoreWorker::Outcome outcome);
+  void returnFocus(const std::optional<DesktopApplication>& application);
 
   void setImage(QImage image);
   // `copiedStatus` is what `status` says once the clipboard holds the image.
   void replaceImageInHand(QImage image, QFuture<QByteArray> png, QString copiedStatus = {});
-  void forgetOriginal();
   void setBusy(bool busy);
   void setNaming(bool naming);
   void setStatus(const QString& status);
@@ -320,62 +314,34 @@ class AppModel final : public QObject {
   void setSavedID(std::optional<std::string> id);
   void setPasteHint(const QString& hint);
   void setNote(const QString& note);
-  void setRecognition(std::vector<SecretFinding> findings, std::vector<ReadLine> lines);
-  void readThroughCover();
-  void markUp(QImage flattened, const MarkupModel& markup);
-  void releaseClipboard(bool copy);
+  void releaseClipboard();
   void redactBeforeCopying();
   void setClipboardState(ClipboardState state);
 
   Services services_;
-  std::shared_ptr<ScreenshotStore> store_;
+  CaptureHistory history_;
+  DestinationChoice destination_;
+  // Never null: an empty capture stands for none in hand.
+  CaptureInHand* capture_;
 
-  QImage image_;
-  QString filename_ = "capture.png";
-  QString prompt_;
-  QString destinationID_ = clipboardID;
+  // The capture being taken: where the focus goes back to and where its card
+  // goes, until it is in hand.
+  std::optional<DesktopApplication> takingReturnApplication_;
+  uint32_t takingDisplayID_ = 0;
+
   bool busy_ = false;
   bool naming_ = false;
   QString status_;
   std::optional<QString> error_;
-  std::vector<CaptureRecord> records_;
-  std::optional<std::string> savedID_;
   QString pasteHint_;
   QString note_;
   bool trayAvailable_ = true;
   ClipboardState clipboardState_ = ClipboardState::copied;
-  // The user picked the destination after the capture was put in hand: a
-  // suggestion no longer replaces it.
-  bool destinationChosen_ = false;
-
-  QFuture<QByteArray> png_;  // encoded on a worker; valid exactly while `image_` is set
-  // With "Redact found secrets before copying": the capture in hand reaches
-  // the clipboard, the history and the mark-up window only once the search
-  // for secrets has ended (and redacted what it found).
-  bool clipboardHeld_ = false;
-  bool markupAsked_ = false;  // the mark-up window was asked for meanwhile
-  // What recognition found in the capture in hand (before any mark-up), what
-  // its mark-up hides of it, and what is left seen through that.
-  std::vector<SecretFinding> findings_;
-  std::vector<ReadLine> readLines_;
-  TextCover cover_;
-  std::vector<SecretFinding> secrets_;
-  QString recognizedText_;
-  // The capture in hand before it was marked up, and its PNG.
-  QImage original_;
-  QFuture<QByteArray> originalPng_;
-  std::optional<std::string> origin_;
-  Date captureDate_;
-  QUuid generation_ = QUuid::createUuid();
   std::optional<DesktopApplication> lastExternalApplication_;
-  std::optional<DesktopApplication> captureReturnApplication_;
-  uint32_t captureDisplayID_ = 0;
 
   QTimer refreshTimer_;
   QTimer quickDismissTimer_;
   QTimer recognizerIdle_;
-  // After `store_`: it goes first, waiting for the write under way.
-  StoreWorker storeWorker_;
 };
 
 }  // namespace lumacap

@@ -1,0 +1,75 @@
+#include "app/model/CaptureHistory.h"
+
+#include <QCoroFuture>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
+#include <variant>
+
+#include "core/CaptureError.h"
+
+namespace lumacap {
+
+CaptureHistory::CaptureHistory(std::function<std::unique_ptr<ScreenshotStore>()> open, QObject* parent)
+    : QObject(parent), open_(std::move(open)) {}
+
+std::optional<CaptureRecord> CaptureHistory::record(const std::optional<std::string>& id) const {
+  if (!id) return std::nullopt;
+  const auto found = std::find_if(records_.begin(), records_.end(),
+                                  [&](const CaptureRecord& record) { return record.id == *id; });
+  if (found == records_.end()) return std::nullopt;
+  return *found;
+}
+
+QCoro::Task<std::optional<QString>> CaptureHistory::open() {
+  const QPointer<CaptureHistory> self(this);
+  using Opened = std::variant<std::shared_ptr<ScreenshotStore>, QString>;
+  const Opened opened = co_await QtConcurrent::run([open = open_]() -> Opened {
+    try {
+      return std::shared_ptr<ScreenshotStore>(open());
+    } catch (const std::exception& failure) {
+      return QString::fromStdString(failure.what());
+    }
+  });
+  if (!self) co_return std::nullopt;
+  if (const auto* failure = std::get_if<QString>(&opened)) co_return *failure;
+  store_ = std::get<std::shared_ptr<ScreenshotStore>>(opened);
+  records_ = store_->records();
+  emit recordsChanged();
+  co_return std::nullopt;
+}
+
+// The records the write left behind become the history's; its failure is thrown.
+QCoro::Task<std::optional<CaptureRecord>> CaptureHistory::write(StoreWorker::Work work) {
+  if (!store_) throw StoreError(StoreError::Kind::missingCapture);
+  const QPointer<CaptureHistory> self(this);
+  StoreWorker::Outcome outcome = co_await worker_.run(*store_, std::move(work));
+  if (!self) throw StoreError(StoreError::Kind::missingCapture);
+  records_ = std::move(outcome.records);
+  emit recordsChanged();
+  if (outcome.error) std::rethrow_exception(outcome.error);
+  co_return outcome.record;
+}
+
+QCoro::Task<CaptureRecord> CaptureHistory::save(std::optional<std::string> savedID, QByteArray png,
+                                                std::string name, std::optional<std::string> application,
+                                                Date date) {
+  co_return *co_await write(
+      StoreWorker::saving(std::move(savedID), std::move(png), std::move(name), std::move(application), date));
+}
+
+QCoro::Task<CaptureRecord> CaptureHistory::rename(std::string id, std::string name) {
+  co_return *co_await write(StoreWorker::renaming(std::move(id), std::move(name)));
+}
+
+QCoro::Task<> CaptureHistory::markStaged(std::string id, std::string destination, std::string status) {
+  co_await write(StoreWorker::markingStaged(std::move(id), std::move(destination), std::move(status)));
+}
+
+QCoro::Task<> CaptureHistory::remove(std::string id) { co_await write(StoreWorker::removing(std::move(id))); }
+
+QCoro::Task<> CaptureHistory::removeAll() {
+  if (store_) co_await write(&StoreWorker::deletingAll);
+}
+
+}  // namespace lumacap

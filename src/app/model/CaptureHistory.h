@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCoroTask>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/model/StoreWorker.h"
+#include "core/Date.h"
+#include "core/ScreenshotStore.h"
+
+namespace lumacap {
+
+// The recorded captures: the history store, opened on a worker, and the
+// records its last write left behind. Every write runs on the store's
+// worker, one at a time; each throws what the store threw, after the
+// records it left are published.
+class CaptureHistory final : public QObject {
+  Q_OBJECT
+
+ public:
+  // `open` may throw: the history then stays without a store.
+  explicit CaptureHistory(std::function<std::unique_ptr<ScreenshotStore>()> open, QObject* parent = nullptr);
+
+  ScreenshotStore* store() const { return store_.get(); }
+  const std::vector<CaptureRecord>& records() const { return records_; }
+  // The record with this id, if it is listed.
+  std::optional<CaptureRecord> record(const std::optional<std::string>& id) const;
+
+  // Opens the store (a long history takes a while to decode); the failure's
+  // text, if it fails.
+  QCoro::Task<std::optional<QString>> open();
+
+  // Saves a capture, or gives its record `name` when it has one.
+  QCoro::Task<CaptureRecord> save(std::optional<std::string> savedID, QByteArray png, std::string name,
+                                  std::optional<std::string> application, Date date);
+  QCoro::Task<CaptureRecord> rename(std::string id, std::string name);
+  QCoro::Task<> markStaged(std::string id, std::string destination, std::string status);
+  QCoro::Task<> remove(std::string id);
+  QCoro::Task<> removeAll();
+
+ signals:
+  void recordsChanged();
+
+ private:
+  QCoro::Task<std::optional<CaptureRecord>> write(StoreWorker::Work work);
+
+  std::function<std::unique_ptr<ScreenshotStore>()> open_;
+  std::shared_ptr<ScreenshotStore> store_;
+  std::vector<CaptureRecord> records_;
+  // After `store_`: it goes first, waiting for the write under way.
+  StoreWorker worker_;
+};
+
+}  // namespace lumacap
