@@ -28,13 +28,14 @@
 #include <chrono>
 #include <filesystem>
 
-#include "app/model/AppModel.h"
-#include "app/gui/AppServices.h"
 #include "app/capture/CaptureManager.h"
-#include "app/hotkey/HotKeyManager.h"
-#include "app/model/OCRService.h"
 #include "app/capture/RegionSelector.h"
+#include "app/gui/AppServices.h"
+#include "app/hotkey/HotKeyManager.h"
+#include "app/model/AppModel.h"
+#include "app/model/OCRService.h"
 #include "app/model/SettingsManager.h"
+#include "app/model/ViewContext.h"
 #include "app/views/WindowPresenter.h"
 #include "platform/linux/TesseractRecognizer.h"
 
@@ -181,7 +182,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Lumacap");
     AppServices real;
     services = &real;
-    real.hotKey().registerShortcut(real.model().settings().shortcut());
+    real.hotKey().registerShortcut(real.context().settings.shortcut());
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
   }

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "app/model/AppModel.h"
+#include "app/model/ViewContext.h"
 #include "app/gui/AppServices.h"
 #include "app/views/HistoryListModel.h"
 #include "app/views/HistoryView.h"
@@ -216,12 +217,12 @@ struct Run {
   double openMs, openStallMs, scrollStallMs, scrollMs, scrollEventMs;
 };
 
-Run measure(AppModel& model) {
+Run measure(AppModel& model, ViewContext& context) {
   StallMeter stall;
   QElapsedTimer clock;
   stall.start();
   clock.start();
-  HistoryView view(model);
+  HistoryView view(model, context);
   view.resize(720, 520);
   PaintWatch watch(view);
   view.show();
@@ -293,7 +294,7 @@ int main(int argc, char** argv) {
           static_cast<long long>(fs::file_size(scratch / "data" / "Lumacap" / "picture-0.png") / 1024));
       std::vector<double> open, openStall, scrollStall, scroll, scrollEvent;
       for (int i = 0; i < runs; ++i) {
-        const Run run = measure(model);
+        const Run run = measure(model, services.context());
         open.push_back(run.openMs);
         openStall.push_back(run.openStallMs);
         scrollStall.push_back(run.scrollStallMs);

@@ -37,7 +37,7 @@ class AppDelegateTest : public ::testing::Test {
     hotKeys = service.get();
     if (takenElsewhere) hotKeys->holdElsewhere(*takenElsewhere, refusal);
     hotKey = std::make_unique<HotKeyManager>(std::move(service));
-    delegate = std::make_unique<AppDelegate>(*model, *hotKey);
+    delegate = std::make_unique<AppDelegate>(*model, *harness.context, *hotKey);
     delegate->applicationDidFinishLaunching();
     return *delegate;
   }
@@ -108,19 +108,19 @@ TEST_F(AppDelegateTest, LastCaptureAndReopenOpenThePreviewOrTheHistory) {
 TEST_F(AppDelegateTest, ShortcutChangeFollowsTheMenuOnlyWhenItTakes) {
   launch();
   const Shortcut withS{1, "S", true, false, false, true};
-  model->updateShortcut(withS);
+  delegate->registerShortcut(withS);
   EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Ctrl+Super+S");
   EXPECT_EQ(hotKeys->grabbed(), withS);
 
   const Shortcut taken{2, "D", true, true, false, false};
   hotKeys->holdElsewhere(taken, 10);
   harness.settings->setShortcut(withS);
-  EXPECT_THROW(model->updateShortcut(taken), ShortcutError);
+  EXPECT_THROW(delegate->registerShortcut(taken), ShortcutError);
   EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Ctrl+Super+S");
   EXPECT_EQ(hotKeys->grabbed(), withS);  // the previous one is back
 
   // A desktop that refuses later (the portal) gets the previous one back too, stored and grabbed.
-  model->updateShortcut(Shortcut::initial());
+  delegate->registerShortcut(Shortcut::initial());
   harness.settings->setShortcut(Shortcut::initial());
   hotKeys->refuseLater(HotKeyService::noAnswer);
   EXPECT_EQ(harness.settings->shortcut(), withS);
@@ -222,7 +222,7 @@ TEST_F(AppDelegateTest, OnGnomeSettingsAddsTheKeybindingAndAChangedShortcutRewri
       "Capture shortcut: Shift+Super+2 through a GNOME keyboard shortcut that runs Lumacap."));
 
   const Shortcut altSuper3{20, "3", true, false, true, false};
-  model->updateShortcut(altSuper3);  // kept, though Lumacap grabs nothing itself
+  delegate->registerShortcut(altSuper3);  // kept, though Lumacap grabs nothing itself
   harness.settings->setShortcut(altSuper3);
   EXPECT_TRUE(test::processEventsUntil([&] { return gsettingsGet(ours, "binding") == "'<Alt><Super>3'"; }));
   EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Alt+Super+3");
@@ -252,7 +252,7 @@ TEST_F(AppDelegateTest, OnSwaySettingsShowsTheConfigurationLineToCopy) {
   EXPECT_EQ(QGuiApplication::clipboard()->text(), panel->lineLabel()->text());
 
   const Shortcut ctrlAltS{1, "S", false, false, true, true};
-  model->updateShortcut(ctrlAltS);
+  delegate->registerShortcut(ctrlAltS);
   harness.settings->setShortcut(ctrlAltS);
   EXPECT_EQ(panel->lineLabel()->text(),
             "bindsym Ctrl+Mod1+s exec /opt/lumacap/lumacap --action=capture-region");
@@ -289,7 +289,7 @@ TEST_F(AppDelegateTest, OnX11TheTooltipSaysWhatLumacapIsAndTheKeyItHolds) {
   EXPECT_EQ(delegate->statusItem().toolTip(),
             QStringLiteral("Lumacap — visual context for your agents\n\nShift+Super+2 captures a region."));
   EXPECT_EQ(delegate->whatTheKeyDoes(), "Shift+Super+2 captures a region.");
-  model->updateShortcut(Shortcut{1, "S", true, false, false, true});
+  delegate->registerShortcut(Shortcut{1, "S", true, false, false, true});
   EXPECT_TRUE(delegate->statusItem().toolTip().endsWith("Ctrl+Super+S captures a region."));
 }
 

@@ -18,11 +18,11 @@
 #include <QTreeView>
 #include <fstream>
 
-#include "app/views/markup/MarkupWindow.h"
 #include "app/views/Dialogs.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
 #include "app/views/WindowChooser.h"
+#include "app/views/markup/MarkupWindow.h"
 #include "support/ModelHarness.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
@@ -337,9 +337,10 @@ TEST_F(CaptureViewsTest, WindowsHiddenForACaptureComeBackAsAsked) {
     card.show();
     preview().activateWindow();
     ASSERT_TRUE(processEventsUntil([&] { return QApplication::activeWindow() == &preview(); }));
-    harness.windows->hideForCapture();
+    HiddenForCapture hidden = harness.windows->hideForCapture();
     EXPECT_FALSE(card.isVisible() || preview().isVisible());
-    EXPECT_EQ(harness.windows->restoreAfterCapture(asked, asked), asked) << "the preview took the keyboard";
+    EXPECT_TRUE(hidden.previewWasShown());
+    EXPECT_EQ(hidden.restore({.card = asked, .focus = asked}), asked) << "the preview took the keyboard";
     EXPECT_EQ(card.isVisible(), asked);
     EXPECT_TRUE(preview().isVisible());
   }

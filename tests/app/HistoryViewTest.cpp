@@ -77,7 +77,7 @@ class HistoryViewTest : public ::testing::Test {
 
 TEST_F(HistoryViewTest, EmptyHistoryInvitesACaptureAndTheListFollowsTheModel) {
   AppModel& model = harness.start();
-  HistoryView view(model);
+  HistoryView view(model, *harness.context);
   EXPECT_EQ(view.caption()->text(), "0 saved · stored on this computer");
   EXPECT_TRUE(view.emptyState()->isVisibleTo(&view));
   EXPECT_FALSE(view.list()->isVisibleTo(&view));
@@ -123,7 +123,7 @@ TEST_F(HistoryViewTest, RowLinesNameTheSourceAndTheLastDelivery) {
 // HistoryWindowTest's; here, the name the dialog starts with and Cancel.
 TEST_F(HistoryViewTest, RenameStartsWithTheFullNameAndCancelKeepsEverything) {
   AppModel& model = startWith({"first", "second"});
-  HistoryView view(model);
+  HistoryView view(model, *harness.context);
   openMenuOfRow(view, 1, "Rename…");
   ASSERT_TRUE(view.renameDialog() && view.renameDialog()->isVisible());
   EXPECT_EQ(view.renameField()->text(), "first.png");
@@ -142,7 +142,7 @@ TEST_F(HistoryViewTest, RenameStartsWithTheFullNameAndCancelKeepsEverything) {
 // Deleting names the capture, and Return answers "Cancel".
 TEST_F(HistoryViewTest, DeleteNamesTheCaptureAndReturnKeepsIt) {
   AppModel& model = startWith({"main-function"});
-  HistoryView view(model);
+  HistoryView view(model, *harness.context);
   view.show();
   openMenuOfRow(view, 0, "Delete…");
   QDialog& dialog = *view.deleteDialog();
@@ -163,7 +163,7 @@ TEST_F(HistoryViewTest, DeleteNamesTheCaptureAndReturnKeepsIt) {
 // window opens tall enough for twelve rows where the screen allows.
 TEST_F(HistoryViewTest, DeleteKeyAsksAndATakenNameIsSaid) {
   AppModel& model = startWith({"older", "newer"});
-  HistoryView view(model);
+  HistoryView view(model, *harness.context);
   view.show();
   view.list()->setCurrentIndex(view.rows().index(1));
   QTest::keyClick(view.list(), Qt::Key_Delete);
@@ -196,7 +196,7 @@ TEST_F(HistoryViewTest, DeleteKeyAsksAndATakenNameIsSaid) {
 // The footer's line says what the last action did, or why it could not.
 TEST_F(HistoryViewTest, StatusLineSaysWhatCopyAndShowFolderDid) {
   AppModel& model = startWith({"kept"});
-  HistoryView view(model);
+  HistoryView view(model, *harness.context);
   view.show();
   openMenuOfRow(view, 0, "Copy Image");
   ASSERT_TRUE(processEventsUntil([&] { return view.notice()->isVisible(); }));
@@ -214,7 +214,7 @@ TEST_F(HistoryViewTest, StatusLineSaysWhatCopyAndShowFolderDid) {
 
 TEST_F(HistoryViewTest, ShowInFileManagerNeedsTheStoreWhileShowFolderDoesNot) {
   AppModel& model = startWith({"kept"});
-  HistoryView view(model);
+  HistoryView view(model, *harness.context);
   openMenuOfRow(view, 0, "Show in File Manager");
   EXPECT_EQ(harness.fileBrowser.revealed,
             std::vector<std::filesystem::path>{harness.dataRoot() / "Captures" / "kept.png"});
@@ -223,7 +223,7 @@ TEST_F(HistoryViewTest, ShowInFileManagerNeedsTheStoreWhileShowFolderDoesNot) {
   broken.storeFails = true;
   AppModel& storeless = broken.start();
   ASSERT_EQ(storeless.store(), nullptr);
-  HistoryView withoutStore(storeless);
+  HistoryView withoutStore(storeless, *broken.context);
   withoutStore.reveal(CaptureRecord{"A", "kept.png", Date{}, {}, {}, {}});
   EXPECT_TRUE(broken.fileBrowser.revealed.empty());
   button(withoutStore, "Show Folder")->click();
@@ -233,7 +233,7 @@ TEST_F(HistoryViewTest, ShowInFileManagerNeedsTheStoreWhileShowFolderDoesNot) {
 
 TEST_F(HistoryViewTest, ReturnOpensTheSelectedCapture) {
   AppModel& model = startWith({"older", "newer"});
-  HistoryView view(model);
+  HistoryView view(model, *harness.context);
   view.show();
   view.list()->setCurrentIndex(view.rows().index(1));
   QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
@@ -253,7 +253,7 @@ TEST_F(HistoryViewTest, ThumbnailIsSmallAndAMissingFileOrAFifoKeepsThePlaceholde
   std::filesystem::remove(store.url(fifo));
   ASSERT_EQ(::mkfifo(store.url(fifo).c_str(), 0600), 0);
   AppModel& model = harness.start();
-  HistoryView view(model);
+  HistoryView view(model, *harness.context);
 
   auto thumbnail = [&](int row) { return view.rows().index(row).data(Qt::DecorationRole); };
   for (int row : {0, 1, 2}) thumbnail(row);

@@ -86,11 +86,15 @@ TEST_F(PreferencesViewTest, ShortcutNoteWarnsInOrangeBeforeTheMigrationNotice) {
 
 TEST_F(PreferencesViewTest, ApplyStoresOnlyWhatTheHotKeyAccepted) {
   PreferencesView& view = open();
-  std::vector<Shortcut> registered;
-  harness.model->updateShortcut = [&](const Shortcut& shortcut) {
-    if (shortcut.keyLabel == "D") throw ShortcutError(10, ShortcutError::unavailableDescription);
-    registered.push_back(shortcut);
-  };
+  struct Registration : ShortcutRegistration {
+    std::vector<Shortcut> registered;
+    void registerShortcut(const Shortcut& shortcut) override {
+      if (shortcut.keyLabel == "D") throw ShortcutError(10, ShortcutError::unavailableDescription);
+      registered.push_back(shortcut);
+    }
+  } registration;
+  std::vector<Shortcut>& registered = registration.registered;
+  harness.context->shortcuts = &registration;
   chooseKey(view, "D");
   view.applyButton()->click();
   // Said beside the shortcut, with what was tried kept beside the one in force.

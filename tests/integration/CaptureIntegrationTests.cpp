@@ -11,6 +11,7 @@
 
 #include "app/capture/CaptureManager.h"
 #include "app/capture/RegionSelector.h"
+#include "app/views/WindowPresenter.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "support/AwaitTask.h"
 #include "support/IntegrationMain.h"
@@ -205,8 +206,11 @@ TEST_F(CaptureIntegration, DisplayCaptureShowsOtherWindowsButNeverOurs) {
   EXPECT_EQ(shareable.displays[0].frame, (Rect{0, 0, double(screen.width()), double(screen.height())}));
   EXPECT_EQ(awaitTask(manager.pointerDisplay()), source.mainDisplayID());
 
+  WindowPresenter presenter(manager);
+  HiddenForCapture hidden = presenter.hideForCapture();
   const CapturedImage captured =
       awaitTask(manager.display(shareable, awaitTask(manager.pointerDisplay()), std::nullopt, "Terminal"));
+  hidden.restore({});
   EXPECT_EQ(captured.image.size(),
             QSize(std::lround(screen.width() * scale()), std::lround(screen.height() * scale())));
   EXPECT_EQ(captured.image.pixelColor(centreX, centreY), xtermBackground);
@@ -241,6 +245,8 @@ TEST_F(CaptureIntegration, RegionCaptureDimsAllButTheSelectionMidDragAndGivesIts
                               int(40 * scale()));
   ASSERT_TRUE(processEventsUntil([&] { return ours->windowHandle() && ours->windowHandle()->isExposed(); }));
 
+  WindowPresenter presenter(manager);
+  HiddenForCapture hidden = presenter.hideForCapture();
   auto task = manager.region(content(), "XTerm");
   ASSERT_TRUE(overlayShown());
   const Point from{std::ceil(area.x / scale()) + 30, std::ceil(area.y / scale()) + 30};
@@ -275,6 +281,7 @@ TEST_F(CaptureIntegration, RegionCaptureDimsAllButTheSelectionMidDragAndGivesIts
             xtermBackground);
   EXPECT_EQ(captured->application, "XTerm");
   EXPECT_EQ(manager.overlay(), nullptr);
+  hidden.restore({});
   EXPECT_TRUE(ours->isVisible());
 }
 

@@ -11,12 +11,13 @@
 
 #include "app/agents/AgentRouter.h"
 #include "app/agents/AgentSessionRegistry.h"
-#include "app/model/AppModel.h"
 #include "app/capture/CaptureManager.h"
-#include "app/hotkey/DesktopHotKey.h"
-#include "app/model/OCRService.h"
 #include "app/capture/RegionSelector.h"
+#include "app/hotkey/DesktopHotKey.h"
+#include "app/model/AppModel.h"
+#include "app/model/OCRService.h"
 #include "app/model/SettingsManager.h"
+#include "app/model/ViewContext.h"
 #include "app/views/CardPresenter.h"
 #include "app/views/WindowPresenter.h"
 #include "platform/FileBrowser.h"
@@ -126,20 +127,24 @@ struct ModelHarness {
         .router = *router,
         .pasteboard = pasteboard,
         .workspace = workspace,
-        .fileBrowser = fileBrowser,
-        .startAtLogin = startAtLogin,
         .prompts = prompts,
         .windows = presenter,
+        .dismissalDelay = dismissalDelay,
+    });
+    context = std::make_unique<ViewContext>(ViewContext{
+        .registry = *registry,
+        .settings = *settings,
+        .fileBrowser = fileBrowser,
+        .startAtLogin = startAtLogin,
         .configureHooks = [this](bool install) { return configureHooks(install); },
         .hookStatus = [this] { return hookStatus(); },
         .desktopLimits = desktopLimits,
         .desktopHotKey = desktopHotKey.get(),
-        .dismissalDelay = dismissalDelay,
     });
     if (cardPresenter) {
-      cardPresenter->attach(*model);
+      cardPresenter->attach(*model, *context);
     } else {
-      windows->attach(*model);
+      windows->attach(*model, *context);
     }
     awaitTask(model->openStore());
     return *model;
@@ -179,6 +184,7 @@ struct ModelHarness {
   std::unique_ptr<AgentRouter> router;
   std::unique_ptr<WindowPresenter> windows;
   std::unique_ptr<CardPresenter> cardPresenter;
+  std::unique_ptr<ViewContext> context;
   std::unique_ptr<AppModel> model;  // last: it goes first
 };
 

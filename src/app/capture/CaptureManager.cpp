@@ -136,29 +136,7 @@ void nameAfterTheWindowFillingIt(CapturedImage& captured, const ShareableContent
   }
 }
 
-bool isOwnScreenWindow(const QWidget* widget) {
-  // The tray icon lives inside the tray host's window, not on its own.
-  return widget->isWindow() && widget->isVisible() && !widget->inherits("QSystemTrayIconSys");
-}
-
 }  // namespace
-
-// The program's windows that a capture took off the screen; they come back
-// when the capture is over, however it ended.
-class CaptureManager::HiddenWindows {
- public:
-  void add(QWidget* widget) { widgets_.emplace_back(widget); }
-  // Those that the window manager had not taken off the screen in time.
-  std::vector<PixelRect> stillShowing;
-  ~HiddenWindows() {
-    for (const QPointer<QWidget>& widget : widgets_) {
-      if (widget) widget->show();
-    }
-  }
-
- private:
-  std::vector<QPointer<QWidget>> widgets_;
-};
 
 CaptureManager::CaptureManager(ScreenSource& source, QObject* parent) : QObject(parent), source_(source) {
   qApp->installEventFilter(this);
@@ -182,28 +160,23 @@ bool CaptureManager::eventFilter(QObject* watched, QEvent* event) {
   return false;
 }
 
-QCoro::Task<std::unique_ptr<CaptureManager::HiddenWindows>> CaptureManager::hideOwnWindows() {
-  auto hidden = std::make_unique<HiddenWindows>();
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (!isOwnScreenWindow(widget)) continue;
-    widget->hide();
-    hidden->add(widget);
-  }
-  // Those hidden here and those hidden before (by the window presenter, or
-  // just closed): the server carries out the unmaps; the window manager then
-  // takes the frames down, which a slow one may not do in time.
+// Our windows were hidden for the capture by whoever showed them (the
+// window presenter); here the server carries out the unmaps and the window
+// manager takes the frames down, which a slow one may not do in time: what
+// it still shows is given back to be blanked.
+QCoro::Task<std::vector<PixelRect>> CaptureManager::awaitOwnWindowsGone() {
   std::vector<uint32_t> nativeWindows(hiddenSinceCapture_.begin(), hiddenSinceCapture_.end());
   hiddenSinceCapture_.clear();
   source_.synchronize();
   const QPointer<CaptureManager> alive(this);
-  hidden->stillShowing = co_await answerOf(source_.stillShowing(std::move(nativeWindows)));
-  if (!alive) co_return hidden;
+  std::vector<PixelRect> stillShowing = co_await answerOf(source_.stillShowing(std::move(nativeWindows)));
+  if (!alive) co_return stillShowing;
   if (source_.isCompositing()) {
     const auto settled = lastHide_ + compositorDelay;
     const auto now = std::chrono::steady_clock::now();
     if (settled > now) co_await QCoro::sleepFor(settled - now);
   }
-  co_return hidden;
+  co_return stillShowing;
 }
 
 QCoro::Task<ShareableContent> CaptureManager::content() {
@@ -220,9 +193,9 @@ QCoro::Task<CapturedImage> CaptureManager::display(ShareableContent content, uin
                                                    std::optional<std::string> application) {
   const ShareableDisplay display = displayWithID(content, id);
   const DisplayTarget target = targetIn(display, rect);
-  const auto hidden = co_await hideOwnWindows();
+  const std::vector<PixelRect> stillShowing = co_await awaitOwnWindowsGone();
   QImage image = co_await answerOf(source_.displayImage(display, target.source));
-  leaveOut(image, originOf(display, target.source), hidden->stillShowing);
+  leaveOut(image, originOf(display, target.source), stillShowing);
   CapturedImage captured{fitted(std::move(image), target.output), std::move(application)};
   captured.displayID = id;
   nameAfterTheWindowFillingIt(captured, content, inGlobalPoints(display, rect ? *rect : wholeOf(display)));
@@ -233,8 +206,7 @@ QCoro::Task<CapturedImage> CaptureManager::display(ShareableContent content, uin
 QCoro::Task<CapturedImage> CaptureManager::window(ShareableWindow window) {
   const PixelSize output = geometry::windowOutputSize(window.frame, window.scale);
   // Without a compositor the window is read from the screen, where ours must not be.
-  std::unique_ptr<HiddenWindows> hidden;
-  if (!source_.isCompositing()) hidden = co_await hideOwnWindows();
+  if (!source_.isCompositing()) co_await awaitOwnWindowsGone();
   QImage image = co_await answerOf(source_.windowImage(window));
   std::optional<std::string> application;
   if (window.owningApplication) application = window.owningApplication->applicationName;
@@ -243,7 +215,7 @@ QCoro::Task<CapturedImage> CaptureManager::window(ShareableWindow window) {
 }
 
 QCoro::Task<std::optional<CapturedImage>> CaptureManager::windowChosenByDesktop() {
-  const auto hidden = co_await hideOwnWindows();
+  co_await awaitOwnWindowsGone();
   QImage image = co_await answerOf(source_.windowChosenByDesktop());
   if (image.isNull()) co_return std::nullopt;
   co_return CapturedImage{std::move(image), std::nullopt, std::nullopt};
@@ -251,7 +223,7 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::windowChosenByDesktop(
 
 QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableContent content,
                                                                  std::optional<std::string> application) {
-  const auto hidden = co_await hideOwnWindows();
+  const std::vector<PixelRect> stillShowing = co_await awaitOwnWindowsGone();
 
   // Freeze-frame: every screen is read once now; the overlay shows those
   // pixels and the capture is cut from them, so what the user selects is
@@ -270,7 +242,7 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
           geometry::displayTarget(display.frame.width, display.frame.height, display.scale, {});
       if (!whole) break;
       image = co_await answerOf(source_.displayImage(display, whole->source));
-      leaveOut(image, originOf(display, whole->source), hidden->stillShowing);
+      leaveOut(image, originOf(display, whole->source), stillShowing);
       break;
     }
     frozen[id] = std::move(image);

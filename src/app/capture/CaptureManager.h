@@ -29,9 +29,11 @@ struct CapturedImage {
   std::optional<uint32_t> displayID = {};
 };
 
-// Turns a capture request into one still image of the screen. The program's
-// own windows are hidden (and off the screen) before any screen pixels are
-// read, and shown again afterwards.
+// Turns a capture request into one still image of the screen. The caller
+// hides the program's own windows first (the window presenter's
+// hideForCapture); no screen pixels are read before the server has taken
+// them off the screen, and what a slow window manager still shows of them is
+// blanked.
 //
 // Calling order for one capture: content(), then exactly one of region(),
 // display() or window() with that content. Everything runs on the GUI thread;
@@ -73,8 +75,7 @@ class CaptureManager final : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  class HiddenWindows;
-  QCoro::Task<std::unique_ptr<HiddenWindows>> hideOwnWindows();
+  QCoro::Task<std::vector<PixelRect>> awaitOwnWindowsGone();
   uint32_t displayUnderPointer() const;
   QCoro::Task<std::optional<RegionSelection>> selectRegion(std::vector<OverlayScreen> screens);
 
@@ -82,7 +83,7 @@ class CaptureManager final : public QObject {
   std::unique_ptr<RegionSelector> overlay_;
   std::chrono::steady_clock::time_point lastHide_{};
   // The native windows of ours hidden since the last capture, whoever hid
-  // them (the window presenter hides its windows before the capture starts):
+  // them (the window presenter hides them before the capture starts):
   // each capture waits until the server has taken them down.
   std::set<uint32_t> hiddenSinceCapture_;
 };

@@ -4,9 +4,9 @@
 #include <QCursor>
 #include <QStandardPaths>
 
-#include "app/model/AppModel.h"
 #include "app/hotkey/DesktopHotKey.h"
 #include "app/hotkey/HotKeyManager.h"
+#include "app/model/AppModel.h"
 #include "app/model/SettingsManager.h"
 #include "app/views/Symbols.h"
 
@@ -42,10 +42,11 @@ QString trayToolTip(const DesktopLimits& limits, const DesktopHotKey* desktopHot
 
 }  // namespace
 
-AppDelegate::AppDelegate(AppModel& model, HotKeyManager& hotKey, QObject* parent)
-    : QObject(parent), model_(model), hotKey_(hotKey) {}
+AppDelegate::AppDelegate(AppModel& model, ViewContext& context, HotKeyManager& hotKey, QObject* parent)
+    : QObject(parent), model_(model), context_(context), hotKey_(hotKey) {}
 
 AppDelegate::~AppDelegate() {
+  if (context_.shortcuts == this) context_.shortcuts = nullptr;
   hotKey_.setAction({});
   hotKey_.setLateFailureAction({});
 }
@@ -54,11 +55,11 @@ void AppDelegate::applicationDidFinishLaunching() {
   statusItem_.setIcon(symbolIcon(Symbol::viewfinder, Qt::black));
   renderToolTip();
   buildStatusMenu();
-  if (DesktopHotKey* desktopHotKey = model_.desktopHotKey())
+  if (DesktopHotKey* desktopHotKey = context_.desktopHotKey)
     connect(desktopHotKey, &DesktopHotKey::changed, this, [this] {
       renderToolTip();
       if (captureItem_)
-        captureItem_->setText(regionItemTitle(model_.settings().shortcut(), model_.desktopHotKey()));
+        captureItem_->setText(regionItemTitle(context_.settings.shortcut(), context_.desktopHotKey));
     });
   statusItem_.setContextMenu(&statusMenu_);
   // A tray icon is clicked with the left button as often as the right one:
@@ -83,7 +84,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!self) return;
     if (const std::optional<Shortcut> previous = std::exchange(shortcutBeforeChange_, std::nullopt)) {
       try {
-        model_.settings().setShortcut(*previous);
+        context_.settings.setShortcut(*previous);
         hotKey_.registerShortcut(*previous);
       } catch (const std::exception&) {
         // The refusal below is what the user needs to hear about.
@@ -93,7 +94,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     model_.presentError(failure);
   });
   registerStoredShortcut();
-  installShortcutChange();
+  context_.shortcuts = this;
   watchTray();
   if (startupError) model_.presentError(*startupError);
 }
@@ -124,11 +125,11 @@ void AppDelegate::perform(const QString& action) {
 void AppDelegate::buildStatusMenu() {
   statusMenu_.addAction(QStringLiteral("Lumacap"))->setEnabled(false);
   statusMenu_.addSeparator();
-  captureItem_ = statusMenu_.addAction(regionItemTitle(model_.settings().shortcut(), model_.desktopHotKey()),
+  captureItem_ = statusMenu_.addAction(regionItemTitle(context_.settings.shortcut(), context_.desktopHotKey),
                                        this, [this] { model_.capture(CaptureMode::region); });
   QAction* windowItem = statusMenu_.addAction(QStringLiteral("Capture Window…"), this,
                                               [this] { model_.capture(CaptureMode::window); });
-  if (const auto& chooser = model_.desktopLimits().windowChooser)
+  if (const auto& chooser = context_.desktopLimits.windowChooser)
     windowItem->setToolTip(QString::fromStdString(*chooser));
   statusMenu_.addAction(QStringLiteral("Capture Display"), this,
                         [this] { model_.capture(CaptureMode::display); });
@@ -157,7 +158,7 @@ void AppDelegate::renderLastCaptureItem() {
 
 QString AppDelegate::whatTheKeyDoes() const {
   const std::optional<Shortcut>& held = hotKey_.registeredShortcut();
-  const DesktopHotKey* desktopHotKey = model_.desktopHotKey();
+  const DesktopHotKey* desktopHotKey = context_.desktopHotKey;
   if (desktopHotKey && desktopHotKey->mechanism() != HotKeyMechanism::portal) {
     if (const auto text = desktopHotKey->inForceText()) return *text;  // bound, or how to bind it
   }
@@ -167,12 +168,12 @@ QString AppDelegate::whatTheKeyDoes() const {
 
 void AppDelegate::renderToolTip() {
   statusItem_.setToolTip(
-      trayToolTip(model_.desktopLimits(), model_.desktopHotKey(), hotKey_.registeredShortcut()));
+      trayToolTip(context_.desktopLimits, context_.desktopHotKey, hotKey_.registeredShortcut()));
 }
 
 void AppDelegate::registerStoredShortcut() {
   try {
-    hotKey_.registerShortcut(model_.settings().shortcut());
+    hotKey_.registerShortcut(context_.settings.shortcut());
   } catch (const ShortcutError& failure) {
     // A desktop without global shortcuts is no error of this start: Settings and the tray say it.
     if (failure.code() != HotKeyService::notOnThisDesktop) model_.presentError(failure);
@@ -180,30 +181,28 @@ void AppDelegate::registerStoredShortcut() {
   renderToolTip();
 }
 
-void AppDelegate::installShortcutChange() {
-  model_.updateShortcut = [this, self = QPointer<AppDelegate>(this)](const Shortcut& shortcut) {
-    if (!self) return;
-    const Shortcut previous = model_.settings().shortcut();
+// Settings makes its shortcut the capture key through here.
+void AppDelegate::registerShortcut(const Shortcut& shortcut) {
+  const Shortcut previous = context_.settings.shortcut();
+  try {
+    hotKey_.registerShortcut(shortcut);
+  } catch (const ShortcutError& failure) {
+    // Where the desktop's own binding runs the capture, that binding follows the stored shortcut.
+    if (failure.code() == HotKeyService::notOnThisDesktop && desktopBindsKeys()) return;
     try {
-      hotKey_.registerShortcut(shortcut);
-    } catch (const ShortcutError& failure) {
-      // Where the desktop's own binding runs the capture, that binding follows the stored shortcut.
-      if (failure.code() == HotKeyService::notOnThisDesktop && desktopBindsKeys()) return;
-      try {
-        hotKey_.registerShortcut(previous);
-      } catch (const ShortcutError&) {
-        // The first failure is the one the user needs to hear about.
-      }
-      throw;
+      hotKey_.registerShortcut(previous);
+    } catch (const ShortcutError&) {
+      // The first failure is the one the user needs to hear about.
     }
-    shortcutBeforeChange_ = previous;
-    if (captureItem_) captureItem_->setText(regionItemTitle(shortcut, model_.desktopHotKey()));
-    renderToolTip();
-  };
+    throw;
+  }
+  shortcutBeforeChange_ = previous;
+  if (captureItem_) captureItem_->setText(regionItemTitle(shortcut, context_.desktopHotKey));
+  renderToolTip();
 }
 
 bool AppDelegate::desktopBindsKeys() const {
-  const DesktopHotKey* desktopHotKey = model_.desktopHotKey();
+  const DesktopHotKey* desktopHotKey = context_.desktopHotKey;
   return desktopHotKey && (desktopHotKey->mechanism() == HotKeyMechanism::gnomeKeybinding ||
                            desktopHotKey->mechanism() == HotKeyMechanism::compositorLine);
 }

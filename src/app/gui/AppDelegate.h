@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/gui/TrayAvailability.h"
+#include "app/model/ViewContext.h"
 #include "app/views/TrayMissingNotice.h"
 #include "app/views/WindowKeys.h"
 #include "core/Shortcut.h"
@@ -20,11 +21,11 @@ class HotKeyManager;
 // The application's shell: the tray icon with its menu and the global hot
 // key. Every command ends in an operation of the model; the delegate owns no
 // capture logic of its own.
-class AppDelegate final : public QObject {
+class AppDelegate final : public QObject, public ShortcutRegistration {
   Q_OBJECT
 
  public:
-  AppDelegate(AppModel& model, HotKeyManager& hotKey, QObject* parent = nullptr);
+  AppDelegate(AppModel& model, ViewContext& context, HotKeyManager& hotKey, QObject* parent = nullptr);
   ~AppDelegate() override;
 
   // Builds the tray menu, registers the hot key and tells the user about a
@@ -41,6 +42,9 @@ class AppDelegate final : public QObject {
   // "settings".
   void perform(const QString& action);
 
+  // Makes `shortcut` the capture key; a refusal leaves the one before in force.
+  void registerShortcut(const Shortcut& shortcut) override;
+
   QSystemTrayIcon& statusItem() { return statusItem_; }
   // What the capture key does on this desktop now: the key where it is bound, else how to bind it.
   QString whatTheKeyDoes() const;
@@ -52,7 +56,6 @@ class AppDelegate final : public QObject {
   void buildStatusMenu();
   void registerStoredShortcut();
   void renderToolTip();
-  void installShortcutChange();
   // A GNOME keybinding or a compositor's configuration runs the capture, not a grab of Lumacap's.
   bool desktopBindsKeys() const;
   // "Last Capture…" opens the preview of the capture in hand; without one it
@@ -61,6 +64,7 @@ class AppDelegate final : public QObject {
   void watchTray();
 
   AppModel& model_;
+  ViewContext& context_;
   HotKeyManager& hotKey_;
   QMenu statusMenu_;
   QSystemTrayIcon statusItem_;

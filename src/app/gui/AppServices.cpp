@@ -4,15 +4,15 @@
 
 #include "app/agents/AgentRouter.h"
 #include "app/agents/AgentSessionRegistry.h"
-#include "app/model/AppModel.h"
 #include "app/capture/CaptureManager.h"
-#include "app/hotkey/DesktopHotKey.h"
 #include "app/cli/HookHandler.h"
+#include "app/gui/WaylandClipboardAndCard.h"
+#include "app/hotkey/DesktopHotKey.h"
 #include "app/hotkey/HotKeyManager.h"
+#include "app/hotkey/WaylandHotKeyChoice.h"
+#include "app/model/AppModel.h"
 #include "app/model/OCRService.h"
 #include "app/model/SettingsManager.h"
-#include "app/gui/WaylandClipboardAndCard.h"
-#include "app/hotkey/WaylandHotKeyChoice.h"
 #include "app/views/CardPresenter.h"
 #include "app/views/Dialogs.h"
 #include "app/views/ScreenshotPermissionWindow.h"
@@ -143,28 +143,33 @@ struct AppServices::Parts {
       .router = router,
       .pasteboard = pasteboard,
       .workspace = workspace,
-      .fileBrowser = fileBrowser,
-      .startAtLogin = startAtLogin,
       .prompts = prompts,
       .windows = presenter,
+  }};
+  ViewContext context{
+      .registry = registry,
+      .settings = settings,
+      .fileBrowser = fileBrowser,
+      .startAtLogin = startAtLogin,
       .configureHooks =
           [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
       .hookStatus = [] { return HookHandler::status(currentExecutablePath(nullptr)); },
       .desktopLimits = withHotKey(limitsOf(backend), desktopHotKey.mechanism()),
       .desktopHotKey = &desktopHotKey,
-  }};
+  };
 };
 
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {
   if (parts_->cardPresenter) {
-    parts_->cardPresenter->attach(parts_->model);
+    parts_->cardPresenter->attach(parts_->model, parts_->context);
   } else {
-    parts_->windows.attach(parts_->model);
+    parts_->windows.attach(parts_->model, parts_->context);
   }
 }
 AppServices::~AppServices() = default;
 
 AppModel& AppServices::model() { return parts_->model; }
+ViewContext& AppServices::context() { return parts_->context; }
 HotKeyManager& AppServices::hotKey() { return parts_->hotKey; }
 CaptureManager& AppServices::captureManager() { return parts_->captureManager; }
 WindowPresenter& AppServices::windows() { return parts_->windows; }

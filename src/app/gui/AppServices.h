@@ -6,6 +6,7 @@ namespace lumacap {
 
 struct DesktopBackend;
 class AppModel;
+struct ViewContext;
 class CaptureManager;
 class HotKeyManager;
 class WindowPresenter;
@@ -24,6 +25,7 @@ class AppServices {
   AppServices& operator=(const AppServices&) = delete;
 
   AppModel& model();
+  ViewContext& context();
   HotKeyManager& hotKey();
   CaptureManager& captureManager();
   WindowPresenter& windows();

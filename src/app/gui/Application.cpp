@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "app/gui/AppDelegate.h"
-#include "app/model/AppModel.h"
 #include "app/gui/AppServices.h"
 #include "app/gui/DesktopActivation.h"
+#include "app/model/AppModel.h"
 #include "core/DesktopBackend.h"
 #include "core/ScreenshotStore.h"
 
@@ -81,7 +81,7 @@ extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int 
   }
 
   AppServices services;
-  AppDelegate delegate(services.model(), services.hotKey());
+  AppDelegate delegate(services.model(), services.context(), services.hotKey());
   QObject::connect(&activation, &DesktopActivation::activated, &delegate, &AppDelegate::reopen);
   QObject::connect(&activation, &DesktopActivation::actionRequested, &delegate, &AppDelegate::perform);
   // The tray appears once the history is read, on a worker.

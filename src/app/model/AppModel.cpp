@@ -246,7 +246,7 @@ QCoro::Task<> AppModel::capture(CaptureMode mode) {
   // The window chooser takes its picture later, once a window is chosen.
   if (mode != CaptureMode::window) {
     quickDismissTimer_.stop();
-    services_.windows.hideForCapture();
+    hideForCapture();
   }
   co_await runCapture(mode);
 }
@@ -273,7 +273,7 @@ QCoro::Task<> AppModel::runCapture(CaptureMode mode) {
       if (!self) co_return;
       accept(std::move(captured));
     } else if (manager.desktopChoosesWindow()) {
-      services_.windows.hideForCapture();
+      hideForCapture();
       std::optional<CapturedImage> captured = co_await manager.windowChosenByDesktop();
       if (!self) co_return;
       if (captured) {
@@ -293,9 +293,17 @@ QCoro::Task<> AppModel::runCapture(CaptureMode mode) {
   }
 }
 
+// Our windows leave the screen for the capture; a second capture before the
+// first one's windows came back keeps the first answer, those windows are
+// still away.
+void AppModel::hideForCapture() {
+  if (!hidden_) hidden_ = services_.windows.hideForCapture();
+}
+
 // A capture that gave no image: everything is as it was before it.
 void AppModel::captureEnded() {
-  if (!services_.windows.restoreAfterCapture(true, true)) returnFocus(takingReturnApplication_);
+  HiddenForCapture hidden = std::move(hidden_);
+  if (!hidden.restore({.card = true, .focus = true})) returnFocus(takingReturnApplication_);
 }
 
 QCoro::Task<> AppModel::captureWindow(ShareableWindow window) {
@@ -303,7 +311,7 @@ QCoro::Task<> AppModel::captureWindow(ShareableWindow window) {
   services_.windows.hideWindowChooser();
   const BusyScope busy(*this);
   quickDismissTimer_.stop();
-  services_.windows.hideForCapture();
+  hideForCapture();
   const QPointer<AppModel> self(this);
   try {
     CapturedImage captured = co_await services_.captureManager.window(std::move(window));
@@ -337,7 +345,8 @@ void AppModel::accept(CapturedImage captured) {
   // A preview that was open takes the new capture, with the message being
   // written and the destination chosen; otherwise the card shows it and
   // focus goes back to the user's application.
-  const bool intoPreview = services_.windows.previewWasShownBeforeCapture();
+  HiddenForCapture hidden = std::move(hidden_);
+  const bool intoPreview = hidden.previewWasShown();
   auto* next = new CaptureInHand(this);
   next->date = services_.clock();
   next->application = captured.application;
@@ -365,7 +374,7 @@ void AppModel::accept(CapturedImage captured) {
   updateImagePasteHint();
   if (capture_->clipboardHeld) setPasteHint(text(StatusText::lookingForSecrets));
 
-  const bool focusedOurs = services_.windows.restoreAfterCapture(false, intoPreview);
+  const bool focusedOurs = hidden.restore({.card = false, .focus = intoPreview});
   if (intoPreview) {
     presentPreview();
   } else {

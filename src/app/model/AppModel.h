@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "app/agents/AgentIntegration.h"
-#include "app/cli/HookHandler.h"
 #include "app/model/AppWindows.h"
 #include "app/model/CaptureHistory.h"
 #include "app/model/CaptureInHand.h"
@@ -35,13 +34,10 @@ namespace lumacap {
 class AgentRouter;
 class AgentSessionRegistry;
 class CaptureManager;
-class DesktopHotKey;
-class FileBrowser;
 class MarkupModel;
 class OCRService;
 class Pasteboard;
 class SettingsManager;
-class StartAtLogin;
 struct CapturedImage;
 
 // The questions and notices the model puts to the user in a modal way. The
@@ -97,19 +93,8 @@ class AppModel final : public QObject {
     AgentRouter& router;
     Pasteboard& pasteboard;
     Workspace& workspace;
-    FileBrowser& fileBrowser;
-    StartAtLogin& startAtLogin;
     UserPrompts& prompts;
     AppWindows& windows;
-    // Installs (true) or removes (false) the Claude Code session hooks;
-    // returns the message to show, throws on failure.
-    std::function<std::string(bool install)> configureHooks;
-    // Reads where the hooks go and whether they are there.
-    std::function<HookStatus()> hookStatus;
-    // What does not work on this desktop, said in Settings and the tray's tooltip.
-    DesktopLimits desktopLimits = {};
-    // How the capture shortcut reaches Lumacap on this desktop; none in tests that leave it out.
-    DesktopHotKey* desktopHotKey = nullptr;
     std::function<Date()> clock = &Date::now;
     // How long the thumbnail stays once the pointer is not on it.
     std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);
@@ -170,25 +155,13 @@ class AppModel final : public QObject {
   // The mark-up of the capture in hand blacked something out.
   bool redacted() const { return capture_->redacted(); }
 
-  // Collaborators the views use.
+  // The recorded captures' store; none until it is open.
   ScreenshotStore* store() const { return history_.store(); }
-  AgentSessionRegistry& registry() const { return services_.registry; }
-  SettingsManager& settings() const { return services_.settings; }
-  FileBrowser& fileBrowser() const { return services_.fileBrowser; }
-  StartAtLogin& startAtLogin() const { return services_.startAtLogin; }
-  const std::function<std::string(bool install)>& configureHooks() const { return services_.configureHooks; }
-  const std::function<HookStatus()>& hookStatus() const { return services_.hookStatus; }
-  const DesktopLimits& desktopLimits() const { return services_.desktopLimits; }
-  DesktopHotKey* desktopHotKey() const { return services_.desktopHotKey; }
 
   // Whether the desktop shows our tray icon; without it, the windows offer
   // what the tray menu would.
   bool trayAvailable() const { return trayAvailable_; }
   void setTrayAvailable(bool available);
-
-  // Installed by the application: makes a shortcut the global hot key, or
-  // throws what the hot key's registration threw.
-  std::function<void(const Shortcut&)> updateShortcut;
 
   // Capturing. Each returns at once when a capture or a delivery is running;
   // otherwise the returned task ends with the capture (it need not be awaited).
@@ -286,6 +259,7 @@ class AppModel final : public QObject {
 
   QCoro::Task<> runCapture(CaptureMode mode);
   void accept(CapturedImage captured);
+  void hideForCapture();
   void captureEnded();
   void putInHand(CaptureInHand* next);
   QCoro::Task<> suggestName(QPointer<CaptureInHand> capture, std::optional<std::string> application,
@@ -328,6 +302,7 @@ class AppModel final : public QObject {
   // goes, until it is in hand.
   std::optional<DesktopApplication> takingReturnApplication_;
   uint32_t takingDisplayID_ = 0;
+  HiddenForCapture hidden_;
 
   bool busy_ = false;
   bool naming_ = false;

@@ -1,12 +1,59 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "core/ScreenGeometry.h"
 #include "platform/ScreenSource.h"
 
 namespace lumacap {
+
+// What comes back when our windows return after a capture.
+struct Restore {
+  bool card = true;   // the capture's card
+  bool focus = true;  // the keyboard, to the window of ours that had it
+};
+
+// Our windows, off the screen for a capture. They come back when this ends,
+// with everything, or before with `restore`; moving it hands them over.
+class HiddenForCapture {
+ public:
+  // Brings the windows back as asked; answers whether one of ours took the focus.
+  using Restorer = std::function<bool(Restore)>;
+
+  HiddenForCapture() = default;
+  HiddenForCapture(Restorer restorer, bool previewWasShown)
+      : restorer_(std::move(restorer)), previewWasShown_(previewWasShown) {}
+  HiddenForCapture(HiddenForCapture&& other) noexcept
+      : restorer_(std::exchange(other.restorer_, {})), previewWasShown_(other.previewWasShown_) {}
+  HiddenForCapture& operator=(HiddenForCapture&& other) noexcept {
+    if (this != &other) {
+      restore({});
+      restorer_ = std::exchange(other.restorer_, {});
+      previewWasShown_ = other.previewWasShown_;
+    }
+    return *this;
+  }
+  HiddenForCapture(const HiddenForCapture&) = delete;
+  HiddenForCapture& operator=(const HiddenForCapture&) = delete;
+  ~HiddenForCapture() { restore({}); }
+
+  // Whether windows are away (until the first `restore`).
+  explicit operator bool() const { return bool(restorer_); }
+  // Whether the preview was among the windows taken away.
+  bool previewWasShown() const { return previewWasShown_; }
+  // The windows come back now (once: later calls do nothing).
+  bool restore(Restore options) {
+    Restorer restorer = std::exchange(restorer_, {});
+    return restorer && restorer(options);
+  }
+
+ private:
+  Restorer restorer_;
+  bool previewWasShown_ = false;
+};
 
 // The windows the model asks for, in words of the workflow. The model decides
 // when a window is wanted; the implementation decides what it is (a Qt window
@@ -40,14 +87,9 @@ class AppWindows {
   virtual void hideForPasting() = 0;
 
   // Every window of ours leaves the screen so that none is in the capture;
-  // which were shown, where, and which had the focus is remembered.
-  virtual void hideForCapture() = 0;
-  // The windows `hideForCapture` took away come back where they were, with
-  // their contents; the card only with `withCard`. With `withFocus` the one
-  // that had the focus gets it back. Answers whether one of ours took it.
-  virtual bool restoreAfterCapture(bool withCard, bool withFocus) = 0;
-  // Whether the preview was among the windows `hideForCapture` took away.
-  virtual bool previewWasShownBeforeCapture() const = 0;
+  // which were shown, where, and which had the focus is remembered. They
+  // come back as the answer says.
+  [[nodiscard]] virtual HiddenForCapture hideForCapture() = 0;
 };
 
 }  // namespace lumacap

@@ -13,8 +13,8 @@ CardPresenter::CardPresenter(WindowPresenter& windows, CaptureManager& captureMa
 
 CardPresenter::~CardPresenter() = default;
 
-void CardPresenter::attach(AppModel& model) {
-  windows_.attach(model);
+void CardPresenter::attach(AppModel& model, ViewContext& context) {
+  windows_.attach(model, context);
   card_ = makeCard_(model);
 }
 
@@ -42,20 +42,18 @@ void CardPresenter::showMarkup(const std::vector<Rect>& redactions) { windows_.s
 void CardPresenter::hideMarkup() { windows_.hideMarkup(); }
 void CardPresenter::hideForPasting() { windows_.hideForPasting(); }
 
-void CardPresenter::hideForCapture() {
-  // A second capture before the first one's card came back keeps the first answer.
-  if (card_ && card_->shown()) {
-    cardHiddenForCapture_ = true;
-    card_->hide();
-  }
-  windows_.hideForCapture();
+// The card goes with the windows and comes back with them when asked.
+HiddenForCapture CardPresenter::hideForCapture() {
+  const bool cardShown = card_ && card_->shown();
+  if (cardShown) card_->hide();
+  auto windows = std::make_shared<HiddenForCapture>(windows_.hideForCapture());
+  const bool preview = windows->previewWasShown();
+  return HiddenForCapture(
+      [this, cardShown, windows](Restore options) {
+        if (cardShown && options.card) showQuickCapture(cardDisplay_);
+        return windows->restore({.card = false, .focus = options.focus});
+      },
+      preview);
 }
-
-bool CardPresenter::restoreAfterCapture(bool withCard, bool withFocus) {
-  if (std::exchange(cardHiddenForCapture_, false) && withCard) showQuickCapture(cardDisplay_);
-  return windows_.restoreAfterCapture(false, withFocus);
-}
-
-bool CardPresenter::previewWasShownBeforeCapture() const { return windows_.previewWasShownBeforeCapture(); }
 
 }  // namespace lumacap

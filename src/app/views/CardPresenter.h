@@ -10,6 +10,7 @@ class QScreen;
 namespace lumacap {
 
 class AppModel;
+struct ViewContext;
 class CaptureManager;
 class WindowPresenter;
 
@@ -35,7 +36,7 @@ class CardPresenter final : public AppWindows {
   ~CardPresenter() override;
 
   // The model the views observe; set once, before the first window is asked for.
-  void attach(AppModel& model);
+  void attach(AppModel& model, ViewContext& context);
   CaptureCard* card() const { return card_.get(); }
 
   void showQuickCapture(uint32_t displayID) override;
@@ -50,9 +51,7 @@ class CardPresenter final : public AppWindows {
   void showMarkup(const std::vector<Rect>& redactions) override;
   void hideMarkup() override;
   void hideForPasting() override;
-  void hideForCapture() override;
-  bool restoreAfterCapture(bool withCard, bool withFocus) override;
-  bool previewWasShownBeforeCapture() const override;
+  HiddenForCapture hideForCapture() override;
 
  private:
   WindowPresenter& windows_;
@@ -60,7 +59,6 @@ class CardPresenter final : public AppWindows {
   CardFactory makeCard_;
   std::unique_ptr<CaptureCard> card_;
   uint32_t cardDisplay_ = 0;
-  bool cardHiddenForCapture_ = false;
 };
 
 }  // namespace lumacap

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/model/AppModel.h"
+#include "app/model/ViewContext.h"
 #include "app/views/HistoryListModel.h"
 #include "app/views/HistoryRowDelegate.h"
 #include "app/views/Symbols.h"
@@ -93,7 +94,8 @@ QPushButton* defaultButton(QDialog& dialog) {
 
 }  // namespace
 
-HistoryView::HistoryView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+HistoryView::HistoryView(AppModel& model, ViewContext& context, QWidget* parent)
+    : QWidget(parent), model_(model), context_(context) {
   thumbnails_ = new ThumbnailCache(
       [this](const QString& filename) {
         // The store the records came from knows where their images are.
@@ -283,12 +285,12 @@ void HistoryView::reveal(const CaptureRecord& record) {
   ScreenshotStore* store = model_.store();
   if (!store) return;
   const std::filesystem::path file = store->url(record);
-  model_.fileBrowser().revealFile(file, noticeUnlessShown(file.parent_path()));
+  context_.fileBrowser.revealFile(file, noticeUnlessShown(file.parent_path()));
 }
 
 void HistoryView::showFolder() {
   const std::filesystem::path folder = ScreenshotStore::defaultRoot() / "Captures";
-  model_.fileBrowser().openFolder(folder, noticeUnlessShown(folder));
+  context_.fileBrowser.openFolder(folder, noticeUnlessShown(folder));
 }
 
 FileBrowser::Outcome HistoryView::noticeUnlessShown(const std::filesystem::path& folder) {

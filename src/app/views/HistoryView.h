@@ -18,6 +18,7 @@ class QStackedWidget;
 namespace lumacap {
 
 class AppModel;
+struct ViewContext;
 class HistoryListModel;
 class HistoryRowDelegate;
 class ThumbnailCache;
@@ -29,7 +30,7 @@ class HistoryView final : public QWidget {
   Q_OBJECT
 
  public:
-  explicit HistoryView(AppModel& model, QWidget* parent = nullptr);
+  HistoryView(AppModel& model, ViewContext& context, QWidget* parent = nullptr);
   ~HistoryView() override;
 
   // What a row offers; each acts on `record`.
@@ -82,6 +83,7 @@ class HistoryView final : public QWidget {
   void setNotice(const QString& notice);
 
   AppModel& model_;
+  ViewContext& context_;
   ThumbnailCache* thumbnails_;
   HistoryListModel* rows_;
   HistoryRowDelegate* delegate_;

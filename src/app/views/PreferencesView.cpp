@@ -18,9 +18,10 @@
 #include <array>
 #include <exception>
 
-#include "app/model/AppModel.h"
 #include "app/hotkey/DesktopHotKey.h"
+#include "app/model/AppModel.h"
 #include "app/model/SettingsManager.h"
+#include "app/model/ViewContext.h"
 #include "app/views/DesktopHotKeyPanel.h"
 #include "app/views/Symbols.h"
 #include "core/ScreenshotStore.h"
@@ -85,7 +86,8 @@ void FormSection::paintEvent(QPaintEvent*) {
   painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
 }
 
-PreferencesView::PreferencesView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+PreferencesView::PreferencesView(AppModel& model, ViewContext& context, QWidget* parent)
+    : QWidget(parent), model_(model), context_(context) {
   scroll_ = new QScrollArea(this);
   scroll_->setFrameShape(QFrame::NoFrame);
   scroll_->setWidgetResizable(true);
@@ -113,8 +115,8 @@ PreferencesView::PreferencesView(AppModel& model, QWidget* parent) : QWidget(par
   layout->addWidget(scroll_, 1);
   layout->addWidget(messageFooter_);
 
-  connect(&model_.settings(), &SettingsManager::shortcutChanged, this, &PreferencesView::renderShortcut);
-  loadCandidate(model_.settings().shortcut());
+  connect(&context_.settings, &SettingsManager::shortcutChanged, this, &PreferencesView::renderShortcut);
+  loadCandidate(context_.settings.shortcut());
 }
 
 PreferencesView::~PreferencesView() = default;
@@ -157,7 +159,7 @@ QWidget* PreferencesView::makeForm() {
 }
 
 FormSection* PreferencesView::makeDesktopLimitsSection() {
-  const DesktopLimits& limits = model_.desktopLimits();
+  const DesktopLimits& limits = context_.desktopLimits;
   std::vector<std::string> texts;
   for (const auto* limit : {&limits.capture, &limits.clipboard, &limits.windows})
     if (*limit) texts.push_back(**limit);
@@ -205,7 +207,7 @@ FormSection* PreferencesView::makeShortcutSection() {
   section->rows().addLayout(keys);
   section->rows().addLayout(current);
   // On Wayland: how the shortcut reaches Lumacap, and where the desktop binds it.
-  DesktopHotKey* desktopHotKey = model_.desktopHotKey();
+  DesktopHotKey* desktopHotKey = context_.desktopHotKey;
   if (desktopHotKey && desktopHotKey->mechanism() != HotKeyMechanism::x11Grab) {
     desktopHotKeyPanel_ = new DesktopHotKeyPanel(*desktopHotKey, section);
     section->rows().addWidget(desktopHotKeyPanel_);
@@ -292,8 +294,8 @@ void PreferencesView::showEvent(QShowEvent* event) {
   // Shown by the application (not restored by the window manager): the editor
   // starts from the stored shortcut, and autostart may have changed meanwhile.
   if (!event->spontaneous()) {
-    loadCandidate(model_.settings().shortcut());
-    startAtLogin_->setChecked(model_.startAtLogin().isEnabled());
+    loadCandidate(context_.settings.shortcut());
+    startAtLogin_->setChecked(context_.startAtLogin.isEnabled());
     renderSecretsSettings();
     fitForm();
     readHookStatus();
@@ -342,7 +344,7 @@ void PreferencesView::loadCandidate(const Shortcut& shortcut) {
 
 void PreferencesView::openCaptureFolder() {
   const std::filesystem::path folder = ScreenshotStore::defaultRoot() / "Captures";
-  model_.fileBrowser().openFolder(folder, [self = QPointer<PreferencesView>(this), folder](bool shown) {
+  context_.fileBrowser.openFolder(folder, [self = QPointer<PreferencesView>(this), folder](bool shown) {
     if (self) self->setMessage(shown ? QString() : QString::fromStdString(noFileManagerMessage(folder)));
   });
 }
@@ -359,17 +361,17 @@ void PreferencesView::editCandidate() {
 }
 
 void PreferencesView::renderShortcut() {
-  current_->setText(QStringLiteral("Current: ") + model_.settings().shortcutLabel());
+  current_->setText(QStringLiteral("Current: ") + context_.settings.shortcutLabel());
   const std::optional<std::string> problem = candidate_.validationMessage();
   apply_->setEnabled(!problem);
-  const QString notice = model_.settings().shortcutMigrationNotice();
+  const QString notice = context_.settings.shortcutMigrationNotice();
   if (problem) {
     shortcutNote_->setText(QString::fromStdString(*problem));
     look::setTextColor(*shortcutNote_, look::warning());
   } else if (!refusal_.isEmpty()) {
     shortcutNote_->setText(refusal_);
     look::setTextColor(*shortcutNote_, look::warning());
-  } else if (const auto& unavailable = model_.desktopLimits().shortcut) {
+  } else if (const auto& unavailable = context_.desktopLimits.shortcut) {
     shortcutNote_->setText(QString::fromStdString(*unavailable));
     look::setTextColor(*shortcutNote_, look::warning());
   } else {
@@ -381,9 +383,9 @@ void PreferencesView::renderShortcut() {
 
 void PreferencesView::applyShortcut() {
   candidate_.keyLabel = keyLabelOf(candidate_.keyCode);
-  if (model_.updateShortcut) {
+  if (context_.shortcuts) {
     try {
-      model_.updateShortcut(candidate_);
+      context_.shortcuts->registerShortcut(candidate_);
     } catch (const std::exception& failure) {
       // Said beside the shortcut, whose editor keeps what was tried; "Current" names the one in force.
       refusal_ = QString::fromStdString(candidate_.label()) + QStringLiteral(": ") +
@@ -393,7 +395,7 @@ void PreferencesView::applyShortcut() {
     }
   }
   try {
-    model_.settings().setShortcut(candidate_);
+    context_.settings.setShortcut(candidate_);
   } catch (const std::exception& failure) {
     setMessage(QString::fromUtf8(failure.what()));
     return;
@@ -407,7 +409,7 @@ QCoro::Task<> PreferencesView::configureHooks(bool install) {
   setConfiguring(true);
   const QPointer<PreferencesView> self(this);
   // Reads and rewrites Claude Code's settings file: never on the GUI thread.
-  const QString outcome = co_await QtConcurrent::run([configure = model_.configureHooks(), install] {
+  const QString outcome = co_await QtConcurrent::run([configure = context_.configureHooks, install] {
     try {
       return QString::fromStdString(configure(install));
     } catch (const std::exception& failure) {
@@ -431,9 +433,9 @@ QString shownPath(const std::filesystem::path& file) {
 }  // namespace
 
 QCoro::Task<> PreferencesView::readHookStatus() {
-  if (!model_.hookStatus()) co_return;
+  if (!context_.hookStatus) co_return;
   const QPointer<PreferencesView> self(this);
-  const HookStatus status = co_await QtConcurrent::run(model_.hookStatus());
+  const HookStatus status = co_await QtConcurrent::run(context_.hookStatus);
   if (!self) co_return;
   const QString file = status.settingsFile.empty() ? QStringLiteral("Claude Code’s settings file")
                                                    : shownPath(status.settingsFile);
@@ -450,7 +452,7 @@ QCoro::Task<> PreferencesView::readHookStatus() {
 // what the entry says once it is done.
 QCoro::Task<> PreferencesView::changeStartAtLogin(bool enabled) {
   const QPointer<PreferencesView> self(this);
-  StartAtLogin& entry = model_.startAtLogin();
+  StartAtLogin& entry = context_.startAtLogin;
   startAtLogin_->setEnabled(false);
   const QString failure = co_await QtConcurrent::run([&entry, enabled] {
     try {
@@ -469,7 +471,7 @@ QCoro::Task<> PreferencesView::changeStartAtLogin(bool enabled) {
 // Applies from the next capture on; the box follows what was stored.
 void PreferencesView::changeLookForSecrets(bool look) {
   try {
-    model_.settings().setLookForSecrets(look);
+    context_.settings.setLookForSecrets(look);
     setMessage({});
   } catch (const std::exception& failure) {
     setMessage(QString::fromUtf8(failure.what()));
@@ -479,7 +481,7 @@ void PreferencesView::changeLookForSecrets(bool look) {
 
 void PreferencesView::changeRedactBeforeCopying(bool redact) {
   try {
-    model_.settings().setRedactSecretsBeforeCopying(redact);
+    context_.settings.setRedactSecretsBeforeCopying(redact);
     setMessage({});
   } catch (const std::exception& failure) {
     setMessage(QString::fromUtf8(failure.what()));
@@ -489,7 +491,7 @@ void PreferencesView::changeRedactBeforeCopying(bool redact) {
 
 // Redacting before copying needs the search.
 void PreferencesView::renderSecretsSettings() {
-  const SettingsManager& settings = model_.settings();
+  const SettingsManager& settings = context_.settings;
   lookForSecrets_->setChecked(settings.lookForSecrets());
   redactBeforeCopying_->setChecked(settings.redactSecretsBeforeCopying());
   redactBeforeCopying_->setEnabled(settings.lookForSecrets());

@@ -17,6 +17,7 @@ class QVBoxLayout;
 namespace lumacap {
 
 class AppModel;
+struct ViewContext;
 class DesktopHotKeyPanel;
 
 // A titled group of settings on a quiet rounded card.
@@ -42,7 +43,7 @@ class PreferencesView final : public QWidget {
   Q_OBJECT
 
  public:
-  explicit PreferencesView(AppModel& model, QWidget* parent = nullptr);
+  PreferencesView(AppModel& model, ViewContext& context, QWidget* parent = nullptr);
   ~PreferencesView() override;
 
   const Shortcut& candidate() const { return candidate_; }
@@ -103,6 +104,7 @@ class PreferencesView final : public QWidget {
   void renderShortcut();
 
   AppModel& model_;
+  ViewContext& context_;
   Shortcut candidate_ = Shortcut::initial();
   QString message_;
   bool configuring_ = false;

@@ -17,6 +17,7 @@
 
 #include "app/agents/AgentSessionRegistry.h"
 #include "app/model/AppModel.h"
+#include "app/model/ViewContext.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/Symbols.h"
 
@@ -74,7 +75,8 @@ void Spinner::paintEvent(QPaintEvent*) {
 void Spinner::showEvent(QShowEvent*) { timer_.start(); }
 void Spinner::hideEvent(QHideEvent*) { timer_.stop(); }
 
-ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+ScreenshotPreview::ScreenshotPreview(AppModel& model, ViewContext& context, QWidget* parent)
+    : QWidget(parent), model_(model), context_(context) {
   setFixedSize(previewWidth, previewHeight);
 
   image_ = new ImageTile(10, 0.04, 0.07, this);
@@ -149,7 +151,7 @@ ScreenshotPreview::ScreenshotPreview(AppModel& model, QWidget* parent) : QWidget
   connect(&model_, &AppModel::namingChanged, this, &ScreenshotPreview::renderFilename);
   connect(&model_, &AppModel::promptChanged, this, &ScreenshotPreview::renderPrompt);
   connect(&model_, &AppModel::destinationIDChanged, this, &ScreenshotPreview::renderDestinations);
-  connect(&model_.registry(), &AgentSessionRegistry::destinationsChanged, this,
+  connect(&context_.registry, &AgentSessionRegistry::destinationsChanged, this,
           &ScreenshotPreview::renderDestinations);
   for (auto signal : {&AppModel::destinationIDChanged, &AppModel::promptChanged, &AppModel::busyChanged,
                       &AppModel::imageChanged}) {
@@ -330,7 +332,7 @@ void ScreenshotPreview::renderPrompt() {
 }
 
 void ScreenshotPreview::renderDestinations() {
-  const auto& destinations = model_.registry().destinations();
+  const auto& destinations = context_.registry.destinations();
   QString title = QStringLiteral("Clipboard");
   QMenu* menu = destination_->menu();
   menu->clear();

@@ -17,6 +17,7 @@ class QToolButton;
 namespace lumacap {
 
 class AppModel;
+struct ViewContext;
 class ImageTile;
 
 // A small busy indicator that turns only while it is shown.
@@ -42,7 +43,7 @@ class ScreenshotPreview final : public QWidget {
   Q_OBJECT
 
  public:
-  explicit ScreenshotPreview(AppModel& model, QWidget* parent = nullptr);
+  ScreenshotPreview(AppModel& model, ViewContext& context, QWidget* parent = nullptr);
 
   // Nothing to tell an agent: the clipboard and a blank message.
   bool imageOnly() const;
@@ -101,6 +102,7 @@ class ScreenshotPreview final : public QWidget {
   void fitMessageHeight();
 
   AppModel& model_;
+  ViewContext& context_;
   ImageTile* image_;
   QLineEdit* filename_;
   Spinner* naming_;

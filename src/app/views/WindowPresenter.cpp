@@ -7,14 +7,14 @@
 #include <QWidget>
 #include <QWindow>
 
-#include "app/model/AppModel.h"
 #include "app/capture/CaptureManager.h"
-#include "app/views/markup/MarkupWindow.h"
+#include "app/model/AppModel.h"
 #include "app/views/HistoryView.h"
 #include "app/views/PreferencesView.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
 #include "app/views/WindowChooser.h"
+#include "app/views/markup/MarkupWindow.h"
 
 namespace lumacap {
 namespace {
@@ -73,7 +73,10 @@ WindowPresenter::WindowPresenter(CaptureManager& captureManager) : captureManage
 
 WindowPresenter::~WindowPresenter() = default;
 
-void WindowPresenter::attach(AppModel& model) { model_ = &model; }
+void WindowPresenter::attach(AppModel& model, ViewContext& context) {
+  model_ = &model;
+  context_ = &context;
+}
 
 AppModel& WindowPresenter::model() const {
   Q_ASSERT(model_);
@@ -102,7 +105,7 @@ void WindowPresenter::hideQuickCapture() { orderOut(quickWindow()); }
 
 void WindowPresenter::showPreview() {
   if (!previewWindow_) {
-    previewWindow_ = std::make_unique<ScreenshotPreview>(model());
+    previewWindow_ = std::make_unique<ScreenshotPreview>(model(), *context_);
     previewWindow_->setWindowTitle(QStringLiteral("Lumacap"));
     centre(*previewWindow_);
     previewWindow_->installEventFilter(this);
@@ -135,14 +138,18 @@ void WindowPresenter::showMarkup(const std::vector<Rect>& redactions) {
 }
 
 void WindowPresenter::hideMarkup() {
-  std::erase_if(hiddenForCapture_,
-                [this](const HiddenWindow& entry) { return entry.window == markupWindow_.get(); });
+  // A mark-up window a capture took away stays away: its capture has left.
+  if (const auto hidden = hiddenForCapture_.lock()) {
+    std::erase_if(hidden->windows,
+                  [this](const HiddenWindow& entry) { return entry.window == markupWindow_.get(); });
+  }
   orderOut(markupWindow_.get());
 }
 
 void WindowPresenter::showHistory() {
   if (!historyWindow_) {
-    historyWindow_ = makeWindow(std::make_unique<HistoryView>(model()), "Recent Captures", QSize(720, 520));
+    historyWindow_ =
+        makeWindow(std::make_unique<HistoryView>(model(), *context_), "Recent Captures", QSize(720, 520));
     // As tall as its rows want, within the screen with room for a title bar.
     if (QScreen* screen = screenUnderPointer()) {
       const QRect area = screen->availableGeometry();
@@ -156,8 +163,8 @@ void WindowPresenter::showHistory() {
 
 void WindowPresenter::showSettings() {
   if (!preferencesWindow_) {
-    preferencesWindow_ =
-        makeWindow(std::make_unique<PreferencesView>(model()), "Lumacap Settings", QSize(550, 560));
+    preferencesWindow_ = makeWindow(std::make_unique<PreferencesView>(model(), *context_), "Lumacap Settings",
+                                    QSize(550, 560));
   }
   bringForward(*preferencesWindow_);
 }
@@ -183,40 +190,38 @@ void WindowPresenter::hideForPasting() {
   orderOut(preferencesWindow());
 }
 
-void WindowPresenter::hideForCapture() {
-  // A second capture before the first one's windows came back keeps the
-  // first list: those windows are still away.
-  if (!hiddenForCapture_.empty()) return;
+// Every window of ours, those this presenter made and any other (a dialog,
+// an alert); the tray icon lives inside the tray host's window and stays.
+HiddenForCapture WindowPresenter::hideForCapture() {
+  auto hidden = std::make_shared<Hidden>();
   QWidget* focused = QApplication::activeWindow();
-  focusedBeforeCapture_ = nullptr;
-  for (QWidget* window : {quickWindow(), previewWindow(), historyWindow(), preferencesWindow(),
-                          chooserWindow(), static_cast<QWidget*>(markupWindow_.get())}) {
-    if (!isShown(window)) continue;
-    hiddenForCapture_.push_back(HiddenWindow{window, window->pos()});
-    if (window == focused) focusedBeforeCapture_ = window;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (!window->isWindow() || !window->isVisible() || window->inherits("QSystemTrayIconSys")) continue;
+    hidden->windows.push_back(HiddenWindow{window, window->pos()});
+    if (window == focused) hidden->focused = window;
     window->hide();
   }
+  hiddenForCapture_ = hidden;
+  const bool preview =
+      std::any_of(hidden->windows.begin(), hidden->windows.end(),
+                  [this](const HiddenWindow& entry) { return entry.window == previewWindow(); });
+  return HiddenForCapture([self = QPointer<WindowPresenter>(this),
+                           hidden](Restore options) { return self && self->restore(*hidden, options); },
+                          preview);
 }
 
-bool WindowPresenter::restoreAfterCapture(bool withCard, bool withFocus) {
-  std::vector<HiddenWindow> hidden = std::move(hiddenForCapture_);
-  hiddenForCapture_.clear();
-  for (const HiddenWindow& entry : hidden) {
+bool WindowPresenter::restore(Hidden& hidden, Restore options) const {
+  for (const HiddenWindow& entry : std::exchange(hidden.windows, {})) {
     if (!entry.window || entry.window->isVisible()) continue;
-    if (entry.window == quickWindow() && !withCard) continue;
+    if (entry.window == quickWindow() && !options.card) continue;
     entry.window->move(entry.position);
     entry.window->show();
   }
-  const QPointer<QWidget> focused = std::exchange(focusedBeforeCapture_, nullptr);
-  if (!withFocus || !focused || !focused->isVisible()) return false;
+  const QPointer<QWidget> focused = std::exchange(hidden.focused, nullptr);
+  if (!options.focus || !focused || !focused->isVisible()) return false;
   focused->raise();
   focused->activateWindow();
   return true;
-}
-
-bool WindowPresenter::previewWasShownBeforeCapture() const {
-  return std::any_of(hiddenForCapture_.begin(), hiddenForCapture_.end(),
-                     [this](const HiddenWindow& entry) { return entry.window == previewWindow(); });
 }
 
 bool WindowPresenter::eventFilter(QObject* watched, QEvent* event) {

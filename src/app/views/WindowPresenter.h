@@ -13,6 +13,7 @@ class QWidget;
 namespace lumacap {
 
 class AppModel;
+struct ViewContext;
 class CaptureManager;
 class CaptureReceiptPanel;
 class MarkupWindow;
@@ -27,8 +28,9 @@ class WindowPresenter final : public QObject, public AppWindows {
   explicit WindowPresenter(CaptureManager& captureManager);
   ~WindowPresenter() override;
 
-  // The model the views observe; set once, before the first window is asked for.
-  void attach(AppModel& model);
+  // The model the views observe and the services they use; set once,
+  // before the first window is asked for.
+  void attach(AppModel& model, ViewContext& context);
 
   void showQuickCapture(uint32_t displayID) override;
   void hideQuickCapture() override;
@@ -42,9 +44,7 @@ class WindowPresenter final : public QObject, public AppWindows {
   void showWindowChooser(std::vector<ShareableWindow> windows) override;
   void hideWindowChooser() override;
   void hideForPasting() override;
-  void hideForCapture() override;
-  bool restoreAfterCapture(bool withCard, bool withFocus) override;
-  bool previewWasShownBeforeCapture() const override;
+  HiddenForCapture hideForCapture() override;
 
   // The windows once they were made (for tests).
   QWidget* quickWindow() const;
@@ -62,19 +62,26 @@ class WindowPresenter final : public QObject, public AppWindows {
     QPointer<QWidget> window;
     QPoint position;
   };
+  // The windows a capture took away, and the one of them that had the focus.
+  struct Hidden {
+    std::vector<HiddenWindow> windows;
+    QPointer<QWidget> focused;
+  };
+  bool restore(Hidden& hidden, Restore options) const;
 
   AppModel& model() const;
 
   CaptureManager& captureManager_;
   AppModel* model_ = nullptr;
+  ViewContext* context_ = nullptr;
   std::unique_ptr<CaptureReceiptPanel> quickWindow_;
   std::unique_ptr<ScreenshotPreview> previewWindow_;
   std::unique_ptr<QWidget> historyWindow_;
   std::unique_ptr<QWidget> preferencesWindow_;
   std::unique_ptr<QWidget> chooserWindow_;
   std::unique_ptr<MarkupWindow> markupWindow_;
-  std::vector<HiddenWindow> hiddenForCapture_;
-  QPointer<QWidget> focusedBeforeCapture_;
+  // What the capture under way took away, while it is away.
+  std::weak_ptr<Hidden> hiddenForCapture_;
 };
 
 }  // namespace lumacap
