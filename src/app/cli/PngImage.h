@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/RgbaImage.h"
+
+namespace lumacap {
+
+// PNG decoding and encoding with libpng, for the roles that run without Qt.
+struct PngImage {
+  // Decoded images larger than this are refused (the application's own bound).
+  static constexpr size_t maximumDecodedBytes = size_t{1024} << 20;
+
+  // The size the PNG's header gives; nothing when the bytes are no PNG.
+  static std::optional<PixelSize> size(std::string_view png);
+  // The pixels; nothing when the bytes are no PNG, are damaged, or decode to
+  // more than maximumDecodedBytes.
+  static std::optional<RgbaImage> decode(std::string_view png);
+  // The PNG of an image, compressed quickly (zlib's level 1), with the alpha
+  // channel only when some pixel is not opaque; empty when libpng fails.
+  static std::string encode(const RgbaImage& image);
+};
+
+}  // namespace lumacap
