@@ -17,48 +17,59 @@ PixelSize fittedSize(PixelSize size, int maxEdge) {
 
 namespace {
 
-// The source pixels one destination pixel covers along one axis, with the
-// share of each that lies inside it; the shares sum to 1.
-struct Span {
-  int first = 0;
-  std::vector<float> weights;
+// The source pixels each destination pixel covers along one axis: the first
+// of them, and a share for each of `taps` pixels from there (the shares sum
+// to 1; those past the covered ones are 0, so every pixel has as many taps
+// and the loops over them have no branches).
+struct Spans {
+  int taps = 0;
+  std::vector<int> first;
+  std::vector<float> weights;  // taps per destination pixel
 };
 
-std::vector<Span> spans(int source, int destination) {
-  std::vector<Span> result(static_cast<size_t>(destination));
+Spans spans(int source, int destination) {
+  Spans result;
   const double step = static_cast<double>(source) / destination;
+  result.taps = std::min(source, static_cast<int>(std::ceil(step)) + 1);
+  result.first.resize(static_cast<size_t>(destination));
+  result.weights.assign(static_cast<size_t>(destination) * static_cast<size_t>(result.taps), 0.0f);
   for (int i = 0; i < destination; ++i) {
     const double start = i * step;
     const double end = std::min<double>(source, (i + 1) * step);
-    Span& span = result[static_cast<size_t>(i)];
-    span.first = static_cast<int>(start);
-    for (int s = span.first; s < end; ++s) {
+    // Moved back where the last taps would run past the edge; the shares move with it.
+    const int first = std::min(static_cast<int>(start), source - result.taps);
+    result.first[static_cast<size_t>(i)] = first;
+    float* weights = &result.weights[static_cast<size_t>(i) * static_cast<size_t>(result.taps)];
+    for (int s = static_cast<int>(start); s < end && s - first < result.taps; ++s) {
       const double covered = std::min<double>(s + 1, end) - std::max<double>(s, start);
-      span.weights.push_back(static_cast<float>(std::max(0.0, covered) / step));
+      weights[s - first] = static_cast<float>(std::max(0.0, covered) / step);
     }
   }
   return result;
 }
 
 // One source row averaged across into `across`: red, green and blue
-// premultiplied by alpha, and alpha, per destination column.
-void filterAcross(const RgbaImage& image, int sourceRow, const std::vector<Span>& columns,
+// premultiplied by alpha, and alpha, per destination column. The row is
+// premultiplied once into `row`, then each column's taps are four-lane sums.
+void filterAcross(const RgbaImage& image, int sourceRow, const Spans& columns, std::vector<float>& row,
                   std::vector<float>& across) {
   const uint8_t* source =
       image.pixels.data() + static_cast<size_t>(sourceRow) * static_cast<size_t>(image.width) * 4;
+  for (size_t i = 0; i < row.size(); i += 4) {
+    const float alpha = source[i + 3];
+    for (size_t c = 0; c < 3; ++c) row[i + c] = source[i + c] * alpha;
+    row[i + 3] = alpha;
+  }
+  const size_t taps = static_cast<size_t>(columns.taps);
+  const float* weights = columns.weights.data();
   float* out = across.data();
-  for (const Span& column : columns) {
-    const uint8_t* pixel = source + static_cast<size_t>(column.first) * 4;
-    float r = 0, g = 0, b = 0, a = 0;
-    for (const float weight : column.weights) {
-      const float alpha = pixel[3] * weight;
-      r += pixel[0] * alpha;
-      g += pixel[1] * alpha;
-      b += pixel[2] * alpha;
-      a += alpha;
-      pixel += 4;
-    }
-    out[0] = r, out[1] = g, out[2] = b, out[3] = a;
+  for (const int first : columns.first) {
+    const float* pixel = row.data() + static_cast<size_t>(first) * 4;
+    float sum[4] = {};
+    for (size_t k = 0; k < taps; ++k, pixel += 4)
+      for (size_t c = 0; c < 4; ++c) sum[c] += pixel[c] * weights[k];
+    for (size_t c = 0; c < 4; ++c) out[c] = sum[c];
+    weights += taps;
     out += 4;
   }
 }
@@ -69,25 +80,36 @@ uint8_t channel(float value) { return static_cast<uint8_t>(std::clamp(value + 0.
 
 RgbaImage downscaled(const RgbaImage& image, PixelSize size) {
   if (size.width >= image.width && size.height >= image.height) return image;
-  const std::vector<Span> columns = spans(image.width, size.width);
-  const std::vector<Span> rows = spans(image.height, size.height);
   RgbaImage result{size.width, size.height,
                    std::vector<uint8_t>(static_cast<size_t>(size.width) * size.height * 4)};
+  RowProgress whole, scaled;
+  whole.publish(image.height);
+  downscaleInto(image, whole, result, scaled);
+  return result;
+}
+
+void downscaleInto(const RgbaImage& image, const RowProgress& sourceReady, RgbaImage& result,
+                   RowProgress& resultReady) {
+  const PixelSize size{result.width, result.height};
+  const Spans columns = spans(image.width, size.width);
+  const Spans rows = spans(image.height, size.height);
   const size_t rowFloats = static_cast<size_t>(size.width) * 4;
   // Each source row is filtered across once (a row on the border of two
   // destination rows is kept for the second), then added into the
   // destination rows it lies in. Colours are summed premultiplied by alpha.
+  std::vector<float> row(static_cast<size_t>(image.width) * 4);
   std::vector<float> across(rowFloats);
   std::vector<float> sum(rowFloats);
   int acrossRow = -1;
   for (int y = 0; y < size.height; ++y) {
     std::fill(sum.begin(), sum.end(), 0.0f);
-    const Span& row = rows[static_cast<size_t>(y)];
-    for (size_t k = 0; k < row.weights.size(); ++k) {
-      const int sourceRow = row.first + static_cast<int>(k);
-      if (sourceRow != acrossRow) filterAcross(image, sourceRow, columns, across);
+    for (int k = 0; k < rows.taps; ++k) {
+      const float weight = rows.weights[static_cast<size_t>(y * rows.taps + k)];
+      if (weight == 0) continue;
+      const int sourceRow = rows.first[static_cast<size_t>(y)] + k;
+      if (!sourceReady.waitFor(sourceRow + 1)) return resultReady.fail();
+      if (sourceRow != acrossRow) filterAcross(image, sourceRow, columns, row, across);
       acrossRow = sourceRow;
-      const float weight = row.weights[k];
       for (size_t i = 0; i < rowFloats; ++i) sum[i] += across[i] * weight;
     }
     uint8_t* out = result.pixels.data() + static_cast<size_t>(y) * rowFloats;
@@ -99,8 +121,8 @@ RgbaImage downscaled(const RgbaImage& image, PixelSize size) {
       out[i + 2] = channel(sum[i + 2] * unpremultiply);
       out[i + 3] = channel(alpha);
     }
+    resultReady.publish(y + 1);
   }
-  return result;
 }
 
 }  // namespace lumacap

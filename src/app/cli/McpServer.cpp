@@ -201,9 +201,7 @@ json McpServer::getCapture(const mcp::GetArguments& arguments) {
   if (!size) throw mcp::ToolError(mcp::ToolErrorKind::unreadableImage);
   const PixelSize sent = fittedSize(*size, arguments.maxEdge);
   if (sent != *size) {
-    std::optional<RgbaImage> image = PngImage::decode(png);
-    if (!image) throw mcp::ToolError(mcp::ToolErrorKind::unreadableImage);
-    png = PngImage::encode(downscaled(*image, sent));
+    png = PngImage::scaledDown(png, sent);
     if (png.empty()) throw mcp::ToolError(mcp::ToolErrorKind::unreadableImage);
   }
   const auto pixels = [](PixelSize s) { return std::to_string(s.width) + "×" + std::to_string(s.height); };
