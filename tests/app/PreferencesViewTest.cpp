@@ -18,7 +18,9 @@
 #include "app/hotkey/HotKeyManager.h"
 #include "app/model/SettingsManager.h"
 #include "app/views/Symbols.h"
+#include "core/UserSettings.h"
 #include "support/ModelHarness.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace lumacap {
@@ -274,16 +276,24 @@ TEST(SettingsManagerTest, AssigningStoresAndAnnouncesTheShortcut) {
   EXPECT_EQ(test::permissionsOf(settingsFile()), 0600u);
 }
 
-TEST_F(PreferencesViewTest, LookingForSecretsIsOnUntilTurnedOffAndStaysOff) {
+// Agents' access is read without Qt by `lumacap mcp`, from the same file.
+TEST_F(PreferencesViewTest, PrivacySwitchesAreOnUntilTurnedOffAndStayOff) {
   PreferencesView& view = open();
+  const test::ScopedEnvironment config{
+      {"XDG_CONFIG_HOME", settingsFile().parent_path().parent_path().string()}};
+  ASSERT_EQ(UserSettings::file(), settingsFile());
   EXPECT_EQ(view.lookForSecretsBox()->text(), "Look for secrets in captures");
-  EXPECT_TRUE(view.lookForSecretsBox()->isChecked());
-  view.lookForSecretsBox()->click();
+  for (QCheckBox* box : {view.lookForSecretsBox(), view.agentsMayReadBox()}) {
+    EXPECT_TRUE(box->isChecked());
+    box->click();
+  }
   EXPECT_FALSE(harness.settings->lookForSecrets());
   EXPECT_FALSE(SettingsManager().lookForSecrets());
+  EXPECT_FALSE(UserSettings::agentsMayReadCaptures());
   view.hide();
   view.show();
   EXPECT_FALSE(view.lookForSecretsBox()->isChecked());
+  EXPECT_FALSE(view.agentsMayReadBox()->isChecked());
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ constexpr bool addressSanitized = false;
 
 const std::string usageLine =
     "Usage: lumacap [--action=ACTION] | --install-claude-hooks | --remove-claude-hooks | --claude-hook | "
-    "--version | --help\n";
+    "mcp | --version | --help\n";
 const std::string helpText =
     usageLine +
     "Lumacap: native Linux capture utility.\n\n"
@@ -59,6 +59,8 @@ const std::string helpText =
     "  --remove-claude-hooks   remove Lumacap's hooks from Claude Code's settings\n"
     "  --claude-hook           the hook command Claude Code runs: reads one event on "
     "standard input\n"
+    "  mcp                     serve coding agents Lumacap's captures over MCP on standard input and "
+    "output\n"
     "  --version               print the version\n"
     "  --help                  print this help\n\n"
     "Actions: capture-region, capture-window, capture-display, history, settings\n";
@@ -157,6 +159,11 @@ INSTANTIATE_TEST_SUITE_P(
              "Lumacap: unknown action “capture-screen”\n"},
         Role{"TwoActions", "--action=history --action=settings", "", 2, "",
              "Lumacap: only one action at a time (“history” and “settings”)\n"},
+        Role{"McpWithAnOption", "mcp --stdio", "", 2, "", "Lumacap: “mcp” takes no options\n"},
+        Role{"McpAnswersUntilItsInputEnds", "mcp", "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\"}\n[", 0,
+             "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{}}\n"
+             "{\"error\":{\"code\":-32700,\"message\":\"Parse error\"},\"id\":null,\"jsonrpc\":\"2.0\"}\n",
+             ""},
         Role{"HookWinsOverHelp", "--claude-hook --help", "not json", 0, "", "Lumacap hook: "},
         Role{"HookWithoutInput", "--claude-hook", "", 0, "", "Lumacap hook: "},
         Role{"HookTooLarge", "--claude-hook", std::string(1048577, ' '), 0, "",

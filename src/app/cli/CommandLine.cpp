@@ -38,6 +38,10 @@ CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
     return {.role = Role::removeHooks, .action = {}, .error = {}};
   if (contains(arguments, "--help")) return {.role = Role::help, .action = {}, .error = {}};
   if (contains(arguments, "--version")) return {.role = Role::version, .action = {}, .error = {}};
+  if (!arguments.empty() && arguments.front() == "mcp") {
+    if (arguments.size() > 1) return invalid("Lumacap: “mcp” takes no options");
+    return {.role = Role::mcp, .action = {}, .error = {}};
+  }
   CommandLine line;
   for (auto argument = arguments.begin(); argument != arguments.end(); ++argument) {
     std::string_view name;

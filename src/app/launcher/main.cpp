@@ -9,10 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/launcher/ApplicationLoader.h"
 #include "app/cli/CommandLine.h"
 #include "app/cli/HookHandler.h"
+#include "app/cli/McpServer.h"
+#include "app/launcher/ApplicationLoader.h"
 #include "core/DataRoot.h"
+#include "core/UserSettings.h"
 #include "platform/ProcessSource.h"
 #include "platform/linux/TerminalAncestorLookup.h"
 #include "platform/x11/XcbWindowList.h"
@@ -67,6 +69,17 @@ int runInstaller(bool install, int argc, char** argv) {
   }
 }
 
+int runMcpServer() {
+  using namespace lumacap;
+  // The agent closing the pipe ends the server rather than a signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  McpServer({.dataRoot = dataRoot(),
+             .agentsMayRead = UserSettings::agentsMayReadCaptures,
+             .version = LUMACAP_VERSION})
+      .serve(STDIN_FILENO, STDOUT_FILENO);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,6 +92,8 @@ int main(int argc, char** argv) {
     case CommandLine::Role::installHooks:
     case CommandLine::Role::removeHooks:
       return runInstaller(command.role == CommandLine::Role::installHooks, argc, argv);
+    case CommandLine::Role::mcp:
+      return runMcpServer();
     case CommandLine::Role::help:
       std::fputs(CommandLine::usage().c_str(), stdout);
       return 0;

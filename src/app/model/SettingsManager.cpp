@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/UserSettings.h"
+
 namespace lumacap {
 namespace {
 
@@ -81,5 +83,13 @@ bool SettingsManager::redactSecretsBeforeCopying() const {
 }
 
 void SettingsManager::setRedactSecretsBeforeCopying(bool redact) { store(redactBeforeCopyingKey, redact); }
+
+bool SettingsManager::agentsMayReadCaptures() const {
+  return userSettings().value(UserSettings::agentsMayReadCapturesKey, true).toBool();
+}
+
+void SettingsManager::setAgentsMayReadCaptures(bool allow) {
+  store(UserSettings::agentsMayReadCapturesKey, allow);
+}
 
 }  // namespace lumacap

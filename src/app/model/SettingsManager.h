@@ -13,7 +13,9 @@ namespace lumacap {
 // ("Lumacap"/"Lumacap"): the capture shortcut under "shortcut" as its JSON
 // bytes, the destination of the last delivery under "lastDestination",
 // whether captures are searched for secrets under "lookForSecrets" and
-// redacted before they are copied under "redactSecretsBeforeCopying". A
+// redacted before they are copied under "redactSecretsBeforeCopying", whether
+// coding agents may read captures (`lumacap mcp`, which reads this file
+// without Qt through UserSettings) under "agentsMayReadCaptures". A
 // stored shortcut that is no longer acceptable is replaced by the default at
 // construction, with a one-time notice for the settings window.
 class SettingsManager : public QObject {
@@ -55,6 +57,10 @@ class SettingsManager : public QObject {
   bool redactSecretsBeforeCopying() const;
   // Throws like setShortcut.
   void setRedactSecretsBeforeCopying(bool redact);
+  // Whether coding agents may read captures through `lumacap mcp`; on unless turned off.
+  bool agentsMayReadCaptures() const;
+  // Throws like setShortcut.
+  void setAgentsMayReadCaptures(bool allow);
 
  signals:
   void shortcutChanged();

@@ -265,6 +265,12 @@ FormSection* PreferencesView::makePrivacySection() {
   connect(redactBeforeCopying_, &QCheckBox::clicked, this,
           [this](bool redact) { changeRedactBeforeCopying(redact); });
   rows.addWidget(redactBeforeCopying_);
+  agentsMayRead_ = new QCheckBox(QStringLiteral("Let coding agents read captures"), section);
+  agentsMayRead_->setToolTip(
+      QStringLiteral("Agents you added Lumacap to as an MCP server (lumacap mcp) may list your recent "
+                     "captures and read their images."));
+  connect(agentsMayRead_, &QCheckBox::clicked, this, [this](bool allow) { changeAgentsMayRead(allow); });
+  rows.addWidget(agentsMayRead_);
   rows.addLayout(buttonRow({captureFolder_}));
   rows.addWidget(
       makeText(QStringLiteral("Captures are retained until you delete them in Recent Captures. "
@@ -489,12 +495,23 @@ void PreferencesView::changeRedactBeforeCopying(bool redact) {
   renderSecretsSettings();
 }
 
+void PreferencesView::changeAgentsMayRead(bool allow) {
+  try {
+    model_.settings().setAgentsMayReadCaptures(allow);
+    setMessage({});
+  } catch (const std::exception& failure) {
+    setMessage(QString::fromUtf8(failure.what()));
+  }
+  renderSecretsSettings();
+}
+
 // Redacting before copying needs the search.
 void PreferencesView::renderSecretsSettings() {
   const SettingsManager& settings = context_.settings;
   lookForSecrets_->setChecked(settings.lookForSecrets());
   redactBeforeCopying_->setChecked(settings.redactSecretsBeforeCopying());
   redactBeforeCopying_->setEnabled(settings.lookForSecrets());
+  agentsMayRead_->setChecked(settings.agentsMayReadCaptures());
 }
 
 void PreferencesView::setMessage(const QString& message) {

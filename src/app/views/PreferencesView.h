@@ -75,6 +75,7 @@ class PreferencesView final : public QWidget {
   QCheckBox* startAtLoginBox() const { return startAtLogin_; }
   QCheckBox* lookForSecretsBox() const { return lookForSecrets_; }
   QCheckBox* redactBeforeCopyingBox() const { return redactBeforeCopying_; }
+  QCheckBox* agentsMayReadBox() const { return agentsMayRead_; }
   QLabel* messageLabel() const { return messageLabel_; }
   QScrollArea* scrollArea() const { return scroll_; }
 
@@ -96,6 +97,7 @@ class PreferencesView final : public QWidget {
   QCoro::Task<> changeStartAtLogin(bool enabled);
   void changeLookForSecrets(bool look);
   void changeRedactBeforeCopying(bool redact);
+  void changeAgentsMayRead(bool allow);
   void renderSecretsSettings();
   void openCaptureFolder();
   void fitForm();
@@ -129,6 +131,7 @@ class PreferencesView final : public QWidget {
   QCheckBox* startAtLogin_;
   QCheckBox* lookForSecrets_;
   QCheckBox* redactBeforeCopying_;
+  QCheckBox* agentsMayRead_;
   QWidget* messageFooter_;
   QLabel* messageLabel_;
 };

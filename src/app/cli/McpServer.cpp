@@ -1,0 +1,248 @@
+#include "app/cli/McpServer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <new>
+#include <variant>
+
+#include "app/cli/PngImage.h"
+#include "core/AtomicFile.h"
+#include "core/ScreenshotStore.h"
+
+namespace lumacap {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+void log(const std::string& text) {
+  const std::string line = "Lumacap MCP: " + text + "\n";
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
+std::vector<CaptureRecord> readHistory(const fs::path& root) {
+  try {
+    const std::optional<FileSnapshot> index =
+        readRegularFile(root / "history.json", ScreenshotStore::maximumIndexSize);
+    return index ? ScreenshotStore::decodeIndex(index->bytes) : std::vector<CaptureRecord>{};
+  } catch (const std::exception& failure) {
+    log(failure.what());
+    throw mcp::ToolError(mcp::ToolErrorKind::unreadableHistory);
+  }
+}
+
+// The image file of a record, as the capture folder holds it: a regular file
+// of the user's, never through a link, not blocking on special files.
+fs::path imageFile(const fs::path& root, const CaptureRecord& record) {
+  return root / "Captures" / record.filename;
+}
+
+struct ImageFacts {
+  uintmax_t bytes = 0;
+  std::optional<PixelSize> size;
+};
+
+// Size and pixel size of a capture's image from its first bytes; nothing when
+// the file is missing or not one Lumacap reads.
+std::optional<ImageFacts> imageFacts(const fs::path& file) {
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+    return std::nullopt;
+  char header[24];
+  const ssize_t got = ::pread(fd.get(), header, sizeof header, 0);
+  return ImageFacts{
+      static_cast<uintmax_t>(info.st_size),
+      got > 0 ? PngImage::size(std::string_view(header, static_cast<size_t>(got))) : std::nullopt};
+}
+
+std::string isoTime(Date date) {
+  const auto seconds = static_cast<time_t>(date.unixSeconds());
+  std::tm utc{};
+  char text[32] = "";
+  if (::gmtime_r(&seconds, &utc)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string displayName(const CaptureRecord& record) {
+  return record.filename.ends_with(".png") ? record.filename.substr(0, record.filename.size() - 4)
+                                           : record.filename;
+}
+
+std::string upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+json textContent(std::string text) { return {{"type", "text"}, {"text", std::move(text)}}; }
+
+}  // namespace
+
+std::optional<std::string> McpServer::answer(const mcp::LineReader::Line& line) {
+  json response;
+  if (line.tooLong) {
+    log("skipped a message longer than 1 MiB");
+    response = mcp::errorResponse(nullptr, mcp::ErrorCode::invalidRequest,
+                                  "Invalid request: a message is at most 1 MiB long");
+  } else {
+    mcp::Message message = mcp::parseMessage(line.text);
+    if (std::holds_alternative<mcp::Ignored>(message)) return std::nullopt;
+    if (auto* error = std::get_if<json>(&message)) {
+      response = std::move(*error);
+    } else {
+      const mcp::Request& request = std::get<mcp::Request>(message);
+      try {
+        response = respond(request);
+      } catch (const std::exception& failure) {
+        log(failure.what());
+        response = mcp::errorResponse(request.id, mcp::ErrorCode::internalError, "Internal error");
+      }
+      if (request.isNotification()) return std::nullopt;
+    }
+  }
+  return response.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+json McpServer::respond(const mcp::Request& request) {
+  const std::string& method = request.method;
+  if (request.isNotification()) return nullptr;  // initialized, cancelled…: nothing to do
+  if (method == "initialize")
+    return mcp::resultResponse(request.id, mcp::initializeResult(request.params, environment_.version));
+  if (method == "ping") return mcp::resultResponse(request.id, json::object());
+  if (method == "tools/list") return mcp::resultResponse(request.id, mcp::toolList());
+  if (method == "tools/call") return callTool(request);
+  return mcp::errorResponse(request.id, mcp::ErrorCode::methodNotFound, "Method not found");
+}
+
+json McpServer::callTool(const mcp::Request& request) {
+  const auto name = request.params.find("name");
+  if (name == request.params.end() || !name->is_string())
+    return mcp::errorResponse(request.id, mcp::ErrorCode::invalidParams, "Invalid params: no tool “name”");
+  const auto given = request.params.find("arguments");
+  const json arguments = given != request.params.end() ? *given : json();
+  std::variant<json, std::string> result = std::string();
+  const auto run = [&](auto checked, auto tool) {
+    if (auto* error = std::get_if<std::string>(&checked)) {
+      result = *error;
+      return;
+    }
+    try {
+      if (!environment_.agentsMayRead()) throw mcp::ToolError(mcp::ToolErrorKind::readingTurnedOff);
+      result = tool(std::get<0>(checked));
+    } catch (const mcp::ToolError& failure) {
+      result = mcp::toolError(failure.what());
+    }
+  };
+  if (*name == "list_captures") {
+    run(mcp::listArguments(arguments), [this](const auto& a) { return listCaptures(a); });
+  } else if (*name == "get_capture") {
+    run(mcp::getArguments(arguments), [this](const auto& a) { return getCapture(a); });
+  } else {
+    result = "Invalid params: unknown tool “" + name->get<std::string>() + "”";
+  }
+  if (auto* error = std::get_if<std::string>(&result))
+    return mcp::errorResponse(request.id, mcp::ErrorCode::invalidParams, *error);
+  return mcp::resultResponse(request.id, std::move(std::get<json>(result)));
+}
+
+json McpServer::listCaptures(const mcp::ListArguments& arguments) {
+  const std::vector<CaptureRecord> records = readHistory(environment_.dataRoot);
+  json list = json::array();
+  for (size_t i = 0; i < std::min(arguments.limit, records.size()); ++i) {
+    const CaptureRecord& record = records[i];
+    json entry = {{"id", record.id}, {"name", displayName(record)}, {"time", isoTime(record.createdAt)}};
+    if (const auto facts = imageFacts(imageFile(environment_.dataRoot, record))) {
+      if (facts->size) {
+        entry["width"] = facts->size->width;
+        entry["height"] = facts->size->height;
+      }
+      entry["bytes"] = facts->bytes;
+    } else {
+      entry["missing"] = true;
+    }
+    if (record.application) entry["application"] = *record.application;
+    if (record.destination) entry["deliveredTo"] = *record.destination;
+    if (record.deliveryStatus) entry["delivery"] = *record.deliveryStatus;
+    list.push_back(std::move(entry));
+  }
+  const std::string summary = records.empty()
+                                  ? "Lumacap has no captures yet."
+                                  : std::to_string(list.size()) + " of " + std::to_string(records.size()) +
+                                        " captures, newest first:\n";
+  return {{"content", json::array({textContent(summary + (records.empty() ? "" : list.dump(1)))})}};
+}
+
+json McpServer::getCapture(const mcp::GetArguments& arguments) {
+  const std::vector<CaptureRecord> records = readHistory(environment_.dataRoot);
+  if (records.empty()) throw mcp::ToolError(mcp::ToolErrorKind::noCaptures);
+  auto record = records.begin();
+  if (arguments.id) {
+    const std::string id = upper(*arguments.id);
+    record = std::find_if(records.begin(), records.end(), [&](const CaptureRecord& r) { return r.id == id; });
+    if (record == records.end()) throw mcp::ToolError(mcp::ToolErrorKind::unknownCapture);
+  }
+  std::string png;
+  try {
+    png = readOwnRegularFile(imageFile(environment_.dataRoot, *record), maximumCaptureSize);
+  } catch (const std::exception& failure) {
+    log(failure.what());
+    throw mcp::ToolError(mcp::ToolErrorKind::unreadableImage);
+  }
+  const std::optional<PixelSize> size = PngImage::size(png);
+  if (!size) throw mcp::ToolError(mcp::ToolErrorKind::unreadableImage);
+  const PixelSize sent = fittedSize(*size, arguments.maxEdge);
+  if (sent != *size) {
+    png = PngImage::scaledDown(png, sent);
+    if (png.empty()) throw mcp::ToolError(mcp::ToolErrorKind::unreadableImage);
+  }
+  const auto pixels = [](PixelSize s) { return std::to_string(s.width) + "×" + std::to_string(s.height); };
+  std::string text = "Lumacap capture “" + displayName(*record) + "” (id " + record->id + "), taken " +
+                     isoTime(record->createdAt) + ", " + pixels(*size) + " pixels";
+  if (sent != *size) text += ", scaled down to " + pixels(sent);
+  if (record->application) text += ", of " + *record->application;
+  text += ".";
+  // No structuredContent: some clients drop the image when it is there.
+  return {
+      {"content", json::array({textContent(std::move(text)),
+                               {{"type", "image"}, {"data", mcp::base64(png)}, {"mimeType", "image/png"}}})}};
+}
+
+void McpServer::serve(int input, int output) {
+  mcp::LineReader reader;
+  const auto send = [&](const std::string& response) {
+    std::string line = response + "\n";
+    for (size_t sent = 0; sent < line.size();) {
+      const ssize_t written = ::write(output, line.data() + sent, line.size() - sent);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      sent += static_cast<size_t>(written);
+    }
+    return true;
+  };
+  const auto answerAll = [&](std::optional<mcp::LineReader::Line> (mcp::LineReader::*take)()) {
+    while (std::optional<mcp::LineReader::Line> line = (reader.*take)()) {
+      if (std::optional<std::string> response = answer(*line); response && !send(*response)) return false;
+    }
+    return true;
+  };
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(input, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    reader.feed(std::string_view(buffer, static_cast<size_t>(got)));
+    if (!answerAll(&mcp::LineReader::next)) return;
+  }
+  answerAll(&mcp::LineReader::finish);
+}
+
+}  // namespace lumacap
