@@ -497,7 +497,7 @@ void PreferencesView::changeRedactBeforeCopying(bool redact) {
 
 void PreferencesView::changeAgentsMayRead(bool allow) {
   try {
-    model_.settings().setAgentsMayReadCaptures(allow);
+    context_.settings.setAgentsMayReadCaptures(allow);
     setMessage({});
   } catch (const std::exception& failure) {
     setMessage(QString::fromUtf8(failure.what()));
