@@ -13,7 +13,9 @@
 // Run outside a Wayland session (`wayland_capture_bench --desktops`), it
 // starts each headless test desktop in turn, runs itself inside it, and
 // times the desktop's own capture tool beside it (grim on sway; spectacle on
-// KWin where it is installed).
+// KWin where it is installed). `--desktops gnome --benchmark_filter=Overlay`
+// runs only that desktop and those benchmarks (on GNOME the region capture's
+// freeze frame is the portal's whole-desktop screenshot).
 //
 // With LUMACAP_BENCH_SAVE=DIR it first writes each output's image to
 // DIR/<output>.png and exits, so a script can compare the pixels.
@@ -139,10 +141,12 @@ void timeTool(lumacap::test::WaylandDesktop& desktop, const std::vector<std::str
   std::printf("%s: median %.1f ms\n", label, medianMs(samples));
 }
 
-// Each desktop in turn: this benchmark inside it, then the desktop's own tool.
-int benchDesktops(const char* self) {
+// Each desktop in turn (or only the one named): this benchmark inside it, with `extra` arguments
+// (--benchmark_filter=…), then the desktop's own tool.
+int benchDesktops(const char* self, std::string_view only, const std::vector<std::string>& extra) {
   using namespace lumacap::test;
   for (const Compositor compositor : {Compositor::kwin, Compositor::gnome, Compositor::sway}) {
+    if (!only.empty() && nameOf(compositor) != only) continue;
     std::string whyNot;
     const auto desktop = WaylandDesktop::start(compositor, &whyNot);
     std::printf("== %s\n", nameOf(compositor).c_str());
@@ -152,8 +156,10 @@ int benchDesktops(const char* self) {
     }
     const auto pattern = desktop->spawn({LUMACAP_WAYLAND_PATTERN});
     waitUntil([&] { return desktop->output(*pattern).find("shown") != std::string::npos; }, 30s);
-    const ProcessResult ours =
-        desktop->run({self, "--benchmark_repetitions=9", "--benchmark_report_aggregates_only=true"}, 600s);
+    std::vector<std::string> arguments{self, "--benchmark_repetitions=9",
+                                       "--benchmark_report_aggregates_only=true"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    const ProcessResult ours = desktop->run(arguments, 600s);
     std::fputs(ours.standardOutput.c_str(), stdout);
     if (ours.exitStatus != 0) std::fputs(ours.standardError.c_str(), stdout);
     if (compositor == Compositor::sway) {
@@ -176,7 +182,11 @@ int benchDesktops(const char* self) {
 
 int main(int argc, char** argv) {
 #ifdef LUMACAP_WAYLAND_DESKTOPS
-  if (argc > 1 && std::string_view(argv[1]) == "--desktops") return benchDesktops(argv[0]);
+  // --desktops [kwin|gnome|sway] [benchmark arguments…]
+  if (argc > 1 && std::string_view(argv[1]) == "--desktops") {
+    const bool named = argc > 2 && argv[2][0] != '-';
+    return benchDesktops(argv[0], named ? argv[2] : "", {argv + (named ? 3 : 2), argv + argc});
+  }
 #endif
   QApplication application(argc, argv);
   if (QGuiApplication::platformName() != QLatin1String("wayland")) {

@@ -32,6 +32,31 @@ const char* CaptureError::description(Kind kind) {
     case Kind::portalFileUnreadable:
       return "The desktop’s screenshot could not be read as a PNG image, and was left where it is. Try "
              "capturing again.";
+    case Kind::noSessionBus:
+      return "Lumacap cannot reach the session bus, so it cannot ask the desktop for a screenshot.";
+    case Kind::portalUnavailable:
+      return "The desktop’s screenshot portal is not available. Install its xdg-desktop-portal back end (for "
+             "example xdg-desktop-portal-gnome, -kde or -wlr), then capture again.";
+    case Kind::portalNoAnswer:
+      return "The desktop’s screenshot portal did not answer. Try capturing again.";
+    case Kind::portalBusy:
+      return "The desktop is still busy with another screenshot. Try capturing again in a moment.";
+    case Kind::portalRefused:
+      return "The desktop refused Lumacap’s screenshot request. Capture again and choose Allow when the "
+             "desktop asks; if it no longer asks, allow screenshots for Lumacap in the desktop’s privacy "
+             "settings.";
+    case Kind::portalCancelled:
+      return "The screenshot was cancelled.";
+    case Kind::desktopImageTooSmall:
+      return "The desktop’s screenshot does not cover the display. Try capturing again.";
+    case Kind::compositorRefused:
+      return "The Wayland compositor refused to copy the screen.";
+    case Kind::compositorNoAnswer:
+      return "The Wayland compositor did not hand over the screen in time.";
+    case Kind::compositorGone:
+      return "The connection to the Wayland compositor was lost while reading the screen.";
+    case Kind::kwinImageUnreadable:
+      return "KWin handed over a screen image Lumacap cannot read.";
   }
   return "";
 }

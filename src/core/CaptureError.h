@@ -22,6 +22,18 @@ enum class CaptureErrorKind {
   portalFileOfAnotherUser,  // not the user's own
   portalFileTooLarge,       // more than the reader takes
   portalFileUnreadable,     // missing, unreadable, or not a PNG image
+  // The desktop's screenshot services:
+  noSessionBus,          // no session bus to ask the desktop on
+  portalUnavailable,     // the Screenshot portal (or its back end) is missing
+  portalNoAnswer,        // the portal took the request and never answered
+  portalBusy,            // still busy with another screenshot after the retries
+  portalRefused,         // the desktop (or the user in its dialog) said no
+  portalCancelled,       // the user closed the desktop's screenshot interface
+  desktopImageTooSmall,  // the whole-desktop image does not cover the display
+  compositorRefused,     // KWin or a wlroots compositor refused to copy the screen
+  compositorNoAnswer,    // the compositor did not hand the screen over in time
+  compositorGone,        // the connection to the compositor was lost
+  kwinImageUnreadable,   // KWin handed over a screen image Lumacap cannot read
 };
 
 // A capture's own failures, each with the sentence the user sees.

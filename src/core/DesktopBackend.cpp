@@ -28,8 +28,9 @@ Desktop waylandDesktop(const DesktopFacts& facts) {
   if (has(facts.busNames, "org.kde.KWin") || mentions(facts.currentDesktops, "KDE")) return Desktop::kwin;
   if (has(facts.busNames, "org.gnome.Shell") || mentions(facts.currentDesktops, "GNOME"))
     return Desktop::gnome;
-  if (facts.swaySocket || mentions(facts.currentDesktops, "sway")) return Desktop::sway;
-  if (facts.hyprlandInstance || mentions(facts.currentDesktops, "Hyprland")) return Desktop::hyprland;
+  if (!facts.swaySocket.empty() || mentions(facts.currentDesktops, "sway")) return Desktop::sway;
+  if (!facts.hyprlandInstance.empty() || mentions(facts.currentDesktops, "Hyprland"))
+    return Desktop::hyprland;
   if (has(facts.waylandGlobals, "zwlr_layer_shell_v1")) return Desktop::wlroots;
   return Desktop::otherWayland;
 }
@@ -87,8 +88,6 @@ DesktopBackend chooseBackend(const DesktopFacts& facts) {
   } else if (has(facts.busNames, "org.freedesktop.Notifications")) {
     backend.card = CardMechanism::notification;
   }
-  backend.foreignToplevel = has(globals, "zwlr_foreign_toplevel_manager_v1");
-  backend.activation = has(globals, "xdg_activation_v1");
   return backend;
 }
 
@@ -206,8 +205,9 @@ DesktopFacts sessionFacts(const std::function<std::optional<std::string>(const c
   std::istringstream desktops(value("XDG_CURRENT_DESKTOP"));
   for (std::string desktop; std::getline(desktops, desktop, ':');)
     if (!desktop.empty()) facts.currentDesktops.push_back(desktop);
-  facts.swaySocket = !value("SWAYSOCK").empty();
-  facts.hyprlandInstance = !value("HYPRLAND_INSTANCE_SIGNATURE").empty();
+  facts.swaySocket = value("SWAYSOCK");
+  facts.hyprlandInstance = value("HYPRLAND_INSTANCE_SIGNATURE");
+  facts.runtimeFolder = runtime;
   return facts;
 }
 

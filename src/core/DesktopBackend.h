@@ -16,8 +16,10 @@ struct DesktopFacts {
   bool x11Display = false;      // $DISPLAY is set
   // Hints: only for naming the desktop; the services follow from what is offered.
   std::vector<std::string> currentDesktops;  // $XDG_CURRENT_DESKTOP, split on ':'
-  bool swaySocket = false;                   // $SWAYSOCK
-  bool hyprlandInstance = false;             // $HYPRLAND_INSTANCE_SIGNATURE
+  // Read once here, and handed to the services that connect to them.
+  std::string swaySocket;        // $SWAYSOCK
+  std::string hyprlandInstance;  // $HYPRLAND_INSTANCE_SIGNATURE
+  std::string runtimeFolder;     // $XDG_RUNTIME_DIR
   // Session-bus names that have an owner or can be started (org.kde.KWin, org.gnome.Shell,
   // org.freedesktop.Notifications).
   std::set<std::string> busNames;
@@ -36,16 +38,15 @@ enum class CaptureMechanism { x11, kwinScreenShot2, wlrScreencopy, portal, none 
 enum class ClipboardMechanism { x11, dataControl, inputHandler };
 enum class CardMechanism { x11Window, layerShell, notification, none };
 
-// The platform services Lumacap runs on, chosen from the facts.
+// The platform services Lumacap runs on, chosen from the facts. The clipboard
+// and the card are then built on the session's own connection, and the
+// record is updated to what was built.
 struct DesktopBackend {
   Session session = Session::none;
   Desktop desktop = Desktop::none;
   CaptureMechanism capture = CaptureMechanism::none;
   ClipboardMechanism clipboard = ClipboardMechanism::inputHandler;
   CardMechanism card = CardMechanism::none;
-  // Offered by the compositor, for the window list and activation.
-  bool foreignToplevel = false;
-  bool activation = false;
   // Started with only $DISPLAY inside a Wayland session: it runs on X11 (Xwayland) and says so.
   bool x11InsideWayland = false;
 

@@ -84,6 +84,25 @@ std::pair<int, int> pixelSpan(double from, double to, double origin, double scal
 }
 }  // namespace
 
+PixelRect desktopImageArea(const std::vector<Rect>& frames, PixelSize image, const Rect& frame, double scale,
+                           const PixelRect& source) {
+  if (frames.empty()) return {};
+  double left = frames.front().x, top = frames.front().y, right = left, bottom = top;
+  for (const Rect& each : frames) {
+    left = std::min(left, each.x);
+    top = std::min(top, each.y);
+    right = std::max(right, each.right());
+    bottom = std::max(bottom, each.bottom());
+  }
+  if (right <= left || bottom <= top) return {};
+  const double density = image.width / (right - left);
+  const auto at = [density](double logical) { return int(std::lround(logical * density)); };
+  const double x = frame.x - left + source.x / scale;
+  const double y = frame.y - top + source.y / scale;
+  const int x0 = at(x), y0 = at(y);
+  return PixelRect{x0, y0, at(x + source.width / scale) - x0, at(y + source.height / scale) - y0};
+}
+
 SpanLayout spanLayout(const std::vector<Rect>& frames, const std::vector<double>& scales,
                       const Rect& selection) {
   SpanLayout layout;

@@ -116,6 +116,13 @@ std::optional<DisplayTarget> displayTarget(double displayWidth, double displayHe
 SpanLayout spanLayout(const std::vector<Rect>& frames, const std::vector<double>& scales,
                       const Rect& selection);
 
+// The part of one whole-desktop image (every display of one logical layout,
+// `frames`, as a portal hands it over, at whatever density the image has)
+// that shows `source`, device pixels of the display with `frame` and
+// `scale`. Empty when the layout is.
+PixelRect desktopImageArea(const std::vector<Rect>& frames, PixelSize image, const Rect& frame, double scale,
+                           const PixelRect& source);
+
 // The output size of a single-window capture.
 PixelSize windowOutputSize(const Rect& frame, double scale);
 

@@ -42,7 +42,7 @@ DesktopFacts sway() {
   DesktopFacts facts;
   facts.waylandDisplay = true;
   facts.currentDesktops = {"sway"};
-  facts.swaySocket = true;
+  facts.swaySocket = "/run/sway.sock";
   facts.busNames = {"org.freedesktop.Notifications"};
   facts.waylandGlobals = {"wl_compositor",
                           "xdg_wm_base",
@@ -69,7 +69,6 @@ TEST(DesktopBackend, kwinCapturesThroughScreenShot2CopiesThroughDataControlAndSh
   EXPECT_EQ(backend.capture, CaptureMechanism::kwinScreenShot2);
   EXPECT_EQ(backend.clipboard, ClipboardMechanism::dataControl);
   EXPECT_EQ(backend.card, CardMechanism::layerShell);
-  EXPECT_TRUE(backend.activation);
   EXPECT_EQ(
       backendLogLine(backend),
       "lumacap: Wayland (KWin): capture via ScreenShot2, clipboard via data-control, card via layer-shell");
@@ -87,7 +86,6 @@ TEST(DesktopBackend, gnomeCapturesThroughThePortalCopiesFromInputAndNotifies) {
   EXPECT_EQ(backend.capture, CaptureMechanism::portal);
   EXPECT_EQ(backend.clipboard, ClipboardMechanism::inputHandler);
   EXPECT_EQ(backend.card, CardMechanism::notification);
-  EXPECT_FALSE(backend.foreignToplevel);
 }
 
 TEST(DesktopBackend, aPortalThatIsExportedButFailsIsNoCapturePath) {
@@ -106,7 +104,6 @@ TEST(DesktopBackend, swayUsesTheWlrootsProtocols) {
   EXPECT_EQ(backend.capture, CaptureMechanism::wlrScreencopy);
   EXPECT_EQ(backend.clipboard, ClipboardMechanism::dataControl);
   EXPECT_EQ(backend.card, CardMechanism::layerShell);
-  EXPECT_TRUE(backend.foreignToplevel);
   EXPECT_EQ(
       backendLogLine(backend),
       "lumacap: Wayland (sway): capture via screencopy, clipboard via data-control, card via layer-shell");
@@ -116,7 +113,7 @@ TEST(DesktopBackend, theServicesFollowTheGlobalsNotTheDesktopsName) {
   // A wlroots compositor that calls itself GNOME still gets screencopy and layer-shell; one with
   // no hint at all is named by what it offers.
   DesktopFacts facts = sway();
-  facts.swaySocket = false;
+  facts.swaySocket.clear();
   facts.currentDesktops = {"GNOME"};
   EXPECT_EQ(chooseBackend(facts).capture, CaptureMechanism::wlrScreencopy);
   EXPECT_EQ(chooseBackend(facts).card, CardMechanism::layerShell);
@@ -129,10 +126,10 @@ TEST(DesktopBackend, theServicesFollowTheGlobalsNotTheDesktopsName) {
 
 TEST(DesktopBackend, hyprlandIsRecognisedByItsInstanceAndListsWindowsLikeSway) {
   DesktopFacts facts = sway();
-  facts.swaySocket = false;
+  facts.swaySocket.clear();
   facts.currentDesktops = {};
   EXPECT_TRUE(limitsOf(chooseBackend(facts)).windows);  // other wlroots compositors list none yet
-  facts.hyprlandInstance = true;
+  facts.hyprlandInstance = "abc";
   const DesktopBackend backend = chooseBackend(facts);
   EXPECT_EQ(backend.desktop, Desktop::hyprland);
   EXPECT_EQ(backend.capture, CaptureMechanism::wlrScreencopy);
@@ -241,8 +238,9 @@ TEST_F(SessionFacts, readsTheHints) {
   const DesktopFacts read = facts();
   EXPECT_EQ(read.currentDesktops, (std::vector<std::string>{"ubuntu", "GNOME"}));
   EXPECT_EQ(read.sessionType, "wayland");
-  EXPECT_TRUE(read.swaySocket);
-  EXPECT_FALSE(read.hyprlandInstance);
+  EXPECT_EQ(read.swaySocket, "/run/sway.sock");
+  EXPECT_EQ(read.runtimeFolder, runtime.path().string());
+  EXPECT_TRUE(read.hyprlandInstance.empty());
   EXPECT_FALSE(read.x11Display);
 }
 

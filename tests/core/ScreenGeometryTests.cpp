@@ -80,5 +80,21 @@ TEST(ScreenGeometry, SpanningSelectionReadsEachDisplayAndMeetsWithoutAGap) {
   EXPECT_TRUE(geometry::spanLayout(frames, {1, 1}, Rect{3000, 0, 50, 50}).parts.empty());
 }
 
+// One portal image of the whole desktop, cut per output: the image may have another density than
+// the output it is cut for.
+TEST(ScreenGeometry, DesktopImageAreaFollowsTheOutputAndTheImageDensity) {
+  const std::vector<Rect> frames{{0, 0, 1280, 800}, {1280, 0, 1280, 800}};
+  EXPECT_EQ(geometry::desktopImageArea(frames, {2560, 800}, frames[1], 1, {10, 20, 100, 50}),
+            (PixelRect{1290, 20, 100, 50}));
+  // The right output at scale 2 (2560×1600 device pixels), the image at density 2 (5120×1600).
+  EXPECT_EQ(geometry::desktopImageArea(frames, {5120, 1600}, frames[1], 2, {0, 0, 2560, 1600}),
+            (PixelRect{2560, 0, 2560, 1600}));
+  EXPECT_EQ(geometry::desktopImageArea(frames, {5120, 1600}, frames[0], 1, {0, 0, 1280, 800}),
+            (PixelRect{0, 0, 2560, 1600}));
+  // The same output when the portal hands over logical pixels: half as many.
+  EXPECT_EQ(geometry::desktopImageArea(frames, {2560, 800}, frames[1], 2, {200, 100, 400, 200}),
+            (PixelRect{1380, 50, 200, 100}));
+}
+
 }  // namespace
 }  // namespace lumacap

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/wayland/CompositorWindowList.h"
 #include "platform/wayland/HyprlandWindowList.h"
 #include "platform/wayland/SwayWindowList.h"
-#include "support/ScopedEnvironment.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -248,13 +248,18 @@ TEST(SwayWindowList, aHeaderAnnouncingMoreThanTheBoundIsRefusedUnreadAndOnlyTheR
 
 TEST_F(HyprlandWindowListTest, isTheWindowListOfAHyprlandSession) {
   const auto hyprland = serveIn(runtime.path());
-  test::ScopedEnvironment environment{{"XDG_RUNTIME_DIR", runtime.path().string()},
-                                      {"HYPRLAND_INSTANCE_SIGNATURE", signature}};
-  const auto fromSession = makeCompositorWindowList(Desktop::hyprland);
+  std::map<std::string, std::string> variables{{"XDG_RUNTIME_DIR", runtime.path().string()},
+                                               {"HYPRLAND_INSTANCE_SIGNATURE", signature}};
+  const auto session = [&] {  // the environment as the session's facts read it once
+    return sessionFacts([&](const char* name) -> std::optional<std::string> {
+      return variables.contains(name) ? std::optional(variables.at(name)) : std::nullopt;
+    });
+  };
+  const auto fromSession = makeCompositorWindowList(Desktop::hyprland, session());
   ASSERT_TRUE(fromSession);
   EXPECT_EQ(fromSession->activeOutputName(), "HDMI-A-1");
-  environment.set("HYPRLAND_INSTANCE_SIGNATURE", std::nullopt);
-  EXPECT_FALSE(makeCompositorWindowList(Desktop::hyprland));
+  variables.erase("HYPRLAND_INSTANCE_SIGNATURE");
+  EXPECT_FALSE(makeCompositorWindowList(Desktop::hyprland, session()));
 }
 
 }  // namespace

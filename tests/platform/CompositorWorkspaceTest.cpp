@@ -125,6 +125,8 @@ TEST(StoppedKWin, lookupsAndTheActiveDisplayLeaveTheGuiThreadServingAndEndWithNo
     QTimer::singleShot(0, [&] {  // from the event loop, as the application asks
       found = workspace.application(41);
       active = source.activeDisplay();
+      // A call that would wait, made on the GUI thread by mistake, is refused rather than waited out.
+      EXPECT_THROW(list->activeOutputName(), std::logic_error);
     });
     ASSERT_TRUE(test::processEventsUntil([&] { return active.isStarted(); }));
     QFuture<void> listed = workspace.refreshed();

@@ -114,18 +114,6 @@ TEST(WaylandOutputs, NumbersStayWithTheOutputName) {
   EXPECT_EQ(numbers.numberOf("DP-1"), left);
 }
 
-TEST(WaylandOutputs, DesktopImageAreaFollowsTheOutputAndTheImageDensity) {
-  // A portal image of both outputs at scale 1 (2560 wide): the second output starts at x = 1280.
-  EXPECT_EQ(desktopImageArea(layout(), QSize(2560, 800), layout()[1], PixelRect{10, 20, 100, 50}),
-            QRect(1290, 20, 100, 50));
-  // The right output at scale 2 (device pixels 2560×1600), the portal image at density 2 (5120×1600).
-  EXPECT_EQ(desktopImageArea(layout(2), QSize(5120, 1600), layout(2)[1], PixelRect{0, 0, 2560, 1600}),
-            QRect(2560, 0, 2560, 1600));
-  // The same output when the portal hands over logical pixels: half as many.
-  EXPECT_EQ(desktopImageArea(layout(2), QSize(2560, 800), layout(2)[1], PixelRect{200, 100, 400, 200}),
-            QRect(1380, 50, 200, 100));
-}
-
 TEST(WaylandOutputs, PortalPartComesAtTheOutputDensity) {
   QImage desktop(2560, 800, QImage::Format_RGB32);
   desktop.fill(Qt::red);
@@ -143,20 +131,22 @@ TEST(WaylandOutputs, CroppingPastTheOutputIsAnError) {
   EXPECT_THROW(croppedOutputImage(whole, PixelRect{95, 40, 10, 10}), std::exception);
 }
 
-TEST(PortalScreenshot, ResponseGivesTheFileOrTheReason) {
-  const PortalScreenshotAnswer taken = screenshotAnswer(0, QVariantMap{{"uri", "file:///tmp/out%20put.png"}});
-  EXPECT_EQ(taken.uri, "file:///tmp/out%20put.png");
-  EXPECT_TRUE(taken.error.empty());
-  const PortalScreenshotAnswer refused = screenshotAnswer(2, {});
-  EXPECT_TRUE(refused.uri.isEmpty());
-  EXPECT_NE(refused.error.find("choose Allow"), std::string::npos);
-  EXPECT_NE(screenshotAnswer(1, {}).error, refused.error);
-  // GNOME Shell's instant "other" while another screenshot runs is asked
-  // again; a person's refusal in the dialog or a cancel is final.
+TEST(PortalScreenshot, ResponseGivesTheFileOrTheKindOfFailure) {
   using std::chrono::milliseconds;
-  EXPECT_TRUE(portalWasBusy(2, milliseconds(40)));
-  EXPECT_FALSE(portalWasBusy(2, milliseconds(3000)));
-  EXPECT_FALSE(portalWasBusy(1, milliseconds(40)));
+  const PortalScreenshotAnswer taken =
+      screenshotAnswer(0, QVariantMap{{"uri", "file:///tmp/out%20put.png"}}, milliseconds(40));
+  EXPECT_EQ(taken.uri, "file:///tmp/out%20put.png");
+  EXPECT_FALSE(taken.failure);
+  // GNOME Shell's instant "other" while another screenshot runs is busy (asked again, then told as
+  // such); a person's refusal in the dialog, or a cancel, is final and told differently.
+  EXPECT_EQ(screenshotAnswer(2, {}, milliseconds(40)).failure, CaptureErrorKind::portalBusy);
+  EXPECT_EQ(screenshotAnswer(2, {}, milliseconds(3000)).failure, CaptureErrorKind::portalRefused);
+  EXPECT_EQ(screenshotAnswer(1, {}, milliseconds(40)).failure, CaptureErrorKind::portalCancelled);
+  const std::string busy = CaptureError(CaptureErrorKind::portalBusy).what();
+  const std::string refused = CaptureError(CaptureErrorKind::portalRefused).what();
+  EXPECT_NE(refused.find("choose Allow"), std::string::npos);
+  EXPECT_EQ(busy.find("choose Allow"), std::string::npos);
+  EXPECT_NE(CaptureError(CaptureErrorKind::portalCancelled).what(), refused);
 }
 
 // The file a screenshot portal's answer names, as a portal (or whoever answers in its place) may

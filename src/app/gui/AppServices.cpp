@@ -46,6 +46,9 @@ struct PlatformServices {
   CardPresenter::CardFactory makeCard;
   // How the hot key reaches Lumacap, for what Settings and the tray say.
   DesktopHotKey::Setup hotKeySetup;
+  // What the clipboard and the card were built on.
+  ClipboardMechanism clipboard = ClipboardMechanism::x11;
+  CardMechanism card = CardMechanism::x11Window;
 };
 
 PlatformServices x11Services(ProcessSource& processes) {
@@ -54,7 +57,9 @@ PlatformServices x11Services(ProcessSource& processes) {
           std::make_unique<QtPasteboard>(),
           std::make_unique<XcbHotKeyService>(),
           {},
-          DesktopHotKey::Setup::of(HotKeyMechanism::x11Grab)};
+          DesktopHotKey::Setup::of(HotKeyMechanism::x11Grab),
+          ClipboardMechanism::x11,
+          CardMechanism::x11Window};
 }
 
 // Where the compositor lists and activates windows for programs (KWin, sway, Hyprland), the chooser
@@ -65,53 +70,64 @@ struct WaylandWindows {
   std::unique_ptr<Workspace> workspace;
 };
 // GNOME asks once whether Lumacap may take screenshots: in front of a window of Lumacap's.
-WaylandWindows waylandWindows(const DesktopBackend& backend, ProcessSource& processes,
-                              PermissionWindow& permissionWindow) {
+WaylandWindows waylandWindows(const DesktopFacts& facts, const DesktopBackend& backend,
+                              ProcessSource& processes, PermissionWindow& permissionWindow) {
   std::unique_ptr<ScreenSource> screens = makeWaylandScreenSource(
       backend.capture, backend.desktop == Desktop::gnome ? &permissionWindow : nullptr);
   const std::shared_ptr<CompositorWindowList> list =
-      backend.capture == CaptureMechanism::none ? nullptr : makeCompositorWindowList(backend.desktop);
+      backend.capture == CaptureMechanism::none ? nullptr : makeCompositorWindowList(backend.desktop, facts);
   if (!list) return {std::move(screens), std::make_unique<NoWindowsWorkspace>(processes)};
   return {std::make_unique<WindowListScreenSource>(std::move(screens), list),
           std::make_unique<CompositorWorkspace>(list, processes)};
 }
 
 // Nothing of X11 runs inside a Wayland session.
-PlatformServices waylandServices(const DesktopBackend& backend, ProcessSource& processes,
-                                 PermissionWindow& permissionWindow) {
+PlatformServices waylandServices(const DesktopFacts& facts, const DesktopBackend& backend,
+                                 ProcessSource& processes, PermissionWindow& permissionWindow) {
   // data-control and layer-shell on Lumacap's own connection where the
   // compositor offers them; else Qt's clipboard from input handlers and a
   // desktop notification.
-  WaylandClipboardAndCard clipboardAndCard = WaylandClipboardAndCard::choose();
-  WaylandHotKey hotKey = chooseWaylandHotKey(backend);
-  WaylandWindows windows = waylandWindows(backend, processes, permissionWindow);
+  WaylandClipboardAndCard clipboardAndCard =
+      WaylandClipboardAndCard::choose(facts.busNames.contains("org.freedesktop.Notifications"));
+  WaylandHotKey hotKey = chooseWaylandHotKey(backend, facts.currentDesktops);
+  WaylandWindows windows = waylandWindows(facts, backend, processes, permissionWindow);
   return {std::move(windows.screens),
           std::move(windows.workspace),
           std::move(clipboardAndCard.pasteboard),
           std::move(hotKey.service),
           std::move(clipboardAndCard.makeCard),
-          std::move(hotKey.setup)};
+          std::move(hotKey.setup),
+          clipboardAndCard.clipboard,
+          clipboardAndCard.card};
 }
 
-PlatformServices platformServices(const DesktopBackend& backend, ProcessSource& processes,
-                                  PermissionWindow& permissionWindow) {
-  if (backend.session == Session::wayland) return waylandServices(backend, processes, permissionWindow);
+PlatformServices platformServices(const DesktopFacts& facts, const DesktopBackend& backend,
+                                  ProcessSource& processes, PermissionWindow& permissionWindow) {
+  if (backend.session == Session::wayland)
+    return waylandServices(facts, backend, processes, permissionWindow);
   return x11Services(processes);
 }
 
-DesktopBackend chosenBackend() {
-  const DesktopBackend backend = chooseBackend(probeDesktop());
-  std::fprintf(stderr, "%s\n", backendLogLine(backend).c_str());
-  return backend;
+// The backend as built (the clipboard and the card are what their services
+// ended up with), logged once: the record Settings and the tooltip report.
+DesktopBackend builtBackend(DesktopBackend chosen, const PlatformServices& built) {
+  chosen.clipboard = built.clipboard;
+  chosen.card = built.card;
+  std::fprintf(stderr, "%s\n", backendLogLine(chosen).c_str());
+  return chosen;
 }
 
 }  // namespace
 
 struct AppServices::Parts {
-  DesktopBackend backend = chosenBackend();
+  // What the session offers, read once.
+  DesktopFacts facts = probeDesktop();
   ProcessSource& processes = ProcessSource::system();
   ScreenshotPermissionWindow screenshotPermissionWindow;
-  PlatformServices platform = platformServices(backend, processes, screenshotPermissionWindow);
+  // What the facts call for; `backend` is what was built.
+  DesktopBackend chosen = chooseBackend(facts);
+  PlatformServices platform = platformServices(facts, chosen, processes, screenshotPermissionWindow);
+  DesktopBackend backend = builtBackend(chosen, platform);
   ScreenSource& screenSource = *platform.screens;
   Workspace& workspace = *platform.workspace;
   Pasteboard& pasteboard = *platform.pasteboard;

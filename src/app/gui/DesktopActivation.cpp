@@ -8,18 +8,12 @@
 #include <cstdio>
 
 #include "app/cli/CommandLine.h"
+#include "platform/linux/DBusCall.h"
 
 namespace lumacap {
-namespace {
 
-constexpr const char* applicationInterface = "org.freedesktop.Application";
-// A running instance answers at once; one that does not within this time is
-// taken to be stuck, and this process runs on its own.
-constexpr int handOverTimeoutMs = 5000;
-
-}  // namespace
-
-// The org.freedesktop.Application interface, exported for DesktopActivation.
+// The org.freedesktop.Application interface (instancebus::interfaceName),
+// exported for DesktopActivation.
 class ApplicationAdaptor : public QDBusAbstractAdaptor {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
@@ -106,7 +100,7 @@ DesktopActivation::Claim DesktopActivation::claim(const QString& action) {
 
 bool DesktopActivation::handOver(const QString& action) {
   const bool plain = !actions.contains(action);
-  QDBusMessage message = QDBusMessage::createMethodCall(serviceName, objectPath, applicationInterface,
+  QDBusMessage message = QDBusMessage::createMethodCall(serviceName, objectPath, instancebus::interfaceName,
                                                         plain ? "Activate" : "ActivateAction");
   if (plain) {
     message << QVariantMap();
@@ -116,9 +110,11 @@ bool DesktopActivation::handOver(const QString& action) {
   // Not starting a service: when the owner has just gone, the next try takes the name.
   message.setAutoStartService(false);
   // Asked at start, before this process has a window or runs its event loop:
-  // it waits for the answer, no longer than the time-out, running nothing
-  // meanwhile.
-  const QDBusMessage reply = bus_.call(message, QDBus::Block, handOverTimeoutMs);
+  // it waits for the answer, no longer than the time-out (a running instance
+  // that does not answer in it is taken to be stuck, and this process runs on
+  // its own), running nothing meanwhile.
+  const QDBusMessage reply =
+      DBusCall::waited(bus_, message, std::chrono::milliseconds(instancebus::answerTimeoutMs));
   return reply.type() == QDBusMessage::ReplyMessage;
 }
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/handoff/InstanceBusNames.h"
+
 namespace lumacap {
 
 // One Lumacap per desktop session. The first instance owns the name
@@ -16,8 +18,8 @@ class DesktopActivation : public QObject {
   Q_OBJECT
 
  public:
-  static constexpr const char* serviceName = "org.lumacap.Lumacap";
-  static constexpr const char* objectPath = "/org/lumacap/Lumacap";
+  static constexpr const char* serviceName = instancebus::serviceName;
+  static constexpr const char* objectPath = instancebus::objectPath;
   // The actions desktops may ask for; others are ignored.
   static const QStringList actions;
 

@@ -10,30 +10,28 @@
 
 namespace lumacap {
 
-WaylandClipboardAndCard WaylandClipboardAndCard::choose() {
+WaylandClipboardAndCard WaylandClipboardAndCard::choose(bool notificationServer) {
   WaylandClipboardAndCard chosen;
   std::shared_ptr<WaylandConnection> connection = WaylandConnection::open();
   if (auto dataControl = DataControlPasteboard::create(connection)) {
     chosen.pasteboard = std::move(dataControl);
-    chosen.clipboardMechanism = "data-control";
+    chosen.clipboard = ClipboardMechanism::dataControl;
   } else {
     chosen.pasteboard = std::make_unique<FocusedPasteboard>();
-    chosen.clipboardMechanism = "input handler";
+    chosen.clipboard = ClipboardMechanism::inputHandler;
   }
   if (connection && connection->offers("zwlr_layer_shell_v1")) {
-    chosen.cardMechanism = "layer-shell";
+    chosen.card = CardMechanism::layerShell;
     chosen.makeCard = [connection](AppModel& model) -> std::unique_ptr<CaptureCard> {
       std::unique_ptr<LayerShellSurface> surface = LayerShellSurface::create(connection);
       if (!surface) return nullptr;
       return std::make_unique<LayerShellCard>(model, std::move(surface));
     };
-  } else if (FreedesktopNotifications::available()) {
-    chosen.cardMechanism = "notification";
+  } else if (notificationServer) {
+    chosen.card = CardMechanism::notification;
     chosen.makeCard = [](AppModel& model) -> std::unique_ptr<CaptureCard> {
       return std::make_unique<NotificationCard>(model, std::make_unique<FreedesktopNotifications>());
     };
-  } else {
-    chosen.cardMechanism = "none";
   }
   return chosen;
 }

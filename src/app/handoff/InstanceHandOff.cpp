@@ -6,15 +6,15 @@
 #include <memory>
 #include <utility>
 
+#include "app/handoff/InstanceBusNames.h"
+
 namespace lumacap {
 namespace {
 
-constexpr const char* serviceName = "org.lumacap.Lumacap";
-constexpr const char* objectPath = "/org/lumacap/Lumacap";
-constexpr const char* applicationInterface = "org.freedesktop.Application";
-// A running instance answers at once; one that does not within this time is
-// taken to be stuck, and the application decides what to do about it.
-constexpr int answerTimeoutMs = 5000;
+using instancebus::answerTimeoutMs;
+using instancebus::interfaceName;
+using instancebus::objectPath;
+using instancebus::serviceName;
 
 struct ConnectionCloser {
   void operator()(DBusConnection* connection) const {
@@ -63,7 +63,7 @@ bool appendPlatformData(DBusMessageIter* arguments) {
 // Activate(a{sv} platform_data).
 Message requestFor(const char* action) {
   const bool plain = !action || !*action;
-  Message call(dbus_message_new_method_call(serviceName, objectPath, applicationInterface,
+  Message call(dbus_message_new_method_call(serviceName, objectPath, interfaceName,
                                             plain ? "Activate" : "ActivateAction"));
   if (!call) return nullptr;
   DBusMessageIter arguments;

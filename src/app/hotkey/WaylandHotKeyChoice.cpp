@@ -1,27 +1,14 @@
 #include "app/hotkey/WaylandHotKeyChoice.h"
 
-#include <cstdlib>
-#include <sstream>
-
 #include "app/cli/HookHandler.h"
 #include "platform/linux/GnomeKeybinding.h"
 #include "platform/wayland/KeyboardLayout.h"
 #include "platform/wayland/PortalHotKeyService.h"
 
 namespace lumacap {
-namespace {
 
-std::vector<std::string> currentDesktops() {
-  std::vector<std::string> names;
-  const char* value = std::getenv("XDG_CURRENT_DESKTOP");
-  std::istringstream list(value ? value : "");
-  for (std::string name; std::getline(list, name, ':');) names.push_back(name);
-  return names;
-}
-
-}  // namespace
-
-WaylandHotKey chooseWaylandHotKey(const DesktopBackend& backend) {
+WaylandHotKey chooseWaylandHotKey(const DesktopBackend& backend,
+                                  const std::vector<std::string>& currentDesktops) {
   WaylandHotKey chosen;
   chosen.setup.executable = currentExecutablePath(nullptr).string();
   // The layout is read at each grab: the user may have changed it since the last.
@@ -34,7 +21,7 @@ WaylandHotKey chooseWaylandHotKey(const DesktopBackend& backend) {
   if (backend.desktop == Desktop::gnome) {
     chosen.setup.fallback = HotKeyMechanism::gnomeKeybinding;
     chosen.setup.gnome = std::make_unique<GnomeKeybinding>();
-  } else if ((chosen.setup.compositor = configuredCompositor(backend.desktop, currentDesktops()))) {
+  } else if ((chosen.setup.compositor = configuredCompositor(backend.desktop, currentDesktops))) {
     chosen.setup.fallback = HotKeyMechanism::compositorLine;
   }
   return chosen;

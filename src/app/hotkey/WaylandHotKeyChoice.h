@@ -15,7 +15,9 @@ struct WaylandHotKey {
   std::unique_ptr<HotKeyService> service;
   DesktopHotKey::Setup setup;
 };
-WaylandHotKey chooseWaylandHotKey(const DesktopBackend& backend);
+// `currentDesktops` as the facts read them ($XDG_CURRENT_DESKTOP).
+WaylandHotKey chooseWaylandHotKey(const DesktopBackend& backend,
+                                  const std::vector<std::string>& currentDesktops);
 
 // The desktop's limits without the "shortcut does not work" one where Lumacap says how the hot
 // key reaches it (that text covers a desktop without any way too).

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <map>
-#include <set>
 #include <vector>
 
 #include "platform/Workspace.h"
@@ -16,8 +15,7 @@ class FakeWorkspace final : public Workspace {
   // The user brings an application to the front: it becomes frontmost and
   // the observer hears of it.
   void userActivates(int32_t pid);
-  void terminate(int32_t pid) { terminated_.insert(pid); }
-  // What activate() answers for an application that has not terminated.
+  // What activate() answers.
   void setActivationSent(bool sent) { activationSent_ = sent; }
   void setWindowTitle(int32_t pid, std::string title) { titles_[pid] = std::move(title); }
 
@@ -34,7 +32,6 @@ class FakeWorkspace final : public Workspace {
  private:
   std::map<int32_t, DesktopApplication> applications_;
   std::optional<int32_t> frontmost_;
-  std::set<int32_t> terminated_;
   bool activationSent_ = true;
   std::vector<int32_t> activations_;
   std::map<int32_t, std::string> titles_;

@@ -2,7 +2,6 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
@@ -11,14 +10,14 @@
 #include <QPromise>
 #include <memory>
 
+#include "platform/linux/DBusCall.h"
+
 namespace lumacap {
 namespace {
 
 constexpr auto service = "org.freedesktop.Notifications";
 constexpr auto path = "/org/freedesktop/Notifications";
 constexpr auto interface = "org.freedesktop.Notifications";
-// A server that hangs gets this long to answer before the card counts as not shown.
-constexpr int callTimeoutMs = 2000;
 // Thumbnails larger than this only cost bus traffic.
 constexpr int imageSide = 256;
 
@@ -53,13 +52,6 @@ FreedesktopNotifications::FreedesktopNotifications() {
   bus.connect(service, path, interface, "NotificationClosed", this, SLOT(onClosed(uint, uint)));
 }
 
-bool FreedesktopNotifications::available() {
-  QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-  if (!bus) return false;
-  return bus->isServiceRegistered(service).value() ||
-         bus->activatableServiceNames().value().contains(service);
-}
-
 QFuture<uint32_t> FreedesktopNotifications::notify(const DesktopNotification& notification) {
   QStringList actions;
   for (const auto& [key, label] : notification.actions) actions << key << label;
@@ -78,8 +70,8 @@ QFuture<uint32_t> FreedesktopNotifications::notify(const DesktopNotification& no
        << static_cast<int>(notification.timeout.count());
   auto shown = std::make_shared<QPromise<uint32_t>>();
   shown->start();
-  auto* answer =
-      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, callTimeoutMs), this);
+  auto* answer = new QDBusPendingCallWatcher(
+      QDBusConnection::sessionBus().asyncCall(call, DBusCall::notification.count()), this);
   connect(answer, &QDBusPendingCallWatcher::finished, this, [answer, shown] {
     answer->deleteLater();
     const QDBusPendingReply<uint> reply = *answer;
@@ -93,7 +85,7 @@ void FreedesktopNotifications::close(uint32_t id) {
   if (id == 0) return;
   QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, "CloseNotification");
   call << static_cast<uint>(id);
-  QDBusConnection::sessionBus().call(call, QDBus::NoBlock);
+  DBusCall::sent(QDBusConnection::sessionBus(), call);
 }
 
 void FreedesktopNotifications::onActionInvoked(uint id, const QString& key) { emit actionInvoked(id, key); }

@@ -41,8 +41,6 @@ class FreedesktopNotifications final : public DesktopNotifications {
   Q_OBJECT
  public:
   FreedesktopNotifications();
-  // Whether a notification server owns the name (or can be started).
-  static bool available();
   QFuture<uint32_t> notify(const DesktopNotification& notification) override;
   void close(uint32_t id) override;
 

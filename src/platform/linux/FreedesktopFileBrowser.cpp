@@ -5,14 +5,12 @@
 #include <QProcess>
 #include <QUrl>
 
+#include "platform/linux/DBusCall.h"
+
 namespace fs = std::filesystem;
 
 namespace lumacap {
 namespace {
-
-// A file manager that is started for the call (D-Bus activation) may take a
-// few seconds; past this the folder opens instead.
-constexpr int showItemsTimeoutMs = 10000;
 
 QUrl urlOf(const fs::path& path) { return QUrl::fromLocalFile(QString::fromStdString(path.string())); }
 
@@ -38,7 +36,8 @@ void FreedesktopFileBrowser::revealFile(const fs::path& file, Outcome outcome) {
       QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                                      "org.freedesktop.FileManager1", "ShowItems");
   message << QStringList{QString::fromUtf8(urlOf(file).toEncoded())} << QString();
-  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message, showItemsTimeoutMs), &replies_);
+  auto* watcher =
+      new QDBusPendingCallWatcher(bus_.asyncCall(message, DBusCall::fileManager.count()), &replies_);
   QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &replies_, [this, watcher, folder, outcome] {
     watcher->isError() ? openFolder(folder, outcome) : report(outcome, true);
     watcher->deleteLater();

@@ -1,22 +1,17 @@
 #include "platform/wayland/CompositorWindowList.h"
 
-#include <cstdlib>
-
 #include "platform/wayland/HyprlandWindowList.h"
 #include "platform/wayland/KWinWindowScripts.h"
 #include "platform/wayland/SwayWindowList.h"
 
 namespace lumacap {
 
-std::shared_ptr<CompositorWindowList> makeCompositorWindowList(Desktop desktop) {
+std::shared_ptr<CompositorWindowList> makeCompositorWindowList(Desktop desktop, const DesktopFacts& facts) {
   if (desktop == Desktop::kwin) return std::make_shared<KWinWindowScripts>();
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const char* swaySocket = std::getenv("SWAYSOCK");
-  if (desktop == Desktop::sway && swaySocket && *swaySocket)
-    return std::make_shared<SwayWindowList>(swaySocket, runtime ? runtime : "");
-  const char* hyprlandInstance = std::getenv("HYPRLAND_INSTANCE_SIGNATURE");
-  if (desktop == Desktop::hyprland && hyprlandInstance && *hyprlandInstance)
-    return std::make_shared<HyprlandWindowList>(runtime ? runtime : "", hyprlandInstance);
+  if (desktop == Desktop::sway && !facts.swaySocket.empty())
+    return std::make_shared<SwayWindowList>(facts.swaySocket, facts.runtimeFolder);
+  if (desktop == Desktop::hyprland && !facts.hyprlandInstance.empty())
+    return std::make_shared<HyprlandWindowList>(facts.runtimeFolder, facts.hyprlandInstance);
   return nullptr;
 }
 

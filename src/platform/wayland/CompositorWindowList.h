@@ -33,9 +33,9 @@ class CompositorWindowList {
   virtual std::optional<std::string> activeOutputName() { return std::nullopt; }
 };
 
-// The window list of this desktop: KWin's scripts, sway's IPC ($SWAYSOCK),
-// Hyprland's ($HYPRLAND_INSTANCE_SIGNATURE); none where the compositor gives
-// ordinary programs no window list.
-std::shared_ptr<CompositorWindowList> makeCompositorWindowList(Desktop desktop);
+// The window list of this desktop: KWin's scripts, sway's IPC (the facts'
+// $SWAYSOCK), Hyprland's ($HYPRLAND_INSTANCE_SIGNATURE); none where the
+// compositor gives ordinary programs no window list.
+std::shared_ptr<CompositorWindowList> makeCompositorWindowList(Desktop desktop, const DesktopFacts& facts);
 
 }  // namespace lumacap

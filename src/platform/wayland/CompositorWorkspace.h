@@ -37,7 +37,9 @@ class CompositorWorkspace final : public Workspace {
   std::optional<std::string> windowTitle(int32_t pid) override;
   void observeActivations(ActivationObserver) override {}
 
-  // The window of this application to bring to the front: its front-most.
+  // The window of this application to bring to the front: the first of its
+  // windows in the list's order (the lists give them front-most first), a
+  // minimized one included (activating restores it).
   static std::optional<CompositorWindow> windowToActivate(const std::vector<CompositorWindow>& windows,
                                                           int32_t pid);
 

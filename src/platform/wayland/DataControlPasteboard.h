@@ -32,10 +32,6 @@ class DataControlPasteboard final : public Pasteboard {
   void setText(const std::string& text) override;
   QFuture<bool> setImage(const QImage& image, QFuture<QByteArray> png) override;
 
-  // Whether the selection still holds Lumacap's last offer: false once
-  // another client took it.
-  bool holdsSelection() const { return source_ != nullptr; }
-
   // The contents of one offer: its bytes per type.
   using Contents = std::map<std::string, QFuture<QByteArray>>;
 

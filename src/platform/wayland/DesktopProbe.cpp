@@ -6,13 +6,12 @@
 #include <QDBusReply>
 #include <cstdlib>
 
-#include "platform/wayland/DesktopPortal.h"
+#include "platform/linux/DBusCall.h"
+#include "platform/wayland/PortalRequest.h"
 #include "platform/wayland/WaylandGlobals.h"
 
 namespace lumacap {
 namespace {
-
-constexpr int callTimeout = 3000;  // milliseconds
 
 std::optional<std::string> environmentVariable(const char* name) {
   const char* value = std::getenv(name);
@@ -23,7 +22,7 @@ QDBusMessage call(const QString& service, const QString& path, const QString& in
                   const QString& method, const QVariantList& arguments = {}) {
   QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
   message.setArguments(arguments);
-  return QDBusConnection::sessionBus().call(message, QDBus::Block, callTimeout);
+  return DBusCall::waited(QDBusConnection::sessionBus(), message, DBusCall::startUpProbe);
 }
 
 // The desktop's names that have an owner or that the bus can start.

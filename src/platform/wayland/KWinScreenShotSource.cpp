@@ -13,16 +13,15 @@
 #include <future>
 #include <stdexcept>
 
-#include "core/ProgramError.h"
+#include "core/CaptureError.h"
+#include "platform/linux/DBusCall.h"
 #include "platform/wayland/PortalScreenshotSource.h"
 
 namespace lumacap {
 namespace {
 
-const QString kwinService = QStringLiteral("org.kde.KWin");
 const QString screenShotPath = QStringLiteral("/org/kde/KWin/ScreenShot2");
 const QString screenShotInterface = QStringLiteral("org.kde.KWin.ScreenShot2");
-constexpr int callTimeoutMs = 15000;
 
 QByteArray readToEnd(int file) {
   QByteArray data;
@@ -54,7 +53,7 @@ QImage kwinScreenShot2(const QString& method, const QVariantList& arguments) {
     for (const QVariant& argument : arguments) call << argument;
     call << QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]));
     ::close(pipe[1]);
-    reply = QDBusConnection::sessionBus().call(call, QDBus::Block, callTimeoutMs);
+    reply = DBusCall::waited(QDBusConnection::sessionBus(), call, DBusCall::screenImage);
     // Our copies of the write end go with the call, so the reader sees the end.
   }
   if (reply.type() == QDBusMessage::ErrorMessage) {
@@ -62,7 +61,8 @@ QImage kwinScreenShot2(const QString& method, const QVariantList& arguments) {
     pixels.wait();
     const std::string why = reply.errorName().toStdString() + ": " + reply.errorMessage().toStdString();
     if (reply.errorName().endsWith(QLatin1String("NoAuthorized"))) throw KWinNotAuthorized(why);
-    throw std::runtime_error("KWin could not capture the screen (" + why + ").");
+    std::fprintf(stderr, "lumacap: KWin could not capture the screen (%s).\n", why.c_str());
+    throw CaptureError(CaptureError::Kind::compositorRefused);
   }
   const QVariantMap results = qdbus_cast<QVariantMap>(reply.arguments().value(0));
   return kwinRawImage(results, pixels.get());
@@ -87,11 +87,10 @@ QImage kwinRawImage(const QVariantMap& results, const QByteArray& pixels) {
   if (type != QLatin1String("raw") || width <= 0 || height <= 0 || stride < width ||
       format <= QImage::Format_Invalid || format >= QImage::NImageFormats ||
       qsizetype(stride) * height > pixels.size()) {
-    throw std::runtime_error("KWin handed over a screen image Lumacap cannot read.");
+    throw CaptureError(CaptureError::Kind::kwinImageUnreadable);
   }
   const QImage view(reinterpret_cast<const uchar*>(pixels.constData()), width, height, stride, format);
-  if (view.bytesPerLine() > stride)
-    throw std::runtime_error("KWin handed over a screen image Lumacap cannot read.");
+  if (view.bytesPerLine() > stride) throw CaptureError(CaptureError::Kind::kwinImageUnreadable);
   // The screen is opaque; a copy that owns its pixels.
   QImage image = view.convertToFormat(QImage::Format_RGB32);
   return image.constBits() == view.constBits() ? view.copy() : image;
@@ -124,8 +123,14 @@ KWinScreenShotSource::KWinScreenShotSource() : shared_(std::make_shared<Shared>(
 
 KWinScreenShotSource::~KWinScreenShotSource() = default;
 
+void KWinScreenShotSource::synchronize() {
+  WaylandScreenSource::synchronize();
+  portalShots_.newCapture();
+}
+
 QFuture<QImage> KWinScreenShotSource::outputImage(const WaylandOutput& output, const PixelRect& source,
                                                   const std::vector<WaylandOutput>& layout) {
+  if (shared_->refused) return portalShots_.outputImage(output, source, layout);
   return QtConcurrent::run(
       [shared = shared_, output, source, layout] { return shared->capture(output, source, layout); });
 }

@@ -6,9 +6,13 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/wayland/PortalScreenshotSource.h"
 #include "platform/wayland/WaylandScreenSource.h"
 
 namespace lumacap {
+
+// KWin's name on the session bus.
+inline const QString kwinService = QStringLiteral("org.kde.KWin");
 
 // The screen of KDE Plasma through KWin's org.kde.KWin.ScreenShot2: the
 // pixels of one output at its full density (native-resolution), handed over
@@ -25,6 +29,8 @@ class KWinScreenShotSource final : public WaylandScreenSource {
   ~KWinScreenShotSource() override;
 
   struct Shared;
+  // Our windows are hidden: a capture through the portal takes one screenshot.
+  void synchronize() override;
 
  protected:
   QFuture<QImage> outputImage(const WaylandOutput& output, const PixelRect& source,
@@ -32,6 +38,8 @@ class KWinScreenShotSource final : public WaylandScreenSource {
 
  private:
   std::shared_ptr<Shared> shared_;
+  // Once KWin refused: the portal's screenshots.
+  PortalDesktopShots portalShots_;
 };
 
 // KWin did not authorise this program to use org.kde.KWin.ScreenShot2.
@@ -41,13 +49,14 @@ struct KWinNotAuthorized : std::runtime_error {
 
 // One capture through org.kde.KWin.ScreenShot2 (CaptureScreen, CaptureWindow…)
 // with these arguments before the pipe KWin writes the raw pixels into;
-// blocks the calling thread, never the GUI thread. Throws KWinNotAuthorized
-// when KWin refuses this program, a one-line error for any other failure.
+// holds the calling worker thread, never the GUI thread. Throws
+// KWinNotAuthorized when KWin refuses this program, a CaptureError for any
+// other refusal.
 QImage kwinScreenShot2(const QString& method, const QVariantList& arguments);
 
 // The raw pixels KWin wrote into the pipe as an image, from the results of
 // its reply ("type" raw, "width", "height", "stride", "format" as a
-// QImage::Format). Throws when they do not add up.
+// QImage::Format). Throws a CaptureError when they do not add up.
 QImage kwinRawImage(const QVariantMap& results, const QByteArray& pixels);
 
 }  // namespace lumacap

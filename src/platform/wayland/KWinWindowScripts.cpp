@@ -12,14 +12,11 @@
 #include <QTimer>
 #include <stdexcept>
 
-#include "platform/linux/AsyncDBusCall.h"
+#include "platform/linux/DBusCall.h"
 #include "platform/wayland/KWinScreenShotSource.h"
 
 namespace lumacap {
 namespace {
-
-const QString kwinService = QStringLiteral("org.kde.KWin");
-constexpr int scriptAnswerTimeoutMs = 5000;
 
 // What both scripts share: the window list and the active window under the
 // names of Plasma 5.27 and of Plasma 6.
@@ -39,7 +36,7 @@ QDBusMessage callScripting(QDBusConnection& bus, const QString& method, const QV
   QDBusMessage call = QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
                                                      QStringLiteral("org.kde.kwin.Scripting"), method);
   call.setArguments(arguments);
-  return bus.call(call, QDBus::Block, scriptAnswerTimeoutMs);
+  return DBusCall::waited(bus, call, DBusCall::serviceAnswer);
 }
 
 QString jsString(const QString& text) {
@@ -121,7 +118,7 @@ QString KWinWindowScripts::run(const QString& script) {
     if (!answer.text) {
       QEventLoop loop;
       QObject::connect(&answer, &detail::KWinScriptAnswer::reported, &loop, &QEventLoop::quit);
-      QTimer::singleShot(scriptAnswerTimeoutMs, &loop, &QEventLoop::quit);
+      QTimer::singleShot(DBusCall::serviceAnswer, &loop, &QEventLoop::quit);
       loop.exec();
     }
     callScripting(bus, QStringLiteral("unloadScript"), {plugin});
@@ -143,10 +140,11 @@ bool KWinWindowScripts::activate(const CompositorWindow& window) {
 
 std::optional<std::string> KWinWindowScripts::activeOutputName() {
   // Follows the pointer unless the user made each screen keep its own focus.
-  const QDBusMessage reply = bus_.call(
+  const QDBusMessage reply = DBusCall::waited(
+      bus_,
       QDBusMessage::createMethodCall(kwinService, QStringLiteral("/KWin"), QStringLiteral("org.kde.KWin"),
                                      QStringLiteral("activeOutputName")),
-      QDBus::Block, scriptAnswerTimeoutMs);
+      DBusCall::serviceAnswer);
   const QString name = reply.arguments().value(0).toString();
   if (reply.type() != QDBusMessage::ReplyMessage || name.isEmpty()) return std::nullopt;
   return name.toStdString();

@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "core/DesktopShortcut.h"
-#include "platform/wayland/DesktopPortal.h"
-#include "platform/wayland/PortalScreenshotSource.h"
+#include "platform/linux/DBusCall.h"
+#include "platform/wayland/PortalRequest.h"
 
 namespace lumacap {
 namespace {
@@ -85,10 +85,9 @@ QCoro::Task<PortalRequest> PortalHotKeyService::request(QString method, QList<QV
 // Closing is not waited for: a session closed late binds nothing, and the next one has the same token.
 void PortalHotKeyService::closeSession() {
   if (session_.isEmpty()) return;
-  bus_.call(QDBusMessage::createMethodCall(desktopPortalService, session_,
-                                           QStringLiteral("org.freedesktop.portal.Session"),
-                                           QStringLiteral("Close")),
-            QDBus::NoBlock);
+  DBusCall::sent(bus_, QDBusMessage::createMethodCall(desktopPortalService, session_,
+                                                      QStringLiteral("org.freedesktop.portal.Session"),
+                                                      QStringLiteral("Close")));
   session_.clear();
 }
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "platform/HotKeyService.h"
-#include "platform/wayland/PortalScreenshotSource.h"
+#include "platform/wayland/PortalRequest.h"
 
 namespace lumacap {
 

@@ -1,6 +1,5 @@
 #include "platform/wayland/PortalScreenshotSource.h"
 
-#include <QCoroSignal>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -8,18 +7,18 @@
 #include <QFile>
 #include <QFutureWatcher>
 #include <QPromise>
-#include <QRandomGenerator>
 #include <QThread>
 #include <QtConcurrent/QtConcurrent>
 #include <algorithm>
 #include <chrono>
-#include <stdexcept>
+#include <cstdio>
+#include <mutex>
+#include <set>
 
 #include "core/CaptureError.h"
 #include "core/ProgramError.h"
 #include "platform/CaptureFileReader.h"
-#include "platform/linux/AsyncDBusCall.h"
-#include "platform/wayland/DesktopPortal.h"
+#include "platform/linux/DBusCall.h"
 #include "platform/wayland/XdgForeignExport.h"
 
 namespace lumacap {
@@ -28,75 +27,8 @@ namespace {
 const QString screenshotInterface = QStringLiteral("org.freedesktop.portal.Screenshot");
 // A first screenshot may wait for the user to allow it.
 constexpr auto screenshotAnswerTimeout = std::chrono::minutes(2);
-// A portal answers a request's call at once, with its handle.
-constexpr auto portalCallTimeout = std::chrono::seconds(10);
-
-constexpr const char* refusedText =
-    "The desktop refused Lumacap’s screenshot request. Capture again and choose Allow when the desktop asks; "
-    "if it no longer asks, allow screenshots for Lumacap in the desktop’s privacy settings.";
 
 }  // namespace
-
-namespace detail {
-void PortalResponse::response(uint responseCode, const QVariantMap& responseResults) {
-  answered = true;
-  code = responseCode;
-  results = responseResults;
-  emit done();
-}
-}  // namespace detail
-
-PortalScreenshotAnswer screenshotAnswer(uint code, const QVariantMap& results) {
-  if (code == 1) return {{}, "The screenshot was cancelled."};
-  if (code != 0) return {{}, refusedText};
-  return {results.value(QStringLiteral("uri")).toString(), {}};
-}
-
-QString portalRequestPath(const QString& uniqueName, const QString& token) {
-  QString sender = uniqueName.startsWith(u':') ? uniqueName.mid(1) : uniqueName;
-  sender.replace(u'.', u'_');
-  return desktopPortalPath + QStringLiteral("/request/") + sender + u'/' + token;
-}
-
-QCoro::Task<PortalRequest> requestFromPortal(QDBusConnection bus, QString interface, QString method,
-                                             QList<QVariant> arguments, std::chrono::milliseconds timeout) {
-  const QString token = QStringLiteral("lumacap%1").arg(QRandomGenerator::global()->generate());
-  const QString requestPath = portalRequestPath(bus.baseService(), token);
-  QVariantMap options = arguments.takeLast().toMap();
-  options.insert(QStringLiteral("handle_token"), token);
-  arguments.append(options);
-  const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
-  detail::PortalResponse response;
-  // Subscribed before the call: the answer may come before the call returns.
-  bus.connect(desktopPortalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
-              SLOT(response(uint, QVariantMap)));
-  QDBusMessage call =
-      QDBusMessage::createMethodCall(desktopPortalService, desktopPortalPath, interface, method);
-  call.setArguments(arguments);
-  const auto asked = std::chrono::steady_clock::now();
-  PortalRequest request;
-  // The call itself answers at once with the request's handle; only the Response waits for the user.
-  request.reply =
-      co_await asyncDBusCall(bus, call, std::min<std::chrono::milliseconds>(timeout, portalCallTimeout));
-  const auto left = timeout - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::steady_clock::now() - asked);
-  if (request.reply.type() != QDBusMessage::ErrorMessage && !response.answered &&
-      left > std::chrono::milliseconds(0))
-    co_await qCoro(&response, &detail::PortalResponse::done, left);
-  bus.disconnect(desktopPortalService, requestPath, requestInterface, QStringLiteral("Response"), &response,
-                 SLOT(response(uint, QVariantMap)));
-  request.answered = response.answered;
-  request.code = response.code;
-  request.results = response.results;
-  co_return request;
-}
-
-PortalRequest requestFromPortalOnWorker(QDBusConnection bus, const QString& interface, const QString& method,
-                                        QList<QVariant> arguments, std::chrono::milliseconds timeout) {
-  if (onGuiThread()) throw std::logic_error("A portal request was about to wait on the GUI thread.");
-  // The worker's own event loop runs until the request ends, bounded by `timeout`.
-  return QCoro::waitFor(requestFromPortal(std::move(bus), interface, method, std::move(arguments), timeout));
-}
 
 bool portalWasBusy(uint code, std::chrono::milliseconds answeredAfter) {
   // GNOME Shell takes one screenshot at a time and answers the others at
@@ -105,52 +37,53 @@ bool portalWasBusy(uint code, std::chrono::milliseconds answeredAfter) {
   return code == 2 && answeredAfter < std::chrono::milliseconds(500);
 }
 
+PortalScreenshotAnswer screenshotAnswer(uint code, const QVariantMap& results,
+                                        std::chrono::milliseconds answeredAfter) {
+  using Kind = CaptureErrorKind;
+  if (code == 0) return {results.value(QStringLiteral("uri")).toString(), std::nullopt};
+  if (code == 1) return {{}, Kind::portalCancelled};
+  return {{}, portalWasBusy(code, answeredAfter) ? Kind::portalBusy : Kind::portalRefused};
+}
+
 namespace {
 
-struct PortalAnswer {
-  uint code = 0;
-  QVariantMap results;
-};
-
-PortalAnswer askPortalForScreenshot(QDBusConnection& bus, bool interactive, const QString& parentWindow) {
-  const PortalRequest request = requestFromPortalOnWorker(
+PortalRequest askPortalForScreenshot(QDBusConnection& bus, bool interactive, const QString& parentWindow) {
+  PortalRequest request = requestFromPortalOnWorker(
       bus, screenshotInterface, QStringLiteral("Screenshot"),
       {parentWindow,
        QVariantMap{{QStringLiteral("interactive"), interactive}, {QStringLiteral("modal"), false}}},
       screenshotAnswerTimeout);
-  if (request.reply.type() == QDBusMessage::ErrorMessage)
-    throw ProgramError("The desktop’s screenshot portal is not available (" +
-                       request.reply.errorMessage().toStdString() + ").");
-  if (!request.answered)
-    throw ProgramError("The desktop’s screenshot portal did not answer. Try capturing again.");
-  return {request.code, request.results};
+  if (request.callFailed()) {
+    std::fprintf(stderr, "lumacap: the Screenshot portal refused the call: %s\n",
+                 qPrintable(request.reply.errorMessage()));
+    throw CaptureError(CaptureError::Kind::portalUnavailable);
+  }
+  if (!request.answered) throw CaptureError(CaptureError::Kind::portalNoAnswer);
+  return request;
 }
 
 // A screenshot another program (or a capture just before) still has in
 // progress is waited for, up to two seconds.
-PortalAnswer portalScreenshot(bool interactive, const QString& parentWindow) {
+PortalScreenshotAnswer portalScreenshot(bool interactive, const QString& parentWindow) {
   QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected())
-    throw ProgramError(
-        "Lumacap cannot reach the session bus, so it cannot ask the desktop for a screenshot.");
-  PortalAnswer answered;
+  if (!bus.isConnected()) throw CaptureError(CaptureError::Kind::noSessionBus);
   for (int attempt = 0;; ++attempt) {
     const auto asked = std::chrono::steady_clock::now();
-    answered = askPortalForScreenshot(bus, interactive, parentWindow);
+    const PortalRequest request = askPortalForScreenshot(bus, interactive, parentWindow);
     const auto after =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
-    if (!portalWasBusy(answered.code, after) || attempt == 10) break;
+    PortalScreenshotAnswer answer = screenshotAnswer(request.code, request.results, after);
+    if (answer.failure != CaptureError::Kind::portalBusy || attempt == 10) return answer;
     QThread::msleep(200);
   }
-  return answered;
 }
 
 QImage screenshotThroughPortal(bool interactive) {
   const timespec requested = CaptureFileReader::fileClockNow();
-  const PortalAnswer answered = portalScreenshot(interactive, QString());
-  if (interactive && answered.code == 1) return {};  // the user closed the desktop's interface
-  const PortalScreenshotAnswer answer = screenshotAnswer(answered.code, answered.results);
-  if (!answer.error.empty()) throw ProgramError(answer.error);
+  const PortalScreenshotAnswer answer = portalScreenshot(interactive, QString());
+  // The user closed the desktop's interface: no window chosen.
+  if (interactive && answer.failure == CaptureError::Kind::portalCancelled) return {};
+  if (answer.failure) throw CaptureError(*answer.failure);
   return CaptureFileReader::takePortalScreenshot({answer.uri, requested, CaptureFileReader::portalFolders()})
       .convertToFormat(QImage::Format_RGB32);
 }
@@ -163,11 +96,10 @@ QImage takeInteractivePortalScreenshot() { return screenshotThroughPortal(true);
 
 bool portalTakesScreenshot(const QString& parentWindow) {
   const timespec requested = CaptureFileReader::fileClockNow();
-  const PortalAnswer answered = portalScreenshot(false, parentWindow);
-  if (answered.code != 0) return false;
+  const PortalScreenshotAnswer answer = portalScreenshot(false, parentWindow);
+  if (answer.failure) return false;
   try {  // the answer is what counts: its screenshot is only cleared away
-    CaptureFileReader::takePortalScreenshot({screenshotAnswer(answered.code, answered.results).uri, requested,
-                                             CaptureFileReader::portalFolders()});
+    CaptureFileReader::takePortalScreenshot({answer.uri, requested, CaptureFileReader::portalFolders()});
   } catch (const CaptureError&) {
   }
   return true;
@@ -185,14 +117,14 @@ std::string ownApplicationID() {
 
 // PermissionStore.Lookup("screenshot", "screenshot"): the values by
 // application id. The table does not exist before the first answer.
-// Blocks the calling thread (a worker) for five seconds at most.
+// Holds the calling thread (a worker) for DBusCall::serviceAnswer at most.
 std::optional<ScreenshotPermission> storedScreenshotPermission(QDBusConnection bus,
                                                                const std::string& applicationID) {
   QDBusMessage lookup = QDBusMessage::createMethodCall(
       permissionStoreService, QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
       permissionStoreService, QStringLiteral("Lookup"));
   lookup << QStringLiteral("screenshot") << QStringLiteral("screenshot");
-  const QDBusMessage reply = bus.call(lookup, QDBus::Block, 5000);
+  const QDBusMessage reply = DBusCall::waited(bus, lookup, DBusCall::serviceAnswer);
   if (reply.type() == QDBusMessage::ErrorMessage) {
     if (reply.errorName() == QLatin1String("org.freedesktop.portal.Error.NotFound"))
       return ScreenshotPermission::unset;
@@ -216,9 +148,16 @@ ScreenshotQuestion ScreenshotQuestion::ofPortal(QDBusConnection bus) {
 
 QImage outputPartOf(const QImage& desktop, const std::vector<WaylandOutput>& layout,
                     const WaylandOutput& output, const PixelRect& source) {
-  const QRect area = desktopImageArea(layout, desktop.size(), output, source);
+  const auto inPoints = [](const QRect& frame) {
+    return Rect{double(frame.x()), double(frame.y()), double(frame.width()), double(frame.height())};
+  };
+  std::vector<Rect> frames;
+  for (const WaylandOutput& each : layout) frames.push_back(inPoints(each.frame));
+  const PixelRect cut = geometry::desktopImageArea(frames, {desktop.width(), desktop.height()},
+                                                   inPoints(output.frame), output.scale, source);
+  const QRect area(cut.x, cut.y, cut.width, cut.height);
   if (area.isEmpty() || !desktop.rect().contains(area)) {
-    throw ProgramError("The desktop’s screenshot does not cover the display. Try capturing again.");
+    throw CaptureError(CaptureError::Kind::desktopImageTooSmall);
   }
   QImage part = desktop.copy(area);
   if (part.width() != source.width || part.height() != source.height) {
@@ -300,10 +239,31 @@ QFuture<QImage> PortalScreenshotSource::windowChosenByDesktop() {
   return QtConcurrent::run(takeInteractivePortalScreenshot);
 }
 
+void PortalScreenshotSource::synchronize() {
+  WaylandScreenSource::synchronize();
+  shots_.newCapture();
+}
+
 QFuture<QImage> PortalScreenshotSource::outputImage(const WaylandOutput& output, const PixelRect& source,
                                                     const std::vector<WaylandOutput>& layout) {
-  return QtConcurrent::run(
-      [output, source, layout] { return outputPartOf(takePortalScreenshot(), layout, output, source); });
+  return shots_.outputImage(output, source, layout);
+}
+
+struct PortalDesktopShots::Shot {
+  std::mutex taking;
+  std::optional<QImage> desktop;  // once taken
+  std::set<std::string> outputs;  // those cut from it (GUI thread)
+};
+
+QFuture<QImage> PortalDesktopShots::outputImage(const WaylandOutput& output, const PixelRect& source,
+                                                const std::vector<WaylandOutput>& layout) {
+  if (!shot_ || shot_->outputs.contains(output.name)) shot_ = std::make_shared<Shot>();
+  shot_->outputs.insert(output.name);
+  return QtConcurrent::run([shot = shot_, output, source, layout] {
+    const std::lock_guard lock(shot->taking);
+    if (!shot->desktop) shot->desktop = takePortalScreenshot();
+    return outputPartOf(*shot->desktop, layout, output, source);
+  });
 }
 
 }  // namespace lumacap

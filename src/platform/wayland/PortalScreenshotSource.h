@@ -2,7 +2,6 @@
 
 #include <QCoroTask>
 #include <QDBusConnection>
-#include <QDBusMessage>
 #include <QImage>
 #include <QObject>
 #include <QPromise>
@@ -13,56 +12,34 @@
 #include <optional>
 #include <string>
 
+#include "core/CaptureError.h"
 #include "core/ScreenshotPermission.h"
 #include "platform/PermissionWindow.h"
+#include "platform/wayland/PortalRequest.h"
 #include "platform/wayland/WaylandScreenSource.h"
 
 namespace lumacap {
 
 class XdgForeignExport;
 
-// The URI of the file the portal wrote for a successful Screenshot request
-// (CaptureFileReader::takePortalScreenshot reads it), or the sentence the user
-// sees when it was refused or cancelled.
+// What the Response of a Screenshot request means: the URI of the file the
+// portal wrote (CaptureFileReader::takePortalScreenshot reads it), or why
+// there is none. The answer came `answeredAfter` the request.
 struct PortalScreenshotAnswer {
-  QString uri;        // as the portal gave it; empty when refused
-  std::string error;  // empty on success
+  QString uri;                              // as the portal gave it; empty without a screenshot
+  std::optional<CaptureErrorKind> failure;  // none on success
 };
-// Reads the Response signal of a Screenshot request (code 0: success with a
-// "uri"; 1: cancelled; 2: refused or failed).
-PortalScreenshotAnswer screenshotAnswer(uint code, const QVariantMap& results);
-
-// The object path of the Request a portal call with this handle token
-// answers on, for the connection with this unique name (":1.42").
-QString portalRequestPath(const QString& uniqueName, const QString& token);
-
-// What one portal request came to: the call's reply (an error message when
-// the portal refused the call itself) and its Response, if one came in time.
-struct PortalRequest {
-  QDBusMessage reply;
-  bool answered = false;
-  uint code = 2;
-  QVariantMap results;
-};
-// One request to the desktop portal: `method` of `interface` with a fresh
-// handle token added to its options (the last argument), then the request's
-// Response signal, awaited up to `timeout` in all (the call itself, which
-// answers at once with the request's handle, for ten seconds at most). Never
-// blocks: a portal that does not answer leaves `answered` false, or the reply
-// an error.
-QCoro::Task<PortalRequest> requestFromPortal(QDBusConnection bus, QString interface, QString method,
-                                             QList<QVariant> arguments, std::chrono::milliseconds timeout);
-// The same request on a worker thread, which it holds until the request ends
-// (throws std::logic_error on the GUI thread).
-PortalRequest requestFromPortalOnWorker(QDBusConnection bus, const QString& interface, const QString& method,
-                                        QList<QVariant> arguments, std::chrono::milliseconds timeout);
+// Code 0: success with a "uri"; 1: cancelled; 2: refused or failed, or busy
+// when it came at once (see portalWasBusy).
+PortalScreenshotAnswer screenshotAnswer(uint code, const QVariantMap& results,
+                                        std::chrono::milliseconds answeredAfter);
 
 // Takes one screenshot of the whole desktop through
-// org.freedesktop.portal.Screenshot (interactive=false), blocking the
-// calling thread (never the GUI thread): waits for the Response signal, reads
+// org.freedesktop.portal.Screenshot (interactive=false), holding the calling
+// worker thread (never the GUI thread): waits for the Response signal, reads
 // the PNG and deletes the portal's file when it is the one made for this
 // request (xdg-desktop-portal-wlr writes every screenshot to /tmp/out.png, so
-// it is read at once).
+// it is read at once). Failures are CaptureErrors of the portal's kinds.
 QImage takePortalScreenshot();
 // One such request whose parent_window is `parentWindow` ("wayland:<handle>"):
 // whether the portal gave a screenshot (its file is cleared away the same way).
@@ -91,6 +68,24 @@ struct ScreenshotQuestion {
   static ScreenshotQuestion ofPortal(QDBusConnection bus = QDBusConnection::sessionBus());
 };
 
+// The whole desktop through the portal, one screenshot per capture: every
+// output the capture reads is cut from it (one round trip, one shutter sound,
+// one moment for all outputs). An output asked for a second time, or after a
+// new capture began, takes a new screenshot.
+class PortalDesktopShots {
+ public:
+  // A new capture begins (GUI thread).
+  void newCapture() { shot_.reset(); }
+  // `source` of `output`, cut from the capture's screenshot (taken on a
+  // worker when this is its first output). GUI thread.
+  QFuture<QImage> outputImage(const WaylandOutput& output, const PixelRect& source,
+                              const std::vector<WaylandOutput>& layout);
+
+ private:
+  struct Shot;
+  std::shared_ptr<Shot> shot_;
+};
+
 // The screen through the desktop's Screenshot portal: GNOME, and the fallback
 // on every other desktop. The portal hands over the whole desktop; each
 // output's part is cut from it.
@@ -109,6 +104,8 @@ class PortalScreenshotSource final : public WaylandScreenSource {
   // interface has a Window button) where no window list exists.
   bool desktopChoosesWindow() override { return true; }
   QFuture<QImage> windowChosenByDesktop() override;
+  // Our windows are hidden: the capture that follows takes one screenshot.
+  void synchronize() override;
 
  protected:
   QFuture<QImage> outputImage(const WaylandOutput& output, const PixelRect& source,
@@ -124,26 +121,12 @@ class PortalScreenshotSource final : public WaylandScreenSource {
   std::unique_ptr<XdgForeignExport> parent_;
   // Where the answer to the question comes back: the GUI thread.
   std::unique_ptr<QObject> answers_;
+  PortalDesktopShots shots_;
 };
 
 // The part of a whole-desktop screenshot that shows `source` of `output`,
 // at the output's density.
 QImage outputPartOf(const QImage& desktop, const std::vector<WaylandOutput>& layout,
                     const WaylandOutput& output, const PixelRect& source);
-
-namespace detail {
-// Receives one portal Response in the thread that waits for it.
-class PortalResponse final : public QObject {
-  Q_OBJECT
- public:
-  bool answered = false;
-  uint code = 2;
-  QVariantMap results;
- public slots:
-  void response(uint code, const QVariantMap& results);
- signals:
-  void done();
-};
-}  // namespace detail
 
 }  // namespace lumacap

@@ -95,20 +95,6 @@ QFuture<std::vector<PixelRect>> WaylandScreenSource::stillShowing(std::vector<ui
   return QtFuture::makeReadyFuture(std::vector<PixelRect>{});
 }
 
-QRect desktopImageArea(const std::vector<WaylandOutput>& layout, QSize imageSize, const WaylandOutput& output,
-                       const PixelRect& source) {
-  QRect bounds;
-  for (const WaylandOutput& each : layout) bounds = bounds.united(each.frame);
-  if (bounds.isEmpty()) return {};
-  const double density = double(imageSize.width()) / bounds.width();
-  const auto at = [density](double logical) { return int(std::lround(logical * density)); };
-  const double left = output.frame.x() - bounds.x() + source.x / output.scale;
-  const double top = output.frame.y() - bounds.y() + source.y / output.scale;
-  const double right = left + source.width / output.scale;
-  const double bottom = top + source.height / output.scale;
-  return QRect(QPoint(at(left), at(top)), QPoint(at(right) - 1, at(bottom) - 1));
-}
-
 QImage croppedOutputImage(const QImage& whole, const PixelRect& source) {
   const QRect wanted(source.x, source.y, source.width, source.height);
   if (whole.isNull() || !whole.rect().contains(wanted)) throw CaptureError(CaptureError::Kind::noDisplay);

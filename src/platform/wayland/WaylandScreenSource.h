@@ -31,8 +31,10 @@ class OutputNumbers {
 // What every Wayland screen source shares. The displays are the outputs Qt
 // knows (QScreen on the wayland platform: names, logical geometry, scale);
 // the pixels of one output come from the compositor through the subclass.
-// Ordinary programs cannot list or read single windows on Wayland, so there
-// are no windows. Every Wayland compositor composites.
+// The Wayland protocols give ordinary programs no window list, so this source
+// lists none; where a compositor has its own (KWin's scripts, sway's and
+// Hyprland's IPC), WindowListScreenSource adds the windows around it. Every
+// Wayland compositor composites.
 class WaylandScreenSource : public ScreenSource {
  public:
   bool canRecordScreen() override { return true; }
@@ -59,12 +61,6 @@ class WaylandScreenSource : public ScreenSource {
  private:
   OutputNumbers numbers_;
 };
-
-// The part of a whole-desktop image (all outputs, as a portal hands it over)
-// that shows `source` (device pixels of `output`): the desktop image may have
-// another density than the output.
-QRect desktopImageArea(const std::vector<WaylandOutput>& layout, QSize imageSize, const WaylandOutput& output,
-                       const PixelRect& source);
 
 // The image cut to `source`; a clear error when the output came back smaller.
 QImage croppedOutputImage(const QImage& whole, const PixelRect& source);

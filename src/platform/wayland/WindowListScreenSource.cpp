@@ -139,6 +139,8 @@ QFuture<QImage> WindowListScreenSource::windowImage(const ShareableWindow& windo
           try {
             const auto area = windowArea(screens->shareableContent().result().displays, target.frame);
             if (!area) throw CaptureError(CaptureError::Kind::noDisplay);
+            // The raised window is a new moment: no screenshot taken before it serves.
+            screens->synchronize();
             pixels = screens->displayImage(area->first, area->second);
           } catch (...) {
             failure = std::current_exception();

@@ -74,9 +74,7 @@ const zwlr_screencopy_frame_v1_listener frameListener{
                       zwlr_screencopy_frame_v1*) { static_cast<Frame*>(data)->buffersDone = true; },
 };
 
-[[noreturn]] void connectionLost() {
-  throw std::runtime_error("The connection to the Wayland compositor was lost while reading the screen.");
-}
+[[noreturn]] void connectionLost() { throw CaptureError(CaptureError::Kind::compositorGone); }
 
 }  // namespace
 
@@ -163,7 +161,7 @@ void WlrScreencopySource::Connection::dispatchUntil(Condition condition) {
     pollfd descriptor{wl_display_get_fd(display), POLLIN, 0};
     if (left.count() <= 0 || ::poll(&descriptor, 1, int(left.count())) <= 0) {
       wl_display_cancel_read(display);
-      throw std::runtime_error("The Wayland compositor did not hand over the screen in time.");
+      throw CaptureError(CaptureError::Kind::compositorNoAnswer);
     }
     if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0) connectionLost();
   }
@@ -204,7 +202,7 @@ QImage WlrScreencopySource::Connection::capture(const WaylandOutput& wanted) {
   // the shared-memory buffer alone.
   const bool listsBuffers = managerVersion >= 3;
   dispatchUntil([&] { return frame.failed || (frame.hasShmBuffer && (!listsBuffers || frame.buffersDone)); });
-  if (frame.failed) throw std::runtime_error("The Wayland compositor refused to copy the screen.");
+  if (frame.failed) throw CaptureError(CaptureError::Kind::compositorRefused);
   const ScreencopyBuffer& layout = frame.buffer;
   if (!isReadableScreencopyFormat(layout.format)) return screencopyImage(layout, nullptr);  // throws
 
@@ -226,7 +224,7 @@ QImage WlrScreencopySource::Connection::capture(const WaylandOutput& wanted) {
   wl_shm_pool_destroy(pool);
   zwlr_screencopy_frame_v1_copy(copy, resources.buffer);
   dispatchUntil([&] { return frame.ready || frame.failed; });
-  if (frame.failed) throw std::runtime_error("The Wayland compositor refused to copy the screen.");
+  if (frame.failed) throw CaptureError(CaptureError::Kind::compositorRefused);
   return screencopyImage(frame.buffer, static_cast<const uchar*>(resources.pixels));
 }
 

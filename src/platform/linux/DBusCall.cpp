@@ -1,23 +1,15 @@
-#pragma once
+#include "platform/linux/DBusCall.h"
 
 #include <QCoreApplication>
 #include <QCoroSignal>
-#include <QCoroTask>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
 #include <QThread>
-#include <chrono>
+#include <stdexcept>
 
 namespace lumacap {
 
-// Sends `call` and awaits its reply without blocking the calling thread (whose
-// event loop must run): the reply, or an error message once `timeout` passed
-// without one (a peer that is stopped or never answers) or when the bus is
-// gone.
-inline QCoro::Task<QDBusMessage> asyncDBusCall(QDBusConnection bus, QDBusMessage call,
-                                               std::chrono::milliseconds timeout) {
+QCoro::Task<QDBusMessage> DBusCall::awaited(QDBusConnection bus, QDBusMessage call, Timeout timeout) {
   QDBusPendingCall pending = bus.asyncCall(call, static_cast<int>(timeout.count()));
   if (!pending.isFinished()) {
     QDBusPendingCallWatcher watcher(pending);
@@ -30,9 +22,15 @@ inline QCoro::Task<QDBusMessage> asyncDBusCall(QDBusConnection bus, QDBusMessage
   co_return pending.reply();
 }
 
-// Whether the calling thread is the application's GUI thread: the thread that
-// must never wait on another process.
-inline bool onGuiThread() {
+QDBusMessage DBusCall::waited(QDBusConnection bus, const QDBusMessage& call, Timeout timeout) {
+  if (onGuiThread() && QThread::currentThread()->loopLevel() > 0)
+    throw std::logic_error("A D-Bus call was about to wait on the GUI thread.");
+  return bus.call(call, QDBus::Block, static_cast<int>(timeout.count()));
+}
+
+void DBusCall::sent(QDBusConnection bus, const QDBusMessage& message) { bus.send(message); }
+
+bool onGuiThread() {
   const QCoreApplication* application = QCoreApplication::instance();
   return application && QThread::currentThread() == application->thread();
 }
