@@ -66,13 +66,27 @@ class AppDelegateTest : public ::testing::Test {
   std::unique_ptr<AppDelegate> delegate;  // last: goes first
 };
 
-TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrder) {
+// The keys stand in the menu's own shortcut column (after the tab), aligned.
+TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrderWithTheirKeysInTheShortcutColumn) {
   launch();
-  EXPECT_EQ(menuTitles(), (QStringList{"Lumacap (disabled)", "—", "Capture Region    Shift+Super+2",
+  EXPECT_EQ(menuTitles(), (QStringList{"Lumacap (disabled)", "—", "Capture Region\tShift+Super+2",
                                        "Capture Window…", "Capture Display", "—", "Last Capture… (disabled)",
                                        "Recent Captures…", "Settings…", "—", "Quit Lumacap"}));
   EXPECT_EQ(item("Settings…")->shortcut(), QKeySequence("Ctrl+,"));
   EXPECT_EQ(item("Quit Lumacap")->shortcut(), QKeySequence("Ctrl+Q"));
+  EXPECT_TRUE(item("Quit Lumacap")->isShortcutVisibleInContextMenu());
+}
+
+// Said once, at the first start where the tray shows the icon; later starts stay quiet.
+TEST_F(AppDelegateTest, OnlyTheFirstStartSaysWhereLumacapLivesAndHowToCapture) {
+  launch();
+  emit delegate->trayAvailability().available();
+  EXPECT_EQ(delegate->firstStartNotice(),
+            "Lumacap lives in the tray: its icon opens the menu. Shift+Super+2 captures a region.");
+  delegate = std::make_unique<AppDelegate>(*model, *hotKey);
+  delegate->applicationDidFinishLaunching();
+  emit delegate->trayAvailability().available();
+  EXPECT_EQ(delegate->firstStartNotice(), "");
 }
 
 // "Last Capture…" needs a capture in hand and says so; starting Lumacap again
@@ -109,14 +123,14 @@ TEST_F(AppDelegateTest, ShortcutChangeFollowsTheMenuOnlyWhenItTakes) {
   launch();
   const Shortcut withS{1, "S", true, false, false, true};
   model->updateShortcut(withS);
-  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Ctrl+Super+S");
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region\tCtrl+Super+S");
   EXPECT_EQ(hotKeys->grabbed(), withS);
 
   const Shortcut taken{2, "D", true, true, false, false};
   hotKeys->holdElsewhere(taken, 10);
   harness.settings->setShortcut(withS);
   EXPECT_THROW(model->updateShortcut(taken), ShortcutError);
-  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Ctrl+Super+S");
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region\tCtrl+Super+S");
   EXPECT_EQ(hotKeys->grabbed(), withS);  // the previous one is back
 
   // A desktop that refuses later (the portal) gets the previous one back too, stored and grabbed.
@@ -225,7 +239,7 @@ TEST_F(AppDelegateTest, OnGnomeSettingsAddsTheKeybindingAndAChangedShortcutRewri
   model->updateShortcut(altSuper3);  // kept, though Lumacap grabs nothing itself
   harness.settings->setShortcut(altSuper3);
   EXPECT_TRUE(test::processEventsUntil([&] { return gsettingsGet(ours, "binding") == "'<Alt><Super>3'"; }));
-  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Alt+Super+3");
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region\tAlt+Super+3");
 
   QTest::mouseClick(panel->removeGnomeButton(), Qt::LeftButton);
   ASSERT_TRUE(test::processEventsUntil([&] { return !panel->addGnomeButton()->isHidden(); }));

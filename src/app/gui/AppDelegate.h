@@ -47,6 +47,9 @@ class AppDelegate final : public QObject {
   QMenu& statusMenu() { return statusMenu_; }
   QAction* captureItem() const { return captureItem_; }
   QAction* lastCaptureItem() const { return lastCaptureItem_; }
+  TrayAvailability& trayAvailability() { return trayAvailability_; }
+  // The message of the first start, where this start showed it; else empty.
+  const QString& firstStartNotice() const { return firstStartNotice_; }
 
  private:
   void buildStatusMenu();
@@ -59,6 +62,7 @@ class AppDelegate final : public QObject {
   // is disabled and its tooltip says why.
   void renderLastCaptureItem();
   void watchTray();
+  void noteFirstStart(bool trayShown);
 
   AppModel& model_;
   HotKeyManager& hotKey_;
@@ -71,6 +75,7 @@ class AppDelegate final : public QObject {
   WindowKeys windowKeys_{model_};
   // The shortcut a change replaced, until the desktop has had its say on the new one.
   std::optional<Shortcut> shortcutBeforeChange_;
+  QString firstStartNotice_;
 };
 
 }  // namespace lumacap

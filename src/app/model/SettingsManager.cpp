@@ -82,4 +82,10 @@ bool SettingsManager::redactSecretsBeforeCopying() const {
 
 void SettingsManager::setRedactSecretsBeforeCopying(bool redact) { store(redactBeforeCopyingKey, redact); }
 
+bool SettingsManager::firstStartNoticeShown() const {
+  return userSettings().value(firstStartNoticeShownKey, false).toBool();
+}
+
+void SettingsManager::setFirstStartNoticeShown() { store(firstStartNoticeShownKey, true); }
+
 }  // namespace lumacap

@@ -13,7 +13,8 @@ namespace lumacap {
 // ("Lumacap"/"Lumacap"): the capture shortcut under "shortcut" as its JSON
 // bytes, the destination of the last delivery under "lastDestination",
 // whether captures are searched for secrets under "lookForSecrets" and
-// redacted before they are copied under "redactSecretsBeforeCopying". A
+// redacted before they are copied under "redactSecretsBeforeCopying",
+// whether the first start's notice was shown under "firstStartNoticeShown". A
 // stored shortcut that is no longer acceptable is replaced by the default at
 // construction, with a one-time notice for the settings window.
 class SettingsManager : public QObject {
@@ -27,6 +28,7 @@ class SettingsManager : public QObject {
   static constexpr const char* lastDestinationKey = "lastDestination";
   static constexpr const char* lookForSecretsKey = "lookForSecrets";
   static constexpr const char* redactBeforeCopyingKey = "redactSecretsBeforeCopying";
+  static constexpr const char* firstStartNoticeShownKey = "firstStartNoticeShown";
 
   explicit SettingsManager(QObject* parent = nullptr);
 
@@ -55,6 +57,10 @@ class SettingsManager : public QObject {
   bool redactSecretsBeforeCopying() const;
   // Throws like setShortcut.
   void setRedactSecretsBeforeCopying(bool redact);
+  // Whether the notice of where Lumacap lives and how to capture was shown (once, at the first
+  // start). Throws like setShortcut.
+  bool firstStartNoticeShown() const;
+  void setFirstStartNoticeShown();
 
  signals:
   void shortcutChanged();
