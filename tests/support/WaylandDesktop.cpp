@@ -894,7 +894,8 @@ std::vector<DesktopWindow> WaylandDesktop::State::swayWindows() {
            node.value("pid", 0),
            node.value("focused", false),
            QRect(rect.value("x", 0), rect.value("y", 0), rect.value("width", 0), rect.value("height", 0)),
-           {}});
+           {},
+           node.value("type", "") == "floating_con"});
     }
     for (const char* children : {"nodes", "floating_nodes"})
       if (node.contains(children))
