@@ -68,6 +68,7 @@ class AppDelegateTest : public ::testing::Test {
 
 // The keys stand in the menu's own shortcut column (after the tab), aligned.
 TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrderWithTheirKeysInTheShortcutColumn) {
+  harness.desktopLimits.windowChooser = "Opens GNOME’s screenshot dialog: choose the window there.";
   launch();
   EXPECT_EQ(menuTitles(), (QStringList{"Lumacap (disabled)", "—", "Capture Region\tShift+Super+2",
                                        "Capture Window…", "Capture Display", "—", "Last Capture… (disabled)",
@@ -75,18 +76,7 @@ TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrderWithTheirKeysInTheShortcu
   EXPECT_EQ(item("Settings…")->shortcut(), QKeySequence("Ctrl+,"));
   EXPECT_EQ(item("Quit Lumacap")->shortcut(), QKeySequence("Ctrl+Q"));
   EXPECT_TRUE(item("Quit Lumacap")->isShortcutVisibleInContextMenu());
-}
-
-// Said once, at the first start where the tray shows the icon; later starts stay quiet.
-TEST_F(AppDelegateTest, OnlyTheFirstStartSaysWhereLumacapLivesAndHowToCapture) {
-  launch();
-  emit delegate->trayAvailability().available();
-  EXPECT_EQ(delegate->firstStartNotice(),
-            "Lumacap lives in the tray: its icon opens the menu. Shift+Super+2 captures a region.");
-  delegate = std::make_unique<AppDelegate>(*model, *hotKey);
-  delegate->applicationDidFinishLaunching();
-  emit delegate->trayAvailability().available();
-  EXPECT_EQ(delegate->firstStartNotice(), "");
+  EXPECT_EQ(item("Capture Window…")->toolTip(), "Opens GNOME’s screenshot dialog: choose the window there.");
 }
 
 // "Last Capture…" needs a capture in hand and says so; starting Lumacap again
@@ -292,19 +282,20 @@ TEST_F(AppDelegateTest, OnSwayAPathNoLineCanCarryGetsTheStepsInstead) {
   EXPECT_FALSE(panel->lineLabel()->text().contains("PWNED"));
 }
 
-TEST_F(AppDelegateTest, WhereTheDesktopChoosesTheWindowCaptureWindowSaysSo) {
-  harness.desktopLimits.windowChooser = "Opens GNOME’s screenshot dialog: choose the window there.";
-  launch();
-  EXPECT_EQ(item("Capture Window…")->toolTip(), "Opens GNOME’s screenshot dialog: choose the window there.");
-}
-
-TEST_F(AppDelegateTest, OnX11TheTooltipSaysWhatLumacapIsAndTheKeyItHolds) {
+// The first start alone (where the tray shows the icon) says where Lumacap lives and how to capture.
+TEST_F(AppDelegateTest, OnX11TheTooltipAndTheFirstStartNameTheKeyItHolds) {
   launch();
   EXPECT_EQ(delegate->statusItem().toolTip(),
             QStringLiteral("Lumacap — visual context for your agents\n\nShift+Super+2 captures a region."));
-  EXPECT_EQ(delegate->whatTheKeyDoes(), "Shift+Super+2 captures a region.");
+  emit delegate->trayAvailability().available();
+  EXPECT_EQ(delegate->firstStartNotice(),
+            "Lumacap lives in the tray: its icon opens the menu. Shift+Super+2 captures a region.");
   model->updateShortcut(Shortcut{1, "S", true, false, false, true});
   EXPECT_TRUE(delegate->statusItem().toolTip().endsWith("Ctrl+Super+S captures a region."));
+  delegate = std::make_unique<AppDelegate>(*model, *hotKey);
+  delegate->applicationDidFinishLaunching();
+  emit delegate->trayAvailability().available();
+  EXPECT_EQ(delegate->firstStartNotice(), "");
 }
 
 const Shortcut optionS{1, "S", false, false, true, false};

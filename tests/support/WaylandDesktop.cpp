@@ -602,10 +602,8 @@ std::optional<std::string> WaylandDesktop::State::startSway() {
   chownTree(folder / "home", user->pw_uid, user->pw_gid);
   chownTree(folder / "tmp", user->pw_uid, user->pw_gid);
   if (auto failed = startBus("session-bus", folder / "rt/bus", "--session")) return failed;
-  // Without "noscanout", sway hands a full-screen window's buffer straight to a headless output
-  // that shows no pointer, and wlroots 0.15's screencopy (grim, and Lumacap's own capture) then
-  // gives that output's last composed frame: a full-screen window that opened or changed there
-  // (the pattern, the overlay's dimmed picture) seemed not to be drawn until the pointer came.
+  // Scanned out, a full-screen window on a headless output without the pointer is missing from
+  // wlroots 0.15's screencopy (grim's, Lumacap's), which gives the last composed frame instead.
   auto& sway = startService("sway", {"sway", "-D", "noscanout", "-c", configuration.string()},
                             {{"WLR_BACKENDS", "headless"},
                              {"WLR_HEADLESS_OUTPUTS", std::to_string(outputCount)},
