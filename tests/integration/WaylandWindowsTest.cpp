@@ -191,7 +191,6 @@ TEST_P(WaylandWindowsTest, aRealTerminalIsListedWithItsTitleAndCapturedAlone) {
   terminal->stop();
 }
 
-// GNOME lists no windows to programs (its Capture Window… is the portal's own dialog).
 // Lumacap's windows open whole on one output, their title bars on the screen (KWin centres a window
 // taller than the output's 800 pixels above its top edge); Settings and the chooser float on sway.
 TEST_P(WaylandWindowsTest, dialogsOpenWhollyOnOneOutputAndFloat) {
@@ -214,6 +213,7 @@ TEST_P(WaylandWindowsTest, dialogsOpenWhollyOnOneOutputAndFloat) {
   expectPlaced("Capture a Window");
 }
 
+// GNOME lists no windows to programs (its Capture Window… is the portal's own dialog).
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandWindowsTest, ::testing::Values(Compositor::kwin, Compositor::sway),
                          compositorName);
 
