@@ -66,13 +66,17 @@ class AppDelegateTest : public ::testing::Test {
   std::unique_ptr<AppDelegate> delegate;  // last: goes first
 };
 
-TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrder) {
+// The keys stand in the menu's own shortcut column (after the tab), aligned.
+TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrderWithTheirKeysInTheShortcutColumn) {
+  harness.desktopLimits.windowChooser = "Opens GNOME’s screenshot dialog: choose the window there.";
   launch();
-  EXPECT_EQ(menuTitles(), (QStringList{"Lumacap (disabled)", "—", "Capture Region    Shift+Super+2",
+  EXPECT_EQ(menuTitles(), (QStringList{"Lumacap (disabled)", "—", "Capture Region\tShift+Super+2",
                                        "Capture Window…", "Capture Display", "—", "Last Capture… (disabled)",
                                        "Recent Captures…", "Settings…", "—", "Quit Lumacap"}));
   EXPECT_EQ(item("Settings…")->shortcut(), QKeySequence("Ctrl+,"));
   EXPECT_EQ(item("Quit Lumacap")->shortcut(), QKeySequence("Ctrl+Q"));
+  EXPECT_TRUE(item("Quit Lumacap")->isShortcutVisibleInContextMenu());
+  EXPECT_EQ(item("Capture Window…")->toolTip(), "Opens GNOME’s screenshot dialog: choose the window there.");
 }
 
 // "Last Capture…" needs a capture in hand and says so; starting Lumacap again
@@ -109,14 +113,14 @@ TEST_F(AppDelegateTest, ShortcutChangeFollowsTheMenuOnlyWhenItTakes) {
   launch();
   const Shortcut withS{1, "S", true, false, false, true};
   delegate->registerShortcut(withS);
-  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Ctrl+Super+S");
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region\tCtrl+Super+S");
   EXPECT_EQ(hotKeys->grabbed(), withS);
 
   const Shortcut taken{2, "D", true, true, false, false};
   hotKeys->holdElsewhere(taken, 10);
   harness.settings->setShortcut(withS);
   EXPECT_THROW(delegate->registerShortcut(taken), ShortcutError);
-  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Ctrl+Super+S");
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region\tCtrl+Super+S");
   EXPECT_EQ(hotKeys->grabbed(), withS);  // the previous one is back
 
   // A desktop that refuses later (the portal) gets the previous one back too, stored and grabbed.
@@ -225,7 +229,7 @@ TEST_F(AppDelegateTest, OnGnomeSettingsAddsTheKeybindingAndAChangedShortcutRewri
   delegate->registerShortcut(altSuper3);  // kept, though Lumacap grabs nothing itself
   harness.settings->setShortcut(altSuper3);
   EXPECT_TRUE(test::processEventsUntil([&] { return gsettingsGet(ours, "binding") == "'<Alt><Super>3'"; }));
-  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region    Alt+Super+3");
+  EXPECT_EQ(delegate->captureItem()->text(), "Capture Region\tAlt+Super+3");
 
   QTest::mouseClick(panel->removeGnomeButton(), Qt::LeftButton);
   ASSERT_TRUE(test::processEventsUntil([&] { return !panel->addGnomeButton()->isHidden(); }));
@@ -278,19 +282,20 @@ TEST_F(AppDelegateTest, OnSwayAPathNoLineCanCarryGetsTheStepsInstead) {
   EXPECT_FALSE(panel->lineLabel()->text().contains("PWNED"));
 }
 
-TEST_F(AppDelegateTest, WhereTheDesktopChoosesTheWindowCaptureWindowSaysSo) {
-  harness.desktopLimits.windowChooser = "Opens GNOME’s screenshot dialog: choose the window there.";
-  launch();
-  EXPECT_EQ(item("Capture Window…")->toolTip(), "Opens GNOME’s screenshot dialog: choose the window there.");
-}
-
-TEST_F(AppDelegateTest, OnX11TheTooltipSaysWhatLumacapIsAndTheKeyItHolds) {
+// The first start alone (where the tray shows the icon) says where Lumacap lives and how to capture.
+TEST_F(AppDelegateTest, OnX11TheTooltipAndTheFirstStartNameTheKeyItHolds) {
   launch();
   EXPECT_EQ(delegate->statusItem().toolTip(),
             QStringLiteral("Lumacap — visual context for your agents\n\nShift+Super+2 captures a region."));
-  EXPECT_EQ(delegate->whatTheKeyDoes(), "Shift+Super+2 captures a region.");
+  emit delegate->trayAvailability().available();
+  EXPECT_EQ(delegate->firstStartNotice(),
+            "Lumacap lives in the tray: its icon opens the menu. Shift+Super+2 captures a region.");
   delegate->registerShortcut(Shortcut{1, "S", true, false, false, true});
   EXPECT_TRUE(delegate->statusItem().toolTip().endsWith("Ctrl+Super+S captures a region."));
+  delegate = std::make_unique<AppDelegate>(*model, *harness.context, *hotKey);
+  delegate->applicationDidFinishLaunching();
+  emit delegate->trayAvailability().available();
+  EXPECT_EQ(delegate->firstStartNotice(), "");
 }
 
 const Shortcut optionS{1, "S", false, false, true, false};

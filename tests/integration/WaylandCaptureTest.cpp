@@ -118,10 +118,18 @@ TEST_P(WaylandCaptureTest, displayCaptureIsTheWholeOutputWithoutLumacapsOwnWindo
 }
 
 // Opened by a command, no click came with it: the overlay must take the
-// keyboard by itself for Escape to reach it.
-TEST_P(WaylandCaptureTest, theOverlayOpenedByACommandTakesTheKeyboardSoEscapeCancelsIt) {
+// keyboard by itself for Escape to reach it, and show its dimmed picture on
+// every output, also the one the pointer is not on.
+TEST_P(WaylandCaptureTest, theOverlayOpenedByACommandDimsEveryOutputAndTakesTheKeyboard) {
+  const QRect corner(1280 + 100, 100, 40, 40);  // on the second output; the pointer is on the first
+  const auto brightness = [&] {
+    return qGray(reference(corner).scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0));
+  };
+  const int before = brightness();
   act("capture-region");
   ASSERT_TRUE(waitUntil([&] { return overlays().size() == 2; }, 20s));
+  EXPECT_TRUE(waitUntil([&] { return brightness() < before * 0.8; }, 5s))
+      << "the second output is not dimmed";
   EXPECT_TRUE(waitUntil(
       [&] {
         const auto shown = overlays();

@@ -74,7 +74,8 @@ class WaylandPortalHotKeyTest : public WaylandHotKeyTest {};
 class WaylandConfiguredHotKeyTest : public WaylandHotKeyTest {};
 
 // Through the GlobalShortcuts portal: Shift+Super+2 is bound as the symbol it types on the layout
-// (KWin would never fire a SHIFT+LOGO+2 trigger), and a changed shortcut replaces it.
+// (KWin would never fire a SHIFT+LOGO+2 trigger), and a changed shortcut replaces it, also in KDE's
+// shortcut settings, where the old key is free again.
 TEST_P(WaylandPortalHotKeyTest, portalShortcutOpensTheOverlayAndAChangedOneReplacesIt) {
   startLumacap(shiftSuper2);
   ASSERT_TRUE(
@@ -93,6 +94,8 @@ TEST_P(WaylandPortalHotKeyTest, portalShortcutOpensTheOverlayAndAChangedOneRepla
   desktop().key("shift+super+2");
   EXPECT_FALSE(waitUntil([&] { return overlays() > 0; }, 3s)) << "the old chord still captures";
   expectOverlayAfter("alt+super+3");
+  EXPECT_TRUE(waitUntil([&] { return !kdeAssigned("capture-region-logo-at="); }, 10s)) << kdeShortcuts();
+  EXPECT_TRUE(kdeAssigned("capture-region-alt-logo-3=Meta+Alt+3,"));
 }
 
 // On sway the line Settings shows, added to sway's configuration, binds the key to Lumacap and to

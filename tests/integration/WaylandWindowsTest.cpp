@@ -191,6 +191,28 @@ TEST_P(WaylandWindowsTest, aRealTerminalIsListedWithItsTitleAndCapturedAlone) {
   terminal->stop();
 }
 
+// Lumacap's windows open whole on one output, their title bars on the screen (KWin centres a window
+// taller than the output's 800 pixels above its top edge); Settings and the chooser float on sway.
+TEST_P(WaylandWindowsTest, dialogsOpenWhollyOnOneOutputAndFloat) {
+  startLumacap();
+  const auto expectPlaced = [&](const std::string& title, bool floats = true) {
+    std::optional<DesktopWindow> shown;
+    EXPECT_TRUE(waitUntil([&] { return (shown = listed(title)) && !shown->geometry.isEmpty(); }, 20s))
+        << title << " did not open; " << windowsListed();
+    if (!shown) return;
+    const QRect frame = shown->geometry;
+    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(frame) || QRect(1280, 0, 1280, 800).contains(frame))
+        << title << " at " << frame.x() << "," << frame.y() << " " << frame.width() << "×" << frame.height();
+    EXPECT_TRUE(shown->floating || !floats) << title << " is tiled";
+  };
+  ASSERT_EQ(desktop().run({lumacapBinary(), "--action=settings"}, 20s).exitStatus, 0);
+  expectPlaced("Lumacap Settings");
+  ASSERT_EQ(desktop().run({lumacapBinary(), "--action=history"}, 20s).exitStatus, 0);
+  expectPlaced("Recent Captures", false);
+  openChooser();
+  expectPlaced("Capture a Window");
+}
+
 // GNOME lists no windows to programs (its Capture Window… is the portal's own dialog).
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandWindowsTest, ::testing::Values(Compositor::kwin, Compositor::sway),
                          compositorName);

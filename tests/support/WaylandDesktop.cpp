@@ -602,7 +602,9 @@ std::optional<std::string> WaylandDesktop::State::startSway() {
   chownTree(folder / "home", user->pw_uid, user->pw_gid);
   chownTree(folder / "tmp", user->pw_uid, user->pw_gid);
   if (auto failed = startBus("session-bus", folder / "rt/bus", "--session")) return failed;
-  auto& sway = startService("sway", {"sway", "-c", configuration.string()},
+  // Scanned out, a full-screen window on a headless output without the pointer is missing from
+  // wlroots 0.15's screencopy (grim's, Lumacap's), which gives the last composed frame instead.
+  auto& sway = startService("sway", {"sway", "-D", "noscanout", "-c", configuration.string()},
                             {{"WLR_BACKENDS", "headless"},
                              {"WLR_HEADLESS_OUTPUTS", std::to_string(outputCount)},
                              {"WLR_RENDERER", "pixman"},
@@ -890,7 +892,8 @@ std::vector<DesktopWindow> WaylandDesktop::State::swayWindows() {
            node.value("pid", 0),
            node.value("focused", false),
            QRect(rect.value("x", 0), rect.value("y", 0), rect.value("width", 0), rect.value("height", 0)),
-           {}});
+           {},
+           node.value("type", "") == "floating_con"});
     }
     for (const char* children : {"nodes", "floating_nodes"})
       if (node.contains(children))

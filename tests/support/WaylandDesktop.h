@@ -24,6 +24,7 @@ struct DesktopWindow {
   bool focused = false;
   QRect geometry;
   std::string transientFor;  // the title of the window it is attached to (GNOME only)
+  bool floating = true;      // not tiled (sway tells; KWin and GNOME tile no window)
 };
 
 // A real Wayland desktop for end-to-end tests, headless, started as root.

@@ -20,8 +20,6 @@ QRectF toQt(const Rect& rect) { return QRectF(rect.x, rect.y, rect.width, rect.h
 const QColor dimColor(0, 0, 0, 77);  // black at 30 %
 constexpr int keyboardGrabAttempts = 20;
 constexpr auto keyboardGrabRetry = std::chrono::milliseconds(50);
-using std::chrono_literals::operator""ms;
-constexpr std::chrono::milliseconds redrawsWhileOpening[] = {100ms, 300ms, 1000ms};
 
 }  // namespace
 
@@ -253,20 +251,6 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::option
   key->activateWindow();
   key->view()->setFocus(Qt::OtherFocusReason);
   keyWindow_ = key;
-  // An update waits for the compositor's next frame on that output, which sway
-  // sends to a full-screen window on an output without the pointer only once
-  // something else is drawn there: the overlay stayed undimmed there. Each is
-  // painted and handed over at once, a few times while the compositor places
-  // the windows.
-  if (shared_) {
-    for (const auto delay : redrawsWhileOpening) {
-      QTimer::singleShot(delay, keyWindow_.data(), [this, alive = std::weak_ptr<bool>(alive_)] {
-        if (!alive.lock()) return;
-        for (const QPointer<SelectionWindow>& window : windows_)
-          if (window) window->view()->repaint();
-      });
-    }
-  }
   // Wayland has no keyboard grabs: the focused full-screen window gets the keys.
   if (!shared_) grabKeyboard(keyboardGrabAttempts);
 }

@@ -14,10 +14,12 @@ namespace lumacap {
 namespace {
 
 // The shortcut as the desktop names the key it assigned, where it said (the portal on KDE:
-// "Meta+@"), else as Lumacap names it.
+// "Meta+@"), else as Lumacap names it. After the tab it goes into the menu's own shortcut column
+// (a desktop's menu importer does the same), aligned with the other keys, without a shortcut of the
+// menu's own that could take the key.
 QString regionItemTitle(const Shortcut& shortcut, const DesktopHotKey* desktopHotKey) {
   const std::optional<QString> assigned = desktopHotKey ? desktopHotKey->assignedTrigger() : std::nullopt;
-  return QStringLiteral("Capture Region    ") + assigned.value_or(QString::fromStdString(shortcut.label()));
+  return QStringLiteral("Capture Region\t") + assigned.value_or(QString::fromStdString(shortcut.label()));
 }
 
 // The key Lumacap holds (or the desktop bound) for region captures, as the tray and the no-tray notice say
@@ -102,7 +104,10 @@ void AppDelegate::applicationDidFinishLaunching() {
 // Without a system tray the icon has nowhere to appear: say so once, with
 // what still reaches Lumacap, and let its windows offer what the menu would.
 void AppDelegate::watchTray() {
-  connect(&trayAvailability_, &TrayAvailability::available, &statusItem_, &QSystemTrayIcon::show);
+  connect(&trayAvailability_, &TrayAvailability::available, this, [this] {
+    statusItem_.show();
+    noteFirstStart(true);
+  });
   connect(&trayAvailability_, &TrayAvailability::unavailable, this, [this] {
     model_.setTrayAvailable(false);
     const bool entryInstalled = !QStandardPaths::locate(QStandardPaths::ApplicationsLocation,
@@ -110,8 +115,27 @@ void AppDelegate::watchTray() {
                                      .isEmpty();
     trayMissingNotice_ = std::make_unique<TrayMissingNotice>(whatTheKeyDoes(), entryInstalled);
     trayMissingNotice_->show();
+    noteFirstStart(false);
   });
   trayAvailability_.start();
+}
+
+// The first start says once where Lumacap lives and how to capture: the tray's message where there
+// is a tray (the no-tray notice says both where there is none). Remembered in the settings, so that
+// later starts stay quiet.
+void AppDelegate::noteFirstStart(bool trayShown) {
+  SettingsManager& settings = context_.settings;
+  if (settings.firstStartNoticeShown()) return;
+  if (trayShown) {
+    firstStartNotice_ =
+        QStringLiteral("Lumacap lives in the tray: its icon opens the menu. ") + whatTheKeyDoes();
+    statusItem_.showMessage(QStringLiteral("Lumacap is running"), firstStartNotice_);
+  }
+  try {
+    settings.setFirstStartNoticeShown();
+  } catch (const std::exception&) {
+    // Settings that cannot be written were reported at start; the notice comes again next time.
+  }
 }
 
 void AppDelegate::perform(const QString& action) {
@@ -146,6 +170,9 @@ void AppDelegate::buildStatusMenu() {
   statusMenu_.addSeparator();
   QAction* quit = statusMenu_.addAction(QStringLiteral("Quit Lumacap"), qApp, &QApplication::quit);
   quit->setShortcut(WindowKeys::quit());
+  // (A tray menu is a context menu, whose shortcut column some desktops' themes leave out.)
+  settings->setShortcutVisibleInContextMenu(true);
+  quit->setShortcutVisibleInContextMenu(true);
 }
 
 void AppDelegate::renderLastCaptureItem() {

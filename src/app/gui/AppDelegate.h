@@ -51,6 +51,9 @@ class AppDelegate final : public QObject, public ShortcutRegistration {
   QMenu& statusMenu() { return statusMenu_; }
   QAction* captureItem() const { return captureItem_; }
   QAction* lastCaptureItem() const { return lastCaptureItem_; }
+  TrayAvailability& trayAvailability() { return trayAvailability_; }
+  // The message of the first start, where this start showed it; else empty.
+  const QString& firstStartNotice() const { return firstStartNotice_; }
 
  private:
   void buildStatusMenu();
@@ -62,6 +65,7 @@ class AppDelegate final : public QObject, public ShortcutRegistration {
   // is disabled and its tooltip says why.
   void renderLastCaptureItem();
   void watchTray();
+  void noteFirstStart(bool trayShown);
 
   AppModel& model_;
   ViewContext& context_;
@@ -75,6 +79,7 @@ class AppDelegate final : public QObject, public ShortcutRegistration {
   WindowKeys windowKeys_{model_};
   // The shortcut a change replaced, until the desktop has had its say on the new one.
   std::optional<Shortcut> shortcutBeforeChange_;
+  QString firstStartNotice_;
 };
 
 }  // namespace lumacap

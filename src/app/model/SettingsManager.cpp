@@ -92,4 +92,10 @@ void SettingsManager::setAgentsMayReadCaptures(bool allow) {
   store(UserSettings::agentsMayReadCapturesKey, allow);
 }
 
+bool SettingsManager::firstStartNoticeShown() const {
+  return userSettings().value(firstStartNoticeShownKey, false).toBool();
+}
+
+void SettingsManager::setFirstStartNoticeShown() { store(firstStartNoticeShownKey, true); }
+
 }  // namespace lumacap

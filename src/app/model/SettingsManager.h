@@ -15,7 +15,8 @@ namespace lumacap {
 // whether captures are searched for secrets under "lookForSecrets" and
 // redacted before they are copied under "redactSecretsBeforeCopying", whether
 // coding agents may read captures (`lumacap mcp`, which reads this file
-// without Qt through UserSettings) under "agentsMayReadCaptures". A
+// without Qt through UserSettings) under "agentsMayReadCaptures", whether
+// the first start's notice was shown under "firstStartNoticeShown". A
 // stored shortcut that is no longer acceptable is replaced by the default at
 // construction, with a one-time notice for the settings window.
 class SettingsManager : public QObject {
@@ -29,6 +30,7 @@ class SettingsManager : public QObject {
   static constexpr const char* lastDestinationKey = "lastDestination";
   static constexpr const char* lookForSecretsKey = "lookForSecrets";
   static constexpr const char* redactBeforeCopyingKey = "redactSecretsBeforeCopying";
+  static constexpr const char* firstStartNoticeShownKey = "firstStartNoticeShown";
 
   explicit SettingsManager(QObject* parent = nullptr);
 
@@ -61,6 +63,10 @@ class SettingsManager : public QObject {
   bool agentsMayReadCaptures() const;
   // Throws like setShortcut.
   void setAgentsMayReadCaptures(bool allow);
+  // Whether the notice of where Lumacap lives and how to capture was shown (once, at the first
+  // start). Throws like setShortcut.
+  bool firstStartNoticeShown() const;
+  void setFirstStartNoticeShown();
 
  signals:
   void shortcutChanged();

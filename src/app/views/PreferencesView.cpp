@@ -324,7 +324,7 @@ void PreferencesView::fitForm() {
   int height = frame.height() + extra;
   if (const QScreen* screen = this->screen()) {
     const QRect area = screen->availableGeometry();
-    const int frameMargins = frameGeometry().height() - frame.height();
+    const int frameMargins = std::max(frameGeometry().height() - frame.height(), look::titleBarRoom);
     height = std::min(height, area.height() - frameMargins);
     if (height <= frame.height()) return;  // as tall as the screen allows already
     // Grows downwards, moving up only as far as the screen's bottom requires.

@@ -56,6 +56,10 @@ QWidget* contentUnavailable(QWidget* parent, Symbol symbol, const QString& title
 // its proportions, centred, the rest left empty. A very wide or very tall
 // image still gets a band a few pixels thick, so it never vanishes.
 QRectF letterboxed(const QSizeF& image, const QRectF& area);
+// The height a window leaves free on its screen for a title bar whose size the window system does
+// not tell (Wayland's server-side decorations, a window not yet framed on X11): a window as tall
+// as the screen would open with its title bar above the screen's top.
+inline constexpr int titleBarRoom = 64;
 }  // namespace look
 
 }  // namespace lumacap

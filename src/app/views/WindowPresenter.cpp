@@ -13,6 +13,7 @@
 #include "app/views/PreferencesView.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
+#include "app/views/Symbols.h"
 #include "app/views/WindowChooser.h"
 #include "app/views/markup/MarkupWindow.h"
 
@@ -42,6 +43,10 @@ std::unique_ptr<Window> makeWindow(std::unique_ptr<Window> window, const char* t
   centre(*window);
   return window;
 }
+
+// A dialog keeps the width it was made for: a tiling compositor (sway) floats
+// a window of fixed width, centred, where a tile would stretch it or cut it.
+void keepWidth(QWidget& window) { window.setFixedWidth(window.width()); }
 
 // A window that is already on the screen behind another application's is
 // mapped anew: desktops give the keyboard to a window that appears, while they
@@ -153,7 +158,7 @@ void WindowPresenter::showHistory() {
     // As tall as its rows want, within the screen with room for a title bar.
     if (QScreen* screen = screenUnderPointer()) {
       const QRect area = screen->availableGeometry();
-      const int height = std::min(historyWindow_->sizeHint().height(), area.height() - 64);
+      const int height = std::min(historyWindow_->sizeHint().height(), area.height() - look::titleBarRoom);
       historyWindow_->resize(historyWindow_->width(), std::max(height, historyWindow_->minimumHeight()));
       centre(*historyWindow_);
     }
@@ -165,6 +170,7 @@ void WindowPresenter::showSettings() {
   if (!preferencesWindow_) {
     preferencesWindow_ = makeWindow(std::make_unique<PreferencesView>(model(), *context_), "Lumacap Settings",
                                     QSize(550, 560));
+    keepWidth(*preferencesWindow_);
   }
   bringForward(*preferencesWindow_);
 }
@@ -177,6 +183,7 @@ void WindowPresenter::showWindowChooser(std::vector<ShareableWindow> windows) {
         },
         captureManager_.isCompositing());
     chooserWindow_ = makeWindow(std::move(chooser), "Capture a Window", QSize(510, 480));
+    keepWidth(*chooserWindow_);
   }
   static_cast<WindowChooser&>(*chooserWindow_).setWindows(std::move(windows));
   bringForward(*chooserWindow_);

@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusVariant>
 #include <QPointer>
 #include <cstdio>
 #include <utility>
@@ -19,6 +20,12 @@ const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.Global
 const QString sessionToken = QStringLiteral("lumacap");
 // Newer desktops ask the user to confirm a binding.
 constexpr auto shortcutsAnswerTimeout = std::chrono::minutes(1);
+const QString shortcutIdPrefix = QStringLiteral("capture-region-");
+
+// KDE's global shortcuts service, which keeps what the portal bound.
+const QString kdeShortcutsService = QStringLiteral("org.kde.kglobalaccel");
+const QString kdeComponentInterface = QStringLiteral("org.kde.kglobalaccel.Component");
+constexpr qsizetype kdeComponentsLooked = 200;
 
 struct PortalShortcut {
   QString id;
@@ -52,7 +59,19 @@ namespace {
 // back, not the new preferred one, when the same id is bound again, so a changed shortcut needs an
 // id of its own (and a shortcut chosen again finds its old id and key).
 QString shortcutIdFor(const QString& trigger) {
-  return QStringLiteral("capture-region-") + trigger.toLower().replace(u'+', u'-');
+  return shortcutIdPrefix + trigger.toLower().replace(u'+', u'-');
+}
+
+QDBusMessage kdeShortcutsCall(const QString& path, const QString& interface, const QString& method,
+                              const QList<QVariant>& arguments = {}) {
+  QDBusMessage call = QDBusMessage::createMethodCall(kdeShortcutsService, path, interface, method);
+  call.setArguments(arguments);
+  call.setAutoStartService(false);  // only where KDE runs it already
+  return call;
+}
+
+bool answered(const QDBusMessage& reply) {
+  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
 }
 
 PortalShortcuts shortcutsFor(const std::optional<QString>& trigger) {
@@ -114,6 +133,7 @@ void PortalHotKeyService::release() {
 QCoro::Task<> PortalHotKeyService::bindWanted() {
   const QPointer<PortalHotKeyService> self(this);
   binding_ = true;
+  QString forget;  // the id bound last, whose earlier ones KDE may still keep
   while (wanted_) {
     const QString trigger = *std::exchange(wanted_, std::nullopt);
     const std::optional<std::string> before = assigned_;
@@ -141,8 +161,55 @@ QCoro::Task<> PortalHotKeyService::bindWanted() {
     // A later request replaces this one: its own answer is the one to report.
     if (status != 0 && status != notOnThisDesktop && !wanted_) reportLateFailure(status);
     if (unavailable_) wanted_.reset();
+    if (!wanted_ && status == 0 && !trigger.isEmpty()) forget = shortcutId_;
   }
   binding_ = false;
+  if (!forget.isEmpty()) (void)forgetEarlierShortcuts(forget);
+}
+
+// KDE keeps every shortcut a portal session once bound, under the session's component, also when no
+// session binds it any more: the key a changed shortcut replaced stayed taken in KDE's shortcut
+// settings, also after Quit. Once a shortcut is bound, Lumacap's other ids in the same component go.
+// (The one in force stays when Lumacap quits: KDE keeps a key the user gave it under that id.) Each
+// step is awaited off the event loop with a time-out; a change meanwhile ends the clean-up, which
+// the next binding does again.
+QCoro::Task<> PortalHotKeyService::forgetEarlierShortcuts(QString bound) {
+  const QPointer<PortalHotKeyService> self(this);
+  const QDBusConnection bus = bus_;
+  const auto stillBound = [&] { return self && !self->binding_ && self->shortcutId_ == bound; };
+  const QDBusMessage listed = co_await DBusCall::awaited(
+      bus,
+      kdeShortcutsCall(QStringLiteral("/kglobalaccel"), QStringLiteral("org.kde.KGlobalAccel"),
+                       QStringLiteral("allComponents")),
+      DBusCall::serviceAnswer);
+  if (!stillBound() || !answered(listed)) co_return;
+  const auto components = qdbus_cast<QList<QDBusObjectPath>>(listed.arguments().at(0));
+  for (const QDBusObjectPath& component : components.mid(0, kdeComponentsLooked)) {
+    const QDBusMessage names = co_await DBusCall::awaited(
+        bus, kdeShortcutsCall(component.path(), kdeComponentInterface, QStringLiteral("shortcutNames")),
+        DBusCall::serviceAnswer);
+    if (!stillBound()) co_return;
+    if (!answered(names)) continue;
+    const QStringList ids = names.arguments().at(0).toStringList();
+    if (!ids.contains(bound)) continue;
+    // (Arguments as named lists: GCC 12 miscompiles a braced list inside co_await.)
+    const QList<QVariant> property{kdeComponentInterface, QStringLiteral("uniqueName")};
+    const QDBusMessage get = kdeShortcutsCall(
+        component.path(), QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"), property);
+    const QDBusMessage unique = co_await DBusCall::awaited(bus, get, DBusCall::serviceAnswer);
+    if (!stillBound() || !answered(unique)) co_return;
+    const QString componentName = unique.arguments().at(0).value<QDBusVariant>().variant().toString();
+    for (const QString& id : ids) {
+      if (id == bound || !id.startsWith(shortcutIdPrefix)) continue;
+      const QList<QVariant> shortcut{componentName, id};
+      const QDBusMessage unregister =
+          kdeShortcutsCall(QStringLiteral("/kglobalaccel"), QStringLiteral("org.kde.KGlobalAccel"),
+                           QStringLiteral("unregister"), shortcut);
+      co_await DBusCall::awaited(bus, unregister, DBusCall::serviceAnswer);
+      if (!stillBound()) co_return;
+    }
+    co_return;
+  }
 }
 
 QCoro::Task<int> PortalHotKeyService::bind(QString trigger) {

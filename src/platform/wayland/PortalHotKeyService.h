@@ -64,6 +64,9 @@ class PortalHotKeyService final : public QObject, public HotKeyService {
   // A new session with the shortcut for this trigger, bound: 0 or the failure code.
   QCoro::Task<int> bind(QString trigger);
   QCoro::Task<PortalRequest> request(QString method, QList<QVariant> arguments);
+  // Removes from KDE's global shortcuts the ids of Lumacap's earlier shortcuts (in the component
+  // holding `bound`), so that the keys they had are free again; nothing where KDE is not there.
+  QCoro::Task<> forgetEarlierShortcuts(QString bound);
   static bool refusedCall(const QDBusMessage& reply);
   bool isOurs(const QDBusMessage& message) const;
   void closeSession();
