@@ -1,7 +1,6 @@
 #include "platform/wayland/DesktopProbe.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <cstdlib>
@@ -27,12 +26,17 @@ QDBusMessage call(const QString& service, const QString& path, const QString& in
 
 // The desktop's names that have an owner or that the bus can start.
 std::set<std::string> desktopBusNames() {
+  const auto askBus = [](const char* method, const QVariantList& arguments = {}) {
+    return call(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                QStringLiteral("org.freedesktop.DBus"), QString::fromLatin1(method), arguments)
+        .arguments()
+        .value(0);
+  };
   std::set<std::string> names;
-  QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-  if (!bus) return names;
-  const QStringList activatable = bus->activatableServiceNames().value();
+  const QStringList activatable = askBus("ListActivatableNames").toStringList();
   for (const char* name : {"org.kde.KWin", "org.gnome.Shell", "org.freedesktop.Notifications"}) {
-    if (bus->isServiceRegistered(name).value() || activatable.contains(name)) names.insert(name);
+    if (askBus("NameHasOwner", {QString::fromLatin1(name)}).toBool() || activatable.contains(name))
+      names.insert(name);
   }
   return names;
 }
