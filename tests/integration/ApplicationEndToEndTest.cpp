@@ -11,8 +11,8 @@
 #include <sstream>
 #include <thread>
 
-#include "app/model/OCRService.h"
 #include "app/gui/TrayAvailability.h"
+#include "app/model/OCRService.h"
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
 #include "platform/linux/TesseractRecognizer.h"
@@ -52,6 +52,10 @@ class ApplicationEndToEndTest : public ::testing::Test {
     auto& terminal = server.start({"xterm", "-geometry", "80x24+40+60", "-T", "work"});
     terminalWindow = server.waitForWindow("XTerm", terminal.pid());
     ASSERT_TRUE(terminalWindow);
+    // Not a first start: a click on the tray icon while the first start's message was up did not
+    // always open the menu.
+    fs::create_directories(home.path() / ".config/Lumacap");
+    std::ofstream(home.path() / ".config/Lumacap/Lumacap.conf") << "[General]\nfirstStartNoticeShown=true\n";
     application = &server.start({test::lumacapBinary()}, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
     trayIcon = server.waitForWindow("lumacap", application->pid());
     ASSERT_TRUE(trayIcon) << "no tray icon appeared";
