@@ -7,8 +7,11 @@
 //
 //   build/bin/hook_bench [runs]
 //
-// The program first re-runs itself under a process named "claude" with two
-// shells in between, so the hook finds its agent where Claude Code would be.
+// The program first re-runs itself under the processes of every agent (the
+// nearest first: Copilot CLI's native binary, Gemini CLI's node script,
+// Codex's binary, then Claude Code), so each agent's hook
+// (--agent-hook=AGENT) finds its agent where it would be, and the hook
+// process is timed for each.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,6 +28,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/cli/HookHandler.h"
@@ -49,15 +53,21 @@ double median(std::vector<double> values) {
 int reExecUnderAgent(int argc, char** argv) {
   const fs::path folder = fs::temp_directory_path() / ("lumacap-hook-bench-" + std::to_string(::getpid()));
   fs::create_directories(folder);
+  const auto at = [&](const char* name) { return "'" + (folder / name).string() + "'"; };
   fs::create_symlink("/bin/sh", folder / "claude");
-  std::string command = "LUMACAP_BENCH_CHAINED=1 exec '" + fs::canonical("/proc/self/exe").string() + "'";
+  // Copies: /proc/PID/exe names the file itself, as for the native binaries.
+  fs::copy_file("/bin/sh", folder / "codex");
+  fs::copy_file("/bin/sh", folder / "copilot");
+  std::string command = "LUMACAP_BENCH_CHAINED=1 '" + fs::canonical("/proc/self/exe").string() + "'";
   for (int i = 1; i < argc; ++i) command += std::string(" '") + argv[i] + "'";
-  // claude → sh → sh → this benchmark → hook: the agent is four levels above the hook.
-  std::ofstream(folder / "inner.sh") << command << "\n";
-  std::ofstream(folder / "middle.sh") << "sh '" << (folder / "inner.sh").string() << "'; true\n";
-  std::ofstream(folder / "outer.sh") << "sh '" << (folder / "middle.sh").string() << "'; true\n";
-  const int status = std::system(
-      ("'" + (folder / "claude").string() + "' '" + (folder / "outer.sh").string() + "'").c_str());
+  // claude → codex → node gemini → sh → copilot → this benchmark → hook ("; true" keeps each shell).
+  std::ofstream(folder / "gemini") << "require('child_process').spawnSync('/bin/sh', [process.argv[2]], "
+                                       "{stdio: 'inherit'});\n";
+  std::ofstream(folder / "inner.sh") << command << "; true\n";
+  std::ofstream(folder / "copilot.sh") << at("copilot") << " " << at("inner.sh") << "; true\n";
+  std::ofstream(folder / "gemini.sh") << "node " << at("gemini") << " " << at("copilot.sh") << "; true\n";
+  std::ofstream(folder / "codex.sh") << at("codex") << " " << at("gemini.sh") << "; true\n";
+  const int status = std::system((at("claude") + " " + at("codex.sh")).c_str());
   fs::remove_all(folder);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
@@ -138,6 +148,31 @@ double readingMilliseconds(int pieces) {
   return spent;
 }
 
+// Each other agent's hook process, in that agent's record, beside Claude Code's.
+bool agentHooks(const std::string& binary, const fs::path& data, int runs) {
+  const fs::path input = data / "agent-record.json";
+  for (const auto& [agent, option, text, executable] :
+       {std::tuple{"codex", "--agent-hook=codex", record, "codex"},
+        std::tuple{"gemini", "--agent-hook=gemini", record, "gemini"},
+        std::tuple{"copilot", "--agent-hook=copilot:sessionStart",
+                   R"({"sessionId":"bench-session","timestamp":1,"cwd":"/work/webapp","source":"new"})",
+                   "copilot"}}) {
+    std::ofstream(input) << text;
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) times.push_back(runProcess(binary, option, input));
+    const auto written = lumacap::AgentSession::fromJson([&] {
+      std::ifstream file(lumacap::SessionRepository(data / "Lumacap").file("bench-session"));
+      return std::string(std::istreambuf_iterator<char>(file), {});
+    }());
+    if (!written || written->agent != agent || !written->process.executable.ends_with(executable)) {
+      std::fprintf(stderr, "hook_bench: the %s hook did not record its agent\n", agent);
+      return false;
+    }
+    std::printf("%s hook process (/proc), median of %d: %.2f ms\n", agent, runs, median(times));
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -165,7 +200,6 @@ int main(int argc, char** argv) {
     std::ifstream file(lumacap::SessionRepository(data / "Lumacap").file("bench-session"));
     return std::string(std::istreambuf_iterator<char>(file), {});
   }());
-  fs::remove_all(data);
   if (!written || written->process.executable != "claude") {
     std::fprintf(stderr, "hook_bench: the hook did not record the claude ancestor\n");
     return 1;
@@ -179,6 +213,8 @@ int main(int argc, char** argv) {
               median(wayland));
   std::printf("same walk with /bin/ps, median of %d: %.2f ms\n", runs, psMedian);
   std::printf("ratio (/bin/ps ÷ hook process): %.1f×\n", psMedian / hookMedian);
+  if (!agentHooks(binary, data, runs)) return 1;
+  fs::remove_all(data);
 
   std::vector<double> slow, atOnce;
   for (int i = 0; i < 9; ++i) {

@@ -14,6 +14,19 @@ the file as it was beside it first. The hooks run this executable at the path
 it was run from.")
 set(description_--remove-claude-hooks
   "Removes those hook entries again.")
+set(description_--install-hooks_AGENT
+  "The same for another coding agent's hooks file: codex (~/.codex/hooks.json
+or $CODEX_HOME; Codex runs the hooks once they are trusted in its /hooks menu),
+gemini (~/.gemini/settings.json or $GEMINI_CLI_HOME/.gemini; Lumacap's capture
+folder is also added to the folders Gemini CLI may read), copilot
+(~/.copilot/settings.json or $COPILOT_HOME), qwen (~/.qwen/settings.json), or
+claude.")
+set(description_--remove-hooks_AGENT
+  "Removes that agent's hook entries again (and the capture folder Gemini CLI
+was allowed to read).")
+set(description_--agent-hook_AGENT
+  "The hook command another agent runs, as --claude-hook; for Copilot CLI,
+whose record does not name its event, AGENT is copilot:EVENT.")
 set(description_--action_ACTION
   "Starts the tray application, or asks the running one, to carry out ACTION,
 one of: @ACTIONS@. A running Lumacap takes the request over the session bus

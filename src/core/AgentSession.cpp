@@ -62,6 +62,11 @@ bool hasSessionShape(const json& object) {
 
 }  // namespace
 
+const CodingAgent& AgentSession::codingAgent() const {
+  const CodingAgent* found = CodingAgent::find(agent);
+  return found ? *found : CodingAgent::claude();
+}
+
 std::string AgentSession::project() const { return fs::path(cwd).filename().string(); }
 
 std::string AgentSession::toJson() const {
@@ -74,6 +79,7 @@ std::string AgentSession::toJson() const {
   if (hostBundleID) object["hostBundleID"] = *hostBundleID;
   if (hostPID) object["hostPID"] = *hostPID;
   if (transcriptPath) object["transcriptPath"] = *transcriptPath;
+  if (agent != CodingAgent::claude().key) object["agent"] = agent;
   return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
@@ -93,6 +99,9 @@ std::optional<AgentSession> AgentSession::fromJson(std::string_view bytes) {
       .transcriptPath = object.contains("transcriptPath") && object["transcriptPath"].is_string()
                             ? std::optional(object["transcriptPath"].get<std::string>())
                             : std::nullopt,
+      .agent = object.contains("agent") && object["agent"].is_string()
+                   ? object["agent"].get<std::string>()
+                   : std::string(CodingAgent::claude().key),
   };
 }
 
@@ -176,6 +185,10 @@ void SessionRepository::remove(const std::string& sessionID) const {
 }
 
 std::vector<AgentSession> SessionRepository::liveSessions(const InspectFunction& inspect) const {
+  return liveSessions([&inspect](int32_t pid, const CodingAgent&) { return inspect(pid); });
+}
+
+std::vector<AgentSession> SessionRepository::liveSessions(const AgentInspectFunction& inspect) const {
   std::vector<AgentSession> sessions;
   FileDescriptor folder;
   try {
@@ -190,7 +203,7 @@ std::vector<AgentSession> SessionRepository::liveSessions(const InspectFunction&
     const std::optional<std::string> bytes = readSessionFile(folder.get(), entry->d_name);
     std::optional<AgentSession> session = bytes ? AgentSession::fromJson(*bytes) : std::nullopt;
     if (!session || session->id.empty() || !session->cwd.starts_with('/')) continue;
-    if (!isSameProcess(inspect(session->process.pid), session->process)) continue;
+    if (!isSameProcess(inspect(session->process.pid, session->codingAgent()), session->process)) continue;
     sessions.push_back(std::move(*session));
   }
   ::closedir(listing);
@@ -204,7 +217,9 @@ HookInputError::HookInputError(Kind kind)
                             ? "The hook record is too large (more than 1,048,576 bytes)."
                             : "The hook record isn’t in the correct format.") {}
 
-HookInput HookInput::decode(std::string_view bytes) {
+HookInput HookInput::decode(std::string_view bytes) { return decode(bytes, CodingAgent::claude()); }
+
+HookInput HookInput::decode(std::string_view bytes, const CodingAgent& agent, std::string_view event) {
   if (bytes.size() > maximumSize) throw HookInputError(HookInputError::Kind::fileTooLarge);
   const json object = json::parse(bytes, nullptr, false);
   if (object.is_discarded()) {
@@ -212,27 +227,28 @@ HookInput HookInput::decode(std::string_view bytes) {
   }
   if (!object.is_object()) throw HookDecodingError("The hook record is not a JSON object.");
   HookInput input;
-  for (auto [key, field] : {std::pair{"session_id", &input.session_id}, std::pair{"cwd", &input.cwd},
-                            std::pair{"hook_event_name", &input.hook_event_name}}) {
+  if (agent.eventKey.empty()) input.hook_event_name = event;
+  for (auto [key, field] :
+       {std::pair{agent.sessionKey, &input.session_id}, std::pair{std::string_view("cwd"), &input.cwd},
+        std::pair{agent.eventKey, &input.hook_event_name}}) {
+    if (key.empty()) continue;
     const auto found = object.find(key);
     if (found == object.end()) {
-      throw HookDecodingError(std::string("The hook record has no “") + key + "” key.");
+      throw HookDecodingError("The hook record has no “" + std::string(key) + "” key.");
     }
     if (!found->is_string()) {
-      throw HookDecodingError(std::string("The hook record’s “") + key + "” is not a string.");
+      throw HookDecodingError("The hook record’s “" + std::string(key) + "” is not a string.");
     }
     *field = found->get<std::string>();
   }
-  if (const auto transcript = object.find("transcript_path");
+  if (const auto transcript = agent.transcriptKey.empty() ? object.end() : object.find(agent.transcriptKey);
       transcript != object.end() && transcript->is_string()) {
     std::string path = transcript->get<std::string>();
     if (path.starts_with('/') && path.size() <= 4095) input.transcript_path = std::move(path);
   }
   const size_t idLength = unicode::graphemeCount(input.session_id);
-  const bool validEvent =
-      std::find(std::begin(events), std::end(events), input.hook_event_name) != std::end(events);
   if (idLength == 0 || idLength > 512 || !input.cwd.starts_with('/') ||
-      unicode::graphemeCount(input.cwd) > 4095 || !validEvent) {
+      unicode::graphemeCount(input.cwd) > 4095 || !agent.roleOf(input.hook_event_name)) {
     throw HookInputError(HookInputError::Kind::corruptFile);
   }
   return input;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/CodingAgent.h"
 #include "core/Date.h"
 #include "core/HookEvents.h"
 #include "core/ProgramError.h"
@@ -25,7 +26,7 @@ struct ProcessIdentity {
   bool operator==(const ProcessIdentity&) const = default;
 };
 
-// One live Claude Code session, the content of a session file.
+// One live session of a coding agent, the content of a session file.
 struct AgentSession {
   std::string id;
   std::string cwd;
@@ -35,6 +36,11 @@ struct AgentSession {
   Date updatedAt;
   // The conversation's transcript, as the agent names it in its hook record.
   std::optional<std::string> transcriptPath = {};
+  // The agent's key (CodingAgent::key); a file without one is Claude Code's.
+  std::string agent = "claude";
+
+  // The agent, Claude Code for a key this version does not know.
+  const CodingAgent& codingAgent() const;
 
   // The last path component of cwd; names the session in menus.
   std::string project() const;
@@ -47,6 +53,9 @@ struct AgentSession {
 };
 
 using InspectFunction = std::function<std::optional<ProcessIdentity>(int32_t pid)>;
+// The identity of a process as the sessions of `agent` record it.
+using AgentInspectFunction =
+    std::function<std::optional<ProcessIdentity>(int32_t pid, const CodingAgent& agent)>;
 
 // The folder of session files: one JSON file per live session, named by the
 // SHA-256 of the session id. Hook processes write and delete; the application
@@ -72,6 +81,7 @@ class SessionRepository {
   // Sessions whose recorded process is still the same running process, newest
   // first; equal times keep the folder's listing order. Only regular files of
   // this user count. Never throws, never touches a file.
+  std::vector<AgentSession> liveSessions(const AgentInspectFunction& inspect) const;
   std::vector<AgentSession> liveSessions(const InspectFunction& inspect) const;
 
   static constexpr uintmax_t maximumFileSize = 32767;
@@ -80,7 +90,8 @@ class SessionRepository {
   std::filesystem::path directory_;
 };
 
-// The record Claude Code hands a hook on standard input.
+// The record an agent hands a hook on standard input, with the agent's keys
+// read into Claude Code's names.
 struct HookInput {
   std::string session_id;
   std::string cwd;
@@ -94,6 +105,8 @@ struct HookInput {
   // Throws HookInputError (too large or not a valid record) or
   // HookDecodingError (not JSON, a key missing or not a string).
   static HookInput decode(std::string_view bytes);
+  // `agent`'s record; `event` names the event for an agent whose record does not.
+  static HookInput decode(std::string_view bytes, const CodingAgent& agent, std::string_view event = {});
 };
 
 enum class HookInputErrorKind { corruptFile, fileTooLarge };

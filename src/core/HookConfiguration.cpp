@@ -1,6 +1,7 @@
 #include "core/HookConfiguration.h"
 
 #include <algorithm>
+#include <functional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -202,20 +203,38 @@ bool isArrayOfObjects(const json& value) {
          std::all_of(value.begin(), value.end(), [](const json& e) { return e.is_object(); });
 }
 
-bool belongsToProgram(const json& hook, const std::string& command) {
-  const auto found = hook.find("command");
+bool belongsToProgram(const json& hook, const std::string& key, const std::string& command) {
+  const auto found = hook.find(key);
   return found != hook.end() && found->is_string() && found->get_ref<const std::string&>() == command;
 }
 
-json ownEntry(const std::string& command) {
-  return json{{"hooks", json::array({json{{"type", "command"}, {"command", command}, {"timeout", 5}}})}};
+// The one entry an install adds to an event, in the agent's shape.
+json ownEntry(const CodingAgent& agent, const std::string& command) {
+  switch (agent.shape) {
+    case HookShape::copilot:
+      return json{{"type", "command"}, {"bash", command}, {"timeoutSec", agent.timeout}};
+    case HookShape::gemini:
+      return json{{"matcher", "*"},
+                  {"hooks", json::array({json{{"type", "command"},
+                                              {"command", command},
+                                              {"name", "lumacap"},
+                                              {"timeout", agent.timeout}}})}};
+    case HookShape::claude:
+      break;
+  }
+  return json{
+      {"hooks", json::array({json{{"type", "command"}, {"command", command}, {"timeout", agent.timeout}}})}};
 }
 
 // One event's entries with this program's hooks taken out; entries left with
-// no hooks by that are dropped.
-json withoutOwnHooks(json entries, const std::string& command) {
+// no hooks by that are dropped. Copilot's entries are the hooks themselves.
+json withoutOwnHooks(json entries, const CodingAgent& agent, const std::string& command) {
   json kept = json::array();
   for (json& entry : entries) {
+    if (agent.shape == HookShape::copilot) {
+      if (!belongsToProgram(entry, "bash", command)) kept.push_back(std::move(entry));
+      continue;
+    }
     const auto hooks = entry.find("hooks");
     if (hooks == entry.end() || !isArrayOfObjects(*hooks)) {
       kept.push_back(std::move(entry));
@@ -223,13 +242,49 @@ json withoutOwnHooks(json entries, const std::string& command) {
     }
     json remaining = json::array();
     for (json& hook : *hooks) {
-      if (!belongsToProgram(hook, command)) remaining.push_back(std::move(hook));
+      if (!belongsToProgram(hook, "command", command)) remaining.push_back(std::move(hook));
     }
     if (remaining.empty() && !hooks->empty()) continue;
     *hooks = std::move(remaining);
     kept.push_back(std::move(entry));
   }
   return kept;
+}
+
+// Adds `folder` to (or takes it out of) the list at the dotted `key`; a list
+// or object that a removal leaves empty is taken out. Whether it changed.
+bool editFolderList(json& settings, std::string_view key, const std::string& folder, bool install,
+                    const std::function<FileError(const std::string&)>& wrongShape) {
+  const size_t dot = key.find('.');
+  const std::string outer(key.substr(0, dot));
+  const std::string inner(key.substr(dot + 1));
+  const auto section = settings.find(outer);
+  if (section == settings.end() && !install) return false;
+  if (section != settings.end() && !section->is_object())
+    throw wrongShape("\"" + outer + "\" must be an object");
+  json object = section == settings.end() ? json::object() : *section;
+  const auto list = object.find(inner);
+  if (list != object.end() && !list->is_array())
+    throw wrongShape("\"" + outer + "\" → \"" + inner + "\" must be an array");
+  json folders = list == object.end() ? json::array() : *list;
+  const auto present = std::find(folders.begin(), folders.end(), json(folder));
+  if (install == (present != folders.end())) return false;
+  if (install) {
+    folders.push_back(folder);
+  } else {
+    folders.erase(present);
+  }
+  if (folders.empty()) {
+    object.erase(inner);
+  } else {
+    object[inner] = std::move(folders);
+  }
+  if (object.empty()) {
+    settings.erase(outer);
+  } else {
+    settings[outer] = std::move(object);
+  }
+  return true;
 }
 
 }  // namespace
@@ -239,15 +294,7 @@ HookCommandError::HookCommandError()
           "Lumacap’s path is not valid UTF-8 text, so it cannot be written into Claude Code’s settings.") {}
 
 std::string HookConfiguration::hookCommand(const std::filesystem::path& executable) {
-  std::string quoted = "'";
-  for (const char c : executable.native()) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "' --claude-hook";
+  return CodingAgent::claude().hookCommand(executable.native(), {});
 }
 
 json HookConfiguration::parse(std::string_view bytes) {
@@ -271,26 +318,41 @@ std::string HookConfiguration::serialise(const json& value) {
 
 std::optional<std::string> HookConfiguration::merging(const std::optional<std::string>& existing,
                                                       const std::filesystem::path& executable, bool install) {
+  return merging(existing, executable, install, CodingAgent::claude());
+}
+
+std::optional<std::string> HookConfiguration::merging(const std::optional<std::string>& existing,
+                                                      const std::filesystem::path& executable, bool install,
+                                                      const CodingAgent& agent,
+                                                      const std::optional<std::string>& readableFolder) {
   if (!unicode::isValidUtf8(executable.native())) throw HookCommandError();
-  json settings = existing ? parse(*existing) : json::object();
-  const auto wrongShape = [](const std::string& problem) { return FileError("settings.json", problem); };
+  const std::string file(agent.hooksFile);
+  json settings;
+  try {
+    settings = existing ? parse(*existing) : json::object();
+  } catch (const FileError& error) {
+    throw FileError(file, error.problem());
+  }
+  const std::function<FileError(const std::string&)> wrongShape = [&file](const std::string& problem) {
+    return FileError(file, problem);
+  };
   if (!settings.is_object()) throw wrongShape("the top level must be an object");
   if (const auto found = settings.find("hooks"); found != settings.end() && !found->is_object()) {
     throw wrongShape("\"hooks\" must be an object");
   }
   json hooks = settings.value("hooks", json::object());
 
-  const std::string command = hookCommand(executable);
   bool changed = false;
-  for (const std::string_view name : events) {
+  for (const auto& [name, role] : agent.events) {
     const std::string event(name);
+    const std::string command = agent.hookCommand(executable.native(), name);
     const auto found = hooks.find(event);
     if (found == hooks.end() && !install) continue;
     json entries = found == hooks.end() ? json::array() : *found;
     if (!isArrayOfObjects(entries))
       throw wrongShape("\"hooks\" → \"" + event + "\" must be an array of objects");
-    json updated = withoutOwnHooks(entries, command);
-    if (install) updated.push_back(ownEntry(command));
+    json updated = withoutOwnHooks(entries, agent, command);
+    if (install) updated.push_back(ownEntry(agent, command));
     if (found != hooks.end() && updated == entries) continue;
     changed = true;
     if (updated.empty() && !entries.empty()) {
@@ -299,12 +361,18 @@ std::optional<std::string> HookConfiguration::merging(const std::optional<std::s
       hooks[event] = std::move(updated);
     }
   }
-  if (!changed) return std::nullopt;
-  if (hooks.empty()) {
-    settings.erase("hooks");
-  } else {
-    settings["hooks"] = std::move(hooks);
+  if (changed) {
+    if (hooks.empty()) {
+      settings.erase("hooks");
+    } else {
+      settings["hooks"] = std::move(hooks);
+    }
   }
+  if (readableFolder && !agent.readableFoldersKey.empty() &&
+      editFolderList(settings, agent.readableFoldersKey, *readableFolder, install, wrongShape)) {
+    changed = true;
+  }
+  if (!changed) return std::nullopt;
   return serialise(settings);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/CodingAgent.h"
 #include "core/HookEvents.h"
 
 namespace lumacap {
@@ -36,6 +37,14 @@ class HookConfiguration {
   // that is not UTF-8.
   static std::optional<std::string> merging(const std::optional<std::string>& existing,
                                             const std::filesystem::path& executable, bool install);
+  // The same for `agent`'s hooks file, in the shape and with the events that
+  // agent reads; where the agent keeps a list of folders it may read,
+  // `readableFolder` is added to it too (and taken out by a removal). The
+  // error names the agent's file.
+  static std::optional<std::string> merging(const std::optional<std::string>& existing,
+                                            const std::filesystem::path& executable, bool install,
+                                            const CodingAgent& agent,
+                                            const std::optional<std::string>& readableFolder = std::nullopt);
 
   // The shell command that runs `executable` as a hook: the path in single
   // quotes (a quote inside becomes '\'') followed by " --claude-hook".

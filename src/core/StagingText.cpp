@@ -1,6 +1,7 @@
 #include "core/StagingText.h"
 
 #include <utf8proc.h>
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -99,8 +100,32 @@ std::string StagingText::quoted(const std::string& path) {
 }
 
 std::string StagingText::make(const std::filesystem::path& file, const std::string& prompt) {
-  std::string text =
-      "Please inspect the local screenshot at " + quoted(std::filesystem::absolute(file).string()) + ".";
+  return make(file, prompt, StagingStyle::sentence);
+}
+
+std::string StagingText::make(const std::filesystem::path& file, const std::string& prompt,
+                              StagingStyle style) {
+  const std::string path = std::filesystem::absolute(file).string();
+  const std::u32string characters = unicode::decode(path);
+  const bool plain = std::all_of(characters.begin(), characters.end(), [](char32_t c) {
+    return isPrintable(c) && !isWhiteSpaceOrLineBreak(c) && c != U'"' && c != U'\'' && c != U'\\';
+  });
+  std::string text;
+  switch (style) {
+    case StagingStyle::sentence:
+      text = "Please inspect the local screenshot at " + quoted(path) + ".";
+      break;
+    case StagingStyle::pathAlone:
+      text = plain ? path : quoted(path);
+      break;
+    case StagingStyle::mentionedPath:
+      text = "@";
+      for (const char c : path) {
+        if (c == ' ' || c == '\\') text += '\\';
+        text += c;
+      }
+      break;
+  }
   const std::string message = trimmed(prompt);
   if (!message.empty()) text += "\n\n" + message;
   return text;

@@ -3,8 +3,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/AgentSession.h"
+#include "core/CodingAgent.h"
 
 namespace lumacap {
 
@@ -27,6 +30,17 @@ class ProcessSource {
 
   // The absolute path of the process's executable, where the system tells it.
   virtual std::optional<std::filesystem::path> executablePath(int32_t) { return std::nullopt; }
+  // The process's arguments, where the system tells them.
+  virtual std::optional<std::vector<std::string>> arguments(int32_t) { return std::nullopt; }
+
+  // The identity of a process as `agent`'s sessions record it (its
+  // executable's name or its script in place of the command where the agent
+  // says so), with whether it is that agent at all.
+  struct AgentProbe {
+    std::optional<ProcessIdentity> identity;
+    bool isAgent = false;
+  };
+  AgentProbe probeAgent(int32_t pid, const CodingAgent& agent, std::optional<ProcessIdentity> known = {});
 
   // /proc where it exists, else /bin/ps; chosen once per process.
   static ProcessSource& system();

@@ -184,6 +184,33 @@ TEST_F(ClaudeCodeIntegrationTest, RefusesASessionWhoseProcessIsNoLongerTheRecord
   EXPECT_TRUE(workspace.activations().empty());
 }
 
+// Another agent's session: named by that agent in the menu, staged in the
+// text that agent understands, and refused in words that do not name Claude
+// Code once its process is gone.
+TEST_F(ClaudeCodeIntegrationTest, AnotherAgentsSessionIsNamedAndStagedForThatAgent) {
+  AgentSession codex = session("c1", "/work/webapp", 400, 5);
+  codex.agent = "codex";
+  codex.process.executable = "codex";
+  SessionRepository(root.path()).write(codex);
+  processes.add(codex.process);
+  const auto listed = awaitTask(integration.destinations());
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].title, "Codex · webapp");
+  EXPECT_EQ(awaitTask(integration.stage(file, " why? ", listed[0])).status, "Staged");
+  EXPECT_EQ(pasteboard.text(), "\"" + file.string() + "\"\n\nwhy?");
+  EXPECT_EQ(StagingText::make("/c/shot-1.png", "", StagingStyle::pathAlone), "/c/shot-1.png");
+  EXPECT_EQ(StagingText::make(file, "why?", StagingStyle::mentionedPath),
+            "@/home/me/.local/share/Lumacap/Captures/shot\\ 1.png\n\nwhy?");
+
+  processes.add(ProcessIdentity{400, "node", codex.process.started});
+  try {
+    awaitTask(integration.stage(file, "", listed[0]));
+    ADD_FAILURE() << "a session whose process is gone was staged";
+  } catch (const IntegrationError& error) {
+    EXPECT_EQ(std::string(error.what()).find("Claude"), std::string::npos) << error.what();
+  }
+}
+
 TEST_F(ClaudeCodeIntegrationTest, RefusesADestinationWithoutSession) {
   EXPECT_THROW(awaitTask(integration.stage(file, "", AgentDestination::clipboard())), StoreError);
   EXPECT_EQ(pasteboard.writes(), 0);

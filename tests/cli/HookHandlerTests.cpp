@@ -24,6 +24,7 @@ using test::TempDir;
 class FakeProcesses final : public ProcessSource {
  public:
   std::map<int32_t, std::tuple<std::string, int32_t, std::string>> table;
+  std::map<int32_t, std::vector<std::string>> argumentLists;
   std::set<int32_t> inspected;
 
   std::optional<ProcessIdentity> inspect(int32_t pid) override {
@@ -37,6 +38,10 @@ class FakeProcesses final : public ProcessSource {
   std::optional<std::filesystem::path> executablePath(int32_t pid) override {
     if (!table.contains(pid) || std::get<2>(table[pid]).empty()) return std::nullopt;
     return std::get<2>(table[pid]);
+  }
+  std::optional<std::vector<std::string>> arguments(int32_t pid) override {
+    if (!argumentLists.contains(pid)) return std::nullopt;
+    return argumentLists[pid];
   }
 };
 
@@ -200,6 +205,81 @@ TEST(HookHandlerAgentNames, CommandsAndVersionedPaths) {
   for (const char* other : {"claudette", "claude.sh", "/home/u/.local/share/claude/versions/latest", "node",
                             "/opt/claude/versions/", ""}) {
     EXPECT_FALSE(HookHandler::isAgent(other)) << other;
+  }
+}
+
+// Each agent's record, in its own keys, from its process as it runs: the
+// nearest one in the hook's ancestry (Gemini CLI's relaunched child, not its
+// launcher; Codex's native binary, not the npm wrapper), recorded by what
+// names it across pid reuse; its end removes the session.
+TEST_F(HookHandlerTest, EachAgentIsFoundByItsProcessAndItsRecordInItsKeys) {
+  struct Case {
+    std::string agent;       // the value of --agent-hook
+    std::string start, end;  // records
+    std::tuple<std::string, std::string, std::vector<std::string>> process,
+        launcher;  // command, path, arguments
+    std::string recorded;
+  };
+  const std::string gemini = "/usr/lib/node_modules/@google/gemini-cli/bundle/gemini.js";
+  const auto record = [](std::string event) {
+    return R"({"session_id":"s1","cwd":"/work/webapp","transcript_path":"/t.jsonl","hook_event_name":")" +
+           event + R"("})";
+  };
+  const std::vector<Case> cases = {
+      {"codex",
+       record("SessionStart"),
+       record("SessionEnd"),
+       {"codex", "/opt/codex/vendor/x86_64-unknown-linux-musl/bin/codex", {}},
+       {"node", "/usr/bin/node", {"node", "/usr/bin/codex", "exec"}},
+       "codex"},
+      {"gemini",
+       record("SessionStart"),
+       record("SessionEnd"),
+       {"node", "/usr/bin/node", {"/usr/bin/node", "--max-old-space-size=4096", gemini, "-p", "hi"}},
+       {"node", "/usr/bin/node", {"node", "/usr/bin/gemini", "-p", "hi"}},
+       gemini},
+      {"copilot",
+       R"({"sessionId":"s1","timestamp":1,"cwd":"/work/webapp","source":"new"})",
+       R"({"sessionId":"s1","cwd":"/work/webapp","reason":"exit"})",
+       {"MainThread", "/opt/copilot-linux-x64/copilot", {}},
+       {"node", "/usr/bin/node", {"node", "/usr/bin/copilot"}},
+       "copilot"},
+      {"qwen",
+       record("SessionStart"),
+       record("SessionEnd"),
+       {"node", "/usr/bin/node", {"node", "/usr/lib/node_modules/@qwen-code/qwen-code/cli.js"}},
+       {"bash", "/usr/bin/bash", {}},
+       "/usr/lib/node_modules/@qwen-code/qwen-code/cli.js"},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.agent);
+    const CodingAgent* agent = HookHandler::agentOption(each.agent)->first;
+    processes.table = {{1000, {"lumacap", 999, ""}},
+                       {999, {"sh", 998, "/bin/sh"}},
+                       {998, {std::get<0>(each.process), 997, std::get<1>(each.process)}},
+                       {997, {std::get<0>(each.launcher), 1, std::get<1>(each.launcher)}}};
+    processes.argumentLists = {{998, std::get<2>(each.process)}, {997, std::get<2>(each.launcher)}};
+    const auto run = [&](const std::string& bytes, const std::string& copilotEvent) {
+      const std::string named = agent->eventKey.empty() ? copilotEvent : "";
+      HookHandler({.processes = processes,
+                   .applications = applications,
+                   .sessions = SessionRepository(root.path()),
+                   .hookPid = 1000,
+                   .now = [] { return Date{500}; },
+                   .agent = agent,
+                   .event = named})
+          .handle(HookInput::decode(bytes, *agent, named));
+    };
+    run(each.start, "sessionStart");
+    const auto session = stored("s1");
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->agent, each.agent);
+    EXPECT_EQ(session->process.pid, 998);
+    EXPECT_EQ(session->process.executable, each.recorded);
+    EXPECT_EQ(session->cwd, "/work/webapp");
+    EXPECT_EQ(processes.probeAgent(998, *agent).identity, session->process) << "the listing sees it alive";
+    run(each.end, "sessionEnd");
+    EXPECT_FALSE(stored("s1"));
   }
 }
 

@@ -62,7 +62,11 @@ TEST(AgentSessionTest, JsonRoundTripsExactlyAndNeedsEveryRequiredKey) {
   original.transcriptPath = "/home/me/.claude/projects/-w/6a1f.jsonl";
   EXPECT_EQ(original.toJson().find('\n'), std::string::npos) << "compact";
   EXPECT_EQ(AgentSession::fromJson(original.toJson()), original);
+  EXPECT_EQ(original.toJson().find("agent"), std::string::npos) << "Claude Code's files as before";
   EXPECT_EQ(original.project(), "webapp");
+  AgentSession codex = original;
+  codex.agent = "codex";
+  EXPECT_EQ(AgentSession::fromJson(codex.toJson()), codex);
 
   const std::string base = R"("id":"a","cwd":"/w","process":{"pid":7,"executable":"claude","started":"x"})";
   for (const char* valid : {R"(,"updatedAt":1)", R"(,"updatedAt":1,"hostBundleID":null,"hostPID":null)",
@@ -70,6 +74,7 @@ TEST(AgentSessionTest, JsonRoundTripsExactlyAndNeedsEveryRequiredKey) {
     const auto parsed = AgentSession::fromJson("{" + base + valid + "}");
     ASSERT_TRUE(parsed) << valid;
     EXPECT_FALSE(parsed->hostBundleID || parsed->hostPID || parsed->transcriptPath) << valid;
+    EXPECT_EQ(parsed->agent, "claude") << "a file without an agent is Claude Code's";
   }
   for (const std::string& invalid :
        {"{" + base + "}", "{" + base + R"(,"updatedAt":"soon"})",

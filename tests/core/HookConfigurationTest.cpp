@@ -114,6 +114,36 @@ TEST(HookConfigurationTest, InstallingThenRemovingGivesBackTheFile) {
       bare);
 }
 
+// What each agent reads, pinned: Codex trusts a hook by a hash of its
+// definition, so Codex's entry and line must never change.
+TEST(HookConfigurationTest, EachAgentGetsItsShapeAndCodexTheSameLineEveryTime) {
+  const auto installed = [](std::string_view key, const std::optional<std::string>& existing = std::nullopt) {
+    return json(HookConfiguration::parse(
+        HookConfiguration::merging(existing, program, true, *CodingAgent::find(key), "/data/Captures")
+            .value()));
+  };
+  EXPECT_EQ(installed("codex")["hooks"]["SessionEnd"], json::parse(R"([{"hooks": [{"type": "command",
+      "command": "'/opt/tools/lumacap' --agent-hook=codex", "timeout": 3}]}])"));
+  EXPECT_EQ(installed("gemini")["hooks"]["BeforeAgent"], json::parse(R"([{"matcher": "*", "hooks": [{"type":
+      "command", "command": "'/opt/tools/lumacap' --agent-hook=gemini", "name": "lumacap", "timeout": 5000}]}])"));
+  const json copilot =
+      installed("copilot", R"({"hooks": {"sessionEnd": [{"type": "command", "bash": "x"}]}})");
+  EXPECT_EQ(copilot["hooks"]["sessionEnd"],
+            json::parse(R"([{"type": "command", "bash": "x"}, {"type": "command",
+      "bash": "'/opt/tools/lumacap' --agent-hook=copilot:sessionEnd", "timeoutSec": 5}])"));
+  EXPECT_FALSE(copilot.contains("context")) << "only Gemini CLI and Qwen Code need a folder to read";
+
+  // Gemini CLI may read the captures; a folder the user listed stays.
+  const std::string listed =
+      "{\n  \"context\": {\n    \"includeDirectories\": [\n      \"/mine\"\n    ]\n  }\n}\n";
+  const CodingAgent& gemini = *CodingAgent::find("gemini");
+  const std::string withHooks =
+      HookConfiguration::merging(listed, program, true, gemini, "/data/Captures").value();
+  EXPECT_EQ(json(HookConfiguration::parse(withHooks))["context"]["includeDirectories"],
+            json::array({"/mine", "/data/Captures"}));
+  EXPECT_EQ(HookConfiguration::merging(withHooks, program, false, gemini, "/data/Captures"), listed);
+}
+
 // The message says what is wrong, on one line, after the file's name.
 TEST(HookConfigurationTest, RefusesWhatItCannotEdit) {
   const std::string deeplyNested = std::string(2000, '[') + std::string(2000, ']');

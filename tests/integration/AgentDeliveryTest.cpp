@@ -9,10 +9,13 @@
 #include <QWidget>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <thread>
 
 #include "app/agents/AgentIntegration.h"
 #include "app/agents/AgentRouter.h"
+#include "app/cli/HookInstaller.h"
 #include "core/AtomicFile.h"
 #include "core/DataRoot.h"
 #include "core/StagingText.h"
@@ -303,6 +306,132 @@ TEST(HookSessionIntegrationTest, SessionFileNamesTheAgentAndItsTerminal) {
   EXPECT_EQ(end.standardError, "");
   EXPECT_FALSE(std::filesystem::exists(file));
 }
+
+// The real agent CLIs (installed by `scripts/bootstrap test` under
+// .npm-tools), each run headless in an xterm against a stand-in model service
+// that holds every request until the test lets it answer 401: the session
+// starts through Lumacap's installed hook, is listed with its folder, agent
+// and terminal, stages the agent's text with the xterm brought forward, and
+// is gone once the CLI gives up and its end hook ran. Codex runs only hooks
+// the user trusted in /hooks; here its flag for automation stands in for that.
+struct RealAgent {
+  std::string key;
+  std::vector<std::string> arguments;  // after the CLI's name; $PORT is the model service's port
+  std::map<std::string, std::string> environment;
+  std::string settings = {};  // the hooks file before the install, which the removal gives back
+};
+
+class RealAgentTest : public ::testing::TestWithParam<RealAgent> {};
+
+const char* const modelService = R"(import http.server, os, sys, time
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        self.rfile.read(int(self.headers.get("content-length") or 0))
+        while not os.path.exists(sys.argv[2]): time.sleep(0.05)
+        body = b'{"error":{"message":"test","type":"invalid_request_error","code":"invalid_api_key"}}'
+        self.send_response(401); self.send_header("content-type", "application/json")
+        self.send_header("content-length", str(len(body))); self.end_headers(); self.wfile.write(body)
+    do_GET = do_POST
+    def log_message(self, *arguments): pass
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+open(sys.argv[1] + ".new", "w").write(str(server.server_address[1])); os.rename(sys.argv[1] + ".new", sys.argv[1])
+server.serve_forever()
+)";
+
+TEST_P(RealAgentTest, ItsHookRecordsTheSessionThatStagingReachesAndItsEndRemoves) {
+  const RealAgent& real = GetParam();
+  const CodingAgent& agent = *CodingAgent::find(real.key);
+  const std::filesystem::path tools = LUMACAP_SOURCE_DIR "/.npm-tools/node_modules/.bin";
+  if (!std::filesystem::exists(tools / real.key))
+    GTEST_SKIP() << "scripts/bootstrap test installs " << real.key;
+  TempDir folder;
+  const auto config = folder / "config", project = folder / "webapp", data = folder / "data";
+  std::filesystem::create_directories(project);
+  std::ofstream(folder / "service.py") << modelService;
+  test::BackgroundProcess service({"python3", (folder / "service.py").string(), (folder / "port").string(),
+                                   (folder / "answer").string()});
+  ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(folder / "port"); }));
+  const std::string port = readWholeFile(folder / "port");
+
+  std::map<std::string, std::string> environment = {{"XDG_DATA_HOME", data.string()},
+                                                    {std::string(agent.configVariable), config.string()}};
+  for (const auto& [name, value] : real.environment)
+    environment[name] = std::regex_replace(value, std::regex("\\$PORT"), port);
+  const test::ScopedEnvironment scoped{{{"XDG_DATA_HOME", data.string()}}};
+  const auto hooksFile = (agent.homeVariable ? config / agent.configFolder : config) / agent.hooksFile;
+  if (!real.settings.empty()) {
+    std::filesystem::create_directories(hooksFile.parent_path());
+    std::ofstream(hooksFile) << real.settings;
+  }
+  const auto installed = test::runProcess({lumacapBinary(), "--install-hooks=" + real.key}, {}, environment);
+  ASSERT_EQ(installed.exitStatus, 0) << installed.standardError;
+
+  std::string command = "cd '" + project.string() + "' && '" + (tools / real.key).string() + "'";
+  for (const std::string& argument : real.arguments)
+    command += " '" + std::regex_replace(argument, std::regex("\\$PORT"), port) + "'";
+  auto& server = sharedXServer();
+  auto& terminal = server.start({"xterm", "-e", "bash", "-c", command + "; sleep 600"}, environment);
+  const auto window = server.waitForWindow("XTerm", terminal.pid());
+  ASSERT_TRUE(window);
+
+  X11Workspace workspace{{}, ProcessSource::system()};
+  QtPasteboard pasteboard;
+  ClaudeCodeIntegration integration(pasteboard, workspace, ProcessSource::system());
+  std::vector<AgentDestination> listed;
+  ASSERT_TRUE(waitUntil([&] { return (listed = test::awaitTask(integration.destinations())).size() == 1; },
+                        std::chrono::seconds(60)));
+  const AgentSession& session = *listed[0].session;
+  EXPECT_EQ(session.agent, real.key);
+  EXPECT_EQ(session.cwd, project.string());
+  EXPECT_EQ(session.hostBundleID, "XTerm");
+  EXPECT_EQ(session.hostPID, terminal.pid());
+  EXPECT_EQ(listed[0].title, std::string(agent.menuName) + " · webapp");
+
+  server.xdotool({"windowminimize", "--sync", std::to_string(*window)});
+  const std::filesystem::path file = data / "Lumacap/Captures/shot 1.png";
+  EXPECT_TRUE(test::awaitTask(integration.stage(file, "what is wrong here?", listed[0])).broughtForward);
+  EXPECT_EQ(test::clipboard("UTF8_STRING").toStdString(),
+            StagingText::make(file, "what is wrong here?", agent.staging));
+  EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == window; }));
+
+  std::ofstream(folder / "answer").close();
+  const SessionRepository sessions(data / "Lumacap");
+  EXPECT_TRUE(waitUntil([&] { return !std::filesystem::exists(sessions.file(session.id)); },
+                        std::chrono::seconds(60)))
+      << "its end hook removes the session";
+  const auto removed = test::runProcess({lumacapBinary(), "--remove-hooks=" + real.key}, {}, environment);
+  EXPECT_EQ(removed.exitStatus, 0) << removed.standardError;
+  if (!real.settings.empty()) {
+    EXPECT_EQ(readWholeFile(hooksFile), real.settings);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, RealAgentTest,
+    ::testing::Values(
+        RealAgent{
+            "codex",
+            {"exec", "--dangerously-bypass-hook-trust", "--skip-git-repo-check", "-c",
+             R"(model_providers.test={name="test",base_url="http://127.0.0.1:$PORT/v1",)"
+             R"(wire_api="responses",stream_max_retries=0,request_max_retries=0,env_key="OPENAI_API_KEY"})",
+             "-c", R"(model_provider="test")", "look"},
+            {{"OPENAI_API_KEY", "sk-test"}}},
+        RealAgent{"gemini",
+                  {"-p", "look"},
+                  {{"GEMINI_API_KEY", "test"},
+                   {"GOOGLE_GEMINI_BASE_URL", "http://127.0.0.1:$PORT"},
+                   {"GEMINI_CLI_TRUST_WORKSPACE", "true"}},
+                  "{\n  \"security\": {\n    \"auth\": {\n      \"selectedType\": \"gemini-api-key\"\n    "
+                  "}\n  }\n}\n"},
+        RealAgent{"copilot",
+                  {"-p", "look", "--allow-all-tools"},
+                  {{"COPILOT_OFFLINE", "1"},
+                   {"COPILOT_PROVIDER_BASE_URL", "http://127.0.0.1:$PORT/v1"},
+                   {"COPILOT_PROVIDER_API_KEY", "test"},
+                   {"COPILOT_PROVIDER_TYPE", "openai"},
+                   {"COPILOT_MODEL", "gpt-4o"},
+                   {"COPILOT_PKG_CACHE_HOME", LUMACAP_SOURCE_DIR "/.npm-tools/copilot-cache"}}}),
+    [](const auto& info) { return info.param.key; });
 
 }  // namespace
 }  // namespace lumacap

@@ -114,10 +114,11 @@ const AgentDestination& AgentDestination::clipboard() {
 }
 
 IntegrationError::IntegrationError(Kind kind)
-    : KindedError(
-          kind,
-          "That Claude Code session has ended. Refresh destinations or choose Clipboard. Your screenshot "
-          "is saved.") {}
+    : KindedError(kind, kind == Kind::sessionEnded
+                            ? "That Claude Code session has ended. Refresh destinations or choose Clipboard. "
+                              "Your screenshot is saved."
+                            : "That session has ended. Refresh destinations or choose Clipboard. Your "
+                              "screenshot is saved.") {}
 
 ClaudeCodeIntegration::ClaudeCodeIntegration(Pasteboard& pasteboard, Workspace& workspace,
                                              ProcessSource& processes,
@@ -129,7 +130,7 @@ std::filesystem::path ClaudeCodeIntegration::root() const { return root_ ? *root
 AgentDestination ClaudeCodeIntegration::destination(const AgentSession& session) {
   return AgentDestination{
       session.id,
-      "Claude Code · " + session.project(),
+      std::string(session.codingAgent().menuName) + " · " + session.project(),
       "Active · " + session.cwd + " · " + shortSessionID(session.id),
       session,
   };
@@ -138,7 +139,9 @@ AgentDestination ClaudeCodeIntegration::destination(const AgentSession& session)
 std::vector<AgentDestination> ClaudeCodeIntegration::readDestinations(const std::filesystem::path& root,
                                                                       ProcessSource& processes) {
   const std::vector<AgentSession> sessions =
-      SessionRepository(root).liveSessions([&processes](int32_t pid) { return processes.inspect(pid); });
+      SessionRepository(root).liveSessions([&processes](int32_t pid, const CodingAgent& agent) {
+        return processes.probeAgent(pid, agent).identity;
+      });
   std::vector<AgentDestination> destinations;
   destinations.reserve(sessions.size());
   for (const AgentSession& session : sessions) {
@@ -172,13 +175,19 @@ QCoro::Task<DeliveryReceipt> ClaudeCodeIntegration::stage(std::filesystem::path 
   if (!destination.session) throw StoreError(StoreError::Kind::missingCapture);
   const AgentSession session = *destination.session;
 
-  QFuture<std::optional<ProcessIdentity>> probe = QtConcurrent::run(
-      [processes = &processes_, pid = session.process.pid] { return processes->inspect(pid); });
+  const CodingAgent& agent = session.codingAgent();
+  QFuture<std::optional<ProcessIdentity>> probe =
+      QtConcurrent::run([processes = &processes_, pid = session.process.pid, agent = &agent] {
+        return processes->probeAgent(pid, *agent).identity;
+      });
   const std::optional<ProcessIdentity> current = co_await probe;
   // A pid that was reused by another process (other start time or command) is no longer the session.
-  if (!current || *current != session.process) throw IntegrationError(IntegrationError::Kind::sessionEnded);
+  if (!current || *current != session.process) {
+    throw IntegrationError(agent == CodingAgent::claude() ? IntegrationError::Kind::sessionEnded
+                                                          : IntegrationError::Kind::agentSessionEnded);
+  }
 
-  pasteboard_.setText(StagingText::make(file, prompt));
+  pasteboard_.setText(StagingText::make(file, prompt, agent.staging));
   co_await awaitFreshWindows(workspace_);
   const bool activated = co_await activateHost(session);
   co_return DeliveryReceipt{"Staged", stagedMessage(activated, session.project()), activated};

@@ -42,7 +42,8 @@ struct DeliveryReceipt {
   bool operator==(const DeliveryReceipt&) const = default;
 };
 
-enum class IntegrationErrorKind { sessionEnded };
+// sessionEnded names Claude Code; agentSessionEnded is another agent's.
+enum class IntegrationErrorKind { sessionEnded, agentSessionEnded };
 
 // The one way delivery to an agent fails on its own account.
 class IntegrationError : public KindedError<IntegrationErrorKind> {
@@ -63,9 +64,10 @@ class AgentIntegrationProtocol {
                                              AgentDestination destination) = 0;
 };
 
-// Claude Code sessions, as the hook keeps them in the session folder. Holds
-// no state of its own: every call reads the folder and the process table
-// afresh. Nothing is ever typed into or submitted to the agent.
+// The sessions of Claude Code and the other coding agents whose hooks keep
+// them in the session folder. Holds no state of its own: every call reads the
+// folder and the process table afresh. Nothing is ever typed into or
+// submitted to the agent.
 class ClaudeCodeIntegration final : public AgentIntegrationProtocol {
  public:
   // `root` is the data root whose "Sessions" folder is read; by default the
@@ -73,12 +75,13 @@ class ClaudeCodeIntegration final : public AgentIntegrationProtocol {
   ClaudeCodeIntegration(Pasteboard& pasteboard, Workspace& workspace, ProcessSource& processes,
                         std::optional<std::filesystem::path> root = std::nullopt);
 
-  // One destination per live session, most recently updated first. Sessions
-  // of one folder are told apart by their terminal's window title, else by
-  // when they started ("Claude Code · project · started 14:02").
+  // One destination per live session, most recently updated first, named by
+  // its agent ("Codex · project"). Sessions of one agent and folder are told
+  // apart by their terminal's window title, else by when they started
+  // ("Claude Code · project · started 14:02").
   QCoro::Task<std::vector<AgentDestination>> destinations() override;
   // Checks that the session's process is still the recorded one, puts the
-  // staging text on the clipboard and brings the host terminal forward when
+  // staging text in the agent's style on the clipboard and brings the host terminal forward when
   // it can be identified safely. Throws StoreError (missingCapture) for a
   // destination without a session and IntegrationError (sessionEnded) when
   // the process is gone; the clipboard is then left as it was.

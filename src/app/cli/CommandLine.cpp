@@ -1,7 +1,9 @@
 #include "app/cli/CommandLine.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "core/CodingAgent.h"
 #include "core/Unicode.h"
 
 namespace lumacap {
@@ -14,7 +16,24 @@ bool contains(const std::vector<std::string_view>& arguments, std::string_view o
 }
 
 CommandLine invalid(std::string error) {
-  return {.role = CommandLine::Role::invalid, .action = {}, .error = std::move(error)};
+  return {.role = CommandLine::Role::invalid, .action = {}, .error = std::move(error), .agent = {}};
+}
+
+std::string agentNames() {
+  std::string names;
+  for (const CodingAgent* agent : CodingAgent::all())
+    names += (names.empty() ? "" : ", ") + std::string(agent->key);
+  return names;
+}
+
+// The value of the first `NAME=VALUE` argument.
+std::optional<std::string_view> valueOf(const std::vector<std::string_view>& arguments,
+                                        std::string_view name) {
+  for (const std::string_view argument : arguments) {
+    if (argument.starts_with(name) && argument.substr(name.size()).starts_with('='))
+      return argument.substr(name.size() + 1);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -31,16 +50,29 @@ bool CommandLine::isUsableActivationToken(std::string_view token) {
 }
 
 CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
-  if (contains(arguments, "--claude-hook")) return {.role = Role::hook, .action = {}, .error = {}};
+  if (contains(arguments, "--claude-hook"))
+    return {.role = Role::hook, .action = {}, .error = {}, .agent = "claude"};
+  // Which agent it is the hook role checks, so that no command line fails a prompt.
+  if (const auto agent = valueOf(arguments, "--agent-hook"))
+    return {.role = Role::hook, .action = {}, .error = {}, .agent = std::string(*agent)};
+  for (const auto& [option, role] :
+       {std::pair{"--install-hooks", Role::installHooks}, std::pair{"--remove-hooks", Role::removeHooks}}) {
+    const auto agent = valueOf(arguments, option);
+    if (!agent) continue;
+    if (!CodingAgent::find(*agent))
+      return invalid("Lumacap: unknown agent “" + std::string(*agent) + "” (" + agentNames() + ")");
+    return {.role = role, .action = {}, .error = {}, .agent = std::string(*agent)};
+  }
   if (contains(arguments, "--install-claude-hooks"))
-    return {.role = Role::installHooks, .action = {}, .error = {}};
+    return {.role = Role::installHooks, .action = {}, .error = {}, .agent = "claude"};
   if (contains(arguments, "--remove-claude-hooks"))
-    return {.role = Role::removeHooks, .action = {}, .error = {}};
-  if (contains(arguments, "--help")) return {.role = Role::help, .action = {}, .error = {}};
-  if (contains(arguments, "--version")) return {.role = Role::version, .action = {}, .error = {}};
+    return {.role = Role::removeHooks, .action = {}, .error = {}, .agent = "claude"};
+  if (contains(arguments, "--help")) return {.role = Role::help, .action = {}, .error = {}, .agent = {}};
+  if (contains(arguments, "--version"))
+    return {.role = Role::version, .action = {}, .error = {}, .agent = {}};
   if (!arguments.empty() && arguments.front() == "mcp") {
     if (arguments.size() > 1) return invalid("Lumacap: “mcp” takes no options");
-    return {.role = Role::mcp, .action = {}, .error = {}};
+    return {.role = Role::mcp, .action = {}, .error = {}, .agent = {}};
   }
   CommandLine line;
   for (auto argument = arguments.begin(); argument != arguments.end(); ++argument) {

@@ -21,11 +21,15 @@ struct CommandLine {
     std::string_view name;
     std::string_view description;  // one line, as --help prints it
   };
-  static constexpr std::array<Option, 7> options = {{
+  static constexpr std::array<Option, 10> options = {{
       {"--action=ACTION", "carry out ACTION in the running Lumacap, starting it first if needed"},
       {"--install-claude-hooks", "add Lumacap's hooks to Claude Code's settings (a backup is kept)"},
       {"--remove-claude-hooks", "remove Lumacap's hooks from Claude Code's settings"},
+      {"--install-hooks=AGENT",
+       "add Lumacap's hooks to AGENT's settings: claude, codex, gemini, copilot, qwen"},
+      {"--remove-hooks=AGENT", "remove Lumacap's hooks from AGENT's settings"},
       {"--claude-hook", "the hook command Claude Code runs: reads one event on standard input"},
+      {"--agent-hook=AGENT", "the hook command another agent runs"},
       {"mcp", "serve coding agents Lumacap's captures over MCP on standard input and output"},
       {"--version", "print the version"},
       {"--help", "print this help"},
@@ -34,6 +38,7 @@ struct CommandLine {
   Role role = Role::application;
   std::string action;  // for the application role; empty: a plain start
   std::string error;   // for an invalid command line: one line naming what is wrong
+  std::string agent;   // for the hook and installer roles: the agent's key (the hook's may add ":EVENT")
 
   static CommandLine parse(const std::vector<std::string_view>& arguments);
   static bool isAction(std::string_view name);

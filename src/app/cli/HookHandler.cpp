@@ -25,18 +25,6 @@ namespace {
 
 constexpr int maximumFurtherSteps = 23;
 
-std::string lastPathComponent(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool isVersionedAgentPath(const std::string& path) {
-  if (path.find("/claude/versions/") == std::string::npos) return false;
-  const std::string name = lastPathComponent(path);
-  if (name.empty()) return false;
-  return unicode::isNumber(unicode::decode(name).front());
-}
-
 // Waits until `input` has bytes or is closed. False when `timeout` passes first.
 bool waitReadable(int input, std::chrono::milliseconds timeout) {
   pollfd descriptor{input, POLLIN, 0};
@@ -101,8 +89,15 @@ class JsonValueEnd {
 HookHandler::HookHandler(Environment environment) : environment_(std::move(environment)) {}
 
 bool HookHandler::isAgent(const std::string& executable) {
-  const std::string name = unicode::lowercased(lastPathComponent(executable));
-  return name == "claude" || name.starts_with("claude-") || isVersionedAgentPath(executable);
+  return CodingAgent::claude().recognises(executable, executable, {});
+}
+
+std::optional<std::pair<const CodingAgent*, std::string>> HookHandler::agentOption(std::string_view value) {
+  const size_t colon = value.find(':');
+  const CodingAgent* agent = CodingAgent::find(value.substr(0, colon));
+  if (!agent) return std::nullopt;
+  return std::pair{agent,
+                   colon == std::string_view::npos ? std::string() : std::string(value.substr(colon + 1))};
 }
 
 std::string HookHandler::readRecord(int input, ReadLimits limits) {
@@ -136,10 +131,12 @@ std::string HookHandler::readRecord(int input, ReadLimits limits) {
   return buffer;
 }
 
-void HookHandler::run(int input) { handle(HookInput::decode(readRecord(input))); }
+void HookHandler::run(int input) {
+  handle(HookInput::decode(readRecord(input), *environment_.agent, environment_.event));
+}
 
 void HookHandler::handle(const HookInput& input) {
-  if (input.hook_event_name == "SessionEnd") {
+  if (environment_.agent->roleOf(input.hook_event_name) == HookEventRole::end) {
     environment_.sessions.remove(input.session_id);
     return;
   }
@@ -153,6 +150,7 @@ void HookHandler::handle(const HookInput& input) {
       .hostPID = ancestry.host ? std::optional(ancestry.host->pid) : std::nullopt,
       .updatedAt = environment_.now(),
       .transcriptPath = input.transcript_path,
+      .agent = std::string(environment_.agent->key),
   });
 }
 
@@ -166,14 +164,8 @@ HookHandler::Ancestry HookHandler::walkAncestors() {
     const std::optional<ProcessIdentity>& identity = probe.identity;
     if (!identity) break;
     if (!found.agent) {
-      bool agent = isAgent(identity->executable);
-      // /proc names a process by its first 15 bytes only; a versioned native
-      // install ("…/claude/versions/2.0.1") shows in its executable's path.
-      if (!agent) {
-        if (const auto path = processes.executablePath(*current))
-          agent = isVersionedAgentPath(path->string());
-      }
-      if (agent) found.agent = identity;
+      ProcessSource::AgentProbe agent = processes.probeAgent(*current, *environment_.agent, identity);
+      if (agent.isAgent) found.agent = std::move(agent.identity);
     }
     if (!found.host) {
       if (auto application = environment_.applications.application(*current);
@@ -189,117 +181,18 @@ HookHandler::Ancestry HookHandler::walkAncestors() {
   return found;
 }
 
-namespace {
-
-// Claude Code reads its settings from $CLAUDE_CONFIG_DIR when that is set,
-// else from ~/.claude. A relative folder would depend on where this runs.
-fs::path claudeConfigurationFolder() {
-  const char* configured = std::getenv("CLAUDE_CONFIG_DIR");
-  if (!configured || !*configured) return homeDirectory() / ".claude";
-  if (*configured != '/') {
-    throw std::runtime_error(std::string("CLAUDE_CONFIG_DIR must name a folder by its absolute path, not “") +
-                             configured + "”.");
-  }
-  return configured;
-}
-
-constexpr size_t maximumSettingsSize = 64u << 20;
-constexpr int mergeAttempts = 5;
-
-// Serialises this program's edits of one settings file: an advisory lock on
-// the folder that holds it, which outlives every edit, so no lock file is
-// left behind and none can be removed under a waiting editor. Other programs
-// do not take it; the check before the rename protects their edits.
-FileDescriptor lockSettings(const fs::path& settings) {
-  return lockExclusively(settings.parent_path(), settings);
-}
-
-enum class Edit { written, writtenOverExisting, unchanged, changedMeanwhile };
-
-// One read-merge-write of the settings; nothing is written when another
-// program changed the file in the meantime, or when a step fails (a backup
-// made for it included).
-Edit editOnce(const fs::path& settings, const fs::path& target, bool install, const fs::path& executable) {
-  std::optional<FileSnapshot> current;
-  std::optional<std::string> updated;
-  try {
-    current = readRegularFile(target, maximumSettingsSize);
-    updated = HookConfiguration::merging(current ? std::optional(current->bytes) : std::nullopt, executable,
-                                         install);
-  } catch (const FileError& failure) {
-    throw FileError(settings, failure.problem());
-  }
-  if (!updated) return Edit::unchanged;
-  // The user's file keeps its permissions; a new one is private.
-  PendingFile next(target, *updated, Durability::flushed, current ? current->permissions : 0600);
-  std::optional<fs::path> backup;
-  if (current) {
-    backup = settings.parent_path() / ("settings.lumacap-backup-" + randomUuidString() + ".json");
-    writeNewPrivateFile(*backup, current->bytes);
-  }
-  bool replaced = false;
-  try {
-    replaced = next.replaceIfUnchanged(current ? std::optional(current->identity) : std::nullopt);
-  } catch (...) {
-    if (backup) ::unlink(backup->c_str());
-    throw;
-  }
-  if (replaced) {
-    next.syncFolder();
-    return current ? Edit::writtenOverExisting : Edit::written;
-  }
-  // A backup of a version that another program has since replaced.
-  if (backup) ::unlink(backup->c_str());
-  return Edit::changedMeanwhile;
-}
-
-std::string messageFor(bool install, Edit edit) {
-  if (!install) return "Lumacap hooks removed. Restart Claude Code sessions to apply.";
-  if (edit == Edit::unchanged) return "Hooks are already installed.";
-  const std::string installed =
-      "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions.";
-  return edit == Edit::writtenOverExisting ? installed + " Existing settings were preserved and backed up."
-                                           : installed;
-}
-
-}  // namespace
-
-fs::path HookHandler::settingsFile() { return claudeConfigurationFolder() / "settings.json"; }
+fs::path HookHandler::settingsFile() { return HookInstaller(CodingAgent::claude()).hooksFile(); }
 
 bool HookHandler::hooksInstalled(const fs::path& executable) {
-  const fs::path settings = settingsFile();
-  std::optional<FileSnapshot> current;
-  try {
-    current = readRegularFile(settings, maximumSettingsSize);
-    return current && !HookConfiguration::merging(current->bytes, executable, true);
-  } catch (const FileError& failure) {
-    throw FileError(settings, failure.problem());
-  }
+  return HookInstaller(CodingAgent::claude()).installed(executable);
 }
 
 HookStatus HookHandler::status(const fs::path& executable) {
-  HookStatus status;
-  try {
-    status.settingsFile = settingsFile();
-    status.installed = hooksInstalled(executable);
-  } catch (const std::exception&) {
-  }
-  return status;
+  return HookInstaller(CodingAgent::claude()).status(executable);
 }
 
 std::string HookHandler::configure(bool install, const fs::path& executable) {
-  const fs::path settings = settingsFile();
-  const fs::path folder = settings.parent_path();
-  std::error_code error;
-  if (!install && !fs::exists(folder, error)) return messageFor(false, Edit::unchanged);  // nothing to remove
-  createPrivateDirectories(folder);
-  const FileDescriptor lock = lockSettings(settings);
-  const fs::path target = resolveLinks(settings);
-  for (int attempt = 0; attempt < mergeAttempts; ++attempt) {
-    const Edit edit = editOnce(settings, target, install, executable);
-    if (edit != Edit::changedMeanwhile) return messageFor(install, edit);
-  }
-  throw FileError(settings, "another program kept changing it while Lumacap edited it; nothing was written");
+  return HookInstaller(CodingAgent::claude()).configure(install, executable);
 }
 
 fs::path currentExecutablePath(const char* fallback, const fs::path& link) {

@@ -6,21 +6,16 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/HookInstaller.h"
 #include "core/AgentSession.h"
 #include "platform/ProcessSource.h"
 #include "platform/RunningApplicationLookup.h"
 
 namespace lumacap {
 
-// Where this program's hooks go, and whether they are there (nothing when
-// that file cannot be read).
-struct HookStatus {
-  std::filesystem::path settingsFile;
-  std::optional<bool> installed;
-};
-
-// The hook role: one Claude Code hook event read from standard input becomes
-// a session file (or its removal). Also the file side of the hook installer.
+// The hook role: one hook event of a coding agent read from standard input
+// becomes a session file (or its removal). Also Claude Code's entry to the
+// hook installer.
 class HookHandler {
  public:
   struct Environment {
@@ -29,6 +24,9 @@ class HookHandler {
     SessionRepository sessions;
     int32_t hookPid;  // the walk starts at this process's parent
     std::function<Date()> now = &Date::now;
+    const CodingAgent* agent = &CodingAgent::claude();
+    // The event, for an agent whose record does not name it (from the hook's command).
+    std::string event = {};
   };
 
   explicit HookHandler(Environment environment);
@@ -44,15 +42,22 @@ class HookHandler {
     std::optional<ProcessIdentity> agent;
     std::optional<RunningApplication> host;
   };
-  // Walks from the hook's parent up at most 24 processes.
+  // Walks from the hook's parent up at most 24 processes: the nearest
+  // process of the agent, the nearest application with a window class.
   Ancestry walkAncestors();
 
   // Whether a process is Claude Code, by its command (and, where the system
   // tells it, the path of its executable).
   static bool isAgent(const std::string& executable);
 
+  // `--agent-hook=VALUE`: the agent ("codex") and, after a colon, the event
+  // for an agent whose record does not name it ("copilot:sessionEnd").
+  // Nothing for an unknown agent.
+  static std::optional<std::pair<const CodingAgent*, std::string>> agentOption(std::string_view value);
+
   // Adds (install) or removes this program's hooks in Claude Code's settings,
-  // keeping a backup. Returns the message to show; throws on failure.
+  // keeping a backup (HookInstaller for Claude Code). Returns the message to
+  // show; throws on failure.
   static std::string configure(bool install, const std::filesystem::path& executable);
 
   // The settings file that configure() edits ($CLAUDE_CONFIG_DIR honoured).

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,12 +32,14 @@ void writeLine(FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-int runHook() {
+int runHook(const std::string& agentOption) {
   using namespace lumacap;
   // A closed standard error must not turn the hook's one error line into a
   // failed prompt.
   std::signal(SIGPIPE, SIG_IGN);
   try {
+    const auto agent = HookHandler::agentOption(agentOption);
+    if (!agent) throw std::runtime_error("unknown agent “" + agentOption + "”");
     // Inside a Wayland session the X window list would hold only X
     // programs' windows; the terminal the session runs in is found by name.
     XcbWindowList x11Windows;
@@ -47,7 +50,9 @@ int runHook() {
     HookHandler handler({.processes = ProcessSource::system(),
                          .applications = applications,
                          .sessions = SessionRepository(dataRoot()),
-                         .hookPid = static_cast<int32_t>(::getpid())});
+                         .hookPid = static_cast<int32_t>(::getpid()),
+                         .agent = agent->first,
+                         .event = agent->second});
     handler.run(STDIN_FILENO);
   } catch (const std::exception& failure) {
     // Claude Code adds a hook's standard output to the model's context, so
@@ -57,11 +62,11 @@ int runHook() {
   return 0;
 }
 
-int runInstaller(bool install, int argc, char** argv) {
+int runInstaller(bool install, const std::string& agent, int argc, char** argv) {
   using namespace lumacap;
   try {
     const auto executable = currentExecutablePath(argc > 0 ? argv[0] : nullptr);
-    writeLine(stdout, HookHandler::configure(install, executable));
+    writeLine(stdout, HookInstaller(*CodingAgent::find(agent)).configure(install, executable));
     return 0;
   } catch (const std::exception& failure) {
     writeLine(stderr, std::string("Lumacap: ") + failure.what());
@@ -88,10 +93,10 @@ int main(int argc, char** argv) {
       CommandLine::parse(std::vector<std::string_view>(argv + std::min(argc, 1), argv + argc));
   switch (command.role) {
     case CommandLine::Role::hook:
-      return runHook();
+      return runHook(command.agent);
     case CommandLine::Role::installHooks:
     case CommandLine::Role::removeHooks:
-      return runInstaller(command.role == CommandLine::Role::installHooks, argc, argv);
+      return runInstaller(command.role == CommandLine::Role::installHooks, command.agent, argc, argv);
     case CommandLine::Role::mcp:
       return runMcpServer();
     case CommandLine::Role::help:

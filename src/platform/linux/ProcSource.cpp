@@ -133,4 +133,17 @@ std::optional<std::filesystem::path> ProcSource::executablePath(int32_t pid) {
   return path;
 }
 
+std::optional<std::vector<std::string>> ProcSource::arguments(int32_t pid) {
+  if (pid < 2) return std::nullopt;
+  const auto content = readSmallFile(root_ + "/" + std::to_string(pid) + "/cmdline", 65536);
+  if (!content || content->empty()) return std::nullopt;
+  std::vector<std::string> list;
+  for (size_t start = 0; start < content->size();) {
+    const size_t end = std::min(content->find('\0', start), content->size());
+    list.emplace_back(*content, start, end - start);
+    start = end + 1;
+  }
+  return list;
+}
+
 }  // namespace lumacap

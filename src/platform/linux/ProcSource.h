@@ -22,6 +22,8 @@ class ProcSource final : public ProcessSource {
   std::optional<int32_t> parent(int32_t pid) override;
   Probe probe(int32_t pid) override;
   std::optional<std::filesystem::path> executablePath(int32_t pid) override;
+  // /proc/PID/cmdline, its first 64 KiB.
+  std::optional<std::vector<std::string>> arguments(int32_t pid) override;
 
   struct Stat {
     std::string command;

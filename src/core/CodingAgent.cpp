@@ -1,0 +1,239 @@
+#include "core/CodingAgent.h"
+
+#include <algorithm>
+
+#include "core/Unicode.h"
+
+namespace lumacap {
+namespace {
+
+using EventRole = HookEventRole;
+
+std::string_view baseNameOf(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// A native install of Claude Code runs as "…/claude/versions/2.0.1".
+bool isVersionedClaudePath(std::string_view path) {
+  if (path.find("/claude/versions/") == std::string_view::npos) return false;
+  const std::string_view name = baseNameOf(path);
+  return !name.empty() && unicode::isNumber(unicode::decode(name).front());
+}
+
+const CodingAgent claudeCodeAgent{
+    .key = "claude",
+    .name = "Claude Code",
+    .menuName = "Claude Code",
+    .match = ProcessMatch::claude,
+    .processNames = {"claude"},
+    .packagePath = {},
+    .configVariable = "CLAUDE_CONFIG_DIR",
+    .homeVariable = false,
+    .configFolder = ".claude",
+    .hooksFile = "settings.json",
+    .shape = HookShape::claude,
+    .timeout = 5,
+    .events = {{"SessionStart", EventRole::start},
+               {"SessionEnd", EventRole::end},
+               {"UserPromptSubmit", EventRole::activity},
+               {"Stop", EventRole::activity}},
+    .sessionKey = "session_id",
+    .eventKey = "hook_event_name",
+    .transcriptKey = "transcript_path",
+    .staging = StagingStyle::sentence,
+    .reviewHint = "Review them in Claude Code’s /hooks menu",
+    .readableFoldersKey = {},
+};
+
+// Codex runs its hooks only once the user trusted them in /hooks, keyed to
+// a hash of each hook's definition: its command line must never change.
+const CodingAgent codexAgent{
+    .key = "codex",
+    .name = "Codex",
+    .menuName = "Codex",
+    .match = ProcessMatch::command,
+    .processNames = {"codex"},
+    .packagePath = {},
+    .configVariable = "CODEX_HOME",
+    .homeVariable = false,
+    .configFolder = ".codex",
+    .hooksFile = "hooks.json",
+    .shape = HookShape::claude,
+    .timeout = 3,  // Codex gives a SessionEnd hook 3 s at most
+    .events = {{"SessionStart", EventRole::start},
+               {"SessionEnd", EventRole::end},
+               {"UserPromptSubmit", EventRole::activity},
+               {"Stop", EventRole::activity}},
+    .sessionKey = "session_id",
+    .eventKey = "hook_event_name",
+    .transcriptKey = "transcript_path",
+    .staging = StagingStyle::pathAlone,
+    .reviewHint = "Trust them in Codex’s /hooks menu (Codex runs no new hook before that)",
+    .readableFoldersKey = {},
+};
+
+const CodingAgent geminiAgent{
+    .key = "gemini",
+    .name = "Gemini CLI",
+    .menuName = "Gemini",
+    .match = ProcessMatch::script,
+    .processNames = {"gemini", "gemini.js"},
+    .packagePath = "/@google/gemini-cli/",
+    .configVariable = "GEMINI_CLI_HOME",
+    .homeVariable = true,
+    .configFolder = ".gemini",
+    .hooksFile = "settings.json",
+    .shape = HookShape::gemini,
+    .timeout = 5000,
+    .events = {{"SessionStart", EventRole::start},
+               {"SessionEnd", EventRole::end},
+               {"BeforeAgent", EventRole::activity},
+               {"AfterAgent", EventRole::activity}},
+    .sessionKey = "session_id",
+    .eventKey = "hook_event_name",
+    .transcriptKey = "transcript_path",
+    .staging = StagingStyle::mentionedPath,
+    .reviewHint = {},
+    .readableFoldersKey = "context.includeDirectories",
+};
+
+const CodingAgent copilotAgent{
+    .key = "copilot",
+    .name = "Copilot CLI",
+    .menuName = "Copilot",
+    .match = ProcessMatch::executable,
+    .processNames = {"copilot"},
+    .packagePath = {},
+    .configVariable = "COPILOT_HOME",
+    .homeVariable = false,
+    .configFolder = ".copilot",
+    .hooksFile = "settings.json",
+    .shape = HookShape::copilot,
+    .timeout = 5,
+    .events = {{"sessionStart", EventRole::start},
+               {"sessionEnd", EventRole::end},
+               {"userPromptSubmitted", EventRole::activity}},
+    .sessionKey = "sessionId",
+    .eventKey = {},
+    .transcriptKey = {},
+    .staging = StagingStyle::mentionedPath,
+    .reviewHint = {},
+    .readableFoldersKey = {},
+};
+
+// Qwen Code (a Gemini CLI fork) as its documentation describes it.
+const CodingAgent qwenAgent{
+    .key = "qwen",
+    .name = "Qwen Code",
+    .menuName = "Qwen",
+    .match = ProcessMatch::script,
+    .processNames = {"qwen"},
+    .packagePath = "/@qwen-code/qwen-code/",
+    .configVariable = {},
+    .homeVariable = false,
+    .configFolder = ".qwen",
+    .hooksFile = "settings.json",
+    .shape = HookShape::gemini,
+    .timeout = 5000,
+    .events = {{"SessionStart", EventRole::start},
+               {"SessionEnd", EventRole::end},
+               {"UserPromptSubmit", EventRole::activity},
+               {"Stop", EventRole::activity}},
+    .sessionKey = "session_id",
+    .eventKey = "hook_event_name",
+    .transcriptKey = "transcript_path",
+    .staging = StagingStyle::mentionedPath,
+    .reviewHint = {},
+    .readableFoldersKey = "context.includeDirectories",
+};
+
+}  // namespace
+
+const CodingAgent& CodingAgent::claude() { return claudeCodeAgent; }
+
+const std::vector<const CodingAgent*>& CodingAgent::all() {
+  static const std::vector<const CodingAgent*> agents = {&claudeCodeAgent, &codexAgent, &geminiAgent,
+                                                         &copilotAgent, &qwenAgent};
+  return agents;
+}
+
+const CodingAgent* CodingAgent::find(std::string_view key) {
+  for (const CodingAgent* agent : all()) {
+    if (agent->key == key) return agent;
+  }
+  return nullptr;
+}
+
+std::optional<std::string> nodeScript(const std::vector<std::string>& arguments) {
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    if (!arguments[i].starts_with('-')) return arguments[i];
+  }
+  return std::nullopt;
+}
+
+bool CodingAgent::recognises(std::string_view command, std::string_view executable,
+                             const std::vector<std::string>& arguments) const {
+  const auto named = [this](std::string_view name) {
+    return std::find(processNames.begin(), processNames.end(), name) != processNames.end();
+  };
+  switch (match) {
+    case ProcessMatch::claude: {
+      const std::string lowered = unicode::lowercased(std::string(baseNameOf(command)));
+      // /proc names a process by its first 15 bytes only; a versioned native
+      // install shows in its executable's path.
+      return lowered == "claude" || lowered.starts_with("claude-") || isVersionedClaudePath(command) ||
+             isVersionedClaudePath(executable);
+    }
+    case ProcessMatch::command:
+      return named(command) || named(baseNameOf(executable));
+    case ProcessMatch::executable:
+      return named(baseNameOf(executable));
+    case ProcessMatch::script: {
+      if (baseNameOf(command) != "node" && baseNameOf(executable) != "node") return false;
+      const std::optional<std::string> script = nodeScript(arguments);
+      if (!script) return false;
+      if (named(baseNameOf(*script))) return true;
+      return !packagePath.empty() && script->find(packagePath) != std::string::npos;
+    }
+  }
+  return false;
+}
+
+std::string CodingAgent::identityName(std::string_view command, std::string_view executable,
+                                      const std::vector<std::string>& arguments) const {
+  if (match == ProcessMatch::executable) {
+    // After an upgrade replaced the file, the kernel appends this to its path.
+    constexpr std::string_view deleted = " (deleted)";
+    std::string_view path = executable;
+    if (path.ends_with(deleted)) path.remove_suffix(deleted.size());
+    return std::string(baseNameOf(path));
+  }
+  if (match == ProcessMatch::script) return nodeScript(arguments).value_or(std::string(command));
+  return std::string(command);
+}
+
+std::optional<HookEventRole> CodingAgent::roleOf(std::string_view event) const {
+  for (const auto& [name, role] : events) {
+    if (name == event) return role;
+  }
+  return std::nullopt;
+}
+
+std::string CodingAgent::hookCommand(const std::string& executable, std::string_view event) const {
+  std::string quoted = "'";
+  for (const char c : executable) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += "'";
+  if (key == "claude") return quoted + " --claude-hook";
+  std::string line = quoted + " --agent-hook=" + std::string(key);
+  if (eventKey.empty()) line += ":" + std::string(event);
+  return line;
+}
+
+}  // namespace lumacap
