@@ -25,8 +25,6 @@
 namespace lumacap {
 namespace {
 
-QString text(const std::string& value) { return QString::fromStdString(value); }
-
 // The button's `label` colour, and its `face` when valid, while it is
 // enabled; a disabled button keeps the style's grey.
 void setButtonColors(QPushButton& button, const QColor& face, const QColor& label) {
@@ -295,7 +293,7 @@ void HistoryView::showFolder() {
 
 FileBrowser::Outcome HistoryView::noticeUnlessShown(const std::filesystem::path& folder) {
   return [self = QPointer<HistoryView>(this), folder](bool shown) {
-    if (self && !shown) self->setNotice(text(noFileManagerMessage(folder)));
+    if (self && !shown) self->setNotice(QString::fromStdString(noFileManagerMessage(folder)));
   };
 }
 
@@ -316,7 +314,7 @@ void HistoryView::askRename(const CaptureRecord& record) {
     });
   }
   renameRecord_ = record;
-  const QString name = text(record.filename);
+  const QString name = QString::fromStdString(record.filename);
   renameField_->setText(name);
   // The name without ".png" is selected, ready to be typed over.
   renameField_->setSelection(
@@ -336,7 +334,7 @@ void HistoryView::askDelete(const CaptureRecord& record) {
     });
   }
   deletion_ = record;
-  deleteMessage_->setText(QStringLiteral("“") + text(record.filename) +
+  deleteMessage_->setText(QStringLiteral("“") + QString::fromStdString(record.filename) +
                           QStringLiteral("” and its history entry will be permanently removed."));
   deleteDialog_->open();
   defaultButton(*deleteDialog_)->setFocus();
@@ -356,7 +354,7 @@ void HistoryView::askDeleteAll() {
       QStringLiteral("This permanently deletes %1 and the history. Exported copies and "
                      "the clipboard are separate.")
           .arg(count == 1
-                   ? QStringLiteral("“") + text(model_.records().front().filename) + QStringLiteral("”")
+                   ? QStringLiteral("“") + QString::fromStdString(model_.records().front().filename) + QStringLiteral("”")
                    : QStringLiteral("all %1 saved captures").arg(count)));
   deleteAllDialog_->open();
   defaultButton(*deleteAllDialog_)->setFocus();

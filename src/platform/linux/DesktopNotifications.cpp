@@ -18,7 +18,7 @@ constexpr auto service = "org.freedesktop.Notifications";
 constexpr auto path = "/org/freedesktop/Notifications";
 constexpr auto interface = "org.freedesktop.Notifications";
 // A server that hangs gets this long to answer before the card counts as not shown.
-constexpr int callTimeoutMs = 2000;
+constexpr int notificationCallTimeoutMs = 2000;
 // Thumbnails larger than this only cost bus traffic.
 constexpr int imageSide = 256;
 
@@ -79,7 +79,7 @@ QFuture<uint32_t> FreedesktopNotifications::notify(const DesktopNotification& no
   auto shown = std::make_shared<QPromise<uint32_t>>();
   shown->start();
   auto* answer =
-      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, callTimeoutMs), this);
+      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, notificationCallTimeoutMs), this);
   connect(answer, &QDBusPendingCallWatcher::finished, this, [answer, shown] {
     answer->deleteLater();
     const QDBusPendingReply<uint> reply = *answer;

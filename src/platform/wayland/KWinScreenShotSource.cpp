@@ -19,10 +19,9 @@
 namespace lumacap {
 namespace {
 
-const QString kwinService = QStringLiteral("org.kde.KWin");
 const QString screenShotPath = QStringLiteral("/org/kde/KWin/ScreenShot2");
 const QString screenShotInterface = QStringLiteral("org.kde.KWin.ScreenShot2");
-constexpr int callTimeoutMs = 15000;
+constexpr int screenShotCallTimeoutMs = 15000;
 
 QByteArray readToEnd(int file) {
   QByteArray data;
@@ -50,11 +49,11 @@ QImage kwinScreenShot2(const QString& method, const QVariantList& arguments) {
   QDBusMessage reply;
   {
     QDBusMessage call =
-        QDBusMessage::createMethodCall(kwinService, screenShotPath, screenShotInterface, method);
+        QDBusMessage::createMethodCall(kwinDBusService, screenShotPath, screenShotInterface, method);
     for (const QVariant& argument : arguments) call << argument;
     call << QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]));
     ::close(pipe[1]);
-    reply = QDBusConnection::sessionBus().call(call, QDBus::Block, callTimeoutMs);
+    reply = QDBusConnection::sessionBus().call(call, QDBus::Block, screenShotCallTimeoutMs);
     // Our copies of the write end go with the call, so the reader sees the end.
   }
   if (reply.type() == QDBusMessage::ErrorMessage) {

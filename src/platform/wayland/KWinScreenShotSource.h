@@ -10,6 +10,9 @@
 
 namespace lumacap {
 
+// KWin's name on the session bus (its screenshot, scripting and window interfaces).
+inline const QString kwinDBusService = QStringLiteral("org.kde.KWin");
+
 // The screen of KDE Plasma through KWin's org.kde.KWin.ScreenShot2: the
 // pixels of one output at its full density (native-resolution), handed over
 // raw through a pipe that is read off the GUI thread.

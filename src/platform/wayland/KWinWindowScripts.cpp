@@ -18,7 +18,6 @@
 namespace lumacap {
 namespace {
 
-const QString kwinService = QStringLiteral("org.kde.KWin");
 constexpr int scriptAnswerTimeoutMs = 5000;
 
 // What both scripts share: the window list and the active window under the
@@ -36,7 +35,7 @@ function activeWindow() {
 )";
 
 QDBusMessage callScripting(QDBusConnection& bus, const QString& method, const QVariantList& arguments) {
-  QDBusMessage call = QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
+  QDBusMessage call = QDBusMessage::createMethodCall(kwinDBusService, QStringLiteral("/Scripting"),
                                                      QStringLiteral("org.kde.kwin.Scripting"), method);
   call.setArguments(arguments);
   return bus.call(call, QDBus::Block, scriptAnswerTimeoutMs);
@@ -144,7 +143,7 @@ bool KWinWindowScripts::activate(const CompositorWindow& window) {
 std::optional<std::string> KWinWindowScripts::activeOutputName() {
   // Follows the pointer unless the user made each screen keep its own focus.
   const QDBusMessage reply = bus_.call(
-      QDBusMessage::createMethodCall(kwinService, QStringLiteral("/KWin"), QStringLiteral("org.kde.KWin"),
+      QDBusMessage::createMethodCall(kwinDBusService, QStringLiteral("/KWin"), QStringLiteral("org.kde.KWin"),
                                      QStringLiteral("activeOutputName")),
       QDBus::Block, scriptAnswerTimeoutMs);
   const QString name = reply.arguments().value(0).toString();

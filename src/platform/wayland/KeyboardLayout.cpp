@@ -17,7 +17,7 @@ struct OfferedKey {
   uint32_t macKeyCode;
   uint32_t evdevCode;
 };
-constexpr OfferedKey offeredKeys[] = {
+constexpr OfferedKey layoutOfferedKeys[] = {
     {18, 2}, {19, 3},  {20, 4},  {21, 5}, {23, 6}, {22, 7}, {26, 8},
     {28, 9}, {25, 10}, {29, 11}, {1, 31}, {2, 32}, {3, 33}, {5, 34},
 };
@@ -96,7 +96,7 @@ KeyboardLayout KeyboardLayout::named(const std::string& layout, const std::strin
 
 std::optional<std::string> KeyboardLayout::shiftedKeyName(uint32_t macKeyCode) const {
   if (!keymap_) return std::nullopt;
-  for (const OfferedKey& key : offeredKeys) {
+  for (const OfferedKey& key : layoutOfferedKeys) {
     if (key.macKeyCode != macKeyCode) continue;
     const std::unique_ptr<xkb_state, void (*)(xkb_state*)> state(xkb_state_new(keymap_.get()),
                                                                  xkb_state_unref);

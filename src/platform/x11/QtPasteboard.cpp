@@ -8,7 +8,7 @@
 namespace lumacap {
 namespace {
 
-constexpr auto pngType = "image/png";
+constexpr auto qtPasteboardPngType = "image/png";
 
 // An image whose PNG bytes are encoded elsewhere: a pasting application that
 // asks for image/png gets those bytes instead of a second, slower encoding.
@@ -20,13 +20,13 @@ class EncodedImageData final : public QMimeData {
 
   QStringList formats() const override {
     QStringList types = QMimeData::formats();
-    if (!types.contains(pngType)) types.prepend(pngType);
+    if (!types.contains(qtPasteboardPngType)) types.prepend(qtPasteboardPngType);
     return types;
   }
 
  protected:
   QVariant retrieveData(const QString& type, QMetaType preferred) const override {
-    if (type == pngType) {
+    if (type == qtPasteboardPngType) {
       png_.waitForFinished();
       if (png_.resultCount() > 0 && !png_.result().isEmpty()) return png_.result();
     }
