@@ -14,6 +14,7 @@
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
 #include "core/Unicode.h"
+#include "platform/ReadyFuture.h"
 
 namespace lumacap {
 namespace {
@@ -185,9 +186,9 @@ QCoro::Task<DeliveryReceipt> ClaudeCodeIntegration::stage(std::filesystem::path 
 }
 
 QFuture<bool> ClaudeCodeIntegration::activateHost(const AgentSession& session) {
-  if (!session.hostPID || !session.hostBundleID) return QtFuture::makeReadyFuture(false);
+  if (!session.hostPID || !session.hostBundleID) return readyFuture(false);
   const std::optional<DesktopApplication> host = workspace_.application(*session.hostPID);
-  if (!host || host->bundleIdentifier != session.hostBundleID) return QtFuture::makeReadyFuture(false);
+  if (!host || host->bundleIdentifier != session.hostBundleID) return readyFuture(false);
   return workspace_.activate(*host);
 }
 

@@ -19,6 +19,7 @@
 #include "core/FilenameGenerator.h"
 #include "platform/CaptureFileReader.h"
 #include "platform/ImageCoding.h"
+#include "platform/ReadyFuture.h"
 
 namespace lumacap {
 namespace {
@@ -894,7 +895,7 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   forgetOriginal();
   setRecognition({}, {});
   releaseClipboard(false);
-  png_ = QtFuture::makeReadyFuture(loaded.png);
+  png_ = readyFuture(loaded.png);
   setImage(loaded.image);
   setFilename(text(record.filename));
   captureDate_ = record.createdAt;
@@ -920,8 +921,8 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
     presentError(loaded.error);
     co_return;
   }
-  const bool held = co_await Clipboard::copyImage(services_.pasteboard, loaded.image,
-                                                  QtFuture::makeReadyFuture(loaded.png));
+  const bool held =
+      co_await Clipboard::copyImage(services_.pasteboard, loaded.image, readyFuture(loaded.png));
   if (!self) co_return;
   setStatus(held ? QStringLiteral("Image copied · paste it in your agent")
                  : QString::fromUtf8(copyRefusedStatus));

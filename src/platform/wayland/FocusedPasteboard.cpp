@@ -5,6 +5,7 @@
 #include <QImage>
 
 #include "platform/ClipboardClaim.h"
+#include "platform/ReadyFuture.h"
 
 namespace lumacap {
 namespace {
@@ -106,9 +107,9 @@ QFuture<bool> FocusedPasteboard::setImage(const QImage&, QFuture<QByteArray> png
   } else if (QGuiApplication::focusWindow()) {
     publish(new EncodedImage(std::move(png)));
   } else {
-    return QtFuture::makeReadyFuture(false);  // no focus, no input: the compositor would drop it
+    return readyFuture(false);  // no focus, no input: the compositor would drop it
   }
-  if (!offer_.data) return QtFuture::makeReadyFuture(false);
+  if (!offer_.data) return readyFuture(false);
   QPromise<bool>& promise = offer_.answer.emplace();
   promise.start();
   QFuture<bool> future = promise.future();

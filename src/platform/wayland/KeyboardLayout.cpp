@@ -48,13 +48,28 @@ const wl_keyboard_listener keyboardListener{&KeymapReceiver::keymap,    &KeymapR
                                             &KeymapReceiver::leave,     &KeymapReceiver::key,
                                             &KeymapReceiver::modifiers, &KeymapReceiver::repeatInfo};
 
+// What the seat offers; a keyboard may be asked for only when it offers one (wlroots
+// 0.18 ends the connection of a client that asks a seat without a keyboard for it).
+const wl_seat_listener keymapSeatListener{
+    .capabilities = [](void* data, wl_seat*,
+                       uint32_t capabilities) { *static_cast<uint32_t*>(data) = capabilities; },
+    .name = [](void*, wl_seat*, const char*) {},
+};
+
 // The first seat's keymap, or empty when the compositor has no keyboard to describe.
 std::string compositorKeymap() {
   const std::unique_ptr<WaylandConnection> connection = WaylandConnection::open();
   if (!connection) return {};
   auto* seat = static_cast<wl_seat*>(connection->bind(wl_seat_interface, 1));
   if (!seat) return {};
+  uint32_t capabilities = 0;
+  wl_seat_add_listener(seat, &keymapSeatListener, &capabilities);
   connection->roundtrip();  // the seat's capabilities
+  if (!(capabilities & WL_SEAT_CAPABILITY_KEYBOARD)) {
+    wl_seat_destroy(seat);
+    connection->flush();
+    return {};
+  }
   KeymapReceiver receiver;
   wl_keyboard* keyboard = wl_seat_get_keyboard(seat);
   wl_keyboard_add_listener(keyboard, &keyboardListener, &receiver);

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QMimeData>
 
+#include "platform/ReadyFuture.h"
+
 namespace lumacap {
 namespace {
 
@@ -48,7 +50,7 @@ void QtPasteboard::setText(const std::string& text) {
 QFuture<bool> QtPasteboard::setImage(const QImage& image, QFuture<QByteArray> png) {
   QGuiApplication::clipboard()->setMimeData(new EncodedImageData(image, std::move(png)),
                                             QClipboard::Clipboard);
-  return QtFuture::makeReadyFuture(true);
+  return readyFuture(true);
 }
 
 }  // namespace lumacap

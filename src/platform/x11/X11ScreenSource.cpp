@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "core/CaptureError.h"
+#include "platform/ReadyFuture.h"
 #include "platform/x11/XcbConnection.h"
 
 namespace lumacap {
@@ -298,7 +299,8 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
     if (!pids.empty() && pids.front() > 0) {
       const auto owner = static_cast<int32_t>(pids.front());
       // The window class names the application, else its process does.
-      std::optional<std::string> application = XcbConnection::classPart(XcbConnection::bytesOf(wmClass.get()));
+      std::optional<std::string> application =
+          XcbConnection::classPart(XcbConnection::bytesOf(wmClass.get()));
       if (!application) {
         if (const auto process = processes.inspect(owner)) application = process->executable;
       }
@@ -541,7 +543,7 @@ X11ScreenSource::X11ScreenSource(ProcessSource& processes, std::string display, 
 bool X11ScreenSource::usesSharedMemory() const { return connection_ && connection_->sharedMemory; }
 
 QFuture<std::vector<PixelRect>> X11ScreenSource::stillShowing(std::vector<uint32_t> windows) {
-  if (!connection_ || windows.empty()) return QtFuture::makeReadyFuture(std::vector<PixelRect>{});
+  if (!connection_ || windows.empty()) return readyFuture(std::vector<PixelRect>{});
   return QtConcurrent::run(
       [connection = connection_, windows = std::move(windows)] { return connection->stillShowing(windows); });
 }
@@ -550,9 +552,7 @@ X11ScreenSource::~X11ScreenSource() = default;
 
 bool X11ScreenSource::canRecordScreen() { return connection_ != nullptr; }
 
-QFuture<bool> X11ScreenSource::requestScreenRecording() {
-  return QtFuture::makeReadyFuture(canRecordScreen());
-}
+QFuture<bool> X11ScreenSource::requestScreenRecording() { return readyFuture(canRecordScreen()); }
 
 QFuture<ShareableContent> X11ScreenSource::shareableContent() {
   if (!connection_) throw CaptureError(CaptureError::Kind::permission);
