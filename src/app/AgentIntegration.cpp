@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFutureWatcher>
 #include <QLocale>
+#include <QTimeZone>
 #include <QtConcurrent>
 #include <algorithm>
 #include <map>
@@ -45,7 +46,7 @@ std::optional<std::string> startedLabel(const std::string& started) {
   const QDateTime parsed = QLocale::c().toDateTime(QString::fromStdString(started).simplified(),
                                                    QStringLiteral("ddd MMM d HH:mm:ss yyyy"));
   if (!parsed.isValid()) return std::nullopt;
-  const QDateTime utc(parsed.date(), parsed.time(), Qt::UTC);
+  const QDateTime utc(parsed.date(), parsed.time(), QTimeZone::utc());
   return "started " + utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
 }
 
