@@ -44,9 +44,9 @@ std::string randomSuffix() {
   return text;
 }
 
-bool hardLinksUnsupported(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOTSUP; }
-
 }  // namespace
+
+bool hardLinksUnsupported(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOTSUP; }
 
 void FileDescriptor::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);

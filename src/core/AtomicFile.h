@@ -154,6 +154,10 @@ std::optional<FileDescriptor> tryLockExclusively(const std::filesystem::path& lo
 // Reads a whole file. Throws std::system_error naming the path.
 std::string readWholeFile(const std::filesystem::path& file);
 
+// Whether a link(2) or linkat(2) failed with `error` because the file system
+// has no hard links (FAT, some network shares), rather than for another reason.
+bool hardLinksUnsupported(int error);
+
 // A std::system_error for errno whose text names the path.
 [[noreturn]] void throwSystemError(int error, const std::string& what, const std::filesystem::path& path);
 

@@ -12,7 +12,7 @@
 namespace lumacap {
 namespace {
 
-using json = nlohmann::ordered_json;
+using OrderedJson = nlohmann::ordered_json;
 
 // nlohmann's messages start with "[json.exception.parse_error.101] "; the
 // user needs only what follows.
@@ -27,39 +27,39 @@ std::string withoutExceptionTag(const std::string& message) {
 // that is not a 64-bit integer keeps its text (see HookConfiguration::parse).
 // Nesting is tracked with an explicit stack, so deep input cannot overflow the
 // call stack here.
-class TextPreservingBuilder : public nlohmann::json_sax<json> {
+class TextPreservingBuilder : public nlohmann::json_sax<OrderedJson> {
  public:
-  TextPreservingBuilder(json& root, std::vector<bool> negativeZeros)
+  TextPreservingBuilder(OrderedJson& root, std::vector<bool> negativeZeros)
       : root_(root), negativeZeros_(std::move(negativeZeros)) {}
 
-  bool null() override { return add(json(nullptr)); }
-  bool boolean(bool value) override { return add(json(value)); }
+  bool null() override { return add(OrderedJson(nullptr)); }
+  bool boolean(bool value) override { return add(OrderedJson(value)); }
   bool number_integer(number_integer_t value) override {
     if (isNegativeZero(numbers_++)) return add(textOf("-0"));
-    return add(json(value));
+    return add(OrderedJson(value));
   }
   bool number_unsigned(number_unsigned_t value) override {
     ++numbers_;
-    return add(json(value));
+    return add(OrderedJson(value));
   }
   bool number_float(number_float_t, const string_t& text) override {
     ++numbers_;
     return add(textOf(text));
   }
-  bool string(string_t& value) override { return add(json(std::move(value))); }
-  bool binary(binary_t& value) override { return add(json::binary(std::move(value))); }
-  bool start_object(std::size_t) override { return open(json::object()); }
+  bool string(string_t& value) override { return add(OrderedJson(std::move(value))); }
+  bool binary(binary_t& value) override { return add(OrderedJson::binary(std::move(value))); }
+  bool start_object(std::size_t) override { return open(OrderedJson::object()); }
   bool key(string_t& key) override {
     // An ordered object finds a key by looking at every key before it: the
     // keys seen are indexed here instead, the last occurrence counting.
-    auto& members = open_.back()->get_ref<json::object_t&>();
+    auto& members = open_.back()->get_ref<OrderedJson::object_t&>();
     const auto [seen, added] = keys_.back().try_emplace(key, members.size());
     if (added) members.emplace_back(key, nullptr);
     member_ = &(members.begin() + static_cast<std::ptrdiff_t>(seen->second))->second;
     return true;
   }
   bool end_object() override { return close(); }
-  bool start_array(std::size_t) override { return open(json::array()); }
+  bool start_array(std::size_t) override { return open(OrderedJson::array()); }
   bool end_array() override { return close(); }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) override {
     error_ = withoutExceptionTag(error.what());
@@ -69,7 +69,7 @@ class TextPreservingBuilder : public nlohmann::json_sax<json> {
   const std::string& error() const { return error_; }
 
  private:
-  json* place(json value) {
+  OrderedJson* place(OrderedJson value) {
     if (open_.empty()) {
       root_ = std::move(value);
       return &root_;
@@ -81,11 +81,11 @@ class TextPreservingBuilder : public nlohmann::json_sax<json> {
     *member_ = std::move(value);
     return member_;
   }
-  bool add(json value) {
+  bool add(OrderedJson value) {
     place(std::move(value));
     return true;
   }
-  bool open(json container) {
+  bool open(OrderedJson container) {
     if (open_.size() >= HookConfiguration::maximumDepth) {
       error_ =
           "values are nested more than " + std::to_string(HookConfiguration::maximumDepth) + " levels deep";
@@ -101,19 +101,19 @@ class TextPreservingBuilder : public nlohmann::json_sax<json> {
     return true;
   }
 
-  static json textOf(std::string_view text) {
-    return json::binary(json::binary_t::container_type(text.begin(), text.end()));
+  static OrderedJson textOf(std::string_view text) {
+    return OrderedJson::binary(OrderedJson::binary_t::container_type(text.begin(), text.end()));
   }
   bool isNegativeZero(size_t number) const {
     return number < negativeZeros_.size() && negativeZeros_[number];
   }
 
-  json& root_;
+  OrderedJson& root_;
   std::vector<bool> negativeZeros_;
   size_t numbers_ = 0;
-  std::vector<json*> open_;
+  std::vector<OrderedJson*> open_;
   std::vector<std::unordered_map<std::string, size_t>> keys_;  // of each open object
-  json* member_ = nullptr;
+  OrderedJson* member_ = nullptr;
   std::string error_;
 };
 
@@ -148,20 +148,20 @@ std::vector<bool> negativeZeros(std::string_view bytes) {
 
 void writeIndent(std::string& out, size_t depth) { out.append(2 * depth, ' '); }
 
-void write(const json& value, std::string& out, size_t depth) {
+void write(const OrderedJson& value, std::string& out, size_t depth) {
   switch (value.type()) {
-    case json::value_t::object: {
+    case OrderedJson::value_t::object: {
       if (value.empty()) {
         out += "{}";
         return;
       }
       out += "{\n";
       bool first = true;
-      for (const auto& [key, member] : value.get_ref<const json::object_t&>()) {
+      for (const auto& [key, member] : value.get_ref<const OrderedJson::object_t&>()) {
         if (!first) out += ",\n";
         first = false;
         writeIndent(out, depth + 1);
-        out += json(key).dump();
+        out += OrderedJson(key).dump();
         out += ": ";
         write(member, out, depth + 1);
       }
@@ -170,14 +170,14 @@ void write(const json& value, std::string& out, size_t depth) {
       out += '}';
       return;
     }
-    case json::value_t::array: {
+    case OrderedJson::value_t::array: {
       if (value.empty()) {
         out += "[]";
         return;
       }
       out += "[\n";
       bool first = true;
-      for (const json& element : value) {
+      for (const OrderedJson& element : value) {
         if (!first) out += ",\n";
         first = false;
         writeIndent(out, depth + 1);
@@ -188,7 +188,7 @@ void write(const json& value, std::string& out, size_t depth) {
       out += ']';
       return;
     }
-    case json::value_t::binary: {
+    case OrderedJson::value_t::binary: {
       const auto& text = value.get_binary();
       out.append(text.begin(), text.end());
       return;
@@ -198,39 +198,39 @@ void write(const json& value, std::string& out, size_t depth) {
   }
 }
 
-bool isArrayOfObjects(const json& value) {
+bool isArrayOfObjects(const OrderedJson& value) {
   return value.is_array() &&
-         std::all_of(value.begin(), value.end(), [](const json& e) { return e.is_object(); });
+         std::all_of(value.begin(), value.end(), [](const OrderedJson& e) { return e.is_object(); });
 }
 
-bool belongsToProgram(const json& hook, const std::string& key, const std::string& command) {
+bool belongsToProgram(const OrderedJson& hook, const std::string& key, const std::string& command) {
   const auto found = hook.find(key);
   return found != hook.end() && found->is_string() && found->get_ref<const std::string&>() == command;
 }
 
 // The one entry an install adds to an event, in the agent's shape.
-json ownEntry(const CodingAgent& agent, const std::string& command) {
+OrderedJson ownEntry(const CodingAgent& agent, const std::string& command) {
   switch (agent.shape) {
     case HookShape::copilot:
-      return json{{"type", "command"}, {"bash", command}, {"timeoutSec", agent.timeout}};
+      return OrderedJson{{"type", "command"}, {"bash", command}, {"timeoutSec", agent.timeout}};
     case HookShape::gemini:
-      return json{{"matcher", "*"},
-                  {"hooks", json::array({json{{"type", "command"},
-                                              {"command", command},
-                                              {"name", "lumacap"},
-                                              {"timeout", agent.timeout}}})}};
+      return OrderedJson{{"matcher", "*"},
+                         {"hooks", OrderedJson::array({OrderedJson{{"type", "command"},
+                                                                   {"command", command},
+                                                                   {"name", "lumacap"},
+                                                                   {"timeout", agent.timeout}}})}};
     case HookShape::claude:
       break;
   }
-  return json{
-      {"hooks", json::array({json{{"type", "command"}, {"command", command}, {"timeout", agent.timeout}}})}};
+  return OrderedJson{{"hooks", OrderedJson::array({OrderedJson{
+                                   {"type", "command"}, {"command", command}, {"timeout", agent.timeout}}})}};
 }
 
 // One event's entries with this program's hooks taken out; entries left with
 // no hooks by that are dropped. Copilot's entries are the hooks themselves.
-json withoutOwnHooks(json entries, const CodingAgent& agent, const std::string& command) {
-  json kept = json::array();
-  for (json& entry : entries) {
+OrderedJson withoutOwnHooks(OrderedJson entries, const CodingAgent& agent, const std::string& command) {
+  OrderedJson kept = OrderedJson::array();
+  for (OrderedJson& entry : entries) {
     if (agent.shape == HookShape::copilot) {
       if (!belongsToProgram(entry, "bash", command)) kept.push_back(std::move(entry));
       continue;
@@ -240,8 +240,8 @@ json withoutOwnHooks(json entries, const CodingAgent& agent, const std::string& 
       kept.push_back(std::move(entry));
       continue;
     }
-    json remaining = json::array();
-    for (json& hook : *hooks) {
+    OrderedJson remaining = OrderedJson::array();
+    for (OrderedJson& hook : *hooks) {
       if (!belongsToProgram(hook, "command", command)) remaining.push_back(std::move(hook));
     }
     if (remaining.empty() && !hooks->empty()) continue;
@@ -253,7 +253,7 @@ json withoutOwnHooks(json entries, const CodingAgent& agent, const std::string& 
 
 // Adds `folder` to (or takes it out of) the list at the dotted `key`; a list
 // or object that a removal leaves empty is taken out. Whether it changed.
-bool editFolderList(json& settings, std::string_view key, const std::string& folder, bool install,
+bool editFolderList(OrderedJson& settings, std::string_view key, const std::string& folder, bool install,
                     const std::function<FileError(const std::string&)>& wrongShape) {
   const size_t dot = key.find('.');
   const std::string outer(key.substr(0, dot));
@@ -262,12 +262,12 @@ bool editFolderList(json& settings, std::string_view key, const std::string& fol
   if (section == settings.end() && !install) return false;
   if (section != settings.end() && !section->is_object())
     throw wrongShape("\"" + outer + "\" must be an object");
-  json object = section == settings.end() ? json::object() : *section;
+  OrderedJson object = section == settings.end() ? OrderedJson::object() : *section;
   const auto list = object.find(inner);
   if (list != object.end() && !list->is_array())
     throw wrongShape("\"" + outer + "\" → \"" + inner + "\" must be an array");
-  json folders = list == object.end() ? json::array() : *list;
-  const auto present = std::find(folders.begin(), folders.end(), json(folder));
+  OrderedJson folders = list == object.end() ? OrderedJson::array() : *list;
+  const auto present = std::find(folders.begin(), folders.end(), OrderedJson(folder));
   if (install == (present != folders.end())) return false;
   if (install) {
     folders.push_back(folder);
@@ -297,19 +297,19 @@ std::string HookConfiguration::hookCommand(const std::filesystem::path& executab
   return CodingAgent::claude().hookCommand(executable.native(), {});
 }
 
-json HookConfiguration::parse(std::string_view bytes) {
+OrderedJson HookConfiguration::parse(std::string_view bytes) {
   // The parser takes a NUL byte for the end of the text.
   if (const size_t nul = bytes.find('\0'); nul != std::string_view::npos) {
     throw FileError("settings.json", "not valid JSON: a NUL byte at byte " + std::to_string(nul + 1));
   }
-  json root;
+  OrderedJson root;
   TextPreservingBuilder builder(root, negativeZeros(bytes));
-  if (!json::sax_parse(bytes, &builder))
+  if (!OrderedJson::sax_parse(bytes, &builder))
     throw FileError("settings.json", "not valid JSON: " + builder.error());
   return root;
 }
 
-std::string HookConfiguration::serialise(const json& value) {
+std::string HookConfiguration::serialise(const OrderedJson& value) {
   std::string out;
   write(value, out, 0);
   out += '\n';
@@ -327,9 +327,9 @@ std::optional<std::string> HookConfiguration::merging(const std::optional<std::s
                                                       const std::optional<std::string>& readableFolder) {
   if (!unicode::isValidUtf8(executable.native())) throw HookCommandError();
   const std::string file(agent.hooksFile);
-  json settings;
+  OrderedJson settings;
   try {
-    settings = existing ? parse(*existing) : json::object();
+    settings = existing ? parse(*existing) : OrderedJson::object();
   } catch (const FileError& error) {
     throw FileError(file, error.problem());
   }
@@ -340,7 +340,7 @@ std::optional<std::string> HookConfiguration::merging(const std::optional<std::s
   if (const auto found = settings.find("hooks"); found != settings.end() && !found->is_object()) {
     throw wrongShape("\"hooks\" must be an object");
   }
-  json hooks = settings.value("hooks", json::object());
+  OrderedJson hooks = settings.value("hooks", OrderedJson::object());
 
   bool changed = false;
   for (const auto& [name, role] : agent.events) {
@@ -348,10 +348,10 @@ std::optional<std::string> HookConfiguration::merging(const std::optional<std::s
     const std::string command = agent.hookCommand(executable.native(), name);
     const auto found = hooks.find(event);
     if (found == hooks.end() && !install) continue;
-    json entries = found == hooks.end() ? json::array() : *found;
+    OrderedJson entries = found == hooks.end() ? OrderedJson::array() : *found;
     if (!isArrayOfObjects(entries))
       throw wrongShape("\"hooks\" → \"" + event + "\" must be an array of objects");
-    json updated = withoutOwnHooks(entries, agent, command);
+    OrderedJson updated = withoutOwnHooks(entries, agent, command);
     if (install) updated.push_back(ownEntry(agent, command));
     if (found != hooks.end() && updated == entries) continue;
     changed = true;

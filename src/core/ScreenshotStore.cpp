@@ -289,8 +289,6 @@ bool pathExists(const fs::path& path) {
   throwSystemError(errno, "Could not look for", path);
 }
 
-bool hardLinksUnsupported(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOTSUP; }
-
 // Gives the file `from` the second name `to`, failing when `to` is taken. On a
 // file system without hard links the content is copied instead.
 void addName(const fs::path& from, const fs::path& to) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/ScreenGeometry.h"
+#include "platform/ReadyFuture.h"
 
 class QScreen;
 class QWindow;
@@ -75,7 +76,7 @@ class ScreenSource {
   virtual bool desktopChoosesWindow() { return false; }
   // What the user took in that interface, in device pixels; a null image
   // when they cancelled it.
-  virtual QFuture<QImage> windowChosenByDesktop() { return QtFuture::makeReadyFuture(QImage()); }
+  virtual QFuture<QImage> windowChosenByDesktop() { return readyFuture(QImage()); }
 
   // The display number of a screen, when the desktop knows the screen.
   virtual std::optional<uint32_t> displayNumber(const QScreen& screen) = 0;
@@ -85,9 +86,7 @@ class ScreenSource {
   // programs; nothing where the pointer's position says it instead (a Wayland
   // client learns the pointer's position only over its own windows). The
   // desktop is asked on a worker.
-  virtual QFuture<std::optional<uint32_t>> activeDisplay() {
-    return QtFuture::makeReadyFuture(std::optional<uint32_t>());
-  }
+  virtual QFuture<std::optional<uint32_t>> activeDisplay() { return readyFuture(std::optional<uint32_t>()); }
   // Asks the desktop to give this process's window, just shown, the keyboard
   // where it does not give a new window the keyboard by itself (KWin, for a
   // window no activation token came with); returns at once.

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/ReadyFuture.h"
+
 namespace lumacap {
 
 // A desktop application: a process that owns a managed top-level window.
@@ -29,7 +31,7 @@ class Workspace {
   // compositor's window list, asked on a worker): asks it again unless it
   // just did; the future ends once the lookups answer from that listing, or
   // the desktop did not answer in time. Elsewhere it ends at once.
-  virtual QFuture<void> refreshed() { return QtFuture::makeReadyFuture(); }
+  virtual QFuture<void> refreshed() { return readyFuture(); }
 
   // The application whose windows carry this process id, if there is one.
   virtual std::optional<DesktopApplication> application(int32_t pid) = 0;

@@ -57,7 +57,7 @@ class SteppedRecognizer final : public TextRecognizer {
   int allowedCount_ = 0;
 };
 
-std::vector<RecognizedLine> line(const std::string& text) {
+std::vector<RecognizedLine> recognizedLine(const std::string& text) {
   return {RecognizedLine{text, 0.9f, QRect(0, 0, 400, 40)}};
 }
 
@@ -99,7 +99,7 @@ class AppModelTest : public ::testing::Test {
 };
 
 TEST_F(AppModelTest, CaptureGoesToClipboardThumbnailAndBackToTheUsersApplication) {
-  harness.fakeRecognizer->setLines(line("Build failed in the console"));
+  harness.fakeRecognizer->setLines(recognizedLine("Build failed in the console"));
   AppModel& model = captured();
 
   ASSERT_TRUE(harness.pasteboard.image());
@@ -207,7 +207,7 @@ TEST_F(AppModelTest, FailedCaptureAlertsAndKeepsTheCaptureInHand) {
 
 TEST_F(AppModelTest, NameSuggestionNeverOverwritesTheUsersOwnNameOrAnotherCapture) {
   auto recognizer = std::make_shared<SteppedRecognizer>(
-      std::vector{line("First capture words"), line("Second capture words"), line("Third capture words")});
+      std::vector{recognizedLine("First capture words"), recognizedLine("Second capture words"), recognizedLine("Third capture words")});
   harness.recognizer = recognizer;
   AppModel& model = captured();
 
@@ -360,7 +360,7 @@ TEST_F(AppModelTest, StagingToASessionStagesWhileItLivesAndKeepsThePreviewOnceIt
 TEST_F(AppModelTest, ClosingThePreviewAndDiscardingWhileWorkIsUnderWayIsSafe) {
   liveSession("slow", 801, xterm, 10);
   auto recognizer = std::make_shared<SteppedRecognizer>(
-      std::vector<std::vector<RecognizedLine>>{line("Late suggestion words")});
+      std::vector<std::vector<RecognizedLine>>{recognizedLine("Late suggestion words")});
   harness.recognizer = recognizer;
   AppModel& model = captured();
   showPreview(model);

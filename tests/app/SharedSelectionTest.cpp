@@ -8,7 +8,7 @@
 namespace lumacap {
 namespace {
 
-void mouse(QWidget* view, QEvent::Type type, QPointF at) {
+void sendMouse(QWidget* view, QEvent::Type type, QPointF at) {
   const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
   QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
   QApplication::sendEvent(view, &event);
@@ -40,21 +40,21 @@ struct TwoViews {
 
 TEST(SharedSelection, DragAcrossTheEdgeReachesTheNeighbour) {
   TwoViews views;
-  mouse(views.leftView, QEvent::MouseButtonPress, {1000, 200});
-  mouse(views.leftView, QEvent::MouseMove, {1600, 500});
+  sendMouse(views.leftView, QEvent::MouseButtonPress, {1000, 200});
+  sendMouse(views.leftView, QEvent::MouseMove, {1600, 500});
   EXPECT_EQ(views.shownGlobal, (Rect{1000, 200, 600, 300}));
   EXPECT_EQ(views.rightView->selection(), (Rect{-280, 200, 600, 300}));
-  mouse(views.leftView, QEvent::MouseButtonRelease, {1600, 500});
+  sendMouse(views.leftView, QEvent::MouseButtonRelease, {1600, 500});
   // In the points of the display the drag started on, reaching past its edge.
   EXPECT_EQ(views.finished, (Rect{1000, 200, 600, 300}));
 }
 
 TEST(SharedSelection, DragStopsAtTheLayoutsEdgeAndLeavesUntouchedViewsClear) {
   TwoViews views;
-  mouse(views.leftView, QEvent::MouseButtonPress, {100, 100});
-  mouse(views.leftView, QEvent::MouseMove, {4000, 900});
+  sendMouse(views.leftView, QEvent::MouseButtonPress, {100, 100});
+  sendMouse(views.leftView, QEvent::MouseMove, {4000, 900});
   EXPECT_EQ(views.shownGlobal, (Rect{100, 100, 2460, 700}));
-  mouse(views.leftView, QEvent::MouseMove, {300, 300});
+  sendMouse(views.leftView, QEvent::MouseMove, {300, 300});
   EXPECT_FALSE(views.rightView->selection());  // back inside the left output only
 }
 
@@ -62,8 +62,8 @@ TEST(SharedSelection, WithoutSharingTheDragStaysOnItsOwnScreen) {
   QWidget window;
   auto* view = new SelectionView({}, &window);
   view->resize(1280, 800);
-  mouse(view, QEvent::MouseButtonPress, {1000, 200});
-  mouse(view, QEvent::MouseMove, {1600, 500});
+  sendMouse(view, QEvent::MouseButtonPress, {1000, 200});
+  sendMouse(view, QEvent::MouseMove, {1600, 500});
   EXPECT_EQ(view->selection(), (Rect{1000, 200, 280, 300}));
 }
 

@@ -11,6 +11,7 @@
 #include "app/views/markup/MarkupWindow.h"
 #include "app/views/NotificationCard.h"
 #include "app/views/QuickCaptureView.h"
+#include "platform/ReadyFuture.h"
 #include "platform/linux/DesktopNotifications.h"
 #include "support/ModelHarness.h"
 
@@ -40,7 +41,7 @@ class FakeNotifications final : public DesktopNotifications {
   QFuture<uint32_t> notify(const DesktopNotification& notification) override {
     sent.push_back(notification);
     open = notification.replaces ? notification.replaces : ++lastID;
-    return QtFuture::makeReadyFuture(open);
+    return readyFuture(open);
   }
   void close(uint32_t id) override {
     closedIDs.push_back(id);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <wayland-server.h>
 
 #include <QProcess>
+#include <atomic>
+#include <thread>
 
 #include "core/DesktopShortcut.h"
 #include "platform/linux/GnomeKeybinding.h"
@@ -25,6 +28,60 @@ TEST(KeyboardLayout, namesWhatShiftTypesOnTheGivenLayout) {
   EXPECT_EQ(KeyboardLayout::named("de").shiftedKeyName(key2), "quotedbl");
   EXPECT_EQ(KeyboardLayout::named("de").shiftedKeyName(key7), "slash");
   EXPECT_EQ(layout.shiftedKeyName(99), std::nullopt);  // not a key Settings offers
+}
+
+// A compositor of one seat that, like wlroots 0.18, ends the connection of a client asking
+// the seat for a keyboard it does not offer.
+class OneSeatCompositor {
+ public:
+  explicit OneSeatCompositor(uint32_t capabilities) : capabilities_(capabilities) {
+    wl_global_create(display_, &wl_seat_interface, 1, this, &bind);
+    socket_ = wl_display_add_socket_auto(display_);
+    thread_ = std::thread([this] { wl_display_run(display_); });
+  }
+  ~OneSeatCompositor() {
+    wl_display_terminate(display_);
+    thread_.join();
+    wl_display_destroy_clients(display_);
+    wl_display_destroy(display_);
+  }
+  const char* socket_ = nullptr;
+  std::atomic<int> keyboardsAsked = 0;
+
+ private:
+  static void bind(wl_client* client, void* data, uint32_t version, uint32_t id) {
+    static const struct wl_seat_interface requests {
+      .get_pointer = [](wl_client*, wl_resource*, uint32_t) {},
+      .get_keyboard =
+          [](wl_client* client, wl_resource* seat, uint32_t id) {
+            auto* self = static_cast<OneSeatCompositor*>(wl_resource_get_user_data(seat));
+            ++self->keyboardsAsked;
+            if (self->capabilities_ & WL_SEAT_CAPABILITY_KEYBOARD)
+              wl_resource_create(client, &wl_keyboard_interface, 1, id);
+            else
+              wl_resource_post_error(seat, 0,
+                                     "wl_seat.get_keyboard called when no keyboard capability has existed");
+          },
+      .get_touch = [](wl_client*, wl_resource*, uint32_t) {}, .release = [](wl_client*, wl_resource*) {}
+    };
+    wl_resource* seat = wl_resource_create(client, &wl_seat_interface, static_cast<int>(version), id);
+    wl_resource_set_implementation(seat, &requests, data, nullptr);
+    wl_seat_send_capabilities(seat, static_cast<OneSeatCompositor*>(data)->capabilities_);
+  }
+  const uint32_t capabilities_;
+  wl_display* display_ = wl_display_create();
+  std::thread thread_;
+};
+
+TEST(KeyboardLayout, asksTheSeatForAKeyboardOnlyWhenItOffersOne) {
+  test::TempDir runtime;
+  const test::ScopedEnvironment environment{{"XDG_RUNTIME_DIR", runtime.path().string()}};
+  for (const uint32_t capabilities : {0u, uint32_t(WL_SEAT_CAPABILITY_KEYBOARD)}) {
+    OneSeatCompositor compositor(capabilities);
+    const test::ScopedEnvironment display{{"WAYLAND_DISPLAY", compositor.socket_}};
+    EXPECT_EQ(KeyboardLayout::current().shiftedKeyName(key2), "at");  // no keymap sent: xkb's US default
+    EXPECT_EQ(compositor.keyboardsAsked, capabilities ? 1 : 0);
+  }
 }
 
 // GNOME's settings through the real gsettings, kept in a key file of a temporary home.

@@ -213,7 +213,7 @@ for (var i = 0; i < list.length; i++) {
 callDBus("SINK", "/", "org.lumacap.TestSink", "report", JSON.stringify(out));
 )";
 
-// A test-only GNOME Shell extension (GNOME 42–44): org.gnome.Shell.Introspect refuses ordinary
+// A test-only GNOME Shell extension (GNOME 42–48): org.gnome.Shell.Introspect refuses ordinary
 // clients, so the window list comes from inside the shell, without opening that API to the
 // application under test.
 constexpr const char* gnomeExtensionUuid = "lumacap-test-windows@lumacap";
@@ -221,11 +221,18 @@ constexpr const char* gnomeExtensionMetadata = R"({
   "uuid": "lumacap-test-windows@lumacap",
   "name": "Window list for Lumacap's tests",
   "description": "org.lumacap.TestShell.ListWindows: the windows as JSON.",
-  "shell-version": ["42", "43", "44"]
+  "shell-version": ["42", "43", "44", "45", "46", "47", "48"]
 })";
-constexpr const char* gnomeExtensionScript = R"(const { Gio, St } = imports.gi;
+// GNOME 45 made extensions modules: what they import, and how the class is handed over, differ.
+constexpr const char* gnomeExtensionImports = R"(const { Gio, St } = imports.gi;
 const Main = imports.ui.main;
-const IFACE = `<node><interface name="org.lumacap.TestShell">
+)";
+constexpr const char* gnomeExtensionModuleImports = R"(import Gio from 'gi://Gio';
+import St from 'gi://St';
+import * as Main from 'resource:///org/gnome/shell/ui/main.js';
+import {Extension as Base} from 'resource:///org/gnome/shell/extensions/extension.js';
+)";
+constexpr const char* gnomeExtensionScript = R"(const IFACE = `<node><interface name="org.lumacap.TestShell">
   <method name="ListWindows"><arg type="s" direction="out" name="json"/></method>
   <method name="ListDialogs"><arg type="s" direction="out" name="json"/></method>
 </interface></node>`;
@@ -258,6 +265,13 @@ class Extension {
 }
 function init() { return new Extension(); }
 )";
+
+std::string gnomeExtension(const std::string& shellVersion) {
+  std::string script = gnomeExtensionScript;
+  if (std::atoi(shellVersion.c_str()) < 45) return gnomeExtensionImports + script;
+  script.replace(script.find("class Extension {"), 17, "export default class Extension extends Base {");
+  return gnomeExtensionModuleImports + script.substr(0, script.find("function init()"));
+}
 
 }  // namespace
 
@@ -523,7 +537,9 @@ std::optional<std::string> WaylandDesktop::State::startGnome() {
   const fs::path extension = folder / "home/.local/share/gnome-shell/extensions" / gnomeExtensionUuid;
   fs::create_directories(extension);
   std::ofstream(extension / "metadata.json") << gnomeExtensionMetadata;
-  std::ofstream(extension / "extension.js") << gnomeExtensionScript;
+  const std::string version = run({"gnome-shell", "--version"}).standardOutput;  // "GNOME Shell 48.7"
+  std::ofstream(extension / "extension.js")
+      << gnomeExtension(version.substr(version.find_first_of("0123456789")));
   if (auto failed = startBus("session-bus", folder / "rt/bus", "--session")) return failed;
   // gnome-shell's JavaScript dies at start-up without logind: a mock on a private system bus.
   if (auto failed =

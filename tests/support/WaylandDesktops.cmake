@@ -59,9 +59,18 @@ target_compile_definitions(wayland_tests PRIVATE
   LUMACAP_WAYLAND_PROBE="$<TARGET_FILE:wayland-probe>")
 add_dependencies(wayland_tests lumacap wayland-window)
 target_compile_definitions(wayland_tests PRIVATE LUMACAP_WAYLAND_WINDOW="$<TARGET_FILE:wayland-window>")
+# Each desktop's version in its test's name ("wayland:sway-1.7"), as its Debian package has it.
 foreach(compositor kwin gnome sway)
-  add_test(NAME wayland:${compositor} COMMAND wayland_tests --gtest_filter=*/${compositor})
-  set_tests_properties(wayland:${compositor} PROPERTIES
+  set(package ${compositor})
+  if(compositor STREQUAL kwin)
+    set(package kwin-wayland)
+  elseif(compositor STREQUAL gnome)
+    set(package gnome-shell)
+  endif()
+  execute_process(COMMAND dpkg-query -W -f=\${Version} ${package} OUTPUT_VARIABLE version ERROR_QUIET)
+  string(REGEX REPLACE "^([0-9]+:)?([0-9.]+).*$" "-\\2" version "${version}")
+  add_test(NAME wayland:${compositor}${version} COMMAND wayland_tests --gtest_filter=*/${compositor})
+  set_tests_properties(wayland:${compositor}${version} PROPERTIES
     LABELS wayland TIMEOUT 600 ENVIRONMENT "LUMACAP_BINARY=$<TARGET_FILE:lumacap>")
 endforeach()
 

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFutureWatcher>
 #include <QLocale>
+#include <QTimeZone>
 #include <QtConcurrent>
 #include <algorithm>
 #include <map>
@@ -14,6 +15,7 @@
 #include "core/ScreenshotStore.h"
 #include "core/StagingText.h"
 #include "core/Unicode.h"
+#include "platform/ReadyFuture.h"
 
 namespace lumacap {
 namespace {
@@ -44,7 +46,7 @@ std::optional<std::string> startedLabel(const std::string& started) {
   const QDateTime parsed = QLocale::c().toDateTime(QString::fromStdString(started).simplified(),
                                                    QStringLiteral("ddd MMM d HH:mm:ss yyyy"));
   if (!parsed.isValid()) return std::nullopt;
-  const QDateTime utc(parsed.date(), parsed.time(), Qt::UTC);
+  const QDateTime utc(parsed.date(), parsed.time(), QTimeZone::utc());
   return "started " + utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
 }
 
@@ -194,9 +196,9 @@ QCoro::Task<DeliveryReceipt> ClaudeCodeIntegration::stage(std::filesystem::path 
 }
 
 QFuture<bool> ClaudeCodeIntegration::activateHost(const AgentSession& session) {
-  if (!session.hostPID || !session.hostBundleID) return QtFuture::makeReadyFuture(false);
+  if (!session.hostPID || !session.hostBundleID) return readyFuture(false);
   const std::optional<DesktopApplication> host = workspace_.application(*session.hostPID);
-  if (!host || host->bundleIdentifier != session.hostBundleID) return QtFuture::makeReadyFuture(false);
+  if (!host || host->bundleIdentifier != session.hostBundleID) return readyFuture(false);
   return workspace_.activate(*host);
 }
 

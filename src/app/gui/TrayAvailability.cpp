@@ -6,13 +6,13 @@ namespace lumacap {
 namespace {
 
 // Each look is one round trip to the X server for the tray selection's owner.
-constexpr std::chrono::milliseconds pollInterval(250);
+constexpr std::chrono::milliseconds trayPollInterval(250);
 
 }  // namespace
 
 TrayAvailability::TrayAvailability(std::chrono::milliseconds grace, QObject* parent)
     : QObject(parent), grace_(grace) {
-  poll_.setInterval(pollInterval);
+  poll_.setInterval(trayPollInterval);
   connect(&poll_, &QTimer::timeout, this, &TrayAvailability::check);
 }
 

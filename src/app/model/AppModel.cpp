@@ -18,6 +18,7 @@
 #include "core/FilenameGenerator.h"
 #include "platform/CaptureFileReader.h"
 #include "platform/ImageCoding.h"
+#include "platform/ReadyFuture.h"
 
 namespace lumacap {
 namespace {
@@ -786,7 +787,7 @@ QCoro::Task<> AppModel::openRecord(CaptureRecord record) {
   next->displayID = display;
   next->returnApplication = lastExternalApplication_;
   next->image = loaded.image;
-  next->png = QtFuture::makeReadyFuture(loaded.png);
+  next->png = readyFuture(loaded.png);
   next->filename = text(record.filename);
   next->date = record.createdAt;
   next->application = record.application;
@@ -811,8 +812,8 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
     presentError(loaded.error);
     co_return;
   }
-  const bool held = co_await Clipboard::copyImage(services_.pasteboard, loaded.image,
-                                                  QtFuture::makeReadyFuture(loaded.png));
+  const bool held =
+      co_await Clipboard::copyImage(services_.pasteboard, loaded.image, readyFuture(loaded.png));
   if (!self) co_return;
   setStatus(text(held ? StatusText::copiedForAgent : StatusText::copyRefused));
 }

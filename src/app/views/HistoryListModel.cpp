@@ -11,8 +11,6 @@
 namespace lumacap {
 namespace {
 
-QString text(const std::string& value) { return QString::fromStdString(value); }
-
 // The locale's short date and time, to the minute (some locales' short
 // time has seconds).
 QString shortDateTimeFormat() {
@@ -51,7 +49,7 @@ HistoryListModel::HistoryListModel(ThumbnailCache& thumbnails, QObject* parent)
 
 void HistoryListModel::setRecords(std::vector<CaptureRecord> records) {
   QSet<QString> filenames;
-  for (const CaptureRecord& record : records) filenames.insert(text(record.filename));
+  for (const CaptureRecord& record : records) filenames.insert(QString::fromStdString(record.filename));
   thumbnails_.keepOnly(filenames);
 
   if (const auto row = removedRow(records_, records)) {
@@ -81,7 +79,7 @@ void HistoryListModel::replace(std::vector<CaptureRecord> records) {
   records_ = std::move(records);
   rowOfFilename_.clear();
   for (size_t row = 0; row < records_.size(); ++row) {
-    rowOfFilename_.insert(text(records_[row].filename), static_cast<int>(row));
+    rowOfFilename_.insert(QString::fromStdString(records_[row].filename), static_cast<int>(row));
   }
 }
 
@@ -94,9 +92,9 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
   const CaptureRecord& record = records_[index.row()];
   switch (role) {
     case Qt::DisplayRole:
-      return text(record.filename);
+      return QString::fromStdString(record.filename);
     case Qt::DecorationRole: {
-      const QImage thumbnail = thumbnails_.thumbnail(text(record.filename));
+      const QImage thumbnail = thumbnails_.thumbnail(QString::fromStdString(record.filename));
       return thumbnail.isNull() ? QVariant() : QVariant(thumbnail);
     }
     case detailRole:
@@ -105,7 +103,7 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
       if (const auto line = deliveryLine(record)) return *line;
       return {};
     case Qt::AccessibleTextRole: {
-      QString description = text(record.filename) + QStringLiteral(", ") + detailLine(record);
+      QString description = QString::fromStdString(record.filename) + QStringLiteral(", ") + detailLine(record);
       if (const auto line = deliveryLine(record)) description += QStringLiteral(", ") + *line;
       return description;
     }
@@ -115,7 +113,7 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
 }
 
 QString HistoryListModel::detailLine(const CaptureRecord& record) {
-  const QString source = record.application ? text(*record.application) : QStringLiteral("Screen");
+  const QString source = record.application ? QString::fromStdString(*record.application) : QStringLiteral("Screen");
   const QDateTime created =
       QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(record.createdAt.unixSeconds() * 1000));
   return source + QStringLiteral(" · ") + QLocale().toString(created, shortDateTimeFormat());
@@ -123,8 +121,8 @@ QString HistoryListModel::detailLine(const CaptureRecord& record) {
 
 std::optional<QString> HistoryListModel::deliveryLine(const CaptureRecord& record) {
   if (!record.destination) return std::nullopt;
-  const QString status = record.deliveryStatus ? text(*record.deliveryStatus) : QStringLiteral("Staged");
-  return status + QStringLiteral(" · ") + text(*record.destination);
+  const QString status = record.deliveryStatus ? QString::fromStdString(*record.deliveryStatus) : QStringLiteral("Staged");
+  return status + QStringLiteral(" · ") + QString::fromStdString(*record.destination);
 }
 
 void HistoryListModel::thumbnailArrived(const QString& filename) {

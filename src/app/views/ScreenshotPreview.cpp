@@ -27,7 +27,7 @@ namespace {
 constexpr int previewWidth = 368;
 constexpr int previewHeight = 420;
 
-bool isReturn(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
+bool confirmsPreview(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
 
 // A question in a sheet of its own over `parent`, answered later: `act`
 // names the button that runs `onAct`; the other one, the default, keeps
@@ -479,7 +479,7 @@ void ScreenshotPreview::fitMessageHeight() {
 QKeySequence ScreenshotPreview::markupKey() { return QKeySequence(Qt::CTRL | Qt::Key_M); }
 
 bool ScreenshotPreview::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::KeyPress || !isReturn(*static_cast<QKeyEvent*>(event))) {
+  if (event->type() != QEvent::KeyPress || !confirmsPreview(*static_cast<QKeyEvent*>(event))) {
     return QWidget::eventFilter(watched, event);
   }
   if (watched == filename_) {
@@ -500,7 +500,7 @@ void ScreenshotPreview::keyPressEvent(QKeyEvent* event) {
     discardAsked();
     return;
   }
-  if (isReturn(*event)) {
+  if (confirmsPreview(*event)) {
     runMainAction();
     return;
   }

@@ -12,11 +12,11 @@
 namespace lumacap {
 namespace {
 
-constexpr int rowPadding = 8;   // above and below the row's content
+constexpr int chooserRowPadding = 8;   // above and below the row's content
 constexpr int tileInset = 10;   // between the list's edges and a highlighted row
-constexpr int rowInset = 20;    // before the window symbol and after the camera
+constexpr int chooserRowInset = 20;    // before the window symbol and after the camera
 constexpr int spacing = 12;     // between the symbol, the texts and the camera
-constexpr int lineSpacing = 4;  // between the title and the application
+constexpr int chooserLineSpacing = 4;  // between the title and the application
 constexpr int symbolSize = 20;
 constexpr int cameraSize = 16;
 
@@ -48,7 +48,7 @@ int WindowRowDelegate::applicationHeight(const QString& application, int width) 
 }
 
 WindowRowDelegate::Layout WindowRowDelegate::layoutIn(const QRect& row, const QString& application) const {
-  const QRect content = row.adjusted(rowInset, rowPadding, -rowInset, -rowPadding);
+  const QRect content = row.adjusted(chooserRowInset, chooserRowPadding, -chooserRowInset, -chooserRowPadding);
   Layout layout;
   layout.symbol = QRect(0, 0, symbolSize, symbolSize);
   layout.symbol.moveCenter(QPoint(content.left() + symbolSize / 2, content.center().y()));
@@ -59,9 +59,9 @@ WindowRowDelegate::Layout WindowRowDelegate::layoutIn(const QRect& row, const QS
   const int width = layout.camera.left() - spacing - left;
   const int titleHeight = QFontMetrics(titleFont_).height();
   const int applicationHeight = this->applicationHeight(application, width);
-  const int top = content.center().y() - (titleHeight + lineSpacing + applicationHeight) / 2;
+  const int top = content.center().y() - (titleHeight + chooserLineSpacing + applicationHeight) / 2;
   layout.title = QRect(left, top, width, titleHeight);
-  layout.application = QRect(left, top + titleHeight + lineSpacing, width, applicationHeight);
+  layout.application = QRect(left, top + titleHeight + chooserLineSpacing, width, applicationHeight);
   return layout;
 }
 
@@ -95,10 +95,10 @@ void WindowRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
 
 QSize WindowRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const {
   const int width = view_.viewport()->width();
-  const int textWidth = width - 2 * rowInset - symbolSize - cameraSize - 2 * spacing;
-  const int texts = QFontMetrics(titleFont_).height() + lineSpacing +
+  const int textWidth = width - 2 * chooserRowInset - symbolSize - cameraSize - 2 * spacing;
+  const int texts = QFontMetrics(titleFont_).height() + chooserLineSpacing +
                     applicationHeight(index.data(applicationRole).toString(), textWidth);
-  return QSize(width, std::max(symbolSize, texts) + 2 * rowPadding);
+  return QSize(width, std::max(symbolSize, texts) + 2 * chooserRowPadding);
 }
 
 WindowChooser::WindowChooser(Capture capture, bool compositing, QWidget* parent)

@@ -1,5 +1,7 @@
 #include "platform/fake/FakePasteboard.h"
 
+#include "platform/ReadyFuture.h"
+
 namespace lumacap {
 
 void FakePasteboard::setText(const std::string& text) {
@@ -14,7 +16,7 @@ QFuture<bool> FakePasteboard::setImage(const QImage& image, QFuture<QByteArray> 
   png_ = std::move(png);
   text_.reset();
   ++writes_;
-  if (answer_ != Answer::later) return QtFuture::makeReadyFuture(answer_ == Answer::reached);
+  if (answer_ != Answer::later) return readyFuture(answer_ == Answer::reached);
   QPromise<bool>& promise = pending_.emplace_back();
   promise.start();
   return promise.future();

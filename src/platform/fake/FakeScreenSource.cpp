@@ -2,6 +2,8 @@
 
 #include <QtConcurrent/QtConcurrent>
 
+#include "platform/ReadyFuture.h"
+
 namespace lumacap {
 namespace {
 
@@ -16,7 +18,7 @@ QFuture<T> answer(std::function<T()> work) {
 QFuture<bool> FakeScreenSource::requestScreenRecording() {
   ++requests;
   if (grantsRequest) mayRecord = true;
-  return QtFuture::makeReadyFuture(grantsRequest);
+  return readyFuture(grantsRequest);
 }
 
 QFuture<ShareableContent> FakeScreenSource::shareableContent() {

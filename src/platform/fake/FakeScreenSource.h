@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 
+#include "platform/ReadyFuture.h"
 #include "platform/ScreenSource.h"
 
 namespace lumacap {
@@ -50,9 +51,7 @@ class FakeScreenSource final : public ScreenSource {
   // Set: the desktop's own interface chooses the window and gives this image (null: cancelled).
   std::optional<QImage> chosenByDesktop;
   bool desktopChoosesWindow() override { return chosenByDesktop.has_value(); }
-  QFuture<QImage> windowChosenByDesktop() override {
-    return QtFuture::makeReadyFuture(chosenByDesktop.value_or(QImage()));
-  }
+  QFuture<QImage> windowChosenByDesktop() override { return readyFuture(chosenByDesktop.value_or(QImage())); }
 };
 
 }  // namespace lumacap

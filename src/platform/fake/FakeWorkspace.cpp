@@ -2,6 +2,8 @@
 
 #include <QFuture>
 
+#include "platform/ReadyFuture.h"
+
 namespace lumacap {
 
 std::optional<DesktopApplication> FakeWorkspace::application(int32_t pid) {
@@ -17,7 +19,7 @@ std::optional<DesktopApplication> FakeWorkspace::frontmostApplication() {
 
 QFuture<bool> FakeWorkspace::activate(const DesktopApplication& application) {
   activations_.push_back(application.pid);
-  return QtFuture::makeReadyFuture(activationSent_);
+  return readyFuture(activationSent_);
 }
 
 void FakeWorkspace::userActivates(int32_t pid) {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "platform/ReadyFuture.h"
+
 namespace lumacap {
 namespace {
 
@@ -48,7 +50,7 @@ const std::vector<CompositorWindow>& CompositorWorkspace::windows(std::optional<
 // time-outs); the answer is taken on this thread. One listing at a time.
 QFuture<void> CompositorWorkspace::refreshed() {
   if (refreshing_) return refreshing_->future();
-  if (std::chrono::steady_clock::now() - listedAt_ < listingMinimumAge) return QtFuture::makeReadyFuture();
+  if (std::chrono::steady_clock::now() - listedAt_ < listingMinimumAge) return readyFuture();
   refreshing_ = std::make_shared<QPromise<void>>();
   refreshing_->start();
   using Listing = std::optional<std::vector<CompositorWindow>>;

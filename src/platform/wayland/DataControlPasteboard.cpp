@@ -12,6 +12,7 @@
 #include <ctime>
 #include <thread>
 
+#include "platform/ReadyFuture.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "wayland-generated/wlr-data-control-unstable-v1-client.h"
 
@@ -97,12 +98,12 @@ DataControlPasteboard::~DataControlPasteboard() {
 }
 
 void DataControlPasteboard::setText(const std::string& text) {
-  const QFuture<QByteArray> bytes = QtFuture::makeReadyFuture(QByteArray::fromStdString(text));
+  const QFuture<QByteArray> bytes = readyFuture(QByteArray::fromStdString(text));
   offer({{"text/plain;charset=utf-8", bytes}, {"text/plain", bytes}, {"UTF8_STRING", bytes}});
 }
 
 QFuture<bool> DataControlPasteboard::setImage(const QImage&, QFuture<QByteArray> png) {
-  return QtFuture::makeReadyFuture(offer({{"image/png", std::move(png)}}));
+  return readyFuture(offer({{"image/png", std::move(png)}}));
 }
 
 bool DataControlPasteboard::offer(Contents contents) {

@@ -5,11 +5,12 @@
 #include <QImage>
 
 #include "platform/ClipboardClaim.h"
+#include "platform/ReadyFuture.h"
 
 namespace lumacap {
 namespace {
 
-constexpr auto pngType = "image/png";
+constexpr auto focusedPngType = "image/png";
 
 QByteArray resultOf(const QFuture<QByteArray>& future) {
   return future.resultCount() > 0 ? future.result() : QByteArray();
@@ -30,8 +31,8 @@ class FocusedPasteboard::PendingImage final : public QMimeData {
     png_ = std::move(png);
   }
 
-  QStringList formats() const override { return {pngType}; }
-  bool hasFormat(const QString& type) const override { return type == pngType; }
+  QStringList formats() const override { return {focusedPngType}; }
+  bool hasFormat(const QString& type) const override { return type == focusedPngType; }
 
  protected:
   QVariant retrieveData(const QString& type, QMetaType) const override {
@@ -39,7 +40,7 @@ class FocusedPasteboard::PendingImage final : public QMimeData {
     // hand (or while a capture waits for its secrets to be redacted) gets
     // nothing: the capture arrives on this thread, which does not wait here.
     // The next paste gets the image.
-    if (type != pngType || !fulfilled_) return {};
+    if (type != focusedPngType || !fulfilled_) return {};
     png_.waitForFinished();  // our own encoder, a worker's moment
     return resultOf(png_);
   }
@@ -55,12 +56,12 @@ namespace {
 class EncodedImage final : public QMimeData {
  public:
   explicit EncodedImage(QFuture<QByteArray> png) : png_(std::move(png)) {}
-  QStringList formats() const override { return {pngType}; }
-  bool hasFormat(const QString& type) const override { return type == pngType; }
+  QStringList formats() const override { return {focusedPngType}; }
+  bool hasFormat(const QString& type) const override { return type == focusedPngType; }
 
  protected:
   QVariant retrieveData(const QString& type, QMetaType) const override {
-    if (type != pngType) return {};
+    if (type != focusedPngType) return {};
     png_.waitForFinished();
     return resultOf(png_);
   }
@@ -106,9 +107,9 @@ QFuture<bool> FocusedPasteboard::setImage(const QImage&, QFuture<QByteArray> png
   } else if (QGuiApplication::focusWindow()) {
     publish(new EncodedImage(std::move(png)));
   } else {
-    return QtFuture::makeReadyFuture(false);  // no focus, no input: the compositor would drop it
+    return readyFuture(false);  // no focus, no input: the compositor would drop it
   }
-  if (!offer_.data) return QtFuture::makeReadyFuture(false);
+  if (!offer_.data) return readyFuture(false);
   QPromise<bool>& promise = offer_.answer.emplace();
   promise.start();
   QFuture<bool> future = promise.future();

@@ -1,6 +1,7 @@
 #include "platform/wayland/KWinWindowScripts.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDir>
@@ -112,8 +113,10 @@ QString KWinWindowScripts::run(const QString& script) {
              loaded.type() == QDBusMessage::ErrorMessage || loaded.arguments().value(0).toInt() < 0) {
     failure = "KWin did not load Lumacap's script (" + loaded.errorMessage().toStdString() + ").";
   } else {
-    // The reply came from the connection that owns KWin's name: the one that runs the script.
+    // The connection that owns KWin's name runs the script. Qt 6.4 gives a reply's sender;
+    // Qt 6.8 leaves it empty, so the bus is asked (this is a worker thread).
     answer.kwin = loaded.service();
+    if (!answer.kwin.startsWith(u':')) answer.kwin = bus.interface()->serviceOwner(kwinService).value();
     callScripting(bus, QStringLiteral("start"), {});
     if (!answer.text) {
       QEventLoop loop;

@@ -17,7 +17,7 @@ struct OfferedKey {
   uint32_t macKeyCode;
   uint32_t evdevCode;
 };
-constexpr OfferedKey offeredKeys[] = {
+constexpr OfferedKey layoutOfferedKeys[] = {
     {18, 2}, {19, 3},  {20, 4},  {21, 5}, {23, 6}, {22, 7}, {26, 8},
     {28, 9}, {25, 10}, {29, 11}, {1, 31}, {2, 32}, {3, 33}, {5, 34},
 };
@@ -48,13 +48,28 @@ const wl_keyboard_listener keyboardListener{&KeymapReceiver::keymap,    &KeymapR
                                             &KeymapReceiver::leave,     &KeymapReceiver::key,
                                             &KeymapReceiver::modifiers, &KeymapReceiver::repeatInfo};
 
+// What the seat offers; a keyboard may be asked for only when it offers one (wlroots
+// 0.18 ends the connection of a client that asks a seat without a keyboard for it).
+const wl_seat_listener keymapSeatListener{
+    .capabilities = [](void* data, wl_seat*,
+                       uint32_t capabilities) { *static_cast<uint32_t*>(data) = capabilities; },
+    .name = [](void*, wl_seat*, const char*) {},
+};
+
 // The first seat's keymap, or empty when the compositor has no keyboard to describe.
 std::string compositorKeymap() {
   const std::unique_ptr<WaylandConnection> connection = WaylandConnection::open();
   if (!connection) return {};
   auto* seat = static_cast<wl_seat*>(connection->bind(wl_seat_interface, 1));
   if (!seat) return {};
+  uint32_t capabilities = 0;
+  wl_seat_add_listener(seat, &keymapSeatListener, &capabilities);
   connection->roundtrip();  // the seat's capabilities
+  if (!(capabilities & WL_SEAT_CAPABILITY_KEYBOARD)) {
+    wl_seat_destroy(seat);
+    connection->flush();
+    return {};
+  }
   KeymapReceiver receiver;
   wl_keyboard* keyboard = wl_seat_get_keyboard(seat);
   wl_keyboard_add_listener(keyboard, &keyboardListener, &receiver);
@@ -96,7 +111,7 @@ KeyboardLayout KeyboardLayout::named(const std::string& layout, const std::strin
 
 std::optional<std::string> KeyboardLayout::shiftedKeyName(uint32_t macKeyCode) const {
   if (!keymap_) return std::nullopt;
-  for (const OfferedKey& key : offeredKeys) {
+  for (const OfferedKey& key : layoutOfferedKeys) {
     if (key.macKeyCode != macKeyCode) continue;
     const std::unique_ptr<xkb_state, void (*)(xkb_state*)> state(xkb_state_new(keymap_.get()),
                                                                  xkb_state_unref);

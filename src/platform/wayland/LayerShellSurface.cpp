@@ -195,17 +195,17 @@ void LayerShellSurface::seatCapabilities(void* data, wl_seat* seat, uint32_t cap
   auto& self = *static_cast<LayerShellSurface*>(data);
   const bool hasPointer = capabilities & WL_SEAT_CAPABILITY_POINTER;
   if (hasPointer && !self.pointer_) {
-    // Bound at version 2: the events of later versions never come.
-    static const wl_pointer_listener pointerListener{&LayerShellSurface::pointerEnter,
-                                                     &LayerShellSurface::pointerLeave,
-                                                     &LayerShellSurface::pointerMotion,
-                                                     &LayerShellSurface::pointerButton,
-                                                     &LayerShellSurface::pointerAxis,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr};
+    // Bound at version 2: the events of later versions never come (and later
+    // libwayland releases add members for them, left empty here).
+    static const wl_pointer_listener pointerListener = [] {
+      wl_pointer_listener listener{};
+      listener.enter = &LayerShellSurface::pointerEnter;
+      listener.leave = &LayerShellSurface::pointerLeave;
+      listener.motion = &LayerShellSurface::pointerMotion;
+      listener.button = &LayerShellSurface::pointerButton;
+      listener.axis = &LayerShellSurface::pointerAxis;
+      return listener;
+    }();
     self.pointer_ = wl_seat_get_pointer(seat);
     wl_pointer_add_listener(self.pointer_, &pointerListener, &self);
   } else if (!hasPointer && self.pointer_) {

@@ -2,11 +2,11 @@
 
 #include <QFuture>
 
+#include "platform/ReadyFuture.h"
+
 namespace lumacap {
 
-QFuture<bool> NoWindowsWorkspace::activate(const DesktopApplication&) {
-  return QtFuture::makeReadyFuture(false);
-}
+QFuture<bool> NoWindowsWorkspace::activate(const DesktopApplication&) { return readyFuture(false); }
 
 bool NoWindowsWorkspace::isTerminated(const DesktopApplication& application) {
   const auto identity = processes_.inspect(application.pid);

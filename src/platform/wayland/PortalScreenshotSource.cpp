@@ -19,6 +19,7 @@
 #include "core/ProgramError.h"
 #include "platform/CaptureFileReader.h"
 #include "platform/linux/DBusCall.h"
+#include "platform/ReadyFuture.h"
 #include "platform/wayland/XdgForeignExport.h"
 
 namespace lumacap {
@@ -182,7 +183,7 @@ bool PortalScreenshotSource::canRecordScreen() { return !window_; }
 // attached to the window. Its screenshot shows the window, so the capture
 // takes its own.
 QFuture<bool> PortalScreenshotSource::requestScreenRecording() {
-  if (!window_) return QtFuture::makeReadyFuture(true);
+  if (!window_) return readyFuture(true);
   // The answers come back to the GUI thread, which then settles the promise.
   auto granted = std::make_shared<QPromise<bool>>();
   granted->start();

@@ -4,6 +4,7 @@
 #include <QFuture>
 
 #include "core/CaptureError.h"
+#include "platform/ReadyFuture.h"
 
 namespace lumacap {
 namespace {
@@ -22,7 +23,7 @@ QFuture<QImage> UnavailableScreenSource::displayImage(const ShareableDisplay&, c
 }
 QFuture<QImage> UnavailableScreenSource::windowImage(const ShareableWindow&) { return refused<QImage>(); }
 QFuture<std::vector<PixelRect>> UnavailableScreenSource::stillShowing(std::vector<uint32_t>) {
-  return QtFuture::makeReadyFuture(std::vector<PixelRect>{});
+  return readyFuture(std::vector<PixelRect>{});
 }
 
 }  // namespace lumacap

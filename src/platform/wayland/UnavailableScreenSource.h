@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ReadyFuture.h"
 #include "platform/ScreenSource.h"
 
 namespace lumacap {
@@ -9,7 +10,7 @@ namespace lumacap {
 class UnavailableScreenSource final : public ScreenSource {
  public:
   bool canRecordScreen() override { return true; }
-  QFuture<bool> requestScreenRecording() override { return QtFuture::makeReadyFuture(true); }
+  QFuture<bool> requestScreenRecording() override { return readyFuture(true); }
   QFuture<ShareableContent> shareableContent() override;
   QFuture<QImage> displayImage(const ShareableDisplay&, const PixelRect&) override;
   QFuture<QImage> windowImage(const ShareableWindow&) override;

@@ -11,6 +11,7 @@
 
 #include "core/CaptureError.h"
 #include "core/ProgramError.h"
+#include "platform/ReadyFuture.h"
 
 namespace lumacap {
 
@@ -40,7 +41,7 @@ QFuture<ShareableContent> WaylandScreenSource::shareableContent() {
         Rect{double(frame.x()), double(frame.y()), double(frame.width()), double(frame.height())},
         output.scale});
   }
-  return QtFuture::makeReadyFuture(std::move(content));
+  return readyFuture(std::move(content));
 }
 
 QFuture<QImage> WaylandScreenSource::displayImage(const ShareableDisplay& display, const PixelRect& source) {
@@ -92,7 +93,7 @@ void WaylandScreenSource::synchronize() {
 // returned; the next frame no longer shows it. The capture manager waits for
 // that frame after the last hide, so nothing is left to wait for here.
 QFuture<std::vector<PixelRect>> WaylandScreenSource::stillShowing(std::vector<uint32_t>) {
-  return QtFuture::makeReadyFuture(std::vector<PixelRect>{});
+  return readyFuture(std::vector<PixelRect>{});
 }
 
 QImage croppedOutputImage(const QImage& whole, const PixelRect& source) {

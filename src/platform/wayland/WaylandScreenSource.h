@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ReadyFuture.h"
 #include "platform/ScreenSource.h"
 
 namespace lumacap {
@@ -38,7 +39,7 @@ class OutputNumbers {
 class WaylandScreenSource : public ScreenSource {
  public:
   bool canRecordScreen() override { return true; }
-  QFuture<bool> requestScreenRecording() override { return QtFuture::makeReadyFuture(true); }
+  QFuture<bool> requestScreenRecording() override { return readyFuture(true); }
   QFuture<ShareableContent> shareableContent() override;
   QFuture<QImage> displayImage(const ShareableDisplay& display, const PixelRect& source) final;
   QFuture<QImage> windowImage(const ShareableWindow& window) override;

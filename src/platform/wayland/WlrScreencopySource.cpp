@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 // How long the compositor may take to hand over one frame.
 constexpr auto frameDeadline = std::chrono::seconds(5);
 
-struct Output {
+struct ScreencopyOutput {
   uint32_t globalName = 0;
   wl_output* output = nullptr;
   std::string name;
@@ -37,13 +37,13 @@ struct Frame {
   bool failed = false;
 };
 
-const wl_output_listener outputListener{
+const wl_output_listener screencopyOutputListener{
     .geometry = [](void* data, wl_output*, int32_t x, int32_t y, int32_t, int32_t, int32_t, const char*,
-                   const char*, int32_t) { static_cast<Output*>(data)->position = QPoint(x, y); },
+                   const char*, int32_t) { static_cast<ScreencopyOutput*>(data)->position = QPoint(x, y); },
     .mode = [](void*, wl_output*, uint32_t, int32_t, int32_t, int32_t) {},
     .done = [](void*, wl_output*) {},
     .scale = [](void*, wl_output*, int32_t) {},
-    .name = [](void* data, wl_output*, const char* name) { static_cast<Output*>(data)->name = name; },
+    .name = [](void* data, wl_output*, const char* name) { static_cast<ScreencopyOutput*>(data)->name = name; },
     .description = [](void*, wl_output*, const char*) {},
 };
 
@@ -85,7 +85,7 @@ struct WlrScreencopySource::Connection {
   wl_shm* shm = nullptr;
   zwlr_screencopy_manager_v1* manager = nullptr;
   uint32_t managerVersion = 0;
-  std::vector<std::unique_ptr<Output>> outputs;
+  std::vector<std::unique_ptr<ScreencopyOutput>> outputs;
 
   ~Connection() {
     for (const auto& output : outputs) wl_output_destroy(output->output);
@@ -98,7 +98,7 @@ struct WlrScreencopySource::Connection {
   void open();
   template <typename Condition>
   void dispatchUntil(Condition condition);
-  const Output& outputNamed(const WaylandOutput& wanted);
+  const ScreencopyOutput& outputNamed(const WaylandOutput& wanted);
   QImage capture(const WaylandOutput& wanted);
 };
 
@@ -113,18 +113,18 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
     connection->manager = static_cast<zwlr_screencopy_manager_v1*>(
         wl_registry_bind(registry, name, &zwlr_screencopy_manager_v1_interface, connection->managerVersion));
   } else if (std::strcmp(interface, wl_output_interface.name) == 0) {
-    auto output = std::make_unique<Output>();
+    auto output = std::make_unique<ScreencopyOutput>();
     output->globalName = name;
     output->output = static_cast<wl_output*>(
         wl_registry_bind(registry, name, &wl_output_interface, std::min(version, 4u)));
-    wl_output_add_listener(output->output, &outputListener, output.get());
+    wl_output_add_listener(output->output, &screencopyOutputListener, output.get());
     connection->outputs.push_back(std::move(output));
   }
 }
 
 void onGlobalRemoved(void* data, wl_registry*, uint32_t name) {
   auto& outputs = static_cast<WlrScreencopySource::Connection*>(data)->outputs;
-  std::erase_if(outputs, [name](const std::unique_ptr<Output>& output) {
+  std::erase_if(outputs, [name](const std::unique_ptr<ScreencopyOutput>& output) {
     if (output->globalName != name) return false;
     wl_output_destroy(output->output);
     return true;
@@ -169,7 +169,7 @@ void WlrScreencopySource::Connection::dispatchUntil(Condition condition) {
 
 // The output by name; by position where the compositor does not name its
 // outputs (wl_output before version 4).
-const Output& WlrScreencopySource::Connection::outputNamed(const WaylandOutput& wanted) {
+const ScreencopyOutput& WlrScreencopySource::Connection::outputNamed(const WaylandOutput& wanted) {
   if (wl_display_roundtrip(display) < 0) connectionLost();  // outputs that came or went
   for (const auto& output : outputs) {
     if (output->name == wanted.name) return *output;
@@ -183,7 +183,7 @@ const Output& WlrScreencopySource::Connection::outputNamed(const WaylandOutput& 
 QImage WlrScreencopySource::Connection::capture(const WaylandOutput& wanted) {
   const std::lock_guard lock(mutex);
   open();
-  const Output& output = outputNamed(wanted);
+  const ScreencopyOutput& output = outputNamed(wanted);
   Frame frame;
   zwlr_screencopy_frame_v1* copy = zwlr_screencopy_manager_v1_capture_output(manager, 0, output.output);
   zwlr_screencopy_frame_v1_add_listener(copy, &frameListener, &frame);

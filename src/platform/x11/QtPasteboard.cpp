@@ -5,10 +5,12 @@
 #include <QImage>
 #include <QMimeData>
 
+#include "platform/ReadyFuture.h"
+
 namespace lumacap {
 namespace {
 
-constexpr auto pngType = "image/png";
+constexpr auto qtPasteboardPngType = "image/png";
 
 // An image whose PNG bytes are encoded elsewhere: a pasting application that
 // asks for image/png gets those bytes instead of a second, slower encoding.
@@ -20,13 +22,13 @@ class EncodedImageData final : public QMimeData {
 
   QStringList formats() const override {
     QStringList types = QMimeData::formats();
-    if (!types.contains(pngType)) types.prepend(pngType);
+    if (!types.contains(qtPasteboardPngType)) types.prepend(qtPasteboardPngType);
     return types;
   }
 
  protected:
   QVariant retrieveData(const QString& type, QMetaType preferred) const override {
-    if (type == pngType) {
+    if (type == qtPasteboardPngType) {
       png_.waitForFinished();
       if (png_.resultCount() > 0 && !png_.result().isEmpty()) return png_.result();
     }
@@ -48,7 +50,7 @@ void QtPasteboard::setText(const std::string& text) {
 QFuture<bool> QtPasteboard::setImage(const QImage& image, QFuture<QByteArray> png) {
   QGuiApplication::clipboard()->setMimeData(new EncodedImageData(image, std::move(png)),
                                             QClipboard::Clipboard);
-  return QtFuture::makeReadyFuture(true);
+  return readyFuture(true);
 }
 
 }  // namespace lumacap

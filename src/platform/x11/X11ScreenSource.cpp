@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "core/CaptureError.h"
+#include "platform/ReadyFuture.h"
 #include "platform/x11/XcbConnection.h"
 
 namespace lumacap {
@@ -89,7 +90,6 @@ std::string compoundTextToUtf8(std::string_view text) {
 
 namespace {
 
-constexpr auto* bytesOf = &XcbConnection::bytesOf;
 constexpr auto* longsOf = &XcbConnection::longsOf;
 using Clock = std::chrono::steady_clock;
 
@@ -98,14 +98,14 @@ using Clock = std::chrono::steady_clock;
 constexpr auto windowManagerDeadline = std::chrono::milliseconds(250);
 // How long a raised window may take to redraw what was covered.
 constexpr auto redrawDeadline = std::chrono::milliseconds(400);
-constexpr auto pollInterval = std::chrono::milliseconds(8);
+constexpr auto shmPollInterval = std::chrono::milliseconds(8);
 
 template <typename Condition>
 bool waitUntil(Condition condition, std::chrono::milliseconds deadline) {
   const auto end = Clock::now() + deadline;
   while (!condition()) {
     if (Clock::now() >= end) return false;
-    std::this_thread::sleep_for(pollInterval);
+    std::this_thread::sleep_for(shmPollInterval);
   }
   return true;
 }
@@ -268,9 +268,9 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
     ShareableWindow window;
     window.windowID = clients[i];
     if (netName && netName->format == 8 && netName->value_len > 0) {
-      window.title = std::string(bytesOf(netName.get()));
+      window.title = std::string(XcbConnection::bytesOf(netName.get()));
     } else if (name && name->format == 8) {
-      const std::string_view text = bytesOf(name.get());
+      const std::string_view text = XcbConnection::bytesOf(name.get());
       if (name->type == x11.atom("UTF8_STRING")) {
         window.title = std::string(text);
       } else if (name->type == x11.atom("COMPOUND_TEXT")) {
@@ -299,7 +299,8 @@ ShareableContent X11ScreenSource::Connection::content(const std::map<std::string
     if (!pids.empty() && pids.front() > 0) {
       const auto owner = static_cast<int32_t>(pids.front());
       // The window class names the application, else its process does.
-      std::optional<std::string> application = XcbConnection::classPart(bytesOf(wmClass.get()));
+      std::optional<std::string> application =
+          XcbConnection::classPart(XcbConnection::bytesOf(wmClass.get()));
       if (!application) {
         if (const auto process = processes.inspect(owner)) application = process->executable;
       }
@@ -542,7 +543,7 @@ X11ScreenSource::X11ScreenSource(ProcessSource& processes, std::string display, 
 bool X11ScreenSource::usesSharedMemory() const { return connection_ && connection_->sharedMemory; }
 
 QFuture<std::vector<PixelRect>> X11ScreenSource::stillShowing(std::vector<uint32_t> windows) {
-  if (!connection_ || windows.empty()) return QtFuture::makeReadyFuture(std::vector<PixelRect>{});
+  if (!connection_ || windows.empty()) return readyFuture(std::vector<PixelRect>{});
   return QtConcurrent::run(
       [connection = connection_, windows = std::move(windows)] { return connection->stillShowing(windows); });
 }
@@ -551,9 +552,7 @@ X11ScreenSource::~X11ScreenSource() = default;
 
 bool X11ScreenSource::canRecordScreen() { return connection_ != nullptr; }
 
-QFuture<bool> X11ScreenSource::requestScreenRecording() {
-  return QtFuture::makeReadyFuture(canRecordScreen());
-}
+QFuture<bool> X11ScreenSource::requestScreenRecording() { return readyFuture(canRecordScreen()); }
 
 QFuture<ShareableContent> X11ScreenSource::shareableContent() {
   if (!connection_) throw CaptureError(CaptureError::Kind::permission);

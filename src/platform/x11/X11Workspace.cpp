@@ -6,6 +6,8 @@
 #include <QtConcurrent>
 #include <algorithm>
 
+#include "platform/ReadyFuture.h"
+
 namespace lumacap {
 namespace {
 
@@ -132,7 +134,7 @@ std::optional<DesktopApplication> X11Workspace::frontmostApplication() {
 }
 
 QFuture<bool> X11Workspace::activate(const DesktopApplication& application) {
-  if (!connection_.connected()) return QtFuture::makeReadyFuture(false);
+  if (!connection_.connected()) return readyFuture(false);
   readEvents();  // the activation order is up to date
   return QtConcurrent::run(activationThread_.get(),
                            [this, connection = activationConnection_, application, order = activationOrder_] {

@@ -163,7 +163,7 @@ QFrame* separator(QWidget* parent) {
   return rule;
 }
 
-bool isReturn(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
+bool confirmsMarkup(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
 
 }  // namespace
 
@@ -648,7 +648,7 @@ bool MarkupWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == scroll_->viewport() && event->type() == QEvent::Resize && fitting_) zoomToFit();
   if (watched == textEditor_ && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
-    if (isReturn(*key)) {
+    if (confirmsMarkup(*key)) {
       commitText();
       if (key->modifiers() & Qt::ControlModifier) apply();
       return true;
@@ -665,7 +665,7 @@ bool MarkupWindow::eventFilter(QObject* watched, QEvent* event) {
 void MarkupWindow::keyPressEvent(QKeyEvent* event) {
   if (canvas_->dragging()) return;
   const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-  if (isReturn(*event)) return apply();
+  if (confirmsMarkup(*event)) return apply();
   if (event->key() == Qt::Key_Escape) return closeAsked();
   if (event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) return deleteSelected();
   if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier) && event->key() == Qt::Key_Z) return redo();
