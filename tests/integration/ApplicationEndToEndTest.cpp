@@ -523,6 +523,29 @@ TEST(ApplicationWithoutTray, SaysWhatStillWorks) {
   EXPECT_TRUE(notice) << "no notice on a desktop without a tray";
 }
 
+// A first start says where Lumacap lives in a message that points at the tray icon (it pointed at the
+// screen's corner when shown before the tray had docked the icon), and the icon still opens the menu.
+TEST(ApplicationFirstStart, TheMessagePointsAtTheTrayIconThatOpensTheMenu) {
+  auto& server = sharedXServer();
+  test::TemporaryHome home;
+  test::SessionBus bus;
+  auto& application = server.start({test::lumacapBinary()}, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
+  std::vector<Geometry> windows;
+  ASSERT_TRUE(waitUntil([&] {
+    windows = windowsOf(application.pid());
+    return windows.size() == 2 && windows.front().width > 200;
+  })) << "no first-start message beside the tray icon";
+  const auto message = windows.front(), icon = windows.back();
+  EXPECT_GT(icon.x, 1000) << "the tray stands in the top right corner";
+  EXPECT_TRUE(message.x <= icon.x + icon.width && message.x + message.width >= icon.x && message.y >= icon.y)
+      << "the message at " << message.x << "," << message.y << " does not point at the icon at " << icon.x
+      << "," << icon.y;
+  server.xdotool({"mousemove", std::to_string(icon.x + 5), std::to_string(icon.y + 5), "click", "1"});
+  EXPECT_TRUE(waitUntil([&] { return (windows = windowsOf(application.pid())).front().height > 150; }))
+      << "the tray menu did not open";
+  application.stop();
+}
+
 using test::processEventsUntil;
 
 // Takes the shared server's tray away for one test and brings it back after.

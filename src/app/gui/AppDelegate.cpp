@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include "app/hotkey/DesktopHotKey.h"
 #include "app/hotkey/HotKeyManager.h"
@@ -129,13 +130,27 @@ void AppDelegate::noteFirstStart(bool trayShown) {
   if (trayShown) {
     firstStartNotice_ =
         QStringLiteral("Lumacap lives in the tray: its icon opens the menu. ") + whatTheKeyDoes();
-    statusItem_.showMessage(QStringLiteral("Lumacap is running"), firstStartNotice_);
+    showFirstStartMessage(std::chrono::milliseconds(2000));
   }
   try {
     settings.setFirstStartNoticeShown();
   } catch (const std::exception&) {
     // Settings that cannot be written were reported at start; the notice comes again next time.
   }
+}
+
+// An X11 tray docks the icon a moment after it is shown: until then the icon stands at the screen's
+// origin, and a message shown then points at that corner, far from the icon (where a click on the
+// icon is the user's next step). It waits for the icon's place, at most as long as given.
+void AppDelegate::showFirstStartMessage(std::chrono::milliseconds patience) {
+  const QRect icon = statusItem_.geometry();
+  const bool undocked = !icon.isEmpty() && icon.topLeft().isNull();
+  if (undocked && patience.count() > 0) {
+    constexpr std::chrono::milliseconds step(50);
+    QTimer::singleShot(step, this, [this, patience, step] { showFirstStartMessage(patience - step); });
+    return;
+  }
+  statusItem_.showMessage(QStringLiteral("Lumacap is running"), firstStartNotice_);
 }
 
 void AppDelegate::perform(const QString& action) {

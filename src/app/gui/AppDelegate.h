@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -66,6 +67,7 @@ class AppDelegate final : public QObject, public ShortcutRegistration {
   void renderLastCaptureItem();
   void watchTray();
   void noteFirstStart(bool trayShown);
+  void showFirstStartMessage(std::chrono::milliseconds patience);
 
   AppModel& model_;
   ViewContext& context_;
