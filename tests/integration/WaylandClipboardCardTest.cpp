@@ -187,7 +187,8 @@ TEST_P(WaylandClipboardCardTest, ADisplayCaptureFromACommandIsCopiedOrSaysItIsNo
   EXPECT_NO_THROW(desktop().windows());
 }
 
-TEST_P(WaylandClipboardCardTest, TheCardAppearsWithoutTakingTheFocusAndItsEditOpensThePreview) {
+TEST_P(WaylandClipboardCardTest,
+       TheCardAppearsWithoutTakingTheFocusAndItsEditOpensThePreviewThenMarkUpWhole) {
   if (GetParam() == Compositor::gnome) {
     const size_t shownBefore = desktop().notifications().size();
     startAction("capture-display");
@@ -201,17 +202,31 @@ TEST_P(WaylandClipboardCardTest, TheCardAppearsWithoutTakingTheFocusAndItsEditOp
 
   const QPoint edit = cardArea->topLeft() + editButtonInCard();
   desktop().click(edit.x(), edit.y());
-  std::string listed;
-  EXPECT_TRUE(waitUntil([&] {
-    listed.clear();
-    bool preview = false;
-    for (const DesktopWindow& window : desktop().windows()) {
-      listed += window.title + (window.focused ? " (focused) " : " ");
-      preview = preview || window.title.find(" — Lumacap") != std::string::npos;
-    }
-    return preview;
-  })) << "the preview did not open: "
-      << listed;
+  // The preview, and the mark-up window it opens, float wholly on one output with the focus (sway's
+  // default answer to an activation over the user's full-screen window is to mark it urgent).
+  const bool focused = GetParam() != Compositor::sway;
+  const auto expectShownWhole = [&](const std::string& titleEnd, const std::string& what) {
+    std::string listed;
+    std::optional<DesktopWindow> shown;
+    EXPECT_TRUE(waitUntil([&] {
+      listed.clear();
+      for (const DesktopWindow& window : desktop().windows()) {
+        listed += window.title + (window.focused ? " (focused) " : " ");
+        if ((window.focused || !focused) && window.title.ends_with(titleEnd)) shown = window;
+      }
+      return shown.has_value();
+    })) << what
+        << " did not open with the focus: " << listed;
+    if (!shown) return;
+    const QRect frame = shown->geometry;
+    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(frame) || QRect(1280, 0, 1280, 800).contains(frame))
+        << what << " at " << frame.x() << "," << frame.y() << " " << frame.width() << "×" << frame.height();
+    EXPECT_TRUE(shown->floating) << what << " is tiled";
+  };
+  expectShownWhole(".png — Lumacap", "the preview");
+  if (!focused) return;  // its key would reach the user's window
+  desktop().key("ctrl+m");
+  expectShownWhole("Mark up — Lumacap", "the mark-up window");
 }
 
 // A made-up key pair in a real terminal: the card already up (on GNOME the
