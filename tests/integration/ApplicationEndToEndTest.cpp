@@ -52,8 +52,8 @@ class ApplicationEndToEndTest : public ::testing::Test {
     auto& terminal = server.start({"xterm", "-geometry", "80x24+40+60", "-T", "work"});
     terminalWindow = server.waitForWindow("XTerm", terminal.pid());
     ASSERT_TRUE(terminalWindow);
-    // Not a first start: a click on the tray icon while the first start's message was up did not
-    // always open the menu.
+    // Not a first start: the tray icon is found as Lumacap's visible window, and the first start's
+    // message is one too (ApplicationFirstStart checks it).
     fs::create_directories(home.path() / ".config/Lumacap");
     std::ofstream(home.path() / ".config/Lumacap/Lumacap.conf") << "[General]\nfirstStartNoticeShown=true\n";
     application = &server.start({test::lumacapBinary()}, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
