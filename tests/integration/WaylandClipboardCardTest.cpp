@@ -202,8 +202,8 @@ TEST_P(WaylandClipboardCardTest,
 
   const QPoint edit = cardArea->topLeft() + editButtonInCard();
   desktop().click(edit.x(), edit.y());
-  // The preview, and the mark-up window it opens, float wholly on one output with the focus (sway's
-  // default answer to an activation over the user's full-screen window is to mark it urgent).
+  // The preview, and the mark-up window it opens, float wholly on one output with the focus (sway
+  // marks a window that asks to come forward over the user's full-screen one urgent instead).
   const bool focused = GetParam() != Compositor::sway;
   const auto expectShownWhole = [&](const std::string& titleEnd, const std::string& what) {
     std::string listed;
