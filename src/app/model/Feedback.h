@@ -43,10 +43,20 @@ class Feedback final : public QObject {
 
   void setNaming(bool naming);
   void setStatus(const QString& status);
+  // A failure reaches the user one of two ways, by where it happened:
+  // - `setError`: it ends something the user started in the preview or the
+  //   card, which show `error` where the user is looking (save, export, copy,
+  //   send, a PNG that could not be made); no alert. Also a failure of the
+  //   start (settings or history unreadable): the application presents what
+  //   `error` holds once, when it has started.
+  // - `presentError`: everything else (a capture, the tray's and Recent
+  //   Captures' operations, the shortcut): an alert says it, and `error`
+  //   keeps it.
+  // The message is an error's `what()` (a kinded error's description) or a
+  // `StatusText` sentence, never words of the call site's own.
   void setError(std::optional<QString> error);
   void setPasteHint(const QString& hint);
   void setNote(const QString& note);
-  // Shows an alert and leaves its text in `error`.
   void presentError(const QString& message);
   void presentError(const std::exception& failure);
 
