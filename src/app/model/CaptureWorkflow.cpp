@@ -200,13 +200,15 @@ void CaptureWorkflow::accept(CapturedImage captured) {
   // The PNG bytes are made on a worker while the image is already on offer.
   next->image = captured.image;
   next->png = encodePNGInBackground(captured.image);
-  next->clipboardHeld = guard_.holdsNewCapture();
   slot_.put(next);
   feedback_.setNote({});
   feedback_.setError(std::nullopt);
   slot_.watchEncoding(next);
-  if (!next->clipboardHeld)
+  if (guard_.holdsNewCapture()) {
+    clipboard_.hold();
+  } else {
     clipboard_.offer(QString::fromUtf8(StatusText::copied), QString::fromUtf8(StatusText::notCopied));
+  }
 
   feedback_.setNaming(true);
   clipboard_.updatePasteHint();

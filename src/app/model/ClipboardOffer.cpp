@@ -47,6 +47,12 @@ void ClipboardOffer::replaceImage(QImage image, QFuture<QByteArray> png, QString
         QString::fromUtf8(StatusText::notCopied));
 }
 
+void ClipboardOffer::hold() {
+  slot_->clipboardHeld = true;
+  pasteboard_.setText({});
+  setState(State::checking);
+}
+
 void ClipboardOffer::release() {
   if (std::exchange(slot_->clipboardHeld, false))
     offer(QString::fromUtf8(StatusText::copied), QString::fromUtf8(StatusText::notCopied));

@@ -24,7 +24,9 @@ class ClipboardOffer final : public QObject {
   Q_OBJECT
 
  public:
-  enum class State { copying, copied, notCopied };
+  // `checking`: the image is held back for the search for secrets, and the
+  // clipboard holds nothing pasteable meanwhile.
+  enum class State { copying, copied, notCopied, checking };
   Q_ENUM(State)
 
   ClipboardOffer(Pasteboard& pasteboard, CaptureSlot& slot, Feedback& feedback, QObject* parent = nullptr);
@@ -39,6 +41,10 @@ class ClipboardOffer final : public QObject {
   // clipboard is offered it unless it is held (`copiedStatus` is what
   // `status` says then; empty for the usual words).
   void replaceImage(QImage image, QFuture<QByteArray> png, QString copiedStatus = {});
+  // The image of the capture in hand is held back for the search for
+  // secrets: the clipboard is taken from the capture before at once, with
+  // nothing pasteable on it, so that a paste never gives an older capture.
+  void hold();
   // The search has ended: a held image is copied, and saving and exporting
   // stop waiting.
   void release();
