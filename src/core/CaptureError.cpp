@@ -33,7 +33,8 @@ const char* CaptureError::description(Kind kind) {
       return "The desktop’s screenshot could not be read as a PNG image, and was left where it is. Try "
              "capturing again.";
     case Kind::noSessionBus:
-      return "Lumacap cannot reach the session bus, so it cannot ask the desktop for a screenshot or its windows.";
+      return "Lumacap cannot reach the session bus, so it cannot ask the desktop for a screenshot or its "
+             "windows.";
     case Kind::portalUnavailable:
       return "The desktop’s screenshot portal is not available. Install its xdg-desktop-portal back end (for "
              "example xdg-desktop-portal-gnome, -kde or -wlr), then capture again.";
@@ -84,7 +85,8 @@ const char* CaptureError::description(Kind kind) {
 CaptureError CaptureError::refusedOnGnome(const std::string& applicationID) {
   const std::string text = "GNOME doesn’t let Lumacap take screenshots. To allow it, ";
   if (applicationID.empty())
-    return {Kind::gnomeScreenshotsRefused, text + "run “flatpak permission-set screenshot screenshot '' yes”."};
+    return {Kind::gnomeScreenshotsRefused,
+            text + "run “flatpak permission-set screenshot screenshot '' yes”."};
   return {Kind::gnomeScreenshotsRefused,
           text +
               "turn on Screenshots for Lumacap in Settings → Applications, or run “flatpak permission-set "

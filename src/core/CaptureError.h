@@ -36,10 +36,10 @@ enum class CaptureErrorKind {
   compositorGone,        // the connection to the compositor was lost
   kwinImageUnreadable,   // KWin handed over a screen image Lumacap cannot read
   // The X server:
-  x11Refused,          // it refused to hand over the screen image (an X error)
-  x11PixelFormat,      // its pixel format is not one Lumacap reads
-  x11ConnectionLost,   // the connection to it was lost
-  x11ImageMismatch,    // it answered with an image of another format than asked
+  x11Refused,         // it refused to hand over the screen image (an X error)
+  x11PixelFormat,     // its pixel format is not one Lumacap reads
+  x11ConnectionLost,  // the connection to it was lost
+  x11ImageMismatch,   // it answered with an image of another format than asked
   // KWin's window scripts (the window list and activation):
   kwinScriptUnwritable,   // the script's file could not be written
   kwinAnswerUnreachable,  // the object its answer goes to could not be exported

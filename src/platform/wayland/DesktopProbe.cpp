@@ -33,7 +33,8 @@ QDBusMessage call(Deadline deadline, const QString& service, const QString& path
   const auto left =
       std::chrono::duration_cast<DBusCall::Timeout>(deadline - std::chrono::steady_clock::now());
   if (left.count() <= 0)
-    return message.createErrorReply(QDBusError::NoReply, QStringLiteral("The start-up probe ran out of time."));
+    return message.createErrorReply(QDBusError::NoReply,
+                                    QStringLiteral("The start-up probe ran out of time."));
   return DBusCall::waited(QDBusConnection::sessionBus(), message, left);
 }
 
@@ -55,8 +56,8 @@ std::set<std::string> desktopBusNames(Deadline deadline) {
 }
 
 bool kwinOffersScreenShot2(Deadline deadline) {
-  const QDBusMessage reply =
-      call(deadline, "org.kde.KWin", "/org/kde/KWin/ScreenShot2", "org.freedesktop.DBus.Introspectable", "Introspect");
+  const QDBusMessage reply = call(deadline, "org.kde.KWin", "/org/kde/KWin/ScreenShot2",
+                                  "org.freedesktop.DBus.Introspectable", "Introspect");
   return reply.type() == QDBusMessage::ReplyMessage &&
          reply.arguments().value(0).toString().contains("org.kde.KWin.ScreenShot2");
 }
