@@ -33,7 +33,8 @@ const char* CaptureError::description(Kind kind) {
       return "The desktop’s screenshot could not be read as a PNG image, and was left where it is. Try "
              "capturing again.";
     case Kind::noSessionBus:
-      return "Lumacap cannot reach the session bus, so it cannot ask the desktop for a screenshot.";
+      return "Lumacap cannot reach the session bus, so it cannot ask the desktop for a screenshot or its "
+             "windows.";
     case Kind::portalUnavailable:
       return "The desktop’s screenshot portal is not available. Install its xdg-desktop-portal back end (for "
              "example xdg-desktop-portal-gnome, -kde or -wlr), then capture again.";
@@ -57,8 +58,40 @@ const char* CaptureError::description(Kind kind) {
       return "The connection to the Wayland compositor was lost while reading the screen.";
     case Kind::kwinImageUnreadable:
       return "KWin handed over a screen image Lumacap cannot read.";
+    case Kind::x11Refused:
+      return "The X server refused to hand over the screen image. Try capturing again.";
+    case Kind::x11PixelFormat:
+      return "The X server uses a pixel format Lumacap cannot read (it reads 24- and 32-bit colour).";
+    case Kind::x11ConnectionLost:
+      return "The connection to the X server was lost.";
+    case Kind::x11ImageMismatch:
+      return "The X server answered with an image of another format. Try capturing again.";
+    case Kind::kwinScriptUnwritable:
+      return "Lumacap could not write its KWin script to the temporary folder.";
+    case Kind::kwinAnswerUnreachable:
+      return "Lumacap could not receive the answer of its KWin script on the session bus.";
+    case Kind::kwinScriptRefused:
+      return "KWin did not load Lumacap’s script, so Lumacap cannot list or bring forward windows.";
+    case Kind::kwinScriptNoAnswer:
+      return "KWin’s window script did not answer.";
+    case Kind::gnomeScreenshotsRefused: {
+      static const std::string unnamed = refusedOnGnome("").what();
+      return unnamed.c_str();
+    }
   }
   return "";
+}
+
+CaptureError CaptureError::refusedOnGnome(const std::string& applicationID) {
+  const std::string text = "GNOME doesn’t let Lumacap take screenshots. To allow it, ";
+  if (applicationID.empty())
+    return {Kind::gnomeScreenshotsRefused,
+            text + "run “flatpak permission-set screenshot screenshot '' yes”."};
+  return {Kind::gnomeScreenshotsRefused,
+          text +
+              "turn on Screenshots for Lumacap in Settings → Applications, or run “flatpak permission-set "
+              "screenshot screenshot " +
+              applicationID + " yes”."};
 }
 
 }  // namespace lumacap

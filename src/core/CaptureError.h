@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 
 #include "core/ProgramError.h"
 
@@ -34,6 +35,19 @@ enum class CaptureErrorKind {
   compositorNoAnswer,    // the compositor did not hand the screen over in time
   compositorGone,        // the connection to the compositor was lost
   kwinImageUnreadable,   // KWin handed over a screen image Lumacap cannot read
+  // The X server:
+  x11Refused,         // it refused to hand over the screen image (an X error)
+  x11PixelFormat,     // its pixel format is not one Lumacap reads
+  x11ConnectionLost,  // the connection to it was lost
+  x11ImageMismatch,   // it answered with an image of another format than asked
+  // KWin's window scripts (the window list and activation):
+  kwinScriptUnwritable,   // the script's file could not be written
+  kwinAnswerUnreachable,  // the object its answer goes to could not be exported
+  kwinScriptRefused,      // KWin did not load the script
+  kwinScriptNoAnswer,     // the script did not answer in time
+  // GNOME's permission store (or its dialog) says no to Lumacap's screenshots:
+  // made with `refusedOnGnome`, which names the application.
+  gnomeScreenshotsRefused,
 };
 
 // A capture's own failures, each with the sentence the user sees.
@@ -41,6 +55,12 @@ class CaptureError : public KindedError<CaptureErrorKind> {
  public:
   explicit CaptureError(Kind kind) : KindedError(kind, description(kind)) {}
   static const char* description(Kind kind);
+  // GNOME refuses screenshots to `applicationID` (empty when the portal knows
+  // no id): the sentence says how to allow them.
+  static CaptureError refusedOnGnome(const std::string& applicationID);
+
+ private:
+  CaptureError(Kind kind, const std::string& sentence) : KindedError(kind, sentence) {}
 };
 
 }  // namespace lumacap

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <stdexcept>
+#include <string>
 
 namespace lumacap {
 
@@ -20,6 +21,7 @@ class KindedError : public ProgramError {
 
  protected:
   KindedError(Kind kind, const char* description) : ProgramError(description), kind_(kind) {}
+  KindedError(Kind kind, const std::string& description) : ProgramError(description), kind_(kind) {}
 
  private:
   Kind kind_;

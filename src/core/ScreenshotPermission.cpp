@@ -65,13 +65,4 @@ std::string waylandParentWindow(std::string_view handle) {
   return "wayland:" + std::string(handle);
 }
 
-std::string screenshotsRefusedOnGnome(const std::string& applicationID) {
-  const std::string text = "GNOME doesn’t let Lumacap take screenshots. To allow it, ";
-  if (applicationID.empty()) return text + "run “flatpak permission-set screenshot screenshot '' yes”.";
-  return text +
-         "turn on Screenshots for Lumacap in Settings → Applications, or run “flatpak permission-set "
-         "screenshot screenshot " +
-         applicationID + " yes”.";
-}
-
 }  // namespace lumacap

@@ -27,8 +27,4 @@ std::string portalApplicationID(std::string_view procCgroup);
 // with xdg-foreign ("wayland:<handle>"); empty without a handle.
 std::string waylandParentWindow(std::string_view handle);
 
-// What Lumacap says when GNOME refuses it screenshots, with the way back for
-// this application id.
-std::string screenshotsRefusedOnGnome(const std::string& applicationID);
-
 }  // namespace lumacap

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/CaptureError.h"
+
 namespace lumacap {
 namespace {
 
@@ -39,12 +41,12 @@ TEST(ScreenshotPermission, TheApplicationIdComesFromTheSystemdUserUnitAsThePorta
 TEST(ScreenshotPermission, ParentWindowAndRefusalNameWhatThePortalAndTheUserNeed) {
   EXPECT_EQ(waylandParentWindow("6b3c1d2e-x"), "wayland:6b3c1d2e-x");
   EXPECT_EQ(waylandParentWindow(""), "");
-  const std::string named = screenshotsRefusedOnGnome("org.lumacap.Lumacap");
+  const std::string named = CaptureError::refusedOnGnome("org.lumacap.Lumacap").what();
   EXPECT_NE(named.find("Settings → Applications"), std::string::npos);
   EXPECT_NE(named.find("flatpak permission-set screenshot screenshot org.lumacap.Lumacap yes"),
             std::string::npos);
   // Without an id, Settings lists nothing for Lumacap.
-  const std::string unnamed = screenshotsRefusedOnGnome("");
+  const std::string unnamed = CaptureError::refusedOnGnome("").what();
   EXPECT_EQ(unnamed.find("Settings"), std::string::npos);
   EXPECT_NE(unnamed.find("flatpak permission-set screenshot screenshot '' yes"), std::string::npos);
 }

@@ -427,6 +427,22 @@ TEST_F(TwoMonitorCapture, EachMonitorIsADisplayWithItsFrameAndDragsAreLocalToIt)
   EXPECT_EQ(awaitTask(manager.pointerDisplay()), leftID);
 }
 
+// An X server whose pixels Lumacap cannot read says so by kind.
+TEST(X11Capture, AServerOfAnotherPixelFormatIsAFailureOfItsOwnKind) {
+  test::XServer sixteenBits("320x240x16");
+  X11ScreenSource source(ProcessSource::system(), sixteenBits.display());
+  CaptureManager manager(source);
+  ShareableContent content = awaitTask(manager.content());
+  ASSERT_FALSE(content.displays.empty());
+  const uint32_t display = content.displays.front().displayID;
+  try {
+    awaitTask(manager.display(std::move(content), display, std::nullopt, {}));
+    ADD_FAILURE() << "captured";
+  } catch (const CaptureError& failure) {
+    EXPECT_EQ(failure.kind(), CaptureError::Kind::x11PixelFormat);
+  }
+}
+
 // What the capture manager makes of a refusal is CaptureManagerTest's.
 TEST(ScreenRecordingPermission, RefusedWithoutAnXDisplay) {
   X11ScreenSource nowhere(ProcessSource::system(), "/nonexistent:0");

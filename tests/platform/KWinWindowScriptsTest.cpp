@@ -10,6 +10,7 @@
 #include <atomic>
 #include <future>
 
+#include "core/CaptureError.h"
 #include "support/SessionBus.h"
 #include "support/Subprocess.h"
 
@@ -49,6 +50,7 @@ class FakeKWin final : public QObject {
     QDBusConnection::disconnectFromBus(QStringLiteral("fake-kwin"));
   }
 
+  std::atomic<bool> refusesScripts = false;
   std::atomic<int> intruderStatus = -1;  // dbus-send's exit status
   std::atomic<bool> otherTokenTaken = false;
 
@@ -56,7 +58,7 @@ class FakeKWin final : public QObject {
   int loadScript(const QString& path, const QString&) {
     QFile file(path);
     script_ = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    return 0;
+    return refusesScripts ? -1 : 0;
   }
   void start() {
     QTimer::singleShot(0, this, [this] { answer(); });
@@ -102,13 +104,23 @@ class FakeKWin final : public QObject {
 TEST(KWinWindowScripts, OnlyKWinsAnswerWithTheRequestsTokenIsBelieved) {
   test::SessionBus bus;
   FakeKWin kwin(bus.address());
-  // Scripts run on a worker, as the workspace runs them.
+  // Scripts run on a worker, as the workspace runs them. A script KWin
+  // does not load is a failure of its own kind.
+  std::optional<CaptureError::Kind> refusal;
   const std::vector<CompositorWindow> windows =
       std::async(std::launch::async, [&] {
         KWinWindowScripts scripts(
             QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("lumacap")));
-        return scripts.windows();
+        std::vector<CompositorWindow> listed = scripts.windows();
+        kwin.refusesScripts = true;
+        try {
+          scripts.windows();
+        } catch (const CaptureError& failure) {
+          refusal = failure.kind();
+        }
+        return listed;
       }).get();
+  EXPECT_EQ(refusal, CaptureError::Kind::kwinScriptRefused);
   ASSERT_EQ(windows.size(), 1u);
   EXPECT_EQ(windows[0].handle, "{real}");
   QDBusConnection::disconnectFromBus(QStringLiteral("lumacap"));

@@ -6,7 +6,7 @@
 #include <QWindow>
 #include <optional>
 
-#include "core/ProgramError.h"
+#include "core/CaptureError.h"
 #include "platform/wayland/PortalScreenshotSource.h"
 #include "support/AwaitTask.h"
 
@@ -35,12 +35,14 @@ class ScreenshotQuestionTest : public ::testing::Test {
                                              return allows;
                                            }});
   }
-  // The answer once it came; the error's text when it failed.
+  // The answer once it came; the refusal's text when it failed (a failure of
+  // another type fails the test).
   static std::pair<std::optional<bool>, std::string> answerOf(QFuture<bool> future) {
     test::processEventsUntil([&] { return future.isFinished(); });
     try {
       return {future.result(), {}};
-    } catch (const std::exception& error) {
+    } catch (const CaptureError& error) {
+      EXPECT_EQ(error.kind(), CaptureError::Kind::gnomeScreenshotsRefused);
       return {std::nullopt, error.what()};
     }
   }
@@ -61,7 +63,7 @@ TEST_F(ScreenshotQuestionTest, AStoredAnswerDecidesWithoutAWindowOrAQuestion) {
   stored = ScreenshotPermission::refused;
   const auto [granted, error] = answerOf(source().requestScreenRecording());
   EXPECT_FALSE(granted);
-  EXPECT_EQ(error, screenshotsRefusedOnGnome("org.lumacap.Lumacap"));
+  EXPECT_EQ(error, CaptureError::refusedOnGnome("org.lumacap.Lumacap").what());
   EXPECT_EQ(window.shown, 0);
   EXPECT_TRUE(asked.empty());
 }
@@ -83,7 +85,7 @@ TEST_F(ScreenshotQuestionTest, ARefusalInTheDialogClosesTheWindowAndSaysHowToAll
   auto unset = source();
   const auto [granted, error] = answerOf(unset.requestScreenRecording());
   EXPECT_FALSE(granted);
-  EXPECT_EQ(error, screenshotsRefusedOnGnome("org.lumacap.Lumacap"));
+  EXPECT_EQ(error, CaptureError::refusedOnGnome("org.lumacap.Lumacap").what());
   EXPECT_FALSE(window.widget.isVisible());
 }
 

@@ -11,12 +11,12 @@
 
 namespace lumacap::test {
 
-XServer::XServer() {
+XServer::XServer(const std::string& screen) {
   // -displayfd: Xvfb picks a free display number itself and reports it.
   int pipeEnds[2];
   if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   server_ = std::make_unique<BackgroundProcess>(
-      std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+      std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp",
                                "+extension", "RANDR", "+extension", "Composite", "-noreset"},
       std::map<std::string, std::string>{}, std::array<int, 3>{-1, pipeEnds[1], -1});
   ::close(pipeEnds[1]);

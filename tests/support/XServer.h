@@ -11,13 +11,14 @@
 
 namespace lumacap::test {
 
-// A real X server for integration tests: a 1280 × 800 Xvfb on a free display
-// with the openbox window manager and the trayer system tray. Sets $DISPLAY
+// A real X server for integration tests: a 1280 × 800 Xvfb (or `screen`,
+// Xvfb's WIDTHxHEIGHTxDEPTH) on a free display with the openbox window
+// manager and the trayer system tray. Sets $DISPLAY
 // for the test process (and so for its children) while it lives; everything
 // it started is stopped when it goes.
 class XServer {
  public:
-  XServer();
+  explicit XServer(const std::string& screen = "1280x800x24");
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;
 

@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 #include <QVariantList>
 #include <QVariantMap>
+#include <chrono>
 #include <cstdio>
 
 #include "app/cli/CommandLine.h"
@@ -79,13 +80,18 @@ DesktopActivation::Claim DesktopActivation::claim(const QString& action) {
   // The object is in place before the name is taken, so that a call the bus
   // queued while starting us (D-Bus activation) finds it.
   if (!exported_) exported_ = bus_.registerObject(objectPath, this);
-  // Two tries: an instance that is just quitting gives the name up between them.
+  // Two tries: an instance that is just quitting gives the name up between
+  // them. Both together wait no longer than one answer's time-out.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(instancebus::answerTimeoutMs);
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (bus_.registerService(serviceName)) {
       runOwnAction(action);
       return Claim::primary;
     }
-    if (handOver(action)) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() > 0 && handOver(action, left)) {
       bus_.unregisterObject(objectPath);
       exported_ = false;
       return Claim::handedOver;
@@ -98,7 +104,7 @@ DesktopActivation::Claim DesktopActivation::claim(const QString& action) {
   return Claim::noBus;
 }
 
-bool DesktopActivation::handOver(const QString& action) {
+bool DesktopActivation::handOver(const QString& action, std::chrono::milliseconds timeout) {
   const bool plain = !actions.contains(action);
   QDBusMessage message = QDBusMessage::createMethodCall(serviceName, objectPath, instancebus::interfaceName,
                                                         plain ? "Activate" : "ActivateAction");
@@ -109,12 +115,12 @@ bool DesktopActivation::handOver(const QString& action) {
   }
   // Not starting a service: when the owner has just gone, the next try takes the name.
   message.setAutoStartService(false);
-  // Asked at start, before this process has a window or runs its event loop:
-  // it waits for the answer, no longer than the time-out (a running instance
-  // that does not answer in it is taken to be stuck, and this process runs on
-  // its own), running nothing meanwhile.
-  const QDBusMessage reply =
-      DBusCall::waited(bus_, message, std::chrono::milliseconds(instancebus::answerTimeoutMs));
+  // Asked at start, before this process has a window or runs its event loop
+  // (DBusCall::waited refuses once it runs): it waits for the answer, no
+  // longer than `timeout` (a running instance that does not answer in it is
+  // taken to be stuck, and this process runs on its own), running nothing
+  // meanwhile.
+  const QDBusMessage reply = DBusCall::waited(bus_, message, timeout);
   return reply.type() == QDBusMessage::ReplyMessage;
 }
 

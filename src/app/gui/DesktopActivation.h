@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 
 #include "app/handoff/InstanceBusNames.h"
 
@@ -56,7 +57,7 @@ class DesktopActivation : public QObject {
   void actionRequested(const QString& name);
 
  private:
-  bool handOver(const QString& action);
+  bool handOver(const QString& action, std::chrono::milliseconds timeout);
   void runOwnAction(const QString& action);
 
   QDBusConnection bus_;

@@ -36,6 +36,8 @@ QString clipboardTitle(AppModel::ClipboardState state) {
       return QStringLiteral("Copying…");
     case AppModel::ClipboardState::copied:
       return QStringLiteral("Copied");
+    case AppModel::ClipboardState::checking:
+      return QStringLiteral("Checking for secrets…");
     case AppModel::ClipboardState::notCopied:
       break;
   }

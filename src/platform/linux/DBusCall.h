@@ -17,7 +17,8 @@ class DBusCall {
   // A service that answers at once: a lookup in the permission store, a
   // KWin script call, the window's output, a KWin script's own answer.
   static constexpr Timeout serviceAnswer{5000};
-  // One question to the desktop at start-up, before any window exists.
+  // All the questions to the desktop at start-up together, before any
+  // window exists and before the event loop runs.
   static constexpr Timeout startUpProbe{3000};
   // A compositor rendering the screen and writing it into our pipe.
   static constexpr Timeout screenImage{15000};

@@ -1,8 +1,10 @@
 #include "platform/wayland/DesktopProbe.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <chrono>
 #include <cstdlib>
 
 #include "platform/linux/DBusCall.h"
@@ -17,17 +19,29 @@ std::optional<std::string> environmentVariable(const char* name) {
   return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-QDBusMessage call(const QString& service, const QString& path, const QString& interface,
+// The probe runs once, while the application starts: before its event loop
+// runs and before it has a window (DBusCall::waited refuses once the loop
+// runs). Its questions share one budget, so that the start waits for the
+// desktop's bus no longer than DBusCall::startUpProbe in all; a question
+// asked once the budget is spent gets no answer.
+using Deadline = std::chrono::steady_clock::time_point;
+
+QDBusMessage call(Deadline deadline, const QString& service, const QString& path, const QString& interface,
                   const QString& method, const QVariantList& arguments = {}) {
   QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
   message.setArguments(arguments);
-  return DBusCall::waited(QDBusConnection::sessionBus(), message, DBusCall::startUpProbe);
+  const auto left =
+      std::chrono::duration_cast<DBusCall::Timeout>(deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0)
+    return message.createErrorReply(QDBusError::NoReply,
+                                    QStringLiteral("The start-up probe ran out of time."));
+  return DBusCall::waited(QDBusConnection::sessionBus(), message, left);
 }
 
 // The desktop's names that have an owner or that the bus can start.
-std::set<std::string> desktopBusNames() {
-  const auto askBus = [](const char* method, const QVariantList& arguments = {}) {
-    return call(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+std::set<std::string> desktopBusNames(Deadline deadline) {
+  const auto askBus = [deadline](const char* method, const QVariantList& arguments = {}) {
+    return call(deadline, QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                 QStringLiteral("org.freedesktop.DBus"), QString::fromLatin1(method), arguments)
         .arguments()
         .value(0);
@@ -41,17 +55,17 @@ std::set<std::string> desktopBusNames() {
   return names;
 }
 
-bool kwinOffersScreenShot2() {
-  const QDBusMessage reply =
-      call("org.kde.KWin", "/org/kde/KWin/ScreenShot2", "org.freedesktop.DBus.Introspectable", "Introspect");
+bool kwinOffersScreenShot2(Deadline deadline) {
+  const QDBusMessage reply = call(deadline, "org.kde.KWin", "/org/kde/KWin/ScreenShot2",
+                                  "org.freedesktop.DBus.Introspectable", "Introspect");
   return reply.type() == QDBusMessage::ReplyMessage &&
          reply.arguments().value(0).toString().contains("org.kde.KWin.ScreenShot2");
 }
 
 // Reading the portal's version is a call the front end answers only with a back end behind it.
-bool screenshotPortalAnswers() {
+bool screenshotPortalAnswers(Deadline deadline) {
   const QDBusMessage reply =
-      call(desktopPortalService, desktopPortalPath, "org.freedesktop.DBus.Properties", "Get",
+      call(deadline, desktopPortalService, desktopPortalPath, "org.freedesktop.DBus.Properties", "Get",
            {QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("version")});
   return reply.type() == QDBusMessage::ReplyMessage;
 }
@@ -62,11 +76,12 @@ DesktopFacts probeDesktop() {
   DesktopFacts facts = sessionFacts(environmentVariable);
   if (chooseSession(facts) != Session::wayland) return facts;
   facts.waylandGlobals = waylandGlobals();
-  facts.busNames = desktopBusNames();
-  facts.kwinScreenShot2 = facts.busNames.contains("org.kde.KWin") && kwinOffersScreenShot2();
+  const Deadline deadline = std::chrono::steady_clock::now() + DBusCall::startUpProbe;
+  facts.busNames = desktopBusNames(deadline);
+  facts.kwinScreenShot2 = facts.busNames.contains("org.kde.KWin") && kwinOffersScreenShot2(deadline);
   // The portal is the fallback: asked only where nothing better captures (starting it takes a moment).
   if (!facts.kwinScreenShot2 && !facts.waylandGlobals.contains("zwlr_screencopy_manager_v1") &&
-      screenshotPortalAnswers())
+      screenshotPortalAnswers(deadline))
     facts.workingPortals.insert("org.freedesktop.portal.Screenshot");
   return facts;
 }

@@ -93,6 +93,10 @@ void FocusedPasteboard::claim() {
 }
 
 void FocusedPasteboard::setText(const std::string& text) {
+  // The overlay's claim still waiting for its image already gives nothing
+  // to a paste: an empty text (a capture held back for the search for
+  // secrets) keeps it, so that the image can take the selection later.
+  if (text.empty() && claimed_ && offer_.data == claimed_.data()) return;
   if (!QGuiApplication::focusWindow()) return;  // it would be dropped
   auto* data = new QMimeData;
   data->setText(QString::fromStdString(text));

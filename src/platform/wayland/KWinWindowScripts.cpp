@@ -11,8 +11,10 @@
 #include <QRandomGenerator>
 #include <QTemporaryFile>
 #include <QTimer>
+#include <optional>
 #include <stdexcept>
 
+#include "core/CaptureError.h"
 #include "platform/linux/DBusCall.h"
 #include "platform/wayland/KWinScreenShotSource.h"
 
@@ -89,14 +91,14 @@ ANSWER(JSON.stringify(found));
 QString KWinWindowScripts::run(const QString& script) {
   if (onGuiThread()) throw std::logic_error("A KWin script was about to be awaited on the GUI thread.");
   QDBusConnection& bus = bus_;
-  if (!bus.isConnected()) throw std::runtime_error("Lumacap cannot reach the session bus to ask KWin.");
+  if (!bus.isConnected()) throw CaptureError(CaptureError::Kind::noSessionBus);
   const QString tag = QString::number(QRandomGenerator::global()->generate64(), 16);
   const QString path = QStringLiteral("/org/lumacap/KWinScript/r") + tag;
   const QString token = QString::number(QRandomGenerator::system()->generate64(), 16) +
                         QString::number(QRandomGenerator::system()->generate64(), 16);
   detail::KWinScriptAnswer answer(token);
   if (!bus.registerObject(path, &answer, QDBusConnection::ExportAllSlots))
-    throw std::runtime_error("Lumacap could not export the object KWin's script answers to.");
+    throw CaptureError(CaptureError::Kind::kwinAnswerUnreachable);
   const QString call = QStringLiteral(
                            "(function (text) { callDBus(%1, %2, \"org.lumacap.KWinScript\", "
                            "\"report\", %3, text); })")
@@ -104,14 +106,15 @@ QString KWinWindowScripts::run(const QString& script) {
 
   QTemporaryFile file(QDir::tempPath() + QStringLiteral("/lumacap-kwin-XXXXXX.js"));
   const QString plugin = QStringLiteral("lumacap-") + tag;
-  std::string failure;
+  std::optional<CaptureError::Kind> failure;
   if (!file.open() || file.write(QString(script).replace(QStringLiteral("ANSWER"), call).toUtf8()) < 0 ||
       !file.flush()) {
-    failure = "Lumacap could not write its KWin script.";
+    failure = CaptureError::Kind::kwinScriptUnwritable;
   } else if (const QDBusMessage loaded =
                  callScripting(bus, QStringLiteral("loadScript"), {file.fileName(), plugin});
              loaded.type() == QDBusMessage::ErrorMessage || loaded.arguments().value(0).toInt() < 0) {
-    failure = "KWin did not load Lumacap's script (" + loaded.errorMessage().toStdString() + ").";
+    qWarning("KWin did not load Lumacap's script: %s", qPrintable(loaded.errorMessage()));
+    failure = CaptureError::Kind::kwinScriptRefused;
   } else {
     // The connection that owns KWin's name runs the script. Qt 6.4 gives a reply's sender;
     // Qt 6.8 leaves it empty, so the bus is asked (this is a worker thread).
@@ -125,10 +128,10 @@ QString KWinWindowScripts::run(const QString& script) {
       loop.exec();
     }
     callScripting(bus, QStringLiteral("unloadScript"), {plugin});
-    if (!answer.text) failure = "KWin's window script did not answer.";
+    if (!answer.text) failure = CaptureError::Kind::kwinScriptNoAnswer;
   }
   bus.unregisterObject(path);
-  if (!failure.empty()) throw std::runtime_error(failure);
+  if (failure) throw CaptureError(*failure);
   return *answer.text;
 }
 

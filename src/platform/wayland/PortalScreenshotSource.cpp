@@ -199,12 +199,12 @@ QFuture<bool> PortalScreenshotSource::requestScreenRecording() {
 
 void PortalScreenshotSource::askUnlessStored(std::optional<ScreenshotPermission> stored,
                                              std::shared_ptr<QPromise<bool>> granted) {
-  const std::string refused = screenshotsRefusedOnGnome(question_.applicationID);
+  const CaptureError refused = CaptureError::refusedOnGnome(question_.applicationID);
   if (stored && *stored != ScreenshotPermission::unset) {
     if (*stored == ScreenshotPermission::granted) {
       granted->addResult(true);
     } else {
-      granted->setException(std::make_exception_ptr(ProgramError(refused)));
+      granted->setException(std::make_exception_ptr(refused));
     }
     granted->finish();
     return;
@@ -224,7 +224,7 @@ void PortalScreenshotSource::askUnlessStored(std::optional<ScreenshotPermission>
                      parent_.reset();  // before its surface goes
                      window_->close();
                      try {
-                       if (!watcher->future().result()) throw ProgramError(refused);
+                       if (!watcher->future().result()) throw refused;
                        granted->addResult(true);
                      } catch (...) {
                        granted->setException(std::current_exception());

@@ -316,8 +316,8 @@ namespace {
 [[noreturn]] void refused(const xcb_generic_error_t& error) {
   const int code = error.error_code;
   if (code == XCB_WINDOW || code == XCB_DRAWABLE) throw CaptureError(CaptureError::Kind::noDisplay);
-  throw std::runtime_error("The X server refused to hand over the screen image (X error " +
-                           std::to_string(code) + ").");
+  qWarning("The X server refused to hand over the screen image (X error %d).", code);
+  throw CaptureError(CaptureError::Kind::x11Refused);
 }
 
 }  // namespace
@@ -328,8 +328,8 @@ QImage X11ScreenSource::Connection::image(xcb_drawable_t drawable, const PixelRe
   const auto bits = bitsPerPixelByDepth.find(depth);
   if (bits == bitsPerPixelByDepth.end() || bits->second != 32 ||
       imageByteOrder != XCB_IMAGE_ORDER_LSB_FIRST || (depth != 24 && depth != 32)) {
-    throw std::runtime_error("The X server uses a pixel format Lumacap cannot read (depth " +
-                             std::to_string(depth) + ").");
+    qWarning("The X server's pixel format has depth %d.", int(depth));
+    throw CaptureError(CaptureError::Kind::x11PixelFormat);
   }
   QImage pixels;
   if (sharedMemory) pixels = imageInSharedMemory(drawable, area, depth);
@@ -353,9 +353,9 @@ QImage X11ScreenSource::Connection::imageOverSocket(xcb_drawable_t drawable, con
                     static_cast<uint16_t>(area.height), ~0u),
       &failure));
   if (const auto error = xcbOwned(failure)) refused(*error);
-  if (!reply) throw std::runtime_error("The connection to the X server was lost.");
+  if (!reply) throw CaptureError(CaptureError::Kind::x11ConnectionLost);
   if (reply->depth != depth || xcb_get_image_data_length(reply.get()) < area.width * area.height * 4) {
-    throw std::runtime_error("The X server answered with an image of another format.");
+    throw CaptureError(CaptureError::Kind::x11ImageMismatch);
   }
   // The image keeps the reply's buffer instead of copying it.
   uchar* data = xcb_get_image_data(reply.get());
@@ -412,8 +412,8 @@ QImage X11ScreenSource::Connection::imageInSharedMemory(xcb_drawable_t drawable,
   if (error || !reply || reply->depth != depth) {
     unmap(mapping);
     if (error) refused(*error);
-    if (!reply) throw std::runtime_error("The connection to the X server was lost.");
-    throw std::runtime_error("The X server answered with an image of another format.");
+    if (!reply) throw CaptureError(CaptureError::Kind::x11ConnectionLost);
+    throw CaptureError(CaptureError::Kind::x11ImageMismatch);
   }
   return QImage(static_cast<uchar*>(address), area.width, area.height, area.width * 4,
                 depth == 24 ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied, unmap, mapping);
@@ -421,7 +421,7 @@ QImage X11ScreenSource::Connection::imageInSharedMemory(xcb_drawable_t drawable,
 
 QImage X11ScreenSource::Connection::rootImage(const PixelRect& area) {
   auto rootGeometry = xcbOwned(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, root), nullptr));
-  if (!rootGeometry) throw std::runtime_error("The connection to the X server was lost.");
+  if (!rootGeometry) throw CaptureError(CaptureError::Kind::x11ConnectionLost);
   const Rect wanted{double(area.x), double(area.y), double(area.width), double(area.height)};
   const Rect inside =
       wanted.intersected(Rect{0, 0, double(rootGeometry->width), double(rootGeometry->height)});

@@ -569,7 +569,7 @@ TEST_F(AppModelTest, ChooserListsOthersNormalWindowsLargerThan60Points) {
   const std::vector<ShareableWindow> windows = {window(1, 10, 61, 61),      window(2, 10, 60, 400),
                                                 window(3, 10, 400, 60),     window(4, ownPid, 400, 400),
                                                 window(5, 10, 400, 400, 8), unowned};
-  const auto kept = AppModel::choosableWindows(windows, ownPid);
+  const auto kept = CaptureWorkflow::choosableWindows(windows, ownPid);
   ASSERT_EQ(kept.size(), 2u);
   EXPECT_EQ(kept[0].windowID, 1u);
   EXPECT_EQ(kept[1].windowID, 6u);

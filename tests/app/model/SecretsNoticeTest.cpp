@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
@@ -195,9 +196,14 @@ TEST_F(SecretsNoticeTest, RedactingBeforeCopyingHoldsTheClipboardUntilTheSearchE
   model.revertToOriginal();
   EXPECT_EQ(harness.pasteboard.image()->pixelColor(300, 108), QColor(40, 90, 160));
 
-  // Without secrets the clipboard gets the capture as it is, once searched.
+  // A new capture takes the clipboard from the one before at once, with
+  // nothing pasteable; without secrets it gets the capture as it is, once searched.
   harness.fakeRecognizer->setLines({});
+  harness.fakeRecognizer->hold();
   awaitTask(model.capture(CaptureMode::display));
+  EXPECT_FALSE(harness.pasteboard.image().has_value());
+  EXPECT_EQ(QuickCaptureView::title(model), "Checking for secrets…");
+  harness.fakeRecognizer->release();
   ASSERT_TRUE(processEventsUntil([&] { return !model.naming(); }));
   EXPECT_FALSE(model.markedUp());
   EXPECT_EQ(harness.pasteboard.image()->pixelColor(300, 108), QColor(40, 90, 160));
