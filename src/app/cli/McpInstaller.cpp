@@ -49,4 +49,21 @@ std::string McpInstaller::configure(bool install, const fs::path& executable) co
   return edit == SettingsEdit::writtenOverExisting ? message + " The previous file was backed up." : message;
 }
 
+AgentSetupStatus agentSetupStatus(const CodingAgent& agent, const fs::path& executable) {
+  AgentSetupStatus status{.found = false,
+                          .hooks = HookInstaller(agent).status(executable),
+                          .mcp = McpInstaller(agent).status(executable)};
+  std::error_code error;
+  status.found = status.hooks.installed.value_or(true) || status.mcp.installed.value_or(true) ||
+                 (!status.hooks.settingsFile.empty() &&
+                  fs::is_directory(status.hooks.settingsFile.parent_path(), error));
+  return status;
+}
+
+std::string configureAgent(const CodingAgent& agent, AgentSetupPart part, bool install,
+                           const fs::path& executable) {
+  return part == AgentSetupPart::mcp ? McpInstaller(agent).configure(install, executable)
+                                     : HookInstaller(agent).configure(install, executable);
+}
+
 }  // namespace lumacap

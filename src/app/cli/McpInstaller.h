@@ -30,4 +30,21 @@ class McpInstaller {
   const CodingAgent& agent_;
 };
 
+// What Settings shows of one agent: whether it is on this computer (its
+// configuration folder exists, or Lumacap is in it), its hooks and its MCP
+// server.
+struct AgentSetupStatus {
+  bool found = false;
+  HookStatus hooks;
+  HookStatus mcp;
+};
+enum class AgentSetupPart { hooks, mcp };
+
+// Reads it, without throwing: the files' reads may block, so never on the GUI thread.
+AgentSetupStatus agentSetupStatus(const CodingAgent& agent, const std::filesystem::path& executable);
+// Installs or removes the agent's hooks or MCP server; the message to show;
+// throws on failure.
+std::string configureAgent(const CodingAgent& agent, AgentSetupPart part, bool install,
+                           const std::filesystem::path& executable);
+
 }  // namespace lumacap
