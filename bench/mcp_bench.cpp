@@ -18,7 +18,11 @@
 #include <sstream>
 #include <string>
 
+#include <png.h>
+#include <zlib.h>
+
 #include "app/cli/PngImage.h"
+#include "core/McpProtocol.h"
 #include "core/ScreenshotStore.h"
 
 extern char** environ;
@@ -149,6 +153,65 @@ void getCapture4K(benchmark::State& state) {
   fs::remove_all(data);
 }
 BENCHMARK(getCapture4K)->Arg(1568)->Arg(3840)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The stages of a scaled get_capture one at a time, on one thread: decoding
+// the 4K capture, scaling it to 1568 × 882, encoding that (with the
+// compression settings compared side by side) and the answer's base64.
+const lumacap::RgbaImage& desktop4K() {
+  static const lumacap::RgbaImage image = desktop();
+  return image;
+}
+const std::string& desktopPng() {
+  static const std::string png = lumacap::PngImage::encode(desktop4K());
+  return png;
+}
+const lumacap::RgbaImage& scaledDesktop() {
+  static const lumacap::RgbaImage image = lumacap::downscaled(desktop4K(), {1568, 882});
+  return image;
+}
+
+void stageDecode4K(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(lumacap::PngImage::decode(desktopPng()));
+}
+BENCHMARK(stageDecode4K)->Unit(benchmark::kMillisecond);
+
+void stageDownscale4K(benchmark::State& state) {
+  lumacap::RowProgress whole;
+  whole.publish(desktop4K().height);
+  const bool opaque = true;
+  for (auto _ : state) {
+    lumacap::RgbaImage result{1568, 882, std::vector<uint8_t>(size_t{1568} * 882 * 4)};
+    lumacap::RowProgress scaled;
+    lumacap::downscaleInto(desktop4K(), opaque, whole, result, scaled);
+    benchmark::DoNotOptimize(result);
+  }
+}
+BENCHMARK(stageDownscale4K)->Unit(benchmark::kMillisecond);
+
+// Arguments: zlib level, zlib strategy, PNG row filters.
+void stageEncodeScaled(benchmark::State& state) {
+  const lumacap::PngCompression compression{
+      static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2))};
+  size_t bytes = 0;
+  for (auto _ : state) bytes = lumacap::PngImage::encode(scaledDesktop(), compression).size();
+  state.counters["png_MB"] = double(bytes) / 1e6;
+}
+BENCHMARK(stageEncodeScaled)
+    ->ArgNames({"level", "strategy", "filters"})
+    ->Args({1, Z_DEFAULT_STRATEGY, PNG_FILTER_NONE})
+    ->Args({1, Z_DEFAULT_STRATEGY, PNG_FILTER_SUB})
+    ->Args({1, Z_DEFAULT_STRATEGY, PNG_FILTER_UP})
+    ->Args({1, Z_RLE, PNG_FILTER_NONE})
+    ->Args({1, Z_RLE, PNG_FILTER_SUB})
+    ->Args({1, Z_RLE, PNG_FILTER_UP})
+    ->Args({1, Z_HUFFMAN_ONLY, PNG_FILTER_UP})
+    ->Unit(benchmark::kMillisecond);
+
+void stageBase64OfScaled(benchmark::State& state) {
+  const std::string png = lumacap::PngImage::encode(scaledDesktop());
+  for (auto _ : state) benchmark::DoNotOptimize(lumacap::mcp::base64(png));
+}
+BENCHMARK(stageBase64OfScaled)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -24,6 +24,14 @@ claude.")
 set(description_--remove-hooks_AGENT
   "Removes that agent's hook entries again (and the capture folder Gemini CLI
 was allowed to read).")
+set(description_--install-mcp_AGENT
+  "Adds lumacap mcp to AGENT's MCP servers, under the name lumacap: claude
+(~/.claude.json, or $CLAUDE_CONFIG_DIR/.claude.json), codex
+(~/.codex/config.toml, only its [mcp_servers.lumacap] table is written), gemini
+(~/.gemini/settings.json), copilot (~/.copilot/mcp-config.json) or qwen
+(~/.qwen/settings.json), with a backup as for the hooks.")
+set(description_--remove-mcp_AGENT
+  "Removes that agent's lumacap MCP server again.")
 set(description_--agent-hook_AGENT
   "The hook command another agent runs, as --claude-hook; for Copilot CLI,
 whose record does not name its event, AGENT is copilot:EVENT.")

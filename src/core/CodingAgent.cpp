@@ -44,6 +44,9 @@ const CodingAgent claudeCodeAgent{
     .staging = StagingStyle::sentence,
     .reviewHint = "Review them in Claude Code’s /hooks menu",
     .readableFoldersKey = {},
+    .mcpFile = ".claude.json",
+    .mcpFileInHome = true,
+    .mcpStyle = McpEntryStyle::claude,
 };
 
 // Codex runs its hooks only once the user trusted them in /hooks, keyed to
@@ -71,6 +74,9 @@ const CodingAgent codexAgent{
     .staging = StagingStyle::pathAlone,
     .reviewHint = "Trust them in Codex’s /hooks menu (Codex runs no new hook before that)",
     .readableFoldersKey = {},
+    .mcpFile = "config.toml",
+    .mcpFileInHome = false,
+    .mcpStyle = McpEntryStyle::codex,
 };
 
 const CodingAgent geminiAgent{
@@ -96,6 +102,9 @@ const CodingAgent geminiAgent{
     .staging = StagingStyle::mentionedPath,
     .reviewHint = {},
     .readableFoldersKey = "context.includeDirectories",
+    .mcpFile = "settings.json",
+    .mcpFileInHome = false,
+    .mcpStyle = McpEntryStyle::gemini,
 };
 
 const CodingAgent copilotAgent{
@@ -120,6 +129,9 @@ const CodingAgent copilotAgent{
     .staging = StagingStyle::mentionedPath,
     .reviewHint = {},
     .readableFoldersKey = {},
+    .mcpFile = "mcp-config.json",
+    .mcpFileInHome = false,
+    .mcpStyle = McpEntryStyle::copilot,
 };
 
 // Qwen Code (a Gemini CLI fork) as its documentation describes it.
@@ -146,6 +158,9 @@ const CodingAgent qwenAgent{
     .staging = StagingStyle::mentionedPath,
     .reviewHint = {},
     .readableFoldersKey = "context.includeDirectories",
+    .mcpFile = "settings.json",
+    .mcpFileInHome = false,
+    .mcpStyle = McpEntryStyle::gemini,
 };
 
 }  // namespace

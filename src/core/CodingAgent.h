@@ -33,6 +33,14 @@ enum class StagingStyle {
   mentionedPath,  // "@path" then the message
 };
 
+// How the agent's configuration names an MCP server it starts.
+enum class McpEntryStyle {
+  claude,   // JSON "mcpServers": {"type": "stdio", "command": …, "args": […], "env": {}}
+  gemini,   // JSON "mcpServers": {"command": …, "args": […]}
+  copilot,  // JSON "mcpServers": {"type": "local", "command": …, "args": […], "tools": ["*"]}
+  codex,    // TOML [mcp_servers.NAME] with command = … and args = […]
+};
+
 // What an event of the agent means to a session.
 enum class HookEventRole { start, end, activity };
 
@@ -65,6 +73,12 @@ struct CodingAgent {
   // A settings key (dotted) listing folders the agent may read beyond its
   // workspace: installing adds Lumacap's capture folder there.
   std::string_view readableFoldersKey;
+  // The file that lists the agent's MCP servers: in the same folder as the
+  // hooks file, or (mcpFileInHome) in the home folder unless the agent's
+  // variable names a folder.
+  std::string_view mcpFile;
+  bool mcpFileInHome;
+  McpEntryStyle mcpStyle;
 
   bool operator==(const CodingAgent& other) const { return key == other.key; }
 

@@ -237,21 +237,16 @@ std::variant<GetArguments, std::string> getArguments(const json& given) {
 
 std::string base64(std::string_view bytes) {
   static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
+  std::string out((bytes.size() + 2) / 3 * 4, '=');
+  char* next = out.data();
   const auto byte = [&](size_t at) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])); };
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t group = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
-    for (int shift : {18, 12, 6, 0}) out += alphabet[(group >> shift) & 63];
-  }
-  if (const size_t rest = bytes.size() - i; rest > 0) {
-    const uint32_t group = byte(i) << 16 | (rest == 2 ? byte(i + 1) << 8 : 0);
-    out += alphabet[(group >> 18) & 63];
-    out += alphabet[(group >> 12) & 63];
-    out += rest == 2 ? alphabet[(group >> 6) & 63] : '=';
-    out += '=';
-  }
+  const auto put = [&](uint32_t group, int count) {
+    for (int shift = 18; count-- > 0; shift -= 6) *next++ = alphabet[(group >> shift) & 63];
+  };
+  size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) put(byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2), 4);
+  if (const size_t rest = bytes.size() - i; rest > 0)
+    put(byte(i) << 16 | (rest == 2 ? byte(i + 1) << 8 : 0), static_cast<int>(rest) + 1);
   return out;
 }
 

@@ -57,7 +57,9 @@ RgbaImage downscaled(const RgbaImage& image, PixelSize size);
 // each source row only once `sourceReady` has it and publishing each row of
 // the result in `resultReady`: another thread may decode the source and a
 // third encode the result meanwhile. A source that fails fails the result.
-void downscaleInto(const RgbaImage& image, const RowProgress& sourceReady, RgbaImage& result,
-                   RowProgress& resultReady);
+// `opaque` (read once the first row is ready) says every pixel's alpha is
+// 255, so that colours need no premultiplying.
+void downscaleInto(const RgbaImage& image, const bool& opaque, const RowProgress& sourceReady,
+                   RgbaImage& result, RowProgress& resultReady);
 
 }  // namespace lumacap

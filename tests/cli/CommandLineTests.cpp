@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -48,7 +49,7 @@ constexpr bool addressSanitized = false;
 const std::string usageLine =
     "Usage: lumacap [--action=ACTION] | --install-claude-hooks | --remove-claude-hooks | "
     "--install-hooks=AGENT | "
-    "--remove-hooks=AGENT | --claude-hook | --agent-hook=AGENT | mcp | --version | --help\n";
+    "--remove-hooks=AGENT | --install-mcp=AGENT | --remove-mcp=AGENT | --claude-hook | --agent-hook=AGENT | mcp | --version | --help\n";
 const std::string helpText =
     usageLine +
     "Lumacap: native Linux capture utility.\n\n"
@@ -61,6 +62,8 @@ const std::string helpText =
     "  --install-hooks=AGENT   add Lumacap's hooks to AGENT's settings: claude, codex, gemini, copilot, "
     "qwen\n"
     "  --remove-hooks=AGENT    remove Lumacap's hooks from AGENT's settings\n"
+    "  --install-mcp=AGENT     add Lumacap's MCP server (lumacap mcp) to AGENT's MCP servers\n"
+    "  --remove-mcp=AGENT      remove Lumacap's MCP server from AGENT's MCP servers\n"
     "  --claude-hook           the hook command Claude Code runs: reads one event on "
     "standard input\n"
     "  --agent-hook=AGENT      the hook command another agent runs\n"
@@ -198,6 +201,41 @@ TEST_F(CommandLineTest, InstallsTheRunningExecutablesPath) {
   const auto hooks = HookConfiguration::parse(readWholeFile(settingsIn(home)))["hooks"];
   EXPECT_EQ(hooks["Stop"][0]["hooks"][0]["command"],
             HookConfiguration::hookCommand(fs::canonical(lumacapBinary())));
+}
+
+// Each agent's own command lists the MCP server the installer added, and
+// removing it gives back the user's file.
+TEST_F(CommandLineTest, TheAgentsOwnCommandsListTheMcpServerAdded) {
+  const fs::path tools = fs::path(LUMACAP_SOURCE_DIR) / ".npm-tools";
+  const std::string codexFile = "# mine\nmodel = \"o3\"\n\n[profiles.fast]\nmodel = \"o4-mini\"\n";
+  fs::create_directories(home / ".codex");
+  std::ofstream(home / ".codex" / "config.toml") << codexFile;
+  for (const std::string agent : {"codex", "gemini", "copilot"}) {
+    SCOPED_TRACE(agent);
+    const fs::path command = tools / "node_modules/.bin" / agent;
+    if (!fs::exists(command)) {
+      std::cerr << "skipped " << agent << ": scripts/bootstrap test installs it\n";
+      continue;
+    }
+    const auto listed = [&] {
+      std::vector<std::string> list = {command.string(), "mcp", "list"};
+      if (agent == "copilot")
+        list = {command.string(), "mcp", "get", "lumacap"};  // its list omits the command
+      const ProcessResult result = runProcess(
+          list, {},
+          {{"HOME", home.path().string()}, {"COPILOT_PKG_CACHE_HOME", (tools / "copilot-cache").string()}});
+      // The server's line, its command and arguments apart by spaces as each prints them.
+      const std::string text = result.standardOutput + result.standardError,
+                        path = fs::canonical(lumacapBinary());
+      const size_t at = text.find(path), after = text.find_first_not_of(' ', at + path.size());
+      return at != std::string::npos && text.compare(after, 3, "mcp") == 0;
+    };
+    ASSERT_EQ(run({"--install-mcp=" + agent}).exitStatus, 0);
+    EXPECT_TRUE(listed());
+    ASSERT_EQ(run({"--remove-mcp=" + agent}).exitStatus, 0);
+    EXPECT_FALSE(listed());
+  }
+  EXPECT_EQ(readWholeFile(home / ".codex" / "config.toml"), codexFile);
 }
 
 TEST_F(CommandLineTest, HookDoesNotWaitForStandardInputToClose) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/AtomicFile.h"
+#include "core/McpConfiguration.h"
 
 namespace lumacap {
 namespace {
@@ -174,6 +175,55 @@ TEST(HookConfigurationTest, RefusesWhatItCannotEdit) {
     }
   }
   EXPECT_TRUE(merged("{\"a\":" + std::string(500, '[') + std::string(500, ']') + "}", true).contains("a"));
+}
+
+// Each agent's MCP entry, and Codex's TOML edited in place: install then
+// remove gives back every byte around Lumacap's own table.
+TEST(McpConfigurationTest, AddsTheServerInEachAgentsShapeAndTakesOnlyItOut) {
+  const auto merging = [](const std::optional<std::string>& existing, bool install, std::string_view agent) {
+    return McpConfiguration::merging(existing, program, install, *CodingAgent::find(agent));
+  };
+  const std::string user =
+      "{\n  \"mcpServers\": {\n    \"other\": {\n      \"command\": \"x\"\n    }\n  },\n"
+      "  \"theme\": \"dark\"\n}\n";
+  const std::pair<std::string_view, json> entries[] = {
+      {"claude", {{"type", "stdio"}, {"command", program}, {"args", {"mcp"}}, {"env", json::object()}}},
+      {"gemini", {{"command", program}, {"args", {"mcp"}}}},
+      {"copilot", {{"type", "local"}, {"command", program}, {"args", {"mcp"}}, {"tools", {"*"}}}}};
+  for (const auto& [agent, entry] : entries) {
+    const std::string installed = merging(user, true, agent).value();
+    EXPECT_EQ(json::parse(installed)["mcpServers"]["lumacap"], entry) << agent;
+    EXPECT_EQ(merging(installed, true, agent), std::nullopt) << agent;
+    EXPECT_EQ(merging(installed, false, agent), user) << agent;
+    EXPECT_EQ(merging(R"({"mcpServers": {"lumacap": {}}})", false, agent), "{}\n") << agent;
+  }
+  const std::string toml =
+      "# mine\nmodel = \"o3\"\n[profiles.fast]\nnote = '''\n[mcp_servers.lumacap]\n'''\n"
+      "list = [\n  [1, \"]\"], # ]\n]\n";
+  const std::string table = "[mcp_servers.lumacap]\ncommand = \"/opt/tools/lumacap\"\nargs = [\"mcp\"]\n";
+  const std::string installed = merging(toml, true, "codex").value();
+  EXPECT_EQ(installed, toml + "\n" + table);
+  EXPECT_EQ(merging(installed, true, "codex"), std::nullopt);
+  EXPECT_EQ(merging(installed, false, "codex"), toml);
+  EXPECT_EQ(merging(toml, false, "codex"), std::nullopt);
+  // An older path is replaced where it stands; sub-tables go with a removal.
+  const std::string moved =
+      "[mcp_servers.lumacap]\ncommand = \"/old\"\n\n[mcp_servers.lumacap.env]\nA = \"1\"\n\n[x]\n";
+  EXPECT_EQ(merging(moved, true, "codex"), table + "\n[mcp_servers.lumacap.env]\nA = \"1\"\n\n[x]\n");
+  EXPECT_EQ(merging(moved, false, "codex"), "\n[x]\n");
+  EXPECT_EQ(McpConfiguration::merging(std::nullopt, "/a\"b\\c", true, *CodingAgent::find("codex")),
+            "[mcp_servers.lumacap]\ncommand = \"/a\\\"b\\\\c\"\nargs = [\"mcp\"]\n");
+  for (const std::string& refused : std::vector<std::string>{
+           "a = \"open\n", "a = [1,\n", "[t\n", "mcp_servers.lumacap.command = \"x\"\n",
+           "[mcp_servers]\nlumacap = { command = \"x\" }\n", "[[mcp_servers.lumacap]]\n", table + table,
+           std::string("a = 1\0", 6)}) {
+    try {
+      merging(refused, true, "codex");
+      ADD_FAILURE() << "accepted " << refused;
+    } catch (const FileError& error) {
+      EXPECT_TRUE(std::string(error.what()).starts_with("config.toml: ")) << error.what();
+    }
+  }
 }
 
 }  // namespace

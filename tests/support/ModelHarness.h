@@ -138,6 +138,9 @@ struct ModelHarness {
         .startAtLogin = startAtLogin,
         .configureHooks = [this](bool install) { return configureHooks(install); },
         .hookStatus = [this] { return hookStatus(); },
+        .agentStatus = [this](const CodingAgent& agent) { return agentStatus(agent); },
+        .configureAgent = [this](const CodingAgent& agent, AgentSetupPart part,
+                                 bool install) { return configureAgent(agent, part, install); },
         .desktopLimits = desktopLimits,
         .desktopHotKey = desktopHotKey.get(),
     });
@@ -169,6 +172,10 @@ struct ModelHarness {
   std::function<HookStatus()> hookStatus = [] {
     return HookStatus{"/home/user/.claude/settings.json", false};
   };
+  std::function<AgentSetupStatus(const CodingAgent&)> agentStatus = [](const CodingAgent&) {
+    return AgentSetupStatus{};
+  };
+  std::function<std::string(const CodingAgent&, AgentSetupPart, bool)> configureAgent;
   bool storeFails = false;
   std::function<void()> whileOpeningStore;
   std::chrono::milliseconds dismissalDelay = std::chrono::seconds(7);

@@ -56,7 +56,8 @@ CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
   if (const auto agent = valueOf(arguments, "--agent-hook"))
     return {.role = Role::hook, .action = {}, .error = {}, .agent = std::string(*agent)};
   for (const auto& [option, role] :
-       {std::pair{"--install-hooks", Role::installHooks}, std::pair{"--remove-hooks", Role::removeHooks}}) {
+       {std::pair{"--install-hooks", Role::installHooks}, std::pair{"--remove-hooks", Role::removeHooks},
+        std::pair{"--install-mcp", Role::installMcp}, std::pair{"--remove-mcp", Role::removeMcp}}) {
     const auto agent = valueOf(arguments, option);
     if (!agent) continue;
     if (!CodingAgent::find(*agent))

@@ -11,7 +11,18 @@ namespace lumacap {
 // heavy is loaded. The hook role wins over every other option (it must never
 // fail a prompt), the installer over the help, the help over everything else.
 struct CommandLine {
-  enum class Role { hook, installHooks, removeHooks, help, version, mcp, application, invalid };
+  enum class Role {
+    hook,
+    installHooks,
+    removeHooks,
+    installMcp,
+    removeMcp,
+    help,
+    version,
+    mcp,
+    application,
+    invalid
+  };
 
   // The actions a desktop, a key binding or `--action=` may ask for.
   static constexpr std::array<std::string_view, 5> actions = {"capture-region", "capture-window",
@@ -21,13 +32,15 @@ struct CommandLine {
     std::string_view name;
     std::string_view description;  // one line, as --help prints it
   };
-  static constexpr std::array<Option, 10> options = {{
+  static constexpr std::array<Option, 12> options = {{
       {"--action=ACTION", "carry out ACTION in the running Lumacap, starting it first if needed"},
       {"--install-claude-hooks", "add Lumacap's hooks to Claude Code's settings (a backup is kept)"},
       {"--remove-claude-hooks", "remove Lumacap's hooks from Claude Code's settings"},
       {"--install-hooks=AGENT",
        "add Lumacap's hooks to AGENT's settings: claude, codex, gemini, copilot, qwen"},
       {"--remove-hooks=AGENT", "remove Lumacap's hooks from AGENT's settings"},
+      {"--install-mcp=AGENT", "add Lumacap's MCP server (lumacap mcp) to AGENT's MCP servers"},
+      {"--remove-mcp=AGENT", "remove Lumacap's MCP server from AGENT's MCP servers"},
       {"--claude-hook", "the hook command Claude Code runs: reads one event on standard input"},
       {"--agent-hook=AGENT", "the hook command another agent runs"},
       {"mcp", "serve coding agents Lumacap's captures over MCP on standard input and output"},

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/CodingAgent.h"
 
@@ -14,6 +16,26 @@ struct HookStatus {
   std::filesystem::path settingsFile;
   std::optional<bool> installed;
 };
+
+// How an edit of a settings file ended.
+enum class SettingsEdit { written, writtenOverExisting, unchanged };
+
+// The file's new bytes from its current ones (absent: no file); nothing to
+// leave it as it is. Throws FileError for a file it cannot edit.
+using SettingsMerge = std::function<std::optional<std::string>(const std::optional<std::string>&)>;
+
+// Edits an agent's settings file with `merge`, as every installer does: under
+// a lock against this program's other edits, never over another program's
+// edit made meanwhile (merged again from that), never through a link to
+// something other than a regular file, writing the whole file atomically (a
+// new one 0600, in a folder made 0700) and keeping a backup beside it of a
+// file it changes (and only then). Throws naming the file.
+SettingsEdit editSettingsFile(const std::filesystem::path& settings, const SettingsMerge& merge);
+
+// The path of `file` in the agent's configuration folder: the folder its
+// variable names (which must be absolute), else in the home folder; for
+// `inHome`, in the home folder itself unless the variable is set.
+std::filesystem::path agentFile(const CodingAgent& agent, std::string_view file, bool inHome);
 
 // Adds this program's hooks to one agent's hooks file, or takes them out:
 // under a lock against this program's other edits, never over another

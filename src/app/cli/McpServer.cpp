@@ -109,7 +109,15 @@ std::optional<std::string> McpServer::answer(const mcp::LineReader::Line& line) 
       if (request.isNotification()) return std::nullopt;
     }
   }
-  return response.dump(-1, ' ', false, json::error_handler_t::replace);
+  std::string text = response.dump(-1, ' ', false, json::error_handler_t::replace);
+  if (!imageData_.empty()) {
+    // Inside a JSON string every quote is escaped: this is the image part's own key.
+    static constexpr std::string_view emptyData = R"("data":"")";
+    if (const size_t at = text.rfind(emptyData); at != std::string::npos)
+      text.insert(at + emptyData.size() - 1, imageData_);
+    imageData_.clear();
+  }
+  return text;
 }
 
 json McpServer::respond(const mcp::Request& request) {
@@ -210,10 +218,10 @@ json McpServer::getCapture(const mcp::GetArguments& arguments) {
   if (sent != *size) text += ", scaled down to " + pixels(sent);
   if (record->application) text += ", of " + *record->application;
   text += ".";
+  imageData_ = mcp::base64(png);
   // No structuredContent: some clients drop the image when it is there.
-  return {
-      {"content", json::array({textContent(std::move(text)),
-                               {{"type", "image"}, {"data", mcp::base64(png)}, {"mimeType", "image/png"}}})}};
+  return {{"content", json::array({textContent(std::move(text)),
+                                   {{"type", "image"}, {"data", ""}, {"mimeType", "image/png"}}})}};
 }
 
 void McpServer::serve(int input, int output) {

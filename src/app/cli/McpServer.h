@@ -42,6 +42,10 @@ class McpServer {
   nlohmann::json getCapture(const mcp::GetArguments& arguments);
 
   Environment environment_;
+  // The base64 of the image get_capture answers with, spliced into the
+  // answer once it is written out (its "data" left empty until then), so
+  // that the JSON writer does not escape a few megabytes it cannot change.
+  std::string imageData_;
 };
 
 }  // namespace lumacap

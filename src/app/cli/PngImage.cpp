@@ -50,6 +50,9 @@ bool read(Source& source, RgbaImage& image, RowProgress& progress, bool& opaque)
     return false;
   }
   png_set_read_fn(png, &source, take);
+  // The chunks' CRCs already guard the data; zlib's second checksum took a
+  // sixth of the time decoding a 4K capture (bench/mcp_bench, stageDecode4K).
+  png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
   if (static_cast<int>(width) != image.width || static_cast<int>(height) != image.height)
@@ -84,7 +87,8 @@ void flush(png_structp) {}
 
 // Encodes the rows of `image` as `progress` publishes them; `opaque` is read
 // once the first is there. Kept free of objects with destructors.
-bool write(const RgbaImage& image, const bool& opaque, const RowProgress& progress, std::string& bytes) {
+bool write(const RgbaImage& image, const bool& opaque, const RowProgress& progress,
+           PngCompression compression, std::string& bytes) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info || setjmp(png_jmpbuf(png)) || !progress.waitFor(1)) {
@@ -94,8 +98,9 @@ bool write(const RgbaImage& image, const bool& opaque, const RowProgress& progre
   png_set_write_fn(png, &bytes, append, flush);
   // Measured on a scaled 4K desktop of text (bench/mcp_bench): no filter
   // gave the smallest file in the least time; Sub and Up were larger.
-  png_set_compression_level(png, 1);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+  png_set_compression_level(png, compression.level);
+  png_set_compression_strategy(png, compression.strategy);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, compression.filters);
   png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
                opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
@@ -133,14 +138,14 @@ std::optional<RgbaImage> PngImage::decode(std::string_view png) {
   return image;
 }
 
-std::string PngImage::encode(const RgbaImage& image) {
+std::string PngImage::encode(const RgbaImage& image, PngCompression compression) {
   bool opaque = true;
   for (size_t i = 3; i < image.pixels.size() && opaque; i += 4) opaque = image.pixels[i] == 255;
   RowProgress whole;
   whole.publish(image.height);
   std::string bytes;
   bytes.reserve(image.pixels.size() / 4);
-  if (!write(image, opaque, whole, bytes)) return {};
+  if (!write(image, opaque, whole, compression, bytes)) return {};
   return bytes;
 }
 
@@ -164,8 +169,8 @@ std::string PngImage::scaledDown(std::string_view png, PixelSize size) {
     });
     std::jthread encoder;
     try {
-      encoder = std::jthread([&] { written = write(result, opaque, scaled, bytes); });
-      downscaleInto(*source, decoded, result, scaled);
+      encoder = std::jthread([&] { written = write(result, opaque, scaled, {}, bytes); });
+      downscaleInto(*source, opaque, decoded, result, scaled);
     } catch (...) {
       scaled.fail();
       throw;

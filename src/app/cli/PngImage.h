@@ -9,6 +9,14 @@
 
 namespace lumacap {
 
+// How hard the PNG encoder works: zlib's level and strategy and the row
+// filters it tries (PNG_FILTER_* bits). Every setting is lossless.
+struct PngCompression {
+  int level = 1;
+  int strategy = 0;    // Z_DEFAULT_STRATEGY
+  int filters = 0x08;  // PNG_FILTER_NONE
+};
+
 // PNG decoding and encoding with libpng, for the roles that run without Qt.
 struct PngImage {
   // Decoded images larger than this are refused (the application's own bound).
@@ -19,10 +27,9 @@ struct PngImage {
   // The pixels; nothing when the bytes are no PNG, are damaged, or decode to
   // more than maximumDecodedBytes.
   static std::optional<RgbaImage> decode(std::string_view png);
-  // The PNG of an image, compressed quickly (zlib's level 1, no row
-  // filters), with the alpha channel only when some pixel is not opaque;
-  // empty when libpng fails.
-  static std::string encode(const RgbaImage& image);
+  // The PNG of an image, with the alpha channel only when some pixel is not
+  // opaque; empty when libpng fails.
+  static std::string encode(const RgbaImage& image, PngCompression compression = {});
 
   // The PNG scaled down to `size` (smaller than its own) with the area
   // filter: decoding, scaling and encoding run at once on three threads, each

@@ -170,6 +170,12 @@ struct AppServices::Parts {
       .configureHooks =
           [](bool install) { return HookHandler::configure(install, currentExecutablePath(nullptr)); },
       .hookStatus = [] { return HookHandler::status(currentExecutablePath(nullptr)); },
+      .agentStatus =
+          [](const CodingAgent& agent) { return agentSetupStatus(agent, currentExecutablePath(nullptr)); },
+      .configureAgent =
+          [](const CodingAgent& agent, AgentSetupPart part, bool install) {
+            return configureAgent(agent, part, install, currentExecutablePath(nullptr));
+          },
       .desktopLimits = withHotKey(limitsOf(backend), desktopHotKey.mechanism()),
       .desktopHotKey = &desktopHotKey,
   };

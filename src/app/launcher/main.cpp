@@ -12,6 +12,7 @@
 
 #include "app/cli/CommandLine.h"
 #include "app/cli/HookHandler.h"
+#include "app/cli/McpInstaller.h"
 #include "app/cli/McpServer.h"
 #include "app/launcher/ApplicationLoader.h"
 #include "core/DataRoot.h"
@@ -23,6 +24,8 @@
 #ifndef LUMACAP_VERSION
 #define LUMACAP_VERSION "unknown"
 #endif
+
+using lumacap::CommandLine;
 
 namespace {
 
@@ -62,11 +65,15 @@ int runHook(const std::string& agentOption) {
   return 0;
 }
 
-int runInstaller(bool install, const std::string& agent, int argc, char** argv) {
+int runInstaller(CommandLine::Role role, const std::string& agent, int argc, char** argv) {
   using namespace lumacap;
   try {
     const auto executable = currentExecutablePath(argc > 0 ? argv[0] : nullptr);
-    writeLine(stdout, HookInstaller(*CodingAgent::find(agent)).configure(install, executable));
+    const CodingAgent& chosen = *CodingAgent::find(agent);
+    using Role = CommandLine::Role;
+    writeLine(stdout, role == Role::installMcp || role == Role::removeMcp
+                          ? McpInstaller(chosen).configure(role == Role::installMcp, executable)
+                          : HookInstaller(chosen).configure(role == Role::installHooks, executable));
     return 0;
   } catch (const std::exception& failure) {
     writeLine(stderr, std::string("Lumacap: ") + failure.what());
@@ -88,7 +95,6 @@ int runMcpServer() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  using lumacap::CommandLine;
   const CommandLine command =
       CommandLine::parse(std::vector<std::string_view>(argv + std::min(argc, 1), argv + argc));
   switch (command.role) {
@@ -96,7 +102,9 @@ int main(int argc, char** argv) {
       return runHook(command.agent);
     case CommandLine::Role::installHooks:
     case CommandLine::Role::removeHooks:
-      return runInstaller(command.role == CommandLine::Role::installHooks, command.agent, argc, argv);
+    case CommandLine::Role::installMcp:
+    case CommandLine::Role::removeMcp:
+      return runInstaller(command.role, command.agent, argc, argv);
     case CommandLine::Role::mcp:
       return runMcpServer();
     case CommandLine::Role::help:

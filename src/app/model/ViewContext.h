@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/cli/HookHandler.h"
+#include "app/cli/McpInstaller.h"
 #include "core/DesktopBackend.h"
 #include "core/Shortcut.h"
 
@@ -36,6 +37,10 @@ struct ViewContext {
   std::function<std::string(bool install)> configureHooks;
   // Reads where the hooks go and whether they are there.
   std::function<HookStatus()> hookStatus;
+  // Each agent's hooks and MCP server: their state (read off the GUI thread)
+  // and their installer, which returns the message to show or throws.
+  std::function<AgentSetupStatus(const CodingAgent&)> agentStatus;
+  std::function<std::string(const CodingAgent&, AgentSetupPart, bool install)> configureAgent;
   // What does not work on this desktop, said in Settings and the tray's tooltip.
   DesktopLimits desktopLimits = {};
   // How the capture shortcut reaches Lumacap on this desktop; none in tests that leave it out.

@@ -22,6 +22,7 @@
 #include "app/model/AppModel.h"
 #include "app/model/SettingsManager.h"
 #include "app/model/ViewContext.h"
+#include "app/views/AgentSetupPanel.h"
 #include "app/views/DesktopHotKeyPanel.h"
 #include "app/views/Symbols.h"
 #include "core/ScreenshotStore.h"
@@ -234,6 +235,9 @@ FormSection* PreferencesView::makeClaudeCodeSection() {
   hookFile_ = makeText({}, captionSize);
   hookFile_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   rows.addWidget(hookFile_);
+  agentSetup_ = new AgentSetupPanel(context_, section);
+  connect(agentSetup_, &AgentSetupPanel::message, this, &PreferencesView::setMessage);
+  rows.addWidget(agentSetup_);
   rows.addWidget(
       makeText(QStringLiteral("Delivery uses a copied local image path + message. Select the right "
                               "terminal tab and paste to continue. Codex, Cursor, and browser chats "
@@ -305,6 +309,7 @@ void PreferencesView::showEvent(QShowEvent* event) {
     renderSecretsSettings();
     fitForm();
     readHookStatus();
+    agentSetup_->refresh();
   }
   QWidget::showEvent(event);
 }

@@ -18,6 +18,7 @@ namespace lumacap {
 
 class AppModel;
 struct ViewContext;
+class AgentSetupPanel;
 class DesktopHotKeyPanel;
 
 // A titled group of settings on a quiet rounded card.
@@ -76,6 +77,7 @@ class PreferencesView final : public QWidget {
   QCheckBox* lookForSecretsBox() const { return lookForSecrets_; }
   QCheckBox* redactBeforeCopyingBox() const { return redactBeforeCopying_; }
   QCheckBox* agentsMayReadBox() const { return agentsMayRead_; }
+  AgentSetupPanel* agentSetup() const { return agentSetup_; }
   QLabel* messageLabel() const { return messageLabel_; }
   QScrollArea* scrollArea() const { return scroll_; }
 
@@ -132,6 +134,7 @@ class PreferencesView final : public QWidget {
   QCheckBox* lookForSecrets_;
   QCheckBox* redactBeforeCopying_;
   QCheckBox* agentsMayRead_;
+  AgentSetupPanel* agentSetup_;
   QWidget* messageFooter_;
   QLabel* messageLabel_;
 };

@@ -17,6 +17,7 @@
 
 #include "app/hotkey/HotKeyManager.h"
 #include "app/model/SettingsManager.h"
+#include "app/views/AgentSetupPanel.h"
 #include "app/views/Symbols.h"
 #include "core/UserSettings.h"
 #include "support/ModelHarness.h"
@@ -200,6 +201,38 @@ TEST_F(PreferencesViewTest, ClaudeCodeSectionNamesTheSettingsFileAndTheHooksStat
   open();
   EXPECT_TRUE(processEventsUntil(
       [&] { return view.hookStatusLabel()->text() == "Could not read /srv/config/claude/settings.json."; }));
+}
+
+// The agents found on this computer get a row with the state of their hooks
+// and MCP server; a button changes one off the GUI thread, and the row then
+// shows what is read afresh.
+TEST_F(PreferencesViewTest, AgentRowsShowAndChangeEachFoundAgentsHooksAndMcpServer) {
+  auto added = std::make_shared<std::atomic<bool>>(false);
+  std::promise<void> gate;
+  std::shared_future<void> opened = gate.get_future().share();
+  harness.agentStatus = [added](const CodingAgent& agent) {
+    return AgentSetupStatus{
+        .found = agent.key == "codex", .hooks = {"/h", true}, .mcp = {"/m", bool(*added)}};
+  };
+  harness.configureAgent = [added, opened](const CodingAgent& agent, AgentSetupPart part, bool install) {
+    opened.wait_for(std::chrono::seconds(10));
+    *added = agent.key == "codex" && part == AgentSetupPart::mcp && install;
+    return std::string("added");
+  };
+  AgentSetupPanel& panel = *open().agentSetup();
+  ASSERT_TRUE(processEventsUntil([&] { return !panel.statusLabel("codex")->text().isEmpty(); }));
+  EXPECT_TRUE(panel.row("codex")->isVisibleTo(&panel));
+  EXPECT_FALSE(panel.row("gemini")->isVisibleTo(&panel));
+  EXPECT_EQ(panel.statusLabel("codex")->text(), "Codex: hooks installed, MCP server not added");
+  EXPECT_EQ(panel.button("codex", AgentSetupPart::hooks)->text(), "Remove Hooks");
+  panel.button("codex", AgentSetupPart::mcp)->click();
+  EXPECT_TRUE(panel.busy()) << "the GUI thread goes on while the installer works";
+  EXPECT_FALSE(panel.button("codex", AgentSetupPart::hooks)->isEnabled());
+  gate.set_value();
+  ASSERT_TRUE(processEventsUntil([&] { return !panel.busy(); }));
+  EXPECT_EQ(open().message(), "added");
+  EXPECT_EQ(panel.statusLabel("codex")->text(), "Codex: hooks installed, MCP server added");
+  EXPECT_EQ(panel.button("codex", AgentSetupPart::mcp)->text(), "Remove MCP");
 }
 
 TEST_F(PreferencesViewTest, ShowingAgainReadsTheStoredStateAfresh) {
