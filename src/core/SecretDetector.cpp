@@ -175,6 +175,7 @@ struct LineText {
   TextLine words;
   std::string text;
   std::vector<size_t> starts;
+  bool cutLeft = false, cutRight = false;  // the image's edge cuts the line
 };
 
 // Recognition sometimes gives a word a box that runs on over the words
@@ -204,7 +205,7 @@ TextLine withBoxesInOrder(TextLine words) {
 }
 
 LineText joined(const TextLine& recognised) {
-  LineText line{withBoxesInOrder(recognised), {}, {}};
+  LineText line{withBoxesInOrder(recognised), {}, {}, false, false};
   const TextLine& words = line.words;
   // Random pieces, and short pieces beside one.
   std::vector<bool> random(words.size());
@@ -242,6 +243,8 @@ struct PrefixRule {
 
 // Characters more than a cut inside a word says, covered on its side.
 constexpr size_t cutSlack = 3;
+// Pixels around a secret's characters that redaction covers too.
+constexpr double redactionMargin = 2;
 
 // Longer prefixes before the shorter ones they begin with.
 constexpr PrefixRule prefixRules[] = {
@@ -292,9 +295,17 @@ std::optional<size_t> nextPieceEnd(std::string_view text, size_t end, bool (*mem
   return bodyRun(text, at, member);
 }
 
+int caseChangesOf(std::string_view text) {
+  int changes = 0;
+  for (size_t i = 1; i < text.size(); ++i) {
+    changes += (isUpper(text[i]) && isLower(text[i - 1])) || (isLower(text[i]) && isUpper(text[i - 1]));
+  }
+  return changes;
+}
+
 // Where a token ends that a rule's prefix begins at `at`; nothing when the
 // body is too short, too long or not of the rule's kind.
-std::optional<size_t> tokenEnd(std::string_view text, size_t at, const PrefixRule& rule) {
+std::optional<size_t> tokenEnd(std::string_view text, size_t at, const PrefixRule& rule, bool cutAtEnd) {
   const std::optional<size_t> bodyStart = prefixEnd(text, at, rule.prefix);
   if (!bodyStart) return std::nullopt;
   size_t end = bodyRun(text, *bodyStart, rule.body);
@@ -309,9 +320,12 @@ std::optional<size_t> tokenEnd(std::string_view text, size_t at, const PrefixRul
     end = *next;
   }
   const size_t length = lengthWithoutSpaces(text.substr(*bodyStart, end - *bodyStart));
-  if (length < rule.shortest || length > rule.longest) return std::nullopt;
+  // The image's edge cut the body: what is left of it is enough.
+  const bool cut = cutAtEnd && end == text.size() && length >= 6 && length < rule.shortest;
+  if ((length < rule.shortest && !cut) || length > rule.longest) return std::nullopt;
   const Classes body = classesOf(text.substr(*bodyStart, length));
-  if (rule.mixed && (body.digits == 0 || body.lower + body.upper == 0)) return std::nullopt;
+  if (rule.mixed && !cut && (body.digits == 0 || body.lower + body.upper == 0)) return std::nullopt;
+  if (cut && body.digits == 0 && caseChangesOf(text.substr(*bodyStart, length)) < 2) return std::nullopt;
   // Access key ids are upper case: a word that happens to begin like one is not.
   if (rule.kind == SecretKind::awsAccessKeyID && body.lower > 2) return std::nullopt;
   return end;
@@ -368,6 +382,13 @@ bool isSecretName(std::string_view name) {
   return last == "key" && parts.size() > 1 && qualifiesKey(parts[parts.size() - 2]);
 }
 
+// "SIGNING_KEY", "stripeKey": a key of some kind, secret when its value
+// looks drawn at random.
+bool isKeyName(std::string_view name) {
+  const std::vector<std::string> parts = components(name);
+  return parts.size() > 1 && parts.back() == "key";
+}
+
 // Whether a line mentions secrets by name: a word with a component that
 // names a secret, "key", "auth" or "bearer".
 bool mentionsSecrets(std::string_view text) {
@@ -388,15 +409,24 @@ bool mentionsSecrets(std::string_view text) {
   return false;
 }
 
-int caseChanges(std::string_view text) {
-  int changes = 0;
-  for (size_t i = 1; i < text.size(); ++i) {
-    changes += (isUpper(text[i]) && isLower(text[i - 1])) || (isLower(text[i]) && isUpper(text[i - 1]));
-  }
-  return changes;
-}
-
 bool isHexOnly(std::string_view text) { return std::all_of(text.begin(), text.end(), isHex); }
+
+// An identifier of words run together ("getAccessTokenFromSession2"): each
+// capital begins a word of two small letters or more, with a digit or two.
+bool isCamelWords(std::string_view text) {
+  int digits = 0;
+  for (size_t at = 0; at < text.size();) {
+    if (isDigit(text[at])) {
+      ++digits;
+      ++at;
+      continue;
+    }
+    const size_t lowers = runOf(text, at + (isUpper(text[at]) ? 1 : 0), isLower);
+    if (lowers - at < 3 && !(at == 0 && lowers > at)) return false;
+    at = lowers;
+  }
+  return digits <= 2;
+}
 
 // 8-4-4-4-12 hexadecimal digits.
 bool isUUID(std::string_view text) {
@@ -427,8 +457,8 @@ bool looksRandom(std::string_view token, size_t shortest) {
   if (token.size() < shortest) return false;
   const Classes classes = classesOf(token);
   if (classes.kinds() < 2 || classes.lower + classes.upper < 4) return false;
-  if (classes.digits == 0 && caseChanges(token) < 4) return false;
-  if (isHexOnly(token) || isUUID(token) || isWordsJoined(token)) return false;
+  if (classes.digits == 0 && caseChangesOf(token) < 4) return false;
+  if (isHexOnly(token) || isUUID(token) || isWordsJoined(token) || isCamelWords(token)) return false;
   return SecretDetector::entropy(token) >= 3.5;
 }
 
@@ -445,14 +475,24 @@ bool isPlaceholder(std::string_view value) {
 
 class Scan {
  public:
-  explicit Scan(const std::vector<TextLine>& lines) {
+  Scan(const std::vector<TextLine>& lines, const Rect& image) {
     lines_.reserve(lines.size());
-    for (const TextLine& line : lines) lines_.push_back(joined(line));
+    for (const TextLine& line : lines) {
+      lines_.push_back(joined(line));
+      LineText& added = lines_.back();
+      if (image.isEmpty() || line.empty()) continue;
+      // Within about half a character of the edge.
+      const Rect& first = line.front().bounds;
+      const Rect& last = line.back().bounds;
+      added.cutLeft = first.x <= image.x + std::max(3.0, first.height * 0.4);
+      added.cutRight = last.right() >= image.right() - std::max(3.0, last.height * 0.4);
+    }
     claimed_.resize(lines_.size());
   }
 
   std::vector<SecretFinding> run() {
     findPrivateKeys();
+    findPrivateKeyEnds();
     forEachLine([this](size_t line) { findWebTokens(line); });
     forEachLine([this](size_t line) { findPrefixedKeys(line); });
     forEachLine([this](size_t line) { findAWSSecretKeys(line); });
@@ -460,6 +500,7 @@ class Scan {
     forEachLine([this](size_t line) { findBearerValues(line); });
     forEachLine([this](size_t line) { findAssignments(line); });
     forEachLine([this](size_t line) { findRandomStrings(line); });
+    forEachLine([this](size_t line) { findCutTokens(line); });
     std::sort(findings_.begin(), findings_.end(), [](const Found& a, const Found& b) {
       return std::pair(a.spans.front().line, a.spans.front().begin) <
              std::pair(b.spans.front().line, b.spans.front().begin);
@@ -505,15 +546,18 @@ class Scan {
 
   void findPrivateKeys() {
     for (size_t line = 0; line < lines_.size(); ++line) {
+      // The BEGIN line, perhaps with its start or end cut by the image's edge.
       const std::string folded = nameFolded(text(line));
-      if (folded.find("begin") == std::string::npos || folded.find("private key") == std::string::npos)
-        continue;
+      const bool begins =
+          folded.find("begin") != std::string::npos && folded.find("private") != std::string::npos;
+      const bool cutBegin = lines_[line].cutLeft && folded.find("private key") != std::string::npos &&
+                            folded.find("end") == std::string::npos;
+      if (!begins && !cutBegin) continue;
       size_t last = line;
       bool ended = false;
       for (size_t next = line + 1; next < lines_.size() && !ended; ++next) {
         const std::string nextFolded = nameFolded(text(next));
-        ended = nextFolded.find("end") != std::string::npos &&
-                nextFolded.find("private key") != std::string::npos;
+        ended = nextFolded.find("private k") != std::string::npos;
         // Without its end in the picture the block goes on while lines look like its base64.
         if (!ended && !looksLikeBase64Line(text(next))) break;
         last = next;
@@ -523,6 +567,23 @@ class Scan {
         spans.push_back({covered, 0, text(covered).size()});
       add(SecretKind::privateKey, std::move(spans));
       line = last;
+    }
+  }
+
+  // The end of a block whose beginning is above the image: the base64 lines
+  // over its END line.
+  void findPrivateKeyEnds() {
+    for (size_t line = 1; line < lines_.size(); ++line) {
+      const std::string folded = nameFolded(text(line));
+      if (folded.find("end") == std::string::npos || folded.find("private key") == std::string::npos)
+        continue;
+      size_t first = line;
+      while (first > 0 && looksLikeBase64Line(text(first - 1))) --first;
+      if (first == line) continue;
+      std::vector<Span> spans;
+      for (size_t covered = first; covered <= line; ++covered)
+        spans.push_back({covered, 0, text(covered).size()});
+      add(SecretKind::privateKey, std::move(spans));
     }
   }
 
@@ -550,7 +611,8 @@ class Scan {
       const std::string_view token = line_text.substr(at, end - at);
       const size_t length = lengthWithoutSpaces(token);
       const auto dots = std::count(token.begin(), token.end(), '.');
-      if (length < 36 || (dots < 2 && length < 60)) continue;
+      const bool cut = lines_[line].cutRight && end == line_text.size() && length >= 16;
+      if (!cut && (length < 36 || (dots < 2 && length < 60))) continue;
       if (add(SecretKind::jsonWebToken, line, at, end)) at = end;
     }
   }
@@ -575,7 +637,7 @@ class Scan {
     for (size_t at = 0; at < line_text.size(); ++at) {
       if (!startsToken(line_text, at)) continue;
       for (const PrefixRule& rule : prefixRules) {
-        if (const std::optional<size_t> end = tokenEnd(line_text, at, rule)) {
+        if (const std::optional<size_t> end = tokenEnd(line_text, at, rule, lines_[line].cutRight)) {
           if (add(rule.kind, line, at, *end)) at = *end;
           break;
         }
@@ -617,7 +679,11 @@ class Scan {
           line_text.substr(authority, authorityEnd(line_text, authority) - authority);
       const size_t colon = hostPart.find(':');
       if (colon == std::string_view::npos) continue;
-      const std::optional<size_t> atSign = atSignOf(hostPart, colon);
+      std::optional<size_t> atSign = atSignOf(hostPart, colon);
+      // The image's edge cut the URL after its password began.
+      if (!atSign && lines_[line].cutRight && authority + hostPart.size() == line_text.size() &&
+          hostPart.size() - colon > 4)
+        atSign = hostPart.size();
       if (!atSign) continue;
       const std::string_view password = hostPart.substr(colon + 1, *atSign - colon - 1);
       if (isPlaceholder(password) ||
@@ -719,11 +785,32 @@ class Scan {
       // "${API_TOKEN:?…}" expands a variable; it assigns nothing.
       const bool expanded = at > 0 && (line_text[at - 1] == '{' || line_text[at - 1] == '$');
       at = nameEnd;
-      if (expanded || !isSecretName(name)) continue;
-      if (const std::optional<Span> value = assignedValue(line_text, nameEnd)) {
-        if (add(SecretKind::assignedSecret, line, value->begin, value->end)) at = value->end;
-      }
+      const bool keyName = !isSecretName(name) && isKeyName(name);
+      if (expanded || (!isSecretName(name) && !keyName)) continue;
+      std::optional<Span> value = assignedValue(line_text, nameEnd);
+      // "--token value": an option of a command.
+      if (!value && name.find("--") != std::string_view::npos) value = optionValue(line_text, nameEnd);
+      if (value && keyName && !looksRandom(line_text.substr(value->begin, value->end - value->begin), 16))
+        continue;
+      if (value && add(SecretKind::assignedSecret, line, value->begin, value->end)) at = value->end;
     }
+  }
+
+  // The word after an option's name and a space, when it holds a digit
+  // or a quote (a word of prose or a variable does not).
+  static std::optional<Span> optionValue(std::string_view text, size_t nameEnd) {
+    if (nameEnd >= text.size() || !isSpace(text[nameEnd])) return std::nullopt;
+    const size_t begin = runOf(text, nameEnd, isSpace);
+    if (begin >= text.size()) return std::nullopt;
+    const bool quoted = text[begin] == '"' || text[begin] == '\'';
+    const size_t from = begin + (quoted ? 1 : 0);
+    const size_t end = runOf(text, from, [](char c) { return !isSpace(c) && c != '"' && c != '\''; });
+    const std::string_view value = text.substr(from, end - from);
+    if (value.size() < 6 || isPlaceholder(value) || value.front() == '-' ||
+        std::string_view("$%{<([!&|>*?/~.").find(value.front()) != std::string_view::npos)
+      return std::nullopt;
+    if (!quoted && classesOf(value).digits == 0) return std::nullopt;
+    return Span{0, from, end};
   }
 
   static std::optional<Span> assignedValue(std::string_view text, size_t nameEnd) {
@@ -784,11 +871,65 @@ class Scan {
       if (end > at && startsToken(line_text, at) && !path) {
         // Base64 padding and surrounding dashes are not part of the secret.
         const std::string_view token = line_text.substr(at, end - at);
-        if (looksRandom(token, 20) && !afterDigestName(line_text, at) && !isDigestOrData(line_text, at))
+        const size_t shortest = lines_[line].cutRight && end == line_text.size() ? 8 : 20;
+        if (looksRandom(token, shortest) && !afterDigestName(line_text, at) && !isDigestOrData(line_text, at))
           add(SecretKind::highEntropy, line, at, end);
       }
       at = std::max(end, at + 1);
     }
+  }
+
+  // A long random run of a key's alphabet (base62, base64url, a JSON Web
+  // Token's dots) that the image's left or right edge cuts: the rest of a
+  // key whose prefix is gone, or the start of one whose end is. A segment
+  // of it between "-", "_" and "." must look random on its own, so that
+  // names of pods, packages and branches do not.
+  void findCutTokens(size_t line) {
+    const std::string_view line_text = text(line);
+    if (lines_[line].cutLeft) {
+      // What recognition made of the glyph the edge cut in two, then the
+      // token, through the spaces recognition put in it.
+      size_t begin = 0;
+      while (begin < std::min<size_t>(2, line_text.size()) && !isTokenChar(line_text[begin]) &&
+             !isSpace(line_text[begin]))
+        ++begin;
+      size_t end = bodyRun(line_text, begin, isTokenChar);
+      while (const std::optional<size_t> next = nextPieceEnd(line_text, end, isTokenChar)) {
+        const std::string_view piece = line_text.substr(end, *next - end);
+        const std::string_view word = piece.substr(runOf(piece, 0, isSpace));
+        if (word.size() >= 3 && std::all_of(word.begin(), word.end(), isLower)) break;  // prose
+        end = *next;
+      }
+      addCutToken(line, begin, end);
+      // The end of a URL's password, its host after it.
+      const size_t atSign = line_text.find('@');
+      if (atSign != std::string_view::npos && atSign >= 4 &&
+          line_text.substr(0, atSign).find_first_of(" /:") == std::string_view::npos &&
+          isHostName(line_text.substr(atSign + 1, authorityEnd(line_text, atSign + 1) - atSign - 1)))
+        add(SecretKind::urlPassword, line, 0, atSign);
+    }
+    if (lines_[line].cutRight) {
+      size_t begin = line_text.size();
+      while (begin > 0 && isTokenChar(line_text[begin - 1])) --begin;
+      addCutToken(line, begin, line_text.size());
+    }
+  }
+
+  void addCutToken(size_t line, size_t begin, size_t end) {
+    const std::string_view token = text(line).substr(begin, end - begin);
+    if (token.size() < 14 || afterDigestName(text(line), begin) || isDigestOrData(text(line), begin)) return;
+    bool random = false;
+    for (size_t at = 0; at < token.size();) {
+      const size_t stop = runOf(token, at, isAlnum);
+      const std::string_view segment = token.substr(at, stop - at);
+      // A digest's hexadecimal digits, whatever the edge made of one or two.
+      const auto notHex = std::count_if(segment.begin(), segment.end(), [](char c) { return !isHex(c); });
+      random = random || (looksRandom(segment, 14) && notHex > 2 && !isCamelWords(segment));
+      at = stop + 1;
+    }
+    if (!random) return;
+    const auto dots = std::count(token.begin(), token.end(), '.');
+    add(dots >= 1 && dots <= 2 ? SecretKind::jsonWebToken : SecretKind::cutToken, line, begin, end);
   }
 
   // Digests are named by their algorithm ("SHA256:…", "sha512-…"): a
@@ -814,6 +955,7 @@ class Scan {
   // covers, by its share of the word's characters.
   SecretFinding finding(const Found& found) const {
     SecretFinding result{found.kind, {}};
+    bool estimated = false;
     for (const Span& span : found.spans) {
       const LineText& line = lines_[span.line];
       std::optional<Rect> box;
@@ -822,8 +964,15 @@ class Scan {
         const size_t start = line.starts[i];
         const size_t stop = start + word.text.size();
         if (stop <= span.begin || start >= span.end || word.text.empty()) continue;
-        // Recognition may have dropped or added characters before a cut
-        // inside a word: a few more of its characters are covered there.
+        const size_t first = std::max(span.begin, start) - start, last = std::min(span.end, stop) - start;
+        if (const std::optional<Rect> glyphs = glyphsBox(word, first, last)) {
+          box = box ? united(*box, *glyphs) : *glyphs;
+          continue;
+        }
+        estimated = true;
+        // Without the characters' boxes, recognition may have dropped or
+        // added characters before a cut inside a word: a few more of its
+        // characters are covered there.
         const double length = static_cast<double>(word.text.size());
         const double slack = static_cast<double>(cutSlack);
         const double from = std::max(0.0, static_cast<double>(std::max(span.begin, start) - start) -
@@ -838,17 +987,56 @@ class Scan {
       }
       if (box) result.boxes.push_back(*box);
     }
-    // A block's lines share its left and right edges, so a line whose
-    // dashes or edges went unread is covered all the same.
+    result.placed = !estimated && !result.boxes.empty();
+    // A block's lines share its left edge, and the lines between its first
+    // and last their right edge too (without the characters' boxes, all of
+    // them both), so a line whose dashes or edges went unread is covered
+    // all the same.
     if (result.boxes.size() > 1) {
       double left = result.boxes.front().x, right = result.boxes.front().right();
       for (const Rect& box : result.boxes) {
         left = std::min(left, box.x);
         right = std::max(right, box.right());
       }
-      for (Rect& box : result.boxes) box = {left, box.y, right - left, box.height};
+      for (size_t i = 0; i < result.boxes.size(); ++i) {
+        Rect& box = result.boxes[i];
+        const bool inner = estimated || (i > 0 && i + 1 < result.boxes.size());
+        const double boxRight = inner ? right : box.right();
+        box = {left, box.y, boxRight - left, box.height};
+      }
     }
     return result;
+  }
+
+  // The part of a word that bytes [first, last) take, between the word's
+  // top and bottom, when recognition placed each of its characters: both
+  // their share of the word's box (which the glyphs' ink bounds), as a
+  // monospaced font sets them, and their own boxes (which recognition
+  // places less precisely), within the word; nothing otherwise.
+  static std::optional<Rect> glyphsBox(const TextWord& word, size_t first, size_t last) {
+    size_t character = 0, from = 0, to = 0;
+    for (size_t at = 0; at < word.text.size(); ++at) {
+      if ((static_cast<unsigned char>(word.text[at]) & 0xc0) == 0x80) continue;  // inside a character
+      if (at < first) from = character + 1;
+      if (at < last) to = character + 1;
+      ++character;
+    }
+    if (character == 0 || character != word.glyphs.size() || to <= from) return std::nullopt;
+    const double share = word.bounds.width / static_cast<double>(character);
+    // A word wider or narrower than its characters' glyph boxes say lost or
+    // gained a character in recognition: its characters are not placed.
+    double glyphWidths = 0;
+    for (const Rect& glyph : word.glyphs) glyphWidths += glyph.width;
+    const double glyphShare =
+        (word.glyphs.back().right() - word.glyphs.front().x) / static_cast<double>(character);
+    if (glyphShare <= 0 || std::abs(share - glyphShare) > share * 0.08 || glyphWidths <= 0)
+      return std::nullopt;
+    const double left = std::max(
+        word.bounds.x, std::min(word.bounds.x + share * static_cast<double>(from), word.glyphs[from].x));
+    const double right =
+        std::min(word.bounds.right(),
+                 std::max(word.bounds.x + share * static_cast<double>(to), word.glyphs[to - 1].right()));
+    return Rect{left, word.bounds.y, std::max(0.0, right - left), word.bounds.height};
   }
 
   static Rect united(const Rect& a, const Rect& b) {
@@ -863,15 +1051,16 @@ class Scan {
 
 }  // namespace
 
-std::vector<SecretFinding> SecretDetector::find(const std::vector<TextLine>& lines) {
-  return Scan(lines).run();
+std::vector<SecretFinding> SecretDetector::find(const std::vector<TextLine>& lines, const Rect& image) {
+  return Scan(lines, image).run();
 }
 
 std::vector<Rect> SecretDetector::redactionBoxes(const std::vector<SecretFinding>& findings) {
   std::vector<Rect> boxes;
   for (const SecretFinding& finding : findings) {
     for (const Rect& box : finding.boxes) {
-      const double across = std::max(2.0, box.height), down = std::max(2.0, box.height * 0.3);
+      const double across = finding.placed ? redactionMargin : std::max(2.0, box.height);
+      const double down = finding.placed ? redactionMargin : std::max(2.0, box.height * 0.3);
       boxes.push_back({box.x - across, box.y - down, box.width + 2 * across, box.height + 2 * down});
     }
   }
@@ -910,6 +1099,8 @@ std::string_view SecretDetector::name(SecretKind kind) {
       return "assigned password or secret";
     case SecretKind::highEntropy:
       return "random string beside a secret's name";
+    case SecretKind::cutToken:
+      return "token cut by the image's edge";
   }
   return "secret";
 }

@@ -11,6 +11,9 @@ namespace lumacap {
 struct RecognizedWord {
   std::string text;  // UTF-8
   QRect bounds;      // in image pixels
+  // Its characters' boxes, one per character of the text; empty when the
+  // recognizer does not place them.
+  std::vector<QRect> glyphs = {};
 
   bool operator==(const RecognizedWord&) const = default;
 };

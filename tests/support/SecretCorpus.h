@@ -29,12 +29,28 @@ struct PlantedSecret {
   int lineCount = 1;
 };
 
+// Where the image's edge cuts the page: nowhere, through every line at the
+// left or the right (each line at another column; a secret a few characters
+// in from its start or end), or through a private-key block at the top
+// (its BEGIN line gone) or the bottom (its END line gone).
+enum class Cut { whole, left, right, top, bottom };
+
 struct CorpusPage {
   QStringList lines;
   std::vector<PlantedSecret> secrets;
-  int scale = 1;  // 1: 14-pixel text, 2: the same screen at twice the density
+  int scale = 1;  // the screen's density: 2 draws everything twice as large
   bool dark = true;
+  QString family = "DejaVu Sans Mono";
+  int pixels = 14;  // the text's size at a scale of 1
+  Cut cut = Cut::whole;
+  std::vector<double> shifts = {};  // per line, for left and right cuts: characters moved out
 };
+
+// The monospaced fonts of the corpus (Debian's fonts-dejavu-core,
+// fonts-liberation, fonts-noto-mono, fonts-hack, fonts-firacode).
+inline QStringList corpusFamilies() {
+  return {"DejaVu Sans Mono", "Liberation Mono", "Noto Mono", "Hack", "Fira Code"};
+}
 
 class CorpusRandom {
  public:
@@ -244,6 +260,7 @@ inline SecretSnippet secretSnippet(SecretKind kind, CorpusRandom& random) {
       line = random.pick<QString>({"password = \"", "DB_PASSWORD=", "  \"client_secret\": \"", "secret: "}) +
              secret + random.pick<QString>({"\"", "", "\",", ""});
       break;
+    case SecretKind::cutToken:  // what an edge leaves of the others
     case SecretKind::highEntropy:
       secret = random.alnum(random.pick<int>({24, 32}));
       line = random.pick<QString>({"Your new session token is ", "Recovery key  ",
@@ -263,6 +280,7 @@ inline CorpusPage secretPage(unsigned seed, int scale, bool dark) {
   CorpusRandom random(seed);
   const std::vector<QString> ordinary = ordinaryLines();
   std::vector<SecretKind> kinds(allSecretKinds.begin(), allSecretKinds.end());
+  std::erase(kinds, SecretKind::cutToken);
   std::shuffle(kinds.begin(), kinds.end(), random.engine());
   CorpusPage page{{}, {}, scale, dark};
   for (SecretKind kind : kinds) {
@@ -288,49 +306,116 @@ inline CorpusPage ordinaryPage(unsigned seed, int scale, bool dark, int lineCoun
 }
 
 inline QFont corpusFont(const CorpusPage& page) {
-  QFont font("DejaVu Sans Mono");
-  font.setPixelSize(14 * page.scale);
+  QFont font(page.family);
+  font.setPixelSize(page.pixels * page.scale);
   return font;
 }
 
-inline int corpusLineHeight(const CorpusPage& page) { return 19 * page.scale; }
+inline int corpusLineHeight(const CorpusPage& page) { return (page.pixels * 4 / 3 + 1) * page.scale; }
 inline int corpusMargin(const CorpusPage& page) { return 12 * page.scale; }
+inline double corpusAdvance(const CorpusPage& page) {
+  return QFontMetricsF(corpusFont(page)).horizontalAdvance('M');
+}
+
+// Where a line's first character is drawn: after the margin, or moved out
+// by the line's shift for left cuts (the edge then cuts into a character),
+// or so that the shift's characters from its end pass the right edge.
+inline double lineLeft(const CorpusPage& page, int line, double width) {
+  const double advance = corpusAdvance(page);
+  if (page.cut == Cut::left) return -page.shifts[static_cast<size_t>(line)] * advance;
+  if (page.cut == Cut::right)
+    return width -
+           (static_cast<double>(page.lines[line].size()) - page.shifts[static_cast<size_t>(line)]) * advance;
+  return corpusMargin(page);
+}
+
+// The rows of the page the image keeps: top and bottom cuts leave out a
+// private-key block's first or last line and show half of the line before.
+inline std::pair<double, double> keptRows(const CorpusPage& page) {
+  const double lineHeight = corpusLineHeight(page);
+  const double full = 2 * corpusMargin(page) + lineHeight * static_cast<double>(page.lines.size());
+  for (const PlantedSecret& secret : page.secrets) {
+    if (secret.lineCount < 2) continue;
+    const double blockTop = corpusMargin(page) + lineHeight * secret.line;
+    if (page.cut == Cut::top) return {blockTop + lineHeight * 0.6, full};
+    if (page.cut == Cut::bottom)
+      return {0, blockTop + lineHeight * (secret.lineCount - 1) + lineHeight * 0.4};
+  }
+  return {0, full};
+}
+
+// Cut pages show three quarters of the longest line.
+inline int pageWidth(const CorpusPage& page) {
+  int columns = 0;
+  for (const QString& line : page.lines) columns = std::max(columns, static_cast<int>(line.size()));
+  const double advance = corpusAdvance(page);
+  return page.cut == Cut::left || page.cut == Cut::right
+             ? static_cast<int>(advance * columns * 0.75)
+             : 2 * corpusMargin(page) + static_cast<int>(advance * columns);
+}
 
 inline QImage renderedPage(const CorpusPage& page) {
   const QFont font = corpusFont(page);
   const QFontMetricsF metrics(font);
-  int columns = 0;
-  for (const QString& line : page.lines) columns = std::max(columns, static_cast<int>(line.size()));
-  const int width =
-      2 * corpusMargin(page) + static_cast<int>(metrics.horizontalAdvance(QString(columns, 'M')));
-  const int height = 2 * corpusMargin(page) + corpusLineHeight(page) * static_cast<int>(page.lines.size());
-  QImage image(width, height, QImage::Format_RGB32);
+  const int width = pageWidth(page);
+  const auto [top, bottom] = keptRows(page);
+  QImage image(width, static_cast<int>(bottom - top), QImage::Format_RGB32);
   image.fill(page.dark ? QColor(30, 30, 30) : QColor(255, 255, 255));
   QPainter painter(&image);
   painter.setFont(font);
   painter.setPen(page.dark ? QColor(220, 220, 220) : QColor(20, 20, 20));
   for (int i = 0; i < page.lines.size(); ++i) {
-    const double baseline = corpusMargin(page) + corpusLineHeight(page) * i + metrics.ascent();
-    painter.drawText(QPointF(corpusMargin(page), baseline), page.lines[i]);
+    const double baseline = corpusMargin(page) + corpusLineHeight(page) * i + metrics.ascent() - top;
+    painter.drawText(QPointF(lineLeft(page, i, width), baseline), page.lines[i]);
   }
   return image;
 }
 
+// The same page cut at an edge: each line moved by a random part of a
+// character and, for left and right cuts, a secret's line so that the edge
+// cuts a few characters into the secret (its prefix, a JSON Web Token's
+// "ey") or before its end.
+inline CorpusPage cutPage(CorpusPage page, Cut cut, unsigned seed) {
+  CorpusRandom random(seed);
+  page.cut = cut;
+  page.shifts.assign(static_cast<size_t>(page.lines.size()), 0);
+  for (int i = 0; i < page.lines.size(); ++i) {
+    const int length = static_cast<int>(page.lines[i].size());
+    page.shifts[static_cast<size_t>(i)] = random.below(std::max(1, length / 3)) + 0.1 * random.below(8);
+  }
+  for (const PlantedSecret& secret : page.secrets) {
+    const double into = std::clamp(secret.length / 4, 2, 8) + 0.1 * random.below(8);
+    if (cut == Cut::left) page.shifts[static_cast<size_t>(secret.line)] = secret.column + into;
+    if (cut == Cut::right) {
+      const int after = static_cast<int>(page.lines[secret.line].size()) - secret.column - secret.length;
+      page.shifts[static_cast<size_t>(secret.line)] = after + into;
+    }
+  }
+  return page;
+}
+
 // The pixels a planted secret covers, a rectangle per line.
+// The pixels a planted secret covers in the image, a rectangle per line
+// (what of it the cut left).
 inline std::vector<QRectF> plantedRects(const CorpusPage& page, const PlantedSecret& secret) {
   const QFontMetricsF metrics(corpusFont(page));
+  const auto [keptTop, keptBottom] = keptRows(page);
+  const double advance = corpusAdvance(page);
+  const int width = pageWidth(page);
+  const QRectF image(0, 0, width, keptBottom - keptTop);
   std::vector<QRectF> rects;
   for (int i = 0; i < secret.lineCount; ++i) {
     const QString& line = page.lines[secret.line + i];
     const int column = i == 0 ? secret.column : 0;
     const int length = i == 0 ? secret.length : static_cast<int>(line.size());
-    const double left = corpusMargin(page) + metrics.horizontalAdvance(line.left(column));
-    const double top = corpusMargin(page) + corpusLineHeight(page) * (secret.line + i);
+    const double left = lineLeft(page, secret.line + i, width) + advance * column;
+    const double top = corpusMargin(page) + corpusLineHeight(page) * (secret.line + i) - keptTop;
     // The ink of the characters: from the cap height to the baseline (and
     // the descenders below it).
     const double inkTop = top + metrics.ascent() - metrics.capHeight();
-    rects.emplace_back(left, inkTop, metrics.horizontalAdvance(line.mid(column, length)),
-                       metrics.capHeight() + metrics.descent() * 0.5);
+    const QRectF rect =
+        QRectF(left, inkTop, advance * length, metrics.capHeight() + metrics.descent() * 0.5) & image;
+    if (rect.height() >= metrics.capHeight() * 0.9 && rect.width() > advance) rects.push_back(rect);
   }
   return rects;
 }
@@ -365,8 +450,9 @@ inline PageScore scorePage(const CorpusPage& page, const std::vector<SecretFindi
   PageScore score;
   std::vector<QRectF> planted;
   for (const PlantedSecret& secret : page.secrets) {
-    ++score.planted[secret.kind];
     const std::vector<QRectF> rects = plantedRects(page, secret);
+    if (rects.empty()) continue;  // the cut took it all
+    ++score.planted[secret.kind];
     planted.insert(planted.end(), rects.begin(), rects.end());
     const bool covered = std::all_of(rects.begin(), rects.end(),
                                      [&](const QRectF& rect) { return coveredShare(rect, cover) >= 0.97; });

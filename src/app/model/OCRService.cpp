@@ -88,7 +88,9 @@ Recognition OCRService::recognizeNow(TextRecognizer& recognizer, const QImage& i
     recognition.text += text;
     recognition.lines.push_back({text, words[index]});
   }
-  if (lookForSecrets) recognition.secrets = SecretDetector::find(words);
+  if (lookForSecrets)
+    recognition.secrets = SecretDetector::find(
+        words, Rect{0, 0, static_cast<double>(image.width()), static_cast<double>(image.height())});
   return recognition;
 }
 
@@ -105,7 +107,11 @@ std::vector<TextLine> OCRService::textLines(const std::vector<RecognizedLine>& l
       continue;
     }
     TextLine words;
-    for (const RecognizedWord& word : line.words) words.push_back({word.text, rect(word.bounds)});
+    for (const RecognizedWord& word : line.words) {
+      std::vector<Rect> glyphs;
+      for (const QRect& glyph : word.glyphs) glyphs.push_back(rect(glyph));
+      words.push_back({word.text, rect(word.bounds), std::move(glyphs)});
+    }
     result.push_back(std::move(words));
   }
   return result;

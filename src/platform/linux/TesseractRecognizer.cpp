@@ -8,10 +8,16 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
+
+#include "core/TextLineFinder.h"
+#include "platform/BackgroundWork.h"
 
 namespace lumacap {
 
@@ -105,9 +111,74 @@ QRect boundsAt(const tesseract::ResultIterator& iterator, tesseract::PageIterato
   return QRect(left, top, right - left, bottom - top);
 }
 
+QImage grayOf(const QImage& image) {
+  return image.hasAlphaChannel() ? grayOverWhite(image) : image.convertToFormat(QImage::Format_Grayscale8);
+}
+
+// A line's pixels as an image of their own, dark text on light whatever the
+// window it sits in: the background is the line's most common gray, and the
+// ink brighter than it is turned.
+QImage lineImage(const QImage& gray, const QRect& box) {
+  QImage line = gray.copy(box);
+  std::array<long, 256> histogram{};
+  for (int y = 0; y < line.height(); ++y) {
+    const uchar* row = line.constScanLine(y);
+    for (int x = 0; x < line.width(); ++x) ++histogram[row[x]];
+  }
+  const int background =
+      static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+  long inkSum = 0, ink = 0;
+  for (int value = 0; value < 256; ++value) {
+    if (std::abs(value - background) < 40) continue;
+    inkSum += value * histogram[static_cast<size_t>(value)];
+    ink += histogram[static_cast<size_t>(value)];
+  }
+  if (ink > 0 && inkSum > background * ink) line.invertPixels();
+  return line;
+}
+
+// The words of the recognition the iterator walks, each with its
+// characters' boxes, moved by `origin`.
+std::vector<RecognizedWord> wordsOf(tesseract::ResultIterator& iterator, QPoint origin) {
+  std::vector<RecognizedWord> words;
+  if (iterator.Empty(tesseract::RIL_SYMBOL)) return words;
+  do {
+    if (iterator.IsAtBeginningOf(tesseract::RIL_WORD)) {
+      std::unique_ptr<char[]> word(iterator.GetUTF8Text(tesseract::RIL_WORD));
+      words.push_back({word ? word.get() : "", boundsAt(iterator, tesseract::RIL_WORD).translated(origin)});
+    }
+    if (!words.empty())
+      words.back().glyphs.push_back(boundsAt(iterator, tesseract::RIL_SYMBOL).translated(origin));
+  } while (iterator.Next(tesseract::RIL_SYMBOL));
+  std::erase_if(words, [](const RecognizedWord& word) { return word.text.empty(); });
+  return words;
+}
+
+// One line read in single-line mode; its text empty when nothing was read.
+RecognizedLine readLine(tesseract::TessBaseAPI& api, const QImage& gray, const QRect& box) {
+  const QImage line = lineImage(gray, box);
+  api.SetImage(line.constBits(), line.width(), line.height(), 1, static_cast<int>(line.bytesPerLine()));
+  api.SetSourceResolution(screenResolution);
+  RecognizedLine result{{}, 0, box};
+  if (api.Recognize(nullptr) == 0) {
+    std::unique_ptr<char[]> text(api.GetUTF8Text());
+    result.text = text ? withoutSurroundingSpace(text.get()) : std::string();
+    result.confidence = static_cast<float>(api.MeanTextConf()) / 100.0f;
+    std::unique_ptr<tesseract::ResultIterator> iterator(api.GetIterator());
+    if (iterator) result.words = wordsOf(*iterator, box.topLeft());
+    if (!result.words.empty()) {
+      QRect bounds = result.words.front().bounds;
+      for (const RecognizedWord& word : result.words) bounds |= word.bounds;
+      result.bounds = bounds;
+    }
+  }
+  api.Clear();
+  return result;
+}
+
 }  // namespace
 
-TesseractRecognizer::TesseractRecognizer() = default;
+TesseractRecognizer::TesseractRecognizer(Layout layout) : layout_(layout) {}
 TesseractRecognizer::~TesseractRecognizer() = default;
 
 std::shared_ptr<TesseractRecognizer> TesseractRecognizer::shared() {
@@ -126,53 +197,96 @@ std::optional<std::string> TesseractRecognizer::tessdataFolder() {
 }
 
 QImage TesseractRecognizer::preparedImage(const QImage& image) {
-  QImage gray =
-      image.hasAlphaChannel() ? grayOverWhite(image) : image.convertToFormat(QImage::Format_Grayscale8);
+  QImage gray = grayOf(image);
   if (mostlyDark(gray)) gray.invertPixels();
   return gray;
 }
 
 void TesseractRecognizer::releaseResources() {
   std::lock_guard lock(mutex_);
-  if (api_) api_->End();
-  api_.reset();
+  for (auto& engine : engines_) engine->End();
+  engines_.clear();
   // The dictionaries stay in a cache of Tesseract's own unless asked.
   tesseract::TessBaseAPI::ClearPersistentCache();
   pageOutLibraries({libraryOf(reinterpret_cast<const void*>(&tesseract::TessBaseAPI::Version)),
                     libraryOf(reinterpret_cast<const void*>(&pixCreate))});
 }
 
-bool TesseractRecognizer::loaded() {
-  if (api_) return true;
-  if (loadFailed_) return false;
-  auto api = std::make_unique<tesseract::TessBaseAPI>();
-  const std::optional<std::string> folder = tessdataFolder();
-  bool ready = api->Init(folder ? folder->c_str() : nullptr, language, tesseract::OEM_LSTM_ONLY) == 0;
-  if (!ready && folder) ready = api->Init(nullptr, language, tesseract::OEM_LSTM_ONLY) == 0;
-  if (!ready) {
-    loadFailed_ = true;
-    return false;
+bool TesseractRecognizer::loaded(size_t engines) {
+  while (engines_.size() < engines && !loadFailed_) {
+    auto api = std::make_unique<tesseract::TessBaseAPI>();
+    const std::optional<std::string> folder = tessdataFolder();
+    const auto init = [&](const char* path) {
+      return api->Init(path, language, tesseract::OEM_LSTM_ONLY) == 0;
+    };
+    bool ready = init(folder ? folder->c_str() : nullptr);
+    if (!ready && folder) ready = init(nullptr);
+    if (!ready) {
+      loadFailed_ = true;
+      break;
+    }
+    // Tesseract's and Leptonica's diagnostics are of no use to the user of a
+    // tray program (and Leptonica writes its own straight to the terminal).
+    api->SetVariable("debug_file", "/dev/null");
+    setMsgSeverity(L_SEVERITY_NONE);
+    if (layout_ == Layout::lines) {
+      api->SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+      // Every line comes dark on light: reading it inverted too only costs time.
+      api->SetVariable("tessedit_do_invert", "0");
+    } else {
+      api->SetPageSegMode(tesseract::PSM_AUTO);
+    }
+    engines_.push_back(std::move(api));
   }
-  // Tesseract's and Leptonica's diagnostics are of no use to the user of a
-  // tray program (and Leptonica writes its own straight to the terminal).
-  api->SetVariable("debug_file", "/dev/null");
-  setMsgSeverity(L_SEVERITY_NONE);
-  api->SetPageSegMode(tesseract::PSM_AUTO);
-  api_ = std::move(api);
-  return true;
+  return !engines_.empty();
 }
 
 std::vector<RecognizedLine> TesseractRecognizer::recognize(const QImage& image) {
   if (image.isNull() || image.width() < 1 || image.height() < 1) return {};
-  const QImage gray = preparedImage(image);
+  return layout_ == Layout::lines ? recognizeLines(image) : recognizePage(image);
+}
+
+std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& image) {
+  const QImage gray = grayOf(image);
+  std::vector<QRect> boxes;
+  for (const PixelRect& box : TextLineFinder::lines(
+           {gray.constBits(), gray.width(), gray.height(), static_cast<long>(gray.bytesPerLine())}))
+    boxes.emplace_back(box.x, box.y, box.width, box.height);
+  if (boxes.empty()) return {};
 
   std::lock_guard lock(mutex_);
-  if (!loaded()) return {};
-  api_->SetImage(gray.constBits(), gray.width(), gray.height(), 1, static_cast<int>(gray.bytesPerLine()));
-  api_->SetSourceResolution(screenResolution);
+  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  if (!loaded(std::min({static_cast<size_t>(mostEngines), cores, boxes.size()}))) return {};
+  // The engines take the next line not yet taken, each on a thread of its
+  // own (the caller's for the first).
+  std::vector<RecognizedLine> read(boxes.size());
+  std::atomic<size_t> next = 0;
+  const auto work = [&](tesseract::TessBaseAPI& engine) {
+    for (size_t at = next++; at < boxes.size(); at = next++) read[at] = readLine(engine, gray, boxes[at]);
+  };
+  std::vector<std::thread> helpers;
+  for (size_t engine = 1; engine < std::min(engines_.size(), boxes.size()); ++engine) {
+    helpers.emplace_back([&, engine] {
+      yieldToInteractiveWork();
+      work(*engines_[engine]);
+    });
+  }
+  work(*engines_.front());
+  for (std::thread& helper : helpers) helper.join();
+  std::erase_if(read, [](const RecognizedLine& line) { return line.text.empty(); });
+  return read;
+}
+
+std::vector<RecognizedLine> TesseractRecognizer::recognizePage(const QImage& image) {
+  const QImage gray = preparedImage(image);
+  std::lock_guard lock(mutex_);
+  if (!loaded(1)) return {};
+  tesseract::TessBaseAPI& api = *engines_.front();
+  api.SetImage(gray.constBits(), gray.width(), gray.height(), 1, static_cast<int>(gray.bytesPerLine()));
+  api.SetSourceResolution(screenResolution);
   std::vector<RecognizedLine> lines;
-  if (api_->Recognize(nullptr) == 0) {
-    std::unique_ptr<tesseract::ResultIterator> iterator(api_->GetIterator());
+  if (api.Recognize(nullptr) == 0) {
+    std::unique_ptr<tesseract::ResultIterator> iterator(api.GetIterator());
     constexpr auto level = tesseract::RIL_TEXTLINE;
     if (iterator && !iterator->Empty(level)) {
       do {
@@ -191,7 +305,7 @@ std::vector<RecognizedLine> TesseractRecognizer::recognize(const QImage& image) 
       } while (iterator->Next(level));
     }
   }
-  api_->Clear();
+  api.Clear();
   return lines;
 }
 

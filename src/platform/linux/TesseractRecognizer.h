@@ -13,12 +13,22 @@ class TessBaseAPI;
 
 namespace lumacap {
 
-// Text recognition with Tesseract 5 and its English data. The engine and its
+// Text recognition with Tesseract 5 and its English data. By default the
+// lines of text are found from the pixels first (TextLineFinder) and read one
+// by one in Tesseract's single-line mode, on as many engines as the machine
+// has cores (two at most), each line turned dark on light by itself; the
+// whole-page layout analysis is kept for comparison. The engines and their
 // data load on the first recognition and are reused until released; calls
-// from several threads take turns on it.
+// from several threads take turns on them.
 class TesseractRecognizer final : public TextRecognizer {
  public:
-  TesseractRecognizer();
+  enum class Layout {
+    lines,  // lines found from the pixels, read in parallel
+    page,   // Tesseract's own page layout analysis on one engine
+  };
+  static constexpr int mostEngines = 2;
+
+  explicit TesseractRecognizer(Layout layout = Layout::lines);
   ~TesseractRecognizer() override;
   TesseractRecognizer(const TesseractRecognizer&) = delete;
   TesseractRecognizer& operator=(const TesseractRecognizer&) = delete;
@@ -28,11 +38,11 @@ class TesseractRecognizer final : public TextRecognizer {
   // memory.
   static std::shared_ptr<TesseractRecognizer> shared();
 
-  // Lines in Tesseract's reading order with its confidence scaled to 0…1;
-  // an empty list when the image is empty, the data cannot be loaded or
-  // recognition fails.
+  // Lines in reading order with Tesseract's confidence scaled to 0…1, their
+  // words with the boxes of their characters; an empty list when the image
+  // is empty, the data cannot be loaded or recognition fails.
   std::vector<RecognizedLine> recognize(const QImage& image) override;
-  // Ends the engine (tens of megabytes of trained data) and hands the
+  // Ends the engines (tens of megabytes of trained data) and hands the
   // libraries' pages back to the kernel; the next recognition loads both
   // again, in about a tenth of a second.
   void releaseResources() override;
@@ -48,10 +58,13 @@ class TesseractRecognizer final : public TextRecognizer {
   static QImage preparedImage(const QImage& image);
 
  private:
-  bool loaded();  // call with mutex_ held
+  bool loaded(size_t engines);  // call with mutex_ held
+  std::vector<RecognizedLine> recognizePage(const QImage& image);
+  std::vector<RecognizedLine> recognizeLines(const QImage& image);
 
+  const Layout layout_;
   std::mutex mutex_;
-  std::unique_ptr<tesseract::TessBaseAPI> api_;
+  std::vector<std::unique_ptr<tesseract::TessBaseAPI>> engines_;
   bool loadFailed_ = false;
 };
 
