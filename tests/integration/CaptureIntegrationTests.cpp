@@ -4,6 +4,7 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -158,6 +159,58 @@ TEST_F(CaptureIntegration, DragOnTheOverlayGivesTheRectangleWhicheverWayItGoes) 
     drag(from, to);
     EXPECT_EQ(overlay.result(), (RegionSelection{source.mainDisplayID(), Rect{100, 80, 200, 150}}));
   }
+}
+
+// A pattern of ours with no two neighbouring pixels alike under an overlay
+// that shows the screen as it was read: the loupe shows the pointed pixel as
+// the screen has it, the arrow keys move the real pointer by one point (Shift:
+// ten) so the selection is exact, and `C` copies the colour and cancels.
+TEST_F(CaptureIntegration, TheLoupeShowsTheScreensPixelAndArrowKeysNudgeThePointer) {
+  QImage pattern(120, 120, QImage::Format_RGB32);
+  for (int y = 0; y < 120; ++y) {
+    for (int x = 0; x < 120; ++x) pattern.setPixel(x, y, qRgb(x * 2, y * 2, (x * 7 + y * 3) % 256));
+  }
+  auto tile = redWindow(0, 0, 1, 1);
+  QPalette palette;
+  palette.setBrush(QPalette::Window, QPixmap::fromImage(pattern));
+  tile->setPalette(palette);
+  tile->setGeometry(200, 150, 120, 120);
+  const QPoint probe(std::stoi(native(260)), std::stoi(native(210)));
+  ASSERT_TRUE(processEventsUntil([&] { return screenPixels(source).pixel(probe) != qRgb(0, 0, 0); }));
+  const QImage screen = screenPixels(source);
+  std::vector<OverlayScreen> screens = overlayScreens();
+  screens.front().backdrop = screen;
+  Overlay overlay(screens);
+  std::vector<QString> copied;
+  overlay.selector.colourPicked = [&](const QString& hex) { copied.push_back(hex); };
+  SelectionView* view = overlay.selector.windows().front()->view();
+
+  xdotool({"mousemove", native(260), native(210)});
+  ASSERT_TRUE(processEventsUntil([&] { return view->pointedPixel() == probe; }));
+  EXPECT_EQ(view->pointedColour(), screen.pixelColor(probe));
+  ASSERT_TRUE(processEventsUntil([&] {
+    // The loupe's middle square, on the screen now, at 8 points per pixel.
+    const QRect loupe = *view->loupeArea();
+    const QPoint middle(std::stoi(native(loupe.x() + 60)), std::stoi(native(loupe.y() + 60)));
+    const QPoint neighbour(std::stoi(native(loupe.x() + 68)), std::stoi(native(loupe.y() + 60)));
+    const QImage shown = screenPixels(source);
+    return shown.pixelColor(middle) == screen.pixelColor(probe) &&
+           shown.pixelColor(neighbour) == screen.pixelColor(probe + QPoint(1, 0));
+  }));
+
+  xdotool({"key", "Right", "Right", "Right", "shift+Down", "mousedown", "1"});
+  ASSERT_TRUE(processEventsUntil([&] { return view->anchor().has_value(); }));
+  xdotool({"key", "shift+Right", "shift+Right", "Left", "shift+Down", "Up"});
+  ASSERT_TRUE(processEventsUntil([&] { return view->pointer() && view->pointer()->y == 229; }));
+  EXPECT_EQ(QCursor::pos(), QPoint(282, 229));
+  xdotool({"mouseup", "1"});
+  EXPECT_EQ(overlay.result(), (RegionSelection{source.mainDisplayID(), Rect{263, 220, 19, 9}}));
+
+  Overlay again(screens);
+  again.selector.colourPicked = [&](const QString& hex) { copied.push_back(hex); };
+  xdotool({"mousemove", native(260), native(210), "key", "c"});
+  EXPECT_EQ(again.result(), std::nullopt);
+  EXPECT_EQ(copied, std::vector<QString>{screen.pixelColor(probe).name()});
 }
 
 TEST_F(CaptureIntegration, EscapeCancelsAndClosesEveryOverlayWindow) {
