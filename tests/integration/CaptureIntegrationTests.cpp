@@ -12,6 +12,7 @@
 
 #include "app/capture/CaptureManager.h"
 #include "app/capture/RegionSelector.h"
+#include "app/views/PinWindow.h"
 #include "app/views/WindowPresenter.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "support/AwaitTask.h"
@@ -211,6 +212,37 @@ TEST_F(CaptureIntegration, TheLoupeShowsTheScreensPixelAndArrowKeysNudgeThePoint
   xdotool({"mousemove", native(260), native(210), "key", "c"});
   EXPECT_EQ(again.result(), std::nullopt);
   EXPECT_EQ(copied, std::vector<QString>{screen.pixelColor(probe).name()});
+}
+
+// A pinned capture stays above a window raised after it, shows the capture's
+// pixels, zooms with the wheel, moves with a drag and closes with Escape.
+TEST_F(CaptureIntegration, APinStaysOnTopShowsTheCaptureAndEscapeClosesIt) {
+  QImage image(std::lround(160 * scale()), std::lround(100 * scale()), QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) image.setPixel(x, y, qRgb(x % 256, 200, (y * 2) % 256));
+  }
+  Xterm xterm(source, "Raised",
+              "60x20+" + native(250) + "+" + native(150));  // raised over everything but the pin
+  QPointer<PinWindow> pin = PinWindow::pin(image, QGuiApplication::primaryScreen());
+  ASSERT_TRUE(processEventsUntil([&] { return pin->windowHandle() && pin->windowHandle()->isExposed(); }));
+  pin->move(300, 200);
+  const QPoint corner(std::stoi(native(300)), std::stoi(native(200)));
+  xdotool({"windowactivate", "--sync", std::to_string(xterm.window), "windowraise",
+           std::to_string(xterm.window)});
+  ASSERT_TRUE(processEventsUntil([&] {
+    const QImage shown = screenPixels(source);
+    const QPoint far(image.width() - 5, image.height() - 5);  // inside the hairline
+    return shown.pixel(corner + QPoint(30, 40)) == image.pixel(30, 40) &&
+           shown.pixel(corner + far) == image.pixel(far);
+  })) << "the pin is not on top with the capture's pixels";
+
+  xdotool({"mousemove", native(340), native(240), "click", "4"});  // a notch of the wheel
+  ASSERT_TRUE(processEventsUntil([&] { return pin->zoom() > 1; }));
+  EXPECT_GT(pin->width(), 160);
+  xdotool({"mousedown", "1", "mousemove", native(400), native(300), "mouseup", "1"});
+  ASSERT_TRUE(processEventsUntil([&] { return pin->pos().x() > 330; }));
+  xdotool({"key", "Escape"});
+  ASSERT_TRUE(processEventsUntil([&] { return pin.isNull(); }));
 }
 
 TEST_F(CaptureIntegration, EscapeCancelsAndClosesEveryOverlayWindow) {

@@ -15,6 +15,7 @@
 #include <array>
 #include <cmath>
 
+#include "app/views/PinWindow.h"
 #include "app/views/Symbols.h"
 
 namespace lumacap {
@@ -486,6 +487,12 @@ QWidget* MarkupWindow::makeToolBar() {
   }
   connect(fit, &QToolButton::clicked, this, &MarkupWindow::zoomToFit);
   connect(actual, &QToolButton::clicked, this, &MarkupWindow::zoomToActualSize);
+  auto* pin = barButton(bar, {}, QStringLiteral("Pin the marked-up capture above your windows"));
+  pin->setText(QStringLiteral("Pin"));
+  pin->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  pin->setFont(look::font(*this, 12));
+  layout->addWidget(pin);
+  connect(pin, &QToolButton::clicked, this, [this] { PinWindow::pin(model_->flattened(image_), screen()); });
 
   layout->addSpacing(10);
   done_ = new QPushButton(QStringLiteral("Done"), bar);
