@@ -2,8 +2,9 @@
 // point (3024 × 1964 pixels), on Qt's offscreen platform unless
 // QT_QPA_PLATFORM says otherwise.
 //
-//   BM_Flatten/n        the image with n items of every kind (arrows, boxes,
-//                       highlights, texts, steps, redactions) drawn at full
+//   BM_Flatten/n        the image with n items of every kind (arrows, lines,
+//                       pen strokes, boxes, ellipses, highlights, texts,
+//                       steps, pixelations, redactions) drawn at full
 //                       resolution, then cropped: what "Done" does
 //   BM_OpenMarkupWindow the window started on the capture, sized and placed,
 //                       shown and its first frame painted
@@ -21,6 +22,7 @@
 #include <QWindow>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 
@@ -51,14 +53,21 @@ QImage desktop() {
 void addItems(MarkupModel& model, int each) {
   for (int index = 0; index < each; ++index) {
     const QPointF at(200 + index * 240, 200 + index * 150);
-    model.add({MarkupKind::arrow, at, at + QPointF(400, 220), Qt::red, 1, {}});
-    model.add({MarkupKind::rectangle, at + QPointF(50, 400), at + QPointF(650, 700), Qt::red, 2, {}});
-    model.add({MarkupKind::highlighter, at + QPointF(0, 800), at + QPointF(900, 860), Qt::yellow, 1, {}});
-    model.add({MarkupKind::text, at + QPointF(700, 0), at, Qt::red, 1, QStringLiteral("this is wrong")});
-    model.add({MarkupKind::step, at + QPointF(-60, -60), at, Qt::red, 1, {}});
-    model.add({MarkupKind::redact, at + QPointF(900, 300), at + QPointF(1500, 340), Qt::black, 1, {}});
+    model.add({MarkupKind::arrow, at, at + QPointF(400, 220), Qt::red, 1, {}, {}});
+    model.add({MarkupKind::rectangle, at + QPointF(50, 400), at + QPointF(650, 700), Qt::red, 2, {}, {}});
+    model.add({MarkupKind::highlighter, at + QPointF(0, 800), at + QPointF(900, 860), Qt::yellow, 1, {}, {}});
+    model.add({MarkupKind::text, at + QPointF(700, 0), at, Qt::red, 1, QStringLiteral("this is wrong"), {}});
+    model.add({MarkupKind::step, at + QPointF(-60, -60), at, Qt::red, 1, {}, {}});
+    model.add({MarkupKind::redact, at + QPointF(900, 300), at + QPointF(1500, 340), Qt::black, 1, {}, {}});
+    model.add({MarkupKind::line, at + QPointF(0, 900), at + QPointF(700, 950), Qt::red, 1, {}, {}});
+    model.add({MarkupKind::ellipse, at + QPointF(800, 400), at + QPointF(1200, 600), Qt::red, 1, {}, {}});
+    model.add({MarkupKind::pixelate, at + QPointF(900, 0), at + QPointF(1500, 250), Qt::red, 1, {}, {}});
+    MarkupItem pen{MarkupKind::pen, at, at, Qt::red, 1, {}, {}};
+    for (int step = 0; step < 200; ++step)
+      pen.path.push_back(at + QPointF(step * 3, 40 * std::sin(step / 8.0)));
+    model.add(std::move(pen));
   }
-  model.add({MarkupKind::crop, QPointF(100, 100), QPointF(2900, 1800), Qt::red, 1, {}});
+  model.add({MarkupKind::crop, QPointF(100, 100), QPointF(2900, 1800), Qt::red, 1, {}, {}});
 }
 
 void BM_Flatten(benchmark::State& state) {
@@ -108,8 +117,13 @@ void BM_UndoHistory(benchmark::State& state) {
     for (int index = 0; index < count; ++index) {
       const QPointF at((index * 37) % 2800, (index * 53) % 1800);
       const MarkupKind kind = kinds[static_cast<size_t>(index) % kinds.size()];
-      model.add({kind, at, at + QPointF(180, 90), Qt::red, 1,
-                 kind == MarkupKind::text ? QStringLiteral("label %1").arg(index) : QString()});
+      model.add({kind,
+                 at,
+                 at + QPointF(180, 90),
+                 Qt::red,
+                 1,
+                 kind == MarkupKind::text ? QStringLiteral("label %1").arg(index) : QString(),
+                 {}});
     }
     while (model.canUndo()) model.undo();
     while (model.canRedo()) model.redo();

@@ -179,6 +179,9 @@ DesktopLimits limitsOf(const DesktopBackend& backend) {
     limits.clipboard =
         "This desktop lets only the window you are using set the clipboard: a capture started from a command "
         "may not be copied by itself; use Copy Image in the preview.";
+  limits.pin =
+      "A pinned capture is an ordinary window here: Wayland lets no program keep a window above the others, "
+      "so another window may cover it.";
   return limits;
 }
 

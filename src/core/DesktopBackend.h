@@ -73,6 +73,7 @@ struct DesktopLimits {
   std::optional<std::string> windows;   // Capture Window… and returning to the agent's terminal
   std::optional<std::string> capture;
   std::optional<std::string> clipboard;
+  std::optional<std::string> pin;  // a pinned capture (Settings only)
   // The tooltip of Capture Window… where it opens the desktop's own screenshot interface.
   std::optional<std::string> windowChooser;
   std::vector<std::string> all() const;

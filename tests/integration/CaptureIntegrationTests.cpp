@@ -4,6 +4,7 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -11,6 +12,7 @@
 
 #include "app/capture/CaptureManager.h"
 #include "app/capture/RegionSelector.h"
+#include "app/views/PinWindow.h"
 #include "app/views/WindowPresenter.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "support/AwaitTask.h"
@@ -158,6 +160,89 @@ TEST_F(CaptureIntegration, DragOnTheOverlayGivesTheRectangleWhicheverWayItGoes) 
     drag(from, to);
     EXPECT_EQ(overlay.result(), (RegionSelection{source.mainDisplayID(), Rect{100, 80, 200, 150}}));
   }
+}
+
+// A pattern of ours with no two neighbouring pixels alike under an overlay
+// that shows the screen as it was read: the loupe shows the pointed pixel as
+// the screen has it, the arrow keys move the real pointer by one point (Shift:
+// ten) so the selection is exact, and `C` copies the colour and cancels.
+TEST_F(CaptureIntegration, TheLoupeShowsTheScreensPixelAndArrowKeysNudgeThePointer) {
+  QImage pattern(120, 120, QImage::Format_RGB32);
+  for (int y = 0; y < 120; ++y) {
+    for (int x = 0; x < 120; ++x) pattern.setPixel(x, y, qRgb(x * 2, y * 2, (x * 7 + y * 3) % 256));
+  }
+  auto tile = redWindow(0, 0, 1, 1);
+  QPalette palette;
+  palette.setBrush(QPalette::Window, QPixmap::fromImage(pattern));
+  tile->setPalette(palette);
+  tile->setGeometry(200, 150, 120, 120);
+  const QPoint probe(std::stoi(native(260)), std::stoi(native(210)));
+  ASSERT_TRUE(processEventsUntil([&] { return screenPixels(source).pixel(probe) != qRgb(0, 0, 0); }));
+  const QImage screen = screenPixels(source);
+  std::vector<OverlayScreen> screens = overlayScreens();
+  screens.front().backdrop = screen;
+  Overlay overlay(screens);
+  std::vector<QString> copied;
+  overlay.selector.colourPicked = [&](const QString& hex) { copied.push_back(hex); };
+  SelectionView* view = overlay.selector.windows().front()->view();
+
+  xdotool({"mousemove", native(260), native(210)});
+  ASSERT_TRUE(processEventsUntil([&] { return view->pointedPixel() == probe; }));
+  EXPECT_EQ(view->pointedColour(), screen.pixelColor(probe));
+  ASSERT_TRUE(processEventsUntil([&] {
+    // The loupe's middle square, on the screen now, at 8 points per pixel.
+    const QRect loupe = *view->loupeArea();
+    const QPoint middle(std::stoi(native(loupe.x() + 60)), std::stoi(native(loupe.y() + 60)));
+    const QPoint neighbour(std::stoi(native(loupe.x() + 68)), std::stoi(native(loupe.y() + 60)));
+    const QImage shown = screenPixels(source);
+    return shown.pixelColor(middle) == screen.pixelColor(probe) &&
+           shown.pixelColor(neighbour) == screen.pixelColor(probe + QPoint(1, 0));
+  }));
+
+  xdotool({"key", "Right", "Right", "Right", "shift+Down", "mousedown", "1"});
+  ASSERT_TRUE(processEventsUntil([&] { return view->anchor().has_value(); }));
+  xdotool({"key", "shift+Right", "shift+Right", "Left", "shift+Down", "Up"});
+  ASSERT_TRUE(processEventsUntil([&] { return view->pointer() && view->pointer()->y == 229; }));
+  EXPECT_EQ(QCursor::pos(), QPoint(282, 229));
+  xdotool({"mouseup", "1"});
+  EXPECT_EQ(overlay.result(), (RegionSelection{source.mainDisplayID(), Rect{263, 220, 19, 9}}));
+
+  Overlay again(screens);
+  again.selector.colourPicked = [&](const QString& hex) { copied.push_back(hex); };
+  xdotool({"mousemove", native(260), native(210), "key", "c"});
+  EXPECT_EQ(again.result(), std::nullopt);
+  EXPECT_EQ(copied, std::vector<QString>{screen.pixelColor(probe).name()});
+}
+
+// A pinned capture stays above a window raised after it, shows the capture's
+// pixels, zooms with the wheel, moves with a drag and closes with Escape.
+TEST_F(CaptureIntegration, APinStaysOnTopShowsTheCaptureAndEscapeClosesIt) {
+  QImage image(std::lround(160 * scale()), std::lround(100 * scale()), QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) image.setPixel(x, y, qRgb(x % 256, 200, (y * 2) % 256));
+  }
+  Xterm xterm(source, "Raised",
+              "60x20+" + native(250) + "+" + native(150));  // raised over everything but the pin
+  QPointer<PinWindow> pin = PinWindow::pin(image, QGuiApplication::primaryScreen());
+  ASSERT_TRUE(processEventsUntil([&] { return pin->windowHandle() && pin->windowHandle()->isExposed(); }));
+  pin->move(300, 200);
+  const QPoint corner(std::stoi(native(300)), std::stoi(native(200)));
+  xdotool({"windowactivate", "--sync", std::to_string(xterm.window), "windowraise",
+           std::to_string(xterm.window)});
+  ASSERT_TRUE(processEventsUntil([&] {
+    const QImage shown = screenPixels(source);
+    const QPoint far(image.width() - 5, image.height() - 5);  // inside the hairline
+    return shown.pixel(corner + QPoint(30, 40)) == image.pixel(30, 40) &&
+           shown.pixel(corner + far) == image.pixel(far);
+  })) << "the pin is not on top with the capture's pixels";
+
+  xdotool({"mousemove", native(340), native(240), "click", "4"});  // a notch of the wheel
+  ASSERT_TRUE(processEventsUntil([&] { return pin->zoom() > 1; }));
+  EXPECT_GT(pin->width(), 160);
+  xdotool({"mousedown", "1", "mousemove", native(400), native(300), "mouseup", "1"});
+  ASSERT_TRUE(processEventsUntil([&] { return pin->pos().x() > 330; }));
+  xdotool({"key", "Escape"});
+  ASSERT_TRUE(processEventsUntil([&] { return pin.isNull(); }));
 }
 
 TEST_F(CaptureIntegration, EscapeCancelsAndClosesEveryOverlayWindow) {

@@ -284,6 +284,7 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
         promise->finish();
       },
       shared);
+  selector->colourPicked = colourPicked;
   RegionSelector* mine = selector.get();
   // An earlier overlay that is still up is cancelled, so its capture ends.
   overlay_ = std::move(selector);

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -70,6 +71,8 @@ class CaptureManager final : public QObject {
 
   // The region overlay while it is on screen, and null otherwise.
   RegionSelector* overlay() const { return overlay_.get(); }
+  // Where the overlay's `C` puts the colour under the pointer ("#rrggbb").
+  std::function<void(const QString&)> colourPicked;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,5 +1,6 @@
 #include "app/capture/RegionSelector.h"
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -7,6 +8,8 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <cmath>
 
 #include "platform/ClipboardClaim.h"
 
@@ -18,6 +21,12 @@ Point pointOf(const QMouseEvent* event) { return Point{event->position().x(), ev
 QRectF toQt(const Rect& rect) { return QRectF(rect.x, rect.y, rect.width, rect.height); }
 
 const QColor dimColor(0, 0, 0, 77);  // black at 30 %
+constexpr int loupeCells = 15;       // pixels across, the pointed one in the middle
+constexpr double loupeZoom = 8;      // points per pixel shown
+constexpr double loupeSide = loupeCells * loupeZoom;
+constexpr double loupeGap = 24;  // between the pointer and the loupe
+constexpr double loupeLabelHeight = 34;
+constexpr double loupeAreaWidth = 200;  // the label under the loupe is wider
 constexpr int keyboardGrabAttempts = 20;
 constexpr auto keyboardGrabRetry = std::chrono::milliseconds(50);
 
@@ -44,6 +53,58 @@ SelectionView::SelectionView(QImage backdrop, QWidget* parent)
   setCursor(Qt::CrossCursor);
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
+  setMouseTracking(true);  // the loupe follows the pointer before a drag too
+}
+
+std::optional<QPoint> SelectionView::pointedPixel() const {
+  if (!pointer_ || backdrop_.isNull()) return std::nullopt;
+  const qreal ratio = backdrop_.devicePixelRatio();
+  const QPoint pixel(int(std::floor(pointer_->x * ratio)), int(std::floor(pointer_->y * ratio)));
+  if (!backdrop_.rect().contains(pixel)) return std::nullopt;
+  return pixel;
+}
+
+std::optional<QColor> SelectionView::pointedColour() const {
+  const std::optional<QPoint> pixel = pointedPixel();
+  if (!pixel) return std::nullopt;
+  return QColor(backdrop_.pixel(*pixel));
+}
+
+// Beside the pointer, below and to the right where there is room.
+std::optional<QRect> SelectionView::loupeArea() const {
+  if (!pointedPixel()) return std::nullopt;
+  const QSizeF size(loupeAreaWidth, loupeSide + loupeLabelHeight);
+  double x = pointer_->x + loupeGap;
+  double y = pointer_->y + loupeGap;
+  if (x + size.width() > width()) x = pointer_->x - loupeGap - size.width();
+  if (y + size.height() > height()) y = pointer_->y - loupeGap - size.height();
+  return QRectF(QPointF(x, y), size).toAlignedRect();
+}
+
+void SelectionView::pointAt(std::optional<Point> point) {
+  const std::optional<QRect> before = loupeArea();
+  pointer_ = point;
+  const std::optional<QRect> after = loupeArea();
+  // While a drag redraws everything anyway, only the loupe's old and new places.
+  if (anchor_) return;
+  QRect area = before.value_or(QRect()).united(after.value_or(QRect()));
+  if (!area.isEmpty()) update(area.adjusted(-12, -12, 12, 12));
+}
+
+Point SelectionView::eventPoint(const QMouseEvent* event) const {
+  return nudged_ && pointer_ ? *pointer_ : pointOf(event);
+}
+
+void SelectionView::nudge(Point by) {
+  const QPointF cursor = mapFromGlobal(QCursor::pos().toPointF());
+  Point at = pointer_.value_or(Point{cursor.x(), cursor.y()});
+  const Rect area = anchor_ ? limits() : bounds();
+  at.x = std::clamp(at.x + by.x, area.x, area.x + area.width - 1);
+  at.y = std::clamp(at.y + by.y, area.y, area.y + area.height - 1);
+  nudged_ = true;
+  pointAt(at);
+  if (warps_) QCursor::setPos(mapToGlobal(QPointF(at.x, at.y)).toPoint());
+  if (anchor_) dragTo(at);
 }
 
 Rect SelectionView::bounds() const {
@@ -86,7 +147,7 @@ void SelectionView::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   window()->activateWindow();
   setFocus(Qt::MouseFocusReason);
-  anchor_ = pointOf(event);
+  anchor_ = eventPoint(event);
   selection_.reset();
 }
 
@@ -98,13 +159,19 @@ void SelectionView::dragTo(Point point) {
 }
 
 void SelectionView::mouseMoveEvent(QMouseEvent* event) {
+  nudged_ = false;
+  pointAt(pointOf(event));
   if (!anchor_) return;
   dragTo(pointOf(event));
 }
 
+void SelectionView::leaveEvent(QEvent*) {
+  if (!anchor_) pointAt(std::nullopt);
+}
+
 void SelectionView::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  if (anchor_) dragTo(pointOf(event));
+  if (anchor_) dragTo(eventPoint(event));
   if (selection_ && geometry::isCapturableRegion(*selection_)) {
     claimClipboardFromInput();  // while this window has the focus and a fresh input serial
     if (selected) selected(*selection_);
@@ -121,7 +188,26 @@ void SelectionView::keyPressEvent(QKeyEvent* event) {
     if (selected) selected(std::nullopt);
     return;
   }
-  QWidget::keyPressEvent(event);
+  const double step = event->modifiers() & Qt::ShiftModifier ? 10 : 1;
+  switch (event->key()) {
+    case Qt::Key_Left:
+      return nudge(Point{-step, 0});
+    case Qt::Key_Right:
+      return nudge(Point{step, 0});
+    case Qt::Key_Up:
+      return nudge(Point{0, -step});
+    case Qt::Key_Down:
+      return nudge(Point{0, step});
+    case Qt::Key_C:
+      if (const std::optional<QColor> colour = pointedColour()) {
+        claimClipboardFromInput();  // while this window has the focus and a fresh input serial
+        if (picked) picked(*colour);
+        if (selected) selected(std::nullopt);
+      }
+      return;
+    default:
+      QWidget::keyPressEvent(event);
+  }
 }
 
 void SelectionView::paintEvent(QPaintEvent*) {
@@ -137,8 +223,9 @@ void SelectionView::paintEvent(QPaintEvent*) {
     drawLabel(painter,
               keyboardUnavailable_
                   ? "Drag to capture · right-click to cancel (another program has the keyboard)"
-                  : "Drag to capture · Esc to cancel",
+                  : "Drag to capture · arrow keys nudge · C copies the colour · Esc to cancel",
               geometry::hintLabelPosition(bounds()));
+    paintLoupe(painter);
     return;
   }
   // The selection shows the screen undimmed: the frozen pixels again.
@@ -159,6 +246,44 @@ void SelectionView::paintEvent(QPaintEvent*) {
     drawLabel(painter, QString::fromStdString(geometry::sizeLabel(*selection_)),
               geometry::sizeLabelPosition(selection_->intersected(bounds()), bounds()));
   }
+  paintLoupe(painter);
+}
+
+// The frozen pixels around the pointed one, each a square of 8 points, on a
+// grid, the pointed one framed; under them its coordinates and colour.
+void SelectionView::paintLoupe(QPainter& painter) {
+  const std::optional<QRect> area = loupeArea();
+  if (!area) return;
+  const QPoint pixel = *pointedPixel();
+  const QRectF lens(area->topLeft(), QSizeF(loupeSide, loupeSide));
+  const QRect source(pixel.x() - loupeCells / 2, pixel.y() - loupeCells / 2, loupeCells, loupeCells);
+  painter.save();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.fillRect(lens, Qt::black);
+  // Only the pixels there are (none past the screen's edge).
+  const QRect shown = source.intersected(backdrop_.rect());
+  const QPointF offset = QPointF(shown.topLeft() - source.topLeft()) * loupeZoom;
+  painter.drawImage(QRectF(lens.topLeft() + offset, QSizeF(shown.size()) * loupeZoom), backdrop_, shown);
+  painter.setPen(QPen(QColor(0, 0, 0, 40), 0));
+  for (int line = 1; line < loupeCells; ++line) {
+    painter.drawLine(QPointF(lens.left() + line * loupeZoom, lens.top()),
+                     QPointF(lens.left() + line * loupeZoom, lens.bottom()));
+    painter.drawLine(QPointF(lens.left(), lens.top() + line * loupeZoom),
+                     QPointF(lens.right(), lens.top() + line * loupeZoom));
+  }
+  const QRectF middle(lens.topLeft() + QPointF(loupeCells / 2, loupeCells / 2) * loupeZoom,
+                      QSizeF(loupeZoom, loupeZoom));
+  painter.setBrush(Qt::NoBrush);
+  painter.setPen(QPen(Qt::black, 1));
+  painter.drawRect(middle.adjusted(-1, -1, 1, 1));
+  painter.setPen(QPen(Qt::white, 1));
+  painter.drawRect(middle.adjusted(-2, -2, 2, 2));
+  painter.drawRect(lens.adjusted(-1, -1, 0, 0));
+  painter.restore();
+  const QString text =
+      QStringLiteral("%1, %2   %3").arg(pixel.x()).arg(pixel.y()).arg(pointedColour()->name(QColor::HexRgb));
+  drawLabel(painter, text, Point{lens.left() + 10, lens.bottom() + 10});
 }
 
 void SelectionView::drawLabel(QPainter& painter, const QString& text, Point at) {
@@ -223,6 +348,10 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::option
     window->view()->selected = [this, displayID = screen.displayID](std::optional<Rect> rect) {
       finish(rect ? std::optional(RegionSelection{displayID, *rect}) : std::nullopt);
     };
+    window->view()->picked = [this](const QColor& colour) {
+      if (colourPicked) colourPicked(colour.name(QColor::HexRgb));
+    };
+    window->view()->setPointerWarps(!shared_);
     windows_.emplace_back(window);
     if (shared_ && screen.screen) {
       const QPoint origin = screen.screen->geometry().topLeft();
@@ -278,6 +407,7 @@ void RegionSelector::finish(std::optional<RegionSelection> selection) {
     if (!window) continue;
     window->view()->selected = nullptr;
     window->view()->moved = nullptr;
+    window->view()->picked = nullptr;
     if (window->windowHandle()) window->windowHandle()->setKeyboardGrabEnabled(false);
     window->hide();
     window->close();

@@ -27,13 +27,20 @@ struct RegionSelection {
 
 // The drawing surface of one overlay window: the screen as it was when the
 // overlay opened, dimmed, with the rectangle being dragged shown undimmed.
+// Near the pointer a loupe shows the pixels under it at 8x, with the
+// pointed pixel's coordinates and colour. The arrow keys move the pointer a
+// point at a time (Shift: ten), so a selection starts and ends exactly; `C`
+// hands the pointed colour to `picked` and cancels. The loupe is drawn from
+// the frozen pixels and only on this window, which is gone before a capture
+// is cut from those pixels: it is never in a capture.
 class SelectionView final : public QWidget {
  public:
   using Selected = std::function<void(std::optional<Rect>)>;
 
   SelectionView(QImage backdrop, QWidget* parent);
 
-  Selected selected;  // the finished rectangle, or nothing for a cancel
+  Selected selected;                   // the finished rectangle, or nothing for a cancel
+  std::function<void(QColor)> picked;  // the colour `C` copies, just before the cancel
   // The rectangle being dragged, in global points, for the other screens.
   std::function<void(const Rect&)> moved;
 
@@ -49,19 +56,35 @@ class SelectionView final : public QWidget {
   void setKeyboardUnavailable(bool unavailable);
   bool keyboardUnavailable() const { return keyboardUnavailable_; }
   const std::optional<Rect>& selection() const { return selection_; }
+  // Whether the arrow keys move the real pointer (X11); where a program may
+  // not (Wayland), they move the point this view tracks in its place.
+  void setPointerWarps(bool warps) { warps_ = warps; }
+  // The pointer as this view tracks it (points), the frozen pixel under it
+  // and that pixel's colour, while it is over this view.
+  const std::optional<Point>& pointer() const { return pointer_; }
+  std::optional<QPoint> pointedPixel() const;
+  std::optional<QColor> pointedColour() const;
+  // Where the loupe and its label are drawn, while they are.
+  std::optional<QRect> loupeArea() const;
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void leaveEvent(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:
   Rect bounds() const;
   Rect limits() const;
   void dragTo(Point point);
+  void pointAt(std::optional<Point> point);
+  void nudge(Point by);
+  // Where a press or a release happens: the nudged point until the pointer moves.
+  Point eventPoint(const QMouseEvent* event) const;
   void drawLabel(QPainter& painter, const QString& text, Point at);
+  void paintLoupe(QPainter& painter);
 
   QImage backdrop_;
   QImage dimmed_;
@@ -70,6 +93,9 @@ class SelectionView final : public QWidget {
   bool keyboardUnavailable_ = false;
   Point origin_;
   std::optional<Rect> reach_;  // global points; none: only this view
+  std::optional<Point> pointer_;
+  bool nudged_ = false;  // the arrow keys moved the pointer since the mouse did
+  bool warps_ = true;
 };
 
 // A borderless window that covers one screen above everything else and
@@ -114,6 +140,8 @@ class RegionSelector final {
   void show(const std::vector<OverlayScreen>& screens, std::optional<uint32_t> keyDisplay = std::nullopt);
   const std::vector<QPointer<SelectionWindow>>& windows() const { return windows_; }
   SelectionWindow* keyWindow() const { return keyWindow_; }
+  // The colour `C` copied, as "#rrggbb"; the selection then completes with nothing.
+  std::function<void(const QString&)> colourPicked;
 
  private:
   void finish(std::optional<RegionSelection> selection);

@@ -182,6 +182,9 @@ struct AppServices::Parts {
 };
 
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {
+  parts_->captureManager.colourPicked = [&pasteboard = parts_->pasteboard](const QString& hex) {
+    pasteboard.setText(hex.toStdString());
+  };
   if (parts_->cardPresenter) {
     parts_->cardPresenter->attach(parts_->model, parts_->context);
   } else {

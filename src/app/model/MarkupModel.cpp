@@ -14,6 +14,7 @@ namespace {
 constexpr std::array<double, 3> strokes{3, 5, 8};
 constexpr std::array<double, 3> textSizes{16, 22, 32};
 constexpr std::array<double, 3> badgeRadii{11, 14, 18};
+constexpr std::array<double, 3> cellSizes{6, 10, 16};
 constexpr double highlighterOpacity = 0.38;
 
 double pick(const std::array<double, 3>& sizes, int weight) {
@@ -45,8 +46,58 @@ QFont textFont(double pixels) {
   return font;
 }
 
-// The redacted pixels: every pixel the box touches, whole.
+double distanceToPath(QPointF point, const std::vector<QPointF>& path) {
+  if (path.size() == 1) return distanceToSegment(point, path.front(), path.front());
+  double nearest = std::numeric_limits<double>::max();
+  for (size_t index = 1; index < path.size(); ++index)
+    nearest = std::min(nearest, distanceToSegment(point, path[index - 1], path[index]));
+  return nearest;
+}
+
+// How far a point lies from an ellipse's outline, measured along the ray
+// from its centre (exact on a circle, close enough to hit on any other).
+double distanceToEllipse(QPointF point, const QRectF& box) {
+  const QPointF centre = box.center();
+  const double a = std::max(box.width() / 2, 0.5);
+  const double b = std::max(box.height() / 2, 0.5);
+  const QPointF offset = point - centre;
+  const double reach = std::hypot(offset.x() / a, offset.y() / b);
+  if (reach == 0) return std::min(a, b);
+  return std::hypot(offset.x(), offset.y()) * std::abs(1 - 1 / reach);
+}
+
+// The redacted or pixelated pixels: every pixel the box touches, whole.
 QRect redactedPixels(const MarkupItem& item) { return spanned(item.from, item.to).toAlignedRect(); }
+
+// `area` of the image in square cells of `cell` pixels from its top-left
+// corner, each the average colour of the pixels it covers.
+QImage pixelated(const QImage& image, const QRect& area, int cell) {
+  QImage cells = image.copy(area).convertToFormat(QImage::Format_ARGB32);
+  for (int top = 0; top < cells.height(); top += cell) {
+    const int bottom = std::min(top + cell, cells.height());
+    for (int left = 0; left < cells.width(); left += cell) {
+      const int right = std::min(left + cell, cells.width());
+      std::array<quint64, 4> sum{};
+      for (int y = top; y < bottom; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(cells.constScanLine(y));
+        for (int x = left; x < right; ++x) {
+          sum[0] += qRed(row[x]);
+          sum[1] += qGreen(row[x]);
+          sum[2] += qBlue(row[x]);
+          sum[3] += qAlpha(row[x]);
+        }
+      }
+      const auto count = static_cast<quint64>((bottom - top) * (right - left));
+      const QRgb average =
+          qRgba(int(sum[0] / count), int(sum[1] / count), int(sum[2] / count), int(sum[3] / count));
+      for (int y = top; y < bottom; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(cells.scanLine(y));
+        std::fill(row + left, row + right, average);
+      }
+    }
+  }
+  return cells;
+}
 
 }  // namespace
 
@@ -62,6 +113,7 @@ double MarkupModel::unit() const {
 double MarkupModel::strokeWidth(int weight) const { return pick(strokes, weight) * unit(); }
 double MarkupModel::textSize(int weight) const { return pick(textSizes, weight) * unit(); }
 double MarkupModel::badgeRadius(int weight) const { return pick(badgeRadii, weight) * unit(); }
+int MarkupModel::cellSize(int weight) const { return std::max(2, qRound(pick(cellSizes, weight) * unit())); }
 
 // Editing.
 
@@ -161,6 +213,7 @@ void MarkupModel::moveBy(size_t index, QPointF delta) {
   MarkupItem moved = items_[index];
   moved.from += delta;
   moved.to += delta;
+  for (QPointF& point : moved.path) point += delta;
   replace(index, std::move(moved));
 }
 
@@ -246,7 +299,14 @@ std::optional<size_t> MarkupModel::itemAt(QPointF point, double tolerance) const
     bool hit = false;
     switch (item.kind) {
       case MarkupKind::arrow:
+      case MarkupKind::line:
         hit = distanceToSegment(point, item.from, item.to) <= reach;
+        break;
+      case MarkupKind::pen:
+        hit = distanceToPath(point, item.path) <= reach;
+        break;
+      case MarkupKind::ellipse:
+        hit = distanceToEllipse(point, spanned(item.from, item.to)) <= reach;
         break;
       // Outlines only, so that what they surround stays within reach.
       case MarkupKind::rectangle:
@@ -264,7 +324,9 @@ std::optional<size_t> MarkupModel::itemAt(QPointF point, double tolerance) const
 std::vector<std::pair<MarkupHandle, QPointF>> MarkupModel::handles(const MarkupItem& item) {
   switch (item.kind) {
     case MarkupKind::arrow:
+    case MarkupKind::line:
       return {{MarkupHandle::from, item.from}, {MarkupHandle::to, item.to}};
+    case MarkupKind::pen:
     case MarkupKind::text:
     case MarkupKind::step:
       return {};
@@ -306,6 +368,11 @@ QRectF MarkupModel::bounds(const MarkupItem& item) const {
       const double radius = badgeRadius(item.weight);
       return QRectF(item.from - QPointF(radius, radius), QSizeF(2 * radius, 2 * radius));
     }
+    case MarkupKind::pen: {
+      QRectF box = spanned(item.from, item.to);
+      for (const QPointF& point : item.path) box = box.united(QRectF(point, QSizeF(0, 0)));
+      return box;
+    }
     default:
       return spanned(item.from, item.to);
   }
@@ -319,11 +386,11 @@ int MarkupModel::stepNumber(size_t index) const {
 
 // Drawing.
 
-void MarkupModel::paint(QPainter& painter) const {
-  for (size_t index = 0; index < items_.size(); ++index) paintItem(painter, index);
+void MarkupModel::paint(QPainter& painter, const QImage& image) const {
+  for (size_t index = 0; index < items_.size(); ++index) paintItem(painter, index, image);
 }
 
-void MarkupModel::paintItem(QPainter& painter, size_t index) const {
+void MarkupModel::paintItem(QPainter& painter, size_t index, const QImage& image) const {
   const MarkupItem& item = items_[index];
   const double width = strokeWidth(item.weight);
   painter.save();
@@ -347,10 +414,28 @@ void MarkupModel::paintItem(QPainter& painter, size_t index) const {
       painter.drawPolygon(tip);
       break;
     }
+    case MarkupKind::line:
+      painter.setPen(QPen(item.color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      painter.drawLine(QLineF(item.from, item.to));
+      break;
+    case MarkupKind::pen: {
+      painter.setPen(QPen(item.color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      if (item.path.size() == 1) {
+        painter.drawPoint(item.path.front());
+      } else {
+        painter.drawPolyline(item.path.data(), static_cast<int>(item.path.size()));
+      }
+      break;
+    }
     case MarkupKind::rectangle:
       painter.setPen(QPen(item.color, width, Qt::SolidLine, Qt::SquareCap, Qt::RoundJoin));
       painter.setBrush(Qt::NoBrush);
       painter.drawRect(spanned(item.from, item.to));
+      break;
+    case MarkupKind::ellipse:
+      painter.setPen(QPen(item.color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      painter.setBrush(Qt::NoBrush);
+      painter.drawEllipse(spanned(item.from, item.to));
       break;
     case MarkupKind::highlighter: {
       QColor marker = item.color;
@@ -387,6 +472,16 @@ void MarkupModel::paintItem(QPainter& painter, size_t index) const {
       painter.setCompositionMode(QPainter::CompositionMode_Source);
       painter.fillRect(redactedPixels(item), QColor(0, 0, 0, 255));
       break;
+    case MarkupKind::pixelate: {
+      // Whole pixels, as the redaction: nothing outside the box changes.
+      const QRect area = redactedPixels(item).intersected(image.rect());
+      if (area.isEmpty()) break;
+      painter.setRenderHint(QPainter::Antialiasing, false);
+      painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+      painter.setCompositionMode(QPainter::CompositionMode_Source);
+      painter.drawImage(area.topLeft(), pixelated(image, area, cellSize(item.weight)));
+      break;
+    }
     case MarkupKind::crop:
       break;
   }
@@ -410,7 +505,7 @@ QImage MarkupModel::flattened(const QImage& image) const {
   {
     QPainter painter(&canvas);
     painter.translate(-area.topLeft());
-    paint(painter);
+    paint(painter, image);
   }
   if (image.hasAlphaChannel()) canvas = std::move(canvas).convertToFormat(QImage::Format_ARGB32);
   return canvas;

@@ -14,18 +14,32 @@ class QPainter;
 namespace lumacap {
 
 // What a mark-up item is, and the tool that draws it.
-enum class MarkupKind { arrow, rectangle, highlighter, text, step, redact, crop };
+enum class MarkupKind {
+  arrow,
+  line,
+  pen,
+  rectangle,
+  ellipse,
+  highlighter,
+  text,
+  step,
+  pixelate,
+  redact,
+  crop
+};
 
-// One mark on the image, in the image's own pixels. Arrows run from `from`
-// to `to`; every other kind fills the box the two points span (a step badge
-// and a text sit at `from`, `to` is the far corner of what they cover).
+// One mark on the image, in the image's own pixels. Arrows and lines run
+// from `from` to `to`; a pen stroke follows `path` (from its first point to
+// its last); every other kind fills the box the two points span (a step
+// badge and a text sit at `from`, `to` is the far corner of what they cover).
 struct MarkupItem {
   MarkupKind kind = MarkupKind::rectangle;
   QPointF from;
   QPointF to;
   QColor color = Qt::red;
-  int weight = 1;  // 0, 1 or 2: thin, medium, thick (also the size of texts and badges)
+  int weight = 1;  // 0, 1 or 2: thin, medium, thick (also the size of texts, badges and pixelation cells)
   QString text;
+  std::vector<QPointF> path;  // a pen stroke's points
 
   bool operator==(const MarkupItem&) const = default;
 };
@@ -52,6 +66,8 @@ class MarkupModel {
   double strokeWidth(int weight) const;
   double textSize(int weight) const;
   double badgeRadius(int weight) const;
+  // The side of a pixelation cell, in whole image pixels.
+  int cellSize(int weight) const;
 
   // Each of these is one step of undo. A crop replaces the crop there was.
   size_t add(MarkupItem item);
@@ -87,11 +103,13 @@ class MarkupModel {
   // The number a step badge shows: its place among the badges.
   int stepNumber(size_t index) const;
 
-  // Draws every item but the crop, in image pixels, anti-aliased.
-  void paint(QPainter& painter) const;
-  void paintItem(QPainter& painter, size_t index) const;
+  // Draws every item but the crop, in image pixels, anti-aliased. A
+  // pixelation shows `image` (the capture) in cells of their average colour.
+  void paint(QPainter& painter, const QImage& image) const;
+  void paintItem(QPainter& painter, size_t index, const QImage& image) const;
   // The image with every item drawn at its full resolution, then cropped.
-  // Redacted pixels are filled opaque, with no trace of what was under them.
+  // Redacted pixels are filled opaque, with no trace of what was under them;
+  // pixelated ones hold their cell's average colour and change nothing else.
   QImage flattened(const QImage& image) const;
   // The pixels each redaction blacks out, in drawing order.
   std::vector<QRect> redactedAreas() const;

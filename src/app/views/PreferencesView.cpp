@@ -162,7 +162,7 @@ QWidget* PreferencesView::makeForm() {
 FormSection* PreferencesView::makeDesktopLimitsSection() {
   const DesktopLimits& limits = context_.desktopLimits;
   std::vector<std::string> texts;
-  for (const auto* limit : {&limits.capture, &limits.clipboard, &limits.windows})
+  for (const auto* limit : {&limits.capture, &limits.clipboard, &limits.windows, &limits.pin})
     if (*limit) texts.push_back(**limit);
   if (texts.empty()) return nullptr;
   auto* section = new FormSection;

@@ -18,6 +18,7 @@
 #include "app/agents/AgentSessionRegistry.h"
 #include "app/model/AppModel.h"
 #include "app/model/ViewContext.h"
+#include "app/views/PinWindow.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/Symbols.h"
 
@@ -260,6 +261,7 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
   revert_ = menu->addAction(QStringLiteral("Revert to original"), this, &ScreenshotPreview::revertAsked);
   revert_->setEnabled(model_.markedUp());
   connect(&model_, &AppModel::markedUpChanged, revert_, [this] { revert_->setEnabled(model_.markedUp()); });
+  menu->addAction(QStringLiteral("Pin to Screen"), this, [this] { PinWindow::pin(model_.image(), screen()); });
   menu->addAction(QStringLiteral("Discard"), &model_, &AppModel::discard);
   more->setMenu(menu);
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include "app/capture/RegionSelector.h"
@@ -65,6 +66,46 @@ TEST(SharedSelection, WithoutSharingTheDragStaysOnItsOwnScreen) {
   sendMouse(view, QEvent::MouseButtonPress, {1000, 200});
   sendMouse(view, QEvent::MouseMove, {1600, 500});
   EXPECT_EQ(view->selection(), (Rect{1000, 200, 280, 300}));
+}
+
+void sendKey(QWidget* view, int key, Qt::KeyboardModifiers modifiers = {}) {
+  QKeyEvent event(QEvent::KeyPress, key, modifiers);
+  QApplication::sendEvent(view, &event);
+}
+
+// Where the pointer cannot be moved (Wayland), the arrow keys move the point
+// the view tracks: a press and a release happen there until the mouse moves.
+TEST(SharedSelection, ArrowKeysNudgeByOneOrTenAndCPicksTheColourUnderThePointer) {
+  QImage backdrop(1280, 800, QImage::Format_RGB32);
+  for (int y = 0; y < 800; ++y) {
+    for (int x = 0; x < 1280; ++x) backdrop.setPixel(x, y, qRgb(x % 256, y % 256, (x / 256) * 40 + y / 256));
+  }
+  QWidget window;
+  auto* view = new SelectionView(backdrop, &window);
+  view->resize(1280, 800);
+  view->setPointerWarps(false);
+  std::vector<std::optional<Rect>> finished;
+  std::optional<QColor> picked;
+  view->selected = [&](std::optional<Rect> rect) { finished.push_back(rect); };
+  view->picked = [&](QColor colour) { picked = colour; };
+
+  sendMouse(view, QEvent::MouseMove, {300, 200});
+  EXPECT_EQ(view->pointedColour(), QColor(backdrop.pixel(300, 200)));
+  ASSERT_TRUE(view->loupeArea());
+  EXPECT_FALSE(view->loupeArea()->contains(300, 200));
+  for (int step = 0; step < 3; ++step) sendKey(view, Qt::Key_Right);
+  sendKey(view, Qt::Key_Down, Qt::ShiftModifier);
+  sendMouse(view, QEvent::MouseButtonPress, {300, 200});
+  sendMouse(view, QEvent::MouseMove, {600, 500});
+  sendKey(view, Qt::Key_Left);
+  sendKey(view, Qt::Key_Up, Qt::ShiftModifier);
+  EXPECT_EQ(view->pointedPixel(), QPoint(599, 490));
+  sendMouse(view, QEvent::MouseButtonRelease, {600, 500});
+  EXPECT_EQ(finished, (std::vector<std::optional<Rect>>{Rect{303, 210, 296, 280}}));
+
+  sendKey(view, Qt::Key_C);
+  EXPECT_EQ(picked, QColor(backdrop.pixel(599, 490)));
+  EXPECT_EQ(finished.back(), std::nullopt);  // and the overlay ends
 }
 
 }  // namespace

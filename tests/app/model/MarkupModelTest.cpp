@@ -30,7 +30,7 @@ QImage noisy(QSize size) {
 }
 
 MarkupItem item(MarkupKind kind, QPointF from, QPointF to, QColor colour = Qt::red) {
-  return {kind, from, to, colour, 1, {}};
+  return {kind, from, to, colour, 1, {}, {}};
 }
 
 // How many pixels of the row are red: the thickness a stroke crosses it with.
@@ -166,11 +166,26 @@ TEST(MarkupModel, FlatteningDrawsItemsAndCrops) {
   MarkupModel model(QSize(400, 300));
   model.add(item(MarkupKind::rectangle, {100, 100}, {200, 200}));
   model.add(item(MarkupKind::highlighter, {250, 20}, {350, 60}, QColor(255, 204, 0)));
+  model.add(item(MarkupKind::line, {20, 280}, {380, 280}));
+  model.add(item(MarkupKind::ellipse, {250, 100}, {350, 200}));
+  MarkupItem pen = item(MarkupKind::pen, {20, 20}, {20, 20});
+  pen.path = {{20, 20}, {40, 60}, {60, 20}};
+  const size_t stroke = model.add(pen);
   const QImage flat = model.flattened(grey({400, 300}));
   ASSERT_EQ(flat.size(), QSize(400, 300));
   EXPECT_TRUE(reddish(flat.pixel(150, 100)));            // on the outline
   EXPECT_EQ(flat.pixel(150, 150), qRgb(200, 200, 200));  // inside it, untouched
   EXPECT_EQ(flat.pixel(10, 10), qRgb(200, 200, 200));
+  EXPECT_TRUE(reddish(flat.pixel(200, 280)));
+  EXPECT_TRUE(reddish(flat.pixel(250, 150)) && reddish(flat.pixel(300, 200)));
+  EXPECT_EQ(flat.pixel(300, 150), qRgb(200, 200, 200));  // inside the ellipse
+  EXPECT_TRUE(reddish(flat.pixel(40, 58)) && reddish(flat.pixel(30, 40)));
+  EXPECT_EQ(flat.pixel(40, 30), qRgb(200, 200, 200));  // between the pen's two strokes
+  // A pen stroke is hit along its path and moves as a whole.
+  EXPECT_EQ(model.itemAt({50, 40}, 2), stroke);
+  EXPECT_EQ(model.itemAt({40, 30}, 2), std::nullopt);
+  model.moveBy(stroke, {5, 0});
+  EXPECT_EQ(model.items()[stroke].path[1], QPointF(45, 60));
   // The highlighter tints what is under it and lets it show.
   const QRgb marked = flat.pixel(300, 40);
   EXPECT_GT(qRed(marked), qBlue(marked) + 40);
@@ -238,6 +253,36 @@ TEST(MarkupModel, RedactedPixelsAreOpaqueInThePngWritten) {
   EXPECT_EQ(read.pixel(39, 50), original.pixel(39, 50));
   EXPECT_EQ(read.pixel(141, 50), original.pixel(141, 50));
   EXPECT_EQ(read.pixel(100, 81), original.pixel(100, 81));
+}
+
+// Pixelation averages whole cells inside its box and changes nothing outside
+// it; undone, the image is the original again.
+TEST(MarkupModel, PixelationChangesOnlyThePixelsItCovers) {
+  const QImage original = noisy({300, 200});
+  MarkupModel model(original.size());
+  model.add(item(MarkupKind::pixelate, {40.4, 30.6}, {140.5, 80.2}));
+  const QImage flat = model.flattened(original);
+  const QRect box(40, 30, 101, 51);
+  const int cell = model.cellSize(1);
+  ASSERT_GT(cell, 2);
+  int changed = 0;
+  for (int y = 0; y < original.height(); ++y) {
+    for (int x = 0; x < original.width(); ++x) {
+      if (!box.contains(x, y)) {
+        ASSERT_EQ(flat.pixel(x, y), original.pixel(x, y)) << x << "," << y;
+        continue;
+      }
+      changed += flat.pixel(x, y) != original.pixel(x, y) ? 1 : 0;
+      const QPoint corner(40 + (x - 40) / cell * cell, 30 + (y - 30) / cell * cell);
+      ASSERT_EQ(flat.pixel(x, y), flat.pixel(corner)) << x << "," << y;
+    }
+  }
+  EXPECT_GT(changed, box.width() * box.height() * 9 / 10);
+  int green = 0;  // the first cell holds the average of what it covers
+  for (int y = 30; y < 30 + cell; ++y) green += qGreen(original.pixel(40, y));
+  EXPECT_EQ(qGreen(flat.pixel(40, 30)), green / cell);
+  model.undo();
+  EXPECT_EQ(model.flattened(original), original);
 }
 
 // An image with transparency stays so, except under a redaction.

@@ -245,7 +245,7 @@ TEST_F(SecretsNoticeTest, CopyTextCopiesWhatTheImageShowsAndAsksWhileASecretShow
   model.redactSecrets();
   MarkupWindow* markup = harness.windows->markupWindow();
   ASSERT_TRUE(markup && markup->isVisible());
-  markup->model().add({MarkupKind::crop, {0, 18}, {500, 130}, Qt::red, 1, {}});
+  markup->model().add({MarkupKind::crop, {0, 18}, {500, 130}, Qt::red, 1, {}, {}});
   markup->apply();
   EXPECT_TRUE(model.secretsNotice().isEmpty());
   // A second mark-up on the cropped image redacts "unsure".

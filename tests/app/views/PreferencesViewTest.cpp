@@ -48,7 +48,7 @@ class PreferencesViewTest : public ::testing::Test {
 TEST_F(PreferencesViewTest, SaysWhatDoesNotWorkOnThisDesktopAndWhatToDo) {
   harness.desktopLimits.shortcut = "No shortcut here: bind one in the desktop.";
   harness.desktopLimits.windows = "No window list here.";
-  harness.desktopLimits.clipboard = "Copy from the preview.";
+  harness.desktopLimits.pin = "Pins are ordinary windows here.";
   PreferencesView& view = open();
   EXPECT_EQ(view.shortcutNote()->text(), QStringLiteral("No shortcut here: bind one in the desktop."));
   EXPECT_EQ(colorOf(*view.shortcutNote()), look::warning());
@@ -56,7 +56,7 @@ TEST_F(PreferencesViewTest, SaysWhatDoesNotWorkOnThisDesktopAndWhatToDo) {
   for (const QLabel* label : view.findChildren<QLabel*>()) texts << label->text();
   EXPECT_TRUE(texts.contains(QStringLiteral("On this desktop")));
   EXPECT_TRUE(texts.contains(QStringLiteral("No window list here.")));
-  EXPECT_TRUE(texts.contains(QStringLiteral("Copy from the preview.")));
+  EXPECT_TRUE(texts.contains(QStringLiteral("Pins are ordinary windows here.")));
 }
 
 TEST_F(PreferencesViewTest, WhereEverythingWorksThereIsNoDesktopSection) {

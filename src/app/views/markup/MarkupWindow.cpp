@@ -15,6 +15,7 @@
 #include <array>
 #include <cmath>
 
+#include "app/views/PinWindow.h"
 #include "app/views/Symbols.h"
 
 namespace lumacap {
@@ -32,14 +33,21 @@ struct ToolEntry {
   const char* label;
   const char* name;
   Qt::Key key;
+  const char* more = "";  // said in the tool tip after the key
 };
 
-constexpr std::array<ToolEntry, 7> toolEntries{{
+constexpr std::array<ToolEntry, 11> toolEntries{{
     {MarkupKind::arrow, "Arrow", "Arrow", Qt::Key_A},
+    {MarkupKind::line, "Line", "Line", Qt::Key_L},
+    {MarkupKind::pen, "Pen", "Pen (freehand)", Qt::Key_P},
     {MarkupKind::rectangle, "Box", "Rectangle", Qt::Key_R},
+    {MarkupKind::ellipse, "Ellipse", "Ellipse", Qt::Key_E},
     {MarkupKind::highlighter, "Highlight", "Highlighter", Qt::Key_H},
     {MarkupKind::text, "Text", "Text", Qt::Key_T},
     {MarkupKind::step, "Step", "Numbered step", Qt::Key_N},
+    {MarkupKind::pixelate, "Pixelate", "Pixelate", Qt::Key_B,
+     "\nPixelated text can sometimes be read back: use Redact to hide a secret.\n"
+     "Secrets Lumacap finds are always covered with an opaque box."},
     {MarkupKind::redact, "Redact", "Redact (opaque box)", Qt::Key_X},
     {MarkupKind::crop, "Crop", "Crop", Qt::Key_C},
 }};
@@ -67,8 +75,28 @@ QIcon toolIcon(MarkupKind kind, const QColor& ink) {
         painter.drawLine(QPointF(4, 16), QPointF(15, 5));
         painter.drawPolyline(QPolygonF{QPointF(8.5, 5), QPointF(15, 5), QPointF(15, 11.5)});
         break;
+      case MarkupKind::line:
+        painter.drawLine(QPointF(4, 16), QPointF(16, 4));
+        break;
+      case MarkupKind::pen: {
+        QPainterPath squiggle(QPointF(3, 14));
+        squiggle.cubicTo(6, 4, 9, 4, 10, 10);
+        squiggle.cubicTo(11, 16, 15, 16, 17, 6);
+        painter.drawPath(squiggle);
+        break;
+      }
       case MarkupKind::rectangle:
         painter.drawRoundedRect(QRectF(3, 5, 14, 10), 1.5, 1.5);
+        break;
+      case MarkupKind::ellipse:
+        painter.drawEllipse(QRectF(2.5, 5, 15, 10));
+        break;
+      case MarkupKind::pixelate:
+        for (int cell = 0; cell < 9; ++cell) {
+          QColor shade = colour;
+          shade.setAlphaF((cell * 5 % 9 + 2) / 11.0f);
+          painter.fillRect(QRectF(3 + (cell % 3) * 4.7, 3 + (cell / 3) * 4.7, 4.5, 4.5), shade);
+        }
         break;
       case MarkupKind::highlighter: {
         QColor marker = colour;
@@ -163,7 +191,9 @@ QFrame* separator(QWidget* parent) {
   return rule;
 }
 
-bool confirmsMarkup(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
+bool confirmsMarkup(const QKeyEvent& key) {
+  return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
+}
 
 }  // namespace
 
@@ -201,7 +231,7 @@ void MarkupCanvas::paintEvent(QPaintEvent*) {
   const double scale = zoom_ / devicePixelRatioF();
   painter.scale(scale, scale);
   const MarkupModel& model = window_.model();
-  model.paint(painter);
+  model.paint(painter, image);
   const QRectF imageArea(QPointF(0, 0), QSizeF(window_.image().size()));
   paintCrop(painter, imageArea);
   paintSelection(painter);
@@ -229,7 +259,7 @@ void MarkupCanvas::paintSelection(QPainter& painter) {
   const double pixel = 1 / painter.transform().m11();
   painter.setRenderHint(QPainter::Antialiasing);
   const QColor accent = palette().color(QPalette::Highlight);
-  if (item.kind != MarkupKind::arrow) {
+  if (item.kind != MarkupKind::arrow && item.kind != MarkupKind::line) {
     painter.setPen(QPen(accent, pixel, Qt::DashLine));
     painter.setBrush(Qt::NoBrush);
     const double margin = 3 * pixel + model.strokeWidth(item.weight) / 2;
@@ -274,12 +304,15 @@ void MarkupCanvas::mousePressEvent(QMouseEvent* event) {
       window_.editText(at);
       break;
     case MarkupKind::step:
-      model.select(model.add({MarkupKind::step, at, at, window_.colour(), window_.weight(), {}}));
+      model.select(model.add({MarkupKind::step, at, at, window_.colour(), window_.weight(), {}, {}}));
       break;
-    default:
+    default: {
       model.beginGesture();
-      dragged_ = model.add({window_.tool(), at, at, window_.colour(), window_.weight(), {}});
+      MarkupItem item{window_.tool(), at, at, window_.colour(), window_.weight(), {}, {}};
+      if (item.kind == MarkupKind::pen) item.path.push_back(at);
+      dragged_ = model.add(std::move(item));
       drag_ = Drag::drawing;
+    }
   }
   window_.changed();
 }
@@ -307,7 +340,8 @@ void MarkupCanvas::mouseMoveEvent(QMouseEvent* event) {
       }
       MarkupItem item = model.items()[dragged_];
       item.to = at;
-      model.replace(dragged_, item);
+      if (item.kind == MarkupKind::pen) item.path.push_back(at);
+      model.replace(dragged_, std::move(item));
       break;
     }
     case Drag::moving:
@@ -326,10 +360,13 @@ void MarkupCanvas::mouseReleaseEvent(QMouseEvent* event) {
   MarkupModel& model = window_.model();
   if (drag_ == Drag::drawing) {
     const MarkupItem& item = model.items()[dragged_];
-    const QRectF box = spanned(item.from, item.to);
-    const bool tooSmall = item.kind == MarkupKind::arrow
-                              ? QLineF(item.from, item.to).length() < smallestMark
-                              : box.width() < smallestMark || box.height() < smallestMark;
+    const QRectF box = model.bounds(item);
+    bool tooSmall = box.width() < smallestMark || box.height() < smallestMark;
+    if (item.kind == MarkupKind::arrow || item.kind == MarkupKind::line) {
+      tooSmall = QLineF(item.from, item.to).length() < smallestMark;
+    } else if (item.kind == MarkupKind::pen) {
+      tooSmall = box.width() < smallestMark && box.height() < smallestMark;
+    }
     if (tooSmall) {
       model.remove(dragged_);
     } else if (item.kind != MarkupKind::crop) {
@@ -388,8 +425,9 @@ QWidget* MarkupWindow::makeToolBar() {
   tools_ = new QButtonGroup(bar);
   for (const ToolEntry& entry : toolEntries) {
     const QString key = QKeySequence(entry.key).toString();
-    auto* button = barButton(bar, toolIcon(entry.kind, ink),
-                             QStringLiteral("%1 (%2)").arg(QString::fromUtf8(entry.name), key));
+    auto* button = barButton(
+        bar, toolIcon(entry.kind, ink),
+        QStringLiteral("%1 (%2)%3").arg(QString::fromUtf8(entry.name), key, QString::fromUtf8(entry.more)));
     button->setText(QString::fromUtf8(entry.label));
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setFont(look::font(*this, 11));
@@ -449,6 +487,12 @@ QWidget* MarkupWindow::makeToolBar() {
   }
   connect(fit, &QToolButton::clicked, this, &MarkupWindow::zoomToFit);
   connect(actual, &QToolButton::clicked, this, &MarkupWindow::zoomToActualSize);
+  auto* pin = barButton(bar, {}, QStringLiteral("Pin the marked-up capture above your windows"));
+  pin->setText(QStringLiteral("Pin"));
+  pin->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  pin->setFont(look::font(*this, 12));
+  layout->addWidget(pin);
+  connect(pin, &QToolButton::clicked, this, [this] { PinWindow::pin(model_->flattened(image_), screen()); });
 
   layout->addSpacing(10);
   done_ = new QPushButton(QStringLiteral("Done"), bar);
@@ -480,6 +524,7 @@ void MarkupWindow::addRedactions(const std::vector<Rect>& boxes) {
                  QPointF(box.right(), box.bottom()),
                  Qt::black,
                  weight_,
+                 {},
                  {}});
   }
   if (!boxes.empty()) changed();
@@ -525,8 +570,9 @@ void MarkupWindow::setTool(MarkupKind tool) {
 // A colour or width chosen while an item is selected changes that item too.
 void MarkupWindow::setColour(const QColor& colour) {
   colour_ = colour;
-  if (const auto selected = model_->selected();
-      selected && model_->items()[*selected].kind != MarkupKind::redact) {
+  if (const auto selected = model_->selected(); selected &&
+                                                model_->items()[*selected].kind != MarkupKind::redact &&
+                                                model_->items()[*selected].kind != MarkupKind::pixelate) {
     MarkupItem item = model_->items()[*selected];
     item.color = colour;
     model_->replace(*selected, item);
@@ -639,7 +685,7 @@ void MarkupWindow::commitText() {
   textEditor_->deleteLater();
   textEditor_ = nullptr;
   if (!text.isEmpty())
-    model_->select(model_->add({MarkupKind::text, textAt_, textAt_, colour_, weight_, text}));
+    model_->select(model_->add({MarkupKind::text, textAt_, textAt_, colour_, weight_, text, {}}));
   canvas_->setFocus();
   changed();
 }

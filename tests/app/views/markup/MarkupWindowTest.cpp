@@ -201,6 +201,19 @@ TEST_F(MarkupWindowTest, KeysChooseToolsUndoRedoAndDelete) {
   QTest::mouseRelease(&canvas, Qt::LeftButton, {}, end.toPoint());
   ASSERT_EQ(window().model().items().size(), 2u);
   EXPECT_EQ(window().model().items()[1].kind, MarkupKind::arrow);
+
+  // The pen follows every move; pixelation's tip says it is no redaction.
+  key(Qt::Key_P);
+  drag({1000, 1000}, {1400, 1100});
+  ASSERT_EQ(window().model().items().size(), 3u);
+  EXPECT_EQ(window().model().items()[2].path.size(), 6u);
+  key(Qt::Key_B);
+  EXPECT_EQ(window().tool(), MarkupKind::pixelate);
+  for (QToolButton* button : window().findChildren<QToolButton*>()) {
+    if (button->text() == "Pixelate") {
+      EXPECT_TRUE(button->toolTip().contains("opaque box"));
+    }
+  }
 }
 
 TEST_F(MarkupWindowTest, RedactionsAskedForAreUndoableItemsAndOpaqueWhenApplied) {
