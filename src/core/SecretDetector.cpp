@@ -923,8 +923,11 @@ class Scan {
       const size_t stop = runOf(token, at, isAlnum);
       const std::string_view segment = token.substr(at, stop - at);
       // A digest's hexadecimal digits, whatever the edge made of one or two.
-      const auto notHex = std::count_if(segment.begin(), segment.end(), [](char c) { return !isHex(c); });
-      random = random || (looksRandom(segment, 14) && notHex > 2 && !isCamelWords(segment));
+      // (read with recognition's usual slips: l for 1, O for 0, S for 5).
+      const auto notHex =
+          std::count_if(segment.begin(), segment.end(), [](char c) { return !isHex(confusable(c)); });
+      random = random || (looksRandom(segment, 14) && notHex > 2 &&
+                          notHex * 5 > static_cast<long>(segment.size()) && !isCamelWords(segment));
       at = stop + 1;
     }
     if (!random) return;
