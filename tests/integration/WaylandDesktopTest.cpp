@@ -22,16 +22,6 @@ class WaylandDesktopTest : public WaylandTest {
     const auto lines = reports(probe);
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
-  // The probe, once its window on each output is shown.
-  std::unique_ptr<BackgroundProcess> startProbe() {
-    auto probe = desktop().spawn({LUMACAP_WAYLAND_PROBE}, onWayland);
-    const bool shown = waitUntil([&] {
-      const std::string output = desktop().output(*probe);
-      return output.find("shown", output.find("shown") + 1) != std::string::npos;
-    });
-    EXPECT_TRUE(shown) << "the probe's windows did not show:\n" << desktop().output(*probe);
-    return probe;
-  }
 };
 
 TEST_P(WaylandDesktopTest, offersTwoOutputsSideBySideThatTheReferenceCaptures) {

@@ -2,6 +2,7 @@
 
 #include "support/Subprocess.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -70,6 +71,22 @@ std::string WaylandTest::windowsListed() {
     listing += "; ";
   }
   return listing;
+}
+
+std::unique_ptr<BackgroundProcess> WaylandTest::startProbe() {
+  auto probe = desktop().spawn({LUMACAP_WAYLAND_PROBE}, onWayland);
+  const bool shown = waitUntil([&] {
+    const std::string said = desktop().output(*probe);
+    if (said.find("shown", said.find("shown") + 1) == std::string::npos) return false;
+    const auto windows = desktop().windows();
+    return std::count_if(windows.begin(), windows.end(), [&](const DesktopWindow& window) {
+             return (window.pid == probe->pid() || isProbe(window)) &&
+                    window.geometry.size() == QSize(1280, 800);
+           }) == 2;
+  });
+  EXPECT_TRUE(shown) << "the probe's windows were not placed: " << windowsListed() << "\n"
+                     << desktop().output(*probe);
+  return probe;
 }
 
 void WaylandTest::SetUp() {
