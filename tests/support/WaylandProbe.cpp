@@ -1,9 +1,6 @@
 // A Wayland client for the desktop harness's own tests: one full-screen window per output that
 // reports on standard output when it is shown and what input reaches it, in global coordinates:
 //   shown SCREEN | press X Y | release X Y | key NAME
-// "Shown" once the desktop has presented its first picture (its frame callback came): a desktop
-// that has a window but does not show it yet (sway 1.10 before its transaction ends) gives a
-// click there to no window.
 #include <QApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -28,22 +25,13 @@ class OutputWindow : public QWidget {
     windowHandle()->setScreen(screen);
     setGeometry(screen->geometry());
     showFullScreen();
-    windowHandle()->installEventFilter(this);
   }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter(this).fillRect(rect(), QColor(40, 90, 160));
-    // Qt on Wayland delivers an update requested now once the desktop presented this picture.
-    if (!painted_) windowHandle()->requestUpdate();
-    painted_ = true;
-  }
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::UpdateRequest && painted_ && !shown_) {
-      say("shown " + screen_->name());
-      shown_ = true;
-    }
-    return QWidget::eventFilter(watched, event);
+    if (!shown_) say("shown " + screen_->name());
+    shown_ = true;
   }
   void mousePressEvent(QMouseEvent* event) override { report("press", event); }
   void mouseReleaseEvent(QMouseEvent* event) override { report("release", event); }
@@ -55,7 +43,7 @@ class OutputWindow : public QWidget {
     say(QString("%1 %2 %3").arg(what).arg(at.x()).arg(at.y()));
   }
   QScreen* screen_;
-  bool painted_ = false, shown_ = false;
+  bool shown_ = false;
 };
 
 }  // namespace
