@@ -80,13 +80,8 @@ class WaylandClipboardCardTest : public test::WaylandTest {
     test::WaylandTest::SetUp();
     if (IsSkipped()) return;
     // The user's window: the harness's probe, a full-screen window on each output.
-    editor = desktop().spawn({LUMACAP_WAYLAND_PROBE}, onWayland);
-    ASSERT_TRUE(waitUntil([&] {
-      const std::string output = desktop().output(*editor);
-      return output.find("shown", output.find("shown") + 1) != std::string::npos;
-    })) << desktop().output(*editor);
-    desktop().click(640, 400);
-    ASSERT_TRUE(waitUntil([&] { return userHasFocus(); })) << "the user's window did not get the focus";
+    editor = startProbe();  // focused
+    ASSERT_FALSE(HasFailure());
     application = desktop().spawn({test::lumacapBinary()}, onWayland);
     ASSERT_TRUE(waitUntil([&] { return lumacapOwnsItsBusName(); }, 20s)) << "Lumacap did not start:\n"
                                                                          << desktop().output(*application);
@@ -117,9 +112,7 @@ class WaylandClipboardCardTest : public test::WaylandTest {
     return QImage::fromData(png, "PNG");
   }
 
-  bool isUsers(const DesktopWindow& window) const {
-    return window.pid == editor->pid() || window.app.find("wayland-probe") != std::string::npos;
-  }
+  bool isUsers(const DesktopWindow& window) const { return window.pid == editor->pid() || isProbe(window); }
   bool userHasFocus() {
     const auto focused = focusedWindow(desktop());
     return focused && isUsers(*focused);

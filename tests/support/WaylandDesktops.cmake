@@ -48,15 +48,14 @@ target_include_directories(wayland-window PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_library(LumacapWaylandDesktop STATIC support/WaylandDesktop.cpp support/WaylandTest.cpp)
 target_link_libraries(LumacapWaylandDesktop PUBLIC LumacapTestSupport Qt6::Gui Qt6::DBus)
 target_compile_definitions(LumacapWaylandDesktop PRIVATE
-  LUMACAP_WAYLAND_INPUT_DIR="$<TARGET_FILE_DIR:wlr-virtual-pointer>")
+  LUMACAP_WAYLAND_INPUT_DIR="$<TARGET_FILE_DIR:wlr-virtual-pointer>"
+  PUBLIC LUMACAP_WAYLAND_PROBE="$<TARGET_FILE:wayland-probe>")
 add_dependencies(LumacapWaylandDesktop ${WAYLAND_INPUT_TOOLS} wayland-probe)
 
 # One process per compositor, so that its tests share one desktop start.
 file(GLOB WAYLAND_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/integration/Wayland*.cpp)
 add_executable(wayland_tests ${WAYLAND_TEST_SOURCES})
 target_link_libraries(wayland_tests PRIVATE LumacapWaylandDesktop ${GUI_TEST_LIBS})
-target_compile_definitions(wayland_tests PRIVATE
-  LUMACAP_WAYLAND_PROBE="$<TARGET_FILE:wayland-probe>")
 add_dependencies(wayland_tests lumacap wayland-window)
 target_compile_definitions(wayland_tests PRIVATE LUMACAP_WAYLAND_WINDOW="$<TARGET_FILE:wayland-window>")
 # Each desktop's version in its test's name ("wayland:sway-1.7"), as its Debian package has it.

@@ -2,6 +2,7 @@
 
 #include "support/Subprocess.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -70,6 +71,32 @@ std::string WaylandTest::windowsListed() {
     listing += "; ";
   }
   return listing;
+}
+
+std::unique_ptr<BackgroundProcess> WaylandTest::startProbe() {
+  auto probe = desktop().spawn({LUMACAP_WAYLAND_PROBE}, onWayland);
+  const bool placed = waitUntil([&] {
+    const std::string said = desktop().output(*probe);
+    if (said.find("shown", said.find("shown") + 1) == std::string::npos) return false;
+    const auto windows = desktop().windows();
+    return std::count_if(windows.begin(), windows.end(), [&](const DesktopWindow& window) {
+             return (window.pid == probe->pid() || isProbe(window)) &&
+                    window.geometry.size() == QSize(1280, 800);
+           }) == 2;
+  });
+  // Listed is not yet shown (sway 1.10 shows a window once its transaction ends): a click that
+  // reaches it and gives it the focus is.
+  const bool entered = placed && waitUntil([&] {
+                         desktop().click(640, 400);
+                         const auto windows = desktop().windows();
+                         return desktop().output(*probe).find("press 640 400") != std::string::npos &&
+                                std::any_of(windows.begin(), windows.end(), [&](const DesktopWindow& window) {
+                                  return window.focused && (window.pid == probe->pid() || isProbe(window));
+                                });
+                       });
+  EXPECT_TRUE(entered) << "the probe's windows were not shown: " << windowsListed() << "\n"
+                       << desktop().output(*probe);
+  return probe;
 }
 
 void WaylandTest::SetUp() {

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "support/WaylandDesktop.h"
@@ -34,6 +35,13 @@ class WaylandTest : public ::testing::TestWithParam<Compositor> {
   std::string focusedTitle();
   // The windows as the desktop lists them, for failure messages.
   std::string windowsListed();
+  // The harness's probe (a full-screen window on each output, reporting its input), once the
+  // desktop has placed both and a click on the first reached it and gave it the focus: a click
+  // sent before it is shown finds no window (sway 1.10 then focuses the empty workspace).
+  std::unique_ptr<BackgroundProcess> startProbe();
+  static bool isProbe(const DesktopWindow& window) {
+    return window.app.find("wayland-probe") != std::string::npos;
+  }
 
  private:
   WaylandDesktop* desktop_ = nullptr;
