@@ -206,8 +206,9 @@ TEST_F(AppModelTest, FailedCaptureAlertsAndKeepsTheCaptureInHand) {
 }
 
 TEST_F(AppModelTest, NameSuggestionNeverOverwritesTheUsersOwnNameOrAnotherCapture) {
-  auto recognizer = std::make_shared<SteppedRecognizer>(
-      std::vector{recognizedLine("First capture words"), recognizedLine("Second capture words"), recognizedLine("Third capture words")});
+  auto recognizer = std::make_shared<SteppedRecognizer>(std::vector{recognizedLine("First capture words"),
+                                                                    recognizedLine("Second capture words"),
+                                                                    recognizedLine("Third capture words")});
   harness.recognizer = recognizer;
   AppModel& model = captured();
 
@@ -401,11 +402,11 @@ TEST_F(AppModelTest, DeletingRecordsDropsOnlyTheCaptureInHand) {
   const CaptureRecord other = model.store()->save("png", "other", std::nullopt, Date{});
   model.showPreview();
 
-  awaitTask(model.remove(other));
+  awaitTask(model.remove({other}));
   EXPECT_FALSE(model.image().isNull());
   EXPECT_EQ(model.records().size(), 1u);
 
-  awaitTask(model.remove(model.records().front()));
+  awaitTask(model.remove({model.records().front()}));
   EXPECT_TRUE(model.image().isNull());
   EXPECT_FALSE(harness.windows->previewWindow()->isVisible());
   EXPECT_FALSE(harness.windows->quickWindow()->isVisible());

@@ -81,6 +81,11 @@ AppModel::AppModel(Services services, QObject* parent)
   capture_->date = services_.clock();
   if (services_.settings.startupStorageError()) error_ = services_.settings.startupStorageError();
   connect(&history_, &CaptureHistory::recordsChanged, this, &AppModel::recordsChanged);
+  history_.setRetention(services_.settings.retention());
+  connect(&services_.settings, &SettingsManager::retentionChanged, this,
+          [this] { history_.setRetention(services_.settings.retention()); });
+  connect(&history_, &CaptureHistory::retentionFailed, this,
+          [this](const QString& why) { presentError(why); });
   connect(&destination_, &DestinationChoice::changed, this, &AppModel::destinationIDChanged);
 
   const int32_t ownPid = static_cast<int32_t>(QCoreApplication::applicationPid());
@@ -399,6 +404,7 @@ QCoro::Task<> AppModel::suggestName(QPointer<CaptureInHand> capture, std::option
   if (!capture) co_return;
   if (capture->filename == initialName && !capture->savedID) setFilename(text(recognition.name));
   capture->setRecognition(std::move(recognition.secrets), std::move(recognition.lines));
+  history_.noteRecognizedText(*capture);
   if (capture->clipboardHeld) redactBeforeCopying();
   setNaming(false);
 }
@@ -617,6 +623,7 @@ QCoro::Task<CaptureRecord> AppModel::persist() {
   if (capture) {
     setSavedID(record.id);
     showStoredName(record, typed);
+    history_.noteRecognizedText(*capture);
   }
   co_return record;
 }
@@ -721,7 +728,7 @@ QCoro::Task<> AppModel::send() {
     const DeliveryReceipt receipt =
         co_await services_.router.stage(history_.store()->url(record), message, destination);
     if (!self) co_return;
-    co_await recordDelivery(record, destination, receipt);
+    co_await recordDelivery(record, destination, receipt, message);
     // With an error the preview stays, so that it can be read; a capture that
     // was dropped while it was delivered has no card to show again.
     if (capture && !error_) finishDelivery(destination, receipt);
@@ -731,7 +738,7 @@ QCoro::Task<> AppModel::send() {
 }
 
 QCoro::Task<> AppModel::recordDelivery(CaptureRecord record, AgentDestination destination,
-                                       DeliveryReceipt receipt) {
+                                       DeliveryReceipt receipt, std::string message) {
   const QPointer<AppModel> self(this);
   try {
     services_.settings.setLastDestination(destination.id);
@@ -740,7 +747,7 @@ QCoro::Task<> AppModel::recordDelivery(CaptureRecord record, AgentDestination de
   }
   setStatus(text(receipt.status + " — " + receipt.message));
   try {
-    co_await history_.markStaged(record.id, destination.title, receipt.status);
+    co_await history_.markStaged(record.id, destination.title, receipt.status, message);
   } catch (const std::exception& failure) {
     if (self) setError(text(receipt.status + StatusText::historyNotUpdated + failure.what()));
   }
@@ -818,6 +825,14 @@ QCoro::Task<> AppModel::copy(CaptureRecord record) {
   setStatus(text(held ? StatusText::copiedForAgent : StatusText::copyRefused));
 }
 
+void AppModel::copyPaths(const std::vector<CaptureRecord>& records) {
+  if (!history_.store()) return presentError(StoreError(StoreError::Kind::missingCapture));
+  std::string paths;
+  for (const CaptureRecord& record : records) paths += history_.store()->url(record).string() + "\n";
+  services_.pasteboard.setText(paths);
+  setStatus(text(StatusText::pathsCopied).arg(records.size()));
+}
+
 QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {
   if (!history_.store()) co_return;
   const QPointer<AppModel> self(this);
@@ -836,12 +851,14 @@ QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {
   }
 }
 
-QCoro::Task<> AppModel::remove(CaptureRecord record) {
+QCoro::Task<> AppModel::remove(std::vector<CaptureRecord> records) {
   if (!history_.store()) co_return;
   const QPointer<AppModel> self(this);
+  std::vector<std::string> ids;
+  for (const CaptureRecord& record : records) ids.push_back(record.id);
   try {
-    co_await history_.remove(record.id);
-    if (self && capture_->savedID == record.id) discard();
+    co_await history_.remove(ids);
+    if (self && capture_->savedID && std::count(ids.begin(), ids.end(), *capture_->savedID)) discard();
   } catch (const std::exception& failure) {
     if (self) presentError(failure);
   }

@@ -150,7 +150,8 @@ class AppModel final : public QObject {
   QString secretsNotice() const;
   // The text recognised in the capture in hand as its image shows it: what
   // a mark-up redacted reads "[redacted]", what it cropped away is left out.
-  // Empty until recognition ends. Kept in memory only, never stored.
+  // Empty until recognition ends. A saved capture's record keeps it for the
+  // search, unless it shows possible secrets.
   const QString& recognizedText() const { return capture_->recognizedText(); }
   // The mark-up of the capture in hand blacked something out.
   bool redacted() const { return capture_->redacted(); }
@@ -219,12 +220,15 @@ class AppModel final : public QObject {
   // Recorded captures. Their images are read and decoded on a worker.
   QCoro::Task<> openRecord(CaptureRecord record);
   QCoro::Task<> copy(CaptureRecord record);
+  // Puts the paths of the captures' images on the clipboard as text, one a line.
+  void copyPaths(const std::vector<CaptureRecord>& records);
   // By value: the records the views hand in are the model's own, which
   // these replace.
   // The store's writes run on its worker, one at a time.
   // A name another capture has is said in `status`; nothing is renamed.
   QCoro::Task<> rename(CaptureRecord record, QString name);
-  QCoro::Task<> remove(CaptureRecord record);
+  // Removes these captures together, or none of them.
+  QCoro::Task<> remove(std::vector<CaptureRecord> records);
   QCoro::Task<> deleteAll();
 
   // The windows the window chooser lists: not ours, on the normal layer,
@@ -274,7 +278,8 @@ class AppModel final : public QObject {
   QCoro::Task<CaptureRecord> persist();
   void showStoredName(const CaptureRecord& record, const std::string& typed);
   QCoro::Task<QByteArray> pngOfCaptureInHand();
-  QCoro::Task<> recordDelivery(CaptureRecord record, AgentDestination destination, DeliveryReceipt receipt);
+  QCoro::Task<> recordDelivery(CaptureRecord record, AgentDestination destination, DeliveryReceipt receipt,
+                               std::string message);
   void finishDelivery(const AgentDestination& destination, const DeliveryReceipt& receipt);
   void returnFocus(const std::optional<DesktopApplication>& application);
 

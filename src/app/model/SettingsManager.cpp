@@ -98,4 +98,15 @@ bool SettingsManager::firstStartNoticeShown() const {
 
 void SettingsManager::setFirstStartNoticeShown() { store(firstStartNoticeShownKey, true); }
 
+Retention SettingsManager::retention() const {
+  const std::string text = userSettings().value(retentionKey).toString().toStdString();
+  return Retention::decoded(text).value_or(Retention{});
+}
+
+void SettingsManager::setRetention(const Retention& retention) {
+  const bool changed = retention != this->retention();
+  store(retentionKey, QString::fromStdString(retention.encoded()));
+  if (changed) emit retentionChanged();
+}
+
 }  // namespace lumacap

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/ScreenshotStore.h"
 #include "core/Shortcut.h"
 
 namespace lumacap {
@@ -16,7 +17,8 @@ namespace lumacap {
 // redacted before they are copied under "redactSecretsBeforeCopying", whether
 // coding agents may read captures (`lumacap mcp`, which reads this file
 // without Qt through UserSettings) under "agentsMayReadCaptures", whether
-// the first start's notice was shown under "firstStartNoticeShown". A
+// the first start's notice was shown under "firstStartNoticeShown", how
+// long captures are kept under "keepCaptures" (Retention's text). A
 // stored shortcut that is no longer acceptable is replaced by the default at
 // construction, with a one-time notice for the settings window.
 class SettingsManager : public QObject {
@@ -31,6 +33,7 @@ class SettingsManager : public QObject {
   static constexpr const char* lookForSecretsKey = "lookForSecrets";
   static constexpr const char* redactBeforeCopyingKey = "redactSecretsBeforeCopying";
   static constexpr const char* firstStartNoticeShownKey = "firstStartNoticeShown";
+  static constexpr const char* retentionKey = "keepCaptures";
 
   explicit SettingsManager(QObject* parent = nullptr);
 
@@ -67,9 +70,13 @@ class SettingsManager : public QObject {
   // start). Throws like setShortcut.
   bool firstStartNoticeShown() const;
   void setFirstStartNoticeShown();
+  // How long captures are kept; all of them unless set. Throws like setShortcut.
+  Retention retention() const;
+  void setRetention(const Retention& retention);
 
  signals:
   void shortcutChanged();
+  void retentionChanged();
 
  private:
   void storeShortcut();

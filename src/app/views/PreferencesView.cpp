@@ -23,6 +23,7 @@
 #include "app/model/SettingsManager.h"
 #include "app/model/ViewContext.h"
 #include "app/views/DesktopHotKeyPanel.h"
+#include "app/views/RetentionSetting.h"
 #include "app/views/Symbols.h"
 #include "core/ScreenshotStore.h"
 #include "platform/FileBrowser.h"
@@ -257,7 +258,7 @@ FormSection* PreferencesView::makePrivacySection() {
   connect(lookForSecrets_, &QCheckBox::clicked, this, [this](bool look) { changeLookForSecrets(look); });
   lookForSecrets_->setToolTip(
       QStringLiteral("Keys, tokens and passwords found in the text of a capture are offered for redaction "
-                     "before you paste. The text is read on this computer and never kept."));
+                     "before you paste. The text is read on this computer and never leaves it."));
   rows.addWidget(lookForSecrets_);
   redactBeforeCopying_ = new QCheckBox(QStringLiteral("Redact found secrets before copying"), section);
   redactBeforeCopying_->setToolTip(QStringLiteral(
@@ -271,11 +272,15 @@ FormSection* PreferencesView::makePrivacySection() {
                      "captures and read their images."));
   connect(agentsMayRead_, &QCheckBox::clicked, this, [this](bool allow) { changeAgentsMayRead(allow); });
   rows.addWidget(agentsMayRead_);
+  retention_ = new RetentionSetting(model_, context_.settings, section);
+  connect(retention_, &RetentionSetting::failed, this, &PreferencesView::setMessage);
+  rows.addWidget(retention_);
   rows.addLayout(buttonRow({captureFolder_}));
   rows.addWidget(
-      makeText(QStringLiteral("Captures are retained until you delete them in Recent Captures. "
-                              "Closing an unsaved preview leaves only its clipboard copy. OCR text "
-                              "is not retained, but suggested filenames may include visible text."),
+      makeText(QStringLiteral("Captures are kept as chosen above, or until you delete them in Recent "
+                              "Captures; older ones go with their history entries. Closing an unsaved "
+                              "preview leaves only its clipboard copy. A saved capture's recognised text "
+                              "is kept with it for searching, unless it shows possible secrets."),
                captionSize));
   return section;
 }

@@ -19,6 +19,7 @@ namespace lumacap {
 class AppModel;
 struct ViewContext;
 class DesktopHotKeyPanel;
+class RetentionSetting;
 
 // A titled group of settings on a quiet rounded card.
 class FormSection final : public QFrame {
@@ -76,6 +77,7 @@ class PreferencesView final : public QWidget {
   QCheckBox* lookForSecretsBox() const { return lookForSecrets_; }
   QCheckBox* redactBeforeCopyingBox() const { return redactBeforeCopying_; }
   QCheckBox* agentsMayReadBox() const { return agentsMayRead_; }
+  RetentionSetting* retentionSetting() const { return retention_; }
   QLabel* messageLabel() const { return messageLabel_; }
   QScrollArea* scrollArea() const { return scroll_; }
 
@@ -132,6 +134,7 @@ class PreferencesView final : public QWidget {
   QCheckBox* lookForSecrets_;
   QCheckBox* redactBeforeCopying_;
   QCheckBox* agentsMayRead_;
+  RetentionSetting* retention_;
   QWidget* messageFooter_;
   QLabel* messageLabel_;
 };
