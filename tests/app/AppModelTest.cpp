@@ -206,9 +206,8 @@ TEST_F(AppModelTest, FailedCaptureAlertsAndKeepsTheCaptureInHand) {
 }
 
 TEST_F(AppModelTest, NameSuggestionNeverOverwritesTheUsersOwnNameOrAnotherCapture) {
-  auto recognizer = std::make_shared<SteppedRecognizer>(std::vector{recognizedLine("First capture words"),
-                                                                    recognizedLine("Second capture words"),
-                                                                    recognizedLine("Third capture words")});
+  auto recognizer = std::make_shared<SteppedRecognizer>(
+      std::vector{recognizedLine("First capture words"), recognizedLine("Second capture words"), recognizedLine("Third capture words")});
   harness.recognizer = recognizer;
   AppModel& model = captured();
 
