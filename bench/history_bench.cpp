@@ -326,6 +326,9 @@ int main(int argc, char** argv) {
     try {
       AppServices services;
       AppModel& model = services.model();
+      model.openStore();  // as the application does at start
+      runUntil([&] { return !model.records().empty() || model.error(); }, 60000);
+      if (model.error()) throw std::runtime_error(model.error()->toStdString());
       std::printf(
           "history: %zu records, 1920x1080 PNGs of %lld KiB\n", model.records().size(),
           static_cast<long long>(fs::file_size(scratch / "data" / "Lumacap" / "picture-0.png") / 1024));

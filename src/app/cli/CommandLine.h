@@ -14,8 +14,8 @@ struct CommandLine {
   enum class Role { hook, installHooks, removeHooks, help, version, mcp, application, invalid };
 
   // The actions a desktop, a key binding or `--action=` may ask for.
-  static constexpr std::array<std::string_view, 5> actions = {"capture-region", "capture-window",
-                                                              "capture-display", "history", "settings"};
+  static constexpr std::array<std::string_view, 6> actions = {
+      "capture-region", "capture-window", "capture-display", "capture-last-region", "history", "settings"};
 
   struct Option {
     std::string_view name;

@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QStandardPaths>
 
+#include "app/hotkey/CaptureKeys.h"
 #include "app/hotkey/DesktopHotKey.h"
 #include "app/hotkey/HotKeyManager.h"
 #include "app/model/AppModel.h"
@@ -96,6 +97,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     model_.presentError(failure);
   });
   registerStoredShortcut();
+  if (CaptureKeys* keys = context_.captureKeys) {
+    keys->setAction([model = QPointer<AppModel>(&model_)](CaptureMode mode) {
+      if (model) model->capture(mode);
+    });
+    for (const std::string& failure : keys->registerStored())
+      model_.presentError(QString::fromStdString(failure));
+  }
   context_.shortcuts = this;
   watchTray();
   if (startupError) model_.presentError(*startupError);
@@ -142,6 +150,7 @@ void AppDelegate::perform(const QString& action) {
   if (action == "capture-region") model_.capture(CaptureMode::region);
   if (action == "capture-window") model_.capture(CaptureMode::window);
   if (action == "capture-display") model_.capture(CaptureMode::display);
+  if (action == "capture-last-region") model_.capture(CaptureMode::lastRegion);
   if (action == "history") model_.showHistory();
   if (action == "settings") model_.showSettings();
 }
@@ -157,6 +166,10 @@ void AppDelegate::buildStatusMenu() {
     windowItem->setToolTip(QString::fromStdString(*chooser));
   statusMenu_.addAction(QStringLiteral("Capture Display"), this,
                         [this] { model_.capture(CaptureMode::display); });
+  statusMenu_
+      .addAction(QStringLiteral("Capture Last Region Again"), this,
+                 [this] { model_.capture(CaptureMode::lastRegion); })
+      ->setToolTip(QStringLiteral("The same size and place on the same display, without the overlay"));
   statusMenu_.addSeparator();
   lastCaptureItem_ = statusMenu_.addAction(QStringLiteral("Last Capture…"), &model_, &AppModel::showPreview);
   statusMenu_.setToolTipsVisible(true);

@@ -98,6 +98,38 @@ bool SettingsManager::firstStartNoticeShown() const {
 
 void SettingsManager::setFirstStartNoticeShown() { store(firstStartNoticeShownKey, true); }
 
+namespace {
+
+const char* captureKeyName(CaptureMode mode) {
+  switch (mode) {
+    case CaptureMode::window:
+      return "windowShortcut";
+    case CaptureMode::display:
+      return "displayShortcut";
+    case CaptureMode::lastRegion:
+      return "lastRegionShortcut";
+    case CaptureMode::region:
+      break;
+  }
+  return SettingsManager::shortcutKey;
+}
+
+}  // namespace
+
+std::optional<Shortcut> SettingsManager::captureKey(CaptureMode mode) const {
+  const QVariant value = userSettings().value(captureKeyName(mode));
+  if (!value.isValid()) return std::nullopt;
+  return Shortcut::decoded(value.toByteArray().toStdString());
+}
+
+void SettingsManager::setCaptureKey(CaptureMode mode, const std::optional<Shortcut>& shortcut) {
+  if (shortcut) return store(captureKeyName(mode), QByteArray::fromStdString(shortcut->encoded()));
+  QSettings settings = userSettings();
+  settings.remove(QString::fromLatin1(captureKeyName(mode)));
+  settings.sync();
+  if (settings.status() != QSettings::NoError) store(captureKeyName(mode), QVariant());  // says why
+}
+
 Retention SettingsManager::retention() const {
   const std::string text = userSettings().value(retentionKey).toString().toStdString();
   return Retention::decoded(text).value_or(Retention{});

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/CaptureError.h"
 #include "core/ScreenshotStore.h"
 #include "core/Shortcut.h"
 
@@ -18,7 +19,9 @@ namespace lumacap {
 // coding agents may read captures (`lumacap mcp`, which reads this file
 // without Qt through UserSettings) under "agentsMayReadCaptures", whether
 // the first start's notice was shown under "firstStartNoticeShown", how
-// long captures are kept under "keepCaptures" (Retention's text). A
+// long captures are kept under "keepCaptures" (Retention's text), the
+// optional keys of the other kinds of capture under "windowShortcut",
+// "displayShortcut" and "lastRegionShortcut" (JSON as "shortcut"). A
 // stored shortcut that is no longer acceptable is replaced by the default at
 // construction, with a one-time notice for the settings window.
 class SettingsManager : public QObject {
@@ -70,6 +73,10 @@ class SettingsManager : public QObject {
   // start). Throws like setShortcut.
   bool firstStartNoticeShown() const;
   void setFirstStartNoticeShown();
+  // The key of another kind of capture than the region (window, display,
+  // last region), if one is set. Setting throws like setShortcut.
+  std::optional<Shortcut> captureKey(CaptureMode mode) const;
+  void setCaptureKey(CaptureMode mode, const std::optional<Shortcut>& shortcut);
   // How long captures are kept; all of them unless set. Throws like setShortcut.
   Retention retention() const;
   void setRetention(const Retention& retention);

@@ -60,11 +60,19 @@ void HistoryListModel::setSearch(const QString& query) {
   // The texts are folded for the first search, not for every change of a
   // history nobody searches.
   if (query_.isEmpty() && !query.isEmpty()) searcher_.setRecords(all_);
+  const bool searching = !query_.trimmed().isEmpty() || !query.trimmed().isEmpty();
   query_ = query;
-  if (query.trimmed().isEmpty()) return show(all_);
   std::vector<CaptureRecord> shown;
-  for (size_t row : searcher_.matches(query.toStdString())) shown.push_back(all_[row]);
-  show(std::move(shown));
+  if (query.trimmed().isEmpty()) {
+    shown = all_;
+  } else {
+    for (size_t row : searcher_.matches(query.toStdString())) shown.push_back(all_[row]);
+  }
+  if (!searching) return show(std::move(shown));
+  // Another search: other rows altogether, told at once.
+  beginResetModel();
+  replace(std::move(shown));
+  endResetModel();
 }
 
 void HistoryListModel::show(std::vector<CaptureRecord> records) {

@@ -22,6 +22,7 @@
 #include "app/model/AppModel.h"
 #include "app/model/SettingsManager.h"
 #include "app/model/ViewContext.h"
+#include "app/views/CaptureKeysPanel.h"
 #include "app/views/DesktopHotKeyPanel.h"
 #include "app/views/RetentionSetting.h"
 #include "app/views/Symbols.h"
@@ -32,28 +33,8 @@
 namespace lumacap {
 namespace {
 
-// The keys a shortcut may use, with their (macOS) virtual key codes, in menu order.
-struct ShortcutKey {
-  const char* label;
-  uint32_t keyCode;
-};
-constexpr std::array<ShortcutKey, 14> shortcutKeys{{{"1", 18},
-                                                    {"2", 19},
-                                                    {"3", 20},
-                                                    {"4", 21},
-                                                    {"5", 23},
-                                                    {"6", 22},
-                                                    {"7", 26},
-                                                    {"8", 28},
-                                                    {"9", 25},
-                                                    {"0", 29},
-                                                    {"S", 1},
-                                                    {"D", 2},
-                                                    {"F", 3},
-                                                    {"G", 5}}};
-
 std::string keyLabelOf(uint32_t keyCode) {
-  for (const ShortcutKey& key : shortcutKeys) {
+  for (const ShortcutKey& key : offeredShortcutKeys) {
     if (key.keyCode == keyCode) return key.label;
   }
   return "3";
@@ -183,7 +164,8 @@ FormSection* PreferencesView::makeShortcutSection() {
   key_ = new QComboBox(section);
   key_->setAccessibleName(QStringLiteral("Key"));
   key_->setFixedWidth(65);
-  for (const ShortcutKey& key : shortcutKeys) key_->addItem(QString::fromLatin1(key.label), key.keyCode);
+  for (const ShortcutKey& key : offeredShortcutKeys)
+    key_->addItem(QString::fromLatin1(key.label), key.keyCode);
 
   auto* keys = new QHBoxLayout;
   keys->setSpacing(16);
@@ -213,6 +195,8 @@ FormSection* PreferencesView::makeShortcutSection() {
     desktopHotKeyPanel_ = new DesktopHotKeyPanel(*desktopHotKey, section);
     section->rows().addWidget(desktopHotKeyPanel_);
   }
+  captureKeys_ = new CaptureKeysPanel(context_.captureKeys, section);
+  section->rows().addWidget(captureKeys_);
   return section;
 }
 

@@ -18,6 +18,7 @@ namespace lumacap {
 
 class AppModel;
 struct ViewContext;
+class CaptureKeysPanel;
 class DesktopHotKeyPanel;
 class RetentionSetting;
 
@@ -68,6 +69,7 @@ class PreferencesView final : public QWidget {
   QPushButton* applyButton() const { return apply_; }
   QLabel* shortcutNote() const { return shortcutNote_; }
   DesktopHotKeyPanel* desktopHotKeyPanel() const { return desktopHotKeyPanel_; }
+  CaptureKeysPanel* captureKeysPanel() const { return captureKeys_; }
   QPushButton* installButton() const { return install_; }
   QPushButton* removeButton() const { return remove_; }
   QLabel* hookStatusLabel() const { return hookStatus_; }
@@ -125,6 +127,7 @@ class PreferencesView final : public QWidget {
   QLabel* shortcutNote_;
   QString refusal_;  // why the shortcut last tried was refused, until the next edit
   DesktopHotKeyPanel* desktopHotKeyPanel_ = nullptr;
+  CaptureKeysPanel* captureKeys_ = nullptr;
   QPushButton* install_;
   QPushButton* remove_;
   QLabel* hookStatus_;
