@@ -480,13 +480,21 @@ bool HistoryView::eventFilter(QObject* watched, QEvent* event) {
       copy(selectedRecords());
       return true;
     }
+    // Typing in the list searches, as in a file manager.
+    const auto* typed = static_cast<QKeyEvent*>(event);
+    if (!typed->text().isEmpty() && typed->text().at(0).isPrint() &&
+        !(typed->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+      search_->setFocus();
+      search_->insert(typed->text());
+      return true;
+    }
   }
   if (watched == search_ && event->type() == QEvent::KeyPress) {
     // Down goes to the rows found; Escape clears a search before it closes the window.
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Down && rows_->rowCount() > 0) {
       list_->setFocus();
-      if (!list_->currentIndex().isValid()) list_->setCurrentIndex(rows_->index(0));
+      list_->setCurrentIndex(rows_->index(0));  // the first found, selected
       return true;
     }
     if (key == Qt::Key_Escape && !search_->text().isEmpty()) {
