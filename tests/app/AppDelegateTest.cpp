@@ -72,8 +72,8 @@ TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrderWithTheirKeysInTheShortcu
   launch();
   EXPECT_EQ(menuTitles(),
             (QStringList{"Lumacap (disabled)", "—", "Capture Region\tShift+Super+2", "Capture Window…",
-                         "Capture Display", "Capture Last Region Again", "—", "Last Capture… (disabled)",
-                         "Recent Captures…", "Settings…", "—", "Quit Lumacap"}));
+                         "Capture Display", "Capture Last Region Again", "Capture After a Delay", "—",
+                         "Last Capture… (disabled)", "Recent Captures…", "Settings…", "—", "Quit Lumacap"}));
   EXPECT_EQ(item("Settings…")->shortcut(), QKeySequence("Ctrl+,"));
   EXPECT_EQ(item("Quit Lumacap")->shortcut(), QKeySequence("Ctrl+Q"));
   EXPECT_TRUE(item("Quit Lumacap")->isShortcutVisibleInContextMenu());

@@ -1,5 +1,6 @@
 #include "app/gui/AppDelegate.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCursor>
 #include <QStandardPaths>
@@ -170,6 +171,7 @@ void AppDelegate::buildStatusMenu() {
       .addAction(QStringLiteral("Capture Last Region Again"), this,
                  [this] { model_.capture(CaptureMode::lastRegion); })
       ->setToolTip(QStringLiteral("The same size and place on the same display, without the overlay"));
+  addDelayMenu();
   statusMenu_.addSeparator();
   lastCaptureItem_ = statusMenu_.addAction(QStringLiteral("Last Capture…"), &model_, &AppModel::showPreview);
   statusMenu_.setToolTipsVisible(true);
@@ -186,6 +188,36 @@ void AppDelegate::buildStatusMenu() {
   // (A tray menu is a context menu, whose shortcut column some desktops' themes leave out.)
   settings->setShortcutVisibleInContextMenu(true);
   quit->setShortcutVisibleInContextMenu(true);
+}
+
+// "Capture After a Delay": the three kinds of capture after the delay
+// chosen below them (kept in the settings), with a countdown Esc cancels.
+void AppDelegate::addDelayMenu() {
+  countdown_ = std::make_unique<CountdownWindow>(model_.delayedCapture());
+  QMenu* menu = statusMenu_.addMenu(QStringLiteral("Capture After a Delay"));
+  for (CaptureMode mode : {CaptureMode::region, CaptureMode::window, CaptureMode::display}) {
+    menu->addAction(QString::fromStdString(CaptureKeys::title(mode)), this,
+                    [this, mode] { model_.delayedCapture().start(mode, context_.settings.captureDelay()); });
+  }
+  menu->addSeparator();
+  auto* delays = new QActionGroup(menu);
+  for (int seconds : DelayedCapture::choices) {
+    QAction* choice = menu->addAction(QStringLiteral("After %1 Seconds").arg(seconds), this, [this, seconds] {
+      try {
+        context_.settings.setCaptureDelay(seconds);
+      } catch (const std::exception& failure) {
+        model_.presentError(failure);
+      }
+    });
+    choice->setCheckable(true);
+    choice->setData(seconds);
+    delays->addAction(choice);
+  }
+  // Settings may have changed it meanwhile.
+  connect(menu, &QMenu::aboutToShow, this, [this, delays] {
+    for (QAction* choice : delays->actions())
+      choice->setChecked(choice->data().toInt() == context_.settings.captureDelay());
+  });
 }
 
 void AppDelegate::renderLastCaptureItem() {

@@ -82,6 +82,7 @@ AppModel::AppModel(Services services, QObject* parent)
   if (services_.settings.startupStorageError()) error_ = services_.settings.startupStorageError();
   connect(&history_, &CaptureHistory::recordsChanged, this, &AppModel::recordsChanged);
   history_.setRetention(services_.settings.retention());
+  connect(&delayed_, &DelayedCapture::due, this, [this](CaptureMode mode) { capture(mode); });
   connect(&services_.settings, &SettingsManager::retentionChanged, this,
           [this] { history_.setRetention(services_.settings.retention()); });
   connect(&history_, &CaptureHistory::retentionFailed, this,

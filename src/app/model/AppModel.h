@@ -19,6 +19,7 @@
 #include "app/model/AppWindows.h"
 #include "app/model/CaptureHistory.h"
 #include "app/model/CaptureInHand.h"
+#include "app/model/DelayedCapture.h"
 #include "app/model/DestinationChoice.h"
 #include "core/CaptureError.h"
 #include "core/Date.h"
@@ -171,6 +172,8 @@ class AppModel final : public QObject {
   QCoro::Task<> openStore();
 
   QCoro::Task<> capture(CaptureMode mode);
+  // Captures after a countdown (its window is a view's).
+  DelayedCapture& delayedCapture() { return delayed_; }
   QCoro::Task<> captureWindow(ShareableWindow window);
 
   // The thumbnail.
@@ -299,6 +302,7 @@ class AppModel final : public QObject {
 
   Services services_;
   CaptureHistory history_;
+  DelayedCapture delayed_;
   DestinationChoice destination_;
   // Never null: an empty capture stands for none in hand.
   CaptureInHand* capture_;

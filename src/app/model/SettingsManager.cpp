@@ -130,6 +130,13 @@ void SettingsManager::setCaptureKey(CaptureMode mode, const std::optional<Shortc
   if (settings.status() != QSettings::NoError) store(captureKeyName(mode), QVariant());  // says why
 }
 
+int SettingsManager::captureDelay() const {
+  const int seconds = userSettings().value("captureDelay", 5).toInt();
+  return seconds == 3 || seconds == 10 ? seconds : 5;
+}
+
+void SettingsManager::setCaptureDelay(int seconds) { store("captureDelay", seconds); }
+
 Retention SettingsManager::retention() const {
   const std::string text = userSettings().value(retentionKey).toString().toStdString();
   return Retention::decoded(text).value_or(Retention{});

@@ -77,6 +77,10 @@ class SettingsManager : public QObject {
   // last region), if one is set. Setting throws like setShortcut.
   std::optional<Shortcut> captureKey(CaptureMode mode) const;
   void setCaptureKey(CaptureMode mode, const std::optional<Shortcut>& shortcut);
+  // The seconds a delayed capture waits (one of DelayedCapture::choices); 5
+  // unless set. Setting throws like setShortcut.
+  int captureDelay() const;
+  void setCaptureDelay(int seconds);
   // How long captures are kept; all of them unless set. Throws like setShortcut.
   Retention retention() const;
   void setRetention(const Retention& retention);

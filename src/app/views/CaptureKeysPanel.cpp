@@ -1,10 +1,13 @@
 #include "app/views/CaptureKeysPanel.h"
 
+#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 
 #include "app/hotkey/CaptureKeys.h"
+#include "app/model/DelayedCapture.h"
+#include "app/model/SettingsManager.h"
 #include "app/views/Symbols.h"
 
 namespace lumacap {
@@ -19,7 +22,8 @@ const char* actionOf(CaptureMode mode) {
 
 }  // namespace
 
-CaptureKeysPanel::CaptureKeysPanel(CaptureKeys* keys, QWidget* parent) : QWidget(parent), keys_(keys) {
+CaptureKeysPanel::CaptureKeysPanel(CaptureKeys* keys, SettingsManager& settings, QWidget* parent)
+    : QWidget(parent), keys_(keys) {
   // Side by side, a label over each field: Settings stays short enough for small screens.
   auto* grid = new QGridLayout(this);
   grid->setContentsMargins(0, 4, 0, 0);
@@ -53,6 +57,24 @@ CaptureKeysPanel::CaptureKeysPanel(CaptureKeys* keys, QWidget* parent) : QWidget
   }
   note_->setVisible(!note_->text().isEmpty());
   grid->addWidget(note_, 2, 0, 1, column);
+
+  auto* delay = new QComboBox(this);
+  delay->setAccessibleName(QStringLiteral("Delay"));
+  for (int seconds : DelayedCapture::choices)
+    delay->addItem(QStringLiteral("%1 seconds").arg(seconds), seconds);
+  delay->setCurrentIndex(delay->findData(settings.captureDelay()));
+  connect(delay, &QComboBox::activated, this, [this, delay, &settings] {
+    try {
+      settings.setCaptureDelay(delay->currentData().toInt());
+    } catch (const std::exception& failure) {
+      note_->setText(QString::fromUtf8(failure.what()));
+      note_->show();
+    }
+  });
+  auto* delayLabel = new QLabel(QStringLiteral("Capture After a Delay waits"), this);
+  delayLabel->setBuddy(delay);
+  grid->addWidget(delayLabel, 3, 0);
+  grid->addWidget(delay, 3, 1);
 }
 
 void CaptureKeysPanel::render(CaptureMode mode) {

@@ -195,7 +195,7 @@ FormSection* PreferencesView::makeShortcutSection() {
     desktopHotKeyPanel_ = new DesktopHotKeyPanel(*desktopHotKey, section);
     section->rows().addWidget(desktopHotKeyPanel_);
   }
-  captureKeys_ = new CaptureKeysPanel(context_.captureKeys, section);
+  captureKeys_ = new CaptureKeysPanel(context_.captureKeys, context_.settings, section);
   section->rows().addWidget(captureKeys_);
   return section;
 }
