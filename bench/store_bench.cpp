@@ -40,6 +40,8 @@ std::vector<CaptureRecord> sampleRecords() {
                          Date{786000000.0 + i * 61.25},
                          "Terminal",
                          std::nullopt,
+                         std::nullopt,
+                         std::nullopt,
                          std::nullopt};
     if (i % 3 == 0) {
       record.destination = "lumacap · main";

@@ -9,7 +9,8 @@
 namespace lumacap {
 
 // The kinds of capture, in menu order.
-enum class CaptureMode { region, window, display };
+// lastRegion: the last region selected, again, without the overlay.
+enum class CaptureMode { region, window, display, lastRegion };
 
 enum class CaptureErrorKind {
   permission,

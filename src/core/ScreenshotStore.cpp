@@ -72,12 +72,12 @@ std::string validUtf8(std::string_view text) {
   return unicode::isValidUtf8(text) ? std::string(text) : unicode::encode(unicode::decode(text));
 }
 
-// A text for a record: valid UTF-8 of at most maximumTextSize bytes, cut at a
+// A text for a record: valid UTF-8 of at most `limit` bytes, cut at a
 // character's start.
-std::string recordText(std::string_view text) {
+std::string recordText(std::string_view text, size_t limit = ScreenshotStore::maximumTextSize) {
   std::string valid = validUtf8(text);
-  if (valid.size() <= ScreenshotStore::maximumTextSize) return valid;
-  size_t end = ScreenshotStore::maximumTextSize;
+  if (valid.size() <= limit) return valid;
+  size_t end = limit;
   while (end > 0 && (static_cast<unsigned char>(valid[end]) & 0xC0) == 0x80) --end;
   valid.resize(end);
   return valid;
@@ -125,7 +125,18 @@ class IndexReader final : public json::json_sax_t {
   struct Null {};
   struct Other {};  // a boolean, an object or an array
   using Value = std::variant<Null, double, std::string, Other>;
-  enum Field { id, filename, createdAt, application, destination, deliveryStatus, fieldCount, unknown };
+  enum Field {
+    id,
+    filename,
+    createdAt,
+    application,
+    destination,
+    deliveryStatus,
+    message,
+    recognizedText,
+    fieldCount,
+    unknown
+  };
   enum class State { absent, valid, invalid };
 
   bool value(Value value);
@@ -168,14 +179,18 @@ void IndexReader::assign(Value value) {
       valid = std::isfinite(*number);
     }
   } else {
-    std::optional<std::string>& target = field_ == application   ? record_.application
-                                         : field_ == destination ? record_.destination
-                                                                 : record_.deliveryStatus;
+    std::optional<std::string>& target = field_ == application      ? record_.application
+                                         : field_ == destination    ? record_.destination
+                                         : field_ == deliveryStatus ? record_.deliveryStatus
+                                         : field_ == message        ? record_.message
+                                                                    : record_.recognizedText;
+    const size_t limit = field_ == message || field_ == recognizedText
+                             ? ScreenshotStore::maximumSearchTextSize
+                             : ScreenshotStore::maximumTextSize;
     if (std::holds_alternative<Null>(value)) {
       target.reset();
       valid = true;
-    } else if (auto* text = std::get_if<std::string>(&value);
-               text && text->size() <= ScreenshotStore::maximumTextSize) {
+    } else if (auto* text = std::get_if<std::string>(&value); text && text->size() <= limit) {
       target = std::move(*text);
       valid = true;
     }
@@ -187,7 +202,7 @@ bool IndexReader::finishRecord() {
   for (Field field : {id, filename, createdAt}) {
     if (states_[field] != State::valid) return false;
   }
-  for (Field field : {application, destination, deliveryStatus}) {
+  for (Field field : {application, destination, deliveryStatus, message, recognizedText}) {
     if (states_[field] == State::invalid) return false;
   }
   records.push_back(std::move(record_));
@@ -212,7 +227,9 @@ bool IndexReader::key(string_t& name) {
                                                                   {"createdAt", createdAt},
                                                                   {"application", application},
                                                                   {"destination", destination},
-                                                                  {"deliveryStatus", deliveryStatus}};
+                                                                  {"deliveryStatus", deliveryStatus},
+                                                                  {"message", message},
+                                                                  {"recognizedText", recognizedText}};
   field_ = unknown;
   for (const auto& [text, field] : fields) {
     if (name == text) field_ = field;
@@ -398,7 +415,9 @@ std::string ScreenshotStore::encodeIndex(const std::vector<CaptureRecord>& recor
     if (record.deliveryStatus) appendMember(out, "deliveryStatus", *record.deliveryStatus);
     if (record.destination) appendMember(out, "destination", *record.destination);
     appendMember(out, "filename", record.filename);
-    appendMember(out, "id", record.id, true);
+    appendMember(out, "id", record.id, !record.message && !record.recognizedText);
+    if (record.message) appendMember(out, "message", *record.message, !record.recognizedText);
+    if (record.recognizedText) appendMember(out, "recognizedText", *record.recognizedText, true);
     out += i + 1 < records.size() ? "  },\n" : "  }\n";
   }
   out += "]\n";
@@ -505,28 +524,121 @@ CaptureRecord ScreenshotStore::rename(std::string_view id, std::string_view name
   return updated;
 }
 
-void ScreenshotStore::markStaged(std::string_view id, std::string_view destination, std::string_view status) {
+namespace {
+
+std::optional<std::string> searchText(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  return recordText(text, ScreenshotStore::maximumSearchTextSize);
+}
+
+}  // namespace
+
+void ScreenshotStore::markStaged(std::string_view id, std::string_view destination, std::string_view status,
+                                 std::string_view message) {
   const FileDescriptor lock = lockAndReload();
   const size_t index = indexOf(id);
   std::vector<CaptureRecord> list = records_;
   list[index].destination = recordText(destination);
   list[index].deliveryStatus = recordText(status);
+  list[index].message = searchText(message);
   commit(std::move(list));
 }
 
-void ScreenshotStore::remove(std::string_view id) {
+void ScreenshotStore::noteRecognizedText(std::string_view id, std::string_view text) {
   const FileDescriptor lock = lockAndReload();
   const size_t index = indexOf(id);
-  const Removal removal = prepareRemoval(capturesDirectory(), records_[index]);
+  std::optional<std::string> recognized = searchText(text);
+  if (records_[index].recognizedText == recognized) return;
   std::vector<CaptureRecord> list = records_;
-  list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
+  list[index].recognizedText = std::move(recognized);
+  commit(std::move(list));
+}
+
+void ScreenshotStore::remove(std::string_view id) { remove(std::vector<std::string>{std::string(id)}); }
+
+void ScreenshotStore::remove(const std::vector<std::string>& ids) {
+  const FileDescriptor lock = lockAndReload();
+  removeLocked(ids);
+}
+
+void ScreenshotStore::removeLocked(const std::vector<std::string>& ids) {
+  std::vector<bool> removed(records_.size(), false);
+  for (const std::string& id : ids) removed[indexOf(id)] = true;
+  // Every image gets its hidden second name first: one that cannot be
+  // removed stops the change before the index does.
+  std::vector<Removal> removals;
+  std::vector<CaptureRecord> list;
   try {
+    for (size_t i = 0; i < records_.size(); ++i) {
+      if (removed[i]) {
+        removals.push_back(prepareRemoval(capturesDirectory(), records_[i]));
+      } else {
+        list.push_back(records_[i]);
+      }
+    }
+    if (removals.empty()) return;
     commit(std::move(list));
   } catch (...) {
-    undoRemoval(removal);
+    for (const Removal& removal : removals) undoRemoval(removal);
     throw;
   }
-  finishRemoval(removal);
+  std::exception_ptr failure;
+  for (const Removal& removal : removals) {
+    try {
+      finishRemoval(removal);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+std::vector<std::string> ScreenshotStore::expired(const std::vector<CaptureRecord>& records,
+                                                  const Retention& retention, Date now) {
+  std::vector<std::string> ids;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const bool old =
+        retention.kind == Retention::Kind::days
+            ? records[i].createdAt.secondsSinceReferenceDate <
+                  now.secondsSinceReferenceDate - retention.count * 86400.0
+            : retention.kind == Retention::Kind::captures && i >= static_cast<size_t>(retention.count);
+    if (old) ids.push_back(records[i].id);
+  }
+  return ids;
+}
+
+size_t ScreenshotStore::applyRetention(const Retention& retention, Date now) {
+  if (retention.kind == Retention::Kind::keepAll) return 0;
+  const FileDescriptor lock = lockAndReload();
+  const std::vector<std::string> ids = expired(records_, retention, now);
+  removeLocked(ids);
+  return ids.size();
+}
+
+std::optional<Retention> Retention::decoded(std::string_view text) {
+  if (text == "all") return Retention{};
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const std::string_view kind = text.substr(0, colon), number = text.substr(colon + 1);
+  int count = 0;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), count);
+  if (error != std::errc() || end != number.data() + number.size() || count < 1 || count > maximumCount)
+    return std::nullopt;
+  if (kind == "days") return Retention{Kind::days, count};
+  if (kind == "captures") return Retention{Kind::captures, count};
+  return std::nullopt;
+}
+
+std::string Retention::encoded() const {
+  switch (kind) {
+    case Kind::days:
+      return "days:" + std::to_string(count);
+    case Kind::captures:
+      return "captures:" + std::to_string(count);
+    case Kind::keepAll:
+      break;
+  }
+  return "all";
 }
 
 void ScreenshotStore::deleteAll() {

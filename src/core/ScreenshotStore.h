@@ -21,8 +21,25 @@ struct CaptureRecord {
   std::optional<std::string> application;
   std::optional<std::string> destination;     // title of the last destination it was delivered to
   std::optional<std::string> deliveryStatus;  // short status of that delivery
+  std::optional<std::string> message;         // the message delivered with it the last time
+  std::optional<std::string> recognizedText;  // the text recognised in its image, for searching
 
   bool operator==(const CaptureRecord&) const = default;
+};
+
+// How long captures are kept: all of them, those of the last `count` days,
+// or the newest `count` captures.
+struct Retention {
+  enum class Kind { keepAll, days, captures };
+  Kind kind = Kind::keepAll;
+  int count = 0;
+
+  // Its settings text: "all", "days:N" or "captures:N"; nothing for any
+  // other text or a count outside 1…maximumCount.
+  static std::optional<Retention> decoded(std::string_view text);
+  std::string encoded() const;
+  static constexpr int maximumCount = 100000;
+  bool operator==(const Retention&) const = default;
 };
 
 enum class StoreErrorKind { invalidIndex, missingCapture, nameTaken };
@@ -77,12 +94,29 @@ class ScreenshotStore {
   // another record or another file in the folder has that name.
   CaptureRecord rename(std::string_view id, std::string_view name);
 
-  // Records the last delivery of a capture.
-  void markStaged(std::string_view id, std::string_view destination, std::string_view status);
+  // Records the last delivery of a capture and the message that went with
+  // it (none when empty).
+  void markStaged(std::string_view id, std::string_view destination, std::string_view status,
+                  std::string_view message = {});
+
+  // Records the text recognised in a capture's image (none when empty),
+  // cut to maximumSearchTextSize; the same text again writes nothing.
+  void noteRecognizedText(std::string_view id, std::string_view text);
 
   // Removes a capture from the history and its image from the folder. An
   // image already gone is not an error.
   void remove(std::string_view id);
+  // Removes these captures and their images together: when one cannot be
+  // removed, nothing is (all of them stay listed, with their images).
+  void remove(const std::vector<std::string>& ids);
+
+  // Removes, as `remove` does for a set, the captures `retention` no longer
+  // keeps at `now`; how many went.
+  size_t applyRetention(const Retention& retention, Date now);
+  // The ids of the records `retention` no longer keeps at `now`: older than
+  // its days, or after its newest captures (the records are newest first).
+  static std::vector<std::string> expired(const std::vector<CaptureRecord>& records,
+                                          const Retention& retention, Date now);
 
   // Removes every capture, newest first; the first failure stops and is
   // thrown, captures removed before it stay removed.
@@ -104,6 +138,8 @@ class ScreenshotStore {
   // delivery status cut to this many bytes. An index holding more is damaged.
   static constexpr size_t maximumFilenameSize = 255;
   static constexpr size_t maximumTextSize = 1024;
+  // A message or a recognised text is kept for searching, cut to this.
+  static constexpr size_t maximumSearchTextSize = 4096;
 
   // The lock one running application holds on its data folder (`root`
   // itself) for its lifetime: nothing when another process holds it.
@@ -114,6 +150,8 @@ class ScreenshotStore {
   std::string uniqueFilename(std::string_view name) const;
   bool filenameIsFree(const std::string& filename) const;
   void commit(std::vector<CaptureRecord> records);
+  // Under the lock.
+  void removeLocked(const std::vector<std::string>& ids);
   // Locks the index against the changes of other processes and reads what
   // they wrote since.
   FileDescriptor lockAndReload();

@@ -1,5 +1,6 @@
 #include "core/Shortcut.h"
 
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -74,6 +75,40 @@ std::optional<std::string> Shortcut::validationMessage() const {
   if (!command && !option && !control)
     return "Include Super, Ctrl, or Alt so normal typing is not intercepted.";
   return std::nullopt;
+}
+
+std::optional<Shortcut> Shortcut::fromLabel(std::string_view text) {
+  Shortcut shortcut{0, "", false, false, false, false};
+  std::string part;
+  const auto take = [&](bool last) {
+    for (char& c : part) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    bool* modifier = part == "CTRL" || part == "CONTROL"                  ? &shortcut.control
+                     : part == "ALT"                                      ? &shortcut.option
+                     : part == "SHIFT"                                    ? &shortcut.shift
+                     : part == "SUPER" || part == "META" || part == "WIN" ? &shortcut.command
+                                                                          : nullptr;
+    if (!last) {
+      if (!modifier || *modifier) return false;
+      return *modifier = true;
+    }
+    for (const ShortcutKey& key : offeredShortcutKeys) {
+      if (part == key.label) {
+        shortcut.keyCode = key.keyCode;
+        shortcut.keyLabel = key.label;
+        return true;
+      }
+    }
+    return false;
+  };
+  for (size_t start = 0;;) {
+    const size_t plus = text.find('+', start);
+    part = std::string(text.substr(start, plus == std::string_view::npos ? text.npos : plus - start));
+    part.erase(0, part.find_first_not_of(' '));
+    part.erase(part.find_last_not_of(' ') + 1);
+    if (!take(plus == std::string_view::npos)) return std::nullopt;
+    if (plus == std::string_view::npos) return shortcut;
+    start = plus + 1;
+  }
 }
 
 std::string Shortcut::encoded() const { return nlohmann::json(*this).dump(); }

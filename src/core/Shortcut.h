@@ -27,6 +27,10 @@ struct Shortcut {
   // The modifier names in the order Ctrl, Alt, Shift, Super, then the key,
   // joined by "+": "Shift+Super+2".
   std::string label() const;
+  // The shortcut a label names (as `label` writes it, in any letter case,
+  // the modifiers in any order; "Meta" or "Win" for Super); nothing for
+  // other text or a key that is not offered.
+  static std::optional<Shortcut> fromLabel(std::string_view text);
   // Why the combination is not acceptable, or nothing when it is.
   std::optional<std::string> validationMessage() const;
 
@@ -40,6 +44,16 @@ struct Shortcut {
 
   bool operator==(const Shortcut&) const = default;
 };
+
+// A key a shortcut may use, with its macOS virtual key code.
+struct ShortcutKey {
+  const char* label;
+  uint32_t keyCode;
+};
+// The keys offered, in menu order.
+inline constexpr ShortcutKey offeredShortcutKeys[] = {{"1", 18}, {"2", 19}, {"3", 20}, {"4", 21}, {"5", 23},
+                                                      {"6", 22}, {"7", 26}, {"8", 28}, {"9", 25}, {"0", 29},
+                                                      {"S", 1},  {"D", 2},  {"F", 3},  {"G", 5}};
 
 // JSON coding; from_json throws nlohmann::json exceptions on a missing key or a wrong type.
 void to_json(nlohmann::json& json, const Shortcut& shortcut);

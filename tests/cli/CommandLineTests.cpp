@@ -71,7 +71,7 @@ const std::string helpText =
     "output\n"
     "  --version               print the version\n"
     "  --help                  print this help\n\n"
-    "Actions: capture-region, capture-window, capture-display, history, settings\n";
+    "Actions: capture-region, capture-window, capture-display, capture-last-region, history, settings\n";
 const std::string installedLine =
     "Hooks installed. Review them in Claude Code’s /hooks menu, then restart your sessions.\n";
 const std::string removedLine = "Lumacap hooks removed. Restart Claude Code sessions to apply.\n";

@@ -13,6 +13,7 @@
 #include <map>
 
 #include "core/AtomicFile.h"
+#include "core/CaptureSearch.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -20,6 +21,7 @@ namespace fs = std::filesystem;
 using lumacap::CaptureRecord;
 using lumacap::Date;
 using lumacap::readWholeFile;
+using lumacap::Retention;
 using lumacap::ScreenshotStore;
 using lumacap::StoreError;
 using lumacap::test::permissionsOf;
@@ -168,10 +170,18 @@ TEST_F(ScreenshotStoreTest, IndexFormatWritesSortedPrettyKeysAndOmitsAbsentOnes)
                 "  }\n"
                 "]\n");
 
-  store.markStaged(first.id, "Clipboard", "Copied");
-  store.markStaged(first.id, "lumacap · main", "Staged");  // the last delivery counts
+  store.markStaged(first.id, "Clipboard", "Copied", "an old message");
+  store.markStaged(first.id, "lumacap · main", "Staged", "fix the build");  // the last delivery counts
+  store.noteRecognizedText(first.id, "make: *** [all] Error 2");
+  store.noteRecognizedText(second.id, "");
   EXPECT_EQ(store.records()[1].destination, "lumacap · main");
   EXPECT_EQ(store.records()[1].deliveryStatus, "Staged");
+  EXPECT_NE(readWholeFile(store.indexFile())
+                .find("    \"id\": \"" + first.id +
+                      "\",\n    \"message\": \"fix the build\",\n    \"recognizedText\": \"make: *** [all] "
+                      "Error 2\"\n"),
+            std::string::npos);
+  EXPECT_FALSE(store.records()[0].recognizedText);
   EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
   EXPECT_TRUE(failsWithMissingCapture([&] { store.markStaged("garbage", "x", "y"); }));
 }
@@ -288,32 +298,86 @@ TEST_F(ScreenshotStoreTest, RenamingNeedsTheImageUnlessTheStemStaysTheSame) {
   EXPECT_TRUE(folderContents(temp / "Captures").empty());
 }
 
+// A selection, or what the retention no longer keeps, goes image and record
+// together, an image already removed by hand being no obstacle; when one
+// image cannot be removed, none of the set is.
 TEST_F(ScreenshotStoreTest, DeletingRemovesTheImagesAndRecordsAndLeavesForeignFiles) {
-  const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
-  const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
-  const CaptureRecord c = store.save("image c", "c", std::nullopt, someDate);
+  const CaptureRecord a = store.save("image a", "a", std::nullopt, Date{1000});
+  const CaptureRecord b = store.save("image b", "b", std::nullopt, Date{2000});
+  const CaptureRecord c = store.save("image c", "c", std::nullopt, Date{3000});
+  const CaptureRecord d = store.save("image d", "d", std::nullopt, Date{4000});
   writeFile(temp / "Captures" / "orphan.png", "not ours");
+  const auto files = [&](std::map<std::string, std::string> expected) {
+    expected["orphan.png"] = "not ours";
+    EXPECT_EQ(folderContents(temp / "Captures"), expected);
+    EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
+  };
 
-  store.remove(b.id);
-  EXPECT_EQ(store.records(), (std::vector<CaptureRecord>{c, a}));
-  EXPECT_EQ(folderContents(temp / "Captures"),
-            (std::map<std::string, std::string>{
-                {"a.png", "image a"}, {"c.png", "image c"}, {"orphan.png", "not ours"}}));
-  EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
-  EXPECT_TRUE(failsWithMissingCapture([&] { store.remove(b.id); }));
-
-  // An image removed by hand is no obstacle.
   fs::remove(store.url(a));
-  store.remove(a.id);
-  EXPECT_EQ(store.records(), std::vector<CaptureRecord>{c});
+  store.remove(std::vector<std::string>{c.id, a.id});
+  EXPECT_EQ(store.records(), (std::vector<CaptureRecord>{d, b}));
+  files({{"b.png", "image b"}, {"d.png", "image d"}});
+  EXPECT_TRUE(failsWithMissingCapture([&] { store.remove(c.id); }));
+
+  fs::create_directories(temp / "Captures" / (".deleting-" + b.id) / "x");
+  EXPECT_THROW(store.remove(std::vector<std::string>{d.id, b.id}), std::system_error);
+  fs::remove_all(temp / "Captures" / (".deleting-" + b.id));
+  EXPECT_EQ(store.records(), (std::vector<CaptureRecord>{d, b}));
+  files({{"b.png", "image b"}, {"d.png", "image d"}});
+
+  const CaptureRecord e = store.save("image e", "e", std::nullopt, Date{4000 + 2 * 86400});
+  const Date now{4000 + 2 * 86400 + 60};
+  EXPECT_EQ(ScreenshotStore::expired(store.records(), {Retention::Kind::captures, 2}, now),
+            std::vector<std::string>{b.id});
+  EXPECT_EQ(store.applyRetention({}, Date{1e12}), 0u);
+  fs::remove(store.url(b));
+  EXPECT_EQ(store.applyRetention({Retention::Kind::days, 1}, now), 2u);
+  EXPECT_EQ(store.records(), std::vector<CaptureRecord>{e});
+  files({{"e.png", "image e"}});
+  for (const auto& [text, retention] : {std::pair<std::string, std::optional<Retention>>{"all", Retention{}},
+                                        {"days:30", Retention{Retention::Kind::days, 30}},
+                                        {"captures:500", Retention{Retention::Kind::captures, 500}},
+                                        {"days:0", std::nullopt},
+                                        {"captures:12x", std::nullopt},
+                                        {"weeks:2", std::nullopt}}) {
+    EXPECT_EQ(Retention::decoded(text), retention) << text;
+    if (retention) {
+      EXPECT_EQ(retention->encoded(), text);
+    }
+  }
 
   store.save(png, "d", std::nullopt, someDate);
   store.deleteAll();
   EXPECT_TRUE(store.records().empty());
   EXPECT_TRUE(ScreenshotStore(temp.path()).records().empty());
-  EXPECT_EQ(folderContents(temp / "Captures"),
-            (std::map<std::string, std::string>{{"orphan.png", "not ours"}}));
+  files({});
   store.deleteAll();  // nothing left: no error
+}
+
+TEST(CaptureSearch, FindsEveryWordInTheNameMessageRecognisedTextOrDestination) {
+  std::vector<CaptureRecord> records(4);
+  for (size_t i = 0; i < records.size(); ++i) records[i].id = std::to_string(i);
+  records[0].filename = "build-failed.png";
+  records[0].message = "Why does the LINKER stop here?";
+  records[1].filename = "login.png";
+  records[1].recognizedText = "Sign in\nCafé ＷＩＤＥ";
+  records[2].filename = "screen.png";
+  records[2].destination = "Claude Code · lumacap";
+  records[3].filename = "notes.png";
+  records[3].application = "linker";  // not searched
+  lumacap::CaptureSearch search;
+  search.setRecords(records);
+  using Rows = std::vector<size_t>;
+  EXPECT_EQ(search.matches("linker"), Rows{0});
+  EXPECT_EQ(search.matches("cafe wide"), Rows{1});
+  EXPECT_EQ(search.matches(" Claude  lumacap "), Rows{2});
+  EXPECT_EQ(search.matches("fail linker"), Rows{0});
+  EXPECT_EQ(search.matches("claude build"), Rows{});
+  EXPECT_EQ(search.matches("in caf"), Rows{1});
+  EXPECT_EQ(search.matches(""), (Rows{0, 1, 2, 3}));
+  records[3].message = "the linker again";
+  search.setRecords(records);
+  EXPECT_EQ(search.matches("LINKER"), (Rows{0, 3}));
 }
 
 // An index write that fails (a larger file than the size limit allows, as

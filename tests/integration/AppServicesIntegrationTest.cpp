@@ -5,12 +5,14 @@
 #include <QImage>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 #include <QWindow>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "app/model/AppModel.h"
 #include "app/gui/AppServices.h"
+#include "app/model/AppModel.h"
+#include "app/views/CountdownWindow.h"
 #include "app/views/PreferencesView.h"
 #include "app/views/WindowChooser.h"
 #include "app/views/WindowPresenter.h"
@@ -99,6 +101,26 @@ TEST_F(AppServicesIntegrationTest, ChoosingAnXtermCopiesExactlyThatWindow) {
   EXPECT_EQ(QImage::fromData(test::clipboard("image/png"), "PNG").size(), QSize(xterm.width, xterm.height))
       << "the clipboard does not hold the small xterm";
   // The suggested name is worked out on a worker; let it end before the services go.
+  EXPECT_TRUE(processEventsUntil([&] { return !model.naming(); }, std::chrono::seconds(30)));
+}
+
+// The countdown shows until the capture reads the screen, and is never in
+// the image; Esc cancels it.
+TEST_F(AppServicesIntegrationTest, DelayedCaptureCountsDownOutsideTheImage) {
+  CountdownWindow countdown(model.delayedCapture());
+  model.delayedCapture().start(CaptureMode::display, 3);
+  ASSERT_TRUE(shown(&countdown));
+  QTest::keyClick(&countdown, Qt::Key_Escape);
+  EXPECT_FALSE(countdown.isVisible());
+  test::processEventsFor(std::chrono::milliseconds(3500));
+  EXPECT_TRUE(model.image().isNull()) << "a cancelled countdown captured";
+
+  model.delayedCapture().start(CaptureMode::display, 1);
+  ASSERT_TRUE(shown(&countdown));
+  const QPoint corner = countdown.mapToGlobal(QPoint(4, 4)) * countdown.devicePixelRatio();
+  ASSERT_TRUE(processEventsUntil([&] { return !model.image().isNull(); }, std::chrono::seconds(20)));
+  EXPECT_NE(model.image().pixelColor(corner), QColor(0x20, 0x24, 0x2c)) << "the countdown is in the image";
+  EXPECT_FALSE(countdown.isVisible()) << "the countdown came back with the windows hidden for the capture";
   EXPECT_TRUE(processEventsUntil([&] { return !model.naming(); }, std::chrono::seconds(30)));
 }
 

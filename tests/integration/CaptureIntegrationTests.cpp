@@ -366,6 +366,12 @@ TEST_F(CaptureIntegration, RegionCaptureDimsAllButTheSelectionMidDragAndGivesIts
             xtermBackground);
   EXPECT_EQ(captured->application, "XTerm");
   EXPECT_EQ(manager.overlay(), nullptr);
+  // The same region again, from the screen without the overlay: the same pixels.
+  const auto last = manager.lastRegion(*captured->displayID + 1);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->first, *captured->displayID);
+  const CapturedImage again = awaitTask(manager.display(content(), last->first, last->second, "XTerm"));
+  EXPECT_EQ(again.image.convertToFormat(captured->image.format()), captured->image);
   hidden.restore({});
   EXPECT_TRUE(ours->isVisible());
 }

@@ -9,7 +9,9 @@
 #include <sstream>
 #include <tuple>
 
+#include "app/hotkey/CaptureKeys.h"
 #include "app/hotkey/HotKeyManager.h"
+#include "app/model/SettingsManager.h"
 #include "platform/x11/XcbConnection.h"
 #include "platform/x11/XcbHotKeyService.h"
 #include "support/AwaitTask.h"
@@ -130,17 +132,36 @@ TEST_F(HotKeyIntegrationTest, PressesCountWhateverTheLockKeys) {
   }
 }
 
-TEST_F(HotKeyIntegrationTest, RegisteringAgainMovesTheGrab) {
+// The region key moved, and the key of another kind of capture: each
+// press runs its own capture, a moved key leaves its old combination free,
+// and a key already in use is refused.
+TEST_F(HotKeyIntegrationTest, RegisteringAgainMovesTheGrabAndEachCaptureKeyRunsItsCapture) {
   manager->registerShortcut(Shortcut::initial());
   manager->registerShortcut(optionS);
-  // Events arrive in order: had the old combination fired, it would count first.
-  pressKeys("super+shift+2 alt+s");
-  EXPECT_TRUE(processEventsUntil([&] { return presses == 1; }));
+  SettingsManager settings;
+  std::vector<CaptureMode> captures;
+  CaptureKeys keys([] { return std::make_unique<XcbHotKeyService>(); }, settings);
+  keys.setAction([&](CaptureMode mode) { captures.push_back(mode); });
+  keys.set(CaptureMode::display, Shortcut::fromLabel("Ctrl+Alt+3"));
+  keys.set(CaptureMode::lastRegion, Shortcut::fromLabel("Super+Shift+3"));
+  keys.set(CaptureMode::display, Shortcut::fromLabel("Ctrl+Alt+4"));
+  EXPECT_THROW(keys.set(CaptureMode::window, Shortcut::fromLabel("Shift+Super+2")), ShortcutError);
+  EXPECT_THROW(keys.set(CaptureMode::window, Shortcut::fromLabel("super+SHIFT+3")), ShortcutError);
+  // Events arrive in order: had an old combination fired, it would count first.
+  pressKeys("super+shift+2 ctrl+alt+3 alt+s ctrl+alt+4 super+shift+3");
+  EXPECT_TRUE(processEventsUntil([&] { return presses == 1 && captures.size() == 2; }));
   processEventsFor(300ms);
   EXPECT_EQ(presses, 1);
+  EXPECT_EQ(captures, (std::vector{CaptureMode::display, CaptureMode::lastRegion}));
+  EXPECT_EQ(settings.captureKey(CaptureMode::display), Shortcut::fromLabel("Ctrl+Alt+4"));
+  EXPECT_EQ(settings.captureKey(CaptureMode::window), std::nullopt);
 
   OtherClient other;
   EXPECT_EQ(other.grab('2', superShift), 0) << "the old combination is still held";
+  EXPECT_EQ(other.grab('3', XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1), 0)
+      << "the display's old key is still held";
+  keys.set(CaptureMode::lastRegion, std::nullopt);
+  EXPECT_EQ(other.grab('3', superShift), 0);
 }
 
 TEST_F(HotKeyIntegrationTest, CombinationHeldByAnotherClientFailsAndLeavesNothingGrabbed) {

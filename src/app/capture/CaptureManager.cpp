@@ -264,11 +264,21 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
     captured.image = spanningImage(content, display, selection->rect, frozen);
     co_return captured;
   }
+  lastRegions_[selection->displayID] = selection->rect;
+  lastRegionDisplay_ = selection->displayID;
   const DisplayTarget target = targetIn(display, selection->rect);
   QImage image = cropped(frozen[selection->displayID], target.source);
   if (image.isNull()) image = co_await answerOf(source_.displayImage(display, target.source));
   captured.image = fitted(std::move(image), target.output);
   co_return captured;
+}
+
+std::optional<std::pair<uint32_t, Rect>> CaptureManager::lastRegion(uint32_t displayID) const {
+  if (!lastRegions_.contains(displayID)) {
+    if (!lastRegionDisplay_) return std::nullopt;
+    displayID = *lastRegionDisplay_;
+  }
+  return std::pair(displayID, lastRegions_.at(displayID));
 }
 
 QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::vector<OverlayScreen> screens) {

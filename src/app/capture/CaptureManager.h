@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -69,6 +70,12 @@ class CaptureManager final : public QObject {
   // The screen with this display number, if one is connected.
   QScreen* screen(uint32_t displayID) const;
 
+  // The last region selected within one display, for "the last region
+  // again": the one selected on `displayID` when there was one, else the
+  // last selected anywhere; its display and its rectangle in the display's
+  // points (as display() takes it). Nothing before the first region.
+  std::optional<std::pair<uint32_t, Rect>> lastRegion(uint32_t displayID) const;
+
   // The region overlay while it is on screen, and null otherwise.
   RegionSelector* overlay() const { return overlay_.get(); }
   // Where the overlay's `C` puts the colour under the pointer ("#rrggbb").
@@ -89,6 +96,8 @@ class CaptureManager final : public QObject {
   // them (the window presenter hides them before the capture starts):
   // each capture waits until the server has taken them down.
   std::set<uint32_t> hiddenSinceCapture_;
+  std::map<uint32_t, Rect> lastRegions_;
+  std::optional<uint32_t> lastRegionDisplay_;
 };
 
 }  // namespace lumacap

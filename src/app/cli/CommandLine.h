@@ -25,8 +25,8 @@ struct CommandLine {
   };
 
   // The actions a desktop, a key binding or `--action=` may ask for.
-  static constexpr std::array<std::string_view, 5> actions = {"capture-region", "capture-window",
-                                                              "capture-display", "history", "settings"};
+  static constexpr std::array<std::string_view, 6> actions = {
+      "capture-region", "capture-window", "capture-display", "capture-last-region", "history", "settings"};
 
   struct Option {
     std::string_view name;

@@ -1,10 +1,12 @@
 #include "app/gui/AppDelegate.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCursor>
 #include <QStandardPaths>
 #include <QTimer>
 
+#include "app/hotkey/CaptureKeys.h"
 #include "app/hotkey/DesktopHotKey.h"
 #include "app/hotkey/HotKeyManager.h"
 #include "app/model/AppModel.h"
@@ -97,6 +99,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     model_.presentError(failure);
   });
   registerStoredShortcut();
+  if (CaptureKeys* keys = context_.captureKeys) {
+    keys->setAction([model = QPointer<AppModel>(&model_)](CaptureMode mode) {
+      if (model) model->capture(mode);
+    });
+    for (const std::string& failure : keys->registerStored())
+      model_.presentError(QString::fromStdString(failure));
+  }
   context_.shortcuts = this;
   watchTray();
   if (startupError) model_.presentError(*startupError);
@@ -157,6 +166,7 @@ void AppDelegate::perform(const QString& action) {
   if (action == "capture-region") model_.capture(CaptureMode::region);
   if (action == "capture-window") model_.capture(CaptureMode::window);
   if (action == "capture-display") model_.capture(CaptureMode::display);
+  if (action == "capture-last-region") model_.capture(CaptureMode::lastRegion);
   if (action == "history") model_.showHistory();
   if (action == "settings") model_.showSettings();
 }
@@ -172,6 +182,11 @@ void AppDelegate::buildStatusMenu() {
     windowItem->setToolTip(QString::fromStdString(*chooser));
   statusMenu_.addAction(QStringLiteral("Capture Display"), this,
                         [this] { model_.capture(CaptureMode::display); });
+  statusMenu_
+      .addAction(QStringLiteral("Capture Last Region Again"), this,
+                 [this] { model_.capture(CaptureMode::lastRegion); })
+      ->setToolTip(QStringLiteral("The same size and place on the same display, without the overlay"));
+  addDelayMenu();
   statusMenu_.addSeparator();
   lastCaptureItem_ = statusMenu_.addAction(QStringLiteral("Last Capture…"), &model_, &AppModel::showPreview);
   statusMenu_.setToolTipsVisible(true);
@@ -188,6 +203,36 @@ void AppDelegate::buildStatusMenu() {
   // (A tray menu is a context menu, whose shortcut column some desktops' themes leave out.)
   settings->setShortcutVisibleInContextMenu(true);
   quit->setShortcutVisibleInContextMenu(true);
+}
+
+// "Capture After a Delay": the three kinds of capture after the delay
+// chosen below them (kept in the settings), with a countdown Esc cancels.
+void AppDelegate::addDelayMenu() {
+  countdown_ = std::make_unique<CountdownWindow>(model_.delayedCapture());
+  QMenu* menu = statusMenu_.addMenu(QStringLiteral("Capture After a Delay"));
+  for (CaptureMode mode : {CaptureMode::region, CaptureMode::window, CaptureMode::display}) {
+    menu->addAction(QString::fromStdString(CaptureKeys::title(mode)), this,
+                    [this, mode] { model_.delayedCapture().start(mode, context_.settings.captureDelay()); });
+  }
+  menu->addSeparator();
+  auto* delays = new QActionGroup(menu);
+  for (int seconds : DelayedCapture::choices) {
+    QAction* choice = menu->addAction(QStringLiteral("After %1 Seconds").arg(seconds), this, [this, seconds] {
+      try {
+        context_.settings.setCaptureDelay(seconds);
+      } catch (const std::exception& failure) {
+        model_.presentError(failure);
+      }
+    });
+    choice->setCheckable(true);
+    choice->setData(seconds);
+    delays->addAction(choice);
+  }
+  // Settings may have changed it meanwhile.
+  connect(menu, &QMenu::aboutToShow, this, [this, delays] {
+    for (QAction* choice : delays->actions())
+      choice->setChecked(choice->data().toInt() == context_.settings.captureDelay());
+  });
 }
 
 void AppDelegate::renderLastCaptureItem() {

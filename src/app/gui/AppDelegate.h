@@ -10,6 +10,7 @@
 
 #include "app/gui/TrayAvailability.h"
 #include "app/model/ViewContext.h"
+#include "app/views/CountdownWindow.h"
 #include "app/views/TrayMissingNotice.h"
 #include "app/views/WindowKeys.h"
 #include "core/Shortcut.h"
@@ -65,6 +66,7 @@ class AppDelegate final : public QObject, public ShortcutRegistration {
   // "Last Capture…" opens the preview of the capture in hand; without one it
   // is disabled and its tooltip says why.
   void renderLastCaptureItem();
+  void addDelayMenu();
   void watchTray();
   void noteFirstStart(bool trayShown);
   void showFirstStartMessage(std::chrono::milliseconds patience);
@@ -78,6 +80,7 @@ class AppDelegate final : public QObject, public ShortcutRegistration {
   QAction* lastCaptureItem_ = nullptr;
   TrayAvailability trayAvailability_;
   std::unique_ptr<TrayMissingNotice> trayMissingNotice_;
+  std::unique_ptr<CountdownWindow> countdown_;
   WindowKeys windowKeys_{model_};
   // The shortcut a change replaced, until the desktop has had its say on the new one.
   std::optional<Shortcut> shortcutBeforeChange_;

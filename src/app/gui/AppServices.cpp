@@ -7,6 +7,7 @@
 #include "app/capture/CaptureManager.h"
 #include "app/cli/HookHandler.h"
 #include "app/gui/WaylandClipboardAndCard.h"
+#include "app/hotkey/CaptureKeys.h"
 #include "app/hotkey/DesktopHotKey.h"
 #include "app/hotkey/HotKeyManager.h"
 #include "app/hotkey/WaylandHotKeyChoice.h"
@@ -137,6 +138,12 @@ struct AppServices::Parts {
   SettingsManager settings;
   HotKeyManager hotKey{std::move(platform.hotKey)};
   DesktopHotKey desktopHotKey{std::move(platform.hotKeySetup), settings};
+  // One X11 grab per key; on Wayland the desktop's own settings bind them.
+  CaptureKeys captureKeys{
+      backend.session == Session::wayland
+          ? CaptureKeys::ServiceFactory()
+          : [] { return std::unique_ptr<HotKeyService>(std::make_unique<XcbHotKeyService>()); },
+      settings};
   CaptureManager captureManager{screenSource};
   OCRService ocr{TesseractRecognizer::shared()};
   ClaudeCodeIntegration* integration =
@@ -178,6 +185,7 @@ struct AppServices::Parts {
           },
       .desktopLimits = withHotKey(limitsOf(backend), desktopHotKey.mechanism()),
       .desktopHotKey = &desktopHotKey,
+      .captureKeys = &captureKeys,
   };
 };
 

@@ -1,6 +1,7 @@
 #include "app/model/AppModel.h"
 
 #include <QCoroFuture>
+#include <algorithm>
 
 #include "app/agents/AgentRouter.h"
 #include "app/capture/CaptureManager.h"
@@ -37,6 +38,15 @@ AppModel::AppModel(Services services, QObject* parent)
 
   // What the parts say is what the model publishes.
   connect(&history_, &CaptureHistory::recordsChanged, this, &AppModel::recordsChanged);
+  history_.setRetention(services_.settings.retention());
+  connect(&delayed_, &DelayedCapture::due, this, [this](CaptureMode mode) { capture(mode); });
+  connect(&services_.settings, &SettingsManager::retentionChanged, this,
+          [this] { history_.setRetention(services_.settings.retention()); });
+  connect(&history_, &CaptureHistory::retentionFailed, this,
+          [this](const QString& why) { feedback_.presentError(why); });
+  connect(&workflow_, &CaptureWorkflow::recognized, this, [this](QPointer<CaptureInHand> capture) {
+    if (capture) history_.noteRecognizedText(*capture);
+  });
   connect(&destination_, &DestinationChoice::changed, this, &AppModel::destinationIDChanged);
   connect(&feedback_, &Feedback::busyChanged, this, &AppModel::busyChanged);
   connect(&feedback_, &Feedback::namingChanged, this, &AppModel::namingChanged);
@@ -216,12 +226,22 @@ QCoro::Task<> AppModel::rename(CaptureRecord record, QString name) {
   }
 }
 
-QCoro::Task<> AppModel::remove(CaptureRecord record) {
+void AppModel::copyPaths(const std::vector<CaptureRecord>& records) {
+  if (!history_.store()) return feedback_.presentError(StoreError(StoreError::Kind::missingCapture));
+  std::string paths;
+  for (const CaptureRecord& record : records) paths += history_.store()->url(record).string() + "\n";
+  services_.pasteboard.setText(paths);
+  feedback_.setStatus(text(StatusText::pathsCopied).arg(records.size()));
+}
+
+QCoro::Task<> AppModel::remove(std::vector<CaptureRecord> records) {
   if (!history_.store()) co_return;
   const QPointer<AppModel> self(this);
+  std::vector<std::string> ids;
+  for (const CaptureRecord& record : records) ids.push_back(record.id);
   try {
-    co_await history_.remove(record.id);
-    if (self && slot_->savedID == record.id) discard();
+    co_await history_.remove(ids);
+    if (self && slot_->savedID && std::count(ids.begin(), ids.end(), *slot_->savedID)) discard();
   } catch (const std::exception& failure) {
     if (self) feedback_.presentError(failure);
   }

@@ -13,6 +13,7 @@
 #include "app/model/CaptureSlot.h"
 #include "app/model/CaptureWorkflow.h"
 #include "app/model/ClipboardOffer.h"
+#include "app/model/DelayedCapture.h"
 #include "app/model/Delivery.h"
 #include "app/model/DestinationChoice.h"
 #include "app/model/Feedback.h"
@@ -95,7 +96,8 @@ class AppModel final : public QObject {
   const std::vector<SecretFinding>& secrets() const { return slot_->secrets(); }
   QString secretsNotice() const { return guard_.notice(); }
   // The text recognised in the capture in hand as its image shows it. Empty
-  // until recognition ends. Kept in memory only, never stored.
+  // until recognition ends. A saved capture's record keeps it for the
+  // search, unless it shows possible secrets.
   const QString& recognizedText() const { return slot_->recognizedText(); }
   // The mark-up of the capture in hand blacked something out.
   bool redacted() const { return slot_->redacted(); }
@@ -113,6 +115,8 @@ class AppModel final : public QObject {
   // Capturing: see CaptureWorkflow.
   QCoro::Task<> capture(CaptureMode mode) { return workflow_.capture(mode); }
   QCoro::Task<> captureWindow(ShareableWindow window) { return workflow_.captureWindow(std::move(window)); }
+  // Captures after a countdown (its window is a view's).
+  DelayedCapture& delayedCapture() { return delayed_; }
 
   // The thumbnail.
   void hideQuickCapture() { card_.hide(); }
@@ -158,9 +162,12 @@ class AppModel final : public QObject {
   // the views hand in are the model's own, which these replace.
   QCoro::Task<> openRecord(CaptureRecord record);
   QCoro::Task<> copy(CaptureRecord record);
+  // Puts the paths of the captures' images on the clipboard as text, one a line.
+  void copyPaths(const std::vector<CaptureRecord>& records);
   // A name another capture has is said in `status`; nothing is renamed.
   QCoro::Task<> rename(CaptureRecord record, QString name);
-  QCoro::Task<> remove(CaptureRecord record);
+  // Removes these captures together, or none of them.
+  QCoro::Task<> remove(std::vector<CaptureRecord> records);
   QCoro::Task<> deleteAll();
 
  signals:
@@ -190,6 +197,7 @@ class AppModel final : public QObject {
   Services services_;
   Feedback feedback_;
   CaptureHistory history_;
+  DelayedCapture delayed_;
   DestinationChoice destination_;
   CaptureSlot slot_;
   ClipboardOffer clipboard_;

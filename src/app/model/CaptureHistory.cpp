@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <variant>
 
+#include "app/model/CaptureInHand.h"
 #include "core/CaptureError.h"
 
 namespace lumacap {
@@ -36,6 +37,7 @@ QCoro::Task<std::optional<QString>> CaptureHistory::open() {
   store_ = std::get<std::shared_ptr<ScreenshotStore>>(opened);
   records_ = store_->records();
   emit recordsChanged();
+  co_await setRetention(retention_);
   co_return std::nullopt;
 }
 
@@ -54,19 +56,49 @@ QCoro::Task<std::optional<CaptureRecord>> CaptureHistory::write(StoreWorker::Wor
 QCoro::Task<CaptureRecord> CaptureHistory::save(std::optional<std::string> savedID, QByteArray png,
                                                 std::string name, std::optional<std::string> application,
                                                 Date date) {
-  co_return *co_await write(
+  const CaptureRecord record = *co_await write(
       StoreWorker::saving(std::move(savedID), std::move(png), std::move(name), std::move(application), date));
+  co_await setRetention(retention_);
+  co_return record;
 }
 
 QCoro::Task<CaptureRecord> CaptureHistory::rename(std::string id, std::string name) {
   co_return *co_await write(StoreWorker::renaming(std::move(id), std::move(name)));
 }
 
-QCoro::Task<> CaptureHistory::markStaged(std::string id, std::string destination, std::string status) {
-  co_await write(StoreWorker::markingStaged(std::move(id), std::move(destination), std::move(status)));
+QCoro::Task<> CaptureHistory::markStaged(std::string id, std::string destination, std::string status,
+                                         std::string message) {
+  co_await write(StoreWorker::markingStaged(std::move(id), std::move(destination), std::move(status),
+                                            std::move(message)));
 }
 
-QCoro::Task<> CaptureHistory::remove(std::string id) { co_await write(StoreWorker::removing(std::move(id))); }
+void CaptureHistory::noteRecognizedText(const CaptureInHand& capture) {
+  if (!capture.savedID || !store_) return;
+  noteText(*capture.savedID,
+           capture.secrets().empty() ? capture.recognizedText().toStdString() : std::string());
+}
+
+QCoro::Task<> CaptureHistory::noteText(std::string id, std::string text) {
+  try {
+    co_await write(StoreWorker::notingRecognizedText(std::move(id), std::move(text)));
+  } catch (const std::exception&) {
+  }
+}
+
+QCoro::Task<> CaptureHistory::remove(std::vector<std::string> ids) {
+  co_await write(StoreWorker::removing(std::move(ids)));
+}
+
+QCoro::Task<> CaptureHistory::setRetention(Retention retention) {
+  retention_ = retention;
+  if (!store_ || retention.kind == Retention::Kind::keepAll) co_return;
+  const QPointer<CaptureHistory> self(this);
+  try {
+    co_await write(StoreWorker::retaining(retention, Date::now()));
+  } catch (const std::exception& failure) {
+    if (self) emit retentionFailed(QString::fromStdString(failure.what()));
+  }
+}
 
 QCoro::Task<> CaptureHistory::removeAll() {
   if (store_) co_await write(&StoreWorker::deletingAll);

@@ -16,6 +16,8 @@
 
 namespace lumacap {
 
+class CaptureInHand;
+
 // The recorded captures: the history store, opened on a worker, and the
 // records its last write left behind. Every write runs on the store's
 // worker, one at a time; each throws what the store threw, after the
@@ -40,19 +42,34 @@ class CaptureHistory final : public QObject {
   QCoro::Task<CaptureRecord> save(std::optional<std::string> savedID, QByteArray png, std::string name,
                                   std::optional<std::string> application, Date date);
   QCoro::Task<CaptureRecord> rename(std::string id, std::string name);
-  QCoro::Task<> markStaged(std::string id, std::string destination, std::string status);
-  QCoro::Task<> remove(std::string id);
+  QCoro::Task<> markStaged(std::string id, std::string destination, std::string status, std::string message);
+  // Keeps the text recognised in a saved capture in its record, for the
+  // search; not while the image shows possible secrets (a text already kept
+  // is then dropped). A failure only leaves the capture unfound by its text.
+  void noteRecognizedText(const CaptureInHand& capture);
+  // Removes these captures together, or none of them.
+  QCoro::Task<> remove(std::vector<std::string> ids);
   QCoro::Task<> removeAll();
+
+  // How long captures are kept: applied now (once the store is open) and
+  // after every save; a failure is told by retentionFailed.
+  const Retention& retention() const { return retention_; }
+  QCoro::Task<> setRetention(Retention retention);
 
  signals:
   void recordsChanged();
+  // Removing the captures the retention no longer keeps failed; none of
+  // them was removed.
+  void retentionFailed(const QString& reason);
 
  private:
   QCoro::Task<std::optional<CaptureRecord>> write(StoreWorker::Work work);
+  QCoro::Task<> noteText(std::string id, std::string text);
 
   std::function<std::unique_ptr<ScreenshotStore>()> open_;
   std::shared_ptr<ScreenshotStore> store_;
   std::vector<CaptureRecord> records_;
+  Retention retention_;
   // After `store_`: it goes first, waiting for the write under way.
   StoreWorker worker_;
 };

@@ -90,10 +90,17 @@ QCoro::Task<> CaptureWorkflow::runCapture(CaptureMode mode) {
   CaptureManager& manager = services_.captureManager;
   const std::optional<std::string> application =
       takingReturnApplication_ ? takingReturnApplication_->localizedName : std::nullopt;
+  const auto lastRegion = manager.lastRegion(takingDisplayID_);
+  if (mode == CaptureMode::lastRegion && !lastRegion) mode = CaptureMode::region;  // none yet: select one
   try {
     ShareableContent content = co_await manager.content();
     if (!self) co_return;
-    if (mode == CaptureMode::region) {
+    if (mode == CaptureMode::lastRegion) {
+      CapturedImage captured =
+          co_await manager.display(std::move(content), lastRegion->first, lastRegion->second, application);
+      if (!self) co_return;
+      accept(std::move(captured));
+    } else if (mode == CaptureMode::region) {
       std::optional<CapturedImage> captured = co_await manager.region(std::move(content), application);
       if (!self) co_return;
       if (captured) {
@@ -240,6 +247,8 @@ QCoro::Task<> CaptureWorkflow::suggestName(QPointer<CaptureInHand> capture,
   if (capture->filename == initialName && !capture->savedID)
     slot_.setFilename(QString::fromStdString(recognition.name));
   capture->setRecognition(std::move(recognition.secrets), std::move(recognition.lines));
+  emit recognized(capture);
+  if (!capture) co_return;
   guard_.searchEnded();
   feedback_.setNaming(false);
 }

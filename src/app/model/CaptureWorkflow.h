@@ -58,6 +58,8 @@ class CaptureWorkflow final : public QObject {
  signals:
   // A capture taken while the preview was open is in hand: the preview shows it.
   void previewWanted();
+  // Recognition of this capture ended (its text and findings are set).
+  void recognized(QPointer<CaptureInHand> capture);
 
  private:
   QCoro::Task<> runCapture(CaptureMode mode);

@@ -76,6 +76,7 @@ QCoro::Task<CaptureRecord> Delivery::persist() {
   if (capture) {
     slot_.setSavedID(record.id);
     showStoredName(record, typed);
+    history_.noteRecognizedText(*capture);
   }
   co_return record;
 }
@@ -162,7 +163,7 @@ QCoro::Task<> Delivery::send() {
     const DeliveryReceipt receipt =
         co_await services_.router.stage(history_.store()->url(record), message, destination);
     if (!self) co_return;
-    co_await recordDelivery(record, destination, receipt);
+    co_await recordDelivery(record, destination, receipt, message);
     // With an error the preview stays, so that it can be read; a capture that
     // was dropped while it was delivered has no card to show again.
     if (capture && !feedback_.error()) finishDelivery(destination, receipt);
@@ -172,7 +173,7 @@ QCoro::Task<> Delivery::send() {
 }
 
 QCoro::Task<> Delivery::recordDelivery(CaptureRecord record, AgentDestination destination,
-                                       DeliveryReceipt receipt) {
+                                       DeliveryReceipt receipt, std::string message) {
   const QPointer<Delivery> self(this);
   try {
     services_.settings.setLastDestination(destination.id);
@@ -181,7 +182,7 @@ QCoro::Task<> Delivery::recordDelivery(CaptureRecord record, AgentDestination de
   }
   feedback_.setStatus(toQt(receipt.status + " — " + receipt.message));
   try {
-    co_await history_.markStaged(record.id, destination.title, receipt.status);
+    co_await history_.markStaged(record.id, destination.title, receipt.status, message);
   } catch (const std::exception& failure) {
     if (self) feedback_.setError(toQt(receipt.status + StatusText::historyNotUpdated + failure.what()));
   }

@@ -51,7 +51,8 @@ class Delivery final : public QObject {
  private:
   QCoro::Task<QByteArray> pngOfCaptureInHand();
   QCoro::Task<CaptureRecord> persist();
-  QCoro::Task<> recordDelivery(CaptureRecord record, AgentDestination destination, DeliveryReceipt receipt);
+  QCoro::Task<> recordDelivery(CaptureRecord record, AgentDestination destination, DeliveryReceipt receipt,
+                               std::string message);
   void finishDelivery(const AgentDestination& destination, const DeliveryReceipt& receipt);
   void returnFocus();
 

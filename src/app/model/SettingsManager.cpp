@@ -98,4 +98,54 @@ bool SettingsManager::firstStartNoticeShown() const {
 
 void SettingsManager::setFirstStartNoticeShown() { store(firstStartNoticeShownKey, true); }
 
+namespace {
+
+const char* captureKeyName(CaptureMode mode) {
+  switch (mode) {
+    case CaptureMode::window:
+      return "windowShortcut";
+    case CaptureMode::display:
+      return "displayShortcut";
+    case CaptureMode::lastRegion:
+      return "lastRegionShortcut";
+    case CaptureMode::region:
+      break;
+  }
+  return SettingsManager::shortcutKey;
+}
+
+}  // namespace
+
+std::optional<Shortcut> SettingsManager::captureKey(CaptureMode mode) const {
+  const QVariant value = userSettings().value(captureKeyName(mode));
+  if (!value.isValid()) return std::nullopt;
+  return Shortcut::decoded(value.toByteArray().toStdString());
+}
+
+void SettingsManager::setCaptureKey(CaptureMode mode, const std::optional<Shortcut>& shortcut) {
+  if (shortcut) return store(captureKeyName(mode), QByteArray::fromStdString(shortcut->encoded()));
+  QSettings settings = userSettings();
+  settings.remove(QString::fromLatin1(captureKeyName(mode)));
+  settings.sync();
+  if (settings.status() != QSettings::NoError) store(captureKeyName(mode), QVariant());  // says why
+}
+
+int SettingsManager::captureDelay() const {
+  const int seconds = userSettings().value("captureDelay", 5).toInt();
+  return seconds == 3 || seconds == 10 ? seconds : 5;
+}
+
+void SettingsManager::setCaptureDelay(int seconds) { store("captureDelay", seconds); }
+
+Retention SettingsManager::retention() const {
+  const std::string text = userSettings().value(retentionKey).toString().toStdString();
+  return Retention::decoded(text).value_or(Retention{});
+}
+
+void SettingsManager::setRetention(const Retention& retention) {
+  const bool changed = retention != this->retention();
+  store(retentionKey, QString::fromStdString(retention.encoded()));
+  if (changed) emit retentionChanged();
+}
+
 }  // namespace lumacap

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "core/CaptureError.h"
+#include "core/ScreenshotStore.h"
 #include "core/Shortcut.h"
 
 namespace lumacap {
@@ -16,7 +18,10 @@ namespace lumacap {
 // redacted before they are copied under "redactSecretsBeforeCopying", whether
 // coding agents may read captures (`lumacap mcp`, which reads this file
 // without Qt through UserSettings) under "agentsMayReadCaptures", whether
-// the first start's notice was shown under "firstStartNoticeShown". A
+// the first start's notice was shown under "firstStartNoticeShown", how
+// long captures are kept under "keepCaptures" (Retention's text), the
+// optional keys of the other kinds of capture under "windowShortcut",
+// "displayShortcut" and "lastRegionShortcut" (JSON as "shortcut"). A
 // stored shortcut that is no longer acceptable is replaced by the default at
 // construction, with a one-time notice for the settings window.
 class SettingsManager : public QObject {
@@ -31,6 +36,7 @@ class SettingsManager : public QObject {
   static constexpr const char* lookForSecretsKey = "lookForSecrets";
   static constexpr const char* redactBeforeCopyingKey = "redactSecretsBeforeCopying";
   static constexpr const char* firstStartNoticeShownKey = "firstStartNoticeShown";
+  static constexpr const char* retentionKey = "keepCaptures";
 
   explicit SettingsManager(QObject* parent = nullptr);
 
@@ -67,9 +73,21 @@ class SettingsManager : public QObject {
   // start). Throws like setShortcut.
   bool firstStartNoticeShown() const;
   void setFirstStartNoticeShown();
+  // The key of another kind of capture than the region (window, display,
+  // last region), if one is set. Setting throws like setShortcut.
+  std::optional<Shortcut> captureKey(CaptureMode mode) const;
+  void setCaptureKey(CaptureMode mode, const std::optional<Shortcut>& shortcut);
+  // The seconds a delayed capture waits (one of DelayedCapture::choices); 5
+  // unless set. Setting throws like setShortcut.
+  int captureDelay() const;
+  void setCaptureDelay(int seconds);
+  // How long captures are kept; all of them unless set. Throws like setShortcut.
+  Retention retention() const;
+  void setRetention(const Retention& retention);
 
  signals:
   void shortcutChanged();
+  void retentionChanged();
 
  private:
   void storeShortcut();

@@ -18,6 +18,7 @@ inline constexpr auto copyRefused = "Image not copied · the desktop kept it off
 inline constexpr auto originalCopied = "Original copied · without your mark-up";
 inline constexpr auto unredactedCopied = "Original copied · what you redacted shows again";
 inline constexpr auto textCopied = "Text copied";
+inline constexpr auto pathsCopied = "Paths of %1 captures copied · one a line";
 inline constexpr auto redactedTextCopied = "Text copied · redacted parts read [redacted]";
 inline constexpr auto lookingForSecrets = "Looking for secrets before copying…";
 inline constexpr auto savedToHistory = "Saved to local history";

@@ -46,17 +46,33 @@ StoreWorker::Work StoreWorker::renaming(std::string id, std::string name) {
   };
 }
 
-StoreWorker::Work StoreWorker::markingStaged(std::string id, std::string destination, std::string status) {
-  return [id = std::move(id), destination = std::move(destination),
-          status = std::move(status)](ScreenshotStore& store) -> std::optional<CaptureRecord> {
-    store.markStaged(id, destination, status);
+StoreWorker::Work StoreWorker::markingStaged(std::string id, std::string destination, std::string status,
+                                             std::string message) {
+  return [id = std::move(id), destination = std::move(destination), status = std::move(status),
+          message = std::move(message)](ScreenshotStore& store) -> std::optional<CaptureRecord> {
+    store.markStaged(id, destination, status, message);
     return std::nullopt;
   };
 }
 
-StoreWorker::Work StoreWorker::removing(std::string id) {
-  return [id = std::move(id)](ScreenshotStore& store) -> std::optional<CaptureRecord> {
-    store.remove(id);
+StoreWorker::Work StoreWorker::notingRecognizedText(std::string id, std::string text) {
+  return
+      [id = std::move(id), text = std::move(text)](ScreenshotStore& store) -> std::optional<CaptureRecord> {
+        store.noteRecognizedText(id, text);
+        return std::nullopt;
+      };
+}
+
+StoreWorker::Work StoreWorker::removing(std::vector<std::string> ids) {
+  return [ids = std::move(ids)](ScreenshotStore& store) -> std::optional<CaptureRecord> {
+    store.remove(ids);
+    return std::nullopt;
+  };
+}
+
+StoreWorker::Work StoreWorker::retaining(Retention retention, Date now) {
+  return [retention, now](ScreenshotStore& store) -> std::optional<CaptureRecord> {
+    store.applyRetention(retention, now);
     return std::nullopt;
   };
 }

@@ -40,8 +40,10 @@ class StoreWorker {
   static Work saving(std::optional<std::string> savedID, QByteArray png, std::string name,
                      std::optional<std::string> origin, Date date);
   static Work renaming(std::string id, std::string name);
-  static Work markingStaged(std::string id, std::string destination, std::string status);
-  static Work removing(std::string id);
+  static Work markingStaged(std::string id, std::string destination, std::string status, std::string message);
+  static Work notingRecognizedText(std::string id, std::string text);
+  static Work removing(std::vector<std::string> ids);
+  static Work retaining(Retention retention, Date now);
   static std::optional<CaptureRecord> deletingAll(ScreenshotStore& store);
 
  private:

@@ -11,6 +11,7 @@
 namespace lumacap {
 
 class AgentSessionRegistry;
+class CaptureKeys;
 class DesktopHotKey;
 class FileBrowser;
 class SettingsManager;
@@ -45,6 +46,8 @@ struct ViewContext {
   DesktopLimits desktopLimits = {};
   // How the capture shortcut reaches Lumacap on this desktop; none in tests that leave it out.
   DesktopHotKey* desktopHotKey = nullptr;
+  // The keys of the other kinds of capture; none in tests that leave them out.
+  CaptureKeys* captureKeys = nullptr;
   // Set by the application once its hot key is in place; none until then.
   ShortcutRegistration* shortcuts = nullptr;
 };

@@ -51,7 +51,31 @@ void HistoryListModel::setRecords(std::vector<CaptureRecord> records) {
   QSet<QString> filenames;
   for (const CaptureRecord& record : records) filenames.insert(QString::fromStdString(record.filename));
   thumbnails_.keepOnly(filenames);
+  all_ = std::move(records);
+  if (!query_.isEmpty()) searcher_.setRecords(all_);
+  setSearch(query_);
+}
 
+void HistoryListModel::setSearch(const QString& query) {
+  // The texts are folded for the first search, not for every change of a
+  // history nobody searches.
+  if (query_.isEmpty() && !query.isEmpty()) searcher_.setRecords(all_);
+  const bool searching = !query_.trimmed().isEmpty() || !query.trimmed().isEmpty();
+  query_ = query;
+  std::vector<CaptureRecord> shown;
+  if (query.trimmed().isEmpty()) {
+    shown = all_;
+  } else {
+    for (size_t row : searcher_.matches(query.toStdString())) shown.push_back(all_[row]);
+  }
+  if (!searching) return show(std::move(shown));
+  // Another search: other rows altogether, told at once.
+  beginResetModel();
+  replace(std::move(shown));
+  endResetModel();
+}
+
+void HistoryListModel::show(std::vector<CaptureRecord> records) {
   if (const auto row = removedRow(records_, records)) {
     beginRemoveRows({}, *row, *row);
     replace(std::move(records));
@@ -103,7 +127,8 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
       if (const auto line = deliveryLine(record)) return *line;
       return {};
     case Qt::AccessibleTextRole: {
-      QString description = QString::fromStdString(record.filename) + QStringLiteral(", ") + detailLine(record);
+      QString description =
+          QString::fromStdString(record.filename) + QStringLiteral(", ") + detailLine(record);
       if (const auto line = deliveryLine(record)) description += QStringLiteral(", ") + *line;
       return description;
     }
@@ -113,7 +138,8 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
 }
 
 QString HistoryListModel::detailLine(const CaptureRecord& record) {
-  const QString source = record.application ? QString::fromStdString(*record.application) : QStringLiteral("Screen");
+  const QString source =
+      record.application ? QString::fromStdString(*record.application) : QStringLiteral("Screen");
   const QDateTime created =
       QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(record.createdAt.unixSeconds() * 1000));
   return source + QStringLiteral(" · ") + QLocale().toString(created, shortDateTimeFormat());
@@ -121,7 +147,8 @@ QString HistoryListModel::detailLine(const CaptureRecord& record) {
 
 std::optional<QString> HistoryListModel::deliveryLine(const CaptureRecord& record) {
   if (!record.destination) return std::nullopt;
-  const QString status = record.deliveryStatus ? QString::fromStdString(*record.deliveryStatus) : QStringLiteral("Staged");
+  const QString status =
+      record.deliveryStatus ? QString::fromStdString(*record.deliveryStatus) : QStringLiteral("Staged");
   return status + QStringLiteral(" · ") + QString::fromStdString(*record.destination);
 }
 

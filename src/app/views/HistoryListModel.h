@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/CaptureSearch.h"
 #include "core/ScreenshotStore.h"
 
 namespace lumacap {
@@ -13,7 +14,8 @@ class ThumbnailCache;
 
 // The saved captures as rows for the Recent Captures list: the file name as
 // the display text, the thumbnail as the decoration (null until it is
-// decoded), and the two lines under the name.
+// decoded), and the two lines under the name. With a search, only the
+// captures that match it are rows.
 class HistoryListModel final : public QAbstractListModel {
   Q_OBJECT
 
@@ -32,7 +34,13 @@ class HistoryListModel final : public QAbstractListModel {
   // and the view is told just that change, so that its scroll position and
   // selection stay where they were.
   void setRecords(std::vector<CaptureRecord> records);
+  // Shows only the captures matching `query` (CaptureSearch); all of them
+  // for an empty one.
+  void setSearch(const QString& query);
+  const QString& search() const { return query_; }
+  // The rows shown, and every capture of the history.
   const std::vector<CaptureRecord>& records() const { return records_; }
+  const std::vector<CaptureRecord>& allRecords() const { return all_; }
   const CaptureRecord& record(const QModelIndex& index) const { return records_.at(index.row()); }
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -42,10 +50,14 @@ class HistoryListModel final : public QAbstractListModel {
   static std::optional<QString> deliveryLine(const CaptureRecord& record);
 
  private:
+  void show(std::vector<CaptureRecord> records);
   void replace(std::vector<CaptureRecord> records);
   void thumbnailArrived(const QString& filename);
 
   ThumbnailCache& thumbnails_;
+  std::vector<CaptureRecord> all_;
+  CaptureSearch searcher_;
+  QString query_;
   std::vector<CaptureRecord> records_;
   QHash<QString, int> rowOfFilename_;
 };

@@ -99,9 +99,9 @@ void HistoryRowDelegate::paintBackground(QPainter& painter, const QStyleOptionVi
   const QRectF box = QRectF(background(row)).adjusted(0.5, 0.5, -0.5, -0.5);
   QColor fill;
   if (option.state & QStyle::State_Selected) {
-    fill = (option.state & QStyle::State_Active) && (option.state & QStyle::State_HasFocus)
-               ? withAlpha(option.palette.color(QPalette::Highlight), 0.18)
-               : look::primary(styleSource_, 0.07);
+    // Every selected row alike, so that a selection of several shows as one.
+    fill = (option.state & QStyle::State_Active) ? withAlpha(option.palette.color(QPalette::Highlight), 0.18)
+                                                 : look::primary(styleSource_, 0.07);
   } else if (option.state & QStyle::State_MouseOver) {
     fill = look::primary(styleSource_, 0.035);
   }

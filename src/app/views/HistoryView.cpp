@@ -4,6 +4,8 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFuture>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,8 +14,10 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "app/model/AppModel.h"
 #include "app/model/ViewContext.h"
@@ -21,6 +25,7 @@
 #include "app/views/HistoryRowDelegate.h"
 #include "app/views/Symbols.h"
 #include "app/views/ThumbnailCache.h"
+#include "core/CaptureExport.h"
 #include "platform/FileBrowser.h"
 
 namespace lumacap {
@@ -48,6 +53,7 @@ QDialog* makeAlert(QWidget& parent, const QString& title, QWidget* body, const Q
   dialog->setWindowTitle(title);
   dialog->setWindowModality(Qt::WindowModal);
   auto* heading = new QLabel(title, dialog);
+  heading->setObjectName(QStringLiteral("alertTitle"));
   heading->setFont(look::font(parent, 13, QFont::DemiBold));
   body->setParent(dialog);
 
@@ -125,6 +131,15 @@ HistoryView::HistoryView(AppModel& model, ViewContext& context, QWidget* parent)
   makeRecordMenu();
 
   connect(&model_, &AppModel::recordsChanged, this, &HistoryView::renderRecords);
+  connect(search_, &QLineEdit::textChanged, this, [this](const QString& query) {
+    rows_->setSearch(query);
+    renderCaption();
+  });
+  auto* find = new QShortcut(QKeySequence::Find, this);
+  connect(find, &QShortcut::activated, this, [this] {
+    search_->setFocus();
+    search_->selectAll();
+  });
   connect(&model_, &AppModel::trayAvailableChanged, this, &HistoryView::renderTrayFallback);
   renderRecords();
   renderTrayFallback();
@@ -149,15 +164,25 @@ QWidget* HistoryView::makeHeader() {
   setButtonColors(*capture, palette.color(QPalette::Highlight), palette.color(QPalette::HighlightedText));
   connect(capture, &QPushButton::clicked, &model_, [this] { model_.capture(CaptureMode::region); });
 
+  search_ = new QLineEdit(header);
+  search_->setPlaceholderText(QStringLiteral("Search names, messages, text in images, destinations"));
+  search_->setClearButtonEnabled(true);
+  search_->setAccessibleName(QStringLiteral("Search captures"));
+  search_->installEventFilter(this);
+
   auto* titles = new QVBoxLayout;
   titles->setSpacing(3);
   titles->addWidget(title);
   titles->addWidget(caption_);
-  auto* layout = new QHBoxLayout(header);
-  layout->setContentsMargins(22, 22, 22, 22);
-  layout->addLayout(titles);
-  layout->addStretch();
-  layout->addWidget(capture);
+  auto* top = new QHBoxLayout;
+  top->addLayout(titles);
+  top->addStretch();
+  top->addWidget(capture);
+  auto* layout = new QVBoxLayout(header);
+  layout->setContentsMargins(22, 22, 22, 16);
+  layout->setSpacing(14);
+  layout->addLayout(top);
+  layout->addWidget(search_);
   return header;
 }
 
@@ -176,7 +201,7 @@ QWidget* HistoryView::makeList() {
   list_->setUniformItemSizes(true);
   list_->setFrameShape(QFrame::NoFrame);
   list_->setSpacing(2);
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -235,31 +260,33 @@ QWidget* HistoryView::makeFooter() {
   return footer;
 }
 
-void HistoryView::makeRecordMenu() {
-  recordMenu_ = new QMenu(this);
-  auto add = [this](const QString& title, void (HistoryView::*act)(const CaptureRecord&)) {
-    recordMenu_->addAction(title, this, [this, act] {
-      if (!menuRecord_) return;
-      const CaptureRecord record = *menuRecord_;
-      (this->*act)(record);
-    });
-  };
-  recordMenu_->addAction(QStringLiteral("Copy Image"), this, [this] {
-    if (menuRecord_) model_.copy(*menuRecord_);
-  });
-  add(QStringLiteral("Stage Again…"), &HistoryView::open);
-  add(QStringLiteral("Show in File Manager"), &HistoryView::reveal);
-  add(QStringLiteral("Rename…"), &HistoryView::askRename);
-  recordMenu_->addSeparator();
-  add(QStringLiteral("Delete…"), &HistoryView::askDelete);
-}
+void HistoryView::makeRecordMenu() { recordMenu_ = new QMenu(this); }
 
 void HistoryView::renderRecords() {
   const auto& records = model_.records();
   rows_->setRecords(records);
-  caption_->setText(QString::number(records.size()) + QStringLiteral(" saved · stored on this computer"));
+  renderCaption();
   pages_->setCurrentWidget(records.empty() ? emptyState_ : list_);
   deleteAll_->setEnabled(!records.empty());
+}
+
+void HistoryView::renderCaption() {
+  const size_t all = rows_->allRecords().size();
+  caption_->setText(rows_->search().trimmed().isEmpty()
+                        ? QString::number(all) + QStringLiteral(" saved · stored on this computer")
+                        : QStringLiteral("%1 of %2 saved match the search").arg(rows_->rowCount()).arg(all));
+}
+
+std::vector<CaptureRecord> HistoryView::selectedRecords() const {
+  QModelIndexList selected = list_->selectionModel()->selectedIndexes();
+  std::sort(selected.begin(), selected.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<CaptureRecord> records;
+  for (const QModelIndex& index : selected) records.push_back(rows_->record(index));
+  if (records.empty()) {
+    if (const CaptureRecord* current = currentRecord()) records.push_back(*current);
+  }
+  return records;
 }
 
 void HistoryView::renderTrayFallback() {
@@ -276,9 +303,75 @@ void HistoryView::open(const CaptureRecord& record) { model_.openRecord(record);
 
 void HistoryView::showRecordMenu(const QModelIndex& index, const QPoint& globalPosition) {
   if (!index.isValid()) return;
-  menuRecord_ = rows_->record(index);
-  list_->setCurrentIndex(index);
+  if (list_->selectionModel()->isSelected(index)) {
+    menuRecords_ = selectedRecords();
+    list_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+  } else {
+    menuRecords_ = {rows_->record(index)};
+    list_->setCurrentIndex(index);
+  }
+  const bool single = menuRecords_.size() == 1;
+  recordMenu_->clear();
+  auto add = [this](const QString& title, auto act) {
+    return recordMenu_->addAction(title, this, [this, act] {
+      const std::vector<CaptureRecord> records = menuRecords_;
+      if (!records.empty()) act(records);
+    });
+  };
+  add(single ? QStringLiteral("Copy Image") : QStringLiteral("Copy Paths"),
+      [this](const auto& records) { copy(records); });
+  if (single) {
+    add(QStringLiteral("Stage Again…"), [this](const auto& records) { open(records.front()); });
+    add(QStringLiteral("Show in File Manager"), [this](const auto& records) { reveal(records.front()); });
+    add(QStringLiteral("Rename…"), [this](const auto& records) { askRename(records.front()); });
+  }
+  add(single ? QStringLiteral("Export…") : QStringLiteral("Export %1 Captures…").arg(menuRecords_.size()),
+      [this](const auto& records) { askExport(records); });
+  recordMenu_->addSeparator();
+  add(single ? QStringLiteral("Delete…") : QStringLiteral("Delete %1 Captures…").arg(menuRecords_.size()),
+      [this](const auto& records) { askDelete(records); });
   recordMenu_->popup(globalPosition);
+}
+
+void HistoryView::copy(const std::vector<CaptureRecord>& records) {
+  if (records.size() == 1) {
+    model_.copy(records.front());
+  } else if (!records.empty()) {
+    model_.copyPaths(records);
+  }
+}
+
+void HistoryView::askExport(const std::vector<CaptureRecord>& records) {
+  // Not the static chooser: its nested event loop would stop the GUI thread's own work.
+  auto* chooser = new QFileDialog(this, QStringLiteral("Export to Folder"));
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  chooser->setFileMode(QFileDialog::Directory);
+  chooser->setOption(QFileDialog::ShowDirsOnly);
+  chooser->setAcceptMode(QFileDialog::AcceptOpen);
+  chooser->setLabelText(QFileDialog::Accept, QStringLiteral("Export"));
+  connect(chooser, &QFileDialog::fileSelected, this,
+          [this, records](const QString& folder) { exportTo(records, folder.toStdString()); });
+  chooser->open();
+}
+
+void HistoryView::exportTo(const std::vector<CaptureRecord>& records, const std::filesystem::path& folder) {
+  ScreenshotStore* store = model_.store();
+  if (!store || records.empty()) return;
+  std::vector<std::filesystem::path> images;
+  for (const CaptureRecord& record : records) images.push_back(store->url(record));
+  QtConcurrent::run([images, folder] {
+    return exportCaptures(images, folder);
+  }).then(this, [this, count = images.size(), folder](const ExportOutcome& outcome) {
+    const QString where = QString::fromStdString(folder.string());
+    setNotice(outcome.failure ? QStringLiteral("Exported %1 of %2 to %3; then: %4")
+                                    .arg(outcome.exported)
+                                    .arg(count)
+                                    .arg(where, QString::fromStdString(*outcome.failure))
+                              : QStringLiteral("Exported %1 to %2")
+                                    .arg(count == 1 ? QStringLiteral("1 capture")
+                                                    : QStringLiteral("%1 captures").arg(count),
+                                         where));
+  });
 }
 
 void HistoryView::reveal(const CaptureRecord& record) {
@@ -325,19 +418,28 @@ void HistoryView::askRename(const CaptureRecord& record) {
   renameField_->setFocus();
 }
 
-void HistoryView::askDelete(const CaptureRecord& record) {
+void HistoryView::askDelete(const std::vector<CaptureRecord>& records) {
+  if (records.empty()) return;
   if (!deleteDialog_) {
     deleteMessage_ = message({}, *this);
-    deleteDialog_ = makeAlert(*this, QStringLiteral("Delete this capture?"), deleteMessage_,
-                              QStringLiteral("Delete"), true, list_);
+    deleteDialog_ = makeAlert(*this, {}, deleteMessage_, QStringLiteral("Delete"), true, list_);
     connect(deleteDialog_, &QDialog::finished, this, [this](int result) {
-      if (result == QDialog::Accepted && deletion_) model_.remove(*deletion_);
-      deletion_.reset();
+      if (result == QDialog::Accepted && !deletion_.empty()) model_.remove(deletion_);
+      deletion_.clear();
     });
   }
-  deletion_ = record;
-  deleteMessage_->setText(QStringLiteral("“") + QString::fromStdString(record.filename) +
-                          QStringLiteral("” and its history entry will be permanently removed."));
+  deletion_ = records;
+  const QString title = records.size() == 1 ? QStringLiteral("Delete this capture?")
+                                            : QStringLiteral("Delete %1 captures?").arg(records.size());
+  deleteDialog_->setWindowTitle(title);
+  deleteDialog_->findChild<QLabel*>(QStringLiteral("alertTitle"))->setText(title);
+  deleteMessage_->setText(
+      records.size() == 1
+          ? QStringLiteral("“") + QString::fromStdString(records.front().filename) +
+                QStringLiteral("” and its history entry will be permanently removed.")
+          : QStringLiteral("These %1 captures and their history entries will be permanently removed; if one "
+                           "cannot be, none is.")
+                .arg(records.size()));
   deleteDialog_->open();
   defaultButton(*deleteDialog_)->setFocus();
 }
@@ -369,9 +471,34 @@ bool HistoryView::eventFilter(QObject* watched, QEvent* event) {
       if (const CaptureRecord* record = currentRecord()) open(*record);
       return true;
     }
-    // Delete asks about the selected row, as its menu's "Delete…" does.
+    // Delete asks about the selected rows, as their menu's "Delete…" does.
     if (key == Qt::Key_Delete) {
-      if (const CaptureRecord* record = currentRecord()) askDelete(*record);
+      askDelete(selectedRecords());
+      return true;
+    }
+    if (static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+      copy(selectedRecords());
+      return true;
+    }
+    // Typing in the list searches, as in a file manager.
+    const auto* typed = static_cast<QKeyEvent*>(event);
+    if (!typed->text().isEmpty() && typed->text().at(0).isPrint() &&
+        !(typed->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+      search_->setFocus();
+      search_->insert(typed->text());
+      return true;
+    }
+  }
+  if (watched == search_ && event->type() == QEvent::KeyPress) {
+    // Down goes to the rows found; Escape clears a search before it closes the window.
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Down && rows_->rowCount() > 0) {
+      list_->setFocus();
+      list_->setCurrentIndex(rows_->index(0));  // the first found, selected
+      return true;
+    }
+    if (key == Qt::Key_Escape && !search_->text().isEmpty()) {
+      search_->clear();
       return true;
     }
   }

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <optional>
+#include <vector>
 
 #include "core/ScreenshotStore.h"
 #include "platform/FileBrowser.h"
@@ -24,8 +25,10 @@ class HistoryRowDelegate;
 class ThumbnailCache;
 
 // Recent Captures: every saved capture, newest first, with what can be done
-// to each. All operations go through the model. Without a system tray this
-// window is the user's way in, and then it also offers Settings and Quit.
+// to each, a search over them and a selection of several (Shift, Ctrl) to
+// copy, export or delete together. All operations go through the model.
+// Without a system tray this window is the user's way in, and then it also
+// offers Settings and Quit.
 class HistoryView final : public QWidget {
   Q_OBJECT
 
@@ -35,10 +38,17 @@ class HistoryView final : public QWidget {
 
   // What a row offers; each acts on `record`.
   void open(const CaptureRecord& record);
+  // The menu acts on the selection when `index` is in it, else on that row.
   void showRecordMenu(const QModelIndex& index, const QPoint& globalPosition);
   void reveal(const CaptureRecord& record);
   void askRename(const CaptureRecord& record);
-  void askDelete(const CaptureRecord& record);
+  // These act on several captures at once.
+  void copy(const std::vector<CaptureRecord>& records);
+  void askDelete(const std::vector<CaptureRecord>& records);
+  void askExport(const std::vector<CaptureRecord>& records);
+  void exportTo(const std::vector<CaptureRecord>& records, const std::filesystem::path& folder);
+  // The selected rows, top to bottom.
+  std::vector<CaptureRecord> selectedRecords() const;
   // The footer's.
   void showFolder();
   void askDeleteAll();
@@ -49,6 +59,7 @@ class HistoryView final : public QWidget {
 
   // The parts, for tests and for keyboard use.
   QLabel* caption() const { return caption_; }
+  QLineEdit* searchField() const { return search_; }
   QWidget* emptyState() const { return emptyState_; }
   QListView* list() const { return list_; }
   HistoryListModel& rows() const { return *rows_; }
@@ -77,6 +88,7 @@ class HistoryView final : public QWidget {
   QWidget* makeFooter();
   void makeRecordMenu();
   void renderRecords();
+  void renderCaption();
   void renderTrayFallback();
   const CaptureRecord* currentRecord() const;
   FileBrowser::Outcome noticeUnlessShown(const std::filesystem::path& folder);
@@ -88,6 +100,7 @@ class HistoryView final : public QWidget {
   HistoryListModel* rows_;
   HistoryRowDelegate* delegate_;
   QLabel* caption_;
+  QLineEdit* search_;
   QStackedWidget* pages_;
   QWidget* emptyState_;
   QListView* list_;
@@ -96,14 +109,14 @@ class HistoryView final : public QWidget {
   QPushButton* quit_;
   QLabel* notice_;
   QMenu* recordMenu_ = nullptr;
-  std::optional<CaptureRecord> menuRecord_;
+  std::vector<CaptureRecord> menuRecords_;
 
   QDialog* renameDialog_ = nullptr;
   QLineEdit* renameField_ = nullptr;
   std::optional<CaptureRecord> renameRecord_;
   QDialog* deleteDialog_ = nullptr;
   QLabel* deleteMessage_ = nullptr;
-  std::optional<CaptureRecord> deletion_;
+  std::vector<CaptureRecord> deletion_;
   QDialog* deleteAllDialog_ = nullptr;
   QLabel* deleteAllMessage_ = nullptr;
 };

@@ -23,7 +23,9 @@
 #include "app/model/SettingsManager.h"
 #include "app/model/ViewContext.h"
 #include "app/views/AgentSetupPanel.h"
+#include "app/views/CaptureKeysPanel.h"
 #include "app/views/DesktopHotKeyPanel.h"
+#include "app/views/RetentionSetting.h"
 #include "app/views/Symbols.h"
 #include "core/ScreenshotStore.h"
 #include "platform/FileBrowser.h"
@@ -32,28 +34,8 @@
 namespace lumacap {
 namespace {
 
-// The keys a shortcut may use, with their (macOS) virtual key codes, in menu order.
-struct ShortcutKey {
-  const char* label;
-  uint32_t keyCode;
-};
-constexpr std::array<ShortcutKey, 14> shortcutKeys{{{"1", 18},
-                                                    {"2", 19},
-                                                    {"3", 20},
-                                                    {"4", 21},
-                                                    {"5", 23},
-                                                    {"6", 22},
-                                                    {"7", 26},
-                                                    {"8", 28},
-                                                    {"9", 25},
-                                                    {"0", 29},
-                                                    {"S", 1},
-                                                    {"D", 2},
-                                                    {"F", 3},
-                                                    {"G", 5}}};
-
 std::string keyLabelOf(uint32_t keyCode) {
-  for (const ShortcutKey& key : shortcutKeys) {
+  for (const ShortcutKey& key : offeredShortcutKeys) {
     if (key.keyCode == keyCode) return key.label;
   }
   return "3";
@@ -183,7 +165,8 @@ FormSection* PreferencesView::makeShortcutSection() {
   key_ = new QComboBox(section);
   key_->setAccessibleName(QStringLiteral("Key"));
   key_->setFixedWidth(65);
-  for (const ShortcutKey& key : shortcutKeys) key_->addItem(QString::fromLatin1(key.label), key.keyCode);
+  for (const ShortcutKey& key : offeredShortcutKeys)
+    key_->addItem(QString::fromLatin1(key.label), key.keyCode);
 
   auto* keys = new QHBoxLayout;
   keys->setSpacing(16);
@@ -213,6 +196,8 @@ FormSection* PreferencesView::makeShortcutSection() {
     desktopHotKeyPanel_ = new DesktopHotKeyPanel(*desktopHotKey, section);
     section->rows().addWidget(desktopHotKeyPanel_);
   }
+  captureKeys_ = new CaptureKeysPanel(context_.captureKeys, context_.settings, section);
+  section->rows().addWidget(captureKeys_);
   return section;
 }
 
@@ -261,7 +246,7 @@ FormSection* PreferencesView::makePrivacySection() {
   connect(lookForSecrets_, &QCheckBox::clicked, this, [this](bool look) { changeLookForSecrets(look); });
   lookForSecrets_->setToolTip(
       QStringLiteral("Keys, tokens and passwords found in the text of a capture are offered for redaction "
-                     "before you paste. The text is read on this computer and never kept."));
+                     "before you paste. The text is read on this computer and never leaves it."));
   rows.addWidget(lookForSecrets_);
   redactBeforeCopying_ = new QCheckBox(QStringLiteral("Redact found secrets before copying"), section);
   redactBeforeCopying_->setToolTip(QStringLiteral(
@@ -275,11 +260,15 @@ FormSection* PreferencesView::makePrivacySection() {
                      "captures and read their images."));
   connect(agentsMayRead_, &QCheckBox::clicked, this, [this](bool allow) { changeAgentsMayRead(allow); });
   rows.addWidget(agentsMayRead_);
+  retention_ = new RetentionSetting(model_, context_.settings, section);
+  connect(retention_, &RetentionSetting::failed, this, &PreferencesView::setMessage);
+  rows.addWidget(retention_);
   rows.addLayout(buttonRow({captureFolder_}));
   rows.addWidget(
-      makeText(QStringLiteral("Captures are retained until you delete them in Recent Captures. "
-                              "Closing an unsaved preview leaves only its clipboard copy. OCR text "
-                              "is not retained, but suggested filenames may include visible text."),
+      makeText(QStringLiteral("Captures are kept as chosen above, or until you delete them in Recent "
+                              "Captures; older ones go with their history entries. Closing an unsaved "
+                              "preview leaves only its clipboard copy. A saved capture's recognised text "
+                              "is kept with it for searching, unless it shows possible secrets."),
                captionSize));
   return section;
 }

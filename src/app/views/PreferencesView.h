@@ -19,7 +19,9 @@ namespace lumacap {
 class AppModel;
 struct ViewContext;
 class AgentSetupPanel;
+class CaptureKeysPanel;
 class DesktopHotKeyPanel;
+class RetentionSetting;
 
 // A titled group of settings on a quiet rounded card.
 class FormSection final : public QFrame {
@@ -68,6 +70,7 @@ class PreferencesView final : public QWidget {
   QPushButton* applyButton() const { return apply_; }
   QLabel* shortcutNote() const { return shortcutNote_; }
   DesktopHotKeyPanel* desktopHotKeyPanel() const { return desktopHotKeyPanel_; }
+  CaptureKeysPanel* captureKeysPanel() const { return captureKeys_; }
   QPushButton* installButton() const { return install_; }
   QPushButton* removeButton() const { return remove_; }
   QLabel* hookStatusLabel() const { return hookStatus_; }
@@ -78,6 +81,7 @@ class PreferencesView final : public QWidget {
   QCheckBox* redactBeforeCopyingBox() const { return redactBeforeCopying_; }
   QCheckBox* agentsMayReadBox() const { return agentsMayRead_; }
   AgentSetupPanel* agentSetup() const { return agentSetup_; }
+  RetentionSetting* retentionSetting() const { return retention_; }
   QLabel* messageLabel() const { return messageLabel_; }
   QScrollArea* scrollArea() const { return scroll_; }
 
@@ -125,6 +129,7 @@ class PreferencesView final : public QWidget {
   QLabel* shortcutNote_;
   QString refusal_;  // why the shortcut last tried was refused, until the next edit
   DesktopHotKeyPanel* desktopHotKeyPanel_ = nullptr;
+  CaptureKeysPanel* captureKeys_ = nullptr;
   QPushButton* install_;
   QPushButton* remove_;
   QLabel* hookStatus_;
@@ -135,6 +140,7 @@ class PreferencesView final : public QWidget {
   QCheckBox* redactBeforeCopying_;
   QCheckBox* agentsMayRead_;
   AgentSetupPanel* agentSetup_;
+  RetentionSetting* retention_;
   QWidget* messageFooter_;
   QLabel* messageLabel_;
 };

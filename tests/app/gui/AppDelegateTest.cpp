@@ -70,9 +70,10 @@ class AppDelegateTest : public ::testing::Test {
 TEST_F(AppDelegateTest, TrayMenuListsTheCommandsInOrderWithTheirKeysInTheShortcutColumn) {
   harness.desktopLimits.windowChooser = "Opens GNOME’s screenshot dialog: choose the window there.";
   launch();
-  EXPECT_EQ(menuTitles(), (QStringList{"Lumacap (disabled)", "—", "Capture Region\tShift+Super+2",
-                                       "Capture Window…", "Capture Display", "—", "Last Capture… (disabled)",
-                                       "Recent Captures…", "Settings…", "—", "Quit Lumacap"}));
+  EXPECT_EQ(menuTitles(),
+            (QStringList{"Lumacap (disabled)", "—", "Capture Region\tShift+Super+2", "Capture Window…",
+                         "Capture Display", "Capture Last Region Again", "Capture After a Delay", "—",
+                         "Last Capture… (disabled)", "Recent Captures…", "Settings…", "—", "Quit Lumacap"}));
   EXPECT_EQ(item("Settings…")->shortcut(), QKeySequence("Ctrl+,"));
   EXPECT_EQ(item("Quit Lumacap")->shortcut(), QKeySequence("Ctrl+Q"));
   EXPECT_TRUE(item("Quit Lumacap")->isShortcutVisibleInContextMenu());

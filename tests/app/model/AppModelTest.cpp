@@ -401,11 +401,11 @@ TEST_F(AppModelTest, DeletingRecordsDropsOnlyTheCaptureInHand) {
   const CaptureRecord other = model.store()->save("png", "other", std::nullopt, Date{});
   model.showPreview();
 
-  awaitTask(model.remove(other));
+  awaitTask(model.remove({other}));
   EXPECT_FALSE(model.image().isNull());
   EXPECT_EQ(model.records().size(), 1u);
 
-  awaitTask(model.remove(model.records().front()));
+  awaitTask(model.remove({model.records().front()}));
   EXPECT_TRUE(model.image().isNull());
   EXPECT_FALSE(harness.windows->previewWindow()->isVisible());
   EXPECT_FALSE(harness.windows->quickWindow()->isVisible());

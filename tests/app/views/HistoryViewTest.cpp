@@ -106,8 +106,14 @@ TEST_F(HistoryViewTest, RowLinesNameTheSourceAndTheLastDelivery) {
   HistoryListModel rows(thumbnails);
   std::vector<CaptureRecord> records;
   for (size_t i = 0; i < cases.size(); ++i) {
-    records.push_back({std::to_string(i), std::to_string(i) + ".png", Date{7e8}, cases[i].application,
-                       cases[i].destination, cases[i].status});
+    records.push_back({std::to_string(i),
+                       std::to_string(i) + ".png",
+                       Date{7e8},
+                       cases[i].application,
+                       cases[i].destination,
+                       cases[i].status,
+                       {},
+                       {}});
   }
   rows.setRecords(records);
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -158,19 +164,32 @@ TEST_F(HistoryViewTest, DeleteNamesTheCaptureAndReturnKeepsIt) {
   EXPECT_TRUE(button(*view.deleteAllDialog(), "Cancel")->isDefault());
 }
 
-// The Delete key asks about the selected row, as "Delete…" does; a rename
-// onto a name another capture has is said in the status line, and the
-// window opens tall enough for twelve rows where the screen allows.
-TEST_F(HistoryViewTest, DeleteKeyAsksAndATakenNameIsSaid) {
-  AppModel& model = startWith({"older", "newer"});
+// The search keeps the rows that match; Shift selects several, which Ctrl+C
+// copies as paths and the Delete key asks about together; a rename onto a
+// name another capture has is said in the status line, and the window opens
+// tall enough for twelve rows where the screen allows.
+TEST_F(HistoryViewTest, SearchSelectionDeleteKeyAndATakenName) {
+  AppModel& model = startWith({"older", "build log", "holder", "newer"});
   HistoryView view(model, *harness.context);
   view.show();
-  view.list()->setCurrentIndex(view.rows().index(1));
+  QTest::keyClicks(view.list(), "LDER ");  // typing in the list searches
+  EXPECT_EQ(view.caption()->text(), "2 of 4 saved match the search");
+  QTest::keyClick(view.searchField(), Qt::Key_Down);
+  QTest::keyClick(view.list(), Qt::Key_Down, Qt::ShiftModifier);
+  QTest::keyClick(view.list(), Qt::Key_C, Qt::ControlModifier);
+  const std::filesystem::path captures = harness.dataRoot() / "Captures";
+  EXPECT_EQ(harness.pasteboard.text(),
+            (captures / "holder.png").string() + "\n" + (captures / "older.png").string() + "\n");
   QTest::keyClick(view.list(), Qt::Key_Delete);
   ASSERT_TRUE(view.deleteDialog() && view.deleteDialog()->isVisible());
-  EXPECT_TRUE(labelTexts(*view.deleteDialog()).contains("“older.png”"));
-  button(*view.deleteDialog(), "Cancel")->click();
-  EXPECT_EQ(model.records().size(), 2u);
+  EXPECT_EQ(view.deleteDialog()->windowTitle(), "Delete 2 captures?");
+  button(*view.deleteDialog(), "Delete")->click();
+  ASSERT_TRUE(processEventsUntil([&] { return model.records().size() == 2u; }));
+  EXPECT_FALSE(std::filesystem::exists(captures / "holder.png") ||
+               std::filesystem::exists(captures / "older.png"));
+  EXPECT_EQ(view.rows().rowCount(), 0);
+  QTest::keyClick(view.searchField(), Qt::Key_Escape);
+  EXPECT_EQ(view.rows().rowCount(), 2);
 
   openMenuOfRow(view, 1, "Rename…");
   view.renameField()->setText("Newer");
@@ -178,7 +197,7 @@ TEST_F(HistoryViewTest, DeleteKeyAsksAndATakenNameIsSaid) {
   ASSERT_TRUE(processEventsUntil([&] { return view.notice()->isVisible(); }));
   EXPECT_EQ(view.notice()->text(),
             "Another capture is already named “newer.png”. Choose another name; nothing was renamed.");
-  EXPECT_EQ(view.rows().index(1).data().toString(), "older.png");
+  EXPECT_EQ(view.rows().index(1).data().toString(), "build-log.png");
   EXPECT_TRUE(harness.prompts.alerts.empty());
   openMenuOfRow(view, 1, "Rename…");
   view.renameField()->setText("Oldest");
@@ -224,7 +243,7 @@ TEST_F(HistoryViewTest, ShowInFileManagerNeedsTheStoreWhileShowFolderDoesNot) {
   AppModel& storeless = broken.start();
   ASSERT_EQ(storeless.store(), nullptr);
   HistoryView withoutStore(storeless, *broken.context);
-  withoutStore.reveal(CaptureRecord{"A", "kept.png", Date{}, {}, {}, {}});
+  withoutStore.reveal(CaptureRecord{"A", "kept.png", Date{}, {}, {}, {}, {}, {}});
   EXPECT_TRUE(broken.fileBrowser.revealed.empty());
   button(withoutStore, "Show Folder")->click();
   EXPECT_EQ(broken.fileBrowser.opened,

@@ -1,0 +1,86 @@
+#include "app/hotkey/CaptureKeys.h"
+
+#include "app/model/SettingsManager.h"
+#include "core/DesktopBackend.h"
+
+namespace lumacap {
+
+CaptureKeys::CaptureKeys(ServiceFactory makeService, SettingsManager& settings)
+    : makeService_(std::move(makeService)), settings_(settings) {}
+
+CaptureKeys::~CaptureKeys() = default;
+
+std::string CaptureKeys::title(CaptureMode mode) {
+  switch (mode) {
+    case CaptureMode::window:
+      return "Capture Window…";
+    case CaptureMode::display:
+      return "Capture Display";
+    case CaptureMode::lastRegion:
+      return "Capture Last Region Again";
+    case CaptureMode::region:
+      break;
+  }
+  return "Capture Region";
+}
+
+HotKeyManager& CaptureKeys::manager(CaptureMode mode) {
+  std::unique_ptr<HotKeyManager>& manager = managers_[mode];
+  if (!manager) {
+    manager = std::make_unique<HotKeyManager>(makeService_());
+    manager->setAction([this, mode] {
+      if (action_) action_(mode);
+    });
+  }
+  return *manager;
+}
+
+std::optional<Shortcut> CaptureKeys::registered(CaptureMode mode) const {
+  const auto found = managers_.find(mode);
+  return found == managers_.end() ? std::nullopt : found->second->registeredShortcut();
+}
+
+std::vector<std::string> CaptureKeys::registerStored() {
+  std::vector<std::string> failures;
+  if (!available()) return failures;
+  for (CaptureMode mode : modes) {
+    const std::optional<Shortcut> stored = settings_.captureKey(mode);
+    if (!stored) continue;
+    try {
+      manager(mode).registerShortcut(*stored);
+    } catch (const ShortcutError& failure) {
+      failures.push_back(title(mode) + ": " + failure.what());
+    }
+  }
+  return failures;
+}
+
+void CaptureKeys::set(CaptureMode mode, const std::optional<Shortcut>& shortcut) {
+  if (shortcut) {
+    if (!available()) throw ShortcutError(HotKeyService::notOnThisDesktop, shortcutUnavailableText);
+    if (auto message = shortcut->validationMessage())
+      throw ShortcutError(ShortcutError::invalidCode, *message);
+    const auto taken = [&](CaptureMode other) {
+      return other == CaptureMode::region ? settings_.shortcut() == *shortcut
+                                          : other != mode && registered(other) == shortcut;
+    };
+    for (CaptureMode other :
+         {CaptureMode::region, CaptureMode::window, CaptureMode::display, CaptureMode::lastRegion}) {
+      if (taken(other))
+        throw ShortcutError(ShortcutError::invalidCode,
+                            shortcut->label() + " is already the key for " + title(other) + ".");
+    }
+    const std::optional<Shortcut> previous = registered(mode);
+    try {
+      manager(mode).registerShortcut(*shortcut);
+    } catch (const ShortcutError&) {
+      if (previous) manager(mode).registerShortcut(*previous);
+      throw;
+    }
+  } else if (managers_.contains(mode)) {
+    managers_[mode]->unregisterShortcut();
+  }
+  settings_.setCaptureKey(mode, shortcut);
+}
+
+}  // namespace lumacap
