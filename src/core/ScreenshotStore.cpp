@@ -354,6 +354,28 @@ void finishRemoval(const Removal& removal) {
   }
 }
 
+// Writes the index without the removed records (`commit`), then lets their
+// images go. A failed write gives every image its name back and throws; the
+// first image that cannot go is returned, once all the others went.
+template <typename Commit>
+std::exception_ptr commitRemovals(const std::vector<Removal>& removals, Commit&& commit) {
+  try {
+    commit();
+  } catch (...) {
+    for (const Removal& removal : removals) undoRemoval(removal);
+    throw;
+  }
+  std::exception_ptr failure;
+  for (const Removal& removal : removals) {
+    try {
+      finishRemoval(removal);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  return failure;
+}
+
 }  // namespace
 
 fs::path ScreenshotStore::defaultRoot() { return dataRoot(); }
@@ -576,21 +598,13 @@ void ScreenshotStore::removeLocked(const std::vector<std::string>& ids) {
         list.push_back(records_[i]);
       }
     }
-    if (removals.empty()) return;
-    commit(std::move(list));
   } catch (...) {
     for (const Removal& removal : removals) undoRemoval(removal);
     throw;
   }
-  std::exception_ptr failure;
-  for (const Removal& removal : removals) {
-    try {
-      finishRemoval(removal);
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-  }
-  if (failure) std::rethrow_exception(failure);
+  if (removals.empty()) return;
+  if (const std::exception_ptr failure = commitRemovals(removals, [&] { commit(std::move(list)); }))
+    std::rethrow_exception(failure);
 }
 
 std::vector<std::string> ScreenshotStore::expired(const std::vector<CaptureRecord>& records,
@@ -657,20 +671,11 @@ void ScreenshotStore::deleteAll() {
     }
   }
   if (!removals.empty()) {
-    try {
+    const std::exception_ptr unfinished = commitRemovals(removals, [&] {
       commit(std::vector<CaptureRecord>(records_.begin() + static_cast<std::ptrdiff_t>(removals.size()),
                                         records_.end()));
-    } catch (...) {
-      for (const Removal& removal : removals) undoRemoval(removal);
-      throw;
-    }
-    for (const Removal& removal : removals) {
-      try {
-        finishRemoval(removal);
-      } catch (...) {
-        if (!failure) failure = std::current_exception();
-      }
-    }
+    });
+    if (!failure) failure = unfinished;
   }
   if (failure) std::rethrow_exception(failure);
 }
