@@ -118,7 +118,8 @@ json toolList() {
        {"title", "List screenshots"},
        {"description",
         "Lists the user's recent Lumacap screenshots, newest first: id, name, time, size in pixels and "
-        "bytes, the application captured and where it was delivered. Returns no pixels."},
+        "bytes, the application captured, where it was delivered and the message the user sent with it. "
+        "Returns no pixels."},
        {"inputSchema",
         {{"type", "object"},
          {"properties",

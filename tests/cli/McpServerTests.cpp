@@ -126,11 +126,14 @@ TEST_F(McpServerTest, InitializeAnswersTheClientsVersionOrTheNewest) {
 
 TEST_F(McpServerTest, ListsCapturesAndGetsThemWholeOrScaledDown) {
   const CaptureRecord first = save(gradient(64, 32), "first", 1.7e9);
-  save(gradient(20, 10), "second", 1.8e9);
+  const CaptureRecord second = save(gradient(20, 10), "second", 1.8e9);
+  ScreenshotStore(data.path()).markStaged(second.id, "Codex · webapp", "Staged", "the header overlaps");
   const std::string listing = text(call("list_captures"));
   ASSERT_TRUE(listing.starts_with("2 of 2 captures, newest first:\n")) << listing;
   const json list = json::parse(listing.substr(listing.find('\n') + 1));
   EXPECT_EQ(list[0]["name"], "second");
+  EXPECT_EQ(list[0]["message"], "the header overlaps");
+  EXPECT_EQ(list[0]["deliveredTo"], "Codex · webapp");
   EXPECT_EQ(list[1], json({{"id", first.id},
                            {"name", "first"},
                            {"time", "2023-11-14T22:13:20Z"},

@@ -179,6 +179,7 @@ json McpServer::listCaptures(const mcp::ListArguments& arguments) {
     }
     if (record.application) entry["application"] = *record.application;
     if (record.destination) entry["deliveredTo"] = *record.destination;
+    if (record.message) entry["message"] = *record.message;
     if (record.deliveryStatus) entry["delivery"] = *record.deliveryStatus;
     list.push_back(std::move(entry));
   }
