@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QPointF>
+#include <QRect>
 #include <QRectF>
 #include <QSize>
 #include <QString>
@@ -140,5 +142,9 @@ class MarkupModel {
 
 // A box two points span, whatever their order.
 QRectF spanned(QPointF a, QPointF b);
+// The pixels a redaction or a pixelation covers: every pixel its box touches, whole.
+QRect redactedPixels(const MarkupItem& item);
+// The bold font of text and step badges at this pixel size.
+QFont textFont(double pixels);
 
 }  // namespace lumacap
