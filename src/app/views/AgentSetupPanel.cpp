@@ -37,9 +37,6 @@ AgentSetupPanel::AgentSetupPanel(const ViewContext& context, QWidget* parent)
     : QWidget(parent), context_(context) {
   auto* rows = new QVBoxLayout(this);
   rows->setContentsMargins(0, 0, 0, 0);
-  none_ = new QLabel(QStringLiteral("No coding agent found on this computer."), this);
-  none_->hide();
-  rows->addWidget(none_);
   for (const CodingAgent* agent : CodingAgent::all()) {
     auto* widget = new QWidget(this);
     auto* line = new QHBoxLayout(widget);
@@ -99,7 +96,9 @@ QCoro::Task<> AgentSetupPanel::refresh() {
     render(rows_[i]);
     any = any || all[i].found;
   }
-  none_->setVisible(!any);
+  // Nothing found, nothing shown: the section above offers Claude Code's hooks either way.
+  setVisible(any);
+  listed_ = true;
 }
 
 void AgentSetupPanel::setBusy(bool busy) {

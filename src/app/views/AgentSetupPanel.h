@@ -31,6 +31,8 @@ class AgentSetupPanel final : public QWidget {
   QLabel* statusLabel(std::string_view key) const;
   QPushButton* button(std::string_view key, AgentSetupPart part) const;
   bool busy() const { return busy_; }
+  // The agents were read at least once.
+  bool listed() const { return listed_; }
 
  signals:
   // A change's outcome, for the window's message line.
@@ -52,8 +54,8 @@ class AgentSetupPanel final : public QWidget {
 
   const ViewContext& context_;
   std::vector<Row> rows_;
-  QLabel* none_;
   bool busy_ = false;
+  bool listed_ = false;
 };
 
 }  // namespace lumacap

@@ -225,8 +225,8 @@ FormSection* PreferencesView::makeClaudeCodeSection() {
   rows.addWidget(agentSetup_);
   rows.addWidget(
       makeText(QStringLiteral("Delivery uses a copied local image path + message. Select the right "
-                              "terminal tab and paste to continue. Codex, Cursor, and browser chats "
-                              "can use Clipboard; their sessions are not discovered."),
+                              "terminal tab and paste to continue. Cursor and browser chats can use "
+                              "Clipboard; their sessions are not discovered."),
                captionSize));
   return section;
 }

@@ -130,6 +130,8 @@ TEST_F(PreferencesViewTest, ApplyStoresOnlyWhatTheHotKeyAccepted) {
 TEST_F(PreferencesViewTest, OpensTallEnoughForEverySectionWithRoomForItsTitleBar) {
   PreferencesView& view = open();
   QScrollArea& scroll = *view.scrollArea();
+  // Once the agents found are listed (off the GUI thread; here none).
+  ASSERT_TRUE(processEventsUntil([&] { return view.agentSetup()->listed(); }));
   const int needed = scroll.widget()->heightForWidth(scroll.viewport()->width());
   EXPECT_LE(needed, 1080 - 100);
   const int screen = view.screen()->availableGeometry().height();
