@@ -35,6 +35,10 @@ set(description_--remove-mcp_AGENT
 set(description_--agent-hook_AGENT
   "The hook command another agent runs, as --claude-hook; for Copilot CLI,
 whose record does not name its event, AGENT is copilot:EVENT.")
+set(description_--delay_SECONDS
+  "With a capture action: a countdown of SECONDS (1 to 60) shows first, and
+Esc cancels it; the capture is taken when it ends, without the countdown in
+it.")
 set(description_--action_ACTION
   "Starts the tray application, or asks the running one, to carry out ACTION,
 one of: @ACTIONS@. A running Lumacap takes the request over the session bus

@@ -47,15 +47,17 @@ constexpr bool addressSanitized = false;
 #endif
 
 const std::string usageLine =
-    "Usage: lumacap [--action=ACTION] | --install-claude-hooks | --remove-claude-hooks | "
+    "Usage: lumacap [--action=ACTION [--delay=SECONDS]] | --install-claude-hooks | --remove-claude-hooks | "
     "--install-hooks=AGENT | "
-    "--remove-hooks=AGENT | --install-mcp=AGENT | --remove-mcp=AGENT | --claude-hook | --agent-hook=AGENT | mcp | --version | --help\n";
+    "--remove-hooks=AGENT | --install-mcp=AGENT | --remove-mcp=AGENT | --claude-hook | --agent-hook=AGENT | "
+    "mcp | --version | --help\n";
 const std::string helpText =
     usageLine +
     "Lumacap: native Linux capture utility.\n\n"
     "Options:\n"
     "  --action=ACTION         carry out ACTION in the running Lumacap, starting it "
     "first if needed\n"
+    "  --delay=SECONDS         with a capture action: capture after a countdown of SECONDS (1 to 60)\n"
     "  --install-claude-hooks  add Lumacap's hooks to Claude Code's settings (a backup "
     "is kept)\n"
     "  --remove-claude-hooks   remove Lumacap's hooks from Claude Code's settings\n"
@@ -167,6 +169,10 @@ INSTANTIATE_TEST_SUITE_P(
              "Lumacap: unknown action “capture-screen”\n"},
         Role{"TwoActions", "--action=history --action=settings", "", 2, "",
              "Lumacap: only one action at a time (“history” and “settings”)\n"},
+        Role{"DelayOfNoCapture", "--delay=3 --action=history", "", 2, "",
+             "Lumacap: “--delay” goes with a capture action, such as --action=capture-region\n"},
+        Role{"DelayTooLong", "--action=capture-region --delay 61", "", 2, "",
+             "Lumacap: “--delay” needs a number of seconds from 1 to 60\n"},
         Role{"McpWithAnOption", "mcp --stdio", "", 2, "", "Lumacap: “mcp” takes no options\n"},
         Role{"McpAnswersUntilItsInputEnds", "mcp", "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\"}\n[", 0,
              "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{}}\n"
@@ -358,6 +364,18 @@ class RunningInstance {
     if (dbus_message_iter_init(message, &arguments) &&
         dbus_message_iter_get_arg_type(&arguments) == DBUS_TYPE_STRING)
       dbus_message_iter_get_basic(&arguments, &argument);
+    std::string countdown;  // the action's parameter: the seconds of a countdown
+    DBusMessageIter parameter = arguments, items, variant;
+    if (dbus_message_iter_next(&parameter) && dbus_message_iter_get_arg_type(&parameter) == DBUS_TYPE_ARRAY) {
+      dbus_message_iter_recurse(&parameter, &items);
+      if (dbus_message_iter_get_arg_type(&items) == DBUS_TYPE_VARIANT) {
+        dbus_message_iter_recurse(&items, &variant);
+        dbus_int32_t seconds = 0;
+        if (dbus_message_iter_get_arg_type(&variant) == DBUS_TYPE_INT32)
+          dbus_message_iter_get_basic(&variant, &seconds);
+        countdown = " after " + std::to_string(seconds) + " s";
+      }
+    }
     std::vector<std::string> data;  // from the last argument, the a{sv} of strings
     DBusMessageIter last = arguments, entries, entry, value;
     while (dbus_message_iter_next(&last)) arguments = last;
@@ -373,7 +391,7 @@ class RunningInstance {
     }
     {
       const std::lock_guard lock(lock_);
-      calls_.push_back(std::string(dbus_message_get_member(message)) + "(" + argument + ")");
+      calls_.push_back(std::string(dbus_message_get_member(message)) + "(" + argument + ")" + countdown);
       platformData_ = data;
     }
     DBusMessage* reply = dbus_message_new_method_return(message);
@@ -417,6 +435,7 @@ TEST(InstanceHandOffTest, ReachesTheRunningInstanceOrStartsTheApplication) {
   for (const auto& [arguments, call] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--action=capture-display"}, "ActivateAction(capture-display)"},
            {{"--action", "history"}, "ActivateAction(history)"},
+           {{"--delay=5", "--action=capture-window"}, "ActivateAction(capture-window) after 5 s"},
            {{}, "Activate()"}}) {
     const ProcessResult handedOver = start(arguments, bus.address());
     EXPECT_EQ(handedOver.exitStatus, 0);
@@ -426,7 +445,7 @@ TEST(InstanceHandOffTest, ReachesTheRunningInstanceOrStartsTheApplication) {
   }
   // A name it does not know never reaches the instance (which would open Recent Captures).
   EXPECT_EQ(start({"--action=capture"}, bus.address()).exitStatus, 2);
-  EXPECT_EQ(instance.calls().size(), 3u);
+  EXPECT_EQ(instance.calls().size(), 4u);
 
   // The desktop's tokens go along; one that is not UTF-8, is too long or holds a control
   // character (which the bus library would abort on, or the instance would misuse) is left out.
@@ -440,7 +459,7 @@ TEST(InstanceHandOffTest, ReachesTheRunningInstanceOrStartsTheApplication) {
     EXPECT_EQ(instance.calls().back(), "ActivateAction(history)");
     EXPECT_EQ(instance.platformData().size(), 1u);
   }
-  EXPECT_EQ(instance.calls().size(), 8u);
+  EXPECT_EQ(instance.calls().size(), 9u);
 }
 
 // The executable finds its application library beside itself (the build

@@ -408,6 +408,15 @@ TEST_F(ApplicationEndToEndTest, StartingAgainReachesTheRunningInstance) {
   keys({"Escape"});
   EXPECT_TRUE(waitForActiveWindow("Lumacap Settings")) << "Settings did not come back with the keyboard";
   EXPECT_FALSE(server.windowsNamed("Recent Captures").empty());
+
+  // A capture asked for with a countdown: the countdown shows, then the capture comes.
+  const QByteArray before = test::clipboard("image/png");
+  EXPECT_EQ(startAgain({"--action=capture-display", "--delay=2"}).exitStatus, 0);
+  EXPECT_TRUE(server.waitForWindowNamed("Lumacap countdown")) << "no countdown";
+  EXPECT_TRUE(waitUntil([&] {
+    const QByteArray png = test::clipboard("image/png");
+    return !png.isEmpty() && png != before;
+  })) << "no capture after the countdown";
 }
 
 // Three captures saved before Lumacap starts.

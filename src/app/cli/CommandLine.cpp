@@ -10,6 +10,19 @@ namespace lumacap {
 namespace {
 
 constexpr std::string_view actionPrefix = "--action=";
+constexpr std::string_view delayPrefix = "--delay=";
+
+// Whole seconds from 1 to the most a countdown may last, written in digits.
+std::optional<int> delaySeconds(std::string_view text) {
+  if (text.empty() || text.size() > 2) return std::nullopt;
+  int seconds = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = seconds * 10 + (c - '0');
+  }
+  if (seconds < 1 || seconds > CommandLine::maximumDelay) return std::nullopt;
+  return seconds;
+}
 
 bool contains(const std::vector<std::string_view>& arguments, std::string_view option) {
   return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
@@ -78,6 +91,18 @@ CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
   CommandLine line;
   for (auto argument = arguments.begin(); argument != arguments.end(); ++argument) {
     std::string_view name;
+    if (argument->starts_with(delayPrefix) || *argument == delayPrefix.substr(0, delayPrefix.size() - 1)) {
+      std::string_view value;
+      if (argument->starts_with(delayPrefix)) {
+        value = argument->substr(delayPrefix.size());
+      } else if (std::next(argument) != arguments.end()) {
+        value = *++argument;
+      }
+      const std::optional<int> seconds = delaySeconds(value);
+      if (!seconds) return invalid("Lumacap: “--delay” needs a number of seconds from 1 to 60");
+      line.delay = *seconds;
+      continue;
+    }
     if (argument->starts_with(actionPrefix)) {
       name = argument->substr(actionPrefix.size());
     } else if (*argument == actionPrefix.substr(0, actionPrefix.size() - 1)) {
@@ -95,13 +120,16 @@ CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
     }
     line.action = name;
   }
+  if (line.delay > 0 && !line.action.starts_with("capture-"))
+    return invalid("Lumacap: “--delay” goes with a capture action, such as --action=capture-region");
   return line;
 }
 
 std::string CommandLine::synopsis() {
-  std::string line = "Usage: lumacap [--action=ACTION]";
+  std::string line = "Usage: lumacap [--action=ACTION [--delay=SECONDS]]";
   for (const Option& option : options) {
-    if (!option.name.starts_with(actionPrefix)) line += " | " + std::string(option.name);
+    if (!option.name.starts_with(actionPrefix) && !option.name.starts_with(delayPrefix))
+      line += " | " + std::string(option.name);
   }
   return line + "\n";
 }

@@ -32,8 +32,9 @@ struct CommandLine {
     std::string_view name;
     std::string_view description;  // one line, as --help prints it
   };
-  static constexpr std::array<Option, 12> options = {{
+  static constexpr std::array<Option, 13> options = {{
       {"--action=ACTION", "carry out ACTION in the running Lumacap, starting it first if needed"},
+      {"--delay=SECONDS", "with a capture action: capture after a countdown of SECONDS (1 to 60)"},
       {"--install-claude-hooks", "add Lumacap's hooks to Claude Code's settings (a backup is kept)"},
       {"--remove-claude-hooks", "remove Lumacap's hooks from Claude Code's settings"},
       {"--install-hooks=AGENT",
@@ -52,6 +53,8 @@ struct CommandLine {
   std::string action;  // for the application role; empty: a plain start
   std::string error;   // for an invalid command line: one line naming what is wrong
   std::string agent;   // for the hook and installer roles: the agent's key (the hook's may add ":EVENT")
+  int delay = 0;       // seconds of countdown before a capture action; 0: at once
+  static constexpr int maximumDelay = 60;
 
   static CommandLine parse(const std::vector<std::string_view>& arguments);
   static bool isAction(std::string_view name);

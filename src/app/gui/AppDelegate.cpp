@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QStandardPaths>
 #include <QTimer>
+#include <utility>
 
 #include "app/hotkey/CaptureKeys.h"
 #include "app/hotkey/DesktopHotKey.h"
@@ -162,11 +163,21 @@ void AppDelegate::showFirstStartMessage(std::chrono::milliseconds patience) {
   statusItem_.showMessage(QStringLiteral("Lumacap is running"), firstStartNotice_);
 }
 
-void AppDelegate::perform(const QString& action) {
-  if (action == "capture-region") model_.capture(CaptureMode::region);
-  if (action == "capture-window") model_.capture(CaptureMode::window);
-  if (action == "capture-display") model_.capture(CaptureMode::display);
-  if (action == "capture-last-region") model_.capture(CaptureMode::lastRegion);
+void AppDelegate::perform(const QString& action, int delay) {
+  static constexpr std::pair<const char*, CaptureMode> captures[] = {
+      {"capture-region", CaptureMode::region},
+      {"capture-window", CaptureMode::window},
+      {"capture-display", CaptureMode::display},
+      {"capture-last-region", CaptureMode::lastRegion}};
+  for (const auto& [name, mode] : captures) {
+    if (action != QLatin1String(name)) continue;
+    if (delay > 0) {
+      model_.delayedCapture().start(mode, delay);
+    } else {
+      model_.capture(mode);
+    }
+    return;
+  }
   if (action == "history") model_.showHistory();
   if (action == "settings") model_.showSettings();
 }

@@ -42,7 +42,8 @@ class AppDelegate final : public QObject, public ShortcutRegistration {
   // A command from the desktop (a launcher's action, a key binding):
   // "capture-region", "capture-window", "capture-display", "history",
   // "settings".
-  void perform(const QString& action);
+  // A desktop's or a command's action; a capture after a countdown of `delay` seconds when above 0.
+  void perform(const QString& action, int delay = 0);
 
   // Makes `shortcut` the capture key; a refusal leaves the one before in force.
   void registerShortcut(const Shortcut& shortcut) override;

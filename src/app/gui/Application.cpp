@@ -61,7 +61,8 @@ extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int 
   // One Lumacap per session: a second start hands its request over and ends.
   DesktopActivation activation;
   const QString action = DesktopActivation::actionFromArguments(QApplication::arguments());
-  if (activation.claim(action) == DesktopActivation::Claim::handedOver) return 0;
+  const int delay = DesktopActivation::delayFromArguments(QApplication::arguments());
+  if (activation.claim(action, delay) == DesktopActivation::Claim::handedOver) return 0;
 
   // Without a session bus, or beside a Lumacap that does not answer, this
   // start would run alone and write the same history as the other one.

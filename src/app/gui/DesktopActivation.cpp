@@ -3,6 +3,7 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QVariantList>
 #include <QVariantMap>
 #include <chrono>
@@ -34,10 +35,15 @@ class ApplicationAdaptor : public QDBusAbstractAdaptor {
     Q_UNUSED(platformData);
     activation_->activate();
   }
+  // The parameter may carry the seconds of a countdown (`--delay`); anything
+  // else there is ignored.
   void ActivateAction(const QString& name, const QVariantList& parameter, const QVariantMap& platformData) {
-    Q_UNUSED(parameter);
     lendActivationToken(platformData);
-    activation_->activateAction(name);
+    QVariant first = parameter.value(0);
+    if (first.metaType() == QMetaType::fromType<QDBusVariant>())
+      first = first.value<QDBusVariant>().variant();
+    const int delay = first.metaType() == QMetaType::fromType<int>() ? first.toInt() : 0;
+    activation_->activateAction(name, delay >= 1 && delay <= CommandLine::maximumDelay ? delay : 0);
   }
 
  private:
@@ -72,9 +78,9 @@ DesktopActivation::~DesktopActivation() {
   bus_.unregisterObject(objectPath);
 }
 
-DesktopActivation::Claim DesktopActivation::claim(const QString& action) {
+DesktopActivation::Claim DesktopActivation::claim(const QString& action, int delay) {
   if (!bus_.isConnected()) {
-    runOwnAction(action);
+    runOwnAction(action, delay);
     return Claim::noBus;
   }
   // The object is in place before the name is taken, so that a call the bus
@@ -86,12 +92,12 @@ DesktopActivation::Claim DesktopActivation::claim(const QString& action) {
       std::chrono::steady_clock::now() + std::chrono::milliseconds(instancebus::answerTimeoutMs);
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (bus_.registerService(serviceName)) {
-      runOwnAction(action);
+      runOwnAction(action, delay);
       return Claim::primary;
     }
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() > 0 && handOver(action, left)) {
+    if (left.count() > 0 && handOver(action, delay, left)) {
       bus_.unregisterObject(objectPath);
       exported_ = false;
       return Claim::handedOver;
@@ -100,18 +106,18 @@ DesktopActivation::Claim DesktopActivation::claim(const QString& action) {
   std::fputs("Lumacap: the running Lumacap does not answer; starting another one.\n", stderr);
   bus_.unregisterObject(objectPath);
   exported_ = false;
-  runOwnAction(action);
+  runOwnAction(action, delay);
   return Claim::noBus;
 }
 
-bool DesktopActivation::handOver(const QString& action, std::chrono::milliseconds timeout) {
+bool DesktopActivation::handOver(const QString& action, int delay, std::chrono::milliseconds timeout) {
   const bool plain = !actions.contains(action);
   QDBusMessage message = QDBusMessage::createMethodCall(serviceName, objectPath, instancebus::interfaceName,
                                                         plain ? "Activate" : "ActivateAction");
   if (plain) {
     message << QVariantMap();
   } else {
-    message << action << QVariantList() << QVariantMap();
+    message << action << (delay > 0 ? QVariantList{delay} : QVariantList()) << QVariantMap();
   }
   // Not starting a service: when the owner has just gone, the next try takes the name.
   message.setAutoStartService(false);
@@ -124,24 +130,35 @@ bool DesktopActivation::handOver(const QString& action, std::chrono::millisecond
   return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-void DesktopActivation::runOwnAction(const QString& action) {
+void DesktopActivation::runOwnAction(const QString& action, int delay) {
   if (!actions.contains(action)) return;
   QMetaObject::invokeMethod(
-      this, [this, action] { emit actionRequested(action); }, Qt::QueuedConnection);
+      this, [this, action, delay] { emit actionRequested(action, delay); }, Qt::QueuedConnection);
 }
 
 void DesktopActivation::activate() { emit activated(); }
 
-void DesktopActivation::activateAction(const QString& name) {
-  if (actions.contains(name)) emit actionRequested(name);
+void DesktopActivation::activateAction(const QString& name, int delay) {
+  if (actions.contains(name)) emit actionRequested(name, delay);
 }
 
-QString DesktopActivation::actionFromArguments(const QStringList& arguments) {
-  // The same reading as the executable's, which let these arguments through.
+namespace {
+// The same reading as the executable's, which let these arguments through.
+CommandLine commandLineOf(const QStringList& arguments) {
   std::vector<std::string> words;
   for (qsizetype i = 1; i < arguments.size(); ++i) words.push_back(arguments[i].toStdString());
-  const CommandLine line = CommandLine::parse(std::vector<std::string_view>(words.begin(), words.end()));
+  return CommandLine::parse(std::vector<std::string_view>(words.begin(), words.end()));
+}
+}  // namespace
+
+QString DesktopActivation::actionFromArguments(const QStringList& arguments) {
+  const CommandLine line = commandLineOf(arguments);
   return line.role == CommandLine::Role::application ? QString::fromStdString(line.action) : QString();
+}
+
+int DesktopActivation::delayFromArguments(const QStringList& arguments) {
+  const CommandLine line = commandLineOf(arguments);
+  return line.role == CommandLine::Role::application ? line.delay : 0;
 }
 
 }  // namespace lumacap

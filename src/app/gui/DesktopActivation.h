@@ -39,26 +39,29 @@ class DesktopActivation : public QObject {
   // `action` (empty: a plain activation) and answers handedOver. Otherwise the
   // action is this process's own: a known one is emitted as actionRequested
   // once the event loop runs; an empty one does nothing.
-  Claim claim(const QString& action = {});
+  Claim claim(const QString& action = {}, int delay = 0);
 
   // The action named by a `--action=NAME` argument (desktop actions start
   // Lumacap so where the desktop does not activate it over D-Bus); empty when
   // there is none or it names no known action.
   static QString actionFromArguments(const QStringList& arguments);
+  // The seconds of `--delay=SECONDS` that go with it; 0 without.
+  static int delayFromArguments(const QStringList& arguments);
 
   // Called by the bus interface.
   void activate();
-  void activateAction(const QString& name);
+  void activateAction(const QString& name, int delay = 0);
 
  signals:
   // The user opened Lumacap again: the preview of the capture in hand, else
   // Recent Captures, nothing while busy.
   void activated();
-  void actionRequested(const QString& name);
+  // `delay`: the seconds of a countdown before a capture; 0: at once.
+  void actionRequested(const QString& name, int delay);
 
  private:
-  bool handOver(const QString& action, std::chrono::milliseconds timeout);
-  void runOwnAction(const QString& action);
+  bool handOver(const QString& action, int delay, std::chrono::milliseconds timeout);
+  void runOwnAction(const QString& action, int delay);
 
   QDBusConnection bus_;
   bool exported_ = false;

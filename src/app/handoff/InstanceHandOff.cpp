@@ -29,10 +29,16 @@ using Connection = std::unique_ptr<DBusConnection, ConnectionCloser>;
 using Message = std::unique_ptr<DBusMessage, MessageUnref>;
 
 // Appends an empty container of `signature`'s elements ("v" or "{sv}").
-bool appendEmpty(DBusMessageIter* arguments, const char* elementSignature) {
-  DBusMessageIter container;
-  return dbus_message_iter_open_container(arguments, DBUS_TYPE_ARRAY, elementSignature, &container) &&
-         dbus_message_iter_close_container(arguments, &container);
+// The action's parameter (av): the seconds of a countdown before it, or nothing.
+bool appendParameter(DBusMessageIter* arguments, int delay) {
+  DBusMessageIter list, variant;
+  const dbus_int32_t seconds = delay;
+  if (!dbus_message_iter_open_container(arguments, DBUS_TYPE_ARRAY, "v", &list)) return false;
+  if (delay > 0 && !(dbus_message_iter_open_container(&list, DBUS_TYPE_VARIANT, "i", &variant) &&
+                     dbus_message_iter_append_basic(&variant, DBUS_TYPE_INT32, &seconds) &&
+                     dbus_message_iter_close_container(&list, &variant)))
+    return false;
+  return dbus_message_iter_close_container(arguments, &list);
 }
 
 bool appendStringEntry(DBusMessageIter* dictionary, const char* key, const char* value) {
@@ -61,7 +67,7 @@ bool appendPlatformData(DBusMessageIter* arguments) {
 
 // ActivateAction(s name, av parameter, a{sv} platform_data) or
 // Activate(a{sv} platform_data).
-Message requestFor(const char* action) {
+Message requestFor(const char* action, int delay) {
   const bool plain = !action || !*action;
   Message call(dbus_message_new_method_call(serviceName, objectPath, interfaceName,
                                             plain ? "Activate" : "ActivateAction"));
@@ -70,7 +76,7 @@ Message requestFor(const char* action) {
   dbus_message_iter_init_append(call.get(), &arguments);
   const bool built = plain ? appendPlatformData(&arguments)
                            : dbus_message_iter_append_basic(&arguments, DBUS_TYPE_STRING, &action) &&
-                                 appendEmpty(&arguments, "v") && appendPlatformData(&arguments);
+                                 appendParameter(&arguments, delay) && appendPlatformData(&arguments);
   if (!built) return nullptr;
   // When the instance has just gone, the application started next takes the
   // name; the bus must not start one of its own meanwhile.
@@ -80,7 +86,7 @@ Message requestFor(const char* action) {
 
 }  // namespace
 
-HandOff handOverToRunningInstance(const char* action) {
+HandOff handOverToRunningInstance(const char* action, int delay) {
   DBusError error;
   dbus_error_init(&error);
   Connection bus(dbus_bus_get_private(DBUS_BUS_SESSION, &error));
@@ -89,7 +95,7 @@ HandOff handOverToRunningInstance(const char* action) {
     return HandOff::noBus;
   }
   dbus_connection_set_exit_on_disconnect(bus.get(), false);
-  const Message call = requestFor(action);
+  const Message call = requestFor(action, delay);
   if (!call) return HandOff::noAnswer;
   const Message reply(
       dbus_connection_send_with_reply_and_block(bus.get(), call.get(), answerTimeoutMs, &error));
@@ -102,6 +108,6 @@ HandOff handOverToRunningInstance(const char* action) {
 
 }  // namespace lumacap
 
-extern "C" __attribute__((visibility("default"))) int lumacapHandOff(const char* action) {
-  return static_cast<int>(lumacap::handOverToRunningInstance(action));
+extern "C" __attribute__((visibility("default"))) int lumacapHandOff(const char* action, int delay) {
+  return static_cast<int>(lumacap::handOverToRunningInstance(action, delay));
 }

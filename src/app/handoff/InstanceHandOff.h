@@ -13,11 +13,12 @@ enum class HandOff {
   noAnswer,    // an owner that did not answer in time
 };
 
-// Asks the running instance to carry out `action` (ActivateAction), or to
-// open itself (Activate) when `action` is empty.
-HandOff handOverToRunningInstance(const char* action);
+// Asks the running instance to carry out `action` (ActivateAction), after a
+// countdown of `delay` seconds when it is above 0 (the action's parameter), or
+// to open itself (Activate) when `action` is empty.
+HandOff handOverToRunningInstance(const char* action, int delay = 0);
 
 }  // namespace lumacap
 
 // The library's entry, found with dlsym: a HandOff as an int.
-extern "C" int lumacapHandOff(const char* action);
+extern "C" int lumacapHandOff(const char* action, int delay);

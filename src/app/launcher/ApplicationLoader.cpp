@@ -41,13 +41,13 @@ std::vector<fs::path> applicationLibraryCandidates(const fs::path& executable, c
           folder.parent_path() / "lib64" / "lumacap" / library};
 }
 
-bool handOverToRunningInstance(int argc, char** argv, const std::string& action) {
+bool handOverToRunningInstance(int argc, char** argv, const std::string& action, int delay) {
   std::string error;
-  using Entry = int (*)(const char*);
+  using Entry = int (*)(const char*, int);
   const auto entry =
       reinterpret_cast<Entry>(loadEntry(argc, argv, "liblumacap-handoff.so", "lumacapHandOff", error));
   // Without the library the application's own start-up hands over, only slower.
-  return entry && entry(action.c_str()) == static_cast<int>(HandOff::handedOver);
+  return entry && entry(action.c_str(), delay) == static_cast<int>(HandOff::handedOver);
 }
 
 int runApplication(int argc, char** argv) {

@@ -19,7 +19,7 @@ std::vector<std::filesystem::path> applicationLibraryCandidates(
 // Hands `action` (empty: a plain start) to the running instance. True when it
 // took it; false when this process must run the application itself (no
 // instance, no session bus, no answer, or no hand-off library).
-bool handOverToRunningInstance(int argc, char** argv, const std::string& action);
+bool handOverToRunningInstance(int argc, char** argv, const std::string& action, int delay);
 
 // Loads the library and runs the application's event loop. Returns the exit
 // status; a library that cannot be loaded is reported on standard error.

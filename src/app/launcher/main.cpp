@@ -127,6 +127,6 @@ int main(int argc, char** argv) {
     if (token && !CommandLine::isUsableActivationToken(token)) ::unsetenv(variable);
   }
   // A running instance takes the request without this process loading Qt.
-  if (lumacap::handOverToRunningInstance(argc, argv, command.action)) return 0;
+  if (lumacap::handOverToRunningInstance(argc, argv, command.action, command.delay)) return 0;
   return lumacap::runApplication(argc, argv);
 }

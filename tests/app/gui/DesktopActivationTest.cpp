@@ -21,8 +21,10 @@ using test::processEventsUntil;
 struct Requests {
   explicit Requests(DesktopActivation& activation) {
     QObject::connect(&activation, &DesktopActivation::activated, [this] { ++activations; });
-    QObject::connect(&activation, &DesktopActivation::actionRequested,
-                     [this](const QString& name) { actions.append(name); });
+    QObject::connect(
+        &activation, &DesktopActivation::actionRequested, [this](const QString& name, int delay) {
+          actions.append(delay > 0 ? QStringLiteral("%1 after %2 s").arg(name).arg(delay) : name);
+        });
   }
   int activations = 0;
   QStringList actions;
@@ -104,11 +106,16 @@ TEST_F(DesktopActivationTest, DesktopToolsReachTheRunningInstance) {
   EXPECT_EQ(runServing({"gapplication", "action", "org.lumacap.Lumacap", "capture-region"}), 0);
   EXPECT_EQ(gdbus("ActivateAction", {"settings", "[]", "{}"}), 0);
   EXPECT_EQ(gdbus("ActivateAction", {"format-disk", "[]", "{}"}), 0);
+  // A countdown in the parameter, as `--delay` sends it; one out of bounds or of another type is none.
+  EXPECT_EQ(gdbus("ActivateAction", {"capture-display", "[<5>]", "{}"}), 0);
+  EXPECT_EQ(gdbus("ActivateAction", {"capture-window", "[<3600>]", "{}"}), 0);
+  EXPECT_EQ(gdbus("ActivateAction", {"capture-window", "[<'5'>]", "{}"}), 0);
   EXPECT_EQ(gdbus("Open", {"['file:///tmp/a.png']", "{}"}), 0);
   EXPECT_EQ(gdbus("Activate", {"{}"}), 0);
 
   ASSERT_TRUE(processEventsUntil([&] { return asked.activations == 2; }));
-  EXPECT_EQ(asked.actions, (QStringList{"capture-region", "settings"}));
+  EXPECT_EQ(asked.actions, (QStringList{"capture-region", "settings", "capture-display after 5 s",
+                                        "capture-window", "capture-window"}));
 }
 
 // A desktop shortcut or launcher starts the command with an activation token;
@@ -150,6 +157,8 @@ TEST(DesktopActivationArgumentsTest, ReadsOnlyKnownActions) {
   for (const auto& [arguments, action] : cases) {
     EXPECT_EQ(DesktopActivation::actionFromArguments(arguments), action) << arguments.join(' ').toStdString();
   }
+  EXPECT_EQ(DesktopActivation::delayFromArguments({"lumacap", "--action=capture-region", "--delay=10"}), 10);
+  EXPECT_EQ(DesktopActivation::delayFromArguments({"lumacap", "--action=capture-region"}), 0);
 }
 
 // The desktop entry's actions start Lumacap with arguments it understands.
