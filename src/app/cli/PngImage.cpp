@@ -52,7 +52,10 @@ bool read(Source& source, RgbaImage& image, RowProgress& progress, bool& opaque)
   png_set_read_fn(png, &source, take);
   // The chunks' CRCs already guard the data; zlib's second checksum took a
   // sixth of the time decoding a 4K capture (bench/mcp_bench, stageDecode4K).
+  // A libpng built without the option (Debian 13's) keeps checking it.
+#ifdef PNG_IGNORE_ADLER32
   png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
   if (static_cast<int>(width) != image.width || static_cast<int>(height) != image.height)
