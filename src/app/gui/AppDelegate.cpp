@@ -5,7 +5,6 @@
 #include <QCursor>
 #include <QStandardPaths>
 #include <QTimer>
-#include <utility>
 
 #include "app/hotkey/CaptureKeys.h"
 #include "app/hotkey/DesktopHotKey.h"
@@ -164,13 +163,9 @@ void AppDelegate::showFirstStartMessage(std::chrono::milliseconds patience) {
 }
 
 void AppDelegate::perform(const QString& action, int delay) {
-  static constexpr std::pair<const char*, CaptureMode> captures[] = {
-      {"capture-region", CaptureMode::region},
-      {"capture-window", CaptureMode::window},
-      {"capture-display", CaptureMode::display},
-      {"capture-last-region", CaptureMode::lastRegion}};
-  for (const auto& [name, mode] : captures) {
-    if (action != QLatin1String(name)) continue;
+  for (const CaptureMode mode :
+       {CaptureMode::region, CaptureMode::window, CaptureMode::display, CaptureMode::lastRegion}) {
+    if (action.toStdString() != CaptureKeys::action(mode)) continue;
     if (delay > 0) {
       model_.delayedCapture().start(mode, delay);
     } else {

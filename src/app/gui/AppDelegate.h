@@ -39,10 +39,9 @@ class AppDelegate final : public QObject, public ShortcutRegistration {
   // runs, else the preview of the capture in hand, else Recent Captures.
   // Answers whether it acted.
   bool reopen();
-  // A command from the desktop (a launcher's action, a key binding):
-  // "capture-region", "capture-window", "capture-display", "history",
-  // "settings".
-  // A desktop's or a command's action; a capture after a countdown of `delay` seconds when above 0.
+  // A command from the desktop (a launcher's action, a key binding): a
+  // capture's action (CaptureKeys::action), "history" or "settings"; a
+  // capture comes after a countdown of `delay` seconds when above 0.
   void perform(const QString& action, int delay = 0);
 
   // Makes `shortcut` the capture key; a refusal leaves the one before in force.

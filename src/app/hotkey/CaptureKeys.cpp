@@ -24,6 +24,20 @@ std::string CaptureKeys::title(CaptureMode mode) {
   return "Capture Region";
 }
 
+std::string CaptureKeys::action(CaptureMode mode) {
+  switch (mode) {
+    case CaptureMode::window:
+      return "capture-window";
+    case CaptureMode::display:
+      return "capture-display";
+    case CaptureMode::lastRegion:
+      return "capture-last-region";
+    case CaptureMode::region:
+      break;
+  }
+  return "capture-region";
+}
+
 HotKeyManager& CaptureKeys::manager(CaptureMode mode) {
   std::unique_ptr<HotKeyManager>& manager = managers_[mode];
   if (!manager) {

@@ -46,6 +46,8 @@ class CaptureKeys {
 
   // "Capture Window…", "Capture Display", "Capture Last Region Again".
   static std::string title(CaptureMode mode);
+  // The action that asks for this kind of capture (`lumacap --action=…`, the desktop's actions).
+  static std::string action(CaptureMode mode);
 
  private:
   HotKeyManager& manager(CaptureMode mode);

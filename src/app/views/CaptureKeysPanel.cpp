@@ -12,16 +12,6 @@
 
 namespace lumacap {
 
-namespace {
-
-const char* actionOf(CaptureMode mode) {
-  return mode == CaptureMode::window    ? "capture-window"
-         : mode == CaptureMode::display ? "capture-display"
-                                        : "capture-last-region";
-}
-
-}  // namespace
-
 CaptureKeysPanel::CaptureKeysPanel(CaptureKeys* keys, SettingsManager& settings, QWidget* parent)
     : QWidget(parent), keys_(keys) {
   // Side by side, a label over each field: Settings stays short enough for small screens.
@@ -50,7 +40,7 @@ CaptureKeysPanel::CaptureKeysPanel(CaptureKeys* keys, SettingsManager& settings,
   if (keys_ && !keys_->available()) {
     QString commands;
     for (CaptureMode mode : CaptureKeys::modes)
-      commands += QStringLiteral(" lumacap --action=") + actionOf(mode);
+      commands += QStringLiteral(" lumacap --action=") + QString::fromStdString(CaptureKeys::action(mode));
     note_->setText(QStringLiteral("On this desktop Lumacap holds only the region key. Bind these commands in "
                                   "the desktop's keyboard settings instead:") +
                    commands);
