@@ -46,6 +46,9 @@ HotKeyManager& CaptureKeys::manager(CaptureMode mode) {
     manager->setAction([this, mode] {
       if (action_) action_(mode);
     });
+    manager->setLateFailureAction([this, mode](const ShortcutError& failure) {
+      if (lateFailure_) lateFailure_(title(mode) + ": " + failure.what());
+    });
   }
   return *manager;
 }

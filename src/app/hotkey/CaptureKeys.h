@@ -38,6 +38,9 @@ class CaptureKeys {
   bool available() const { return static_cast<bool>(makeService_); }
   // What a press of a mode's key runs.
   void setAction(std::function<void(CaptureMode)> action) { action_ = std::move(action); }
+  // What runs, with the sentence to show, when the desktop refuses a key after it was accepted for
+  // now (the portal answers later); that key is then not registered.
+  void setLateFailure(std::function<void(const std::string&)> told) { lateFailure_ = std::move(told); }
 
   // Registers the stored keys; why each that could not be failed.
   std::vector<std::string> registerStored();
@@ -62,6 +65,7 @@ class CaptureKeys {
   SettingsManager& settings_;
   const DesktopHotKey* desktop_;
   std::function<void(CaptureMode)> action_;
+  std::function<void(const std::string&)> lateFailure_;
   std::map<CaptureMode, std::unique_ptr<HotKeyManager>> managers_;
 };
 

@@ -18,6 +18,7 @@
 #include "app/hotkey/CaptureKeys.h"
 #include "app/hotkey/DesktopHotKey.h"
 #include "app/hotkey/HotKeyManager.h"
+#include "app/model/SettingsManager.h"
 #include "app/views/CaptureKeysPanel.h"
 #include "app/views/DesktopHotKeyPanel.h"
 #include "app/views/TrayMissingNotice.h"
@@ -387,6 +388,26 @@ TEST_F(HotKeyManagerTest, InvalidShortcutFailsBeforeTheRegistrationIsTouched) {
   EXPECT_EQ(fake->grabCount(), grabsBefore);
   EXPECT_EQ(fake->grabbed(), optionS);
   EXPECT_EQ(manager->registeredShortcut(), optionS);
+}
+
+// Another kind's key that the desktop refuses later (the portal answers late) is told with its
+// kind, and is no key then.
+TEST(CaptureKeysTest, ALateRefusalIsToldWithItsKindAndLeavesNoKey) {
+  SettingsManager settings;
+  FakeHotKeyService* fake = nullptr;
+  CaptureKeys keys(
+      [&](CaptureMode) {
+        auto service = std::make_unique<FakeHotKeyService>();
+        fake = service.get();
+        return service;
+      },
+      settings);
+  std::vector<std::string> told;
+  keys.setLateFailure([&](const std::string& sentence) { told.push_back(sentence); });
+  keys.set(CaptureMode::display, Shortcut::fromLabel("Ctrl+Alt+4"));
+  fake->refuseLater(HotKeyService::refusedByDesktop);
+  EXPECT_EQ(told, std::vector{"Capture Display: " + std::string(ShortcutError::unavailableDescription)});
+  EXPECT_EQ(keys.key(CaptureMode::display), std::nullopt);
 }
 
 TEST(TrayMissingNoticeTest, SaysWhatTheKeyDoesNamesTheMenuEntryOnlyWhenInstalledAndClosesWithOK) {
