@@ -60,7 +60,7 @@ std::string xmlEscaped(const std::string& text) {
 // the first reading also takes backslash escapes. For sh the path is single-quoted, with its ' and
 // " written outside the quotes (\' \") and each backslash followed by a quote, so that sway never
 // takes one as escaping a " or a $.
-std::string swayExecArgument(const std::string& executable) {
+std::string swayExecArgument(const std::string& executable, const std::string& action) {
   std::string shell = "'";
   for (const char c : executable) {
     if (c == '\'')
@@ -72,7 +72,7 @@ std::string swayExecArgument(const std::string& executable) {
     else
       shell += c;
   }
-  shell += "' --action=capture-region";
+  shell += "' --action=" + action;
   std::string argument = "\"";
   for (const char c : shell) {
     if (c == '$')
@@ -143,8 +143,13 @@ std::optional<ConfiguredCompositor> configuredCompositor(Desktop desktop,
   return std::nullopt;
 }
 
-std::string captureRegionCommand(const std::string& executable) {
-  return shellQuoted(executable) + " --action=capture-region";
+std::string captureCommand(const std::string& executable, const std::string& action) {
+  return shellQuoted(executable) + " --action=" + action;
+}
+
+std::string gnomeKeybindingPathFor(const std::string& action) {
+  if (action == "capture-region") return gnomeKeybindingPath;
+  return "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/lumacap-" + action + "/";
 }
 
 std::string portalTrigger(const Shortcut& shortcut, const std::optional<std::string>& shiftedKeyName) {
@@ -174,16 +179,16 @@ std::string gnomeAccelerator(const Shortcut& shortcut) {
 }
 
 CompositorConfigLine compositorConfigLine(ConfiguredCompositor compositor, const Shortcut& shortcut,
-                                          const std::string& executable) {
+                                          const std::string& executable, const std::string& action) {
   if (const auto refused = refusalOf(compositor, executable)) return {{}, refused};
   const std::string key = keyName(shortcut);
-  const std::string command = captureRegionCommand(executable);
+  const std::string command = captureCommand(executable, action);
   switch (compositor) {
     case ConfiguredCompositor::sway: {
       std::vector<std::string> parts = modifierNames(shortcut, "Ctrl", "Mod1", "Shift", "Mod4");
       parts.push_back(key);
       return {"bindsym " + joined(parts, "+") + " exec " +
-                  (isPlainShellWord(executable) ? command : swayExecArgument(executable)),
+                  (isPlainShellWord(executable) ? command : swayExecArgument(executable, action)),
               std::nullopt};
     }
     case ConfiguredCompositor::hyprland: {

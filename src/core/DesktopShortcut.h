@@ -27,9 +27,12 @@ enum class Desktop;
 std::optional<ConfiguredCompositor> configuredCompositor(Desktop desktop,
                                                          const std::vector<std::string>& currentDesktops);
 
-// The command a desktop binding runs: the executable's absolute path and the action, quoted for a
-// shell where the path needs it.
-std::string captureRegionCommand(const std::string& executable);
+// The command a desktop binding runs: the executable's absolute path and the action
+// ("capture-region", "capture-display"), quoted for a shell where the path needs it.
+std::string captureCommand(const std::string& executable, const std::string& action);
+inline std::string captureRegionCommand(const std::string& executable) {
+  return captureCommand(executable, "capture-region");
+}
 
 // The shortcut as the GlobalShortcuts portal's trigger ("CTRL+ALT+SHIFT+LOGO+2"). Some desktops (KWin)
 // match a held Shift by the symbol it produces: `shiftedKeyName` is the xkb name of the key's symbol
@@ -47,14 +50,15 @@ enum class ConfigLineRefusal {
   unquotableCharacter,  // one the compositor's syntax cannot quote (Hyprland: $ \ { }; labwc: ~)
 };
 // The line to add to the compositor's configuration so that the shortcut runs `executable` with
-// --action=capture-region, quoted for that configuration's own syntax (sway reads it twice, as
+// --action=`action`, quoted for that configuration's own syntax (sway reads it twice, as
 // configuration and as the binding's command, before sh runs it), or why there can be none.
 struct CompositorConfigLine {
   std::string line;  // empty when refused
   std::optional<ConfigLineRefusal> refused;
 };
 CompositorConfigLine compositorConfigLine(ConfiguredCompositor compositor, const Shortcut& shortcut,
-                                          const std::string& executable);
+                                          const std::string& executable,
+                                          const std::string& action = "capture-region");
 // What Settings says instead of a refused line: why, and how to bind the shortcut by hand through a
 // link to Lumacap from a plain path (`exampleFollows`: the line for such a link is shown below it).
 std::string configLineRefusalText(ConfigLineRefusal refusal, ConfiguredCompositor compositor,
@@ -76,6 +80,9 @@ std::optional<std::string> hotKeyInForceText(HotKeyMechanism mechanism, const st
 // The settings path of the GNOME custom keybinding Lumacap adds (to the list custom-keybindings).
 constexpr const char* gnomeKeybindingPath =
     "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/lumacap/";
+// The path of the keybinding for the key of one action: the one above for capture-region, one of
+// its own for each other action ("…/lumacap-capture-display/").
+std::string gnomeKeybindingPathFor(const std::string& action);
 // The manual steps for adding the binding in GNOME's Settings.
 std::string gnomeManualSteps(const Shortcut& shortcut, const std::string& command);
 

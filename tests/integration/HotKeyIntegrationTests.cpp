@@ -140,7 +140,7 @@ TEST_F(HotKeyIntegrationTest, RegisteringAgainMovesTheGrabAndEachCaptureKeyRunsI
   manager->registerShortcut(optionS);
   SettingsManager settings;
   std::vector<CaptureMode> captures;
-  CaptureKeys keys([] { return std::make_unique<XcbHotKeyService>(); }, settings);
+  CaptureKeys keys([](CaptureMode) { return std::make_unique<XcbHotKeyService>(); }, settings);
   keys.setAction([&](CaptureMode mode) { captures.push_back(mode); });
   keys.set(CaptureMode::display, Shortcut::fromLabel("Ctrl+Alt+3"));
   keys.set(CaptureMode::lastRegion, Shortcut::fromLabel("Super+Shift+3"));

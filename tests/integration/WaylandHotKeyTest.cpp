@@ -20,14 +20,15 @@ class WaylandHotKeyTest : public WaylandTest {
     if (application) application->stop();
   }
 
-  // Lumacap with this shortcut stored (the JSON of its settings), running once it said which
-  // backend it chose.
-  void startLumacap(const std::string& shortcut) {
+  // Lumacap with this shortcut (and display key) stored (the JSON of its settings), running once it
+  // said which backend it chose.
+  void startLumacap(const std::string& shortcut, const std::string& displayKey = {}) {
     const fs::path config = desktop().environment().at("XDG_CONFIG_HOME");
     {
       QSettings settings(QString::fromStdString((config / "Lumacap/Lumacap.conf").string()),
                          QSettings::IniFormat);
       settings.setValue("shortcut", QByteArray::fromStdString(shortcut));
+      if (!displayKey.empty()) settings.setValue("displayShortcut", QByteArray::fromStdString(displayKey));
     }
     application = desktop().spawn({lumacapBinary()});
     ASSERT_TRUE(waitUntil([&] { return log().find("lumacap: ") != std::string::npos; }, 30s)) << log();
@@ -69,18 +70,26 @@ const std::string shiftSuper2 =
     R"({"keyCode":19,"keyLabel":"2","command":true,"shift":true,"option":false,"control":false})";
 const std::string altSuper3 =
     R"({"keyCode":20,"keyLabel":"3","command":true,"shift":false,"option":true,"control":false})";
+const std::string altSuper4 =
+    R"({"keyCode":21,"keyLabel":"4","command":true,"shift":false,"option":true,"control":false})";
 
 class WaylandPortalHotKeyTest : public WaylandHotKeyTest {};
 class WaylandConfiguredHotKeyTest : public WaylandHotKeyTest {};
 
 // Through the GlobalShortcuts portal: Shift+Super+2 is bound as the symbol it types on the layout
 // (KWin would never fire a SHIFT+LOGO+2 trigger), and a changed shortcut replaces it, also in KDE's
-// shortcut settings, where the old key is free again.
+// shortcut settings, where the old key is free again; the display key, bound in the same session,
+// captures the display and keeps its key through the change.
 TEST_P(WaylandPortalHotKeyTest, portalShortcutOpensTheOverlayAndAChangedOneReplacesIt) {
-  startLumacap(shiftSuper2);
+  startLumacap(shiftSuper2, altSuper4);
   ASSERT_TRUE(
       waitUntil([&] { return log().find("GlobalShortcuts portal as Meta+@\n") != std::string::npos; }, 30s))
       << log();
+  ASSERT_NE(log().find("Capture Display key bound through the GlobalShortcuts portal as Meta+Alt+4\n"),
+            std::string::npos)
+      << log();
+  desktop().key("alt+super+4");
+  EXPECT_EQ(clipboardImage(20s).size(), QSize(1280, 800)) << log();
   // (KDE writes its record a moment after it answered)
   EXPECT_TRUE(waitUntil([&] { return kdeAssigned("capture-region-logo-at=Meta+@,"); }, 10s))
       << kdeShortcuts();
@@ -96,6 +105,7 @@ TEST_P(WaylandPortalHotKeyTest, portalShortcutOpensTheOverlayAndAChangedOneRepla
   expectOverlayAfter("alt+super+3");
   EXPECT_TRUE(waitUntil([&] { return !kdeAssigned("capture-region-logo-at="); }, 10s)) << kdeShortcuts();
   EXPECT_TRUE(kdeAssigned("capture-region-alt-logo-3=Meta+Alt+3,"));
+  EXPECT_TRUE(kdeAssigned("capture-display-alt-logo-4=Meta+Alt+4,"));
 }
 
 // On sway the line Settings shows, added to sway's configuration, binds the key to Lumacap and to

@@ -106,7 +106,7 @@ class GnomeKeybindingTest : public ::testing::Test {
 };
 
 // The user's other entries come back byte for byte, whatever GVariant's text escapes in them.
-TEST_F(GnomeKeybindingTest, addsRewritesAndRemovesItsOwnBindingBesideTheUsers) {
+TEST_F(GnomeKeybindingTest, addsAndRemovesItsOwnBindingBesideTheUsers) {
   QProcess::execute("gsettings",
                     {"set", list, "custom-keybindings",
                      R"(['/org/gnome/custom0/', '/tab\there/', '/c\u0001d/', "/it's/", '/say "hi"/', )"
@@ -122,10 +122,6 @@ TEST_F(GnomeKeybindingTest, addsRewritesAndRemovesItsOwnBindingBesideTheUsers) {
   EXPECT_EQ(get(list, "custom-keybindings"), withOurs);
   EXPECT_EQ(get(ours, "binding"), "'<Shift><Super>2'");
   EXPECT_EQ(get(ours, "command"), R"("'/opt/my \"apps\"\\/naïve/lumacap' --action=capture-region")");
-
-  binding.write("<Alt><Super>3", "/usr/bin/lumacap --action=capture-region");  // a changed shortcut
-  EXPECT_EQ(get(ours, "binding"), "'<Alt><Super>3'");
-  EXPECT_EQ(get(list, "custom-keybindings"), withOurs);
 
   binding.remove();
   EXPECT_FALSE(binding.present());

@@ -103,6 +103,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     keys->setAction([model = QPointer<AppModel>(&model_)](CaptureMode mode) {
       if (model) model->capture(mode);
     });
+    keys->setLateFailure([model = QPointer<AppModel>(&model_)](const std::string& failure) {
+      if (model) model->presentError(QString::fromStdString(failure));
+    });
     for (const std::string& failure : keys->registerStored())
       model_.presentError(QString::fromStdString(failure));
   }

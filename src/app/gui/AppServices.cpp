@@ -27,6 +27,7 @@
 #include "platform/wayland/CompositorWorkspace.h"
 #include "platform/wayland/DesktopProbe.h"
 #include "platform/wayland/NoWindowsWorkspace.h"
+#include "platform/wayland/PortalHotKeyService.h"
 #include "platform/wayland/WaylandScreenSourceChoice.h"
 #include "platform/wayland/WindowListScreenSource.h"
 #include "platform/x11/QtPasteboard.h"
@@ -136,14 +137,19 @@ struct AppServices::Parts {
   AutostartEntry startAtLogin;
   DialogPrompts prompts;
   SettingsManager settings;
+  PortalHotKeyService* portal = platform.hotKeySetup.portal;  // owned by hotKey
   HotKeyManager hotKey{std::move(platform.hotKey)};
   DesktopHotKey desktopHotKey{std::move(platform.hotKeySetup), settings};
-  // One X11 grab per key; on Wayland the desktop's own settings bind them.
+  // One X11 grab per key; on Wayland keys of the portal's session, or the desktop's own bindings.
   CaptureKeys captureKeys{
-      backend.session == Session::wayland
+      portal ? CaptureKeys::ServiceFactory([portal = portal](CaptureMode mode) {
+        return portal->keyFor(QString::fromStdString(CaptureKeys::action(mode)),
+                              QString::fromStdString(CaptureKeys::title(mode)));
+      })
+      : backend.session == Session::wayland
           ? CaptureKeys::ServiceFactory()
-          : [] { return std::unique_ptr<HotKeyService>(std::make_unique<XcbHotKeyService>()); },
-      settings};
+          : [](CaptureMode) { return std::unique_ptr<HotKeyService>(std::make_unique<XcbHotKeyService>()); },
+      settings, &desktopHotKey};
   CaptureManager captureManager{screenSource};
   OCRService ocr{TesseractRecognizer::shared()};
   ClaudeCodeIntegration* integration =

@@ -1,12 +1,13 @@
 #include "app/hotkey/CaptureKeys.h"
 
+#include "app/hotkey/DesktopHotKey.h"
 #include "app/model/SettingsManager.h"
 #include "core/DesktopBackend.h"
 
 namespace lumacap {
 
-CaptureKeys::CaptureKeys(ServiceFactory makeService, SettingsManager& settings)
-    : makeService_(std::move(makeService)), settings_(settings) {}
+CaptureKeys::CaptureKeys(ServiceFactory makeService, SettingsManager& settings, const DesktopHotKey* desktop)
+    : makeService_(std::move(makeService)), settings_(settings), desktop_(desktop) {}
 
 CaptureKeys::~CaptureKeys() = default;
 
@@ -41,9 +42,12 @@ std::string CaptureKeys::action(CaptureMode mode) {
 HotKeyManager& CaptureKeys::manager(CaptureMode mode) {
   std::unique_ptr<HotKeyManager>& manager = managers_[mode];
   if (!manager) {
-    manager = std::make_unique<HotKeyManager>(makeService_());
+    manager = std::make_unique<HotKeyManager>(makeService_(mode));
     manager->setAction([this, mode] {
       if (action_) action_(mode);
+    });
+    manager->setLateFailureAction([this, mode](const ShortcutError& failure) {
+      if (lateFailure_) lateFailure_(title(mode) + ": " + failure.what());
     });
   }
   return *manager;
@@ -52,6 +56,11 @@ HotKeyManager& CaptureKeys::manager(CaptureMode mode) {
 std::optional<Shortcut> CaptureKeys::registered(CaptureMode mode) const {
   const auto found = managers_.find(mode);
   return found == managers_.end() ? std::nullopt : found->second->registeredShortcut();
+}
+
+std::optional<Shortcut> CaptureKeys::key(CaptureMode mode) const {
+  if (std::optional<Shortcut> held = registered(mode)) return held;
+  return desktop_ && desktop_->bindsKeysItself() ? settings_.captureKey(mode) : std::nullopt;
 }
 
 std::vector<std::string> CaptureKeys::registerStored() {
@@ -63,7 +72,9 @@ std::vector<std::string> CaptureKeys::registerStored() {
     try {
       manager(mode).registerShortcut(*stored);
     } catch (const ShortcutError& failure) {
-      failures.push_back(title(mode) + ": " + failure.what());
+      // Where the desktop binds keys itself, its binding runs the capture.
+      if (failure.code() != HotKeyService::notOnThisDesktop)
+        failures.push_back(title(mode) + ": " + failure.what());
     }
   }
   return failures;
@@ -76,7 +87,7 @@ void CaptureKeys::set(CaptureMode mode, const std::optional<Shortcut>& shortcut)
       throw ShortcutError(ShortcutError::invalidCode, *message);
     const auto taken = [&](CaptureMode other) {
       return other == CaptureMode::region ? settings_.shortcut() == *shortcut
-                                          : other != mode && registered(other) == shortcut;
+                                          : other != mode && key(other) == shortcut;
     };
     for (CaptureMode other :
          {CaptureMode::region, CaptureMode::window, CaptureMode::display, CaptureMode::lastRegion}) {
@@ -87,9 +98,13 @@ void CaptureKeys::set(CaptureMode mode, const std::optional<Shortcut>& shortcut)
     const std::optional<Shortcut> previous = registered(mode);
     try {
       manager(mode).registerShortcut(*shortcut);
-    } catch (const ShortcutError&) {
-      if (previous) manager(mode).registerShortcut(*previous);
-      throw;
+    } catch (const ShortcutError& failure) {
+      const bool desktopBinds =
+          failure.code() == HotKeyService::notOnThisDesktop && desktop_ && desktop_->bindsKeysItself();
+      if (!desktopBinds) {
+        if (previous) manager(mode).registerShortcut(*previous);
+        throw;
+      }
     }
   } else if (managers_.contains(mode)) {
     managers_[mode]->unregisterShortcut();

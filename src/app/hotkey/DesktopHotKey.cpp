@@ -6,6 +6,7 @@
 #include <QtConcurrent>
 #include <cstdio>
 
+#include "app/hotkey/CaptureKeys.h"
 #include "app/model/SettingsManager.h"
 #include "core/ProgramError.h"
 #include "platform/linux/GnomeKeybinding.h"
@@ -26,6 +27,7 @@ DesktopHotKey::DesktopHotKey(Setup setup, SettingsManager& settings)
     });
   }
   connect(&settings_, &SettingsManager::shortcutChanged, this, &DesktopHotKey::followShortcut);
+  connect(&settings_, &SettingsManager::captureKeysChanged, this, &DesktopHotKey::followCaptureKeys);
 }
 
 DesktopHotKey::~DesktopHotKey() = default;
@@ -58,10 +60,19 @@ struct GnomeAnswer {
   std::optional<QString> failure;
 };
 
+// One of Lumacap's GNOME keybindings: the region key's first, then one per other kind of capture,
+// with its accelerator (empty: no key, so no keybinding).
+struct GnomeEntry {
+  GnomeKeybinding binding;
+  std::string accelerator;
+  std::string command;
+};
+
 }  // namespace
 
-// gsettings waits for its process: it runs on a worker, on its own copy of the (stateless)
-// GnomeKeybinding and with the shortcut as it is when the work starts.
+// gsettings waits for its process: it runs on a worker, on its own copies of the (stateless)
+// GnomeKeybindings and with the keys as they are when the work starts. Adding writes the region
+// key's keybinding and one for each other kind's key set, removing a cleared key's alone.
 void DesktopHotKey::runGnome(GnomeWork work) {
   if (!setup_.gnome) return;
   if (gnomeRunning_) {
@@ -82,25 +93,39 @@ void DesktopHotKey::runGnome(GnomeWork work) {
     }
     emit changed();
   });
-  watcher->setFuture(
-      QtConcurrent::run([gnome = *setup_.gnome, work, accelerator = gnomeAccelerator(settings_.shortcut()),
-                         command = command()]() -> GnomeAnswer {
-        try {
-          switch (work) {
-            case GnomeWork::check:
-              return {gnome.present(), std::nullopt};
-            case GnomeWork::write:
-              gnome.write(accelerator, command);
-              return {true, std::nullopt};
-            case GnomeWork::remove:
-              gnome.remove();
-              return {false, std::nullopt};
+  std::vector<GnomeEntry> entries{{*setup_.gnome, gnomeAccelerator(settings_.shortcut()), command()}};
+  for (CaptureMode mode : CaptureKeys::modes) {
+    const std::optional<Shortcut> key = settings_.captureKey(mode);
+    const std::string action = CaptureKeys::action(mode);
+    entries.push_back({GnomeKeybinding(gnomeKeybindingPathFor(action), "Lumacap " + CaptureKeys::title(mode)),
+                       key ? gnomeAccelerator(*key) : std::string(),
+                       captureCommand(setup_.executable, action)});
+  }
+  watcher->setFuture(QtConcurrent::run([entries = std::move(entries), work]() -> GnomeAnswer {
+    try {
+      const GnomeKeybinding& region = entries.front().binding;
+      switch (work) {
+        case GnomeWork::check:
+          return {region.present(), std::nullopt};
+        case GnomeWork::write:
+          for (const GnomeEntry& entry : entries) {
+            if (!entry.accelerator.empty())
+              entry.binding.write(entry.accelerator, entry.command);
+            else if (entry.binding.present())
+              entry.binding.remove();
           }
-        } catch (const ProgramError& failure) {
-          return {false, QString::fromUtf8(failure.what())};
-        }
-        return {};
-      }));
+          return {true, std::nullopt};
+        case GnomeWork::remove:
+          region.remove();
+          for (const GnomeEntry& entry : entries)
+            if (&entry.binding != &region && entry.binding.present()) entry.binding.remove();
+          return {false, std::nullopt};
+      }
+    } catch (const ProgramError& failure) {
+      return {false, QString::fromUtf8(failure.what())};
+    }
+    return {};
+  }));
 }
 
 QString DesktopHotKey::gnomeManualSteps() const {
@@ -138,6 +163,52 @@ std::optional<QString> DesktopHotKey::configurationRefusal() const {
 QString DesktopHotKey::configurationPlace() const {
   if (!setup_.compositor) return {};
   return QString::fromStdString(compositorConfigPlace(*setup_.compositor));
+}
+
+std::optional<QString> DesktopHotKey::captureKeysText() const {
+  switch (setup_.mechanism) {
+    case HotKeyMechanism::x11Grab:
+      return std::nullopt;
+    case HotKeyMechanism::portal:
+      return QStringLiteral("The desktop’s shortcut service (the GlobalShortcuts portal) holds these keys.");
+    case HotKeyMechanism::gnomeKeybinding:
+      return gnomeAdded_ ? QStringLiteral(
+                               "Each key set here is a GNOME keyboard shortcut of its own, added beside "
+                               "the region’s.")
+                         : QStringLiteral(
+                               "GNOME binds these keys once Lumacap’s GNOME keyboard shortcut is added "
+                               "(above): each key set here gets one of its own.");
+    case HotKeyMechanism::compositorLine:
+      break;
+    case HotKeyMechanism::none:
+      return QStringLiteral(
+          "This desktop holds no keys for Lumacap: bind lumacap --action=capture-window, "
+          "--action=capture-display or --action=capture-last-region in its keyboard "
+          "settings.");
+  }
+  if (!setup_.compositor) return std::nullopt;
+  QStringList lines;
+  for (CaptureMode mode : CaptureKeys::modes) {
+    const std::optional<Shortcut> key = settings_.captureKey(mode);
+    if (!key) continue;
+    const std::string action = CaptureKeys::action(mode);
+    CompositorConfigLine line = compositorConfigLine(*setup_.compositor, *key, setup_.executable, action);
+    if (line.refused) line = compositorConfigLine(*setup_.compositor, *key, linkedExecutable(), action);
+    if (!line.refused) lines << QString::fromStdString(line.line);
+  }
+  const QString place = QString::fromStdString(compositorConfigPlace(*setup_.compositor));
+  if (lines.isEmpty())
+    return QStringLiteral(
+               "%1 binds these keys in its own configuration: Settings shows the line for each key "
+               "set here.")
+        .arg(QString::fromStdString(compositorName(*setup_.compositor)));
+  return QStringLiteral("Add to %1:\n%2").arg(place, lines.join(u'\n'));
+}
+
+void DesktopHotKey::followCaptureKeys() {
+  const std::optional<GnomeWork> latest = gnomeWaiting_ ? gnomeWaiting_ : gnomeRunning_;
+  if (latest == GnomeWork::write || (latest != GnomeWork::remove && gnomeAdded_)) runGnome(GnomeWork::write);
+  emit changed();
 }
 
 // A changed shortcut rewrites the GNOME keybinding Lumacap added (or is adding); the texts follow

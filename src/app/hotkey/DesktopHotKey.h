@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "core/CaptureError.h"
 #include "core/DesktopShortcut.h"
 #include "platform/linux/GnomeKeybinding.h"
 
@@ -42,6 +43,10 @@ class DesktopHotKey final : public QObject {
   ~DesktopHotKey() override;
 
   HotKeyMechanism mechanism() const { return setup_.mechanism; }
+  // Whether the desktop's own binding runs the captures (a GNOME keybinding, a compositor's line).
+  bool bindsKeysItself() const {
+    return mechanism() == HotKeyMechanism::gnomeKeybinding || mechanism() == HotKeyMechanism::compositorLine;
+  }
   // What Settings and the tray say about the shortcut in force; nothing on X11.
   std::optional<QString> inForceText() const;
   // The shortcut as the desktop names the key it assigned (the portal's answer), when it said.
@@ -62,6 +67,10 @@ class DesktopHotKey final : public QObject {
   QString configurationPlace() const;
   std::optional<QString> configurationRefusal() const;
 
+  // What Settings says under the keys of the other kinds of capture: which mechanism holds them
+  // and, on wlroots, the line for each key set (one a line); nothing on X11.
+  std::optional<QString> captureKeysText() const;
+
  signals:
   void changed();
   void failed(const QString& reason);
@@ -69,6 +78,7 @@ class DesktopHotKey final : public QObject {
  private:
   enum class GnomeWork { check, write, remove };
   std::string command() const;
+  void followCaptureKeys();
   void followShortcut();
   void runGnome(GnomeWork work);
 

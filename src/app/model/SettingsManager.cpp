@@ -123,11 +123,15 @@ std::optional<Shortcut> SettingsManager::captureKey(CaptureMode mode) const {
 }
 
 void SettingsManager::setCaptureKey(CaptureMode mode, const std::optional<Shortcut>& shortcut) {
-  if (shortcut) return store(captureKeyName(mode), QByteArray::fromStdString(shortcut->encoded()));
-  QSettings settings = userSettings();
-  settings.remove(QString::fromLatin1(captureKeyName(mode)));
-  settings.sync();
-  if (settings.status() != QSettings::NoError) store(captureKeyName(mode), QVariant());  // says why
+  if (shortcut) {
+    store(captureKeyName(mode), QByteArray::fromStdString(shortcut->encoded()));
+  } else {
+    QSettings settings = userSettings();
+    settings.remove(QString::fromLatin1(captureKeyName(mode)));
+    settings.sync();
+    if (settings.status() != QSettings::NoError) store(captureKeyName(mode), QVariant());  // says why
+  }
+  emit captureKeysChanged();
 }
 
 int SettingsManager::captureDelay() const {

@@ -88,6 +88,8 @@ class SettingsManager : public QObject {
  signals:
   void shortcutChanged();
   void retentionChanged();
+  // A key of another kind of capture was set or cleared.
+  void captureKeysChanged();
 
  private:
   void storeShortcut();

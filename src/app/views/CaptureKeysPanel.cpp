@@ -6,6 +6,7 @@
 #include <QLineEdit>
 
 #include "app/hotkey/CaptureKeys.h"
+#include "app/hotkey/DesktopHotKey.h"
 #include "app/model/DelayedCapture.h"
 #include "app/model/SettingsManager.h"
 #include "app/views/Symbols.h"
@@ -37,16 +38,17 @@ CaptureKeysPanel::CaptureKeysPanel(CaptureKeys* keys, SettingsManager& settings,
   note_->setWordWrap(true);
   note_->setFont(look::font(*this, 11));
   look::setTextColor(*note_, look::secondary(*this));
-  if (keys_ && !keys_->available()) {
-    QString commands;
-    for (CaptureMode mode : CaptureKeys::modes)
-      commands += QStringLiteral(" lumacap --action=") + QString::fromStdString(CaptureKeys::action(mode));
-    note_->setText(QStringLiteral("On this desktop Lumacap holds only the region key. Bind these commands in "
-                                  "the desktop's keyboard settings instead:") +
-                   commands);
-  }
-  note_->setVisible(!note_->text().isEmpty());
-  grid->addWidget(note_, 2, 0, 1, column);
+  note_->hide();
+  grid->addWidget(note_, 3, 0, 1, column);
+  mechanism_ = new QLabel(this);
+  mechanism_->setWordWrap(true);
+  mechanism_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  mechanism_->setFont(look::font(*this, 11));
+  look::setTextColor(*mechanism_, look::secondary(*this));
+  grid->addWidget(mechanism_, 2, 0, 1, column);
+  renderMechanism();
+  if (const DesktopHotKey* desktop = keys_ ? keys_->desktop() : nullptr)
+    connect(desktop, &DesktopHotKey::changed, this, &CaptureKeysPanel::renderMechanism);
 
   auto* delay = new QComboBox(this);
   delay->setAccessibleName(QStringLiteral("Delay"));
@@ -63,12 +65,19 @@ CaptureKeysPanel::CaptureKeysPanel(CaptureKeys* keys, SettingsManager& settings,
   });
   auto* delayLabel = new QLabel(QStringLiteral("Capture After a Delay waits"), this);
   delayLabel->setBuddy(delay);
-  grid->addWidget(delayLabel, 3, 0);
-  grid->addWidget(delay, 3, 1);
+  grid->addWidget(delayLabel, 4, 0);
+  grid->addWidget(delay, 4, 1);
+}
+
+void CaptureKeysPanel::renderMechanism() {
+  const DesktopHotKey* desktop = keys_ ? keys_->desktop() : nullptr;
+  const std::optional<QString> text = desktop ? desktop->captureKeysText() : std::nullopt;
+  mechanism_->setText(text.value_or(QString()));
+  mechanism_->setVisible(text.has_value());
 }
 
 void CaptureKeysPanel::render(CaptureMode mode) {
-  const std::optional<Shortcut> key = keys_ ? keys_->registered(mode) : std::nullopt;
+  const std::optional<Shortcut> key = keys_ ? keys_->key(mode) : std::nullopt;
   fields_[mode]->setText(key ? QString::fromStdString(key->label()) : QString());
 }
 
@@ -85,7 +94,7 @@ void CaptureKeysPanel::apply(CaptureMode mode) {
                     "or G, such as Ctrl+Alt+3.")
                     .arg(typed);
   }
-  if (refusal.isEmpty() && shortcut != keys_->registered(mode)) {
+  if (refusal.isEmpty() && shortcut != keys_->key(mode)) {
     try {
       keys_->set(mode, shortcut);
     } catch (const std::exception& failure) {
@@ -95,6 +104,7 @@ void CaptureKeysPanel::apply(CaptureMode mode) {
   note_->setText(refusal);
   note_->setVisible(!refusal.isEmpty());
   if (refusal.isEmpty()) render(mode);
+  renderMechanism();
 }
 
 }  // namespace lumacap

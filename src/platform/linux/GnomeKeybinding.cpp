@@ -15,11 +15,6 @@ namespace {
 const QString listSchema = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys");
 const QString listKey = QStringLiteral("custom-keybindings");
 
-QString bindingSchema() {
-  return QStringLiteral("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:") +
-         QString::fromLatin1(gnomeKeybindingPath);
-}
-
 // Values in GVariant's text form, which gsettings prints and reads, written and read by GLib
 // itself: every escape (\t, \u0001, quotes, backslashes) means what it means to GNOME.
 struct VariantUnref {
@@ -64,6 +59,11 @@ std::optional<std::vector<std::string>> parsedStringList(const std::string& text
 
 }  // namespace
 
+QString GnomeKeybinding::bindingSchema() const {
+  return QStringLiteral("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:") +
+         QString::fromStdString(path_);
+}
+
 std::string GnomeKeybinding::gsettings(const QStringList& arguments) const {
   QProcess process;
   process.start(QStringLiteral("gsettings"), arguments);
@@ -87,7 +87,7 @@ std::vector<std::string> GnomeKeybinding::bindings() const {
 bool GnomeKeybinding::present() const {
   try {
     const std::vector<std::string> list = bindings();
-    return std::find(list.begin(), list.end(), gnomeKeybindingPath) != list.end();
+    return std::find(list.begin(), list.end(), path_) != list.end();
   } catch (const ProgramError&) {
     return false;
   }
@@ -96,19 +96,19 @@ bool GnomeKeybinding::present() const {
 void GnomeKeybinding::write(const std::string& accelerator, const std::string& command) const {
   std::vector<std::string> list = bindings();
   gsettings({QStringLiteral("set"), bindingSchema(), QStringLiteral("name"),
-             QString::fromStdString(printedString("Lumacap capture"))});
+             QString::fromStdString(printedString(name_))});
   gsettings({QStringLiteral("set"), bindingSchema(), QStringLiteral("command"),
              QString::fromStdString(printedString(command))});
   gsettings({QStringLiteral("set"), bindingSchema(), QStringLiteral("binding"),
              QString::fromStdString(printedString(accelerator))});
-  if (std::find(list.begin(), list.end(), gnomeKeybindingPath) != list.end()) return;
-  list.push_back(gnomeKeybindingPath);
+  if (std::find(list.begin(), list.end(), path_) != list.end()) return;
+  list.push_back(path_);
   gsettings({QStringLiteral("set"), listSchema, listKey, QString::fromStdString(printedStringList(list))});
 }
 
 void GnomeKeybinding::remove() const {
   std::vector<std::string> list = bindings();
-  list.erase(std::remove(list.begin(), list.end(), gnomeKeybindingPath), list.end());
+  list.erase(std::remove(list.begin(), list.end(), path_), list.end());
   gsettings({QStringLiteral("set"), listSchema, listKey, QString::fromStdString(printedStringList(list))});
   for (const char* key : {"name", "command", "binding"})
     gsettings({QStringLiteral("reset"), bindingSchema(), QString::fromLatin1(key)});

@@ -3,6 +3,9 @@
 #include <QStringList>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "core/DesktopShortcut.h"
 
 namespace lumacap {
 
@@ -13,6 +16,10 @@ namespace lumacap {
 // the GUI thread; a copy serves as well as the original.
 class GnomeKeybinding {
  public:
+  // The keybinding at this settings path, listed in GNOME's Settings under `name`.
+  explicit GnomeKeybinding(std::string path = gnomeKeybindingPath, std::string name = "Lumacap capture")
+      : path_(std::move(path)), name_(std::move(name)) {}
+
   // Whether the list of custom keybindings holds Lumacap's.
   bool present() const;
   // Adds Lumacap's keybinding, or rewrites it: `accelerator` as GNOME writes it ("<Shift><Super>2").
@@ -25,6 +32,9 @@ class GnomeKeybinding {
   // gsettings' output; throws ProgramError when it fails.
   std::string gsettings(const QStringList& arguments) const;
   std::vector<std::string> bindings() const;
+  QString bindingSchema() const;
+
+  std::string path_, name_;
 };
 
 }  // namespace lumacap

@@ -6,6 +6,7 @@
 #include <QDBusMetaType>
 #include <QDBusVariant>
 #include <QPointer>
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -20,7 +21,10 @@ const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.Global
 const QString sessionToken = QStringLiteral("lumacap");
 // Newer desktops ask the user to confirm a binding.
 constexpr auto shortcutsAnswerTimeout = std::chrono::minutes(1);
-const QString shortcutIdPrefix = QStringLiteral("capture-region-");
+// The region key's kind; every kind is an action ("capture-display"), and the ids of Lumacap's
+// keys start with the kind.
+const QString regionKind = QStringLiteral("capture-region");
+const QString shortcutIdPrefix = QStringLiteral("capture-");
 
 // KDE's global shortcuts service, which keeps what the portal bound.
 const QString kdeShortcutsService = QStringLiteral("org.kde.kglobalaccel");
@@ -58,8 +62,8 @@ namespace {
 // The shortcut's id names its trigger: KDE keeps the key a desktop assigned to an id and gives it
 // back, not the new preferred one, when the same id is bound again, so a changed shortcut needs an
 // id of its own (and a shortcut chosen again finds its old id and key).
-QString shortcutIdFor(const QString& trigger) {
-  return shortcutIdPrefix + trigger.toLower().replace(u'+', u'-');
+QString shortcutIdFor(const QString& kind, const QString& trigger) {
+  return kind + u'-' + QString(trigger).toLower().replace(u'+', u'-');
 }
 
 QDBusMessage kdeShortcutsCall(const QString& path, const QString& interface, const QString& method,
@@ -74,18 +78,36 @@ bool answered(const QDBusMessage& reply) {
   return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
 }
 
-PortalShortcuts shortcutsFor(const std::optional<QString>& trigger) {
-  if (!trigger) return {};
-  return {{shortcutIdFor(*trigger),
-           {{QStringLiteral("description"), QStringLiteral("Capture Region")},
-            {QStringLiteral("preferred_trigger"), *trigger}}}};
-}
-
 }  // namespace
+
+// Another kind's key: its grabs and releases change the set of keys the service binds.
+class PortalHotKeyService::Key final : public HotKeyService {
+ public:
+  Key(PortalHotKeyService& owner, QString kind, QString description)
+      : owner_(&owner), kind_(std::move(kind)), description_(std::move(description)) {
+    owner.holders_[kind_] = {[this] { queuePress(); }, [this](int status) { reportLateFailure(status); }};
+  }
+  ~Key() override {
+    if (!owner_) return;
+    owner_->holders_.erase(kind_);
+    release();
+  }
+  int grab(const Shortcut& shortcut) override {
+    return owner_ ? owner_->want(kind_, description_, owner_->triggerOf(shortcut)) : notOnThisDesktop;
+  }
+  void release() override {
+    if (owner_) owner_->want(kind_, description_, QString());
+  }
+
+ private:
+  QPointer<PortalHotKeyService> owner_;
+  QString kind_, description_;
+};
 
 PortalHotKeyService::PortalHotKeyService(ShiftedKeyName shiftedKeyName, QDBusConnection bus)
     : shiftedKeyName_(std::move(shiftedKeyName)), bus_(std::move(bus)) {
   if (!bus_.isConnected()) unavailable_ = true;
+  holders_[regionKind] = {[this] { queuePress(); }, [this](int status) { reportLateFailure(status); }};
   qDBusRegisterMetaType<PortalShortcut>();
   qDBusRegisterMetaType<PortalShortcuts>();
   bus_.connect(desktopPortalService, desktopPortalPath, shortcutsInterface, QStringLiteral("Activated"), this,
@@ -110,40 +132,58 @@ void PortalHotKeyService::closeSession() {
   session_.clear();
 }
 
-int PortalHotKeyService::grab(const Shortcut& shortcut) {
-  const std::optional<std::string> shifted =
-      shortcut.shift && shiftedKeyName_ ? shiftedKeyName_(shortcut.keyCode) : std::nullopt;
-  const QString trigger = QString::fromStdString(portalTrigger(shortcut, shifted));
-  if (unavailable_) {
-    shortcutId_ = shortcutIdFor(trigger);
-    return notOnThisDesktop;
-  }
-  wanted_ = trigger;
-  if (!binding_) (void)bindWanted();
-  return 0;
+std::unique_ptr<HotKeyService> PortalHotKeyService::keyFor(const QString& kind, const QString& description) {
+  return std::make_unique<Key>(*this, kind, description);
 }
 
-void PortalHotKeyService::release() {
-  wanted_ = QString();
-  if (!binding_) (void)bindWanted();
+QString PortalHotKeyService::triggerOf(const Shortcut& shortcut) const {
+  const std::optional<std::string> shifted =
+      shortcut.shift && shiftedKeyName_ ? shiftedKeyName_(shortcut.keyCode) : std::nullopt;
+  return QString::fromStdString(portalTrigger(shortcut, shifted));
+}
+
+int PortalHotKeyService::grab(const Shortcut& shortcut) {
+  return want(regionKind, QStringLiteral("Capture Region"), triggerOf(shortcut));
+}
+
+void PortalHotKeyService::release() { want(regionKind, QString(), QString()); }
+
+// Changes asked in one turn of the event loop (the keys registered at start) go in one exchange.
+int PortalHotKeyService::want(const QString& kind, const QString& description, const QString& trigger) {
+  if (unavailable_) return trigger.isEmpty() ? 0 : notOnThisDesktop;
+  if (trigger.isEmpty()) {
+    if (wanted_.erase(kind) == 0 && !shortcutIds_.contains(kind)) return 0;
+  } else {
+    wanted_[kind] = {description, trigger};
+  }
+  changed_ = true;
+  if (!binding_) {
+    binding_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { (void)bindWanted(); }, Qt::QueuedConnection);
+  }
+  return 0;
 }
 
 // One exchange with the portal at a time: what is asked meanwhile waits, and
 // only the last of it is carried out.
 QCoro::Task<> PortalHotKeyService::bindWanted() {
   const QPointer<PortalHotKeyService> self(this);
-  binding_ = true;
-  QString forget;  // the id bound last, whose earlier ones KDE may still keep
-  while (wanted_) {
-    const QString trigger = *std::exchange(wanted_, std::nullopt);
+  QStringList forget;  // the ids bound last, whose earlier ones KDE may still keep
+  while (changed_) {
+    changed_ = false;
+    const WantedKeys keys = wanted_;
     const std::optional<std::string> before = assigned_;
     assigned_.reset();
+    assignedById_.clear();
+    shortcutIds_.clear();
+    for (const auto& [kind, key] : keys) shortcutIds_[kind] = shortcutIdFor(kind, key.trigger);
+    std::vector<QString> refused;
     int status = 0;
-    if (trigger.isEmpty()) {
+    if (keys.empty()) {
       closeSession();
     } else {
-      shortcutId_ = shortcutIdFor(trigger);
-      status = co_await bind(trigger);
+      status = co_await bind(keys, &refused);
       if (!self) co_return;
     }
     if (status == notOnThisDesktop) {
@@ -154,14 +194,37 @@ QCoro::Task<> PortalHotKeyService::bindWanted() {
       closeSession();
       assigned_.reset();
     }
-    if (status == 0 && !trigger.isEmpty())
-      std::fprintf(stderr, "lumacap: capture shortcut bound through the GlobalShortcuts portal as %s\n",
-                   assigned_ ? assigned_->c_str() : qPrintable(trigger));
+    for (const auto& [kind, key] : keys) {
+      if (status != 0 || std::find(refused.begin(), refused.end(), kind) != refused.end()) continue;
+      const auto assigned = assignedById_.find(shortcutIds_[kind]);
+      std::fprintf(
+          stderr, "lumacap: %s bound through the GlobalShortcuts portal as %s\n",
+          kind == regionKind ? "capture shortcut" : qPrintable(key.description + QStringLiteral(" key")),
+          assigned != assignedById_.end() ? assigned->second.c_str() : qPrintable(key.trigger));
+    }
     if (assigned_ != before) emit assignedTriggerChanged();
-    // A later request replaces this one: its own answer is the one to report.
-    if (status != 0 && status != notOnThisDesktop && !wanted_) reportLateFailure(status);
-    if (unavailable_) wanted_.reset();
-    if (!wanted_ && status == 0 && !trigger.isEmpty()) forget = shortcutId_;
+    // A later request replaces this one: its own answer is the one to report. The keys refused
+    // are no longer wanted (their holders may ask for the ones before them).
+    std::vector<std::pair<QString, int>> failures;
+    if (!changed_ && status != 0 && status != notOnThisDesktop)
+      for (const auto& [kind, key] : keys) failures.emplace_back(kind, status);
+    if (!changed_ && status == 0)
+      for (const QString& kind : refused) failures.emplace_back(kind, refusedByDesktop);
+    for (const auto& [kind, code] : failures) wanted_.erase(kind);
+    if (unavailable_) {
+      wanted_.clear();
+      changed_ = false;
+    }
+    if (!changed_ && status == 0)
+      for (const auto& [kind, id] : shortcutIds_) forget.push_back(id);
+    for (const auto& [kind, code] : failures) {
+      const auto holder = holders_.find(kind);
+      if (holder == holders_.end()) continue;
+      const std::function<void(int)> fail = holder->second.fail;
+      fail(code);
+      if (!self) co_return;
+    }
+    if (changed_) forget.clear();
   }
   binding_ = false;
   if (!forget.isEmpty()) (void)forgetEarlierShortcuts(forget);
@@ -173,10 +236,15 @@ QCoro::Task<> PortalHotKeyService::bindWanted() {
 // (The one in force stays when Lumacap quits: KDE keeps a key the user gave it under that id.) Each
 // step is awaited off the event loop with a time-out; a change meanwhile ends the clean-up, which
 // the next binding does again.
-QCoro::Task<> PortalHotKeyService::forgetEarlierShortcuts(QString bound) {
+QCoro::Task<> PortalHotKeyService::forgetEarlierShortcuts(QStringList bound) {
   const QPointer<PortalHotKeyService> self(this);
   const QDBusConnection bus = bus_;
-  const auto stillBound = [&] { return self && !self->binding_ && self->shortcutId_ == bound; };
+  const auto stillBound = [&] {
+    if (!self || self->binding_ || qsizetype(self->shortcutIds_.size()) != bound.size()) return false;
+    for (const auto& [kind, id] : self->shortcutIds_)
+      if (!bound.contains(id)) return false;
+    return true;
+  };
   const QDBusMessage listed = co_await DBusCall::awaited(
       bus,
       kdeShortcutsCall(QStringLiteral("/kglobalaccel"), QStringLiteral("org.kde.KGlobalAccel"),
@@ -191,7 +259,7 @@ QCoro::Task<> PortalHotKeyService::forgetEarlierShortcuts(QString bound) {
     if (!stillBound()) co_return;
     if (!answered(names)) continue;
     const QStringList ids = names.arguments().at(0).toStringList();
-    if (!ids.contains(bound)) continue;
+    if (!ids.contains(bound.front())) continue;
     // (Arguments as named lists: GCC 12 miscompiles a braced list inside co_await.)
     const QList<QVariant> property{kdeComponentInterface, QStringLiteral("uniqueName")};
     const QDBusMessage get = kdeShortcutsCall(
@@ -200,7 +268,7 @@ QCoro::Task<> PortalHotKeyService::forgetEarlierShortcuts(QString bound) {
     if (!stillBound() || !answered(unique)) co_return;
     const QString componentName = unique.arguments().at(0).value<QDBusVariant>().variant().toString();
     for (const QString& id : ids) {
-      if (id == bound || !id.startsWith(shortcutIdPrefix)) continue;
+      if (bound.contains(id) || !id.startsWith(shortcutIdPrefix)) continue;
       const QList<QVariant> shortcut{componentName, id};
       const QDBusMessage unregister =
           kdeShortcutsCall(QStringLiteral("/kglobalaccel"), QStringLiteral("org.kde.KGlobalAccel"),
@@ -212,11 +280,21 @@ QCoro::Task<> PortalHotKeyService::forgetEarlierShortcuts(QString bound) {
   }
 }
 
-QCoro::Task<int> PortalHotKeyService::bind(QString trigger) {
+QVariant PortalHotKeyService::shortcutsFor(const WantedKeys& keys) {
+  PortalShortcuts shortcuts;
+  for (const auto& [kind, key] : keys)
+    shortcuts.push_back({shortcutIdFor(kind, key.trigger),
+                         {{QStringLiteral("description"), key.description},
+                          {QStringLiteral("preferred_trigger"), key.trigger}}});
+  return QVariant::fromValue(shortcuts);
+}
+
+QCoro::Task<int> PortalHotKeyService::bind(WantedKeys keys, std::vector<QString>* refused) {
   const QPointer<PortalHotKeyService> self(this);
   closeSession();
   QVariantMap options{{QStringLiteral("session_handle_token"), sessionToken}};
-  options.insert(QStringLiteral("shortcuts"), QVariant::fromValue(shortcutsFor(trigger)));
+  const QVariant shortcuts = shortcutsFor(keys);
+  options.insert(QStringLiteral("shortcuts"), shortcuts);
   // (Arguments as named lists: GCC 12 miscompiles a braced list inside co_await.)
   QList<QVariant> createArguments{options};
   const PortalRequest created = co_await request(QStringLiteral("CreateSession"), createArguments);
@@ -229,15 +307,19 @@ QCoro::Task<int> PortalHotKeyService::bind(QString trigger) {
   if (session_.isEmpty()) co_return accepted_ ? refusedByDesktop : notOnThisDesktop;
   accepted_ = true;
   takeAssigned(created.results.value(QStringLiteral("shortcuts")));
-  QList<QVariant> bindArguments{QVariant::fromValue(QDBusObjectPath(session_)),
-                                QVariant::fromValue(shortcutsFor(trigger)), QString(), QVariantMap()};
+  QList<QVariant> bindArguments{QVariant::fromValue(QDBusObjectPath(session_)), shortcuts, QString(),
+                                QVariantMap()};
   const PortalRequest bound = co_await request(QStringLiteral("BindShortcuts"), bindArguments);
   if (!self) co_return noAnswer;
   if (!bound.answered && !refusedCall(bound.reply)) co_return noAnswer;
   if (!bound.answered || bound.code != 0) co_return refusedByDesktop;
   takeAssigned(bound.results.value(QStringLiteral("shortcuts")));
-  // A desktop that could not give the key (another program holds it) leaves it unassigned.
-  if (assigned_ && assigned_->empty()) co_return refusedByDesktop;
+  // A desktop that could not give a key (another program holds it) leaves it unassigned.
+  for (const auto& [kind, id] : shortcutIds_) {
+    const auto assigned = assignedById_.find(id);
+    if (assigned != assignedById_.end() && assigned->second.empty()) refused->push_back(kind);
+  }
+  if (assigned_ && assigned_->empty()) assigned_.reset();
   co_return 0;
 }
 
@@ -257,7 +339,12 @@ bool PortalHotKeyService::isOurs(const QDBusMessage& message) const {
 }
 
 void PortalHotKeyService::activated(const QDBusMessage& message) {
-  if (isOurs(message) && message.arguments().at(1).toString() == shortcutId_) queuePress();
+  if (!isOurs(message)) return;
+  const QString id = message.arguments().at(1).toString();
+  for (const auto& [kind, bound] : shortcutIds_) {
+    const auto holder = holders_.find(kind);
+    if (bound == id && holder != holders_.end()) holder->second.press();
+  }
 }
 
 void PortalHotKeyService::shortcutsChanged(const QDBusMessage& message) {
@@ -270,9 +357,12 @@ void PortalHotKeyService::shortcutsChanged(const QDBusMessage& message) {
 void PortalHotKeyService::takeAssigned(const QVariant& shortcuts) {
   if (!shortcuts.canConvert<QDBusArgument>()) return;
   const auto list = qdbus_cast<PortalShortcuts>(shortcuts.value<QDBusArgument>());
+  const auto region = shortcutIds_.find(regionKind);
   for (const PortalShortcut& shortcut : list) {
-    if (shortcut.id != shortcutId_) continue;
-    assigned_ = shortcut.properties.value(QStringLiteral("trigger_description")).toString().toStdString();
+    const std::string trigger =
+        shortcut.properties.value(QStringLiteral("trigger_description")).toString().toStdString();
+    assignedById_[shortcut.id] = trigger;
+    if (region != shortcutIds_.end() && shortcut.id == region->second) assigned_ = trigger;
   }
 }
 

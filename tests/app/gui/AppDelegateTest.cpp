@@ -9,16 +9,21 @@
 #include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <fstream>
 
+#include "app/hotkey/CaptureKeys.h"
 #include "app/hotkey/DesktopHotKey.h"
 #include "app/hotkey/HotKeyManager.h"
+#include "app/model/SettingsManager.h"
+#include "app/views/CaptureKeysPanel.h"
 #include "app/views/DesktopHotKeyPanel.h"
 #include "app/views/TrayMissingNotice.h"
 #include "platform/fake/FakeHotKeyService.h"
+#include "platform/wayland/UnavailableHotKeyService.h"
 #include "support/ModelHarness.h"
 #include "support/ScopedEnvironment.h"
 #include "support/StoppedPeer.h"
@@ -190,7 +195,8 @@ std::string gsettingsGet(const QString& schema, const QString& key) {
 }
 
 // GNOME without the portal: Settings adds Lumacap's GNOME keybinding on a click, a changed
-// shortcut is kept and rewrites it, and the tooltip says which is in force.
+// shortcut is kept and rewrites it, and the tooltip says which is in force. Each other kind's key
+// gets a keybinding of its own, and a cleared key takes only its own away.
 TEST_F(AppDelegateTest, OnGnomeSettingsAddsTheKeybindingAndAChangedShortcutRewritesIt) {
   test::TempDir home;
   test::ScopedEnvironment environment{{"GSETTINGS_BACKEND", "keyfile"},
@@ -232,13 +238,31 @@ TEST_F(AppDelegateTest, OnGnomeSettingsAddsTheKeybindingAndAChangedShortcutRewri
   EXPECT_TRUE(test::processEventsUntil([&] { return gsettingsGet(ours, "binding") == "'<Alt><Super>3'"; }));
   EXPECT_EQ(delegate->captureItem()->text(), "Capture Region\tAlt+Super+3");
 
+  CaptureKeys keys([](CaptureMode) { return std::make_unique<UnavailableHotKeyService>(); },
+                   *harness.settings, harness.desktopHotKey.get());
+  keys.set(CaptureMode::window, Shortcut::fromLabel("Ctrl+Alt+3"));
+  keys.set(CaptureMode::display, Shortcut::fromLabel("Ctrl+Alt+4"));
+  const QString display = ours.chopped(1) + "-capture-display/",
+                window = ours.chopped(1) + "-capture-window/";
+  EXPECT_TRUE(
+      test::processEventsUntil([&] { return gsettingsGet(display, "binding") == "'<Control><Alt>4'"; }));
+  EXPECT_EQ(gsettingsGet(window, "command"), "'/usr/bin/lumacap --action=capture-window'");
+  keys.set(CaptureMode::window, std::nullopt);  // its entry alone goes
+  const std::string both =
+      "['" + std::string(gnomeKeybindingPath) + "', '" + gnomeKeybindingPathFor("capture-display") + "']";
+  EXPECT_TRUE(test::processEventsUntil([&] {
+    return gsettingsGet("org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings") == both;
+  }));
+
   QTest::mouseClick(panel->removeGnomeButton(), Qt::LeftButton);
   ASSERT_TRUE(test::processEventsUntil([&] { return !panel->addGnomeButton()->isHidden(); }));
   EXPECT_EQ(gsettingsGet(ours, "binding"), "''");
+  EXPECT_EQ(gsettingsGet(display, "binding"), "''");
   EXPECT_TRUE(delegate->statusItem().toolTip().contains("add a GNOME keyboard shortcut"));
 }
 
-// sway: Settings shows the line for sway's configuration with a Copy button, following the shortcut.
+// sway: Settings shows the line for sway's configuration with a Copy button, following the shortcut,
+// and under the other kinds' keys the line for each key set.
 TEST_F(AppDelegateTest, OnSwaySettingsShowsTheConfigurationLineToCopy) {
   takenElsewhere = Shortcut::initial();
   refusal = HotKeyService::notOnThisDesktop;
@@ -248,7 +272,16 @@ TEST_F(AppDelegateTest, OnSwaySettingsShowsTheConfigurationLineToCopy) {
   harness.desktopHotKeySetup = std::move(setup);
   launch();
   EXPECT_TRUE(delegate->statusItem().toolTip().contains("sway binds keys in its own configuration"));
+  CaptureKeys keys([](CaptureMode) { return std::make_unique<UnavailableHotKeyService>(); },
+                   *harness.settings, harness.desktopHotKey.get());
+  harness.context->captureKeys = &keys;
   model->showSettings();
+  auto* keysPanel = harness.windows->preferencesWindow()->findChild<CaptureKeysPanel*>();
+  keysPanel->field(CaptureMode::display)->setText("Ctrl+Alt+4");
+  emit keysPanel->field(CaptureMode::display)->editingFinished();
+  EXPECT_EQ(keysPanel->mechanism()->text(),
+            "Add to ~/.config/sway/config, then reload sway:\n"
+            "bindsym Ctrl+Mod1+4 exec /opt/lumacap/lumacap --action=capture-display");
   auto* panel = harness.windows->preferencesWindow()->findChild<DesktopHotKeyPanel*>();
   ASSERT_TRUE(panel);
   EXPECT_EQ(panel->lineLabel()->text(),
@@ -355,6 +388,26 @@ TEST_F(HotKeyManagerTest, InvalidShortcutFailsBeforeTheRegistrationIsTouched) {
   EXPECT_EQ(fake->grabCount(), grabsBefore);
   EXPECT_EQ(fake->grabbed(), optionS);
   EXPECT_EQ(manager->registeredShortcut(), optionS);
+}
+
+// Another kind's key that the desktop refuses later (the portal answers late) is told with its
+// kind, and is no key then.
+TEST(CaptureKeysTest, ALateRefusalIsToldWithItsKindAndLeavesNoKey) {
+  SettingsManager settings;
+  FakeHotKeyService* fake = nullptr;
+  CaptureKeys keys(
+      [&](CaptureMode) {
+        auto service = std::make_unique<FakeHotKeyService>();
+        fake = service.get();
+        return service;
+      },
+      settings);
+  std::vector<std::string> told;
+  keys.setLateFailure([&](const std::string& sentence) { told.push_back(sentence); });
+  keys.set(CaptureMode::display, Shortcut::fromLabel("Ctrl+Alt+4"));
+  fake->refuseLater(HotKeyService::refusedByDesktop);
+  EXPECT_EQ(told, std::vector{"Capture Display: " + std::string(ShortcutError::unavailableDescription)});
+  EXPECT_EQ(keys.key(CaptureMode::display), std::nullopt);
 }
 
 TEST(TrayMissingNoticeTest, SaysWhatTheKeyDoesNamesTheMenuEntryOnlyWhenInstalledAndClosesWithOK) {
