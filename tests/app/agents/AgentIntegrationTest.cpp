@@ -257,7 +257,6 @@ TEST_F(ClaudeCodeIntegrationTest, FindsAgentsUnderTheirTerminalsFromTheirProcess
   EXPECT_EQ(listed[0].title, "Gemini · api");
   EXPECT_EQ(listed[1].title, "Aider · webapp");
   EXPECT_EQ(listed[1].note, "Found from its running process.");
-  EXPECT_EQ(listed[1].detail, "Found running · /work/webapp");
   EXPECT_EQ(listed[2].title, "Codex · cli");
   EXPECT_EQ(listed[2].note,
             "Found from its running process. Install Codex’s hooks in Settings to make its "
