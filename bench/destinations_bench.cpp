@@ -1,6 +1,8 @@
 // Lists destinations from a folder of 200 session files, 100 of them live
 // (sessions of `sleep` children started here), once with the /proc source and
-// once with the /bin/ps fallback, and prints the medians side by side.
+// once with the /bin/ps fallback, and prints the medians side by side. Then
+// scans /proc for agents without hooks with about 500 processes running
+// (children added up to that, ten of them named like an agent).
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,8 +18,10 @@
 #include <vector>
 
 #include "app/agents/AgentIntegration.h"
+#include "platform/linux/AgentProcessFinder.h"
 #include "platform/linux/ProcSource.h"
 #include "platform/linux/PsSource.h"
+#include "platform/linux/TerminalAncestorLookup.h"
 
 extern char** environ;
 
@@ -30,14 +34,30 @@ constexpr int32_t absentPidBase = 4'190'000;  // beyond the usual pid range
 
 std::vector<pid_t> children;
 
+void startChild(const char* program) {
+  const char* argv[] = {program, "3600", nullptr};
+  pid_t pid = -1;
+  if (::posix_spawnp(&pid, program, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+    throw std::runtime_error(std::string("cannot start ") + program);
+  }
+  children.push_back(pid);
+}
+
 void startChildren() {
-  for (int i = 0; i < liveSessions; ++i) {
-    const char* argv[] = {"sleep", "3600", nullptr};
-    pid_t pid = -1;
-    if (::posix_spawnp(&pid, "sleep", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-      throw std::runtime_error("cannot start sleep");
-    }
-    children.push_back(pid);
+  for (int i = 0; i < liveSessions; ++i) startChild("sleep");
+}
+
+constexpr size_t scannedProcesses = 500;
+
+// Children until /proc lists about 500 processes; ten run a copy of sleep
+// named like an agent (with no terminal above them: each walk goes up to init).
+void startScannedChildren(const std::filesystem::path& folder) {
+  const auto agent = folder / "opencode";
+  std::filesystem::copy_file("/bin/sleep", agent);
+  for (int i = 0; i < 10; ++i) startChild(agent.c_str());
+  for (size_t listed = ProcSource().processIDs(scannedProcesses).size(); listed < scannedProcesses;
+       ++listed) {
+    startChild("sleep");
   }
 }
 
@@ -97,6 +117,18 @@ BENCHMARK(BM_Destinations_Ps)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
+void BM_FindAgentProcesses(benchmark::State& state) {
+  TerminalAncestorLookup terminals(procSource);
+  for (auto _ : state) {
+    const auto found = AgentProcessFinder(procSource, terminals, ::getuid()).find();
+    benchmark::DoNotOptimize(found.data());
+  }
+  state.counters["processes"] =
+      static_cast<double>(procSource.processIDs(AgentProcessFinder::maximumProcesses).size());
+}
+
+BENCHMARK(BM_FindAgentProcesses)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
+
 // Prints as usual and keeps each benchmark's median wall time.
 class MedianReporter : public benchmark::ConsoleReporter {
  public:
@@ -126,6 +158,7 @@ int main(int argc, char** argv) {
     startChildren();
     writeSessions(paths.proc, procSource);
     writeSessions(paths.ps, psSource);
+    startScannedChildren(paths.base);
     MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const double proc = reporter.medians["BM_Destinations_Proc"];
@@ -136,6 +169,9 @@ int main(int argc, char** argv) {
           "/bin/ps is %.0f times slower\n",
           liveSessions + endedSessions, liveSessions, proc, ps, ps / proc);
     }
+    std::printf("Scanning /proc for agents without hooks among %zu processes: median %.2f ms\n",
+                procSource.processIDs(AgentProcessFinder::maximumProcesses).size(),
+                reporter.medians["BM_FindAgentProcesses"]);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());
     status = 1;

@@ -63,7 +63,7 @@ bool hasSessionShape(const json& object) {
 }  // namespace
 
 const CodingAgent& AgentSession::codingAgent() const {
-  const CodingAgent* found = CodingAgent::find(agent);
+  const CodingAgent* found = CodingAgent::findAny(agent);
   return found ? *found : CodingAgent::claude();
 }
 

@@ -163,6 +163,69 @@ const CodingAgent qwenAgent{
     .mcpStyle = McpEntryStyle::gemini,
 };
 
+// Agents without shell hooks: found only from their processes. OpenCode's
+// and Amp's npm packages install a native binary as bin/opencode.exe and
+// bin/amp.exe (their commands read "opencode" and "amp"); Aider is a Python
+// console script; Cursor's CLI runs its bundled node on
+// …/cursor-agent/versions/VERSION/index.js.
+CodingAgent hooklessAgent(std::string_view key, std::string_view name, ProcessMatch match,
+                          std::vector<std::string_view> processNames, std::string_view packagePath,
+                          StagingStyle staging) {
+  return CodingAgent{.key = key,
+                     .name = name,
+                     .menuName = name,
+                     .match = match,
+                     .processNames = std::move(processNames),
+                     .packagePath = packagePath,
+                     .configVariable = {},
+                     .homeVariable = false,
+                     .configFolder = {},
+                     .hooksFile = {},
+                     .shape = HookShape::claude,
+                     .timeout = 0,
+                     .events = {},
+                     .sessionKey = {},
+                     .eventKey = {},
+                     .transcriptKey = {},
+                     .staging = staging,
+                     .reviewHint = {},
+                     .readableFoldersKey = {},
+                     .mcpFile = {},
+                     .mcpFileInHome = false,
+                     .mcpStyle = McpEntryStyle::claude};
+}
+
+const CodingAgent openCodeAgent =
+    hooklessAgent("opencode", "OpenCode", ProcessMatch::command, {"opencode", "opencode.exe"}, {},
+                  StagingStyle::mentionedPath);
+const CodingAgent ampAgent =
+    hooklessAgent("amp", "Amp", ProcessMatch::command, {"amp", "amp.exe"}, {}, StagingStyle::mentionedPath);
+// Aider's model opens no file by itself: the sentence names the path for the
+// user, who adds it with /add.
+const CodingAgent aiderAgent =
+    hooklessAgent("aider", "Aider", ProcessMatch::python, {"aider"}, {}, StagingStyle::sentence);
+const CodingAgent cursorAgent =
+    hooklessAgent("cursor-agent", "Cursor", ProcessMatch::script, {"cursor-agent"}, "/cursor-agent/",
+                  StagingStyle::mentionedPath);
+
+bool isPython(std::string_view name) {
+  return name.starts_with("python") && name.find_first_not_of("python0123456789.") == std::string_view::npos;
+}
+
+// The program a `python` command line runs: the module after -m, or the
+// script's file name (the first argument after the interpreter's options).
+std::optional<std::string> pythonProgram(const std::vector<std::string>& arguments) {
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    if (arguments[i] == "-m") {
+      if (i + 1 < arguments.size()) return arguments[i + 1];
+      return std::nullopt;
+    }
+    if (arguments[i].starts_with("-m")) return arguments[i].substr(2);
+    if (!arguments[i].starts_with('-')) return std::string(baseNameOf(arguments[i]));
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 const CodingAgent& CodingAgent::claude() { return claudeCodeAgent; }
@@ -173,8 +236,24 @@ const std::vector<const CodingAgent*>& CodingAgent::all() {
   return agents;
 }
 
+const std::vector<const CodingAgent*>& CodingAgent::recognisable() {
+  static const std::vector<const CodingAgent*> agents = [] {
+    std::vector<const CodingAgent*> list = all();
+    list.insert(list.end(), {&openCodeAgent, &ampAgent, &aiderAgent, &cursorAgent});
+    return list;
+  }();
+  return agents;
+}
+
 const CodingAgent* CodingAgent::find(std::string_view key) {
   for (const CodingAgent* agent : all()) {
+    if (agent->key == key) return agent;
+  }
+  return nullptr;
+}
+
+const CodingAgent* CodingAgent::findAny(std::string_view key) {
+  for (const CodingAgent* agent : recognisable()) {
     if (agent->key == key) return agent;
   }
   return nullptr;
@@ -211,6 +290,12 @@ bool CodingAgent::recognises(std::string_view command, std::string_view executab
       if (named(baseNameOf(*script))) return true;
       return !packagePath.empty() && script->find(packagePath) != std::string::npos;
     }
+    case ProcessMatch::python: {
+      if (named(command)) return true;
+      if (!isPython(command) && !isPython(baseNameOf(executable))) return false;
+      const std::optional<std::string> program = pythonProgram(arguments);
+      return program && named(*program);
+    }
   }
   return false;
 }
@@ -225,6 +310,8 @@ std::string CodingAgent::identityName(std::string_view command, std::string_view
     return std::string(baseNameOf(path));
   }
   if (match == ProcessMatch::script) return nodeScript(arguments).value_or(std::string(command));
+  if (match == ProcessMatch::python && isPython(command))
+    return pythonProgram(arguments).value_or(std::string(command));
   return std::string(command);
 }
 

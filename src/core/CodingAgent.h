@@ -17,6 +17,8 @@ enum class ProcessMatch {
   executable,  // a native binary known by its file's name only (its command names a thread); that name is
                // recorded
   script,      // `node SCRIPT …`; the script is recorded
+  python,      // a Python program: its command (a console script) or `python SCRIPT` / `python -m MODULE`;
+               // the command, else the script or module, is recorded
 };
 
 // How the hooks file holds one event's hooks.
@@ -83,9 +85,17 @@ struct CodingAgent {
   bool operator==(const CodingAgent& other) const { return key == other.key; }
 
   static const CodingAgent& claude();
+  // The agents whose hooks Lumacap installs.
   static const std::vector<const CodingAgent*>& all();
-  // The agent with that key; nothing for an unknown one.
+  // Every agent Lumacap recognises from its process: those of all(), then
+  // the agents without hooks (found only from their processes).
+  static const std::vector<const CodingAgent*>& recognisable();
+  // The agent with hooks that has that key; nothing for an unknown one.
   static const CodingAgent* find(std::string_view key);
+  // Any recognisable agent with that key.
+  static const CodingAgent* findAny(std::string_view key);
+
+  bool hasHooks() const { return !hooksFile.empty(); }
 
   // Whether a process is this agent, by its command (/proc/PID/stat), the
   // path of its executable and its arguments (each where known).

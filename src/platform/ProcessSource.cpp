@@ -25,6 +25,9 @@ ProcessSource::AgentProbe ProcessSource::probeAgent(int32_t pid, const CodingAge
   if (agent.match == ProcessMatch::script) {
     if (command != "node") return probe;
     argumentList = arguments(pid).value_or(std::vector<std::string>{});
+  } else if (agent.match == ProcessMatch::python) {
+    if (!command.starts_with("python")) return {probe.identity, agent.recognises(command, {}, {})};
+    argumentList = arguments(pid).value_or(std::vector<std::string>{});
   } else if (agent.match == ProcessMatch::executable || !agent.recognises(command, {}, {})) {
     if (const auto path = executablePath(pid)) executable = path->string();
   }

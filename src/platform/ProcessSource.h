@@ -32,6 +32,12 @@ class ProcessSource {
   virtual std::optional<std::filesystem::path> executablePath(int32_t) { return std::nullopt; }
   // The process's arguments, where the system tells them.
   virtual std::optional<std::vector<std::string>> arguments(int32_t) { return std::nullopt; }
+  // The ids of running processes, at most `limit` of them, where the system lists them.
+  virtual std::vector<int32_t> processIDs(size_t /*limit*/) { return {}; }
+  // The real user id the process runs as.
+  virtual std::optional<uint32_t> owner(int32_t) { return std::nullopt; }
+  // The process's working folder.
+  virtual std::optional<std::filesystem::path> workingFolder(int32_t) { return std::nullopt; }
 
   // The identity of a process as `agent`'s sessions record it (its
   // executable's name or its script in place of the command where the agent

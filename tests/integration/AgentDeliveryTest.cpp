@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QImage>
@@ -21,6 +22,7 @@
 #include "core/StagingText.h"
 #include "platform/ImageCoding.h"
 #include "platform/ProcessSource.h"
+#include "platform/linux/AgentProcessFinder.h"
 #include "platform/x11/QtPasteboard.h"
 #include "platform/x11/X11Workspace.h"
 #include "platform/x11/XcbWindowList.h"
@@ -89,33 +91,6 @@ class AgentDeliveryTest : public ::testing::Test {
   std::optional<Terminals> terminals;
 };
 
-TEST_F(AgentDeliveryTest, StagingForAnXtermSessionCopiesTheTextAndBringsTheXtermForward) {
-  ASSERT_NO_FATAL_FAILURE(startTerminals());
-  auto& [host, hostWindow, other, otherWindow, agent] = *terminals;
-  activate(otherWindow);
-
-  X11Workspace workspace{{}, ProcessSource::system()};
-  ClaudeCodeIntegration integration(pasteboard, workspace, ProcessSource::system());
-  SessionRepository(dataRoot())
-      .write(
-          AgentSession{"0c1d2e3f-it", (data / "webapp").string(), agent, "XTerm", host.pid(), Date::now()});
-  const auto destinations = test::awaitTask(integration.destinations());
-  ASSERT_EQ(destinations.size(), 1u);
-  EXPECT_EQ(destinations[0].title, "Claude Code · webapp");
-
-  const std::filesystem::path file = data / "Captures/shot 1.png";
-  const DeliveryReceipt receipt =
-      test::awaitTask(integration.stage(file, " what is wrong here?\n", destinations[0]));
-  EXPECT_EQ(receipt.message,
-            "Path and message copied. Select the webapp session in your terminal and paste. Nothing was "
-            "submitted.");
-
-  EXPECT_EQ(test::clipboard("UTF8_STRING").toStdString(), StagingText::make(file, "what is wrong here?"));
-  const QByteArray targets = test::clipboard("TARGETS");
-  EXPECT_FALSE(targets.contains("image/")) << targets.toStdString();
-  EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == hostWindow; }));
-}
-
 // Two Claude Code sessions in one folder, each in its own xterm with the
 // title Claude Code gives every terminal: their destinations are told apart by
 // the last prompt typed in each, and staging for one brings its own xterm
@@ -150,6 +125,48 @@ TEST_F(AgentDeliveryTest, TwoSessionsInOneFolderAreToldApartByTheirLastPrompts) 
   EXPECT_EQ(destinations[1].title, "Claude Code · project · “Fix the login bug”");
   test::awaitTask(integration.stage(data / "Captures/shot.png", "", destinations[0]));
   EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == *secondWindow; }));
+}
+
+// An agent without hooks (a copy of sleep named opencode) in an xterm: found
+// from its process with its folder, staged (the text alone on the clipboard)
+// with the xterm brought forward, and gone once it ended. Other tests' processes are left out by terminal.
+TEST_F(AgentDeliveryTest, AnAgentWithoutHooksIsFoundInItsXtermAndStagedThere) {
+  const auto project = std::filesystem::canonical(data.path()) / "webapp";
+  std::filesystem::create_directories(project);
+  std::filesystem::copy_file("/bin/sleep", data / "opencode");
+  auto& host =
+      server.start({"xterm", "-e", "sh", "-c", "cd '" + project.string() + "' && ../opencode 600; true"});
+  const auto window = server.waitForWindow("XTerm", host.pid());
+  ASSERT_TRUE(window);
+  X11Workspace workspace{{}, ProcessSource::system()};
+  ClaudeCodeIntegration integration(pasteboard, workspace, ProcessSource::system());
+  integration.setProcessFinder([display = server.display()] {
+    XcbWindowList windows(display);
+    return AgentProcessFinder(ProcessSource::system(), windows, ::getuid()).find();
+  });
+  std::vector<AgentDestination> listed;
+  const auto inTheXterm = [&] {
+    listed = test::awaitTask(integration.destinations());
+    std::erase_if(listed, [&](const AgentDestination& each) { return each.session->hostPID != host.pid(); });
+    return listed.size();
+  };
+  ASSERT_TRUE(test::waitUntil([&] { return inTheXterm() == 1; }));
+  EXPECT_EQ(listed[0].title, "OpenCode · webapp");
+  EXPECT_EQ(listed[0].session->cwd, project.string());
+
+  server.xdotool({"windowminimize", "--sync", std::to_string(*window)});
+  const std::filesystem::path file = data / "Captures/shot 1.png";
+  EXPECT_EQ(test::awaitTask(integration.stage(file, " why?\n", listed[0])),
+            (DeliveryReceipt{"Staged",
+                             "Path and message copied. Select the webapp session in your terminal and paste. "
+                             "Nothing was submitted.",
+                             true}));
+  EXPECT_EQ(test::clipboard("UTF8_STRING").toStdString(),
+            StagingText::make(file, "why?", StagingStyle::mentionedPath));
+  EXPECT_FALSE(test::clipboard("TARGETS").contains("image/"));
+  EXPECT_TRUE(test::processEventsUntil([&] { return server.activeWindow() == window; }));
+  ::kill(listed[0].session->process.pid, SIGKILL);
+  EXPECT_TRUE(test::waitUntil([&] { return inTheXterm() == 0; }));
 }
 
 TEST_F(AgentDeliveryTest, AHostPidNowHeldByAnotherApplicationIsNotActivated) {

@@ -138,8 +138,19 @@ AgentDestination ClaudeCodeIntegration::destination(const AgentSession& session)
   };
 }
 
-std::vector<AgentDestination> ClaudeCodeIntegration::readDestinations(const std::filesystem::path& root,
-                                                                      ProcessSource& processes) {
+AgentDestination ClaudeCodeIntegration::destination(const FoundAgentProcess& found) {
+  const CodingAgent& agent = found.session.codingAgent();
+  AgentDestination listed = destination(found.session);
+  listed.detail = "Found running · " + found.session.cwd;
+  listed.note = agent.hasHooks() ? "Found from its running process. Install " + std::string(agent.name) +
+                                       "’s hooks in Settings to make its sessions exact."
+                                 : "Found from its running process.";
+  return listed;
+}
+
+std::vector<AgentDestination> ClaudeCodeIntegration::readDestinations(
+    const std::filesystem::path& root, ProcessSource& processes,
+    const std::vector<FoundAgentProcess>& found) {
   const std::vector<AgentSession> sessions =
       SessionRepository(root).liveSessions([&processes](int32_t pid, const CodingAgent& agent) {
         return processes.probeAgent(pid, agent).identity;
@@ -152,16 +163,23 @@ std::vector<AgentDestination> ClaudeCodeIntegration::readDestinations(const std:
       destinations.back().lastPrompt = AgentTranscript::lastPrompt(*session.transcriptPath).value_or("");
     }
   }
+  for (const FoundAgentProcess& agent : found) {
+    const bool recorded = std::any_of(sessions.begin(), sessions.end(), [&](const AgentSession& session) {
+      return std::find(agent.lineage.begin(), agent.lineage.end(), session.process.pid) !=
+             agent.lineage.end();
+    });
+    if (!recorded) destinations.push_back(destination(agent));
+  }
   return destinations;
 }
 
 // The futures are named before they are awaited: GCC 12 destroys a lambda
 // temporary inside a co_await expression twice.
 QCoro::Task<std::vector<AgentDestination>> ClaudeCodeIntegration::destinations() {
-  QFuture<std::vector<AgentDestination>> listing =
-      QtConcurrent::run([root = root(), processes = &processes_]() -> std::vector<AgentDestination> {
+  QFuture<std::vector<AgentDestination>> listing = QtConcurrent::run(
+      [root = root(), processes = &processes_, finder = finder_]() -> std::vector<AgentDestination> {
         try {
-          return readDestinations(root, *processes);
+          return readDestinations(root, *processes, finder ? finder() : std::vector<FoundAgentProcess>{});
         } catch (const std::exception&) {
           return {};  // an unreadable session folder holds no session
         }

@@ -3,6 +3,7 @@
 #include <QCoroTask>
 #include <QFuture>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -13,6 +14,7 @@
 #include "platform/Pasteboard.h"
 #include "platform/ProcessSource.h"
 #include "platform/Workspace.h"
+#include "platform/linux/AgentProcessFinder.h"
 
 namespace lumacap {
 
@@ -26,6 +28,9 @@ struct AgentDestination {
   // The last prompt the user typed in the session, when its transcript says;
   // tells apart sessions that would otherwise read alike.
   std::string lastPrompt = {};
+  // For a session found from its process rather than a hook: says so, and
+  // how its sessions become exact (the menu's tooltip). Empty otherwise.
+  std::string note = {};
 
   // id "clipboard", title "Clipboard", no session; built once.
   static const AgentDestination& clipboard();
@@ -88,11 +93,19 @@ class ClaudeCodeIntegration final : public AgentIntegrationProtocol {
   QCoro::Task<DeliveryReceipt> stage(std::filesystem::path file, std::string prompt,
                                      AgentDestination destination) override;
 
+  // Where sessions of agents without (working) hooks come from: called on a
+  // worker at each listing. None by default.
+  using ProcessFinder = std::function<std::vector<FoundAgentProcess>()>;
+  void setProcessFinder(ProcessFinder finder) { finder_ = std::move(finder); }
+
   // The blocking part of destinations(): reads the session folder under
-  // `root` and probes each session's process.
+  // `root` and probes each session's process, then adds the `found` sessions
+  // that no hook recorded (none of whose lineage is a recorded process).
   static std::vector<AgentDestination> readDestinations(const std::filesystem::path& root,
-                                                        ProcessSource& processes);
+                                                        ProcessSource& processes,
+                                                        const std::vector<FoundAgentProcess>& found = {});
   static AgentDestination destination(const AgentSession& session);
+  static AgentDestination destination(const FoundAgentProcess& found);
 
  private:
   std::filesystem::path root() const;
@@ -104,6 +117,7 @@ class ClaudeCodeIntegration final : public AgentIntegrationProtocol {
   Workspace& workspace_;
   ProcessSource& processes_;
   std::optional<std::filesystem::path> root_;
+  ProcessFinder finder_;
 };
 
 }  // namespace lumacap

@@ -1,5 +1,7 @@
 #include "app/gui/AppServices.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "app/agents/AgentRouter.h"
@@ -22,6 +24,7 @@
 #include "core/DesktopBackend.h"
 #include "platform/linux/AutostartEntry.h"
 #include "platform/linux/FreedesktopFileBrowser.h"
+#include "platform/linux/TerminalAncestorLookup.h"
 #include "platform/linux/TesseractRecognizer.h"
 #include "platform/wayland/CompositorWindowList.h"
 #include "platform/wayland/CompositorWorkspace.h"
@@ -34,6 +37,7 @@
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11Workspace.h"
 #include "platform/x11/XcbHotKeyService.h"
+#include "platform/x11/XcbWindowList.h"
 
 namespace lumacap {
 namespace {
@@ -119,6 +123,21 @@ DesktopBackend builtBackend(DesktopBackend chosen, const PlatformServices& built
   return chosen;
 }
 
+// Agents' sessions come from their hooks and, for agents without hooks (or
+// whose hooks never ran), from their processes under a terminal: on X11 the
+// owner of a window, on Wayland a terminal known by name, as the hook finds it.
+ClaudeCodeIntegration* agentIntegration(Pasteboard& pasteboard, Workspace& workspace,
+                                        ProcessSource& processes, Session session) {
+  auto* integration = new ClaudeCodeIntegration(pasteboard, workspace, processes);
+  integration->setProcessFinder([&processes, wayland = session == Session::wayland] {
+    XcbWindowList windows;
+    TerminalAncestorLookup terminals(processes);
+    RunningApplicationLookup& lookup = wayland ? static_cast<RunningApplicationLookup&>(terminals) : windows;
+    return AgentProcessFinder(processes, lookup, ::getuid()).find();
+  });
+  return integration;
+}
+
 }  // namespace
 
 struct AppServices::Parts {
@@ -153,7 +172,7 @@ struct AppServices::Parts {
   CaptureManager captureManager{screenSource};
   OCRService ocr{TesseractRecognizer::shared()};
   ClaudeCodeIntegration* integration =
-      new ClaudeCodeIntegration(pasteboard, workspace, processes);  // owned by the registry
+      agentIntegration(pasteboard, workspace, processes, backend.session);  // owned by the registry
   AgentSessionRegistry registry{std::unique_ptr<AgentIntegrationProtocol>(integration)};
   AgentRouter router{pasteboard, *integration};
   // Lumacap's windows are Qt windows on both X11 and Wayland.

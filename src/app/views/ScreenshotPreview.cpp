@@ -338,10 +338,12 @@ void ScreenshotPreview::renderDestinations() {
   QString title = QStringLiteral("Clipboard");
   QMenu* menu = destination_->menu();
   menu->clear();
+  menu->setToolTipsVisible(true);  // a session found from its process says so
   for (const AgentDestination& destination : destinations) {
     const QString id = QString::fromStdString(destination.id);
     const QString entry = QString::fromStdString(destination.title);
     QAction* action = menu->addAction(entry, &model_, [this, id] { model_.setDestinationID(id); });
+    if (!destination.note.empty()) action->setToolTip(QString::fromStdString(destination.note));
     if (id == model_.destinationID()) {
       title = entry;
       action->setIcon(symbolIcon(Symbol::checkmark, palette().color(QPalette::WindowText)));

@@ -1,5 +1,6 @@
 #include "platform/linux/ProcSource.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -144,6 +145,40 @@ std::optional<std::vector<std::string>> ProcSource::arguments(int32_t pid) {
     start = end + 1;
   }
   return list;
+}
+
+std::vector<int32_t> ProcSource::processIDs(size_t limit) {
+  std::vector<int32_t> ids;
+  DIR* folder = ::opendir(root_.c_str());
+  if (!folder) return ids;
+  while (ids.size() < limit) {
+    const dirent* entry = ::readdir(folder);
+    if (!entry) break;
+    if (const auto pid = parseNumber<int32_t>(entry->d_name); pid && *pid >= 2) ids.push_back(*pid);
+  }
+  ::closedir(folder);
+  return ids;
+}
+
+std::optional<uint32_t> ProcSource::owner(int32_t pid) {
+  if (pid < 2) return std::nullopt;
+  // The line comes ninth, within the first few hundred bytes.
+  const auto content = readSmallFile(root_ + "/" + std::to_string(pid) + "/status", 2048);
+  if (!content) return std::nullopt;
+  const size_t line = content->find("\nUid:\t");
+  if (line == std::string::npos) return std::nullopt;
+  const size_t start = line + 6;
+  const size_t end = content->find_first_of("\t\n", start);
+  if (end == std::string::npos) return std::nullopt;
+  return parseNumber<uint32_t>(std::string_view(*content).substr(start, end - start));
+}
+
+std::optional<std::filesystem::path> ProcSource::workingFolder(int32_t pid) {
+  if (pid < 2) return std::nullopt;
+  std::error_code error;
+  auto path = std::filesystem::read_symlink(root_ + "/" + std::to_string(pid) + "/cwd", error);
+  if (error || !path.is_absolute()) return std::nullopt;
+  return path;
 }
 
 }  // namespace lumacap

@@ -24,6 +24,11 @@ class ProcSource final : public ProcessSource {
   std::optional<std::filesystem::path> executablePath(int32_t pid) override;
   // /proc/PID/cmdline, its first 64 KiB.
   std::optional<std::vector<std::string>> arguments(int32_t pid) override;
+  // The numeric entries of the /proc folder, in its order.
+  std::vector<int32_t> processIDs(size_t limit) override;
+  // The first number of the "Uid:" line of /proc/PID/status.
+  std::optional<uint32_t> owner(int32_t pid) override;
+  std::optional<std::filesystem::path> workingFolder(int32_t pid) override;
 
   struct Stat {
     std::string command;

@@ -14,6 +14,8 @@
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakeProcessSource.h"
 #include "platform/fake/FakeWorkspace.h"
+#include "platform/linux/ProcSource.h"
+#include "platform/linux/TerminalAncestorLookup.h"
 #include "support/AwaitTask.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
@@ -209,6 +211,64 @@ TEST_F(ClaudeCodeIntegrationTest, AnotherAgentsSessionIsNamedAndStagedForThatAge
   } catch (const IntegrationError& error) {
     EXPECT_EQ(std::string(error.what()).find("Claude"), std::string::npos) << error.what();
   }
+}
+
+// A process in a fake /proc: stat, the Uid line of status, cmdline, and the
+// links cwd and exe; its command is its first argument's file name.
+void fakeProcess(const test::TempDir& proc, int32_t pid, int32_t parent, uint32_t user,
+                 const std::vector<std::string>& arguments, const std::string& cwd = "/") {
+  const auto folder = proc / std::to_string(pid);
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "stat") << pid << " (" << std::filesystem::path(arguments[0]).filename().string()
+                                 << ") S " << parent << " 0 0 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 " << pid * 100;
+  std::ofstream(folder / "status") << "Name:\tx\nUid:\t" << user << "\t" << user << "\t0\t0\n";
+  std::ofstream cmdline(folder / "cmdline");
+  for (const std::string& argument : arguments) cmdline << argument << '\0';
+  std::filesystem::create_symlink(cwd, folder / "cwd");
+  std::filesystem::create_symlink(arguments[0], folder / "exe");
+}
+
+// Agents found from their processes: under a terminal, of this user, not a
+// tool another agent started, listed once beside a hooked session of the
+// same process tree, and staged like one.
+TEST_F(ClaudeCodeIntegrationTest, FindsAgentsUnderTheirTerminalsFromTheirProcesses) {
+  test::TempDir proc;
+  std::ofstream(proc / "stat") << "cpu 0\nbtime 1700000000\n";
+  const std::string gemini = "/usr/lib/node_modules/@google/gemini-cli/dist/index.js";
+  fakeProcess(proc, 10, 1, 1000, {"/usr/bin/xterm"});
+  fakeProcess(proc, 11, 10, 1000, {"/bin/bash"});
+  fakeProcess(proc, 12, 11, 1000, {"/usr/bin/python3", "/home/me/.local/bin/aider", "--4o"}, "/work/webapp");
+  fakeProcess(proc, 13, 11, 1000, {"/usr/bin/codex"}, "/work/cli");
+  fakeProcess(proc, 14, 12, 1000, {"/usr/bin/opencode"}, "/work/webapp");  // started by Aider
+  fakeProcess(proc, 20, 1, 1000, {"/usr/bin/opencode"}, "/work/daemon");   // no terminal
+  fakeProcess(proc, 30, 10, 1001, {"/usr/bin/amp"}, "/work/theirs");       // another user's
+  fakeProcess(proc, 41, 11, 1000, {"node", gemini}, "/work/api");          // relaunches itself:
+  fakeProcess(proc, 42, 41, 1000, {"node", gemini}, "/work/api");          // its hook recorded 41
+  ProcSource source(proc.path().string());
+  TerminalAncestorLookup terminals(source);
+  integration.setProcessFinder([&] { return AgentProcessFinder(source, terminals, 1000).find(); });
+  AgentSession hooked = session("g1", "/work/api", 41, 5, "XTerm", 10);
+  hooked.agent = "gemini";
+  SessionRepository(root.path()).write(hooked);
+  processes.add(hooked.process);
+
+  const auto listed = awaitTask(integration.destinations());
+  ASSERT_EQ(listed.size(), 3u);
+  EXPECT_EQ(listed[0].title, "Gemini · api");
+  EXPECT_EQ(listed[1].title, "Aider · webapp");
+  EXPECT_EQ(listed[1].note, "Found from its running process.");
+  EXPECT_EQ(listed[2].title, "Codex · cli");
+  EXPECT_EQ(listed[2].note,
+            "Found from its running process. Install Codex’s hooks in Settings to make its "
+            "sessions exact.");
+  const AgentSession& aider = *listed[1].session;
+  EXPECT_EQ(aider.process, (ProcessIdentity{12, "aider", ProcSource::formatStartTime(1700000000 + 12)}));
+  EXPECT_EQ(std::tie(aider.agent, aider.hostBundleID, aider.hostPID),
+            std::tuple("aider", std::optional<std::string>("XTerm"), std::optional(10)));
+
+  processes.add(aider.process);
+  EXPECT_EQ(awaitTask(integration.stage(file, "why?", listed[1])).status, "Staged");
+  EXPECT_EQ(pasteboard.text(), StagingText::make(file, "why?", StagingStyle::sentence));
 }
 
 TEST_F(ClaudeCodeIntegrationTest, RefusesADestinationWithoutSession) {
