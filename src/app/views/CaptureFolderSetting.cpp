@@ -85,7 +85,7 @@ std::filesystem::path CaptureFolderSetting::folder(const SettingsManager& settin
 
 void CaptureFolderSetting::render() {
   const QString path = QString::fromStdString(folder(settings_).string());
-  folder_->setText(folder_->fontMetrics().elidedText(path, Qt::ElideMiddle, 260));
+  folder_->setText(folder_->fontMetrics().elidedText(path, Qt::ElideMiddle, 170));
   folder_->setToolTip(path);
   saveEvery_->setChecked(settings_.saveEveryCapture());
 }
