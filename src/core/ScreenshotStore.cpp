@@ -89,6 +89,12 @@ std::optional<FileIdentity> identityOf(const fs::path& file) {
   return FileIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
 }
 
+// An absolute folder path a record may name; NUL or a relative path would
+// let the record point anywhere.
+bool isFolderPath(const std::string& folder) {
+  return folder.starts_with('/') && folder.find('\0') == std::string::npos && unicode::isValidUtf8(folder);
+}
+
 bool isPlainPngName(const std::string& filename) {
   return !filename.empty() && filename.find('/') == std::string::npos &&
          filename.find('\0') == std::string::npos && !filename.starts_with('.') && filename.ends_with(".png");
@@ -134,6 +140,7 @@ class IndexReader final : public json::json_sax_t {
     deliveryStatus,
     message,
     recognizedText,
+    folder,
     fieldCount,
     unknown
   };
@@ -183,8 +190,10 @@ void IndexReader::assign(Value value) {
                                          : field_ == destination    ? record_.destination
                                          : field_ == deliveryStatus ? record_.deliveryStatus
                                          : field_ == message        ? record_.message
+                                         : field_ == folder         ? record_.folder
                                                                     : record_.recognizedText;
-    const size_t limit = field_ == message || field_ == recognizedText
+    const size_t limit = field_ == folder ? ScreenshotStore::maximumFolderSize
+                         : field_ == message || field_ == recognizedText
                              ? ScreenshotStore::maximumSearchTextSize
                              : ScreenshotStore::maximumTextSize;
     if (std::holds_alternative<Null>(value)) {
@@ -202,7 +211,7 @@ bool IndexReader::finishRecord() {
   for (Field field : {id, filename, createdAt}) {
     if (states_[field] != State::valid) return false;
   }
-  for (Field field : {application, destination, deliveryStatus, message, recognizedText}) {
+  for (Field field : {application, destination, deliveryStatus, message, recognizedText, folder}) {
     if (states_[field] == State::invalid) return false;
   }
   records.push_back(std::move(record_));
@@ -229,7 +238,8 @@ bool IndexReader::key(string_t& name) {
                                                                   {"destination", destination},
                                                                   {"deliveryStatus", deliveryStatus},
                                                                   {"message", message},
-                                                                  {"recognizedText", recognizedText}};
+                                                                  {"recognizedText", recognizedText},
+                                                                  {"folder", folder}};
   field_ = unknown;
   for (const auto& [text, field] : fields) {
     if (name == text) field_ = field;
@@ -294,6 +304,7 @@ void checkInvariants(const std::vector<CaptureRecord>& records) {
   if (ids.size() != records.size() || filenames.size() != records.size()) invalidIndex();
   for (const CaptureRecord& record : records) {
     if (!isPlainPngName(record.filename)) invalidIndex();
+    if (record.folder && !isFolderPath(*record.folder)) invalidIndex();
   }
 }
 
@@ -415,8 +426,33 @@ FileDescriptor ScreenshotStore::lockAndReload() {
   return lock;
 }
 
-fs::path ScreenshotStore::url(const CaptureRecord& record) const {
-  return capturesDirectory() / record.filename;
+fs::path ScreenshotStore::url(const CaptureRecord& record) const { return imageFile(root_, record); }
+
+namespace {
+
+// A folder's path in one spelling: no "." or "..", no slash at its end.
+fs::path folderPath(const fs::path& folder) {
+  fs::path normal = folder.lexically_normal();
+  if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
+  return normal;
+}
+
+}  // namespace
+
+fs::path ScreenshotStore::imageFile(const fs::path& root, const CaptureRecord& record) {
+  return (record.folder ? fs::path(*record.folder) : root / "Captures") / record.filename;
+}
+
+fs::path ScreenshotStore::saveFolder() const { return saveFolder_ ? *saveFolder_ : capturesDirectory(); }
+
+void ScreenshotStore::setSaveFolder(const fs::path& folder) { saveFolder_ = chosenFolder(folder); }
+
+std::optional<fs::path> ScreenshotStore::chosenFolder(const fs::path& folder) const {
+  const fs::path normal = folderPath(folder);
+  if (normal.empty() || normal == folderPath(capturesDirectory())) return std::nullopt;
+  if (!normal.is_absolute() || !isFolderPath(normal.string()) || normal.string().size() > maximumFolderSize)
+    throw std::invalid_argument("A capture folder must be an absolute path.");
+  return normal;
 }
 
 std::string ScreenshotStore::encodeIndex(const std::vector<CaptureRecord>& records) {
@@ -437,6 +473,7 @@ std::string ScreenshotStore::encodeIndex(const std::vector<CaptureRecord>& recor
     if (record.deliveryStatus) appendMember(out, "deliveryStatus", *record.deliveryStatus);
     if (record.destination) appendMember(out, "destination", *record.destination);
     appendMember(out, "filename", record.filename);
+    if (record.folder) appendMember(out, "folder", *record.folder);
     appendMember(out, "id", record.id, !record.message && !record.recognizedText);
     if (record.message) appendMember(out, "message", *record.message, !record.recognizedText);
     if (record.recognizedText) appendMember(out, "recognizedText", *record.recognizedText, true);
@@ -466,16 +503,16 @@ size_t ScreenshotStore::indexOf(std::string_view id) const {
   throw StoreError(StoreError::Kind::missingCapture);
 }
 
-bool ScreenshotStore::filenameIsFree(const std::string& filename) const {
+bool ScreenshotStore::filenameIsFree(const std::string& filename, const fs::path& folder) const {
   const bool recorded = std::any_of(records_.begin(), records_.end(),
                                     [&](const CaptureRecord& record) { return record.filename == filename; });
-  return !recorded && !pathExists(capturesDirectory() / filename);
+  return !recorded && !pathExists(folder / filename);
 }
 
 std::string ScreenshotStore::uniqueFilename(std::string_view name) const {
   const std::string stem = FilenameGenerator::stem(name);
   std::string candidate = stem + ".png";
-  for (unsigned long n = 2; !filenameIsFree(candidate); ++n) {
+  for (unsigned long n = 2; !filenameIsFree(candidate, saveFolder()); ++n) {
     candidate = stem + "-" + std::to_string(n) + ".png";
   }
   return candidate;
@@ -498,10 +535,12 @@ CaptureRecord ScreenshotStore::save(std::string_view png, std::string_view name,
   record.filename = uniqueFilename(name);
   record.createdAt = date;
   if (application) record.application = recordText(*application);
+  if (saveFolder_) record.folder = saveFolder_->string();
 
   const fs::path file = url(record);
+  createPrivateDirectories(saveFolder());
   writeNewPrivateFile(file, png);
-  syncFolder(capturesDirectory());
+  syncFolder(saveFolder());
   std::vector<CaptureRecord> list;
   list.reserve(records_.size() + 1);
   list.push_back(record);
@@ -522,7 +561,8 @@ CaptureRecord ScreenshotStore::rename(std::string_view id, std::string_view name
   const std::string wanted = FilenameGenerator::stem(name) + ".png";
   if (wanted == updated.filename) return updated;
   // Another name would be a rename the user did not ask for.
-  if (!filenameIsFree(wanted)) throw StoreError(StoreError::Kind::nameTaken, wanted);
+  if (!filenameIsFree(wanted, url(updated).parent_path()))
+    throw StoreError(StoreError::Kind::nameTaken, wanted);
   updated.filename = wanted;
 
   // The image gets its new name beside the old one, the index switches over,
@@ -531,7 +571,7 @@ CaptureRecord ScreenshotStore::rename(std::string_view id, std::string_view name
   const fs::path from = url(records_[index]);
   const fs::path to = url(updated);
   addName(from, to);
-  syncFolder(capturesDirectory());
+  syncFolder(to.parent_path());
   std::vector<CaptureRecord> list = records_;
   list[index] = updated;
   try {
@@ -544,6 +584,88 @@ CaptureRecord ScreenshotStore::rename(std::string_view id, std::string_view name
   // second name of the same image that no record uses.
   ::unlink(from.c_str());
   return updated;
+}
+
+namespace {
+
+// The image's name in the folder it moves to: its own when free there, else
+// the first free one after it (never another record's).
+std::string nameInFolder(const std::string& filename, const fs::path& folder,
+                         const std::unordered_set<std::string>& taken) {
+  const std::string stem = filename.substr(0, filename.size() - 4);
+  std::string candidate = filename;
+  for (unsigned long n = 2; taken.contains(candidate) || pathExists(folder / candidate); ++n) {
+    candidate = stem + "-" + std::to_string(n) + ".png";
+  }
+  return candidate;
+}
+
+// A second name for `from` in another folder: a hard link, or a private copy
+// where the two are on different file systems or links are not supported.
+void placeCopy(const fs::path& from, const fs::path& to) {
+  if (::link(from.c_str(), to.c_str()) == 0) return;
+  const int error = errno;
+  if (error != EXDEV && !hardLinksUnsupported(error)) throwSystemError(error, "Could not move", from);
+  writeNewPrivateFile(to, readWholeFile(from));
+}
+
+}  // namespace
+
+void ScreenshotStore::prepareFolder(const fs::path& folder) {
+  if (!folder.is_absolute()) throw std::invalid_argument("A capture folder must be an absolute path.");
+  createPrivateDirectories(folder);
+  // Only a file written there proves it (permissions, a read-only mount, a
+  // full disk).
+  const fs::path probe = folder / (".lumacap-" + randomUuidString());
+  writeNewPrivateFile(probe, "");
+  ::unlink(probe.c_str());
+}
+
+size_t ScreenshotStore::countOutside(const std::vector<CaptureRecord>& records, const fs::path& root,
+                                     const fs::path& folder) {
+  return static_cast<size_t>(std::count_if(records.begin(), records.end(), [&](const CaptureRecord& record) {
+    return folderPath(imageFile(root, record).parent_path()) != folderPath(folder);
+  }));
+}
+
+size_t ScreenshotStore::moveCaptures(const fs::path& folder) {
+  const FileDescriptor lock = lockAndReload();
+  const std::optional<fs::path> chosen = chosenFolder(folder);
+  const fs::path target = folderPath(chosen ? *chosen : capturesDirectory());
+  createPrivateDirectories(target);
+  std::unordered_set<std::string> taken;
+  for (const CaptureRecord& record : records_) taken.insert(record.filename);
+  std::vector<CaptureRecord> list = records_;
+  std::vector<fs::path> placed, left;
+  size_t moved = 0;
+  try {
+    for (CaptureRecord& record : list) {
+      const fs::path from = url(record);
+      if (folderPath(from.parent_path()) == target) continue;
+      taken.erase(record.filename);
+      const std::string name = nameInFolder(record.filename, target, taken);
+      taken.insert(name);
+      if (pathExists(from)) {
+        placeCopy(from, target / name);
+        placed.push_back(target / name);
+        left.push_back(from);
+      }
+      record.filename = name;
+      record.folder = chosen ? std::optional(chosen->string()) : std::nullopt;
+      ++moved;
+    }
+    syncFolder(target);
+    commit(std::move(list));
+  } catch (...) {
+    // Nothing left its folder yet: the copies go and every record stays.
+    for (const fs::path& copy : placed) ::unlink(copy.c_str());
+    throw;
+  }
+  // The index names the new files; an old one that cannot go is only a
+  // copy no record uses.
+  for (const fs::path& file : left) ::unlink(file.c_str());
+  saveFolder_ = chosen;
+  return moved;
 }
 
 namespace {
@@ -593,7 +715,7 @@ void ScreenshotStore::removeLocked(const std::vector<std::string>& ids) {
   try {
     for (size_t i = 0; i < records_.size(); ++i) {
       if (removed[i]) {
-        removals.push_back(prepareRemoval(capturesDirectory(), records_[i]));
+        removals.push_back(prepareRemoval(url(records_[i]).parent_path(), records_[i]));
       } else {
         list.push_back(records_[i]);
       }
@@ -664,7 +786,7 @@ void ScreenshotStore::deleteAll() {
   std::exception_ptr failure;
   for (const CaptureRecord& record : records_) {
     try {
-      removals.push_back(prepareRemoval(capturesDirectory(), record));
+      removals.push_back(prepareRemoval(url(record).parent_path(), record));
     } catch (...) {
       failure = std::current_exception();
       break;

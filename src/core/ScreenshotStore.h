@@ -23,6 +23,10 @@ struct CaptureRecord {
   std::optional<std::string> deliveryStatus;  // short status of that delivery
   std::optional<std::string> message;         // the message delivered with it the last time
   std::optional<std::string> recognizedText;  // the text recognised in its image, for searching
+  // The folder its image lives in (an absolute path) when that is not the
+  // store's own root/Captures: captures saved to a folder the user chose, or
+  // left there when the user moved to another one.
+  std::optional<std::string> folder;
 
   bool operator==(const CaptureRecord&) const = default;
 };
@@ -51,8 +55,10 @@ class StoreError : public KindedError<StoreErrorKind> {
   explicit StoreError(Kind kind, std::string_view filename = {});
 };
 
-// The capture history: one PNG file per capture in root/Captures and the index
-// root/history.json listing the records, newest first. The store is the only
+// The capture history: one PNG file per capture in root/Captures, or in the
+// folder its record names, and the index root/history.json listing the
+// records, newest first. File names stay unique across the whole index,
+// whatever folder each image is in. The store is the only
 // writer of both. It never lists the capture folder: files no record names are
 // neither adopted nor removed. A damaged index makes opening fail and nothing
 // on disk is touched.
@@ -82,6 +88,28 @@ class ScreenshotStore {
 
   // Where the record's image lives; does not check that it exists.
   std::filesystem::path url(const CaptureRecord& record) const;
+  // The same for a record of the store at `root`.
+  static std::filesystem::path imageFile(const std::filesystem::path& root, const CaptureRecord& record);
+
+  // The folder new captures are saved to: root/Captures unless another was
+  // set (an absolute path; created 0700 when the first capture is saved).
+  // Throws std::invalid_argument for a relative path.
+  std::filesystem::path saveFolder() const;
+  void setSaveFolder(const std::filesystem::path& folder);
+  // Creates `folder` (0700) when missing and makes sure a file can be
+  // written there; throws std::system_error naming the path when not.
+  static void prepareFolder(const std::filesystem::path& folder);
+  // How many of `records` (of the store at `root`) have their image
+  // elsewhere than in `folder`.
+  static size_t countOutside(const std::vector<CaptureRecord>& records, const std::filesystem::path& root,
+                             const std::filesystem::path& folder);
+  // Makes `folder` the save folder and moves every image that lives
+  // elsewhere into it, under its own name when free there, else a free one;
+  // how many records moved. All or none: the index switches over once every
+  // image has its copy there, and only then do the old files go; a failure
+  // removes the copies made, throws, and leaves every record and image as it
+  // was, the save folder included.
+  size_t moveCaptures(const std::filesystem::path& folder);
 
   // Stores the image under a free name made from `name` and puts its record
   // first in the history.
@@ -140,6 +168,8 @@ class ScreenshotStore {
   static constexpr size_t maximumTextSize = 1024;
   // A message or a recognised text is kept for searching, cut to this.
   static constexpr size_t maximumSearchTextSize = 4096;
+  // The longest folder path a record holds (PATH_MAX).
+  static constexpr size_t maximumFolderSize = 4096;
 
   // The lock one running application holds on its data folder (`root`
   // itself) for its lifetime: nothing when another process holds it.
@@ -148,7 +178,9 @@ class ScreenshotStore {
  private:
   size_t indexOf(std::string_view id) const;
   std::string uniqueFilename(std::string_view name) const;
-  bool filenameIsFree(const std::string& filename) const;
+  bool filenameIsFree(const std::string& filename, const std::filesystem::path& folder) const;
+  // What saveFolder_ becomes for `folder`.
+  std::optional<std::filesystem::path> chosenFolder(const std::filesystem::path& folder) const;
   void commit(std::vector<CaptureRecord> records);
   // Under the lock.
   void removeLocked(const std::vector<std::string>& ids);
@@ -157,6 +189,7 @@ class ScreenshotStore {
   FileDescriptor lockAndReload();
 
   std::filesystem::path root_;
+  std::optional<std::filesystem::path> saveFolder_;  // when not root_/Captures
   std::vector<CaptureRecord> records_;
   std::optional<FileIdentity> indexIdentity_;  // of the index records_ was read from or written to
 };

@@ -438,6 +438,9 @@ TEST_F(ScreenshotStoreTest, FailedIndexWriteDeleteAllKeepsWhatItRemovedBeforeThe
   EXPECT_THROW(store.deleteAll(), std::system_error);
   EXPECT_EQ(store.records().size(), 2u);
   EXPECT_EQ(readWholeFile(store.url(b)), "image b");
+  EXPECT_EQ(store.saveFolder(), chosen);
+  writeFile(temp / "file", "");
+  EXPECT_THROW(ScreenshotStore::prepareFolder(temp / "file" / "sub"), std::system_error);
 
   fs::remove_all(temp / "Captures" / (".deleting-" + b.id));
   fs::create_directories(temp / "Captures" / (".deleting-" + a.id) / "x");
@@ -449,3 +452,48 @@ TEST_F(ScreenshotStoreTest, FailedIndexWriteDeleteAllKeepsWhatItRemovedBeforeThe
 }
 
 }  // namespace
+
+TEST_F(ScreenshotStoreTest, ACaptureFolderTakesNewCapturesAndMovingKeepsEveryRecordAllOrNone) {
+  const CaptureRecord a = store.save("image a", "a", std::nullopt, someDate);
+  const fs::path chosen = temp / "Pictures" / "Shots";
+  ScreenshotStore::prepareFolder(chosen);
+  store.setSaveFolder(chosen / "");
+  const CaptureRecord b = store.save("image b", "b", std::nullopt, someDate);
+  EXPECT_EQ(store.url(b), chosen / "b.png");
+  EXPECT_EQ(permissionsOf(chosen), 0700u);
+  // Not moved: the older record still finds its image where it was.
+  EXPECT_EQ(readWholeFile(store.url(a)), "image a");
+  EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
+  EXPECT_EQ(ScreenshotStore::countOutside(store.records(), temp.path(), chosen), 1u);
+
+  // An image that cannot be copied midway: the copies made go, nothing changes.
+  const fs::path other = temp / "Other";
+  fs::create_directory(other);
+  writeFile(other / "a.png", "not ours");
+  fs::rename(store.url(a), temp / "a.png");
+  fs::create_directory(store.url(a));
+  const auto records = store.records();
+  EXPECT_THROW(store.moveCaptures(other), std::system_error);
+  EXPECT_EQ(store.records(), records);
+  EXPECT_EQ(ScreenshotStore::decodeIndex(readWholeFile(store.indexFile())), records);
+  EXPECT_EQ(folderContents(other), (std::map<std::string, std::string>{{"a.png", "not ours"}}));
+  EXPECT_EQ(readWholeFile(store.url(b)), "image b");
+  EXPECT_EQ(store.saveFolder(), chosen);
+  writeFile(temp / "file", "");
+  EXPECT_THROW(ScreenshotStore::prepareFolder(temp / "file" / "sub"), std::system_error);
+
+  fs::remove(store.url(a));
+  fs::rename(temp / "a.png", store.url(a));
+  EXPECT_EQ(store.moveCaptures(other), 2u);
+  EXPECT_EQ(folderContents(other), (std::map<std::string, std::string>{
+                                       {"a.png", "not ours"}, {"a-2.png", "image a"}, {"b.png", "image b"}}));
+  EXPECT_TRUE(folderContents(chosen).empty() && folderContents(temp / "Captures").empty());
+  EXPECT_EQ(ScreenshotStore(temp.path()).records(), store.records());
+  EXPECT_EQ(store.records()[1].id, a.id);
+  EXPECT_EQ(store.records()[1].filename, "a-2.png");
+
+  EXPECT_EQ(store.moveCaptures(temp / "Captures"), 2u);
+  EXPECT_FALSE(store.records()[0].folder || store.records()[1].folder) << "the index stays as before";
+  store.remove(b.id);
+  EXPECT_EQ(folderContents(temp / "Captures"), (std::map<std::string, std::string>{{"a-2.png", "image a"}}));
+}

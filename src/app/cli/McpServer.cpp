@@ -42,7 +42,7 @@ std::vector<CaptureRecord> readHistory(const fs::path& root) {
 // The image file of a record, as the capture folder holds it: a regular file
 // of the user's, never through a link, not blocking on special files.
 fs::path imageFile(const fs::path& root, const CaptureRecord& record) {
-  return root / "Captures" / record.filename;
+  return ScreenshotStore::imageFile(root, record);
 }
 
 struct ImageFacts {

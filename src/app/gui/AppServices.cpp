@@ -183,7 +183,12 @@ struct AppServices::Parts {
                         : nullptr;
   AppWindows& presenter = cardPresenter ? static_cast<AppWindows&>(*cardPresenter) : windows;
   AppModel model{AppModel::Services{
-      .openStore = [] { return std::make_unique<ScreenshotStore>(ScreenshotStore::defaultRoot()); },
+      .openStore =
+          [folder = settings.captureFolder()] {
+            auto store = std::make_unique<ScreenshotStore>(ScreenshotStore::defaultRoot());
+            if (folder) store->setSaveFolder(*folder);
+            return store;
+          },
       .registry = registry,
       .settings = settings,
       .captureManager = captureManager,

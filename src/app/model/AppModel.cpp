@@ -45,7 +45,11 @@ AppModel::AppModel(Services services, QObject* parent)
   connect(&history_, &CaptureHistory::retentionFailed, this,
           [this](const QString& why) { feedback_.presentError(why); });
   connect(&workflow_, &CaptureWorkflow::recognized, this, [this](QPointer<CaptureInHand> capture) {
-    if (capture) history_.noteRecognizedText(*capture);
+    if (!capture) return;
+    history_.noteRecognizedText(*capture);
+    // Saved as soon as it has its suggested name; the card then says "Saved".
+    if (services_.settings.saveEveryCapture() && !capture->savedID && capture == slot_.get())
+      delivery_.save();
   });
   connect(&destination_, &DestinationChoice::changed, this, &AppModel::destinationIDChanged);
   connect(&feedback_, &Feedback::busyChanged, this, &AppModel::busyChanged);

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -169,6 +170,13 @@ class AppModel final : public QObject {
   // Removes these captures together, or none of them.
   QCoro::Task<> remove(std::vector<CaptureRecord> records);
   QCoro::Task<> deleteAll();
+  // New captures are saved to `folder`; with `move`, every saved capture
+  // elsewhere moves there first, all or none (throws why, nothing moved).
+  QCoro::Task<> chooseCaptureFolder(std::filesystem::path folder, bool move) {
+    return history_.chooseFolder(std::move(folder), move);
+  }
+  // How many saved captures have their image elsewhere than in `folder`.
+  size_t capturesOutside(const std::filesystem::path& folder) const { return history_.countOutside(folder); }
 
  signals:
   void imageChanged();

@@ -100,6 +100,14 @@ QCoro::Task<> CaptureHistory::setRetention(Retention retention) {
   }
 }
 
+QCoro::Task<> CaptureHistory::chooseFolder(std::filesystem::path folder, bool move) {
+  co_await write(StoreWorker::choosingFolder(std::move(folder), move));
+}
+
+size_t CaptureHistory::countOutside(const std::filesystem::path& folder) const {
+  return store_ ? ScreenshotStore::countOutside(records_, store_->root(), folder) : 0;
+}
+
 QCoro::Task<> CaptureHistory::removeAll() {
   if (store_) co_await write(&StoreWorker::deletingAll);
 }

@@ -50,6 +50,12 @@ class CaptureHistory final : public QObject {
   // Removes these captures together, or none of them.
   QCoro::Task<> remove(std::vector<std::string> ids);
   QCoro::Task<> removeAll();
+  // Saves new captures to `folder` from now on; with `move`, every image
+  // elsewhere moves there first, all or none (the failure is thrown, and
+  // nothing moved).
+  QCoro::Task<> chooseFolder(std::filesystem::path folder, bool move);
+  // How many captures have their image elsewhere than in `folder`.
+  size_t countOutside(const std::filesystem::path& folder) const;
 
   // How long captures are kept: applied now (once the store is open) and
   // after every save; a failure is told by retentionFailed.

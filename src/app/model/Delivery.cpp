@@ -100,14 +100,21 @@ QString Delivery::storedFilename() const {
 }
 
 QCoro::Task<> Delivery::save() {
+  // A save of this capture under way (the one made as it was taken, or a
+  // second click) stores it once.
+  if (saving_ && saving_ == slot_.get()) co_return;
+  saving_ = slot_.get();
   const QPointer<Delivery> self(this);
   try {
     co_await persist();
     if (!self) co_return;
+    saving_ = nullptr;
     feedback_.setStatus(feedback_.note().isEmpty() ? toQt(StatusText::savedToHistory) : feedback_.note());
     feedback_.setError(std::nullopt);
   } catch (const std::exception& failure) {
-    if (self) feedback_.setError(toQt(failure.what()));
+    if (!self) co_return;
+    saving_ = nullptr;
+    feedback_.setError(toQt(failure.what()));
   }
 }
 

@@ -3,10 +3,12 @@
 #include <QByteArray>
 #include <QCoroTask>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <string>
 
 #include "app/agents/AgentIntegration.h"
+#include "app/model/CaptureInHand.h"
 #include "app/model/ModelServices.h"
 #include "core/ScreenshotStore.h"
 
@@ -63,6 +65,7 @@ class Delivery final : public QObject {
   ClipboardOffer& clipboard_;
   Feedback& feedback_;
   QuickCaptureCard& card_;
+  QPointer<CaptureInHand> saving_;  // while save() stores it
 };
 
 }  // namespace lumacap

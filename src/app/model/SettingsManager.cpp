@@ -146,6 +146,22 @@ Retention SettingsManager::retention() const {
   return Retention::decoded(text).value_or(Retention{});
 }
 
+std::optional<std::filesystem::path> SettingsManager::captureFolder() const {
+  const QString folder = userSettings().value("captureFolder").toString();
+  if (!folder.startsWith(QLatin1Char('/'))) return std::nullopt;
+  return std::filesystem::path(folder.toStdString());
+}
+
+void SettingsManager::setCaptureFolder(const std::optional<std::filesystem::path>& folder) {
+  store("captureFolder", folder ? QString::fromStdString(folder->string()) : QString());
+}
+
+bool SettingsManager::saveEveryCapture() const {
+  return userSettings().value("saveEveryCapture", false).toBool();
+}
+
+void SettingsManager::setSaveEveryCapture(bool save) { store("saveEveryCapture", save); }
+
 void SettingsManager::setRetention(const Retention& retention) {
   const bool changed = retention != this->retention();
   store(retentionKey, QString::fromStdString(retention.encoded()));

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -21,7 +22,9 @@ namespace lumacap {
 // the first start's notice was shown under "firstStartNoticeShown", how
 // long captures are kept under "keepCaptures" (Retention's text), the
 // optional keys of the other kinds of capture under "windowShortcut",
-// "displayShortcut" and "lastRegionShortcut" (JSON as "shortcut"). A
+// "displayShortcut" and "lastRegionShortcut" (JSON as "shortcut"), the
+// folder new captures are saved to under "captureFolder" (an absolute path)
+// and whether each capture is saved there at once under "saveEveryCapture". A
 // stored shortcut that is no longer acceptable is replaced by the default at
 // construction, with a one-time notice for the settings window.
 class SettingsManager : public QObject {
@@ -84,6 +87,14 @@ class SettingsManager : public QObject {
   // How long captures are kept; all of them unless set. Throws like setShortcut.
   Retention retention() const;
   void setRetention(const Retention& retention);
+  // The folder new captures are saved to, when the user chose one (an
+  // absolute path); nothing for the data folder's own. Throws like setShortcut.
+  std::optional<std::filesystem::path> captureFolder() const;
+  void setCaptureFolder(const std::optional<std::filesystem::path>& folder);
+  // Whether every capture is saved to the capture folder as it is taken;
+  // off unless turned on. Throws like setShortcut.
+  bool saveEveryCapture() const;
+  void setSaveEveryCapture(bool save);
 
  signals:
   void shortcutChanged();

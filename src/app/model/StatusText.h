@@ -22,6 +22,9 @@ inline constexpr auto pathsCopied = "Paths of %1 captures copied · one a line";
 inline constexpr auto redactedTextCopied = "Text copied · redacted parts read [redacted]";
 inline constexpr auto lookingForSecrets = "Looking for secrets before copying…";
 inline constexpr auto savedToHistory = "Saved to local history";
+// A capture folder that cannot be used, and a move that failed (nothing moved): + why.
+inline constexpr auto folderRefused = "Captures can’t be kept there: %1";
+inline constexpr auto capturesNotMoved = "No capture was moved, each stays where it was: %1";
 inline constexpr auto savedTo = "Saved to ";      // + the exported file's name
 inline constexpr auto renamedTo = "Renamed to ";  // + the new name
 inline constexpr auto savedAs = "Saved as %1: %2 exists";

@@ -77,6 +77,17 @@ StoreWorker::Work StoreWorker::retaining(Retention retention, Date now) {
   };
 }
 
+StoreWorker::Work StoreWorker::choosingFolder(std::filesystem::path folder, bool move) {
+  return [folder = std::move(folder), move](ScreenshotStore& store) -> std::optional<CaptureRecord> {
+    if (move) {
+      store.moveCaptures(folder);
+    } else {
+      store.setSaveFolder(folder);
+    }
+    return std::nullopt;
+  };
+}
+
 std::optional<CaptureRecord> StoreWorker::deletingAll(ScreenshotStore& store) {
   store.deleteAll();
   return std::nullopt;

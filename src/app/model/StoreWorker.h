@@ -45,6 +45,9 @@ class StoreWorker {
   static Work removing(std::vector<std::string> ids);
   static Work retaining(Retention retention, Date now);
   static std::optional<CaptureRecord> deletingAll(ScreenshotStore& store);
+  // Makes `folder` the one new captures go to, moving every image there
+  // first when `move`.
+  static Work choosingFolder(std::filesystem::path folder, bool move);
 
  private:
   QThreadPool pool_;

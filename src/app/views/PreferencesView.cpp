@@ -23,6 +23,7 @@
 #include "app/model/SettingsManager.h"
 #include "app/model/ViewContext.h"
 #include "app/views/AgentSetupPanel.h"
+#include "app/views/CaptureFolderSetting.h"
 #include "app/views/CaptureKeysPanel.h"
 #include "app/views/DesktopHotKeyPanel.h"
 #include "app/views/RetentionSetting.h"
@@ -233,7 +234,9 @@ FormSection* PreferencesView::makeClaudeCodeSection() {
 
 FormSection* PreferencesView::makePrivacySection() {
   auto* section = new FormSection;
-  captureFolder_ = new QPushButton(QStringLiteral("Open Capture Folder"), section);
+  captureFolder_ = new QPushButton(QStringLiteral("Open"), section);
+  captureFolder_->setAccessibleName(QStringLiteral("Open Capture Folder"));
+  captureFolder_->setToolTip(QStringLiteral("Open Capture Folder"));
   connect(captureFolder_, &QPushButton::clicked, this, &PreferencesView::openCaptureFolder);
 
   QVBoxLayout& rows = section->rows();
@@ -263,12 +266,14 @@ FormSection* PreferencesView::makePrivacySection() {
   retention_ = new RetentionSetting(model_, context_.settings, section);
   connect(retention_, &RetentionSetting::failed, this, &PreferencesView::setMessage);
   rows.addWidget(retention_);
-  rows.addLayout(buttonRow({captureFolder_}));
+  captureFolderSetting_ = new CaptureFolderSetting(model_, context_.settings, section);
+  connect(captureFolderSetting_, &CaptureFolderSetting::message, this, &PreferencesView::setMessage);
+  captureFolderSetting_->addToRow(captureFolder_);
+  rows.addWidget(captureFolderSetting_);
   rows.addWidget(
-      makeText(QStringLiteral("Captures are kept as chosen above, or until you delete them in Recent "
-                              "Captures; older ones go with their history entries. Closing an unsaved "
-                              "preview leaves only its clipboard copy. A saved capture's recognised text "
-                              "is kept with it for searching, unless it shows possible secrets."),
+      makeText(QStringLiteral("Captures are kept as chosen, or until you delete them in Recent Captures. "
+                              "An unsaved capture lives only on the clipboard. A saved capture's text is "
+                              "kept for searching, unless it shows possible secrets."),
                captionSize));
   return section;
 }
@@ -343,7 +348,7 @@ void PreferencesView::loadCandidate(const Shortcut& shortcut) {
 }
 
 void PreferencesView::openCaptureFolder() {
-  const std::filesystem::path folder = ScreenshotStore::defaultRoot() / "Captures";
+  const std::filesystem::path folder = CaptureFolderSetting::folder(context_.settings);
   context_.fileBrowser.openFolder(folder, [self = QPointer<PreferencesView>(this), folder](bool shown) {
     if (self) self->setMessage(shown ? QString() : QString::fromStdString(noFileManagerMessage(folder)));
   });

@@ -19,6 +19,7 @@ namespace lumacap {
 class AppModel;
 struct ViewContext;
 class AgentSetupPanel;
+class CaptureFolderSetting;
 class CaptureKeysPanel;
 class DesktopHotKeyPanel;
 class RetentionSetting;
@@ -76,6 +77,7 @@ class PreferencesView final : public QWidget {
   QLabel* hookStatusLabel() const { return hookStatus_; }
   QLabel* hookFileLabel() const { return hookFile_; }
   QPushButton* captureFolderButton() const { return captureFolder_; }
+  CaptureFolderSetting* captureFolderSetting() const { return captureFolderSetting_; }
   QCheckBox* startAtLoginBox() const { return startAtLogin_; }
   QCheckBox* lookForSecretsBox() const { return lookForSecrets_; }
   QCheckBox* redactBeforeCopyingBox() const { return redactBeforeCopying_; }
@@ -135,6 +137,7 @@ class PreferencesView final : public QWidget {
   QLabel* hookStatus_;
   QLabel* hookFile_;
   QPushButton* captureFolder_;
+  CaptureFolderSetting* captureFolderSetting_;
   QCheckBox* startAtLogin_;
   QCheckBox* lookForSecrets_;
   QCheckBox* redactBeforeCopying_;

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/model/AppModel.h"
+#include "app/views/PinWindow.h"
 #include "app/views/Symbols.h"
 
 namespace lumacap {
@@ -130,7 +131,10 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   connect(edit_, &QToolButton::clicked, &model_, &AppModel::showPreview);
   save_ = textButton(QStringLiteral("Save"), this);
   connect(save_, &QToolButton::clicked, &model_, [this] { model_.save(); });
-  for (QToolButton* button : {edit_, save_}) {
+  pin_ = textButton(QStringLiteral("Pin"), this);
+  pin_->setToolTip(QStringLiteral("Pin to Screen: keep the capture above your windows"));
+  connect(pin_, &QToolButton::clicked, this, [this] { PinWindow::pin(model_.image(), screen()); });
+  for (QToolButton* button : {edit_, save_, pin_}) {
     button->setFont(look::font(*this, 11, QFont::Medium));
     look::setTextColor(*button, look::secondary(*this));
   }
@@ -145,6 +149,7 @@ QuickCaptureView::QuickCaptureView(AppModel& model, bool rounded, QWidget* paren
   buttonRow->setSpacing(12);
   buttonRow->addWidget(edit_);
   buttonRow->addWidget(save_);
+  buttonRow->addWidget(pin_);
   buttonRow->addStretch();
   auto* details = new QVBoxLayout;
   details->setSpacing(3);

@@ -35,7 +35,7 @@ class ImageTile final : public QAbstractButton {
 QToolButton* makeSecretsNotice(AppModel& model, const QWidget& style);
 
 // The card shown after each capture: the thumbnail, whether the capture is
-// copied or saved, how to paste it, and buttons to edit, save or dismiss it.
+// copied or saved, how to paste it, and buttons to edit, save, pin or dismiss it.
 // Everything it shows comes from the model.
 class QuickCaptureView final : public QWidget {
   Q_OBJECT
@@ -50,6 +50,7 @@ class QuickCaptureView final : public QWidget {
   QToolButton* dismissButton() const { return dismiss_; }
   QToolButton* editButton() const { return edit_; }
   QToolButton* saveButton() const { return save_; }
+  QToolButton* pinButton() const { return pin_; }
   // Under the hint while the capture may hold secrets.
   QToolButton* secretsNotice() const { return secretsNotice_; }
 
@@ -90,6 +91,7 @@ class QuickCaptureView final : public QWidget {
   QToolButton* dismiss_;
   QToolButton* edit_;
   QToolButton* save_;
+  QToolButton* pin_;
   QToolButton* secretsNotice_;
 };
 

@@ -19,6 +19,7 @@
 #include <fstream>
 
 #include "app/views/Dialogs.h"
+#include "app/views/PinWindow.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
 #include "app/views/WindowChooser.h"
@@ -325,8 +326,27 @@ TEST_F(CaptureViewsTest, CardButtonsOpenThePreviewAndDismiss) {
   EXPECT_FALSE(harness.windows->quickWindow()->isVisible());
 
   model.copyImageAndReturn();
+  card().pinButton()->click();
+  std::vector<PinWindow*> pins;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (auto* pin = dynamic_cast<PinWindow*>(window); pin && pin->isVisible()) pins.push_back(pin);
+  }
+  ASSERT_EQ(pins.size(), 1u);
+  EXPECT_EQ(pins[0]->image(), model.image());
+  pins[0]->close();
   card().dismissButton()->click();
   EXPECT_FALSE(harness.windows->quickWindow()->isVisible());
+}
+
+TEST_F(CaptureViewsTest, EveryCaptureIsSavedToTheChosenFolderWhenAsked) {
+  const std::filesystem::path folder = harness.root / "Pictures";
+  awaitTask(model.chooseCaptureFolder(folder, false));
+  harness.settings->setSaveEveryCapture(true);
+  model.hideQuickCapture();
+  awaitTask(model.capture(CaptureMode::display));
+  ASSERT_TRUE(processEventsUntil([&] { return model.savedID().has_value(); }));
+  EXPECT_EQ(card().saveButton()->text(), "Saved");
+  EXPECT_TRUE(std::filesystem::is_regular_file(folder / model.filename().toStdString()));
 }
 
 // Lumacap's windows leave the screen for a capture and come back after it:

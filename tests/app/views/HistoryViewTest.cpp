@@ -113,6 +113,7 @@ TEST_F(HistoryViewTest, RowLinesNameTheSourceAndTheLastDelivery) {
                        cases[i].destination,
                        cases[i].status,
                        {},
+                       {},
                        {}});
   }
   rows.setRecords(records);
@@ -243,7 +244,7 @@ TEST_F(HistoryViewTest, ShowInFileManagerNeedsTheStoreWhileShowFolderDoesNot) {
   AppModel& storeless = broken.start();
   ASSERT_EQ(storeless.store(), nullptr);
   HistoryView withoutStore(storeless, *broken.context);
-  withoutStore.reveal(CaptureRecord{"A", "kept.png", Date{}, {}, {}, {}, {}, {}});
+  withoutStore.reveal(CaptureRecord{"A", "kept.png", Date{}, {}, {}, {}, {}, {}, {}});
   EXPECT_TRUE(broken.fileBrowser.revealed.empty());
   button(withoutStore, "Show Folder")->click();
   EXPECT_EQ(broken.fileBrowser.opened,

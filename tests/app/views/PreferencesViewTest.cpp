@@ -5,12 +5,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <atomic>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <tuple>
@@ -18,6 +20,7 @@
 #include "app/hotkey/HotKeyManager.h"
 #include "app/model/SettingsManager.h"
 #include "app/views/AgentSetupPanel.h"
+#include "app/views/CaptureFolderSetting.h"
 #include "app/views/Symbols.h"
 #include "core/UserSettings.h"
 #include "support/ModelHarness.h"
@@ -152,6 +155,41 @@ TEST_F(PreferencesViewTest, CaptureFolderSaysWhenNoFileManagerCanOpenIt) {
 
   harness.fileBrowser.shows = true;
   view.captureFolderButton()->click();
+  EXPECT_EQ(view.message(), "");
+}
+
+TEST_F(PreferencesViewTest, CaptureFolderIsCreatedOrRefusedAndMovingIsOfferedWithTheCount) {
+  PreferencesView& view = open();
+  CaptureFolderSetting& row = *view.captureFolderSetting();
+  EXPECT_EQ(row.folderLabel()->toolTip().toStdString(),
+            (ScreenshotStore::defaultRoot() / "Captures").string());
+  row.saveEveryBox()->click();
+  EXPECT_TRUE(harness.settings->saveEveryCapture());
+  test::awaitTask(harness.model->capture(CaptureMode::display));
+  harness.model->save();  // a second save while the first is under way stores nothing more
+  test::awaitTask(harness.model->save());
+  ASSERT_TRUE(
+      processEventsUntil([&] { return harness.model->savedID() && !harness.model->records().empty(); }));
+  EXPECT_EQ(harness.model->records().size(), 1u);
+
+  std::ofstream(harness.root / "file") << "";
+  test::awaitTask(row.choose(harness.root / "file" / "shots"));
+  EXPECT_TRUE(view.message().startsWith("Captures can’t be kept there: Could not create"))
+      << view.message().toStdString();
+  EXPECT_FALSE(harness.settings->captureFolder());
+
+  const std::filesystem::path chosen = harness.root / "Shots";
+  row.choose(chosen);
+  ASSERT_TRUE(processEventsUntil([&] { return row.question() != nullptr; }));
+  EXPECT_TRUE(row.question()->text().startsWith("1 saved capture is in another folder. Move them to " +
+                                                QString::fromStdString(chosen.string())));
+  EXPECT_EQ(test::permissionsOf(chosen), 0700u);
+  for (QAbstractButton* button : row.question()->buttons()) {
+    if (button->text() == "Move") button->click();
+  }
+  ASSERT_TRUE(processEventsUntil([&] { return harness.settings->captureFolder() == chosen; }));
+  EXPECT_TRUE(std::filesystem::is_regular_file(chosen / harness.model->records().at(0).filename));
+  EXPECT_EQ(row.folderLabel()->toolTip().toStdString(), chosen.string());
   EXPECT_EQ(view.message(), "");
 }
 
