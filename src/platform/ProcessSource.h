@@ -32,6 +32,10 @@ class ProcessSource {
   virtual std::optional<std::filesystem::path> executablePath(int32_t) { return std::nullopt; }
   // The process's arguments, where the system tells them.
   virtual std::optional<std::vector<std::string>> arguments(int32_t) { return std::nullopt; }
+  // Every process's id, where the system lists them.
+  virtual std::vector<int32_t> processIds() { return {}; }
+  // The process's working folder, where the system tells it.
+  virtual std::optional<std::filesystem::path> workingFolder(int32_t) { return std::nullopt; }
 
   // The identity of a process as `agent`'s sessions record it (its
   // executable's name or its script in place of the command where the agent

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace lumacap {
 namespace {
@@ -144,6 +145,27 @@ std::optional<std::vector<std::string>> ProcSource::arguments(int32_t pid) {
     start = end + 1;
   }
   return list;
+}
+
+std::vector<int32_t> ProcSource::processIds() {
+  std::vector<int32_t> ids;
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(root_, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos && name.size() < 10)
+      ids.push_back(static_cast<int32_t>(std::stol(name)));
+  }
+  return ids;
+}
+
+std::optional<std::filesystem::path> ProcSource::workingFolder(int32_t pid) {
+  if (pid < 2) return std::nullopt;
+  std::error_code error;
+  std::filesystem::path folder =
+      std::filesystem::read_symlink(root_ + "/" + std::to_string(pid) + "/cwd", error);
+  if (error) return std::nullopt;
+  return folder;
 }
 
 }  // namespace lumacap

@@ -24,6 +24,8 @@ class ProcSource final : public ProcessSource {
   std::optional<std::filesystem::path> executablePath(int32_t pid) override;
   // /proc/PID/cmdline, its first 64 KiB.
   std::optional<std::vector<std::string>> arguments(int32_t pid) override;
+  std::vector<int32_t> processIds() override;
+  std::optional<std::filesystem::path> workingFolder(int32_t pid) override;
 
   struct Stat {
     std::string command;
