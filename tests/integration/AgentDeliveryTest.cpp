@@ -471,11 +471,20 @@ TEST_P(StagedTextTest, TheAgentTakesTheStagedPathAsAnImage) {
   }
   if (paste.key == "codex")  // its interface opens only signed in; the key is checked when used
     test::runProcess({cli.string(), "login", "--with-api-key"}, "sk-test", environment);
-  const auto run = test::runProcess(
-      {"bash", "-c", "cd \"$0\" && exec python3 \"$@\"", project.string(),
-       LUMACAP_SOURCE_DIR "/tests/integration/PasteIntoAgent.py", std::to_string(paste.settle), "\\r",
-       (folder / "text").string(), paste.send ? "yes" : "no", "--", cli.string()},
-      {}, environment, std::chrono::seconds(120));
+  std::vector<std::string> command = {"bash",
+                                      "-c",
+                                      "cd \"$0\" && exec python3 \"$@\"",
+                                      project.string(),
+                                      LUMACAP_SOURCE_DIR "/tests/integration/PasteIntoAgent.py",
+                                      std::to_string(paste.settle),
+                                      "\\r",
+                                      (folder / "text").string(),
+                                      paste.send ? "yes" : "no",
+                                      "--",
+                                      cli.string()};
+  // Codex would otherwise start its background server, which outlives the test.
+  if (paste.key == "codex") command.push_back("--no-daemon");
+  const auto run = test::runProcess(command, {}, environment, std::chrono::seconds(120));
   EXPECT_NE(run.standardOutput.find(paste.shown), std::string::npos)
       << run.standardOutput << run.standardError;
 }
