@@ -1,6 +1,8 @@
 // The MCP server's reader on arbitrary bytes: the line reader cuts them into
 // bounded lines, and each line becomes a request, a message left unanswered,
-// or a JSON-RPC error response; checked arguments stay within their bounds.
+// or a JSON-RPC error response; checked arguments stay within their bounds,
+// and the texts shown to the user (the client's name, the reason) are
+// well-formed UTF-8 of bounded length.
 
 #include <cstdint>
 #include <cstdlib>
@@ -33,6 +35,14 @@ void check(const LineReader::Line& line) {
     if (const auto* checked = std::get_if<GetArguments>(&get);
         checked && (checked->maxEdge < minimumEdge || checked->maxEdge > maximumEdge))
       std::abort();
+    const auto asked = requestArguments(given);
+    if (const auto* checked = std::get_if<RequestArguments>(&asked)) {
+      // dump() throws on text that is not UTF-8.
+      if (checked->maxEdge < minimumEdge || checked->maxEdge > maximumEdge ||
+          nlohmann::json(checked->reason).dump().size() > 2 + 4 * maximumReasonLength)
+        std::abort();
+    }
+    if (nlohmann::json(clientName(request->params)).dump().size() > 2 + 4 * 60) std::abort();
     (void)initializeResult(request->params, "1").dump();
   }
 }

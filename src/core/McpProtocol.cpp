@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace lumacap::mcp {
 
@@ -147,6 +148,28 @@ json toolList() {
              {"description", "The longest side of the image returned, in pixels (default 1568)."}}}}},
          {"additionalProperties", false}}},
        {"annotations", readOnly}});
+  list.push_back(
+      {{"name", "request_capture"},
+       {"title", "Ask for a screenshot"},
+       {"description",
+        "Asks the user to select a region of the screen in the running Lumacap, with a banner naming you, "
+        "your "
+        "folder and your reason, and returns the capture as a PNG image once the user has selected it. Fails "
+        "when the user cancels, does not answer within two minutes, or Lumacap is not running."},
+       {"inputSchema",
+        {{"type", "object"},
+         {"properties",
+          {{"reason",
+            {{"type", "string"},
+             {"maxLength", maximumReasonLength},
+             {"description", "What you want to see, shown to the user (one short sentence)."}}},
+           {"maxEdge",
+            {{"type", "integer"},
+             {"minimum", minimumEdge},
+             {"maximum", maximumEdge},
+             {"description", "The longest side of the image returned, in pixels (default 1568)."}}}}},
+         {"additionalProperties", false}}},
+       {"annotations", {{"readOnlyHint", true}, {"openWorldHint", true}}}});
   return {{"tools", std::move(list)}};
 }
 
@@ -163,6 +186,18 @@ const char* ToolError::description(Kind kind) {
       return "Lumacap's capture history could not be read safely.";
     case Kind::unreadableImage:
       return "This capture's image could not be read: it is missing, damaged or not a file Lumacap wrote.";
+    case Kind::noLumacap:
+      return "Lumacap is not running. Ask the user to start Lumacap, then try again.";
+    case Kind::busy:
+      return "Lumacap is busy with another capture or request; try again once it is done.";
+    case Kind::cancelled:
+      return "The user cancelled the capture.";
+    case Kind::timedOut:
+      return "The user did not select a region in time; no capture was taken.";
+    case Kind::refused:
+      return "Lumacap refused the request: agents' access to captures is turned off in its Settings.";
+    case Kind::requestFailed:
+      return "Lumacap could not take the capture.";
   }
   return "";
 }
@@ -234,6 +269,115 @@ std::variant<GetArguments, std::string> getArguments(const json& given) {
   if (auto* error = std::get_if<std::string>(&edge)) return *error;
   if (auto value = std::get<std::optional<int64_t>>(edge)) result.maxEdge = static_cast<int>(*value);
   return result;
+}
+
+std::variant<RequestArguments, std::string> requestArguments(const json& given) {
+  auto checked = argumentsObject(given);
+  if (auto* error = std::get_if<std::string>(&checked)) return *error;
+  const json& arguments = std::get<json>(checked);
+  if (auto unknown = unknownArgument(arguments, {"reason", "maxEdge"})) return *unknown;
+  RequestArguments result;
+  if (const auto reason = arguments.find("reason"); reason != arguments.end() && !reason->is_null()) {
+    if (!reason->is_string()) return std::string("Invalid params: “reason” is text");
+    result.reason = plainLine(reason->get_ref<const std::string&>(), maximumReasonLength);
+  }
+  auto edge = integerArgument(arguments, "maxEdge", minimumEdge, maximumEdge);
+  if (auto* error = std::get_if<std::string>(&edge)) return *error;
+  if (auto value = std::get<std::optional<int64_t>>(edge)) result.maxEdge = static_cast<int>(*value);
+  return result;
+}
+
+namespace {
+
+// The next code point of `text` from `at`, which moves past it; U+FFFD for
+// a byte that does not start a well-formed sequence (one byte is taken).
+char32_t nextCodePoint(std::string_view text, size_t& at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  const size_t length = lead < 0x80                   ? 1
+                        : lead >= 0xC2 && lead < 0xE0 ? 2
+                        : lead >= 0xE0 && lead < 0xF0 ? 3
+                        : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                      : 0;
+  if (length == 0 || at + length > text.size()) {
+    ++at;
+    return 0xFFFD;
+  }
+  char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) {
+      ++at;
+      return 0xFFFD;
+    }
+    point = point << 6 | (byte(at + i) & 0x3F);
+  }
+  const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+    ++at;
+    return 0xFFFD;
+  }
+  at += length;
+  return point;
+}
+
+void appendUtf8(std::string& out, char32_t point) {
+  if (point < 0x80) {
+    out += static_cast<char>(point);
+  } else if (point < 0x800) {
+    out += static_cast<char>(0xC0 | point >> 6);
+    out += static_cast<char>(0x80 | (point & 0x3F));
+  } else if (point < 0x10000) {
+    out += static_cast<char>(0xE0 | point >> 12);
+    out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (point & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | point >> 18);
+    out += static_cast<char>(0x80 | (point >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (point & 0x3F));
+  }
+}
+
+// Characters that break a line or turn the direction of what follows.
+bool isSpaceOrControl(char32_t point) {
+  return point <= 0x20 || (point >= 0x7F && point <= 0xA0) || point == 0x2028 || point == 0x2029 ||
+         (point >= 0x200E && point <= 0x200F) || (point >= 0x202A && point <= 0x202E) ||
+         (point >= 0x2066 && point <= 0x2069) || point == 0xFEFF;
+}
+
+}  // namespace
+
+std::string plainLine(std::string_view text, size_t maximumCharacters) {
+  std::u32string kept;
+  bool space = false;
+  for (size_t at = 0; at < text.size() && kept.size() <= maximumCharacters;) {
+    const char32_t point = nextCodePoint(text, at);
+    if (isSpaceOrControl(point)) {
+      space = !kept.empty();
+      continue;
+    }
+    if (std::exchange(space, false)) kept += U' ';
+    kept += point;
+  }
+  const bool cut = kept.size() > maximumCharacters && maximumCharacters > 0;
+  if (kept.size() > maximumCharacters) kept.resize(cut ? maximumCharacters - 1 : 0);
+  while (!kept.empty() && kept.back() == U' ') kept.pop_back();
+  std::string out;
+  for (const char32_t point : kept) appendUtf8(out, point);
+  return cut ? out + "…" : out;
+}
+
+std::string clientName(const json& params) {
+  const auto info = params.find("clientInfo");
+  if (info == params.end() || !info->is_object()) return {};
+  for (const char* key : {"title", "name"}) {
+    const auto value = info->find(key);
+    if (value != info->end() && value->is_string()) {
+      std::string name = plainLine(value->get_ref<const std::string&>(), 60);
+      if (!name.empty()) return name;
+    }
+  }
+  return {};
 }
 
 std::string base64(std::string_view bytes) {

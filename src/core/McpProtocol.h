@@ -83,7 +83,20 @@ nlohmann::json toolList();
 
 // Why a tool could not do what it was asked, each with the sentence the agent
 // (and through it the user) reads.
-enum class ToolErrorKind { readingTurnedOff, noCaptures, unknownCapture, unreadableHistory, unreadableImage };
+enum class ToolErrorKind {
+  readingTurnedOff,
+  noCaptures,
+  unknownCapture,
+  unreadableHistory,
+  unreadableImage,
+  // request_capture's
+  noLumacap,
+  busy,
+  cancelled,
+  timedOut,
+  refused,
+  requestFailed,
+};
 
 class ToolError : public KindedError<ToolErrorKind> {
  public:
@@ -103,11 +116,27 @@ struct GetArguments {
   std::optional<std::string> id;  // nothing: the latest
   int maxEdge = 1568;
 };
+struct RequestArguments {
+  std::string reason;  // plain text, one line, at most maximumReasonLength characters
+  int maxEdge = 1568;
+};
 inline constexpr size_t maximumListLimit = 200;
+inline constexpr size_t maximumReasonLength = 300;
 inline constexpr int minimumEdge = 16;
 inline constexpr int maximumEdge = 8192;
 std::variant<ListArguments, std::string> listArguments(const nlohmann::json& arguments);
 std::variant<GetArguments, std::string> getArguments(const nlohmann::json& arguments);
+std::variant<RequestArguments, std::string> requestArguments(const nlohmann::json& arguments);
+
+// Text another program gave, made fit to show on one line as plain text:
+// valid UTF-8 (what is not becomes U+FFFD), control and direction-changing
+// characters and runs of spaces turned into one space, trimmed, and cut to
+// `maximumCharacters` characters with an ellipsis.
+std::string plainLine(std::string_view text, size_t maximumCharacters);
+
+// The name the client gave in `initialize` (its clientInfo's title, else its
+// name), as plainLine makes it; empty when it gave none.
+std::string clientName(const nlohmann::json& initializeParams);
 
 // Standard base64 with padding.
 std::string base64(std::string_view bytes);

@@ -43,6 +43,15 @@ class FakeProcesses final : public ProcessSource {
     if (!argumentLists.contains(pid)) return std::nullopt;
     return argumentLists[pid];
   }
+  std::map<int32_t, std::string> folders;
+  std::vector<int32_t> processIDs(size_t) override {
+    std::vector<int32_t> ids;
+    for (const auto& entry : table) ids.push_back(entry.first);
+    return ids;
+  }
+  std::optional<std::filesystem::path> workingFolder(int32_t pid) override {
+    return folders.contains(pid) ? std::optional<std::filesystem::path>(folders[pid]) : std::nullopt;
+  }
 };
 
 class FakeApplications final : public RunningApplicationLookup {
@@ -146,6 +155,31 @@ TEST_F(HookHandlerTest, RecordsTheNearestAgentAndTheNearestApplicationWithAWindo
     }
   }
   EXPECT_NO_THROW(handler().handle(input("SessionEnd"))) << "a missing file is no error";
+}
+
+// Codex's background server runs the hooks of the interfaces attached to it,
+// far from their terminals: the session is the one Codex interface working in
+// its folder, with that interface's terminal; with two there, the server's.
+TEST_F(HookHandlerTest, ACodexSessionItsServerRunsIsTheInterfaceInItsFolder) {
+  processes.table = {{1000, {"lumacap", 999, ""}}, {999, {"bash", 900, ""}}, {900, {"codex", 1, ""}},
+                     {500, {"codex", 499, ""}},    {499, {"node", 498, ""}}, {498, {"xterm", 1, ""}},
+                     {600, {"codex", 598, ""}},    {598, {"xterm", 1, ""}}};
+  processes.argumentLists = {{900, {"codex", "app-server", "--listen", "unix://"}},
+                             {500, {"codex", "--remote", "unix://"}}};
+  processes.folders = {{900, "/work/webapp"}, {500, "/work/webapp"}, {600, "/work/other"}};
+  applications.bundles = {{498, "XTerm"}, {598, "XTerm"}};
+  const auto codex = [&] {
+    HookHandler({.processes = processes,
+                 .applications = applications,
+                 .sessions = SessionRepository(root.path()),
+                 .hookPid = 1000,
+                 .agent = CodingAgent::find("codex")})
+        .handle(input("SessionStart"));
+    return stored().value();
+  };
+  EXPECT_EQ(std::pair(codex().process.pid, codex().hostPID), std::pair(500, std::optional(498)));
+  processes.folders[600] = "/work/webapp";
+  EXPECT_EQ(std::pair(codex().process.pid, codex().hostPID), std::pair(900, std::optional<int32_t>()));
 }
 
 // Inside a Wayland session the host is the nearest ancestor that is a known

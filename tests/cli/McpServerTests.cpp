@@ -52,9 +52,33 @@ class McpServerTest : public ::testing::Test {
         .save(PngImage::encode(image), name, "xterm", Date::fromUnixSeconds(time));
   }
 
+  // The running Lumacap's side of request_capture.
+  struct Asked final : McpServer::PendingCapture {
+    explicit Asked(McpServerTest& test) : test(test) {}
+    ~Asked() override { test.withdrawn = true; }
+    int descriptor() const override { return -1; }
+    std::optional<std::variant<std::string, mcp::ToolErrorKind>> poll() override { return test.outcome; }
+    McpServerTest& test;
+  };
+  std::unique_ptr<McpServer::PendingCapture> requested(const McpServer::CaptureAsk& ask) {
+    if (!lumacapRuns) throw mcp::ToolError(mcp::ToolErrorKind::noLumacap);
+    asked = ask;
+    withdrawn = false;
+    return std::make_unique<Asked>(*this);
+  }
+
   test::TempDir data;
   bool mayRead = true;
-  McpServer server{{.dataRoot = data.path(), .agentsMayRead = [this] { return mayRead; }, .version = "9"}};
+  bool lumacapRuns = true;
+  bool withdrawn = false;
+  std::optional<McpServer::CaptureAsk> asked;
+  std::optional<std::variant<std::string, mcp::ToolErrorKind>> outcome;
+  McpServer server{{.dataRoot = data.path(),
+                    .agentsMayRead = [this] { return mayRead; },
+                    .version = "9",
+                    .folder = "/home/u/src/web\xff"
+                              "app",
+                    .requestCapture = [this](const auto& ask) { return requested(ask); }}};
 };
 
 TEST(McpLineReader, CutsLinesAndSkipsAnOverlongOneOnceWithoutLosingStep) {
@@ -96,6 +120,8 @@ TEST_F(McpServerTest, HostileInputGetsJsonRpcErrorsAndNotificationsNoAnswer) {
        7},
       {request("tools/call", {{"name", "get_capture"}, {"arguments", {{"id", 5}}}}).dump(), -32602, 7},
       {request("tools/call", {{"name", "get_capture"}, {"arguments", {{"path", "/etc"}}}}).dump(), -32602, 7},
+      {request("tools/call", {{"name", "request_capture"}, {"arguments", {{"reason", 5}}}}).dump(), -32602,
+       7},
   };
   for (const auto& [line, code, id] : cases) {
     const std::optional<json> answer = ask(line);
@@ -121,7 +147,47 @@ TEST_F(McpServerTest, InitializeAnswersTheClientsVersionOrTheNewest) {
   }
   EXPECT_EQ(ask(request("ping", json::object()).dump()).value()["result"], json::object());
   const json tools = ask(request("tools/list", json::object()).dump()).value()["result"]["tools"];
-  EXPECT_EQ(tools.size(), 2u);
+  EXPECT_EQ(tools.size(), 3u);
+}
+
+TEST_F(McpServerTest, RequestCaptureAnswersOnlyOnceTheUserSelectedARegion) {
+  const CaptureRecord shot = save(gradient(40, 20), "asked", 1.8e9);
+  ask(R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"clientInfo":{"name":"x","title":)"
+      "\"Evil\\n\\u202e\\u001b[2J agent\"}}}");
+  const json asking = request(
+      "tools/call", {{"name", "request_capture"},
+                     {"arguments", {{"reason", "the\tbutton " + std::string(400, 'a')}, {"maxEdge", 20}}}});
+  EXPECT_FALSE(ask(asking.dump())) << "no answer before the user selected";
+  EXPECT_EQ(asked->agent, "Evil [2J agent");
+  EXPECT_EQ(asked->folder, "/home/u/src/web\uFFFDapp") << "a folder name need not be UTF-8";
+  EXPECT_EQ(asked->reason, "the button " + std::string(288, 'a') + "…");
+  EXPECT_EQ(text(call("request_capture")), mcp::ToolError::description(mcp::ToolErrorKind::busy));
+  EXPECT_FALSE(server.settle());
+  outcome = shot.id;
+  const json answer = json::parse(server.settle().value());
+  EXPECT_EQ(answer["id"], 7);
+  EXPECT_NE(text(answer).find("scaled down to 20×10"), std::string::npos) << text(answer);
+  EXPECT_FALSE(answer["result"]["content"][1]["data"].get<std::string>().empty());
+  EXPECT_TRUE(withdrawn);
+
+  // The client's cancel withdraws the request, which then gets no answer.
+  outcome.reset();
+  EXPECT_FALSE(ask(asking.dump()));
+  EXPECT_FALSE(ask(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":8}})"));
+  EXPECT_FALSE(withdrawn) << "another request's cancel";
+  EXPECT_FALSE(ask(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":7}})"));
+  EXPECT_TRUE(withdrawn);
+  EXPECT_FALSE(server.settle());
+
+  EXPECT_FALSE(ask(asking.dump()));
+  outcome = mcp::ToolErrorKind::cancelled;
+  const json cancelled = json::parse(server.settle().value());
+  EXPECT_TRUE(cancelled["result"]["isError"]);
+  EXPECT_EQ(text(cancelled), mcp::ToolError::description(mcp::ToolErrorKind::cancelled));
+  lumacapRuns = false;
+  EXPECT_EQ(text(call("request_capture")), mcp::ToolError::description(mcp::ToolErrorKind::noLumacap));
+  mayRead = false;
+  EXPECT_EQ(text(call("request_capture")), mcp::ToolError::description(mcp::ToolErrorKind::readingTurnedOff));
 }
 
 TEST_F(McpServerTest, ListsCapturesAndGetsThemWholeOrScaledDown) {
@@ -221,14 +287,17 @@ TEST_F(McpServerTest, TheSdkClientListsToolsAndGetsTheStoredPixels) {
     GTEST_SKIP() << "the MCP SDK is not installed (scripts/bootstrap test)";
   const CaptureRecord record = ScreenshotStore(data / "share" / "Lumacap")
                                    .save(PngImage::encode(gradient(48, 24)), "shot", {}, Date::now());
-  const test::ProcessResult run =
-      test::runProcess({"node", LUMACAP_SOURCE_DIR "/tests/cli/McpSdkClient.cjs", tools.string(),
-                        test::lumacapBinary(), data.path().string()},
-                       {}, {{"XDG_DATA_HOME", (data / "share").string()}});
+  const test::ProcessResult run = test::runProcess(
+      {"node", LUMACAP_SOURCE_DIR "/tests/cli/McpSdkClient.cjs", tools.string(), test::lumacapBinary(),
+       data.path().string()},
+      {},
+      {{"XDG_DATA_HOME", (data / "share").string()}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}});
   ASSERT_EQ(run.exitStatus, 0) << run.standardError;
   const json seen = json::parse(run.standardOutput);
   EXPECT_EQ(seen["server"]["name"], "lumacap");
-  EXPECT_EQ(seen["tools"], json({"list_captures", "get_capture"}));
+  EXPECT_EQ(seen["tools"], json({"list_captures", "get_capture", "request_capture"}));
+  EXPECT_EQ(seen["request"]["text"], mcp::ToolError::description(mcp::ToolErrorKind::noLumacap));
+  EXPECT_TRUE(seen["request"]["isError"]) << "no Lumacap runs, and none is started";
   EXPECT_NE(seen["list"]["text"].get<std::string>().find(record.id), std::string::npos);
   EXPECT_EQ(seen["latest"]["types"], json({"text", "image:image/png"}));
   EXPECT_FALSE(seen["latest"]["structured"]);

@@ -450,5 +450,91 @@ INSTANTIATE_TEST_SUITE_P(
                    {"COPILOT_PKG_CACHE_HOME", LUMACAP_SOURCE_DIR "/.npm-tools/copilot-cache"}}}),
     [](const auto& info) { return info.param.key; });
 
+// Each CLI's own input parsing of the text staged for it: pasted as a terminal
+// paste into its interactive interface in a pseudo-terminal (answering its
+// first question, the folder's trust, with Enter), without a model service.
+struct PastedText {
+  std::string key;
+  std::string file;  // the capture, in the project's folder
+  std::string message;
+  std::string settings;  // $HOME/.gemini/settings.json, when not empty
+  double settle;         // seconds until its prompt takes input
+  bool send;             // what it shows once sent rather than once pasted
+  std::string shown;     // on its screen when it took the path as an image
+  std::map<std::string, std::string> environment;
+};
+
+class StagedTextTest : public ::testing::TestWithParam<PastedText> {};
+
+TEST_P(StagedTextTest, TheAgentTakesTheStagedPathAsAnImage) {
+  const PastedText& paste = GetParam();
+  const std::filesystem::path cli = LUMACAP_SOURCE_DIR "/.npm-tools/node_modules/.bin/" + paste.key;
+  if (!std::filesystem::exists(cli)) GTEST_SKIP() << "scripts/bootstrap test installs " << paste.key;
+  TempDir folder;
+  const auto project = folder / "webapp", image = project / paste.file;
+  std::filesystem::create_directories(project);
+  QImage pixels(4, 4, QImage::Format_RGB32);
+  pixels.fill(Qt::red);
+  ASSERT_TRUE(pixels.save(QString::fromStdString(image.string()), "PNG"));
+  std::ofstream(folder / "text") << StagingText::make(image, paste.message,
+                                                      CodingAgent::find(paste.key)->staging);
+  std::map<std::string, std::string> environment = {{"HOME", folder.path().string()},
+                                                    {"TERM", "xterm-256color"}};
+  for (const auto& [name, value] : paste.environment)
+    environment[name] = std::regex_replace(value, std::regex("\\$HOME"), folder.path().string());
+  if (!paste.settings.empty()) {
+    std::filesystem::create_directories(folder / ".gemini");
+    std::ofstream(folder / ".gemini/settings.json") << paste.settings;
+  }
+  if (paste.key == "codex")  // its interface opens only signed in; the key is checked when used
+    test::runProcess({cli.string(), "login", "--with-api-key"}, "sk-test", environment);
+  std::vector<std::string> command = {"bash",
+                                      "-c",
+                                      "cd \"$0\" && exec python3 \"$@\"",
+                                      project.string(),
+                                      LUMACAP_SOURCE_DIR "/tests/integration/PasteIntoAgent.py",
+                                      std::to_string(paste.settle),
+                                      "\\r",
+                                      (folder / "text").string(),
+                                      paste.send ? "yes" : "no",
+                                      "--",
+                                      cli.string()};
+  // Codex would otherwise start its background server, which outlives the test.
+  if (paste.key == "codex") command.push_back("--no-daemon");
+  const auto run = test::runProcess(command, {}, environment, std::chrono::seconds(120));
+  EXPECT_NE(run.standardOutput.find(paste.shown), std::string::npos)
+      << run.standardOutput << run.standardError;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, StagedTextTest,
+    ::testing::Values(
+        // Only a paste that is one path becomes an attachment: a message after it leaves it text.
+        PastedText{"codex", "shot 1.png", "", "", 12, false, "[Image #1]", {{"CODEX_HOME", "$HOME"}}},
+        PastedText{"gemini",
+                   "shot 1.png",
+                   "what is wrong here?",
+                   R"({"security":{"auth":{"selectedType":"gemini-api-key"}}})",
+                   15,
+                   false,
+                   "[Image shot 1.png]",
+                   {{"GEMINI_API_KEY", "test"}, {"GEMINI_CLI_TRUST_WORKSPACE", "true"}}},
+        // Its @ takes no path with a space in it; Lumacap's own names have none.
+        PastedText{"copilot",
+                   "capture-2026-12-05-100707.png",
+                   "what is wrong here?",
+                   "",
+                   22,
+                   true,
+                   "[Image: capture-2026-12-05-100707.png [image/png]",
+                   {{"COPILOT_HOME", "$HOME/copilot"},
+                    {"COPILOT_OFFLINE", "1"},
+                    {"COPILOT_PROVIDER_BASE_URL", "http://127.0.0.1:9/v1"},
+                    {"COPILOT_PROVIDER_API_KEY", "test"},
+                    {"COPILOT_PROVIDER_TYPE", "openai"},
+                    {"COPILOT_MODEL", "gpt-4o"},
+                    {"COPILOT_PKG_CACHE_HOME", LUMACAP_SOURCE_DIR "/.npm-tools/copilot-cache"}}}),
+    [](const auto& info) { return info.param.key; });
+
 }  // namespace
 }  // namespace lumacap

@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <csignal>
 #include <fstream>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -76,13 +77,17 @@ class ApplicationEndToEndTest : public ::testing::Test {
     return test::runProcess(command, {}, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
   }
 
-  // Shift+Super+2, then a drag of 300 × 200 pixels.
-  void captureRegion() {
-    server.xdotool({"key", "super+shift+2"});
-    ASSERT_TRUE(waitUntil([&] {
+  bool overlayOpened() {
+    return waitUntil([&] {
       const auto windows = windowsOf(application->pid());
       return !windows.empty() && windows.front().width >= 1280;
-    })) << "the region overlay did not open";
+    });
+  }
+
+  // Shift+Super+2 (or an agent's request), then a drag of 300 × 200 pixels.
+  void captureRegion(bool pressKey = true) {
+    if (pressKey) server.xdotool({"key", "super+shift+2"});
+    ASSERT_TRUE(overlayOpened()) << "the region overlay did not open";
     server.xdotool({"mousemove", "100", "100", "mousedown", "1", "mousemove", "250", "200", "mousemove",
                     "400", "300", "mouseup", "1"});
   }
@@ -350,6 +355,38 @@ TEST_F(ApplicationEndToEndTest, MarkUpDrawsAnArrowThatTheSavedCaptureHas) {
 
 // The menu's items and their order are AppDelegateTest's; here, the real
 // tray opens it with a left click and its last item quits.
+// An agent's request_capture, through the MCP SDK's own client and `lumacap mcp`.
+TEST_F(ApplicationEndToEndTest, AnAgentsRequestGetsTheRegionTheUserDragsAndAnErrorOnEscape) {
+  const fs::path tools = fs::path(LUMACAP_SOURCE_DIR) / ".npm-tools";
+  if (!fs::exists(tools / "node_modules/@modelcontextprotocol/sdk/package.json"))
+    GTEST_SKIP() << "the MCP SDK is not installed (scripts/bootstrap test)";
+  const auto request = [&] {
+    return std::async(std::launch::async, [&] {
+      return test::runProcess({"node", LUMACAP_SOURCE_DIR "/tests/cli/McpSdkClient.cjs", tools.string(),
+                               test::lumacapBinary(), home.path().string(), "request"},
+                              {}, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}}, 180s);
+    });
+  };
+  auto selected = request();
+  captureRegion(false);
+  const test::ProcessResult run = selected.get();
+  ASSERT_EQ(run.exitStatus, 0) << run.standardError;
+  const nlohmann::json seen = nlohmann::json::parse(run.standardOutput)["request"];
+  EXPECT_FALSE(seen["isError"]) << seen;
+  QImage copied;
+  ASSERT_TRUE(waitUntil([&] { return !(copied = QImage::fromData(test::clipboard("image/png"))).isNull(); }));
+  const QImage requested(QString::fromStdString((home.path() / "requested.png").string()));
+  EXPECT_EQ(requested.size(), QSize(300, 200));
+  EXPECT_EQ(requested.convertToFormat(QImage::Format_RGB32), copied.convertToFormat(QImage::Format_RGB32));
+
+  auto cancelled = request();
+  ASSERT_TRUE(overlayOpened()) << "the region overlay did not open";
+  keys({"Escape"});
+  const nlohmann::json refused = nlohmann::json::parse(cancelled.get().standardOutput)["request"];
+  EXPECT_TRUE(refused["isError"]);
+  EXPECT_EQ(refused["text"], "The user cancelled the capture.");
+}
+
 TEST_F(ApplicationEndToEndTest, TrayMenuOpensWithALeftClickAndQuits) {
   server.xdotool(
       {"mousemove", "--window", std::to_string(*trayIcon), "5", "5", "click", "1"});  // a left click
@@ -405,10 +442,7 @@ TEST_F(ApplicationEndToEndTest, StartingAgainReachesTheRunningInstance) {
   server.xdotool({"key", "super+shift+2"});
   ASSERT_TRUE(waitUntil([&] { return server.windowsNamed("Lumacap Settings").empty(); }))
       << "Settings stayed on screen for the capture";
-  ASSERT_TRUE(waitUntil([&] {
-    const auto windows = windowsOf(application->pid());
-    return !windows.empty() && windows.front().width >= 1280;
-  })) << "the region overlay did not open";
+  ASSERT_TRUE(overlayOpened()) << "the region overlay did not open";
   keys({"Escape"});
   EXPECT_TRUE(waitForActiveWindow("Lumacap Settings")) << "Settings did not come back with the keyboard";
   EXPECT_FALSE(server.windowsNamed("Recent Captures").empty());

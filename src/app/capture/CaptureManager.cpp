@@ -295,6 +295,7 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
       },
       shared);
   selector->colourPicked = colourPicked;
+  selector->banner = banner_;
   RegionSelector* mine = selector.get();
   // An earlier overlay that is still up is cancelled, so its capture ends.
   overlay_ = std::move(selector);

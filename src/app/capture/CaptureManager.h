@@ -78,6 +78,11 @@ class CaptureManager final : public QObject {
 
   // The region overlay while it is on screen, and null otherwise.
   RegionSelector* overlay() const { return overlay_.get(); }
+  // The line the overlays opened from now on show above the selection (who
+  // asked for the capture and why); empty: none.
+  void setBanner(const QString& banner) { banner_ = banner; }
+  // Closes the overlay that is up, as Escape would.
+  void cancelSelection() { overlay_.reset(); }
   // Where the overlay's `C` puts the colour under the pointer ("#rrggbb").
   std::function<void(const QString&)> colourPicked;
 
@@ -91,6 +96,7 @@ class CaptureManager final : public QObject {
 
   ScreenSource& source_;
   std::unique_ptr<RegionSelector> overlay_;
+  QString banner_;
   std::chrono::steady_clock::time_point lastHide_{};
   // The native windows of ours hidden since the last capture, whoever hid
   // them (the window presenter hides them before the capture starts):

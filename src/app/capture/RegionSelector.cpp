@@ -219,6 +219,7 @@ void SelectionView::paintEvent(QPaintEvent*) {
     painter.drawImage(all, dimmed_);
   }
 
+  paintBanner(painter);
   if (!selection_) {
     drawLabel(painter,
               keyboardUnavailable_
@@ -303,6 +304,33 @@ void SelectionView::drawLabel(QPainter& painter, const QString& text, Point at) 
   painter.restore();
 }
 
+void SelectionView::setBanner(const QString& banner) {
+  banner_ = banner;
+  update();
+}
+
+// The banner: one line at the top centre, at most 60 % of the width, in the
+// labels' style; drawText shows it as the characters it is, never as markup.
+void SelectionView::paintBanner(QPainter& painter) {
+  if (banner_.isEmpty()) return;
+  QFont font = QGuiApplication::font();
+  font.setPixelSize(13);
+  font.setWeight(QFont::DemiBold);
+  const QFontMetricsF metrics(font);
+  const QString text = metrics.elidedText(banner_, Qt::ElideMiddle, width() * 0.6);
+  const QSizeF size(metrics.horizontalAdvance(text), metrics.height());
+  const QRectF box((width() - size.width()) / 2 - 12, 4, size.width() + 24, size.height() + 14);
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(QColor(255, 255, 255, 90), 1));
+  painter.setBrush(QColor(0, 0, 0, 204));
+  painter.drawRoundedRect(box, 8, 8);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, text);
+  painter.restore();
+}
+
 SelectionWindow::SelectionWindow(QScreen* screen, QImage backdrop)
     : QWidget(nullptr,
               Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint),
@@ -379,6 +407,7 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::option
   if (!key) key = windows_.front();
   key->activateWindow();
   key->view()->setFocus(Qt::OtherFocusReason);
+  key->view()->setBanner(banner);
   keyWindow_ = key;
   // Wayland has no keyboard grabs: the focused full-screen window gets the keys.
   if (!shared_) grabKeyboard(keyboardGrabAttempts);

@@ -51,6 +51,9 @@ class SelectionView final : public QWidget {
   // Shows the part of another view's selection (global points) that lies here.
   void showSharedSelection(const Rect& global);
   const std::optional<Point>& anchor() const { return anchor_; }
+  // A line about the request, shown top centre as plain text (who asked for
+  // the capture and why); empty: none. Like the loupe, never in a capture.
+  void setBanner(const QString& banner);
   // Another program holds the keyboard, so Escape cannot reach the overlay:
   // its hint says so and offers the right button instead.
   void setKeyboardUnavailable(bool unavailable);
@@ -84,6 +87,7 @@ class SelectionView final : public QWidget {
   // Where a press or a release happens: the nudged point until the pointer moves.
   Point eventPoint(const QMouseEvent* event) const;
   void drawLabel(QPainter& painter, const QString& text, Point at);
+  void paintBanner(QPainter& painter);
   void paintLoupe(QPainter& painter);
 
   QImage backdrop_;
@@ -91,6 +95,7 @@ class SelectionView final : public QWidget {
   std::optional<Point> anchor_;
   std::optional<Rect> selection_;
   bool keyboardUnavailable_ = false;
+  QString banner_;
   Point origin_;
   std::optional<Rect> reach_;  // global points; none: only this view
   std::optional<Point> pointer_;
@@ -142,6 +147,8 @@ class RegionSelector final {
   SelectionWindow* keyWindow() const { return keyWindow_; }
   // The colour `C` copied, as "#rrggbb"; the selection then completes with nothing.
   std::function<void(const QString&)> colourPicked;
+  // Shown by the window that takes the keys (see SelectionView::setBanner).
+  QString banner;
 
  private:
   void finish(std::optional<RegionSelection> selection);

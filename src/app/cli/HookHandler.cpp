@@ -140,8 +140,12 @@ void HookHandler::handle(const HookInput& input) {
     environment_.sessions.remove(input.session_id);
     return;
   }
-  const Ancestry ancestry = walkAncestors();
+  Ancestry ancestry = walkAncestors();
   if (!ancestry.agent) return;
+  if (!ancestry.host) {
+    if (Ancestry attached = attachedInterface(*ancestry.agent, input.cwd); attached.agent)
+      ancestry = std::move(attached);
+  }
   environment_.sessions.write(AgentSession{
       .id = input.session_id,
       .cwd = input.cwd,
@@ -154,10 +158,30 @@ void HookHandler::handle(const HookInput& input) {
   });
 }
 
-HookHandler::Ancestry HookHandler::walkAncestors() {
+HookHandler::Ancestry HookHandler::attachedInterface(const ProcessIdentity& server, const std::string& cwd) {
+  ProcessSource& processes = environment_.processes;
+  const auto serves = [&](int32_t pid) {
+    const auto words = processes.arguments(pid).value_or(std::vector<std::string>{});
+    return std::find(words.begin(), words.end(), "app-server") != words.end();
+  };
+  if (!serves(server.pid)) return {};
+  std::optional<int32_t> client;
+  for (const int32_t pid : processes.processIDs(4096)) {
+    if (pid == server.pid || processes.workingFolder(pid) != fs::path(cwd)) continue;
+    if (!processes.probeAgent(pid, *environment_.agent).isAgent || serves(pid)) continue;
+    if (client) return {};  // two in the same folder: which one is not known
+    client = pid;
+  }
+  if (!client) return {};
+  Ancestry found = walkAncestors(processes.parent(*client));
+  found.agent = processes.probeAgent(*client, *environment_.agent).identity;
+  return found;
+}
+
+HookHandler::Ancestry HookHandler::walkAncestors(std::optional<int32_t> start) {
   Ancestry found;
   ProcessSource& processes = environment_.processes;
-  std::optional<int32_t> current = processes.parent(environment_.hookPid);
+  std::optional<int32_t> current = start ? start : processes.parent(environment_.hookPid);
   int budget = maximumFurtherSteps;
   while (current && *current >= 2) {
     const ProcessSource::Probe probe = processes.probe(*current);

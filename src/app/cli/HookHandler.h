@@ -42,9 +42,14 @@ class HookHandler {
     std::optional<ProcessIdentity> agent;
     std::optional<RunningApplication> host;
   };
-  // Walks from the hook's parent up at most 24 processes: the nearest
-  // process of the agent, the nearest application with a window class.
-  Ancestry walkAncestors();
+  // Walks from `start` (the hook's parent) up at most 24 processes: the
+  // nearest process of the agent, the nearest application with a window class.
+  Ancestry walkAncestors(std::optional<int32_t> start = std::nullopt);
+  // A session hosted by an agent's background server (Codex's `app-server`,
+  // which runs the hooks of the interfaces attached to it, away from any
+  // terminal): the one interface of that agent working in `cwd`, and its
+  // terminal; nothing when there is none, or more than one to choose from.
+  Ancestry attachedInterface(const ProcessIdentity& server, const std::string& cwd);
 
   // Whether a process is Claude Code, by its command (and, where the system
   // tells it, the path of its executable).

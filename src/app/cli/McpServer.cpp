@@ -1,6 +1,7 @@
 #include "app/cli/McpServer.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,9 +107,14 @@ std::optional<std::string> McpServer::answer(const mcp::LineReader::Line& line) 
         log(failure.what());
         response = mcp::errorResponse(request.id, mcp::ErrorCode::internalError, "Internal error");
       }
-      if (request.isNotification()) return std::nullopt;
+      // Null: a notification, or a request answered later (settle()).
+      if (response.is_null()) return std::nullopt;
     }
   }
+  return serialize(response);
+}
+
+std::string McpServer::serialize(const json& response) {
   std::string text = response.dump(-1, ' ', false, json::error_handler_t::replace);
   if (!imageData_.empty()) {
     // Inside a JSON string every quote is escaped: this is the image part's own key.
@@ -122,9 +128,18 @@ std::optional<std::string> McpServer::answer(const mcp::LineReader::Line& line) 
 
 json McpServer::respond(const mcp::Request& request) {
   const std::string& method = request.method;
-  if (request.isNotification()) return nullptr;  // initialized, cancelled…: nothing to do
-  if (method == "initialize")
+  if (request.isNotification()) {
+    // The client gave up on the capture it asked for: the selection closes, and no answer goes.
+    const auto cancelled = request.params.find("requestId");
+    if (method == "notifications/cancelled" && pending_ && cancelled != request.params.end() &&
+        *cancelled == pending_->id)
+      pending_.reset();
+    return nullptr;  // initialized…: nothing to do
+  }
+  if (method == "initialize") {
+    clientName_ = mcp::clientName(request.params);
     return mcp::resultResponse(request.id, mcp::initializeResult(request.params, environment_.version));
+  }
   if (method == "ping") return mcp::resultResponse(request.id, json::object());
   if (method == "tools/list") return mcp::resultResponse(request.id, mcp::toolList());
   if (method == "tools/call") return callTool(request);
@@ -154,6 +169,11 @@ json McpServer::callTool(const mcp::Request& request) {
     run(mcp::listArguments(arguments), [this](const auto& a) { return listCaptures(a); });
   } else if (*name == "get_capture") {
     run(mcp::getArguments(arguments), [this](const auto& a) { return getCapture(a); });
+  } else if (*name == "request_capture") {
+    const bool earlier = pending_.has_value();
+    run(mcp::requestArguments(arguments), [&](const auto& a) { return requestCapture(request.id, a); });
+    // Answered once the user has selected a region (or did not).
+    if (!earlier && pending_) return nullptr;
   } else {
     result = "Invalid params: unknown tool “" + name->get<std::string>() + "”";
   }
@@ -225,6 +245,37 @@ json McpServer::getCapture(const mcp::GetArguments& arguments) {
                                    {{"type", "image"}, {"data", ""}, {"mimeType", "image/png"}}})}};
 }
 
+json McpServer::requestCapture(const json& id, const mcp::RequestArguments& arguments) {
+  if (pending_) throw mcp::ToolError(mcp::ToolErrorKind::busy);
+  if (!environment_.requestCapture) throw mcp::ToolError(mcp::ToolErrorKind::noLumacap);
+  const std::string folder = mcp::plainLine(environment_.folder, 200);
+  std::unique_ptr<PendingCapture> capture =
+      environment_.requestCapture({.agent = clientName_.empty() ? "A coding agent" : clientName_,
+                                   .folder = folder,
+                                   .reason = arguments.reason});
+  if (!capture) throw mcp::ToolError(mcp::ToolErrorKind::noLumacap);
+  pending_ = Pending{.id = id, .maxEdge = arguments.maxEdge, .capture = std::move(capture)};
+  return nullptr;
+}
+
+std::optional<std::string> McpServer::settle() {
+  if (!pending_) return std::nullopt;
+  const auto outcome = pending_->capture->poll();
+  if (!outcome) return std::nullopt;
+  const Pending done = std::move(*pending_);
+  pending_.reset();
+  json result;
+  try {
+    if (const auto* kind = std::get_if<mcp::ToolErrorKind>(&*outcome)) throw mcp::ToolError(*kind);
+    result = getCapture({.id = std::get<std::string>(*outcome), .maxEdge = done.maxEdge});
+    result["content"][0]["text"] =
+        "The user selected this for you. " + result["content"][0]["text"].get<std::string>();
+  } catch (const mcp::ToolError& failure) {
+    result = mcp::toolError(failure.what());
+  }
+  return serialize(mcp::resultResponse(done.id, std::move(result)));
+}
+
 void McpServer::serve(int input, int output) {
   mcp::LineReader reader;
   const auto send = [&](const std::string& response) {
@@ -245,6 +296,11 @@ void McpServer::serve(int input, int output) {
   };
   char buffer[65536];
   for (;;) {
+    // While a capture is asked for, its answer is looked at now and then too.
+    pollfd waits[2] = {{input, POLLIN, 0}, {pending_ ? pending_->capture->descriptor() : -1, POLLIN, 0}};
+    if (::poll(waits, 2, pending_ ? 250 : -1) < 0 && errno != EINTR) break;
+    if (std::optional<std::string> settled = settle(); settled && !send(*settled)) return;
+    if (waits[0].revents == 0) continue;
     const ssize_t got = ::read(input, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;

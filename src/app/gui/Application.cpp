@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "app/gui/AgentCaptureRequests.h"
 #include "app/gui/AppDelegate.h"
 #include "app/gui/AppServices.h"
 #include "app/gui/DesktopActivation.h"
 #include "app/model/AppModel.h"
+#include "app/model/SettingsManager.h"
 #include "core/DesktopBackend.h"
 #include "core/ScreenshotStore.h"
 
@@ -62,7 +64,8 @@ extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int 
   DesktopActivation activation;
   const QString action = DesktopActivation::actionFromArguments(QApplication::arguments());
   const int delay = DesktopActivation::delayFromArguments(QApplication::arguments());
-  if (activation.claim(action, delay) == DesktopActivation::Claim::handedOver) return 0;
+  const DesktopActivation::Claim claim = activation.claim(action, delay);
+  if (claim == DesktopActivation::Claim::handedOver) return 0;
 
   // Without a session bus, or beside a Lumacap that does not answer, this
   // start would run alone and write the same history as the other one.
@@ -82,6 +85,12 @@ extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int 
   }
 
   AppServices services;
+  // Coding agents' requests for a capture reach the one instance only.
+  SettingsManager settings;
+  std::optional<AgentCaptureRequests> agentRequests;
+  if (claim == DesktopActivation::Claim::primary)
+    agentRequests.emplace(QDBusConnection::sessionBus(), services.model(),
+                          [&settings] { return settings.agentsMayReadCaptures(); });
   AppDelegate delegate(services.model(), services.context(), services.hotKey());
   QObject::connect(&activation, &DesktopActivation::activated, &delegate, &AppDelegate::reopen);
   QObject::connect(&activation, &DesktopActivation::actionRequested, &delegate, &AppDelegate::perform);

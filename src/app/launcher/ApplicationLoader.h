@@ -1,8 +1,12 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "app/cli/McpServer.h"
 
 namespace lumacap {
 
@@ -20,6 +24,12 @@ std::vector<std::filesystem::path> applicationLibraryCandidates(
 // took it; false when this process must run the application itself (no
 // instance, no session bus, no answer, or no hand-off library).
 bool handOverToRunningInstance(int argc, char** argv, const std::string& action, int delay);
+
+// How `lumacap mcp` asks the running instance for a capture: through
+// liblumacap-handoff.so, loaded at the first request. Each request asked
+// waits at most `timeoutSeconds` for the answer.
+std::function<std::unique_ptr<McpServer::PendingCapture>(const McpServer::CaptureAsk&)> captureRequester(
+    int argc, char** argv, int timeoutSeconds);
 
 // Loads the library and runs the application's event loop. Returns the exit
 // status; a library that cannot be loaded is reported on standard error.

@@ -14,6 +14,7 @@
 #include "app/cli/HookHandler.h"
 #include "app/cli/McpInstaller.h"
 #include "app/cli/McpServer.h"
+#include "app/handoff/InstanceBusNames.h"
 #include "app/launcher/ApplicationLoader.h"
 #include "core/DataRoot.h"
 #include "core/UserSettings.h"
@@ -81,13 +82,16 @@ int runInstaller(CommandLine::Role role, const std::string& agent, int argc, cha
   }
 }
 
-int runMcpServer() {
+int runMcpServer(int argc, char** argv) {
   using namespace lumacap;
   // The agent closing the pipe ends the server rather than a signal.
   std::signal(SIGPIPE, SIG_IGN);
+  std::error_code unknown;
   McpServer({.dataRoot = dataRoot(),
              .agentsMayRead = UserSettings::agentsMayReadCaptures,
-             .version = LUMACAP_VERSION})
+             .version = LUMACAP_VERSION,
+             .folder = std::filesystem::current_path(unknown).string(),
+             .requestCapture = captureRequester(argc, argv, instancebus::requestTimeoutSeconds)})
       .serve(STDIN_FILENO, STDOUT_FILENO);
   return 0;
 }
@@ -106,7 +110,7 @@ int main(int argc, char** argv) {
     case CommandLine::Role::removeMcp:
       return runInstaller(command.role, command.agent, argc, argv);
     case CommandLine::Role::mcp:
-      return runMcpServer();
+      return runMcpServer(argc, argv);
     case CommandLine::Role::help:
       std::fputs(CommandLine::usage().c_str(), stdout);
       return 0;

@@ -261,4 +261,21 @@ QCoro::Task<> AppModel::deleteAll() {
   }
 }
 
+QCoro::Task<std::optional<std::string>> AppModel::captureForAgent(QString banner) {
+  if (busy()) co_return std::nullopt;
+  const QPointer<AppModel> self(this);
+  const QPointer<CaptureInHand> before(slot_.get());
+  services_.captureManager.setBanner(banner);
+  co_await workflow_.capture(CaptureMode::region);
+  if (!self) co_return std::nullopt;
+  services_.captureManager.setBanner({});
+  const QPointer<CaptureInHand> taken(slot_.get());
+  if (!taken || taken == before) co_return std::nullopt;
+  co_await delivery_.save();
+  if (!self || !taken) co_return std::nullopt;
+  co_return taken->savedID;
+}
+
+void AppModel::cancelSelection() { services_.captureManager.cancelSelection(); }
+
 }  // namespace lumacap

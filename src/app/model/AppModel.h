@@ -116,6 +116,13 @@ class AppModel final : public QObject {
   // Capturing: see CaptureWorkflow.
   QCoro::Task<> capture(CaptureMode mode) { return workflow_.capture(mode); }
   QCoro::Task<> captureWindow(ShareableWindow window) { return workflow_.captureWindow(std::move(window)); }
+  // A capture a coding agent asked for: the region overlay with `banner`
+  // over it; once the user selected a region, the capture is in hand as any
+  // other and saved to the history. Its record's id; nothing when the user
+  // cancelled, another capture was under way, or it could not be saved.
+  QCoro::Task<std::optional<std::string>> captureForAgent(QString banner);
+  // Closes the region overlay that is up, as Escape would.
+  void cancelSelection();
   // Captures after a countdown (its window is a view's).
   DelayedCapture& delayedCapture() { return delayed_; }
 

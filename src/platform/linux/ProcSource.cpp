@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace lumacap {
 namespace {

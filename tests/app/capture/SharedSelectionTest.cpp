@@ -66,6 +66,14 @@ TEST(SharedSelection, WithoutSharingTheDragStaysOnItsOwnScreen) {
   sendMouse(view, QEvent::MouseButtonPress, {1000, 200});
   sendMouse(view, QEvent::MouseMove, {1600, 500});
   EXPECT_EQ(view->selection(), (Rect{1000, 200, 280, 300}));
+
+  // An agent's banner: one line at the top centre, a long one cut to 60 % of the width.
+  const QImage without = view->grab().toImage();
+  view->setBanner(QString(400, QLatin1Char('W')));
+  const QImage with = view->grab().toImage();
+  const auto drawn = [&](int x, int y) { return with.pixel(x, y) != without.pixel(x, y); };
+  EXPECT_TRUE(drawn(640, 20));
+  EXPECT_FALSE(drawn(200, 20) || drawn(1080, 20) || drawn(640, 60));
 }
 
 void sendKey(QWidget* view, int key, Qt::KeyboardModifiers modifiers = {}) {
