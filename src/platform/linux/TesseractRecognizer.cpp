@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/SecretCandidates.h"
 #include "core/TextLineFinder.h"
 #include "platform/BackgroundWork.h"
 
@@ -243,15 +244,27 @@ bool TesseractRecognizer::loaded(size_t engines) {
 
 std::vector<RecognizedLine> TesseractRecognizer::recognize(const QImage& image) {
   if (image.isNull() || image.width() < 1 || image.height() < 1) return {};
-  return layout_ == Layout::lines ? recognizeLines(image) : recognizePage(image);
+  return layout_ == Layout::lines ? recognizeLines(image, false) : recognizePage(image);
 }
 
-std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& image) {
+std::vector<RecognizedLine> TesseractRecognizer::recognizeSecretCandidates(const QImage& image) {
+  if (image.isNull() || image.width() < 1 || image.height() < 1) return {};
+  return layout_ == Layout::lines ? recognizeLines(image, true) : recognizePage(image);
+}
+
+std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& image, bool candidatesOnly) {
   const QImage gray = grayOf(image);
+  const GrayPixels pixels{gray.constBits(), gray.width(), gray.height(),
+                          static_cast<long>(gray.bytesPerLine())};
   std::vector<QRect> boxes;
-  for (const PixelRect& box : TextLineFinder::lines(
-           {gray.constBits(), gray.width(), gray.height(), static_cast<long>(gray.bytesPerLine())}))
-    boxes.emplace_back(box.x, box.y, box.width, box.height);
+  for (const PixelRect& line : TextLineFinder::lines(pixels)) {
+    if (!candidatesOnly) {
+      boxes.emplace_back(line.x, line.y, line.width, line.height);
+      continue;
+    }
+    for (const PixelRect& span : SecretCandidates::spans(pixels, line))
+      boxes.emplace_back(span.x, span.y, span.width, span.height);
+  }
   if (boxes.empty()) return {};
 
   std::lock_guard lock(mutex_);

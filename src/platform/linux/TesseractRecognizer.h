@@ -42,6 +42,9 @@ class TesseractRecognizer final : public TextRecognizer {
   // words with the boxes of their characters; an empty list when the image
   // is empty, the data cannot be loaded or recognition fails.
   std::vector<RecognizedLine> recognize(const QImage& image) override;
+  // With lines found from the pixels: only the parts of them that can hold
+  // a secret (SecretCandidates), each part a line of the result.
+  std::vector<RecognizedLine> recognizeSecretCandidates(const QImage& image) override;
   // Ends the engines (tens of megabytes of trained data) and hands the
   // libraries' pages back to the kernel; the next recognition loads both
   // again, in about a tenth of a second.
@@ -60,7 +63,7 @@ class TesseractRecognizer final : public TextRecognizer {
  private:
   bool loaded(size_t engines);  // call with mutex_ held
   std::vector<RecognizedLine> recognizePage(const QImage& image);
-  std::vector<RecognizedLine> recognizeLines(const QImage& image);
+  std::vector<RecognizedLine> recognizeLines(const QImage& image, bool candidatesOnly);
 
   const Layout layout_;
   std::mutex mutex_;
