@@ -61,6 +61,19 @@ TEST(SecretCorpus, CandidatesFromThePixelsHoldEverySecret) {
       EXPECT_LT(readWidth, lineWidth) << family.toStdString() << ", variant " << variant;
     }
   }
+  // Reading the rest after the candidates gives every line as reading it whole.
+  CorpusPage page = ordinaryPage(7, 1, true, 12);
+  CorpusRandom random(8);
+  page.lines << secretSnippet(SecretKind::awsSecretKey, random).lines;
+  const QImage image = renderedPage(page);
+  TesseractRecognizer& recognizer = *TesseractRecognizer::shared();
+  const std::vector<RecognizedLine> whole = recognizer.recognize(image);
+  recognizer.recognizeSecretCandidates(image);
+  const std::vector<RecognizedLine> rest = recognizer.recognize(image);
+  ASSERT_EQ(rest.size(), whole.size());
+  int same = 0;
+  for (size_t i = 0; i < whole.size(); ++i) same += rest[i].text == whole[i].text;
+  EXPECT_GE(same, int(whole.size()) - 1);
 }
 
 TEST(SecretCorpus, FindsSecretsWholeAndCutAtEachEdgeAndNothingOnOrdinaryScreens) {
