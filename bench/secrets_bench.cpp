@@ -12,7 +12,9 @@
 //                            fonts, 10 to 16 px, dark and light, scales 1 and
 //                            2, whole and cut at each edge; every Nth
 //                            combination of font, size and theme): recall per
-//                            kind and condition, false alarms
+//                            kind and condition, false alarms; with a third
+//                            argument `candidates`, of reading only the parts
+//                            of lines that can hold a secret
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
@@ -113,7 +115,9 @@ long peakResidentKilobytes() {
 // Capture to the secrets notice, on the recognition worker: recognition and
 // detection of a display capture. Arguments: the desktop (0: one terminal,
 // 1: five) and the path (0: Tesseract's page layout on one engine, as
-// before; 1: lines found from the pixels, read on two engines). The same
+// before; 1: lines found from the pixels, read on two engines; 2: only the
+// parts of those lines that can hold a secret, the name and text left out;
+// 3: those parts, then the rest of the lines for the name and the text). The same
 // images for both paths, in one run; the peak resident memory is the
 // process's from the start of the benchmark.
 void BM_DisplayCaptureToSecrets(benchmark::State& state) {
@@ -122,20 +126,34 @@ void BM_DisplayCaptureToSecrets(benchmark::State& state) {
       state.range(1) == 0 ? TesseractRecognizer::Layout::page : TesseractRecognizer::Layout::lines;
   { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the peak
   TesseractRecognizer recognizer(layout);
-  Recognition recognition =
-      OCRService::recognizeNow(recognizer, screen, std::nullopt, std::nullopt, Date::now(), true);  // loads
+  const auto recognize = [&] {
+    if (state.range(1) < 2)
+      return OCRService::recognizeNow(recognizer, screen, std::nullopt, std::nullopt, Date::now(), true);
+    const std::vector<SecretFinding> secrets =
+        SecretDetector::find(OCRService::textLines(recognizer.recognizeSecretCandidates(screen)),
+                             Rect{0, 0, double(screen.width()), double(screen.height())});
+    Recognition recognition;
+    if (state.range(1) == 3)
+      recognition =
+          OCRService::recognizeNow(recognizer, screen, std::nullopt, std::nullopt, Date::now(), false);
+    recognition.secrets = secrets;
+    return recognition;
+  };
+  Recognition recognition = recognize();  // loads
   for (auto _ : state) {
-    recognition = OCRService::recognizeNow(recognizer, screen, std::nullopt, std::nullopt, Date::now(), true);
+    recognition = recognize();
     benchmark::DoNotOptimize(recognition);
   }
   state.counters["peak_MB"] = static_cast<double>(peakResidentKilobytes()) / 1024.0;
   state.counters["lines"] = static_cast<double>(recognition.lines.size());
   state.counters["secrets"] = static_cast<double>(recognition.secrets.size());
-  state.SetLabel(std::string(state.range(0) ? "five terminals, " : "one terminal, ") +
-                 (state.range(1) ? "lines on 2 engines" : "page layout") + ", name " + recognition.name);
+  const char* const paths[] = {"page layout", "lines on 2 engines", "secret candidates on 2 engines",
+                               "secret candidates, then the rest"};
+  state.SetLabel(std::string(state.range(0) ? "five terminals, " : "one terminal, ") + paths[state.range(1)] +
+                 ", name " + recognition.name);
 }
 BENCHMARK(BM_DisplayCaptureToSecrets)
-    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgsProduct({{0, 1}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
@@ -173,7 +191,7 @@ void explainMisses(const test::CorpusPage& page, const std::vector<SecretFinding
 // scales 1 and 2, whole and cut at each edge; a page with a secret of every
 // kind and an ordinary page for each. Recall per kind and condition (10 px
 // apart), and false alarms: findings that cover no planted secret.
-int printTable(int stride) {
+int printTable(int stride, bool candidates) {
   const std::vector<test::Cut> cuts = {test::Cut::whole, test::Cut::left, test::Cut::right, test::Cut::top,
                                        test::Cut::bottom};
   const char* const cutNames[] = {"whole", "cut left", "cut right", "cut top", "cut bottom", "10 px, all"};
@@ -196,7 +214,9 @@ int printTable(int stride) {
             page.pixels = pixels;
             if (cuts[c] != test::Cut::whole) page = test::cutPage(page, cuts[c], seed);
             const QImage image = test::renderedPage(page);
-            std::vector<RecognizedLine> lines = TesseractRecognizer::shared()->recognize(image);
+            std::vector<RecognizedLine> lines =
+                candidates ? TesseractRecognizer::shared()->recognizeSecretCandidates(image)
+                           : TesseractRecognizer::shared()->recognize(image);
             const std::vector<SecretFinding> findings = SecretDetector::find(
                 OCRService::textLines(lines), Rect{0, 0, double(image.width()), double(image.height())});
             const test::PageScore score = test::scorePage(page, findings);
@@ -254,7 +274,8 @@ int main(int argc, char** argv) {
   int qtArgc = 1;
   QGuiApplication application(qtArgc, argv);  // fonts for drawing the screens
   if (argc > 1 && std::string(argv[1]) == "--table")
-    return printTable(argc > 2 ? std::max(1, std::atoi(argv[2])) : 1);
+    return printTable(argc > 2 ? std::max(1, std::atoi(argv[2])) : 1,
+                      argc > 3 && std::string(argv[3]) == "candidates");
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

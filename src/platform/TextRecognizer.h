@@ -37,6 +37,12 @@ class TextRecognizer {
  public:
   virtual ~TextRecognizer() = default;
   virtual std::vector<RecognizedLine> recognize(const QImage& image) = 0;
+  // Reads only what can hold a secret (the rest of the text may be left
+  // out), for finding secrets sooner than reading everything; all of it
+  // unless the recognizer tells these parts from the pixels.
+  virtual std::vector<RecognizedLine> recognizeSecretCandidates(const QImage& image) {
+    return recognize(image);
+  }
   // Gives back what the recognizer keeps between recognitions (an engine
   // and its trained data); the next recognition loads them again.
   virtual void releaseResources() {}

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "app/model/OCRService.h"
+#include "core/SecretCandidates.h"
 #include "platform/linux/TesseractRecognizer.h"
 #include "support/SecretCorpus.h"
 
@@ -16,7 +17,7 @@ using namespace lumacap::test;
 namespace {
 
 std::vector<SecretFinding> findingsOf(const QImage& image) {
-  const std::vector<RecognizedLine> lines = TesseractRecognizer::shared()->recognize(image);
+  const std::vector<RecognizedLine> lines = TesseractRecognizer::shared()->recognizeSecretCandidates(image);
   if (std::getenv("LUMACAP_SECRETS_VERBOSE")) {
     for (const RecognizedLine& line : lines)
       std::cout << "  | " << line.bounds.y() << " " << line.text << "\n";
@@ -26,6 +27,54 @@ std::vector<SecretFinding> findingsOf(const QImage& image) {
 }
 
 }  // namespace
+
+// What the pixels say can hold a secret holds as much of every secret of
+// the corpus as the lines found do, whole or cut, in every font, at 10
+// pixels too, with less read than all.
+TEST(SecretCorpus, CandidatesFromThePixelsHoldEverySecret) {
+  unsigned seed = 900;
+  for (const QString& family : corpusFamilies()) {
+    for (int variant = 0; variant < 4; ++variant) {
+      CorpusPage page = secretPage(++seed, 1 + variant % 2, variant < 2);
+      page.family = family;
+      page.pixels = 10 + 2 * variant;
+      if (variant > 0) page = cutPage(page, variant == 1 ? Cut::left : Cut::right, seed);
+      const QImage gray = renderedPage(page).convertToFormat(QImage::Format_Grayscale8);
+      const GrayPixels pixels{gray.constBits(), gray.width(), gray.height(), gray.bytesPerLine()};
+      std::vector<QRectF> lines, read;
+      double readWidth = 0;
+      for (const PixelRect& line : TextLineFinder::lines(pixels)) {
+        lines.emplace_back(line.x, line.y, line.width, line.height);
+        for (const PixelRect& span : SecretCandidates::spans(pixels, line)) {
+          read.emplace_back(span.x, span.y, span.width, span.height);
+          readWidth += span.width;
+        }
+      }
+      for (const PlantedSecret& secret : page.secrets) {
+        for (const QRectF& rect : plantedRects(page, secret))
+          EXPECT_GE(coveredShare(rect, read), coveredShare(rect, lines) - 0.01)
+              << SecretDetector::name(secret.kind) << " in " << family.toStdString() << ", variant "
+              << variant;
+      }
+      double lineWidth = 0;
+      for (const QRectF& line : lines) lineWidth += line.width();
+      EXPECT_LT(readWidth, lineWidth) << family.toStdString() << ", variant " << variant;
+    }
+  }
+  // Reading the rest after the candidates gives every line as reading it whole.
+  CorpusPage page = ordinaryPage(7, 1, true, 12);
+  CorpusRandom random(8);
+  page.lines << secretSnippet(SecretKind::awsSecretKey, random).lines;
+  const QImage image = renderedPage(page);
+  TesseractRecognizer& recognizer = *TesseractRecognizer::shared();
+  const std::vector<RecognizedLine> whole = recognizer.recognize(image);
+  recognizer.recognizeSecretCandidates(image);
+  const std::vector<RecognizedLine> rest = recognizer.recognize(image);
+  ASSERT_EQ(rest.size(), whole.size());
+  int same = 0;
+  for (size_t i = 0; i < whole.size(); ++i) same += rest[i].text == whole[i].text;
+  EXPECT_GE(same, int(whole.size()) - 1);
+}
 
 TEST(SecretCorpus, FindsSecretsWholeAndCutAtEachEdgeAndNothingOnOrdinaryScreens) {
   struct Condition {

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/SecretCandidates.h"
 #include "core/TextLineFinder.h"
 #include "platform/BackgroundWork.h"
 
@@ -206,6 +207,7 @@ void TesseractRecognizer::releaseResources() {
   std::lock_guard lock(mutex_);
   for (auto& engine : engines_) engine->End();
   engines_.clear();
+  candidates_ = {};
   // The dictionaries stay in a cache of Tesseract's own unless asked.
   tesseract::TessBaseAPI::ClearPersistentCache();
   pageOutLibraries({libraryOf(reinterpret_cast<const void*>(&tesseract::TessBaseAPI::Version)),
@@ -243,26 +245,67 @@ bool TesseractRecognizer::loaded(size_t engines) {
 
 std::vector<RecognizedLine> TesseractRecognizer::recognize(const QImage& image) {
   if (image.isNull() || image.width() < 1 || image.height() < 1) return {};
-  return layout_ == Layout::lines ? recognizeLines(image) : recognizePage(image);
+  return layout_ == Layout::lines ? recognizeLines(image, false) : recognizePage(image);
 }
 
-std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& image) {
+std::vector<RecognizedLine> TesseractRecognizer::recognizeSecretCandidates(const QImage& image) {
+  if (image.isNull() || image.width() < 1 || image.height() < 1) return {};
+  return layout_ == Layout::lines ? recognizeLines(image, true) : recognizePage(image);
+}
+
+std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& image, bool candidatesOnly) {
   const QImage gray = grayOf(image);
+  const GrayPixels pixels{gray.constBits(), gray.width(), gray.height(),
+                          static_cast<long>(gray.bytesPerLine())};
+  std::lock_guard lock(mutex_);
+  // Reading all of an image whose candidates were just read reads the rest
+  // of each line beside them, and takes what they read as it was.
+  const bool rest = !candidatesOnly && candidates_.image == image.cacheKey();
   std::vector<QRect> boxes;
-  for (const PixelRect& box : TextLineFinder::lines(
-           {gray.constBits(), gray.width(), gray.height(), static_cast<long>(gray.bytesPerLine())}))
-    boxes.emplace_back(box.x, box.y, box.width, box.height);
+  std::vector<size_t> lineOf;  // per box: the line of the result it is part of
+  size_t lines = 0;
+  const auto add = [&](int x, const PixelRect& line, int width) {
+    if (width <= 0) return;
+    boxes.emplace_back(x, line.y, width, line.height);
+    lineOf.push_back(lines);
+  };
+  for (const PixelRect& line : TextLineFinder::lines(pixels)) {
+    if (!candidatesOnly && !rest) {
+      add(line.x, line, line.width);
+      ++lines;
+      continue;
+    }
+    int left = line.x;
+    for (const PixelRect& span : SecretCandidates::spans(pixels, line)) {
+      if (rest) add(left, line, span.x - left);
+      add(span.x, line, span.width);
+      left = span.x + span.width;
+      if (candidatesOnly) ++lines;
+    }
+    if (rest) add(left, line, line.x + line.width - left), ++lines;
+  }
   if (boxes.empty()) return {};
 
-  std::lock_guard lock(mutex_);
   const size_t cores = std::max(1u, std::thread::hardware_concurrency());
   if (!loaded(std::min({static_cast<size_t>(mostEngines), cores, boxes.size()}))) return {};
-  // The engines take the next line not yet taken, each on a thread of its
-  // own (the caller's for the first).
   std::vector<RecognizedLine> read(boxes.size());
+  std::vector<bool> taken(boxes.size(), false);
+  if (rest) {
+    for (size_t at = 0; at < boxes.size(); ++at) {
+      const auto known =
+          candidates_.read.find({boxes[at].x(), boxes[at].y(), boxes[at].width(), boxes[at].height()});
+      if (known == candidates_.read.end()) continue;
+      read[at] = known->second;
+      taken[at] = true;
+    }
+  }
+  // The engines take the next box not yet taken, each on a thread of its
+  // own (the caller's for the first).
   std::atomic<size_t> next = 0;
   const auto work = [&](tesseract::TessBaseAPI& engine) {
-    for (size_t at = next++; at < boxes.size(); at = next++) read[at] = readLine(engine, gray, boxes[at]);
+    for (size_t at = next++; at < boxes.size(); at = next++) {
+      if (!taken[at]) read[at] = readLine(engine, gray, boxes[at]);
+    }
   };
   std::vector<std::thread> helpers;
   for (size_t engine = 1; engine < std::min(engines_.size(), boxes.size()); ++engine) {
@@ -273,8 +316,32 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
   }
   work(*engines_.front());
   for (std::thread& helper : helpers) helper.join();
-  std::erase_if(read, [](const RecognizedLine& line) { return line.text.empty(); });
-  return read;
+
+  if (candidatesOnly) {
+    candidates_ = {image.cacheKey(), {}};
+    for (size_t at = 0; at < boxes.size(); ++at)
+      candidates_.read[{boxes[at].x(), boxes[at].y(), boxes[at].width(), boxes[at].height()}] = read[at];
+  } else {
+    candidates_ = {};
+  }
+  // The parts of a line make one line, in their order.
+  std::vector<RecognizedLine> result(lines);
+  for (size_t at = 0; at < boxes.size(); ++at) {
+    RecognizedLine& part = read[at];
+    if (part.text.empty()) continue;
+    RecognizedLine& line = result[lineOf[at]];
+    if (line.text.empty()) {
+      line = std::move(part);
+      continue;
+    }
+    const auto size = static_cast<float>(line.text.size()), more = static_cast<float>(part.text.size());
+    line.confidence = (line.confidence * size + part.confidence * more) / (size + more);
+    line.text += ' ' + part.text;
+    line.bounds |= part.bounds;
+    line.words.insert(line.words.end(), part.words.begin(), part.words.end());
+  }
+  std::erase_if(result, [](const RecognizedLine& line) { return line.text.empty(); });
+  return result;
 }
 
 std::vector<RecognizedLine> TesseractRecognizer::recognizePage(const QImage& image) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "platform/TextRecognizer.h"
 
@@ -42,6 +44,10 @@ class TesseractRecognizer final : public TextRecognizer {
   // words with the boxes of their characters; an empty list when the image
   // is empty, the data cannot be loaded or recognition fails.
   std::vector<RecognizedLine> recognize(const QImage& image) override;
+  // With lines found from the pixels: only the parts of them that can hold
+  // a secret (SecretCandidates), each part a line of the result. A
+  // recognize() of the same image right after reads only the rest.
+  std::vector<RecognizedLine> recognizeSecretCandidates(const QImage& image) override;
   // Ends the engines (tens of megabytes of trained data) and hands the
   // libraries' pages back to the kernel; the next recognition loads both
   // again, in about a tenth of a second.
@@ -60,11 +66,18 @@ class TesseractRecognizer final : public TextRecognizer {
  private:
   bool loaded(size_t engines);  // call with mutex_ held
   std::vector<RecognizedLine> recognizePage(const QImage& image);
-  std::vector<RecognizedLine> recognizeLines(const QImage& image);
+  std::vector<RecognizedLine> recognizeLines(const QImage& image, bool candidatesOnly);
 
   const Layout layout_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<tesseract::TessBaseAPI>> engines_;
+  // What the last reading of candidates read, by the box of each part, until
+  // the next recognition: reading the same image whole then reads the rest.
+  struct CandidatesRead {
+    qint64 image = 0;
+    std::map<std::tuple<int, int, int, int>, RecognizedLine> read;
+  };
+  CandidatesRead candidates_;
   bool loadFailed_ = false;
 };
 
