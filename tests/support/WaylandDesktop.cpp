@@ -532,11 +532,15 @@ std::optional<std::string> WaylandDesktop::State::startKWin() {
   if (auto failed = awaitReady("kwin_wayland", kwin, ready, 30s)) return failed;
   // KWin 6 paints in software where it finds no DRM render node: without OpenGL its screenshot
   // effect, and with it ScreenShot2, is missing.
-  const std::string introspected =
-      run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin", "/org/kde/KWin/ScreenShot2",
-           "org.freedesktop.DBus.Introspectable.Introspect"})
-          .standardOutput;
-  if (introspected.find("org.kde.KWin.ScreenShot2") == std::string::npos)
+  // (KWin 5.27 exports it a moment after its name.)
+  const bool screenshots = waitUntil(
+      [&] {
+        return run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin",
+                    "/org/kde/KWin/ScreenShot2", "org.freedesktop.DBus.Introspectable.Introspect"})
+                   .standardOutput.find("org.kde.KWin.ScreenShot2") != std::string::npos;
+      },
+      10s);
+  if (!screenshots)
     noScreenshots =
         "KWin " + version + " paints in software here (no DRM render node): it takes no screenshots";
   if (auto failed = startNotificationServer()) return failed;
