@@ -48,6 +48,11 @@ const char* CaptureError::description(Kind kind) {
              "settings.";
     case Kind::portalCancelled:
       return "The screenshot was cancelled.";
+    case Kind::portalGaveNoImage:
+      return "The desktop could not take a screenshot: its screenshot portal answered without an image. On "
+             "KDE Plasma, KWin takes screenshots only while it composites with OpenGL: install the graphics "
+             "driver for your card (Mesa), check in System Settings › Display & Monitor › Compositor that "
+             "OpenGL is in use, then log in again and capture again.";
     case Kind::desktopImageTooSmall:
       return "The desktop’s screenshot does not cover the display. Try capturing again.";
     case Kind::compositorRefused:

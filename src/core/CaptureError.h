@@ -31,6 +31,7 @@ enum class CaptureErrorKind {
   portalBusy,            // still busy with another screenshot after the retries
   portalRefused,         // the desktop (or the user in its dialog) said no
   portalCancelled,       // the user closed the desktop's screenshot interface
+  portalGaveNoImage,     // a screenshot nobody was asked about came back without an image
   desktopImageTooSmall,  // the whole-desktop image does not cover the display
   compositorRefused,     // KWin or a wlroots compositor refused to copy the screen
   compositorNoAnswer,    // the compositor did not hand the screen over in time

@@ -5,6 +5,7 @@
 
 #include <QImage>
 
+#include "core/CaptureError.h"
 #include "support/WaylandTest.h"
 
 namespace lumacap::test {
@@ -23,7 +24,7 @@ class WaylandCaptureTest : public WaylandTest {
     // sway's headless outputs draw the pointer into every capture, the
     // desktop's own included: it stays where it is for both.
     desktop().move(200, 200);
-    firstOutput = reference(QRect(0, 0, 1280, 800));
+    if (desktop().noScreenshots().empty()) firstOutput = reference(QRect(0, 0, 1280, 800));
     application = desktop().spawn({lumacapBinary()});
     // Running once it has said which backend it chose.
     ASSERT_TRUE(waitUntil(
@@ -72,6 +73,7 @@ class WaylandCaptureTest : public WaylandTest {
 };
 
 TEST_P(WaylandCaptureTest, regionOverlayCoversEachOutputAndADragAcrossBothGivesOneImage) {
+  LUMACAP_SKIP_WITHOUT_SCREENSHOTS();
   const QRect area(1000, 200, 600, 300);
   const QImage before = reference(area);
   act("capture-region");
@@ -97,6 +99,7 @@ TEST_P(WaylandCaptureTest, regionOverlayCoversEachOutputAndADragAcrossBothGivesO
 // (The harness presses only the left button; the right button's cancel is
 // covered by the overlay's own tests.)
 TEST_P(WaylandCaptureTest, aClickKeepsTheOverlayAndEscapeCancelsIt) {
+  LUMACAP_SKIP_WITHOUT_SCREENSHOTS();
   // (GNOME keeps what an earlier test copied after its owner has gone)
   const QByteArray before = desktop().clipboard("image/png");
   act("capture-region");
@@ -108,6 +111,7 @@ TEST_P(WaylandCaptureTest, aClickKeepsTheOverlayAndEscapeCancelsIt) {
 }
 
 TEST_P(WaylandCaptureTest, displayCaptureIsTheWholeOutputWithoutLumacapsOwnWindow) {
+  LUMACAP_SKIP_WITHOUT_SCREENSHOTS();
   if (GetParam() == Compositor::gnome) {
     GTEST_SKIP() << "GNOME lets no program set the clipboard from a command without an input event";
   }
@@ -121,6 +125,7 @@ TEST_P(WaylandCaptureTest, displayCaptureIsTheWholeOutputWithoutLumacapsOwnWindo
 // keyboard by itself for Escape to reach it, and show its dimmed picture on
 // every output, also the one the pointer is not on.
 TEST_P(WaylandCaptureTest, theOverlayOpenedByACommandDimsEveryOutputAndTakesTheKeyboard) {
+  LUMACAP_SKIP_WITHOUT_SCREENSHOTS();
   const QRect corner(1280 + 100, 100, 40, 40);  // on the second output; the pointer is on the first
   const auto brightness = [&] {
     return qGray(reference(corner).scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0));
@@ -143,6 +148,7 @@ TEST_P(WaylandCaptureTest, theOverlayOpenedByACommandDimsEveryOutputAndTakesTheK
 }
 
 TEST_P(WaylandCaptureTest, aDisplayCaptureFromACommandTakesTheOutputTheUserIsOn) {
+  LUMACAP_SKIP_WITHOUT_SCREENSHOTS();
   if (GetParam() == Compositor::gnome) {
     GTEST_SKIP() << "GNOME lets no program set the clipboard from a command without an input event";
   }
@@ -151,6 +157,16 @@ TEST_P(WaylandCaptureTest, aDisplayCaptureFromACommandTakesTheOutputTheUserIsOn)
   const QImage before = reference(secondOutput);
   act("capture-display");
   expectSamePixels(pasted(), before, secondOutput);
+}
+
+// Where the desktop takes no screenshots, a capture says why and what to do, and copies nothing.
+TEST_P(WaylandCaptureTest, aCaptureTheDesktopCannotTakeSaysWhyAndWhatToDo) {
+  if (desktop().noScreenshots().empty()) GTEST_SKIP() << "this desktop takes screenshots";
+  act("capture-display");
+  const std::string why = CaptureError::description(CaptureErrorKind::portalGaveNoImage);
+  EXPECT_TRUE(waitUntil([&] { return desktop().output(*application).find(why) != std::string::npos; }, 30s))
+      << desktop().output(*application);
+  EXPECT_TRUE(desktop().clipboard("image/png").isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandCaptureTest, waylandCompositors(), compositorName);

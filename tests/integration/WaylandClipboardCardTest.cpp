@@ -79,6 +79,7 @@ class WaylandClipboardCardTest : public test::WaylandTest {
   void SetUp() override {
     test::WaylandTest::SetUp();
     if (IsSkipped()) return;
+    LUMACAP_SKIP_WITHOUT_SCREENSHOTS();  // every test here captures
     // The user's window: the harness's probe, a full-screen window on each output.
     editor = startProbe();  // focused
     ASSERT_FALSE(HasFailure());

@@ -352,6 +352,7 @@ struct WaylandDesktop::State {
   std::map<pid_t, fs::path> logs;
   int counter = 0;
   std::optional<QDBusConnection> bus;
+  std::string noScreenshots;  // why the desktop takes none; empty when it does
 
   ~State() { stopAll(); }
 
@@ -511,6 +512,10 @@ std::optional<std::string> WaylandDesktop::State::startKWin() {
   // refuse at exec: a copy has none.
   fs::create_directories(folder / "bin");
   fs::copy_file("/usr/bin/kwin_wayland", folder / "bin/kwin_wayland");
+  // "kwin 6.3.6": Plasma 6's parts (the portal among them) look for a Plasma 6 session.
+  std::string version = run({(folder / "bin/kwin_wayland").string(), "--version"}).standardOutput;
+  version = version.substr(0, version.find('\n')).substr(std::min(version.find(' ') + 1, version.size()));
+  environment["KDE_SESSION_VERSION"] = version.substr(0, version.find('.'));
   if (auto failed = startBus("session-bus", folder / "rt/bus", "--session")) return failed;
   auto& kwin =
       startService("kwin",
@@ -525,6 +530,19 @@ std::optional<std::string> WaylandDesktop::State::startKWin() {
                     {"LIBGL_ALWAYS_SOFTWARE", "1"}});
   const auto ready = [&] { return fs::exists(folder / "rt" / socketName) && hasName("org.kde.KWin"); };
   if (auto failed = awaitReady("kwin_wayland", kwin, ready, 30s)) return failed;
+  // KWin 6 paints in software where it finds no DRM render node: without OpenGL its screenshot
+  // effect, and with it ScreenShot2, is missing.
+  // (KWin 5.27 exports it a moment after its name.)
+  const bool screenshots = waitUntil(
+      [&] {
+        return run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin",
+                    "/org/kde/KWin/ScreenShot2", "org.freedesktop.DBus.Introspectable.Introspect"})
+                   .standardOutput.find("org.kde.KWin.ScreenShot2") != std::string::npos;
+      },
+      10s);
+  if (!screenshots)
+    noScreenshots =
+        "KWin " + version + " paints in software here (no DRM render node): it takes no screenshots";
   if (auto failed = startNotificationServer()) return failed;
   if (auto failed = startNotificationRecorder()) return failed;
   return startInput({std::string(LUMACAP_WAYLAND_INPUT_DIR) + "/kwin-fake-input"});
@@ -711,7 +729,6 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std
   };
   if (compositor == Compositor::kwin) {
     state->environment["KDE_FULL_SESSION"] = "true";
-    state->environment["KDE_SESSION_VERSION"] = "5";
   }
   std::optional<std::string> failed;
   try {
@@ -741,6 +758,7 @@ WaylandDesktop::~WaylandDesktop() = default;
 
 Compositor WaylandDesktop::compositor() const { return state_->compositor; }
 std::string WaylandDesktop::folder() const { return state_->folder.string(); }
+const std::string& WaylandDesktop::noScreenshots() const { return state_->noScreenshots; }
 
 std::map<std::string, std::string> WaylandDesktop::environment() const { return state_->environment; }
 

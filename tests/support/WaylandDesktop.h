@@ -63,6 +63,9 @@ class WaylandDesktop {
   QByteArray clipboard(const std::string& mimeType);  // wl-paste --no-newline --type …; empty when none
   std::vector<std::string> notifications();           // summaries/bodies the notification server received
 
+  // Why neither Lumacap nor reference() can have the screen's pixels here; empty when they can.
+  const std::string& noScreenshots() const;
+
   // The folder the desktop lives in (logs/ holds each process's output).
   std::string folder() const;
   // What a process from spawn() wrote so far (standard output and error).

@@ -54,6 +54,10 @@ inline std::string compositorName(const ::testing::TestParamInfo<Compositor>& in
   return nameOf(info.param);
 }
 
+// Skips a test that needs the screen's pixels where the desktop gives none, saying why.
+#define LUMACAP_SKIP_WITHOUT_SCREENSHOTS() \
+  if (!desktop().noScreenshots().empty()) GTEST_SKIP() << desktop().noScreenshots()
+
 // The shared desktop of a compositor (started on first use), or null with the reason.
 WaylandDesktop* sharedDesktop(Compositor compositor, std::string* whyNot);
 

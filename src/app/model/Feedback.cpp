@@ -1,5 +1,7 @@
 #include "app/model/Feedback.h"
 
+#include <cstdio>
+
 #include "app/agents/AgentRouter.h"
 #include "app/model/ModelServices.h"
 
@@ -44,6 +46,8 @@ void Feedback::setNote(const QString& note) {
 }
 
 void Feedback::presentError(const QString& message) {
+  // Also where a terminal or the journal keeps it: the alert goes once closed.
+  std::fprintf(stderr, "Lumacap: %s\n", qPrintable(message));
   setError(message);
   prompts_.alert(message);
 }

@@ -115,7 +115,7 @@ struct KWinScreenShotSource::Shared {
         }
       }
     }
-    return outputPartOf(takePortalScreenshot(), layout, output, source);
+    return outputPartOf(takePortalScreenshot(QDBusConnection::sessionBus()), layout, output, source);
   }
 };
 

@@ -18,8 +18,8 @@
 #include "core/CaptureError.h"
 #include "core/ProgramError.h"
 #include "platform/CaptureFileReader.h"
-#include "platform/linux/DBusCall.h"
 #include "platform/ReadyFuture.h"
+#include "platform/linux/DBusCall.h"
 #include "platform/wayland/XdgForeignExport.h"
 
 namespace lumacap {
@@ -65,8 +65,7 @@ PortalRequest askPortalForScreenshot(QDBusConnection& bus, bool interactive, con
 
 // A screenshot another program (or a capture just before) still has in
 // progress is waited for, up to two seconds.
-PortalScreenshotAnswer portalScreenshot(bool interactive, const QString& parentWindow) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
+PortalScreenshotAnswer portalScreenshot(QDBusConnection bus, bool interactive, const QString& parentWindow) {
   if (!bus.isConnected()) throw CaptureError(CaptureError::Kind::noSessionBus);
   for (int attempt = 0;; ++attempt) {
     const auto asked = std::chrono::steady_clock::now();
@@ -79,11 +78,16 @@ PortalScreenshotAnswer portalScreenshot(bool interactive, const QString& parentW
   }
 }
 
-QImage screenshotThroughPortal(bool interactive) {
+QImage screenshotThroughPortal(QDBusConnection bus, bool interactive) {
   const timespec requested = CaptureFileReader::fileClockNow();
-  const PortalScreenshotAnswer answer = portalScreenshot(interactive, QString());
-  // The user closed the desktop's interface: no window chosen.
-  if (interactive && answer.failure == CaptureError::Kind::portalCancelled) return {};
+  const PortalScreenshotAnswer answer = portalScreenshot(std::move(bus), interactive, QString());
+  if (answer.failure == CaptureError::Kind::portalCancelled) {
+    // The user closed the desktop's interface: no window chosen.
+    if (interactive) return {};
+    // Nobody was shown anything to cancel: the desktop could not take it (KDE's portal where KWin
+    // has no screenshot effect).
+    throw CaptureError(CaptureError::Kind::portalGaveNoImage);
+  }
   if (answer.failure) throw CaptureError(*answer.failure);
   return CaptureFileReader::takePortalScreenshot({answer.uri, requested, CaptureFileReader::portalFolders()})
       .convertToFormat(QImage::Format_RGB32);
@@ -91,13 +95,15 @@ QImage screenshotThroughPortal(bool interactive) {
 
 }  // namespace
 
-QImage takePortalScreenshot() { return screenshotThroughPortal(false); }
+QImage takePortalScreenshot(QDBusConnection bus) { return screenshotThroughPortal(std::move(bus), false); }
 
-QImage takeInteractivePortalScreenshot() { return screenshotThroughPortal(true); }
+QImage takeInteractivePortalScreenshot() {
+  return screenshotThroughPortal(QDBusConnection::sessionBus(), true);
+}
 
 bool portalTakesScreenshot(const QString& parentWindow) {
   const timespec requested = CaptureFileReader::fileClockNow();
-  const PortalScreenshotAnswer answer = portalScreenshot(false, parentWindow);
+  const PortalScreenshotAnswer answer = portalScreenshot(QDBusConnection::sessionBus(), false, parentWindow);
   if (answer.failure) return false;
   try {  // the answer is what counts: its screenshot is only cleared away
     CaptureFileReader::takePortalScreenshot({answer.uri, requested, CaptureFileReader::portalFolders()});
@@ -262,7 +268,7 @@ QFuture<QImage> PortalDesktopShots::outputImage(const WaylandOutput& output, con
   shot_->outputs.insert(output.name);
   return QtConcurrent::run([shot = shot_, output, source, layout] {
     const std::lock_guard lock(shot->taking);
-    if (!shot->desktop) shot->desktop = takePortalScreenshot();
+    if (!shot->desktop) shot->desktop = takePortalScreenshot(QDBusConnection::sessionBus());
     return outputPartOf(*shot->desktop, layout, output, source);
   });
 }

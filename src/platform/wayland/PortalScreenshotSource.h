@@ -39,8 +39,8 @@ PortalScreenshotAnswer screenshotAnswer(uint code, const QVariantMap& results,
 // worker thread (never the GUI thread): waits for the Response signal, reads
 // the PNG and deletes the portal's file when it is the one made for this
 // request (xdg-desktop-portal-wlr writes every screenshot to /tmp/out.png, so
-// it is read at once). Failures are CaptureErrors of the portal's kinds.
-QImage takePortalScreenshot();
+// it is read at once). Failures are CaptureErrors of the portal's kinds. Asks the portal on `bus`.
+QImage takePortalScreenshot(QDBusConnection bus);
 // One such request whose parent_window is `parentWindow` ("wayland:<handle>"):
 // whether the portal gave a screenshot (its file is cleared away the same way).
 bool portalTakesScreenshot(const QString& parentWindow);
