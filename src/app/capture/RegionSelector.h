@@ -142,6 +142,12 @@ class RegionSelector final {
   SelectionWindow* keyWindow() const { return keyWindow_; }
   // The colour `C` copied, as "#rrggbb"; the selection then completes with nothing.
   std::function<void(const QString&)> colourPicked;
+  // A shared selection's windows as surfaces on the desktop's overlay layer
+  // (wlroots), above full-screen windows, the key window holding the
+  // keyboard while it is open; where that layer is missing, full-screen windows.
+  void useOverlayLayer(bool use) { overlayLayer_ = use; }
+  // Whether the windows shown are on that layer.
+  bool onOverlayLayer() const { return onOverlayLayer_; }
 
  private:
   void finish(std::optional<RegionSelection> selection);
@@ -151,6 +157,8 @@ class RegionSelector final {
   QPointer<SelectionWindow> keyWindow_;
   Completion completion_;
   bool shared_ = false;
+  bool overlayLayer_ = false;
+  bool onOverlayLayer_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
