@@ -80,7 +80,8 @@ std::vector<DesktopWindow> WaylandTest::regionOverlays(const std::vector<int>& b
   const std::vector<int> now = outputShades();
   for (size_t output = 0; output < std::min(now.size(), before.size()); ++output) {
     if (now[output] < before[output] * 0.85)  // the overlay dims by 30 %
-      found.push_back({overlayTitle, "layer-shell", 0, false, QRect(int(output) * 1280, 0, 1280, 800)});
+      found.push_back(
+          {.title = overlayTitle, .app = "layer-shell", .geometry = QRect(int(output) * 1280, 0, 1280, 800)});
   }
   return found;
 }
