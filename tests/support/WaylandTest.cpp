@@ -79,9 +79,11 @@ std::vector<DesktopWindow> WaylandTest::regionOverlays(const std::vector<int>& b
   if (!found.empty()) return found;
   const std::vector<int> now = outputShades();
   for (size_t output = 0; output < std::min(now.size(), before.size()); ++output) {
-    if (now[output] < before[output] * 0.85)  // the overlay dims by 30 %
-      found.push_back(
-          {.title = overlayTitle, .app = "layer-shell", .geometry = QRect(int(output) * 1280, 0, 1280, 800)});
+    if (now[output] >= before[output] * 0.85) continue;  // the overlay dims by 30 %
+    DesktopWindow& window = found.emplace_back();
+    window.title = overlayTitle;
+    window.app = "layer-shell";
+    window.geometry = QRect(int(output) * 1280, 0, 1280, 800);
   }
   return found;
 }
