@@ -233,9 +233,10 @@ TEST_P(WaylandClipboardCardTest, TheCardOnScreenWarnsOfSecretsOnceTheSearchEnds)
                             ? desktop().spawn({"konsole", "-e", "sh", "-c", keys}, onWayland)
                             : desktop().spawn({"foot", "--", "sh", "-c", keys});
   std::this_thread::sleep_for(3s);  // drawn
-  if (GetParam() == Compositor::sway)
+  if (GetParam() == Compositor::sway) {
     EXPECT_EQ(desktop().run({"swaymsg", "[app_id=^foot$] fullscreen enable"}).exitStatus, 0)
         << windowsListed();
+  }
   if (GetParam() == Compositor::gnome) {
     startAction("capture-display");
     EXPECT_TRUE(waitUntil([&] { return contains(desktop().notifications(), "2 possible secrets"); }, 60s));
