@@ -33,6 +33,7 @@ class WaylandHotKeyTest : public WaylandTest {
     }
     application = desktop().spawn({lumacapBinary()});
     ASSERT_TRUE(waitUntil([&] { return log().find("lumacap: ") != std::string::npos; }, 30s)) << log();
+    shades = outputShades();
   }
   std::string log() { return desktop().output(*application); }
 
@@ -45,14 +46,10 @@ class WaylandHotKeyTest : public WaylandTest {
   }
   bool kdeAssigned(const std::string& line) { return kdeShortcuts().find(line) != std::string::npos; }
 
-  size_t overlays() {
-    size_t count = 0;
-    for (const DesktopWindow& window : desktop().windows()) count += window.title == overlayTitle;
-    return count;
-  }
-  bool overlayFocused() {
-    for (const DesktopWindow& window : desktop().windows())
-      if (window.title == overlayTitle && window.focused) return true;
+  size_t overlays() { return regionOverlays(shades).size(); }
+  bool overlayFocused() {  // (a layer-shell surface is in no list: there only Escape tells)
+    for (const DesktopWindow& window : regionOverlays(shades))
+      if (window.focused || window.app == "layer-shell") return true;
     return false;
   }
   void expectOverlayAfter(const std::string& chord) {
@@ -71,6 +68,7 @@ class WaylandHotKeyTest : public WaylandTest {
   }
 
   std::unique_ptr<BackgroundProcess> application;
+  std::vector<int> shades;  // before any overlay
 };
 
 const std::string shiftSuper2 =

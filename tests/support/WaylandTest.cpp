@@ -62,6 +62,32 @@ std::string WaylandTest::focusedTitle() {
   return {};
 }
 
+std::vector<int> WaylandTest::outputShades() {
+  std::vector<int> shades;
+  if (GetParam() != Compositor::sway) return shades;  // the others list the overlay's windows
+  for (const int x : {0, 1280}) {
+    const QImage shown = desktop().reference(QRect(x, 0, 1280, 800));
+    shades.push_back(qGray(shown.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0)));
+  }
+  return shades;
+}
+
+std::vector<DesktopWindow> WaylandTest::regionOverlays(const std::vector<int>& before) {
+  std::vector<DesktopWindow> found;
+  for (const DesktopWindow& window : desktop().windows())
+    if (window.title == overlayTitle) found.push_back(window);
+  if (!found.empty()) return found;
+  const std::vector<int> now = outputShades();
+  for (size_t output = 0; output < std::min(now.size(), before.size()); ++output) {
+    if (now[output] >= before[output] * 0.85) continue;  // the overlay dims by 30 %
+    DesktopWindow& window = found.emplace_back();
+    window.title = overlayTitle;
+    window.app = "layer-shell";
+    window.geometry = QRect(int(output) * 1280, 0, 1280, 800);
+  }
+  return found;
+}
+
 std::string WaylandTest::windowsListed() {
   std::string listing;
   for (const DesktopWindow& window : desktop().windows()) {

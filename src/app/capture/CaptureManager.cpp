@@ -296,6 +296,7 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
       shared);
   selector->colourPicked = colourPicked;
   selector->banner = banner_;
+  selector->useOverlayLayer(overlayLayer);
   RegionSelector* mine = selector.get();
   // An earlier overlay that is still up is cancelled, so its capture ends.
   overlay_ = std::move(selector);
@@ -304,8 +305,8 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
   if (!shown || overlay_.get() != mine) co_return std::nullopt;  // cancelled meanwhile
   mine->show(screens, current);
   // Where the desktop gives a new window no keyboard by itself, Escape
-  // would not reach the overlay until a click.
-  if (SelectionWindow* key = mine->keyWindow(); key && key->windowHandle()) {
+  // would not reach the overlay until a click (a layer surface takes it).
+  if (SelectionWindow* key = mine->keyWindow(); key && key->windowHandle() && !mine->onOverlayLayer()) {
     source_.giveKeyboardTo(*key->windowHandle());
   }
   const QPointer<CaptureManager> alive(this);

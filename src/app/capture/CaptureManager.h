@@ -85,6 +85,9 @@ class CaptureManager final : public QObject {
   void cancelSelection() { overlay_.reset(); }
   // Where the overlay's `C` puts the colour under the pointer ("#rrggbb").
   std::function<void(const QString&)> colourPicked;
+  // The overlay on the desktop's overlay layer (wlroots desktops), where a
+  // full-screen window may never appear beside another one.
+  bool overlayLayer = false;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "platform/ClipboardClaim.h"
+#include "platform/wayland/OverlayLayer.h"
 
 namespace lumacap {
 namespace {
@@ -367,6 +368,12 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::option
   }
   const Rect reach{double(allScreens.x()), double(allScreens.y()), double(allScreens.width()),
                    double(allScreens.height())};
+  // The window of the key display, else the one under the pointer, else the first, takes the keys.
+  const auto keyScreen = std::find_if(screens.begin(), screens.end(), [&](const OverlayScreen& screen) {
+    return keyDisplay ? screen.displayID == *keyDisplay
+                      : screen.screen && screen.screen->geometry().contains(pointer);
+  });
+  const uint32_t keyID = (keyScreen == screens.end() ? screens.front() : *keyScreen).displayID;
   for (const OverlayScreen& screen : screens) {
     QImage backdrop = screen.backdrop;
     if (!backdrop.isNull() && screen.screen) {
@@ -389,18 +396,24 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::option
           if (other && other->view() != view) other->view()->showSharedSelection(global);
         }
       };
-      // Wayland places no window: each covers its screen as a full-screen
-      // window on that screen's output.
+    }
+    const bool isKey = !key && screen.displayID == keyID;
+    if (isKey) key = window;
+    if (shared_ && screen.screen) {
+      // Wayland places no window: each covers its screen's output, on the
+      // overlay layer where the desktop has one, else as a full-screen window.
       window->winId();
       window->windowHandle()->setScreen(screen.screen);
-      window->showFullScreen();
+      if (overlayLayer_ && placeOnOverlayLayer(*window->windowHandle(), isKey)) {
+        onOverlayLayer_ = true;
+        window->show();
+      } else {
+        window->showFullScreen();
+      }
     } else {
       window->show();
       window->raise();
     }
-    const bool isKey = keyDisplay ? screen.displayID == *keyDisplay
-                                  : screen.screen && screen.screen->geometry().contains(pointer);
-    if (!key && isKey) key = window;
   }
   // An override-redirect window gets no focus from the window manager, so it
   // grabs the keyboard: Escape must reach the overlay.

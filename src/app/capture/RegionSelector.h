@@ -149,6 +149,12 @@ class RegionSelector final {
   std::function<void(const QString&)> colourPicked;
   // Shown by the window that takes the keys (see SelectionView::setBanner).
   QString banner;
+  // A shared selection's windows as surfaces on the desktop's overlay layer
+  // (wlroots), above full-screen windows, the key window holding the
+  // keyboard while it is open; where that layer is missing, full-screen windows.
+  void useOverlayLayer(bool use) { overlayLayer_ = use; }
+  // Whether the windows shown are on that layer.
+  bool onOverlayLayer() const { return onOverlayLayer_; }
 
  private:
   void finish(std::optional<RegionSelection> selection);
@@ -158,6 +164,8 @@ class RegionSelector final {
   QPointer<SelectionWindow> keyWindow_;
   Completion completion_;
   bool shared_ = false;
+  bool overlayLayer_ = false;
+  bool onOverlayLayer_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -223,6 +223,9 @@ AppServices::AppServices() : parts_(std::make_unique<Parts>()) {
   parts_->captureManager.colourPicked = [&pasteboard = parts_->pasteboard](const QString& hex) {
     pasteboard.setText(hex.toStdString());
   };
+  // wlroots desktops: sway 1.10 never shows a full-screen window beside another one on an output.
+  parts_->captureManager.overlayLayer =
+      parts_->backend.desktop == Desktop::sway || parts_->backend.desktop == Desktop::wlroots;
   if (parts_->cardPresenter) {
     parts_->cardPresenter->attach(parts_->model, parts_->context);
   } else {
