@@ -271,8 +271,7 @@ FormSection* PreferencesView::makePrivacySection() {
   captureFolderSetting_->addToRow(captureFolder_);
   rows.addWidget(captureFolderSetting_);
   rows.addWidget(
-      makeText(QStringLiteral("Captures are kept as chosen, or until you delete them in Recent Captures. "
-                              "An unsaved capture lives only on the clipboard. A saved capture's text is "
+      makeText(QStringLiteral("An unsaved capture lives only on the clipboard. A saved capture's text is "
                               "kept for searching, unless it shows possible secrets."),
                captionSize));
   return section;
