@@ -28,7 +28,9 @@ namespace {
 constexpr int previewWidth = 368;
 constexpr int previewHeight = 420;
 
-bool confirmsPreview(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
+bool confirmsPreview(const QKeyEvent& key) {
+  return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
+}
 
 // A question in a sheet of its own over `parent`, answered later: `act`
 // names the button that runs `onAct`; the other one, the default, keeps
@@ -261,7 +263,8 @@ QWidget* ScreenshotPreview::makeDestinationRow() {
   revert_ = menu->addAction(QStringLiteral("Revert to original"), this, &ScreenshotPreview::revertAsked);
   revert_->setEnabled(model_.markedUp());
   connect(&model_, &AppModel::markedUpChanged, revert_, [this] { revert_->setEnabled(model_.markedUp()); });
-  menu->addAction(QStringLiteral("Pin to Screen"), this, [this] { PinWindow::pin(model_.image(), screen()); });
+  menu->addAction(QStringLiteral("Pin to Screen"), this,
+                  [this] { PinWindow::pin(model_.image(), screen()); });
   menu->addAction(QStringLiteral("Discard"), &model_, &AppModel::discard);
   more->setMenu(menu);
 
