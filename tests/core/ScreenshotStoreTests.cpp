@@ -88,6 +88,18 @@ TEST(ScreenshotStoreOpening, CreatesPrivateFoldersAndWritesNoIndexUntilTheFirstC
   EXPECT_EQ(permissionsOf(root / "Captures"), 0750u);
 }
 
+// A test folder's clean-up gives access back to its own folders only: a link
+// in it (a fake /proc's cwd names "/") leaves the folder it names alone.
+TEST(TempDirCleanUp, ChangesNoFolderALinkInItNames) {
+  TempDir outside;
+  fs::permissions(outside.path(), fs::perms(0755));
+  {
+    TempDir linked;
+    fs::create_directory_symlink(outside.path(), linked / "link");
+  }
+  EXPECT_EQ(permissionsOf(outside.path()), 0755u);
+}
+
 // Which indexes are damaged is fuzz_index_decoder's to check on its corpus;
 // here, that refusing one touches no file.
 TEST(ScreenshotStoreOpening, RefusesADamagedIndexAndTouchesNoFile) {

@@ -20,9 +20,12 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code error;
   // Tests make folders read-only to provoke failures; give access back first.
+  // Only to real folders: a link in here may name any folder (a fake /proc's
+  // cwd names "/"), and chmod follows links.
   for (auto it = std::filesystem::recursive_directory_iterator(path_, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_directory(error)) ::chmod(it->path().c_str(), 0700);
+    if (it->symlink_status(error).type() == std::filesystem::file_type::directory)
+      ::chmod(it->path().c_str(), 0700);
   }
   ::chmod(path_.c_str(), 0700);
   std::filesystem::remove_all(path_, error);
