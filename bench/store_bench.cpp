@@ -42,6 +42,7 @@ std::vector<CaptureRecord> sampleRecords() {
                          std::nullopt,
                          std::nullopt,
                          std::nullopt,
+                         std::nullopt,
                          std::nullopt};
     if (i % 3 == 0) {
       record.destination = "lumacap · main";
