@@ -11,6 +11,25 @@
 
 namespace lumacap {
 
+namespace {
+
+using OpenedStore = std::variant<std::shared_ptr<ScreenshotStore>, QString>;
+
+// Opens the store on a worker: the store, or why it could not be opened.
+// (Made outside the coroutine: GCC 12 destroys the captures of a lambda made
+// inside one twice.)
+QFuture<OpenedStore> openOnWorker(const std::function<std::unique_ptr<ScreenshotStore>()>& open) {
+  return QtConcurrent::run([open]() -> OpenedStore {
+    try {
+      return std::shared_ptr<ScreenshotStore>(open());
+    } catch (const std::exception& failure) {
+      return QString::fromStdString(failure.what());
+    }
+  });
+}
+
+}  // namespace
+
 CaptureHistory::CaptureHistory(std::function<std::unique_ptr<ScreenshotStore>()> open, QObject* parent)
     : QObject(parent), open_(std::move(open)) {}
 
@@ -24,14 +43,7 @@ std::optional<CaptureRecord> CaptureHistory::record(const std::optional<std::str
 
 QCoro::Task<std::optional<QString>> CaptureHistory::open() {
   const QPointer<CaptureHistory> self(this);
-  using Opened = std::variant<std::shared_ptr<ScreenshotStore>, QString>;
-  const Opened opened = co_await QtConcurrent::run([open = open_]() -> Opened {
-    try {
-      return std::shared_ptr<ScreenshotStore>(open());
-    } catch (const std::exception& failure) {
-      return QString::fromStdString(failure.what());
-    }
-  });
+  const OpenedStore opened = co_await openOnWorker(open_);
   if (!self) co_return std::nullopt;
   if (const auto* failure = std::get_if<QString>(&opened)) co_return *failure;
   store_ = std::get<std::shared_ptr<ScreenshotStore>>(opened);
