@@ -12,6 +12,7 @@
 
 #include "app/views/QuickCaptureView.h"
 #include "platform/linux/TesseractRecognizer.h"
+#include "platform/wayland/OverlayLayer.h"
 #include "support/ModelHarness.h"
 #include "support/Subprocess.h"
 #include "support/WaylandTest.h"
@@ -46,6 +47,13 @@ QPoint editButtonInCard() {
   QuickCaptureView card(harness.start(), true);
   card.layout()->activate();
   return card.editButton()->geometry().center();
+}
+
+QPoint pinButtonInCard() {
+  test::ModelHarness harness;
+  QuickCaptureView card(harness.start(), true);
+  card.layout()->activate();
+  return card.pinButton()->geometry().center();
 }
 
 std::optional<DesktopWindow> focusedWindow(test::WaylandDesktop& desktop) {
@@ -218,6 +226,35 @@ TEST_P(WaylandClipboardCardTest,
   if (!focused) return;  // its key would reach the user's window
   desktop().key("ctrl+m");
   expectShownWhole("Mark up — Lumacap", "the mark-up window");
+}
+
+// A display capture pinned from the card covers its output at zoom 1, above
+// the user's full-screen window: the hairline it draws round itself darkens
+// the output's edge. Clicked, it takes the keys, and Escape closes it.
+TEST_P(WaylandClipboardCardTest, APinFromTheCardStaysAboveAFullScreenWindowAndEscapeClosesIt) {
+  if (GetParam() == Compositor::gnome || !overlayLayerBuiltIn())
+    GTEST_SKIP() << "a pin stays above other windows where the desktop has layer-shell and Lumacap is "
+                    "built with LayerShellQt (Qt 6.5 or later)";
+  const std::optional<QRect> cardArea = cardShownBy("capture-display");
+  ASSERT_TRUE(cardArea) << "no card:\n" << desktop().output(*application);
+  const auto edge = [&](int output) {
+    return desktop().reference(QRect(output * outputWidth, outputHeight / 2, 1, 1)).pixelColor(0, 0);
+  };
+  const QColor bare = edge(0);
+  ASSERT_EQ(edge(1), bare) << "the two outputs' edges differ before the pin";
+  const QPoint pin = cardArea->topLeft() + pinButtonInCard();
+  desktop().click(pin.x(), pin.y());
+  int pinned = -1;
+  ASSERT_TRUE(waitUntil([&] {
+    for (int output : {0, 1})
+      if (edge(output).value() < bare.value() - 20) pinned = output;
+    return pinned >= 0;
+  })) << "no pin above the full-screen window:\n"
+      << desktop().output(*application);
+  const QPoint inside(pinned * outputWidth + outputWidth / 2, outputHeight / 2);
+  desktop().click(inside.x(), inside.y());
+  desktop().key("Escape");
+  EXPECT_TRUE(waitUntil([&] { return edge(pinned) == bare; })) << "Escape left the pin up";
 }
 
 // A made-up key pair in a real terminal: the card already up (on GNOME the

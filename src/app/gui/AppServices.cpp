@@ -18,6 +18,7 @@
 #include "app/model/SettingsManager.h"
 #include "app/views/CardPresenter.h"
 #include "app/views/Dialogs.h"
+#include "app/views/PinWindow.h"
 #include "app/views/ScreenshotPermissionWindow.h"
 #include "app/views/WindowPresenter.h"
 #include "core/DataRoot.h"
@@ -30,6 +31,7 @@
 #include "platform/wayland/CompositorWorkspace.h"
 #include "platform/wayland/DesktopProbe.h"
 #include "platform/wayland/NoWindowsWorkspace.h"
+#include "platform/wayland/OverlayLayer.h"
 #include "platform/wayland/PortalHotKeyService.h"
 #include "platform/wayland/WaylandScreenSourceChoice.h"
 #include "platform/wayland/WindowListScreenSource.h"
@@ -41,6 +43,18 @@
 
 namespace lumacap {
 namespace {
+
+// Pins stay above other windows on Wayland where the desktop has layer-shell
+// (KWin, wlroots) and Lumacap was built with LayerShellQt.
+bool pinsAbove(const DesktopBackend& backend) {
+  return backend.session == Session::wayland && backend.card == CardMechanism::layerShell &&
+         overlayLayerBuiltIn();
+}
+
+DesktopLimits withPins(DesktopLimits limits, bool above) {
+  if (above) limits.pin.reset();
+  return limits;
+}
 
 // The services that differ between desktops, chosen once from the backend.
 struct PlatformServices {
@@ -213,13 +227,14 @@ struct AppServices::Parts {
           [](const CodingAgent& agent, AgentSetupPart part, bool install) {
             return configureAgent(agent, part, install, currentExecutablePath(nullptr));
           },
-      .desktopLimits = withHotKey(limitsOf(backend), desktopHotKey.mechanism()),
+      .desktopLimits = withPins(withHotKey(limitsOf(backend), desktopHotKey.mechanism()), pinsAbove(backend)),
       .desktopHotKey = &desktopHotKey,
       .captureKeys = &captureKeys,
   };
 };
 
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {
+  PinWindow::keepAboveOnWayland(pinsAbove(parts_->backend));
   parts_->captureManager.colourPicked = [&pasteboard = parts_->pasteboard](const QString& hex) {
     pasteboard.setText(hex.toStdString());
   };

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/wayland/OverlayLayer.h"
+
 namespace lumacap {
 namespace {
 
@@ -23,13 +25,18 @@ constexpr double faintest = 0.2;
 
 bool onWayland() { return QGuiApplication::platformName() == QLatin1String("wayland"); }
 
+bool keptAboveOnWayland = false;
+
 }  // namespace
 
 PinWindow::PinWindow(QImage image, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       image_(std::move(image)) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setAttribute(Qt::WA_OpaquePaintEvent);
+  if (onWayland())
+    setAttribute(Qt::WA_TranslucentBackground);
+  else
+    setAttribute(Qt::WA_OpaquePaintEvent);
   setWindowTitle(QStringLiteral("Pinned capture — Lumacap"));
   setAccessibleName(windowTitle());
   setToolTip(
@@ -48,10 +55,28 @@ PinWindow* PinWindow::pin(const QImage& image, QScreen* screen) {
     window->setZoom(1);
     window->move(screen->availableGeometry().center() - window->rect().center());
   }
+  if (screen && keptAboveOnWayland && onWayland()) {
+    window->winId();
+    window->windowHandle()->setScreen(screen);
+    const QSize room = screen->geometry().size() - window->size();
+    const QPoint centred(std::max(0, room.width() / 2), std::max(0, room.height() / 2));
+    if (placeAboveWindows(*window->windowHandle(), centred)) window->layerPosition_ = centred;
+  }
   window->show();
   window->raise();
   window->activateWindow();
   return window;
+}
+
+void PinWindow::keepAboveOnWayland(bool keep) { keptAboveOnWayland = keep; }
+
+void PinWindow::moveTo(QPoint topLeft) {
+  if (!layerPosition_) {
+    move(topLeft);
+    return;
+  }
+  layerPosition_ = topLeft;
+  moveAboveWindows(*windowHandle(), topLeft);
 }
 
 // At zoom 1 one pixel of the capture is one pixel of the screen.
@@ -60,17 +85,25 @@ void PinWindow::setZoom(double zoom, std::optional<QPointF> anchor) {
   zoom_ = std::clamp(zoom, smallestZoom, largestZoom);
   const QSizeF shown = QSizeF(image_.size()) * zoom_ / devicePixelRatioF();
   const QSize size(std::max(1, qRound(shown.width())), std::max(1, qRound(shown.height())));
-  const QPoint topLeft = anchor ? pos() + (*anchor - *anchor * (zoom_ / before)).toPoint() : pos();
+  const QPoint from = layerPosition_.value_or(pos());
+  const QPoint topLeft = anchor ? from + (*anchor - *anchor * (zoom_ / before)).toPoint() : from;
   setFixedSize(size);
-  if (anchor) move(topLeft);
+  if (anchor) moveTo(topLeft);
   update();
 }
 
-void PinWindow::setOpacity(double opacity) { setWindowOpacity(std::clamp(opacity, faintest, 1.0)); }
+void PinWindow::setOpacity(double opacity) {
+  opacity_ = std::clamp(opacity, faintest, 1.0);
+  if (onWayland())
+    update();
+  else
+    setWindowOpacity(opacity_);
+}
 
 void PinWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom_ < 1);
+  if (onWayland()) painter.setOpacity(opacity_);
   painter.drawImage(rect(), image_);
   // A hairline so that a pin stays apart from a window of the same colour.
   painter.setPen(QColor(0, 0, 0, 90));
@@ -79,14 +112,24 @@ void PinWindow::paintEvent(QPaintEvent*) {
 
 void PinWindow::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  // Wayland places windows itself: the desktop moves it.
-  if (onWayland() && windowHandle() && windowHandle()->startSystemMove()) return;
-  grabbed_ = event->globalPosition().toPoint() - pos();
+  if (layerPosition_) {
+    // Held by the point of the window under the pointer: each move puts it
+    // back under the pointer.
+    grabbed_ = event->position().toPoint();
+  } else {
+    // Wayland places windows itself: the desktop moves it.
+    if (onWayland() && windowHandle() && windowHandle()->startSystemMove()) return;
+    grabbed_ = event->globalPosition().toPoint() - pos();
+  }
   setCursor(Qt::ClosedHandCursor);
 }
 
 void PinWindow::mouseMoveEvent(QMouseEvent* event) {
-  if (grabbed_) move(event->globalPosition().toPoint() - *grabbed_);
+  if (!grabbed_) return;
+  if (layerPosition_)
+    moveTo(*layerPosition_ + event->position().toPoint() - *grabbed_);
+  else
+    move(event->globalPosition().toPoint() - *grabbed_);
 }
 
 void PinWindow::mouseReleaseEvent(QMouseEvent* event) {
@@ -103,7 +146,7 @@ void PinWindow::wheelEvent(QWheelEvent* event) {
   const double notches = event->angleDelta().y() / 120.0;
   if (notches == 0) return;
   if (event->modifiers() & Qt::ControlModifier) {
-    setOpacity(windowOpacity() + notches * opacityStep);
+    setOpacity(opacity_ + notches * opacityStep);
   } else {
     setZoom(zoom_ * std::pow(zoomStep, notches), event->position());
   }
@@ -127,7 +170,7 @@ void PinWindow::contextMenuEvent(QContextMenuEvent* event) {
     QAction* level = opacity->addAction(QStringLiteral("%1 %").arg(percent), this,
                                         [this, percent] { setOpacity(percent / 100.0); });
     level->setCheckable(true);
-    level->setChecked(qRound(windowOpacity() * 100) == percent);
+    level->setChecked(qRound(opacity_ * 100) == percent);
   }
   menu->addSeparator();
   menu->addAction(QStringLiteral("Close"), this, &QWidget::close);

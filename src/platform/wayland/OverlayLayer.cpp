@@ -28,11 +28,34 @@ bool placeOnOverlayLayer(QWindow& window, bool takesKeyboard) {
   return true;
 }
 
+bool placeAboveWindows(QWindow& window, QPoint position) {
+  if (QGuiApplication::platformName() != QLatin1String("wayland")) return false;
+  using Layer = LayerShellQt::Window;
+  Layer* layer = Layer::get(&window);
+  if (!layer) return false;
+  layer->setLayer(Layer::LayerOverlay);
+  layer->setScope(QStringLiteral("lumacap-pin"));
+  layer->setAnchors(Layer::Anchors(Layer::AnchorTop | Layer::AnchorLeft));
+  layer->setExclusiveZone(0);
+  layer->setKeyboardInteractivity(Layer::KeyboardInteractivityOnDemand);
+  moveAboveWindows(window, position);
+  return true;
+}
+
+void moveAboveWindows(QWindow& window, QPoint position) {
+  if (LayerShellQt::Window* layer = LayerShellQt::Window::get(&window))
+    layer->setMargins(QMargins(position.x(), position.y(), 0, 0));
+}
+
 #else
 
 bool overlayLayerBuiltIn() { return false; }
 
 bool placeOnOverlayLayer(QWindow&, bool) { return false; }
+
+bool placeAboveWindows(QWindow&, QPoint) { return false; }
+
+void moveAboveWindows(QWindow&, QPoint) {}
 
 #endif
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPoint>
+
 class QWindow;
 
 namespace lumacap {
@@ -12,6 +14,14 @@ namespace lumacap {
 // False where Lumacap was built without LayerShellQt (Qt older than 6.5) or
 // the window is no Wayland window: the caller then shows it as before.
 bool placeOnOverlayLayer(QWindow& window, bool takesKeyboard);
+
+// Puts a window not yet shown on the overlay layer too, but at its own size
+// with its top-left corner at `position` of its screen's output (in that
+// output's coordinates): a window that stays above all others, full-screen
+// ones included, and gets the keyboard when clicked. False as above.
+bool placeAboveWindows(QWindow& window, QPoint position);
+// Moves a window placeAboveWindows placed to `position` of its output.
+void moveAboveWindows(QWindow& window, QPoint position);
 
 // Whether placeOnOverlayLayer can work in this build.
 bool overlayLayerBuiltIn();
