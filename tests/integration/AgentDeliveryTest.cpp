@@ -478,8 +478,9 @@ TEST_P(StagedTextTest, TheAgentTakesTheStagedPathAsAnImage) {
   ASSERT_TRUE(pixels.save(QString::fromStdString(image.string()), "PNG"));
   std::ofstream(folder / "text") << StagingText::make(image, paste.message,
                                                       CodingAgent::find(paste.key)->staging);
-  std::map<std::string, std::string> environment = {{"HOME", folder.path().string()},
-                                                    {"TERM", "xterm-256color"}};
+  // CI=false: with CI set, Gemini CLI skips its interactive interface.
+  std::map<std::string, std::string> environment = {
+      {"HOME", folder.path().string()}, {"TERM", "xterm-256color"}, {"CI", "false"}};
   for (const auto& [name, value] : paste.environment)
     environment[name] = std::regex_replace(value, std::regex("\\$HOME"), folder.path().string());
   if (!paste.settings.empty()) {
