@@ -32,6 +32,8 @@ class ProcessSource {
   virtual std::optional<std::filesystem::path> executablePath(int32_t) { return std::nullopt; }
   // The process's arguments, where the system tells them.
   virtual std::optional<std::vector<std::string>> arguments(int32_t) { return std::nullopt; }
+  // How many processes a walk of the process table reads at most.
+  static constexpr size_t listingLimit = 4096;
   // The ids of running processes, at most `limit` of them, where the system lists them.
   virtual std::vector<int32_t> processIDs(size_t /*limit*/) { return {}; }
   // The real user id the process runs as.

@@ -166,7 +166,7 @@ HookHandler::Ancestry HookHandler::attachedInterface(const ProcessIdentity& serv
   };
   if (!serves(server.pid)) return {};
   std::optional<int32_t> client;
-  for (const int32_t pid : processes.processIDs(4096)) {
+  for (const int32_t pid : processes.processIDs(ProcessSource::listingLimit)) {
     if (pid == server.pid || processes.workingFolder(pid) != fs::path(cwd)) continue;
     if (!processes.probeAgent(pid, *environment_.agent).isAgent || serves(pid)) continue;
     if (client) return {};  // two in the same folder: which one is not known

@@ -30,7 +30,7 @@ struct FoundAgentProcess {
 // walks at most maximumAncestors steps up from each agent.
 class AgentProcessFinder {
  public:
-  static constexpr size_t maximumProcesses = 4096;
+  static constexpr size_t maximumProcesses = ProcessSource::listingLimit;
   static constexpr int maximumAncestors = 64;
 
   AgentProcessFinder(ProcessSource& processes, RunningApplicationLookup& terminals, uint32_t user);

@@ -47,7 +47,13 @@ class FakeNotifications final : public DesktopNotifications {
     closedIDs.push_back(id);
     if (id == open) open = 0;
   }
-  void invoke(const QString& key) { emit actionInvoked(open, key); }
+  // The bus delivers a click after the answer that gave the notification
+  // its id, as it came later: so here, behind the answer still queued.
+  void invoke(const QString& key) {
+    QMetaObject::invokeMethod(
+        this, [this, id = open, key] { emit actionInvoked(id, key); }, Qt::QueuedConnection);
+    QCoreApplication::sendPostedEvents();
+  }
 
   std::vector<DesktopNotification> sent;
   std::vector<uint32_t> closedIDs;
