@@ -52,14 +52,17 @@ class WaylandHotKeyTest : public WaylandTest {
       if (window.focused || window.app == "layer-shell") return true;
     return false;
   }
+  // Where the desktop takes no screenshots, the key reaches Lumacap, which says it cannot capture.
+  bool saysItCannotCapture(size_t said) {
+    if (desktop().noScreenshots().empty()) return false;
+    const std::string why = CaptureError::description(CaptureErrorKind::portalGaveNoImage);
+    EXPECT_TRUE(waitUntil([&] { return log().find(why, said) != std::string::npos; }, 20s)) << log();
+    return true;
+  }
   void expectOverlayAfter(const std::string& chord) {
     const size_t said = log().size();
     desktop().key(chord);
-    if (!desktop().noScreenshots().empty()) {  // the key reaches Lumacap, which says it cannot capture
-      const std::string why = CaptureError::description(CaptureErrorKind::portalGaveNoImage);
-      EXPECT_TRUE(waitUntil([&] { return log().find(why, said) != std::string::npos; }, 20s)) << log();
-      return;
-    }
+    if (saysItCannotCapture(said)) return;
     EXPECT_TRUE(waitUntil([&] { return overlays() == 2; }, 20s)) << chord << " opened no overlay; " << log();
     // Escape must reach the overlay without a click first.
     EXPECT_TRUE(waitUntil([&] { return overlayFocused(); }, 10s)) << "no overlay window has the keyboard";
@@ -93,8 +96,11 @@ TEST_P(WaylandPortalHotKeyTest, portalShortcutOpensTheOverlayAndAChangedOneRepla
   ASSERT_NE(log().find("Capture Display key bound through the GlobalShortcuts portal as Meta+Alt+4\n"),
             std::string::npos)
       << log();
+  const size_t said = log().size();
   desktop().key("alt+super+4");
-  EXPECT_EQ(clipboardImage(20s).size(), QSize(1280, 800)) << log();
+  if (!saysItCannotCapture(said)) {
+    EXPECT_EQ(clipboardImage(20s).size(), QSize(1280, 800)) << log();
+  }
   // (KDE writes its record a moment after it answered)
   EXPECT_TRUE(waitUntil([&] { return kdeAssigned("capture-region-logo-at=Meta+@,"); }, 10s))
       << kdeShortcuts();

@@ -624,7 +624,9 @@ std::optional<std::string> WaylandDesktop::State::startSway() {
     for (int output = 0; output < outputCount; ++output)
       config << "output HEADLESS-" << output + 1 << " resolution " << outputWidth << "x" << outputHeight
              << " position " << output * outputWidth << " 0\n";
-    config << "xwayland disable\n";
+    // A grey desktop, not black: the region overlay, a layer surface in no window list, shows
+    // only by how it dims the outputs.
+    config << "output * bg #c0c0c0 solid_color\nxwayland disable\n";
   }
   // The injector must be readable by the session's user wherever the build tree is.
   const fs::path pointer = folder / "bin/wlr-virtual-pointer";
