@@ -38,7 +38,7 @@ target_link_libraries(mutter-remote-desktop PRIVATE PkgConfig::DBUS m)
 
 # A client that reports the input reaching its full-screen windows (the harness's own tests).
 add_executable(wayland-probe support/WaylandProbe.cpp)
-target_link_libraries(wayland-probe PRIVATE Qt6::Widgets)
+target_link_libraries(wayland-probe PRIVATE Qt6::Widgets Qt6::GuiPrivate LumacapWaylandProtocols)
 
 # One ordinary window of a picture, for the window list and activation tests.
 add_executable(wayland-window support/WaylandWindow.cpp)

@@ -3,6 +3,8 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
+#include <QRasterWindow>
 
 #include "platform/ClipboardClaim.h"
 #include "platform/ReadyFuture.h"
@@ -70,6 +72,32 @@ class EncodedImage final : public QMimeData {
   mutable QFuture<QByteArray> png_;
 };
 
+// The small frameless window that presents a lent activation token: it asks
+// for the focus once it is shown (the compositor activates only a mapped
+// window).
+class FocusBorrowingWindow final : public QRasterWindow {
+ public:
+  FocusBorrowingWindow() {
+    setFlags(Qt::Window | Qt::FramelessWindowHint);
+    setTitle(QStringLiteral("Lumacap"));
+    resize(1, 1);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter(this).fillRect(QRect(0, 0, width(), height()), Qt::black);
+  }
+  void exposeEvent(QExposeEvent* event) override {
+    QRasterWindow::exposeEvent(event);
+    if (!isExposed() || asked_) return;
+    asked_ = true;
+    requestActivate();  // Qt's Wayland window presents $XDG_ACTIVATION_TOKEN and clears it
+  }
+
+ private:
+  bool asked_ = false;
+};
+
 }  // namespace
 
 FocusedPasteboard::FocusedPasteboard(std::chrono::milliseconds confirmation) : confirmation_(confirmation) {
@@ -78,6 +106,7 @@ FocusedPasteboard::FocusedPasteboard(std::chrono::milliseconds confirmation) : c
   connect(QGuiApplication::clipboard(), &QClipboard::changed, this, [this](QClipboard::Mode mode) {
     if (mode == QClipboard::Clipboard) clipboardChanged();
   });
+  connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &FocusedPasteboard::focusChanged);
   setClipboardClaimant([this] { claim(); });
 }
 
@@ -110,19 +139,34 @@ QFuture<bool> FocusedPasteboard::setImage(const QImage&, QFuture<QByteArray> png
     std::exchange(claimed_, nullptr)->fulfil(std::move(png));
   } else if (QGuiApplication::focusWindow()) {
     publish(new EncodedImage(std::move(png)));
-  } else {
+  } else if (!borrowFocus(std::move(png))) {
     return readyFuture(false);  // no focus, no input: the compositor would drop it
   }
-  if (!offer_.data) return readyFuture(false);
+  if (!offer_.data && !borrowedFor_) return readyFuture(false);
   QPromise<bool>& promise = offer_.answer.emplace();
   promise.start();
   QFuture<bool> future = promise.future();
-  if (offer_.confirmed) {
+  if (borrowedFor_) {
+    deadline_.start(2 * confirmation_);  // the window's mapping and activation, then the offer's own
+  } else if (offer_.confirmed) {
     answer(true);
   } else if (!deadline_.isActive()) {
     deadline_.start(confirmation_);
   }
   return future;
+}
+
+bool FocusedPasteboard::borrowFocus(QFuture<QByteArray> png) {
+  if (qEnvironmentVariable("XDG_ACTIVATION_TOKEN").isEmpty()) return false;
+  borrowedFor_ = std::move(png);
+  borrower_ = std::make_unique<FocusBorrowingWindow>();
+  borrower_->show();
+  return true;
+}
+
+void FocusedPasteboard::focusChanged(QWindow* window) {
+  if (!borrower_ || window != borrower_.get() || !borrowedFor_) return;
+  publish(new EncodedImage(*std::exchange(borrowedFor_, std::nullopt)));
 }
 
 void FocusedPasteboard::publish(QMimeData* data) {
@@ -150,6 +194,9 @@ void FocusedPasteboard::clipboardChanged() {
 }
 
 void FocusedPasteboard::answer(bool held) {
+  // The borrowed focus goes back as soon as the offer is settled either way.
+  borrowedFor_.reset();
+  if (borrower_) borrower_.release()->deleteLater();
   if (!offer_.answer) return;
   deadline_.stop();
   offer_.answer->addResult(held);
