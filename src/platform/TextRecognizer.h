@@ -43,6 +43,9 @@ class TextRecognizer {
   virtual std::vector<RecognizedLine> recognizeSecretCandidates(const QImage& image) {
     return recognize(image);
   }
+  // Whether recognizeSecretCandidates() reads less than recognize(), so that
+  // reading the candidates first and the rest afterwards is worth it.
+  virtual bool readsSecretCandidatesApart() const { return false; }
   // Gives back what the recognizer keeps between recognitions (an engine
   // and its trained data); the next recognition loads them again.
   virtual void releaseResources() {}

@@ -7,6 +7,14 @@ namespace lumacap {
 void CaptureInHand::setRecognition(std::vector<SecretFinding> findings, std::vector<ReadLine> lines) {
   findings_ = std::move(findings);
   readLines_ = std::move(lines);
+  textRead_ = true;
+  readThroughCover();
+}
+
+void CaptureInHand::setSecretsFound(std::vector<SecretFinding> findings, std::vector<ReadLine> lines) {
+  findings_ = std::move(findings);
+  readLines_ = std::move(lines);
+  textRead_ = false;
   readThroughCover();
 }
 
@@ -44,7 +52,7 @@ void CaptureInHand::readThroughCover() {
     secrets_ = std::move(shown);
     emit secretsChanged();
   }
-  QString recognized = QString::fromStdString(cover_.text(readLines_));
+  QString recognized = textRead_ ? QString::fromStdString(cover_.text(readLines_)) : QString();
   if (recognizedText_ != recognized) {
     recognizedText_ = std::move(recognized);
     emit recognizedTextChanged();

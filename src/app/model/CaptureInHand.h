@@ -63,6 +63,10 @@ class CaptureInHand final : public QObject {
   const QString& recognizedText() const { return recognizedText_; }
 
   void setRecognition(std::vector<SecretFinding> findings, std::vector<ReadLine> lines);
+  // What a first search found, in the parts of lines it read, before the
+  // whole text is read: the secrets show, the recognised text stays empty
+  // until setRecognition().
+  void setSecretsFound(std::vector<SecretFinding> findings, std::vector<ReadLine> lines);
   // Notes what `markup` blacks out and crops away; the first mark-up keeps
   // the image and PNG it replaces as the original. The caller puts the
   // flattened image in hand.
@@ -83,6 +87,7 @@ class CaptureInHand final : public QObject {
   // it, and what is left seen through that.
   std::vector<SecretFinding> findings_;
   std::vector<ReadLine> readLines_;
+  bool textRead_ = false;  // readLines_ are the whole text
   TextCover cover_;
   std::vector<SecretFinding> secrets_;
   QString recognizedText_;

@@ -235,21 +235,40 @@ void CaptureWorkflow::accept(CapturedImage captured) {
               slot_->filename);
 }
 
+// With a recognizer that tells them apart, the search for secrets ends with
+// the parts of lines that can hold one (the notice shows, a held clipboard
+// gets its redacted image), and the rest is read afterwards for the name
+// and the text. What only the whole reading finds is added to the notice:
+// the clipboard, released by then, keeps what the first search redacted.
 QCoro::Task<> CaptureWorkflow::suggestName(QPointer<CaptureInHand> capture,
                                            std::optional<std::string> application,
                                            std::optional<std::string> windowTitle, QString initialName) {
-  Recognition recognition =
-      co_await services_.ocr.recognize(capture->image, std::move(application), std::move(windowTitle),
-                                       capture->date, services_.settings.lookForSecrets());
+  // The image as taken: redacting it below puts another in hand.
+  const QImage image = capture->image;
+  const Date date = capture->date;
+  const bool lookForSecrets = services_.settings.lookForSecrets();
+  const bool candidatesFirst = lookForSecrets && services_.ocr.readsSecretCandidatesApart();
+  std::vector<SecretFinding> first;
+  if (candidatesFirst) {
+    Recognition candidates = co_await services_.ocr.secretCandidates(image);
+    if (!capture) co_return;
+    first = candidates.secrets;
+    capture->setSecretsFound(std::move(candidates.secrets), std::move(candidates.lines));
+    guard_.searchEnded();
+    if (!capture) co_return;
+  }
+  Recognition recognition = co_await services_.ocr.recognize(image, std::move(application),
+                                                             std::move(windowTitle), date, lookForSecrets);
   // A newer capture, an opened record or a discard took the place of this
   // capture: its name is not ours to touch, and neither is `naming`.
   if (!capture) co_return;
   if (capture->filename == initialName && !capture->savedID)
     slot_.setFilename(QString::fromStdString(recognition.name));
-  capture->setRecognition(std::move(recognition.secrets), std::move(recognition.lines));
+  capture->setRecognition(OCRService::joined(std::move(first), recognition.secrets),
+                          std::move(recognition.lines));
   emit recognized(capture);
   if (!capture) co_return;
-  guard_.searchEnded();
+  if (!candidatesFirst) guard_.searchEnded();
   feedback_.setNaming(false);
 }
 

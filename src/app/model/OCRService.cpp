@@ -5,6 +5,7 @@
 
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 
 #include "core/FilenameGenerator.h"
 #include "platform/BackgroundWork.h"
@@ -24,6 +25,23 @@ QThreadPool& recognitionPool() {
   }();
   (void)configured;
   return pool;
+}
+
+// The lines that hold text with their words, the text, and the secrets in
+// them when asked.
+void readInto(Recognition& recognition, const std::vector<RecognizedLine>& lines, const QImage& image,
+              bool lookForSecrets) {
+  std::vector<TextLine> words = OCRService::textLines(lines);
+  for (size_t index = 0; index < lines.size(); ++index) {
+    const std::string& text = lines[index].text;
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+    if (!recognition.text.empty()) recognition.text += '\n';
+    recognition.text += text;
+    recognition.lines.push_back({text, words[index]});
+  }
+  if (lookForSecrets)
+    recognition.secrets = SecretDetector::find(
+        words, Rect{0, 0, static_cast<double>(image.width()), static_cast<double>(image.height())});
 }
 
 }  // namespace
@@ -48,6 +66,17 @@ QCoro::Task<Recognition> OCRService::recognize(QImage image, std::optional<std::
         yieldToInteractiveWork();
         return recognizeNow(*recognizer, image, application, windowTitle, date, lookForSecrets);
       });
+  co_return co_await recognition;
+}
+
+bool OCRService::readsSecretCandidatesApart() const { return recognizer_->readsSecretCandidatesApart(); }
+
+QCoro::Task<Recognition> OCRService::secretCandidates(QImage image) const {
+  std::shared_ptr<TextRecognizer> recognizer = recognizer_;
+  QFuture<Recognition> recognition = QtConcurrent::run(&recognitionPool(), [recognizer, image] {
+    yieldToInteractiveWork();
+    return secretCandidatesNow(*recognizer, image);
+  });
   co_return co_await recognition;
 }
 
@@ -80,18 +109,41 @@ Recognition OCRService::recognizeNow(TextRecognizer& recognizer, const QImage& i
   Recognition recognition;
   recognition.name =
       FilenameGenerator().filename(usableLines(lines, image.height()), application, windowTitle, date);
-  std::vector<TextLine> words = textLines(lines);
-  for (size_t index = 0; index < lines.size(); ++index) {
-    const std::string& text = lines[index].text;
-    if (text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
-    if (!recognition.text.empty()) recognition.text += '\n';
-    recognition.text += text;
-    recognition.lines.push_back({text, words[index]});
-  }
-  if (lookForSecrets)
-    recognition.secrets = SecretDetector::find(
-        words, Rect{0, 0, static_cast<double>(image.width()), static_cast<double>(image.height())});
+  readInto(recognition, lines, image, lookForSecrets);
   return recognition;
+}
+
+Recognition OCRService::secretCandidatesNow(TextRecognizer& recognizer, const QImage& image) {
+  std::vector<RecognizedLine> lines;
+  try {
+    lines = recognizer.recognizeSecretCandidates(image);
+  } catch (...) {
+    lines.clear();  // nothing read, nothing found; the whole reading follows
+  }
+  Recognition recognition;
+  readInto(recognition, lines, image, true);
+  recognition.text.clear();
+  return recognition;
+}
+
+std::vector<SecretFinding> OCRService::joined(std::vector<SecretFinding> first,
+                                              const std::vector<SecretFinding>& later) {
+  const auto overlaps = [](const Rect& one, const Rect& other) {
+    const Rect common = one.intersected(other);
+    return common.width > 0 && common.height > 0;
+  };
+  const size_t earlier = first.size();
+  for (const SecretFinding& finding : later) {
+    const bool known = std::any_of(
+        first.begin(), first.begin() + static_cast<long>(earlier), [&](const SecretFinding& seen) {
+          return std::any_of(finding.boxes.begin(), finding.boxes.end(), [&](const Rect& box) {
+            return std::any_of(seen.boxes.begin(), seen.boxes.end(),
+                               [&](const Rect& other) { return overlaps(box, other); });
+          });
+        });
+    if (!known) first.push_back(finding);
+  }
+  return first;
 }
 
 std::vector<TextLine> OCRService::textLines(const std::vector<RecognizedLine>& lines) {

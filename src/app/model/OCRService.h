@@ -54,6 +54,15 @@ class OCRService {
                                      std::optional<std::string> windowTitle, Date date,
                                      bool lookForSecrets) const;
 
+  // Whether secretCandidates() reads less than recognize(): otherwise the
+  // search for secrets is best done by recognize() alone.
+  bool readsSecretCandidatesApart() const;
+
+  // Reads only what can hold a secret, on the same worker, and finds the
+  // secrets in it: the findings and the lines they were found in (no name,
+  // no text). A recognize() of the same image right after reads the rest.
+  QCoro::Task<Recognition> secretCandidates(QImage image) const;
+
   // Lets the recognizer give back its engine, after the recognitions asked
   // for so far (on the same worker), and the process its free memory.
   void releaseResources() const;
@@ -67,6 +76,13 @@ class OCRService {
                                   const std::optional<std::string>& application,
                                   const std::optional<std::string>& windowTitle, Date date,
                                   bool lookForSecrets);
+
+  static Recognition secretCandidatesNow(TextRecognizer& recognizer, const QImage& image);
+
+  // The findings of a first search, then those of a later one that show
+  // something the first did not (overlapping none of its boxes).
+  static std::vector<SecretFinding> joined(std::vector<SecretFinding> first,
+                                           const std::vector<SecretFinding>& later);
 
   // The recognised lines as the secret detector reads them: every line,
   // however unsure (a random key never reads as a confident word), with its

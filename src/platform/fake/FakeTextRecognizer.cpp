@@ -11,6 +11,11 @@ void FakeTextRecognizer::setLines(std::vector<RecognizedLine> lines) {
   lines_ = std::move(lines);
 }
 
+void FakeTextRecognizer::setCandidateLines(std::vector<RecognizedLine> lines) {
+  std::lock_guard lock(mutex_);
+  candidateLines_ = std::move(lines);
+}
+
 void FakeTextRecognizer::setFailing(bool failing) {
   std::lock_guard lock(mutex_);
   failing_ = failing;
@@ -37,6 +42,19 @@ std::vector<RecognizedLine> FakeTextRecognizer::recognize(const QImage& image) {
   lastThread_ = QThread::currentThread();
   if (failing_) throw std::runtime_error("recognition failed");
   return lines_;
+}
+
+std::vector<RecognizedLine> FakeTextRecognizer::recognizeSecretCandidates(const QImage& image) {
+  {
+    std::lock_guard lock(mutex_);
+    if (candidateLines_) return *candidateLines_;
+  }
+  return recognize(image);
+}
+
+bool FakeTextRecognizer::readsSecretCandidatesApart() const {
+  std::lock_guard lock(mutex_);
+  return candidateLines_.has_value();
 }
 
 int FakeTextRecognizer::calls() const {

@@ -4,6 +4,7 @@
 #include <QThread>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 #include "platform/TextRecognizer.h"
 
@@ -16,6 +17,9 @@ class FakeTextRecognizer final : public TextRecognizer {
   explicit FakeTextRecognizer(std::vector<RecognizedLine> lines = {});
 
   void setLines(std::vector<RecognizedLine> lines);
+  // Once set, recognizeSecretCandidates() answers these at once, held or not;
+  // until then it reads everything as recognize() does.
+  void setCandidateLines(std::vector<RecognizedLine> lines);
   void setFailing(bool failing);  // recognize() then throws std::runtime_error
 
   // While held, recognize() waits until release().
@@ -23,6 +27,8 @@ class FakeTextRecognizer final : public TextRecognizer {
   void release();
 
   std::vector<RecognizedLine> recognize(const QImage& image) override;
+  std::vector<RecognizedLine> recognizeSecretCandidates(const QImage& image) override;
+  bool readsSecretCandidatesApart() const override;
 
   int calls() const;
   QSize lastImageSize() const;
@@ -33,6 +39,7 @@ class FakeTextRecognizer final : public TextRecognizer {
   std::condition_variable released_;
   bool held_ = false;
   std::vector<RecognizedLine> lines_;
+  std::optional<std::vector<RecognizedLine>> candidateLines_;
   bool failing_ = false;
   int calls_ = 0;
   QSize lastImageSize_;

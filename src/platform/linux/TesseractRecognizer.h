@@ -48,6 +48,7 @@ class TesseractRecognizer final : public TextRecognizer {
   // a secret (SecretCandidates), each part a line of the result. A
   // recognize() of the same image right after reads only the rest.
   std::vector<RecognizedLine> recognizeSecretCandidates(const QImage& image) override;
+  bool readsSecretCandidatesApart() const override { return layout_ == Layout::lines; }
   // Ends the engines (tens of megabytes of trained data) and hands the
   // libraries' pages back to the kernel; the next recognition loads both
   // again, in about a tenth of a second.

@@ -12,10 +12,10 @@
 #include <QToolButton>
 
 #include "app/model/MarkupModel.h"
-#include "app/views/markup/MarkupWindow.h"
 #include "app/views/QuickCaptureView.h"
 #include "app/views/ScreenshotPreview.h"
 #include "app/views/Symbols.h"
+#include "app/views/markup/MarkupWindow.h"
 #include "support/ModelHarness.h"
 
 namespace lumacap {
@@ -133,15 +133,6 @@ TEST_F(SecretsNoticeTest, RedactFromTheCardSaysWhatTheClipboardHolds) {
   EXPECT_EQ(harness.pasteboard.image()->pixelColor(300, 108), QColor(0, 0, 0));
 }
 
-TEST_F(SecretsNoticeTest, TwoSecretsArePluralAndAnErrorStillShows) {
-  AppModel& model = capturedWith({keyPairLine(100), keyPairLine(140)});
-  EXPECT_EQ(model.secretsNotice(), "2 possible secrets · Redact");
-  model.showPreview();
-  model.presentError(QStringLiteral("No space left on device"));
-  EXPECT_TRUE(preview()->secretsNotice()->isHidden());
-  EXPECT_FALSE(preview()->footer()->isHidden());
-}
-
 TEST_F(SecretsNoticeTest, TheSettingTurnsTheSearchOffAndNothingOutlivesTheCapture) {
   AppModel& model = capturedWith({keyPairLine(100)});
   ASSERT_FALSE(model.secrets().empty());
@@ -207,6 +198,39 @@ TEST_F(SecretsNoticeTest, RedactingBeforeCopyingHoldsTheClipboardUntilTheSearchE
   ASSERT_TRUE(processEventsUntil([&] { return !model.naming(); }));
   EXPECT_FALSE(model.markedUp());
   EXPECT_EQ(harness.pasteboard.image()->pixelColor(300, 108), QColor(40, 90, 160));
+}
+
+// The search ends with the parts of lines that can hold a secret, before the
+// whole text is read: a held clipboard gets its redacted image then; what
+// only the whole reading finds is added to the notice afterwards, once.
+TEST_F(SecretsNoticeTest, TheSearchEndsWithTheCandidatesAndTheWholeReadingAddsToIt) {
+  const RecognizedLine done{"Build finished", 0.9f, QRect(20, 170, 200, 16)};
+  harness.fakeRecognizer->setLines({keyPairLine(100), keyPairLine(140), done});
+  harness.fakeRecognizer->setCandidateLines({keyPairLine(100)});
+  AppModel& model = harness.start();
+  for (const bool redactBeforeCopying : {true, false}) {
+    harness.settings->setRedactSecretsBeforeCopying(redactBeforeCopying);
+    harness.fakeRecognizer->hold();  // the whole reading waits
+    awaitTask(model.capture(CaptureMode::display));
+    ASSERT_TRUE(processEventsUntil([&] {
+      return harness.pasteboard.image() && (!model.secretsNotice().isEmpty() || model.markedUp());
+    }));
+    EXPECT_TRUE(model.naming());
+    EXPECT_TRUE(model.recognizedText().isEmpty());
+    EXPECT_EQ(harness.pasteboard.image()->pixelColor(300, 108),
+              redactBeforeCopying ? QColor(0, 0, 0) : QColor(40, 90, 160));
+    EXPECT_EQ(model.secretsNotice(), redactBeforeCopying ? "" : "1 possible secret · Redact");
+    harness.fakeRecognizer->release();
+    ASSERT_TRUE(processEventsUntil([&] { return !model.naming(); }));
+    EXPECT_EQ(model.secretsNotice(),
+              redactBeforeCopying ? "1 possible secret · Redact" : "2 possible secrets · Redact");
+    EXPECT_EQ(harness.pasteboard.image()->pixelColor(300, 148), QColor(40, 90, 160));
+    EXPECT_TRUE(model.recognizedText().contains("Build finished"));
+  }
+  model.showPreview();  // an error hides the notice
+  model.presentError(QStringLiteral("No space left on device"));
+  EXPECT_TRUE(preview()->secretsNotice()->isHidden());
+  EXPECT_FALSE(preview()->footer()->isHidden());
 }
 
 // Copy Text copies the text as the image shows it: with a possible secret
