@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QObject>
 #include <QTimer>
-#include <QUrl>
 #include <QVariantMap>
 #include <algorithm>
 #include <cctype>
@@ -29,7 +28,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-#include <variant>
 
 namespace lumacap::test {
 namespace fs = std::filesystem;
@@ -179,18 +177,6 @@ class ScriptReport : public QObject {
 };
 
 // Receives a portal request's Response signal.
-class PortalResponse : public QObject {
-  Q_OBJECT
- public:
-  std::optional<uint> code;
-  QVariantMap results;
- public Q_SLOTS:
-  void respond(uint response, const QVariantMap& values) {
-    code = response;
-    results = values;
-  }
-};
-
 template <typename Condition>
 bool spinUntil(Condition condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -367,7 +353,10 @@ struct WaylandDesktop::State {
   std::vector<std::string> wrap(const std::vector<std::string>& argv,
                                 const std::map<std::string, std::string>& extra = {}) const {
     std::vector<std::string> command;
-    if (::geteuid() == 0) command = {"runuser", "-u", user->pw_name, "--"};  // (else AsSessionUser)
+    // (setpriv runs the program itself, so its pid is the program's; under AsSessionUser, as is.)
+    if (::geteuid() == 0)
+      command = {"setpriv",       "--reuid", user->pw_name, "--regid", std::to_string(user->pw_gid),
+                 "--init-groups", "--"};
     command.insert(command.end(), {"env", "-u", "DISPLAY", "-u", "QT_QPA_PLATFORM", "-u", "WAYLAND_SOCKET",
                                    "-u", "WAYLAND_DISPLAY", "-u", "SWAYSOCK"});
     std::map<std::string, std::string> variables = environment;
@@ -532,7 +521,6 @@ struct WaylandDesktop::State {
   std::vector<DesktopWindow> swayWindows();
   QImage kwinReference();
   QImage portalReference();
-  std::variant<QImage, uint> askPortalForScreenshot();
 };
 
 std::optional<std::string> WaylandDesktop::State::startKWin() {
@@ -552,7 +540,7 @@ std::optional<std::string> WaylandDesktop::State::startKWin() {
         << "[Desktop Entry]\nType=Application\nName=" << name << "\nExec=" << fs::canonical(program).string()
         << "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
   };
-  entry("lumacap-kwin-reference", LUMACAP_KWIN_REFERENCE);
+  entry("lumacap-wayland-reference", LUMACAP_WAYLAND_REFERENCE);
   entry(kwinBuildEntry, lumacapBinary());
   // "kwin 6.3.6": Plasma 6's parts (the portal among them) look for a Plasma 6 session.
   std::string version = run({(folder / "bin/kwin_wayland").string(), "--version"}).standardOutput;
@@ -723,7 +711,7 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std
     }
   }
   for (const char* program :
-       {"dbus-daemon", "dbus-send", "dbus-monitor", "wl-paste", "/usr/bin/python3", "runuser", "useradd"}) {
+       {"dbus-daemon", "dbus-send", "dbus-monitor", "wl-paste", "/usr/bin/python3", "setpriv", "useradd"}) {
     if (!executable(program)) {
       *whyNot = std::string(program) + " is not installed (scripts/bootstrap installs it)";
       return nullptr;
@@ -752,6 +740,8 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std
       {"XDG_CURRENT_DESKTOP", desktopNames.at(compositor)},
       {"XDG_SESSION_TYPE", "wayland"},
       {"HOME", (folder / "home").string()},
+      {"USER", state->user->pw_name},
+      {"LOGNAME", state->user->pw_name},
       {"XDG_CONFIG_HOME", (folder / "home/.config").string()},
       {"XDG_DATA_HOME", (folder / "home/.local/share").string()},
       {"XDG_CACHE_HOME", (folder / "home/.cache").string()},
@@ -1001,41 +991,10 @@ std::vector<DesktopWindow> WaylandDesktop::windows() {
 // The whole layout through org.kde.KWin.ScreenShot2, taken by the program the harness's entry names.
 QImage WaylandDesktop::State::kwinReference() {
   const fs::path file = folder / "tmp" / ("reference-" + std::to_string(++counter) + ".png");
-  const auto taken = run({LUMACAP_KWIN_REFERENCE, file.string()}, 30s);
+  const auto taken = run({LUMACAP_WAYLAND_REFERENCE, "kwin", file.string()}, 30s);
   if (taken.exitStatus != 0) throw std::runtime_error(taken.standardError);
   QImage image(QString::fromStdString(file.string()), "PNG");
   fs::remove(file);
-  return image;
-}
-
-// One non-interactive request to the Screenshot portal (the permission is
-// granted): the file's image, or the portal's answer code when it said no.
-std::variant<QImage, uint> WaylandDesktop::State::askPortalForScreenshot() {
-  QDBusConnection& connection = sessionBus();
-  static int requests = 0;
-  const QString token = QString("lumacaptest%1").arg(++requests);
-  const QString sender = connection.baseService().mid(1).replace('.', '_');
-  const QString path = "/org/freedesktop/portal/desktop/request/" + sender + "/" + token;
-  PortalResponse response;
-  connection.connect("org.freedesktop.portal.Desktop", path, "org.freedesktop.portal.Request", "Response",
-                     &response, SLOT(respond(uint, QVariantMap)));
-  QDBusMessage message =
-      QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                                     "org.freedesktop.portal.Screenshot", "Screenshot");
-  message.setArguments({QString(), QVariantMap{{"handle_token", token}, {"interactive", false}}});
-  const QDBusMessage reply = connection.call(message, QDBus::Block, 30000);
-  if (reply.type() != QDBusMessage::ReplyMessage)
-    throw std::runtime_error("the Screenshot portal failed: " + reply.errorMessage().toStdString());
-  spinUntil([&] { return response.code.has_value(); }, 30s);
-  connection.disconnect("org.freedesktop.portal.Desktop", path, "org.freedesktop.portal.Request", "Response",
-                        &response, SLOT(respond(uint, QVariantMap)));
-  if (!response.code) throw std::runtime_error("the Screenshot portal did not answer within 30 s");
-  if (*response.code != 0u) return *response.code;
-  const QString file = QUrl(response.results.value("uri").toString()).toLocalFile();
-  QImage image(file);
-  QFile::remove(file);
-  if (image.isNull())
-    throw std::runtime_error("the Screenshot portal's file is no image: " + file.toStdString());
   return image;
 }
 
@@ -1045,11 +1004,16 @@ std::variant<QImage, uint> WaylandDesktop::State::askPortalForScreenshot() {
 QImage WaylandDesktop::State::portalReference() {
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   for (;;) {
-    auto answer = askPortalForScreenshot();
-    if (auto* image = std::get_if<QImage>(&answer)) return *image;
-    const uint code = std::get<uint>(answer);
-    if (code != 2u || std::chrono::steady_clock::now() > deadline)
-      throw std::runtime_error("the Screenshot portal answered " + std::to_string(code));
+    const fs::path file = folder / "tmp" / ("reference-" + std::to_string(++counter) + ".png");
+    const auto taken = run({LUMACAP_WAYLAND_REFERENCE, "portal", file.string()}, 40s);
+    if (taken.exitStatus == 0) {
+      QImage image(QString::fromStdString(file.string()), "PNG");
+      fs::remove(file);
+      return image;
+    }
+    if (taken.exitStatus != 3 || taken.standardOutput != "2\n" || std::chrono::steady_clock::now() > deadline)
+      throw std::runtime_error("the Screenshot portal answered " + taken.standardOutput +
+                               taken.standardError);
     spinUntil([] { return false; }, 200ms);
   }
 }

@@ -39,9 +39,9 @@ target_link_libraries(mutter-remote-desktop PRIVATE PkgConfig::DBUS m)
 # A client that reports the input reaching its full-screen windows (the harness's own tests).
 add_executable(wayland-probe support/WaylandProbe.cpp)
 target_link_libraries(wayland-probe PRIVATE Qt6::Widgets)
-# KWin's screen through ScreenShot2, as the harness's reference.
-add_executable(kwin-reference support/WaylandKWinReference.cpp)
-target_link_libraries(kwin-reference PRIVATE Qt6::DBus Qt6::Gui)
+# The desktop's own capture of its screen (KWin's ScreenShot2, the portal), as the harness's reference.
+add_executable(wayland-reference support/WaylandReference.cpp)
+target_link_libraries(wayland-reference PRIVATE Qt6::DBus Qt6::Gui)
 
 # One ordinary window of a picture, for the window list and activation tests.
 add_executable(wayland-window support/WaylandWindow.cpp)
@@ -52,9 +52,9 @@ add_library(LumacapWaylandDesktop STATIC support/WaylandDesktop.cpp support/Wayl
 target_link_libraries(LumacapWaylandDesktop PUBLIC LumacapTestSupport Qt6::Gui Qt6::DBus)
 target_compile_definitions(LumacapWaylandDesktop PRIVATE
   LUMACAP_WAYLAND_INPUT_DIR="$<TARGET_FILE_DIR:wlr-virtual-pointer>"
-  LUMACAP_KWIN_REFERENCE="$<TARGET_FILE:kwin-reference>"
+  LUMACAP_WAYLAND_REFERENCE="$<TARGET_FILE:wayland-reference>"
   PUBLIC LUMACAP_WAYLAND_PROBE="$<TARGET_FILE:wayland-probe>")
-add_dependencies(LumacapWaylandDesktop ${WAYLAND_INPUT_TOOLS} wayland-probe kwin-reference)
+add_dependencies(LumacapWaylandDesktop ${WAYLAND_INPUT_TOOLS} wayland-probe wayland-reference)
 
 # One process per compositor, so that its tests share one desktop start.
 file(GLOB WAYLAND_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/integration/Wayland*.cpp)
