@@ -67,6 +67,12 @@ constexpr const char* shortcutUnavailableText =
     "The capture shortcut does not work on this desktop yet. Capture from the tray menu, or bind a desktop "
     "shortcut to “lumacap --action=capture-region”.";
 
+// Why captures on KDE Plasma go through the Screenshot portal when KWin refuses its own interface.
+constexpr const char* kwinScreenShotRefusedText =
+    "KWin lends its screenshot interface only to a Lumacap installed with its desktop entry (make install, "
+    "or the Debian package), and this one is not: captures go through the desktop’s Screenshot portal "
+    "instead, which may ask first.";
+
 // What does not work on this desktop, each with what to do, for Settings and the tray tooltip.
 struct DesktopLimits {
   std::optional<std::string> shortcut;  // the global capture shortcut

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #include <QImage>
+#include <QPainter>
 
 #include "core/CaptureError.h"
+#include "core/DesktopBackend.h"
 #include "support/WaylandTest.h"
 
 namespace lumacap::test {
@@ -169,6 +172,63 @@ TEST_P(WaylandCaptureTest, aCaptureTheDesktopCannotTakeSaysWhyAndWhatToDo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandCaptureTest, waylandCompositors(), compositorName);
+
+// KWin lends ScreenShot2 to Lumacap as installed (`make install` into a prefix in the session's
+// XDG_DATA_DIRS, the entry naming its executable): no portal is asked. The same build run from its
+// folder, named by no entry, is refused: its captures go through the portal, and it says why once.
+using KWinScreenShotGrantTest = WaylandCaptureTest;
+
+TEST_P(KWinScreenShotGrantTest, installedLumacapCapturesThroughKWinAndTheBuildFolderFallsBackSayingWhy) {
+  LUMACAP_SKIP_WITHOUT_SCREENSHOTS();
+  application->stop();
+  auto portal = desktop().spawn(
+      {"dbus-monitor", "--session", "type='method_call',interface='org.freedesktop.portal.Screenshot'"});
+  const auto portalAsked = [&] {
+    return desktop().output(*portal).find("member=Screenshot") != std::string::npos;
+  };
+  ASSERT_TRUE(waitUntil([&] { return desktop().output(*portal).find("NameLost") != std::string::npos; }));
+  const std::string prefix = desktop().folder() + "/usr";
+  // Later tests on this desktop find it as it was: the build named by its entry, nothing installed
+  // (whose bus activation file would start the installed Lumacap).
+  const std::shared_ptr<void> restored(nullptr, [&](void*) {
+    desktop().setBuildEntryInstalled(true);
+    for (const char* installed : {"/bin", "/lib", "/share/dbus-1"})
+      std::filesystem::remove_all(prefix + installed);
+  });
+  const auto installed =
+      runProcess({"cmake", "--install", LUMACAP_BUILD_DIR, "--prefix", prefix}, {}, {}, 60s);
+  ASSERT_EQ(installed.exitStatus, 0) << installed.standardOutput << installed.standardError;
+  // The portal draws the pointer (at 200,200) into its screenshot; KWin's interface does not.
+  const auto capture = [&](const std::string& program, bool withPointer) {
+    application = desktop().spawn({program});
+    ASSERT_TRUE(waitUntil([&] { return lumacapOwnsItsBusName(); }, 30s)) << desktop().output(*application);
+    const auto pointerCovered = [&](QImage image) {
+      if (withPointer) QPainter(&image).fillRect(QRect(190, 190, 48, 48), Qt::black);
+      return image;
+    };
+    for (int time = 0; time < 2; ++time) {
+      desktop().run({"wl-copy", "--clear"});
+      act("capture-display");
+      expectSamePixels(pointerCovered(pasted()), pointerCovered(firstOutput), QRect(0, 0, 1280, 800));
+    }
+  };
+  capture(prefix + "/bin/lumacap", false);
+  EXPECT_FALSE(portalAsked());
+  EXPECT_EQ(desktop().output(*application).find(kwinScreenShotRefusedText), std::string::npos);
+  application->stop();
+
+  desktop().setBuildEntryInstalled(false);
+  std::this_thread::sleep_for(3s);  // KWin looks at the entries again a moment after they change
+  capture(lumacapBinary(), true);
+  EXPECT_TRUE(portalAsked());
+  const std::string said = desktop().output(*application);
+  const size_t saidAt = said.find(kwinScreenShotRefusedText);
+  EXPECT_NE(saidAt, std::string::npos) << said;
+  EXPECT_EQ(said.find(kwinScreenShotRefusedText, saidAt + 1), std::string::npos) << said;
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, KWinScreenShotGrantTest, ::testing::Values(Compositor::kwin),
+                         compositorName);
 
 }  // namespace
 }  // namespace lumacap::test

@@ -26,6 +26,7 @@ class WaylandHotKeyTest : public WaylandTest {
   void startLumacap(const std::string& shortcut, const std::string& displayKey = {}) {
     const fs::path config = desktop().environment().at("XDG_CONFIG_HOME");
     {
+      const AsSessionUser asUser(desktop());  // Lumacap's own file, as it writes it
       QSettings settings(QString::fromStdString((config / "Lumacap/Lumacap.conf").string()),
                          QSettings::IniFormat);
       settings.setValue("shortcut", QByteArray::fromStdString(shortcut));

@@ -158,6 +158,7 @@ TEST_P(WaylandStagingTest,
   ASSERT_TRUE(waitUntil([&] { return focused(otherTitle); }, 20s))
       << windowsListed() << desktop().output(*other);
 
+  const AsSessionUser asUser(desktop());  // the desktop reads the KWin script this process writes
   const std::unique_ptr<Workspace> desktopWorkspace = workspace();
   const std::unique_ptr<Pasteboard> clipboard = pasteboard();
   ClaudeCodeIntegration integration(*clipboard, *desktopWorkspace, ProcessSource::system());

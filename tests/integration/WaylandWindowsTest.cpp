@@ -76,6 +76,7 @@ class WaylandWindowsTest : public WaylandTest {
 };
 
 TEST_P(WaylandWindowsTest, theWorkspaceKnowsAWindowBehindAndBringsItToTheFront) {
+  const AsSessionUser asUser(desktop());  // the desktop reads the KWin script this process writes
   const std::optional<DesktopWindow> target = listed(behindTitle);
   ASSERT_TRUE(target);
   CompositorWorkspace workspace(compositorList(), ProcessSource::system());
@@ -140,6 +141,7 @@ TEST_P(WaylandWindowsTest, captureWindowListsTheWindowsFrontMostFirstAndCaptures
 // A real terminal: the compositor lists it with its title, and Capture Window… captures it alone,
 // exactly as it shows on the screen.
 TEST_P(WaylandWindowsTest, aRealTerminalIsListedWithItsTitleAndCapturedAlone) {
+  const AsSessionUser asUser(desktop());  // the desktop reads the KWin script this process writes
   const std::string title = "Lumacap test terminal";
   // Text, and no text cursor, whose look would change with the focus. Konsole on KDE; foot on sway
   // (foot 1.13 ends at once on KWin's virtual outputs, which have no physical size).

@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QObject>
 #include <QTimer>
-#include <QUrl>
 #include <QVariantMap>
 #include <algorithm>
 #include <cctype>
@@ -29,7 +28,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-#include <variant>
 
 namespace lumacap::test {
 namespace fs = std::filesystem;
@@ -41,9 +39,12 @@ constexpr int outputWidth = 1280, outputHeight = 800, outputCount = 2;
 // Every process of a desktop carries this variable (its value: the desktop's folder), so that
 // the ones a bus or the compositor started are found and stopped as well.
 constexpr const char* markerVariable = "LUMACAP_TEST_DESKTOP";
-// sway refuses to run as root: its session runs as this user, created on first use.
-constexpr const char* swayUser = "lumacap-wayland-test";
+// Every desktop runs as this ordinary user, as people run them (sway refuses root outright); created on
+// first use.
+constexpr const char* sessionUserName = "lumacap-wayland-test";
 constexpr const char* socketName = "wayland-lumacap";
+// The name of KWin's desktop entry for the build's Lumacap.
+constexpr const char* kwinBuildEntry = "lumacap-build";
 
 std::string readFile(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -74,14 +75,14 @@ void chownTree(const fs::path& root, uid_t uid, gid_t gid) {
       throw std::runtime_error("cannot chown " + entry.path().string());
 }
 
-// The user sway runs as; created (without a home) the first time.
+// The user the desktops run as; created (without a home) the first time.
 std::optional<passwd> sessionUser(std::string* whyNot) {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (const passwd* entry = ::getpwnam(swayUser)) return *entry;
+    if (const passwd* entry = ::getpwnam(sessionUserName)) return *entry;
     // A concurrent test may create it at the same moment: then the second look finds it.
-    runProcess({"useradd", "--no-create-home", "--shell", "/usr/sbin/nologin", swayUser});
+    runProcess({"useradd", "--no-create-home", "--shell", "/usr/sbin/nologin", sessionUserName});
   }
-  *whyNot = std::string("cannot create the user ") + swayUser + " that sway runs as";
+  *whyNot = std::string("cannot create the user ") + sessionUserName + " that the desktops run as";
   return std::nullopt;
 }
 
@@ -176,18 +177,6 @@ class ScriptReport : public QObject {
 };
 
 // Receives a portal request's Response signal.
-class PortalResponse : public QObject {
-  Q_OBJECT
- public:
-  std::optional<uint> code;
-  QVariantMap results;
- public Q_SLOTS:
-  void respond(uint response, const QVariantMap& values) {
-    code = response;
-    results = values;
-  }
-};
-
 template <typename Condition>
 bool spinUntil(Condition condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -345,7 +334,7 @@ class CommandChild {
 struct WaylandDesktop::State {
   Compositor compositor;
   fs::path folder;
-  std::optional<passwd> user;  // sway's session user; nothing: root
+  std::optional<passwd> user;  // the session's user
   std::map<std::string, std::string> environment;
   std::vector<std::unique_ptr<BackgroundProcess>> services;
   std::unique_ptr<CommandChild> input;
@@ -364,7 +353,10 @@ struct WaylandDesktop::State {
   std::vector<std::string> wrap(const std::vector<std::string>& argv,
                                 const std::map<std::string, std::string>& extra = {}) const {
     std::vector<std::string> command;
-    if (user) command = {"runuser", "-u", user->pw_name, "--"};
+    // (setpriv runs the program itself, so its pid is the program's; under AsSessionUser, as is.)
+    if (::geteuid() == 0)
+      command = {"setpriv",       "--reuid", user->pw_name, "--regid", std::to_string(user->pw_gid),
+                 "--init-groups", "--"};
     command.insert(command.end(), {"env", "-u", "DISPLAY", "-u", "QT_QPA_PLATFORM", "-u", "WAYLAND_SOCKET",
                                    "-u", "WAYLAND_DISPLAY", "-u", "SWAYSOCK"});
     std::map<std::string, std::string> variables = environment;
@@ -372,6 +364,24 @@ struct WaylandDesktop::State {
     for (const auto& [name, value] : variables) command.push_back(name + "=" + value);
     command.insert(command.end(), argv.begin(), argv.end());
     return command;
+  }
+
+  // The desktop's folder as the session's user finds it: its own runtime folder (0700), home and
+  // temporary folder; programs the harness copied into bin/ runnable from there, wherever the build
+  // tree is. Called once the harness has written what it puts there.
+  void handOver() {
+    ::chmod(folder.c_str(), 0711);
+    fs::create_directories(folder / "bin");
+    ::chmod((folder / "bin").c_str(), 0755);
+    for (const char* child : {"rt", "home", "tmp", "logs"})
+      chownTree(folder / child, user->pw_uid, user->pw_gid);
+  }
+
+  // A copy in bin/ of one of the harness's input injectors.
+  std::string injector(const std::string& name) {
+    const fs::path copy = folder / "bin" / name;
+    fs::copy_file(fs::path(LUMACAP_WAYLAND_INPUT_DIR) / name, copy, fs::copy_options::overwrite_existing);
+    return copy.string();
   }
 
   BackgroundProcess& startService(const std::string& name, const std::vector<std::string>& argv,
@@ -413,15 +423,22 @@ struct WaylandDesktop::State {
            (log != logs.end() ? lastLines(log->second) : std::string());
   }
 
-  // A session bus (dbus-daemon) at `socket`: ready once it printed its address.
-  std::optional<std::string> startBus(const std::string& name, const fs::path& socket,
-                                      const std::string& configuration) {
+  // A bus (dbus-daemon, the session's configuration) at `socket`: ready once it printed its address.
+  // The harness, root, may connect to watch it, as it may to the compositor's socket.
+  std::optional<std::string> startBus(const std::string& name, const fs::path& socket) {
+    const fs::path configuration = folder / "bin/bus.conf";
+    std::ofstream(configuration)
+        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig><include>/usr/share/dbus-1/session.conf</include>\n"
+           "<policy context=\"default\"><allow user=\"root\"/></policy></busconfig>\n";
+    ::chmod(configuration.c_str(), 0644);
     int address[2];
     if (::pipe2(address, O_CLOEXEC) != 0) return "pipe failed";
     const fs::path log = logFile(name);
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     services.push_back(std::make_unique<BackgroundProcess>(
-        wrap({"dbus-daemon", "--nofork", "--nopidfile", configuration,
+        wrap({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + configuration.string(),
               "--address=unix:path=" + socket.string(), "--print-address=1"}),
         std::map<std::string, std::string>{}, std::array<int, 3>{-1, address[1], fd}));
     ::close(fd);
@@ -504,30 +521,40 @@ struct WaylandDesktop::State {
   std::vector<DesktopWindow> swayWindows();
   QImage kwinReference();
   QImage portalReference();
-  std::variant<QImage, uint> askPortalForScreenshot();
 };
 
 std::optional<std::string> WaylandDesktop::State::startKWin() {
   // The installed kwin_wayland carries a file capability (cap_sys_resource) that a container may
   // refuse at exec: a copy has none.
-  fs::create_directories(folder / "bin");
+  handOver();
   fs::copy_file("/usr/bin/kwin_wayland", folder / "bin/kwin_wayland");
+  // KWin lends ScreenShot2 to a program whose installed desktop entry names its executable and the
+  // interface: entries for this harness and for the build's Lumacap, as a package would install them,
+  // and an empty installation prefix for tests that install Lumacap themselves.
+  fs::create_directories(folder / "share/applications");
+  fs::create_directories(folder / "usr/share/applications");
+  environment["XDG_DATA_DIRS"] =
+      (folder / "share").string() + ":" + (folder / "usr/share").string() + ":/usr/local/share:/usr/share";
+  const auto entry = [&](const std::string& name, const fs::path& program) {
+    std::ofstream(folder / "share/applications" / (name + ".desktop"))
+        << "[Desktop Entry]\nType=Application\nName=" << name << "\nExec=" << fs::canonical(program).string()
+        << "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
+  };
+  entry("lumacap-wayland-reference", LUMACAP_WAYLAND_REFERENCE);
+  entry(kwinBuildEntry, lumacapBinary());
   // "kwin 6.3.6": Plasma 6's parts (the portal among them) look for a Plasma 6 session.
   std::string version = run({(folder / "bin/kwin_wayland").string(), "--version"}).standardOutput;
   version = version.substr(0, version.find('\n')).substr(std::min(version.find(' ') + 1, version.size()));
   environment["KDE_SESSION_VERSION"] = version.substr(0, version.find('.'));
-  if (auto failed = startBus("session-bus", folder / "rt/bus", "--session")) return failed;
-  auto& kwin =
-      startService("kwin",
-                   {(folder / "bin/kwin_wayland").string(), "--virtual", "--width",
-                    std::to_string(outputWidth), "--height", std::to_string(outputHeight), "--output-count",
-                    std::to_string(outputCount), "--socket", socketName, "--no-lockscreen"},
-                   // Fake input and ScreenShot2 without an authorised desktop entry; ScreenShot2 only exists
-                   // with OpenGL compositing, here through llvmpipe.
-                   {{"KWIN_WAYLAND_NO_PERMISSION_CHECKS", "1"},
-                    {"KWIN_SCREENSHOT_NO_PERMISSION_CHECKS", "1"},
-                    {"KWIN_COMPOSE", "O2"},
-                    {"LIBGL_ALWAYS_SOFTWARE", "1"}});
+  if (auto failed = startBus("session-bus", folder / "rt/bus")) return failed;
+  auto& kwin = startService(
+      "kwin",
+      {(folder / "bin/kwin_wayland").string(), "--virtual", "--width", std::to_string(outputWidth),
+       "--height", std::to_string(outputHeight), "--output-count", std::to_string(outputCount), "--socket",
+       socketName, "--no-lockscreen"},
+      // Fake input without an authorised desktop entry; ScreenShot2 only exists with OpenGL
+      // compositing, here through llvmpipe.
+      {{"KWIN_WAYLAND_NO_PERMISSION_CHECKS", "1"}, {"KWIN_COMPOSE", "O2"}, {"LIBGL_ALWAYS_SOFTWARE", "1"}});
   const auto ready = [&] { return fs::exists(folder / "rt" / socketName) && hasName("org.kde.KWin"); };
   if (auto failed = awaitReady("kwin_wayland", kwin, ready, 30s)) return failed;
   // KWin 6 paints in software where it finds no DRM render node: without OpenGL its screenshot
@@ -545,7 +572,7 @@ std::optional<std::string> WaylandDesktop::State::startKWin() {
         "KWin " + version + " paints in software here (no DRM render node): it takes no screenshots";
   if (auto failed = startNotificationServer()) return failed;
   if (auto failed = startNotificationRecorder()) return failed;
-  return startInput({std::string(LUMACAP_WAYLAND_INPUT_DIR) + "/kwin-fake-input"});
+  return startInput({injector("kwin-fake-input")});
 }
 
 std::optional<std::string> WaylandDesktop::State::startGnome() {
@@ -558,11 +585,10 @@ std::optional<std::string> WaylandDesktop::State::startGnome() {
   const std::string version = run({"gnome-shell", "--version"}).standardOutput;  // "GNOME Shell 48.7"
   std::ofstream(extension / "extension.js")
       << gnomeExtension(version.substr(version.find_first_of("0123456789")));
-  if (auto failed = startBus("session-bus", folder / "rt/bus", "--session")) return failed;
+  handOver();
+  if (auto failed = startBus("session-bus", folder / "rt/bus")) return failed;
   // gnome-shell's JavaScript dies at start-up without logind: a mock on a private system bus.
-  if (auto failed =
-          startBus("system-bus", folder / "rt/system_bus", "--config-file=/usr/share/dbus-1/session.conf"))
-    return failed;
+  if (auto failed = startBus("system-bus", folder / "rt/system_bus")) return failed;
   auto& logind =
       startService("logind", {"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"});
   if (auto failed = awaitReady(
@@ -593,8 +619,8 @@ std::optional<std::string> WaylandDesktop::State::startGnome() {
            "--method", "org.gnome.Shell.Extensions.EnableExtension", gnomeExtensionUuid});
   if (enabled.exitStatus != 0) return "cannot enable the window-list extension: " + enabled.standardError;
   if (auto failed = startNotificationRecorder()) return failed;
-  if (auto failed = startInput({std::string(LUMACAP_WAYLAND_INPUT_DIR) + "/mutter-remote-desktop",
-                                std::to_string(outputWidth * outputCount), std::to_string(outputHeight)}))
+  if (auto failed = startInput({injector("mutter-remote-desktop"), std::to_string(outputWidth * outputCount),
+                                std::to_string(outputHeight)}))
     return failed;
   // Headless gnome-shell starts in the Overview, where new windows do not take the focus.
   const auto overviewActive = [&] {
@@ -628,16 +654,9 @@ std::optional<std::string> WaylandDesktop::State::startSway() {
     // only by how it dims the outputs.
     config << "output * bg #c0c0c0 solid_color\nxwayland disable\n";
   }
-  // The injector must be readable by the session's user wherever the build tree is.
-  const fs::path pointer = folder / "bin/wlr-virtual-pointer";
-  fs::create_directories(pointer.parent_path());
-  fs::copy_file(std::string(LUMACAP_WAYLAND_INPUT_DIR) + "/wlr-virtual-pointer", pointer);
-  ::chmod(folder.c_str(), 0711);
-  ::chmod(pointer.parent_path().c_str(), 0755);
-  chownTree(folder / "rt", user->pw_uid, user->pw_gid);
-  chownTree(folder / "home", user->pw_uid, user->pw_gid);
-  chownTree(folder / "tmp", user->pw_uid, user->pw_gid);
-  if (auto failed = startBus("session-bus", folder / "rt/bus", "--session")) return failed;
+  handOver();
+  const std::string pointer = injector("wlr-virtual-pointer");
+  if (auto failed = startBus("session-bus", folder / "rt/bus")) return failed;
   // Scanned out, a full-screen window on a headless output without the pointer is missing from
   // wlroots 0.15's screencopy (grim's, Lumacap's), which gives the last composed frame instead.
   auto& sway = startService("sway", {"sway", "-D", "noscanout", "-c", configuration.string()},
@@ -673,8 +692,7 @@ std::optional<std::string> WaylandDesktop::State::startSway() {
           },
           10s))
     return failed;
-  return startInput(
-      {pointer.string(), std::to_string(outputWidth * outputCount), std::to_string(outputHeight)});
+  return startInput({pointer, std::to_string(outputWidth * outputCount), std::to_string(outputHeight)});
 }
 
 std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std::string* whyNot) {
@@ -687,14 +705,15 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std
   const std::map<Compositor, std::vector<std::string>> programs = {
       {Compositor::kwin, {"/usr/bin/kwin_wayland"}},
       {Compositor::gnome, {"gnome-shell", "gdbus"}},
-      {Compositor::sway, {"sway", "swaymsg", "wtype", "grim", "pipewire", "runuser", "useradd"}}};
+      {Compositor::sway, {"sway", "swaymsg", "wtype", "grim", "pipewire"}}};
   for (const std::string& program : programs.at(compositor)) {
     if (!executable(program)) {
       *whyNot = program + " is not installed (scripts/bootstrap installs it)";
       return nullptr;
     }
   }
-  for (const char* program : {"dbus-daemon", "dbus-send", "dbus-monitor", "wl-paste", "/usr/bin/python3"}) {
+  for (const char* program :
+       {"dbus-daemon", "dbus-send", "dbus-monitor", "wl-paste", "/usr/bin/python3", "setpriv", "useradd"}) {
     if (!executable(program)) {
       *whyNot = std::string(program) + " is not installed (scripts/bootstrap installs it)";
       return nullptr;
@@ -702,7 +721,7 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std
   }
   auto state = std::make_unique<State>();
   state->compositor = compositor;
-  if (compositor == Compositor::sway && !(state->user = sessionUser(whyNot))) return nullptr;
+  if (!(state->user = sessionUser(whyNot))) return nullptr;
   std::string pattern = (fs::temp_directory_path() / ("lumacap-" + nameOf(compositor) + "-XXXXXX")).string();
   if (!::mkdtemp(pattern.data())) {
     *whyNot = "mkdtemp failed";
@@ -723,6 +742,8 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std
       {"XDG_CURRENT_DESKTOP", desktopNames.at(compositor)},
       {"XDG_SESSION_TYPE", "wayland"},
       {"HOME", (folder / "home").string()},
+      {"USER", state->user->pw_name},
+      {"LOGNAME", state->user->pw_name},
       {"XDG_CONFIG_HOME", (folder / "home/.config").string()},
       {"XDG_DATA_HOME", (folder / "home/.local/share").string()},
       {"XDG_CACHE_HOME", (folder / "home/.cache").string()},
@@ -764,7 +785,25 @@ const std::string& WaylandDesktop::noScreenshots() const { return state_->noScre
 
 std::map<std::string, std::string> WaylandDesktop::environment() const { return state_->environment; }
 
-uid_t WaylandDesktop::user() const { return state_->user ? state_->user->pw_uid : ::geteuid(); }
+AsSessionUser::AsSessionUser(const WaylandDesktop& desktop) {
+  const passwd* user = ::getpwuid(desktop.user());
+  if (!user || ::setresgid(user->pw_gid, user->pw_gid, 0) != 0 ||
+      ::setresuid(user->pw_uid, user->pw_uid, 0) != 0)
+    throw std::runtime_error("cannot act as the session's user");
+}
+
+AsSessionUser::~AsSessionUser() {
+  if (::setresuid(0, 0, 0) != 0 || ::setresgid(0, 0, 0) != 0) std::abort();
+}
+
+void WaylandDesktop::setBuildEntryInstalled(bool installed) {
+  const fs::path entry = state_->folder / "share/applications" / (std::string(kwinBuildEntry) + ".desktop");
+  const fs::path aside = entry.string() + ".aside";
+  if (installed ? fs::exists(aside) : fs::exists(entry))
+    fs::rename(installed ? aside : entry, installed ? entry : aside);
+}
+
+uid_t WaylandDesktop::user() const { return state_->user->pw_uid; }
 
 std::unique_ptr<BackgroundProcess> WaylandDesktop::spawn(const std::vector<std::string>& argv,
                                                          const std::map<std::string, std::string>& extra) {
@@ -951,65 +990,13 @@ std::vector<DesktopWindow> WaylandDesktop::windows() {
   return {};
 }
 
-// The whole layout through org.kde.KWin.ScreenShot2, its pixels written into a pipe.
+// The whole layout through org.kde.KWin.ScreenShot2, taken by the program the harness's entry names.
 QImage WaylandDesktop::State::kwinReference() {
-  int pipe[2];
-  if (::pipe2(pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  QByteArray pixels;
-  std::thread reader([&] {
-    char chunk[1 << 16];
-    for (ssize_t got; (got = ::read(pipe[0], chunk, sizeof chunk)) > 0;) pixels.append(chunk, got);
-  });
-  QDBusMessage reply;
-  {
-    // The message holds a duplicate of the pipe's end: it must be gone before the end of the data.
-    QDBusMessage message = QDBusMessage::createMethodCall("org.kde.KWin", "/org/kde/KWin/ScreenShot2",
-                                                          "org.kde.KWin.ScreenShot2", "CaptureWorkspace");
-    message.setArguments({QVariantMap{{"native-resolution", true}, {"include-cursor", false}},
-                          QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]))});
-    ::close(pipe[1]);
-    reply = sessionBus().call(message, QDBus::Block, 20000);
-  }
-  reader.join();
-  ::close(pipe[0]);
-  if (reply.type() != QDBusMessage::ReplyMessage)
-    throw std::runtime_error("ScreenShot2 failed: " + reply.errorMessage().toStdString());
-  const QVariantMap meta = qdbus_cast<QVariantMap>(reply.arguments().value(0));
-  const int width = meta.value("width").toInt(), height = meta.value("height").toInt(),
-            stride = meta.value("stride").toInt();
-  const auto format = QImage::Format(meta.value("format").toInt());
-  if (pixels.size() < qsizetype(stride) * height) throw std::runtime_error("ScreenShot2 sent too few bytes");
-  return QImage(reinterpret_cast<const uchar*>(pixels.constData()), width, height, stride, format).copy();
-}
-
-// One non-interactive request to the Screenshot portal (the permission is
-// granted): the file's image, or the portal's answer code when it said no.
-std::variant<QImage, uint> WaylandDesktop::State::askPortalForScreenshot() {
-  QDBusConnection& connection = sessionBus();
-  static int requests = 0;
-  const QString token = QString("lumacaptest%1").arg(++requests);
-  const QString sender = connection.baseService().mid(1).replace('.', '_');
-  const QString path = "/org/freedesktop/portal/desktop/request/" + sender + "/" + token;
-  PortalResponse response;
-  connection.connect("org.freedesktop.portal.Desktop", path, "org.freedesktop.portal.Request", "Response",
-                     &response, SLOT(respond(uint, QVariantMap)));
-  QDBusMessage message =
-      QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                                     "org.freedesktop.portal.Screenshot", "Screenshot");
-  message.setArguments({QString(), QVariantMap{{"handle_token", token}, {"interactive", false}}});
-  const QDBusMessage reply = connection.call(message, QDBus::Block, 30000);
-  if (reply.type() != QDBusMessage::ReplyMessage)
-    throw std::runtime_error("the Screenshot portal failed: " + reply.errorMessage().toStdString());
-  spinUntil([&] { return response.code.has_value(); }, 30s);
-  connection.disconnect("org.freedesktop.portal.Desktop", path, "org.freedesktop.portal.Request", "Response",
-                        &response, SLOT(respond(uint, QVariantMap)));
-  if (!response.code) throw std::runtime_error("the Screenshot portal did not answer within 30 s");
-  if (*response.code != 0u) return *response.code;
-  const QString file = QUrl(response.results.value("uri").toString()).toLocalFile();
-  QImage image(file);
-  QFile::remove(file);
-  if (image.isNull())
-    throw std::runtime_error("the Screenshot portal's file is no image: " + file.toStdString());
+  const fs::path file = folder / "tmp" / ("reference-" + std::to_string(++counter) + ".png");
+  const auto taken = run({LUMACAP_WAYLAND_REFERENCE, "kwin", file.string()}, 30s);
+  if (taken.exitStatus != 0) throw std::runtime_error(taken.standardError);
+  QImage image(QString::fromStdString(file.string()), "PNG");
+  fs::remove(file);
   return image;
 }
 
@@ -1019,11 +1006,16 @@ std::variant<QImage, uint> WaylandDesktop::State::askPortalForScreenshot() {
 QImage WaylandDesktop::State::portalReference() {
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   for (;;) {
-    auto answer = askPortalForScreenshot();
-    if (auto* image = std::get_if<QImage>(&answer)) return *image;
-    const uint code = std::get<uint>(answer);
-    if (code != 2u || std::chrono::steady_clock::now() > deadline)
-      throw std::runtime_error("the Screenshot portal answered " + std::to_string(code));
+    const fs::path file = folder / "tmp" / ("reference-" + std::to_string(++counter) + ".png");
+    const auto taken = run({LUMACAP_WAYLAND_REFERENCE, "portal", file.string()}, 40s);
+    if (taken.exitStatus == 0) {
+      QImage image(QString::fromStdString(file.string()), "PNG");
+      fs::remove(file);
+      return image;
+    }
+    if (taken.exitStatus != 3 || taken.standardOutput != "2\n" || std::chrono::steady_clock::now() > deadline)
+      throw std::runtime_error("the Screenshot portal answered " + taken.standardOutput +
+                               taken.standardError);
     spinUntil([] { return false; }, 200ms);
   }
 }

@@ -27,7 +27,10 @@ struct DesktopWindow {
   bool floating = true;      // not tiled (sway tells; KWin and GNOME tile no window)
 };
 
-// A real Wayland desktop for end-to-end tests, headless, started as root.
+// A real Wayland desktop for end-to-end tests, headless, started as root; the desktop and every program
+// in it run as an ordinary user. On KWin, ScreenShot2 is lent only as KWin itself decides: to the
+// programs installed desktop entries name (this harness and the build's Lumacap, whose entries are in
+// folder()/share, and what a test installs under the prefix folder()/usr; both in XDG_DATA_DIRS).
 class WaylandDesktop {
  public:
   // One headless desktop with two 1280×800 outputs side by side (global layout 0,0 and 1280,0), its own
@@ -44,9 +47,9 @@ class WaylandDesktop {
   // HOME, XDG_CURRENT_DESKTOP, XDG_SESSION_TYPE=wayland, XDG_DATA_HOME…; DISPLAY removed (spawn and
   // run unset DISPLAY and QT_QPA_PLATFORM unless `extra` sets them).
   std::map<std::string, std::string> environment() const;
-  // The user the session runs as (sway's session user; this process's elsewhere).
+  // The user the session runs as.
   uid_t user() const;
-  // A program inside the session (as the session's user on sway), stopped with the desktop at the latest.
+  // A program inside the session (as the session's user), stopped with the desktop at the latest.
   std::unique_ptr<BackgroundProcess> spawn(const std::vector<std::string>& argv,
                                            const std::map<std::string, std::string>& extra = {});
   ProcessResult run(const std::vector<std::string>& argv, std::chrono::milliseconds timeout = 10s);
@@ -63,6 +66,9 @@ class WaylandDesktop {
   QByteArray clipboard(const std::string& mimeType);  // wl-paste --no-newline --type …; empty when none
   std::vector<std::string> notifications();           // summaries/bodies the notification server received
 
+  // KWin: whether the desktop entry naming the build's Lumacap is installed (it is from the start).
+  void setBuildEntryInstalled(bool installed);
+
   // Why neither Lumacap nor reference() can have the screen's pixels here; empty when they can.
   const std::string& noScreenshots() const;
 
@@ -75,6 +81,17 @@ class WaylandDesktop {
   struct State;
   explicit WaylandDesktop(std::unique_ptr<State> state);
   std::unique_ptr<State> state_;
+};
+
+// While it lives, this process (every thread) runs as the session's user, as a client of the session
+// does: what it hands the desktop (the script file Lumacap writes for KWin, 0600) is the user's.
+// Programs it runs meanwhile start as that user directly.
+class AsSessionUser {
+ public:
+  explicit AsSessionUser(const WaylandDesktop& desktop);
+  ~AsSessionUser();
+  AsSessionUser(const AsSessionUser&) = delete;
+  AsSessionUser& operator=(const AsSessionUser&) = delete;
 };
 
 // The name used in test names and messages: "kwin", "gnome", "sway".

@@ -39,6 +39,9 @@ target_link_libraries(mutter-remote-desktop PRIVATE PkgConfig::DBUS m)
 # A client that reports the input reaching its full-screen windows (the harness's own tests).
 add_executable(wayland-probe support/WaylandProbe.cpp)
 target_link_libraries(wayland-probe PRIVATE Qt6::Widgets Qt6::GuiPrivate LumacapWaylandProtocols)
+# The desktop's own capture of its screen (KWin's ScreenShot2, the portal), as the harness's reference.
+add_executable(wayland-reference support/WaylandReference.cpp)
+target_link_libraries(wayland-reference PRIVATE Qt6::DBus Qt6::Gui)
 
 # One ordinary window of a picture, for the window list and activation tests.
 add_executable(wayland-window support/WaylandWindow.cpp)
@@ -49,15 +52,18 @@ add_library(LumacapWaylandDesktop STATIC support/WaylandDesktop.cpp support/Wayl
 target_link_libraries(LumacapWaylandDesktop PUBLIC LumacapTestSupport Qt6::Gui Qt6::DBus)
 target_compile_definitions(LumacapWaylandDesktop PRIVATE
   LUMACAP_WAYLAND_INPUT_DIR="$<TARGET_FILE_DIR:wlr-virtual-pointer>"
+  LUMACAP_WAYLAND_REFERENCE="$<TARGET_FILE:wayland-reference>"
   PUBLIC LUMACAP_WAYLAND_PROBE="$<TARGET_FILE:wayland-probe>")
-add_dependencies(LumacapWaylandDesktop ${WAYLAND_INPUT_TOOLS} wayland-probe)
+add_dependencies(LumacapWaylandDesktop ${WAYLAND_INPUT_TOOLS} wayland-probe wayland-reference)
 
 # One process per compositor, so that its tests share one desktop start.
 file(GLOB WAYLAND_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/integration/Wayland*.cpp)
 add_executable(wayland_tests ${WAYLAND_TEST_SOURCES})
 target_link_libraries(wayland_tests PRIVATE LumacapWaylandDesktop ${GUI_TEST_LIBS})
-add_dependencies(wayland_tests lumacap wayland-window)
-target_compile_definitions(wayland_tests PRIVATE LUMACAP_WAYLAND_WINDOW="$<TARGET_FILE:wayland-window>")
+# (and all that `cmake --install` copies: a test installs Lumacap into its desktop's folder)
+add_dependencies(wayland_tests lumacap wayland-window lumacap-handoff manual-page application-icons)
+target_compile_definitions(wayland_tests PRIVATE LUMACAP_WAYLAND_WINDOW="$<TARGET_FILE:wayland-window>"
+  LUMACAP_BUILD_DIR="${PROJECT_BINARY_DIR}")
 # Each desktop's version in its test's name ("wayland:sway-1.7"), as its Debian package has it.
 foreach(compositor kwin gnome sway)
   set(package ${compositor})

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "core/CaptureError.h"
+#include "core/DesktopBackend.h"
 #include "platform/linux/DBusCall.h"
 #include "platform/wayland/PortalScreenshotSource.h"
 
@@ -106,12 +107,7 @@ struct KWinScreenShotSource::Shared {
         return croppedOutputImage(captureScreen(QString::fromStdString(output.name)), source);
       } catch (const KWinNotAuthorized& failure) {
         if (!refused.exchange(true)) {
-          std::fprintf(
-              stderr,
-              "lumacap: KWin refused its screenshot interface (%s); capturing through the Screenshot "
-              "portal instead. KWin allows it to Lumacap when it is installed with its desktop entry "
-              "(make install, or the Debian package).\n",
-              failure.what());
+          std::fprintf(stderr, "lumacap: %s (%s)\n", kwinScreenShotRefusedText, failure.what());
         }
       }
     }
