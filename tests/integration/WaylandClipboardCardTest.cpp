@@ -218,9 +218,10 @@ TEST_P(WaylandClipboardCardTest,
        TheCardAppearsWithoutTakingTheFocusAndItsEditOpensThePreviewThenMarkUpWhole) {
   if (GetParam() == Compositor::gnome) {
     const size_t shownBefore = desktop().notifications().size();
+    const std::string focusedBefore = windowsListed();
     startAction("capture-display");
     ASSERT_TRUE(waitUntil([&] { return desktop().notifications().size() > shownBefore; }));
-    EXPECT_TRUE(userHasFocus());
+    EXPECT_TRUE(userHasFocus()) << "before: " << focusedBefore << "\nafter: " << windowsListed();
     return;  // Edit is the notification's action there: clicking GNOME's banner is not scripted
   }
   const std::optional<QRect> cardArea = cardShownBy("capture-display");

@@ -229,40 +229,45 @@ INSTANTIATE_TEST_SUITE_P(Wayland, WaylandDialogsTest,
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandWindowsTest, ::testing::Values(Compositor::kwin, Compositor::sway),
                          compositorName);
 
-// GNOME lists no windows to programs: Capture Window… opens the Screenshot portal's own dialog,
-// where the user chooses the window; closing it is no error.
+// GNOME lists no windows to programs: Capture Window… opens the desktop's own screenshot dialog
+// (the portal's window on GNOME 43, the Shell's screenshot UI on GNOME 48), where the user chooses
+// the window; closing it is no error.
 class WaylandDesktopChoosesWindowTest : public WaylandTest {};
 
 TEST_P(WaylandDesktopChoosesWindowTest, captureWindowOpensTheDesktopsScreenshotDialog) {
-  const auto windowTitles = [&] {
+  // What the desktop shows: its windows' titles, then the Shell's screenshot UI when open.
+  const auto shown = [&] {
     std::string titles;
     for (const DesktopWindow& window : desktop().windows())
       titles += window.title + (window.focused ? " (focused); " : "; ");
+    for (const std::string& dialog : desktop().shellDialogs())
+      if (dialog == "Screenshot UI") titles += "Screenshot UI (focused); ";
     return titles;
+  };
+  // The desktop's dialog (with the focus), by its whole title.
+  const auto chooserShown = [&](bool focused = false) {
+    const std::string titles = "; " + shown();
+    for (const std::string title : {"; Screenshot", "; Screenshot UI"})
+      if (titles.find(title + " (focused);") != std::string::npos ||
+          (!focused && titles.find(title + ";") != std::string::npos))
+        return true;
+    return false;
   };
   auto application = desktop().spawn({lumacapBinary()});
   ASSERT_TRUE(
       waitUntil([&] { return desktop().output(*application).find("lumacap: ") != std::string::npos; }, 30s));
-  const std::string before = windowTitles();
+  const std::string before = shown();
+  ASSERT_FALSE(chooserShown()) << before;
   const auto chose = desktop().run({lumacapBinary(), "--action=capture-window"}, 20s);
   ASSERT_EQ(chose.exitStatus, 0) << chose.standardError;
-  std::string after;
-  EXPECT_TRUE(waitUntil(
-      [&] {
-        after = windowTitles();
-        return after.find("Screenshot") != std::string::npos &&
-               before.find("Screenshot") == std::string::npos;
-      },
-      20s))
-      << "before: " << before << "\nafter: " << after << "\n"
+  EXPECT_TRUE(waitUntil([&] { return chooserShown(); }, 20s))
+      << "before: " << before << "\nafter: " << shown() << "\n"
       << desktop().output(*application);
-  EXPECT_EQ(after.find("Capture a Window"), std::string::npos);  // not Lumacap's own chooser
+  EXPECT_EQ(shown().find("Capture a Window"), std::string::npos);  // not Lumacap's own chooser
   // Closed with Escape once it has the focus.
-  ASSERT_TRUE(waitUntil([&] { return windowTitles().find("Screenshot (focused)") != std::string::npos; }))
-      << windowTitles();
+  ASSERT_TRUE(waitUntil([&] { return chooserShown(true); })) << shown();
   desktop().key("escape");
-  EXPECT_TRUE(waitUntil([&] { return windowTitles().find("Screenshot") == std::string::npos; }))
-      << windowTitles();
+  EXPECT_TRUE(waitUntil([&] { return !chooserShown(); })) << shown();
   EXPECT_TRUE(application->running());
   application->stop();
 }

@@ -28,12 +28,13 @@ class RecordingWindow final : public PermissionWindow {
 class ScreenshotQuestionTest : public ::testing::Test {
  protected:
   PortalScreenshotSource source() {
-    return PortalScreenshotSource(window, {"org.lumacap.Lumacap", [this] { return stored; },
-                                           [this](const QString& parent) {
-                                             asked.push_back(parent);
-                                             shownWhileAsked = window.widget.isVisible();
-                                             return allows;
-                                           }});
+    return PortalScreenshotSource(
+        window, {[] { return std::string("org.lumacap.Lumacap"); }, [this] { return stored; },
+                 [this](const QString& parent) {
+                   asked.push_back(parent);
+                   shownWhileAsked = window.widget.isVisible();
+                   return allows;
+                 }});
   }
   // The answer once it came; the refusal's text when it failed (a failure of
   // another type fails the test).

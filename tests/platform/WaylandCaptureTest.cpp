@@ -7,7 +7,9 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusVirtualObject>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <future>
+#include <set>
 #include <variant>
 #include <vector>
 
@@ -23,6 +26,7 @@
 #include "core/CaptureError.h"
 #include "platform/CaptureFileReader.h"
 #include "platform/wayland/KWinScreenShotSource.h"
+#include "platform/wayland/PortalApplicationId.h"
 #include "platform/wayland/PortalHotKeyService.h"
 #include "platform/wayland/PortalScreenshotSource.h"
 #include "platform/wayland/ScreencopyImage.h"
@@ -331,6 +335,80 @@ TEST_F(StoppedPortalTest, GnomesPermissionStoreIsReadOffTheGuiThreadAndLeavesThe
   ASSERT_TRUE(test::processEventsUntil([&] { return granted.isFinished(); }, 30s));
   EXPECT_TRUE(granted.result());
   EXPECT_LT(meter.longest(), 50ms);
+}
+
+// GNOME 48's GlobalShortcuts portal: it opens a session for anyone, but binds (with the trigger
+// GNOME assigned) only for a caller that named its application id first, which it takes or not.
+class FakeGnomeShortcutsPortal final : public QDBusVirtualObject {
+ public:
+  using FakeShortcut = std::pair<QString, QVariantMap>;  // its id and properties
+  FakeGnomeShortcutsPortal(const std::string& address, bool takesIds)
+      : takesIds_(takesIds),
+        bus_(QDBusConnection::connectToBus(QString::fromStdString(address), "gnome-48")) {
+    qDBusRegisterMetaType<FakeShortcut>();
+    qDBusRegisterMetaType<QList<FakeShortcut>>();
+    bus_.registerVirtualObject(desktopPortalPath, this);
+    bus_.registerService(desktopPortalService);
+  }
+  ~FakeGnomeShortcutsPortal() override { QDBusConnection::disconnectFromBus("gnome-48"); }
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& call, const QDBusConnection&) override {
+    calls.push_back(call.member());
+    if (call.member() == "Register") {
+      if (takesIds_) registered.insert(call.service());
+      return bus_.send(
+          takesIds_ ? call.createReply()
+                    : call.createErrorReply("org.freedesktop.portal.Error.Failed", "App info not found"));
+    }
+    const QString request = portalRequestPath(
+        call.service(), qdbus_cast<QVariantMap>(call.arguments().last())["handle_token"].toString());
+    QVariantMap results;
+    uint code = 0;
+    if (call.member() == "CreateSession") {
+      results["session_handle"] = desktopPortalPath + "/session/lumacap";
+    } else if (registered.contains(call.service())) {
+      auto shortcuts = qdbus_cast<QList<FakeShortcut>>(call.arguments().at(1));
+      for (FakeShortcut& shortcut : shortcuts) shortcut.second = {{"trigger_description", "Ctrl+Alt+R"}};
+      results["shortcuts"] = QVariant::fromValue(shortcuts);
+    } else {
+      code = 2;
+    }
+    bus_.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+    return bus_.send(QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response")
+                     << code << results);
+  }
+  std::vector<QString> calls;
+  std::set<QString> registered;
+
+ private:
+  bool takesIds_;
+  QDBusConnection bus_;
+};
+
+// Installed, Lumacap names its id before anything else: GNOME binds its key, and the menu shows the
+// trigger GNOME assigned; the screenshot permission is looked up under the same id. Run from its build
+// folder (no id taken), GNOME's refusal makes its own key binding the way, with no failure to tell.
+TEST(PortalHotKey, OnGnome48TheKeyIsBoundUnderLumacapsIdOrElseGnomesOwnBindingIsTheWay) {
+  test::SessionBus bus;
+  for (const bool installed : {true, false}) {
+    const QString name = installed ? "installed" : "from-build-folder";
+    const QDBusConnection connection =
+        QDBusConnection::connectToBus(QString::fromStdString(bus.address()), name);
+    FakeGnomeShortcutsPortal portal(bus.address(), installed);
+    PortalHotKeyService service({}, connection);
+    std::vector<int> failures;
+    service.setFailureHandler([&](int status) { failures.push_back(status); });
+    bool unavailable = false;
+    QObject::connect(&service, &PortalHotKeyService::unavailable, [&] { unavailable = true; });
+    EXPECT_EQ(service.grab(Shortcut::initial()), 0);
+    ASSERT_TRUE(test::processEventsUntil([&] { return service.assignedTrigger() || unavailable; }, 20s));
+    EXPECT_EQ(portal.calls.front(), "Register");
+    EXPECT_EQ(service.assignedTrigger(), installed ? std::optional<std::string>("Ctrl+Alt+R") : std::nullopt);
+    EXPECT_EQ(unavailable, !installed);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(portalApplicationIdOf(connection) == "org.lumacap.Lumacap", installed);
+    QDBusConnection::disconnectFromBus(name);
+  }
 }
 
 TEST(KWinScreenShot, RawPixelsHonourTheStride) {

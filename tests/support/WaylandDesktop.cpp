@@ -248,8 +248,11 @@ class Extension {
   ListDialogs() {
     const texts = actor => actor instanceof St.Label ? [actor.get_text()]
                                                      : actor.get_children().flatMap(texts);
-    return JSON.stringify(Main.layoutManager.modalDialogGroup.get_children()
-      .filter(a => a.visible).map(a => texts(a).join('\n')));
+    const dialogs = Main.layoutManager.modalDialogGroup.get_children()
+      .filter(a => a.visible).map(a => texts(a).join('\n'));
+    // The Shell's own screenshot UI (GNOME 48's portal opens it for an interactive screenshot).
+    if (Main.screenshotUI && Main.screenshotUI.visible) dialogs.push('Screenshot UI');
+    return JSON.stringify(dialogs);
   }
 }
 function init() { return new Extension(); }

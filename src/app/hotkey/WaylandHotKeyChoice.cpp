@@ -12,8 +12,11 @@ WaylandHotKey chooseWaylandHotKey(const DesktopBackend& backend,
   WaylandHotKey chosen;
   chosen.setup.executable = currentExecutablePath(nullptr).string();
   // The layout is read at each grab: the user may have changed it since the last.
+  // On a connection of its own, which names Lumacap's application id to the portal first: the
+  // screenshots' requests on the shared one stay as they were.
   auto portal = std::make_unique<PortalHotKeyService>(
-      [](uint32_t macKeyCode) { return KeyboardLayout::current().shiftedKeyName(macKeyCode); });
+      [](uint32_t macKeyCode) { return KeyboardLayout::current().shiftedKeyName(macKeyCode); },
+      QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("lumacap-global-shortcuts")));
   chosen.setup.mechanism = HotKeyMechanism::portal;
   chosen.setup.portal = portal.get();
   chosen.service = std::move(portal);

@@ -35,8 +35,9 @@ class PortalHotKeyService final : public QObject, public HotKeyService {
 
   // Nothing is asked of the portal before the first grab (which runs once the application is
   // set up). The portal is the desktop's way only if it accepts a session: Debian 12's portal
-  // exports the interface on sway and GNOME 43, where every call fails. After a first refused
-  // CreateSession every grab fails with notOnThisDesktop.
+  // exports the interface on sway and GNOME 43, where every call fails; GNOME 48's accepts a
+  // session but binds nothing for a program the portal knows no id of (see PortalApplicationId),
+  // refusing its first BindShortcuts at once. After either, every grab fails with notOnThisDesktop.
   // Asks the portal on this bus (the session bus unless a test gives another).
   explicit PortalHotKeyService(ShiftedKeyName shiftedKeyName,
                                QDBusConnection bus = QDBusConnection::sessionBus());
@@ -111,6 +112,10 @@ class PortalHotKeyService final : public QObject, public HotKeyService {
   std::map<QString, QString> shortcutIds_;  // the id each kind's key is bound as, by kind
   std::map<QString, std::string> assignedById_;
   bool accepted_ = false;
+  bool bound_ = false;  // once a BindShortcuts succeeded
+  // Whether Lumacap named its application id to the portal (asked before the first session).
+  bool registrationAsked_ = false;
+  bool registered_ = false;
   bool unavailable_ = false;
   std::optional<std::string> assigned_;  // the region key's
 };

@@ -20,6 +20,7 @@
 #include "platform/CaptureFileReader.h"
 #include "platform/ReadyFuture.h"
 #include "platform/linux/DBusCall.h"
+#include "platform/wayland/PortalApplicationId.h"
 #include "platform/wayland/XdgForeignExport.h"
 
 namespace lumacap {
@@ -116,12 +117,6 @@ namespace {
 
 const QString permissionStoreService = QStringLiteral("org.freedesktop.impl.portal.PermissionStore");
 
-std::string ownApplicationID() {
-  QFile cgroup(QStringLiteral("/proc/self/cgroup"));
-  if (!cgroup.open(QIODevice::ReadOnly)) return {};
-  return portalApplicationID(cgroup.readAll().toStdString());
-}
-
 // PermissionStore.Lookup("screenshot", "screenshot"): the values by
 // application id. The table does not exist before the first answer.
 // Holds the calling thread (a worker) for DBusCall::serviceAnswer at most.
@@ -148,8 +143,8 @@ std::optional<ScreenshotPermission> storedScreenshotPermission(QDBusConnection b
 }  // namespace
 
 ScreenshotQuestion ScreenshotQuestion::ofPortal(QDBusConnection bus) {
-  std::string applicationID = ownApplicationID();
-  return {applicationID, [bus, applicationID] { return storedScreenshotPermission(bus, applicationID); },
+  return {[bus] { return portalApplicationIdOf(bus); },
+          [bus] { return storedScreenshotPermission(bus, portalApplicationIdOf(bus)); },
           portalTakesScreenshot};
 }
 
@@ -205,7 +200,7 @@ QFuture<bool> PortalScreenshotSource::requestScreenRecording() {
 
 void PortalScreenshotSource::askUnlessStored(std::optional<ScreenshotPermission> stored,
                                              std::shared_ptr<QPromise<bool>> granted) {
-  const CaptureError refused = CaptureError::refusedOnGnome(question_.applicationID);
+  const CaptureError refused = CaptureError::refusedOnGnome(question_.applicationID());
   if (stored && *stored != ScreenshotPermission::unset) {
     if (*stored == ScreenshotPermission::granted) {
       granted->addResult(true);

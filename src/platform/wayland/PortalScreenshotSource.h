@@ -56,8 +56,9 @@ bool portalWasBusy(uint code, std::chrono::milliseconds answeredAfter);
 // portal's permission store holds for Lumacap, and one portal request that
 // makes GNOME ask.
 struct ScreenshotQuestion {
-  // The application id the portal knows Lumacap by.
-  std::string applicationID;
+  // The application id the portal knows Lumacap by (it may change once, when Lumacap names its
+  // own id to the portal).
+  std::function<std::string()> applicationID;
   // The stored answer; none when the store cannot be read (or did not answer
   // in time). Runs on a worker thread.
   std::function<std::optional<ScreenshotPermission>()> stored;
