@@ -198,6 +198,11 @@ size_t rightEdgeOf(std::string_view text) {
   return edge;
 }
 
+size_t characterCount(std::string_view text) {
+  return static_cast<size_t>(std::count_if(
+      text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+}
+
 // Recognition sometimes gives a word a box that runs on over the words
 // after it (up to the end of the line): such a box ends a character's width
 // before the next word begins, that width taken from the line's other words.
@@ -220,6 +225,22 @@ TextLine withBoxesInOrder(TextLine words) {
     Rect& box = words[i].bounds;
     const double next = words[i + 1].bounds.x;
     if (runsOver(i) && box.x < next - advance) box.width = next - advance - box.x;
+  }
+  // A word less than half as wide as its characters ("\"sk" over a quote's
+  // few pixels) goes where they are: ending a character before the next
+  // word when there is room for a separator recognition read as a space,
+  // else against it, its characters one advance apart.
+  for (size_t i = 0; i + 1 < words.size(); ++i) {
+    TextWord& word = words[i];
+    const double count = static_cast<double>(characterCount(word.text));
+    if (advance <= 0 || count < 2 || word.bounds.width >= 0.5 * count * advance) continue;
+    const double next = words[i + 1].bounds.x;
+    const bool room = i == 0 || next - words[i - 1].bounds.right() >= (count + 1) * advance;
+    const double left = (room ? next - advance : next) - count * advance;
+    word.bounds = {left, word.bounds.y, count * advance, word.bounds.height};
+    word.glyphs.clear();
+    for (double at = 0; at < count; ++at)
+      word.glyphs.push_back({left + at * advance, word.bounds.y, advance, word.bounds.height});
   }
   return words;
 }
@@ -696,6 +717,10 @@ class Scan {
     const bool named = folded.find("aws") != std::string::npos && folded.find("secret") != std::string::npos;
     if (!named && !nearAccessKeyID(line)) return;
     for (size_t at = 0; at < line_text.size();) {
+      if (line_text[at] == '=') {  // an assignment's, or padding: a key does not begin with it
+        ++at;
+        continue;
+      }
       const size_t end = bodyRun(line_text, at, isBase64);
       const std::string_view token = line_text.substr(at, end - at);
       // The edge may have cut it: what is left of it is enough.
@@ -1115,19 +1140,31 @@ class Scan {
     }
     if (character == 0 || character != word.glyphs.size() || to <= from) return std::nullopt;
     const double share = word.bounds.width / static_cast<double>(character);
+    // A glyph more than one and a half characters wide took in its
+    // neighbour (a "_" before it) or the line's end after it: a
+    // character's width of it on its inner side stands for it.
+    std::vector<Rect> glyphs = word.glyphs;
+    for (size_t i = 0; i < glyphs.size(); ++i) {
+      if (glyphs[i].width <= share * 1.5) continue;
+      if (i == 0 && glyphs.size() > 1) glyphs[i].x = glyphs[i].right() - share;
+      glyphs[i].width = share;
+    }
     // A word wider or narrower than its characters' glyph boxes say lost or
     // gained a character in recognition: its characters are not placed.
     double glyphWidths = 0;
-    for (const Rect& glyph : word.glyphs) glyphWidths += glyph.width;
-    const double glyphShare =
-        (word.glyphs.back().right() - word.glyphs.front().x) / static_cast<double>(character);
+    for (const Rect& glyph : glyphs) glyphWidths += glyph.width;
+    const double glyphShare = (glyphs.back().right() - glyphs.front().x) / static_cast<double>(character);
     if (glyphShare <= 0 || std::abs(share - glyphShare) > share * 0.08 || glyphWidths <= 0)
       return std::nullopt;
-    const double left = std::max(
-        word.bounds.x, std::min(word.bounds.x + share * static_cast<double>(from), word.glyphs[from].x));
+    // The characters' cells as their share of the word sets them, no more
+    // than a quarter of a character beyond their glyphs' ink.
+    const double slack = share * 0.25;
+    const double left =
+        std::max({word.bounds.x, glyphs[from].x - slack,
+                  std::min(word.bounds.x + share * static_cast<double>(from), glyphs[from].x)});
     const double right =
-        std::min(word.bounds.right(),
-                 std::max(word.bounds.x + share * static_cast<double>(to), word.glyphs[to - 1].right()));
+        std::min({word.bounds.right(), glyphs[to - 1].right() + slack,
+                  std::max(word.bounds.x + share * static_cast<double>(to), glyphs[to - 1].right())});
     return Rect{left, word.bounds.y, std::max(0.0, right - left), word.bounds.height};
   }
 

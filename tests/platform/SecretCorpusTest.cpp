@@ -19,8 +19,14 @@ namespace {
 std::vector<SecretFinding> findingsOf(const QImage& image) {
   const std::vector<RecognizedLine> lines = TesseractRecognizer::shared()->recognizeSecretCandidates(image);
   if (std::getenv("LUMACAP_SECRETS_VERBOSE")) {
-    for (const RecognizedLine& line : lines)
+    for (const RecognizedLine& line : lines) {
       std::cout << "  | " << line.bounds.y() << " " << line.text << "\n";
+      for (const auto& w : line.words) {
+        std::cout << "      [" << w.text << "] " << w.bounds.x() << ".." << w.bounds.right()+1 << " g" << w.glyphs.size();
+        for (const auto& g : w.glyphs) std::cout << " " << g.x() << "+" << g.width();
+        std::cout << "\n";
+      }
+    }
   }
   return SecretDetector::find(OCRService::textLines(lines),
                               Rect{0, 0, double(image.width()), double(image.height())});
@@ -148,7 +154,11 @@ TEST(SecretCorpus, BoxesHugTheSecretsWhateverWasCaptured) {
         for (const Rect& box : finding.boxes) {
           if (!toQRectF(box).intersects(ink)) continue;
           ++boxes;
-          hugging += box.x >= ink.left() - 2 && box.right() <= ink.right() + 2;
+          const bool hugs = box.x >= ink.left() - 2 && box.right() <= ink.right() + 2;
+          hugging += hugs;
+          if (!hugs)
+            std::cout << SecretDetector::name(secret.kind) << " box " << box.x << ".." << box.right() << " ink "
+                      << ink.left() << ".." << ink.right() << " placed " << finding.placed << "\n";
           EXPECT_GE(box.y, corpusMargin(page) + row * lineHeight - 2) << SecretDetector::name(secret.kind);
           EXPECT_LE(box.bottom(), corpusMargin(page) + (row + 1) * lineHeight + 2)
               << SecretDetector::name(secret.kind);
