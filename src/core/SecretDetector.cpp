@@ -520,7 +520,7 @@ bool isPlaceholder(std::string_view value) {
 
 class Scan {
  public:
-  Scan(const std::vector<TextLine>& lines, const Rect& image) {
+  Scan(const std::vector<TextLine>& lines, const Rect& image) : image_(image) {
     lines_.reserve(lines.size());
     for (const TextLine& line : lines) {
       lines_.push_back(joined(line));
@@ -1102,7 +1102,20 @@ class Scan {
                          word.bounds.width * (to - from), word.bounds.height};
         box = box ? united(*box, piece) : piece;
       }
-      if (box) result.boxes.push_back(*box);
+      if (!box) continue;
+      // What is left of a glyph the image's edge cut belongs to the
+      // secret that runs into the edge.
+      const std::string_view before = std::string_view(line.text).substr(0, span.begin);
+      const bool fromEdge = before.size() <= 3 && std::none_of(before.begin(), before.end(), [](char c) {
+                              return isAlnum(c) || isSpace(c);
+                            });
+      if (line.cutLeft && fromEdge && box->x > image_.x) {
+        box->width += box->x - image_.x;
+        box->x = image_.x;
+      }
+      if (line.cutRight && span.end >= line.rightEdge)
+        box->width = std::max(box->width, image_.right() - box->x);
+      result.boxes.push_back(*box);
     }
     result.placed = !estimated && !result.boxes.empty();
     // A block's lines share its left edge, and the lines between its first
@@ -1176,6 +1189,7 @@ class Scan {
   std::vector<LineText> lines_;
   std::vector<std::vector<Span>> claimed_;
   std::vector<Found> findings_;
+  Rect image_;
 };
 
 }  // namespace
