@@ -251,6 +251,11 @@ TEST(SecretDetectorTest, TokensTheImagesEdgeCuts) {
       SecretDetector::find(screen({jwt}), Rect{0, 0, 10.0 * static_cast<double>(jwt.size()), 16});
   ASSERT_EQ(token.size(), 1u);
   EXPECT_EQ(token[0].boxes[0].x, 0);
+  // Covered to the edge: the cut glyph recognition did not read is the secret's too.
+  const auto toEdge =
+      SecretDetector::find({{{"GITHUB_TOKEN=ghp_16C7e42F", Rect{0, 0, 245, 16}}}}, Rect{0, 0, 250, 16});
+  ASSERT_EQ(toEdge.size(), 1u);
+  EXPECT_EQ(toEdge[0].boxes[0].right(), 250);
   EXPECT_EQ(cut("pQ8rZ2kL@db.internal:5432/app"), Kinds{SecretKind::urlPassword});
   EXPECT_EQ(cut("DATABASE_URL=postgres://app:pQ8rZ2kLx"), Kinds{SecretKind::urlPassword});
   for (const std::string line :
