@@ -138,6 +138,11 @@ Classes classesOf(std::string_view text) {
 // A piece of recognised text that is not a word of prose: letters mixed
 // with digits, or a capital after a small letter ("fNVhEuj", "aYG4uy").
 bool looksRandomPiece(std::string_view word) {
+  // "postgres:16", "localhost:8080": a name and its tag or port.
+  const size_t colon = word.find(':');
+  if (colon != std::string_view::npos && colon > 0 && colon + 1 < word.size() &&
+      std::all_of(word.begin() + static_cast<long>(colon) + 1, word.end(), isDigit))
+    return false;
   const Classes classes = classesOf(word);
   if (classes.digits > 0 && classes.lower + classes.upper > 0) return true;
   for (size_t i = 1; i < word.size(); ++i) {
@@ -176,7 +181,27 @@ struct LineText {
   std::string text;
   std::vector<size_t> starts;
   bool cutLeft = false, cutRight = false;  // the image's edge cuts the line
+  // With the right edge cut: where what recognition made of the glyph the
+  // edge cut in two begins (a quote, a "!", a letter of another script), or
+  // the text's end.
+  size_t rightEdge = std::string::npos;
 };
+
+// The odd character at a line's end that is what is left of a glyph the
+// image's right edge cut in two: up to three bytes of neither letters,
+// digits nor spaces.
+size_t rightEdgeOf(std::string_view text) {
+  size_t edge = text.size();
+  while (edge > 0 && text.size() - edge < 3 && !isAlnum(text[edge - 1]) && !isSpace(text[edge - 1]) &&
+         text[edge - 1] != '=')
+    --edge;
+  return edge;
+}
+
+size_t characterCount(std::string_view text) {
+  return static_cast<size_t>(std::count_if(
+      text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+}
 
 // Recognition sometimes gives a word a box that runs on over the words
 // after it (up to the end of the line): such a box ends a character's width
@@ -200,6 +225,22 @@ TextLine withBoxesInOrder(TextLine words) {
     Rect& box = words[i].bounds;
     const double next = words[i + 1].bounds.x;
     if (runsOver(i) && box.x < next - advance) box.width = next - advance - box.x;
+  }
+  // A word less than half as wide as its characters ("\"sk" over a quote's
+  // few pixels) goes where they are: ending a character before the next
+  // word when there is room for a separator recognition read as a space,
+  // else against it, its characters one advance apart.
+  for (size_t i = 0; i + 1 < words.size(); ++i) {
+    TextWord& word = words[i];
+    const double count = static_cast<double>(characterCount(word.text));
+    if (advance <= 0 || count < 2 || word.bounds.width >= 0.5 * count * advance) continue;
+    const double next = words[i + 1].bounds.x;
+    const bool room = i == 0 || next - words[i - 1].bounds.right() >= (count + 1) * advance;
+    const double left = (room ? next - advance : next) - count * advance;
+    word.bounds = {left, word.bounds.y, count * advance, word.bounds.height};
+    word.glyphs.clear();
+    for (double at = 0; at < count; ++at)
+      word.glyphs.push_back({left + at * advance, word.bounds.y, advance, word.bounds.height});
   }
   return words;
 }
@@ -305,7 +346,7 @@ int caseChangesOf(std::string_view text) {
 
 // Where a token ends that a rule's prefix begins at `at`; nothing when the
 // body is too short, too long or not of the rule's kind.
-std::optional<size_t> tokenEnd(std::string_view text, size_t at, const PrefixRule& rule, bool cutAtEnd) {
+std::optional<size_t> tokenEnd(std::string_view text, size_t at, const PrefixRule& rule, size_t edge) {
   const std::optional<size_t> bodyStart = prefixEnd(text, at, rule.prefix);
   if (!bodyStart) return std::nullopt;
   size_t end = bodyRun(text, *bodyStart, rule.body);
@@ -321,11 +362,15 @@ std::optional<size_t> tokenEnd(std::string_view text, size_t at, const PrefixRul
   }
   const size_t length = lengthWithoutSpaces(text.substr(*bodyStart, end - *bodyStart));
   // The image's edge cut the body: what is left of it is enough.
-  const bool cut = cutAtEnd && end == text.size() && length >= 6 && length < rule.shortest;
+  const bool cut = end >= edge && length >= 6 && length < rule.shortest;
   if ((length < rule.shortest && !cut) || length > rule.longest) return std::nullopt;
   const Classes body = classesOf(text.substr(*bodyStart, length));
   if (rule.mixed && !cut && (body.digits == 0 || body.lower + body.upper == 0)) return std::nullopt;
-  if (cut && body.digits == 0 && caseChangesOf(text.substr(*bodyStart, length)) < 2) return std::nullopt;
+  if (cut && body.digits == 0 && caseChangesOf(text.substr(*bodyStart, length)) < 2 &&
+      rule.kind != SecretKind::awsAccessKeyID)
+    return std::nullopt;
+  // A cut token takes in what is left of the glyph the edge cut.
+  if (cut) return text.size();
   // Access key ids are upper case: a word that happens to begin like one is not.
   if (rule.kind == SecretKind::awsAccessKeyID && body.lower > 2) return std::nullopt;
   return end;
@@ -475,7 +520,7 @@ bool isPlaceholder(std::string_view value) {
 
 class Scan {
  public:
-  Scan(const std::vector<TextLine>& lines, const Rect& image) {
+  Scan(const std::vector<TextLine>& lines, const Rect& image) : image_(image) {
     lines_.reserve(lines.size());
     for (const TextLine& line : lines) {
       lines_.push_back(joined(line));
@@ -486,6 +531,7 @@ class Scan {
       const Rect& last = line.back().bounds;
       added.cutLeft = first.x <= image.x + std::max(3.0, first.height * 0.4);
       added.cutRight = last.right() >= image.right() - std::max(3.0, last.height * 0.4);
+      if (added.cutRight) added.rightEdge = rightEdgeOf(added.text);
     }
     claimed_.resize(lines_.size());
   }
@@ -522,6 +568,9 @@ class Scan {
   }
 
   std::string_view text(size_t line) const { return lines_[line].text; }
+
+  // Whether a token that ends at `end` runs into the image's right edge.
+  bool atRightEdge(size_t line, size_t end) const { return end >= lines_[line].rightEdge; }
 
   bool free(const Span& span) const {
     return std::none_of(claimed_[span.line].begin(), claimed_[span.line].end(),
@@ -608,12 +657,20 @@ class Scan {
           break;
         end = *next;
       }
-      const std::string_view token = line_text.substr(at, end - at);
+      const bool cut = atRightEdge(line, end) && lengthWithoutSpaces(line_text.substr(at, end - at)) >= 16;
+      if (cut) end = line_text.size();
+      // "eyJ" after a dot begins the payload: the header before it goes
+      // with it, what the left edge left of it too.
+      size_t begin = at;
+      if (at > 1 && line_text[at - 1] == '.' && isUrlSafe(line_text[at - 2])) {
+        begin = at - 1;
+        while (begin > 0 && isUrlSafe(line_text[begin - 1])) --begin;
+      }
+      const std::string_view token = line_text.substr(begin, end - begin);
       const size_t length = lengthWithoutSpaces(token);
       const auto dots = std::count(token.begin(), token.end(), '.');
-      const bool cut = lines_[line].cutRight && end == line_text.size() && length >= 16;
       if (!cut && (length < 36 || (dots < 2 && length < 60))) continue;
-      if (add(SecretKind::jsonWebToken, line, at, end)) at = end;
+      if (add(SecretKind::jsonWebToken, line, begin, end)) at = end;
     }
   }
 
@@ -637,7 +694,7 @@ class Scan {
     for (size_t at = 0; at < line_text.size(); ++at) {
       if (!startsToken(line_text, at)) continue;
       for (const PrefixRule& rule : prefixRules) {
-        if (const std::optional<size_t> end = tokenEnd(line_text, at, rule, lines_[line].cutRight)) {
+        if (const std::optional<size_t> end = tokenEnd(line_text, at, rule, lines_[line].rightEdge)) {
           if (add(rule.kind, line, at, *end)) at = *end;
           break;
         }
@@ -660,10 +717,17 @@ class Scan {
     const bool named = folded.find("aws") != std::string::npos && folded.find("secret") != std::string::npos;
     if (!named && !nearAccessKeyID(line)) return;
     for (size_t at = 0; at < line_text.size();) {
+      if (line_text[at] == '=') {  // an assignment's, or padding: a key does not begin with it
+        ++at;
+        continue;
+      }
       const size_t end = bodyRun(line_text, at, isBase64);
       const std::string_view token = line_text.substr(at, end - at);
-      if (startsToken(line_text, at) && token.size() >= 38 && token.size() <= 42 && looksRandom(token, 38))
-        add(SecretKind::awsSecretKey, line, at, end);
+      // The edge may have cut it: what is left of it is enough.
+      const bool cut = (atRightEdge(line, end) || (at == 0 && lines_[line].cutLeft)) && token.size() >= 12;
+      if (startsToken(line_text, at) && token.size() <= 42 && looksRandom(token, cut ? 12 : 38))
+        add(SecretKind::awsSecretKey, line, at,
+            cut && end >= lines_[line].rightEdge ? line_text.size() : end);
       at = std::max(end, at + 1);
     }
   }
@@ -681,8 +745,10 @@ class Scan {
       if (colon == std::string_view::npos) continue;
       std::optional<size_t> atSign = atSignOf(hostPart, colon);
       // The image's edge cut the URL after its password began.
-      if (!atSign && lines_[line].cutRight && authority + hostPart.size() == line_text.size() &&
-          hostPart.size() - colon > 4)
+      // (A port is digits only: "localhost:8080".)
+      const std::string_view after = hostPart.substr(colon + 1);
+      if (!atSign && atRightEdge(line, authority + hostPart.size()) && after.size() > 4 &&
+          !std::all_of(after.begin(), after.end(), isDigit))
         atSign = hostPart.size();
       if (!atSign) continue;
       const std::string_view password = hostPart.substr(colon + 1, *atSign - colon - 1);
@@ -845,7 +911,8 @@ class Scan {
     if (value.size() < 5 || isPlaceholder(value)) return std::nullopt;
     if (std::string_view("$%{<([!&|>*?").find(value.front()) != std::string_view::npos) return std::nullopt;
     // A call, a lookup or a signature ("os.environ[…]", "getpass(…)", "str) ->") is code.
-    if (value.find_first_of("()[]<>") != std::string_view::npos) return std::nullopt;
+    // So is an expansion whose "$" recognition misread ("S{API_TOKEN:?…}").
+    if (value.find_first_of("()[]<>{}") != std::string_view::npos) return std::nullopt;
     if (quoted && value.find(' ') != std::string_view::npos) return std::nullopt;
     // Unquoted words after a space or a colon are code or prose: a type
     // ("password: str"), a variable ("token = self.token"), a sentence.
@@ -871,7 +938,7 @@ class Scan {
       if (end > at && startsToken(line_text, at) && !path) {
         // Base64 padding and surrounding dashes are not part of the secret.
         const std::string_view token = line_text.substr(at, end - at);
-        const size_t shortest = lines_[line].cutRight && end == line_text.size() ? 8 : 20;
+        const size_t shortest = atRightEdge(line, end) ? 8 : 20;
         if (looksRandom(token, shortest) && !afterDigestName(line_text, at) && !isDigestOrData(line_text, at))
           add(SecretKind::highEntropy, line, at, end);
       }
@@ -879,28 +946,30 @@ class Scan {
     }
   }
 
-  // A long random run of a key's alphabet (base62, base64url, a JSON Web
-  // Token's dots) that the image's left or right edge cuts: the rest of a
-  // key whose prefix is gone, or the start of one whose end is. A segment
-  // of it between "-", "_" and "." must look random on its own, so that
-  // names of pods, packages and branches do not.
+  // A long random run of a key's alphabet (base62, base64url, base64, a
+  // JSON Web Token's dots) that the image's left or right edge cuts: the
+  // rest of a key whose prefix or name is gone, or the start of one whose
+  // end is. Its pieces between punctuation must look random, so that names
+  // of pods, packages, paths and branches do not; hexadecimal digests and
+  // padded base64 data do not either. A short value alone on a line whose
+  // start the edge cut, in the shape of a password, is taken too.
   void findCutTokens(size_t line) {
     const std::string_view line_text = text(line);
     if (lines_[line].cutLeft) {
       // What recognition made of the glyph the edge cut in two, then the
       // token, through the spaces recognition put in it.
       size_t begin = 0;
-      while (begin < std::min<size_t>(2, line_text.size()) && !isTokenChar(line_text[begin]) &&
-             !isSpace(line_text[begin]))
+      while (begin < std::min<size_t>(3, line_text.size()) && !isCutTokenChar(line_text[begin]) &&
+             !isSpace(line_text[begin]) && line_text[begin] != ',')
         ++begin;
-      size_t end = bodyRun(line_text, begin, isTokenChar);
-      while (const std::optional<size_t> next = nextPieceEnd(line_text, end, isTokenChar)) {
+      size_t end = bodyRun(line_text, begin, isCutTokenChar);
+      while (const std::optional<size_t> next = nextPieceEnd(line_text, end, isCutTokenChar)) {
         const std::string_view piece = line_text.substr(end, *next - end);
         const std::string_view word = piece.substr(runOf(piece, 0, isSpace));
         if (word.size() >= 3 && std::all_of(word.begin(), word.end(), isLower)) break;  // prose
         end = *next;
       }
-      addCutToken(line, begin, end);
+      if (!addCutToken(line, begin, end)) addCutPassword(line, begin);
       // The end of a URL's password, its host after it.
       const size_t atSign = line_text.find('@');
       if (atSign != std::string_view::npos && atSign >= 4 &&
@@ -909,30 +978,73 @@ class Scan {
         add(SecretKind::urlPassword, line, 0, atSign);
     }
     if (lines_[line].cutRight) {
-      size_t begin = line_text.size();
-      while (begin > 0 && isTokenChar(line_text[begin - 1])) --begin;
+      const size_t edge = lines_[line].rightEdge;
+      size_t begin = edge;
+      while (begin > 0 && isCutTokenChar(line_text[begin - 1])) --begin;
       addCutToken(line, begin, line_text.size());
     }
   }
 
-  void addCutToken(size_t line, size_t begin, size_t end) {
+  static bool isCutTokenChar(char c) { return isTokenChar(c) || c == '+' || c == '/'; }
+
+  bool addCutToken(size_t line, size_t begin, size_t end) {
     const std::string_view token = text(line).substr(begin, end - begin);
-    if (token.size() < 14 || afterDigestName(text(line), begin) || isDigestOrData(text(line), begin)) return;
-    bool random = false;
+    if (lengthWithoutSpaces(token) < 14 || afterDigestName(text(line), begin) ||
+        isDigestOrData(text(line), begin) || (end < text(line).size() && text(line)[end] == '='))
+      return false;
+    // Its pieces between punctuation and spaces: those that look random
+    // (not words, not hexadecimal digits, whatever the edge made of one or
+    // two, read with recognition's usual slips: l for 1, O for 0, S for 5),
+    // and an access key id's run of capitals and digits. Without a word
+    // among them, every piece but a digest's counts.
+    size_t random = 0, unlikeWords = 0;
+    bool words = false, capitals = false;
+    std::string characters;
     for (size_t at = 0; at < token.size();) {
       const size_t stop = runOf(token, at, isAlnum);
       const std::string_view segment = token.substr(at, stop - at);
-      // A digest's hexadecimal digits, whatever the edge made of one or two.
-      // (read with recognition's usual slips: l for 1, O for 0, S for 5).
+      characters += segment;
       const auto notHex =
           std::count_if(segment.begin(), segment.end(), [](char c) { return !isHex(confusable(c)); });
-      random = random || (looksRandom(segment, 14) && notHex > 2 &&
-                          notHex * 5 > static_cast<long>(segment.size()) && !isCamelWords(segment));
+      const Classes classes = classesOf(segment);
+      const bool run = segment.size() >= 12 && classes.lower == 0 && classes.digits > 0 && classes.upper >= 6;
+      capitals = capitals || run;
+      if (segment.size() >= 4 && notHex >= 2 && notHex * 5 > static_cast<long>(segment.size()) &&
+          (looksRandomPiece(segment) || run) && !isCamelWords(segment))
+        random += segment.size();
+      words = words || (classes.digits == 0 && segment.size() >= 3 && !looksRandomPiece(segment)) ||
+              (segment.size() >= 6 && isCamelWords(segment));
+      if (!std::all_of(segment.begin(), segment.end(), isHex)) unlikeWords += segment.size();
       at = stop + 1;
     }
-    if (!random) return;
+    const auto notHex =
+        std::count_if(characters.begin(), characters.end(), [](char c) { return !isHex(confusable(c)); });
+    if (!words && notHex * 4 >= static_cast<long>(characters.size())) random = std::max(random, unlikeWords);
+    if (random < 14 || SecretDetector::entropy(characters) < (capitals ? 3.0 : 3.5)) return false;
     const auto dots = std::count(token.begin(), token.end(), '.');
-    add(dots >= 1 && dots <= 2 ? SecretKind::jsonWebToken : SecretKind::cutToken, line, begin, end);
+    return add(dots >= 1 && dots <= 2 ? SecretKind::jsonWebToken : SecretKind::cutToken, line, begin, end);
+  }
+
+  // "…kXSzp.734\"," under a left edge that cut its name: a value of letters
+  // of both cases and digits, with a password's punctuation perhaps, and
+  // nothing but its closing quote after it.
+  void addCutPassword(size_t line, size_t begin) {
+    const std::string_view line_text = text(line);
+    const size_t end = runOf(
+        line_text, begin, [](char c) { return isAlnum(c) || c == '!' || c == '#' || c == '.' || c == '-'; });
+    const std::string_view value = line_text.substr(begin, end - begin);
+    const std::string_view rest = line_text.substr(end);
+    if (value.size() < 8 || value.size() > 24 || rest.find_first_not_of("\"',; ") != std::string_view::npos)
+      return;
+    const Classes classes = classesOf(value);
+    const bool punctuated = value.find_first_of("!#") != std::string_view::npos;
+    if (classes.digits == 0 || (!punctuated && (classes.lower == 0 || classes.upper == 0))) return;
+    // Not a file's name or an identifier, nor a digest's hexadecimal digits
+    // read with recognition's slips.
+    const auto notHex =
+        std::count_if(value.begin(), value.end(), [](char c) { return !isHex(confusable(c)); });
+    if (notHex < 2 || isWordsJoined(value) || isCamelWords(value)) return;
+    add(SecretKind::cutToken, line, begin, end);
   }
 
   // Digests are named by their algorithm ("SHA256:…", "sha512-…"): a
@@ -951,7 +1063,9 @@ class Scan {
     for (std::string_view digest : {"sha512-", "sha384-", "sha256-", "sha1-"}) {
       if (from.rfind(nameFolded(digest), 0) == 0) return true;
     }
-    return nameFolded(text.substr(0, at)).find("base64,") != std::string::npos;
+    std::string before = nameFolded(text.substr(0, at));
+    std::erase(before, ' ');
+    return before.find("base64,") != std::string::npos;
   }
 
   // The boxes of a finding: for each line piece, the part of each word it
@@ -988,7 +1102,20 @@ class Scan {
                          word.bounds.width * (to - from), word.bounds.height};
         box = box ? united(*box, piece) : piece;
       }
-      if (box) result.boxes.push_back(*box);
+      if (!box) continue;
+      // What is left of a glyph the image's edge cut belongs to the
+      // secret that runs into the edge.
+      const std::string_view before = std::string_view(line.text).substr(0, span.begin);
+      const bool fromEdge = before.size() <= 3 && std::none_of(before.begin(), before.end(), [](char c) {
+                              return isAlnum(c) || isSpace(c);
+                            });
+      if (line.cutLeft && fromEdge && box->x > image_.x) {
+        box->width += box->x - image_.x;
+        box->x = image_.x;
+      }
+      if (line.cutRight && span.end >= line.rightEdge)
+        box->width = std::max(box->width, image_.right() - box->x);
+      result.boxes.push_back(*box);
     }
     result.placed = !estimated && !result.boxes.empty();
     // A block's lines share its left edge, and the lines between its first
@@ -1026,19 +1153,31 @@ class Scan {
     }
     if (character == 0 || character != word.glyphs.size() || to <= from) return std::nullopt;
     const double share = word.bounds.width / static_cast<double>(character);
+    // A glyph more than one and a half characters wide took in its
+    // neighbour (a "_" before it) or the line's end after it: a
+    // character's width of it on its inner side stands for it.
+    std::vector<Rect> glyphs = word.glyphs;
+    for (size_t i = 0; i < glyphs.size(); ++i) {
+      if (glyphs[i].width <= share * 1.5) continue;
+      if (i == 0 && glyphs.size() > 1) glyphs[i].x = glyphs[i].right() - share;
+      glyphs[i].width = share;
+    }
     // A word wider or narrower than its characters' glyph boxes say lost or
     // gained a character in recognition: its characters are not placed.
     double glyphWidths = 0;
-    for (const Rect& glyph : word.glyphs) glyphWidths += glyph.width;
-    const double glyphShare =
-        (word.glyphs.back().right() - word.glyphs.front().x) / static_cast<double>(character);
+    for (const Rect& glyph : glyphs) glyphWidths += glyph.width;
+    const double glyphShare = (glyphs.back().right() - glyphs.front().x) / static_cast<double>(character);
     if (glyphShare <= 0 || std::abs(share - glyphShare) > share * 0.08 || glyphWidths <= 0)
       return std::nullopt;
-    const double left = std::max(
-        word.bounds.x, std::min(word.bounds.x + share * static_cast<double>(from), word.glyphs[from].x));
+    // The characters' cells as their share of the word sets them, no more
+    // than a quarter of a character beyond their glyphs' ink.
+    const double slack = share * 0.25;
+    const double left =
+        std::max({word.bounds.x, glyphs[from].x - slack,
+                  std::min(word.bounds.x + share * static_cast<double>(from), glyphs[from].x)});
     const double right =
-        std::min(word.bounds.right(),
-                 std::max(word.bounds.x + share * static_cast<double>(to), word.glyphs[to - 1].right()));
+        std::min({word.bounds.right(), glyphs[to - 1].right() + slack,
+                  std::max(word.bounds.x + share * static_cast<double>(to), glyphs[to - 1].right())});
     return Rect{left, word.bounds.y, std::max(0.0, right - left), word.bounds.height};
   }
 
@@ -1050,6 +1189,7 @@ class Scan {
   std::vector<LineText> lines_;
   std::vector<std::vector<Span>> claimed_;
   std::vector<Found> findings_;
+  Rect image_;
 };
 
 }  // namespace

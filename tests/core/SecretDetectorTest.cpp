@@ -112,6 +112,26 @@ TEST(SecretDetectorTest, BoxesCoverTheSecretAndNotItsName) {
   EXPECT_EQ(bearer[0].boxes[0], (Rect{220, 0, 190, 16}));
   // Redaction adds a margin: a character's width across, a little up and down.
   EXPECT_EQ(SecretDetector::redactionBoxes(bearer), (std::vector<Rect>{{204, -4.8, 222, 25.6}}));
+  // From the characters' own boxes, 10 pixels apart, where recognition
+  // gave the last glyph the rest of the line, or a word ("\"sk" of
+  // "sk_live_") a few pixels for three characters.
+  const auto placed = [](std::string text, double x, double glyphWidth = 8) {
+    TextWord word{text, Rect{x, 0, 10.0 * static_cast<double>(text.size()), 16}};
+    for (size_t i = 0; i < text.size(); ++i)
+      word.glyphs.push_back({x + 10.0 * static_cast<double>(i), 0, 8, 16});
+    word.glyphs.back().width = glyphWidth;
+    return word;
+  };
+  const auto openAI = SecretDetector::find({{placed("KEY=sk-4eC39HqLyjWDarjtT1zdp7dcA", 0, 60)}});
+  ASSERT_EQ(openAI.size(), 1u);
+  EXPECT_TRUE(openAI[0].placed);
+  EXPECT_EQ(openAI[0].boxes[0], (Rect{40, 0, 280, 16}));
+  TextWord quoteAndPrefix = placed("\"sk", 170);
+  quoteAndPrefix.bounds.width = 4;
+  const auto stripe = SecretDetector::find({{placed("stripe.api_key", 0), placed("=", 150), quoteAndPrefix,
+                                             placed("live", 210), placed("MQuP6LtJBPxXd8NCJ8bqpGmD", 260)}});
+  ASSERT_EQ(stripe.size(), 1u);
+  EXPECT_EQ(stripe[0].boxes[0], (Rect{180, 0, 320, 16}));
 }
 
 TEST(SecretDetectorTest, ToleratesWhatRecognitionDoesToTokens) {
@@ -218,13 +238,37 @@ TEST(SecretDetectorTest, TokensTheImagesEdgeCuts) {
   EXPECT_EQ(cut("JhbGciOiJIUzI1NiJ9.eyJzdWIiOiIxMjM0NTY3ODkwIn0.dozjgNryP4J3jVm"),
             Kinds{SecretKind::jsonWebToken});
   EXPECT_EQ(cut("GITHUB_TOKEN=ghp_16C7e42F"), Kinds{SecretKind::githubToken});
+  // What is left of the glyph the edge cut does not end a token before it.
+  EXPECT_EQ(cut("aws_access_key_id = AKIAOILPUEQSLW'"), Kinds{SecretKind::awsAccessKeyID});
+  // Base64 with "+" and "/", a key id's capitals, a URL-safe body, and a
+  // password alone before its closing quote.
+  for (const std::string line :
+       {"}6pfWIBXL+ivL1SS2LWE/ryigM2qhQj9", "4RF73WTWTGE7HAW", "zGgHXf2Yh_rt-Ds5A851\"", "kXSzp.734\","})
+    EXPECT_EQ(cut(line), Kinds{SecretKind::cutToken}) << line;
+  // A JSON Web Token's payload takes in what the edge left of its header.
+  const std::string jwt = "kpXVCJ9.eyJzdWIiOiIxMjM0NTY3ODkwIn0.dozjgNryP4J3jVm";
+  const auto token =
+      SecretDetector::find(screen({jwt}), Rect{0, 0, 10.0 * static_cast<double>(jwt.size()), 16});
+  ASSERT_EQ(token.size(), 1u);
+  EXPECT_EQ(token[0].boxes[0].x, 0);
+  // Covered to the edge: the cut glyph recognition did not read is the secret's too.
+  const auto toEdge =
+      SecretDetector::find({{{"GITHUB_TOKEN=ghp_16C7e42F", Rect{0, 0, 245, 16}}}}, Rect{0, 0, 250, 16});
+  ASSERT_EQ(toEdge.size(), 1u);
+  EXPECT_EQ(toEdge[0].boxes[0].right(), 250);
   EXPECT_EQ(cut("pQ8rZ2kL@db.internal:5432/app"), Kinds{SecretKind::urlPassword});
   EXPECT_EQ(cut("DATABASE_URL=postgres://app:pQ8rZ2kLx"), Kinds{SecretKind::urlPassword});
   for (const std::string line :
        {"49afbf4c8996fb92427ae41e4649b934ca495991b7852b855  release.tar.gz",
         "cl49afbf4c8996fb92427ae41e4649b934ca495991b7852b855", "4b1d-4e8f-9a6c-2d5b8e1f0c3a ok",
         "getAccessTokenFromSession2(user)", "payments-api-7d9f8c6b5d-x2k4p   1/1",
-        "  \"integrity\": \"sha512-v2kDEe57lecTulaDIuNTPy3Ry4gLGJ6Z1O3vE"})
+        "  \"integrity\": \"sha512-v2kDEe57lecTulaDIuNTPy3Ry4gLGJ6Z1O3vE",
+        // digests and data as recognition reads them, a host's port, a container's tag
+        "14512 -v2kDEeS7 lecTulaDIuNTPy3Ry4gLGJ6Z103VE1krgXZNrsQ+LFTGHVXVjCXPs==\",",
+        "eSb7a3d2f4e8b6a0c9d7e5f3alb2c4d6e8f0a", "\"Se2-1a7b3c9d4e8f2a6b\"",
+        "g; base64 , iVBORWOKGgoAAAANSUNEUGAAAAEAAAABCAY AAAA TF cSJAAAADULEQVR42mNk\":",
+        "The key fingerprint is SHA256:Q1Jm5xY8wI2vE9r 3nkK6pL@aB4cD7fG1hI2jK31M4n05 jane@laptop",
+        "$ curl -I http://localhost:8080", "Qfle7b3d postgres:16 \"docker-entrypoint.s_\" Up 3 hours db"})
     EXPECT_EQ(cut(line), Kinds{}) << line;
 }
 
@@ -253,6 +297,7 @@ TEST(SecretDetectorTest, OrdinaryCodeAndLogsHoldNoSecrets) {
       "password = getpass.getpass(\"Password: \")",
       "SECRET_KEY = os.environ[\"SECRET_KEY\"]",
       "API_TOKEN=${API_TOKEN:?must be set}",
+      "API_TOKEN=S{API TOKEN: ?must be set}",
       "password: ${DB_PASSWORD}",
       "const token = await getAccessToken(session);",
       "def check_password(user, password: str) -> bool:",

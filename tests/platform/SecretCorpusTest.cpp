@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <map>
 
 #include "app/model/OCRService.h"
 #include "core/SecretCandidates.h"
@@ -76,6 +77,8 @@ TEST(SecretCorpus, CandidatesFromThePixelsHoldEverySecret) {
   EXPECT_GE(same, int(whole.size()) - 1);
 }
 
+// A sample of the grid at 12 pixels and above: every font, dark and light,
+// scales 1 and 2, whole and cut at each edge.
 TEST(SecretCorpus, FindsSecretsWholeAndCutAtEachEdgeAndNothingOnOrdinaryScreens) {
   struct Condition {
     const char* family;
@@ -85,9 +88,11 @@ TEST(SecretCorpus, FindsSecretsWholeAndCutAtEachEdgeAndNothingOnOrdinaryScreens)
   };
   const Condition sample[] = {
       {"DejaVu Sans Mono", 14, 1, true, Cut::whole}, {"Hack", 12, 2, false, Cut::whole},
-      {"Liberation Mono", 16, 1, false, Cut::left},  {"Noto Mono", 12, 1, true, Cut::right},
+      {"Liberation Mono", 16, 1, false, Cut::left},  {"Fira Code", 12, 1, true, Cut::left},
+      {"Noto Mono", 12, 1, true, Cut::right},        {"DejaVu Sans Mono", 13, 2, false, Cut::right},
       {"Fira Code", 14, 1, false, Cut::top},         {"Hack", 13, 1, true, Cut::bottom}};
-  int found[2] = {}, planted[2] = {}, falseAlarms = 0;
+  std::map<Cut, std::pair<int, int>> score;  // found, planted
+  int falseAlarms = 0;
   unsigned seed = 500;
   for (const Condition& condition : sample) {
     for (bool secrets : {true, false}) {
@@ -96,51 +101,55 @@ TEST(SecretCorpus, FindsSecretsWholeAndCutAtEachEdgeAndNothingOnOrdinaryScreens)
       page.family = condition.family;
       page.pixels = condition.pixels;
       if (condition.cut != Cut::whole) page = cutPage(page, condition.cut, seed);
-      const std::vector<SecretFinding> findings = findingsOf(renderedPage(page));
-      const PageScore score = scorePage(page, findings);
-      const int cut = condition.cut != Cut::whole;
-      for (const auto& [kind, count] : score.planted) planted[cut] += count;
-      for (const auto& [kind, count] : score.found) {
-        found[cut] += count;
-        if (count < score.planted.at(kind))
+      const PageScore page_score = scorePage(page, findingsOf(renderedPage(page)));
+      for (const auto& [kind, count] : page_score.planted) score[condition.cut].second += count;
+      for (const auto& [kind, count] : page_score.found) {
+        score[condition.cut].first += count;
+        if (count < page_score.planted.at(kind))
           std::cout << "missed " << SecretDetector::name(kind) << " in " << condition.family << " "
                     << condition.pixels << " px, cut " << static_cast<int>(condition.cut) << "\n";
       }
-      falseAlarms += score.falsePositives;
+      if (!secrets) falseAlarms += page_score.falsePositives;
     }
   }
-  // Aimed at 0.95 whole; this sample reads 28 of 30 (two misses at 12 px, scale 2).
-  EXPECT_GE(found[0], planted[0] * 0.9) << found[0] << " of " << planted[0] << " whole";
-  EXPECT_GE(found[1], planted[1] * 0.8) << found[1] << " of " << planted[1] << " cut";
-  EXPECT_EQ(falseAlarms, 0);
+  // Whole, this sample reads 28 of 30 (Hack at 12 pixels, scale 2, misses
+  // two); the grid's figures are bench/secrets_bench --table's.
+  for (const auto& [cut, counts] : score) {
+    EXPECT_GE(counts.first, counts.second * (cut == Cut::whole ? 0.9 : 0.8))
+        << counts.first << " of " << counts.second << ", cut " << static_cast<int>(cut);
+  }
+  EXPECT_EQ(falseAlarms, 0);  // on the ordinary screens
 }
 
-// A window's text gives the same findings with the same boxes when the
-// capture is of the display around it, and the boxes hold the secret's
-// characters only: not the name before it, not the lines above and below.
+// The same text gives the same findings with the same boxes whether the
+// capture was a window, a region inside it or the display around it, and
+// every box holds the secret's characters only, within 2 pixels: not the
+// name before it, not the lines above and below.
 TEST(SecretCorpus, BoxesHugTheSecretsWhateverWasCaptured) {
   const CorpusPage page = secretPage(77, 1, false);
   const QImage window = renderedPage(page);
   QImage display(window.width() + 300, window.height() + 200, QImage::Format_RGB32);
   display.fill(QColor(0x5b, 0x7f, 0xa3));
   QPainter(&display).drawImage(150, 120, window);
-  const std::vector<SecretFinding> inWindow = findingsOf(window), onDisplay = findingsOf(display);
-  ASSERT_EQ(inWindow.size(), onDisplay.size());
-  for (size_t i = 0; i < inWindow.size(); ++i) {
-    ASSERT_EQ(inWindow[i].boxes.size(), onDisplay[i].boxes.size());
-    for (size_t b = 0; b < inWindow[i].boxes.size(); ++b) {
-      const Rect& box = inWindow[i].boxes[b];
-      const Rect& moved = onDisplay[i].boxes[b];
-      EXPECT_NEAR(moved.x - 150, box.x, 1) << SecretDetector::name(inWindow[i].kind);
-      EXPECT_NEAR(moved.y - 120, box.y, 1) << SecretDetector::name(inWindow[i].kind);
-      EXPECT_NEAR(moved.width, box.width, 1) << SecretDetector::name(inWindow[i].kind);
+  const std::vector<SecretFinding> inWindow = findingsOf(window);
+  const std::pair<QImage, QPoint> others[] = {{display, {150, 120}},
+                                              {window.copy(window.rect().adjusted(6, 6, -6, -6)), {-6, -6}}};
+  for (const auto& [image, offset] : others) {
+    const std::vector<SecretFinding> found = findingsOf(image);
+    ASSERT_EQ(inWindow.size(), found.size());
+    for (size_t i = 0; i < inWindow.size(); ++i) {
+      ASSERT_EQ(inWindow[i].boxes.size(), found[i].boxes.size());
+      for (size_t b = 0; b < inWindow[i].boxes.size(); ++b) {
+        const Rect& box = inWindow[i].boxes[b];
+        const Rect& moved = found[i].boxes[b];
+        EXPECT_NEAR(moved.x - offset.x(), box.x, 1) << SecretDetector::name(inWindow[i].kind);
+        EXPECT_NEAR(moved.y - offset.y(), box.y, 1) << SecretDetector::name(inWindow[i].kind);
+        EXPECT_NEAR(moved.width, box.width, 1) << SecretDetector::name(inWindow[i].kind);
+      }
     }
   }
-  // Three in four boxes or more are within 2 pixels of the characters' cells (a few come
-  // from words whose characters recognition did not each place, with a
-  // character's margin); none reaches into the lines above and below.
   const int lineHeight = corpusLineHeight(page);
-  int boxes = 0, hugging = 0;
+  int boxes = 0;
   for (const PlantedSecret& secret : page.secrets) {
     for (const QRectF& ink : plantedRects(page, secret)) {
       const double row = std::floor((ink.top() - corpusMargin(page)) / lineHeight);
@@ -148,13 +157,14 @@ TEST(SecretCorpus, BoxesHugTheSecretsWhateverWasCaptured) {
         for (const Rect& box : finding.boxes) {
           if (!toQRectF(box).intersects(ink)) continue;
           ++boxes;
-          hugging += box.x >= ink.left() - 2 && box.right() <= ink.right() + 2;
-          EXPECT_GE(box.y, corpusMargin(page) + row * lineHeight - 2) << SecretDetector::name(secret.kind);
-          EXPECT_LE(box.bottom(), corpusMargin(page) + (row + 1) * lineHeight + 2)
-              << SecretDetector::name(secret.kind);
+          const std::string name(SecretDetector::name(secret.kind));
+          EXPECT_GE(box.x, ink.left() - 2) << name;
+          EXPECT_LE(box.right(), ink.right() + 2) << name;
+          EXPECT_GE(box.y, corpusMargin(page) + row * lineHeight - 2) << name;
+          EXPECT_LE(box.bottom(), corpusMargin(page) + (row + 1) * lineHeight + 2) << name;
         }
       }
     }
   }
-  EXPECT_GE(hugging, boxes * 0.75) << hugging << " of " << boxes;
+  EXPECT_EQ(boxes, 19);
 }
