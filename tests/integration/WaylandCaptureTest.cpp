@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 #include <QImage>
 #include <QPainter>
@@ -28,6 +29,18 @@ class WaylandCaptureTest : public WaylandTest {
     // desktop's own included: it stays where it is for both.
     desktop().move(200, 200);
     if (desktop().noScreenshots().empty()) {
+      // The pattern says "shown" as it paints, a moment before the desktop
+      // shows it: the outputs are measured once both show a picture, not the
+      // plain background, and it has stopped changing.
+      QImage last;
+      waitUntil(
+          [&] {
+            const QImage now = reference(QRect(0, 0, 2560, 800));
+            const bool pictured =
+                now.pixel(10, 10) != now.pixel(1000, 700) && now.pixel(1290, 10) != now.pixel(2280, 700);
+            return pictured && std::exchange(last, now) == now;
+          },
+          10s);
       firstOutput = reference(QRect(0, 0, 1280, 800));
       shades = outputShades();
     }
