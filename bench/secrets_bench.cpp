@@ -14,15 +14,23 @@
 //                            combination of font, size and theme): recall per
 //                            kind and condition, false alarms; with a third
 //                            argument `candidates`, of reading only the parts
-//                            of lines that can hold a secret
+//                            of lines that can hold a secret. With
+//                            LUMACAP_SECRETS_CACHE set to a folder, what was
+//                            read of each page is kept there and read back
+//                            (a change of the detector alone is then scored
+//                            over the grid in seconds); LUMACAP_SECRETS_ONLY
+//                            keeps the pages whose condition ("Hack 12 px
+//                            scale 2 light cut right") holds its text
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "app/model/OCRService.h"
@@ -187,6 +195,54 @@ void explainMisses(const test::CorpusPage& page, const std::vector<SecretFinding
   }
 }
 
+// What was read of a page, kept in a file of the cache folder: a line per
+// recognised line ("L x y w h" and its text after a tab) and per word ("W",
+// its box, its glyphs' count and boxes, and its text after a tab).
+void writeLines(const std::string& path, const std::vector<RecognizedLine>& lines) {
+  std::ofstream out(path);
+  const auto box = [&](const QRect& r) {
+    out << ' ' << r.x() << ' ' << r.y() << ' ' << r.width() << ' ' << r.height();
+  };
+  for (const RecognizedLine& line : lines) {
+    out << 'L';
+    box(line.bounds);
+    out << '\t' << line.text << '\n';
+    for (const RecognizedWord& word : line.words) {
+      out << 'W';
+      box(word.bounds);
+      out << ' ' << word.glyphs.size();
+      for (const QRect& glyph : word.glyphs) box(glyph);
+      out << '\t' << word.text << '\n';
+    }
+  }
+}
+
+std::vector<RecognizedLine> readLines(const std::string& path) {
+  std::vector<RecognizedLine> lines;
+  std::ifstream in(path);
+  std::string record;
+  while (std::getline(in, record)) {
+    const size_t tab = record.find('\t');
+    std::istringstream fields(record.substr(1, tab - 1));
+    const auto box = [&] {
+      int x = 0, y = 0, w = 0, h = 0;
+      fields >> x >> y >> w >> h;
+      return QRect(x, y, w, h);
+    };
+    const std::string text = tab == std::string::npos ? std::string() : record.substr(tab + 1);
+    if (record[0] == 'L') {
+      lines.push_back({text, 1, box()});
+    } else if (!lines.empty()) {
+      RecognizedWord word{text, box()};
+      size_t count = 0;
+      fields >> count;
+      for (size_t i = 0; i < count; ++i) word.glyphs.push_back(box());
+      lines.back().words.push_back(word);
+    }
+  }
+  return lines;
+}
+
 // The corpus's full grid: every font, 10 to 16 pixels, dark and light, at
 // scales 1 and 2, whole and cut at each edge; a page with a secret of every
 // kind and an ordinary page for each. Recall per kind and condition (10 px
@@ -200,6 +256,9 @@ int printTable(int stride, bool candidates) {
   std::array<int, columns> falseAlarms{}, pages{};
   unsigned seed = 3000;
   int combination = 0;
+  const char* const cache = std::getenv("LUMACAP_SECRETS_CACHE");
+  const char* const only = std::getenv("LUMACAP_SECRETS_ONLY");
+  if (cache) std::filesystem::create_directories(cache);
   for (const QString& family : test::corpusFamilies()) {
     for (int pixels : {10, 12, 14, 16}) {
       for (int variant = 0; variant < 4; ++variant) {
@@ -213,26 +272,40 @@ int printTable(int stride, bool candidates) {
             page.family = family;
             page.pixels = pixels;
             if (cuts[c] != test::Cut::whole) page = test::cutPage(page, cuts[c], seed);
+            const std::string condition = family.toStdString() + " " + std::to_string(pixels) + " px scale " +
+                                          std::to_string(page.scale) + (page.dark ? " dark " : " light ") +
+                                          cutNames[c] + (secrets ? " secrets" : " ordinary");
+            if (only && condition.find(only) == std::string::npos) continue;
             const QImage image = test::renderedPage(page);
-            std::vector<RecognizedLine> lines =
-                candidates ? TesseractRecognizer::shared()->recognizeSecretCandidates(image)
-                           : TesseractRecognizer::shared()->recognize(image);
+            const std::string cached =
+                cache ? std::string(cache) + "/" + std::to_string(seed) + (candidates ? "c" : "") + ".txt"
+                      : std::string();
+            std::vector<RecognizedLine> lines;
+            if (cache && std::filesystem::exists(cached)) {
+              lines = readLines(cached);
+            } else {
+              lines = candidates ? TesseractRecognizer::shared()->recognizeSecretCandidates(image)
+                                 : TesseractRecognizer::shared()->recognize(image);
+              if (cache) writeLines(cached, lines);
+            }
             const std::vector<SecretFinding> findings = SecretDetector::find(
                 OCRService::textLines(lines), Rect{0, 0, double(image.width()), double(image.height())});
             const test::PageScore score = test::scorePage(page, findings);
             if (verbose()) {
+              if (!score.falseAlarms.empty() || score.found != score.planted)
+                std::printf("%s (page %u)\n", condition.c_str(), seed);
               explainMisses(page, findings, lines);
-              if (!secrets) {
-                for (const SecretFinding& finding : findings) {
-                  std::printf("  false alarm (%s):\n",
-                              std::string(SecretDetector::name(finding.kind)).c_str());
-                  printReadNear(lines, finding.boxes.front().y, finding.boxes.front().bottom());
-                }
+              for (size_t index : score.falseAlarms) {
+                const SecretFinding& finding = findings[index];
+                std::printf("  false alarm (%s) at x %.0f-%.0f:\n",
+                            std::string(SecretDetector::name(finding.kind)).c_str(), finding.boxes.front().x,
+                            finding.boxes.front().right());
+                printReadNear(lines, finding.boxes.front().y, finding.boxes.front().bottom());
               }
             }
             for (const auto& [kind, count] : score.planted) planted[kind][column] += count;
             for (const auto& [kind, count] : score.found) found[kind][column] += count;
-            falseAlarms[column] += score.falsePositives;
+            falseAlarms[column] += static_cast<int>(score.falseAlarms.size());
             pages[column] += 1;
           }
         }

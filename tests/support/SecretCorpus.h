@@ -435,11 +435,11 @@ inline double coveredShare(const QRectF& target, const std::vector<QRectF>& cove
 
 // A page's score: which planted secrets the boxes redaction would black out
 // cover (all of their characters' pixels, allowing a sliver at the edges)
-// and how many findings cover no planted secret.
+// and which findings cover no planted secret.
 struct PageScore {
   std::map<SecretKind, int> found;
   std::map<SecretKind, int> planted;
-  int falsePositives = 0;
+  std::vector<size_t> falseAlarms;  // indices of the findings
 };
 
 inline QRectF toQRectF(const Rect& rect) { return QRectF(rect.x, rect.y, rect.width, rect.height); }
@@ -458,12 +458,13 @@ inline PageScore scorePage(const CorpusPage& page, const std::vector<SecretFindi
                                      [&](const QRectF& rect) { return coveredShare(rect, cover) >= 0.97; });
     score.found[secret.kind] += covered;
   }
-  for (const SecretFinding& finding : findings) {
-    const bool onSecret = std::any_of(finding.boxes.begin(), finding.boxes.end(), [&](const Rect& box) {
-      return std::any_of(planted.begin(), planted.end(),
-                         [&](const QRectF& rect) { return rect.intersects(toQRectF(box)); });
-    });
-    score.falsePositives += !onSecret;
+  for (size_t i = 0; i < findings.size(); ++i) {
+    const bool onSecret =
+        std::any_of(findings[i].boxes.begin(), findings[i].boxes.end(), [&](const Rect& box) {
+          return std::any_of(planted.begin(), planted.end(),
+                             [&](const QRectF& rect) { return rect.intersects(toQRectF(box)); });
+        });
+    if (!onSecret) score.falseAlarms.push_back(i);
   }
   return score;
 }
