@@ -190,6 +190,13 @@ void explainMisses(const test::CorpusPage& page, const std::vector<SecretFinding
                   page.pixels * page.scale, static_cast<int>(page.cut),
                   page.lines[secret.line].toStdString().c_str());
       printReadNear(lines, rect.top(), rect.bottom());
+      std::printf("    ink %.0f,%.0f-%.0f,%.0f covered %.2f by", rect.left(), rect.top(), rect.right(),
+                  rect.bottom(), test::coveredShare(rect, cover));
+      for (const QRectF& box : cover) {
+        if (box.intersects(rect))
+          std::printf(" %.0f,%.0f-%.0f,%.0f", box.left(), box.top(), box.right(), box.bottom());
+      }
+      std::printf("\n");
       break;
     }
   }

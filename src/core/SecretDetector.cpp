@@ -454,7 +454,19 @@ bool mentionsSecrets(std::string_view text) {
   return false;
 }
 
-bool isHexOnly(std::string_view text) { return std::all_of(text.begin(), text.end(), isHex); }
+// Hexadecimal digits, as recognition reads a digest: all of them but one in
+// ten, with its slips (l for 1, O for 0, S for 5) and letters of other
+// scripts for the odd digit. A random key's characters are half as often
+// such digits.
+bool isHexOnly(std::string_view text) {
+  long ascii = 0, hex = 0;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80 || !isAlnum(c)) continue;
+    ++ascii;
+    hex += isHex(confusable(c));
+  }
+  return ascii > 0 && hex * 10 >= ascii * 9;
+}
 
 // An identifier of words run together ("getAccessTokenFromSession2"): each
 // capital begins a word of two small letters or more, with a digit or two.
@@ -483,6 +495,19 @@ bool isUUID(std::string_view text) {
   return true;
 }
 
+// A name of words with short ids joined to it by "-" or "_" (a pod's
+// "payments-api-7d9f8c6b5d-x2k4p", a package's "numpy-1.26.2").
+bool isNameWithIds(std::string_view text) {
+  const size_t first = runOf(text, 0, isLower);
+  if (first < 3 || first >= text.size() || (text[first] != '-' && text[first] != '_')) return false;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = runOf(text, at, [](char c) { return isAlnum(c) || c == '.'; });
+    if (end - at > 10) return false;
+    at = end + 1;
+  }
+  return true;
+}
+
 // Words joined by "-", "_" or "/" (identifiers, paths, package names).
 bool isWordsJoined(std::string_view text) {
   size_t at = 0;
@@ -503,7 +528,9 @@ bool looksRandom(std::string_view token, size_t shortest) {
   const Classes classes = classesOf(token);
   if (classes.kinds() < 2 || classes.lower + classes.upper < 4) return false;
   if (classes.digits == 0 && caseChangesOf(token) < 4) return false;
-  if (isHexOnly(token) || isUUID(token) || isWordsJoined(token) || isCamelWords(token)) return false;
+  if (isHexOnly(token) || isUUID(token) || isWordsJoined(token) || isCamelWords(token) ||
+      isNameWithIds(token))
+    return false;
   return SecretDetector::entropy(token) >= 3.5;
 }
 
@@ -605,16 +632,12 @@ class Scan {
       size_t last = line;
       bool ended = false;
       for (size_t next = line + 1; next < lines_.size() && !ended; ++next) {
-        const std::string nextFolded = nameFolded(text(next));
-        ended = nextFolded.find("private k") != std::string::npos;
+        ended = isBlockEnd(text(next));
         // Without its end in the picture the block goes on while lines look like its base64.
         if (!ended && !looksLikeBase64Line(text(next))) break;
         last = next;
       }
-      std::vector<Span> spans;
-      for (size_t covered = line; covered <= last; ++covered)
-        spans.push_back({covered, 0, text(covered).size()});
-      add(SecretKind::privateKey, std::move(spans));
+      addBlock(line, last);
       line = last;
     }
   }
@@ -623,23 +646,52 @@ class Scan {
   // over its END line.
   void findPrivateKeyEnds() {
     for (size_t line = 1; line < lines_.size(); ++line) {
-      const std::string folded = nameFolded(text(line));
-      if (folded.find("end") == std::string::npos || folded.find("private key") == std::string::npos)
-        continue;
+      if (!isBlockEnd(text(line))) continue;
       size_t first = line;
       while (first > 0 && looksLikeBase64Line(text(first - 1))) --first;
-      if (first == line) continue;
-      std::vector<Span> spans;
-      for (size_t covered = first; covered <= line; ++covered)
-        spans.push_back({covered, 0, text(covered).size()});
-      add(SecretKind::privateKey, std::move(spans));
+      if (first < line) addBlock(first, line);
     }
   }
 
-  // Mostly base64, whatever recognition made of a few characters.
+  // "-----END RSA PRIVATE KEY-----", perhaps cut after "PRIVATE" or before "KEY".
+  static bool isBlockEnd(std::string_view text) {
+    const std::string folded = nameFolded(text);
+    return folded.find("begin") == std::string::npos && folded.find("private") != std::string::npos &&
+           (folded.find("end") != std::string::npos || folded.find("private k") != std::string::npos);
+  }
+
+  // A block's lines, whole. A BEGIN or END line without its last dashes
+  // whose last word ends within three characters of the image's right edge
+  // was cut by it (recognition read no part of the glyphs the edge cut).
+  void addBlock(size_t first, size_t last) {
+    std::vector<Span> spans;
+    for (size_t covered = first; covered <= last; ++covered) {
+      LineText& line = lines_[covered];
+      spans.push_back({covered, 0, line.text.size()});
+      if ((covered != first && covered != last) || image_.isEmpty() || line.words.empty() ||
+          line.text.ends_with('-'))
+        continue;
+      const TextWord& word = line.words.back();
+      const double advance =
+          word.bounds.width / static_cast<double>(std::max<size_t>(1, characterCount(word.text)));
+      if (word.bounds.right() >= image_.right() - 3 * advance) {
+        line.cutRight = true;
+        line.rightEdge = std::min(line.rightEdge, line.text.size());
+      }
+    }
+    add(SecretKind::privateKey, std::move(spans));
+  }
+
+  // Mostly base64, whatever recognition made of a few characters (a letter
+  // of another script for one, a space put in now and then).
   static bool looksLikeBase64Line(std::string_view text) {
-    const auto others = std::count_if(text.begin(), text.end(), [](char c) { return !isBase64(c); });
-    return text.size() >= 16 && others * 10 <= static_cast<long>(text.size());
+    long others = 0, spaces = 0, characters = 0;
+    for (size_t at = 0; at < text.size(); at = std::max(at + 1, misreadEnd(text, at))) {
+      ++characters;
+      spaces += isSpace(text[at]);
+      others += !isBase64(text[at]) && !isSpace(text[at]);
+    }
+    return characters >= 16 && others * 10 <= characters && spaces * 8 <= characters;
   }
 
   // header.payload.signature, base64url, the header a JSON object ("eyJ").
@@ -725,7 +777,8 @@ class Scan {
       const std::string_view token = line_text.substr(at, end - at);
       // The edge may have cut it: what is left of it is enough.
       const bool cut = (atRightEdge(line, end) || (at == 0 && lines_[line].cutLeft)) && token.size() >= 12;
-      if (startsToken(line_text, at) && token.size() <= 42 && looksRandom(token, cut ? 12 : 38))
+      if (startsToken(line_text, at) && token.size() <= 42 && looksRandom(token, cut ? 12 : 38) &&
+          !afterDigestName(line_text, at) && !isDigestOrData(line_text, at))
         add(SecretKind::awsSecretKey, line, at,
             cut && end >= lines_[line].rightEdge ? line_text.size() : end);
       at = std::max(end, at + 1);
@@ -745,12 +798,17 @@ class Scan {
       if (colon == std::string_view::npos) continue;
       std::optional<size_t> atSign = atSignOf(hostPart, colon);
       // The image's edge cut the URL after its password began.
-      // (A port is digits only: "localhost:8080".)
-      const std::string_view after = hostPart.substr(colon + 1);
+      // (A port is digits only: "localhost:8080", ":5432," before a glyph the edge cut.)
+      const size_t edge = std::min(lines_[line].rightEdge, authority + hostPart.size());
+      std::string_view after = line_text.substr(std::min(edge, authority + colon + 1));
+      after = after.substr(0, edge - std::min(edge, authority + colon + 1));
+      after.remove_prefix(runOf(after, 0, isSpace));
       if (!atSign && atRightEdge(line, authority + hostPart.size()) && after.size() > 4 &&
           !std::all_of(after.begin(), after.end(), isDigit))
         atSign = hostPart.size();
-      if (!atSign) continue;
+      // An "@" with no host after it is a misread character ("localhost:808@/health").
+      if (!atSign || (*atSign + 1 == hostPart.size() && !atRightEdge(line, authority + hostPart.size())))
+        continue;
       const std::string_view password = hostPart.substr(colon + 1, *atSign - colon - 1);
       if (isPlaceholder(password) ||
           std::string_view("$%{<").find(password.front()) != std::string_view::npos)
@@ -1048,20 +1106,37 @@ class Scan {
   }
 
   // Digests are named by their algorithm ("SHA256:…", "sha512-…"): a
-  // fingerprint or a checksum, not a secret.
+  // fingerprint or a checksum, not a secret, also after a character of the
+  // digest recognition misread ("SHA256:Q1)Jm5…").
   static bool afterDigestName(std::string_view text, size_t at) {
-    const std::string before = nameFolded(text.substr(at >= 8 ? at - 8 : 0, at >= 8 ? 8 : at));
-    for (std::string_view digest : {"sha256:", "sha512-", "sha384-", "sha1-", "md5:", "sha256-", "sha512:"}) {
-      if (before.ends_with(nameFolded(digest))) return true;
+    size_t word = at;
+    while (word > 0 && !isSpace(text[word - 1])) --word;
+    if (word >= 2 && text[word - 2] == ':') {  // "SHA256: Q1Jm…"
+      --word;
+      while (word > 0 && !isSpace(text[word - 1])) --word;
+    }
+    const std::string before = nameFolded(text.substr(word, at - word));
+    for (std::string_view digest : digestNames) {
+      if (before.find(nameFolded(digest)) != std::string::npos) return true;
     }
     return false;
   }
 
+  static constexpr std::string_view digestNames[] = {"sha256:", "sha512-", "sha384-", "sha1-",
+                                                     "md5:",    "sha256-", "sha512:"};
+
   // "sha512-…" integrity values, and the data of "data:…;base64," URIs.
   static bool isDigestOrData(std::string_view text, size_t at) {
-    const std::string from = nameFolded(text.substr(at, 8));
-    for (std::string_view digest : {"sha512-", "sha384-", "sha256-", "sha1-"}) {
-      if (from.rfind(nameFolded(digest), 0) == 0) return true;
+    // Also what the left edge left of the name: its number at least, perhaps
+    // after a character of it misread ("a512-", "1512 -").
+    std::string from = nameFolded(text.substr(at, 10));
+    std::erase(from, ' ');
+    for (std::string_view digest : digestNames) {
+      const std::string name = nameFolded(digest);
+      for (size_t cut = 0; cut + 4 <= name.size(); ++cut) {
+        const size_t found = from.find(std::string_view(name).substr(cut));
+        if (found != std::string::npos && found <= (cut > 0 ? 1u : 0u)) return true;
+      }
     }
     std::string before = nameFolded(text.substr(0, at));
     std::erase(before, ' ');
@@ -1103,6 +1178,11 @@ class Scan {
         box = box ? united(*box, piece) : piece;
       }
       if (!box) continue;
+      // From the top of the line's tallest letters to the bottom of its
+      // descenders, whether the secret has any or not ("AKIA…" ends at the
+      // baseline; its neighbours' "_" and "y" go below it).
+      const auto [top, bottom] = band(line.words);
+      if (top < bottom) *box = united(*box, Rect{box->x, top, box->width, bottom - top});
       // What is left of a glyph the image's edge cut belongs to the
       // secret that runs into the edge.
       const std::string_view before = std::string_view(line.text).substr(0, span.begin);
@@ -1121,21 +1201,44 @@ class Scan {
     // A block's lines share its left edge, and the lines between its first
     // and last their right edge too (without the characters' boxes, all of
     // them both), so a line whose dashes or edges went unread is covered
-    // all the same.
+    // all the same; and each line as deep as the deepest (a BEGIN line has
+    // no descenders).
     if (result.boxes.size() > 1) {
-      double left = result.boxes.front().x, right = result.boxes.front().right();
+      double left = result.boxes.front().x, right = result.boxes.front().right(), height = 0;
       for (const Rect& box : result.boxes) {
         left = std::min(left, box.x);
         right = std::max(right, box.right());
+        height = std::max(height, box.height);
       }
       for (size_t i = 0; i < result.boxes.size(); ++i) {
         Rect& box = result.boxes[i];
         const bool inner = estimated || (i > 0 && i + 1 < result.boxes.size());
         const double boxRight = inner ? right : box.right();
-        box = {left, box.y, boxRight - left, box.height};
+        box = {left, box.y, boxRight - left, height};
       }
     }
     return result;
+  }
+
+  // Where a line's words are, top to bottom; not a word taller than one and
+  // a half times the line's usual word (one recognition ran into the line
+  // below).
+  static std::pair<double, double> band(const TextLine& words) {
+    std::vector<double> heights;
+    for (const TextWord& word : words) heights.push_back(word.bounds.height);
+    if (heights.empty()) return {0, 0};
+    const auto middle = heights.begin() + static_cast<long>(heights.size() / 2);
+    std::nth_element(heights.begin(), middle, heights.end());
+    double top = 0, bottom = 0;
+    for (const TextWord& word : words) {
+      if (word.bounds.height > *middle * 1.5 || word.bounds.height <= 0) continue;
+      if (top >= bottom) {
+        top = word.bounds.y, bottom = word.bounds.bottom();
+      } else {
+        top = std::min(top, word.bounds.y), bottom = std::max(bottom, word.bounds.bottom());
+      }
+    }
+    return {top, bottom};
   }
 
   // The part of a word that bytes [first, last) take, between the word's
