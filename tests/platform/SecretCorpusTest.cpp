@@ -109,16 +109,16 @@ TEST(SecretCorpus, FindsSecretsWholeAndCutAtEachEdgeAndNothingOnOrdinaryScreens)
           std::cout << "missed " << SecretDetector::name(kind) << " in " << condition.family << " "
                     << condition.pixels << " px, cut " << static_cast<int>(condition.cut) << "\n";
       }
-      if (!secrets) falseAlarms += static_cast<int>(page_score.falseAlarms.size());
+      falseAlarms += static_cast<int>(page_score.falseAlarms.size());
     }
   }
-  // Whole, this sample reads 28 of 30 (Hack at 12 pixels, scale 2, misses
-  // two); the grid's figures are bench/secrets_bench --table's.
+  // Whole, this sample reads 30 of 30; the grid's figures are
+  // bench/secrets_bench --table's.
   for (const auto& [cut, counts] : score) {
-    EXPECT_GE(counts.first, counts.second * (cut == Cut::whole ? 0.9 : 0.8))
+    EXPECT_GE(counts.first, counts.second * (cut == Cut::whole ? 0.95 : 0.8))
         << counts.first << " of " << counts.second << ", cut " << static_cast<int>(cut);
   }
-  EXPECT_EQ(falseAlarms, 0);  // on the ordinary screens
+  EXPECT_EQ(falseAlarms, 0);  // on the ordinary screens, and beside the secrets
 }
 
 // The same text gives the same findings with the same boxes whether the
