@@ -1181,7 +1181,13 @@ class Scan {
       // From the top of the line's tallest letters to the bottom of its
       // descenders, whether the secret has any or not ("AKIA…" ends at the
       // baseline; its neighbours' "_" and "y" go below it).
-      const auto [top, bottom] = band(line.words);
+      // A line without a letter that descends ("AKIA…", "36KF2…" alone on
+      // it) ends at the baseline: as deep again as descenders go (a block's
+      // lines go as deep as its base64 below).
+      auto [top, bottom] = band(line.words);
+      if (found.kind != SecretKind::privateKey &&
+          line.text.find_first_of("gjpqy_,;()[]{}|@$") == std::string::npos)
+        bottom += 0.3 * (bottom - top);
       if (top < bottom) *box = united(*box, Rect{box->x, top, box->width, bottom - top});
       // What is left of a glyph the image's edge cut belongs to the
       // secret that runs into the edge.
