@@ -80,6 +80,13 @@ DesktopBackend chooseBackend(const DesktopFacts& facts) {
   }
   const auto& globals = facts.waylandGlobals;
   backend.desktop = waylandDesktop(facts);
+  if (backend.desktop == Desktop::wlroots && !facts.currentDesktops.empty()) {
+    const std::string& name = facts.currentDesktops.front();
+    const bool word = name.size() <= 32 && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+                        return std::isalnum(c) || c == '-' || c == '_' || c == '.';
+                      });
+    if (word && !mentions({name}, "wlroots")) backend.compositorName = name;
+  }
   backend.capture = waylandCapture(facts);
   backend.clipboard = has(globals, "zwlr_data_control_manager_v1") ? ClipboardMechanism::dataControl
                                                                    : ClipboardMechanism::inputHandler;
@@ -118,7 +125,8 @@ std::string backendLogLine(const DesktopBackend& backend) {
   std::ostringstream line;
   line << "lumacap: ";
   if (backend.session == Session::wayland) {
-    line << "Wayland (" << desktops.at(backend.desktop) << ")";
+    line << "Wayland (" << (backend.compositorName.empty() ? "" : backend.compositorName + ", ")
+         << desktops.at(backend.desktop) << ")";
   } else {
     line << (backend.x11InsideWayland ? "X11 (Xwayland)" : "X11");
   }
@@ -145,9 +153,9 @@ void applyWindowLimits(const DesktopBackend& backend, DesktopLimits& limits) {
       backend.desktop == Desktop::hyprland)
     return;
   if (backend.capture != CaptureMechanism::portal) {
-    limits.windows =
-        "Capture Window… and returning to your agent’s terminal do not work on this desktop yet: switch to "
-        "the terminal yourself and paste.";
+    const std::string desktop = backend.compositorName.empty() ? "this desktop" : backend.compositorName;
+    limits.windows = "Capture Window… and returning to your agent’s terminal do not work on " + desktop +
+                     " yet: switch to the terminal yourself and paste.";
     return;
   }
   const bool gnome = backend.desktop == Desktop::gnome;

@@ -49,6 +49,9 @@ struct DesktopBackend {
   CardMechanism card = CardMechanism::none;
   // Started with only $DISPLAY inside a Wayland session: it runs on X11 (Xwayland) and says so.
   bool x11InsideWayland = false;
+  // A wlroots desktop's own name, for texts: the first of $XDG_CURRENT_DESKTOP ("labwc" of
+  // "labwc:wlroots") when it is a plain word; empty otherwise.
+  std::string compositorName;
 
   bool operator==(const DesktopBackend&) const = default;
 };

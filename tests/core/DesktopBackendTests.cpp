@@ -119,6 +119,16 @@ TEST(DesktopBackend, theServicesFollowTheGlobalsNotTheDesktopsName) {
   EXPECT_EQ(chooseBackend(facts).card, CardMechanism::layerShell);
   facts.currentDesktops = {};
   EXPECT_EQ(chooseBackend(facts).desktop, Desktop::wlroots);
+  // labwc names itself first: the texts name it
+  facts.currentDesktops = {"labwc", "wlroots"};
+  const DesktopBackend labwc = chooseBackend(facts);
+  EXPECT_EQ(labwc.desktop, Desktop::wlroots);
+  EXPECT_EQ(backendLogLine(labwc),
+            "lumacap: Wayland (labwc, wlroots): capture via screencopy, clipboard via data-control, card via "
+            "layer-shell");
+  EXPECT_NE(limitsOf(labwc).windows.value_or("").find("do not work on labwc yet"), std::string::npos);
+  facts.currentDesktops = {"<b>x</b>"};  // no markup reaches a label
+  EXPECT_EQ(backendLogLine(chooseBackend(facts)).find("<b>"), std::string::npos);
   DesktopFacts kde = kwin();
   kde.currentDesktops = {};
   EXPECT_EQ(chooseBackend(kde).desktop, Desktop::kwin);  // from its bus name
@@ -128,7 +138,6 @@ TEST(DesktopBackend, hyprlandIsRecognisedByItsInstanceAndListsWindowsLikeSway) {
   DesktopFacts facts = sway();
   facts.swaySocket.clear();
   facts.currentDesktops = {};
-  EXPECT_TRUE(limitsOf(chooseBackend(facts)).windows);  // other wlroots compositors list none yet
   facts.hyprlandInstance = "abc";
   const DesktopBackend backend = chooseBackend(facts);
   EXPECT_EQ(backend.desktop, Desktop::hyprland);

@@ -28,13 +28,15 @@ class WaylandApplicationTest : public WaylandTest {
   }
   std::string log() { return desktop().output(*application); }
 
-  // The desktop's windows that belong to a Lumacap process.
+  // The desktop's windows that belong to a Lumacap process (labwc tells no window's process: there
+  // Lumacap's application id).
   std::vector<DesktopWindow> lumacapWindows() {
     std::vector<DesktopWindow> found;
     std::error_code error;
     const fs::path binary = fs::canonical(lumacapBinary());
     for (const DesktopWindow& window : desktop().windows())
-      if (fs::read_symlink("/proc/" + std::to_string(window.pid) + "/exe", error) == binary)
+      if (fs::read_symlink("/proc/" + std::to_string(window.pid) + "/exe", error) == binary ||
+          (window.pid == 0 && window.app == "org.lumacap.Lumacap"))
         found.push_back(window);
     return found;
   }
@@ -54,6 +56,9 @@ std::string expectedChoice(Compositor compositor) {
     case Compositor::sway:
       return "lumacap: Wayland (sway): capture via screencopy, clipboard via data-control, card via "
              "layer-shell\n";
+    case Compositor::labwc:
+      return "lumacap: Wayland (labwc, wlroots): capture via screencopy, clipboard via data-control, card "
+             "via layer-shell\n";
   }
   return {};
 }

@@ -275,6 +275,8 @@ std::string nameOf(Compositor compositor) {
       return "gnome";
     case Compositor::sway:
       return "sway";
+    case Compositor::labwc:
+      return "labwc";
   }
   return "?";
 }
@@ -517,11 +519,17 @@ struct WaylandDesktop::State {
   std::optional<std::string> startKWin();
   std::optional<std::string> startGnome();
   std::optional<std::string> startSway();
+  std::optional<std::string> startLabwc();
+  std::string waylandSocket();
+  // What a wlroots desktop gets after its compositor: notifications, a keyboard (on the seat once
+  // `keyboardReady`) and the pointer injector.
+  std::optional<std::string> startWlrootsServices(const std::function<bool()>& keyboardReady);
   std::vector<DesktopWindow> kwinWindows();
   std::vector<DesktopWindow> gnomeWindows();
   // The JSON a method of the window-list extension answers.
   std::string gnomeShellJson(const std::string& method);
   std::vector<DesktopWindow> swayWindows();
+  std::vector<DesktopWindow> toplevelWindows();
   QImage kwinReference();
   QImage portalReference();
 };
@@ -658,7 +666,6 @@ std::optional<std::string> WaylandDesktop::State::startSway() {
     config << "output * bg #c0c0c0 solid_color\nxwayland disable\n";
   }
   handOver();
-  const std::string pointer = injector("wlr-virtual-pointer");
   if (auto failed = startBus("session-bus", folder / "rt/bus")) return failed;
   // Scanned out, a full-screen window on a headless output without the pointer is missing from
   // wlroots 0.15's screencopy (grim's, Lumacap's), which gives the last composed frame instead.
@@ -667,35 +674,91 @@ std::optional<std::string> WaylandDesktop::State::startSway() {
                              {"WLR_HEADLESS_OUTPUTS", std::to_string(outputCount)},
                              {"WLR_RENDERER", "pixman"},
                              {"WLR_LIBINPUT_NO_DEVICES", "1"}});
-  const auto socket = [&]() -> std::string {
-    for (const auto& entry : fs::directory_iterator(folder / "rt")) {
-      const std::string name = entry.path().filename();
-      if (name.rfind("wayland-", 0) == 0 && name.find(".lock") == std::string::npos && entry.is_socket())
-        return name;
-    }
-    return {};
-  };
   const auto ready = [&] {
-    return !socket().empty() && run({"swaymsg", "-t", "get_version"}).exitStatus == 0;
+    return !waylandSocket().empty() && run({"swaymsg", "-t", "get_version"}).exitStatus == 0;
   };
   if (auto failed = awaitReady("sway", sway, ready, 30s)) return failed;
-  environment["WAYLAND_DISPLAY"] = socket();
+  environment["WAYLAND_DISPLAY"] = waylandSocket();
   // xdg-desktop-portal-wlr needs PipeWire.
   startService("pipewire", {"pipewire"});
+  return startWlrootsServices([&] {
+    return run({"swaymsg", "-t", "get_inputs", "-r"}).standardOutput.find("\"keyboard\"") !=
+           std::string::npos;
+  });
+}
+
+// The compositor's socket in the runtime folder, once it is there.
+std::string WaylandDesktop::State::waylandSocket() {
+  for (const auto& entry : fs::directory_iterator(folder / "rt")) {
+    const std::string name = entry.path().filename();
+    if (name.rfind("wayland-", 0) == 0 && name.find(".lock") == std::string::npos && entry.is_socket())
+      return name;
+  }
+  return {};
+}
+
+std::optional<std::string> WaylandDesktop::State::startWlrootsServices(
+    const std::function<bool()>& keyboardReady) {
   if (auto failed = startNotificationServer()) return failed;
   if (auto failed = startNotificationRecorder()) return failed;
   // The headless seat has no keyboard, and one that appears later loses its first keys: a wtype
   // that sleeps keeps a virtual keyboard on the seat while the desktop lives.
   auto& keyboard = startService("keyboard", {"wtype", "-s", "100000000", "-m", "shift"});
+  if (auto failed = awaitReady("the virtual keyboard", keyboard, keyboardReady, 10s)) return failed;
+  return startInput({injector("wlr-virtual-pointer"), std::to_string(outputWidth * outputCount),
+                     std::to_string(outputHeight)});
+}
+
+// labwc makes its headless outputs 1280×720 wherever it likes: an output-management client
+// (wlr-randr) sizes and places them. It has no IPC: the windows come from foreign-toplevel.
+std::optional<std::string> WaylandDesktop::State::startLabwc() {
+  const fs::path configuration = folder / "home/.config/labwc";
+  fs::create_directories(configuration);
+  std::ofstream(configuration / "rc.xml") << "<?xml version=\"1.0\"?>\n<labwc_config/>\n";
+  std::ofstream(configuration / "autostart") << "";
+  handOver();
+  injector("wlr-toplevel-list");
+  // labwc opens Xwayland's sockets at start, and ends when it cannot: their folder, as the system
+  // makes it where an X server ran before.
+  if (::mkdir("/tmp/.X11-unix", 01777) == 0) ::chmod("/tmp/.X11-unix", 01777);
+  if (auto failed = startBus("session-bus", folder / "rt/bus")) return failed;
+  auto& labwc = startService("labwc", {"labwc", "-C", configuration.string()},
+                             {{"WLR_BACKENDS", "headless"},
+                              {"WLR_HEADLESS_OUTPUTS", std::to_string(outputCount)},
+                              {"WLR_RENDERER", "pixman"},
+                              {"WLR_LIBINPUT_NO_DEVICES", "1"}});
   if (auto failed = awaitReady(
-          "the virtual keyboard", keyboard,
-          [&] {
-            return run({"swaymsg", "-t", "get_inputs", "-r"}).standardOutput.find("\"keyboard\"") !=
-                   std::string::npos;
-          },
-          10s))
+          "labwc", labwc, [&] { return !waylandSocket().empty(); }, 30s))
     return failed;
-  return startInput({pointer, std::to_string(outputWidth * outputCount), std::to_string(outputHeight)});
+  environment["WAYLAND_DISPLAY"] = waylandSocket();
+  std::vector<std::string> layout = {"wlr-randr"}, wanted;
+  for (int output = 0; output < outputCount; ++output) {
+    const std::string name = "HEADLESS-" + std::to_string(output + 1),
+                      position = std::to_string(output * outputWidth) + ",0";
+    layout.insert(layout.end(),
+                  {"--output", name, "--custom-mode",
+                   std::to_string(outputWidth) + "x" + std::to_string(outputHeight), "--pos", position});
+    wanted.push_back(name + " \"");
+    wanted.push_back(std::to_string(outputWidth) + "x" + std::to_string(outputHeight) + " px (current)");
+    wanted.push_back("Position: " + position);
+  }
+  const auto laidOut = [&] {
+    const std::string shown = run({"wlr-randr"}).standardOutput;
+    size_t at = 0;
+    for (const std::string& part : wanted)
+      if ((at = shown.find(part, at)) == std::string::npos) return false;
+    return true;
+  };
+  if (!waitUntil([&] { return laidOut() || (run(layout).exitStatus == 0 && laidOut()); }, 15s))
+    return "wlr-randr did not lay out labwc's outputs: " + run({"wlr-randr"}).standardOutput;
+  // A grey desktop, as on sway: the region overlay, in no window list, shows by how it dims.
+  startService("background", {"swaybg", "--color", "#c0c0c0"});
+  return startWlrootsServices([&] {
+    const std::string seat = run({"wayland-info", "--interface", "wl_seat"}).standardOutput;
+    const size_t capabilities = seat.find("capabilities:");
+    return capabilities != std::string::npos &&
+           seat.find("keyboard", capabilities) < seat.find('\n', capabilities);
+  });
 }
 
 std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std::string* whyNot) {
@@ -708,7 +771,8 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std
   const std::map<Compositor, std::vector<std::string>> programs = {
       {Compositor::kwin, {"/usr/bin/kwin_wayland"}},
       {Compositor::gnome, {"gnome-shell", "gdbus"}},
-      {Compositor::sway, {"sway", "swaymsg", "wtype", "grim", "pipewire"}}};
+      {Compositor::sway, {"sway", "swaymsg", "wtype", "grim", "pipewire"}},
+      {Compositor::labwc, {"labwc", "wlr-randr", "wayland-info", "swaybg", "wtype", "grim"}}};
   for (const std::string& program : programs.at(compositor)) {
     if (!executable(program)) {
       *whyNot = program + " is not installed (scripts/bootstrap installs it)";
@@ -735,8 +799,10 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std
   for (const char* child : {"rt", "home", "logs", "tmp"}) fs::create_directories(folder / child);
   fs::permissions(folder / "rt", fs::perms::owner_all, fs::perm_options::replace);
   fs::create_directories(folder / "home/Pictures");  // xdg-desktop-portal-kde fails without it
-  const std::map<Compositor, std::string> desktopNames = {
-      {Compositor::kwin, "KDE"}, {Compositor::gnome, "GNOME"}, {Compositor::sway, "sway"}};
+  const std::map<Compositor, std::string> desktopNames = {{Compositor::kwin, "KDE"},
+                                                          {Compositor::gnome, "GNOME"},
+                                                          {Compositor::sway, "sway"},
+                                                          {Compositor::labwc, "labwc:wlroots"}};
   state->environment = {
       {markerVariable, folder.string()},
       {"XDG_RUNTIME_DIR", (folder / "rt").string()},
@@ -767,6 +833,9 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::start(Compositor compositor, std
         break;
       case Compositor::sway:
         failed = state->startSway();
+        break;
+      case Compositor::labwc:
+        failed = state->startLabwc();
         break;
     }
   } catch (const std::exception& error) {
@@ -869,7 +938,8 @@ void WaylandDesktop::key(const std::string& chord) {
       }
       state_->input->send("key " + codes);
       return;
-    case Compositor::sway: {
+    case Compositor::sway:
+    case Compositor::labwc: {
       std::vector<std::string> command = {"wtype"};
       for (const Key& key : keys)
         if (key.modifier) command.insert(command.end(), {"-M", key.modifier});
@@ -981,6 +1051,14 @@ std::vector<DesktopWindow> WaylandDesktop::State::swayWindows() {
   return windows;
 }
 
+std::vector<DesktopWindow> WaylandDesktop::State::toplevelWindows() {
+  const auto answer = run({(folder / "bin/wlr-toplevel-list").string()});
+  if (answer.exitStatus != 0) throw std::runtime_error("wlr-toplevel-list failed: " + answer.standardError);
+  std::vector<DesktopWindow> windows;
+  for (const auto& entry : nlohmann::json::parse(answer.standardOutput)) windows.push_back(windowFrom(entry));
+  return windows;
+}
+
 std::vector<DesktopWindow> WaylandDesktop::windows() {
   switch (state_->compositor) {
     case Compositor::kwin:
@@ -989,6 +1067,8 @@ std::vector<DesktopWindow> WaylandDesktop::windows() {
       return state_->gnomeWindows();
     case Compositor::sway:
       return state_->swayWindows();
+    case Compositor::labwc:
+      return state_->toplevelWindows();
   }
   return {};
 }
@@ -1029,7 +1109,8 @@ QImage WaylandDesktop::reference(QRect area) {
       return state_->kwinReference().copy(area);
     case Compositor::gnome:
       return state_->portalReference().copy(area);
-    case Compositor::sway: {
+    case Compositor::sway:
+    case Compositor::labwc: {
       const fs::path file =
           state_->folder / "tmp" / ("reference-" + std::to_string(++state_->counter) + ".png");
       const auto grabbed = run({"grim", "-g",

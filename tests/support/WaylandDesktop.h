@@ -16,7 +16,7 @@
 
 namespace lumacap::test {
 
-enum class Compositor { kwin, gnome, sway };
+enum class Compositor { kwin, gnome, sway, labwc };
 
 struct DesktopWindow {
   std::string title, app;
@@ -24,7 +24,7 @@ struct DesktopWindow {
   bool focused = false;
   QRect geometry;
   std::string transientFor;  // the title of the window it is attached to (GNOME only)
-  bool floating = true;      // not tiled (sway tells; KWin and GNOME tile no window)
+  bool floating = true;      // not tiled (sway tells; KWin, GNOME and labwc tile no window)
 };
 
 // A real Wayland desktop for end-to-end tests, headless, started as root; the desktop and every program
@@ -94,7 +94,7 @@ class AsSessionUser {
   AsSessionUser& operator=(const AsSessionUser&) = delete;
 };
 
-// The name used in test names and messages: "kwin", "gnome", "sway".
+// The name used in test names and messages: "kwin", "gnome", "sway", "labwc".
 std::string nameOf(Compositor compositor);
 inline void PrintTo(Compositor compositor, std::ostream* stream) { *stream << nameOf(compositor); }
 

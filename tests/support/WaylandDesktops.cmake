@@ -1,4 +1,4 @@
-# End-to-end tests on real headless Wayland desktops (KWin, GNOME Shell, sway), started by the
+# End-to-end tests on real headless Wayland desktops (KWin, GNOME Shell, sway, labwc), started by the
 # test harness in support/WaylandDesktop.*, with input injected by small clients of our own.
 
 enable_language(C)
@@ -22,6 +22,16 @@ add_executable(wlr-virtual-pointer support/input/wlr-virtual-pointer.c
   ${WAYLAND_TEST_GENERATED}/wlr-virtual-pointer-unstable-v1.c)
 target_include_directories(wlr-virtual-pointer PRIVATE ${WAYLAND_TEST_GENERATED})
 target_link_libraries(wlr-virtual-pointer PRIVATE PkgConfig::WAYLAND_CLIENT)
+
+# The window list of a wlroots compositor without an IPC of its own (labwc).
+lumacap_wayland_test_protocol(
+  ${PROJECT_SOURCE_DIR}/src/platform/wayland/protocols/wlr-foreign-toplevel-management-unstable-v1.xml
+  wlr-foreign-toplevel-management-unstable-v1)
+add_executable(wlr-toplevel-list support/input/wlr-toplevel-list.c
+  ${WAYLAND_TEST_GENERATED}/wlr-foreign-toplevel-management-unstable-v1.c)
+target_include_directories(wlr-toplevel-list PRIVATE ${WAYLAND_TEST_GENERATED})
+target_link_libraries(wlr-toplevel-list PRIVATE PkgConfig::WAYLAND_CLIENT)
+list(APPEND WAYLAND_INPUT_TOOLS wlr-toplevel-list)
 
 # (plasma-wayland-protocols; without it there is no KWin desktop to test on either)
 set(KWIN_FAKE_INPUT_XML /usr/share/plasma-wayland-protocols/fake-input.xml)
@@ -65,7 +75,7 @@ add_dependencies(wayland_tests lumacap wayland-window lumacap-handoff manual-pag
 target_compile_definitions(wayland_tests PRIVATE LUMACAP_WAYLAND_WINDOW="$<TARGET_FILE:wayland-window>"
   LUMACAP_BUILD_DIR="${PROJECT_BINARY_DIR}")
 # Each desktop's version in its test's name ("wayland:sway-1.7"), as its Debian package has it.
-foreach(compositor kwin gnome sway)
+foreach(compositor kwin gnome sway labwc)
   set(package ${compositor})
   if(compositor STREQUAL kwin)
     set(package kwin-wayland)
@@ -74,6 +84,9 @@ foreach(compositor kwin gnome sway)
   endif()
   execute_process(COMMAND dpkg-query -W -f=\${Version} ${package} OUTPUT_VARIABLE version ERROR_QUIET)
   string(REGEX REPLACE "^([0-9]+:)?([0-9.]+).*$" "-\\2" version "${version}")
+  if(compositor STREQUAL labwc AND NOT version)
+    continue()  # (not in Debian 12)
+  endif()
   add_test(NAME wayland:${compositor}${version} COMMAND wayland_tests --gtest_filter=*/${compositor})
   set_tests_properties(wayland:${compositor}${version} PROPERTIES
     LABELS wayland TIMEOUT 600 ENVIRONMENT "LUMACAP_BINARY=$<TARGET_FILE:lumacap>")

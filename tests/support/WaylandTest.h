@@ -36,10 +36,10 @@ class WaylandTest : public ::testing::TestWithParam<Compositor> {
   // The windows as the desktop lists them, for failure messages.
   std::string windowsListed();
   // The region overlay's windows as the desktop lists them. A layer-shell surface is in no
-  // list (sway's): there one per output whose picture is darker than `before` (outputShades()
+  // list (sway's, labwc's): there one per output whose picture is darker than `before` (outputShades()
   // before the overlay opened), its app "layer-shell".
   std::vector<DesktopWindow> regionOverlays(const std::vector<int>& before);
-  std::vector<int> outputShades();  // each output's mean grey on sway; nothing elsewhere
+  std::vector<int> outputShades();  // each output's mean grey on sway and labwc; nothing elsewhere
   // The harness's probe (a full-screen window on each output, reporting its input), once the
   // desktop has placed both and a click on the first reached it and gave it the focus: a click
   // sent before it is shown finds no window (sway 1.10 then focuses the empty workspace).
@@ -53,7 +53,7 @@ class WaylandTest : public ::testing::TestWithParam<Compositor> {
 };
 
 inline auto waylandCompositors() {
-  return ::testing::Values(Compositor::kwin, Compositor::gnome, Compositor::sway);
+  return ::testing::Values(Compositor::kwin, Compositor::gnome, Compositor::sway, Compositor::labwc);
 }
 inline std::string compositorName(const ::testing::TestParamInfo<Compositor>& info) {
   return nameOf(info.param);

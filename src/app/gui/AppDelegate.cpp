@@ -187,8 +187,13 @@ void AppDelegate::buildStatusMenu() {
                                        this, [this] { model_.capture(CaptureMode::region); });
   QAction* windowItem = statusMenu_.addAction(QStringLiteral("Capture Window…"), this,
                                               [this] { model_.capture(CaptureMode::window); });
-  if (const auto& chooser = context_.desktopLimits.windowChooser)
+  if (const auto& chooser = context_.desktopLimits.windowChooser) {
     windowItem->setToolTip(QString::fromStdString(*chooser));
+  } else if (const auto& none = context_.desktopLimits.windows) {
+    // No list to choose from and no dialog of the desktop's: not offered, and the item says why.
+    windowItem->setEnabled(false);
+    windowItem->setToolTip(QString::fromStdString(*none));
+  }
   statusMenu_.addAction(QStringLiteral("Capture Display"), this,
                         [this] { model_.capture(CaptureMode::display); });
   statusMenu_

@@ -46,6 +46,10 @@ extern "C" __attribute__((visibility("default"))) int lumacapRunApplication(int 
     // Qt aborts without a display; say what is wrong in one line instead.
     std::fputs("Lumacap: no X11 display to run on ($DISPLAY is not set).\n", stderr);
     return 1;
+  } else if (!platform || !*platform) {
+    // The X11 chosen: Qt 6.8 would follow XDG_SESSION_TYPE=wayland onto libwayland's default
+    // socket (wayland-0) when $DISPLAY does not answer, with every service built for X11.
+    qputenv("QT_QPA_PLATFORM", "xcb");
   }
   if (const auto warning = sessionWarning(session)) std::fprintf(stderr, "%s\n", warning->c_str());
   // Captures come and go in buffers of megabytes. With a fixed threshold each

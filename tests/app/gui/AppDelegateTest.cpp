@@ -186,6 +186,9 @@ TEST_F(AppDelegateTest, ADesktopWithoutGlobalShortcutsIsNoLaunchErrorTheTooltipS
       << tip.toStdString();
   EXPECT_TRUE(tip.contains(QString::fromUtf8(shortcutUnavailableText))) << tip.toStdString();
   EXPECT_TRUE(tip.contains(QString::fromStdString(*harness.desktopLimits.windows))) << tip.toStdString();
+  // No window list and no desktop dialog: Capture Window… is not offered, and says why.
+  EXPECT_FALSE(item("Capture Window…")->isEnabled());
+  EXPECT_EQ(item("Capture Window…")->toolTip().toStdString(), *harness.desktopLimits.windows);
 }
 
 std::string gsettingsGet(const QString& schema, const QString& key) {
