@@ -303,10 +303,23 @@ TEST_P(WaylandClipboardCardTest, TheCardOnScreenWarnsOfSecretsOnceTheSearchEnds)
       GetParam() == Compositor::kwin   ? desktop().spawn({"konsole", "-e", "sh", "-c", keys}, onWayland)
       : GetParam() == Compositor::sway ? desktop().spawn({"foot", "--", "sh", "-c", keys})
                                        : desktop().spawn({"foot", "--fullscreen", "--", "sh", "-c", keys});
-  std::this_thread::sleep_for(3s);  // drawn
+  // Drawn, once the terminal (slow to start on a loaded machine) is up: on GNOME full screen with the
+  // keyboard.
+  ASSERT_TRUE(GetParam() != Compositor::gnome ||
+              waitUntil(
+                  [&] {
+                    const auto focused = focusedWindow(desktop());
+                    return focused && focused->app.find("foot") != std::string::npos &&
+                           focused->geometry.size() == QSize(outputWidth, outputHeight);
+                  },
+                  30s))
+      << windowsListed();
+  std::this_thread::sleep_for(3s);
   if (GetParam() == Compositor::gnome) {
     startAction("capture-display");
-    EXPECT_TRUE(waitUntil([&] { return contains(desktop().notifications(), "2 possible secrets"); }, 60s));
+    EXPECT_TRUE(waitUntil([&] { return contains(desktop().notifications(), "2 possible secrets"); }, 60s))
+        << ::testing::PrintToString(desktop().notifications()) << windowsListed()
+        << desktop().output(*application);
     return;
   }
   const std::optional<QRect> cardArea = cardShownBy("capture-display");
