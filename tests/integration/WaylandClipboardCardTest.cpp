@@ -147,6 +147,17 @@ class WaylandClipboardCardTest : public test::WaylandTest {
     return cardArea;
   }
 
+  // GNOME shows no tray: Lumacap's notice that says so comes up with the focus after a grace period,
+  // and the user closes it (a Lumacap window above the user's would get the focus back, and the
+  // screen it came up on would be the display Lumacap captures).
+  void closeNoTrayNotice() {
+    if (waitUntil([&] {
+          const auto focused = focusedWindow(desktop());
+          return focused && focused->pid == application->pid();
+        }))
+      desktop().key("Escape");
+  }
+
   std::unique_ptr<test::BackgroundProcess> editor;
   std::unique_ptr<test::BackgroundProcess> application;
 };
@@ -187,13 +198,7 @@ TEST_P(WaylandClipboardCardTest, ADisplayCaptureFromACommandIsCopiedOrSaysItIsNo
   // the user's window.
   if (!hasDataControl()) {
     const QByteArray first = desktop().clipboard("image/png");
-    // GNOME shows no tray: Lumacap's notice that says so comes up with the focus after a grace
-    // period, and the user closes it (a Lumacap window above the user's would get the focus back).
-    if (waitUntil([&] {
-          const auto focused = focusedWindow(desktop());
-          return focused && focused->pid == application->pid();
-        }))
-      desktop().key("Escape");
+    closeNoTrayNotice();
     const size_t said = desktop().output(*editor).size();
     desktop().click(outputWidth + 10, outputHeight - 10);
     std::string token;
@@ -303,14 +308,28 @@ TEST_P(WaylandClipboardCardTest, TheCardOnScreenWarnsOfSecretsOnceTheSearchEnds)
   const bool wlroots = GetParam() == Compositor::sway || GetParam() == Compositor::labwc;
   if (wlroots) editor.reset();
   if (GetParam() == Compositor::labwc) desktop().move(300, 300);
+  if (GetParam() == Compositor::gnome) closeNoTrayNotice();
   const auto terminal = GetParam() == Compositor::kwin
                             ? desktop().spawn({"konsole", "-e", "sh", "-c", keys}, onWayland)
                         : wlroots ? desktop().spawn({"foot", "--", "sh", "-c", keys})
                                   : desktop().spawn({"foot", "--fullscreen", "--", "sh", "-c", keys});
-  std::this_thread::sleep_for(3s);  // drawn
+  // Drawn, once the terminal (slow to start on a loaded machine) is up: on GNOME full screen with the
+  // keyboard.
+  ASSERT_TRUE(GetParam() != Compositor::gnome ||
+              waitUntil(
+                  [&] {
+                    const auto focused = focusedWindow(desktop());
+                    return focused && focused->app.find("foot") != std::string::npos &&
+                           focused->geometry.size() == QSize(outputWidth, outputHeight);
+                  },
+                  30s))
+      << windowsListed();
+  std::this_thread::sleep_for(3s);
   if (GetParam() == Compositor::gnome) {
     startAction("capture-display");
-    EXPECT_TRUE(waitUntil([&] { return contains(desktop().notifications(), "2 possible secrets"); }, 60s));
+    EXPECT_TRUE(waitUntil([&] { return contains(desktop().notifications(), "2 possible secrets"); }, 60s))
+        << ::testing::PrintToString(desktop().notifications()) << windowsListed()
+        << desktop().output(*application);
     return;
   }
   const std::optional<QRect> cardArea = cardShownBy("capture-display");
