@@ -152,7 +152,7 @@ TEST(TesseractRecognizer, GivesEachLinesWordsWithTheirBoxes) {
 }
 
 // A terminal read a second time is spelled from the glyphs its lines were
-// read as the first time: the same text, each character's box its ink.
+// read as the first time, each character's box its ink.
 TEST(TesseractRecognizer, SpellsTerminalLinesFromGlyphsReadBeforeWithBoxesOnTheirInk) {
   test::CorpusPage page = test::ordinaryPage(5, 1, true, 30);
   page.lines << page.lines;  // every glyph read more than once
@@ -184,5 +184,7 @@ TEST(TesseractRecognizer, SpellsTerminalLinesFromGlyphsReadBeforeWithBoxesOnThei
     exact += hugs;
   }
   EXPECT_GE(exact, static_cast<int>(second.size()) * 2 / 3) << "of " << second.size() << " lines";
-  EXPECT_GE(sameSecond, sameFirst);
+  // Underscores the line reading took for spaces are spelled as the glyph
+  // read most often: "DB_PASSWORD", not "DB PASSWORD".
+  EXPECT_GT(sameSecond, sameFirst);
 }
