@@ -34,6 +34,8 @@
 #include <string>
 
 #include "app/model/OCRService.h"
+#include "core/GlyphGrid.h"
+#include "core/TextLineFinder.h"
 #include "platform/linux/TesseractRecognizer.h"
 #include "support/SecretCorpus.h"
 
@@ -125,23 +127,28 @@ long peakResidentKilobytes() {
 // 1: five) and the path (0: Tesseract's page layout on one engine, as
 // before; 1: lines found from the pixels, read on two engines; 2: only the
 // parts of those lines that can hold a secret, the name and text left out;
-// 3: those parts, then the rest of the lines for the name and the text). The same
+// 3: those parts, then the rest of the lines for the name and the text; 4
+// and 5: as 2 and 3 with lines on a glyph grid spelled from their glyphs,
+// the glyphs learnt from the lines read in this capture; 6: as 4, the
+// glyphs known from an earlier capture of the same screen). The same
 // images for both paths, in one run; the peak resident memory is the
 // process's from the start of the benchmark.
 void BM_DisplayCaptureToSecrets(benchmark::State& state) {
   const QImage screen = desktop(state.range(0) == 1);
-  const auto layout =
-      state.range(1) == 0 ? TesseractRecognizer::Layout::page : TesseractRecognizer::Layout::lines;
+  const long path = std::array<long, 7>{0, 1, 2, 3, 2, 3, 2}[static_cast<size_t>(state.range(1))];
+  const auto layout = state.range(1) == 0  ? TesseractRecognizer::Layout::page
+                      : state.range(1) > 3 ? TesseractRecognizer::Layout::glyphs
+                                           : TesseractRecognizer::Layout::lines;
   { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the peak
   TesseractRecognizer recognizer(layout);
   const auto recognize = [&] {
-    if (state.range(1) < 2)
+    if (path < 2)
       return OCRService::recognizeNow(recognizer, screen, std::nullopt, std::nullopt, Date::now(), true);
     const std::vector<SecretFinding> secrets =
         SecretDetector::find(OCRService::textLines(recognizer.recognizeSecretCandidates(screen)),
                              Rect{0, 0, double(screen.width()), double(screen.height())});
     Recognition recognition;
-    if (state.range(1) == 3)
+    if (path == 3)
       recognition =
           OCRService::recognizeNow(recognizer, screen, std::nullopt, std::nullopt, Date::now(), false);
     recognition.secrets = secrets;
@@ -149,23 +156,62 @@ void BM_DisplayCaptureToSecrets(benchmark::State& state) {
   };
   Recognition recognition = recognize();  // loads
   for (auto _ : state) {
+    if (state.range(1) == 4 || state.range(1) == 5) recognizer.forgetGlyphs();  // a font not seen before
     recognition = recognize();
     benchmark::DoNotOptimize(recognition);
   }
   state.counters["peak_MB"] = static_cast<double>(peakResidentKilobytes()) / 1024.0;
   state.counters["lines"] = static_cast<double>(recognition.lines.size());
   state.counters["secrets"] = static_cast<double>(recognition.secrets.size());
-  const char* const paths[] = {"page layout", "lines on 2 engines", "secret candidates on 2 engines",
-                               "secret candidates, then the rest"};
+  const char* const paths[] = {"page layout",
+                               "lines on 2 engines",
+                               "secret candidates on 2 engines",
+                               "secret candidates, then the rest",
+                               "glyph grid, secret candidates",
+                               "glyph grid, candidates, then the rest",
+                               "glyph grid, glyphs known, secret candidates"};
   state.SetLabel(std::string(state.range(0) ? "five terminals, " : "one terminal, ") + paths[state.range(1)] +
                  ", name " + recognition.name);
 }
 BENCHMARK(BM_DisplayCaptureToSecrets)
-    ->ArgsProduct({{0, 1}, {0, 1, 2, 3}})
+    ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4, 5, 6}})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
     ->Iterations(3);
+
+// The steps before any recognition on the same desktops: finding the lines
+// (0) and, with them found, cutting them into keyed cells on the glyph grid
+// (1) and spelling them from known glyphs (2).
+void BM_GlyphGridSteps(benchmark::State& state) {
+  const QImage gray = desktop(true).convertToFormat(QImage::Format_Grayscale8);
+  const GrayPixels pixels{gray.constBits(), gray.width(), gray.height(), gray.bytesPerLine()};
+  const std::vector<PixelRect> lines = TextLineFinder::lines(pixels);
+  std::vector<std::optional<GridLine>> grids;
+  std::unordered_map<uint64_t, GlyphReading> known;
+  for (const PixelRect& line : lines) {
+    grids.push_back(GlyphGrid::cut(pixels, line, grids.empty() || !grids.back() ? nullptr : &*grids.back()));
+    for (const GlyphCell& cell : grids.back() ? grids.back()->cells : std::vector<GlyphCell>{})
+      known[cell.key] = {"x", 1};
+  }
+  size_t cells = 0;
+  for (auto _ : state) {
+    if (state.range(0) == 0) benchmark::DoNotOptimize(TextLineFinder::lines(pixels));
+    const GridLine* hint = nullptr;
+    for (size_t at = 0; state.range(0) == 1 && at < lines.size(); ++at) {
+      std::optional<GridLine> grid = GlyphGrid::cut(pixels, lines[at], hint);
+      cells += grid ? grid->cells.size() : 0;
+      benchmark::DoNotOptimize(grid);
+    }
+    for (size_t at = 0; state.range(0) == 2 && at < grids.size(); ++at) {
+      if (grids[at]) benchmark::DoNotOptimize(GlyphGrid::spell(*grids[at], known));
+    }
+  }
+  long onGrid = std::count_if(grids.begin(), grids.end(), [](const auto& grid) { return grid.has_value(); });
+  state.SetLabel(std::to_string(lines.size()) + " lines, " + std::to_string(onGrid) + " on a grid, " +
+                 std::to_string(known.size()) + " distinct glyphs");
+}
+BENCHMARK(BM_GlyphGridSteps)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 // With LUMACAP_SECRETS_VERBOSE set, the table also shows what was read
 // where a secret was missed and where a finding covers no secret.

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdlib>
 
+#include "core/GlyphGrid.h"
+
 namespace lumacap {
 namespace {
 
@@ -40,23 +42,7 @@ LineInk inkOf(const GrayPixels& image, const PixelRect& line) {
   return ink;
 }
 
-// A glyph's width: the most common distance from the start of one piece of
-// ink to the next, among those a glyph's width could be (about half the
-// line's height, from a third to nine tenths of it); half the height when
-// too few pieces tell.
-double pitchOf(const LineInk& ink) {
-  std::vector<int> steps;
-  int last = -1;
-  for (size_t x = 0; x < ink.columns.size(); ++x) {
-    if (!ink.columns[x] || (x > 0 && ink.columns[x - 1])) continue;
-    const int step = static_cast<int>(x) - last;
-    if (last >= 0 && step * 10 >= ink.height * 3 && step * 10 <= ink.height * 9) steps.push_back(step);
-    last = static_cast<int>(x);
-  }
-  if (steps.size() < 3) return std::max(2.0, ink.height / 2.0);
-  std::nth_element(steps.begin(), steps.begin() + static_cast<long>(steps.size() / 2), steps.end());
-  return std::max(2, steps[steps.size() / 2]);
-}
+double pitchOf(const LineInk& ink) { return GlyphGrid::glyphWidth(ink.columns, ink.height); }
 
 std::vector<PixelRect> wordsOf(const LineInk& ink, const PixelRect& line) {
   // Inside a word, ink is at most a narrow glyph's side bearings apart

@@ -6,10 +6,13 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <set>
 
 #include "app/model/OCRService.h"
+#include "core/GlyphGrid.h"
 #include "core/SecretCandidates.h"
 #include "platform/linux/TesseractRecognizer.h"
+#include "support/RenderedText.h"
 #include "support/SecretCorpus.h"
 
 using namespace lumacap;
@@ -75,6 +78,55 @@ TEST(SecretCorpus, CandidatesFromThePixelsHoldEverySecret) {
   int same = 0;
   for (size_t i = 0; i < whole.size(); ++i) same += rest[i].text == whole[i].text;
   EXPECT_GE(same, int(whole.size()) - 1);
+}
+
+// Terminal lines sit on a grid of the font's advance, in any colour: every
+// cell holds the character written there, one key stands for one character
+// only (a character has a key per position within a pixel, four in Qt),
+// and a line in a proportional font is no grid.
+TEST(SecretCorpus, GlyphGridCutsMonospacedLinesIntoKeyedCells) {
+  for (const auto& [family, pixels, dark] :
+       {std::tuple{"DejaVu Sans Mono", 14, true}, {"Liberation Mono", 12, false}}) {
+    CorpusPage page = ordinaryPage(11, 1, dark, 24);
+    page.family = family;
+    page.pixels = pixels;
+    const QImage gray = renderedPage(page).convertToFormat(QImage::Format_Grayscale8);
+    const GrayPixels image{gray.constBits(), gray.width(), gray.height(), gray.bytesPerLine()};
+    std::map<uint64_t, std::set<QChar>> characters;
+    std::map<QChar, std::set<uint64_t>> keys;
+    const GridLine* hint = nullptr;
+    std::optional<GridLine> grid;
+    int inked = 0, offGrid = 0;  // short pieces (`db`) may not tell
+    for (const PixelRect& line : TextLineFinder::lines(image)) {
+      grid = GlyphGrid::cut(image, line, hint);
+      if (!grid && ++offGrid) continue;
+      hint = &*grid;
+      EXPECT_NEAR(grid->pitch, corpusAdvance(page), 0.05) << family;
+      const QString& written =
+          page.lines[(line.y + line.height / 2 - corpusMargin(page)) / corpusLineHeight(page)];
+      for (const GlyphCell& cell : grid->cells) {
+        if (!cell.key) continue;
+        ++inked;
+        const QChar character =
+            written[int((cell.ink.x + cell.ink.width / 2.0 - corpusMargin(page)) / corpusAdvance(page))];
+        characters[cell.key].insert(character);
+        keys[character].insert(cell.key);
+        EXPECT_GE(cell.ink.x, cell.from);
+        EXPECT_LE(cell.ink.x + cell.ink.width, cell.to);
+      }
+    }
+    EXPECT_LE(offGrid, 2);
+    EXPECT_GE(inked, page.lines.join("").remove(' ').size() - 10) << family;
+    for (const auto& [key, written] : characters) EXPECT_EQ(written.size(), 1u) << family;
+    EXPECT_LE(characters.size(), keys.size() * 5) << family;  // ink cut where glyphs touch varies too
+  }
+  const QImage proportional = renderedText({"Cannot connect to the server, please retry later"})
+                                  .convertToFormat(QImage::Format_Grayscale8);
+  const GrayPixels image{proportional.constBits(), proportional.width(), proportional.height(),
+                         proportional.bytesPerLine()};
+  const std::vector<PixelRect> lines = TextLineFinder::lines(image);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_FALSE(GlyphGrid::cut(image, lines[0]));
 }
 
 // A sample of the grid at 12 pixels and above: every font, dark and light,

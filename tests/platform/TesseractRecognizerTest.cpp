@@ -8,6 +8,7 @@
 
 #include "support/RenderedText.h"
 #include "support/ScopedEnvironment.h"
+#include "support/SecretCorpus.h"
 
 using namespace lumacap;
 using lumacap::test::renderedText;
@@ -148,4 +149,42 @@ TEST(TesseractRecognizer, GivesEachLinesWordsWithTheirBoxes) {
     right = word.bounds.right();
   }
   EXPECT_EQ(words, (std::vector<std::string>{"Cannot", "connect", "to", "server"}));
+}
+
+// A terminal read a second time is spelled from the glyphs its lines were
+// read as the first time, each character's box its ink.
+TEST(TesseractRecognizer, SpellsTerminalLinesFromGlyphsReadBeforeWithBoxesOnTheirInk) {
+  test::CorpusPage page = test::ordinaryPage(5, 1, true, 30);
+  page.lines << page.lines;  // every glyph read more than once
+  const QImage image = test::renderedPage(page);
+  TesseractRecognizer recognizer(TesseractRecognizer::Layout::glyphs);
+  const std::vector<RecognizedLine> first = recognizer.recognize(image);
+  const std::vector<RecognizedLine> second = recognizer.recognize(image);
+  ASSERT_EQ(second.size(), first.size());
+  const double advance = test::corpusAdvance(page);
+  const int margin = test::corpusMargin(page), height = test::corpusLineHeight(page);
+  int exact = 0, sameFirst = 0, sameSecond = 0;
+  for (size_t at = 0; at < second.size(); ++at) {
+    const QString& written = page.lines[(second[at].bounds.center().y() - margin) / height];
+    sameFirst += first[at].text == written.simplified().toStdString();
+    sameSecond += second[at].text == written.simplified().toStdString();
+    bool hugs = true;
+    for (const RecognizedWord& word : second[at].words) {
+      const QString text = QString::fromStdString(word.text);
+      hugs = hugs && static_cast<size_t>(text.size()) == word.glyphs.size();
+      for (size_t i = 0; hugs && i < word.glyphs.size(); ++i) {
+        const QRect& glyph = word.glyphs[i];
+        const int column = static_cast<int>((glyph.center().x() - margin) / advance);
+        const double left = margin + advance * column;
+        hugs = written[column] == text[static_cast<int>(i)] && glyph.left() >= left - 2 &&
+               glyph.right() < left + advance + 2 &&
+               glyph.top() >= margin + height * ((glyph.top() - margin) / height);
+      }
+    }
+    exact += hugs;
+  }
+  EXPECT_GE(exact, static_cast<int>(second.size()) * 2 / 3) << "of " << second.size() << " lines";
+  // Underscores the line reading took for spaces are spelled as the glyph
+  // read most often: "DB_PASSWORD", not "DB PASSWORD".
+  EXPECT_GT(sameSecond, sameFirst);
 }

@@ -177,6 +177,46 @@ RecognizedLine readLine(tesseract::TessBaseAPI& api, const QImage& gray, const Q
   return result;
 }
 
+// The characters of UTF-8 text, each as its bytes.
+std::vector<std::string> charactersOf(const std::string& text) {
+  std::vector<std::string> characters;
+  for (unsigned char byte : text) {
+    if ((byte & 0xc0) != 0x80 || characters.empty()) characters.emplace_back();
+    characters.back() += static_cast<char>(byte);
+  }
+  return characters;
+}
+
+RecognizedLine recognizedLine(const SpelledLine& spelled) {
+  const auto rect = [](const PixelRect& box) { return QRect(box.x, box.y, box.width, box.height); };
+  RecognizedLine line{spelled.text, spelled.confidence, rect(spelled.bounds)};
+  for (const SpelledWord& word : spelled.words) {
+    line.words.push_back({word.text, rect(word.bounds)});
+    for (const PixelRect& glyph : word.glyphs) line.words.back().glyphs.push_back(rect(glyph));
+  }
+  return line;
+}
+
+// Runs jobs 0…count-1 on the engines, each engine on a thread of its own
+// (the caller's for the first) taking the next job not yet taken.
+template <typename Job>
+void acrossEngines(const std::vector<std::unique_ptr<tesseract::TessBaseAPI>>& engines, size_t count,
+                   const Job& job) {
+  std::atomic<size_t> next = 0;
+  const auto work = [&](tesseract::TessBaseAPI& engine) {
+    for (size_t at = next++; at < count; at = next++) job(engine, at);
+  };
+  std::vector<std::thread> helpers;
+  for (size_t engine = 1; engine < std::min(engines.size(), count); ++engine) {
+    helpers.emplace_back([&, engine] {
+      yieldToInteractiveWork();
+      work(*engines[engine]);
+    });
+  }
+  work(*engines.front());
+  for (std::thread& helper : helpers) helper.join();
+}
+
 }  // namespace
 
 TesseractRecognizer::TesseractRecognizer(Layout layout) : layout_(layout) {}
@@ -219,7 +259,9 @@ bool TesseractRecognizer::loaded(size_t engines) {
     auto api = std::make_unique<tesseract::TessBaseAPI>();
     const std::optional<std::string> folder = tessdataFolder();
     const auto init = [&](const char* path) {
-      return api->Init(path, language, tesseract::OEM_LSTM_ONLY) == 0;
+      // No dictionaries: what is read is code, logs, keys and single glyphs.
+      std::vector<std::string> names = {"load_system_dawg", "load_freq_dawg"}, values = {"0", "0"};
+      return api->Init(path, language, tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values, false) == 0;
     };
     bool ready = init(folder ? folder->c_str() : nullptr);
     if (!ready && folder) ready = init(nullptr);
@@ -231,7 +273,7 @@ bool TesseractRecognizer::loaded(size_t engines) {
     // tray program (and Leptonica writes its own straight to the terminal).
     api->SetVariable("debug_file", "/dev/null");
     setMsgSeverity(L_SEVERITY_NONE);
-    if (layout_ == Layout::lines) {
+    if (layout_ != Layout::page) {
       api->SetPageSegMode(tesseract::PSM_SINGLE_LINE);
       // Every line comes dark on light: reading it inverted too only costs time.
       api->SetVariable("tessedit_do_invert", "0");
@@ -245,12 +287,12 @@ bool TesseractRecognizer::loaded(size_t engines) {
 
 std::vector<RecognizedLine> TesseractRecognizer::recognize(const QImage& image) {
   if (image.isNull() || image.width() < 1 || image.height() < 1) return {};
-  return layout_ == Layout::lines ? recognizeLines(image, false) : recognizePage(image);
+  return layout_ != Layout::page ? recognizeLines(image, false) : recognizePage(image);
 }
 
 std::vector<RecognizedLine> TesseractRecognizer::recognizeSecretCandidates(const QImage& image) {
   if (image.isNull() || image.width() < 1 || image.height() < 1) return {};
-  return layout_ == Layout::lines ? recognizeLines(image, true) : recognizePage(image);
+  return layout_ != Layout::page ? recognizeLines(image, true) : recognizePage(image);
 }
 
 std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& image, bool candidatesOnly) {
@@ -258,90 +300,136 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
   const GrayPixels pixels{gray.constBits(), gray.width(), gray.height(),
                           static_cast<long>(gray.bytesPerLine())};
   std::lock_guard lock(mutex_);
+  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::vector<PixelRect> found = TextLineFinder::lines(pixels);
+
+  // Lines on a grid whose every glyph was read before are spelled from them.
+  // Of many lines on a grid not spelled, a third are read first, and the
+  // rest spelled from what they teach where they can be.
+  std::vector<std::optional<GridLine>> grids(found.size());
+  std::vector<std::optional<SpelledLine>> spelled(found.size());
+  std::vector<bool> later(found.size(), false);
+  if (layout_ == Layout::glyphs) {
+    const GridLine* hint = nullptr;
+    size_t unspelled = 0;
+    for (size_t at = 0; at < found.size(); ++at) {
+      grids[at] = GlyphGrid::cut(pixels, found[at], hint);
+      if (!grids[at]) continue;
+      hint = &*grids[at];
+      spelled[at] = GlyphGrid::spell(*grids[at], glyphs_);
+      if (!spelled[at]) later[at] = unspelled++ % 3 != 0;
+    }
+    if (unspelled < learnedFirst) later.assign(found.size(), false);
+  }
+
   // Reading all of an image whose candidates were just read reads the rest
   // of each line beside them, and takes what they read as it was.
   const bool rest = !candidatesOnly && candidates_.image == image.cacheKey();
-  std::vector<QRect> boxes;
-  std::vector<size_t> lineOf;  // per box: the line of the result it is part of
-  size_t lines = 0;
-  const auto add = [&](int x, const PixelRect& line, int width) {
-    if (width <= 0) return;
-    boxes.emplace_back(x, line.y, width, line.height);
-    lineOf.push_back(lines);
-  };
-  for (const PixelRect& line : TextLineFinder::lines(pixels)) {
-    if (!candidatesOnly && !rest) {
-      add(line.x, line, line.width);
-      ++lines;
-      continue;
+  if (!rest) candidates_.read.clear();
+  // The parts read, by the line found and the line of the result they are part of.
+  std::vector<std::pair<std::pair<size_t, size_t>, RecognizedLine>> parts;
+  for (bool second : {false, true}) {
+    std::vector<QRect> boxes;
+    std::vector<std::pair<size_t, size_t>> partOf;
+    for (size_t at = 0; at < found.size(); ++at) {
+      if (later[at] != second) continue;
+      if (second && grids[at]) spelled[at] = GlyphGrid::spell(*grids[at], glyphs_);
+      if (spelled[at]) {
+        parts.push_back({{at, 0}, recognizedLine(*spelled[at])});
+        continue;
+      }
+      const PixelRect& line = found[at];
+      const auto add = [&](int x, int width, size_t part) {
+        if (width <= 0) return;
+        boxes.emplace_back(x, line.y, width, line.height);
+        partOf.push_back({at, part});
+      };
+      if (!candidatesOnly && !rest) {
+        add(line.x, line.width, 0);
+        continue;
+      }
+      int left = line.x;
+      size_t part = 0;
+      for (const PixelRect& span : SecretCandidates::spans(pixels, line)) {
+        if (rest) add(left, span.x - left, 0);
+        add(span.x, span.width, candidatesOnly ? part++ : 0);
+        left = span.x + span.width;
+      }
+      if (rest) add(left, line.x + line.width - left, 0);
     }
-    int left = line.x;
-    for (const PixelRect& span : SecretCandidates::spans(pixels, line)) {
-      if (rest) add(left, line, span.x - left);
-      add(span.x, line, span.width);
-      left = span.x + span.width;
-      if (candidatesOnly) ++lines;
-    }
-    if (rest) add(left, line, line.x + line.width - left), ++lines;
-  }
-  if (boxes.empty()) return {};
-
-  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  if (!loaded(std::min({static_cast<size_t>(mostEngines), cores, boxes.size()}))) return {};
-  std::vector<RecognizedLine> read(boxes.size());
-  std::vector<bool> taken(boxes.size(), false);
-  if (rest) {
-    for (size_t at = 0; at < boxes.size(); ++at) {
+    if (boxes.empty()) continue;
+    if (!loaded(std::min({static_cast<size_t>(mostEngines), cores, boxes.size()}))) return {};
+    std::vector<RecognizedLine> read(boxes.size());
+    std::vector<bool> taken(boxes.size(), false);
+    for (size_t at = 0; rest && at < boxes.size(); ++at) {
       const auto known =
           candidates_.read.find({boxes[at].x(), boxes[at].y(), boxes[at].width(), boxes[at].height()});
       if (known == candidates_.read.end()) continue;
       read[at] = known->second;
       taken[at] = true;
     }
-  }
-  // The engines take the next box not yet taken, each on a thread of its
-  // own (the caller's for the first).
-  std::atomic<size_t> next = 0;
-  const auto work = [&](tesseract::TessBaseAPI& engine) {
-    for (size_t at = next++; at < boxes.size(); at = next++) {
+    acrossEngines(engines_, boxes.size(), [&](tesseract::TessBaseAPI& engine, size_t at) {
       if (!taken[at]) read[at] = readLine(engine, gray, boxes[at]);
-    }
-  };
-  std::vector<std::thread> helpers;
-  for (size_t engine = 1; engine < std::min(engines_.size(), boxes.size()); ++engine) {
-    helpers.emplace_back([&, engine] {
-      yieldToInteractiveWork();
-      work(*engines_[engine]);
     });
+    for (size_t at = 0; at < boxes.size(); ++at) {
+      if (!taken[at] && grids[partOf[at].first]) learnGlyphs(*grids[partOf[at].first], read[at]);
+      if (candidatesOnly)
+        candidates_.read[{boxes[at].x(), boxes[at].y(), boxes[at].width(), boxes[at].height()}] = read[at];
+      parts.push_back({partOf[at], std::move(read[at])});
+    }
   }
-  work(*engines_.front());
-  for (std::thread& helper : helpers) helper.join();
-
   if (candidatesOnly) {
-    candidates_ = {image.cacheKey(), {}};
-    for (size_t at = 0; at < boxes.size(); ++at)
-      candidates_.read[{boxes[at].x(), boxes[at].y(), boxes[at].width(), boxes[at].height()}] = read[at];
+    candidates_.image = image.cacheKey();
   } else {
     candidates_ = {};
   }
+
   // The parts of a line make one line, in their order.
-  std::vector<RecognizedLine> result(lines);
-  for (size_t at = 0; at < boxes.size(); ++at) {
-    RecognizedLine& part = read[at];
+  std::stable_sort(parts.begin(), parts.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<RecognizedLine> result;
+  const std::pair<size_t, size_t>* last = nullptr;
+  for (auto& [key, part] : parts) {
     if (part.text.empty()) continue;
-    RecognizedLine& line = result[lineOf[at]];
-    if (line.text.empty()) {
-      line = std::move(part);
+    if (!last || *last != key) {
+      result.push_back(std::move(part));
+      last = &key;
       continue;
     }
+    RecognizedLine& line = result.back();
     const auto size = static_cast<float>(line.text.size()), more = static_cast<float>(part.text.size());
     line.confidence = (line.confidence * size + part.confidence * more) / (size + more);
     line.text += ' ' + part.text;
     line.bounds |= part.bounds;
     line.words.insert(line.words.end(), part.words.begin(), part.words.end());
   }
-  std::erase_if(result, [](const RecognizedLine& line) { return line.text.empty(); });
   return result;
+}
+
+void TesseractRecognizer::learnGlyphs(const GridLine& grid, const RecognizedLine& read) {
+  if (votes_.size() > mostGlyphsKept) votes_.clear(), glyphs_.clear();
+  for (const RecognizedWord& word : read.words) {
+    const std::vector<std::string> characters = charactersOf(word.text);
+    const std::vector<uint64_t> keys = GlyphGrid::cellsUnder(grid, word.bounds.left(), word.bounds.right());
+    if (keys.empty() || keys.size() != characters.size()) continue;
+    for (size_t at = 0; at < keys.size(); ++at) {
+      std::map<std::string, int>& votes = votes_[keys[at]];
+      ++votes[characters[at]];
+      int top = 0, others = 0;
+      const std::string* best = nullptr;
+      for (const auto& [character, count] : votes) {
+        if (count > top)
+          others += top, top = count, best = &character;
+        else
+          others += count;
+      }
+      if (top >= agreeingReadings && top >= 4 * others) {
+        glyphs_[keys[at]] = {*best, read.confidence};
+      } else {
+        glyphs_.erase(keys[at]);
+      }
+    }
+  }
 }
 
 std::vector<RecognizedLine> TesseractRecognizer::recognizePage(const QImage& image) {

@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <unordered_map>
+
+#include "core/GlyphGrid.h"
 
 #include "platform/TextRecognizer.h"
 
@@ -16,21 +19,33 @@ class TessBaseAPI;
 namespace lumacap {
 
 // Text recognition with Tesseract 5 and its English data. By default the
-// lines of text are found from the pixels first (TextLineFinder) and read one
-// by one in Tesseract's single-line mode, on as many engines as the machine
-// has cores (two at most), each line turned dark on light by itself; the
-// whole-page layout analysis is kept for comparison. The engines and their
+// lines of text are found from the pixels first (TextLineFinder); lines on a
+// monospaced grid (terminals, editors) are spelled from their glyphs
+// (GlyphGrid) once every glyph of the line was read the same in earlier
+// lines, of this recognition or an earlier one; the other lines are read one by one in Tesseract's
+// single-line mode, on as many engines as the machine has cores (two at
+// most), each line turned dark on light by itself. Reading every line whole
+// and the whole-page layout analysis are kept for comparison. The engines and their
 // data load on the first recognition and are reused until released; calls
 // from several threads take turns on them.
 class TesseractRecognizer final : public TextRecognizer {
  public:
   enum class Layout {
-    lines,  // lines found from the pixels, read in parallel
-    page,   // Tesseract's own page layout analysis on one engine
+    glyphs,  // lines found from the pixels, those on a grid of known glyphs spelled, the rest read
+    lines,   // lines found from the pixels, read in parallel
+    page,    // Tesseract's own page layout analysis on one engine
   };
   static constexpr int mostEngines = 2;
 
-  explicit TesseractRecognizer(Layout layout = Layout::lines);
+  // Glyphs whose readings are kept across recognitions (a terminal's font
+  // stays), and how many readings of a glyph must agree before lines are
+  // spelled from it instead of read.
+  static constexpr size_t mostGlyphsKept = 4096;
+  static constexpr int agreeingReadings = 2;
+  // Of this many lines on a grid or more not spelled, a third are read first.
+  static constexpr size_t learnedFirst = 9;
+
+  explicit TesseractRecognizer(Layout layout = Layout::glyphs);
   ~TesseractRecognizer() override;
   TesseractRecognizer(const TesseractRecognizer&) = delete;
   TesseractRecognizer& operator=(const TesseractRecognizer&) = delete;
@@ -48,11 +63,17 @@ class TesseractRecognizer final : public TextRecognizer {
   // a secret (SecretCandidates), each part a line of the result. A
   // recognize() of the same image right after reads only the rest.
   std::vector<RecognizedLine> recognizeSecretCandidates(const QImage& image) override;
-  bool readsSecretCandidatesApart() const override { return layout_ == Layout::lines; }
+  bool readsSecretCandidatesApart() const override { return layout_ != Layout::page; }
   // Ends the engines (tens of megabytes of trained data) and hands the
   // libraries' pages back to the kernel; the next recognition loads both
   // again, in about a tenth of a second.
   void releaseResources() override;
+  // Forgets what glyphs read as, as for a font never seen (for measuring).
+  void forgetGlyphs() {
+    std::lock_guard lock(mutex_);
+    votes_.clear();
+    glyphs_.clear();
+  }
 
   // Where the English data is looked up: TESSDATA_PREFIX when set (Tesseract
   // reads it itself, so nothing is returned), else Debian's folder when it
@@ -79,6 +100,11 @@ class TesseractRecognizer final : public TextRecognizer {
     std::map<std::tuple<int, int, int, int>, RecognizedLine> read;
   };
   CandidatesRead candidates_;
+  // What the glyphs of grid lines were read as in the lines read, by their
+  // keys, and what they read as when the readings agree.
+  void learnGlyphs(const GridLine& grid, const RecognizedLine& read);  // call with mutex_ held
+  std::unordered_map<uint64_t, std::map<std::string, int>> votes_;
+  std::unordered_map<uint64_t, GlyphReading> glyphs_;
   bool loadFailed_ = false;
 };
 
