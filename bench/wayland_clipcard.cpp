@@ -94,6 +94,13 @@ bool differs(const QImage& a, const QImage& b) {
   return changed * 2 > x.width() * x.height();
 }
 
+// Whether the region overlay's windows are listed (not on sway 1.10: layer-shell surfaces are no windows).
+bool overlayListed(WaylandDesktop& desktop) {
+  for (const auto& window : desktop.windows())
+    if (window.title == "Select Region — Esc to Cancel") return true;
+  return false;
+}
+
 // The user's window: the harness's probe, full screen on each output, focused by a click.
 std::unique_ptr<lumacap::test::BackgroundProcess> userWindow(WaylandDesktop& desktop) {
   auto probe = desktop.spawn({LUMACAP_WAYLAND_PROBE}, {{"QT_QPA_PLATFORM", "wayland"}});
@@ -149,7 +156,13 @@ void measure(Compositor compositor, int rounds) {
 
     const QByteArray beforeRegion = desktop->clipboard("image/png");
     desktop->run({lumacap, "--action=capture-region"});
-    std::this_thread::sleep_for(1500ms);  // the overlay is up
+    // The overlay is up: listed (GNOME's frozen picture, from the portal, takes seconds on a busy
+    // machine), then a moment, as a person's drag starts; on sway 1.5 s.
+    if (compositor == Compositor::sway ||
+        !lumacap::test::waitUntil([&] { return overlayListed(*desktop); }, 15s))
+      std::this_thread::sleep_for(1500ms);
+    else
+      std::this_thread::sleep_for(300ms);
     desktop->move(1280 + 100, 100);
     desktop->press();
     desktop->move(1280 + 300, 250);
