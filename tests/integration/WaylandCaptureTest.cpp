@@ -215,6 +215,9 @@ TEST_P(KWinScreenShotGrantTest, installedLumacapCapturesThroughKWinAndTheBuildFo
   const auto capture = [&](const std::string& program, bool withPointer) {
     application = desktop().spawn({program});
     ASSERT_TRUE(waitUntil([&] { return lumacapOwnsItsBusName(); }, 30s)) << desktop().output(*application);
+    // The build folder's says so as it starts, before any capture: Settings says it then too.
+    const auto said = [&] { return desktop().output(*application).find(kwinScreenShotRefusedText); };
+    EXPECT_EQ(waitUntil([&] { return said() != std::string::npos; }, 10s), withPointer);
     const auto pointerCovered = [&](QImage image) {
       if (withPointer) QPainter(&image).fillRect(QRect(190, 190, 48, 48), Qt::black);
       return image;
