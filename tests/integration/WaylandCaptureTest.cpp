@@ -211,6 +211,7 @@ TEST_P(KWinScreenShotGrantTest, installedLumacapCapturesThroughKWinAndTheBuildFo
   const auto installed =
       runProcess({"cmake", "--install", LUMACAP_BUILD_DIR, "--prefix", prefix}, {}, {}, 60s);
   ASSERT_EQ(installed.exitStatus, 0) << installed.standardOutput << installed.standardError;
+  std::this_thread::sleep_for(3s);  // KWin looks at the entries again a moment after they change
   // The portal draws the pointer (at 200,200) into its screenshot; KWin's interface does not.
   const auto capture = [&](const std::string& program, bool withPointer) {
     application = desktop().spawn({program});

@@ -119,10 +119,11 @@ std::optional<std::string> kwinRefusal() {
 }  // namespace
 
 struct KWinScreenShotSource::Shared {
-  std::atomic<bool> refused = false;
+  std::atomic<bool> refused = false;  // by a capture: the portal takes the next ones
+  std::atomic<bool> said = false;
 
-  void refuse(const std::string& why) {
-    if (!refused.exchange(true))
+  void say(const std::string& why) {
+    if (!said.exchange(true))
       std::fprintf(stderr, "lumacap: %s (%s)\n", kwinScreenShotRefusedText, why.c_str());
   }
 
@@ -132,7 +133,8 @@ struct KWinScreenShotSource::Shared {
       try {
         return croppedOutputImage(captureScreen(QString::fromStdString(output.name)), source);
       } catch (const KWinNotAuthorized& failure) {
-        refuse(failure.what());
+        refused = true;
+        say(failure.what());
       }
     }
     return outputPartOf(takePortalScreenshot(QDBusConnection::sessionBus()), layout, output, source);
@@ -150,11 +152,12 @@ void KWinScreenShotSource::synchronize() {
 
 QFuture<std::optional<std::string>> KWinScreenShotSource::captureLimit() {
   return QtConcurrent::run([shared = shared_]() -> std::optional<std::string> {
-    if (!shared->refused) {
-      if (const auto why = kwinRefusal()) shared->refuse(*why);
+    // (A refusal here is not kept: KWin may read the desktop entries again before a capture.)
+    if (const auto why = shared->refused ? std::optional<std::string>("") : kwinRefusal()) {
+      if (!why->empty()) shared->say(*why);
+      return kwinScreenShotRefusedLimit;
     }
-    if (!shared->refused) return std::nullopt;
-    return kwinScreenShotRefusedLimit;
+    return std::nullopt;
   });
 }
 
