@@ -75,6 +75,11 @@ constexpr const char* kwinScreenShotRefusedText =
     "KWin lends its screenshot interface only to a Lumacap installed with its desktop entry (make install, "
     "or the Debian package), and this one is not: captures go through the desktop’s Screenshot portal "
     "instead, which may ask first.";
+// The same for Settings, with what to do.
+constexpr const char* kwinScreenShotRefusedLimit =
+    "Captures go through the desktop’s Screenshot portal, which may ask first: KWin lends its own "
+    "screenshot interface only to an installed Lumacap. Install Lumacap (make install, or the Debian "
+    "package) to capture without asking.";
 
 // What does not work on this desktop, each with what to do, for Settings and the tray tooltip.
 struct DesktopLimits {

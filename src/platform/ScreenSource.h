@@ -103,6 +103,11 @@ class ScreenSource {
   // Whether a compositing manager draws the screen: windows may then be
   // translucent, and take a moment to leave the screen once hidden.
   virtual bool isCompositing() = 0;
+  // What keeps captures from the desktop's own way, for Settings: found out off the GUI thread
+  // (the desktop may refuse this program); nothing where captures take it.
+  virtual QFuture<std::optional<std::string>> captureLimit() {
+    return readyFuture(std::optional<std::string>());
+  }
 };
 
 }  // namespace lumacap

@@ -227,10 +227,14 @@ TEST_P(KWinScreenShotGrantTest, installedLumacapCapturesThroughKWinAndTheBuildFo
   const auto installed =
       runProcess({"cmake", "--install", LUMACAP_BUILD_DIR, "--prefix", prefix}, {}, {}, 60s);
   ASSERT_EQ(installed.exitStatus, 0) << installed.standardOutput << installed.standardError;
+  std::this_thread::sleep_for(3s);  // KWin looks at the entries again a moment after they change
   // The portal draws the pointer (at 200,200) into its screenshot; KWin's interface does not.
   const auto capture = [&](const std::string& program, bool withPointer) {
     application = desktop().spawn({program});
     ASSERT_TRUE(waitUntil([&] { return lumacapOwnsItsBusName(); }, 30s)) << desktop().output(*application);
+    // The build folder's says so as it starts, before any capture: Settings says it then too.
+    const auto said = [&] { return desktop().output(*application).find(kwinScreenShotRefusedText); };
+    EXPECT_EQ(waitUntil([&] { return said() != std::string::npos; }, 10s), withPointer);
     const auto pointerCovered = [&](QImage image) {
       if (withPointer) QPainter(&image).fillRect(QRect(190, 190, 48, 48), Qt::black);
       return image;

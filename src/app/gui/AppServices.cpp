@@ -231,10 +231,17 @@ struct AppServices::Parts {
       .desktopHotKey = &desktopHotKey,
       .captureKeys = &captureKeys,
   };
+  // Ends the answers still due to the parts above with them.
+  QObject answers;
 };
 
 AppServices::AppServices() : parts_(std::make_unique<Parts>()) {
   PinWindow::keepAboveOnWayland(pinsAbove(parts_->backend));
+  // Settings names what the desktop refuses Lumacap once the desktop has said so.
+  parts_->screenSource.captureLimit().then(
+      &parts_->answers, [&limits = parts_->context.desktopLimits](const std::optional<std::string>& limit) {
+        if (limit && !limits.capture) limits.capture = limit;
+      });
   parts_->captureManager.colourPicked = [&pasteboard = parts_->pasteboard](const QString& hex) {
     pasteboard.setText(hex.toStdString());
   };

@@ -97,8 +97,35 @@ QImage kwinRawImage(const QVariantMap& results, const QByteArray& pixels) {
   return image.constBits() == view.constBits() ? view.copy() : image;
 }
 
+namespace {
+
+// Why KWin refuses this program its interface, if it does: asked with a capture of an output no
+// one has, which KWin refuses before it looks for the output.
+std::optional<std::string> kwinRefusal() {
+  int pipe[2];
+  if (::pipe2(pipe, O_CLOEXEC) != 0) return std::nullopt;
+  QDBusMessage call = QDBusMessage::createMethodCall(kwinService, screenShotPath, screenShotInterface,
+                                                     QStringLiteral("CaptureScreen"));
+  call << QString() << QVariantMap() << QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]));
+  ::close(pipe[1]);
+  const QDBusMessage reply = DBusCall::waited(QDBusConnection::sessionBus(), call, DBusCall::screenImage);
+  ::close(pipe[0]);
+  if (reply.type() != QDBusMessage::ErrorMessage ||
+      !reply.errorName().endsWith(QLatin1String("NoAuthorized")))
+    return std::nullopt;
+  return reply.errorName().toStdString() + ": " + reply.errorMessage().toStdString();
+}
+
+}  // namespace
+
 struct KWinScreenShotSource::Shared {
-  std::atomic<bool> refused = false;
+  std::atomic<bool> refused = false;  // by a capture: the portal takes the next ones
+  std::atomic<bool> said = false;
+
+  void say(const std::string& why) {
+    if (!said.exchange(true))
+      std::fprintf(stderr, "lumacap: %s (%s)\n", kwinScreenShotRefusedText, why.c_str());
+  }
 
   QImage capture(const WaylandOutput& output, const PixelRect& source,
                  const std::vector<WaylandOutput>& layout) {
@@ -106,9 +133,8 @@ struct KWinScreenShotSource::Shared {
       try {
         return croppedOutputImage(captureScreen(QString::fromStdString(output.name)), source);
       } catch (const KWinNotAuthorized& failure) {
-        if (!refused.exchange(true)) {
-          std::fprintf(stderr, "lumacap: %s (%s)\n", kwinScreenShotRefusedText, failure.what());
-        }
+        refused = true;
+        say(failure.what());
       }
     }
     return outputPartOf(takePortalScreenshot(QDBusConnection::sessionBus()), layout, output, source);
@@ -122,6 +148,17 @@ KWinScreenShotSource::~KWinScreenShotSource() = default;
 void KWinScreenShotSource::synchronize() {
   WaylandScreenSource::synchronize();
   portalShots_.newCapture();
+}
+
+QFuture<std::optional<std::string>> KWinScreenShotSource::captureLimit() {
+  return QtConcurrent::run([shared = shared_]() -> std::optional<std::string> {
+    // (A refusal here is not kept: KWin may read the desktop entries again before a capture.)
+    if (const auto why = shared->refused ? std::optional<std::string>("") : kwinRefusal()) {
+      if (!why->empty()) shared->say(*why);
+      return kwinScreenShotRefusedLimit;
+    }
+    return std::nullopt;
+  });
 }
 
 QFuture<QImage> KWinScreenShotSource::outputImage(const WaylandOutput& output, const PixelRect& source,

@@ -31,6 +31,9 @@ class KWinScreenShotSource final : public WaylandScreenSource {
   struct Shared;
   // Our windows are hidden: a capture through the portal takes one screenshot.
   void synchronize() override;
+  // Asks KWin, on a worker, whether it lends this program its interface (a capture of no output:
+  // KWin checks the caller first); the reason it does not, once it refuses.
+  QFuture<std::optional<std::string>> captureLimit() override;
 
  protected:
   QFuture<QImage> outputImage(const WaylandOutput& output, const PixelRect& source,

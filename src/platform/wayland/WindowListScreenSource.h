@@ -41,6 +41,7 @@ class WindowListScreenSource final : public ScreenSource {
     return screens_->stillShowing(std::move(windows));
   }
   bool isCompositing() override { return screens_->isCompositing(); }
+  QFuture<std::optional<std::string>> captureLimit() override { return screens_->captureLimit(); }
 
   // The display a window (global points) lies on, the one holding its
   // centre, and the device pixels of the window there, clipped to it.
