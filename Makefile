@@ -28,10 +28,8 @@ run: build
 # once more built with ASan and UBSan (build-asan/), each program as a single
 # process, so that tests cannot depend on running alone either; then the
 # fuzzers run. The headless Wayland desktops (label wayland) run after the
-# rest; on a loaded machine a desktop's portal may miss its deadline, and the
-# headless GNOME Shell 43 now and then opens its Overview during a run (which
-# then takes all injected input), so a desktop whose run failed gets up to two
-# more runs, each on a fresh desktop (scripts/run-desktop-tests); one that
+# rest; on a loaded machine a desktop's portal may miss its deadline, so a
+# desktop whose run failed gets up to two more runs, each on a fresh desktop (scripts/run-desktop-tests); one that
 # passes only then is named as a FLAKE, with the tests that had failed.
 #
 # Then Lumacap is built once more on Debian 13 (GCC 14, Qt 6.8, CMake 3.31) in

@@ -62,9 +62,11 @@ static int moveBy(double dx, double dy) {
 static int moveTo(double x, double y) {
   /* While the button is up the pointer goes home first, so that a stray motion cannot add up. */
   if (!pointerKnown || !buttonDown) {
-    /* Home is the bottom-left corner: the top-left one is GNOME's hot corner, whose pointer
-     * barriers hold the pointer back. */
-    if (!moveBy(-layoutWidth - 50, 0) || !moveBy(0, layoutHeight + 50)) return 0;
+    /* Home is the bottom-left corner, reached down first, then left: the top-left one is
+     * GNOME's hot corner, whose barriers run down the left edge as far as the top bar is high,
+     * and a pointer pushed left along them (as from where it starts, 16,16) opens the Overview
+     * unless a full-screen window covers that monitor, which takes all input after. */
+    if (!moveBy(0, layoutHeight + 50) || !moveBy(-layoutWidth - 50, 0)) return 0;
     pointerX = 0, pointerY = layoutHeight - 1;
     pointerKnown = 1;
   }
