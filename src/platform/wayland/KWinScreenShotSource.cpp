@@ -39,6 +39,24 @@ QByteArray readToEnd(int file) {
   return data;
 }
 
+// A call of KWin's screenshot interface writing to `writeEnd`, which the message holds a copy of.
+QDBusMessage screenShot2Call(const QString& method, const QVariantList& arguments, int writeEnd) {
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(kwinService, screenShotPath, screenShotInterface, method);
+  for (const QVariant& argument : arguments) call << argument;
+  call << QVariant::fromValue(QDBusUnixFileDescriptor(writeEnd));
+  return call;
+}
+
+// What KWin said of its answer, and whether it refuses this program the interface.
+std::string reason(const QDBusMessage& reply) {
+  return reply.errorName().toStdString() + ": " + reply.errorMessage().toStdString();
+}
+bool notAuthorized(const QDBusMessage& reply) {
+  return reply.type() == QDBusMessage::ErrorMessage &&
+         reply.errorName().endsWith(QLatin1String("NoAuthorized"));
+}
+
 }  // namespace
 
 QImage kwinScreenShot2(const QString& method, const QVariantList& arguments) {
@@ -49,10 +67,7 @@ QImage kwinScreenShot2(const QString& method, const QVariantList& arguments) {
   std::future<QByteArray> pixels = std::async(std::launch::async, readToEnd, pipe[0]);
   QDBusMessage reply;
   {
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(kwinService, screenShotPath, screenShotInterface, method);
-    for (const QVariant& argument : arguments) call << argument;
-    call << QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]));
+    const QDBusMessage call = screenShot2Call(method, arguments, pipe[1]);
     ::close(pipe[1]);
     reply = DBusCall::waited(QDBusConnection::sessionBus(), call, DBusCall::screenImage);
     // Our copies of the write end go with the call, so the reader sees the end.
@@ -60,8 +75,8 @@ QImage kwinScreenShot2(const QString& method, const QVariantList& arguments) {
   if (reply.type() == QDBusMessage::ErrorMessage) {
     // KWin keeps no copy of the pipe when it refuses: the reader ends.
     pixels.wait();
-    const std::string why = reply.errorName().toStdString() + ": " + reply.errorMessage().toStdString();
-    if (reply.errorName().endsWith(QLatin1String("NoAuthorized"))) throw KWinNotAuthorized(why);
+    const std::string why = reason(reply);
+    if (notAuthorized(reply)) throw KWinNotAuthorized(why);
     std::fprintf(stderr, "lumacap: KWin could not capture the screen (%s).\n", why.c_str());
     throw CaptureError(CaptureError::Kind::compositorRefused);
   }
@@ -104,16 +119,13 @@ namespace {
 std::optional<std::string> kwinRefusal() {
   int pipe[2];
   if (::pipe2(pipe, O_CLOEXEC) != 0) return std::nullopt;
-  QDBusMessage call = QDBusMessage::createMethodCall(kwinService, screenShotPath, screenShotInterface,
-                                                     QStringLiteral("CaptureScreen"));
-  call << QString() << QVariantMap() << QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]));
+  const QDBusMessage call =
+      screenShot2Call(QStringLiteral("CaptureScreen"), {QString(), QVariantMap()}, pipe[1]);
   ::close(pipe[1]);
   const QDBusMessage reply = DBusCall::waited(QDBusConnection::sessionBus(), call, DBusCall::screenImage);
   ::close(pipe[0]);
-  if (reply.type() != QDBusMessage::ErrorMessage ||
-      !reply.errorName().endsWith(QLatin1String("NoAuthorized")))
-    return std::nullopt;
-  return reply.errorName().toStdString() + ": " + reply.errorMessage().toStdString();
+  if (!notAuthorized(reply)) return std::nullopt;
+  return reason(reply);
 }
 
 }  // namespace
