@@ -18,7 +18,6 @@
 
 #include "core/SecretCandidates.h"
 #include "core/TextLineFinder.h"
-#include "platform/BackgroundWork.h"
 
 namespace lumacap {
 
@@ -198,7 +197,9 @@ RecognizedLine recognizedLine(const SpelledLine& spelled) {
 }
 
 // Runs jobs 0…count-1 on the engines, each engine on a thread of its own
-// (the caller's for the first) taking the next job not yet taken.
+// (the caller's for the first) taking the next job not yet taken. The
+// threads start with the caller's priority: a search the user waits for
+// runs at full speed, a background reading stays in the background.
 template <typename Job>
 void acrossEngines(const std::vector<std::unique_ptr<tesseract::TessBaseAPI>>& engines, size_t count,
                    const Job& job) {
@@ -208,10 +209,7 @@ void acrossEngines(const std::vector<std::unique_ptr<tesseract::TessBaseAPI>>& e
   };
   std::vector<std::thread> helpers;
   for (size_t engine = 1; engine < std::min(engines.size(), count); ++engine) {
-    helpers.emplace_back([&, engine] {
-      yieldToInteractiveWork();
-      work(*engines[engine]);
-    });
+    helpers.emplace_back([&, engine] { work(*engines[engine]); });
   }
   work(*engines.front());
   for (std::thread& helper : helpers) helper.join();
@@ -252,6 +250,12 @@ void TesseractRecognizer::releaseResources() {
   tesseract::TessBaseAPI::ClearPersistentCache();
   pageOutLibraries({libraryOf(reinterpret_cast<const void*>(&tesseract::TessBaseAPI::Version)),
                     libraryOf(reinterpret_cast<const void*>(&pixCreate))});
+}
+
+void TesseractRecognizer::warmUp() {
+  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  std::lock_guard lock(mutex_);
+  loaded(layout_ == Layout::page ? 1 : std::min(static_cast<size_t>(mostEngines), cores));
 }
 
 bool TesseractRecognizer::loaded(size_t engines) {
