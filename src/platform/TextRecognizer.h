@@ -49,6 +49,8 @@ class TextRecognizer {
   // Gives back what the recognizer keeps between recognitions (an engine
   // and its trained data); the next recognition loads them again.
   virtual void releaseResources() {}
+  // Loads ahead what the next recognition would load first.
+  virtual void warmUp() {}
 };
 
 }  // namespace lumacap

@@ -48,10 +48,15 @@ CaptureWorkflow::CaptureWorkflow(ModelServices& services, CaptureSlot& slot, Cli
         if (self && activated.pid != pid) self->lastExternalApplication_ = activated;
       });
   // The text recognizer holds tens of megabytes; between bursts of captures
-  // it gives them back.
+  // it gives them back, unless each capture is searched for secrets: then
+  // its engines are loaded from the start and kept, as loading them would
+  // take longer than the search itself.
   recognizerIdle_.setSingleShot(true);
   recognizerIdle_.setInterval(recognizerIdleDelay);
-  connect(&recognizerIdle_, &QTimer::timeout, this, [this] { services_.ocr.releaseResources(); });
+  connect(&recognizerIdle_, &QTimer::timeout, this, [this] {
+    if (!services_.settings.lookForSecrets()) services_.ocr.releaseResources();
+  });
+  if (services_.settings.lookForSecrets()) services_.ocr.warmUp();
 }
 
 CaptureWorkflow::~CaptureWorkflow() { services_.workspace.observeActivations({}); }
@@ -220,6 +225,11 @@ void CaptureWorkflow::accept(CapturedImage captured) {
   feedback_.setNaming(true);
   clipboard_.updatePasteHint();
   if (next->clipboardHeld) feedback_.setPasteHint(QString::fromUtf8(StatusText::lookingForSecrets));
+  // The recognizer gives its engine back once a burst of captures is over
+  // (after the recognitions asked for by then). Recognition starts before
+  // the windows are shown, on its workers meanwhile.
+  recognizerIdle_.start();
+  suggestName(next, std::move(captured.nameFallback), std::move(captured.windowTitle), next->filename);
 
   const bool focusedOurs = hidden.restore({.card = false, .focus = intoPreview});
   if (intoPreview) {
@@ -228,11 +238,6 @@ void CaptureWorkflow::accept(CapturedImage captured) {
     if (!focusedOurs) returnFocus(next->returnApplication);
     card_.show();
   }
-  // The recognizer gives its engine back once a burst of captures is over
-  // (after the recognitions asked for by then).
-  recognizerIdle_.start();
-  suggestName(slot_.get(), std::move(captured.nameFallback), std::move(captured.windowTitle),
-              slot_->filename);
 }
 
 // With a recognizer that tells them apart, the search for secrets ends with

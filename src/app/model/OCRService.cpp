@@ -27,6 +27,20 @@ QThreadPool& recognitionPool() {
   return pool;
 }
 
+// One thread at the GUI's priority for the search for secrets, which the
+// user waits for (a held clipboard, the notice), short as it reads only
+// the candidates: on a busy machine a niced thread would get a sliver of
+// the processor. A thread once niced cannot take its priority back.
+QThreadPool& secretsPool() {
+  static QThreadPool pool;
+  static const bool configured = [] {
+    pool.setMaxThreadCount(1);
+    return true;
+  }();
+  (void)configured;
+  return pool;
+}
+
 // The lines that hold text with their words, the text, and the secrets in
 // them when asked.
 void readInto(Recognition& recognition, const std::vector<RecognizedLine>& lines, const QImage& image,
@@ -73,11 +87,15 @@ bool OCRService::readsSecretCandidatesApart() const { return recognizer_->readsS
 
 QCoro::Task<Recognition> OCRService::secretCandidates(QImage image) const {
   std::shared_ptr<TextRecognizer> recognizer = recognizer_;
-  QFuture<Recognition> recognition = QtConcurrent::run(&recognitionPool(), [recognizer, image] {
-    yieldToInteractiveWork();
-    return secretCandidatesNow(*recognizer, image);
-  });
+  QFuture<Recognition> recognition = QtConcurrent::run(
+      &secretsPool(), [recognizer, image] { return secretCandidatesNow(*recognizer, image); });
   co_return co_await recognition;
+}
+
+void OCRService::warmUp() const {
+  QFuture<void> loaded =
+      QtConcurrent::run(&secretsPool(), [recognizer = recognizer_] { recognizer->warmUp(); });
+  Q_UNUSED(loaded);
 }
 
 void OCRService::releaseResources() const {

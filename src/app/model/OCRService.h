@@ -58,13 +58,18 @@ class OCRService {
   // search for secrets is best done by recognize() alone.
   bool readsSecretCandidatesApart() const;
 
-  // Reads only what can hold a secret, on the same worker, and finds the
-  // secrets in it: the findings and the lines they were found in (no name,
-  // no text). A recognize() of the same image right after reads the rest.
+  // Reads only what can hold a secret and finds the secrets in it: the
+  // findings and the lines they were found in (no name, no text). It runs on
+  // a worker of its own at the caller's priority, not behind the readings
+  // for names. A recognize() of the same image right after reads the rest.
   QCoro::Task<Recognition> secretCandidates(QImage image) const;
 
+  // Has the recognizer load its engines on the search's worker, so that the
+  // first search does not wait for them.
+  void warmUp() const;
+
   // Lets the recognizer give back its engine, after the recognitions asked
-  // for so far (on the same worker), and the process its free memory.
+  // for so far (on the name's worker), and the process its free memory.
   void releaseResources() const;
 
   // The same work done on the calling thread.

@@ -1,5 +1,8 @@
 #include "platform/fake/FakeTextRecognizer.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <stdexcept>
 
 namespace lumacap {
@@ -40,6 +43,7 @@ std::vector<RecognizedLine> FakeTextRecognizer::recognize(const QImage& image) {
   ++calls_;
   lastImageSize_ = image.size();
   lastThread_ = QThread::currentThread();
+  lastNiceness_ = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
   if (failing_) throw std::runtime_error("recognition failed");
   return lines_;
 }
@@ -47,6 +51,8 @@ std::vector<RecognizedLine> FakeTextRecognizer::recognize(const QImage& image) {
 std::vector<RecognizedLine> FakeTextRecognizer::recognizeSecretCandidates(const QImage& image) {
   {
     std::lock_guard lock(mutex_);
+    lastThread_ = QThread::currentThread();
+    lastNiceness_ = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
     if (candidateLines_) return *candidateLines_;
   }
   return recognize(image);
@@ -70,6 +76,11 @@ QSize FakeTextRecognizer::lastImageSize() const {
 QThread* FakeTextRecognizer::lastThread() const {
   std::lock_guard lock(mutex_);
   return lastThread_;
+}
+
+int FakeTextRecognizer::lastNiceness() const {
+  std::lock_guard lock(mutex_);
+  return lastNiceness_;
 }
 
 }  // namespace lumacap

@@ -11,7 +11,7 @@
 namespace lumacap {
 
 // Answers every recognition with fixed lines, or fails, and remembers the last
-// call (the image size and the thread it ran on).
+// call (the image size, the thread it ran on and that thread's niceness).
 class FakeTextRecognizer final : public TextRecognizer {
  public:
   explicit FakeTextRecognizer(std::vector<RecognizedLine> lines = {});
@@ -33,6 +33,7 @@ class FakeTextRecognizer final : public TextRecognizer {
   int calls() const;
   QSize lastImageSize() const;
   QThread* lastThread() const;
+  int lastNiceness() const;
 
  private:
   mutable std::mutex mutex_;
@@ -44,6 +45,7 @@ class FakeTextRecognizer final : public TextRecognizer {
   int calls_ = 0;
   QSize lastImageSize_;
   QThread* lastThread_ = nullptr;
+  int lastNiceness_ = 0;
 };
 
 }  // namespace lumacap

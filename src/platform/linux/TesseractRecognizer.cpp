@@ -18,7 +18,6 @@
 
 #include "core/SecretCandidates.h"
 #include "core/TextLineFinder.h"
-#include "platform/BackgroundWork.h"
 
 namespace lumacap {
 
@@ -197,21 +196,26 @@ RecognizedLine recognizedLine(const SpelledLine& spelled) {
   return line;
 }
 
-// Runs jobs 0…count-1 on the engines, each engine on a thread of its own
-// (the caller's for the first) taking the next job not yet taken.
+// Reads the line in each box on the engines, each engine on a thread of its
+// own (the caller's for the first) taking the widest box not yet taken: the
+// longest reading does not come last to keep one engine busy alone. The
+// threads start with the caller's priority: a search the user waits for
+// runs at full speed, a background reading stays in the background.
 template <typename Job>
-void acrossEngines(const std::vector<std::unique_ptr<tesseract::TessBaseAPI>>& engines, size_t count,
-                   const Job& job) {
+void acrossEngines(const std::vector<std::unique_ptr<tesseract::TessBaseAPI>>& engines,
+                   const std::vector<QRect>& boxes, const Job& job) {
+  const size_t count = boxes.size();
+  std::vector<size_t> order(count);
+  for (size_t at = 0; at < count; ++at) order[at] = at;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return boxes[a].width() > boxes[b].width(); });
   std::atomic<size_t> next = 0;
   const auto work = [&](tesseract::TessBaseAPI& engine) {
-    for (size_t at = next++; at < count; at = next++) job(engine, at);
+    for (size_t at = next++; at < count; at = next++) job(engine, order[at]);
   };
   std::vector<std::thread> helpers;
   for (size_t engine = 1; engine < std::min(engines.size(), count); ++engine) {
-    helpers.emplace_back([&, engine] {
-      yieldToInteractiveWork();
-      work(*engines[engine]);
-    });
+    helpers.emplace_back([&, engine] { work(*engines[engine]); });
   }
   work(*engines.front());
   for (std::thread& helper : helpers) helper.join();
@@ -252,6 +256,12 @@ void TesseractRecognizer::releaseResources() {
   tesseract::TessBaseAPI::ClearPersistentCache();
   pageOutLibraries({libraryOf(reinterpret_cast<const void*>(&tesseract::TessBaseAPI::Version)),
                     libraryOf(reinterpret_cast<const void*>(&pixCreate))});
+}
+
+void TesseractRecognizer::warmUp() {
+  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  std::lock_guard lock(mutex_);
+  loaded(layout_ == Layout::page ? 1 : std::min(static_cast<size_t>(mostEngines), cores));
 }
 
 bool TesseractRecognizer::loaded(size_t engines) {
@@ -368,7 +378,7 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
       read[at] = known->second;
       taken[at] = true;
     }
-    acrossEngines(engines_, boxes.size(), [&](tesseract::TessBaseAPI& engine, size_t at) {
+    acrossEngines(engines_, boxes, [&](tesseract::TessBaseAPI& engine, size_t at) {
       if (!taken[at]) read[at] = readLine(engine, gray, boxes[at]);
     });
     for (size_t at = 0; at < boxes.size(); ++at) {

@@ -24,7 +24,8 @@ namespace lumacap {
 // (GlyphGrid) once every glyph of the line was read the same in earlier
 // lines, of this recognition or an earlier one; the other lines are read one by one in Tesseract's
 // single-line mode, on as many engines as the machine has cores (two at
-// most), each line turned dark on light by itself. Reading every line whole
+// most; the engines' threads run at the caller's priority), each line turned
+// dark on light by itself. Reading every line whole
 // and the whole-page layout analysis are kept for comparison. The engines and their
 // data load on the first recognition and are reused until released; calls
 // from several threads take turns on them.
@@ -68,6 +69,9 @@ class TesseractRecognizer final : public TextRecognizer {
   // libraries' pages back to the kernel; the next recognition loads both
   // again, in about a tenth of a second.
   void releaseResources() override;
+  // Loads the engines recognitions use (as many as the machine has cores,
+  // two at most) and their data.
+  void warmUp() override;
   // Forgets what glyphs read as, as for a font never seen (for measuring).
   void forgetGlyphs() {
     std::lock_guard lock(mutex_);

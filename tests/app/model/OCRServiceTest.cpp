@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QThread>
@@ -91,20 +92,27 @@ TEST(OCRService, TakesTheThreeFieldsOfACaptureAndSurvivesAFailedRecognition) {
   EXPECT_EQ(recognizer->calls(), 4);
 }
 
+// Names are read in the background, niced; the search for secrets, which the
+// user waits for, at the caller's priority and not behind a name's reading.
 TEST(OCRService, RecognizesOffTheGuiThreadAndResumesOnIt) {
   auto recognizer = std::make_shared<FakeTextRecognizer>(std::vector{line("Cannot connect to server")});
   recognizer->hold();
   QThread* resumedOn = nullptr;
-  QCoro::Task<std::string> task =
-      suggestNotingThread(OCRService(recognizer), blankImage(321, 123), &resumedOn);
+  const OCRService service(recognizer);
+  QCoro::Task<std::string> task = suggestNotingThread(service, blankImage(321, 123), &resumedOn);
   // The caller is not blocked while the recognizer works.
+  EXPECT_FALSE(task.isReady());
+  recognizer->setCandidateLines({line("AWS_SECRET_ACCESS_KEY=q8Vr2Lx9Tz4Wm7Kp1Nf6Hj3Bd5Gs0Yc8Ea2Uo4Ri")});
+  EXPECT_EQ(test::awaitTask(service.secretCandidates(blankImage())).secrets.size(), 1u);
+  EXPECT_NE(recognizer->lastThread(), QCoreApplication::instance()->thread());
+  EXPECT_EQ(recognizer->lastNiceness(), ::getpriority(PRIO_PROCESS, 0));
   EXPECT_FALSE(task.isReady());
   recognizer->release();
 
   EXPECT_EQ(test::awaitTask(std::move(task)), "cannot-connect-server.png");
   EXPECT_EQ(resumedOn, QCoreApplication::instance()->thread());
-  EXPECT_NE(recognizer->lastThread(), nullptr);
   EXPECT_NE(recognizer->lastThread(), QCoreApplication::instance()->thread());
+  EXPECT_GT(recognizer->lastNiceness(), ::getpriority(PRIO_PROCESS, 0));
   EXPECT_EQ(recognizer->lastImageSize(), QSize(321, 123));
 }
 
