@@ -49,7 +49,8 @@ using lumacap::test::WaylandDesktop;
 using Clock = std::chrono::steady_clock;
 
 const QRect cardArea(2 * 1280 - 20 - 304, 800 - 20 - 104, 304, 104);
-const std::string lumacap = LUMACAP_BINARY;
+// The Lumacap measured: $LUMACAP_BINARY (another build, for old against new), else this build's.
+const std::string lumacap = std::getenv("LUMACAP_BINARY") ? std::getenv("LUMACAP_BINARY") : LUMACAP_BINARY;
 bool raw = false;
 
 double millisecondsSince(Clock::time_point start) {

@@ -64,7 +64,8 @@ using namespace lumacap::test;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-const std::string lumacap = LUMACAP_BINARY;
+// The Lumacap measured: $LUMACAP_BINARY (another build, for old against new), else this build's.
+const std::string lumacap = std::getenv("LUMACAP_BINARY") ? std::getenv("LUMACAP_BINARY") : LUMACAP_BINARY;
 const std::string overlayTitle = "Select Region — Esc to Cancel";
 constexpr size_t overlayWindows = 2;  // one per output
 const std::string shiftSuper2 =

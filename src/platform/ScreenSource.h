@@ -94,6 +94,10 @@ class ScreenSource {
   // Returns once the display server has carried out every request this
   // process's windows have sent (so a hidden window is off the screen).
   virtual void synchronize() = 0;
+  // The next `count` displayImage calls, made together, are one capture's (the region overlay
+  // freezes every display): a source that serves several displays in one go may. Until the next
+  // synchronize().
+  virtual void expectDisplays(size_t count) { (void)count; }
   // Waits, off the GUI thread and for a moment at most, until these hidden
   // windows of this process (native window ids) and the frames a window
   // manager drew around them are off the screen. Answers the areas (device

@@ -232,18 +232,31 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
   for (QScreen* screen : QGuiApplication::screens()) {
     screens.emplace_back(screen, source_.displayNumber(*screen).value_or(source_.mainDisplayID()));
   }
-  std::map<uint32_t, QImage> frozen;
+  // Every display is asked for at once: a desktop that serves them together (KWin renders the
+  // whole workspace in one go) need not be asked one after the other.
+  struct Asked {
+    QFuture<QImage> image;
+    QPoint origin;
+  };
+  std::map<uint32_t, std::optional<Asked>> asked;
+  for (const auto& [screen, id] : screens) asked[id];
+  source_.expectDisplays(asked.size());
   for (const auto& [screen, id] : screens) {
-    if (frozen.contains(id)) continue;
-    QImage image;
-    for (const ShareableDisplay& display : content.displays) {
-      if (display.displayID != id) continue;
-      const auto whole =
-          geometry::displayTarget(display.frame.width, display.frame.height, display.scale, {});
-      if (!whole) break;
-      image = co_await answerOf(source_.displayImage(display, whole->source));
-      leaveOut(image, originOf(display, whole->source), stillShowing);
+    std::optional<Asked>& display = asked[id];
+    if (display) continue;
+    for (const ShareableDisplay& shown : content.displays) {
+      if (shown.displayID != id) continue;
+      const auto whole = geometry::displayTarget(shown.frame.width, shown.frame.height, shown.scale, {});
+      if (whole) display = Asked{source_.displayImage(shown, whole->source), originOf(shown, whole->source)};
       break;
+    }
+  }
+  std::map<uint32_t, QImage> frozen;
+  for (auto& [id, display] : asked) {
+    QImage image;
+    if (display) {
+      image = co_await answerOf(display->image);
+      leaveOut(image, display->origin, stillShowing);
     }
     frozen[id] = std::move(image);
   }

@@ -116,6 +116,11 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 // Without a system tray the icon has nowhere to appear: say so once, with
 // what still reaches Lumacap, and let its windows offer what the menu would.
+// Not when the user already reached Lumacap without the tray (a desktop's
+// shortcut or launcher started it, or asked it for an action, before the
+// tray's grace ended): they know the way, and the notice would come up with
+// the focus seconds after a capture, taking the keys from the window they
+// went back to (desktops give a new window the focus).
 void AppDelegate::watchTray() {
   connect(&trayAvailability_, &TrayAvailability::available, this, [this] {
     statusItem_.show();
@@ -123,6 +128,7 @@ void AppDelegate::watchTray() {
   });
   connect(&trayAvailability_, &TrayAvailability::unavailable, this, [this] {
     model_.setTrayAvailable(false);
+    if (reachedWithoutTray_) return;
     const bool entryInstalled = !QStandardPaths::locate(QStandardPaths::ApplicationsLocation,
                                                         QStringLiteral("org.lumacap.Lumacap.desktop"))
                                      .isEmpty();
@@ -166,6 +172,7 @@ void AppDelegate::showFirstStartMessage(std::chrono::milliseconds patience) {
 }
 
 void AppDelegate::perform(const QString& action, int delay) {
+  reachedWithoutTray_ = true;  // (it matters only before the tray is found missing)
   for (const CaptureMode mode :
        {CaptureMode::region, CaptureMode::window, CaptureMode::display, CaptureMode::lastRegion}) {
     if (action.toStdString() != CaptureKeys::action(mode)) continue;

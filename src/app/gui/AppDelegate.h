@@ -56,6 +56,7 @@ class AppDelegate final : public QObject, public ShortcutRegistration {
   TrayAvailability& trayAvailability() { return trayAvailability_; }
   // The message of the first start, where this start showed it; else empty.
   const QString& firstStartNotice() const { return firstStartNotice_; }
+  TrayMissingNotice* trayMissingNotice() const { return trayMissingNotice_.get(); }
 
  private:
   void buildStatusMenu();
@@ -80,6 +81,8 @@ class AppDelegate final : public QObject, public ShortcutRegistration {
   QAction* lastCaptureItem_ = nullptr;
   TrayAvailability trayAvailability_;
   std::unique_ptr<TrayMissingNotice> trayMissingNotice_;
+  // A desktop's shortcut, launcher or command reached Lumacap before the tray was found missing.
+  bool reachedWithoutTray_ = false;
   std::unique_ptr<CountdownWindow> countdown_;
   WindowKeys windowKeys_{model_};
   // The shortcut a change replaced, until the desktop has had its say on the new one.

@@ -11,6 +11,8 @@
 #include <QtConcurrent/QtConcurrent>
 #include <cstdio>
 #include <future>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "core/CaptureError.h"
@@ -86,10 +88,11 @@ QImage kwinScreenShot2(const QString& method, const QVariantList& arguments) {
 
 namespace {
 
+const QVariantMap shotOptions{{QStringLiteral("native-resolution"), true},
+                              {QStringLiteral("include-cursor"), false}};
+
 QImage captureScreen(const QString& outputName) {
-  return kwinScreenShot2(QStringLiteral("CaptureScreen"),
-                         {outputName, QVariantMap{{QStringLiteral("native-resolution"), true},
-                                                  {QStringLiteral("include-cursor"), false}}});
+  return kwinScreenShot2(QStringLiteral("CaptureScreen"), {outputName, shotOptions});
 }
 
 }  // namespace
@@ -130,6 +133,14 @@ std::optional<std::string> kwinRefusal() {
 
 }  // namespace
 
+// The whole workspace, taken once for the outputs one capture asks for together: KWin paints
+// them in one go, where one CaptureScreen after the other paints and hands over each in turn.
+struct KWinScreenShotSource::Workspace {
+  std::mutex taking;
+  std::optional<QImage> image;    // once taken
+  std::set<std::string> outputs;  // those asked of it (GUI thread)
+};
+
 struct KWinScreenShotSource::Shared {
   std::atomic<bool> refused = false;  // by a capture: the portal takes the next ones
   std::atomic<bool> said = false;
@@ -140,9 +151,15 @@ struct KWinScreenShotSource::Shared {
   }
 
   QImage capture(const WaylandOutput& output, const PixelRect& source,
-                 const std::vector<WaylandOutput>& layout) {
+                 const std::vector<WaylandOutput>& layout, Workspace* workspace) {
     if (!refused) {
       try {
+        if (workspace) {
+          const std::lock_guard lock(workspace->taking);
+          if (!workspace->image)
+            workspace->image = kwinScreenShot2(QStringLiteral("CaptureWorkspace"), {shotOptions});
+          return outputPartOf(*workspace->image, layout, output, source);
+        }
         return croppedOutputImage(captureScreen(QString::fromStdString(output.name)), source);
       } catch (const KWinNotAuthorized& failure) {
         refused = true;
@@ -160,6 +177,11 @@ KWinScreenShotSource::~KWinScreenShotSource() = default;
 void KWinScreenShotSource::synchronize() {
   WaylandScreenSource::synchronize();
   portalShots_.newCapture();
+  workspace_.reset();
+}
+
+void KWinScreenShotSource::expectDisplays(size_t count) {
+  workspace_ = count > 1 ? std::make_shared<Workspace>() : nullptr;
 }
 
 QFuture<std::optional<std::string>> KWinScreenShotSource::captureLimit() {
@@ -176,8 +198,11 @@ QFuture<std::optional<std::string>> KWinScreenShotSource::captureLimit() {
 QFuture<QImage> KWinScreenShotSource::outputImage(const WaylandOutput& output, const PixelRect& source,
                                                   const std::vector<WaylandOutput>& layout) {
   if (shared_->refused) return portalShots_.outputImage(output, source, layout);
-  return QtConcurrent::run(
-      [shared = shared_, output, source, layout] { return shared->capture(output, source, layout); });
+  // An output asked for again is a capture of its own.
+  if (workspace_ && !workspace_->outputs.insert(output.name).second) workspace_.reset();
+  return QtConcurrent::run([shared = shared_, workspace = workspace_, output, source, layout] {
+    return shared->capture(output, source, layout, workspace.get());
+  });
 }
 
 }  // namespace lumacap

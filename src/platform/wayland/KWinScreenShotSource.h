@@ -29,8 +29,11 @@ class KWinScreenShotSource final : public WaylandScreenSource {
   ~KWinScreenShotSource() override;
 
   struct Shared;
+  struct Workspace;
   // Our windows are hidden: a capture through the portal takes one screenshot.
   void synchronize() override;
+  // Outputs asked for together are cut from one capture of the whole workspace.
+  void expectDisplays(size_t count) override;
   // Asks KWin, on a worker, whether it lends this program its interface (a capture of no output:
   // KWin checks the caller first); the reason it does not, once it refuses.
   QFuture<std::optional<std::string>> captureLimit() override;
@@ -41,6 +44,7 @@ class KWinScreenShotSource final : public WaylandScreenSource {
 
  private:
   std::shared_ptr<Shared> shared_;
+  std::shared_ptr<Workspace> workspace_;  // of the capture under way, when it asked for several
   // Once KWin refused: the portal's screenshots.
   PortalDesktopShots portalShots_;
 };

@@ -37,6 +37,7 @@ class WindowListScreenSource final : public ScreenSource {
   QFuture<std::optional<uint32_t>> activeDisplay() override;
   void giveKeyboardTo(const QWindow& window) override;
   void synchronize() override { screens_->synchronize(); }
+  void expectDisplays(size_t count) override { screens_->expectDisplays(count); }
   QFuture<std::vector<PixelRect>> stillShowing(std::vector<uint32_t> windows) override {
     return screens_->stillShowing(std::move(windows));
   }

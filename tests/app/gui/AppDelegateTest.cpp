@@ -335,6 +335,19 @@ TEST_F(AppDelegateTest, OnX11TheTooltipAndTheFirstStartNameTheKeyItHolds) {
   EXPECT_EQ(delegate->firstStartNotice(), "");
 }
 
+// Without a tray the notice comes up with the focus once the grace ends: not when a shortcut or command
+// already reached Lumacap (it would take the keys from the window the user went back to after a capture).
+TEST_F(AppDelegateTest, TheNoTrayNoticeComesUnlessAShortcutReachedLumacapFirst) {
+  launch();
+  for (const bool reached : {false, true}) {
+    delegate = std::make_unique<AppDelegate>(*model, *harness.context, *hotKey);
+    delegate->applicationDidFinishLaunching();
+    if (reached) delegate->perform("capture-display", 0);
+    emit delegate->trayAvailability().unavailable();
+    EXPECT_EQ(delegate->trayMissingNotice() && delegate->trayMissingNotice()->isVisible(), !reached);
+  }
+}
+
 const Shortcut optionS{1, "S", false, false, true, false};
 const Shortcut shiftSuperS{1, "S", true, true, false, false};
 
