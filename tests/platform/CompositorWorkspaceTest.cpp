@@ -134,7 +134,7 @@ TEST(StoppedKWin, lookupsAndTheActiveDisplayLeaveTheGuiThreadServingAndEndWithNo
     EXPECT_FALSE(found);
     EXPECT_FALSE(workspace.application(41));
     EXPECT_EQ(active.result(), std::nullopt);
-    EXPECT_LT(meter.longest(), 50ms);
+    EXPECT_LT(meter.longest(), 500ms);
     EXPECT_FALSE(meter.servedFromNestedLoop());
   }
   QDBusConnection::disconnectFromBus(QStringLiteral("stopped-kwin"));
@@ -158,7 +158,7 @@ TEST(StoppedSway, theActiveOutputIsAskedOnAWorkerWhileTheGuiThreadServes) {
   QFuture<std::optional<uint32_t>> active;
   QTimer::singleShot(0, [&] { active = source.activeDisplay(); });  // as a capture asks
   test::processEventsFor(1s);
-  EXPECT_LT(meter.longest(), 50ms);
+  EXPECT_LT(meter.longest(), 500ms);
   EXPECT_FALSE(meter.servedFromNestedLoop());
   ::kill(sway.pid(), SIGCONT);
   sway.stop();

@@ -59,6 +59,8 @@ class StoppedBusPeer {
 // 5 ms; the longest gap between ticks, and whether a tick ever came from an event loop nested
 // below the one that was running when the meter started (a lookup that runs events while it
 // waits).
+// Tests hold the longest under half a second: the stalls they look for last as long as a call's
+// time-out (seconds), while a loaded machine delays a 5 ms tick by tens of milliseconds.
 class GuiStallMeter {
  public:
   GuiStallMeter() : baseLevel_(QThread::currentThread()->loopLevel()) {
