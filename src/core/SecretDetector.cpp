@@ -1056,7 +1056,10 @@ class Scan {
         if (word.size() >= 3 && std::all_of(word.begin(), word.end(), isLower)) break;  // prose
         end = *next;
       }
-      if (!addCutToken(line, begin, end)) addCutPassword(line, begin);
+      if (!addCutToken(line, begin, end)) {
+        addCutPassword(line, begin);
+        addCutCapitals(line);
+      }
       // The end of a URL's password, its host after it, past what
       // recognition made of the glyph the edge cut ("/ym40FR#21@db…").
       size_t from = 0;
@@ -1160,6 +1163,27 @@ class Scan {
     const auto notHex =
         std::count_if(value.begin(), value.end(), [](char c) { return !isHex(confusable(c)); });
     if (notHex < 2 || isWordsJoined(value) || isCamelWords(value)) return;
+    add(SecretKind::cutToken, line, begin, end);
+  }
+
+  // "…TDJBXAGGQGGXHZ" under a left edge that cut an access key id's name
+  // and prefix: capitals (and digits) alone on the line after what the
+  // edge left of a glyph, with as few vowels as letters drawn at random
+  // have (a word in capitals has two in five), not a digest's digits.
+  void addCutCapitals(size_t line) {
+    const std::string_view line_text = text(line);
+    size_t begin = 0;
+    while (begin < std::min<size_t>(3, line_text.size()) && !isAlnum(line_text[begin])) ++begin;
+    const size_t end = runOf(line_text, begin, [](char c) { return isUpper(c) || isDigit(c); });
+    const std::string_view run = line_text.substr(begin, end - begin);
+    if (run.size() < 12 || run.size() > 20 ||
+        line_text.substr(end).find_first_not_of("\"',; ") != std::string_view::npos)
+      return;
+    const auto vowels = std::count_if(run.begin(), run.end(), [](char c) {
+      return std::string_view("AEIOU").find(c) != std::string_view::npos;
+    });
+    const Classes classes = classesOf(run);
+    if (classes.upper < 8 || vowels * 10 > classes.upper * 3 || isHexOnly(run)) return;
     add(SecretKind::cutToken, line, begin, end);
   }
 

@@ -268,8 +268,9 @@ TEST(SecretDetectorTest, TokensTheImagesEdgeCuts) {
   EXPECT_EQ(cut("aws_access_key_id = AKIAOILPUEQSLW'"), Kinds{SecretKind::awsAccessKeyID});
   // Base64 with "+" and "/", a key id's capitals, a URL-safe body, and a
   // password alone before its closing quote.
-  for (const std::string line : {"}6pfWIBXL+ivL1SS2LWE/ryigM2qhQj9", "4RF73WTWTGE7HAW",
-                                 "zGgHXf2Yh_rt-Ds5A851\"", "kXSzp.734\",", "LEMPa! 848\",", "PCOE1-801\""})
+  for (const std::string line :
+       {"}6pfWIBXL+ivL1SS2LWE/ryigM2qhQj9", "4RF73WTWTGE7HAW", "zGgHXf2Yh_rt-Ds5A851\"", "kXSzp.734\",",
+        "LEMPa! 848\",", "PCOE1-801\"", "TDJBXAGGQGGXHZ", "- JVYANPMEHYHIOM"})
     EXPECT_EQ(cut(line), Kinds{SecretKind::cutToken}) << line;
   // A JSON Web Token's payload takes in what the edge left of its header.
   const std::string jwt = "kpXVCJ9.eyJzdWIiOiIxMjM0NTY3ODkwIn0.dozjgNryP4J3jVm";
@@ -300,8 +301,9 @@ TEST(SecretDetectorTest, TokensTheImagesEdgeCuts) {
         // a port before the glyph the edge cut, a digest's name cut to its number
         "DATABASE_URL=postgres://localhost :5432,",
         "1512 -v2kDEe57 lecTulaDIuNTPy3Ry4gLGJ6Z103VE1kr gXZNrsQ+LFTGHVxVjCXPs:",
-        // a mail address's name, a host's name, a file's, a name and its year
-        "<jane@example.com>", "ourdata.example.com/a", "d25519.pub", "python3-2024"})
+        // a mail address's name, a host's, a file's, a name and its year, a word and a digest in capitals
+        "<jane@example.com>", "ourdata.example.com/a", "d25519.pub", "python3-2024", "CONFIGURATIONS",
+        "E3B0C44298FC1C149AFB"})
     EXPECT_EQ(cut(line), Kinds{}) << line;
 }
 
