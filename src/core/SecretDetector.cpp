@@ -835,8 +835,8 @@ class Scan {
   // Where a URL's password that begins at `from` ends: at the "@" with a
   // host after it, else at the first "a", "q", "Q" or "©" with one before
   // any dot (a password of digits alone is a port before a misread
-  // character).
-  // Spaces in it only beside its punctuation; a colon only when `colons`.
+  // character). Spaces in it only beside its punctuation; a colon only
+  // when `colons`.
   static std::optional<AtSign> atSignAfter(std::string_view text, size_t from, bool colons) {
     std::optional<AtSign> misread;
     bool looked = false;
@@ -850,7 +850,7 @@ class Scan {
       }
       if (std::string_view("/?\"'<>").find(c) != std::string_view::npos || (c == ':' && !colons)) break;
       if (at == from) continue;
-      looked = looked || c == '.';  // a host's dot before the first one: no password
+      looked = looked || c == '.';  // past a dot the host has begun: no misread "@" after it
       const size_t width = text.substr(at).starts_with("\u00a9") ? 2 : 1;
       if (c == '@' && hostAfter(text, at + 1)) return AtSign{at, false};
       if (!looked && (width == 2 || c == 'a' || c == 'q' || c == 'Q') && hostAfter(text, at + width)) {
