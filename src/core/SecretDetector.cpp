@@ -1132,7 +1132,8 @@ class Scan {
   // of both cases and digits, with a password's punctuation perhaps (a
   // space recognition put beside a "!" or "#" taken out), or letters mixed
   // with digits and a number after a "-" or "." ("…PCOE1-801"), and nothing
-  // but its closing quote after it.
+  // but its closing quote after it. A "!" or "#" makes one letter not of
+  // hexadecimal digits enough ("…SgaF!133").
   void addCutPassword(size_t line, size_t begin) {
     const std::string_view line_text = text(line);
     const auto member = [](char c) { return isAlnum(c) || c == '!' || c == '#' || c == '.' || c == '-'; };
@@ -1143,9 +1144,13 @@ class Scan {
       end = runOf(line_text, end + 1, member);
     std::string value(line_text.substr(begin, end - begin));
     std::erase(value, ' ');
-    const std::string_view rest = line_text.substr(end);
-    if (value.size() < 8 || value.size() > 24 || rest.find_first_not_of("\"',; ") != std::string_view::npos)
-      return;
+    // After it, a closing quote, perhaps read as a letter of another script ("…#259°").
+    std::string_view rest =
+        line_text.substr(std::min(line_text.size(), line_text.find_first_not_of("\"',; ", end)));
+    if (rest.size() <= 3 &&
+        std::all_of(rest.begin(), rest.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+      rest = {};
+    if (value.size() < 8 || value.size() > 24 || !rest.empty()) return;
     const Classes classes = classesOf(value);
     const bool punctuated = value.find_first_of("!#") != std::string_view::npos;
     const size_t separator = value.find_first_of(".-");
@@ -1162,7 +1167,7 @@ class Scan {
     // read with recognition's slips.
     const auto notHex =
         std::count_if(value.begin(), value.end(), [](char c) { return !isHex(confusable(c)); });
-    if (notHex < 2 || isWordsJoined(value) || isCamelWords(value)) return;
+    if (notHex < (punctuated ? 1 : 2) || isWordsJoined(value) || isCamelWords(value)) return;
     add(SecretKind::cutToken, line, begin, end);
   }
 

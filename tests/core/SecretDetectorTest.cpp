@@ -270,7 +270,7 @@ TEST(SecretDetectorTest, TokensTheImagesEdgeCuts) {
   // password alone before its closing quote.
   for (const std::string line :
        {"}6pfWIBXL+ivL1SS2LWE/ryigM2qhQj9", "4RF73WTWTGE7HAW", "zGgHXf2Yh_rt-Ds5A851\"", "kXSzp.734\",",
-        "LEMPa! 848\",", "PCOE1-801\"", "TDJBXAGGQGGXHZ", "- JVYANPMEHYHIOM"})
+        "LEMPa! 848\",", "PCOE1-801\"", "TDJBXAGGQGGXHZ", "- JVYANPMEHYHIOM", "\\SgaF!133\",", "NVO76#259°"})
     EXPECT_EQ(cut(line), Kinds{SecretKind::cutToken}) << line;
   // A JSON Web Token's payload takes in what the edge left of its header.
   const std::string jwt = "kpXVCJ9.eyJzdWIiOiIxMjM0NTY3ODkwIn0.dozjgNryP4J3jVm";
@@ -301,9 +301,9 @@ TEST(SecretDetectorTest, TokensTheImagesEdgeCuts) {
         // a port before the glyph the edge cut, a digest's name cut to its number
         "DATABASE_URL=postgres://localhost :5432,",
         "1512 -v2kDEe57 lecTulaDIuNTPy3Ry4gLGJ6Z103VE1kr gXZNrsQ+LFTGHVxVjCXPs:",
-        // a mail address's name, a host's, a file's, a name and its year, a word and a digest in capitals
+        // a mail address's name, a host's, a file's, a name and its year, a word and digests
         "<jane@example.com>", "ourdata.example.com/a", "d25519.pub", "python3-2024", "CONFIGURATIONS",
-        "E3B0C44298FC1C149AFB"})
+        "E3B0C44298FC1C149AFB", "b7e4d90a!2c1\""})
     EXPECT_EQ(cut(line), Kinds{}) << line;
 }
 
