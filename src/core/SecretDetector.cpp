@@ -1002,10 +1002,12 @@ class Scan {
     if (value.find_first_of("()[]<>{}") != std::string_view::npos) return std::nullopt;
     if (quoted && value.find(' ') != std::string_view::npos) return std::nullopt;
     // Unquoted words after a space or a colon are code or prose: a type
-    // ("password: str"), a variable ("token = self.token"), a sentence.
+    // ("password: str"), a variable ("token = self.token"), a sentence, a
+    // word before what recognition made of the next one's start ("await:").
     const Classes classes = classesOf(value);
+    const std::string_view word = value.substr(0, value.find_last_not_of(":;,") + 1);
     if (!quoted && (spaced || colon) && classes.digits == 0 &&
-        std::all_of(value.begin(), value.end(), [](char c) { return isNameChar(c); }))
+        std::all_of(word.begin(), word.end(), [](char c) { return isNameChar(c); }))
       return std::nullopt;
     return Span{0, begin, end};
   }

@@ -338,6 +338,7 @@ TEST(SecretDetectorTest, OrdinaryCodeAndLogsHoldNoSecrets) {
       "API_TOKEN=S{API TOKEN: ?must be set}",
       "password: ${DB_PASSWORD}",
       "const token = await getAccessToken(session);",
+      "const token = await:",  // the rest of the line not read
       "def check_password(user, password: str) -> bool:",
       "token = self.token",
       "token_type: Bearer",
