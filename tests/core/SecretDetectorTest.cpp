@@ -216,20 +216,24 @@ TEST(SecretDetectorTest, KeysGoOnOverTheSpacesRecognitionPutInThem) {
 }
 
 TEST(SecretDetectorTest, PasswordsInURLsAsRecognitionReadsThem) {
-  // "@" read as "Q" before the host name: the password ends there.
+  // "@" read as "a" before the host name: the password ends there.
   const std::string misreadAt =
-      "DATABASE_URL=postgres://app_user:kvOiM2B41A%2180Qgit.example.com/acme/api.git";
+      "DATABASE_URL=postgres://app_user:kvOiM2B41A%2180agit.example.com/acme/api.git";
   const auto findings = SecretDetector::find(screen({misreadAt}));
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].kind, SecretKind::urlPassword);
-  const double end = 10.0 * static_cast<double>(misreadAt.find("Qgit"));
+  const double end = 10.0 * static_cast<double>(misreadAt.find("agit"));
   EXPECT_LT(findings[0].boxes[0].right(), end + 40);  // up to a cut's slack past the password
   EXPECT_GE(findings[0].boxes[0].right(), end);
-  // The "_" of the user name read as a space.
-  EXPECT_EQ(kindsIn("DATABASE _URL=postgres://app user: Zh1NgtUGID!01@db. internal :5432/app"),
-            Kinds{SecretKind::urlPassword});
-  // No "@" and no host after a "Q"; a space that ends the URL.
+  // The "_" of the user name read as a space; spaces round ":" and "//"
+  // and beside the password's punctuation; "@" read as "a" or "q".
+  for (const std::string line : {"DATABASE _URL=postgres://app user: Zh1NgtUGID!01@db. internal :5432/app",
+                                 "git clone https: //jane:F3NmgtrFoe! 46agit.example.com/acme/api.git",
+                                 "redis: //default: fqpF8sIu4F! 96qgit.example.com/acme/api.git"})
+    EXPECT_EQ(kindsIn(line), Kinds{SecretKind::urlPassword}) << line;
+  // No "@" and no host after a "Q"; a port before what looks like one.
   EXPECT_EQ(kindsIn("curl http://admin:QWERTY"), Kinds{});
+  EXPECT_EQ(kindsIn("curl http://localhost:8080a.example.com"), Kinds{});
   EXPECT_EQ(kindsIn("http://intranet now: mail jane@example.com"), Kinds{});
   EXPECT_EQ(kindsIn("redis://cache:6379 QUEUED"), Kinds{});
 }
@@ -265,7 +269,8 @@ TEST(SecretDetectorTest, TokensTheImagesEdgeCuts) {
   // Base64 with "+" and "/", a key id's capitals, a URL-safe body, and a
   // password alone before its closing quote.
   for (const std::string line :
-       {"}6pfWIBXL+ivL1SS2LWE/ryigM2qhQj9", "4RF73WTWTGE7HAW", "zGgHXf2Yh_rt-Ds5A851\"", "kXSzp.734\","})
+       {"}6pfWIBXL+ivL1SS2LWE/ryigM2qhQj9", "4RF73WTWTGE7HAW", "zGgHXf2Yh_rt-Ds5A851\"", "kXSzp.734\",",
+        "LEMPa! 848\",", "PCOE1-801\"", "TDJBXAGGQGGXHZ", "- JVYANPMEHYHIOM", "\\SgaF!133\",", "NVO76#259°"})
     EXPECT_EQ(cut(line), Kinds{SecretKind::cutToken}) << line;
   // A JSON Web Token's payload takes in what the edge left of its header.
   const std::string jwt = "kpXVCJ9.eyJzdWIiOiIxMjM0NTY3ODkwIn0.dozjgNryP4J3jVm";
@@ -278,7 +283,9 @@ TEST(SecretDetectorTest, TokensTheImagesEdgeCuts) {
       SecretDetector::find({{{"GITHUB_TOKEN=ghp_16C7e42F", Rect{0, 0, 245, 16}}}}, Rect{0, 0, 250, 16});
   ASSERT_EQ(toEdge.size(), 1u);
   EXPECT_EQ(toEdge[0].boxes[0].right(), 250);
-  EXPECT_EQ(cut("pQ8rZ2kL@db.internal:5432/app"), Kinds{SecretKind::urlPassword});
+  for (const std::string line : {"pQ8rZ2kL@db.internal:5432/app", "/ym40FR#21@db. internal :5432/app",
+                                 "ZLPOmL2*34adb. internal :5432/app"})
+    EXPECT_EQ(cut(line), Kinds{SecretKind::urlPassword}) << line;
   EXPECT_EQ(cut("DATABASE_URL=postgres://app:pQ8rZ2kLx"), Kinds{SecretKind::urlPassword});
   for (const std::string line :
        {"49afbf4c8996fb92427ae41e4649b934ca495991b7852b855  release.tar.gz",
@@ -293,7 +300,10 @@ TEST(SecretDetectorTest, TokensTheImagesEdgeCuts) {
         "$ curl -I http://localhost:8080", "Qfle7b3d postgres:16 \"docker-entrypoint.s_\" Up 3 hours db",
         // a port before the glyph the edge cut, a digest's name cut to its number
         "DATABASE_URL=postgres://localhost :5432,",
-        "1512 -v2kDEe57 lecTulaDIuNTPy3Ry4gLGJ6Z103VE1kr gXZNrsQ+LFTGHVxVjCXPs:"})
+        "1512 -v2kDEe57 lecTulaDIuNTPy3Ry4gLGJ6Z103VE1kr gXZNrsQ+LFTGHVxVjCXPs:",
+        // a mail address's name, a host's, a file's, a name and its year, a word and digests
+        "<jane@example.com>", "ourdata.example.com/a", "d25519.pub", "python3-2024", "CONFIGURATIONS",
+        "E3B0C44298FC1C149AFB", "b7e4d90a!2c1\""})
     EXPECT_EQ(cut(line), Kinds{}) << line;
 }
 
@@ -328,6 +338,7 @@ TEST(SecretDetectorTest, OrdinaryCodeAndLogsHoldNoSecrets) {
       "API_TOKEN=S{API TOKEN: ?must be set}",
       "password: ${DB_PASSWORD}",
       "const token = await getAccessToken(session);",
+      "const token = await:",  // the rest of the line not read
       "def check_password(user, password: str) -> bool:",
       "token = self.token",
       "token_type: Bearer",
