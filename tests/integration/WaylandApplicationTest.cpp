@@ -90,7 +90,7 @@ TEST_P(WaylandApplicationTest, runsOnWaylandDespiteAnExportedXcbAndTakesAHandOff
   for (int start = 0; start < 2; ++start) {
     const auto handedOff = desktop().run({lumacapBinary()}, 20s);
     EXPECT_EQ(handedOff.exitStatus, 0) << handedOff.standardError;
-    EXPECT_TRUE(waitUntil(recentFocused, 20s)) << "start " << start << "\n" << log();
+    EXPECT_TRUE(waitUntil(recentFocused, 20s)) << "start " << start << "\n" << log() << windowsListed();
     other = desktop().spawn({LUMACAP_WAYLAND_WINDOW, "Other", "7", "400", "300"},
                             {{"QT_QPA_PLATFORM", "wayland"}});
     ASSERT_TRUE(waitUntil([&] { return !recentFocused(); }, 20s)) << "the other window took no focus";

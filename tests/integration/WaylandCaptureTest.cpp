@@ -48,6 +48,7 @@ class WaylandCaptureTest : public WaylandTest {
     // Running once it has said which backend it chose.
     ASSERT_TRUE(waitUntil(
         [&] { return desktop().output(*application).find("lumacap: ") != std::string::npos; }, 30s));
+    if (GetParam() == Compositor::gnome) closeNoTrayNotice(*application);
   }
   void TearDown() override {
     if (application) application->stop();

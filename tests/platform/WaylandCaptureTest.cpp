@@ -338,7 +338,8 @@ TEST_F(StoppedPortalTest, GnomesPermissionStoreIsReadOffTheGuiThreadAndLeavesThe
 }
 
 // GNOME 48's GlobalShortcuts portal: it opens a session for anyone, but binds (with the trigger
-// GNOME assigned) only for a caller that named its application id first, which it takes or not.
+// GNOME assigned, listed in an answer of 2) only for a caller that named its application id first,
+// which it takes or not.
 class FakeGnomeShortcutsPortal final : public QDBusVirtualObject {
  public:
   using FakeShortcut = std::pair<QString, QVariantMap>;  // its id and properties
@@ -368,8 +369,10 @@ class FakeGnomeShortcutsPortal final : public QDBusVirtualObject {
       results["session_handle"] = desktopPortalPath + "/session/lumacap";
     } else if (registered.contains(call.service())) {
       auto shortcuts = qdbus_cast<QList<FakeShortcut>>(call.arguments().at(1));
-      for (FakeShortcut& shortcut : shortcuts) shortcut.second = {{"trigger_description", "Ctrl+Alt+R"}};
+      for (FakeShortcut& shortcut : shortcuts)
+        shortcut.second = {{"trigger_description", "Press <Control><Alt>r or <Super>F2"}};
       results["shortcuts"] = QVariant::fromValue(shortcuts);
+      code = 2;  // (as GNOME 48 answers, although it bound them)
     } else {
       code = 2;
     }
@@ -386,8 +389,9 @@ class FakeGnomeShortcutsPortal final : public QDBusVirtualObject {
 };
 
 // Installed, Lumacap names its id before anything else: GNOME binds its key, and the menu shows the
-// trigger GNOME assigned; the screenshot permission is looked up under the same id. Run from its build
-// folder (no id taken), GNOME's refusal makes its own key binding the way, with no failure to tell.
+// trigger GNOME assigned, named as keys are; the screenshot permission is looked up under the same id. Run
+// from its build folder (no id taken), GNOME's refusal makes its own key binding the way, with no failure to
+// tell.
 TEST(PortalHotKey, OnGnome48TheKeyIsBoundUnderLumacapsIdOrElseGnomesOwnBindingIsTheWay) {
   test::SessionBus bus;
   for (const bool installed : {true, false}) {

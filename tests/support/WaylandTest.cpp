@@ -126,6 +126,19 @@ std::unique_ptr<BackgroundProcess> WaylandTest::startProbe() {
   return probe;
 }
 
+void WaylandTest::closeNoTrayNotice(const BackgroundProcess& lumacap) {
+  const auto notice = [&](bool focused) {
+    const auto windows = desktop().windows();
+    return std::any_of(windows.begin(), windows.end(), [&](const DesktopWindow& window) {
+      return window.pid == lumacap.pid() && window.title == "Lumacap" && (window.focused || !focused);
+    });
+  };
+  ASSERT_TRUE(waitUntil([&] { return notice(true); }, 30s))
+      << "no notice with the focus: " << windowsListed();
+  desktop().key("Escape");
+  ASSERT_TRUE(waitUntil([&] { return !notice(false); }, 10s)) << "the notice stayed: " << windowsListed();
+}
+
 void WaylandTest::SetUp() {
   std::string whyNot;
   desktop_ = sharedDesktop(GetParam(), &whyNot);

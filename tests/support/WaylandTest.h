@@ -44,6 +44,10 @@ class WaylandTest : public ::testing::TestWithParam<Compositor> {
   // desktop has placed both and a click on the first reached it and gave it the focus: a click
   // sent before it is shown finds no window (sway 1.10 then focuses the empty workspace).
   std::unique_ptr<BackgroundProcess> startProbe();
+  // Lumacap's notice that the desktop shows no tray, which comes up with the focus a few seconds after
+  // its start (later on a loaded machine, where it took the keyboard from an overlay or the user's
+  // window in the middle of a test), closed with Escape as the user would.
+  void closeNoTrayNotice(const BackgroundProcess& lumacap);
   static bool isProbe(const DesktopWindow& window) {
     return window.app.find("wayland-probe") != std::string::npos;
   }

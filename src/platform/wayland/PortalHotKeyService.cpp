@@ -6,6 +6,7 @@
 #include <QDBusMetaType>
 #include <QDBusVariant>
 #include <QPointer>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -77,6 +78,26 @@ QDBusMessage kdeShortcutsCall(const QString& path, const QString& interface, con
 
 bool answered(const QDBusMessage& reply) {
   return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
+}
+
+// GNOME describes the key it assigned with GTK's accelerator inside a sentence ("Press <Alt><Super>3",
+// in the user's language): the menu names it as keys are named elsewhere ("Alt+Super+3"). A
+// description without one (KDE's "Meta+@") stays as it is.
+std::string assignedKeyName(const QString& description) {
+  static const QRegularExpression accelerator(QStringLiteral("((?:<\\w+>)+)([^\\s<>]+)"));
+  static const QRegularExpression modifier(QStringLiteral("<(\\w+)>"));
+  const QRegularExpressionMatch match = accelerator.match(description);
+  if (!match.hasMatch()) return description.toStdString();
+  QStringList keys;
+  for (auto each = modifier.globalMatch(match.captured(1)); each.hasNext();) {
+    const QString name = each.next().captured(1).toLower();
+    keys << (name == u"control" || name == u"ctrl" || name == u"primary"
+                 ? QStringLiteral("Ctrl")
+                 : name.left(1).toUpper() + name.mid(1));
+  }
+  const QString key = match.captured(2);
+  keys << (key.size() == 1 ? key.toUpper() : key);
+  return keys.join(u'+').toStdString();
 }
 
 }  // namespace
@@ -320,7 +341,11 @@ QCoro::Task<int> PortalHotKeyService::bind(WantedKeys keys, std::vector<QString>
   const PortalRequest bound = co_await request(QStringLiteral("BindShortcuts"), bindArguments);
   if (!self) co_return noAnswer;
   if (!bound.answered && !refusedCall(bound.reply)) co_return noAnswer;
-  if (!bound.answered || bound.code != 0) {
+  // GNOME 48's portal answers 2 also once the user added the keys in GNOME Settings and the shell
+  // grabbed them: the keys it lists in its answer are bound (it names them in ShortcutsChanged too).
+  const bool listsBound =
+      bound.answered && bound.code == 2 && registered_ && bound.results.contains(QStringLiteral("shortcuts"));
+  if (!bound.answered || (bound.code != 0 && !listsBound)) {
     // GNOME 48 binds keys only for a program the portal knows by its id, and refuses the others
     // at once: for Lumacap run from its build folder the desktop's own key binding is the way.
     if (!registered_ && !bound_ && bound.answered && bound.code == 2) co_return notOnThisDesktop;
@@ -374,7 +399,7 @@ void PortalHotKeyService::takeAssigned(const QVariant& shortcuts) {
   const auto region = shortcutIds_.find(regionKind);
   for (const PortalShortcut& shortcut : list) {
     const std::string trigger =
-        shortcut.properties.value(QStringLiteral("trigger_description")).toString().toStdString();
+        assignedKeyName(shortcut.properties.value(QStringLiteral("trigger_description")).toString());
     assignedById_[shortcut.id] = trigger;
     if (region != shortcutIds_.end() && shortcut.id == region->second) assigned_ = trigger;
   }
