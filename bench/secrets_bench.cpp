@@ -129,16 +129,21 @@ long peakResidentKilobytes() {
 // parts of those lines that can hold a secret, the name and text left out;
 // 3: those parts, then the rest of the lines for the name and the text; 4
 // and 5: as 2 and 3 with lines on a glyph grid spelled from their glyphs,
-// the glyphs learnt from the lines read in this capture; 6: as 4, the
-// glyphs known from an earlier capture of the same screen). The same
+// the glyphs not read yet read in short pieces of their lines, many pieces
+// laid into one line; 6: as 4, the glyphs known from an earlier capture of
+// the same screen; 7, 8 and 9: as 4, 5 and 6 with the glyphs learnt only
+// from the lines read whole, as before). The same
 // images for both paths, in one run; the peak resident memory is the
 // process's from the start of the benchmark.
 void BM_DisplayCaptureToSecrets(benchmark::State& state) {
   const QImage screen = desktop(state.range(0) == 1);
-  const long path = std::array<long, 7>{0, 1, 2, 3, 2, 3, 2}[static_cast<size_t>(state.range(1))];
+  const long path = std::array<long, 10>{0, 1, 2, 3, 2, 3, 2, 2, 3, 2}[static_cast<size_t>(state.range(1))];
   const auto layout = state.range(1) == 0  ? TesseractRecognizer::Layout::page
+                      : state.range(1) > 6 ? TesseractRecognizer::Layout::glyphsLines
                       : state.range(1) > 3 ? TesseractRecognizer::Layout::glyphs
                                            : TesseractRecognizer::Layout::lines;
+  const bool forget =
+      state.range(1) == 4 || state.range(1) == 5 || state.range(1) == 7 || state.range(1) == 8;
   { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the peak
   TesseractRecognizer recognizer(layout);
   const auto recognize = [&] {
@@ -156,25 +161,40 @@ void BM_DisplayCaptureToSecrets(benchmark::State& state) {
   };
   Recognition recognition = recognize();  // loads
   for (auto _ : state) {
-    if (state.range(1) == 4 || state.range(1) == 5) recognizer.forgetGlyphs();  // a font not seen before
+    if (forget) recognizer.forgetGlyphs();  // a font not seen before
     recognition = recognize();
     benchmark::DoNotOptimize(recognition);
   }
   state.counters["peak_MB"] = static_cast<double>(peakResidentKilobytes()) / 1024.0;
   state.counters["lines"] = static_cast<double>(recognition.lines.size());
   state.counters["secrets"] = static_cast<double>(recognition.secrets.size());
+  if (state.range(1) > 3) {
+    // What the grid left unread at the candidates' reading and how it was
+    // read (after the timing).
+    if (forget) recognizer.forgetGlyphs();
+    recognizer.recognizeSecretCandidates(screen);
+    const TesseractRecognizer::GlyphStats stats = recognizer.lastGlyphStats();
+    state.counters["unread"] = static_cast<double>(stats.unreadGlyphs);
+    state.counters["pieces"] = static_cast<double>(stats.pieces);
+    state.counters["taught"] = static_cast<double>(stats.piecesTaught);
+    state.counters["spelled"] = static_cast<double>(stats.spelled);
+    state.counters["read"] = static_cast<double>(stats.read);
+  }
   const char* const paths[] = {"page layout",
                                "lines on 2 engines",
                                "secret candidates on 2 engines",
                                "secret candidates, then the rest",
                                "glyph grid, secret candidates",
                                "glyph grid, candidates, then the rest",
-                               "glyph grid, glyphs known, secret candidates"};
+                               "glyph grid, glyphs known, secret candidates",
+                               "glyph grid read in lines, secret candidates",
+                               "glyph grid read in lines, candidates, then the rest",
+                               "glyph grid read in lines, glyphs known, secret candidates"};
   state.SetLabel(std::string(state.range(0) ? "five terminals, " : "one terminal, ") + paths[state.range(1)] +
                  ", name " + recognition.name);
 }
 BENCHMARK(BM_DisplayCaptureToSecrets)
-    ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4, 5, 6}})
+    ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
