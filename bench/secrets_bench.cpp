@@ -14,7 +14,9 @@
 //                            combination of font, size and theme): recall per
 //                            kind and condition, false alarms; with a third
 //                            argument `candidates`, of reading only the parts
-//                            of lines that can hold a secret. With
+//                            of lines that can hold a secret; with a last
+//                            argument `pieces`, glyphs not read yet read in
+//                            pieces of their lines first. With
 //                            LUMACAP_SECRETS_CACHE set to a folder, what was
 //                            read of each page is kept there and read back
 //                            (a change of the detector alone is then scored
@@ -139,8 +141,8 @@ void BM_DisplayCaptureToSecrets(benchmark::State& state) {
   const QImage screen = desktop(state.range(0) == 1);
   const long path = std::array<long, 10>{0, 1, 2, 3, 2, 3, 2, 2, 3, 2}[static_cast<size_t>(state.range(1))];
   const auto layout = state.range(1) == 0  ? TesseractRecognizer::Layout::page
-                      : state.range(1) > 6 ? TesseractRecognizer::Layout::glyphsLines
-                      : state.range(1) > 3 ? TesseractRecognizer::Layout::glyphs
+                      : state.range(1) > 6 ? TesseractRecognizer::Layout::glyphs
+                      : state.range(1) > 3 ? TesseractRecognizer::Layout::glyphPieces
                                            : TesseractRecognizer::Layout::lines;
   const bool forget =
       state.range(1) == 4 || state.range(1) == 5 || state.range(1) == 7 || state.range(1) == 8;
@@ -320,7 +322,9 @@ std::vector<RecognizedLine> readLines(const std::string& path) {
 // scales 1 and 2, whole and cut at each edge; a page with a secret of every
 // kind and an ordinary page for each. Recall per kind and condition (10 px
 // apart), and false alarms: findings that cover no planted secret.
-int printTable(int stride, bool candidates) {
+int printTable(int stride, bool candidates, bool pieces) {
+  static TesseractRecognizer inPieces(TesseractRecognizer::Layout::glyphPieces);
+  TesseractRecognizer& recognizer = pieces ? inPieces : *TesseractRecognizer::shared();
   const std::vector<test::Cut> cuts = {test::Cut::whole, test::Cut::left, test::Cut::right, test::Cut::top,
                                        test::Cut::bottom};
   const char* const cutNames[] = {"whole", "cut left", "cut right", "cut top", "cut bottom", "10 px, all"};
@@ -357,8 +361,7 @@ int printTable(int stride, bool candidates) {
             if (cache && std::filesystem::exists(cached)) {
               lines = readLines(cached);
             } else {
-              lines = candidates ? TesseractRecognizer::shared()->recognizeSecretCandidates(image)
-                                 : TesseractRecognizer::shared()->recognize(image);
+              lines = candidates ? recognizer.recognizeSecretCandidates(image) : recognizer.recognize(image);
               if (cache) writeLines(cached, lines);
             }
             const std::vector<SecretFinding> findings = SecretDetector::find(
@@ -421,7 +424,8 @@ int main(int argc, char** argv) {
   QGuiApplication application(qtArgc, argv);  // fonts for drawing the screens
   if (argc > 1 && std::string(argv[1]) == "--table")
     return printTable(argc > 2 ? std::max(1, std::atoi(argv[2])) : 1,
-                      argc > 3 && std::string(argv[3]) == "candidates");
+                      argc > 3 && std::string(argv[3]) == "candidates",
+                      std::string(argc > 1 ? argv[argc - 1] : "") == "pieces");
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -332,7 +332,7 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
       if (!spelled[at]) unread.push_back(&*grids[at]);
     }
     // A few lines cost less read whole than their pieces.
-    if (layout_ == Layout::glyphs && unread.size() >= learnedFirst) {
+    if (layout_ == Layout::glyphPieces && unread.size() >= learnedFirst) {
       if (!readSnippets(unread, pixels, once)) return {};
       std::unordered_map<uint64_t, GlyphReading> readings = glyphs_;
       readings.insert(once.begin(), once.end());

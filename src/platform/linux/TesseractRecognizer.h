@@ -31,9 +31,8 @@ namespace lumacap {
 class TesseractRecognizer final : public TextRecognizer {
  public:
   enum class Layout {
-    glyphs,       // lines found from the pixels, glyphs not read yet read in pieces of their lines,
-                  // lines on a grid of known glyphs spelled, the rest read
-    glyphsLines,  // as glyphs, but glyphs learnt only from the lines read whole
+    glyphs,       // lines found from the pixels, those on a grid of known glyphs spelled, the rest read
+    glyphPieces,  // as glyphs, and glyphs not read yet first read in short pieces of their lines
     lines,        // lines found from the pixels, read in parallel
     page,         // Tesseract's own page layout analysis on one engine
   };
