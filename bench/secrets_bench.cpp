@@ -14,7 +14,9 @@
 //                            combination of font, size and theme): recall per
 //                            kind and condition, false alarms; with a third
 //                            argument `candidates`, of reading only the parts
-//                            of lines that can hold a secret. With
+//                            of lines that can hold a secret; with a last
+//                            argument `pieces`, glyphs not read yet read in
+//                            pieces of their lines first. With
 //                            LUMACAP_SECRETS_CACHE set to a folder, what was
 //                            read of each page is kept there and read back
 //                            (a change of the detector alone is then scored
@@ -129,16 +131,21 @@ long peakResidentKilobytes() {
 // parts of those lines that can hold a secret, the name and text left out;
 // 3: those parts, then the rest of the lines for the name and the text; 4
 // and 5: as 2 and 3 with lines on a glyph grid spelled from their glyphs,
-// the glyphs learnt from the lines read in this capture; 6: as 4, the
-// glyphs known from an earlier capture of the same screen). The same
+// the glyphs not read yet read in short pieces of their lines, many pieces
+// laid into one line; 6: as 4, the glyphs known from an earlier capture of
+// the same screen; 7, 8 and 9: as 4, 5 and 6 with the glyphs learnt only
+// from the lines read whole, as before). The same
 // images for both paths, in one run; the peak resident memory is the
 // process's from the start of the benchmark.
 void BM_DisplayCaptureToSecrets(benchmark::State& state) {
   const QImage screen = desktop(state.range(0) == 1);
-  const long path = std::array<long, 7>{0, 1, 2, 3, 2, 3, 2}[static_cast<size_t>(state.range(1))];
+  const long path = std::array<long, 10>{0, 1, 2, 3, 2, 3, 2, 2, 3, 2}[static_cast<size_t>(state.range(1))];
   const auto layout = state.range(1) == 0  ? TesseractRecognizer::Layout::page
-                      : state.range(1) > 3 ? TesseractRecognizer::Layout::glyphs
+                      : state.range(1) > 6 ? TesseractRecognizer::Layout::glyphs
+                      : state.range(1) > 3 ? TesseractRecognizer::Layout::glyphPieces
                                            : TesseractRecognizer::Layout::lines;
+  const bool forget =
+      state.range(1) == 4 || state.range(1) == 5 || state.range(1) == 7 || state.range(1) == 8;
   { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the peak
   TesseractRecognizer recognizer(layout);
   const auto recognize = [&] {
@@ -156,25 +163,40 @@ void BM_DisplayCaptureToSecrets(benchmark::State& state) {
   };
   Recognition recognition = recognize();  // loads
   for (auto _ : state) {
-    if (state.range(1) == 4 || state.range(1) == 5) recognizer.forgetGlyphs();  // a font not seen before
+    if (forget) recognizer.forgetGlyphs();  // a font not seen before
     recognition = recognize();
     benchmark::DoNotOptimize(recognition);
   }
   state.counters["peak_MB"] = static_cast<double>(peakResidentKilobytes()) / 1024.0;
   state.counters["lines"] = static_cast<double>(recognition.lines.size());
   state.counters["secrets"] = static_cast<double>(recognition.secrets.size());
+  if (state.range(1) > 3) {
+    // What the grid left unread at the candidates' reading and how it was
+    // read (after the timing).
+    if (forget) recognizer.forgetGlyphs();
+    recognizer.recognizeSecretCandidates(screen);
+    const TesseractRecognizer::GlyphStats stats = recognizer.lastGlyphStats();
+    state.counters["unread"] = static_cast<double>(stats.unreadGlyphs);
+    state.counters["pieces"] = static_cast<double>(stats.pieces);
+    state.counters["taught"] = static_cast<double>(stats.piecesTaught);
+    state.counters["spelled"] = static_cast<double>(stats.spelled);
+    state.counters["read"] = static_cast<double>(stats.read);
+  }
   const char* const paths[] = {"page layout",
                                "lines on 2 engines",
                                "secret candidates on 2 engines",
                                "secret candidates, then the rest",
                                "glyph grid, secret candidates",
                                "glyph grid, candidates, then the rest",
-                               "glyph grid, glyphs known, secret candidates"};
+                               "glyph grid, glyphs known, secret candidates",
+                               "glyph grid read in lines, secret candidates",
+                               "glyph grid read in lines, candidates, then the rest",
+                               "glyph grid read in lines, glyphs known, secret candidates"};
   state.SetLabel(std::string(state.range(0) ? "five terminals, " : "one terminal, ") + paths[state.range(1)] +
                  ", name " + recognition.name);
 }
 BENCHMARK(BM_DisplayCaptureToSecrets)
-    ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4, 5, 6}})
+    ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
@@ -300,7 +322,9 @@ std::vector<RecognizedLine> readLines(const std::string& path) {
 // scales 1 and 2, whole and cut at each edge; a page with a secret of every
 // kind and an ordinary page for each. Recall per kind and condition (10 px
 // apart), and false alarms: findings that cover no planted secret.
-int printTable(int stride, bool candidates) {
+int printTable(int stride, bool candidates, bool pieces) {
+  static TesseractRecognizer inPieces(TesseractRecognizer::Layout::glyphPieces);
+  TesseractRecognizer& recognizer = pieces ? inPieces : *TesseractRecognizer::shared();
   const std::vector<test::Cut> cuts = {test::Cut::whole, test::Cut::left, test::Cut::right, test::Cut::top,
                                        test::Cut::bottom};
   const char* const cutNames[] = {"whole", "cut left", "cut right", "cut top", "cut bottom", "10 px, all"};
@@ -337,8 +361,7 @@ int printTable(int stride, bool candidates) {
             if (cache && std::filesystem::exists(cached)) {
               lines = readLines(cached);
             } else {
-              lines = candidates ? TesseractRecognizer::shared()->recognizeSecretCandidates(image)
-                                 : TesseractRecognizer::shared()->recognize(image);
+              lines = candidates ? recognizer.recognizeSecretCandidates(image) : recognizer.recognize(image);
               if (cache) writeLines(cached, lines);
             }
             const std::vector<SecretFinding> findings = SecretDetector::find(
@@ -401,7 +424,8 @@ int main(int argc, char** argv) {
   QGuiApplication application(qtArgc, argv);  // fonts for drawing the screens
   if (argc > 1 && std::string(argv[1]) == "--table")
     return printTable(argc > 2 ? std::max(1, std::atoi(argv[2])) : 1,
-                      argc > 3 && std::string(argv[3]) == "candidates");
+                      argc > 3 && std::string(argv[3]) == "candidates",
+                      std::string(argc > 1 ? argv[argc - 1] : "") == "pieces");
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

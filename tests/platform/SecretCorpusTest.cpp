@@ -5,11 +5,13 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <list>
 #include <map>
 #include <set>
 
 #include "app/model/OCRService.h"
 #include "core/GlyphGrid.h"
+#include "core/GlyphSnippets.h"
 #include "core/SecretCandidates.h"
 #include "platform/linux/TesseractRecognizer.h"
 #include "support/RenderedText.h"
@@ -95,12 +97,12 @@ TEST(SecretCorpus, GlyphGridCutsMonospacedLinesIntoKeyedCells) {
     std::map<uint64_t, std::set<QChar>> characters;
     std::map<QChar, std::set<uint64_t>> keys;
     const GridLine* hint = nullptr;
-    std::optional<GridLine> grid;
+    std::list<GridLine> grids;
     int inked = 0, offGrid = 0;  // short pieces (`db`) may not tell
     for (const PixelRect& line : TextLineFinder::lines(image)) {
-      grid = GlyphGrid::cut(image, line, hint);
+      std::optional<GridLine> grid = GlyphGrid::cut(image, line, hint);
       if (!grid && ++offGrid) continue;
-      hint = &*grid;
+      hint = &grids.emplace_back(*grid);
       EXPECT_NEAR(grid->pitch, corpusAdvance(page), 0.05) << family;
       const QString& written =
           page.lines[(line.y + line.height / 2 - corpusMargin(page)) / corpusLineHeight(page)];
@@ -119,6 +121,42 @@ TEST(SecretCorpus, GlyphGridCutsMonospacedLinesIntoKeyedCells) {
     EXPECT_GE(inked, page.lines.join("").remove(' ').size() - 10) << family;
     for (const auto& [key, written] : characters) EXPECT_EQ(written.size(), 1u) << family;
     EXPECT_LE(characters.size(), keys.size() * 5) << family;  // ink cut where glyphs touch varies too
+
+    // Pieces laid into snippet lines keep each glyph's ink in its cell and
+    // spaces blank. The characters written there, laid over the pieces'
+    // words, teach each key its own; words laid a cell off teach nothing
+    // where some of their glyphs are known.
+    const auto truth = [&](uint64_t key) { return QString(*characters[key].begin()).toStdString(); };
+    std::unordered_map<uint64_t, GlyphReading> known;
+    std::vector<const GridLine*> lines;
+    for (const GridLine& line : grids) lines.push_back(&line);
+    size_t taught = 0;
+    for (const SnippetLine& sheet : GlyphSnippets::lay(image, lines, known)) {
+      std::vector<SnippetWord> words, off;
+      for (size_t at = 0; at < sheet.grid.cells.size(); ++at) {
+        const GlyphCell& cell = sheet.grid.cells[at];
+        const PixelRect box =
+            cell.key ? cell.ink : PixelRect{cell.from, 0, cell.to - cell.from, sheet.height};
+        int darkest = 255;
+        for (int y = box.y; y < box.y + box.height; ++y)
+          for (int x = box.x; x < box.x + box.width; ++x)
+            darkest = std::min<int>(darkest, sheet.pixels[size_t(y * sheet.width + x)]);
+        EXPECT_TRUE(cell.key ? darkest < 128 : darkest > 160) << family << " " << darkest;
+        if (!cell.key) continue;
+        if (!sheet.grid.cells[at - 1].key) words.push_back({"", cell.ink.x, 0}), off.push_back(words.back());
+        words.back().text += truth(cell.key);
+        off.back().text = words.back().text.substr(1) + words.back().text.front();
+        words.back().right = off.back().right = cell.ink.x + cell.ink.width - 1;
+      }
+      for (const auto& [key, character] : GlyphSnippets::taught(sheet, words, known)) {
+        EXPECT_EQ(character, truth(key)) << family;
+        known[key] = {character, 1};
+        ++taught;
+      }
+      for (const auto& [key, character] : GlyphSnippets::taught(sheet, off, known))
+        EXPECT_EQ(character, truth(key)) << family << ": a word a cell off taught";
+    }
+    EXPECT_GE(taught, keys.size()) << family;
   }
   const QImage proportional = renderedText({"Cannot connect to the server, please retry later"})
                                   .convertToFormat(QImage::Format_Grayscale8);

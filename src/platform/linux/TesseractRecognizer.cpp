@@ -13,9 +13,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
+#include <unordered_set>
 
+#include "core/GlyphSnippets.h"
 #include "core/SecretCandidates.h"
 #include "core/TextLineFinder.h"
 
@@ -29,6 +32,10 @@ constexpr const char* language = "eng";
 // Screenshots are taken at the display's density, about 96 pixels per inch
 // at a scale of one; Tesseract sizes its noise filters from this.
 constexpr int screenResolution = 96;
+// Pieces of lines around unread glyphs are read at this many times their size.
+constexpr int snippetScale = 2;
+// Rounds of pieces: each reads the glyphs the rounds before left unread.
+constexpr int snippetRounds = 3;
 
 std::string withoutSurroundingSpace(const char* text) {
   std::string_view view(text);
@@ -319,15 +326,33 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
   std::vector<std::optional<GridLine>> grids(found.size());
   std::vector<std::optional<SpelledLine>> spelled(found.size());
   std::vector<bool> later(found.size(), false);
-  if (layout_ == Layout::glyphs) {
+  stats_ = {};
+  // Glyphs read in one place of this image only: they spell its lines, as
+  // reading the line whole would have read them once too, but are not kept.
+  std::unordered_map<uint64_t, GlyphReading> once;
+  if (layout_ != Layout::lines) {
     const GridLine* hint = nullptr;
-    size_t unspelled = 0;
+    std::vector<const GridLine*> unread;
     for (size_t at = 0; at < found.size(); ++at) {
       grids[at] = GlyphGrid::cut(pixels, found[at], hint);
       if (!grids[at]) continue;
       hint = &*grids[at];
+      ++stats_.gridLines;
       spelled[at] = GlyphGrid::spell(*grids[at], glyphs_);
-      if (!spelled[at]) later[at] = unspelled++ % 3 != 0;
+      if (!spelled[at]) unread.push_back(&*grids[at]);
+    }
+    // A few lines cost less read whole than their pieces.
+    if (layout_ == Layout::glyphPieces && unread.size() >= learnedFirst) {
+      if (!readSnippets(unread, pixels, once)) return {};
+      std::unordered_map<uint64_t, GlyphReading> readings = glyphs_;
+      readings.insert(once.begin(), once.end());
+      for (size_t at = 0; at < found.size(); ++at) {
+        if (grids[at] && !spelled[at]) spelled[at] = GlyphGrid::spell(*grids[at], readings);
+      }
+    }
+    size_t unspelled = 0;
+    for (size_t at = 0; at < found.size(); ++at) {
+      if (grids[at] && !spelled[at]) later[at] = unspelled++ % 3 != 0;
     }
     if (unspelled < learnedFirst) later.assign(found.size(), false);
   }
@@ -343,11 +368,17 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
     std::vector<std::pair<size_t, size_t>> partOf;
     for (size_t at = 0; at < found.size(); ++at) {
       if (later[at] != second) continue;
-      if (second && grids[at]) spelled[at] = GlyphGrid::spell(*grids[at], glyphs_);
+      if (second && grids[at]) {
+        std::unordered_map<uint64_t, GlyphReading> readings = glyphs_;
+        readings.insert(once.begin(), once.end());
+        spelled[at] = GlyphGrid::spell(*grids[at], readings);
+      }
       if (spelled[at]) {
         parts.push_back({{at, 0}, recognizedLine(*spelled[at])});
+        ++stats_.spelled;
         continue;
       }
+      ++stats_.read;
       const PixelRect& line = found[at];
       const auto add = [&](int x, int width, size_t part) {
         if (width <= 0) return;
@@ -422,24 +453,95 @@ void TesseractRecognizer::learnGlyphs(const GridLine& grid, const RecognizedLine
     const std::vector<std::string> characters = charactersOf(word.text);
     const std::vector<uint64_t> keys = GlyphGrid::cellsUnder(grid, word.bounds.left(), word.bounds.right());
     if (keys.empty() || keys.size() != characters.size()) continue;
-    for (size_t at = 0; at < keys.size(); ++at) {
-      std::map<std::string, int>& votes = votes_[keys[at]];
-      ++votes[characters[at]];
-      int top = 0, others = 0;
-      const std::string* best = nullptr;
-      for (const auto& [character, count] : votes) {
-        if (count > top)
-          others += top, top = count, best = &character;
-        else
-          others += count;
-      }
-      if (top >= agreeingReadings && top >= 4 * others) {
-        glyphs_[keys[at]] = {*best, read.confidence};
-      } else {
-        glyphs_.erase(keys[at]);
-      }
+    for (size_t at = 0; at < keys.size(); ++at) vote(keys[at], characters[at], read.confidence);
+  }
+}
+
+void TesseractRecognizer::vote(uint64_t key, const std::string& character, float confidence) {
+  std::map<std::string, int>& votes = votes_[key];
+  ++votes[character];
+  int top = 0, others = 0;
+  const std::string* best = nullptr;
+  for (const auto& [read, count] : votes) {
+    if (count > top)
+      others += top, top = count, best = &read;
+    else
+      others += count;
+  }
+  if (top >= agreeingReadings && top >= 4 * others) {
+    glyphs_[key] = {*best, confidence};
+  } else {
+    glyphs_.erase(key);
+  }
+}
+
+bool TesseractRecognizer::readSnippets(const std::vector<const GridLine*>& lines, const GrayPixels& pixels,
+                                       std::unordered_map<uint64_t, GlyphReading>& once) {
+  std::unordered_set<uint64_t> unread;
+  for (const GridLine* line : lines) {
+    for (const GlyphCell& cell : line->cells) {
+      if (cell.key && !glyphs_.contains(cell.key)) unread.insert(cell.key);
     }
   }
+  stats_.unreadGlyphs = unread.size();
+  // What the pieces read each glyph as, and how often.
+  std::unordered_map<uint64_t, std::map<std::string, int>> readAs;
+  std::unordered_map<uint64_t, GlyphReading> known;
+  // Glyphs known, and read in this image by more pieces one way than twice
+  // as many others: the context of the next round.
+  const auto settle = [&] {
+    known = glyphs_;
+    for (const auto& [key, characters] : readAs) {
+      const auto top = std::max_element(characters.begin(), characters.end(),
+                                        [](const auto& a, const auto& b) { return a.second < b.second; });
+      int others = 0;
+      for (const auto& [character, count] : characters) others += &character != &top->first ? count : 0;
+      if (top->second > 2 * others) known.emplace(key, GlyphReading{top->first, 0.5f});
+    }
+  };
+  for (int round = 0; round < snippetRounds; ++round) {
+    settle();
+    // Each round cuts its pieces elsewhere: from the other end, shifted.
+    std::vector<const GridLine*> order = lines;
+    if (round % 2) std::reverse(order.begin(), order.end());
+    const std::vector<SnippetLine> sheets = GlyphSnippets::lay(pixels, order, known, round);
+    if (sheets.empty()) break;
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    if (!loaded(std::min({static_cast<size_t>(mostEngines), cores, sheets.size()}))) return false;
+    std::vector<RecognizedLine> read(sheets.size());
+    acrossEngines(engines_, sheets.size(), [&](tesseract::TessBaseAPI& engine, size_t at) {
+      const SnippetLine& sheet = sheets[at];
+      // Twice the size, on a margin of white: small text reads better so.
+      const int margin = sheet.height / 3;
+      QImage image(sheet.width, sheet.height + 2 * margin, QImage::Format_Grayscale8);
+      image.fill(255);
+      for (int y = 0; y < sheet.height; ++y)
+        std::copy_n(sheet.pixels.data() + static_cast<long>(y) * sheet.width, sheet.width,
+                    image.scanLine(y + margin));
+      image = image.scaled(image.size() * snippetScale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+      read[at] = readLine(engine, image, image.rect());
+    });
+    // Each piece is checked against the glyphs known before the round, so
+    // that no piece vouches for another; a glyph read two ways in one piece,
+    // or a known one read otherwise, makes the whole piece count for nothing.
+    for (size_t at = 0; at < sheets.size(); ++at) {
+      std::vector<SnippetWord> words;
+      for (const RecognizedWord& word : read[at].words)
+        words.push_back({word.text, word.bounds.left() / snippetScale, word.bounds.right() / snippetScale});
+      for (const auto& [key, character] :
+           GlyphSnippets::taught(sheets[at], words, known, &stats_.piecesTaught)) {
+        vote(key, character, read[at].confidence);
+        ++readAs[key][character];
+      }
+      stats_.pieces += sheets[at].pieces.size();
+    }
+    stats_.snippetLines += sheets.size();
+  }
+  settle();
+  for (const auto& [key, reading] : known) {
+    if (!glyphs_.contains(key)) once[key] = reading;
+  }
+  return true;
 }
 
 std::vector<RecognizedLine> TesseractRecognizer::recognizePage(const QImage& image) {

@@ -32,9 +32,10 @@ namespace lumacap {
 class TesseractRecognizer final : public TextRecognizer {
  public:
   enum class Layout {
-    glyphs,  // lines found from the pixels, those on a grid of known glyphs spelled, the rest read
-    lines,   // lines found from the pixels, read in parallel
-    page,    // Tesseract's own page layout analysis on one engine
+    glyphs,       // lines found from the pixels, those on a grid of known glyphs spelled, the rest read
+    glyphPieces,  // as glyphs, and glyphs not read yet first read in short pieces of their lines
+    lines,        // lines found from the pixels, read in parallel
+    page,         // Tesseract's own page layout analysis on one engine
   };
   static constexpr int mostEngines = 2;
 
@@ -72,6 +73,16 @@ class TesseractRecognizer final : public TextRecognizer {
   // Loads the engines recognitions use (as many as the machine has cores,
   // two at most) and their data.
   void warmUp() override;
+  // What the last recognition did with the lines on a grid (for measuring).
+  struct GlyphStats {
+    size_t gridLines = 0, unreadGlyphs = 0;  // glyphs not read before it, distinct
+    size_t snippetLines = 0, pieces = 0, piecesTaught = 0;
+    size_t spelled = 0, read = 0;  // grid lines spelled, lines read whole or in candidates
+  };
+  GlyphStats lastGlyphStats() {
+    std::lock_guard lock(mutex_);
+    return stats_;
+  }
   // Forgets what glyphs read as, as for a font never seen (for measuring).
   void forgetGlyphs() {
     std::lock_guard lock(mutex_);
@@ -106,7 +117,14 @@ class TesseractRecognizer final : public TextRecognizer {
   CandidatesRead candidates_;
   // What the glyphs of grid lines were read as in the lines read, by their
   // keys, and what they read as when the readings agree.
-  void learnGlyphs(const GridLine& grid, const RecognizedLine& read);  // call with mutex_ held
+  void learnGlyphs(const GridLine& grid, const RecognizedLine& read);       // call with mutex_ held
+  void vote(uint64_t key, const std::string& character, float confidence);  // call with mutex_ held
+  // Reads the glyphs of `lines` not read yet in pieces of their lines: what
+  // two pieces agree on is kept, a glyph read in one place only is put in
+  // `once`; false when no engine loads.
+  bool readSnippets(const std::vector<const GridLine*>& lines, const GrayPixels& pixels,
+                    std::unordered_map<uint64_t, GlyphReading>& once);
+  GlyphStats stats_;
   std::unordered_map<uint64_t, std::map<std::string, int>> votes_;
   std::unordered_map<uint64_t, GlyphReading> glyphs_;
   bool loadFailed_ = false;
