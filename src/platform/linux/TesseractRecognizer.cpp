@@ -509,7 +509,9 @@ bool TesseractRecognizer::readSnippets(const std::vector<const GridLine*>& lines
     const size_t cores = std::max(1u, std::thread::hardware_concurrency());
     if (!loaded(std::min({static_cast<size_t>(mostEngines), cores, sheets.size()}))) return false;
     std::vector<RecognizedLine> read(sheets.size());
-    acrossEngines(engines_, sheets.size(), [&](tesseract::TessBaseAPI& engine, size_t at) {
+    std::vector<QRect> extents;
+    for (const SnippetLine& sheet : sheets) extents.emplace_back(0, 0, sheet.width, sheet.height);
+    acrossEngines(engines_, extents, [&](tesseract::TessBaseAPI& engine, size_t at) {
       const SnippetLine& sheet = sheets[at];
       // Twice the size, on a margin of white: small text reads better so.
       const int margin = sheet.height / 3;
