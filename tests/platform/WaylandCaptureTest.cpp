@@ -371,6 +371,7 @@ class FakeGnomeShortcutsPortal final : public QDBusVirtualObject {
       auto shortcuts = qdbus_cast<QList<FakeShortcut>>(call.arguments().at(1));
       for (FakeShortcut& shortcut : shortcuts)
         shortcut.second = {{"trigger_description", "Press <Control><Alt>r or <Super>F2"}};
+      if (dismissed) shortcuts.clear();  // the user closed GNOME Settings' dialog
       results["shortcuts"] = QVariant::fromValue(shortcuts);
       code = 2;  // (as GNOME 48 answers, although it bound them)
     } else {
@@ -382,6 +383,7 @@ class FakeGnomeShortcutsPortal final : public QDBusVirtualObject {
   }
   std::vector<QString> calls;
   std::set<QString> registered;
+  bool dismissed = false;
 
  private:
   bool takesIds_;
@@ -391,25 +393,28 @@ class FakeGnomeShortcutsPortal final : public QDBusVirtualObject {
 // Installed, Lumacap names its id before anything else: GNOME binds its key, and the menu shows the
 // trigger GNOME assigned, named as keys are; the screenshot permission is looked up under the same id. Run
 // from its build folder (no id taken), GNOME's refusal makes its own key binding the way, with no failure to
-// tell.
+// tell. A dialog the user dismissed binds nothing, and that is told.
 TEST(PortalHotKey, OnGnome48TheKeyIsBoundUnderLumacapsIdOrElseGnomesOwnBindingIsTheWay) {
   test::SessionBus bus;
-  for (const bool installed : {true, false}) {
-    const QString name = installed ? "installed" : "from-build-folder";
+  for (const QString name : {"installed", "from-build-folder", "dismissed"}) {
+    const bool installed = name != "from-build-folder", dismissed = name == "dismissed";
     const QDBusConnection connection =
         QDBusConnection::connectToBus(QString::fromStdString(bus.address()), name);
     FakeGnomeShortcutsPortal portal(bus.address(), installed);
+    portal.dismissed = dismissed;
     PortalHotKeyService service({}, connection);
     std::vector<int> failures;
     service.setFailureHandler([&](int status) { failures.push_back(status); });
     bool unavailable = false;
     QObject::connect(&service, &PortalHotKeyService::unavailable, [&] { unavailable = true; });
     EXPECT_EQ(service.grab(Shortcut::initial()), 0);
-    ASSERT_TRUE(test::processEventsUntil([&] { return service.assignedTrigger() || unavailable; }, 20s));
+    ASSERT_TRUE(test::processEventsUntil(
+        [&] { return service.assignedTrigger() || unavailable || !failures.empty(); }, 20s));
     EXPECT_EQ(portal.calls.front(), "Register");
-    EXPECT_EQ(service.assignedTrigger(), installed ? std::optional<std::string>("Ctrl+Alt+R") : std::nullopt);
+    EXPECT_EQ(service.assignedTrigger(),
+              installed && !dismissed ? std::optional<std::string>("Ctrl+Alt+R") : std::nullopt);
     EXPECT_EQ(unavailable, !installed);
-    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(failures, dismissed ? std::vector<int>{HotKeyService::refusedByDesktop} : std::vector<int>{});
     EXPECT_EQ(portalApplicationIdOf(connection) == "org.lumacap.Lumacap", installed);
     QDBusConnection::disconnectFromBus(name);
   }

@@ -100,6 +100,16 @@ std::string assignedKeyName(const QString& description) {
   return keys.join(u'+').toStdString();
 }
 
+// Whether the portal's list of shortcuts holds one of these ids with a key assigned.
+bool listsAKeyOf(const QVariant& shortcuts, const std::map<QString, QString>& ids) {
+  if (!shortcuts.canConvert<QDBusArgument>()) return false;
+  const auto list = qdbus_cast<PortalShortcuts>(shortcuts.value<QDBusArgument>());
+  return std::any_of(list.begin(), list.end(), [&](const PortalShortcut& shortcut) {
+    return !shortcut.properties.value(QStringLiteral("trigger_description")).toString().isEmpty() &&
+           std::any_of(ids.begin(), ids.end(), [&](const auto& id) { return id.second == shortcut.id; });
+  });
+}
+
 }  // namespace
 
 // Another kind's key: its grabs and releases change the set of keys the service binds.
@@ -343,8 +353,9 @@ QCoro::Task<int> PortalHotKeyService::bind(WantedKeys keys, std::vector<QString>
   if (!bound.answered && !refusedCall(bound.reply)) co_return noAnswer;
   // GNOME 48's portal answers 2 also once the user added the keys in GNOME Settings and the shell
   // grabbed them: the keys it lists in its answer are bound (it names them in ShortcutsChanged too).
-  const bool listsBound =
-      bound.answered && bound.code == 2 && registered_ && bound.results.contains(QStringLiteral("shortcuts"));
+  // (An answer of 2 that lists no key of ours, as a cancelled dialog's, is a refusal.)
+  const bool listsBound = bound.answered && bound.code == 2 && registered_ &&
+                          listsAKeyOf(bound.results.value(QStringLiteral("shortcuts")), shortcutIds_);
   if (!bound.answered || (bound.code != 0 && !listsBound)) {
     // GNOME 48 binds keys only for a program the portal knows by its id, and refuses the others
     // at once: for Lumacap run from its build folder the desktop's own key binding is the way.
