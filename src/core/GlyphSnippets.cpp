@@ -8,6 +8,8 @@
 #include <set>
 #include <tuple>
 
+#include "core/Unicode.h"
+
 namespace lumacap {
 namespace {
 
@@ -16,16 +18,6 @@ struct Piece {
   const GridLine* line;
   int first, end;
 };
-
-// The characters of UTF-8 text, each as its bytes.
-std::vector<std::string> snippetCharacters(const std::string& text) {
-  std::vector<std::string> characters;
-  for (unsigned char byte : text) {
-    if ((byte & 0xc0) != 0x80 || characters.empty()) characters.emplace_back();
-    characters.back() += static_cast<char>(byte);
-  }
-  return characters;
-}
 
 // Lays `pieces` of lines of one size side by side into snippet lines.
 void layPieces(const GrayPixels& image, const std::vector<Piece>& pieces, std::vector<SnippetLine>& out) {
@@ -167,7 +159,7 @@ std::vector<std::pair<uint64_t, std::string>> GlyphSnippets::taught(
       const int centre = (word.left + word.right) / 2;
       if (centre < from || centre >= to) continue;
       const std::vector<uint64_t> keys = GlyphGrid::cellsUnder(line.grid, word.left, word.right);
-      const std::vector<std::string> characters = snippetCharacters(word.text);
+      const std::vector<std::string> characters = unicode::graphemes(word.text);
       // A word not read as one character a cell (a glyph missed, split or
       // merged) says nothing of its cells.
       if (keys.empty() || keys.size() != characters.size()) continue;

@@ -14,16 +14,15 @@ namespace lumacap {
 
 namespace {
 
+struct OneThreadPool : QThreadPool {
+  OneThreadPool() { setMaxThreadCount(1); }
+};
+
 // One low-priority thread: recognitions take turns on the one engine anyway,
 // and a user's burst of captures must not crowd out the GUI, the clipboard or
 // other background work.
 QThreadPool& recognitionPool() {
-  static QThreadPool pool;
-  static const bool configured = [] {
-    pool.setMaxThreadCount(1);
-    return true;
-  }();
-  (void)configured;
+  static OneThreadPool pool;
   return pool;
 }
 
@@ -32,12 +31,7 @@ QThreadPool& recognitionPool() {
 // the candidates: on a busy machine a niced thread would get a sliver of
 // the processor. A thread once niced cannot take its priority back.
 QThreadPool& secretsPool() {
-  static QThreadPool pool;
-  static const bool configured = [] {
-    pool.setMaxThreadCount(1);
-    return true;
-  }();
-  (void)configured;
+  static OneThreadPool pool;
   return pool;
 }
 

@@ -21,6 +21,7 @@
 #include "core/GlyphSnippets.h"
 #include "core/SecretCandidates.h"
 #include "core/TextLineFinder.h"
+#include "core/Unicode.h"
 
 namespace lumacap {
 
@@ -181,16 +182,6 @@ RecognizedLine readLine(tesseract::TessBaseAPI& api, const QImage& gray, const Q
   }
   api.Clear();
   return result;
-}
-
-// The characters of UTF-8 text, each as its bytes.
-std::vector<std::string> charactersOf(const std::string& text) {
-  std::vector<std::string> characters;
-  for (unsigned char byte : text) {
-    if ((byte & 0xc0) != 0x80 || characters.empty()) characters.emplace_back();
-    characters.back() += static_cast<char>(byte);
-  }
-  return characters;
 }
 
 RecognizedLine recognizedLine(const SpelledLine& spelled) {
@@ -450,7 +441,7 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
 void TesseractRecognizer::learnGlyphs(const GridLine& grid, const RecognizedLine& read) {
   if (votes_.size() > mostGlyphsKept) votes_.clear(), glyphs_.clear();
   for (const RecognizedWord& word : read.words) {
-    const std::vector<std::string> characters = charactersOf(word.text);
+    const std::vector<std::string> characters = unicode::graphemes(word.text);
     const std::vector<uint64_t> keys = GlyphGrid::cellsUnder(grid, word.bounds.left(), word.bounds.right());
     if (keys.empty() || keys.size() != characters.size()) continue;
     for (size_t at = 0; at < keys.size(); ++at) vote(keys[at], characters[at], read.confidence);
