@@ -321,6 +321,12 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
   // Glyphs read in one place of this image only: they spell its lines, as
   // reading the line whole would have read them once too, but are not kept.
   std::unordered_map<uint64_t, GlyphReading> once;
+  // The glyphs kept with those: what spells this image's lines now.
+  const auto withOnce = [&] {
+    std::unordered_map<uint64_t, GlyphReading> readings = glyphs_;
+    readings.insert(once.begin(), once.end());
+    return readings;
+  };
   if (layout_ != Layout::lines) {
     const GridLine* hint = nullptr;
     std::vector<const GridLine*> unread;
@@ -335,8 +341,7 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
     // A few lines cost less read whole than their pieces.
     if (layout_ == Layout::glyphPieces && unread.size() >= learnedFirst) {
       if (!readSnippets(unread, pixels, once)) return {};
-      std::unordered_map<uint64_t, GlyphReading> readings = glyphs_;
-      readings.insert(once.begin(), once.end());
+      const std::unordered_map<uint64_t, GlyphReading> readings = withOnce();
       for (size_t at = 0; at < found.size(); ++at) {
         if (grids[at] && !spelled[at]) spelled[at] = GlyphGrid::spell(*grids[at], readings);
       }
@@ -357,13 +362,13 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
   for (bool second : {false, true}) {
     std::vector<QRect> boxes;
     std::vector<std::pair<size_t, size_t>> partOf;
+    // (the glyphs the first pass taught, merged once for all of the second's lines)
+    const std::unordered_map<uint64_t, GlyphReading> merged =
+        second && !once.empty() ? withOnce() : std::unordered_map<uint64_t, GlyphReading>{};
+    const std::unordered_map<uint64_t, GlyphReading>& readings = once.empty() ? glyphs_ : merged;
     for (size_t at = 0; at < found.size(); ++at) {
       if (later[at] != second) continue;
-      if (second && grids[at]) {
-        std::unordered_map<uint64_t, GlyphReading> readings = glyphs_;
-        readings.insert(once.begin(), once.end());
-        spelled[at] = GlyphGrid::spell(*grids[at], readings);
-      }
+      if (second && grids[at]) spelled[at] = GlyphGrid::spell(*grids[at], readings);
       if (spelled[at]) {
         parts.push_back({{at, 0}, recognizedLine(*spelled[at])});
         ++stats_.spelled;
