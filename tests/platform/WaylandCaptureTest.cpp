@@ -25,6 +25,7 @@
 #include "core/AtomicFile.h"
 #include "core/CaptureError.h"
 #include "platform/CaptureFileReader.h"
+#include "platform/linux/DBusCall.h"
 #include "platform/wayland/KWinScreenShotSource.h"
 #include "platform/wayland/PortalApplicationId.h"
 #include "platform/wayland/PortalHotKeyService.h"
@@ -313,7 +314,10 @@ TEST_F(StoppedPortalTest, TheShortcutRequestReturnsAtOnceAndItsFailureIsToldWith
     statuses.push_back(service.grab(Shortcut::initial()));
     statuses.push_back(service.grab(Shortcut{1, "S", true, false, true, false}));
   });
-  ASSERT_TRUE(test::processEventsUntil([&] { return !failures.empty(); }, 40s));
+  // The failure comes once the calls to the stopped portal have each waited out their time-outs, one
+  // after the other: the registration, then each grab's session (the second grab waits for the first).
+  const auto allTimeOuts = DBusCall::serviceAnswer + 2 * DBusCall::portalCall;
+  ASSERT_TRUE(test::processEventsUntil([&] { return !failures.empty(); }, allTimeOuts + 30s));
   test::processEventsFor(100ms);
   EXPECT_EQ(statuses, (std::vector<int>{0, 0}));                   // on their way
   EXPECT_EQ(failures, std::vector<int>{HotKeyService::noAnswer});  // only the last one is told
