@@ -1,9 +1,11 @@
 // The clipboard and the card of the real application on each headless Wayland
 // desktop (KWin, GNOME Shell, sway), medians (min–max) over the rounds:
 //   display → paste   from starting `lumacap --action=capture-display` until
-//                     another client (wl-paste) has read the whole new
-//                     image/png; on GNOME, which keeps that capture off the
-//                     clipboard, until the notification arrived instead
+//                     another client has read the whole new image/png (on
+//                     KWin and sway `wl-paste --watch`, told of each new
+//                     clipboard as X11's probe is; on GNOME, without
+//                     data-control, a wl-paste started for each look); on GNOME, which keeps that capture off
+//                     the clipboard, until the notification arrived instead
 //   display → card    from the same start until the card's pixels are at the
 //                     bottom-right of the capture's output (the desktop's own
 //                     capture of that area, polled), or the notification
@@ -18,8 +20,9 @@
 // its own to be that client), and a window of Lumacap's left focused, such as
 // its notice of a desktop without a tray, kept wl-paste out for its whole
 // 3 s, so that no region capture was seen pasted.
-// Polling costs show in the figures: each wl-paste takes a few milliseconds,
-// each reference capture more (printed as "poll"). A desktop that takes no
+// Polling costs show in the figures where a wl-paste is started for each look
+// (GNOME's pastes; it takes a few milliseconds) and in the card's, each
+// reference capture more (printed as "poll"). A desktop that takes no
 // screenshots here (KWin 6 without OpenGL) is named with the reason.
 //   wayland_clipcard_bench [--raw] [rounds] [kwin|gnome|sway|x11]…
 // (default 7 rounds, every desktop; --raw adds each metric's samples as
@@ -32,6 +35,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,6 +100,29 @@ bool differs(const QImage& a, const QImage& b) {
   return changed * 2 > x.width() * x.height();
 }
 
+// On a desktop with data-control (KWin, sway), a client told of each new clipboard at once, as X11's
+// probe is: `wl-paste --watch` reads each new selection's whole image/png and prints its length, so a
+// paste is timed without the 20–80 ms of starting a wl-paste per look. (GNOME has no data-control:
+// there a wl-paste is started for each look, and its start is in the figure.)
+class ClipboardWatcher {
+ public:
+  explicit ClipboardWatcher(WaylandDesktop& desktop)
+      : desktop_(desktop),
+        process_(desktop.spawn({"wl-paste", "--type", "image/png", "--watch", "sh", "-c", "wc -c"})) {}
+  // The images read so far.
+  size_t pasted() const {
+    std::istringstream lines(desktop_.output(*process_));
+    size_t count = 0;
+    for (std::string line; std::getline(lines, line);)
+      if (!line.empty() && std::all_of(line.begin(), line.end(), ::isdigit) && std::stoul(line) > 0) ++count;
+    return count;
+  }
+
+ private:
+  WaylandDesktop& desktop_;
+  std::unique_ptr<lumacap::test::BackgroundProcess> process_;
+};
+
 // Whether the region overlay's windows are listed (not on sway 1.10: layer-shell surfaces are no windows).
 bool overlayListed(WaylandDesktop& desktop) {
   for (const auto& window : desktop.windows())
@@ -134,10 +162,22 @@ void measure(Compositor compositor, int rounds) {
   desktop->key("Escape");           // the notice of a desktop without a tray
   auto user = userWindow(*desktop);
   desktop->move(1280 + 300, 300);
+  std::optional<ClipboardWatcher> watcher;
+  if (!gnome) watcher.emplace(*desktop);
+  // Whether a new image was read since `seen` images (a watcher's count), or differs from `before`.
+  const auto pastedSince = [&](size_t seen, const QByteArray& before) {
+    if (watcher) {
+      std::this_thread::sleep_for(2ms);  // (a look is a read of its log: no need to spin a core)
+      return watcher->pasted() > seen;
+    }
+    const QByteArray png = desktop->clipboard("image/png");
+    return !png.isEmpty() && png != before;
+  };
 
   std::vector<double> displayPaste, displayCard, regionPaste, pollPaste, pollCard;
   for (int round = 0; round < rounds; ++round) {
-    const QByteArray before = desktop->clipboard("image/png");
+    const QByteArray before = watcher ? QByteArray() : desktop->clipboard("image/png");
+    const size_t seen = watcher ? watcher->pasted() : 0;
     const QImage bare = desktop->reference(cardArea);
     const size_t notices = desktop->notifications().size();
     auto start = Clock::now();
@@ -146,16 +186,14 @@ void measure(Compositor compositor, int rounds) {
       displayPaste.push_back(timeUntil(start, [&] { return desktop->notifications().size() > notices; }));
       displayCard.push_back(displayPaste.back());
     } else {
-      displayPaste.push_back(timeUntil(start, [&] {
-        const QByteArray png = desktop->clipboard("image/png");
-        return !png.isEmpty() && png != before;
-      }));
+      displayPaste.push_back(timeUntil(start, [&] { return pastedSince(seen, before); }));
       displayCard.push_back(timeUntil(start, [&] { return differs(bare, desktop->reference(cardArea)); }));
     }
     std::this_thread::sleep_for(8s);  // the card goes, the name suggestion is done
     desktop->click(640, 400);         // the user's window has the focus again (see above)
 
-    const QByteArray beforeRegion = desktop->clipboard("image/png");
+    const QByteArray beforeRegion = watcher ? QByteArray() : desktop->clipboard("image/png");
+    const size_t seenBeforeRegion = watcher ? watcher->pasted() : 0;
     desktop->run({lumacap, "--action=capture-region"});
     // The overlay is up: listed (GNOME's frozen picture, from the portal, takes seconds on a busy
     // machine), then a moment, as a person's drag starts; on sway 1.5 s.
@@ -173,10 +211,7 @@ void measure(Compositor compositor, int rounds) {
     desktop->move(1280 + 500 + 4 * round, 400);
     start = Clock::now();
     desktop->release();
-    regionPaste.push_back(timeUntil(start, [&] {
-      const QByteArray png = desktop->clipboard("image/png");
-      return !png.isEmpty() && png != beforeRegion;
-    }));
+    regionPaste.push_back(timeUntil(start, [&] { return pastedSince(seenBeforeRegion, beforeRegion); }));
     std::this_thread::sleep_for(8s);
 
     auto poll = Clock::now();
