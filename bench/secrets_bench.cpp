@@ -115,6 +115,18 @@ QImage desktop(bool behind) {
   return screen;
 }
 
+// With LUMACAP_SECRETS_VERBOSE set, the table also shows what was read
+// where a secret was missed and where a finding covers no secret, and the
+// desktops' benchmark what was read where each secret was found.
+bool verbose() { return std::getenv("LUMACAP_SECRETS_VERBOSE") != nullptr; }
+
+void printReadNear(const std::vector<RecognizedLine>& lines, double top, double bottom) {
+  for (const RecognizedLine& line : lines) {
+    if (line.bounds.bottom() >= top && line.bounds.top() <= bottom)
+      std::printf("    read: %s\n", line.text.c_str());
+  }
+}
+
 long peakResidentKilobytes() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -182,6 +194,16 @@ void BM_DisplayCaptureToSecrets(benchmark::State& state) {
     state.counters["spelled"] = static_cast<double>(stats.spelled);
     state.counters["read"] = static_cast<double>(stats.read);
   }
+  if (verbose()) {
+    if (forget) recognizer.forgetGlyphs();
+    const std::vector<RecognizedLine> read = recognizer.recognizeSecretCandidates(screen);
+    for (const SecretFinding& finding : SecretDetector::find(
+             OCRService::textLines(read), Rect{0, 0, double(screen.width()), double(screen.height())})) {
+      std::printf("  %s at %.0f,%.0f\n", std::string(SecretDetector::name(finding.kind)).c_str(),
+                  finding.boxes.front().x, finding.boxes.front().y);
+      printReadNear(read, finding.boxes.front().y, finding.boxes.front().bottom());
+    }
+  }
   const char* const paths[] = {"page layout",
                                "lines on 2 engines",
                                "secret candidates on 2 engines",
@@ -234,17 +256,6 @@ void BM_GlyphGridSteps(benchmark::State& state) {
                  std::to_string(known.size()) + " distinct glyphs");
 }
 BENCHMARK(BM_GlyphGridSteps)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
-
-// With LUMACAP_SECRETS_VERBOSE set, the table also shows what was read
-// where a secret was missed and where a finding covers no secret.
-bool verbose() { return std::getenv("LUMACAP_SECRETS_VERBOSE") != nullptr; }
-
-void printReadNear(const std::vector<RecognizedLine>& lines, double top, double bottom) {
-  for (const RecognizedLine& line : lines) {
-    if (line.bounds.bottom() >= top && line.bounds.top() <= bottom)
-      std::printf("    read: %s\n", line.text.c_str());
-  }
-}
 
 void explainMisses(const test::CorpusPage& page, const std::vector<SecretFinding>& findings,
                    const std::vector<RecognizedLine>& lines) {

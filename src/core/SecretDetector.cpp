@@ -1350,6 +1350,12 @@ class Scan {
       ++character;
     }
     if (character == 0 || character != word.glyphs.size() || to <= from) return std::nullopt;
+    // Glyphs that are their characters' ink bound the part exactly, however
+    // the line was cut into words.
+    if (word.inked) {
+      const double left = word.glyphs[from].x, right = word.glyphs[to - 1].right();
+      return Rect{left, word.bounds.y, right - left, word.bounds.height};
+    }
     const double share = word.bounds.width / static_cast<double>(character);
     // A glyph more than one and a half characters wide took in its
     // neighbour (a "_" before it) or the line's end after it: a
