@@ -160,12 +160,13 @@ void BM_DisplayCaptureToSecrets(benchmark::State& state) {
       state.range(1) == 4 || state.range(1) == 5 || state.range(1) == 7 || state.range(1) == 8;
   { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the peak
   TesseractRecognizer recognizer(layout);
+  std::vector<RecognizedLine> candidates;  // the last reading of the candidates
   const auto recognize = [&] {
     if (path < 2)
       return OCRService::recognizeNow(recognizer, screen, std::nullopt, std::nullopt, Date::now(), true);
-    const std::vector<SecretFinding> secrets =
-        SecretDetector::find(OCRService::textLines(recognizer.recognizeSecretCandidates(screen)),
-                             Rect{0, 0, double(screen.width()), double(screen.height())});
+    candidates = recognizer.recognizeSecretCandidates(screen);
+    const std::vector<SecretFinding> secrets = SecretDetector::find(
+        OCRService::textLines(candidates), Rect{0, 0, double(screen.width()), double(screen.height())});
     Recognition recognition;
     if (path == 3)
       recognition =
@@ -194,15 +195,10 @@ void BM_DisplayCaptureToSecrets(benchmark::State& state) {
     state.counters["spelled"] = static_cast<double>(stats.spelled);
     state.counters["read"] = static_cast<double>(stats.read);
   }
-  if (verbose()) {
-    if (forget) recognizer.forgetGlyphs();
-    const std::vector<RecognizedLine> read = recognizer.recognizeSecretCandidates(screen);
-    for (const SecretFinding& finding : SecretDetector::find(
-             OCRService::textLines(read), Rect{0, 0, double(screen.width()), double(screen.height())})) {
-      std::printf("  %s at %.0f,%.0f\n", std::string(SecretDetector::name(finding.kind)).c_str(),
-                  finding.boxes.front().x, finding.boxes.front().y);
-      printReadNear(read, finding.boxes.front().y, finding.boxes.front().bottom());
-    }
+  for (const SecretFinding& finding : verbose() ? recognition.secrets : std::vector<SecretFinding>{}) {
+    std::printf("  %s at %.0f,%.0f\n", std::string(SecretDetector::name(finding.kind)).c_str(),
+                finding.boxes.front().x, finding.boxes.front().y);
+    printReadNear(candidates, finding.boxes.front().y, finding.boxes.front().bottom());
   }
   const char* const paths[] = {"page layout",
                                "lines on 2 engines",
