@@ -48,7 +48,7 @@ class TesseractRecognizer final : public TextRecognizer {
   // Of this many lines on a grid or more not spelled, a third are read first.
   static constexpr size_t learnedFirst = 9;
 
-  explicit TesseractRecognizer(Layout layout = Layout::glyphPieces);
+  explicit TesseractRecognizer(Layout layout = Layout::glyphs);
   ~TesseractRecognizer() override;
   TesseractRecognizer(const TesseractRecognizer&) = delete;
   TesseractRecognizer& operator=(const TesseractRecognizer&) = delete;
