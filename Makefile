@@ -36,7 +36,8 @@ run: build
 # a root file system of its own (scripts/debian13-image: created on the first
 # run, reused after), warning-free, with every source file of a target compiled
 # as one batch, so that names private to two files of a target cannot meet;
-# its unit programs run there, then the desktop tests on Debian 13's desktops,
+# its unit programs run there, then the desktop tests on Debian 13's desktops
+# (sway, KWin, labwc and GNOME Shell 48),
 # with the same further runs for a failed desktop (or failed unit tests), a
 # test that passes only on one of them named as a flake.
 test: build

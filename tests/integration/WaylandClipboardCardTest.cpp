@@ -320,6 +320,10 @@ TEST_P(WaylandClipboardCardTest, TheCardOnScreenWarnsOfSecretsOnceTheSearchEnds)
   const bool wlroots = GetParam() == Compositor::sway || GetParam() == Compositor::labwc;
   if (wlroots) editor.reset();
   if (GetParam() == Compositor::labwc) desktop().move(300, 300);
+  // GNOME tells programs neither where the pointer is nor which window has the keyboard, so a capture
+  // from a command takes the first display, where Lumacap's windows have not seen the pointer; GNOME
+  // opens the terminal by the pointer and the window with the keyboard, here the user's on the first.
+  if (GetParam() == Compositor::gnome) desktop().click(300, 300);
   const auto terminal = GetParam() == Compositor::kwin
                             ? desktop().spawn({"konsole", "-e", "sh", "-c", keys}, onWayland)
                         : wlroots ? desktop().spawn({"foot", "--", "sh", "-c", keys})
@@ -336,6 +340,10 @@ TEST_P(WaylandClipboardCardTest, TheCardOnScreenWarnsOfSecretsOnceTheSearchEnds)
                   30s))
       << windowsListed();
   if (GetParam() == Compositor::gnome) {
+    const auto shown = focusedWindow(desktop());
+    ASSERT_TRUE(shown && shown->geometry.topLeft() == QPoint(0, 0))
+        << "the terminal is not on the first display, which a capture from a command takes: "
+        << windowsListed();
     // (and its text drawn: read on the screen, the terminal's colours made black on white)
     const QRect top = focusedWindow(desktop())->geometry.adjusted(0, 0, 0, 60 - outputHeight);
     std::string read;

@@ -8,6 +8,7 @@
 
 #include "core/CaptureError.h"
 #include "core/DesktopShortcut.h"
+#include "platform/linux/TesseractRecognizer.h"
 #include "support/WaylandTest.h"
 
 namespace lumacap::test {
@@ -48,6 +49,16 @@ class WaylandHotKeyTest : public WaylandTest {
     return text.str();
   }
   bool kdeAssigned(const std::string& line) { return kdeShortcuts().find(line) != std::string::npos; }
+
+  // The text the screen shows in `area`, read at twice its size.
+  std::string textIn(QRect area) {
+    const QImage shown = desktop().reference(area);
+    std::string read;
+    for (const RecognizedLine& line : TesseractRecognizer::shared()->recognize(
+             shown.scaled(shown.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)))
+      read += line.text + "\n";
+    return read;
+  }
 
   size_t overlays() { return regionOverlays(shades).size(); }
   bool overlayFocused() {  // (a layer-shell surface is in no list: there only Escape tells)
@@ -185,6 +196,27 @@ TEST_P(WaylandGnomeHotKeyTest, anInstalledLumacapGetsTheKeyTheUserAddsInGnomeSet
       [&] { return log().find("GlobalShortcuts portal as Alt+Super+3\n") != std::string::npos; }, 30s))
       << log() << windowsListed();
   expectOverlayAfter("alt+super+3");
+  // What the user reads: Settings names the key GNOME assigned, held by the desktop's shortcuts.
+  ASSERT_EQ(desktop().run({(prefix / "bin/lumacap").string(), "--action=settings"}, 20s).exitStatus, 0);
+  std::optional<DesktopWindow> settings;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        for (const DesktopWindow& window : desktop().windows())
+          if (window.title == "Lumacap Settings" && window.focused && !window.geometry.isEmpty())
+            settings = window;
+        return settings.has_value();
+      },
+      20s))
+      << windowsListed();
+  std::string read;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        read = textIn(settings->geometry);
+        std::erase(read, ' ');
+        return read.find("Captureshortcut:Alt+Super+3throughthedesktop") != std::string::npos;
+      },
+      20s))
+      << "Settings does not name GNOME's key: " << read;
 }
 
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandGnomeHotKeyTest, ::testing::Values(Compositor::gnome),

@@ -48,22 +48,28 @@ std::unique_ptr<Window> makeWindow(std::unique_ptr<Window> window, const char* t
 // a window of fixed width, centred, where a tile would stretch it or cut it.
 void keepWidth(QWidget& window) { window.setFixedWidth(window.width()); }
 
-// A window that is already on the screen behind another application's is
-// mapped anew: desktops give the keyboard to a window that appears, while they
-// refuse to activate one that is open without a token of the user's input
-// (KWin, GNOME) or a time newer than the user's last (X11), which a start from
-// a shell cannot hand over. (One just shown again, not yet on the screen, is
-// left to appear.)
+// A window that is already on the screen is mapped anew, unless the request
+// lent a token of the user's input (a shortcut's, a launcher's) for it to
+// present: desktops give the keyboard to a window that appears, while they
+// refuse to activate one that is open without such a token (KWin, GNOME) or a
+// time newer than the user's last (X11), which a start from a shell cannot
+// hand over. Whether Qt believes the window has the keyboard does not count:
+// it learns that another window took it only once it has read the desktop's
+// word, which may come after the request (a start from a shell just after a
+// click elsewhere). (One just shown again, not yet on the screen, is left to
+// appear.)
 void bringForward(QWidget& window) {
   const QWindow* handle = window.windowHandle();
-  if (window.isVisible() && handle && handle->isExposed() && !window.isActiveWindow()) {
+  const bool onWayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+  const bool lentToken = onWayland && !qEnvironmentVariableIsEmpty("XDG_ACTIVATION_TOKEN");
+  if (window.isVisible() && handle && handle->isExposed() && !lentToken) {
     const QPoint position = window.pos();
     window.hide();
     window.move(position);
   }
   window.show();
   window.raise();
-  window.activateWindow();
+  window.activateWindow();  // (Qt's Wayland window presents the lent token and clears it)
 }
 
 void orderOut(QWidget* window) {

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QSemaphore>
 #include <QTimer>
+#include <QWidget>
+#include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <condition_variable>
@@ -151,6 +153,35 @@ TEST_F(AppModelTest, CaptureIsRefusedWhileOneRunsAndCancellingReturnsFocusWithou
   EXPECT_EQ(harness.workspace.activations(), std::vector<int32_t>{xterm.pid});
 }
 
+// Counts the times a window left the screen.
+class HideCounter final : public QObject {
+ public:
+  explicit HideCounter(QWidget& window) { window.installEventFilter(this); }
+  int hides = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    hides += event->type() == QEvent::Hide;
+    return false;
+  }
+};
+
+// A start from a shell just after the user clicked another window: Qt may not yet have read that
+// the other window took the keyboard, and a desktop refuses to activate an open window without a
+// token, so the open window is mapped anew all the same, which a desktop gives the keyboard.
+TEST_F(AppModelTest, AnOpenWindowAskedForAgainIsMappedAnewEvenWhileQtBelievesItHasTheKeyboard) {
+  AppModel& model = harness.start();
+  model.showHistory();
+  QWidget* history = harness.windows->historyWindow();
+  ASSERT_TRUE(processEventsUntil([&] {
+    return history->windowHandle() && history->windowHandle()->isExposed() && history->isActiveWindow();
+  }));
+  HideCounter counter(*history);
+  model.showHistory();
+  EXPECT_EQ(counter.hides, 1) << "the window Qt believed active was only asked to activate";
+  EXPECT_TRUE(history->isVisible());
+}
+
 // Our windows leave the screen for a capture and come back where they were,
 // however it ends; a preview with a message takes the new capture.
 TEST_F(AppModelTest, OurWindowsComeBackWhereTheyWereAfterACapture) {
@@ -206,8 +237,9 @@ TEST_F(AppModelTest, FailedCaptureAlertsAndKeepsTheCaptureInHand) {
 }
 
 TEST_F(AppModelTest, NameSuggestionNeverOverwritesTheUsersOwnNameOrAnotherCapture) {
-  auto recognizer = std::make_shared<SteppedRecognizer>(
-      std::vector{recognizedLine("First capture words"), recognizedLine("Second capture words"), recognizedLine("Third capture words")});
+  auto recognizer = std::make_shared<SteppedRecognizer>(std::vector{recognizedLine("First capture words"),
+                                                                    recognizedLine("Second capture words"),
+                                                                    recognizedLine("Third capture words")});
   harness.recognizer = recognizer;
   AppModel& model = captured();
 
