@@ -18,6 +18,8 @@ namespace {
 
 // How long a compositor may take to take an unmapped window off the screen.
 constexpr auto compositorDelay = std::chrono::milliseconds(50);
+// How long an overlay opened before its pictures may take to be on screen before they are asked for.
+constexpr auto overlayShowPatience = std::chrono::milliseconds(150);
 // How long the desktop may take to say which display is the user's current one.
 constexpr auto activeDisplayPatience = std::chrono::milliseconds(500);
 
@@ -232,6 +234,27 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
   for (QScreen* screen : QGuiApplication::screens()) {
     screens.emplace_back(screen, source_.displayNumber(*screen).value_or(source_.mainDisplayID()));
   }
+  // Where the desktop paints the pictures itself, the overlay takes the pointer and the keys at
+  // once, showing nothing until they are in: a drag or an Escape meanwhile counts.
+  std::optional<QCoro::Task<std::optional<RegionSelection>>> early;
+  RegionSelector* opened = nullptr;
+  if (source_.overlayMayPrecedePictures()) {
+    std::vector<OverlayScreen> bare;
+    for (const auto& [screen, id] : screens) {
+      if (screen) bare.push_back(OverlayScreen{screen, id, {}});
+    }
+    early.emplace(selectRegion(std::move(bare), true));
+    opened = overlay_.get();
+  }
+  const QPointer<CaptureManager> alive(this);
+  // The pictures are asked for once the overlay is on screen: a desktop busy painting them
+  // would map it only afterwards.
+  for (const auto shownBy = std::chrono::steady_clock::now() + overlayShowPatience;
+       opened && alive && overlay_.get() == opened && !opened->isShown() &&
+       std::chrono::steady_clock::now() < shownBy;) {
+    co_await QCoro::sleepFor(std::chrono::milliseconds(2));
+  }
+  if (!alive) co_return std::nullopt;
   // Every display is asked for at once: a desktop that serves them together (KWin renders the
   // whole workspace in one go) need not be asked one after the other.
   struct Asked {
@@ -251,19 +274,6 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
       break;
     }
   }
-  // Where the desktop paints the pictures itself, the overlay takes the pointer and the keys at
-  // once, showing nothing until they are in: a drag or an Escape meanwhile counts.
-  std::optional<QCoro::Task<std::optional<RegionSelection>>> early;
-  RegionSelector* opened = nullptr;
-  if (source_.overlayMayPrecedePictures()) {
-    std::vector<OverlayScreen> bare;
-    for (const auto& [screen, id] : screens) {
-      if (screen) bare.push_back(OverlayScreen{screen, id, {}});
-    }
-    early.emplace(selectRegion(std::move(bare), true));
-    opened = overlay_.get();
-  }
-  const QPointer<CaptureManager> alive(this);
   std::map<uint32_t, QImage> frozen;
   std::exception_ptr failure;
   try {

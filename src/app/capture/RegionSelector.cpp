@@ -385,6 +385,13 @@ QImage atDensityOf(QImage picture, const QScreen* screen) {
 }
 }  // namespace
 
+bool RegionSelector::isShown() const {
+  return !windows_.empty() &&
+         std::all_of(windows_.begin(), windows_.end(), [](const QPointer<SelectionWindow>& window) {
+           return window && window->windowHandle() && window->windowHandle()->isExposed();
+         });
+}
+
 void RegionSelector::showPictures(std::map<uint32_t, QImage> pictures) {
   pictures_ = std::move(pictures);
   for (size_t index = 0; index < windows_.size(); ++index) {

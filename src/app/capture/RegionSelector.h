@@ -160,6 +160,8 @@ class RegionSelector final {
   void showPictures(std::map<uint32_t, QImage> pictures);
   const std::vector<QPointer<SelectionWindow>>& windows() const { return windows_; }
   SelectionWindow* keyWindow() const { return keyWindow_; }
+  // Whether every window is shown and exposed (the desktop has configured it).
+  bool isShown() const;
   // The colour `C` copied, as "#rrggbb"; the selection then completes with nothing.
   std::function<void(const QString&)> colourPicked;
   // Shown by the window that takes the keys (see SelectionView::setBanner).

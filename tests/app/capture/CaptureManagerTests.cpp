@@ -200,6 +200,13 @@ class EarlyOverlayTest : public RegionCaptureTest {
     source.holdImages = true;
   }
 
+  // The overlay, once it has asked for the picture it is waiting for.
+  SelectionView* openEarly() {
+    SelectionView* view = openOverlay();
+    EXPECT_TRUE(test::processEventsUntil([&] { return source.heldImages() == 1; }));
+    return view;
+  }
+
   // What the view draws, over a canvas of `under`.
   static QRgb drawnAt(QWidget* view, QPoint at, QColor under = Qt::transparent) {
     QImage canvas(view->size(), QImage::Format_ARGB32_Premultiplied);
@@ -212,8 +219,7 @@ class EarlyOverlayTest : public RegionCaptureTest {
 TEST_F(EarlyOverlayTest, DragsBeforeThePicturesAreCutFromThemOnceTheyArrive) {
   // A whole drag while KWin still paints: the capture waits for the picture.
   auto task = manager.region(content(), {});
-  SelectionView* view = openOverlay();
-  ASSERT_EQ(source.heldImages(), 1u);
+  SelectionView* view = openEarly();
   EXPECT_TRUE(view->awaitingPicture());
   EXPECT_TRUE(view->window()->testAttribute(Qt::WA_TranslucentBackground));
   mouse(view, QEvent::MouseButtonPress, {300, 250});
@@ -231,7 +237,7 @@ TEST_F(EarlyOverlayTest, DragsBeforeThePicturesAreCutFromThemOnceTheyArrive) {
   // A drag begun before the picture and ended after it: the dimmed picture
   // appears under the selection already dragged.
   task = manager.region(content(), {});
-  view = openOverlay();
+  view = openEarly();
   mouse(view, QEvent::MouseButtonPress, {100, 50});
   mouse(view, QEvent::MouseMove, {200, 100});
   source.deliverHeldImages();
@@ -249,7 +255,7 @@ TEST_F(EarlyOverlayTest, DragsBeforeThePicturesAreCutFromThemOnceTheyArrive) {
 
 TEST_F(EarlyOverlayTest, EscapeOrAFailedPictureBeforeThePicturesClosesTheOverlay) {
   auto task = manager.region(content(), {});
-  openOverlay();
+  openEarly();
   QPointer<SelectionWindow> window = manager.overlay()->windows().front();
   press(window->view(), Qt::Key_Escape);
   EXPECT_TRUE(test::processEventsUntil([&] { return manager.overlay() == nullptr; }));
@@ -258,7 +264,7 @@ TEST_F(EarlyOverlayTest, EscapeOrAFailedPictureBeforeThePicturesClosesTheOverlay
   EXPECT_FALSE(awaitTask(std::move(task)));
 
   auto failing = manager.region(content(), {});
-  openOverlay();
+  openEarly();
   source.imageError = std::make_exception_ptr(CaptureError(CaptureError::Kind::compositorRefused));
   source.deliverHeldImages();
   EXPECT_EQ(captureErrorOf(std::move(failing)), CaptureError::Kind::compositorRefused);
