@@ -400,6 +400,8 @@ void RegionSelector::showPictures(std::map<uint32_t, QImage> pictures) {
     const auto picture = pictures_->find(windowDisplays_[index]);
     window->view()->setPicture(
         atDensityOf(picture == pictures_->end() ? QImage() : picture->second, window->screen()));
+    // Translucent only while it showed nothing: the desktop need not paint what is below it now.
+    if (window->windowHandle()) coverOpaquely(*window->windowHandle());
   }
 }
 
