@@ -178,6 +178,7 @@ class KWinHotKey {
     ready_ = waitUntil(
         [&] { return desktop.output(*application_).find("GlobalShortcuts portal as") != std::string::npos; },
         30s);
+    if (!ready_) std::fprintf(stderr, "kwin: Lumacap said:\n%s\n", desktop.output(*application_).c_str());
     closeNoTrayNotice(desktop);
     bus_.registerObject("/Bench", &windows_, QDBusConnection::ExportAllSlots);
     script_.setFileTemplate(QDir::tempPath() + "/lumacap-bench-XXXXXX.js");

@@ -98,6 +98,11 @@ class ScreenSource {
   // freezes every display): a source that serves several displays in one go may. Until the next
   // synchronize().
   virtual void expectDisplays(size_t count) { (void)count; }
+  // Whether the region overlay may open before the pictures of the displays have arrived, as
+  // windows that take the pointer and the keys but show nothing yet: the desktop paints those
+  // pictures itself, and a window drawing nothing leaves them as they are. Where the pictures
+  // are read off the screen as it is shown (X11), the overlay opens on them once they are in.
+  virtual bool overlayMayPrecedePictures() { return false; }
   // Waits, off the GUI thread and for a moment at most, until these hidden
   // windows of this process (native window ids) and the frames a window
   // manager drew around them are off the screen. Answers the areas (device

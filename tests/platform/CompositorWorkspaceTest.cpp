@@ -166,6 +166,17 @@ TEST(StoppedSway, theActiveOutputIsAskedOnAWorkerWhileTheGuiThreadServes) {
   EXPECT_EQ(active.result(), std::nullopt);
 }
 
+// Whether the region overlay may open before the pictures is the screens' source's to say (KWin's
+// yes reaches the overlay through the window list wrapped around it).
+TEST(WindowListScreenSource, theScreensSourceSaysWhetherTheOverlayMayOpenBeforeThePictures) {
+  for (const bool mayPrecede : {true, false}) {
+    auto screens = std::make_unique<FakeScreenSource>();
+    screens->overlayFirst = mayPrecede;
+    WindowListScreenSource source(std::move(screens), std::make_shared<SwayWindowList>("/nonexistent", "/"));
+    EXPECT_EQ(source.overlayMayPrecedePictures(), mayPrecede);
+  }
+}
+
 TEST(WindowListScreenSource, aWindowIsReadFromTheDisplayHoldingItsCentreAtThatDisplaysDensity) {
   const std::vector<ShareableDisplay> displays = {ShareableDisplay{1, "DP-1", Rect{0, 0, 1280, 800}, 1},
                                                   ShareableDisplay{2, "DP-2", Rect{1280, 0, 1280, 800}, 2}};

@@ -18,6 +18,8 @@ namespace {
 
 // How long a compositor may take to take an unmapped window off the screen.
 constexpr auto compositorDelay = std::chrono::milliseconds(50);
+// How long an overlay opened before its pictures may take to be on screen before they are asked for.
+constexpr auto overlayShowPatience = std::chrono::milliseconds(150);
 // How long the desktop may take to say which display is the user's current one.
 constexpr auto activeDisplayPatience = std::chrono::milliseconds(500);
 
@@ -232,6 +234,27 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
   for (QScreen* screen : QGuiApplication::screens()) {
     screens.emplace_back(screen, source_.displayNumber(*screen).value_or(source_.mainDisplayID()));
   }
+  // Where the desktop paints the pictures itself, the overlay takes the pointer and the keys at
+  // once, showing nothing until they are in: a drag or an Escape meanwhile counts.
+  std::optional<QCoro::Task<std::optional<RegionSelection>>> early;
+  RegionSelector* opened = nullptr;
+  if (source_.overlayMayPrecedePictures()) {
+    std::vector<OverlayScreen> bare;
+    for (const auto& [screen, id] : screens) {
+      if (screen) bare.push_back(OverlayScreen{screen, id, {}});
+    }
+    early.emplace(selectRegion(std::move(bare), true));
+    opened = overlay_.get();
+  }
+  const QPointer<CaptureManager> alive(this);
+  // The pictures are asked for once the overlay is on screen: a desktop busy painting them
+  // would map it only afterwards.
+  for (const auto shownBy = std::chrono::steady_clock::now() + overlayShowPatience;
+       opened && alive && overlay_.get() == opened && !opened->isShown() &&
+       std::chrono::steady_clock::now() < shownBy;) {
+    co_await QCoro::sleepFor(std::chrono::milliseconds(2));
+  }
+  if (!alive) co_return std::nullopt;
   // Every display is asked for at once: a desktop that serves them together (KWin renders the
   // whole workspace in one go) need not be asked one after the other.
   struct Asked {
@@ -252,21 +275,37 @@ QCoro::Task<std::optional<CapturedImage>> CaptureManager::region(ShareableConten
     }
   }
   std::map<uint32_t, QImage> frozen;
-  for (auto& [id, display] : asked) {
-    QImage image;
-    if (display) {
-      image = co_await answerOf(display->image);
-      leaveOut(image, display->origin, stillShowing);
+  std::exception_ptr failure;
+  try {
+    for (auto& [id, display] : asked) {
+      QImage image;
+      if (display) {
+        image = co_await answerOf(display->image);
+        leaveOut(image, display->origin, stillShowing);
+      }
+      frozen[id] = std::move(image);
     }
-    frozen[id] = std::move(image);
+  } catch (...) {
+    failure = std::current_exception();
   }
-  std::vector<OverlayScreen> overlayScreens;
-  for (const auto& [screen, id] : screens) {
-    if (screen) overlayScreens.push_back(OverlayScreen{screen, id, frozen[id]});
+  const bool stillOpen = alive && opened && overlay_.get() == opened;
+  if (failure) {
+    if (stillOpen) overlay_.reset();  // the overlay that showed nothing closes with the error
+    if (early) co_await *early;
+    std::rethrow_exception(failure);
   }
 
-  const QPointer<CaptureManager> alive(this);
-  const std::optional<RegionSelection> selection = co_await selectRegion(std::move(overlayScreens));
+  std::optional<RegionSelection> selection;
+  if (early) {
+    if (stillOpen) opened->showPictures(frozen);
+    selection = co_await *early;
+  } else if (alive) {
+    std::vector<OverlayScreen> overlayScreens;
+    for (const auto& [screen, id] : screens) {
+      if (screen) overlayScreens.push_back(OverlayScreen{screen, id, frozen[id]});
+    }
+    selection = co_await selectRegion(std::move(overlayScreens));
+  }
   if (!alive || !selection) co_return std::nullopt;  // cancelled, or the manager went away
 
   const ShareableDisplay display = displayWithID(content, selection->displayID);
@@ -294,7 +333,8 @@ std::optional<std::pair<uint32_t, Rect>> CaptureManager::lastRegion(uint32_t dis
   return std::pair(displayID, lastRegions_.at(displayID));
 }
 
-QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::vector<OverlayScreen> screens) {
+QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::vector<OverlayScreen> screens,
+                                                                         bool picturesToCome) {
   using Answer = std::optional<RegionSelection>;
   auto promise = std::make_shared<QPromise<Answer>>();
   QFuture<Answer> answer = promise->future();
@@ -310,6 +350,7 @@ QCoro::Task<std::optional<RegionSelection>> CaptureManager::selectRegion(std::ve
   selector->colourPicked = colourPicked;
   selector->banner = banner_;
   selector->useOverlayLayer(overlayLayer);
+  if (picturesToCome) selector->awaitPictures();
   RegionSelector* mine = selector.get();
   // An earlier overlay that is still up is cancelled, so its capture ends.
   overlay_ = std::move(selector);

@@ -95,7 +95,10 @@ class CaptureManager final : public QObject {
  private:
   QCoro::Task<std::vector<PixelRect>> awaitOwnWindowsGone();
   uint32_t displayUnderPointer() const;
-  QCoro::Task<std::optional<RegionSelection>> selectRegion(std::vector<OverlayScreen> screens);
+  // With `picturesToCome`, the overlay opens without its screens' pictures,
+  // which showPictures() gives it once they are in.
+  QCoro::Task<std::optional<RegionSelection>> selectRegion(std::vector<OverlayScreen> screens,
+                                                           bool picturesToCome = false);
 
   ScreenSource& source_;
   std::unique_ptr<RegionSelector> overlay_;

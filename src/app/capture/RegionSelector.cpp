@@ -57,6 +57,18 @@ SelectionView::SelectionView(QImage backdrop, QWidget* parent)
   setMouseTracking(true);  // the loupe follows the pointer before a drag too
 }
 
+void SelectionView::awaitPicture() {
+  awaitingPicture_ = true;
+  update();
+}
+
+void SelectionView::setPicture(QImage backdrop) {
+  backdrop_ = std::move(backdrop);
+  dimmed_ = dimmedCopy(backdrop_);
+  awaitingPicture_ = false;
+  update();
+}
+
 std::optional<QPoint> SelectionView::pointedPixel() const {
   if (!pointer_ || backdrop_.isNull()) return std::nullopt;
   const qreal ratio = backdrop_.devicePixelRatio();
@@ -214,6 +226,12 @@ void SelectionView::keyPressEvent(QKeyEvent* event) {
 void SelectionView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const QRectF all = rect();
+  if (awaitingPicture_) {
+    // Nothing of the overlay may be in the picture the desktop is painting.
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(all, Qt::transparent);
+    return;
+  }
   if (dimmed_.isNull()) {
     painter.fillRect(all, Qt::black);
   } else {
@@ -332,10 +350,14 @@ void SelectionView::paintBanner(QPainter& painter) {
   painter.restore();
 }
 
-SelectionWindow::SelectionWindow(QScreen* screen, QImage backdrop)
+SelectionWindow::SelectionWindow(QScreen* screen, QImage backdrop, bool pictureToCome)
     : QWidget(nullptr,
               Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint),
       view_(new SelectionView(std::move(backdrop), this)) {
+  if (pictureToCome) {
+    setAttribute(Qt::WA_TranslucentBackground);  // before the native window is made
+    view_->awaitPicture();
+  }
   setWindowTitle("Select Region — Esc to Cancel");
   setAccessibleName(windowTitle());
   setAttribute(Qt::WA_DeleteOnClose, false);
@@ -352,6 +374,36 @@ RegionSelector::RegionSelector(Completion completion, bool shared)
     : completion_(std::move(completion)), shared_(shared) {}
 
 RegionSelector::~RegionSelector() { finish(std::nullopt); }
+
+namespace {
+// A screen's picture at the screen's density, for drawing it over its points.
+QImage atDensityOf(QImage picture, const QScreen* screen) {
+  if (!picture.isNull() && screen && screen->geometry().width() > 0) {
+    picture.setDevicePixelRatio(static_cast<double>(picture.width()) / screen->geometry().width());
+  }
+  return picture;
+}
+}  // namespace
+
+bool RegionSelector::isShown() const {
+  return !windows_.empty() &&
+         std::all_of(windows_.begin(), windows_.end(), [](const QPointer<SelectionWindow>& window) {
+           return window && window->windowHandle() && window->windowHandle()->isExposed();
+         });
+}
+
+void RegionSelector::showPictures(std::map<uint32_t, QImage> pictures) {
+  pictures_ = std::move(pictures);
+  for (size_t index = 0; index < windows_.size(); ++index) {
+    SelectionWindow* window = windows_[index];
+    if (!window || !window->view()->awaitingPicture()) continue;
+    const auto picture = pictures_->find(windowDisplays_[index]);
+    window->view()->setPicture(
+        atDensityOf(picture == pictures_->end() ? QImage() : picture->second, window->screen()));
+    // Translucent only while it showed nothing: the desktop need not paint what is below it now.
+    if (window->windowHandle()) coverOpaquely(*window->windowHandle());
+  }
+}
 
 void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::optional<uint32_t> keyDisplay) {
   if (screens.empty()) {
@@ -376,10 +428,12 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::option
   const uint32_t keyID = (keyScreen == screens.end() ? screens.front() : *keyScreen).displayID;
   for (const OverlayScreen& screen : screens) {
     QImage backdrop = screen.backdrop;
-    if (!backdrop.isNull() && screen.screen) {
-      backdrop.setDevicePixelRatio(static_cast<double>(backdrop.width()) / screen.screen->geometry().width());
+    if (backdrop.isNull() && pictures_) {
+      if (const auto given = pictures_->find(screen.displayID); given != pictures_->end())
+        backdrop = given->second;
     }
-    auto* window = new SelectionWindow(screen.screen, std::move(backdrop));
+    auto* window = new SelectionWindow(screen.screen, atDensityOf(std::move(backdrop), screen.screen),
+                                       picturesToCome_ && !pictures_);
     window->view()->selected = [this, displayID = screen.displayID](std::optional<Rect> rect) {
       finish(rect ? std::optional(RegionSelection{displayID, *rect}) : std::nullopt);
     };
@@ -388,6 +442,7 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::option
     };
     window->view()->setPointerWarps(!shared_);
     windows_.emplace_back(window);
+    windowDisplays_.push_back(screen.displayID);
     if (shared_ && screen.screen) {
       const QPoint origin = screen.screen->geometry().topLeft();
       window->view()->shareSelection(Point{double(origin.x()), double(origin.y())}, reach);
@@ -457,6 +512,7 @@ void RegionSelector::finish(std::optional<RegionSelection> selection) {
     window->deleteLater();
   }
   windows_.clear();
+  windowDisplays_.clear();
   completion(selection);
 }
 

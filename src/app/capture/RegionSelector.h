@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -38,6 +39,12 @@ class SelectionView final : public QWidget {
   using Selected = std::function<void(std::optional<Rect>)>;
 
   SelectionView(QImage backdrop, QWidget* parent);
+
+  // Until its picture arrives, the view draws nothing at all (its window is
+  // transparent) but follows the pointer, drags and keys as usual.
+  void awaitPicture();
+  bool awaitingPicture() const { return awaitingPicture_; }
+  void setPicture(QImage backdrop);
 
   Selected selected;                   // the finished rectangle, or nothing for a cancel
   std::function<void(QColor)> picked;  // the colour `C` copies, just before the cancel
@@ -92,6 +99,7 @@ class SelectionView final : public QWidget {
 
   QImage backdrop_;
   QImage dimmed_;
+  bool awaitingPicture_ = false;
   std::optional<Point> anchor_;
   std::optional<Rect> selection_;
   bool keyboardUnavailable_ = false;
@@ -104,10 +112,11 @@ class SelectionView final : public QWidget {
 };
 
 // A borderless window that covers one screen above everything else and
-// takes the keyboard, so that Escape reaches it.
+// takes the keyboard, so that Escape reaches it. Without a picture yet, it
+// is transparent until the picture is given to its view.
 class SelectionWindow final : public QWidget {
  public:
-  SelectionWindow(QScreen* screen, QImage backdrop);
+  SelectionWindow(QScreen* screen, QImage backdrop, bool pictureToCome = false);
   SelectionView* view() const { return view_; }
 
  protected:
@@ -143,8 +152,16 @@ class RegionSelector final {
   // The window of `keyDisplay` takes the keys; without one, the window
   // under the mouse pointer (else the first).
   void show(const std::vector<OverlayScreen>& screens, std::optional<uint32_t> keyDisplay = std::nullopt);
+  // The overlay opens before the pictures of its screens are in: its windows
+  // take the pointer and the keys but show nothing (a selection dragged
+  // meanwhile is kept) until showPictures() gives them. Called before show().
+  void awaitPictures() { picturesToCome_ = true; }
+  // The screens' pictures by display number (device pixels), before or after show().
+  void showPictures(std::map<uint32_t, QImage> pictures);
   const std::vector<QPointer<SelectionWindow>>& windows() const { return windows_; }
   SelectionWindow* keyWindow() const { return keyWindow_; }
+  // Whether every window is shown and exposed (the desktop has configured it).
+  bool isShown() const;
   // The colour `C` copied, as "#rrggbb"; the selection then completes with nothing.
   std::function<void(const QString&)> colourPicked;
   // Shown by the window that takes the keys (see SelectionView::setBanner).
@@ -161,6 +178,9 @@ class RegionSelector final {
   void grabKeyboard(int attemptsLeft);
 
   std::vector<QPointer<SelectionWindow>> windows_;
+  std::vector<uint32_t> windowDisplays_;  // each window's display number
+  bool picturesToCome_ = false;
+  std::optional<std::map<uint32_t, QImage>> pictures_;
   QPointer<SelectionWindow> keyWindow_;
   Completion completion_;
   bool shared_ = false;

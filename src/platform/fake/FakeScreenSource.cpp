@@ -40,10 +40,27 @@ QFuture<QImage> FakeScreenSource::displayImage(const ShareableDisplay& display, 
     desktop = QImage(native.width, native.height, QImage::Format_RGB32);
     desktop.fill(Qt::gray);
   }
+  if (holdImages) {
+    auto promise = std::make_shared<QPromise<QImage>>();
+    promise->start();
+    held_.emplace_back(promise, desktop.copy(source.x, source.y, source.width, source.height));
+    return promise->future();
+  }
   return answer<QImage>([desktop, source, error = imageError] {
     if (error) std::rethrow_exception(error);
     return desktop.copy(source.x, source.y, source.width, source.height);
   });
+}
+
+void FakeScreenSource::deliverHeldImages() {
+  for (auto& [promise, image] : std::exchange(held_, {})) {
+    if (imageError) {
+      promise->setException(imageError);
+    } else {
+      promise->addResult(image);
+    }
+    promise->finish();
+  }
 }
 
 QFuture<QImage> FakeScreenSource::windowImage(const ShareableWindow& window) {

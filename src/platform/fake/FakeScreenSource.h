@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QPromise>
 #include <QScreen>
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "platform/ReadyFuture.h"
 #include "platform/ScreenSource.h"
@@ -28,6 +30,13 @@ class FakeScreenSource final : public ScreenSource {
   uint32_t mainDisplay = 1;
   // Runs just before an image is taken (to look at what is on screen then).
   std::function<void()> beforeImage;
+  // The region overlay may open before the display images are in (KWin).
+  bool overlayFirst = false;
+  bool overlayMayPrecedePictures() override { return overlayFirst; }
+  // Display images are held back until deliverHeldImages() (a desktop still painting them).
+  bool holdImages = false;
+  void deliverHeldImages();
+  size_t heldImages() const { return held_.size(); }
 
   int contentQueries = 0;
   int requests = 0;
@@ -52,6 +61,9 @@ class FakeScreenSource final : public ScreenSource {
   std::optional<QImage> chosenByDesktop;
   bool desktopChoosesWindow() override { return chosenByDesktop.has_value(); }
   QFuture<QImage> windowChosenByDesktop() override { return readyFuture(chosenByDesktop.value_or(QImage())); }
+
+ private:
+  std::vector<std::pair<std::shared_ptr<QPromise<QImage>>, QImage>> held_;
 };
 
 }  // namespace lumacap

@@ -184,6 +184,8 @@ void KWinScreenShotSource::expectDisplays(size_t count) {
   workspace_ = count > 1 ? std::make_shared<Workspace>() : nullptr;
 }
 
+bool KWinScreenShotSource::overlayMayPrecedePictures() { return !shared_->refused; }
+
 QFuture<std::optional<std::string>> KWinScreenShotSource::captureLimit() {
   return QtConcurrent::run([shared = shared_]() -> std::optional<std::string> {
     // (A refusal here is not kept: KWin may read the desktop entries again before a capture.)

@@ -34,6 +34,8 @@ class KWinScreenShotSource final : public WaylandScreenSource {
   void synchronize() override;
   // Outputs asked for together are cut from one capture of the whole workspace.
   void expectDisplays(size_t count) override;
+  // KWin paints its screenshots itself: a transparent overlay mapped meanwhile is not in them.
+  bool overlayMayPrecedePictures() override;
   // Asks KWin, on a worker, whether it lends this program its interface (a capture of no output:
   // KWin checks the caller first); the reason it does not, once it refuses.
   QFuture<std::optional<std::string>> captureLimit() override;

@@ -1,5 +1,8 @@
 #include "platform/wayland/OverlayLayer.h"
 
+#include <wayland-client.h>
+
+#include <qpa/qplatformnativeinterface.h>
 #include <QGuiApplication>
 #include <QWindow>
 
@@ -8,6 +11,18 @@
 #endif
 
 namespace lumacap {
+
+void coverOpaquely(QWindow& window) {
+  QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+  if (!native || QGuiApplication::platformName() != QLatin1String("wayland")) return;
+  auto* compositor = static_cast<wl_compositor*>(native->nativeResourceForIntegration("compositor"));
+  auto* surface = static_cast<wl_surface*>(native->nativeResourceForWindow("surface", &window));
+  if (!compositor || !surface) return;
+  wl_region* region = wl_compositor_create_region(compositor);
+  wl_region_add(region, 0, 0, window.width(), window.height());
+  wl_surface_set_opaque_region(surface, region);
+  wl_region_destroy(region);
+}
 
 #if LUMACAP_LAYER_SHELL_QT
 

@@ -23,6 +23,11 @@ bool placeAboveWindows(QWindow& window, QPoint position);
 // Moves a window placeAboveWindows placed to `position` of its output.
 void moveAboveWindows(QWindow& window, QPoint position);
 
+// Tells the desktop that a translucent Wayland window now covers its whole
+// area opaquely (from its next frame), so the desktop need not paint what is
+// below it; nothing for other windows.
+void coverOpaquely(QWindow& window);
+
 // Whether placeOnOverlayLayer can work in this build.
 bool overlayLayerBuiltIn();
 

@@ -38,6 +38,7 @@ class WindowListScreenSource final : public ScreenSource {
   void giveKeyboardTo(const QWindow& window) override;
   void synchronize() override { screens_->synchronize(); }
   void expectDisplays(size_t count) override { screens_->expectDisplays(count); }
+  bool overlayMayPrecedePictures() override { return screens_->overlayMayPrecedePictures(); }
   QFuture<std::vector<PixelRect>> stillShowing(std::vector<uint32_t> windows) override {
     return screens_->stillShowing(std::move(windows));
   }

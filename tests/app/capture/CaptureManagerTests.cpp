@@ -191,6 +191,86 @@ TEST_F(RegionCaptureTest, ASecondRegionCaptureCancelsTheFirst) {
   EXPECT_EQ(captured->image.size(), QSize(10, 10));
 }
 
+// On a desktop that paints the pictures itself (KWin), the overlay opens at
+// once and shows nothing until they are in.
+class EarlyOverlayTest : public RegionCaptureTest {
+ protected:
+  EarlyOverlayTest() {
+    source.overlayFirst = true;
+    source.holdImages = true;
+  }
+
+  // The overlay, once it has asked for the picture it is waiting for.
+  SelectionView* openEarly() {
+    SelectionView* view = openOverlay();
+    EXPECT_TRUE(test::processEventsUntil([&] { return source.heldImages() == 1; }));
+    return view;
+  }
+
+  // What the view draws, over a canvas of `under`.
+  static QRgb drawnAt(QWidget* view, QPoint at, QColor under = Qt::transparent) {
+    QImage canvas(view->size(), QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(under);
+    view->render(&canvas);
+    return canvas.pixel(at);
+  }
+};
+
+TEST_F(EarlyOverlayTest, DragsBeforeThePicturesAreCutFromThemOnceTheyArrive) {
+  // A whole drag while KWin still paints: the capture waits for the picture.
+  auto task = manager.region(content(), {});
+  SelectionView* view = openEarly();
+  EXPECT_TRUE(view->awaitingPicture());
+  EXPECT_TRUE(view->window()->testAttribute(Qt::WA_TranslucentBackground));
+  mouse(view, QEvent::MouseButtonPress, {300, 250});
+  mouse(view, QEvent::MouseMove, {310, 260});
+  EXPECT_EQ(qAlpha(drawnAt(view, {305, 255})), 0) << "nothing drawn, not even the selection";
+  EXPECT_EQ(qAlpha(drawnAt(view, {5, 5})), 0);
+  mouse(view, QEvent::MouseButtonRelease, {310, 260});
+  EXPECT_TRUE(test::processEventsUntil([&] { return manager.overlay() == nullptr; })) << "closed at once";
+  source.deliverHeldImages();
+  std::optional<CapturedImage> captured = awaitTask(std::move(task));
+  ASSERT_TRUE(captured);
+  EXPECT_EQ(captured->image.size(), QSize(10, 10));
+  EXPECT_EQ(captured->image.pixel(0, 0), qRgb(300 % 256, 250, 90));
+
+  // A drag begun before the picture and ended after it: the dimmed picture
+  // appears under the selection already dragged.
+  task = manager.region(content(), {});
+  view = openEarly();
+  mouse(view, QEvent::MouseButtonPress, {100, 50});
+  mouse(view, QEvent::MouseMove, {200, 100});
+  source.deliverHeldImages();
+  ASSERT_TRUE(test::processEventsUntil([&] { return !view->awaitingPicture(); }));
+  EXPECT_EQ(view->selection(), (Rect{100, 50, 100, 50}));
+  EXPECT_EQ(drawnAt(view, {150, 75}, Qt::blue), qRgb(150, 75, 90)) << "the selection shows the picture";
+  EXPECT_EQ(qAlpha(drawnAt(view, {5, 5}, Qt::blue)), 255) << "the rest is dimmed picture";
+  mouse(view, QEvent::MouseMove, {300, 250});
+  mouse(view, QEvent::MouseButtonRelease, {300, 250});
+  captured = awaitTask(std::move(task));
+  ASSERT_TRUE(captured);
+  EXPECT_EQ(captured->image.size(), QSize(200, 200));
+  EXPECT_EQ(captured->image.pixel(0, 0), qRgb(100, 50, 90));
+}
+
+TEST_F(EarlyOverlayTest, EscapeOrAFailedPictureBeforeThePicturesClosesTheOverlay) {
+  auto task = manager.region(content(), {});
+  openEarly();
+  QPointer<SelectionWindow> window = manager.overlay()->windows().front();
+  press(window->view(), Qt::Key_Escape);
+  EXPECT_TRUE(test::processEventsUntil([&] { return manager.overlay() == nullptr; }));
+  EXPECT_FALSE(window && window->isVisible());
+  source.deliverHeldImages();
+  EXPECT_FALSE(awaitTask(std::move(task)));
+
+  auto failing = manager.region(content(), {});
+  openEarly();
+  source.imageError = std::make_exception_ptr(CaptureError(CaptureError::Kind::compositorRefused));
+  source.deliverHeldImages();
+  EXPECT_EQ(captureErrorOf(std::move(failing)), CaptureError::Kind::compositorRefused);
+  EXPECT_EQ(manager.overlay(), nullptr);
+}
+
 // What a person does on a real screen (dragging either way, leaving the
 // screen, the dimmed drawing) is checked by the integration tests; these
 // cover the selector's own states.
