@@ -115,18 +115,6 @@ QImage desktop(bool behind) {
   return screen;
 }
 
-// With LUMACAP_SECRETS_VERBOSE set, the table also shows what was read
-// where a secret was missed and where a finding covers no secret, and the
-// desktops' benchmark what was read where each secret was found.
-bool verbose() { return std::getenv("LUMACAP_SECRETS_VERBOSE") != nullptr; }
-
-void printReadNear(const std::vector<RecognizedLine>& lines, double top, double bottom) {
-  for (const RecognizedLine& line : lines) {
-    if (line.bounds.bottom() >= top && line.bounds.top() <= bottom)
-      std::printf("    read: %s\n", line.text.c_str());
-  }
-}
-
 long peakResidentKilobytes() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -160,13 +148,12 @@ void BM_DisplayCaptureToSecrets(benchmark::State& state) {
       state.range(1) == 4 || state.range(1) == 5 || state.range(1) == 7 || state.range(1) == 8;
   { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the peak
   TesseractRecognizer recognizer(layout);
-  std::vector<RecognizedLine> candidates;  // the last reading of the candidates
   const auto recognize = [&] {
     if (path < 2)
       return OCRService::recognizeNow(recognizer, screen, std::nullopt, std::nullopt, Date::now(), true);
-    candidates = recognizer.recognizeSecretCandidates(screen);
-    const std::vector<SecretFinding> secrets = SecretDetector::find(
-        OCRService::textLines(candidates), Rect{0, 0, double(screen.width()), double(screen.height())});
+    const std::vector<SecretFinding> secrets =
+        SecretDetector::find(OCRService::textLines(recognizer.recognizeSecretCandidates(screen)),
+                             Rect{0, 0, double(screen.width()), double(screen.height())});
     Recognition recognition;
     if (path == 3)
       recognition =
@@ -194,11 +181,6 @@ void BM_DisplayCaptureToSecrets(benchmark::State& state) {
     state.counters["taught"] = static_cast<double>(stats.piecesTaught);
     state.counters["spelled"] = static_cast<double>(stats.spelled);
     state.counters["read"] = static_cast<double>(stats.read);
-  }
-  for (const SecretFinding& finding : verbose() ? recognition.secrets : std::vector<SecretFinding>{}) {
-    std::printf("  %s at %.0f,%.0f\n", std::string(SecretDetector::name(finding.kind)).c_str(),
-                finding.boxes.front().x, finding.boxes.front().y);
-    printReadNear(candidates, finding.boxes.front().y, finding.boxes.front().bottom());
   }
   const char* const paths[] = {"page layout",
                                "lines on 2 engines",
@@ -252,6 +234,17 @@ void BM_GlyphGridSteps(benchmark::State& state) {
                  std::to_string(known.size()) + " distinct glyphs");
 }
 BENCHMARK(BM_GlyphGridSteps)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+// With LUMACAP_SECRETS_VERBOSE set, the table also shows what was read
+// where a secret was missed and where a finding covers no secret.
+bool verbose() { return std::getenv("LUMACAP_SECRETS_VERBOSE") != nullptr; }
+
+void printReadNear(const std::vector<RecognizedLine>& lines, double top, double bottom) {
+  for (const RecognizedLine& line : lines) {
+    if (line.bounds.bottom() >= top && line.bounds.top() <= bottom)
+      std::printf("    read: %s\n", line.text.c_str());
+  }
+}
 
 void explainMisses(const test::CorpusPage& page, const std::vector<SecretFinding>& findings,
                    const std::vector<RecognizedLine>& lines) {

@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <map>
 #include <numbers>
 
@@ -188,30 +187,24 @@ std::optional<GridLine> GlyphGrid::cut(const GrayPixels& image, const PixelRect&
   return grid;
 }
 
-std::vector<const GlyphCell*> GlyphGrid::cellsUnder(const GridLine& line, int left, int right) {
-  std::vector<const GlyphCell*> cells;
+std::vector<uint64_t> GlyphGrid::cellsUnder(const GridLine& line, int left, int right) {
+  std::vector<uint64_t> keys;
   bool gap = false;
   for (const GlyphCell& cell : line.cells) {
     const int centre = cell.key ? cell.ink.x + cell.ink.width / 2 : (cell.from + cell.to) / 2;
     if (centre < left || centre > right) continue;
     if (!cell.key) {
-      gap = !cells.empty();
+      gap = !keys.empty();
       continue;
     }
     if (gap) return {};
-    cells.push_back(&cell);
+    keys.push_back(cell.key);
   }
-  return cells;
+  return keys;
 }
 
 std::optional<SpelledLine> GlyphGrid::spell(const GridLine& line,
                                             const std::unordered_map<uint64_t, GlyphReading>& readings) {
-  return spell(line, readings, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
-}
-
-std::optional<SpelledLine> GlyphGrid::spell(const GridLine& line,
-                                            const std::unordered_map<uint64_t, GlyphReading>& readings,
-                                            int left, int right) {
   SpelledLine spelled;
   double confidence = 0;
   int glyphs = 0;
@@ -227,8 +220,6 @@ std::optional<SpelledLine> GlyphGrid::spell(const GridLine& line,
     box.width = right - box.x, box.height = bottom - box.y;
   };
   for (const GlyphCell& cell : line.cells) {
-    const int centre = cell.from + (cell.to - cell.from) / 2;
-    if (centre < left || centre >= right) continue;
     const auto reading = cell.key ? readings.find(cell.key) : readings.end();
     const bool read = reading != readings.end() && !reading->second.text.empty();
     if (cell.key && !read) return std::nullopt;
@@ -247,7 +238,6 @@ std::optional<SpelledLine> GlyphGrid::spell(const GridLine& line,
     ++glyphs;
   }
   for (const SpelledWord& word : spelled.words) spelled.text += (spelled.text.empty() ? "" : " ") + word.text;
-  if (glyphs == 0 && left != std::numeric_limits<int>::min()) return std::nullopt;
   spelled.confidence = glyphs ? static_cast<float>(confidence / glyphs) : 0;
   return spelled;
 }

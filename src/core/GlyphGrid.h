@@ -76,21 +76,15 @@ class GlyphGrid {
   static std::optional<GridLine> cut(const GrayPixels& image, const PixelRect& line,
                                      const GridLine* hint = nullptr);
 
-  // The non-blank cells whose ink is centred between `left` and `right` (a
-  // word read from the line), in order, when they follow each other without
-  // a blank cell between; nothing otherwise.
-  static std::vector<const GlyphCell*> cellsUnder(const GridLine& line, int left, int right);
+  // The keys of the non-blank cells whose ink is centred between `left` and
+  // `right` (a word read from the line), in order, when they follow each
+  // other without a blank cell between; nothing otherwise.
+  static std::vector<uint64_t> cellsUnder(const GridLine& line, int left, int right);
 
   // The line spelled from the glyphs' readings; nothing when a glyph is not
   // read.
   static std::optional<SpelledLine> spell(const GridLine& line,
                                           const std::unordered_map<uint64_t, GlyphReading>& readings);
-  // The cells of the line centred from column `left` to before `right` (a
-  // part of it) spelled so; nothing when a glyph there is not read, or no
-  // glyph is there.
-  static std::optional<SpelledLine> spell(const GridLine& line,
-                                          const std::unordered_map<uint64_t, GlyphReading>& readings,
-                                          int left, int right);
 };
 
 }  // namespace lumacap

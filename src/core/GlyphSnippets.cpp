@@ -95,15 +95,13 @@ void layPieces(const GrayPixels& image, const std::vector<Piece>& pieces, std::v
 std::vector<SnippetLine> GlyphSnippets::lay(const GrayPixels& image,
                                             const std::vector<const GridLine*>& lines,
                                             const std::unordered_map<uint64_t, GlyphReading>& known,
-                                            int round, const std::unordered_set<uint64_t>* wanted) {
+                                            int round) {
   const int shift =
       std::array<int, 3>{0, context / 2 + 1, -(context / 2 + 1)}[static_cast<size_t>(round % 3)];
   std::unordered_map<uint64_t, int> placed;  // pieces cut so far for each unread glyph
   // Pieces by the size of their lines' text: one snippet line holds one size.
   std::map<std::pair<int, long>, std::vector<Piece>> bySize;
-  const auto unread = [&](uint64_t key) {
-    return key && !known.contains(key) && (!wanted || wanted->contains(key));
-  };
+  const auto unread = [&](uint64_t key) { return key && !known.contains(key); };
   for (const GridLine* line : lines) {
     const int count = static_cast<int>(line->cells.size());
     std::vector<Piece> pieces;
@@ -160,14 +158,14 @@ std::vector<std::pair<uint64_t, std::string>> GlyphSnippets::taught(
     for (const SnippetWord& word : words) {
       const int centre = (word.left + word.right) / 2;
       if (centre < from || centre >= to) continue;
-      const std::vector<const GlyphCell*> cells = GlyphGrid::cellsUnder(line.grid, word.left, word.right);
+      const std::vector<uint64_t> keys = GlyphGrid::cellsUnder(line.grid, word.left, word.right);
       const std::vector<std::string> characters = unicode::graphemes(word.text);
       // A word not read as one character a cell (a glyph missed, split or
       // merged) says nothing of its cells.
-      if (cells.empty() || cells.size() != characters.size()) continue;
-      for (size_t at = 0; agrees && at < cells.size(); ++at) {
-        const auto before = known.find(cells[at]->key);
-        const auto [kept, fresh] = read.emplace(cells[at]->key, characters[at]);
+      if (keys.empty() || keys.size() != characters.size()) continue;
+      for (size_t at = 0; agrees && at < keys.size(); ++at) {
+        const auto before = known.find(keys[at]);
+        const auto [kept, fresh] = read.emplace(keys[at], characters[at]);
         agrees = (fresh || kept->second == characters[at]) &&
                  (before == known.end() || before->second.text == characters[at]);
       }

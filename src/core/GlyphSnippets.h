@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -46,12 +45,10 @@ class GlyphSnippets {
   // The widest snippet line, in pixels: several lines share the cores.
   static constexpr int widest = 1600;
 
-  // The snippet lines for the glyphs of `lines` that `known` does not hold
-  // (of those only the `wanted` ones, when given); each `round` puts the
-  // pieces' context elsewhere around their glyphs.
+  // The snippet lines for the glyphs of `lines` that `known` does not hold;
+  // each `round` puts the pieces' context elsewhere around their glyphs.
   static std::vector<SnippetLine> lay(const GrayPixels& image, const std::vector<const GridLine*>& lines,
-                                      const std::unordered_map<uint64_t, GlyphReading>& known, int round = 0,
-                                      const std::unordered_set<uint64_t>* wanted = nullptr);
+                                      const std::unordered_map<uint64_t, GlyphReading>& known, int round = 0);
 
   // What the words read from `line` teach: each key of a piece and the
   // character it read as, once a piece, from the words read as one

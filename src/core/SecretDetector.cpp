@@ -436,8 +436,7 @@ bool isKeyName(std::string_view name) {
 
 // Whether a line mentions secrets by name: a word with a component that
 // names a secret, "key", "auth" or "bearer".
-// Where the first word that names secrets starts; npos when none does.
-size_t firstMentionOfSecrets(std::string_view text) {
+bool mentionsSecrets(std::string_view text) {
   size_t at = 0;
   while (at < text.size()) {
     if (!isNameChar(text[at])) {
@@ -448,14 +447,12 @@ size_t firstMentionOfSecrets(std::string_view text) {
     for (const std::string& part : components(text.substr(at, end - at))) {
       if (namesASecret(part) || part == "key" || part == "auth" || part == "authorization" ||
           part == "bearer" || part == "secrets" || part == "tokens" || part == "passwords")
-        return at;
+        return true;
     }
     at = end;
   }
-  return std::string_view::npos;
+  return false;
 }
-
-bool mentionsSecrets(std::string_view text) { return firstMentionOfSecrets(text) != std::string_view::npos; }
 
 // Hexadecimal digits, as recognition reads a digest: all of them but one in
 // ten, with its slips (l for 1, O for 0, S for 5) and letters of other
@@ -1015,21 +1012,19 @@ class Scan {
     return Span{0, begin, end};
   }
 
-  // Long random strings after a word that names secrets on their line, or
-  // under a short line that does and ends with a colon ("Your API key:"). A
-  // string before the name is not its value (a digest a window's border
-  // cuts, with a password prompt in the window beside it on the same row).
+  // Long random strings on a line that names secrets, or under a short line
+  // that does and ends with a colon ("Your API key:").
   void findRandomStrings(size_t line) {
-    const size_t named = firstMentionOfSecrets(text(line));
-    const bool above = line > 0 && lines_[line - 1].words.size() <= 5 &&
-                       std::string_view(text(line - 1)).ends_with(":") && mentionsSecrets(text(line - 1));
-    if (named == std::string_view::npos && !above) return;
+    const bool named = mentionsSecrets(text(line)) ||
+                       (line > 0 && lines_[line - 1].words.size() <= 5 &&
+                        std::string_view(text(line - 1)).ends_with(":") && mentionsSecrets(text(line - 1)));
+    if (!named) return;
     const std::string_view line_text = text(line);
     for (size_t at = 0; at < line_text.size();) {
       size_t end = bodyRun(line_text, at, isUnpaddedRandomChar);
       while (end < line_text.size() && line_text[end] == '=') ++end;  // base64 padding
       const bool path = line_text[at] == '/' || line_text[at] == '~' || line_text[at] == '.';
-      if (end > at && startsToken(line_text, at) && !path && (above || at >= named)) {
+      if (end > at && startsToken(line_text, at) && !path) {
         // Base64 padding and surrounding dashes are not part of the secret.
         const std::string_view token = line_text.substr(at, end - at);
         const size_t shortest = atRightEdge(line, end) ? 8 : 20;
@@ -1355,12 +1350,6 @@ class Scan {
       ++character;
     }
     if (character == 0 || character != word.glyphs.size() || to <= from) return std::nullopt;
-    // Glyphs that are their characters' ink bound the part exactly, however
-    // the line was cut into words.
-    if (word.inked) {
-      const double left = word.glyphs[from].x, right = word.glyphs[to - 1].right();
-      return Rect{left, word.bounds.y, right - left, word.bounds.height};
-    }
     const double share = word.bounds.width / static_cast<double>(character);
     // A glyph more than one and a half characters wide took in its
     // neighbour (a "_" before it) or the line's end after it: a

@@ -15,9 +15,6 @@ struct TextWord {
   Rect bounds;
   // Its characters' boxes, one per character, where recognition placed them.
   std::vector<Rect> glyphs = {};
-  // Each glyph box is its character's ink exactly (a cell of a glyph grid),
-  // not where recognition guessed it.
-  bool inked = false;
 
   bool operator==(const TextWord&) const = default;
 };

@@ -14,8 +14,6 @@ struct RecognizedWord {
   // Its characters' boxes, one per character of the text; empty when the
   // recognizer does not place them.
   std::vector<QRect> glyphs = {};
-  // Each glyph box is its character's ink exactly (a cell of a glyph grid).
-  bool inked = false;
 
   bool operator==(const RecognizedWord&) const = default;
 };

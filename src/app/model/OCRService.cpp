@@ -174,7 +174,7 @@ std::vector<TextLine> OCRService::textLines(const std::vector<RecognizedLine>& l
     for (const RecognizedWord& word : line.words) {
       std::vector<Rect> glyphs;
       for (const QRect& glyph : word.glyphs) glyphs.push_back(rect(glyph));
-      words.push_back({word.text, rect(word.bounds), std::move(glyphs), word.inked});
+      words.push_back({word.text, rect(word.bounds), std::move(glyphs)});
     }
     result.push_back(std::move(words));
   }

@@ -188,7 +188,7 @@ RecognizedLine recognizedLine(const SpelledLine& spelled) {
   const auto rect = [](const PixelRect& box) { return QRect(box.x, box.y, box.width, box.height); };
   RecognizedLine line{spelled.text, spelled.confidence, rect(spelled.bounds)};
   for (const SpelledWord& word : spelled.words) {
-    line.words.push_back({word.text, rect(word.bounds), {}, true});
+    line.words.push_back({word.text, rect(word.bounds)});
     for (const PixelRect& glyph : word.glyphs) line.words.back().glyphs.push_back(rect(glyph));
   }
   return line;
@@ -310,22 +310,10 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
   std::lock_guard lock(mutex_);
   const size_t cores = std::max(1u, std::thread::hardware_concurrency());
   const std::vector<PixelRect> found = TextLineFinder::lines(pixels);
-  // Reading all of an image whose candidates were just read reads the rest
-  // of each line beside them, and takes what they read as it was.
-  const bool rest = !candidatesOnly && candidates_.image == image.cacheKey();
-  if (!rest) candidates_.read.clear();
-  // The parts of each line that can hold a secret, when they are read apart.
-  std::vector<std::vector<PixelRect>> spans(found.size());
-  for (size_t at = 0; (candidatesOnly || rest) && at < found.size(); ++at)
-    spans[at] = SecretCandidates::spans(pixels, found[at]);
-  const auto spanBox = [&](size_t at, const PixelRect& span) {
-    return QRect(span.x, found[at].y, span.width, found[at].height);
-  };
 
-  // Lines on a grid whose every glyph was read before are spelled from them;
-  // when only the candidates are read, so is each candidate part whose
-  // glyphs were. Of many lines on a grid not spelled, a third are read
-  // first, and the rest spelled from what they teach where they can be.
+  // Lines on a grid whose every glyph was read before are spelled from them.
+  // Of many lines on a grid not spelled, a third are read first, and the
+  // rest spelled from what they teach where they can be.
   std::vector<std::optional<GridLine>> grids(found.size());
   std::vector<std::optional<SpelledLine>> spelled(found.size());
   std::vector<bool> later(found.size(), false);
@@ -339,49 +327,36 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
     readings.insert(once.begin(), once.end());
     return readings;
   };
-  // Whether what is to be read of a grid line not spelled whole, its
-  // candidate parts, spells from `readings`.
-  const auto partsSpell = [&](size_t at, const std::unordered_map<uint64_t, GlyphReading>& readings) {
-    if (!candidatesOnly) return false;
-    return std::all_of(spans[at].begin(), spans[at].end(), [&](const PixelRect& span) {
-      return GlyphGrid::spell(*grids[at], readings, span.x, span.x + span.width).has_value();
-    });
-  };
   if (layout_ != Layout::lines) {
     const GridLine* hint = nullptr;
     std::vector<const GridLine*> unread;
-    std::unordered_set<uint64_t> wanted;  // the glyphs of the candidate parts
     for (size_t at = 0; at < found.size(); ++at) {
       grids[at] = GlyphGrid::cut(pixels, found[at], hint);
       if (!grids[at]) continue;
       hint = &*grids[at];
       ++stats_.gridLines;
       spelled[at] = GlyphGrid::spell(*grids[at], glyphs_);
-      if (spelled[at] || partsSpell(at, glyphs_)) continue;
-      unread.push_back(&*grids[at]);
-      for (const PixelRect& span : spans[at]) {
-        for (const GlyphCell& cell : grids[at]->cells) {
-          const int centre = cell.from + (cell.to - cell.from) / 2;
-          if (cell.key && centre >= span.x && centre < span.x + span.width) wanted.insert(cell.key);
-        }
-      }
+      if (!spelled[at]) unread.push_back(&*grids[at]);
     }
     // A few lines cost less read whole than their pieces.
     if (layout_ == Layout::glyphPieces && unread.size() >= learnedFirst) {
-      if (!readSnippets(unread, pixels, once, candidatesOnly ? &wanted : nullptr)) return {};
+      if (!readSnippets(unread, pixels, once)) return {};
       const std::unordered_map<uint64_t, GlyphReading> readings = withOnce();
       for (size_t at = 0; at < found.size(); ++at) {
         if (grids[at] && !spelled[at]) spelled[at] = GlyphGrid::spell(*grids[at], readings);
       }
     }
-    const std::unordered_map<uint64_t, GlyphReading> readings = withOnce();
     size_t unspelled = 0;
     for (size_t at = 0; at < found.size(); ++at) {
-      if (grids[at] && !spelled[at] && !partsSpell(at, readings)) later[at] = unspelled++ % 3 != 0;
+      if (grids[at] && !spelled[at]) later[at] = unspelled++ % 3 != 0;
     }
     if (unspelled < learnedFirst) later.assign(found.size(), false);
   }
 
+  // Reading all of an image whose candidates were just read reads the rest
+  // of each line beside them, and takes what they read as it was.
+  const bool rest = !candidatesOnly && candidates_.image == image.cacheKey();
+  if (!rest) candidates_.read.clear();
   // The parts read, by the line found and the line of the result they are part of.
   std::vector<std::pair<std::pair<size_t, size_t>, RecognizedLine>> parts;
   for (bool second : {false, true}) {
@@ -389,7 +364,7 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
     std::vector<std::pair<size_t, size_t>> partOf;
     // (the glyphs the first pass taught, merged once for all of the second's lines)
     const std::unordered_map<uint64_t, GlyphReading> merged =
-        !once.empty() ? withOnce() : std::unordered_map<uint64_t, GlyphReading>{};
+        second && !once.empty() ? withOnce() : std::unordered_map<uint64_t, GlyphReading>{};
     const std::unordered_map<uint64_t, GlyphReading>& readings = once.empty() ? glyphs_ : merged;
     for (size_t at = 0; at < found.size(); ++at) {
       if (later[at] != second) continue;
@@ -399,6 +374,7 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
         ++stats_.spelled;
         continue;
       }
+      ++stats_.read;
       const PixelRect& line = found[at];
       const auto add = [&](int x, int width, size_t part) {
         if (width <= 0) return;
@@ -406,30 +382,17 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
         partOf.push_back({at, part});
       };
       if (!candidatesOnly && !rest) {
-        ++stats_.read;
         add(line.x, line.width, 0);
         continue;
       }
       int left = line.x;
       size_t part = 0;
-      bool read = false;
-      for (const PixelRect& span : spans[at]) {
+      for (const PixelRect& span : SecretCandidates::spans(pixels, line)) {
         if (rest) add(left, span.x - left, 0);
+        add(span.x, span.width, candidatesOnly ? part++ : 0);
         left = span.x + span.width;
-        const std::optional<SpelledLine> spelledPart =
-            candidatesOnly && grids[at] ? GlyphGrid::spell(*grids[at], readings, span.x, span.x + span.width)
-                                        : std::nullopt;
-        if (!spelledPart) {
-          add(span.x, span.width, candidatesOnly ? part++ : 0);
-          read = true;
-          continue;
-        }
-        const QRect box = spanBox(at, span);
-        candidates_.read[{box.x(), box.y(), box.width(), box.height()}] = recognizedLine(*spelledPart);
-        parts.push_back({{at, part++}, recognizedLine(*spelledPart)});
       }
       if (rest) add(left, line.x + line.width - left, 0);
-      ++(read || rest ? stats_.read : stats_.spelled);
     }
     if (boxes.empty()) continue;
     if (!loaded(std::min({static_cast<size_t>(mostEngines), cores, boxes.size()}))) return {};
@@ -480,28 +443,14 @@ std::vector<RecognizedLine> TesseractRecognizer::recognizeLines(const QImage& im
   return result;
 }
 
-void TesseractRecognizer::learnGlyphs(const GridLine& grid, RecognizedLine& read) {
+void TesseractRecognizer::learnGlyphs(const GridLine& grid, const RecognizedLine& read) {
   if (votes_.size() > mostGlyphsKept) votes_.clear(), glyphs_.clear();
-  std::optional<QRect> bounds;
-  for (RecognizedWord& word : read.words) {
+  for (const RecognizedWord& word : read.words) {
     const std::vector<std::string> characters = unicode::graphemes(word.text);
-    const std::vector<const GlyphCell*> cells =
-        GlyphGrid::cellsUnder(grid, word.bounds.left(), word.bounds.right());
-    if (!cells.empty() && cells.size() == characters.size()) {
-      // The word's boxes become the ink of its cells, as a spelled line's
-      // are: a line has the same boxes whether it was read or spelled.
-      word.glyphs.clear();
-      word.inked = true;
-      for (size_t at = 0; at < cells.size(); ++at) {
-        vote(cells[at]->key, characters[at], read.confidence);
-        const PixelRect& ink = cells[at]->ink;
-        word.glyphs.emplace_back(ink.x, ink.y, ink.width, ink.height);
-        word.bounds = at == 0 ? word.glyphs.back() : word.bounds | word.glyphs.back();
-      }
-    }
-    bounds = bounds ? *bounds | word.bounds : word.bounds;
+    const std::vector<uint64_t> keys = GlyphGrid::cellsUnder(grid, word.bounds.left(), word.bounds.right());
+    if (keys.empty() || keys.size() != characters.size()) continue;
+    for (size_t at = 0; at < keys.size(); ++at) vote(keys[at], characters[at], read.confidence);
   }
-  if (bounds) read.bounds = *bounds;
 }
 
 void TesseractRecognizer::vote(uint64_t key, const std::string& character, float confidence) {
@@ -523,13 +472,11 @@ void TesseractRecognizer::vote(uint64_t key, const std::string& character, float
 }
 
 bool TesseractRecognizer::readSnippets(const std::vector<const GridLine*>& lines, const GrayPixels& pixels,
-                                       std::unordered_map<uint64_t, GlyphReading>& once,
-                                       const std::unordered_set<uint64_t>* wanted) {
+                                       std::unordered_map<uint64_t, GlyphReading>& once) {
   std::unordered_set<uint64_t> unread;
   for (const GridLine* line : lines) {
     for (const GlyphCell& cell : line->cells) {
-      if (cell.key && !glyphs_.contains(cell.key) && (!wanted || wanted->contains(cell.key)))
-        unread.insert(cell.key);
+      if (cell.key && !glyphs_.contains(cell.key)) unread.insert(cell.key);
     }
   }
   stats_.unreadGlyphs = unread.size();
@@ -553,7 +500,7 @@ bool TesseractRecognizer::readSnippets(const std::vector<const GridLine*>& lines
     // Each round cuts its pieces elsewhere: from the other end, shifted.
     std::vector<const GridLine*> order = lines;
     if (round % 2) std::reverse(order.begin(), order.end());
-    const std::vector<SnippetLine> sheets = GlyphSnippets::lay(pixels, order, known, round, wanted);
+    const std::vector<SnippetLine> sheets = GlyphSnippets::lay(pixels, order, known, round);
     if (sheets.empty()) break;
     const size_t cores = std::max(1u, std::thread::hardware_concurrency());
     if (!loaded(std::min({static_cast<size_t>(mostEngines), cores, sheets.size()}))) return false;

@@ -7,7 +7,6 @@
 #include <string>
 #include <tuple>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "core/GlyphGrid.h"
 
@@ -117,17 +116,14 @@ class TesseractRecognizer final : public TextRecognizer {
   };
   CandidatesRead candidates_;
   // What the glyphs of grid lines were read as in the lines read, by their
-  // keys, and what they read as when the readings agree; the boxes of a
-  // word read a character a cell are put on its cells' ink.
-  void learnGlyphs(const GridLine& grid, RecognizedLine& read);             // call with mutex_ held
+  // keys, and what they read as when the readings agree.
+  void learnGlyphs(const GridLine& grid, const RecognizedLine& read);       // call with mutex_ held
   void vote(uint64_t key, const std::string& character, float confidence);  // call with mutex_ held
-  // Reads the glyphs of `lines` not read yet (of those only the `wanted`
-  // ones, when given) in pieces of their lines: what two pieces agree on is
-  // kept, a glyph read in one place only is put in `once`; false when no
-  // engine loads.
+  // Reads the glyphs of `lines` not read yet in pieces of their lines: what
+  // two pieces agree on is kept, a glyph read in one place only is put in
+  // `once`; false when no engine loads.
   bool readSnippets(const std::vector<const GridLine*>& lines, const GrayPixels& pixels,
-                    std::unordered_map<uint64_t, GlyphReading>& once,
-                    const std::unordered_set<uint64_t>* wanted = nullptr);
+                    std::unordered_map<uint64_t, GlyphReading>& once);
   GlyphStats stats_;
   std::unordered_map<uint64_t, std::map<std::string, int>> votes_;
   std::unordered_map<uint64_t, GlyphReading> glyphs_;
