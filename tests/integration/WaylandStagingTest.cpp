@@ -6,17 +6,24 @@
 // open the session instead.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <QBuffer>
 #include <QDBusConnection>
+#include <QImage>
 #include <QTimer>
 #include <QtConcurrent>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <thread>
 
 #include "app/agents/AgentIntegration.h"
 #include "core/AgentSession.h"
 #include "core/AtomicFile.h"
 #include "core/StagingText.h"
 #include "platform/ProcessSource.h"
+#include "platform/ReadyFuture.h"
 #include "platform/wayland/CompositorWorkspace.h"
 #include "platform/wayland/DataControlPasteboard.h"
 #include "platform/wayland/FocusedPasteboard.h"
@@ -26,6 +33,7 @@
 #include "platform/wayland/WaylandConnection.h"
 #include "support/AwaitTask.h"
 #include "support/ScopedEnvironment.h"
+#include "support/StoppedPeer.h"
 #include "support/WaylandTest.h"
 
 namespace lumacap::test {
@@ -117,14 +125,14 @@ class WaylandStagingTest : public WaylandTest {
     return std::make_unique<FocusedPasteboard>();
   }
 
-  // The clipboard's text, read by another client while this process serves it.
-  std::string clipboardText() {
-    QFuture<QByteArray> pasted =
-        QtConcurrent::run([&] { return desktop().clipboard("text/plain;charset=utf-8"); });
-    processEventsUntil([&] { return pasted.isFinished(); }, 10s);
-    pasted.waitForFinished();
-    return pasted.result().toStdString();
+  // What the clipboard holds of `type`, read by another client while this process serves it.
+  QByteArray pasted(const std::string& type) {
+    QFuture<QByteArray> read = QtConcurrent::run([&] { return desktop().clipboard(type); });
+    processEventsUntil([&] { return read.isFinished(); }, 10s);
+    read.waitForFinished();
+    return read.result();
   }
+  std::string clipboardText() { return pasted("text/plain;charset=utf-8").toStdString(); }
 
   // What the workspace knows of a process, asked from the running event loop as the application does.
   static std::string workspaceApplication(Workspace& workspace, int32_t pid) {
@@ -203,6 +211,41 @@ TEST_P(WaylandStagingTest,
       << "\nthe workspace's host: " << workspaceApplication(*desktopWorkspace, *session->hostPID);
   EXPECT_EQ(clipboardText(), StagingText::make(file, "what is wrong here?"));
   EXPECT_TRUE(waitUntil([&] { return focused(hostTitle); })) << "focused: " << focusedTitle();
+}
+
+// A desktop busy elsewhere (painting in software takes KWin tens of milliseconds; here the
+// compositor is stopped for 1.5 s) leaves the GUI thread free when an image is offered: the offer
+// returns at once, says the image is held once the compositor has answered, and another client then
+// pastes its bytes.
+TEST_P(WaylandStagingTest, anImageOfferedWhileTheDesktopIsBusyLeavesTheGuiThreadFreeAndIsHeldOnceItAnswers) {
+  if (GetParam() == Compositor::gnome) GTEST_SKIP() << "GNOME offers programs no data-control";
+  const std::unique_ptr<Pasteboard> clipboard = pasteboard();
+  ASSERT_TRUE(dynamic_cast<DataControlPasteboard*>(clipboard.get()));
+  QImage image(40, 30, QImage::Format_RGB32);
+  image.fill(Qt::darkCyan);
+  QByteArray png;
+  QBuffer buffer(&png);
+  ASSERT_TRUE(image.save(&buffer, "PNG"));
+
+  const GuiStallMeter meter;
+  const int compositor = desktop().compositorPid();
+  ASSERT_EQ(::kill(compositor, SIGSTOP), 0);
+  std::thread resume([compositor] {
+    std::this_thread::sleep_for(1500ms);
+    ::kill(compositor, SIGCONT);
+  });
+  std::optional<QFuture<bool>> held;
+  QTimer::singleShot(0, [&] { held = clipboard->setImage(image, readyFuture(png)); });
+  processEventsFor(1000ms);
+  const bool answeredWhileStopped = held && held->isFinished();
+  const std::chrono::milliseconds stalledWhileStopped = meter.longest();
+  resume.join();
+  EXPECT_TRUE(held.has_value());
+  EXPECT_FALSE(answeredWhileStopped);
+  EXPECT_LT(stalledWhileStopped, 500ms);
+  ASSERT_TRUE(held && processEventsUntil([&] { return held->isFinished(); }, 10s));
+  EXPECT_TRUE(held->result());
+  EXPECT_EQ(pasted("image/png"), png);
 }
 
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandStagingTest, waylandCompositors(), compositorName);

@@ -347,6 +347,7 @@ struct WaylandDesktop::State {
   int counter = 0;
   std::optional<QDBusConnection> bus;
   std::string noScreenshots;  // why the desktop takes none; empty when it does
+  int compositorPid = 0;
 
   ~State() { stopAll(); }
 
@@ -566,6 +567,7 @@ std::optional<std::string> WaylandDesktop::State::startKWin() {
       // Fake input without an authorised desktop entry; ScreenShot2 only exists with OpenGL
       // compositing, here through llvmpipe.
       {{"KWIN_WAYLAND_NO_PERMISSION_CHECKS", "1"}, {"KWIN_COMPOSE", "O2"}, {"LIBGL_ALWAYS_SOFTWARE", "1"}});
+  compositorPid = kwin.pid();
   const auto ready = [&] { return fs::exists(folder / "rt" / socketName) && hasName("org.kde.KWin"); };
   if (auto failed = awaitReady("kwin_wayland", kwin, ready, 30s)) return failed;
   // KWin 6 paints in software where it finds no DRM render node: without OpenGL its screenshot
@@ -611,6 +613,7 @@ std::optional<std::string> WaylandDesktop::State::startGnome() {
     shell.insert(shell.end(),
                  {"--virtual-monitor", std::to_string(outputWidth) + "x" + std::to_string(outputHeight)});
   auto& gnome = startService("gnome-shell", shell);
+  compositorPid = gnome.pid();
   const auto ready = [&] {
     return fs::exists(folder / "rt" / socketName) &&
            readFile(logs[gnome.pid()]).find("GNOME Shell started") != std::string::npos &&
@@ -674,6 +677,7 @@ std::optional<std::string> WaylandDesktop::State::startSway() {
                              {"WLR_HEADLESS_OUTPUTS", std::to_string(outputCount)},
                              {"WLR_RENDERER", "pixman"},
                              {"WLR_LIBINPUT_NO_DEVICES", "1"}});
+  compositorPid = sway.pid();
   const auto ready = [&] {
     return !waylandSocket().empty() && run({"swaymsg", "-t", "get_version"}).exitStatus == 0;
   };
@@ -727,6 +731,7 @@ std::optional<std::string> WaylandDesktop::State::startLabwc() {
                               {"WLR_HEADLESS_OUTPUTS", std::to_string(outputCount)},
                               {"WLR_RENDERER", "pixman"},
                               {"WLR_LIBINPUT_NO_DEVICES", "1"}});
+  compositorPid = labwc.pid();
   if (auto failed = awaitReady(
           "labwc", labwc, [&] { return !waylandSocket().empty(); }, 30s))
     return failed;
@@ -854,6 +859,7 @@ WaylandDesktop::~WaylandDesktop() = default;
 Compositor WaylandDesktop::compositor() const { return state_->compositor; }
 std::string WaylandDesktop::folder() const { return state_->folder.string(); }
 const std::string& WaylandDesktop::noScreenshots() const { return state_->noScreenshots; }
+int WaylandDesktop::compositorPid() const { return state_->compositorPid; }
 
 std::map<std::string, std::string> WaylandDesktop::environment() const { return state_->environment; }
 

@@ -74,6 +74,7 @@ class WaylandDesktop {
 
   // The folder the desktop lives in (logs/ holds each process's output).
   std::string folder() const;
+  int compositorPid() const;  // the compositor's process (for tests that stop it a while)
   // What a process from spawn() wrote so far (standard output and error).
   std::string output(const BackgroundProcess& process) const;
 

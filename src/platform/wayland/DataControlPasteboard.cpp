@@ -8,7 +8,10 @@
 #include <wayland-client.h>
 
 #include <QImage>
+#include <QPromise>
+#include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <thread>
 
@@ -21,6 +24,8 @@ namespace {
 
 // A reader that stops reading for this long is given up.
 constexpr int stalledReaderMs = 10000;
+// A compositor that has not answered an offer within this long is taken not to hold it.
+constexpr std::chrono::milliseconds answerPatience{5000};
 
 bool writeAll(int fd, const QByteArray& bytes) {
   qsizetype written = 0;
@@ -42,6 +47,14 @@ bool writeAll(int fd, const QByteArray& bytes) {
 }
 
 }  // namespace
+
+struct DataControlPasteboard::Answer {
+  uint64_t serial = 0;
+  zwlr_data_control_source_v1* source = nullptr;
+  wl_callback* callback = nullptr;
+  bool refused = false;  // cancelled by the compositor before it answered
+  QPromise<bool> promise;
+};
 
 void writeWhenReady(int fd, QFuture<QByteArray> bytes) {
   std::thread([fd, bytes]() mutable {
@@ -88,6 +101,7 @@ DataControlPasteboard::DataControlPasteboard(std::shared_ptr<WaylandConnection> 
 }
 
 DataControlPasteboard::~DataControlPasteboard() {
+  while (!answers_.empty()) settle(answers_.front().get(), false);
   dropSource();
   if (selectionOffer_) zwlr_data_control_offer_v1_destroy(selectionOffer_);
   if (primaryOffer_) zwlr_data_control_offer_v1_destroy(primaryOffer_);
@@ -103,11 +117,11 @@ void DataControlPasteboard::setText(const std::string& text) {
 }
 
 QFuture<bool> DataControlPasteboard::setImage(const QImage&, QFuture<QByteArray> png) {
-  return readyFuture(offer({{"image/png", std::move(png)}}));
+  return offer({{"image/png", std::move(png)}});
 }
 
-bool DataControlPasteboard::offer(Contents contents) {
-  if (!device_) return false;
+QFuture<bool> DataControlPasteboard::offer(Contents contents) {
+  if (!device_) return readyFuture(false);
   dropSource();
   static const zwlr_data_control_source_v1_listener sourceListener{&DataControlPasteboard::send,
                                                                    &DataControlPasteboard::cancelled};
@@ -116,9 +130,36 @@ bool DataControlPasteboard::offer(Contents contents) {
   for (const auto& [type, bytes] : contents) zwlr_data_control_source_v1_offer(source_, type.c_str());
   contents_ = std::move(contents);
   zwlr_data_control_device_v1_set_selection(device_, source_);
-  // Once the compositor has handled the request, a source that was not
-  // cancelled is the selection.
-  return connection_->roundtrip() && source_ != nullptr;
+  // Once the compositor has answered the sync that follows, a source it did
+  // not cancel meanwhile is the selection.
+  static const wl_callback_listener answerListener{&DataControlPasteboard::answered};
+  auto& answer = *answers_.emplace_back(std::make_unique<Answer>());
+  answer.serial = ++answerSerial_;
+  answer.source = source_;
+  answer.callback = wl_display_sync(connection_->display());
+  wl_callback_add_listener(answer.callback, &answerListener, this);
+  answer.promise.start();
+  QTimer::singleShot(answerPatience, &deadlines_, [this, serial = answer.serial] {
+    for (const auto& pending : answers_) {
+      if (pending->serial == serial) return settle(pending.get(), false);
+    }
+  });
+  connection_->flush();
+  return answer.promise.future();
+}
+
+void DataControlPasteboard::answered(void* data, wl_callback* callback, uint32_t) {
+  auto& self = *static_cast<DataControlPasteboard*>(data);
+  for (const auto& answer : self.answers_) {
+    if (answer->callback == callback) return self.settle(answer.get(), !answer->refused);
+  }
+}
+
+void DataControlPasteboard::settle(Answer* answer, bool held) {
+  answer->promise.addResult(held);
+  answer->promise.finish();
+  if (answer->callback) wl_callback_destroy(answer->callback);
+  answers_.remove_if([answer](const std::unique_ptr<Answer>& pending) { return pending.get() == answer; });
 }
 
 void DataControlPasteboard::dropSource() {
@@ -141,6 +182,9 @@ void DataControlPasteboard::send(void* data, zwlr_data_control_source_v1* source
 // Another client took the selection: our offer is gone for good.
 void DataControlPasteboard::cancelled(void* data, zwlr_data_control_source_v1* source) {
   auto& self = *static_cast<DataControlPasteboard*>(data);
+  for (const auto& answer : self.answers_) {
+    if (answer->source == source) answer->refused = true;
+  }
   if (source == self.source_) {
     self.dropSource();
   } else {
