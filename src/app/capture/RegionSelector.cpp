@@ -21,6 +21,19 @@ Point pointOf(const QMouseEvent* event) { return Point{event->position().x(), ev
 
 QRectF toQt(const Rect& rect) { return QRectF(rect.x, rect.y, rect.width, rect.height); }
 
+QFont labelFont() {
+  QFont font = QGuiApplication::font();
+  font.setPixelSize(13);
+  font.setWeight(QFont::Medium);
+  return font;
+}
+
+// The rounded box a label of `text` at `at` fills.
+QRectF labelBox(const QString& text, Point at) {
+  const QFontMetricsF metrics(labelFont());
+  return QRectF(at.x - 10, at.y - 7, metrics.horizontalAdvance(text) + 20, metrics.height() + 14);
+}
+
 const QColor dimColor(0, 0, 0, 77);  // black at 30 %
 constexpr int loupeCells = 15;       // pixels across, the pointed one in the middle
 constexpr double loupeZoom = 8;      // points per pixel shown
@@ -98,8 +111,7 @@ void SelectionView::pointAt(std::optional<Point> point) {
   const std::optional<QRect> before = loupeArea();
   pointer_ = point;
   const std::optional<QRect> after = loupeArea();
-  // While a drag redraws everything anyway, only the loupe's old and new places.
-  if (anchor_) return;
+  // Only the loupe's old and new places.
   QRect area = before.value_or(QRect()).united(after.value_or(QRect()));
   if (!area.isEmpty()) update(area.adjusted(-12, -12, 12, 12));
 }
@@ -138,12 +150,13 @@ Rect SelectionView::limits() const {
 void SelectionView::showSharedSelection(const Rect& global) {
   if (anchor_) return;  // this view's own drag
   const Rect local{global.x - origin_.x, global.y - origin_.y, global.width, global.height};
+  const std::optional<Rect> before = selection_;
   if (local.intersected(bounds()).isEmpty()) {
     selection_.reset();
   } else {
     selection_ = local;
   }
-  update();
+  repaintSelection(before);  // nothing while the drag stays on other outputs
 }
 
 void SelectionView::setKeyboardUnavailable(bool unavailable) {
@@ -165,10 +178,29 @@ void SelectionView::mousePressEvent(QMouseEvent* event) {
 }
 
 void SelectionView::dragTo(Point point) {
+  const std::optional<Rect> before = selection_;
   selection_ = geometry::spanned(*anchor_, point).intersected(limits());
   if (moved)
     moved(Rect{selection_->x + origin_.x, selection_->y + origin_.y, selection_->width, selection_->height});
-  update();
+  repaintSelection(before);
+}
+
+void SelectionView::repaintSelection(const std::optional<Rect>& before) {
+  // A selection that comes or goes takes the hint label with it, wherever that is.
+  if (before.has_value() != selection_.has_value()) return update();
+  update(selectionExtent(before) + selectionExtent(selection_));
+}
+
+QRegion SelectionView::selectionExtent(const std::optional<Rect>& selection) const {
+  if (!selection) return {};
+  // (The frame's antialiased 1.5-point pen reaches past the rectangle on both sides.)
+  QRegion extent(toQt(*selection).toAlignedRect().adjusted(-3, -3, 3, 3));
+  if (anchor_) {
+    const QString label = QString::fromStdString(geometry::sizeLabel(*selection));
+    const Point at = geometry::sizeLabelPosition(selection->intersected(bounds()), bounds());
+    extent += labelBox(label, at).toAlignedRect().adjusted(-2, -2, 2, 2);
+  }
+  return extent;
 }
 
 void SelectionView::mouseMoveEvent(QMouseEvent* event) {
@@ -307,19 +339,15 @@ void SelectionView::paintLoupe(QPainter& painter) {
 }
 
 void SelectionView::drawLabel(QPainter& painter, const QString& text, Point at) {
-  QFont font = QGuiApplication::font();
-  font.setPixelSize(13);
-  font.setWeight(QFont::Medium);
-  const QFontMetricsF metrics(font);
-  const QSizeF size(metrics.horizontalAdvance(text), metrics.height());
+  const QRectF box = labelBox(text, at);
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setPen(Qt::NoPen);
   painter.setBrush(QColor(0, 0, 0, 204));  // black at 80 %
-  painter.drawRoundedRect(QRectF(at.x - 10, at.y - 7, size.width() + 20, size.height() + 14), 8, 8);
-  painter.setFont(font);
+  painter.drawRoundedRect(box, 8, 8);
+  painter.setFont(labelFont());
   painter.setPen(Qt::white);
-  painter.drawText(QRectF(QPointF(at.x, at.y), size), Qt::AlignLeft | Qt::AlignTop, text);
+  painter.drawText(box.adjusted(10, 7, -10, -7), Qt::AlignLeft | Qt::AlignTop, text);
   painter.restore();
 }
 

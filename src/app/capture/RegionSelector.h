@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QRegion>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -94,6 +95,11 @@ class SelectionView final : public QWidget {
   // Where a press or a release happens: the nudged point until the pointer moves.
   Point eventPoint(const QMouseEvent* event) const;
   void drawLabel(QPainter& painter, const QString& text, Point at);
+  // What painting `selection` touches: its frame and, in the view the drag started in, its size
+  // label. A drag repaints only what the selection covered and covers, not whole outputs.
+  QRegion selectionExtent(const std::optional<Rect>& selection) const;
+  // Repaints what changed since the selection was `before`.
+  void repaintSelection(const std::optional<Rect>& before);
   void paintBanner(QPainter& painter);
   void paintLoupe(QPainter& painter);
 

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 
 #include "app/capture/RegionSelector.h"
 
@@ -114,6 +116,65 @@ TEST(SharedSelection, ArrowKeysNudgeByOneOrTenAndCPicksTheColourUnderThePointer)
   sendKey(view, Qt::Key_C);
   EXPECT_EQ(picked, QColor(backdrop.pixel(599, 490)));
   EXPECT_EQ(finished.back(), std::nullopt);  // and the overlay ends
+}
+
+// The paints a view got: each one's region.
+struct PaintLog : QObject {
+  std::vector<QRegion> paints;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) paints.push_back(static_cast<QPaintEvent*>(event)->region());
+    return false;
+  }
+};
+
+// A drag on one output repaints only what its selection covered and covers (a software-rendering
+// desktop composites each repainted pixel again), and another output not at all until the
+// selection reaches it; what each output shows is still what a whole repaint gives.
+TEST(SharedSelection, ADragRepaintsOnlyWhereTheSelectionWasAndIsAndEachOutputShowsItWhole) {
+  QImage picture(1280, 800, QImage::Format_RGB32);
+  for (int y = 0; y < 800; ++y) {
+    for (int x = 0; x < 1280; ++x) picture.setPixel(x, y, qRgb(x % 256, y % 256, (x + y) % 256));
+  }
+  SelectionView left(picture, nullptr), right(picture, nullptr);
+  const Rect reach{0, 0, 2560, 800};
+  left.shareSelection(Point{0, 0}, reach);
+  right.shareSelection(Point{1280, 0}, reach);
+  left.moved = [&](const Rect& global) { right.showSharedSelection(global); };
+  PaintLog leftPaints, rightPaints;
+  for (SelectionView* view : {&left, &right}) {
+    view->resize(1280, 800);
+    view->show();
+  }
+  QApplication::processEvents();
+  left.installEventFilter(&leftPaints);
+  right.installEventFilter(&rightPaints);
+  const auto dragTo = [&](QPointF at) {
+    sendMouse(&left, QEvent::MouseMove, at);
+    for (int round = 0; round < 3; ++round) QApplication::processEvents();  // the repaint requested
+  };
+
+  sendMouse(&left, QEvent::MouseButtonPress, {900, 200});
+  dragTo({1000, 300});  // the selection comes, and the hint goes: all of the left output
+  leftPaints.paints.clear();
+  for (const QPointF at : {QPointF(1100, 420), QPointF(1200, 500), QPointF(1050, 350)}) dragTo(at);
+  ASSERT_FALSE(leftPaints.paints.empty());
+  for (const QRegion& painted : leftPaints.paints) {
+    const QRect bounds = painted.boundingRect();
+    EXPECT_LT(bounds.width() * bounds.height(), 1280 * 800 / 4)
+        << bounds.x() << "," << bounds.y() << " " << bounds.width() << "×" << bounds.height();
+  }
+  EXPECT_TRUE(rightPaints.paints.empty()) << "the right output repainted while the selection stayed left";
+
+  dragTo({1600, 500});  // across the edge
+  dragTo({1450, 420});
+  dragTo({1150, 380});  // and back
+  EXPECT_FALSE(rightPaints.paints.empty());
+  for (SelectionView* view : {&left, &right}) {
+    const QImage shown =
+        static_cast<QImage*>(view->backingStore()->paintDevice())->convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown, view->grab().toImage().convertToFormat(QImage::Format_RGB32))
+        << (view == &left ? "left" : "right") << " output";
+  }
 }
 
 }  // namespace
