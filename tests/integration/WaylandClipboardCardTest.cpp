@@ -210,17 +210,24 @@ TEST_P(WaylandClipboardCardTest, ADisplayCaptureFromACommandIsCopiedOrSaysItIsNo
   // (the user's window earns one from a click here): the capture is copied, and the focus is back in
   // the user's window, and stays there past the moment Lumacap, without a tray, would speak up.
   const QByteArray first = desktop().clipboard("image/png");
+  // (A click the desktop gave no token, or that reached no window, is made again: the harness's
+  // click stands for the user's, and what is tested is the capture the token comes with.)
   const size_t said = desktop().output(*editor).size();
-  desktop().click(outputWidth + 10, outputHeight - 10);
   std::string token;
-  ASSERT_TRUE(waitUntil([&] {
-    const std::string output = desktop().output(*editor).substr(said);
-    const size_t at = output.find(
-        "token ",
-        output.find(QString("press %1 %2\n").arg(outputWidth + 10).arg(outputHeight - 10).toStdString()));
-    if (at != std::string::npos) token = output.substr(at + 6, output.find('\n', at) - at - 6);
-    return !token.empty();
-  })) << "no activation token for the click";
+  for (int click = 0; click < 3 && token.empty(); ++click) {
+    const size_t before = desktop().output(*editor).size();
+    desktop().click(outputWidth + 10, outputHeight - 10);
+    waitUntil(
+        [&] {
+          const std::string output = desktop().output(*editor).substr(before);
+          const size_t at = output.find("token ");
+          if (at != std::string::npos) token = output.substr(at + 6, output.find('\n', at) - at - 6);
+          return !token.empty() || output.find("no token") != std::string::npos;
+        },
+        5s);
+  }
+  ASSERT_FALSE(token.empty()) << "no activation token for three clicks; the editor said:\n"
+                              << desktop().output(*editor).substr(said);
   desktop().run({"env", "QT_QPA_PLATFORM=wayland", "XDG_ACTIVATION_TOKEN=" + token, test::lumacapBinary(),
                  "--action=capture-display"});
   EXPECT_EQ(pastedImage(first).size(), QSize(outputWidth, outputHeight)) << desktop().output(*application);

@@ -1,6 +1,6 @@
 // A Wayland client for the desktop harness's own tests: one full-screen window per output that
 // reports on standard output when it is shown and what input reaches it, in global coordinates:
-//   shown SCREEN | press X Y | release X Y | key NAME | token TOKEN
+//   shown SCREEN | press X Y | release X Y | key NAME | token TOKEN | no token
 // A press also earns an activation token, as a launcher clicked would hand one to what it starts.
 #include <qpa/qplatformnativeinterface.h>
 #include <wayland-client.h>
@@ -123,7 +123,7 @@ class OutputWindow : public QWidget {
   void mousePressEvent(QMouseEvent* event) override {
     report("press", event);
     const std::string token = activation_.tokenFor(windowHandle());
-    if (!token.empty()) say(QString("token %1").arg(QString::fromStdString(token)));
+    say(token.empty() ? QString("no token") : QString("token %1").arg(QString::fromStdString(token)));
   }
   void mouseReleaseEvent(QMouseEvent* event) override { report("release", event); }
   void keyPressEvent(QKeyEvent* event) override { say("key " + QKeySequence(event->key()).toString()); }
