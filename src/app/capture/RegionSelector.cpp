@@ -378,10 +378,11 @@ void SelectionView::paintBanner(QPainter& painter) {
   painter.restore();
 }
 
-SelectionWindow::SelectionWindow(QScreen* screen, QImage backdrop, bool pictureToCome)
+SelectionWindow::SelectionWindow(QScreen* screen, uint32_t displayID, QImage backdrop, bool pictureToCome)
     : QWidget(nullptr,
               Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint),
-      view_(new SelectionView(std::move(backdrop), this)) {
+      view_(new SelectionView(std::move(backdrop), this)),
+      displayID_(displayID) {
   if (pictureToCome) {
     setAttribute(Qt::WA_TranslucentBackground);  // before the native window is made
     view_->awaitPicture();
@@ -422,10 +423,9 @@ bool RegionSelector::isShown() const {
 
 void RegionSelector::showPictures(std::map<uint32_t, QImage> pictures) {
   pictures_ = std::move(pictures);
-  for (size_t index = 0; index < windows_.size(); ++index) {
-    SelectionWindow* window = windows_[index];
+  for (SelectionWindow* window : windows_) {
     if (!window || !window->view()->awaitingPicture()) continue;
-    const auto picture = pictures_->find(windowDisplays_[index]);
+    const auto picture = pictures_->find(window->displayID());
     window->view()->setPicture(
         atDensityOf(picture == pictures_->end() ? QImage() : picture->second, window->screen()));
     // Translucent only while it showed nothing: the desktop need not paint what is below it now.
@@ -460,8 +460,9 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::option
       if (const auto given = pictures_->find(screen.displayID); given != pictures_->end())
         backdrop = given->second;
     }
-    auto* window = new SelectionWindow(screen.screen, atDensityOf(std::move(backdrop), screen.screen),
-                                       picturesToCome_ && !pictures_);
+    auto* window =
+        new SelectionWindow(screen.screen, screen.displayID, atDensityOf(std::move(backdrop), screen.screen),
+                            picturesToCome_ && !pictures_);
     window->view()->selected = [this, displayID = screen.displayID](std::optional<Rect> rect) {
       finish(rect ? std::optional(RegionSelection{displayID, *rect}) : std::nullopt);
     };
@@ -470,7 +471,6 @@ void RegionSelector::show(const std::vector<OverlayScreen>& screens, std::option
     };
     window->view()->setPointerWarps(!shared_);
     windows_.emplace_back(window);
-    windowDisplays_.push_back(screen.displayID);
     if (shared_ && screen.screen) {
       const QPoint origin = screen.screen->geometry().topLeft();
       window->view()->shareSelection(Point{double(origin.x()), double(origin.y())}, reach);
@@ -540,7 +540,6 @@ void RegionSelector::finish(std::optional<RegionSelection> selection) {
     window->deleteLater();
   }
   windows_.clear();
-  windowDisplays_.clear();
   completion(selection);
 }
 

@@ -122,14 +122,16 @@ class SelectionView final : public QWidget {
 // is transparent until the picture is given to its view.
 class SelectionWindow final : public QWidget {
  public:
-  SelectionWindow(QScreen* screen, QImage backdrop, bool pictureToCome = false);
+  SelectionWindow(QScreen* screen, uint32_t displayID, QImage backdrop, bool pictureToCome = false);
   SelectionView* view() const { return view_; }
+  uint32_t displayID() const { return displayID_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   SelectionView* view_;
+  uint32_t displayID_;
 };
 
 // One screen for the overlay: where it is, its display number and its
@@ -184,7 +186,6 @@ class RegionSelector final {
   void grabKeyboard(int attemptsLeft);
 
   std::vector<QPointer<SelectionWindow>> windows_;
-  std::vector<uint32_t> windowDisplays_;  // each window's display number
   bool picturesToCome_ = false;
   std::optional<std::map<uint32_t, QImage>> pictures_;
   QPointer<SelectionWindow> keyWindow_;
